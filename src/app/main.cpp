@@ -1,0 +1,77 @@
+#include "hw/settings.h"
+#include "sim/board.h"
+#include "ui/UnAbout.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/unManual.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vardel"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vardel: 24Cxx EEPROM and AVR programmer."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: ppdev on "
+                       "/dev/parport0 when it exists, else the simulated board)."),
+        QStringLiteral("PORT"));
+    const QCommandLineOption virtualOption(
+        QStringLiteral("virtual-time"), QStringLiteral("Run on the virtual clock (simulated board)."));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"), QStringLiteral("Record every line change as a VCD file."),
+        QStringLiteral("FILE"));
+    parser.addOptions({portOption, virtualOption, traceOption});
+    parser.process(app);
+
+    vardel::sim::BoardOptions options;
+    options.port = parser.value(portOption).toStdString();
+    options.virtualTime = parser.isSet(virtualOption);
+    options.traceFile = parser.value(traceOption).toStdString();
+    std::string error;
+    auto board = vardel::sim::Board::open(options, error);
+    if (!board) {
+        std::fprintf(stderr, "vardel: %s\n", error.c_str());
+        QMessageBox::critical(nullptr, QStringLiteral("ERROR"), QString::fromStdString(error));
+        return 1;
+    }
+
+    vardel::Settings settings;
+    int status = 0;
+    {
+        // The windows in the order the program has always created them.
+        TVentana ventana(board->port(), board->clock(), settings);
+        Ventana = &ventana;
+        TAboutBox about(&ventana);
+        AboutBox = &about;
+        TformProgreso progreso(&ventana);
+        formProgreso = &progreso;
+        TformConfig config(&ventana);
+        formConfig = &config;
+        TformManual manual(&ventana);
+        formManual = &manual;
+        ventana.setForms(&about, &progreso, &config, &manual);
+        ventana.showMaximized();
+        status = QApplication::exec();
+        formManual = nullptr;
+        formConfig = nullptr;
+        formProgreso = nullptr;
+        AboutBox = nullptr;
+    }
+    if (!board->save(error)) {
+        std::fprintf(stderr, "vardel: %s\n", error.c_str());
+        status = status ? status : 1;
+    }
+    return status;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli/cli_host.h"
+#include "hw/bit_timing.h"
+#include "hw/line_driver.h"
+#include "hw/operation_lock.h"
+#include "sim/board.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace vardel::cli {
+
+enum ExitStatus { Success = 0, Failure = 1, Usage = 2 };
+
+// What every command of vardel-cli works with: the board chosen by --port, its line driver, the
+// bit timing and the Host that prints.
+struct Context {
+    std::unique_ptr<sim::Board> board;
+    std::unique_ptr<LineDriver> lines;
+    std::unique_ptr<BitTiming> timing;
+    std::unique_ptr<CliHost> host;
+    OperationLock lock;
+};
+
+int usageError(const QString& message);
+
+int runCheck(Context& ctx, const QStringList& args);
+
+} // namespace vardel::cli

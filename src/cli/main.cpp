@@ -1,0 +1,132 @@
+#include "cli/cli.h"
+
+#include "hw/hardware_check.h"
+#include "hw/settings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace vardel::cli {
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "vardel-cli: %s\nRun vardel-cli --help for the commands.\n",
+                 message.toLocal8Bit().constData());
+    return Usage;
+}
+
+int runCheck(Context& ctx, const QStringList& args)
+{
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("check takes no arguments"));
+    return Checkearcorvid1Click(*ctx.lines, *ctx.host) ? Success : Failure;
+}
+
+namespace {
+const char* kCommands = R"(Commands:
+  check                                      the board presence check
+)";
+
+void onInterrupt(int) { CliHost::interrupted = 1; }
+} // namespace
+
+} // namespace vardel::cli
+
+int main(int argc, char** argv)
+{
+    using namespace vardel;
+    using namespace vardel::cli;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vardel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
+        QString::fromLatin1(kCommands));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: ppdev on "
+                       "/dev/parport0 when it exists, else the simulated board)."),
+        QStringLiteral("PORT"));
+    const QCommandLineOption virtualOption(
+        QStringLiteral("virtual-time"), QStringLiteral("Run on the virtual clock (simulated board)."));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"), QStringLiteral("Record every line change as a VCD file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption delayOption(
+        QStringLiteral("delay"),
+        QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
+        QStringLiteral("N"));
+    const QCommandLineOption yesOption(QStringLiteral("yes"),
+                                       QStringLiteral("Answer OK to every confirmation."));
+    parser.addOptions({portOption, virtualOption, traceOption, delayOption, yesOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::puts("vardel-cli 1.2");
+        return Success;
+    }
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    const QString command = args.takeFirst();
+
+    int delay = 0;
+    if (parser.isSet(delayOption)) {
+        bool ok = false;
+        delay = parser.value(delayOption).toInt(&ok);
+        if (!ok || delay < 1 || delay > 200)
+            return usageError(QStringLiteral("--delay takes a number from 1 to 200"));
+    }
+
+    Context ctx;
+    ctx.host = std::make_unique<CliHost>(parser.isSet(yesOption));
+    sim::BoardOptions options;
+    options.port = parser.value(portOption).toStdString();
+    options.virtualTime = parser.isSet(virtualOption);
+    options.traceFile = parser.value(traceOption).toStdString();
+    std::string error;
+    ctx.board = sim::Board::open(options, error);
+    if (!ctx.board) {
+        std::printf("ERROR: %s\n", error.c_str());
+        return Failure;
+    }
+    ctx.lines = std::make_unique<LineDriver>(ctx.board->port());
+    ctx.timing = std::make_unique<BitTiming>(ctx.board->clock());
+    {
+        Settings settings;
+        ctx.timing->Calibrate(settings);
+    }
+    if (delay)
+        ctx.timing->DelayFactor = delay;
+
+    std::signal(SIGINT, onInterrupt);
+
+    int status = Usage;
+    if (command == QLatin1String("check"))
+        status = runCheck(ctx, args);
+    else
+        status = usageError(QStringLiteral("unknown command '%1'").arg(command));
+
+    // No way out leaves the port lines up.
+    ctx.lines->SetI2CLines(0, 0, 0);
+    if (!ctx.board->save(error)) {
+        std::printf("ERROR: %s\n", error.c_str());
+        if (status == Success)
+            status = Failure;
+    }
+    return status;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+namespace vardel {
+
+// Everything the core does to a person goes through a Host: message boxes, the cursor, the
+// progress window, the AVR page's gauges and letting queued events run. The desktop program shows
+// them with Qt, the command line prints them, tests record them.
+class Host {
+public:
+    enum class Buttons { Ok, OkCancel };
+    enum class Icon { None, Exclamation };
+    enum class Result { Ok, Cancel };
+
+    virtual ~Host() = default;
+
+    // Texts that the system joins with a carriage return are shown as separate lines.
+    virtual Result MessageBox(const std::string& text, const std::string& caption,
+                              Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
+
+    virtual void BusyCursor() = 0;
+    virtual void NormalCursor() = 0;
+
+    // The progress window of the EEPROM page. Showing it clears the cancel flag.
+    virtual void ProgressShow() = 0;
+    virtual void ProgressHide() = 0;
+    virtual void ProgressLabel(const std::string& text) = 0;
+    virtual void ProgressGauge(int percent) = 0;
+    virtual bool CancelFlag() = 0;
+
+    // The AVR page's two gauges.
+    virtual void FlashGauge(int percent) = 0;
+    virtual void EepromGauge(int percent) = 0;
+
+    // Let queued window events run (repaints, a click on Cancel).
+    virtual void ProcessMessages() = 0;
+};
+
+} // namespace vardel

@@ -1,0 +1,153 @@
+#include "hw/parallel_ports.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#endif
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
+#include <sys/io.h>
+#define VARDEL_HAVE_IOPERM 1
+#endif
+
+namespace vardel {
+
+namespace {
+std::string hexAddress(unsigned value)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", value);
+    return buf;
+}
+} // namespace
+
+std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::string& error)
+{
+#if defined(__linux__)
+    const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            error = "Parallel port " + device +
+                    " does not exist: is the parport_pc module loaded (modprobe parport_pc ppdev)? "
+                    "Use --port sim to work with the simulated board.";
+        else if (err == EACCES || err == EPERM)
+            error = "Parallel port " + device + " cannot be opened: permission denied. Add your "
+                    "user to the 'lp' group (sudo adduser $USER lp) and log in again.";
+        else if (err == ENXIO || err == ENODEV)
+            error = "Parallel port " + device + " cannot be opened: " + std::strerror(err) +
+                    ". Is the ppdev module loaded (modprobe ppdev)?";
+        else
+            error = "Parallel port " + device + " cannot be opened: " + std::strerror(err) + ".";
+        return nullptr;
+    }
+    if (::ioctl(fd, PPCLAIM) != 0) {
+        const int err = errno;
+        ::close(fd);
+        error = "Parallel port " + device + " cannot be claimed: " + std::strerror(err) +
+                ". Another driver may hold the port: unload the printer driver (rmmod lp) or "
+                "close the program that uses it.";
+        return nullptr;
+    }
+    // Forward mode for the data lines; the board only reads the status register.
+    int mode = IEEE1284_MODE_COMPAT;
+    ::ioctl(fd, PPSETMODE, &mode);
+    return std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
+#else
+    error = "Parallel port " + device + " cannot be used: ppdev exists only on Linux.";
+    return nullptr;
+#endif
+}
+
+PpdevPort::~PpdevPort()
+{
+#if defined(__linux__)
+    ::ioctl(fd_, PPRELEASE);
+    ::close(fd_);
+#endif
+}
+
+void PpdevPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
+{
+#if defined(__linux__)
+    if (port == LptDataPort) {
+        unsigned char v = value;
+        ::ioctl(fd_, PPWDATA, &v);
+    }
+#else
+    (void)port;
+    (void)value;
+#endif
+}
+
+std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
+{
+#if defined(__linux__)
+    if (port == LptStatusPort) {
+        unsigned char v = 0;
+        ::ioctl(fd_, PPRSTATUS, &v);
+        return v;
+    }
+#endif
+    (void)port;
+    return 0xFF;
+}
+
+std::string PpdevPort::describe() const { return "parallel port " + device_; }
+
+std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, std::string& error)
+{
+#ifdef VARDEL_HAVE_IOPERM
+    if (::ioperm(base, 3, 1) != 0) {
+        const int err = errno;
+        error = "Port " + hexAddress(base) + " cannot be reached directly: " +
+                std::strerror(err) + ". Direct access needs root (or CAP_SYS_RAWIO); " +
+                "--port ppdev:/dev/parport0 works for members of the 'lp' group.";
+        return nullptr;
+    }
+    return std::unique_ptr<DirectPort>(new DirectPort(base));
+#else
+    error = "Port " + hexAddress(base) + " cannot be reached directly on this machine.";
+    return nullptr;
+#endif
+}
+
+DirectPort::~DirectPort()
+{
+#ifdef VARDEL_HAVE_IOPERM
+    ::ioperm(base_, 3, 0);
+#endif
+}
+
+// The registers keep their fixed numbers in the program; a board at another base address is
+// reached by shifting them there.
+void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
+{
+#ifdef VARDEL_HAVE_IOPERM
+    outb(value, static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
+#else
+    (void)port;
+    (void)value;
+#endif
+}
+
+std::uint8_t DirectPort::DlPortReadPortUchar(std::uint16_t port)
+{
+#ifdef VARDEL_HAVE_IOPERM
+    return inb(static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
+#else
+    (void)port;
+    return 0xFF;
+#endif
+}
+
+std::string DirectPort::describe() const { return "parallel port at " + hexAddress(base_); }
+
+} // namespace vardel

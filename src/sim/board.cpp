@@ -1,0 +1,142 @@
+#include "sim/board.h"
+
+#include "hw/parallel_ports.h"
+#include "sim/board_folder.h"
+#include "sim/line_trace.h"
+#include "sim/sim_board.h"
+
+#include <filesystem>
+
+namespace vardel::sim {
+
+namespace {
+const char* kDefaultDevice = "/dev/parport0";
+
+// A real port with the line trace: the lines as written and the inputs as read.
+class TracedPort final : public PortIo {
+public:
+    TracedPort(PortIo& inner, LineTrace& trace, Clock& clock)
+        : inner_(inner), trace_(trace), clock_(clock)
+    {
+    }
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        inner_.DlPortWritePortUchar(port, value);
+        if (port == LptDataPort) {
+            outputs_ = LineTrace::outputsOf(value);
+            trace_.record(clock_.nanoseconds(), outputs_ | inputs_);
+        }
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        const std::uint8_t v = inner_.DlPortReadPortUchar(port);
+        if (port == LptStatusPort) {
+            // The SDA input replaces the written SDA level in the trace, as the bus shows it.
+            inputs_ = (v & 0x40) ? LineTrace::Miso : 0;
+            const std::uint8_t sda = (v & 0x80) ? 0 : LineTrace::Sda;
+            trace_.record(clock_.nanoseconds(),
+                          static_cast<std::uint8_t>((outputs_ & ~LineTrace::Sda) | sda | inputs_));
+        }
+        return v;
+    }
+    std::string describe() const override { return inner_.describe(); }
+
+private:
+    PortIo& inner_;
+    LineTrace& trace_;
+    Clock& clock_;
+    std::uint8_t outputs_ = 0;
+    std::uint8_t inputs_ = 0;
+};
+
+bool parseAddress(const std::string& text, std::uint16_t& address)
+{
+    try {
+        std::size_t used = 0;
+        const unsigned long v = std::stoul(text, &used, 0);
+        if (used != text.size() || v > 0xFFFF)
+            return false;
+        address = static_cast<std::uint16_t>(v);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+} // namespace
+
+std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& error)
+{
+    std::unique_ptr<Board> board(new Board);
+    if (options.virtualTime)
+        board->clock_ = std::make_unique<VirtualClock>();
+    else
+        board->clock_ = std::make_unique<RealClock>();
+
+    std::string kind = options.port;
+    std::string arg;
+    if (kind.empty()) {
+        kind = std::filesystem::exists(kDefaultDevice) ? "ppdev" : "sim";
+    } else if (const auto colon = kind.find(':'); colon != std::string::npos) {
+        arg = kind.substr(colon + 1);
+        kind = kind.substr(0, colon);
+    }
+
+    if (kind == "ppdev") {
+        const std::string device = arg.empty() ? kDefaultDevice : arg;
+        board->backend_ = PpdevPort::open(device, error);
+    } else if (kind == "direct") {
+        std::uint16_t address = LptDataPort;
+        if (!arg.empty() && !parseAddress(arg, address)) {
+            error = "Invalid port address '" + arg + "' (for example direct:0x378).";
+            return nullptr;
+        }
+        board->backend_ = DirectPort::open(address, error);
+    } else if (kind == "sim") {
+        auto sim = std::make_unique<SimBoard>(*board->clock_);
+        const std::string dir = arg.empty() ? BoardFolder::defaultFolder() : arg;
+        if (!BoardFolder::load(dir, *sim, error))
+            return nullptr;
+        board->sim_ = sim.get();
+        board->backend_ = std::move(sim);
+    } else {
+        error = "Unknown port '" + options.port + "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
+        return nullptr;
+    }
+    if (!board->backend_)
+        return nullptr;
+    board->port_ = board->backend_.get();
+
+    if (!options.traceFile.empty()) {
+        board->trace_.reset(LineTrace::create(options.traceFile, error));
+        if (!board->trace_)
+            return nullptr;
+        if (board->sim_) {
+            board->sim_->setTrace(board->trace_.get());
+        } else {
+            board->tracer_ =
+                std::make_unique<TracedPort>(*board->backend_, *board->trace_, *board->clock_);
+            board->port_ = board->tracer_.get();
+        }
+    }
+    return board;
+}
+
+Board::~Board()
+{
+    if (sim_)
+        sim_->setTrace(nullptr);
+    tracer_.reset();
+    backend_.reset();
+    trace_.reset();
+}
+
+std::string Board::describe() const { return port_->describe(); }
+
+bool Board::save(std::string& error)
+{
+    if (!sim_)
+        return true;
+    return BoardFolder::save(sim_->folder, *sim_, error);
+}
+
+} // namespace vardel::sim

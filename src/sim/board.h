@@ -1,0 +1,49 @@
+#pragma once
+
+#include "hw/clock.h"
+#include "hw/port_io.h"
+
+#include <memory>
+#include <string>
+
+namespace vardel::sim {
+
+class LineTrace;
+class SimBoard;
+
+struct BoardOptions {
+    // "ppdev[:DEVICE]", "direct[:ADDRESS]", "sim[:DIR]", or empty: ppdev on /dev/parport0 when it
+    // exists, else the simulated board.
+    std::string port;
+    bool virtualTime = false;
+    std::string traceFile;
+};
+
+// The port backend a program works with, chosen once at start, with its clock and line trace.
+class Board {
+public:
+    // Empty result and a message naming the device and the likely cause when the port cannot be
+    // used; never a silent fallback to another board.
+    static std::unique_ptr<Board> open(const BoardOptions& options, std::string& error);
+    ~Board();
+
+    PortIo& port() { return *port_; }
+    Clock& clock() { return *clock_; }
+    // The simulated board, or null on a real port.
+    SimBoard* sim() { return sim_; }
+    // "parallel port /dev/parport0", "simulated board (EEPROM socket: 24C04; AVR socket: empty)".
+    std::string describe() const;
+    // Keeps the simulated board's chips in its folder; nothing to do on a real port.
+    bool save(std::string& error);
+
+private:
+    Board() = default;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<LineTrace> trace_;
+    std::unique_ptr<PortIo> backend_;
+    std::unique_ptr<PortIo> tracer_;
+    PortIo* port_ = nullptr;
+    SimBoard* sim_ = nullptr;
+};
+
+} // namespace vardel::sim

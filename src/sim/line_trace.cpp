@@ -1,0 +1,72 @@
+#include "sim/line_trace.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace vardel::sim {
+
+namespace {
+constexpr const char* kNames[8] = {"vcc", "scl", "sda", "xtal", "reset", "mosi", "sck", "miso"};
+constexpr char kIds[8] = {'!', '"', '#', '$', '%', '&', '\'', '('};
+} // namespace
+
+LineTrace* LineTrace::create(const std::string& fileName, std::string& error)
+{
+    std::FILE* f = std::fopen(fileName.c_str(), "w");
+    if (!f) {
+        error = "Can't create trace file " + fileName + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    std::fputs("$date Vardel line trace $end\n$version Vardel 1.2 $end\n$timescale 1 us $end\n"
+               "$scope module board $end\n",
+               f);
+    for (int i = 0; i < 8; ++i)
+        std::fprintf(f, "$var wire 1 %c %s $end\n", kIds[i], kNames[i]);
+    std::fputs("$upscope $end\n$enddefinitions $end\n", f);
+    return new LineTrace(f);
+}
+
+LineTrace::LineTrace(std::FILE* file) : file_(file) {}
+
+LineTrace::~LineTrace()
+{
+    // One last sample a little later, so viewers show the final levels for a while.
+    if (lastTime_ >= 0)
+        std::fprintf(file_, "#%lld\n", static_cast<long long>(lastTime_ + 10));
+    std::fclose(file_);
+}
+
+void LineTrace::record(std::int64_t nanoseconds, std::uint8_t levels)
+{
+    if (levels == levels_)
+        return;
+    std::int64_t t = nanoseconds / 1000;
+    if (t <= lastTime_)
+        t = lastTime_ + 1;
+    std::fprintf(file_, "#%lld\n", static_cast<long long>(t));
+    for (int i = 0; i < 8; ++i) {
+        const int bit = 1 << i;
+        if (levels_ < 0 || ((levels ^ levels_) & bit))
+            std::fprintf(file_, "%c%c\n", (levels & bit) ? '1' : '0', kIds[i]);
+    }
+    levels_ = levels;
+    lastTime_ = t;
+}
+
+std::uint8_t LineTrace::outputsOf(std::uint8_t data)
+{
+    std::uint8_t s = 0;
+    if (data & 0x07)
+        s |= Vcc;
+    if (data & 0x08)
+        s |= Scl | Xtal;
+    if (data & 0x10)
+        s |= Sda | Reset;
+    if (data & 0x20)
+        s |= Mosi;
+    if (data & 0x40)
+        s |= Sck;
+    return s;
+}
+
+} // namespace vardel::sim

@@ -1,0 +1,88 @@
+#include "sim/sim_board.h"
+
+#include "sim/line_trace.h"
+
+namespace vardel::sim {
+
+SimBoard::SimBoard(Clock& clock) : clock_(clock) {}
+
+SimBoard::~SimBoard() = default;
+
+void SimBoard::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
+{
+    clock_.portAccess();
+    if (port != LptDataPort)
+        return;
+    data_ = value;
+    if (!disconnected_) {
+        const std::int64_t now = clock_.nanoseconds();
+        const bool power = (value & 0x07) != 0;
+        if (eeprom_)
+            eeprom_->pins(power, value & 0x08, value & 0x10, now);
+        if (avr_)
+            avr_->pins(power, value & 0x10, value & 0x08, value & 0x40, value & 0x20, now);
+    }
+    if (trace_)
+        traceLines();
+}
+
+std::uint8_t SimBoard::DlPortReadPortUchar(std::uint16_t port)
+{
+    clock_.portAccess();
+    if (port != LptStatusPort)
+        return 0xFF;
+    return status();
+}
+
+bool SimBoard::sdaLevel() const
+{
+    if (disconnected_)
+        return true;
+    return (data_ & 0x10) && (!eeprom_ || eeprom_->sdaReleased());
+}
+
+bool SimBoard::misoLevel() const
+{
+    if (disconnected_ || !avr_)
+        return true;
+    return avr_->miso();
+}
+
+std::uint8_t SimBoard::status() const
+{
+    // BUSY (bit 7) is inverted by the port itself; the three unused low bits read 1.
+    return static_cast<std::uint8_t>((sdaLevel() ? 0x00 : 0x80) | (misoLevel() ? 0x40 : 0x00) |
+                                     0x07 | (disconnected_ ? 0x38 : 0x00));
+}
+
+void SimBoard::traceLines()
+{
+    std::uint8_t levels = LineTrace::outputsOf(data_) & ~LineTrace::Sda;
+    if (sdaLevel())
+        levels |= LineTrace::Sda;
+    if (misoLevel())
+        levels |= LineTrace::Miso;
+    trace_->record(clock_.nanoseconds(), levels);
+}
+
+std::string SimBoard::describe() const
+{
+    std::string text = "simulated board";
+    ChipKeys keys;
+    if (eeprom_)
+        eeprom_->describe(keys);
+    if (avr_)
+        avr_->describe(keys);
+    const auto e = keys.find("eeprom");
+    const auto a = keys.find("avr");
+    text += e != keys.end() ? " (EEPROM socket: " + e->second : " (EEPROM socket: empty";
+    text += a != keys.end() ? "; AVR socket: " + a->second + ")" : "; AVR socket: empty)";
+    return text;
+}
+
+void SimBoard::insertEeprom(std::unique_ptr<EepromSocketChip> chip) { eeprom_ = std::move(chip); }
+void SimBoard::insertAvr(std::unique_ptr<AvrSocketChip> chip) { avr_ = std::move(chip); }
+std::unique_ptr<EepromSocketChip> SimBoard::removeEeprom() { return std::move(eeprom_); }
+std::unique_ptr<AvrSocketChip> SimBoard::removeAvr() { return std::move(avr_); }
+
+} // namespace vardel::sim

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "hw/clock.h"
+#include "hw/port_io.h"
+#include "sim/sockets.h"
+
+#include <memory>
+#include <string>
+
+namespace vardel::sim {
+
+class LineTrace;
+
+// The programmer board with a chip in each of its two sockets, either of which may be empty. The
+// board is passive: the data byte reaches both sockets, each through its own wiring. SDA is the
+// wired AND of the program's output and the chip's, read inverted on status bit 7; MISO is read on
+// status bit 6. With an empty socket SDA follows the program's output and MISO floats high.
+class SimBoard final : public PortIo {
+public:
+    explicit SimBoard(Clock& clock);
+    ~SimBoard() override;
+
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override;
+    std::string describe() const override;
+
+    void insertEeprom(std::unique_ptr<EepromSocketChip> chip);
+    void insertAvr(std::unique_ptr<AvrSocketChip> chip);
+    std::unique_ptr<EepromSocketChip> removeEeprom();
+    std::unique_ptr<AvrSocketChip> removeAvr();
+    EepromSocketChip* eeprom() const { return eeprom_.get(); }
+    AvrSocketChip* avr() const { return avr_.get(); }
+
+    // No board on the port at all: every status input floats high and nothing reaches a chip.
+    void setDisconnected(bool disconnected) { disconnected_ = disconnected; }
+
+    void setTrace(LineTrace* trace) { trace_ = trace; }
+
+    std::uint8_t data() const { return data_; }
+    bool sdaLevel() const;
+    bool misoLevel() const;
+    std::uint8_t status() const;
+
+    // The folder the board is kept in, and what was said about it.
+    std::string folder;
+
+private:
+    void traceLines();
+
+    Clock& clock_;
+    std::unique_ptr<EepromSocketChip> eeprom_;
+    std::unique_ptr<AvrSocketChip> avr_;
+    LineTrace* trace_ = nullptr;
+    std::uint8_t data_ = 0;
+    bool disconnected_ = false;
+};
+
+} // namespace vardel::sim

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace vardel::sim {
+
+// key=value pairs that describe a chip: printed by `sim show`, taken by `--set`, and kept in the
+// board's folder.
+using ChipKeys = std::map<std::string, std::string>;
+
+// A chip in the board's EEPROM socket, seen through the EEPROM wiring.
+class EepromSocketChip {
+public:
+    virtual ~EepromSocketChip() = default;
+    // Called after every data-port write with the levels on the chip's pins; sdaMaster is the
+    // program's SDA output (the bus is its wired AND with the chip's own output).
+    virtual void pins(bool power, bool scl, bool sdaMaster, std::int64_t nanoseconds) = 0;
+    // The chip's open-drain SDA output: false while the chip pulls the line low.
+    virtual bool sdaReleased() const = 0;
+    virtual void describe(ChipKeys& keys) const = 0;
+    // Keeps the chip's memory in the folder; load reads it back (false when missing or unusable).
+    virtual bool save(const std::string& dir, std::string& error) const = 0;
+    virtual bool load(const std::string& dir, std::string& error) = 0;
+};
+
+// A chip in the board's AVR socket, seen through the AVR wiring.
+class AvrSocketChip {
+public:
+    virtual ~AvrSocketChip() = default;
+    virtual void pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi,
+                      std::int64_t nanoseconds) = 0;
+    virtual bool miso() const = 0;
+    virtual void describe(ChipKeys& keys) const = 0;
+    // Sets one of the keys that describe() gives (fuses, lock, calibration); false and a message
+    // when the chip has no such key or the value is not valid.
+    virtual bool set(const std::string& key, const std::string& value, std::string& error) = 0;
+    virtual bool save(const std::string& dir, std::string& error) const = 0;
+    virtual bool load(const std::string& dir, std::string& error) = 0;
+};
+
+} // namespace vardel::sim

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "hw/host.h"
+
+#include <QString>
+
+#include <functional>
+
+class QProgressBar;
+class QWidget;
+class TformProgreso;
+
+// The Host of the desktop program: Qt message boxes, the application-wide cursor, the progress
+// window and the AVR page's gauges.
+class QtHost final : public vardel::Host {
+public:
+    QtHost(QWidget* owner, TformProgreso* progress);
+
+    void setGauges(QProgressBar* flash, QProgressBar* eeprom)
+    {
+        flash_ = flash;
+        eeprom_ = eeprom;
+    }
+    // Window tests answer message boxes through this instead of a person.
+    std::function<Result(const std::string& text, const std::string& caption, Buttons, Icon)>
+        answerMessage;
+
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override;
+    void BusyCursor() override;
+    void NormalCursor() override;
+    void ProgressShow() override;
+    void ProgressHide() override;
+    void ProgressLabel(const std::string& text) override;
+    void ProgressGauge(int percent) override;
+    bool CancelFlag() override;
+    void FlashGauge(int percent) override;
+    void EepromGauge(int percent) override;
+    void ProcessMessages() override;
+
+    // The text as the message box shows it: a carriage return starts a new line.
+    static QString displayText(const std::string& text);
+
+private:
+    QWidget* owner_;
+    TformProgreso* progress_;
+    QProgressBar* flash_ = nullptr;
+    QProgressBar* eeprom_ = nullptr;
+};

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "hw/bit_timing.h"
+#include "hw/line_driver.h"
+#include "hw/operation_lock.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QTabWidget;
+class QtHost;
+class TAboutBox;
+class TformConfig;
+class TformManual;
+class TformProgreso;
+
+namespace vardel {
+class Clock;
+class PortIo;
+class Settings;
+} // namespace vardel
+
+// The main window: the AVR page, the EEPROM page, the menu and the two shared file dialogs. It owns
+// the state the chip operations share: the line-state caches, DelayFactor, the EEPROM image and the
+// AVR page model.
+class TVentana : public QMainWindow {
+    Q_OBJECT
+public:
+    TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings& settings,
+             QWidget* parent = nullptr);
+    ~TVentana() override;
+
+    // The windows created after this one; the program hands them over once they exist.
+    void setForms(TAboutBox* about, TformProgreso* progress, TformConfig* config,
+                  TformManual* manual);
+
+    // The seam for window tests: how a file dialog or a modal window is run. By default they are
+    // shown to the user; a test answers them instead.
+    std::function<bool(QFileDialog& dialog)> execFileDialog;
+    std::function<int(QDialog& dialog)> execModal;
+
+    void Salir1Click();
+    void Acercade1Click();
+    void Configuracion2Click();
+    void Checkearcorvid1Click();
+    void Comprobacionmanual1Click();
+
+    vardel::LineDriver& lines() { return lines_; }
+    vardel::BitTiming& timing() { return timing_; }
+    QtHost& host() { return *host_; }
+    vardel::OperationLock& operations() { return operations_; }
+
+    QTabWidget* PageControl1;
+    QWidget* tsAvr;
+    QWidget* tsEeprom;
+    QFileDialog* OD;
+    QFileDialog* SD;
+    QLabel* lbBoard;
+    QAction* Close1;
+    QAction* Configuracion2;
+    QAction* N1;
+    QAction* Checkearcorvid1;
+    QAction* Comprobacionmanual1;
+    QAction* Acercade1;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    void FormCreate();
+    void FormDestroy();
+
+    // Runs a command that talks to the chip: never two at once, and a close asked for meanwhile
+    // happens once it has ended.
+    void runChipCommand(const std::function<void()>& command);
+    int runModal(QDialog& dialog);
+    bool runFileDialog(QFileDialog& dialog);
+
+private:
+    void buildMenu();
+    void buildFileDialogs();
+    static std::string dialogFileName(const QFileDialog& dialog);
+
+    vardel::PortIo& port_;
+    vardel::Clock& clock_;
+    vardel::Settings& settings_;
+    vardel::LineDriver lines_;
+    vardel::BitTiming timing_;
+    vardel::OperationLock operations_;
+    std::unique_ptr<QtHost> host_;
+    TAboutBox* about_ = nullptr;
+    TformProgreso* progress_ = nullptr;
+    TformConfig* config_ = nullptr;
+    TformManual* manual_ = nullptr;
+    bool closePending_ = false;
+    bool destroyed_ = false;
+};
+
+extern TVentana* Ventana;

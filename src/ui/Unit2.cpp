@@ -1,0 +1,55 @@
+#include "ui/Unit2.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+TformProgreso* formProgreso = nullptr;
+
+TformProgreso::TformProgreso(QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint)
+{
+    setObjectName(QStringLiteral("formProgreso"));
+    setWindowTitle(QStringLiteral("Progress..."));
+    setModal(false);
+    setFixedSize(361, 86);
+
+    Progreso = new QProgressBar(this);
+    Progreso->setObjectName(QStringLiteral("Progreso"));
+    Progreso->setRange(0, 100);
+    Progreso->setValue(0);
+    Progreso->setTextVisible(true);
+    Progreso->setGeometry(44, 8, 273, 33);
+
+    btnCancelar = new QPushButton(QStringLiteral("Cancel..."), this);
+    btnCancelar->setObjectName(QStringLiteral("btnCancelar"));
+    btnCancelar->setGeometry(8, 52, 90, 26);
+    btnCancelar->setAutoDefault(false);
+    connect(btnCancelar, &QPushButton::clicked, this, &TformProgreso::btnCancelarClick);
+
+    lbProg = new QLabel(QStringLiteral("    "), this);
+    lbProg->setObjectName(QStringLiteral("lbProg"));
+    lbProg->setGeometry(108, 52, 245, 26);
+}
+
+void TformProgreso::btnCancelarClick() { CancelFlag = 1; }
+
+void TformProgreso::FormShow() { CancelFlag = 0; }
+
+void TformProgreso::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TformProgreso::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void TformProgreso::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}

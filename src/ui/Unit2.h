@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The progress window of the EEPROM page: a gauge, a status label and "Cancel...". Cancelling is
+// cooperative: the button only sets the flag, the running operation looks at it after each unit
+// of work and closes the window itself.
+class TformProgreso : public QDialog {
+    Q_OBJECT
+public:
+    explicit TformProgreso(QWidget* parent = nullptr);
+
+    QProgressBar* Progreso;
+    QPushButton* btnCancelar;
+    QLabel* lbProg;
+
+    // The cancel flag (the button's tag): 0 until Cancel is pressed, cleared on every show.
+    int CancelFlag = 0;
+
+    void btnCancelarClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void FormShow();
+    // The title bar has no buttons; Escape and Alt+F4 do not close the window either.
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+extern TformProgreso* formProgreso;

@@ -1,0 +1,71 @@
+#include "ui/Unit3.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+TformConfig* formConfig = nullptr;
+
+TformConfig::TformConfig(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("formConfig"));
+    setWindowTitle(QStringLiteral("Configuration"));
+    setFixedSize(329, 190);
+
+    auto* caption = new QLabel(QStringLiteral("Communication delay factor:"), this);
+    caption->setGeometry(16, 12, 200, 20);
+
+    lbTB = new QLabel(this);
+    lbTB->setObjectName(QStringLiteral("lbTB"));
+    lbTB->setGeometry(220, 12, 60, 20);
+
+    tb = new QSlider(Qt::Horizontal, this);
+    tb->setObjectName(QStringLiteral("tb"));
+    tb->setRange(1, 50);
+    tb->setSingleStep(1);
+    tb->setPageStep(2);
+    tb->setTickInterval(5);
+    tb->setTickPosition(QSlider::TicksBelow);
+    tb->setGeometry(16, 40, 297, 30);
+    connect(tb, &QSlider::valueChanged, this, &TformConfig::tbChange);
+
+    auto* minLabel = new QLabel(QStringLiteral("MIN"), this);
+    minLabel->setGeometry(16, 72, 40, 18);
+    auto* maxLabel = new QLabel(QStringLiteral("MAX"), this);
+    maxLabel->setGeometry(283, 72, 40, 18);
+
+    auto* note = new QLabel(QStringLiteral("NOTE: Normal delay factor is less than 5. Increasing "
+                                           "factor decrease processor read and write speed."),
+                            this);
+    note->setWordWrap(true);
+    note->setGeometry(16, 96, 297, 48);
+
+    btnAccept = new QPushButton(QStringLiteral("ACCEPT"), this);
+    btnAccept->setObjectName(QStringLiteral("btnAccept"));
+    btnAccept->setDefault(true);
+    btnAccept->setGeometry(120, 152, 90, 28);
+    connect(btnAccept, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TformConfig::tbChange() { lbTB->setText(QString::number(tb->value())); }
+
+void TformConfig::FormShow() { tbChange(); }
+
+void TformConfig::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+// Escape does nothing in this dialog; Enter presses ACCEPT.
+void TformConfig::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
