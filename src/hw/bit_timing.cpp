@@ -61,17 +61,17 @@ void BitTiming::WaitMilliseconds(std::int32_t ms)
     }
 }
 
-void BitTiming::Calibrate(Settings& settings)
+void BitTiming::MeasureClock()
 {
     std::int32_t calls = 10;
     std::int64_t freq = 0;
     counterAvailable_ = clock_->QueryPerformanceFrequency(freq);
     counterFrequency_ = static_cast<double>(freq);
-    if (counterAvailable_) {
-        settings.WriteString("RELOJ_TIEMPO_REAL", "SI");
-        DelayFactor = settings.ReadInteger("RETARDO", 1);
+    if (counterAvailable_)
         return;
-    }
+    const std::int32_t savedFactor = DelayFactor;
+    // The measuring passes run with the factor not yet loaded: BitDelay clamps it to 1.
+    DelayFactor = 0;
     std::int32_t elapsedMs = 0;
     for (;;) {
         const std::uint32_t t0 = clock_->GetTickCount();
@@ -86,16 +86,27 @@ void BitTiming::Calibrate(Settings& settings)
             break;
         calls *= 2;
     }
+    DelayFactor = savedFactor;
     dt_ = elapsedMs * 0.001 / (calls * 1000000.0);
     const double iterations = dt_ > 0 ? std::nearbyint(2.5e-5 / dt_) : 0.0;
-    if (iterations > static_cast<double>(std::numeric_limits<std::int32_t>::max() - 1))
-        loopCount_ = std::numeric_limits<std::int32_t>::max() - 1;
-    else if (dt_ <= 0)
+    if (dt_ <= 0)
         loopCount_ = kLoopCountFloor;
+    else if (iterations > static_cast<double>(std::numeric_limits<std::int32_t>::max() - 1))
+        loopCount_ = std::numeric_limits<std::int32_t>::max() - 1;
     else
         loopCount_ = static_cast<std::int32_t>(iterations);
     if (loopCount_ < kLoopCountFloor)
         loopCount_ = kLoopCountFloor;
+}
+
+void BitTiming::Calibrate(Settings& settings)
+{
+    MeasureClock();
+    if (counterAvailable_) {
+        settings.WriteString("RELOJ_TIEMPO_REAL", "SI");
+        DelayFactor = settings.ReadInteger("RETARDO", 1);
+        return;
+    }
     DelayFactor = settings.ReadInteger("RETARDO", 1);
     settings.WriteInteger("BASE_TIEMPO", loopCount_);
     settings.WriteString("DT", FormatE(dt_, QLocale::system().decimalPoint().at(0).toLatin1()));

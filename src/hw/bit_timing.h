@@ -29,6 +29,8 @@ public:
     // Decides how BitDelay measures time and loads DelayFactor from "RETARDO"; writes
     // "RELOJ_TIEMPO_REAL" and, without a counter, "BASE_TIEMPO" and "DT".
     void Calibrate(Settings& settings);
+    // The same measurement without a settings store; DelayFactor is left as it is.
+    void MeasureClock();
 
     // "%e" as the system writes it: 15 significant digits, capital E, signed exponent of at least
     // three digits, the locale's decimal separator.
