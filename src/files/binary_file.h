@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vardel {
+
+// The last three characters of a file name (the whole name when it is shorter).
+std::string FileTypeSuffix(const std::string& fileName);
+
+// What the name's last three characters, upper-cased, make of a file: "BIN", "HEX", or neither.
+enum class FileKind { Bin, Hex, Other };
+FileKind FileKindOf(const std::string& fileName);
+
+// Reads at most maxBytes from the start of the file into the buffer. The count read, or -1 when
+// the file cannot be opened.
+long ReadBinaryFile(const std::string& fileName, std::uint8_t* buffer, std::size_t maxBytes);
+
+// Writes the bytes as the whole file, replacing it only once the new content is complete (a
+// temporary file beside it, then a rename). False when it cannot be created or written in full.
+bool WriteBinaryFile(const std::string& fileName, const std::uint8_t* data, std::size_t size);
+
+// The same for any content already built in memory: it becomes the whole file, or nothing changes.
+bool ReplaceFileAtomically(const std::string& fileName, const std::string& content);
+
+} // namespace vardel

@@ -1,0 +1,156 @@
+#include "files/binary_file.h"
+
+#include "scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#if defined(__unix__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using vardel::FileKind;
+using vardel::FileKindOf;
+using vardel::FileTypeSuffix;
+using vardel::ReadBinaryFile;
+using vardel::ReplaceFileAtomically;
+using vardel::WriteBinaryFile;
+using vardel::test::RandomBytes;
+using vardel::test::ReadWholeFile;
+using vardel::test::ScratchFolder;
+using vardel::test::WriteWholeFile;
+
+TEST(FileKinds, DecidedByTheLastThreeCharactersInAnyCase) {
+    EXPECT_EQ(FileTypeSuffix("image.hex"), "hex");
+    EXPECT_EQ(FileTypeSuffix("ab"), "ab");
+    EXPECT_EQ(FileTypeSuffix(""), "");
+
+    EXPECT_EQ(FileKindOf("IMAGE.HEX"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("image.hex"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("Image.HeX"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("dumphex"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("hex"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("flash.BIN"), FileKind::Bin);
+    EXPECT_EQ(FileKindOf("cabin"), FileKind::Bin);
+    EXPECT_EQ(FileKindOf("x.bin.txt"), FileKind::Other);
+    EXPECT_EQ(FileKindOf("x.hex "), FileKind::Other);
+    EXPECT_EQ(FileKindOf("ex"), FileKind::Other);
+    EXPECT_EQ(FileKindOf(""), FileKind::Other);
+}
+
+TEST(BinaryRead, ReadsAtMostTheRequestedCountFromTheStart) {
+    ScratchFolder folder;
+    const auto file = folder.file("data.bin");
+    const auto bytes = RandomBytes(100, 11);
+    WriteWholeFile(file, std::string(bytes.begin(), bytes.end()));
+
+    std::vector<std::uint8_t> buffer(200, 0);
+    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), 64), 64);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 64, buffer.begin()));
+    EXPECT_EQ(buffer[64], 0);
+
+    std::fill(buffer.begin(), buffer.end(), 0);
+    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), buffer.size()), 100);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer.begin()));
+
+    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), 0), 0);
+
+    const auto empty = folder.file("empty.bin");
+    WriteWholeFile(empty, "");
+    EXPECT_EQ(ReadBinaryFile(empty, buffer.data(), buffer.size()), 0);
+}
+
+TEST(BinaryRead, MissingFileIsMinusOne) {
+    ScratchFolder folder;
+    std::uint8_t buffer[8];
+    EXPECT_EQ(ReadBinaryFile(folder.file("absent.bin"), buffer, sizeof buffer), -1);
+}
+
+TEST(BinaryWrite, WritesExactlyTheBytesAndReplacesALongerFile) {
+    ScratchFolder folder;
+    const auto file = folder.file("flash.bin");
+    WriteWholeFile(file, std::string(0x30000, 'x'));
+
+    const auto bytes = RandomBytes(0x20000, 3);
+    ASSERT_TRUE(WriteBinaryFile(file, bytes.data(), bytes.size()));
+    EXPECT_EQ(ReadWholeFile(file), std::string(bytes.begin(), bytes.end()));
+
+    ASSERT_TRUE(WriteBinaryFile(file, nullptr, 0));
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
+}
+
+TEST(AtomicReplacement, NothingIsCreatedWhenTheFolderIsMissing) {
+    ScratchFolder folder;
+    const auto bytes = RandomBytes(16, 5);
+    EXPECT_FALSE(WriteBinaryFile(folder.file("missing/flash.bin"), bytes.data(), bytes.size()));
+    EXPECT_FALSE(ReplaceFileAtomically(folder.file("missing/note.txt"), "text"));
+    EXPECT_FALSE(ReplaceFileAtomically("", "text"));
+    EXPECT_TRUE(folder.names().empty());
+}
+
+TEST(AtomicReplacement, FailedRenameLeavesTheTargetAndRemovesTheTemporary) {
+    ScratchFolder folder;
+    // A folder that is not empty cannot be renamed over.
+    const auto target = folder.file("busy");
+    std::filesystem::create_directory(target);
+    WriteWholeFile(folder.file("busy/inside"), "kept");
+
+    EXPECT_FALSE(ReplaceFileAtomically(target, "new content"));
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"busy"});
+    EXPECT_EQ(ReadWholeFile(folder.file("busy/inside")), "kept");
+}
+
+#if defined(__unix__)
+TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole) {
+    ScratchFolder folder;
+    const auto file = folder.file("flash.bin");
+    WriteWholeFile(file, "original image");
+
+    // A file size limit makes the write come up short, even for root.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < small.rlim_cur)
+        small.rlim_cur = saved.rlim_max;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const auto bytes = RandomBytes(1024 * 1024, 9);
+    const bool binaryWritten = WriteBinaryFile(file, bytes.data(), bytes.size());
+    const bool textWritten = ReplaceFileAtomically(file, std::string(bytes.begin(), bytes.end()));
+
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(binaryWritten);
+    EXPECT_FALSE(textWritten);
+    EXPECT_EQ(ReadWholeFile(file), "original image");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
+}
+
+TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    ScratchFolder folder;
+    const auto sub = folder.path() / "locked";
+    std::filesystem::create_directory(sub);
+    const auto file = (sub / "flash.bin").string();
+    WriteWholeFile(file, "original image");
+    std::filesystem::permissions(sub,
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+
+    const auto bytes = RandomBytes(64, 4);
+    const bool written = WriteBinaryFile(file, bytes.data(), bytes.size());
+    std::filesystem::permissions(sub, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadWholeFile(file), "original image");
+}
+#endif
