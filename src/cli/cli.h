@@ -27,5 +27,6 @@ struct Context {
 int usageError(const QString& message);
 
 int runCheck(Context& ctx, const QStringList& args);
+int runEeprom(Context& ctx, const QStringList& args);
 
 } // namespace vardel::cli

@@ -28,6 +28,7 @@ int runCheck(Context& ctx, const QStringList& args)
 namespace {
 const char* kCommands = R"(Commands:
   check                                      the board presence check
+  eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
 )";
 
 void onInterrupt(int) { CliHost::interrupted = 1; }
@@ -118,6 +119,8 @@ int main(int argc, char** argv)
     int status = Usage;
     if (command == QLatin1String("check"))
         status = runCheck(ctx, args);
+    else if (command == QLatin1String("eeprom"))
+        status = runEeprom(ctx, args);
     else
         status = usageError(QStringLiteral("unknown command '%1'").arg(command));
 

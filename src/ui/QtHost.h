@@ -16,6 +16,7 @@ class QtHost final : public vardel::Host {
 public:
     QtHost(QWidget* owner, TformProgreso* progress);
 
+    void setProgress(TformProgreso* progress) { progress_ = progress; }
     void setGauges(QProgressBar* flash, QProgressBar* eeprom)
     {
         flash_ = flash;

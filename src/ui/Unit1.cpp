@@ -5,6 +5,8 @@
 #include "hw/port_io.h"
 #include "hw/settings.h"
 #include "hw/startup.h"
+#include "i2c/eeprom_page.h"
+#include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
 #include "ui/UnAbout.h"
 #include "ui/Unit2.h"
@@ -12,6 +14,12 @@
 #include "ui/unManual.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTableView>
+#include <QToolBar>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -53,6 +61,8 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     setFont(font);
 
     host_ = std::make_unique<QtHost>(this, nullptr);
+    eeprom_ = std::make_unique<vardel::EepromPage>(lines_, timing_, *host_, operations_);
+    eeprom_->RefreshGrid = [this] { RefreshGrid(); };
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -70,6 +80,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     statusBar()->addWidget(lbBoard, 1);
     lbBoard->setText(QStringLiteral("Board: ") + QString::fromStdString(port_.describe()));
 
+    buildEepromPage();
     buildMenu();
     buildFileDialogs();
     FormCreate();
@@ -89,9 +100,7 @@ void TVentana::setForms(TAboutBox* about, TformProgreso* progress, TformConfig* 
     progress_ = progress;
     config_ = config;
     manual_ = manual;
-    auto answer = std::move(host_->answerMessage);
-    host_ = std::make_unique<QtHost>(this, progress_);
-    host_->answerMessage = std::move(answer);
+    host_->setProgress(progress_);
     if (manual_)
         manual_->setBoard(&lines_, &clock_);
 }
@@ -150,6 +159,9 @@ void TVentana::buildFileDialogs()
 
 void TVentana::FormCreate()
 {
+    // The initial type is applied exactly as a user's choice would be, before the settings.
+    cbChip->setCurrentIndex(vardel::kInitialEepromType);
+    cbChipChange(vardel::kInitialEepromType);
     const vardel::DialogFolders folders = vardel::StartUp(settings_, timing_);
     OD->setDirectory(initialFolder(folders.open));
     SD->setDirectory(initialFolder(folders.save));
@@ -190,10 +202,11 @@ bool TVentana::runFileDialog(QFileDialog& dialog)
 
 void TVentana::runChipCommand(const std::function<void()>& command)
 {
-    vardel::Operation operation(operations_);
-    if (!operation.acquired())
+    if (operations_.busy())
         return;
+    setCommandsEnabled(false);
     command();
+    setCommandsEnabled(true);
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -234,7 +247,11 @@ void TVentana::Configuracion2Click()
 
 void TVentana::Checkearcorvid1Click()
 {
-    runChipCommand([this] { vardel::Checkearcorvid1Click(lines_, *host_); });
+    runChipCommand([this] {
+        vardel::Operation operation(operations_);
+        if (operation.acquired())
+            vardel::Checkearcorvid1Click(lines_, *host_);
+    });
 }
 
 void TVentana::Comprobacionmanual1Click()
@@ -242,4 +259,129 @@ void TVentana::Comprobacionmanual1Click()
     if (!manual_ || operations_.busy())
         return;
     runModal(*manual_);
+}
+
+void TVentana::buildEepromPage()
+{
+    auto* layout = new QVBoxLayout(tsEeprom);
+    layout->setContentsMargins(2, 2, 2, 2);
+
+    ToolBar1 = new QToolBar(tsEeprom);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    auto tool = [this](const char* name, QStyle::StandardPixmap icon, const char* hint,
+                       void (TVentana::*handler)()) {
+        QAction* a = ToolBar1->addAction(style()->standardIcon(icon), QString::fromUtf8(hint));
+        a->setObjectName(QString::fromLatin1(name));
+        a->setToolTip(QString::fromUtf8(hint));
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    ToolButton1 = tool("ToolButton1", QStyle::SP_DialogOpenButton, "Open file...",
+                       &TVentana::Abrir1Click);
+    ToolButton2 = tool("ToolButton2", QStyle::SP_DialogSaveButton, "Save File...",
+                       &TVentana::Guardar1Click);
+    ToolBar1->addSeparator();
+    ToolButton3 =
+        tool("ToolButton3", QStyle::SP_ArrowDown, "Read chip", &TVentana::Leerchip1Click);
+    ToolButton4 =
+        tool("ToolButton4", QStyle::SP_ArrowUp, "Program chip", &TVentana::Grabarchip1Click);
+    ToolBar1->addSeparator();
+    ToolButton5 = tool("ToolButton5", QStyle::SP_DialogApplyButton, "Verify chip",
+                       &TVentana::Verificar1Click);
+    ToolBar1->addSeparator();
+    ToolButton6 = tool("ToolButton6", QStyle::SP_MessageBoxInformation, "About...",
+                       &TVentana::Acercade1Click);
+    layout->addWidget(ToolBar1);
+
+    auto* typeBar = new QHBoxLayout;
+    auto* typeLabel = new QLabel(QStringLiteral("memory type:"), tsEeprom);
+    typeBar->addWidget(typeLabel);
+    cbChip = new QComboBox(tsEeprom);
+    cbChip->setObjectName(QStringLiteral("cbChip"));
+    cbChip->setEditable(false);
+    for (const auto& type : vardel::kEepromTypes)
+        cbChip->addItem(QString::fromLatin1(type.entry));
+    connect(cbChip, &QComboBox::activated, this, &TVentana::cbChipChange);
+    typeBar->addWidget(cbChip);
+    typeBar->addStretch(1);
+    layout->addLayout(typeBar);
+
+    SG = new QTableView(tsEeprom);
+    SG->setObjectName(QStringLiteral("SG"));
+    gridModel_ = new EepromGridModel(*eeprom_, SG);
+    SG->setModel(gridModel_);
+    SG->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SG->setSelectionMode(QAbstractItemView::NoSelection);
+    SG->setShowGrid(true);
+    SG->horizontalHeader()->hide();
+    SG->verticalHeader()->hide();
+    SG->setWordWrap(false);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setStyleHint(QFont::TypeWriter);
+    SG->setFont(fixed);
+    SG->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    SG->verticalHeader()->setDefaultSectionSize(QFontMetrics(fixed).height() + 4);
+    SG->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Widths in the proportion 50 : 30 : 12, scaled to the font.
+    const double scale = std::max(1.0, QFontMetrics(fixed).horizontalAdvance(QLatin1Char('0')) / 7.0);
+    SG->setColumnWidth(0, int(50 * scale));
+    for (int c = 1; c <= 8; ++c)
+        SG->setColumnWidth(c, int(30 * scale));
+    for (int c = 9; c <= 16; ++c)
+        SG->setColumnWidth(c, int(12 * scale));
+    layout->addWidget(SG, 1);
+}
+
+void TVentana::setCommandsEnabled(bool enabled)
+{
+    for (QAction* a : {ToolButton1, ToolButton2, ToolButton3, ToolButton4, ToolButton5,
+                       Configuracion2, Checkearcorvid1, Comprobacionmanual1})
+        a->setEnabled(enabled);
+    cbChip->setEnabled(enabled);
+    tsAvr->setEnabled(enabled);
+}
+
+void TVentana::RefreshGrid()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    gridModel_->refresh();
+    QApplication::restoreOverrideCursor();
+}
+
+void TVentana::cbChipChange(int index)
+{
+    if (operations_.busy())
+        return;
+    eeprom_->cbChipChange(index);
+}
+
+void TVentana::Abrir1Click()
+{
+    if (operations_.busy() || !runFileDialog(*OD))
+        return;
+    eeprom_->Abrir1Click(OD->selectedFiles().constFirst().toStdString());
+}
+
+void TVentana::Guardar1Click()
+{
+    if (operations_.busy() || !runFileDialog(*SD))
+        return;
+    eeprom_->Guardar1Click(SD->selectedFiles().constFirst().toStdString());
+}
+
+void TVentana::Leerchip1Click()
+{
+    runChipCommand([this] { eeprom_->Leerchip1Click(); });
+}
+
+void TVentana::Grabarchip1Click()
+{
+    runChipCommand([this] { eeprom_->Grabarchip1Click(); });
+}
+
+void TVentana::Verificar1Click()
+{
+    runChipCommand([this] { eeprom_->Verificar1Click(); });
 }

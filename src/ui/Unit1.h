@@ -9,8 +9,12 @@
 #include <functional>
 #include <memory>
 
+class EepromGridModel;
 class QAction;
+class QComboBox;
 class QFileDialog;
+class QTableView;
+class QToolBar;
 class QLabel;
 class QTabWidget;
 class QtHost;
@@ -20,6 +24,7 @@ class TformManual;
 class TformProgreso;
 
 namespace vardel {
+class EepromPage;
 class Clock;
 class PortIo;
 class Settings;
@@ -44,6 +49,15 @@ public:
     std::function<bool(QFileDialog& dialog)> execFileDialog;
     std::function<int(QDialog& dialog)> execModal;
 
+    // The EEPROM page.
+    void Abrir1Click();
+    void Guardar1Click();
+    void Leerchip1Click();
+    void Grabarchip1Click();
+    void Verificar1Click();
+    void cbChipChange(int index);
+    void RefreshGrid();
+
     void Salir1Click();
     void Acercade1Click();
     void Configuracion2Click();
@@ -53,6 +67,8 @@ public:
     vardel::LineDriver& lines() { return lines_; }
     vardel::BitTiming& timing() { return timing_; }
     QtHost& host() { return *host_; }
+    vardel::EepromPage& eeprom() { return *eeprom_; }
+    EepromGridModel& gridModel() { return *gridModel_; }
     vardel::OperationLock& operations() { return operations_; }
 
     QTabWidget* PageControl1;
@@ -61,6 +77,15 @@ public:
     QFileDialog* OD;
     QFileDialog* SD;
     QLabel* lbBoard;
+    QToolBar* ToolBar1;
+    QAction* ToolButton1; // Open file...
+    QAction* ToolButton2; // Save File...
+    QAction* ToolButton3; // Read chip
+    QAction* ToolButton4; // Program chip
+    QAction* ToolButton5; // Verify chip
+    QAction* ToolButton6; // About...
+    QComboBox* cbChip;
+    QTableView* SG;
     QAction* Close1;
     QAction* Configuracion2;
     QAction* N1;
@@ -82,6 +107,9 @@ protected:
 
 private:
     void buildMenu();
+    void buildEepromPage();
+    // While a chip operation runs, nothing that could start a second one can be clicked.
+    void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
     static std::string dialogFileName(const QFileDialog& dialog);
 
@@ -92,6 +120,8 @@ private:
     vardel::BitTiming timing_;
     vardel::OperationLock operations_;
     std::unique_ptr<QtHost> host_;
+    std::unique_ptr<vardel::EepromPage> eeprom_;
+    EepromGridModel* gridModel_ = nullptr;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;
     TformConfig* config_ = nullptr;

@@ -1,0 +1,275 @@
+#include "i2c/eeprom_page.h"
+
+#include "files/binary_file.h"
+#include "files/unHEX.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vardel {
+
+namespace {
+const char* kReadSuffix = " bytes read...";
+const char* kProgramSuffix = " bytes deleted...";
+} // namespace
+
+EepromPage::EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations)
+    : EepromImage(kImageCapacity, 0), EepromBackup(kImageCapacity, 0), lines_(lines),
+      host_(host), operations_(operations), bus_(lines, timing)
+{
+}
+
+std::string EepromPage::AckMessage()
+{
+    return "Brak potwierdzenia odbioru danych przez chip!!!\r            (Didn't receive ACK)";
+}
+
+void EepromPage::refresh()
+{
+    if (RefreshGrid)
+        RefreshGrid();
+}
+
+void EepromPage::cbChipChange(int index)
+{
+    if (index < 0 || index >= static_cast<int>(kEepromTypes.size()))
+        return;
+    typeIndex_ = index;
+    ChipSize = kEepromTypes[index].size;
+    std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
+    refresh();
+}
+
+bool EepromPage::cancelRequested()
+{
+    return host_.CancelFlag() || operations_.stopRequested();
+}
+
+void EepromPage::progress(int position, const char* suffix)
+{
+    host_.ProgressLabel(std::to_string(position) + suffix);
+    host_.ProgressGauge(static_cast<int>(std::ceil(position * 100.0 / ChipSize)));
+}
+
+bool EepromPage::EepromReadAll()
+{
+    const EepromType& t = type();
+    bus_.I2CIdle();
+    bus_.Pause();
+    bus_.I2CStart();
+    bus_.Pause();
+    bus_.I2CWriteByte(ControlByte(t, 0, false));
+    bool acked = bus_.I2CReadAck();
+    for (int i = 0; acked && i < t.addressBytes; ++i) {
+        bus_.Pause();
+        bus_.I2CWriteByte(0x00);
+        acked = bus_.I2CReadAck();
+    }
+    if (acked) {
+        bus_.Pause();
+        bus_.I2CStart();
+        bus_.Pause();
+        bus_.I2CWriteByte(ControlByte(t, 0, true));
+        acked = bus_.I2CReadAck();
+    }
+    if (!acked) {
+        bus_.I2CStop();
+        return false;
+    }
+    bus_.Pause();
+    host_.ProgressGauge(0);
+    host_.ProgressShow();
+    readCancelled_ = false;
+    for (int i = 0; i < ChipSize; ++i) {
+        EepromImage[i] = bus_.I2CReadByte();
+        progress(i, kReadSuffix);
+        host_.ProcessMessages();
+        // A cancelled read ends on the byte in hand, which the master does not acknowledge.
+        if (cancelRequested()) {
+            readCancelled_ = true;
+            break;
+        }
+        bus_.I2CMasterAck();
+    }
+    host_.ProgressHide();
+    bus_.I2CStop();
+    lines_.SetI2CLines(0, 0, 0);
+    return true;
+}
+
+bool EepromPage::EepromWritePage(unsigned address)
+{
+    const EepromType& t = type();
+    bus_.I2CIdle();
+    bus_.I2CStart();
+    bus_.I2CWriteByte(ControlByte(t, address, false));
+    bool acked = bus_.I2CReadAck();
+    if (acked && t.addressBytes == 2) {
+        bus_.I2CWriteByte(static_cast<std::uint8_t>(address >> 8));
+        acked = bus_.I2CReadAck();
+    }
+    if (acked) {
+        bus_.I2CWriteByte(static_cast<std::uint8_t>(address & 0xFF));
+        acked = bus_.I2CReadAck();
+    }
+    for (int i = 0; acked && i < t.pageSize; ++i) {
+        bus_.I2CWriteByte(EepromImage[address + i]);
+        acked = bus_.I2CReadAck();
+    }
+    bus_.I2CStop();
+    return acked;
+}
+
+EepromPage::Outcome EepromPage::Leerchip1Click()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    host_.BusyCursor();
+    const bool read = EepromReadAll();
+    if (!read)
+        host_.MessageBox(AckMessage(), "ERROR");
+    const bool cancelled = read && readCancelled_;
+    host_.NormalCursor();
+    lines_.SetI2CLines(0, 0, 0);
+    refresh();
+    if (!read)
+        return Outcome::Failed;
+    return cancelled ? Outcome::Cancelled : Outcome::Done;
+}
+
+EepromPage::Outcome EepromPage::Grabarchip1Click()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    const int pageSize = type().pageSize;
+    host_.BusyCursor();
+    host_.ProgressGauge(0);
+    host_.ProgressShow();
+    bool cancelled = false;
+    for (int p = 0; p < ChipSize - 1; p += pageSize) {
+        bool written = false;
+        for (int attempt = 0; attempt < kAttemptsPerPage && !written; ++attempt)
+            written = EepromWritePage(static_cast<unsigned>(p));
+        if (!written) {
+            // The lines stay as the last attempt left them: supply on, SCL and SDA high.
+            host_.ProgressHide();
+            host_.MessageBox("Brak potwierdzenia odbioru danych przez chip!!!\r(Didn't receive "
+                             "ACK at byte no. " +
+                                 std::to_string(p) + ")",
+                             "ERROR");
+            host_.NormalCursor();
+            return Outcome::Failed;
+        }
+        bus_.timing().WaitMilliseconds(kPagePauseMs);
+        progress(p, kProgramSuffix);
+        host_.ProcessMessages();
+        if (cancelRequested()) {
+            cancelled = true;
+            break;
+        }
+    }
+    host_.ProgressHide();
+    host_.NormalCursor();
+    lines_.SetI2CLines(0, 0, 0);
+    return cancelled ? Outcome::Cancelled : Outcome::Done;
+}
+
+EepromPage::Outcome EepromPage::Verificar1Click()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    host_.BusyCursor();
+    std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
+    std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
+    const bool read = EepromReadAll();
+    const bool cancelled = read && readCancelled_;
+    auto restore = [this] { std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin()); };
+    if (!read) {
+        host_.MessageBox(AckMessage(), "ERROR");
+        host_.NormalCursor();
+        lines_.SetI2CLines(0, 0, 0);
+        restore();
+        return Outcome::Failed;
+    }
+    host_.NormalCursor();
+    lines_.SetI2CLines(0, 0, 0);
+    // Bytes that were never read prove nothing: a cancelled verify gives no verdict.
+    if (cancelled) {
+        restore();
+        return Outcome::Cancelled;
+    }
+    const auto diff = std::mismatch(EepromImage.begin(), EepromImage.begin() + ChipSize,
+                                    EepromBackup.begin());
+    if (diff.first != EepromImage.begin() + ChipSize) {
+        const auto position = diff.first - EepromImage.begin();
+        host_.MessageBox("Defference found at byte no.: " + std::to_string(position),
+                         "VERIFICATION ERROR");
+        restore();
+        return Outcome::Failed;
+    }
+    restore();
+    refresh();
+    host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE");
+    return Outcome::Done;
+}
+
+EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
+{
+    const FileKind kind = FileKindOf(fileName);
+    if (kind == FileKind::Other) {
+        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR");
+        return Outcome::Failed;
+    }
+    // The file is read aside first, so an unreadable one leaves the image as it was.
+    std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
+    if (kind == FileKind::Bin) {
+        const long n = ReadBinaryFile(fileName, loaded.data(), kImageCapacity - 1);
+        if (n < 0) {
+            host_.MessageBox("Can't open file!!", "ERROR");
+            return Outcome::Failed;
+        }
+        EepromImage = std::move(loaded);
+        if (n > ChipSize)
+            host_.MessageBox("File contains more data than processor can fit:\rData will be "
+                             "truncated",
+                             "WARNING:");
+        else if (n < ChipSize)
+            host_.MessageBox("File contains less data than processor can fit:\rFree space will "
+                             "be filled by FF",
+                             "WARNING:");
+    } else {
+        if (!ReadIntelHexFile(fileName, ChipSize, loaded.data(), loaded.size())) {
+            host_.MessageBox("Can't open file!!", "ERROR");
+            return Outcome::Failed;
+        }
+        EepromImage = std::move(loaded);
+    }
+    refresh();
+    return Outcome::Done;
+}
+
+EepromPage::Outcome EepromPage::Guardar1Click(const std::string& fileName)
+{
+    const FileKind kind = FileKindOf(fileName);
+    bool written = false;
+    if (kind == FileKind::Bin) {
+        host_.BusyCursor();
+        written = WriteBinaryFile(fileName, EepromImage.data(), ChipSize);
+        host_.NormalCursor();
+    } else if (kind == FileKind::Hex) {
+        written = WriteIntelHexFile(fileName, EepromImage.data(), ChipSize);
+    } else {
+        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR");
+        return Outcome::Failed;
+    }
+    if (!written) {
+        host_.MessageBox("Can't create file!!", "ERROR");
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+} // namespace vardel

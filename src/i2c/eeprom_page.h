@@ -1,0 +1,76 @@
+#pragma once
+
+#include "hw/host.h"
+#include "hw/operation_lock.h"
+#include "i2c/eeprom_types.h"
+#include "i2c/i2c_bus.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vardel {
+
+// The serial EEPROM page without its widgets: the type list, the memory image, and the commands
+// that read, program and verify the chip and open and save image files.
+class EepromPage {
+public:
+    static constexpr std::size_t kImageCapacity = 100001;
+    static constexpr int kAttemptsPerPage = 26;
+    static constexpr int kPagePauseMs = 3;
+
+    EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations);
+
+    // How a chip command ended.
+    enum class Outcome {
+        Done,      // completed (verify: no difference)
+        Failed,    // an error message was shown (verify: a difference)
+        Cancelled, // Cancel (or a stop request) ended it early
+        Busy,      // another chip operation is running: nothing was done
+    };
+
+    // Selects entry `index` of the type list: ChipSize follows, the chip part of the image becomes
+    // 0xFF, and the grid is refreshed.
+    void cbChipChange(int index);
+
+    // A random read of address 0 and a sequential read of the whole chip into EepromImage. False
+    // when an acknowledge was missing while the chip was being addressed.
+    bool EepromReadAll();
+    // One page write of the image at `address`; false when a byte was not acknowledged.
+    bool EepromWritePage(unsigned address);
+
+    Outcome Leerchip1Click();
+    Outcome Grabarchip1Click();
+    Outcome Verificar1Click();
+
+    // Open and Save after the dialog gave a file name.
+    Outcome Abrir1Click(const std::string& fileName);
+    Outcome Guardar1Click(const std::string& fileName);
+
+    // Called wherever the grid must show the image again.
+    std::function<void()> RefreshGrid;
+
+    std::vector<std::uint8_t> EepromImage;
+    std::vector<std::uint8_t> EepromBackup;
+    int ChipSize = 0;
+    int typeIndex() const { return typeIndex_; }
+    const EepromType& type() const { return kEepromTypes[typeIndex_]; }
+    I2CBus& bus() { return bus_; }
+
+    static std::string AckMessage();
+
+private:
+    bool cancelRequested();
+    void progress(int position, const char* suffix);
+    void refresh();
+
+    LineDriver& lines_;
+    Host& host_;
+    OperationLock& operations_;
+    I2CBus bus_;
+    int typeIndex_ = kInitialEepromType;
+    bool readCancelled_ = false;
+};
+
+} // namespace vardel

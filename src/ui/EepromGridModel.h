@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+namespace vardel {
+class EepromPage;
+}
+
+// The hex grid's model: 17 columns over the EEPROM image, one row per 8 bytes of the chip. Cell
+// texts are made when the view asks for them, so refreshing 64 KiB is a model reset, not 139,000
+// cell writes.
+class EepromGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit EepromGridModel(const vardel::EepromPage& page, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // Shows the image again, at the current ChipSize.
+    void refresh();
+
+private:
+    const vardel::EepromPage& page_;
+    int rows_ = 0;
+};
