@@ -170,6 +170,9 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
             break;
         }
     }
+    // The page pause covers a typical write cycle; the last page gets the longest one before
+    // the supply goes off (a tick count of n+1 is more than n whole milliseconds).
+    bus_.timing().WaitMilliseconds(kWriteCycleMs + 1);
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);

@@ -19,6 +19,9 @@ public:
     static constexpr std::size_t kImageCapacity = 100001;
     static constexpr int kAttemptsPerPage = 26;
     static constexpr int kPagePauseMs = 3;
+    // The longest write cycle of the 24Cxx parts: the supply stays on this long after the last
+    // page, since switching it off mid-cycle can corrupt that page.
+    static constexpr int kWriteCycleMs = 5;
 
     EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations);
 

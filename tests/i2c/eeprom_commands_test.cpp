@@ -1,0 +1,249 @@
+#include "i2c/eeprom_page.h"
+#include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
+#include "support/recording.h"
+
+#include <algorithm>
+#include <random>
+
+#include <gtest/gtest.h>
+
+using namespace vardel;
+using vardel::test::RecordingHost;
+using Outcome = EepromPage::Outcome;
+
+namespace {
+
+// Counts START conditions among the bytes the program writes: SDA falling while SCL stays high.
+class StartCounter final : public PortIo {
+public:
+    explicit StartCounter(PortIo& inner) : inner_(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        if (port == LptDataPort) {
+            if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
+                ++starts;
+            last_ = value;
+            writes.push_back(value);
+        }
+        inner_.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        return inner_.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner_.describe(); }
+    int starts = 0;
+    std::vector<std::uint8_t> writes;
+
+private:
+    PortIo& inner_;
+    std::uint8_t last_ = 0;
+};
+
+// The EEPROM page over the simulated board with a chip of the given type in its socket.
+struct Bench {
+    VirtualClock clock;
+    sim::SimBoard board{clock};
+    StartCounter port{board};
+    LineDriver lines{port};
+    BitTiming timing{clock};
+    RecordingHost host;
+    OperationLock lock;
+    EepromPage page{lines, timing, host, lock};
+    sim::Eeprom24Cxx* chip = nullptr;
+
+    explicit Bench(int typeIndex, bool withChip = true)
+    {
+        timing.MeasureClock();
+        timing.DelayFactor = 1;
+        host.recordGauges = false;
+        page.cbChipChange(typeIndex);
+        if (withChip) {
+            auto c = std::make_unique<sim::Eeprom24Cxx>(
+                *sim::Eeprom24Cxx::findType(kEepromTypes[typeIndex].name));
+            chip = c.get();
+            board.insertEeprom(std::move(c));
+        }
+    }
+    void fillImage(unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        for (int i = 0; i < page.ChipSize; ++i)
+            page.EepromImage[i] = static_cast<std::uint8_t>(rng());
+    }
+};
+
+} // namespace
+
+TEST(EepromCommands, EveryTypeProgramsReadsBackAndVerifies)
+{
+    for (int t = 0; t < static_cast<int>(kEepromTypes.size()); ++t) {
+        SCOPED_TRACE(kEepromTypes[t].name);
+        Bench b(t);
+        b.fillImage(t + 1);
+        const std::vector<std::uint8_t> image(b.page.EepromImage.begin(),
+                                              b.page.EepromImage.begin() + b.page.ChipSize);
+        EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), b.chip->memory().begin()));
+        EXPECT_EQ(b.board.data(), 0x00);
+
+        EXPECT_EQ(b.page.Verificar1Click(), Outcome::Done);
+        std::fill_n(b.page.EepromImage.begin(), b.page.ChipSize, 0x00);
+        EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), b.page.EepromImage.begin()));
+        EXPECT_EQ(b.host.messages(),
+                  (std::vector<std::string>{
+                      "VERIFICATION COMPLETE|Weryfikacja chipu przebiegła prawidłowo!!!"}));
+        EXPECT_EQ(b.board.data(), 0x00);
+    }
+}
+
+TEST(EepromCommands, VerifyNamesTheFirstDifferenceAndKeepsTheImage)
+{
+    Bench b(3);
+    b.fillImage(7);
+    ASSERT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+    b.chip->memory()[100] ^= 0x01;
+    b.chip->memory()[200] ^= 0x80;
+    const std::vector<std::uint8_t> before = b.page.EepromImage;
+    int refreshes = 0;
+    b.page.RefreshGrid = [&] { ++refreshes; };
+    EXPECT_EQ(b.page.Verificar1Click(), Outcome::Failed);
+    EXPECT_EQ(b.host.messages(),
+              (std::vector<std::string>{"VERIFICATION ERROR|Defference found at byte no.: 100"}));
+    EXPECT_EQ(b.page.EepromImage, before);
+    EXPECT_EQ(refreshes, 0);
+}
+
+TEST(EepromCommands, AMissingChipGivesTheAckMessageWithoutProgress)
+{
+    Bench b(5, false);
+    b.page.EepromImage[3] = 0x33;
+    int refreshes = 0;
+    b.page.RefreshGrid = [&] { ++refreshes; };
+    EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Failed);
+    EXPECT_EQ(b.host.essentials(),
+              (std::vector<std::string>{"busy", "message ERROR|" + EepromPage::AckMessage(),
+                                        "normal"}));
+    EXPECT_EQ(b.page.EepromImage[3], 0x33);
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(b.board.data(), 0x00);
+
+    b.host.calls.clear();
+    EXPECT_EQ(b.page.Verificar1Click(), Outcome::Failed);
+    EXPECT_EQ(b.page.EepromImage[3], 0x33);
+    EXPECT_EQ(b.board.data(), 0x00);
+}
+
+TEST(EepromCommands, ProgrammingGivesUpAfter26AttemptsAtAPage)
+{
+    Bench b(5);
+    b.chip->busyForever = true;
+    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Failed);
+    EXPECT_EQ(b.port.starts, 26);
+    EXPECT_EQ(b.host.essentials(),
+              (std::vector<std::string>{"busy", "progress show", "progress hide",
+                                        "message ERROR|Brak potwierdzenia odbioru danych przez "
+                                        "chip!!!\r(Didn't receive ACK at byte no. 0)",
+                                        "normal"}));
+    // A failed programming leaves the supply on and both lines high.
+    EXPECT_EQ(b.board.data(), 0x1F);
+}
+
+TEST(EepromCommands, ProgrammingRetriesAPageWhileTheChipIsBusy)
+{
+    // A write cycle longer than the 3 ms pause: the next page's first attempts are not
+    // acknowledged, and a later attempt gets through.
+    Bench b(0);
+    b.chip->writeCycleNs = 4'000'000;
+    b.fillImage(3);
+    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+    EXPECT_GT(b.port.starts, 32);
+    EXPECT_TRUE(std::equal(b.page.EepromImage.begin(), b.page.EepromImage.begin() + 512,
+                           b.chip->memory().begin()));
+}
+
+TEST(EepromCommands, SmallTypesAreWrittenIn16BytePagesWithTheirPause)
+{
+    Bench b(0);
+    b.chip->writeCycleNs = 2'000'000; // within the pause: every page goes through at once
+    b.host.recordGauges = true;
+    b.fillImage(9);
+    const std::int64_t start = b.clock.nanoseconds();
+    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+    EXPECT_EQ(b.port.starts, 32);
+    EXPECT_GE(b.clock.nanoseconds() - start, 32 * 3'000'000);
+    std::vector<std::string> labels;
+    for (const auto& c : b.host.calls)
+        if (c.rfind("label ", 0) == 0)
+            labels.push_back(c.substr(6));
+    ASSERT_EQ(labels.size(), 32u);
+    EXPECT_EQ(labels.front(), "0 bytes deleted...");
+    EXPECT_EQ(labels[1], "16 bytes deleted...");
+    EXPECT_EQ(labels.back(), "496 bytes deleted...");
+}
+
+TEST(EepromCommands, ReadReportsEachByteWithItsPercentage)
+{
+    Bench b(0);
+    b.host.recordGauges = true;
+    EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
+    const auto& c = b.host.calls;
+    const auto show = std::find(c.begin(), c.end(), "progress show");
+    ASSERT_NE(show, c.end());
+    EXPECT_EQ(*(show - 1), "gauge 0");
+    EXPECT_EQ(*(show + 1), "label 0 bytes read...");
+    EXPECT_EQ(*(show + 2), "gauge 0");
+    EXPECT_EQ(*(show + 4), "gauge 1");
+    const auto hide = std::find(c.begin(), c.end(), "progress hide");
+    EXPECT_EQ(*(hide - 2), "label 511 bytes read...");
+    EXPECT_EQ(*(hide - 1), "gauge 100");
+}
+
+TEST(EepromCommands, CancelAfterByte99LeavesTheRestOfTheImage)
+{
+    Bench b(5);
+    b.fillImage(11);
+    ASSERT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+    std::fill_n(b.page.EepromImage.begin(), 16384, 0x5A);
+    b.host.calls.clear();
+    b.host.labels = 0;
+    b.host.cancelAfterLabels = 100; // pressed while byte 99 is read
+    b.port.writes.clear();
+    EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Cancelled);
+    EXPECT_TRUE(std::equal(b.page.EepromImage.begin(), b.page.EepromImage.begin() + 100,
+                           b.chip->memory().begin()));
+    EXPECT_TRUE(std::all_of(b.page.EepromImage.begin() + 100, b.page.EepromImage.begin() + 16384,
+                            [](std::uint8_t v) { return v == 0x5A; }));
+    EXPECT_TRUE(b.host.messages().empty());
+    // After byte 99 comes the STOP, with no acknowledge clock: SCL low, SDA low, SCL high,
+    // SDA high, then every line low (by the read and again by the command).
+    const std::vector<std::uint8_t> tail(b.port.writes.end() - 7, b.port.writes.end());
+    EXPECT_EQ(tail, (std::vector<std::uint8_t>{0x1F, 0x17, 0x07, 0x0F, 0x1F, 0x00, 0x00}));
+}
+
+TEST(EepromCommands, ACancelledVerifyGivesNoVerdictAndRestoresTheImage)
+{
+    Bench b(4);
+    // The chip is blank: a verify that stopped early and compared its FF padding would pass.
+    std::fill(b.page.EepromImage.begin(), b.page.EepromImage.begin() + 8192, 0xFF);
+    b.page.EepromImage[5000] = 0x00;
+    const std::vector<std::uint8_t> before = b.page.EepromImage;
+    b.host.cancelAfterLabels = 10;
+    EXPECT_EQ(b.page.Verificar1Click(), Outcome::Cancelled);
+    EXPECT_TRUE(b.host.messages().empty());
+    EXPECT_EQ(b.page.EepromImage, before);
+    EXPECT_EQ(b.board.data(), 0x00);
+}
+
+TEST(EepromCommands, OnlyOneOperationRunsAtATime)
+{
+    Bench b(0);
+    Operation running(b.lock);
+    EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Busy);
+    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Busy);
+    EXPECT_EQ(b.page.Verificar1Click(), Outcome::Busy);
+    EXPECT_TRUE(b.host.calls.empty());
+    EXPECT_TRUE(b.port.writes.empty());
+}
