@@ -29,6 +29,11 @@ namespace {
 const char* kCommands = R"(Commands:
   check                                      the board presence check
   eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
+  sim show
+  sim insert-eeprom TYPE [FILE]
+  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+  sim remove eeprom|avr
+  sim export eeprom|flash|avr-eeprom FILE
 )";
 
 void onInterrupt(int) { CliHost::interrupted = 1; }
@@ -121,11 +126,14 @@ int main(int argc, char** argv)
         status = runCheck(ctx, args);
     else if (command == QLatin1String("eeprom"))
         status = runEeprom(ctx, args);
+    else if (command == QLatin1String("sim"))
+        status = runSim(ctx, args);
     else
         status = usageError(QStringLiteral("unknown command '%1'").arg(command));
 
-    // No way out leaves the port lines up.
-    ctx.lines->SetI2CLines(0, 0, 0);
+    // No way out leaves the port lines up; the sim commands only handle chips.
+    if (command != QLatin1String("sim"))
+        ctx.lines->SetI2CLines(0, 0, 0);
     if (!ctx.board->save(error)) {
         std::printf("ERROR: %s\n", error.c_str());
         if (status == Success)

@@ -1,0 +1,206 @@
+#include "cli/cli.h"
+
+#include "files/binary_file.h"
+#include "files/unHEX.h"
+#include "sim/chips.h"
+#include "sim/avr_target.h"
+#include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
+
+#include <vector>
+
+namespace vardel::cli {
+
+namespace {
+
+// Loads an image file into a chip memory, FF where the file gives nothing.
+bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory)
+{
+    std::vector<std::uint8_t> image(memory.size(), 0xFF);
+    bool ok = false;
+    switch (FileKindOf(file)) {
+    case FileKind::Bin:
+        ok = ReadBinaryFile(file, image.data(), image.size()) >= 0;
+        break;
+    case FileKind::Hex:
+        ok = ReadIntelHexFile(file, static_cast<long>(image.size()) - 1, image.data(),
+                              image.size());
+        break;
+    case FileKind::Other:
+        std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
+        return false;
+    }
+    if (!ok) {
+        std::printf("ERROR: Can't open file %s\n", file.c_str());
+        return false;
+    }
+    memory = std::move(image);
+    return true;
+}
+
+bool saveImage(const std::string& file, const std::vector<std::uint8_t>& memory)
+{
+    bool ok = false;
+    switch (FileKindOf(file)) {
+    case FileKind::Bin:
+        ok = WriteBinaryFile(file, memory.data(), memory.size());
+        break;
+    case FileKind::Hex:
+        ok = WriteIntelHexFile(file, memory.data(), memory.size());
+        break;
+    case FileKind::Other:
+        std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
+        return false;
+    }
+    if (!ok)
+        std::printf("ERROR: Can't create file!! (%s)\n", file.c_str());
+    return ok;
+}
+
+int show(sim::SimBoard& board)
+{
+    sim::ChipKeys keys;
+    if (board.eeprom())
+        board.eeprom()->describe(keys);
+    if (board.avr())
+        board.avr()->describe(keys);
+    if (keys.find("eeprom") == keys.end())
+        std::printf("eeprom=none\n");
+    else
+        std::printf("eeprom=%s\n", keys["eeprom"].c_str());
+    if (keys.find("avr") == keys.end() && keys.find("avr.signature") == keys.end())
+        std::printf("avr=none\n");
+    for (const auto& [key, value] : keys)
+        if (key != "eeprom")
+            std::printf("%s=%s\n", key.c_str(), value.c_str());
+    return Success;
+}
+
+int insertEeprom(sim::SimBoard& board, const QStringList& args)
+{
+    if (args.isEmpty() || args.size() > 2)
+        return usageError(QStringLiteral("usage: sim insert-eeprom TYPE [FILE]"));
+    std::string error;
+    auto chip = sim::MakeEepromChip(args[0].toStdString(), error);
+    if (!chip) {
+        std::printf("ERROR: %s\n", error.c_str());
+        return Failure;
+    }
+    if (args.size() == 2) {
+        auto* eeprom = static_cast<sim::Eeprom24Cxx*>(chip.get());
+        if (!loadImage(args[1].toStdString(), eeprom->memory()))
+            return Failure;
+    }
+    board.insertEeprom(std::move(chip));
+    return Success;
+}
+
+// sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+int insertAvr(sim::SimBoard& board, const QStringList& args)
+{
+    QString device, signature, flash, eeprom;
+    QStringList settings;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--signature") && hasValue)
+            signature = args[++i];
+        else if (a == QLatin1String("--flash") && hasValue)
+            flash = args[++i];
+        else if (a == QLatin1String("--eeprom") && hasValue)
+            eeprom = args[++i];
+        else if (a == QLatin1String("--set") && hasValue)
+            settings << args[++i];
+        else if (!a.startsWith(QLatin1String("--")) && device.isEmpty())
+            device = a;
+        else
+            return usageError(QStringLiteral("usage: sim insert-avr DEVICE|--signature XXYYZZ "
+                                             "[--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]"));
+    }
+    if (device.isEmpty() == signature.isEmpty())
+        return usageError(QStringLiteral("sim insert-avr takes a device name or --signature"));
+    std::string error;
+    auto chip = sim::MakeAvrChip(device.toStdString(), signature.toStdString(), error);
+    if (!chip) {
+        std::printf("ERROR: %s\n", error.c_str());
+        return Failure;
+    }
+    auto* target = static_cast<sim::AvrTarget*>(chip.get());
+    for (const QString& setting : settings) {
+        const int eq = setting.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return usageError(QStringLiteral("--set takes KEY=HEX, for example avr.fuse.low=E1"));
+        if (!target->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(),
+                         error)) {
+            std::printf("ERROR: %s\n", error.c_str());
+            return Failure;
+        }
+    }
+    if (!flash.isEmpty() && !loadImage(flash.toStdString(), target->flash()))
+        return Failure;
+    if (!eeprom.isEmpty() && !loadImage(eeprom.toStdString(), target->eeprom()))
+        return Failure;
+    board.insertAvr(std::move(chip));
+    return Success;
+}
+
+int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
+{
+    auto* target = dynamic_cast<sim::AvrTarget*>(board.avr());
+    if (!target) {
+        std::printf("ERROR: the AVR socket is empty\n");
+        return Failure;
+    }
+    return saveImage(file, flash ? target->flash() : target->eeprom()) ? Success : Failure;
+}
+
+int exportMemory(sim::SimBoard& board, const QStringList& args)
+{
+    if (args.size() != 2)
+        return usageError(QStringLiteral("usage: sim export eeprom|flash|avr-eeprom FILE"));
+    const std::string file = args[1].toStdString();
+    if (args[0] == QLatin1String("eeprom")) {
+        auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
+        if (!eeprom) {
+            std::printf("ERROR: the EEPROM socket is empty\n");
+            return Failure;
+        }
+        return saveImage(file, eeprom->memory()) ? Success : Failure;
+    }
+    if (args[0] == QLatin1String("flash") || args[0] == QLatin1String("avr-eeprom"))
+        return exportAvr(board, args[0] == QLatin1String("flash"), file);
+    return usageError(QStringLiteral("unknown memory '%1'").arg(args[0]));
+}
+
+} // namespace
+
+int runSim(Context& ctx, const QStringList& args)
+{
+    sim::SimBoard* board = ctx.board->sim();
+    if (!board)
+        return usageError(QStringLiteral("the sim commands need the simulated board (--port sim)"));
+    if (args.isEmpty())
+        return usageError(QStringLiteral("usage: sim show|insert-eeprom|insert-avr|remove|export"));
+    const QString action = args[0];
+    const QStringList rest = args.mid(1);
+    if (action == QLatin1String("show") && rest.isEmpty())
+        return show(*board);
+    if (action == QLatin1String("insert-eeprom"))
+        return insertEeprom(*board, rest);
+    if (action == QLatin1String("insert-avr"))
+        return insertAvr(*board, rest);
+    if (action == QLatin1String("remove") && rest.size() == 1) {
+        if (rest[0] == QLatin1String("eeprom"))
+            board->removeEeprom();
+        else if (rest[0] == QLatin1String("avr"))
+            board->removeAvr();
+        else
+            return usageError(QStringLiteral("usage: sim remove eeprom|avr"));
+        return Success;
+    }
+    if (action == QLatin1String("export"))
+        return exportMemory(*board, rest);
+    return usageError(QStringLiteral("unknown sim command '%1'").arg(action));
+}
+
+} // namespace vardel::cli

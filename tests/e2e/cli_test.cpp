@@ -1,0 +1,152 @@
+#include <QTemporaryDir>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+// Runs a command through the shell and keeps what it printed (standard output and error).
+Result run(const std::string& command)
+{
+    Result r{-1, {}};
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return r;
+    std::array<char, 4096> buf{};
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
+        r.out.append(buf.data(), n);
+    const int raw = ::pclose(p);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+// vardel-cli on a simulated board kept in a folder of the test's own, on the virtual clock, with
+// a settings store of its own.
+class Cli : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string board() const { return dir.path().toStdString() + "/board"; }
+    std::string file(const char* name) const { return dir.path().toStdString() + "/" + name; }
+    Result cli(const std::string& args) const
+    {
+        return run("XDG_CONFIG_HOME=" + dir.path().toStdString() + " " VARDEL_CLI " --port sim:" +
+                   board() + " --virtual-time " + args);
+    }
+};
+
+bool haveTool(const char* tool)
+{
+    return run(std::string("command -v ") + tool + " >/dev/null").status == 0;
+}
+
+} // namespace
+
+TEST_F(Cli, CheckPassesOnTheSimulatedBoard)
+{
+    const Result r = cli("check");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "OK: Corvid respond correct!!!\n");
+}
+
+TEST_F(Cli, AMissingParallelPortIsNamed)
+{
+    const Result r = run(VARDEL_CLI " --port ppdev:/dev/no-such-port check");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("/dev/no-such-port"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, UsageErrorsExitWith2)
+{
+    EXPECT_EQ(cli("").status, 2);
+    EXPECT_EQ(cli("frobnicate").status, 2);
+    EXPECT_EQ(cli("eeprom read 24C03 x.bin").status, 2);
+    EXPECT_EQ(cli("eeprom read 24C04").status, 2);
+    EXPECT_EQ(cli("check extra").status, 2);
+}
+
+TEST_F(Cli, AChipProgrammedInOneRunVerifiesInTheNext)
+{
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        for (int i = 0; i < 4096; ++i)
+            image.put(static_cast<char>(i * 13 + 5));
+    }
+    ASSERT_EQ(cli("sim insert-eeprom 24c32").status, 0);
+    EXPECT_EQ(cli("sim show").out, "eeprom=24C32\navr=none\n");
+    Result r = cli("eeprom program 24C32 " + file("image.bin"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = cli("eeprom verify 24c32 " + file("image.bin"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "VERIFICATION COMPLETE: Weryfikacja chipu przebiegła prawidłowo!!!\n");
+
+    // The same chip read into a HEX file and exported by the board give the image back.
+    EXPECT_EQ(cli("eeprom read 24C32 " + file("read.hex")).status, 0);
+    EXPECT_EQ(cli("sim export eeprom " + file("export.bin")).status, 0);
+    EXPECT_EQ(run("cmp " + file("image.bin") + " " + file("export.bin")).status, 0);
+    EXPECT_EQ(cli("eeprom verify 24C32 " + file("read.hex")).status, 0);
+
+    // A changed image is a difference: exit status 1.
+    {
+        std::fstream image(file("image.bin"), std::ios::in | std::ios::out | std::ios::binary);
+        image.seekp(300);
+        image.put('\x00');
+    }
+    r = cli("eeprom verify 24C32 " + file("image.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "VERIFICATION ERROR: Defference found at byte no.: 300\n");
+}
+
+TEST_F(Cli, WithoutAChipTheReadFailsAndWritesNoFile)
+{
+    const Result r = cli("eeprom read 24C04 " + file("none.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERROR: Brak potwierdzenia odbioru danych przez chip!!!\n"
+                     "            (Didn't receive ACK)\n");
+    EXPECT_FALSE(std::ifstream(file("none.bin")).good());
+}
+
+TEST_F(Cli, TheTraceOfAReadDecodesAsI2C)
+{
+    if (!haveTool("sigrok-cli"))
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    ASSERT_EQ(cli("sim insert-eeprom 24C256 " SAMPLES_DIR "/blink-atmega163.hex").status, 0);
+    ASSERT_EQ(cli("--trace " + file("read.vcd") + " eeprom read 24C256 " + file("r.bin")).status,
+              0);
+    const Result decoded =
+        run("sigrok-cli -i " + file("read.vcd") +
+            " -P i2c:scl=scl:sda=sda -A i2c=start:repeat-start:address-write:address-read:"
+            "data-write:data-read:stop:ack:nack");
+    ASSERT_EQ(decoded.status, 0) << decoded.out;
+    std::istringstream lines(decoded.out);
+    std::vector<std::string> events;
+    for (std::string line; std::getline(lines, line) && events.size() < 16;)
+        events.push_back(line);
+    const std::vector<std::string> expected{
+        "i2c-1: Start",          "i2c-1: Write",        "i2c-1: Address write: 50",
+        "i2c-1: ACK",            "i2c-1: Data write: 00", "i2c-1: ACK",
+        "i2c-1: Data write: 00", "i2c-1: ACK",          "i2c-1: Start repeat",
+        "i2c-1: Read",           "i2c-1: Address read: 50", "i2c-1: ACK",
+        "i2c-1: Data read: 0C",  "i2c-1: ACK",          "i2c-1: Data read: 94",
+        "i2c-1: ACK"};
+    EXPECT_EQ(events, expected) << decoded.out.substr(0, 2000);
+    EXPECT_EQ(decoded.out.find("Warning"), std::string::npos);
+}
+
+TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
+{
+    const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +
+                      " timeout 3 " VARDEL_APP " --port sim:" + board() + " --virtual-time");
+    EXPECT_EQ(r.status, 124) << r.out; // still running when the timeout ended it
+}
