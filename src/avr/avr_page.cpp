@@ -1,0 +1,437 @@
+#include "avr/avr_page.h"
+
+#include "files/binary_file.h"
+#include "files/unHEX.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace vardel {
+
+namespace {
+
+const char* kError = "ERROR";
+const char* kNotDetected = "Processor not detected!!!";
+const char* kProtected = "Atmel is Read/Write protected (Received ID=00 01 02)";
+const char* kUnknownChip = "Unknown Atmel chip";
+const char* kCantCreate = "Can't create file!!";
+const char* kCantOpen = "Can't open file!!";
+const char* kUnknownFileType = "Unknown file type: the name must end in BIN or HEX!!";
+const char* kCommunicationError = "Atmel communication error...";
+const char* kStoppedWriting = "Operation stopped: the chip may be partly written.";
+const char* kStoppedReading = "Operation stopped: no file was written.";
+const char* kStoppedChecking = "Operation stopped before the end: nothing was compared.";
+const char* kStoppedCaption = "WARNING:";
+
+constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
+
+std::string DifferenceMessage(std::uint32_t address)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(address));
+    return std::string("VERIFICATION: ERROR (Difference at byte: $") + digits + ")";
+}
+
+} // namespace
+
+AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& operations)
+    : lines_(lines), host_(host), operations_(operations), serial_(lines, clock)
+{
+}
+
+bool AvrPage::IdentifyDevice()
+{
+    device_ = nullptr;
+    if (!serial_.ProgrammingEnable()) {
+        lastIdentification_ = Identification::NotDetected;
+        model_.selectPages(AvrPageModel::kPageEmpty);
+        host_.MessageBox(kNotDetected, kError);
+        serial_.AllLinesLow();
+        return false;
+    }
+    model_.setDeviceClass(0);
+    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
+    const DeviceEntry* entry = FindDevice(signature);
+    if (!entry) {
+        if (signature == kProtectedSignature) {
+            lastIdentification_ = Identification::Protected;
+            host_.MessageBox(kProtected, kError);
+        } else if (signature[0] == 0x1E) {
+            lastIdentification_ = Identification::UnknownAtmel;
+            host_.MessageBox(kUnknownChip, kError);
+        } else {
+            lastIdentification_ = Identification::OtherSignature;
+        }
+        model_.selectPages(AvrPageModel::kPageEmpty);
+        serial_.AllLinesLow();
+        return false;
+    }
+    lastIdentification_ = Identification::Identified;
+    device_ = entry;
+    model_.setLbTipo(entry->label);
+    model_.setDeviceClass(entry->deviceClass);
+    if (entry->checkBox35)
+        model_.setCheckBox35Caption(entry->checkBox35);
+    model_.selectPages(entry->notebook1, entry->notebook2, entry->notebook3, entry->notebook4);
+    if (entry->fuseGroup != FuseGroup::Unchanged)
+        model_.setGroupBox4Visible(entry->fuseGroup == FuseGroup::Shown);
+    model_.setReadLockBitsEnabled(entry->readLockBits);
+    return true;
+}
+
+AvrPage::Outcome AvrPage::btnTipoClick()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    model_.setLbTipo(AvrPageModel::kUnknownType);
+    // The label repaints before the port work starts.
+    host_.ProcessMessages();
+    const bool identified = IdentifyDevice();
+    serial_.AllLinesLow();
+    return identified ? Outcome::Done : Outcome::Failed;
+}
+
+std::uint32_t AvrPage::memorySize(Memory memory) const
+{
+    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
+    return memory == Memory::Flash ? info.flashBytes : info.eepromBytes;
+}
+
+std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
+{
+    return memory == Memory::Flash ? serial_.ReadFlashByte(address)
+                                   : serial_.ReadEepromByte(address);
+}
+
+void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
+{
+    const int percent = static_cast<int>(std::ceil(index * 100.0 / size));
+    // The gauge is only repainted when it moves: a 128 KiB flash would otherwise redraw it
+    // 131,072 times for 101 different values.
+    if (memory == Memory::Flash) {
+        if (model_.setFlashGauge(percent))
+            host_.FlashGauge(percent);
+    } else {
+        if (model_.setEepromGauge(percent))
+            host_.EepromGauge(percent);
+    }
+    host_.ProcessMessages();
+}
+
+AvrPage::Outcome AvrPage::stop(const char* text)
+{
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    host_.MessageBox(text, kStoppedCaption);
+    return Outcome::Stopped;
+}
+
+bool AvrPage::loadImage(Memory memory, const std::string& fileName,
+                        std::vector<std::uint8_t>& buffer)
+{
+    const bool flash = memory == Memory::Flash;
+    buffer.assign(flash ? kFlashBufferSize : kEepromBufferSize, 0xFF);
+    const long limit = flash ? kFlashLoadLimit : kEepromLoadLimit;
+    bool opened = false;
+    switch (FileKindOf(fileName)) {
+    case FileKind::Bin:
+        opened = ReadBinaryFile(fileName, buffer.data(), static_cast<std::size_t>(limit)) >= 0;
+        break;
+    case FileKind::Hex:
+        opened = ReadIntelHexFile(fileName, limit, buffer.data(), buffer.size());
+        break;
+    case FileKind::Other:
+        // Programming an erased chip, or comparing with 0xFF, because of a mistyped name would
+        // pass for success.
+        host_.MessageBox(kUnknownFileType, kError);
+        return false;
+    }
+    if (!opened) {
+        host_.MessageBox(kCantOpen, kError);
+        return false;
+    }
+    return true;
+}
+
+AvrPage::Outcome AvrPage::readToFile(Memory memory)
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    const std::optional<std::string> fileName = dialogs.save ? dialogs.save() : std::nullopt;
+    if (!fileName)
+        return Outcome::Cancelled;
+    // A name that selects no format would have the whole read thrown away without a word.
+    const FileKind kind = FileKindOf(*fileName);
+    if (kind == FileKind::Other) {
+        host_.MessageBox(kUnknownFileType, kError);
+        return Outcome::Failed;
+    }
+
+    host_.BusyCursor();
+    if (!IdentifyDevice()) {
+        host_.NormalCursor();
+        return Outcome::Failed;
+    }
+    const std::uint32_t n = memorySize(memory);
+    std::vector<std::uint8_t> image(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        image[i] = readByte(memory, i);
+        progress(memory, i, n);
+        if (stopRequested())
+            return stop(kStoppedReading);
+    }
+    host_.NormalCursor();
+
+    bool written = false;
+    if (kind == FileKind::Bin) {
+        host_.BusyCursor();
+        written = WriteBinaryFile(*fileName, image.data(), image.size());
+        host_.NormalCursor();
+    } else {
+        written = WriteIntelHexFile(*fileName, image.data(), image.size());
+    }
+    if (!written) {
+        host_.MessageBox(kCantCreate, kError);
+        serial_.AllLinesLow();
+        return Outcome::Failed;
+    }
+    serial_.AllLinesLow();
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::verifyWithFile(Memory memory)
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    const char* title = memory == Memory::Flash ? kVerifyFlashTitle : kVerifyEepromTitle;
+    const std::optional<std::string> fileName = dialogs.open ? dialogs.open(title) : std::nullopt;
+    if (!fileName)
+        return Outcome::Cancelled;
+    // The file is read before the chip is powered: a file that cannot be read must not be
+    // compared as if it were all 0xFF.
+    std::vector<std::uint8_t> image;
+    if (!loadImage(memory, *fileName, image))
+        return Outcome::Failed;
+
+    host_.BusyCursor();
+    if (!IdentifyDevice()) {
+        host_.NormalCursor();
+        return Outcome::Failed;
+    }
+    const std::uint32_t n = memorySize(memory);
+    std::optional<std::uint32_t> difference;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (readByte(memory, i) != image[i]) {
+            difference = i;
+            break;
+        }
+        progress(memory, i, n);
+        if (stopRequested())
+            return stop(kStoppedChecking);
+    }
+    host_.NormalCursor();
+    if (difference)
+        host_.MessageBox(DifferenceMessage(*difference), "End verification");
+    else
+        host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+    serial_.AllLinesLow();
+    return difference ? Outcome::Failed : Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::btnLeerFlashClick() { return readToFile(Memory::Flash); }
+AvrPage::Outcome AvrPage::btnLeerEEPIntClick() { return readToFile(Memory::Eeprom); }
+AvrPage::Outcome AvrPage::btnFLashVerifClick() { return verifyWithFile(Memory::Flash); }
+AvrPage::Outcome AvrPage::btnEEPIntClick() { return verifyWithFile(Memory::Eeprom); }
+
+AvrPage::Outcome AvrPage::btnProgFlashClick()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    const std::optional<std::string> fileName =
+        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
+    if (!fileName)
+        return Outcome::Cancelled;
+    // Programming starts with an erase: a file that cannot be read must stop it before that.
+    std::vector<std::uint8_t> image;
+    if (!loadImage(Memory::Flash, *fileName, image))
+        return Outcome::Failed;
+
+    host_.BusyCursor();
+    if (!IdentifyDevice()) {
+        host_.NormalCursor();
+        serial_.AllLinesLow();
+        return Outcome::Failed;
+    }
+    serial_.ChipErase();
+    return programFlash(image);
+}
+
+AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
+{
+    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
+    const std::uint32_t n = info.flashBytes;
+    Clock& clock = serial_.clock();
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint8_t b = image[i];
+        if (info.pageBytes) {
+            serial_.LoadFlashByte(i, b);
+            const bool pageEnd = (i + 1) % info.pageBytes == 0;
+            if (pageEnd) {
+                serial_.WriteFlashPage(i);
+                clock.Sleep(info.pageWaitMs);
+            }
+            progress(Memory::Flash, i, n);
+            // A page is the unit of work here: a page loaded but not written would be lost.
+            if (pageEnd && stopRequested())
+                return stop(kStoppedWriting);
+            continue;
+        }
+        // The erase left 0xFF everywhere.
+        if (b != 0xFF) {
+            serial_.LoadFlashByte(i, b);
+            // 0x7F and 0x80 are what some parts answer while still writing: polling would stop
+            // early on them.
+            if (b == 0x80 || b == 0x7F) {
+                clock.Sleep(kUnpolledWaitMs);
+            } else {
+                bool written = serial_.ReadFlashByte(i) == b;
+                for (int retry = 0; !written && retry < kPollRetries; ++retry) {
+                    clock.Sleep(kPollSleepMs);
+                    written = serial_.ReadFlashByte(i) == b;
+                }
+                if (!written) {
+                    host_.MessageBox(kCommunicationError, kError);
+                    host_.NormalCursor();
+                    serial_.AllLinesLow();
+                    return Outcome::Failed;
+                }
+            }
+        }
+        progress(Memory::Flash, i, n);
+        if (stopRequested())
+            return stop(kStoppedWriting);
+    }
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::BitBtn1Click()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    const std::optional<std::string> fileName =
+        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
+    if (!fileName)
+        return Outcome::Cancelled;
+    // Every EEPROM byte is written: a file that cannot be read must not turn them all to 0xFF.
+    std::vector<std::uint8_t> image;
+    if (!loadImage(Memory::Eeprom, *fileName, image))
+        return Outcome::Failed;
+
+    host_.BusyCursor();
+    if (!IdentifyDevice()) {
+        host_.NormalCursor();
+        serial_.AllLinesLow();
+        return Outcome::Failed;
+    }
+    return programEeprom(image);
+}
+
+AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
+{
+    const std::uint32_t n = memorySize(Memory::Eeprom);
+    const bool pollsZero = device_ && device_->eepromPollsZero;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint8_t b = image[i];
+        serial_.WriteEepromByte(i, b);
+        // These values are what the parts answer while the byte is still being written, so a
+        // read-back equal to them proves nothing.
+        if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
+            serial_.clock().Sleep(kUnpolledWaitMs);
+        } else {
+            bool written = serial_.ReadEepromByte(i) == b;
+            for (int retry = 0; !written && retry < kPollRetries; ++retry)
+                written = serial_.ReadEepromByte(i) == b;
+            if (!written) {
+                host_.MessageBox(kCommunicationError, kError);
+                host_.NormalCursor();
+                serial_.AllLinesLow();
+                return Outcome::Failed;
+            }
+        }
+        progress(Memory::Eeprom, i, n);
+        if (stopRequested())
+            return stop(kStoppedWriting);
+    }
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::btnBorrarClick()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    host_.BusyCursor();
+    // No identification: the erase is what unlocks a read and write protected chip.
+    if (!serial_.ProgrammingEnable()) {
+        host_.NormalCursor();
+        host_.MessageBox(kNotDetected, kError);
+        serial_.AllLinesLow();
+        return Outcome::Failed;
+    }
+    serial_.ChipErase();
+    serial_.AllLinesLow();
+    host_.NormalCursor();
+    host_.MessageBox("Chip erased !!", "OK");
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::btnTestBlankClick()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    host_.BusyCursor();
+    struct Phase {
+        Memory memory;
+        const char* notBlank;
+    };
+    for (const Phase phase : {Phase{Memory::Flash, "Flash is not blank!!!"},
+                              Phase{Memory::Eeprom, "EEPROM is not blank!!!"}}) {
+        // Each phase starts from a fresh power cycle.
+        if (!IdentifyDevice()) {
+            host_.NormalCursor();
+            return Outcome::Failed;
+        }
+        const std::uint32_t n = memorySize(phase.memory);
+        std::vector<std::uint8_t> image(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            image[i] = readByte(phase.memory, i);
+            progress(phase.memory, i, n);
+            if (stopRequested())
+                return stop(kStoppedChecking);
+        }
+        if (std::any_of(image.begin(), image.end(), [](std::uint8_t b) { return b != 0xFF; })) {
+            host_.NormalCursor();
+            serial_.AllLinesLow();
+            host_.MessageBox(phase.notBlank, "NO BLANK");
+            return Outcome::Failed;
+        }
+        serial_.AllLinesLow();
+    }
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    host_.MessageBox("Flash and internal eeprom are blank", "BLANK-TEST");
+    return Outcome::Done;
+}
+
+} // namespace vardel

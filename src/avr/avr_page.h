@@ -1,0 +1,108 @@
+#pragma once
+
+#include "avr/avr_page_model.h"
+#include "avr/avr_serial.h"
+#include "avr/device_catalogue.h"
+#include "hw/host.h"
+#include "hw/operation_lock.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vardel {
+
+// The AVR page's commands: identification, flash and internal EEPROM transfers, erase and blank
+// test. Every command holds an Operation for its whole run, starts the chip with a fresh power
+// cycle and leaves every AVR line low. The file dialogs are answered through `dialogs` before any
+// port work starts; the busy cursor is set only once they are answered.
+class AvrPage {
+public:
+    static constexpr std::size_t kFlashBufferSize = 132001;
+    static constexpr long kFlashLoadLimit = 132000;
+    static constexpr std::size_t kEepromBufferSize = 4101;
+    static constexpr long kEepromLoadLimit = 4100;
+    static constexpr int kPollRetries = 5000;
+    static constexpr std::uint32_t kUnpolledWaitMs = 12;
+    static constexpr std::uint32_t kPollSleepMs = 1;
+
+    // Titles of the open dialog: its own, and the ones the two verify commands show it with.
+    static constexpr const char* kOpenTitle = "Open file";
+    static constexpr const char* kVerifyFlashTitle = "Select file to verify FLASH";
+    static constexpr const char* kVerifyEepromTitle = "Select file to verify internal EEPROM";
+
+    // How a command ended.
+    enum class Outcome {
+        Done,      // completed (verify: no difference; blank test: blank)
+        Failed,    // an error message was shown (verify: a difference; blank test: not blank)
+        Cancelled, // the file dialog was cancelled: nothing was done
+        Stopped,   // a stop request ended it after the byte in hand
+        Busy,      // another chip operation is running: nothing was done
+    };
+
+    // Why the last identification ended as it did.
+    enum class Identification { Identified, NotDetected, Protected, UnknownAtmel, OtherSignature };
+
+    // The window's two shared file dialogs, or the command line's FILE argument. Each returns the
+    // chosen file name, or nothing when the user cancelled.
+    struct FileDialogs {
+        // The save dialog ("Save file", asks before overwriting).
+        std::function<std::optional<std::string>()> save;
+        // The open dialog shown with this title; the window puts its own title back afterwards,
+        // whether a file was chosen or not.
+        std::function<std::optional<std::string>(const std::string& title)> open;
+    };
+    FileDialogs dialogs;
+
+    AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& operations);
+
+    // Powers the chip up, enters programming mode and looks its signature up in the catalogue;
+    // the model then describes it. On true the chip stays powered for the caller's instructions;
+    // on false every AVR line is low and the reason has been shown.
+    bool IdentifyDevice();
+    Identification lastIdentification() const { return lastIdentification_; }
+
+    Outcome btnTipoClick();       // "Identify microprocessor"
+    Outcome btnLeerFlashClick();  // "Read Flash"
+    Outcome btnProgFlashClick();  // "Program Flash"
+    Outcome btnFLashVerifClick(); // "Verify Flash"
+    Outcome btnLeerEEPIntClick(); // "Read internal eeprom"
+    Outcome BitBtn1Click();       // "Program internal eeprom"
+    Outcome btnEEPIntClick();     // "Verify internal eeprom"
+    Outcome btnBorrarClick();     // "Erase chip"
+    Outcome btnTestBlankClick();  // "Blank-test"
+
+    AvrPageModel& model() { return model_; }
+    const AvrPageModel& model() const { return model_; }
+    AvrSerial& serial() { return serial_; }
+    // The catalogue entry of the last successful identification, or null.
+    const DeviceEntry* device() const { return device_; }
+
+private:
+    enum class Memory { Flash, Eeprom };
+
+    Outcome readToFile(Memory memory);
+    Outcome verifyWithFile(Memory memory);
+    Outcome programFlash(const std::vector<std::uint8_t>& image);
+    Outcome programEeprom(const std::vector<std::uint8_t>& image);
+    // Loads an image file into a 0xFF-filled buffer; false after an error message.
+    bool loadImage(Memory memory, const std::string& fileName, std::vector<std::uint8_t>& buffer);
+    std::uint32_t memorySize(Memory memory) const;
+    std::uint8_t readByte(Memory memory, std::uint32_t address);
+    void progress(Memory memory, std::uint32_t index, std::uint32_t size);
+    // After each unit of work: true when the operation must end now.
+    bool stopRequested() const { return operations_.stopRequested(); }
+    Outcome stop(const char* text);
+
+    LineDriver& lines_;
+    Host& host_;
+    OperationLock& operations_;
+    AvrSerial serial_;
+    AvrPageModel model_;
+    const DeviceEntry* device_ = nullptr;
+    Identification lastIdentification_ = Identification::NotDetected;
+};
+
+} // namespace vardel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace vardel {
+
+// The memory-size class of an identified chip: sizes and the way its flash is written.
+struct DeviceClassInfo {
+    std::uint32_t flashBytes;
+    std::uint32_t eepromBytes;
+    // 0: flash written byte by byte with data polling; otherwise the page size in bytes.
+    std::uint32_t pageBytes;
+    // The fixed wait after each page write.
+    std::uint32_t pageWaitMs;
+};
+
+inline constexpr int kDeviceClasses = 6;
+const DeviceClassInfo& ClassInfo(int deviceClass);
+
+// What the fuse group GroupBox4 does when the chip is identified.
+enum class FuseGroup { Hidden, Shown, Unchanged };
+
+// One chip of the catalogue, with the editor pages that identification selects for it.
+struct DeviceEntry {
+    std::array<std::uint8_t, 3> signature;
+    const char* label; // the processor-type text, also the key of the lock and fuse commands
+    int deviceClass;
+    const char* notebook1;  // "ATmega128" or "AT90Sxxxx"
+    const char* notebook2;  // fuse page of the ATmega editors, or null
+    const char* notebook3;  // lock page of the ATmega editors, or null
+    const char* notebook4;  // fuse page of the AT90S editors, or null
+    const char* checkBox35; // caption of the one-bit fuse box, or null
+    FuseGroup fuseGroup;
+    bool readLockBits;
+    // The EEPROM answers 0x00 to a read of a byte it is still writing, so a 0x00 written there
+    // cannot be told done by polling.
+    bool eepromPollsZero;
+};
+
+// In the order the signature is tested.
+std::span<const DeviceEntry> DeviceCatalogue();
+
+// The catalogue entry with this signature, or null.
+const DeviceEntry* FindDevice(const std::array<std::uint8_t, 3>& signature);
+
+} // namespace vardel
