@@ -1,6 +1,7 @@
 #include "hw/settings.h"
 #include "i2c/eeprom_page.h"
 #include "sim/chips.h"
+#include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
@@ -11,6 +12,7 @@
 #include "ui/unManual.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -122,7 +124,120 @@ private slots:
     void openKeepsTheImageWhenTheFileIsUnusable();
     void closeSavesTheSettingsAndLeavesThePortLow();
     void hardwareCheck();
+    void readingAChipFillsTheGrid();
+    void cancelStopsARead();
+    void commandsAreDisabledWhileAnOperationRuns();
+    void closingDuringAReadEndsItCleanly();
 };
+
+namespace {
+sim::Eeprom24Cxx* insertChip(Program& p, const char* type)
+{
+    auto chip = std::make_unique<sim::Eeprom24Cxx>(*sim::Eeprom24Cxx::findType(type));
+    auto* raw = chip.get();
+    for (std::size_t i = 0; i < raw->memory().size(); ++i)
+        raw->memory()[i] = std::uint8_t(0x41 + i % 26);
+    p.board.insertEeprom(std::move(chip));
+    return raw;
+}
+} // namespace
+
+void MainWindowTest::readingAChipFillsTheGrid()
+{
+    Program p;
+    insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.PageControl1->setCurrentIndex(1);
+    w.cbChip->setCurrentIndex(0);
+    w.cbChipChange(0);
+    w.ToolButton3->trigger();
+    QCOMPARE(p.messages, QStringList());
+    QCOMPARE(w.SG->model()->rowCount(), 64);
+    QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("41"));
+    QCOMPARE(w.SG->model()->index(0, 10).data().toString(), QStringLiteral("B"));
+    QCOMPARE(w.SG->model()->index(63, 0).data().toString(), QStringLiteral("01F8"));
+    QCOMPARE(w.SG->model()->index(63, 8).data().toString(),
+             QString::asprintf("%02X", 0x41 + 511 % 26));
+    QCOMPARE(p.progreso->lbProg->text(), QStringLiteral("511 bytes read..."));
+    QCOMPARE(p.progreso->Progreso->value(), 100);
+    QVERIFY(!p.progreso->isVisible());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+void MainWindowTest::cancelStopsARead()
+{
+    Program p;
+    insertChip(p, "24C128");
+    TVentana& w = *p.ventana;
+    w.eeprom().EepromImage[10000] = 0x00;
+    bool pressed = false;
+    QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
+                     [&](int v) {
+                         if (v == 10 && !pressed) {
+                             pressed = true;
+                             p.progreso->btnCancelar->click();
+                         }
+                     });
+    w.ToolButton3->trigger();
+    QVERIFY(!p.progreso->isVisible());
+    QCOMPARE(p.messages, QStringList());
+    QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0x41));
+    QCOMPARE(w.eeprom().EepromImage[10000], std::uint8_t(0x00)); // not read
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    // The next operation starts with the flag cleared and runs to its end.
+    w.ToolButton3->trigger();
+    QCOMPARE(p.progreso->CancelFlag, 0);
+    QCOMPARE(p.progreso->lbProg->text(), QStringLiteral("16383 bytes read..."));
+}
+
+void MainWindowTest::commandsAreDisabledWhileAnOperationRuns()
+{
+    Program p;
+    insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.cbChipChange(0);
+    bool sawDisabled = false;
+    bool cancelLive = false;
+    QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
+                     [&](int v) {
+                         if (v != 50)
+                             return;
+                         sawDisabled = !w.ToolButton3->isEnabled() && !w.ToolButton4->isEnabled() &&
+                                       !w.cbChip->isEnabled() && !w.tsAvr->isEnabled();
+                         cancelLive = p.progreso->btnCancelar->isEnabled();
+                         // A second command started from here does nothing.
+                         w.Grabarchip1Click();
+                     });
+    w.ToolButton3->trigger();
+    QVERIFY(sawDisabled);
+    QVERIFY(cancelLive);
+    QVERIFY(w.ToolButton3->isEnabled());
+    QVERIFY(w.cbChip->isEnabled());
+    QCOMPARE(p.messages, QStringList());
+}
+
+void MainWindowTest::closingDuringAReadEndsItCleanly()
+{
+    Program p(QStringLiteral("3"));
+    insertChip(p, "24C256");
+    TVentana& w = *p.ventana;
+    w.show();
+    QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
+                     [&](int v) {
+                         if (v == 5)
+                             w.close();
+                     });
+    w.ToolButton3->trigger();
+    for (int i = 0; i < 10 && w.isVisible(); ++i)
+        QCoreApplication::processEvents();
+    QVERIFY(!w.isVisible());
+    QVERIFY(!p.progreso->isVisible());
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    p.stop();
+    auto store = p.reopenStore();
+    QCOMPARE(store->ReadString("RETARDO", ""), std::string("3"));
+}
 
 void MainWindowTest::startUpState()
 {
