@@ -78,7 +78,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     lbBoard = new QLabel(this);
     lbBoard->setObjectName(QStringLiteral("lbBoard"));
     statusBar()->addWidget(lbBoard, 1);
-    lbBoard->setText(QStringLiteral("Board: ") + QString::fromStdString(port_.describe()));
+    updateBoardLabel();
 
     buildEepromPage();
     buildMenu();
@@ -207,6 +207,7 @@ void TVentana::runChipCommand(const std::function<void()>& command)
     setCommandsEnabled(false);
     command();
     setCommandsEnabled(true);
+    updateBoardLabel();
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -384,4 +385,9 @@ void TVentana::Grabarchip1Click()
 void TVentana::Verificar1Click()
 {
     runChipCommand([this] { eeprom_->Verificar1Click(); });
+}
+
+void TVentana::updateBoardLabel()
+{
+    lbBoard->setText(QStringLiteral("Board: ") + QString::fromStdString(port_.describe()));
 }

@@ -57,6 +57,8 @@ public:
     void Verificar1Click();
     void cbChipChange(int index);
     void RefreshGrid();
+    // The status bar names the board in use and, on the simulated board, the chips in its sockets.
+    void updateBoardLabel();
 
     void Salir1Click();
     void Acercade1Click();
