@@ -1,12 +1,748 @@
+#include "sim/avr_target.h"
+
 #include "sim/chips.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 namespace vardel::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t ms(double milliseconds)
+{
+    return static_cast<std::int64_t>(milliseconds * 1'000'000.0);
+}
+
+constexpr AvrFuseByte kNoFuse{0xFF, 0xFF, 0x00};
+constexpr std::array<AvrFuseByte, 3> kNoFuses{kNoFuse, kNoFuse, kNoFuse};
+constexpr std::array<std::uint8_t, 4> kNoCalibration{0xFF, 0xFF, 0xFF, 0xFF};
+
+// AT90S2323/2343/4434/8535 fuse key: SPIEN bit 5, FSTRT (RCEN on the AT90S2343) bit 0; the other
+// bits do not exist. Factory values: SPIEN programmed, FSTRT unprogrammed, RCEN programmed (the
+// AT90S2343 ships running on its internal RC oscillator) -- from memory of the datasheets,
+// doubtful.
+constexpr AvrFuseByte kAt90sFstrt{0xDF, 0xDE, 0x20};
+constexpr AvrFuseByte kAt90sRcen{0xDE, 0xDE, 0x20};
+
+// The catalogue. Write times and polling values are the datasheets' (part data where the datasheet
+// gives none). Calibration bytes differ from chip to chip; these are plausible values.
+// clang-format off
+constexpr AvrDevice kCatalogue[] = {
+    // name, signature, family, flash, page words, EEPROM, flash / EEPROM / erase time,
+    // polling flash, EEPROM, SCK phase clocks, fuse bytes, fuses, fuse after power cycle,
+    // calibration bytes, calibration
+    {"AT90S2313", {0x1E, 0x91, 0x01}, AvrFamily::At90sLockOnly, 2048, 0, 128,
+     ms(4), ms(4), ms(20), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
+     0, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S2323", {0x1E, 0x91, 0x02}, AvrFamily::At90sLockAndFuse, 2048, 0, 128,
+     ms(9), ms(9), ms(18), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
+     1, {kAt90sFstrt, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
+    {"AT90S2343", {0x1E, 0x91, 0x03}, AvrFamily::At90sLockAndFuse, 2048, 0, 128,
+     ms(9), ms(9), ms(18), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
+     1, {kAt90sRcen, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
+    {"AT90S4414", {0x1E, 0x92, 0x01}, AvrFamily::At90sLockOnly, 4096, 0, 256,
+     ms(9), ms(9), ms(20), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
+     0, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S4434", {0x1E, 0x92, 0x02}, AvrFamily::At90sLockAndFuse, 4096, 0, 256,
+     ms(9), ms(9), ms(20), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
+     1, {kAt90sFstrt, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    {"AT90S8515", {0x1E, 0x93, 0x01}, AvrFamily::At90sLockOnly, 8192, 0, 512,
+     ms(4), ms(4), ms(20), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
+     0, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S8535", {0x1E, 0x93, 0x03}, AvrFamily::At90sLockAndFuse, 8192, 0, 512,
+     ms(9), ms(9), ms(20), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
+     1, {kAt90sFstrt, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // Fuse x x SPIEN x EESAVE x SUT1 SUT0. Page and erase times as the datasheet (other tools'
+    // part data give 22-56 ms and 112 ms); factory SUT1..0 = 11 is doubtful.
+    {"ATmega103", {0x1E, 0x97, 0x01}, AvrFamily::ATmega103, 131072, 128, 4096,
+     ms(5), ms(9), ms(90), {0xFF, 0xFF}, {0x80, 0x7F}, 2,
+     1, {AvrFuseByte{0xDF, 0xD4, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // Low CKSEL3..0 = 0001 (internal RC 1 MHz); high 99 with SPIEN (bit 5) programmed and EESAVE
+    // (bit 3) unprogrammed; extended FD (M103C programmed), bits 7..2 do not exist.
+    {"ATmega128", {0x1E, 0x97, 0x02}, AvrFamily::ATmega128, 131072, 128, 4096,
+     ms(4.5), ms(9), ms(9), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
+     3, {AvrFuseByte{0xE1, 0x00, 0x00}, AvrFuseByte{0x99, 0x00, 0x20},
+         AvrFuseByte{0xFD, 0xFC, 0x00}}, false, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
+    // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0; factory CKSEL 010 is doubtful.
+    {"ATmega161", {0x1E, 0x94, 0x01}, AvrFamily::ATmega161, 16384, 64, 512,
+     ms(14), ms(3.4), ms(28), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
+     1, {AvrFuseByte{0xDA, 0x80, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // Low BODLEVEL BODEN x x CKSEL3..0 (factory CKSEL 0010, internal RC 1 MHz); high x x x x 1
+    // BOOTSZ1 BOOTSZ0 BOOTRST, factory all unprogrammed (doubtful).
+    {"ATmega163", {0x1E, 0x94, 0x02}, AvrFamily::ATmega163, 16384, 64, 512,
+     ms(16), ms(4), ms(32), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
+     2, {AvrFuseByte{0xF2, 0x00, 0x00}, AvrFuseByte{0xFF, 0xF8, 0x00}, kNoFuse}, false,
+     1, {0xA8, 0xFF, 0xFF, 0xFF}},
+    // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0; factory CKSEL 0010 (internal RC) is doubtful.
+    {"ATtiny12", {0x1E, 0x90, 0x05}, AvrFamily::ATtiny12, 1024, 0, 64,
+     ms(4.5), ms(9), ms(20), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
+     1, {AvrFuseByte{0xD2, 0x00, 0x20}, kNoFuse, kNoFuse}, false, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
+};
+// clang-format on
+
+const char* const kFuseKeys[3] = {"avr.fuse.low", "avr.fuse.high", "avr.fuse.extended"};
+const char* const kFlashFile = "flash.bin";
+const char* const kEepromFile = "avr-eeprom.bin";
+
+std::string upper(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string hex(const std::uint8_t* bytes, std::size_t count)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+std::string hex(std::uint8_t byte)
+{
+    return hex(&byte, 1);
+}
+
+// Exactly 2 * count hex digits, either case.
+bool parseHex(const std::string& text, std::uint8_t* bytes, std::size_t count)
+{
+    if (text.size() != 2 * count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        int value = 0;
+        for (std::size_t j = 0; j < 2; ++j) {
+            const char c =
+                static_cast<char>(std::toupper(static_cast<unsigned char>(text[2 * i + j])));
+            if (c >= '0' && c <= '9')
+                value = value * 16 + (c - '0');
+            else if (c >= 'A' && c <= 'F')
+                value = value * 16 + (c - 'A' + 10);
+            else
+                return false;
+        }
+        bytes[i] = static_cast<std::uint8_t>(value);
+    }
+    return true;
+}
+
+bool hasLock(AvrFamily family)
+{
+    return family != AvrFamily::Generic;
+}
+
+// Bits of the lock key that exist: LB2 LB1 in bits 2..1, or the six bits 5..0 on the parts with
+// boot lock bits.
+std::uint8_t lockBits(AvrFamily family)
+{
+    switch (family) {
+    case AvrFamily::ATmega161:
+    case AvrFamily::ATmega163:
+    case AvrFamily::ATmega128:
+        return 0x3F;
+    case AvrFamily::Generic:
+        return 0x00;
+    default:
+        return 0x06;
+    }
+}
+
+bool isAt90s(AvrFamily family)
+{
+    return family == AvrFamily::At90sLockOnly || family == AvrFamily::At90sLockAndFuse;
+}
+
+bool readFile(const fs::path& path, std::vector<std::uint8_t>& memory, const std::string& what,
+              std::string& error)
+{
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        std::fill(memory.begin(), memory.end(), 0xFF);
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+    if (!in.eof() && !in) {
+        error = "Can't read " + path.string();
+        return false;
+    }
+    if (data.size() != memory.size()) {
+        error = path.string() + " holds " + std::to_string(data.size()) + " bytes, but " + what +
+                " has " + std::to_string(memory.size());
+        return false;
+    }
+    memory = std::move(data);
+    return true;
+}
+
+bool writeFile(const fs::path& path, const std::vector<std::uint8_t>& memory, std::string& error)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(memory.data()),
+              static_cast<std::streamsize>(memory.size()));
+    out.flush();
+    if (!out) {
+        error = "Can't write " + path.string();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::span<const AvrDevice> AvrCatalogue()
+{
+    return kCatalogue;
+}
+
+const AvrDevice* FindAvrDevice(std::string_view name)
+{
+    const std::string wanted = upper(name);
+    for (const AvrDevice& device : kCatalogue)
+        if (upper(device.name) == wanted)
+            return &device;
+    return nullptr;
+}
+
+std::string AvrCatalogueNames()
+{
+    std::string names;
+    for (const AvrDevice& device : kCatalogue)
+        names += (names.empty() ? "" : ", ") + std::string(device.name);
+    return names;
+}
+
+AvrDevice AvrTarget::Generic(const std::array<std::uint8_t, 3>& signature)
+{
+    // clang-format off
+    return {"", signature, AvrFamily::Generic, 8192, 0, 512,
+            ms(9), ms(9), ms(20), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
+            0, kNoFuses, false, 0, kNoCalibration};
+    // clang-format on
+}
+
+AvrTarget::AvrTarget(const AvrDevice& device)
+    : timing{device.flashWriteNs, device.eepromWriteNs, device.eraseNs, device.sckPhaseClocks},
+      device_(device), flash_(device.flashBytes, 0xFF), eeprom_(device.eepromBytes, 0xFF),
+      pageBuffer_(device.pageWords * 2, 0xFF), calibration_(device.calibration)
+{
+    for (int i = 0; i < 3; ++i)
+        fuses_[i] = fusesLatched_[i] = device.fuses[i].factory | device.fuses[i].unused;
+}
+
+std::string AvrTarget::title() const
+{
+    if (catalogued())
+        return device_.name;
+    return "the chip with signature " + hex(device_.signature.data(), 3);
+}
+
+// ---- pins -----------------------------------------------------------------------------------
+
+void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::int64_t ns)
+{
+    if (vcc != vcc_) {
+        vcc_ = vcc;
+        if (vcc) {
+            // The levels at power-up are where the chip starts from, not edges.
+            reset_ = reset;
+            xtal_ = xtal;
+            sck_ = sck;
+            mosi_ = mosi;
+            powerUp(ns);
+            return;
+        } else {
+            // The interface logic dies with the supply; the memories are non-volatile and a write
+            // in progress has already changed its cells.
+            programming_ = false;
+            busy_ = Busy::None;
+            std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+        }
+    }
+    if (!vcc_) {
+        reset_ = reset;
+        xtal_ = xtal;
+        sck_ = sck;
+        mosi_ = mosi;
+        return;
+    }
+    if (reset != reset_) {
+        reset_ = reset;
+        if (reset)
+            programming_ = false; // the chip starts running its program
+        else
+            startInterface(ns);
+    }
+    mosi_ = mosi;
+    if (xtal != xtal_) {
+        xtal_ = xtal;
+        if (xtal) {
+            ++clocksSinceStart_;
+            ++phaseClocks_;
+            if (lastXtalRiseNs_ >= 0)
+                xtalPeriodNs_ = ns - lastXtalRiseNs_;
+            lastXtalRiseNs_ = ns;
+        }
+    }
+    if (sck != sck_) {
+        const bool seen = phaseClocks_ >= phaseClocksNeeded();
+        sck_ = sck;
+        phaseClocks_ = 0;
+        if (seen && sck != sckSeen_) {
+            sckSeen_ = sck;
+            if (!reset_) {
+                if (sck)
+                    sckRising(ns);
+                else
+                    misoBit_ = (shift_ & 0x80) != 0;
+            }
+        }
+    }
+}
+
+bool AvrTarget::miso() const
+{
+    // Out of programming mode the pin is not driven and floats high on the board.
+    if (!vcc_ || !programming_ || reset_)
+        return true;
+    return misoBit_;
+}
+
+void AvrTarget::powerUp(std::int64_t ns)
+{
+    fusesLatched_ = fuses_;
+    offsetPending_ = true;
+    lastXtalRiseNs_ = -1;
+    xtalPeriodNs_ = 0;
+    startNs_ = ns;
+    clocksSinceStart_ = 0;
+    phaseClocks_ = 0;
+    sckSeen_ = sck_;
+    if (!reset_)
+        startInterface(ns);
+}
+
+void AvrTarget::startInterface(std::int64_t ns)
+{
+    startNs_ = ns;
+    clocksSinceStart_ = 0;
+    phaseClocks_ = 0;
+    sckSeen_ = sck_;
+    shift_ = 0;
+    misoBit_ = true;
+    programming_ = false;
+    frameBit_ = offsetPending_ ? ((syncOffsetBits % 32) + 32) % 32 : 0;
+    offsetPending_ = false;
+    std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+}
+
+int AvrTarget::phaseClocksNeeded() const
+{
+    // At 12 MHz and above the datasheets ask for 3 clocks in each phase.
+    if (xtalPeriodNs_ > 0 && xtalPeriodNs_ * 12 < 1000)
+        return std::max(timing.sckPhaseClocks, 3);
+    return timing.sckPhaseClocks;
+}
+
+bool AvrTarget::enableAllowed(std::int64_t ns) const
+{
+    return !faults.neverEcho && ns - startNs_ >= timing.enableDelayNs &&
+           clocksSinceStart_ >= timing.enableClocks;
+}
+
+void AvrTarget::sckRising(std::int64_t ns)
+{
+    shift_ = static_cast<std::uint8_t>((shift_ << 1) | (mosi_ ? 1 : 0));
+    frameBit_ = (frameBit_ + 1) % 32;
+    if (frameBit_ % 8 != 0)
+        return;
+    const int byte = (frameBit_ == 0 ? 32 : frameBit_) / 8 - 1;
+    frame_[byte] = shift_;
+    if (!programming_) {
+        if (byte == 1 && frame_[0] == 0xAC && frame_[1] == 0x53 && enableAllowed(ns))
+            programming_ = true;
+        return;
+    }
+    if (byte == 2)
+        loadDatum(ns);
+    else if (byte == 3)
+        execute(ns);
+}
+
+// ---- reads ----------------------------------------------------------------------------------
+
+void AvrTarget::loadDatum(std::int64_t ns)
+{
+    if (busy_ == Busy::Erase && ns < busyEndNs_)
+        return;
+    std::uint8_t datum = 0;
+    if (readDatum(ns, datum))
+        shift_ = datum;
+}
+
+bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
+{
+    const std::uint8_t op = frame_[0];
+    const std::uint32_t address = (std::uint32_t(frame_[1]) << 8) | frame_[2];
+    const bool locked = isAt90s(device_.family) && lockMode3();
+    switch (op) {
+    case 0x30: {
+        if (locked)
+            return false;
+        const int index = frame_[2] & 0x03;
+        datum = index < 3 ? device_.signature[index] : 0xFF;
+        return true;
+    }
+    case 0x20:
+    case 0x28: {
+        if (locked)
+            return false;
+        const std::uint32_t word = address & (device_.flashBytes / 2 - 1);
+        const std::uint32_t at = word * 2 + (op == 0x28 ? 1 : 0);
+        datum = polled(device_.pageWords ? Busy::FlashPage : Busy::FlashByte, at, flash_[at], ns);
+        return true;
+    }
+    case 0xA0: {
+        if (locked)
+            return false;
+        const std::uint32_t at = address & (device_.eepromBytes - 1);
+        datum = polled(Busy::EepromByte, at, eeprom_[at], ns);
+        return true;
+    }
+    default:
+        return readLockOrFuse(datum);
+    }
+}
+
+std::uint8_t AvrTarget::fuseAsRead(int index) const
+{
+    return device_.fuseAfterPowerCycle ? fusesLatched_[index] : fuses_[index];
+}
+
+bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
+{
+    const std::uint8_t op = frame_[0];
+    const bool second = (frame_[1] & 0x08) != 0; // 58 08 / 50 08 select the other fuse byte
+    switch (device_.family) {
+    case AvrFamily::At90sLockAndFuse:
+        if (op != 0x58)
+            return false;
+        // 1 2 S x x x x F: LB1, LB2, SPIEN, ..., FSTRT/RCEN.
+        datum = static_cast<std::uint8_t>(((lock_ & 0x02) ? 0x80 : 0) |
+                                          ((lock_ & 0x04) ? 0x40 : 0) | (fuseAsRead(0) & 0x3F));
+        return true;
+    case AvrFamily::ATmega103:
+    case AvrFamily::ATmega161:
+    case AvrFamily::ATtiny12:
+        if (op == 0x58)
+            datum = lock_;
+        else if (op == 0x50)
+            datum = fuses_[0];
+        else if (op == 0x38 && device_.calibrationCount > 0)
+            datum = calibration_[0];
+        else
+            return false;
+        return true;
+    case AvrFamily::ATmega163:
+        if (op == 0x58)
+            datum = second ? fuses_[1] : lock_;
+        else if (op == 0x50 && !second)
+            datum = fuses_[0];
+        else if (op == 0x38)
+            datum = calibration_[0];
+        else
+            return false;
+        return true;
+    case AvrFamily::ATmega128:
+        if (op == 0x58)
+            datum = second ? fuses_[1] : lock_;
+        else if (op == 0x50)
+            datum = second ? fuses_[2] : fuses_[0];
+        else if (op == 0x38)
+            datum = calibration_[frame_[2] & 0x03];
+        else
+            return false;
+        return true;
+    default:
+        return false; // no lock or fuse reads in serial mode: the read is only echoed
+    }
+}
+
+std::uint8_t AvrTarget::polled(Busy kind, std::uint32_t address, std::uint8_t value,
+                               std::int64_t ns) const
+{
+    const bool flash = kind != Busy::EepromByte;
+    const auto& polling = flash ? device_.flashPolling : device_.eepromPolling;
+    if (busy_ == kind && ns < busyEndNs_ && address >= busyAddress_ &&
+        address < busyAddress_ + busyLength_)
+        return ns - busyStartNs_ < (busyEndNs_ - busyStartNs_) / 2 ? polling[0] : polling[1];
+    const long last = flash ? lastFlashWrite_ : lastEepromWrite_;
+    if (faults.pollingNeverDone && last == static_cast<long>(address))
+        return polling[1];
+    return value;
+}
+
+// ---- instructions ---------------------------------------------------------------------------
+
+bool AvrTarget::lockMode3() const
+{
+    const std::uint8_t lb = lockBits(device_.family) == 0x3F ? 0x03 : 0x06;
+    return hasLock(device_.family) && (lock_ & lb) == 0;
+}
+
+bool AvrTarget::writesLocked() const
+{
+    // Lock modes 2 and 3 (LB1 programmed) stop further programming of flash and EEPROM.
+    const std::uint8_t lb1 = lockBits(device_.family) == 0x3F ? 0x01 : 0x02;
+    return hasLock(device_.family) && (lock_ & lb1) == 0;
+}
+
+void AvrTarget::startBusy(Busy kind, std::uint32_t address, std::uint32_t length,
+                          std::int64_t duration, std::int64_t ns)
+{
+    busy_ = kind;
+    busyStartNs_ = ns;
+    busyEndNs_ = ns + duration;
+    busyAddress_ = address;
+    busyLength_ = length;
+}
+
+void AvrTarget::execute(std::int64_t ns)
+{
+    const bool busy = busy_ != Busy::None && ns < busyEndNs_;
+    if (busy && busy_ == Busy::Erase)
+        return;
+    const std::uint8_t op = frame_[0];
+    const std::uint32_t address = (std::uint32_t(frame_[1]) << 8) | frame_[2];
+    const std::uint8_t data = frame_[3];
+
+    if (op == 0xAC && (frame_[1] & 0xE0) == 0x80) {
+        if (busy)
+            return;
+        std::fill(flash_.begin(), flash_.end(), 0xFF);
+        bool eesave = false;
+        if (device_.family == AvrFamily::ATmega103)
+            eesave = (fuses_[0] & 0x08) == 0;
+        else if (device_.family == AvrFamily::ATmega128)
+            eesave = (fuses_[1] & 0x08) == 0;
+        if (!eesave)
+            std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
+        lock_ = 0xFF;
+        std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+        startBusy(Busy::Erase, 0, 0, timing.eraseNs, ns);
+        return;
+    }
+    if (op == 0xAC) {
+        if (frame_[1] != 0x53 && !busy)
+            writeLockOrFuse();
+        return;
+    }
+
+    const bool flashWrite = op == 0x40 || op == 0x48;
+    const bool pageWrite = op == 0x4C && device_.pageWords != 0;
+    const bool eepromWrite = op == 0xC0;
+    if (!(flashWrite || pageWrite || eepromWrite) || busy || writesLocked())
+        return;
+
+    const std::uint32_t word = address & (device_.flashBytes / 2 - 1);
+    if (flashWrite && device_.pageWords != 0) {
+        // Page parts: the byte goes to the page buffer; only Write Page programs the flash.
+        pageBuffer_[(word & (device_.pageWords - 1)) * 2 + (op == 0x48 ? 1 : 0)] = data;
+    } else if (flashWrite) {
+        const std::uint32_t at = word * 2 + (op == 0x48 ? 1 : 0);
+        if (!faults.dropWrites)
+            flash_[at] &= data;
+        lastFlashWrite_ = at;
+        startBusy(Busy::FlashByte, at, 1, timing.flashWriteNs, ns);
+    } else if (pageWrite) {
+        const std::uint32_t start = (word & ~(device_.pageWords - 1)) * 2;
+        if (!faults.dropWrites)
+            for (std::uint32_t i = 0; i < pageBuffer_.size(); ++i)
+                flash_[start + i] &= pageBuffer_[i];
+        std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+        lastFlashWrite_ = start;
+        startBusy(Busy::FlashPage, start, device_.pageWords * 2, timing.flashWriteNs, ns);
+    } else {
+        const std::uint32_t at = address & (device_.eepromBytes - 1);
+        if (!faults.dropWrites)
+            eeprom_[at] = data;
+        lastEepromWrite_ = at;
+        startBusy(Busy::EepromByte, at, 1, timing.eepromWriteNs, ns);
+    }
+}
+
+void AvrTarget::writeLockOrFuse()
+{
+    const std::uint8_t b1 = frame_[1];
+    const std::uint8_t b3 = frame_[3];
+    int fuse = -1;          // fuse byte written
+    std::uint8_t value = 0; // its new bits
+    std::uint8_t mask = 0;  // the bits the instruction carries
+    int lockFrom = -1;      // byte of the instruction that carries the lock bits
+    switch (device_.family) {
+    case AvrFamily::At90sLockOnly:
+        if ((b1 & 0xE0) == 0xE0) // AC 111x x21x
+            lockFrom = 1;
+        break;
+    case AvrFamily::At90sLockAndFuse:
+        if ((b1 & 0xF9) == 0xF9) // AC 1111 1211
+            lockFrom = 1;
+        else if ((b1 & 0xFE) == 0xBE) // AC 1011 111F
+            fuse = 0, value = b1 & 0x01, mask = 0x01;
+        break;
+    case AvrFamily::ATmega103:
+        if ((b1 & 0xF9) == 0xF9)
+            lockFrom = 1;
+        else if ((b1 & 0xF4) == 0xB4) // AC 1011 E 1 T1 T0
+            fuse = 0, value = b1 & 0x0B, mask = 0x0B;
+        break;
+    case AvrFamily::ATtiny12:
+        if ((b1 & 0xF9) == 0xF9)
+            lockFrom = 1;
+        else if (b1 == 0xA0)
+            fuse = 0, value = b3, mask = 0xFF;
+        break;
+    case AvrFamily::ATmega161:
+    case AvrFamily::ATmega163:
+    case AvrFamily::ATmega128:
+        if ((b1 & 0xE0) == 0xE0) // AC 111x xxxx, the bits in the fourth byte
+            lockFrom = 3;
+        else if (b1 == 0xA0)
+            fuse = 0, value = b3, mask = 0xFF;
+        else if (b1 == 0xA8 && device_.fuseCount > 1)
+            fuse = 1, value = b3, mask = 0xFF;
+        else if (b1 == 0xA4 && device_.fuseCount > 2)
+            fuse = 2, value = b3, mask = 0xFF;
+        break;
+    case AvrFamily::Generic:
+        break;
+    }
+    if (faults.dropWrites)
+        return;
+    if (lockFrom >= 0) {
+        // Lock bits can only be programmed; a chip erase clears them.
+        lock_ &= static_cast<std::uint8_t>(frame_[lockFrom] | ~lockBits(device_.family));
+        return;
+    }
+    if (fuse < 0)
+        return;
+    const bool bootLockParts = lockBits(device_.family) == 0x3F;
+    if (bootLockParts && writesLocked())
+        return; // lock mode 2 and 3 lock the fuses too
+    const AvrFuseByte& layout = device_.fuses[fuse];
+    const std::uint8_t change = mask & ~layout.fixed;
+    fuses_[fuse] =
+        static_cast<std::uint8_t>((fuses_[fuse] & ~change) | (value & change) | layout.unused);
+}
+
+// ---- keys and files -------------------------------------------------------------------------
+
+void AvrTarget::describe(ChipKeys& keys) const
+{
+    if (catalogued())
+        keys["avr"] = device_.name;
+    keys["avr.signature"] = hex(device_.signature.data(), 3);
+    for (int i = 0; i < device_.fuseCount; ++i)
+        keys[kFuseKeys[i]] = hex(fuses_[i]);
+    if (hasLock(device_.family))
+        keys["avr.lock"] = hex(lock_);
+    if (device_.calibrationCount > 0)
+        keys["avr.calibration"] = hex(calibration_[0]);
+}
+
+bool AvrTarget::set(const std::string& key, const std::string& value, std::string& error)
+{
+    if (key == "avr" || key == "avr.signature") {
+        ChipKeys keys;
+        describe(keys);
+        const auto it = keys.find(key);
+        if (it != keys.end() && upper(value) == upper(it->second))
+            return true;
+        error = key + " cannot be changed: it is " + title() + "; insert another chip instead";
+        return false;
+    }
+    int fuse = -1;
+    for (int i = 0; i < device_.fuseCount; ++i)
+        if (key == kFuseKeys[i])
+            fuse = i;
+    const bool lock = key == "avr.lock" && hasLock(device_.family);
+    const bool calibration = key == "avr.calibration" && device_.calibrationCount > 0;
+    if (fuse < 0 && !lock && !calibration) {
+        ChipKeys keys;
+        describe(keys);
+        std::string known;
+        for (const auto& [name, unused] : keys)
+            if (name != "avr" && name != "avr.signature")
+                known += (known.empty() ? "" : ", ") + name;
+        error = "The AVR key " + key + " does not exist on " + title() +
+                (known.empty() ? std::string("; it has none to set") : "; it has " + known);
+        return false;
+    }
+    std::uint8_t byte = 0;
+    if (!parseHex(value, &byte, 1)) {
+        error = "The value of " + key + " must be two hex digits, not \"" + value + "\"";
+        return false;
+    }
+    if (fuse >= 0)
+        fuses_[fuse] = fusesLatched_[fuse] = byte | device_.fuses[fuse].unused;
+    else if (lock)
+        lock_ = static_cast<std::uint8_t>(byte | ~lockBits(device_.family));
+    else
+        calibration_[0] = byte;
+    return true;
+}
+
+bool AvrTarget::save(const std::string& dir, std::string& error) const
+{
+    return writeFile(fs::path(dir) / kFlashFile, flash_, error) &&
+           writeFile(fs::path(dir) / kEepromFile, eeprom_, error);
+}
+
+bool AvrTarget::load(const std::string& dir, std::string& error)
+{
+    return readFile(fs::path(dir) / kFlashFile, flash_, "the flash of " + title(), error) &&
+           readFile(fs::path(dir) / kEepromFile, eeprom_, "the EEPROM of " + title(), error);
+}
 
 std::unique_ptr<AvrSocketChip> MakeAvrChip(const std::string& device, const std::string& signature,
                                            std::string& error)
 {
-    error = "no simulated AVR chip " + (device.empty() ? signature : device);
-    return nullptr;
+    std::array<std::uint8_t, 3> bytes{};
+    const bool haveSignature = !signature.empty();
+    if (haveSignature && !parseHex(signature, bytes.data(), 3)) {
+        error = "An AVR signature is 6 hex digits, such as 1E9502, not \"" + signature + "\"";
+        return nullptr;
+    }
+    if (device.empty()) {
+        if (!haveSignature) {
+            error = "Name an AVR device (" + AvrCatalogueNames() + ") or give its signature";
+            return nullptr;
+        }
+        return std::make_unique<AvrTarget>(AvrTarget::Generic(bytes));
+    }
+    const AvrDevice* found = FindAvrDevice(device);
+    if (!found) {
+        error = "There is no AVR device \"" + device + "\"; the simulated board takes " +
+                AvrCatalogueNames();
+        return nullptr;
+    }
+    if (haveSignature && bytes != found->signature) {
+        error = std::string("The ") + found->name + " answers signature " +
+                hex(found->signature.data(), 3) + ", not " + upper(signature);
+        return nullptr;
+    }
+    return std::make_unique<AvrTarget>(*found);
 }
 
 } // namespace vardel::sim

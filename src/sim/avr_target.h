@@ -1,0 +1,219 @@
+#pragma once
+
+#include "sim/sockets.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vardel::sim {
+
+// How a part reaches its lock and fuse bits in serial programming mode. The AT90S parts split in
+// two: the AT90S2313/4414/8515 can only write their lock bits; the AT90S2323/2343/4434/8535 read
+// lock and fuse bits in one byte and write one fuse.
+enum class AvrFamily {
+    Generic, // a chip known only by its signature: no lock or fuse instructions
+    At90sLockOnly,
+    At90sLockAndFuse,
+    ATmega103,
+    ATmega161,
+    ATmega163,
+    ATmega128,
+    ATtiny12,
+};
+
+// One fuse byte as the chip stores it and as its key shows it (programmed bits are 0).
+struct AvrFuseByte {
+    std::uint8_t factory = 0xFF;
+    // Bits the part does not have: they always read 1.
+    std::uint8_t unused = 0x00;
+    // Bits serial programming cannot change (SPIEN: a serial write must not lock itself out).
+    std::uint8_t fixed = 0x00;
+};
+
+struct AvrDevice {
+    const char* name; // empty for a chip known only by its signature
+    std::array<std::uint8_t, 3> signature;
+    AvrFamily family;
+    std::uint32_t flashBytes;
+    std::uint32_t pageWords; // 0: the flash is written byte by byte
+    std::uint32_t eepromBytes;
+    std::int64_t flashWriteNs; // a byte, or a page on page parts
+    std::int64_t eepromWriteNs;
+    std::int64_t eraseNs;
+    // Answer to a read of a byte being written: the first value during the first half of the write
+    // cycle, the second during the second half (equal on parts with a single polling value).
+    std::array<std::uint8_t, 2> flashPolling;
+    std::array<std::uint8_t, 2> eepromPolling;
+    // Fewest XTAL periods in an SCK phase for the edge that ends it to be seen (below 12 MHz).
+    int sckPhaseClocks;
+    // Fuse bytes in key order: avr.fuse.low, avr.fuse.high, avr.fuse.extended.
+    int fuseCount;
+    std::array<AvrFuseByte, 3> fuses;
+    // The AT90S2323/2343 latch their fuse at power-up: a new value acts after a power cycle.
+    bool fuseAfterPowerCycle;
+    // Calibration bytes (38 xx bb): 0 none, 1, or 4 on the ATmega128 (1, 2, 4 and 8 MHz).
+    int calibrationCount;
+    std::array<std::uint8_t, 4> calibration;
+};
+
+// The catalogue of devices the simulated board can hold, in the order they are listed to the user.
+std::span<const AvrDevice> AvrCatalogue();
+// The catalogue entry with this name, compared in any case; null when there is none.
+const AvrDevice* FindAvrDevice(std::string_view name);
+// "AT90S2313, AT90S2323, ..." for messages.
+std::string AvrCatalogueNames();
+
+// An AVR in the board's socket, as its datasheet describes serial programming.
+//
+// The chip lives on XTAL: it counts rising XTAL edges and sees SCK only through them. An SCK edge
+// is seen when the phase it ends (the time since the previous SCK change) held at least
+// sckPhaseClocks XTAL rising edges (at least 3 when XTAL runs at 12 MHz or faster); otherwise the
+// edge is lost and the chip keeps the SCK level it saw last, so a short pulse costs it a whole bit.
+//
+// Serial interface: one 8-bit shift register. A seen rising SCK edge shifts MOSI in; a seen falling
+// edge puts the register's MSB on MISO at once; a read instruction loads its datum into the
+// register when the third byte is complete. Every byte is thus echoed one byte late and a read's
+// datum comes out during the fourth byte.
+//
+// Sync model: the chip counts received bits in a 32-bit instruction frame. Until programming is
+// enabled it only looks, at the end of each frame's second byte, for AC 53; MISO stays high (the
+// pin is not driven yet). AC 53 there, with power on and RESET low for at least enableDelayNs and
+// enableClocks XTAL clocks, enables programming and from the third byte on MISO echoes. A chip can
+// start syncOffsetBits bits into its frame after power-up (as if it had counted spurious SCK edges
+// while its supply rose): the host's frames then straddle its own, AC 53 is never seen where the
+// chip looks, and each extra single SCK pulse the host gives between tries moves the frames one bit
+// closer, so a host that sends AC 53 00 00 plus one pulse per try meets the chip after
+// 32 - syncOffsetBits tries. A RESET pulse restarts the frame at bit 0. Once enabled, the chip
+// executes each frame on its 32nd bit; RESET high or power off leaves programming mode, and power
+// off resets the interface but keeps memories, fuses and lock bits.
+//
+// Writes program flash by ANDing: on the byte-written AT90S parts and on the page parts alike a
+// flash cell can only lose 1 bits until a chip erase, since serial programming has no flash erase
+// of its own. An EEPROM byte write erases the byte first. Memory cells change when the write
+// starts; while it lasts, reading a byte being written answers the polling value, and further
+// writes are ignored. A chip erase ignores every instruction while it lasts. Lock and fuse writes
+// take no time. Programmed lock bit LB1 (lock mode 2 or 3) stops flash and EEPROM writes; on the
+// AT90S parts lock mode 3 also stops the reads from loading any datum, so signature and memory
+// reads answer the echo of their third byte (the signature index, the low address byte) until an
+// erase.
+class AvrTarget final : public AvrSocketChip {
+public:
+    // A catalogue device (as named in the catalogue) or, from Generic(), a chip known by its
+    // signature.
+    explicit AvrTarget(const AvrDevice& device);
+    // A part outside the catalogue: 8 KiB flash written by byte, 512 bytes of EEPROM, no lock or
+    // fuse instructions.
+    static AvrDevice Generic(const std::array<std::uint8_t, 3>& signature);
+
+    void pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi,
+              std::int64_t nanoseconds) override;
+    bool miso() const override;
+    void describe(ChipKeys& keys) const override;
+    bool set(const std::string& key, const std::string& value, std::string& error) override;
+    // flash.bin and avr-eeprom.bin in dir; missing files load as a blank chip.
+    bool save(const std::string& dir, std::string& error) const override;
+    bool load(const std::string& dir, std::string& error) override;
+
+    const AvrDevice& device() const { return device_; }
+    bool catalogued() const { return device_.name[0] != '\0'; }
+    // "ATmega128", or "the chip with signature 1E9502".
+    std::string title() const;
+    bool programming() const { return programming_; }
+
+    std::vector<std::uint8_t>& flash() { return flash_; }
+    const std::vector<std::uint8_t>& flash() const { return flash_; }
+    std::vector<std::uint8_t>& eeprom() { return eeprom_; }
+    const std::vector<std::uint8_t>& eeprom() const { return eeprom_; }
+    // Fuse byte 0 low, 1 high, 2 extended, as stored in the fuse cells.
+    std::uint8_t fuse(int index) const { return fuses_[index]; }
+    // Lock bits in the key's layout: bits 2 LB2 and 1 LB1 on the AT90S parts, the ATmega103 and
+    // the ATtiny12; bits 5..0 BLB12 BLB11 BLB02 BLB01 LB2 LB1 on the ATmega161/163/128.
+    std::uint8_t lock() const { return lock_; }
+
+    // Timing, from the device and changeable by tests; enableDelayNs and enableClocks are the
+    // power-up wait and the XTAL clocks that must precede Programming Enable.
+    struct Timing {
+        std::int64_t flashWriteNs;
+        std::int64_t eepromWriteNs;
+        std::int64_t eraseNs;
+        int sckPhaseClocks;
+        std::int64_t enableDelayNs = 20'000'000;
+        long enableClocks = 16;
+    };
+    Timing timing;
+    // Bits the chip's frame has counted after power-up before the host's first bit (0..31).
+    int syncOffsetBits = 0;
+
+    // Misbehaviour for robustness tests of the program, all off by default.
+    struct Faults {
+        bool neverEcho = false;        // the chip never enters programming mode
+        bool pollingNeverDone = false; // a byte written answers its polling value for ever
+        bool dropWrites = false;       // flash, EEPROM, lock and fuse writes change nothing
+    };
+    Faults faults;
+
+private:
+    enum class Busy { None, Erase, FlashByte, FlashPage, EepromByte };
+
+    void powerUp(std::int64_t ns);
+    void startInterface(std::int64_t ns);
+    int phaseClocksNeeded() const;
+    void sckRising(std::int64_t ns);
+    bool enableAllowed(std::int64_t ns) const;
+    void loadDatum(std::int64_t ns);
+    bool readDatum(std::int64_t ns, std::uint8_t& datum) const;
+    bool readLockOrFuse(std::uint8_t& datum) const;
+    void execute(std::int64_t ns);
+    void writeLockOrFuse();
+    void startBusy(Busy kind, std::uint32_t address, std::uint32_t length, std::int64_t duration,
+                   std::int64_t ns);
+    std::uint8_t polled(Busy kind, std::uint32_t address, std::uint8_t value,
+                        std::int64_t ns) const;
+    bool lockMode3() const;
+    bool writesLocked() const;
+    std::uint8_t fuseAsRead(int index) const;
+
+    AvrDevice device_;
+    std::vector<std::uint8_t> flash_;
+    std::vector<std::uint8_t> eeprom_;
+    std::vector<std::uint8_t> pageBuffer_;
+    std::array<std::uint8_t, 3> fuses_{};
+    std::array<std::uint8_t, 3> fusesLatched_{};
+    std::array<std::uint8_t, 4> calibration_{};
+    std::uint8_t lock_ = 0xFF;
+
+    // Pins as last driven.
+    bool vcc_ = false, reset_ = false, xtal_ = false, sck_ = false, mosi_ = false;
+
+    // Clocking.
+    std::int64_t startNs_ = 0; // power-up or RESET low, whichever came last
+    long clocksSinceStart_ = 0;
+    int phaseClocks_ = 0;
+    std::int64_t lastXtalRiseNs_ = -1;
+    std::int64_t xtalPeriodNs_ = 0;
+    bool sckSeen_ = false;
+    bool offsetPending_ = false;
+
+    // Serial interface.
+    std::uint8_t shift_ = 0;
+    int frameBit_ = 0;
+    std::array<std::uint8_t, 4> frame_{};
+    bool programming_ = false;
+    bool misoBit_ = true;
+
+    // Write cycle in progress.
+    Busy busy_ = Busy::None;
+    std::int64_t busyStartNs_ = 0;
+    std::int64_t busyEndNs_ = 0;
+    std::uint32_t busyAddress_ = 0;
+    std::uint32_t busyLength_ = 0;
+    // For Faults::pollingNeverDone: the byte written last in each memory.
+    long lastFlashWrite_ = -1;
+    long lastEepromWrite_ = -1;
+};
+
+} // namespace vardel::sim
