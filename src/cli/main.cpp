@@ -29,6 +29,9 @@ namespace {
 const char* kCommands = R"(Commands:
   check                                      the board presence check
   eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
+  avr identify | erase | blank-test
+  avr read-flash|program-flash|verify-flash FILE
+  avr read-eeprom|program-eeprom|verify-eeprom FILE
   sim show
   sim insert-eeprom TYPE [FILE]
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
@@ -126,6 +129,8 @@ int main(int argc, char** argv)
         status = runCheck(ctx, args);
     else if (command == QLatin1String("eeprom"))
         status = runEeprom(ctx, args);
+    else if (command == QLatin1String("avr"))
+        status = runAvr(ctx, args);
     else if (command == QLatin1String("sim"))
         status = runSim(ctx, args);
     else
