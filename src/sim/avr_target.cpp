@@ -171,12 +171,12 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& memory, const std
         return true;
     }
     std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-    if (!in.eof() && !in) {
+    if (!in) {
         error = "Can't read " + path.string();
         return false;
     }
+    std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
     if (data.size() != memory.size()) {
         error = path.string() + " holds " + std::to_string(data.size()) + " bytes, but " + what +
                 " has " + std::to_string(memory.size());

@@ -105,8 +105,8 @@ public:
     // A catalogue device (as named in the catalogue) or, from Generic(), a chip known by its
     // signature.
     explicit AvrTarget(const AvrDevice& device);
-    // A part outside the catalogue: 8 KiB flash written by byte, 512 bytes of EEPROM, no lock or
-    // fuse instructions.
+    // A part outside the catalogue: 8 KiB flash written by byte, 512 bytes of EEPROM, 9 ms per
+    // byte and 20 ms per erase, polling value 0xFF, no lock or fuse instructions.
     static AvrDevice Generic(const std::array<std::uint8_t, 3>& signature);
 
     void pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi,
