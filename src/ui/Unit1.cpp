@@ -5,6 +5,7 @@
 #include "hw/port_io.h"
 #include "hw/settings.h"
 #include "hw/startup.h"
+#include "avr/avr_page.h"
 #include "i2c/eeprom_page.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
@@ -81,6 +82,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     updateBoardLabel();
 
     buildEepromPage();
+    buildAvrPage();
     buildMenu();
     buildFileDialogs();
     FormCreate();

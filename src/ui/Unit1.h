@@ -15,7 +15,12 @@ class QComboBox;
 class QFileDialog;
 class QTableView;
 class QToolBar;
+class QGroupBox;
 class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
 class QTabWidget;
 class QtHost;
 class TAboutBox;
@@ -24,6 +29,7 @@ class TformManual;
 class TformProgreso;
 
 namespace vardel {
+class AvrPage;
 class EepromPage;
 class Clock;
 class PortIo;
@@ -60,6 +66,23 @@ public:
     // The status bar names the board in use and, on the simulated board, the chips in its sockets.
     void updateBoardLabel();
 
+    // The AVR page.
+    void btnTipoClick();
+    void btnTestBlankClick();
+    void btnLeerFlashClick();
+    void btnLeerEEPIntClick();
+    void btnFLashVerifClick();
+    void btnEEPIntClick();
+    void btnReadLockBitsClick();
+    void btnReadFuseBitsClick();
+    void btnBorrarClick();
+    void btnProgFlashClick();
+    void BitBtn1Click();
+    void btnLockBitsClick();
+    void btnFuseBitsClick();
+    void mirrorAvrModel();
+    static QString notebookPageCaption(QStackedWidget* notebook);
+
     void Salir1Click();
     void Acercade1Click();
     void Configuracion2Click();
@@ -70,6 +93,7 @@ public:
     vardel::BitTiming& timing() { return timing_; }
     QtHost& host() { return *host_; }
     vardel::EepromPage& eeprom() { return *eeprom_; }
+    vardel::AvrPage& avr() { return *avr_; }
     EepromGridModel& gridModel() { return *gridModel_; }
     vardel::OperationLock& operations() { return operations_; }
 
@@ -88,6 +112,31 @@ public:
     QAction* ToolButton6; // About...
     QComboBox* cbChip;
     QTableView* SG;
+
+    QLabel* lbTipo;
+    QPushButton* btnTipo;
+    QStackedWidget* Notebook1;
+    QStackedWidget* Notebook2;
+    QStackedWidget* Notebook3;
+    QStackedWidget* Notebook4;
+    QGroupBox* GroupBox3; // AT90S lock bits
+    QGroupBox* GroupBox4; // AT90S fuse bits
+    QGroupBox* GroupBox5; // ATtiny fuse bits
+    QGroupBox* GroupBox6; // ATmega128 presets
+    QToolButton* btnTestBlank;
+    QToolButton* btnLeerFlash;
+    QToolButton* btnLeerEEPInt;
+    QToolButton* btnFLashVerif;
+    QToolButton* btnEEPInt;
+    QToolButton* btnReadLockBits;
+    QToolButton* btnReadFuseBits;
+    QToolButton* btnBorrar;
+    QToolButton* btnProgFlash;
+    QToolButton* BitBtn1;
+    QToolButton* btnLockBits;
+    QToolButton* btnFuseBits;
+    QProgressBar* prFlash;
+    QProgressBar* prEEPInt;
     QAction* Close1;
     QAction* Configuracion2;
     QAction* N1;
@@ -110,6 +159,7 @@ protected:
 private:
     void buildMenu();
     void buildEepromPage();
+    void buildAvrPage();
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
@@ -123,6 +173,7 @@ private:
     vardel::OperationLock operations_;
     std::unique_ptr<QtHost> host_;
     std::unique_ptr<vardel::EepromPage> eeprom_;
+    std::unique_ptr<vardel::AvrPage> avr_;
     EepromGridModel* gridModel_ = nullptr;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;

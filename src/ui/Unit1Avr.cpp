@@ -1,0 +1,291 @@
+// The AVR page of the main window: the READ and PROGRAM columns, the processor-type panel, the
+// lock and fuse editor notebooks and the two gauges. Every widget mirrors the AVR page model and
+// forwards clicks to the core commands.
+#include "ui/Unit1.h"
+
+#include "avr/avr_page.h"
+#include "ui/QtHost.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* heading(const char* text, QWidget* parent)
+{
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    QFont f = label->font();
+    f.setBold(true);
+    f.setUnderline(true);
+    label->setFont(f);
+    label->setStyleSheet(QStringLiteral("color: red;"));
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QProgressBar* gauge(const char* name, QWidget* parent)
+{
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(true);
+    bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: red; }"));
+    return bar;
+}
+
+// A notebook page, found again by its caption.
+QWidget* notebookPage(QStackedWidget* notebook, const char* caption)
+{
+    auto* page = new QWidget(notebook);
+    page->setObjectName(notebook->objectName() + QLatin1Char('_') + QString::fromLatin1(caption));
+    page->setProperty("caption", QString::fromLatin1(caption));
+    notebook->addWidget(page);
+    return page;
+}
+
+void showPage(QStackedWidget* notebook, const std::string& caption)
+{
+    for (int i = 0; i < notebook->count(); ++i)
+        if (notebook->widget(i)->property("caption").toString().toStdString() == caption)
+            notebook->setCurrentIndex(i);
+}
+
+} // namespace
+
+QString TVentana::notebookPageCaption(QStackedWidget* notebook)
+{
+    return notebook->currentWidget() ? notebook->currentWidget()->property("caption").toString()
+                                     : QString();
+}
+
+void TVentana::buildAvrPage()
+{
+    avr_ = std::make_unique<vardel::AvrPage>(lines_, clock_, *host_, operations_);
+    avr_->dialogs.save = [this]() -> std::optional<std::string> {
+        if (!runFileDialog(*SD))
+            return std::nullopt;
+        return SD->selectedFiles().constFirst().toStdString();
+    };
+    avr_->dialogs.open = [this](const std::string& title) -> std::optional<std::string> {
+        OD->setWindowTitle(QString::fromStdString(title));
+        const bool chosen = runFileDialog(*OD);
+        // The verify commands lend the dialog a title of their own; it gets its own one back.
+        OD->setWindowTitle(QStringLiteral("Open file"));
+        if (!chosen)
+            return std::nullopt;
+        return OD->selectedFiles().constFirst().toStdString();
+    };
+
+    auto* outer = new QVBoxLayout(tsAvr);
+    auto* columns = new QHBoxLayout;
+    outer->addLayout(columns, 1);
+
+    // Left: the processor type and the editors.
+    auto* left = new QVBoxLayout;
+    columns->addLayout(left, 1);
+    auto* typePanel = new QGroupBox(tsAvr);
+    typePanel->setObjectName(QStringLiteral("Panel2"));
+    auto* typeLayout = new QGridLayout(typePanel);
+    typeLayout->addWidget(new QLabel(QStringLiteral("Processor Type:"), typePanel), 0, 0);
+    lbTipo = new QLabel(QString::fromLatin1(vardel::AvrPageModel::kUnknownType), typePanel);
+    lbTipo->setObjectName(QStringLiteral("lbTipo"));
+    lbTipo->setStyleSheet(QStringLiteral("color: navy;"));
+    QFont typeFont = lbTipo->font();
+    typeFont.setBold(true);
+    lbTipo->setFont(typeFont);
+    typeLayout->addWidget(lbTipo, 0, 1);
+    btnTipo = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogInfoView),
+                              QStringLiteral("Identify microprocessor"), typePanel);
+    btnTipo->setObjectName(QStringLiteral("btnTipo"));
+    btnTipo->setToolTip(QStringLiteral("Sprawdzenie typu procesora ATMEL"));
+    btnTipo->setLayoutDirection(Qt::RightToLeft); // the icon to the right of the caption
+    connect(btnTipo, &QPushButton::clicked, this, &TVentana::btnTipoClick);
+    typeLayout->addWidget(btnTipo, 1, 0, 1, 2);
+    left->addWidget(typePanel);
+
+    Notebook1 = new QStackedWidget(tsAvr);
+    Notebook1->setObjectName(QStringLiteral("Notebook1"));
+    QWidget* megaPage = notebookPage(Notebook1, "ATmega128");
+    QWidget* at90sPage = notebookPage(Notebook1, "AT90Sxxxx");
+    notebookPage(Notebook1, "Empty");
+    left->addWidget(Notebook1, 1);
+
+    auto* megaLayout = new QGridLayout(megaPage);
+    Notebook3 = new QStackedWidget(megaPage);
+    Notebook3->setObjectName(QStringLiteral("Notebook3"));
+    notebookPage(Notebook3, "LB128");
+    notebookPage(Notebook3, "LB103");
+    Notebook2 = new QStackedWidget(megaPage);
+    Notebook2->setObjectName(QStringLiteral("Notebook2"));
+    for (const char* caption : {"163", "161", "128", "103"})
+        notebookPage(Notebook2, caption);
+    GroupBox6 = new QGroupBox(QStringLiteral("Predefined Fuse Bits Settings"), megaPage);
+    GroupBox6->setObjectName(QStringLiteral("GroupBox6"));
+    GroupBox6->setVisible(false);
+    megaLayout->addWidget(Notebook3, 0, 0);
+    megaLayout->addWidget(Notebook2, 0, 1, 2, 1);
+    megaLayout->addWidget(GroupBox6, 1, 0);
+
+    auto* at90sLayout = new QGridLayout(at90sPage);
+    GroupBox3 = new QGroupBox(QStringLiteral("Lock Bits"), at90sPage);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    Notebook4 = new QStackedWidget(at90sPage);
+    Notebook4->setObjectName(QStringLiteral("Notebook4"));
+    QWidget* at90sFuses = notebookPage(Notebook4, "AT90Sxxxx");
+    QWidget* tinyFuses = notebookPage(Notebook4, "ATtiny");
+    GroupBox4 = new QGroupBox(QStringLiteral("Fuse Bits"), at90sFuses);
+    GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
+    (new QVBoxLayout(at90sFuses))->addWidget(GroupBox4);
+    GroupBox5 = new QGroupBox(QStringLiteral("Fuse Bits"), tinyFuses);
+    GroupBox5->setObjectName(QStringLiteral("GroupBox5"));
+    (new QVBoxLayout(tinyFuses))->addWidget(GroupBox5);
+    at90sLayout->addWidget(GroupBox3, 0, 0);
+    at90sLayout->addWidget(Notebook4, 0, 1);
+
+    // The PROGRAM column, then the READ column at the page's right edge.
+    auto button = [this](const char* name, const char* caption, const char* hint,
+                         QStyle::StandardPixmap icon, void (TVentana::*handler)()) {
+        auto* b = new QToolButton(tsAvr);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setText(QString::fromUtf8(caption));
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setFixedSize(169, 49);
+        if (hint)
+            b->setToolTip(QString::fromUtf8(hint));
+        connect(b, &QToolButton::clicked, this, handler);
+        return b;
+    };
+    auto* program = new QVBoxLayout;
+    program->addWidget(heading("PROGRAM", tsAvr));
+    btnBorrar = button("btnBorrar", "Erase chip", "Kasuje zawartość flash i internal eeprom",
+                       QStyle::SP_TrashIcon, &TVentana::btnBorrarClick);
+    btnProgFlash = button("btnProgFlash", "Program Flash", nullptr, QStyle::SP_ArrowUp,
+                          &TVentana::btnProgFlashClick);
+    BitBtn1 = button("BitBtn1", "Program internal eeprom", nullptr, QStyle::SP_ArrowUp,
+                     &TVentana::BitBtn1Click);
+    btnLockBits = button("btnLockBits", "Program Lock Bits", nullptr, QStyle::SP_DialogSaveButton,
+                         &TVentana::btnLockBitsClick);
+    btnFuseBits = button("btnFuseBits", "Program Fuse Bits", nullptr, QStyle::SP_DialogSaveButton,
+                         &TVentana::btnFuseBitsClick);
+    for (QWidget* w : {static_cast<QWidget*>(btnBorrar), static_cast<QWidget*>(btnProgFlash),
+                       static_cast<QWidget*>(BitBtn1)})
+        program->addWidget(w);
+    // Two button places of gap, so the lock and fuse buttons line up with their READ partners.
+    program->addSpacing(2 * (49 + program->spacing()));
+    program->addWidget(btnLockBits);
+    program->addWidget(btnFuseBits);
+    program->addStretch(1);
+    columns->addLayout(program);
+
+    auto* read = new QVBoxLayout;
+    read->addWidget(heading("READ", tsAvr));
+    btnTestBlank =
+        button("btnTestBlank", "Blank-test",
+               "Sprawdza czy flash i internal eeprom zawierają jakieś dane",
+               QStyle::SP_DialogApplyButton, &TVentana::btnTestBlankClick);
+    btnLeerFlash = button("btnLeerFlash", "Read Flash", nullptr, QStyle::SP_ArrowDown,
+                          &TVentana::btnLeerFlashClick);
+    btnLeerEEPInt = button("btnLeerEEPInt", "Read internal eeprom", nullptr, QStyle::SP_ArrowDown,
+                           &TVentana::btnLeerEEPIntClick);
+    btnFLashVerif = button("btnFLashVerif", "Verify Flash",
+                           "Porównuje zawartość flash w procesorze z plikiem flash",
+                           QStyle::SP_DialogYesButton, &TVentana::btnFLashVerifClick);
+    btnEEPInt = button("btnEEPInt", "Verify internal eeprom",
+                       "Porównuje zawartość internal eeprom w procesorze z plikiem internal eeprom",
+                       QStyle::SP_DialogYesButton, &TVentana::btnEEPIntClick);
+    btnReadLockBits = button("btnReadLockBits", "Read Lock Bits", nullptr,
+                             QStyle::SP_DialogOpenButton, &TVentana::btnReadLockBitsClick);
+    btnReadFuseBits = button("btnReadFuseBits", "Read Fuse Bits", nullptr,
+                             QStyle::SP_DialogOpenButton, &TVentana::btnReadFuseBitsClick);
+    for (QWidget* w : {btnTestBlank, btnLeerFlash, btnLeerEEPInt, btnFLashVerif, btnEEPInt,
+                       btnReadLockBits, btnReadFuseBits})
+        read->addWidget(w);
+    read->addStretch(1);
+    columns->addLayout(read);
+
+    // The bottom strip: the two gauges.
+    auto* strip = new QHBoxLayout;
+    strip->addWidget(new QLabel(QStringLiteral("Flash progress:"), tsAvr));
+    prFlash = gauge("prFlash", tsAvr);
+    strip->addWidget(prFlash, 1);
+    strip->addWidget(new QLabel(QStringLiteral("Internal eeprom progress:"), tsAvr));
+    prEEPInt = gauge("prEEPInt", tsAvr);
+    strip->addWidget(prEEPInt, 1);
+    outer->addLayout(strip);
+    host_->setGauges(prFlash, prEEPInt);
+
+    // Escape on the AVR page runs the blank test.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), tsAvr);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, &TVentana::btnTestBlankClick);
+
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
+    mirrorAvrModel();
+}
+
+void TVentana::mirrorAvrModel()
+{
+    const vardel::AvrPageModel& m = avr_->model();
+    lbTipo->setText(QString::fromStdString(m.lbTipo()));
+    showPage(Notebook1, m.Notebook1());
+    showPage(Notebook2, m.Notebook2());
+    showPage(Notebook3, m.Notebook3());
+    showPage(Notebook4, m.Notebook4());
+    GroupBox4->setVisible(m.GroupBox4Visible());
+    btnReadLockBits->setEnabled(m.btnReadLockBitsEnabled());
+    prFlash->setValue(m.prFlash());
+    prEEPInt->setValue(m.prEEPInt());
+}
+
+void TVentana::btnTipoClick()
+{
+    runChipCommand([this] { avr_->btnTipoClick(); });
+}
+void TVentana::btnLeerFlashClick()
+{
+    runChipCommand([this] { avr_->btnLeerFlashClick(); });
+}
+void TVentana::btnProgFlashClick()
+{
+    runChipCommand([this] { avr_->btnProgFlashClick(); });
+}
+void TVentana::btnFLashVerifClick()
+{
+    runChipCommand([this] { avr_->btnFLashVerifClick(); });
+}
+void TVentana::btnLeerEEPIntClick()
+{
+    runChipCommand([this] { avr_->btnLeerEEPIntClick(); });
+}
+void TVentana::BitBtn1Click()
+{
+    runChipCommand([this] { avr_->BitBtn1Click(); });
+}
+void TVentana::btnEEPIntClick()
+{
+    runChipCommand([this] { avr_->btnEEPIntClick(); });
+}
+void TVentana::btnBorrarClick()
+{
+    runChipCommand([this] { avr_->btnBorrarClick(); });
+}
+void TVentana::btnTestBlankClick()
+{
+    runChipCommand([this] { avr_->btnTestBlankClick(); });
+}
+// The lock and fuse commands join with their editors.
+void TVentana::btnReadLockBitsClick() {}
+void TVentana::btnLockBitsClick() {}
+void TVentana::btnReadFuseBitsClick() {}
+void TVentana::btnFuseBitsClick() {}
