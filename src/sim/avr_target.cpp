@@ -266,6 +266,7 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
             // The interface logic dies with the supply; the memories are non-volatile and a write
             // in progress has already changed its cells.
             programming_ = false;
+            echoing_ = false;
             busy_ = Busy::None;
             std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
         }
@@ -279,10 +280,12 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
     }
     if (reset != reset_) {
         reset_ = reset;
-        if (reset)
+        if (reset) {
             programming_ = false; // the chip starts running its program
-        else
+            echoing_ = false;
+        } else {
             startInterface(ns);
+        }
     }
     mosi_ = mosi;
     if (xtal != xtal_) {
@@ -314,7 +317,7 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
 bool AvrTarget::miso() const
 {
     // Out of programming mode the pin is not driven and floats high on the board.
-    if (!vcc_ || !programming_ || reset_)
+    if (!vcc_ || !(programming_ || echoing_) || reset_)
         return true;
     return misoBit_;
 }
@@ -342,6 +345,7 @@ void AvrTarget::startInterface(std::int64_t ns)
     shift_ = 0;
     misoBit_ = true;
     programming_ = false;
+    echoing_ = false;
     frameBit_ = offsetPending_ ? ((syncOffsetBits % 32) + 32) % 32 : 0;
     offsetPending_ = false;
     std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
@@ -370,8 +374,15 @@ void AvrTarget::sckRising(std::int64_t ns)
     const int byte = (frameBit_ == 0 ? 32 : frameBit_) / 8 - 1;
     frame_[byte] = shift_;
     if (!programming_) {
-        if (byte == 1 && frame_[0] == 0xAC && frame_[1] == 0x53 && enableAllowed(ns))
+        // A chip in step with the host starts answering once the first byte of its frame is the
+        // AC of Programming Enable: the host then reads AC back in its second byte and 53 in its
+        // third. Out of step, the chip never sees AC there and MISO stays undriven.
+        if (byte == 0)
+            echoing_ = frame_[0] == 0xAC && enableAllowed(ns);
+        else if (byte == 1 && echoing_ && frame_[1] == 0x53)
             programming_ = true;
+        else if (byte == 1)
+            echoing_ = false;
         return;
     }
     if (byte == 2)

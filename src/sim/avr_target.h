@@ -80,9 +80,10 @@ std::string AvrCatalogueNames();
 // datum comes out during the fourth byte.
 //
 // Sync model: the chip counts received bits in a 32-bit instruction frame. Until programming is
-// enabled it only looks, at the end of each frame's second byte, for AC 53; MISO stays high (the
-// pin is not driven yet). AC 53 there, with power on and RESET low for at least enableDelayNs and
-// enableClocks XTAL clocks, enables programming and from the third byte on MISO echoes. A chip can
+// enabled MISO is not driven (it floats high) and the chip only looks at the end of its frame's
+// first byte for AC; with power on and RESET low for at least enableDelayNs and enableClocks XTAL
+// clocks it then drives MISO with the echo (the host reads AC back in its second byte and 53 in
+// its third), and 53 as the frame's second byte enables programming. A chip can
 // start syncOffsetBits bits into its frame after power-up (as if it had counted spurious SCK edges
 // while its supply rose): the host's frames then straddle its own, AC 53 is never seen where the
 // chip looks, and each extra single SCK pulse the host gives between tries moves the frames one bit
@@ -203,6 +204,8 @@ private:
     int frameBit_ = 0;
     std::array<std::uint8_t, 4> frame_{};
     bool programming_ = false;
+    // Answering on MISO: from the AC of a Programming Enable in step with the chip's frame.
+    bool echoing_ = false;
     bool misoBit_ = true;
 
     // Write cycle in progress.
