@@ -144,6 +144,33 @@ TEST_F(Cli, TheTraceOfAReadDecodesAsI2C)
     EXPECT_EQ(decoded.out.find("Warning"), std::string::npos);
 }
 
+TEST_F(Cli, TheTraceOfAnIdentificationDecodesAsAvrSerialProgramming)
+{
+    if (!haveTool("sigrok-cli"))
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    const std::vector<std::pair<std::string, std::string>> parts{
+        {"AT90S8515", "Atmel AT90S8515"},
+        {"AT90S2313", "Atmel AT90S2313"},
+        {"AT90S4414", "Atmel AT90S4414"},
+        {"ATmega128", ""}};
+    for (const auto& [device, named] : parts) {
+        SCOPED_TRACE(device);
+        ASSERT_EQ(cli("sim insert-avr " + device).status, 0);
+        const std::string trace = file("identify.vcd");
+        ASSERT_EQ(cli("--trace " + trace + " avr identify").status, 0);
+        const Result decoded = run("sigrok-cli -i " + trace +
+                                   " -P spi:clk=sck:mosi=mosi:miso=miso,avr_isp -A avr_isp");
+        ASSERT_EQ(decoded.status, 0) << decoded.out;
+        EXPECT_NE(decoded.out.find("avr_isp-1: Programming enable"), std::string::npos)
+            << decoded.out;
+        EXPECT_NE(decoded.out.find("Vendor code: 0x1e (Atmel)"), std::string::npos);
+        EXPECT_EQ(decoded.out.find("Warning"), std::string::npos) << decoded.out;
+        if (!named.empty()) {
+            EXPECT_NE(decoded.out.find("Device: " + named), std::string::npos) << decoded.out;
+        }
+    }
+}
+
 TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
 {
     const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +
