@@ -28,6 +28,7 @@ int runCheck(Context& ctx, const QStringList& args)
 namespace {
 const char* kCommands = R"(Commands:
   check                                      the board presence check
+  convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
   avr identify | erase | blank-test
   avr read-flash|program-flash|verify-flash FILE
@@ -92,6 +93,9 @@ int main(int argc, char** argv)
     if (args.isEmpty())
         return usageError(QStringLiteral("no command given"));
     const QString command = args.takeFirst();
+    // Converting files needs no board.
+    if (command == QLatin1String("convert"))
+        return runConvert(args);
 
     int delay = 0;
     if (parser.isSet(delayOption)) {

@@ -21,6 +21,10 @@ int HexByteValue(std::string_view text);
 bool ReadIntelHexFile(const std::string& fileName, long addressLimit, std::uint8_t* buffer,
                       std::size_t capacity);
 
+// One past the highest address a data record of the file fills (0 for a file without data), or
+// -1 when the file cannot be opened.
+long long IntelHexExtent(const std::string& fileName);
+
 // Writes buffer[0 .. size-1] as data records of 16 bytes (the last one shorter) and the end record,
 // lines ended by CR LF. Below 64 KiB the file holds data records only; an extended linear address
 // record precedes the first record at or above each 64 KiB boundary. The file is replaced only

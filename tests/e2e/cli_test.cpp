@@ -171,6 +171,38 @@ TEST_F(Cli, TheTraceOfAnIdentificationDecodesAsAvrSerialProgramming)
     }
 }
 
+TEST_F(Cli, ConvertGoesBetweenHexAndBinAtTrueAddresses)
+{
+    const std::string samples = SAMPLES_DIR;
+    // The merged file ends with the boot code below 0x20000; the BIN stops at its last byte.
+    Result r = run(VARDEL_CLI " convert " + samples + "/app-and-boot-atmega128.hex " +
+                   file("merged.bin"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::ifstream bin(file("merged.bin"), std::ios::binary | std::ios::ate);
+    const auto size = static_cast<long>(bin.tellg());
+    EXPECT_GT(size, 0x1E000);
+    EXPECT_LE(size, 0x20000);
+    EXPECT_EQ(run("cmp -n " + std::to_string(size) + " " + file("merged.bin") + " " + samples +
+                  "/app-and-boot-atmega128.bin")
+                  .status,
+              0);
+    // BIN to HEX and back gives the same bytes; srec_cat reads our HEX the same way.
+    ASSERT_EQ(run(VARDEL_CLI " convert " + file("merged.bin") + " " + file("merged.hex")).status,
+              0);
+    ASSERT_EQ(run(VARDEL_CLI " convert " + file("merged.hex") + " " + file("again.bin")).status,
+              0);
+    EXPECT_EQ(run("cmp " + file("merged.bin") + " " + file("again.bin")).status, 0);
+    if (haveTool("srec_cat")) {
+        ASSERT_EQ(run("srec_cat " + file("merged.hex") + " -intel -o " + file("srec.bin") +
+                      " -binary")
+                      .status,
+                  0);
+        EXPECT_EQ(run("cmp " + file("merged.bin") + " " + file("srec.bin")).status, 0);
+    }
+    EXPECT_EQ(run(VARDEL_CLI " convert " + file("missing.hex") + " " + file("x.bin")).status, 1);
+    EXPECT_EQ(run(VARDEL_CLI " convert a.txt b.bin").status, 2);
+}
+
 TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
 {
     const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +
