@@ -242,10 +242,22 @@ AvrPage::Outcome AvrPage::verifyWithFile(Memory memory)
     return difference ? Outcome::Failed : Outcome::Done;
 }
 
-AvrPage::Outcome AvrPage::btnLeerFlashClick() { return readToFile(Memory::Flash); }
-AvrPage::Outcome AvrPage::btnLeerEEPIntClick() { return readToFile(Memory::Eeprom); }
-AvrPage::Outcome AvrPage::btnFLashVerifClick() { return verifyWithFile(Memory::Flash); }
-AvrPage::Outcome AvrPage::btnEEPIntClick() { return verifyWithFile(Memory::Eeprom); }
+AvrPage::Outcome AvrPage::btnLeerFlashClick()
+{
+    return readToFile(Memory::Flash);
+}
+AvrPage::Outcome AvrPage::btnLeerEEPIntClick()
+{
+    return readToFile(Memory::Eeprom);
+}
+AvrPage::Outcome AvrPage::btnFLashVerifClick()
+{
+    return verifyWithFile(Memory::Flash);
+}
+AvrPage::Outcome AvrPage::btnEEPIntClick()
+{
+    return verifyWithFile(Memory::Eeprom);
+}
 
 AvrPage::Outcome AvrPage::btnProgFlashClick()
 {

@@ -10,8 +10,8 @@ void AvrPageModel::setLbTipo(const std::string& text)
     notify(Aspect::Type);
 }
 
-void AvrPageModel::selectPages(const char* notebook1, const char* notebook2,
-                               const char* notebook3, const char* notebook4)
+void AvrPageModel::selectPages(const char* notebook1, const char* notebook2, const char* notebook3,
+                               const char* notebook4)
 {
     bool moved = false;
     auto select = [&moved](std::string& page, const char* name) {

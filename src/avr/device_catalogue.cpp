@@ -16,6 +16,8 @@ constexpr std::array<DeviceClassInfo, kDeviceClasses> kClasses{{
 constexpr const char* kAt90s = "AT90Sxxxx";
 constexpr const char* kMega = "ATmega128";
 
+// Kept as a table: one chip a line, in the order the signature is tested.
+// clang-format off
 constexpr std::array<DeviceEntry, 12> kCatalogue{{
     {{0x1E, 0x93, 0x01}, "AT90S8515 (8kb flash)", 0, kAt90s, nullptr, nullptr, kAt90s, nullptr,
      FuseGroup::Hidden, false, false},
@@ -42,6 +44,7 @@ constexpr std::array<DeviceEntry, 12> kCatalogue{{
     {{0x1E, 0x90, 0x05}, "ATtiny12 (1kb flash)", 5, kAt90s, nullptr, nullptr, "ATtiny", nullptr,
      FuseGroup::Unchanged, true, false},
 }};
+// clang-format on
 
 } // namespace
 
@@ -52,7 +55,10 @@ const DeviceClassInfo& ClassInfo(int deviceClass)
     return kClasses[static_cast<std::size_t>(deviceClass)];
 }
 
-std::span<const DeviceEntry> DeviceCatalogue() { return kCatalogue; }
+std::span<const DeviceEntry> DeviceCatalogue()
+{
+    return kCatalogue;
+}
 
 const DeviceEntry* FindDevice(const std::array<std::uint8_t, 3>& signature)
 {

@@ -52,12 +52,10 @@ int runAvr(Context& ctx, const QStringList& args)
     if (args.isEmpty())
         return usageError(QString::fromLatin1(kUsage));
     const QString action = args[0];
-    const bool takesFile = action == QLatin1String("read-flash") ||
-                           action == QLatin1String("program-flash") ||
-                           action == QLatin1String("verify-flash") ||
-                           action == QLatin1String("read-eeprom") ||
-                           action == QLatin1String("program-eeprom") ||
-                           action == QLatin1String("verify-eeprom");
+    const bool takesFile =
+        action == QLatin1String("read-flash") || action == QLatin1String("program-flash") ||
+        action == QLatin1String("verify-flash") || action == QLatin1String("read-eeprom") ||
+        action == QLatin1String("program-eeprom") || action == QLatin1String("verify-eeprom");
     const bool bare = action == QLatin1String("identify") || action == QLatin1String("erase") ||
                       action == QLatin1String("blank-test");
     if (!takesFile && !bare)
@@ -69,8 +67,12 @@ int runAvr(Context& ctx, const QStringList& args)
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
     if (takesFile) {
         const std::string file = args[1].toStdString();
-        page.dialogs.save = [file] { return std::optional<std::string>(file); };
-        page.dialogs.open = [file](const std::string&) { return std::optional<std::string>(file); };
+        page.dialogs.save = [file] {
+            return std::optional<std::string>(file);
+        };
+        page.dialogs.open = [file](const std::string&) {
+            return std::optional<std::string>(file);
+        };
     }
 
     using Outcome = AvrPage::Outcome;

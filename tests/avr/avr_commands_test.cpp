@@ -19,7 +19,10 @@ namespace {
 
 const std::string kSamples = VARDEL_SAMPLES_DIR;
 
-std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
 
 // The flash a HEX file describes, read by the files unit into an erased flash of this size.
 std::vector<std::uint8_t> HexImage(const std::string& file, std::size_t size)
@@ -65,9 +68,8 @@ TEST(AvrFlash, ByteWrittenChipProgramsVerifiesAndReadsBack)
     EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal"}));
     EXPECT_EQ(rig.board.data(), 0x00);
     // Only 0x7F and 0x80 wait a fixed time; the erase waits 100 ms.
-    EXPECT_EQ(CountSleeps(rig, 12), std::count_if(image.begin(), image.end(), [](auto b) {
-                  return b == 0x7F || b == 0x80;
-              }));
+    EXPECT_EQ(CountSleeps(rig, 12), std::count_if(image.begin(), image.end(),
+                                                  [](auto b) { return b == 0x7F || b == 0x80; }));
     EXPECT_EQ(CountSleeps(rig, 100), 1);
     EXPECT_EQ(rig.page.model().prFlash(), 100);
 
@@ -83,7 +85,8 @@ TEST(AvrFlash, ByteWrittenChipProgramsVerifiesAndReadsBack)
     rig.answer = folder.file("dump.bin");
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
     EXPECT_EQ(Bytes(ReadWholeFile(folder.file("dump.bin"))), image);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal", "busy", "normal"}));
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "normal", "busy", "normal"}));
     EXPECT_EQ(rig.board.data(), 0x00);
 }
 
@@ -178,9 +181,9 @@ TEST(AvrFlash, ACellThatNeverReadsBackEndsWithACommunicationError)
     WriteWholeFile(folder.file("one.bin"), "\x12\x34");
     rig.answer = folder.file("one.bin");
     EXPECT_EQ(rig.page.btnProgFlashClick(), Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(),
-              (std::vector<std::string>{"busy", "message ERROR|Atmel communication error...",
-                                        "normal"}));
+    EXPECT_EQ(
+        rig.host.essentials(),
+        (std::vector<std::string>{"busy", "message ERROR|Atmel communication error...", "normal"}));
     EXPECT_EQ(CountSleeps(rig, 1), 5000);
     EXPECT_EQ(rig.board.data(), 0x00);
 }
@@ -193,11 +196,10 @@ TEST(AvrFiles, UnreadableFilesNeverReachTheChip)
         std::string file;
         const char* message;
     };
-    for (const Case& c :
-         {Case{folder.file("missing.bin"), "ERROR|Can't open file!!"},
-          Case{folder.file("missing.hex"), "ERROR|Can't open file!!"},
-          Case{folder.file("image.txt"),
-               "ERROR|Unknown file type: the name must end in BIN or HEX!!"}}) {
+    for (const Case& c : {Case{folder.file("missing.bin"), "ERROR|Can't open file!!"},
+                          Case{folder.file("missing.hex"), "ERROR|Can't open file!!"},
+                          Case{folder.file("image.txt"),
+                               "ERROR|Unknown file type: the name must end in BIN or HEX!!"}}) {
         for (Outcome (AvrPage::*command)() :
              {&AvrPage::btnProgFlashClick, &AvrPage::BitBtn1Click, &AvrPage::btnFLashVerifClick,
               &AvrPage::btnEEPIntClick}) {
@@ -209,8 +211,8 @@ TEST(AvrFiles, UnreadableFilesNeverReachTheChip)
             const auto eeprom = rig.target().eeprom();
             rig.answer = c.file;
             EXPECT_EQ((rig.page.*command)(), Outcome::Failed) << c.file;
-            EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"message " +
-                                                                       std::string(c.message)}));
+            EXPECT_EQ(rig.host.essentials(),
+                      (std::vector<std::string>{"message " + std::string(c.message)}));
             EXPECT_EQ(rig.target().flash(), flash);
             EXPECT_EQ(rig.target().eeprom(), eeprom);
             EXPECT_EQ(rig.clock.sleeps.size(), 0u) << "the chip was powered";
@@ -254,9 +256,9 @@ TEST(AvrFiles, CancelledDialogsDoNothingAndVerifyTitlesDoNotStick)
          {&AvrPage::btnFLashVerifClick, &AvrPage::btnProgFlashClick, &AvrPage::btnEEPIntClick,
           &AvrPage::BitBtn1Click, &AvrPage::btnLeerFlashClick, &AvrPage::btnLeerEEPIntClick})
         EXPECT_EQ((rig.page.*command)(), Outcome::Cancelled);
-    EXPECT_EQ(rig.titles, (std::vector<std::string>{"Select file to verify FLASH", "Open file",
-                                                    "Select file to verify internal EEPROM",
-                                                    "Open file"}));
+    EXPECT_EQ(rig.titles,
+              (std::vector<std::string>{"Select file to verify FLASH", "Open file",
+                                        "Select file to verify internal EEPROM", "Open file"}));
     EXPECT_EQ(rig.saveDialogs, 2);
     EXPECT_TRUE(rig.host.calls.empty());
     EXPECT_TRUE(rig.clock.sleeps.empty());
@@ -310,10 +312,10 @@ TEST(AvrEeprom, SampleFileAndTheGaugeOfASixtyFourByteEeprom)
     ASSERT_TRUE(rig.insert("ATtiny12"));
     rig.answer = kSamples + "/blink-atmega163-eeprom.hex";
     ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done);
-    EXPECT_EQ(std::vector<std::uint8_t>(rig.target().eeprom().begin(),
-                                        rig.target().eeprom().begin() + 17),
-              (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                         0xFF}));
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(rig.target().eeprom().begin(),
+                                  rig.target().eeprom().begin() + 17),
+        (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0xFF}));
     // ceil(63 * 100 / 64): the last step shows 99.
     EXPECT_EQ(rig.page.model().prEEPInt(), 99);
     std::vector<std::string> gauges;
@@ -340,8 +342,8 @@ TEST(AvrErase, EraseThenBlankTest)
     rig.host.calls.clear();
     ASSERT_EQ(rig.page.btnTestBlankClick(), Outcome::Done);
     EXPECT_EQ(rig.host.essentials(),
-              (std::vector<std::string>{
-                  "busy", "normal", "message BLANK-TEST|Flash and internal eeprom are blank"}));
+              (std::vector<std::string>{"busy", "normal",
+                                        "message BLANK-TEST|Flash and internal eeprom are blank"}));
     EXPECT_EQ(rig.page.model().prFlash(), 100);
     EXPECT_EQ(rig.page.model().prEEPInt(), 99);
     EXPECT_EQ(rig.board.data(), 0x00);
@@ -355,9 +357,9 @@ TEST(AvrErase, BlankTestStopsAtTheFirstMemoryInUse)
         rig.target().flash().back() = 0x00;
         rig.target().eeprom()[0] = 0x00;
         EXPECT_EQ(rig.page.btnTestBlankClick(), Outcome::Failed);
-        EXPECT_EQ(rig.host.essentials(),
-                  (std::vector<std::string>{"busy", "normal",
-                                            "message NO BLANK|Flash is not blank!!!"}));
+        EXPECT_EQ(
+            rig.host.essentials(),
+            (std::vector<std::string>{"busy", "normal", "message NO BLANK|Flash is not blank!!!"}));
         EXPECT_EQ(rig.page.model().prFlash(), 100);
         EXPECT_EQ(rig.page.model().prEEPInt(), 0);
     }

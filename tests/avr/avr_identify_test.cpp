@@ -24,7 +24,9 @@ TEST(IdentifyDevice, At90sEntriesShowOrHideTheFuseGroupAndReadLockBits)
 {
     ScriptedRig rig;
     std::vector<AvrPageModel::Aspect> seen;
-    rig.page.model().changed = [&seen](AvrPageModel::Aspect a) { seen.push_back(a); };
+    rig.page.model().changed = [&seen](AvrPageModel::Aspect a) {
+        seen.push_back(a);
+    };
     const AvrPageModel& m = rig.page.model();
 
     rig.answerSignature(0x1E, 0x93, 0x01);
@@ -83,10 +85,10 @@ TEST(IdentifyDevice, AtmegaEntriesSelectTheirFuseAndLockPages)
     ScriptedRig rig;
     const AvrPageModel& m = rig.page.model();
     // Disable the button first, so that each ATmega is seen to enable it.
-    for (const Case& c : {Case{{0x1E, 0x97, 0x02}, "128", "LB128", 2},
-                          Case{{0x1E, 0x97, 0x01}, "103", "LB103", 2},
-                          Case{{0x1E, 0x94, 0x01}, "161", "LB128", 4},
-                          Case{{0x1E, 0x94, 0x02}, "163", "LB128", 4}}) {
+    for (const Case& c :
+         {Case{{0x1E, 0x97, 0x02}, "128", "LB128", 2}, Case{{0x1E, 0x97, 0x01}, "103", "LB103", 2},
+          Case{{0x1E, 0x94, 0x01}, "161", "LB128", 4},
+          Case{{0x1E, 0x94, 0x02}, "163", "LB128", 4}}) {
         rig.answerSignature(0x1E, 0x93, 0x01);
         ASSERT_TRUE(rig.page.IdentifyDevice());
         ASSERT_FALSE(m.btnReadLockBitsEnabled());
@@ -109,12 +111,13 @@ TEST(IdentifyDevice, SignaturesOutsideTheCatalogue)
         std::vector<std::string> messages;
         AvrPage::Identification why;
     };
-    for (const Case& c :
-         {Case{{0x00, 0x01, 0x02},
-               {"ERROR|Atmel is Read/Write protected (Received ID=00 01 02)"},
-               AvrPage::Identification::Protected},
-          Case{{0x1E, 0x95, 0x02}, {"ERROR|Unknown Atmel chip"}, AvrPage::Identification::UnknownAtmel},
-          Case{{0xFF, 0xFF, 0xFF}, {}, AvrPage::Identification::OtherSignature}}) {
+    for (const Case& c : {Case{{0x00, 0x01, 0x02},
+                               {"ERROR|Atmel is Read/Write protected (Received ID=00 01 02)"},
+                               AvrPage::Identification::Protected},
+                          Case{{0x1E, 0x95, 0x02},
+                               {"ERROR|Unknown Atmel chip"},
+                               AvrPage::Identification::UnknownAtmel},
+                          Case{{0xFF, 0xFF, 0xFF}, {}, AvrPage::Identification::OtherSignature}}) {
         ScriptedRig rig;
         rig.answerSignature(0x1E, 0x97, 0x02);
         ASSERT_TRUE(rig.page.IdentifyDevice());
