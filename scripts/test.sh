@@ -1,18 +1,43 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Vardel and runs every test: once in a normal build, once more
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# with AddressSanitizer and UndefinedBehaviorSanitizer; then the benchmarks in a short mode, a
+# bounded fuzzing run of each fuzz target, and an install into a temporary prefix.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-debian.sh"
 export QT_QPA_PLATFORM=offscreen
 
+echo "== Build and tests"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" -j2
 ctest --test-dir "$top/build" --output-on-failure -j2
 
+echo "== The same tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON \
     -DVARDEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j2
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$top/build-asan" --output-on-failure -j2
+
+echo "== Fuzzing (bounded)"
+cmake -S "$top/fuzz" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$top/build-fuzz" -j2
+for target in hex_reader:hex binary_loader:bin settings_values:settings; do
+    name=${target%%:*}
+    seeds=${target##*:}
+    work=$(mktemp -d)
+    "$top/build-fuzz/fuzz_$name" -max_total_time="${VARDEL_FUZZ_SECONDS:-30}" \
+        -print_final_stats=1 -artifact_prefix="$work/" "$work" "$top/fuzz/corpus/$seeds"
+    rm -rf "$work"
+done
+
+echo "== Install into a temporary prefix"
+prefix=$(mktemp -d)
+cmake --install "$top/build" --prefix "$prefix" >/dev/null
+for f in bin/vardel bin/vardel-cli share/applications/vardel.desktop \
+    share/icons/hicolor/scalable/apps/vardel.svg; do
+    [ -e "$prefix/$f" ] || { echo "install is missing $f"; exit 1; }
+done
+"$prefix/bin/vardel-cli" --version
+rm -rf "$prefix"
 echo "All tests passed."
