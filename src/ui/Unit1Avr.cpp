@@ -166,8 +166,6 @@ void TVentana::buildAvrPage()
         connect(b, &QToolButton::clicked, this, handler);
         return b;
     };
-    auto* program = new QVBoxLayout;
-    program->addWidget(heading("PROGRAM", tsAvr));
     btnBorrar = button("btnBorrar", "Erase chip", "Kasuje zawartość flash i internal eeprom",
                        QStyle::SP_TrashIcon, &TVentana::btnBorrarClick);
     btnProgFlash = button("btnProgFlash", "Program Flash", nullptr, QStyle::SP_ArrowUp,
@@ -178,18 +176,6 @@ void TVentana::buildAvrPage()
                          &TVentana::btnLockBitsClick);
     btnFuseBits = button("btnFuseBits", "Program Fuse Bits", nullptr, QStyle::SP_DialogSaveButton,
                          &TVentana::btnFuseBitsClick);
-    for (QWidget* w : {static_cast<QWidget*>(btnBorrar), static_cast<QWidget*>(btnProgFlash),
-                       static_cast<QWidget*>(BitBtn1)})
-        program->addWidget(w);
-    // Two button places of gap, so the lock and fuse buttons line up with their READ partners.
-    program->addSpacing(2 * (49 + program->spacing()));
-    program->addWidget(btnLockBits);
-    program->addWidget(btnFuseBits);
-    program->addStretch(1);
-    columns->addLayout(program);
-
-    auto* read = new QVBoxLayout;
-    read->addWidget(heading("READ", tsAvr));
     btnTestBlank =
         button("btnTestBlank", "Blank-test",
                "Sprawdza czy flash i internal eeprom zawierają jakieś dane",
@@ -208,11 +194,23 @@ void TVentana::buildAvrPage()
                              QStyle::SP_DialogOpenButton, &TVentana::btnReadLockBitsClick);
     btnReadFuseBits = button("btnReadFuseBits", "Read Fuse Bits", nullptr,
                              QStyle::SP_DialogOpenButton, &TVentana::btnReadFuseBitsClick);
-    for (QWidget* w : {btnTestBlank, btnLeerFlash, btnLeerEEPInt, btnFLashVerif, btnEEPInt,
-                       btnReadLockBits, btnReadFuseBits})
-        read->addWidget(w);
-    read->addStretch(1);
-    columns->addLayout(read);
+
+    // PROGRAM, then READ at the page's right edge, in one grid so that the lock and fuse buttons
+    // (after a gap of two places) line up with their READ partners.
+    auto* grid = new QGridLayout;
+    grid->addWidget(heading("PROGRAM", tsAvr), 0, 0);
+    grid->addWidget(heading("READ", tsAvr), 0, 1);
+    const QList<QToolButton*> program{btnBorrar, btnProgFlash, BitBtn1, nullptr, nullptr,
+                                      btnLockBits, btnFuseBits};
+    const QList<QToolButton*> read{btnTestBlank, btnLeerFlash, btnLeerEEPInt, btnFLashVerif,
+                                   btnEEPInt,    btnReadLockBits, btnReadFuseBits};
+    for (int row = 0; row < read.size(); ++row) {
+        if (program[row])
+            grid->addWidget(program[row], row + 1, 0);
+        grid->addWidget(read[row], row + 1, 1);
+    }
+    grid->setRowStretch(static_cast<int>(read.size()) + 1, 1);
+    columns->addLayout(grid);
 
     // The bottom strip: the two gauges.
     auto* strip = new QHBoxLayout;

@@ -1,0 +1,194 @@
+#include "program_fixture.h"
+
+#include "avr/avr_page.h"
+#include "sim/avr_target.h"
+#include "sim/chips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+sim::AvrTarget* insertAvr(Program& p, const char* device)
+{
+    std::string error;
+    auto chip = sim::MakeAvrChip(device, "", error);
+    auto* raw = static_cast<sim::AvrTarget*>(chip.get());
+    p.board.insertAvr(std::move(chip));
+    return raw;
+}
+
+QString page(QStackedWidget* notebook) { return TVentana::notebookPageCaption(notebook); }
+
+} // namespace
+
+class AvrPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpState();
+    void identificationSwitchesPagesGroupAndButton();
+    void escapeRunsTheBlankTest();
+    void flashProgramAndVerifyThroughTheDialogs();
+    void manualLineTest();
+};
+
+void AvrPageTest::startUpState()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("??"));
+    QCOMPARE(page(w.Notebook1), QStringLiteral("Empty"));
+    QCOMPARE(w.prFlash->value(), 0);
+    QCOMPARE(w.prEEPInt->value(), 0);
+    const QList<QToolButton*> read{w.btnTestBlank,  w.btnLeerFlash,    w.btnLeerEEPInt,
+                                   w.btnFLashVerif, w.btnEEPInt,       w.btnReadLockBits,
+                                   w.btnReadFuseBits};
+    QStringList captions;
+    for (QToolButton* b : read) {
+        captions << b->text();
+        QVERIFY(b->isEnabled());
+    }
+    QCOMPARE(captions, (QStringList{"Blank-test", "Read Flash", "Read internal eeprom",
+                                    "Verify Flash", "Verify internal eeprom", "Read Lock Bits",
+                                    "Read Fuse Bits"}));
+    QCOMPARE(w.btnTestBlank->toolTip(),
+             QString::fromUtf8("Sprawdza czy flash i internal eeprom zawierają jakieś dane"));
+    QCOMPARE(w.btnBorrar->text(), QStringLiteral("Erase chip"));
+    QCOMPARE(w.BitBtn1->text(), QStringLiteral("Program internal eeprom"));
+    QCOMPARE(w.btnTipo->text(), QStringLiteral("Identify microprocessor"));
+    QCOMPARE(w.btnTipo->toolTip(), QStringLiteral("Sprawdzenie typu procesora ATMEL"));
+    // The lock and fuse buttons line up with their READ partners.
+    w.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(w.btnLockBits->y(), w.btnReadLockBits->y());
+    QCOMPARE(w.btnFuseBits->y(), w.btnReadFuseBits->y());
+    QVERIFY(w.btnReadFuseBits->x() > w.btnFuseBits->x());
+}
+
+void AvrPageTest::identificationSwitchesPagesGroupAndButton()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    struct Case {
+        const char* device;
+        const char* label;
+        const char* notebook1;
+        const char* inner; // Notebook2 or Notebook4
+        bool readLock;
+    };
+    const Case cases[] = {
+        {"ATmega128", "ATmega128 (128kb flash)", "ATmega128", "128", true},
+        {"AT90S8515", "AT90S8515 (8kb flash)", "AT90Sxxxx", "AT90Sxxxx", false},
+        {"ATmega103", "ATmega103 (128kb flash)", "ATmega128", "103", true},
+        {"AT90S8535", "AT90S8535 (8kb flash)", "AT90Sxxxx", "AT90Sxxxx", true},
+        {"ATmega163", "ATmega163 (16kb flash)", "ATmega128", "163", true},
+        {"ATtiny12", "ATtiny12 (1kb flash)", "AT90Sxxxx", "ATtiny", true},
+    };
+    for (const Case& c : cases) {
+        insertAvr(p, c.device);
+        w.btnTipo->click();
+        QCOMPARE(w.lbTipo->text(), QString::fromLatin1(c.label));
+        QCOMPARE(page(w.Notebook1), QString::fromLatin1(c.notebook1));
+        const bool mega = QByteArray(c.notebook1) == "ATmega128";
+        QCOMPARE(page(mega ? w.Notebook2 : w.Notebook4), QString::fromLatin1(c.inner));
+        QCOMPARE(w.btnReadLockBits->isEnabled(), c.readLock);
+        if (QByteArray(c.device) == "AT90S8515")
+            QVERIFY(w.GroupBox4->isHidden());
+        if (QByteArray(c.device) == "AT90S8535")
+            QVERIFY(!w.GroupBox4->isHidden());
+    }
+    QCOMPARE(page(w.Notebook3), QStringLiteral("LB128"));
+    QCOMPARE(p.messages, QStringList());
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+void AvrPageTest::escapeRunsTheBlankTest()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "AT90S2313");
+    chip->flash()[5] = 0x12;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    w.PageControl1->setCurrentIndex(0);
+    w.btnTestBlank->setFocus();
+    QTest::keyClick(w.btnTestBlank, Qt::Key_Escape);
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY(p.messages[0].startsWith(QStringLiteral("NO BLANK|")));
+    // Not on the EEPROM page.
+    w.PageControl1->setCurrentIndex(1);
+    w.SG->setFocus();
+    QTest::keyClick(w.SG, Qt::Key_Escape);
+    QCOMPARE(p.messages.size(), 1);
+}
+
+void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "ATmega163");
+    int highest = 0;
+    int moves = 0;
+    QObject::connect(w.prFlash, &QProgressBar::valueChanged, w.prFlash, [&](int v) {
+        highest = std::max(highest, v);
+        ++moves;
+    });
+    p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
+    w.btnProgFlash->click();
+    QCOMPARE(p.messages, QStringList());
+    QCOMPARE(highest, 100);
+    QVERIFY(moves >= 50);
+    QCOMPARE(chip->flash()[0], std::uint8_t(0x0C)); // the first word of the blink program
+    w.btnFLashVerif->click();
+    QCOMPARE(p.messages, (QStringList{"Verification complete|VERIFICATION: OK !!!!!"}));
+    QCOMPARE(p.dialogs, (QStringList{"Open file", "Select file to verify FLASH"}));
+    QCOMPARE(w.OD->windowTitle(), QStringLiteral("Open file"));
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+void AvrPageTest::manualLineTest()
+{
+    Program p;
+    TformManual& m = *p.manual;
+    QVERIFY(!m.cbMISO->isEnabled());
+    QVERIFY(!m.btnParar->isEnabled());
+    m.show();
+    m.Timer1Timer();
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    QVERIFY(m.cbMISO->isChecked()); // an empty socket lets MISO float high
+    m.cbVCC->setChecked(true);
+    m.cbSCK->setChecked(true);
+    m.Timer1Timer();
+    QCOMPARE(p.board.data(), std::uint8_t(0x47));
+    m.hide();
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    QVERIFY(!m.Timer1->isActive());
+    // Reopening restores the boxes' levels at the next tick.
+    m.show();
+    QVERIFY(m.Timer1->isActive());
+    m.Timer1Timer();
+    QCOMPARE(p.board.data(), std::uint8_t(0x47));
+    m.hide();
+    // The burst: VCC, SCK and RESET up, XTAL pulsed, then the boxes again; the cursor comes back.
+    m.burstPulses = 1000;
+    m.show();
+    m.btnXTALClick();
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(m.Timer1->isActive());
+    m.hide();
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+QTEST_MAIN(AvrPageTest)
+#include "avr_page_test.moc"

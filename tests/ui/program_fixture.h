@@ -1,0 +1,100 @@
+#pragma once
+
+// The program's windows over a simulated board, for the window tests.
+#include "hw/settings.h"
+#include "sim/sim_board.h"
+#include "ui/QtHost.h"
+#include "ui/UnAbout.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/unManual.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace vardel;
+
+namespace {
+
+// The program's windows over a simulated board on the virtual clock, with a settings store of
+// their own; every dialog and message is answered by the test.
+struct Program {
+    QTemporaryDir dir;
+    VirtualClock clock;
+    sim::SimBoard board{clock};
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<TVentana> ventana;
+    std::unique_ptr<TAboutBox> about;
+    std::unique_ptr<TformProgreso> progreso;
+    std::unique_ptr<TformConfig> config;
+    std::unique_ptr<TformManual> manual;
+    QStringList messages;
+    QStringList dialogs;
+    QString nextFile; // the file the next file dialog chooses; empty: cancel
+
+    explicit Program(const QString& retardo = QString())
+    {
+        const std::string store = (dir.path() + "/VARDEL.ini").toStdString();
+        if (!retardo.isNull()) {
+            Settings s(store);
+            s.WriteString("RETARDO", retardo.toStdString());
+        }
+        settings = std::make_unique<Settings>(store);
+        start();
+    }
+
+    void start()
+    {
+        ventana = std::make_unique<TVentana>(board, clock, *settings);
+        about = std::make_unique<TAboutBox>(ventana.get());
+        progreso = std::make_unique<TformProgreso>(ventana.get());
+        config = std::make_unique<TformConfig>(ventana.get());
+        manual = std::make_unique<TformManual>(ventana.get());
+        ventana->setForms(about.get(), progreso.get(), config.get(), manual.get());
+        ventana->host().answerMessage = [this](const std::string& text, const std::string& caption,
+                                               Host::Buttons, Host::Icon) {
+            messages << QString::fromStdString(caption + "|" + text);
+            return Host::Result::Ok;
+        };
+        ventana->execFileDialog = [this](QFileDialog& d) {
+            dialogs << d.windowTitle();
+            if (nextFile.isEmpty())
+                return false;
+            d.selectFile(nextFile);
+            return true;
+        };
+        ventana->execModal = [this](QDialog& d) {
+            dialogs << d.windowTitle();
+            return int(QDialog::Accepted);
+        };
+    }
+
+    // Closes the program as the user does and reopens the store it wrote.
+    void stop()
+    {
+        manual.reset();
+        config.reset();
+        progreso.reset();
+        about.reset();
+        ventana.reset();
+        settings.reset();
+    }
+    std::unique_ptr<Settings> reopenStore()
+    {
+        return std::make_unique<Settings>((dir.path() + "/VARDEL.ini").toStdString());
+    }
+};
+
+[[maybe_unused]] QByteArray readFile(const QString& name)
+{
+    QFile f(name);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+} // namespace
