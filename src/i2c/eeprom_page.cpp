@@ -56,6 +56,12 @@ bool EepromPage::EepromReadAll()
     const EepromType& t = type();
     bus_.I2CIdle();
     bus_.Pause();
+    // A bus that stays low with both lines released would read as acknowledges and zero bytes:
+    // a stuck SDA is no chip.
+    if (!lines_.ReadI2CSda()) {
+        bus_.I2CStop();
+        return false;
+    }
     bus_.I2CStart();
     bus_.Pause();
     bus_.I2CWriteByte(ControlByte(t, 0, false));
@@ -101,6 +107,10 @@ bool EepromPage::EepromWritePage(unsigned address)
 {
     const EepromType& t = type();
     bus_.I2CIdle();
+    if (!lines_.ReadI2CSda()) {
+        bus_.I2CStop();
+        return false;
+    }
     bus_.I2CStart();
     bus_.I2CWriteByte(ControlByte(t, address, false));
     bool acked = bus_.I2CReadAck();
@@ -153,13 +163,14 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
         for (int attempt = 0; attempt < kAttemptsPerPage && !written; ++attempt)
             written = EepromWritePage(static_cast<unsigned>(p));
         if (!written) {
-            // The lines stay as the last attempt left them: supply on, SCL and SDA high.
             host_.ProgressHide();
             host_.MessageBox("Brak potwierdzenia odbioru danych przez chip!!!\r(Didn't receive "
                              "ACK at byte no. " +
                                  std::to_string(p) + ")",
                              "ERROR");
             host_.NormalCursor();
+            // A chip that stopped answering is not left powered in its socket.
+            lines_.SetI2CLines(0, 0, 0);
             return Outcome::Failed;
         }
         bus_.timing().WaitMilliseconds(kPagePauseMs);

@@ -147,8 +147,8 @@ TEST(EepromCommands, ProgrammingGivesUpAfter26AttemptsAtAPage)
                                         "message ERROR|Brak potwierdzenia odbioru danych przez "
                                         "chip!!!\r(Didn't receive ACK at byte no. 0)",
                                         "normal"}));
-    // A failed programming leaves the supply on and both lines high.
-    EXPECT_EQ(b.board.data(), 0x1F);
+    // A failed programming switches the chip off too.
+    EXPECT_EQ(b.board.data(), 0x00);
 }
 
 TEST(EepromCommands, ProgrammingRetriesAPageWhileTheChipIsBusy)

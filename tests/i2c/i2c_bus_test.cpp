@@ -111,7 +111,8 @@ TEST(I2CBus, ReadByteTakesSdaAsSeenAtEachSample)
 TEST(EepromWritePage, PutsControlAddressAndThePageOnTheBus)
 {
     Rig rig;
-    rig.port.status = 0x80; // the slave acknowledges everything
+    rig.port.statusScript = {0x00}; // the bus is free
+    rig.port.status = 0x80;         // then the slave acknowledges everything
     for (int i = 0; i < 32; ++i)
         rig.page.EepromImage[0x1240 + i] = static_cast<std::uint8_t>(i * 7);
     EXPECT_TRUE(rig.page.EepromWritePage(0x1240));
@@ -129,6 +130,7 @@ TEST(EepromWritePage, SmallTypesTakeOneAddressByteAndBlockBitsIn16BytePages)
 {
     Rig rig;
     rig.page.cbChipChange(2); // 24C16
+    rig.port.statusScript = {0x00};
     rig.port.status = 0x80;
     EXPECT_TRUE(rig.page.EepromWritePage(0x5A0));
     const auto events = decode(rig.port.writes);
@@ -147,11 +149,22 @@ TEST(EepromWritePage, AMissingAcknowledgeEndsThePageAtOnce)
     EXPECT_EQ(decode(rig.port.writes), (std::vector<std::string>{"S", "A0", "P"}));
 
     rig.port.writes.clear();
-    rig.port.statusScript = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
+    rig.port.statusScript = {0x00, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
     EXPECT_FALSE(rig.page.EepromWritePage(0x20));
     const auto events = decode(rig.port.writes);
     ASSERT_EQ(events.size(), 1u + 3 + 5 + 1); // control, two address bytes, five data bytes
     EXPECT_EQ(events.back(), "P");
+}
+
+TEST(EepromWritePage, AStuckBusIsNoChip)
+{
+    Rig rig;
+    rig.port.status = 0x80; // SDA low even with every line released
+    EXPECT_FALSE(rig.page.EepromWritePage(0));
+    EXPECT_EQ(decode(rig.port.writes), (std::vector<std::string>{"P"}));
+    rig.port.writes.clear();
+    EXPECT_FALSE(rig.page.EepromReadAll());
+    EXPECT_EQ(decode(rig.port.writes), (std::vector<std::string>{"P"}));
 }
 
 TEST(EepromGrid, CellTexts)
