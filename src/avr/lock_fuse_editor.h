@@ -1,0 +1,205 @@
+#pragma once
+
+#include "hw/host.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vardel {
+
+class AvrPageModel;
+
+// The parts of the lock- and fuse-bit editors, each a page of one of the editor notebooks, except
+// LockAT90S, the "Lock Bits" group on page "AT90Sxxxx" of Notebook1.
+enum class EditorSection {
+    Fuse128,    // Notebook2 page "128"
+    Fuse163,    // Notebook2 page "163"
+    Fuse161,    // Notebook2 page "161"
+    Fuse103,    // Notebook2 page "103"
+    FuseAT90S,  // Notebook4 page "AT90Sxxxx", the one-box group GroupBox4
+    FuseATtiny, // Notebook4 page "ATtiny"
+    LB128,      // Notebook3 page "LB128"
+    LB103,      // Notebook3 page "LB103"
+    LockAT90S,  // group "Lock Bits" of Notebook1 page "AT90Sxxxx", with Memo1
+};
+
+// One check box of the editors, as the form lays it out.
+struct EditorBox {
+    int number; // n of CheckBoxn
+    EditorSection section;
+    const char* caption; // CheckBox35's is the form's; identification may change it
+    const char* hint;    // "" when the box has none
+    int label;           // n of its state label Labeln, 0 when it has none
+    const char* column;  // column heading on pages "128" and "163", else ""
+    bool startsChecked;
+    bool enabled; // as the form has it; only the ATtiny SPIEN guard changes it
+    bool labelEnabled;
+    bool inert; // never read or written: the unused bits shown for completeness
+};
+
+// The lock- and fuse-bit editors without their widgets: every check box with caption, hint,
+// enabled state and state label, the lock-mode text of Memo1 and the ATtiny12 calibration label.
+//
+// A checked box means the bit is programmed, which the chip stores as 0. Setting a box runs its
+// click action when, and only when, its state changes, exactly as a user click does: reads and
+// presets rely on it for the labels, and the AT90S lock group for its LB1/LB2 rule. The window
+// mirrors the model through `changed` and forwards clicks to click(); the model never knows a
+// widget, and which sections are shown is identification's business (ShownSections).
+class LockFuseEditor {
+public:
+    static constexpr int kBoxCount = 65;
+
+    // Box numbers the commands and presets name.
+    enum Box : int {
+        CheckBox1 = 1, // LB1, AT90S lock group
+        CheckBox2,     // LB2, AT90S lock group
+        CheckBox3,     // LB1, "LB128"
+        CheckBox4,     // LB2
+        CheckBox5,     // BLB01
+        CheckBox6,     // BLB02
+        CheckBox7,     // BLB11
+        CheckBox8,     // BLB12
+        CheckBox9,     // "6", unused
+        CheckBox10,    // "7", unused
+        CheckBox11,    // "7" to "2" of the extended byte, unused
+        CheckBox12,
+        CheckBox13,
+        CheckBox14,
+        CheckBox15,
+        CheckBox16,
+        CheckBox17, // M103C, "128"
+        CheckBox18, // WDTON
+        CheckBox19, // OCDEN
+        CheckBox20, // JTAGEN
+        CheckBox21, // SPIEN
+        CheckBox22, // CKOPT
+        CheckBox23, // EESAVE
+        CheckBox24, // BOOTSZ1
+        CheckBox25, // BOOTSZ0
+        CheckBox26, // BOOTRST
+        CheckBox27, // BODLEVEL
+        CheckBox28, // BODEN
+        CheckBox29, // SUT1
+        CheckBox30, // SUT0
+        CheckBox31, // CKSEL3
+        CheckBox32, // CKSEL2
+        CheckBox33, // CKSEL1
+        CheckBox34, // CKSEL0
+        CheckBox35, // FSTRT or RCEN, "AT90Sxxxx"
+        CheckBox36, // BOOTRST, "161"
+        CheckBox37, // SPIEN
+        CheckBox38, // BODLEVEL
+        CheckBox39, // BODEN
+        CheckBox40, // CKSEL2
+        CheckBox41, // CKSEL1
+        CheckBox42, // CKSEL0
+        CheckBox43, // BOOTSZ1, "163"
+        CheckBox44, // BOOTSZ0
+        CheckBox45, // BOOTRST
+        CheckBox46, // BODLEVEL
+        CheckBox47, // BODEN
+        CheckBox48, // CKSEL3
+        CheckBox49, // CKSEL2
+        CheckBox50, // CKSEL1
+        CheckBox51, // CKSEL0
+        CheckBox52, // LB2, "LB103"
+        CheckBox53, // LB1
+        CheckBox54, // EESAVE, "103"
+        CheckBox55, // SPIEN
+        CheckBox56, // SUT1
+        CheckBox57, // SUT0
+        CheckBox58, // BODLEVEL, "ATtiny"
+        CheckBox59, // BODEN
+        CheckBox60, // SPIEN
+        CheckBox61, // RSTDISBL
+        CheckBox62, // CKSEL3
+        CheckBox63, // CKSEL2
+        CheckBox64, // CKSEL1
+        CheckBox65, // CKSEL0
+    };
+
+    // Memo1's three lock-mode texts, and the two lines it starts with.
+    static constexpr const char* kNoLock = "No memory lock features enabled.";
+    static constexpr const char* kLockLB1 =
+        "Further programming of the Flash and EEPROM is disabled.";
+    static constexpr const char* kLockLB1LB2 =
+        "Further programming and veryfing of the Flash and EEPROM is disabled";
+    static constexpr std::array<const char*, 2> kMemoAtStart{"No memory lock features ",
+                                                             "enabled."};
+
+    // What changed, so an observer repaints only that; `box` is the box concerned (0 for Memo1 and
+    // the calibration label).
+    enum class Aspect { Checked, Label, Enabled, Memo, Calibration };
+    std::function<void(Aspect, int box)> changed;
+
+    LockFuseEditor();
+
+    // The form's boxes in layout order: section by section, each as the form shows it.
+    static std::span<const EditorBox> Boxes();
+    static const EditorBox& Info(int number);
+    static std::vector<int> BoxesOf(EditorSection section);
+    // Heading of the section: "Fuse Bits" or "Lock Bits".
+    static const char* Title(EditorSection section);
+
+    bool checked(int box) const { return state_.at(box).checked; }
+    bool enabled(int box) const { return state_.at(box).enabled; }
+    // The state label's caption ("0" programmed, "1" not), or nothing for a box without one.
+    std::optional<std::string> label(int box) const;
+
+    // Sets the box as code does; runs its click action when the state changes.
+    void setChecked(int box, bool checked);
+    // A user's click: flips an enabled box; a disabled one does not react.
+    void click(int box);
+
+    // Memo1, its lines joined by '\n'.
+    const std::string& Memo1() const { return memo_; }
+
+    // Label63, the ATtiny12 calibration byte: "??" until a read, then "76 (dec)".
+    const std::string& Label63() const { return label63_; }
+    std::optional<std::uint8_t> calibration() const { return calibration_; }
+    void setCalibration(std::uint8_t value);
+
+    // The three presets of "Predefined Fuse Bits Settings" (page "128" only).
+    void SpeedButton1Click(); // "factory default"
+    void SpeedButton2Click(); // "Low Frequency"
+    void SpeedButton3Click(); // "High Frequency"
+    // "Enable SPIEN modification": after the warning is answered OK, the ATtiny SPIEN box can be
+    // clicked for as long as the program runs. True when it is enabled afterwards.
+    bool SpeedButton4Click(Host& host);
+
+private:
+    struct State {
+        bool checked = false;
+        bool enabled = true;
+        std::string label;
+    };
+
+    void runClickAction(int box);
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void setLabel(int box, const char* text);
+    void setMemo(const char* text);
+    void applyPreset(std::initializer_list<int> programmed);
+
+    std::array<State, kBoxCount + 1> state_{};
+    std::string memo_;
+    std::string label63_ = "??";
+    std::optional<std::uint8_t> calibration_;
+};
+
+// The editor sections that identification shows on the AVR page, from the pages it selected: none
+// on "Empty"; the lock page of Notebook3 and the fuse page of Notebook2 on "ATmega128"; the AT90S
+// lock group and the fuse page of Notebook4 on "AT90Sxxxx" (its AT90S fuse group only while
+// GroupBox4 is visible).
+std::vector<EditorSection> ShownSections(const AvrPageModel& page);
+
+// The caption a box shows on the page: CheckBox35's is the one identification gave it.
+std::string CaptionOf(int box, const AvrPageModel& page);
+
+} // namespace vardel

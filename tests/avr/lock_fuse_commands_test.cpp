@@ -1,0 +1,507 @@
+#include "avr/device_catalogue.h"
+#include "avr/lock_fuse_commands.h"
+#include "avr_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace vardel;
+using E = LockFuseEditor;
+using vardel::test::MosiBytes;
+using vardel::test::QueueMisoBytes;
+using vardel::test::RecordingHost;
+using vardel::test::RecordingPort;
+using vardel::test::XtalPulses;
+using Outcome = AvrPage::Outcome;
+
+namespace {
+
+// Records, with each message, how many port writes had been made and the last one, so a test can
+// tell whether the lines were already low when the user saw it.
+struct PortHost : RecordingHost {
+    RecordingPort* port = nullptr;
+    std::vector<std::size_t> writesAtMessage;
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override
+    {
+        writesAtMessage.push_back(port->writes.size());
+        return RecordingHost::MessageBox(text, caption, buttons, icon);
+    }
+};
+
+// The commands on a recording port, the chip's answers scripted bit by bit.
+struct Rig : test::ScriptedRig {
+    E editor;
+    PortHost user;
+    LockFuseCommands commands{serial, page.model(), editor, user, lock};
+
+    Rig() { user.port = &port; }
+
+    // The processor-type text and DeviceClass that identification would leave.
+    void identifiedAs(const char* label)
+    {
+        AvrPageModel& model = page.model();
+        model.setLbTipo(label);
+        for (const DeviceEntry& d : DeviceCatalogue())
+            if (std::string(d.label) == label) {
+                model.setDeviceClass(d.deviceClass);
+                model.setReadLockBitsEnabled(d.readLockBits);
+            }
+    }
+    void answerEnable() { QueueMisoBytes(port, {0x00, 0xAC, 0x53, 0x00}); }
+    void answerRead(std::uint8_t value) { QueueMisoBytes(port, {0x00, 0x00, 0x00, value}); }
+
+    // The instructions the chip received after Programming Enable, as "AC A0 FF E1".
+    std::vector<std::string> sent() const
+    {
+        const std::vector<std::uint8_t> bytes = MosiBytes(port.writes);
+        std::vector<std::string> out;
+        for (std::size_t i = 4; i + 4 <= bytes.size(); i += 4) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[i], bytes[i + 1],
+                          bytes[i + 2], bytes[i + 3]);
+            out.push_back(text);
+        }
+        return out;
+    }
+};
+
+using Texts = std::vector<std::string>;
+
+// Each instruction costs what Programming Enable does: 4 bytes of 8 bits at 8 XTAL pulses, 11
+// pulses after each byte and 1001 to settle.
+constexpr int kPulsesPerInstruction = 4 * 64 + 4 * 11 + 1001;
+
+} // namespace
+
+TEST(FuseFamily, ChosenByTheExactProcessorTypeText)
+{
+    EXPECT_EQ(FuseFamilyOf("ATmega128 (128kb flash)"), FuseFamily::ATmega128);
+    EXPECT_EQ(FuseFamilyOf("ATmega103 (128kb flash)"), FuseFamily::ATmega103);
+    EXPECT_EQ(FuseFamilyOf("ATmega161 (16kb flash)"), FuseFamily::ATmega161);
+    EXPECT_EQ(FuseFamilyOf("ATmega163 (16kb flash)"), FuseFamily::ATmega163);
+    EXPECT_EQ(FuseFamilyOf("ATtiny12 (1kb flash)"), FuseFamily::ATtiny12);
+    for (const char* at90s : {"AT90S8535 (8kb flash)", "AT90S4434 (4kb flash)",
+                              "AT90S2323 (2kb flash)", "AT90S2343 (2kb flash)"})
+        EXPECT_EQ(FuseFamilyOf(at90s), FuseFamily::AT90S) << at90s;
+    for (const char* other : {"??", "AT90S8515 (8kb flash)", "AT90S4414 (4kb flash)",
+                              "AT90S2313 (2kb flash)", "ATmega163"})
+        EXPECT_EQ(FuseFamilyOf(other), FuseFamily::ATmega128) << other;
+}
+
+TEST(ProgramFuseBits, PresetsGiveTheirBytesInOrderExtendedHighLow)
+{
+    struct Case {
+        void (E::*preset)();
+        Texts sent;
+    };
+    const Case cases[] = {
+        {&E::SpeedButton1Click, {"AC A4 FF FD", "AC A8 FF 99", "AC A0 FF E1"}},
+        {&E::SpeedButton2Click, {"AC A4 FF FF", "AC A8 FF D1", "AC A0 FF E0"}},
+        {&E::SpeedButton3Click, {"AC A4 FF FF", "AC A8 FF D1", "AC A0 FF CF"}},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.identifiedAs("ATmega128 (128kb flash)");
+        (rig.editor.*c.preset)();
+        rig.answerEnable();
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.sent(), c.sent);
+    }
+}
+
+TEST(ProgramFuseBits, PacedWithSettlingClocksAndSleepThenLinesLowAndTheMessage)
+{
+    Rig rig;
+    rig.identifiedAs("ATmega161 (16kb flash)");
+    rig.answerEnable();
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(XtalPulses(rig.port.writes), 2 * kPulsesPerInstruction);
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 100}));
+    EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal", "message OK|Fuse Bits set !!"}));
+    EXPECT_EQ(rig.port.writes.back(), 0x00);
+    EXPECT_EQ(rig.user.writesAtMessage, (std::vector<std::size_t>{rig.port.writes.size()}));
+}
+
+TEST(ProgramFuseBits, BytesOfEachFamilyFromTheBoxes)
+{
+    struct Case {
+        const char* label;
+        std::vector<int> checked;
+        Texts sent;
+    };
+    const Case cases[] = {
+        {"ATmega103 (128kb flash)", {E::CheckBox54, E::CheckBox56, E::CheckBox57}, {"AC B4 00 00"}},
+        {"ATmega103 (128kb flash)", {}, {"AC BF 00 00"}},
+        // SPIEN and the other pages' boxes do not reach the byte.
+        {"ATmega103 (128kb flash)", {E::CheckBox56, E::CheckBox55, E::CheckBox23}, {"AC BD 00 00"}},
+        // Low byte before high byte; bits 5 and 4 of the low byte, 7 to 3 of the high, are 1.
+        {"ATmega163 (16kb flash)",
+         {E::CheckBox51, E::CheckBox47, E::CheckBox43},
+         {"AC A0 FF BE", "AC A8 FF FB"}},
+        {"ATmega163 (16kb flash)",
+         {E::CheckBox43, E::CheckBox44, E::CheckBox45, E::CheckBox46, E::CheckBox47, E::CheckBox48,
+          E::CheckBox49, E::CheckBox50, E::CheckBox51},
+         {"AC A0 FF 30", "AC A8 FF F8"}},
+        // SPIEN is never written on the ATmega161: bits 7 and 5 stay 1.
+        {"ATmega161 (16kb flash)", {E::CheckBox36, E::CheckBox37, E::CheckBox41}, {"AC A0 FF BD"}},
+        {"ATmega161 (16kb flash)",
+         {E::CheckBox38, E::CheckBox39, E::CheckBox40, E::CheckBox42},
+         {"AC A0 FF E2"}},
+        // The ATtiny12 SPIEN box starts checked.
+        {"ATtiny12 (1kb flash)", {}, {"AC A0 FF DF"}},
+        {"ATtiny12 (1kb flash)", {E::CheckBox61, E::CheckBox62}, {"AC A0 FF C7"}},
+        {"AT90S8535 (8kb flash)", {E::CheckBox35}, {"AC BE FF 00"}},
+        {"AT90S4434 (4kb flash)", {}, {"AC BF FF 00"}},
+        {"AT90S2323 (2kb flash)", {E::CheckBox35, E::CheckBox26}, {"AC BE FF 00"}},
+        {"AT90S2343 (2kb flash)", {E::CheckBox26}, {"AC BF FF 00"}},
+        // Any other text takes the ATmega128 sequence without asking.
+        {"??",
+         {E::CheckBox18, E::CheckBox19, E::CheckBox27},
+         {"AC A4 FF FE", "AC A8 FF 7F", "AC A0 FF 7F"}},
+        {"AT90S8515 (8kb flash)", {E::CheckBox35}, {"AC A4 FF FF", "AC A8 FF FF", "AC A0 FF FF"}},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.identifiedAs(c.label);
+        for (const int box : c.checked)
+            rig.editor.setChecked(box, true);
+        EXPECT_EQ(rig.commands.FuseWriteInstructions().size(), c.sent.size()) << c.label;
+        rig.answerEnable();
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done) << c.label;
+        EXPECT_EQ(rig.sent(), c.sent) << c.label;
+        EXPECT_EQ(rig.user.messages(), (Texts{"OK|Fuse Bits set !!"})) << c.label;
+    }
+}
+
+TEST(ProgramFuseBits, ATmega128AsksFirstAndCancelTouchesNothing)
+{
+    const std::string question =
+        "message Program Fuse Bits|Are you sure?\rIncorrect settings may cause problems\r\r"
+        "Due to power availabity on the standart PC port, the clock settings could\r"
+        "result in drawing too much power to perform operations reliably or at all\r"
+        "If the ATmega appears not-respondent then try to increase the voltage,\r"
+        "and/or disconnect crystal and use clock from programmer|okcancel|exclamation";
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega128 (128kb flash)");
+        rig.user.answers = {Host::Result::Cancel};
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Cancelled);
+        EXPECT_EQ(rig.user.calls, (Texts{question}));
+        EXPECT_TRUE(rig.port.writes.empty());
+        EXPECT_EQ(rig.port.reads, 0);
+        EXPECT_TRUE(rig.clock.sleeps.empty());
+        EXPECT_FALSE(rig.lock.busy());
+    }
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega128 (128kb flash)");
+        rig.answerEnable();
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.user.calls,
+                  (Texts{question, "busy", "normal", "message OK|Fuse Bits set !!"}));
+        EXPECT_EQ(rig.user.writesAtMessage[0], 0u);
+        EXPECT_EQ(rig.sent().size(), 3u);
+    }
+}
+
+TEST(LockAndFuseCommands, NoProcessorReportedLinesLowEditorUnchanged)
+{
+    using Command = Outcome (LockFuseCommands::*)();
+    for (const Command command :
+         {&LockFuseCommands::btnReadFuseBitsClick, &LockFuseCommands::btnFuseBitsClick,
+          &LockFuseCommands::btnReadLockBitsClick, &LockFuseCommands::btnLockBitsClick}) {
+        Rig rig;
+        rig.identifiedAs("ATmega163 (16kb flash)");
+        // MISO stays low: the chip never echoes 0x53.
+        EXPECT_EQ((rig.commands.*command)(), Outcome::Failed);
+        EXPECT_EQ(rig.user.calls,
+                  (Texts{"busy", "normal", "message ERROR|Processor not detected!!!"}));
+        // The message comes before the lines go low, as it does everywhere on this page.
+        ASSERT_EQ(rig.user.writesAtMessage.size(), 1u);
+        EXPECT_EQ(rig.user.writesAtMessage[0] + 1, rig.port.writes.size());
+        EXPECT_EQ(rig.port.writes.back(), 0x00);
+        for (int box = 1; box <= E::kBoxCount; ++box)
+            EXPECT_EQ(rig.editor.checked(box), box == E::CheckBox60) << box;
+        EXPECT_EQ(rig.editor.Label63(), "??");
+    }
+}
+
+TEST(LockAndFuseCommands, NothingStartsWhileAnotherOperationRuns)
+{
+    Rig rig;
+    Operation running(rig.lock);
+    EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Busy);
+    EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Busy);
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Busy);
+    EXPECT_EQ(rig.commands.btnLockBitsClick(), Outcome::Busy);
+    EXPECT_TRUE(rig.port.writes.empty());
+    EXPECT_TRUE(rig.user.calls.empty());
+}
+
+TEST(ReadFuseBits, ATmega128HighByte99AndTheInstructionOrder)
+{
+    Rig rig;
+    rig.identifiedAs("ATmega128 (128kb flash)");
+    rig.editor.setChecked(E::CheckBox35, true);
+    rig.answerEnable();
+    rig.answerRead(0xFD);
+    rig.answerRead(0x99);
+    rig.answerRead(0xE1);
+    EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.sent(), (Texts{"50 08 00 00", "58 08 00 00", "50 00 00 00"}));
+    EXPECT_EQ(XtalPulses(rig.port.writes), 4 * kPulsesPerInstruction);
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 100, 100, 100}));
+    EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal"}));
+    EXPECT_EQ(rig.port.writes.back(), 0x00);
+
+    const std::set<int> programmed{E::CheckBox17, E::CheckBox20, E::CheckBox21,
+                                   E::CheckBox24, E::CheckBox25, E::CheckBox30,
+                                   E::CheckBox31, E::CheckBox32, E::CheckBox33};
+    for (int box = E::CheckBox17; box <= E::CheckBox34; ++box) {
+        EXPECT_EQ(rig.editor.checked(box), programmed.count(box) == 1) << box;
+        EXPECT_EQ(rig.editor.label(box), programmed.count(box) ? "0" : "1") << box;
+    }
+    // The AT90S fuse box follows BOOTRST.
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox35));
+    EXPECT_EQ(rig.editor.label(E::CheckBox35), "1");
+}
+
+TEST(ReadFuseBits, OnlyBoxesThatChangeRepaintTheirLabels)
+{
+    Rig rig;
+    rig.identifiedAs("ATmega161 (16kb flash)");
+    rig.editor.setChecked(E::CheckBox36, true); // BOOTRST programmed already
+    rig.editor.setChecked(E::CheckBox42, true); // CKSEL0, to be released
+    std::vector<int> labels;
+    rig.editor.changed = [&labels](E::Aspect aspect, int box) {
+        if (aspect == E::Aspect::Label)
+            labels.push_back(box);
+    };
+    rig.answerEnable();
+    rig.answerRead(0x9B); // 1 0 0 1 1 0 1 1: BOOTRST, SPIEN, CKSEL2 programmed
+    EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.sent(), (Texts{"50 00 00 00"}));
+    // Bit 0 first: CKSEL0 released, CKSEL2 and SPIEN programmed; BOOTRST unchanged.
+    EXPECT_EQ(labels, (std::vector<int>{E::CheckBox42, E::CheckBox40, E::CheckBox37}));
+    EXPECT_EQ(rig.editor.label(E::CheckBox37), "0");
+    EXPECT_EQ(rig.editor.label(E::CheckBox42), "1");
+}
+
+TEST(ReadFuseBits, EachFamilyReadsItsOwnBytesIntoItsOwnPage)
+{
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega163 (16kb flash)");
+        rig.answerEnable();
+        rig.answerRead(0xFA); // high: BOOTRST, BOOTSZ1 programmed
+        rig.answerRead(0x3E); // low: BODLEVEL, BODEN, CKSEL0 programmed
+        EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.sent(), (Texts{"58 08 00 FF", "50 00 00 00"}));
+        for (const int box : {43, 45, 46, 47, 51})
+            EXPECT_TRUE(rig.editor.checked(box)) << box;
+        for (const int box : {44, 48, 49, 50})
+            EXPECT_FALSE(rig.editor.checked(box)) << box;
+        for (int box = E::CheckBox17; box <= E::CheckBox34; ++box)
+            EXPECT_FALSE(rig.editor.checked(box)) << box;
+    }
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega103 (128kb flash)");
+        rig.answerEnable();
+        rig.answerRead(0xD6); // SPIEN, EESAVE, SUT0 programmed
+        EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.sent(), (Texts{"50 00 00 FF"}));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox54));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox55));
+        EXPECT_FALSE(rig.editor.checked(E::CheckBox56));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox57));
+        EXPECT_EQ(rig.editor.label(E::CheckBox55), "0");
+    }
+    for (const auto& [calibration, text] : {std::pair<std::uint8_t, const char*>{76, "76 (dec)"},
+                                            {0x00, "0 (dec)"},
+                                            {0xFF, "255 (dec)"}}) {
+        Rig rig;
+        rig.identifiedAs("ATtiny12 (1kb flash)");
+        rig.answerEnable();
+        rig.answerRead(0x52); // BODLEVEL, SPIEN, CKSEL3, CKSEL2, CKSEL0 programmed
+        rig.answerRead(calibration);
+        EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.sent(), (Texts{"50 00 00 00", "38 00 00 00"}));
+        EXPECT_EQ(rig.editor.Label63(), text);
+        for (const int box : {58, 60, 62, 63, 65})
+            EXPECT_TRUE(rig.editor.checked(box)) << box;
+        for (const int box : {59, 61, 64})
+            EXPECT_FALSE(rig.editor.checked(box)) << box;
+        EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal"}));
+    }
+    {
+        // The AT90S parts answer the high-byte read with their lock and fuse byte.
+        Rig rig;
+        rig.identifiedAs("AT90S2343 (2kb flash)");
+        rig.answerEnable();
+        rig.answerRead(0x00);
+        rig.answerRead(0xDE);
+        rig.answerRead(0x00);
+        EXPECT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.sent(), (Texts{"50 08 00 00", "58 08 00 00", "50 00 00 00"}));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox35));
+        EXPECT_EQ(rig.editor.label(E::CheckBox35), "0");
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox26));
+    }
+}
+
+TEST(ProgramLockBits, OneInstructionFromTheEditors)
+{
+    struct Case {
+        const char* label;
+        std::vector<int> checked;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"ATmega128 (128kb flash)", {}, "AC FF FF FF"},
+        {"AT90S8515 (8kb flash)", {E::CheckBox1, E::CheckBox2}, "AC F9 FF FF"},
+        {"ATmega163 (16kb flash)", {3, 4, 5, 6, 7, 8}, "AC FF FF C0"},
+        {"ATmega161 (16kb flash)", {E::CheckBox3, E::CheckBox6}, "AC FF FF F6"},
+        {"ATtiny12 (1kb flash)", {E::CheckBox1}, "AC FD FF FF"},
+        // The ATmega103 takes LB1 and LB2 from its own page, not from the AT90S group.
+        {"ATmega103 (128kb flash)", {E::CheckBox53}, "AC FD FF FF"},
+        {"ATmega103 (128kb flash)", {E::CheckBox52, E::CheckBox1, E::CheckBox2}, "AC FB FF FF"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.identifiedAs(c.label);
+        for (const int box : c.checked)
+            rig.editor.setChecked(box, true);
+        rig.answerEnable();
+        EXPECT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << c.label;
+        EXPECT_EQ(rig.sent(), (Texts{c.sent})) << c.label;
+        EXPECT_EQ(XtalPulses(rig.port.writes), 2 * kPulsesPerInstruction);
+        EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal", "message OK|Lock Bits set !!"}));
+        EXPECT_EQ(rig.user.writesAtMessage[0], rig.port.writes.size());
+        EXPECT_EQ(rig.port.writes.back(), 0x00);
+    }
+}
+
+TEST(ReadLockBits, AT90SGroupShowsWhatTheChipHolds)
+{
+    Rig rig;
+    rig.identifiedAs("AT90S8535 (8kb flash)");
+    rig.answerEnable();
+    rig.answerRead(0x3F);
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.sent(), (Texts{"58 00 00 00"}));
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 100}));
+    EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal"}));
+    EXPECT_TRUE(rig.editor.checked(E::CheckBox1));
+    EXPECT_TRUE(rig.editor.checked(E::CheckBox2));
+    EXPECT_EQ(rig.editor.label(E::CheckBox1), "0");
+    EXPECT_EQ(rig.editor.label(E::CheckBox2), "0");
+    EXPECT_EQ(rig.editor.Memo1(), E::kLockLB1LB2);
+
+    rig.answerEnable();
+    rig.answerRead(0xFF);
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox1));
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox2));
+    EXPECT_EQ(rig.editor.Memo1(), E::kNoLock);
+
+    // LB2 without LB1 is refused by the rule: nothing shows as programmed.
+    rig.answerEnable();
+    rig.answerRead(0xBF);
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox1));
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox2));
+
+    rig.answerEnable();
+    rig.answerRead(0x7F); // LB1 alone
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+    EXPECT_TRUE(rig.editor.checked(E::CheckBox1));
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox2));
+    EXPECT_EQ(rig.editor.Memo1(), E::kLockLB1);
+
+    // The same after LB1 had been read as programmed: the earlier LB1 does not stay to make it
+    // look like mode 3.
+    rig.answerEnable();
+    rig.answerRead(0xBF);
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox1));
+    EXPECT_FALSE(rig.editor.checked(E::CheckBox2));
+    EXPECT_EQ(rig.editor.label(E::CheckBox1), "1");
+    EXPECT_EQ(rig.editor.label(E::CheckBox2), "1");
+    EXPECT_EQ(rig.editor.Memo1(), E::kNoLock);
+}
+
+TEST(ReadLockBits, ATtiny12KeepsLB1InBit1AndLB2InBit2)
+{
+    struct Case {
+        std::uint8_t lock;
+        bool lb1, lb2;
+        const char* memo;
+    };
+    const Case cases[] = {
+        {0xFD, true, false, E::kLockLB1},
+        {0xF9, true, true, E::kLockLB1LB2},
+        {0xFF, false, false, E::kNoLock},
+        {0xFB, false, false, E::kNoLock}, // LB2 alone: refused
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.identifiedAs("ATtiny12 (1kb flash)");
+        rig.editor.setChecked(E::CheckBox1, true); // a different chip's state before the read
+        rig.answerEnable();
+        rig.answerRead(c.lock);
+        EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+        EXPECT_EQ(rig.editor.checked(E::CheckBox1), c.lb1) << int(c.lock);
+        EXPECT_EQ(rig.editor.checked(E::CheckBox2), c.lb2) << int(c.lock);
+        EXPECT_EQ(rig.editor.Memo1(), c.memo) << int(c.lock);
+    }
+}
+
+TEST(ReadLockBits, ATmegaPages)
+{
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega103 (128kb flash)");
+        rig.editor.setChecked(E::CheckBox4, true);
+        rig.editor.setChecked(E::CheckBox5, true);
+        rig.answerEnable();
+        rig.answerRead(0xF9);
+        EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox52));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox53));
+        EXPECT_EQ(rig.editor.label(E::CheckBox52), "0");
+        EXPECT_EQ(rig.editor.label(E::CheckBox53), "0");
+        // LB2 and BLB01 of page "LB128" are left as they were.
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox4));
+        EXPECT_TRUE(rig.editor.checked(E::CheckBox5));
+        EXPECT_FALSE(rig.editor.checked(E::CheckBox3));
+    }
+    {
+        Rig rig;
+        rig.identifiedAs("ATmega128 (128kb flash)");
+        rig.answerEnable();
+        rig.answerRead(0xD6); // BLB12 ... LB1 = 0 1 0 1 1 0
+        EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Done);
+        const bool expected[] = {true, false, false, true, false, true}; // LB1 .. BLB12
+        for (int bit = 0; bit < 6; ++bit)
+            EXPECT_EQ(rig.editor.checked(E::CheckBox3 + bit), expected[bit]) << bit;
+        EXPECT_FALSE(rig.editor.checked(E::CheckBox52));
+        EXPECT_FALSE(rig.editor.checked(E::CheckBox1));
+    }
+}
+
+TEST(ReadLockBits, RefusedWhileTheButtonIsDisabled)
+{
+    Rig rig;
+    rig.identifiedAs("AT90S2313 (2kb flash)");
+    ASSERT_FALSE(rig.page.model().btnReadLockBitsEnabled());
+    EXPECT_EQ(rig.commands.btnReadLockBitsClick(), Outcome::Failed);
+    EXPECT_TRUE(rig.port.writes.empty());
+    EXPECT_TRUE(rig.user.calls.empty());
+}

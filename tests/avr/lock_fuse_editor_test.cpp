@@ -1,0 +1,315 @@
+#include "avr/avr_page_model.h"
+#include "avr/device_catalogue.h"
+#include "avr/lock_fuse_editor.h"
+#include "support/recording.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace vardel;
+using E = LockFuseEditor;
+using vardel::test::RecordingHost;
+
+namespace {
+
+// Every notification, as "checked 21", "label 21", "memo", ...
+struct Observer {
+    std::vector<std::string> seen;
+    explicit Observer(E& editor)
+    {
+        editor.changed = [this](E::Aspect aspect, int box) {
+            const char* names[] = {"checked", "label", "enabled", "memo", "calibration"};
+            std::string s = names[static_cast<int>(aspect)];
+            if (box)
+                s += " " + std::to_string(box);
+            seen.push_back(s);
+        };
+    }
+};
+
+const DeviceEntry& Entry(const char* label)
+{
+    for (const DeviceEntry& d : DeviceCatalogue())
+        if (std::string(d.label) == label)
+            return d;
+    ADD_FAILURE() << label;
+    return DeviceCatalogue()[0];
+}
+
+void Identify(AvrPageModel& model, const char* label)
+{
+    const DeviceEntry& d = Entry(label);
+    model.setLbTipo(d.label);
+    model.setDeviceClass(d.deviceClass);
+    if (d.checkBox35)
+        model.setCheckBox35Caption(d.checkBox35);
+    model.selectPages(d.notebook1, d.notebook2, d.notebook3, d.notebook4);
+    if (d.fuseGroup != FuseGroup::Unchanged)
+        model.setGroupBox4Visible(d.fuseGroup == FuseGroup::Shown);
+}
+
+} // namespace
+
+TEST(LockFuseEditor, StartsAsTheFormDoes)
+{
+    E editor;
+    const std::set<int> disabled{9, 10, 11, 12, 13, 14, 15, 16, 21, 37, 55, 60};
+    for (int box = 1; box <= E::kBoxCount; ++box) {
+        EXPECT_EQ(editor.checked(box), box == E::CheckBox60) << box;
+        EXPECT_EQ(editor.enabled(box), !disabled.count(box)) << box;
+        const EditorBox& info = E::Info(box);
+        if (info.label) {
+            EXPECT_EQ(editor.label(box), box == E::CheckBox60 ? "0" : "1") << box;
+        } else {
+            EXPECT_FALSE(editor.label(box)) << box;
+        }
+    }
+    // Every box and every state label appears once.
+    std::set<int> boxes, labels;
+    for (const EditorBox& b : E::Boxes()) {
+        EXPECT_TRUE(boxes.insert(b.number).second) << b.number;
+        if (b.label) {
+            EXPECT_TRUE(labels.insert(b.label).second) << b.label;
+        }
+    }
+    EXPECT_EQ(boxes.size(), 65u);
+    EXPECT_FALSE(E::Info(E::CheckBox21).labelEnabled);
+    EXPECT_FALSE(E::Info(E::CheckBox37).labelEnabled);
+    EXPECT_TRUE(E::Info(E::CheckBox55).labelEnabled);
+    EXPECT_EQ(editor.Memo1(), "No memory lock features \nenabled.");
+    EXPECT_EQ(editor.Label63(), "??");
+    EXPECT_FALSE(editor.calibration());
+}
+
+TEST(LockFuseEditor, CaptionsHintsAndLabelsOfThePages)
+{
+    struct Row {
+        int box;
+        const char* caption;
+        const char* hint;
+        int label;
+    };
+    const Row rows[] = {
+        {10, "7", "", 0},
+        {8, "BLB12", "Boot lock bit 12", 0},
+        {5, "BLB01", "Boot lock bit 01", 0},
+        {3, "LB1", "Lock bit 1", 0},
+        {52, "LB2", "Lock Bit 2", 55},
+        {53, "LB1", "Lock Bit 1", 56},
+        {2, "LB2", "", 10},
+        {1, "LB1", "", 32},
+        {16, "2", "", 0},
+        {17, "M103C", "ATmega103 compatibility mode", 14},
+        {21, "SPIEN", "Enable Serial Program and Data Downloading ", 18},
+        {23, "EESAVE", "EEPROM memory is preserved through the Chip Erase", 20},
+        {26, "BOOTRST", "Select Reset Vector", 23},
+        {27, "BODLEVEL", "Brown out detector trigger level", 24},
+        {34, "CKSEL0", "Select Clock source", 31},
+        {35, "FSTRT", "", 33},
+        {37, "SPIEN", "", 36},
+        {43, "BOOTSZ1", "", 45},
+        {51, "CKSEL0", "", 53},
+        {55, "SPIEN", "", 59},
+        {57, "SUT0", "", 61},
+        {61, "RSTDISBL", "", 67},
+        {65, "CKSEL0", "", 71},
+    };
+    for (const Row& r : rows) {
+        const EditorBox& b = E::Info(r.box);
+        EXPECT_STREQ(b.caption, r.caption) << r.box;
+        EXPECT_STREQ(b.hint, r.hint) << r.box;
+        EXPECT_EQ(b.label, r.label) << r.box;
+    }
+    // Within a column the highest bit stands at the top; page "103" keeps its own order.
+    EXPECT_EQ(E::BoxesOf(EditorSection::Fuse103), (std::vector<int>{54, 55, 56, 57}));
+    EXPECT_EQ(E::BoxesOf(EditorSection::LB128), (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3}));
+    EXPECT_EQ(E::BoxesOf(EditorSection::LockAT90S), (std::vector<int>{2, 1}));
+    EXPECT_STREQ(E::Title(EditorSection::LB103), "Lock Bits");
+    EXPECT_STREQ(E::Title(EditorSection::Fuse161), "Fuse Bits");
+}
+
+TEST(LockFuseEditor, AClickFlipsTheStateLabelAndOnlyARealChangeRunsTheAction)
+{
+    E editor;
+    Observer observer(editor);
+    editor.click(E::CheckBox23);
+    EXPECT_TRUE(editor.checked(E::CheckBox23));
+    EXPECT_EQ(editor.label(E::CheckBox23), "0");
+    editor.click(E::CheckBox23);
+    EXPECT_EQ(editor.label(E::CheckBox23), "1");
+    EXPECT_EQ(observer.seen,
+              (std::vector<std::string>{"checked 23", "label 23", "checked 23", "label 23"}));
+
+    // Setting a box to the state it has runs nothing.
+    observer.seen.clear();
+    editor.setChecked(E::CheckBox23, false);
+    editor.setChecked(E::CheckBox60, true);
+    EXPECT_TRUE(observer.seen.empty());
+
+    // The LB103 labels follow the same rule; the LB128 boxes have no labels.
+    editor.click(E::CheckBox52);
+    EXPECT_EQ(editor.label(E::CheckBox52), "0");
+    EXPECT_EQ(editor.label(E::CheckBox53), "1");
+    editor.click(E::CheckBox4);
+    EXPECT_TRUE(editor.checked(E::CheckBox4));
+    EXPECT_FALSE(editor.checked(E::CheckBox3));
+}
+
+TEST(LockFuseEditor, DisabledBoxesIgnoreClicksButFollowCode)
+{
+    E editor;
+    editor.click(E::CheckBox21);
+    editor.click(E::CheckBox60);
+    editor.click(E::CheckBox11);
+    EXPECT_FALSE(editor.checked(E::CheckBox21));
+    EXPECT_TRUE(editor.checked(E::CheckBox60));
+    EXPECT_FALSE(editor.checked(E::CheckBox11));
+
+    editor.setChecked(E::CheckBox21, true);
+    EXPECT_EQ(editor.label(E::CheckBox21), "0");
+    editor.setChecked(E::CheckBox37, true);
+    EXPECT_EQ(editor.label(E::CheckBox37), "0");
+}
+
+TEST(LockFuseEditor, LB2OnlyWithLB1)
+{
+    E editor;
+    Observer observer(editor);
+
+    // LB2 alone is refused: it stays unchecked, its label "1", the memo as it was.
+    editor.click(E::CheckBox2);
+    EXPECT_FALSE(editor.checked(E::CheckBox2));
+    EXPECT_EQ(editor.label(E::CheckBox2), "1");
+    EXPECT_EQ(editor.Memo1(), "No memory lock features \nenabled.");
+    EXPECT_EQ(observer.seen, (std::vector<std::string>{"checked 2", "checked 2"}));
+
+    editor.click(E::CheckBox1);
+    EXPECT_EQ(editor.Memo1(), E::kLockLB1);
+    EXPECT_EQ(editor.label(E::CheckBox1), "0");
+    editor.click(E::CheckBox2);
+    EXPECT_EQ(editor.Memo1(),
+              "Further programming and veryfing of the Flash and EEPROM is disabled");
+    EXPECT_EQ(editor.label(E::CheckBox2), "0");
+
+    // LB1 cannot be released while LB2 is programmed.
+    editor.click(E::CheckBox1);
+    EXPECT_TRUE(editor.checked(E::CheckBox1));
+    EXPECT_EQ(editor.label(E::CheckBox1), "0");
+    EXPECT_EQ(editor.Memo1(), E::kLockLB1LB2);
+
+    editor.click(E::CheckBox2);
+    EXPECT_EQ(editor.Memo1(), "Further programming of the Flash and EEPROM is disabled.");
+    EXPECT_EQ(editor.label(E::CheckBox2), "1");
+    editor.click(E::CheckBox1);
+    EXPECT_EQ(editor.Memo1(), "No memory lock features enabled.");
+    EXPECT_EQ(editor.label(E::CheckBox1), "1");
+}
+
+TEST(LockFuseEditor, PresetsSetTheEighteenBoxesOfPage128Only)
+{
+    struct Preset {
+        void (E::*button)();
+        std::set<int> programmed;
+    };
+    const Preset presets[] = {
+        {&E::SpeedButton1Click, {17, 20, 21, 24, 25, 30, 31, 32, 33}},
+        {&E::SpeedButton2Click, {21, 23, 24, 25, 30, 31, 32, 33, 34}},
+        {&E::SpeedButton3Click, {21, 23, 24, 25, 29, 30}},
+    };
+    E editor;
+    editor.click(E::CheckBox18); // WDTON, to be released by every preset
+    editor.click(E::CheckBox45); // page "163" is not touched
+    editor.setChecked(E::CheckBox12, true);
+    for (const Preset& p : presets) {
+        Observer observer(editor);
+        (editor.*p.button)();
+        for (int box = E::CheckBox17; box <= E::CheckBox34; ++box) {
+            EXPECT_EQ(editor.checked(box), p.programmed.count(box) == 1) << box;
+            EXPECT_EQ(editor.label(box), p.programmed.count(box) ? "0" : "1") << box;
+        }
+        EXPECT_TRUE(editor.checked(E::CheckBox45));
+        EXPECT_TRUE(editor.checked(E::CheckBox12));
+        // The boxes change in the order of the page, M103C first.
+        std::vector<int> order;
+        for (const std::string& s : observer.seen)
+            if (s.rfind("checked ", 0) == 0)
+                order.push_back(std::stoi(s.substr(8)));
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    }
+}
+
+TEST(LockFuseEditor, SpienGuardAsksAndEnablesOnlyTheATtinyBox)
+{
+    E editor;
+    RecordingHost host;
+    host.answers = {Host::Result::Cancel, Host::Result::Ok, Host::Result::Cancel};
+    const std::string warning =
+        "message WARNING|Warning !!!\rUnprogramming SPIEN fuse will disable the Low-Voltage "
+        "Serial Programming mode.You will have to use High-Voltage Serial Programmer to enable "
+        "SPIEN\rThis program do NOT support such programmer.\rENABLE SPIEN MODIFICATION - ARE "
+        "YOU SURE ?|okcancel|exclamation";
+
+    EXPECT_FALSE(editor.SpeedButton4Click(host));
+    EXPECT_FALSE(editor.enabled(E::CheckBox60));
+    EXPECT_TRUE(editor.checked(E::CheckBox60));
+
+    Observer observer(editor);
+    EXPECT_TRUE(editor.SpeedButton4Click(host));
+    EXPECT_TRUE(editor.enabled(E::CheckBox60));
+    EXPECT_TRUE(editor.checked(E::CheckBox60));
+    EXPECT_EQ(observer.seen, (std::vector<std::string>{"enabled 60"}));
+    EXPECT_FALSE(editor.enabled(E::CheckBox21));
+    EXPECT_FALSE(editor.enabled(E::CheckBox37));
+    EXPECT_FALSE(editor.enabled(E::CheckBox55));
+
+    // Asking again changes nothing further, whatever the answer.
+    EXPECT_TRUE(editor.SpeedButton4Click(host));
+    EXPECT_TRUE(editor.enabled(E::CheckBox60));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{warning, warning, warning}));
+
+    editor.click(E::CheckBox60);
+    EXPECT_FALSE(editor.checked(E::CheckBox60));
+    EXPECT_EQ(editor.label(E::CheckBox60), "1");
+}
+
+TEST(LockFuseEditor, CalibrationLabelInDecimal)
+{
+    E editor;
+    for (const auto& [value, text] :
+         {std::pair<int, const char*>{76, "76 (dec)"}, {0, "0 (dec)"}, {255, "255 (dec)"}}) {
+        editor.setCalibration(static_cast<std::uint8_t>(value));
+        EXPECT_EQ(editor.Label63(), text);
+        EXPECT_EQ(editor.calibration(), value);
+    }
+}
+
+TEST(LockFuseEditor, ShownSectionsFollowIdentification)
+{
+    using S = EditorSection;
+    AvrPageModel model;
+    EXPECT_TRUE(ShownSections(model).empty());
+
+    const std::pair<const char*, std::vector<S>> cases[] = {
+        {"ATmega128 (128kb flash)", {S::LB128, S::Fuse128}},
+        {"ATmega103 (128kb flash)", {S::LB103, S::Fuse103}},
+        {"ATmega161 (16kb flash)", {S::LB128, S::Fuse161}},
+        {"ATmega163 (16kb flash)", {S::LB128, S::Fuse163}},
+        {"AT90S8515 (8kb flash)", {S::LockAT90S}},
+        {"AT90S2343 (2kb flash)", {S::LockAT90S, S::FuseAT90S}},
+        {"ATtiny12 (1kb flash)", {S::LockAT90S, S::FuseATtiny}},
+    };
+    for (const auto& [label, sections] : cases) {
+        Identify(model, label);
+        EXPECT_EQ(ShownSections(model), sections) << label;
+    }
+    Identify(model, "AT90S2343 (2kb flash)");
+    EXPECT_EQ(CaptionOf(E::CheckBox35, model), "RCEN");
+    Identify(model, "AT90S2323 (2kb flash)");
+    EXPECT_EQ(CaptionOf(E::CheckBox35, model), "FSTRT");
+    EXPECT_EQ(CaptionOf(E::CheckBox21, model), "SPIEN");
+}

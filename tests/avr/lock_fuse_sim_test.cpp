@@ -1,0 +1,228 @@
+#include "avr/lock_fuse_commands.h"
+#include "avr_rig.h"
+#include "sim/avr_target.h"
+#include "sim/chips.h"
+#include "sim/sim_board.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace vardel;
+using E = LockFuseEditor;
+using Outcome = AvrPage::Outcome;
+
+namespace {
+
+// The commands against a simulated chip, identified as the window would have done first.
+struct SimRig {
+    test::SleepLog clock;
+    sim::SimBoard board{clock};
+    LineDriver lines{board};
+    test::RecordingHost host;
+    OperationLock lock;
+    AvrPage page{lines, clock, host, lock};
+    E editor;
+    LockFuseCommands commands{page.serial(), page.model(), editor, host, lock};
+
+    explicit SimRig(const std::string& device)
+    {
+        std::string error;
+        auto chip = sim::MakeAvrChip(device, "", error);
+        EXPECT_TRUE(chip) << error;
+        board.insertAvr(std::move(chip));
+        EXPECT_EQ(page.btnTipoClick(), Outcome::Done) << device;
+    }
+    sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
+    void set(const char* key, const char* value)
+    {
+        std::string error;
+        EXPECT_TRUE(chip().set(key, value, error)) << error;
+    }
+    void check(std::initializer_list<int> boxes, bool state = true)
+    {
+        for (const int box : boxes)
+            editor.setChecked(box, state);
+    }
+    // A second window's editor, filled from the chip.
+    std::unique_ptr<E> readBack(bool fuses)
+    {
+        auto fresh = std::make_unique<E>();
+        LockFuseCommands reader(page.serial(), page.model(), *fresh, host, lock);
+        EXPECT_EQ(fuses ? reader.btnReadFuseBitsClick() : reader.btnReadLockBitsClick(),
+                  Outcome::Done);
+        return fresh;
+    }
+    void expectSameBoxes(const E& other, std::initializer_list<int> boxes)
+    {
+        for (const int box : boxes)
+            EXPECT_EQ(other.checked(box), editor.checked(box)) << "CheckBox" << box;
+    }
+};
+
+} // namespace
+
+TEST(LockFuseOnChip, ATmega128PresetThenLockBits)
+{
+    SimRig rig("ATmega128");
+    rig.set("avr.fuse.low", "3F");
+    rig.set("avr.fuse.high", "C9");
+    rig.editor.SpeedButton2Click();
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0xE0);
+    EXPECT_EQ(rig.chip().fuse(1), 0xD1);
+    EXPECT_EQ(rig.chip().fuse(2), 0xFF);
+
+    rig.editor.SpeedButton1Click();
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0xE1);
+    EXPECT_EQ(rig.chip().fuse(1), 0x99);
+    EXPECT_EQ(rig.chip().fuse(2), 0xFD);
+    auto back = rig.readBack(true);
+    for (int box = E::CheckBox17; box <= E::CheckBox34; ++box)
+        EXPECT_EQ(back->checked(box), rig.editor.checked(box)) << box;
+
+    rig.check({E::CheckBox3, E::CheckBox6, E::CheckBox8});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xD6);
+    rig.expectSameBoxes(*rig.readBack(false), {3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(rig.host.messages(),
+              (std::vector<std::string>{"Program Fuse Bits|Are you sure?\rIncorrect settings may "
+                                        "cause problems\r\rDue to power availabity on the standart "
+                                        "PC port, the clock settings could\rresult in drawing too "
+                                        "much power to perform operations reliably or at all\rIf "
+                                        "the ATmega appears not-respondent then try to increase "
+                                        "the voltage,\rand/or disconnect crystal and use clock "
+                                        "from programmer|okcancel|exclamation",
+                                        "OK|Fuse Bits set !!",
+                                        "Program Fuse Bits|Are you sure?\rIncorrect settings may "
+                                        "cause problems\r\rDue to power availabity on the standart "
+                                        "PC port, the clock settings could\rresult in drawing too "
+                                        "much power to perform operations reliably or at all\rIf "
+                                        "the ATmega appears not-respondent then try to increase "
+                                        "the voltage,\rand/or disconnect crystal and use clock "
+                                        "from programmer|okcancel|exclamation",
+                                        "OK|Fuse Bits set !!", "OK|Lock Bits set !!"}));
+}
+
+TEST(LockFuseOnChip, ATmega163)
+{
+    SimRig rig("ATmega163");
+    rig.check({E::CheckBox45, E::CheckBox47, E::CheckBox50});
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0xBD);
+    EXPECT_EQ(rig.chip().fuse(1), 0xFE);
+    rig.expectSameBoxes(*rig.readBack(true), {43, 44, 45, 46, 47, 48, 49, 50, 51});
+
+    rig.check({E::CheckBox5, E::CheckBox7});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xEB);
+    rig.expectSameBoxes(*rig.readBack(false), {3, 4, 5, 6, 7, 8});
+}
+
+TEST(LockFuseOnChip, ATmega161KeepsSpien)
+{
+    SimRig rig("ATmega161");
+    rig.check({E::CheckBox36, E::CheckBox39});
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    // The chip keeps its factory SPIEN whatever the write carries.
+    EXPECT_EQ(rig.chip().fuse(0), 0x97);
+    auto back = rig.readBack(true);
+    rig.expectSameBoxes(*back, {36, 38, 39, 40, 41, 42});
+    EXPECT_TRUE(back->checked(E::CheckBox37));
+
+    rig.check({E::CheckBox3, E::CheckBox4});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xFC);
+    rig.expectSameBoxes(*rig.readBack(false), {3, 4, 5, 6, 7, 8});
+}
+
+TEST(LockFuseOnChip, ATmega103)
+{
+    SimRig rig("ATmega103");
+    rig.check({E::CheckBox54, E::CheckBox57});
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0xD6);
+    auto back = rig.readBack(true);
+    rig.expectSameBoxes(*back, {54, 56, 57});
+    EXPECT_TRUE(back->checked(E::CheckBox55));
+
+    rig.check({E::CheckBox53});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xFD);
+    back = rig.readBack(false);
+    EXPECT_TRUE(back->checked(E::CheckBox53));
+    EXPECT_FALSE(back->checked(E::CheckBox52));
+    EXPECT_EQ(back->label(E::CheckBox53), "0");
+}
+
+TEST(LockFuseOnChip, ATtiny12FusesCalibrationAndLB1Alone)
+{
+    SimRig rig("ATtiny12");
+    rig.set("avr.calibration", "4C");
+    rig.check({E::CheckBox59, E::CheckBox62, E::CheckBox63});
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0x93);
+    auto back = rig.readBack(true);
+    rig.expectSameBoxes(*back, {58, 59, 60, 61, 62, 63, 64, 65});
+    EXPECT_EQ(back->Label63(), "76 (dec)");
+
+    // Serial programming cannot release SPIEN, guard or not.
+    rig.editor.SpeedButton4Click(rig.host);
+    rig.editor.click(E::CheckBox60);
+    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().fuse(0), 0x93);
+
+    // A chip locked with LB1 alone reads as locked.
+    rig.check({E::CheckBox1});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xFD);
+    back = rig.readBack(false);
+    EXPECT_TRUE(back->checked(E::CheckBox1));
+    EXPECT_FALSE(back->checked(E::CheckBox2));
+    EXPECT_EQ(back->Memo1(), E::kLockLB1);
+
+    rig.check({E::CheckBox2});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.chip().lock(), 0xF9);
+    back = rig.readBack(false);
+    EXPECT_TRUE(back->checked(E::CheckBox1));
+    EXPECT_TRUE(back->checked(E::CheckBox2));
+    EXPECT_EQ(back->Memo1(), E::kLockLB1LB2);
+}
+
+TEST(LockFuseOnChip, AT90SFuseAndLockBits)
+{
+    for (const char* device : {"AT90S2323", "AT90S2343", "AT90S4434", "AT90S8535"}) {
+        SimRig rig(device);
+        const std::uint8_t before = rig.chip().fuse(0);
+        rig.editor.setChecked(E::CheckBox35, true);
+        ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done) << device;
+        EXPECT_EQ(rig.chip().fuse(0), before & 0xFE) << device;
+        EXPECT_TRUE(rig.readBack(true)->checked(E::CheckBox35)) << device;
+        rig.editor.setChecked(E::CheckBox35, false);
+        ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done) << device;
+        EXPECT_EQ(rig.chip().fuse(0), before | 0x01) << device;
+        EXPECT_FALSE(rig.readBack(true)->checked(E::CheckBox35)) << device;
+
+        rig.check({E::CheckBox1});
+        ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << device;
+        EXPECT_EQ(rig.chip().lock(), 0xFD) << device;
+        auto back = rig.readBack(false);
+        EXPECT_TRUE(back->checked(E::CheckBox1)) << device;
+        EXPECT_FALSE(back->checked(E::CheckBox2)) << device;
+    }
+}
+
+TEST(LockFuseOnChip, AT90SWithoutLockReadStillProgramsLockBits)
+{
+    for (const char* device : {"AT90S8515", "AT90S4414", "AT90S2313"}) {
+        SimRig rig(device);
+        EXPECT_FALSE(rig.page.model().btnReadLockBitsEnabled());
+        rig.check({E::CheckBox1, E::CheckBox2});
+        ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << device;
+        EXPECT_EQ(rig.chip().lock(), 0xF9) << device;
+    }
+}
