@@ -8,8 +8,7 @@
 // The routines under test read files: each input is written to one scratch file of the process.
 inline const std::string& FuzzFile(const char* suffix)
 {
-    static const std::string name =
-        "/tmp/vardel-fuzz-" + std::to_string(::getpid()) + suffix;
+    static const std::string name = "/tmp/vardel-fuzz-" + std::to_string(::getpid()) + suffix;
     return name;
 }
 

@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string& file = FuzzFile(".hex");
     WriteFuzzFile(file, data, size);
     // The callers' buffers: the EEPROM image, the AVR flash and the AVR EEPROM, exactly sized.
-    for (const auto& [capacity, limit] : {std::pair<std::size_t, long>{100001, 65536},
-                                          {132001, 132000}, {4101, 4100}, {16, 15}}) {
+    for (const auto& [capacity, limit] :
+         {std::pair<std::size_t, long>{100001, 65536}, {132001, 132000}, {4101, 4100}, {16, 15}}) {
         std::vector<std::uint8_t> buffer(capacity, 0xFF);
         vardel::ReadIntelHexFile(file, limit, buffer.data(), buffer.size());
     }

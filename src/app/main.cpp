@@ -28,10 +28,11 @@ int main(int argc, char** argv)
                        "/dev/parport0 when it exists, else the simulated board)."),
         QStringLiteral("PORT"));
     const QCommandLineOption virtualOption(
-        QStringLiteral("virtual-time"), QStringLiteral("Run on the virtual clock (simulated board)."));
-    const QCommandLineOption traceOption(
-        QStringLiteral("trace"), QStringLiteral("Record every line change as a VCD file."),
-        QStringLiteral("FILE"));
+        QStringLiteral("virtual-time"),
+        QStringLiteral("Run on the virtual clock (simulated board)."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Record every line change as a VCD file."),
+                                         QStringLiteral("FILE"));
     parser.addOptions({portOption, virtualOption, traceOption});
     parser.process(app);
 

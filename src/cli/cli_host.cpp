@@ -65,9 +65,15 @@ bool CliHost::CancelFlag()
     return cancelled_;
 }
 
-void CliHost::FlashGauge(int percent) { drawBar("Flash ", percent, std::string()); }
+void CliHost::FlashGauge(int percent)
+{
+    drawBar("Flash ", percent, std::string());
+}
 
-void CliHost::EepromGauge(int percent) { drawBar("Internal eeprom ", percent, std::string()); }
+void CliHost::EepromGauge(int percent)
+{
+    drawBar("Internal eeprom ", percent, std::string());
+}
 
 void CliHost::drawBar(const char* title, int percent, const std::string& label)
 {

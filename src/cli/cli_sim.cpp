@@ -2,8 +2,8 @@
 
 #include "files/binary_file.h"
 #include "files/unHEX.h"
-#include "sim/chips.h"
 #include "sim/avr_target.h"
+#include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
 
@@ -23,8 +23,8 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory)
         ok = ReadBinaryFile(file, image.data(), image.size()) >= 0;
         break;
     case FileKind::Hex:
-        ok = ReadIntelHexFile(file, static_cast<long>(image.size()) - 1, image.data(),
-                              image.size());
+        ok =
+            ReadIntelHexFile(file, static_cast<long>(image.size()) - 1, image.data(), image.size());
         break;
     case FileKind::Other:
         std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());

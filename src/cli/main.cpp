@@ -40,7 +40,10 @@ const char* kCommands = R"(Commands:
   sim export eeprom|flash|avr-eeprom FILE
 )";
 
-void onInterrupt(int) { CliHost::interrupted = 1; }
+void onInterrupt(int)
+{
+    CliHost::interrupted = 1;
+}
 } // namespace
 
 } // namespace vardel::cli
@@ -66,10 +69,11 @@ int main(int argc, char** argv)
                        "/dev/parport0 when it exists, else the simulated board)."),
         QStringLiteral("PORT"));
     const QCommandLineOption virtualOption(
-        QStringLiteral("virtual-time"), QStringLiteral("Run on the virtual clock (simulated board)."));
-    const QCommandLineOption traceOption(
-        QStringLiteral("trace"), QStringLiteral("Record every line change as a VCD file."),
-        QStringLiteral("FILE"));
+        QStringLiteral("virtual-time"),
+        QStringLiteral("Run on the virtual clock (simulated board)."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Record every line change as a VCD file."),
+                                         QStringLiteral("FILE"));
     const QCommandLineOption delayOption(
         QStringLiteral("delay"),
         QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),

@@ -22,16 +22,25 @@ bool RealClock::QueryPerformanceFrequency(std::int64_t& freq)
     return true;
 }
 
-std::int64_t RealClock::QueryPerformanceCounter() { return steadyNs(); }
+std::int64_t RealClock::QueryPerformanceCounter()
+{
+    return steadyNs();
+}
 
 std::uint32_t RealClock::GetTickCount()
 {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(steadyNs() / 1'000'000));
 }
 
-void RealClock::Sleep(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::Sleep(std::uint32_t ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-std::int64_t RealClock::nanoseconds() const { return steadyNs() - start_; }
+std::int64_t RealClock::nanoseconds() const
+{
+    return steadyNs() - start_;
+}
 
 bool VirtualClock::QueryPerformanceFrequency(std::int64_t& freq)
 {

@@ -4,8 +4,8 @@
 
 namespace vardel {
 
-// What the timing code needs from the machine: a monotonic counter with its frequency, a millisecond
-// tick counter that wraps at 2^32, and sleep.
+// What the timing code needs from the machine: a monotonic counter with its frequency, a
+// millisecond tick counter that wraps at 2^32, and sleep.
 class Clock {
 public:
     virtual ~Clock() = default;

@@ -19,9 +19,9 @@ public:
         i2cPower_ = power;
         i2cScl_ = scl;
         i2cSda_ = sda;
-        port_->DlPortWritePortUchar(LptDataPort, static_cast<std::uint8_t>((power ? 0x07 : 0) |
-                                                                           (scl ? 0x08 : 0) |
-                                                                           (sda ? 0x10 : 0)));
+        port_->DlPortWritePortUchar(
+            LptDataPort,
+            static_cast<std::uint8_t>((power ? 0x07 : 0) | (scl ? 0x08 : 0) | (sda ? 0x10 : 0)));
     }
     void SetI2CScl(std::uint8_t level) { SetI2CLines(i2cPower_, level, i2cSda_); }
     void SetI2CSda(std::uint8_t level) { SetI2CLines(i2cPower_, i2cScl_, level); }
@@ -38,13 +38,22 @@ public:
         avrReset_ = reset;
         avrXtal_ = xtal;
         port_->DlPortWritePortUchar(
-            LptDataPort, static_cast<std::uint8_t>((vcc ? 0x07 : 0) | (xtal ? 0x08 : 0) |
-                                                   (reset ? 0x10 : 0) | (mosi ? 0x20 : 0) |
-                                                   (sck ? 0x40 : 0)));
+            LptDataPort,
+            static_cast<std::uint8_t>((vcc ? 0x07 : 0) | (xtal ? 0x08 : 0) | (reset ? 0x10 : 0) |
+                                      (mosi ? 0x20 : 0) | (sck ? 0x40 : 0)));
     }
-    void SetAvrXtal(std::uint8_t level) { SetAvrLines(avrVcc_, avrSck_, avrMosi_, avrReset_, level); }
-    void SetAvrSck(std::uint8_t level) { SetAvrLines(avrVcc_, level, avrMosi_, avrReset_, avrXtal_); }
-    void SetAvrMosi(std::uint8_t level) { SetAvrLines(avrVcc_, avrSck_, level, avrReset_, avrXtal_); }
+    void SetAvrXtal(std::uint8_t level)
+    {
+        SetAvrLines(avrVcc_, avrSck_, avrMosi_, avrReset_, level);
+    }
+    void SetAvrSck(std::uint8_t level)
+    {
+        SetAvrLines(avrVcc_, level, avrMosi_, avrReset_, avrXtal_);
+    }
+    void SetAvrMosi(std::uint8_t level)
+    {
+        SetAvrLines(avrVcc_, avrSck_, level, avrReset_, avrXtal_);
+    }
     bool ReadAvrMiso() { return (port_->DlPortReadPortUchar(LptStatusPort) & 0x40) != 0; }
 
     // Every line of both wirings low: the data register becomes 0x00.

@@ -8,7 +8,8 @@ namespace vardel {
 class OperationLock {
 public:
     bool busy() const { return busy_; }
-    // Asks the running operation to end after the unit of work in hand (closing the window, Ctrl-C).
+    // Asks the running operation to end after the unit of work in hand (closing the window,
+    // Ctrl-C).
     void requestStop() { stop_ = busy_; }
     bool stopRequested() const { return stop_; }
 

@@ -39,7 +39,8 @@ std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::strin
                     " does not exist: is the parport_pc module loaded (modprobe parport_pc ppdev)? "
                     "Use --port sim to work with the simulated board.";
         else if (err == EACCES || err == EPERM)
-            error = "Parallel port " + device + " cannot be opened: permission denied. Add your "
+            error = "Parallel port " + device +
+                    " cannot be opened: permission denied. Add your "
                     "user to the 'lp' group (sudo adduser $USER lp) and log in again.";
         else if (err == ENXIO || err == ENODEV)
             error = "Parallel port " + device + " cannot be opened: " + std::strerror(err) +
@@ -100,15 +101,18 @@ std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
     return 0xFF;
 }
 
-std::string PpdevPort::describe() const { return "parallel port " + device_; }
+std::string PpdevPort::describe() const
+{
+    return "parallel port " + device_;
+}
 
 std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, std::string& error)
 {
 #ifdef VARDEL_HAVE_IOPERM
     if (::ioperm(base, 3, 1) != 0) {
         const int err = errno;
-        error = "Port " + hexAddress(base) + " cannot be reached directly: " +
-                std::strerror(err) + ". Direct access needs root (or CAP_SYS_RAWIO); " +
+        error = "Port " + hexAddress(base) + " cannot be reached directly: " + std::strerror(err) +
+                ". Direct access needs root (or CAP_SYS_RAWIO); " +
                 "--port ppdev:/dev/parport0 works for members of the 'lp' group.";
         return nullptr;
     }
@@ -148,6 +152,9 @@ std::uint8_t DirectPort::DlPortReadPortUchar(std::uint16_t port)
 #endif
 }
 
-std::string DirectPort::describe() const { return "parallel port at " + hexAddress(base_); }
+std::string DirectPort::describe() const
+{
+    return "parallel port at " + hexAddress(base_);
+}
 
 } // namespace vardel

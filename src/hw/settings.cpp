@@ -9,7 +9,10 @@ namespace vardel {
 namespace {
 const QString kSection = QStringLiteral("CONFIG/");
 
-QString key(const std::string& name) { return kSection + QString::fromStdString(name); }
+QString key(const std::string& name)
+{
+    return kSection + QString::fromStdString(name);
+}
 
 QString userStoreFile()
 {
@@ -45,7 +48,10 @@ int Settings::ReadInteger(const std::string& name, int def) const
     return ok ? n : def;
 }
 
-bool Settings::Contains(const std::string& name) const { return store_->contains(key(name)); }
+bool Settings::Contains(const std::string& name) const
+{
+    return store_->contains(key(name));
+}
 
 void Settings::WriteString(const std::string& name, const std::string& value)
 {
@@ -57,8 +63,14 @@ void Settings::WriteInteger(const std::string& name, int value)
     store_->setValue(key(name), QString::number(value));
 }
 
-void Settings::Sync() { store_->sync(); }
+void Settings::Sync()
+{
+    store_->sync();
+}
 
-std::string Settings::fileName() const { return store_->fileName().toStdString(); }
+std::string Settings::fileName() const
+{
+    return store_->fileName().toStdString();
+}
 
 } // namespace vardel

@@ -14,8 +14,8 @@ const char* kProgramSuffix = " bytes deleted...";
 } // namespace
 
 EepromPage::EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations)
-    : EepromImage(kImageCapacity, 0), EepromBackup(kImageCapacity, 0), lines_(lines),
-      host_(host), operations_(operations), bus_(lines, timing)
+    : EepromImage(kImageCapacity, 0), EepromBackup(kImageCapacity, 0), lines_(lines), host_(host),
+      operations_(operations), bus_(lines, timing)
 {
 }
 
@@ -200,7 +200,9 @@ EepromPage::Outcome EepromPage::Verificar1Click()
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
     const bool read = EepromReadAll();
     const bool cancelled = read && readCancelled_;
-    auto restore = [this] { std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin()); };
+    auto restore = [this] {
+        std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin());
+    };
     if (!read) {
         host_.MessageBox(AckMessage(), "ERROR");
         host_.NormalCursor();
@@ -215,8 +217,8 @@ EepromPage::Outcome EepromPage::Verificar1Click()
         restore();
         return Outcome::Cancelled;
     }
-    const auto diff = std::mismatch(EepromImage.begin(), EepromImage.begin() + ChipSize,
-                                    EepromBackup.begin());
+    const auto diff =
+        std::mismatch(EepromImage.begin(), EepromImage.begin() + ChipSize, EepromBackup.begin());
     if (diff.first != EepromImage.begin() + ChipSize) {
         const auto position = diff.first - EepromImage.begin();
         host_.MessageBox("Defference found at byte no.: " + std::to_string(position),

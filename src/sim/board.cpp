@@ -99,7 +99,8 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->sim_ = sim.get();
         board->backend_ = std::move(sim);
     } else {
-        error = "Unknown port '" + options.port + "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
+        error = "Unknown port '" + options.port +
+                "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
         return nullptr;
     }
     if (!board->backend_)
@@ -130,7 +131,10 @@ Board::~Board()
     trace_.reset();
 }
 
-std::string Board::describe() const { return port_->describe(); }
+std::string Board::describe() const
+{
+    return port_->describe();
+}
 
 bool Board::save(std::string& error)
 {

@@ -71,7 +71,8 @@ bool BoardFolder::load(const std::string& dir, SimBoard& board, std::string& err
             return false;
         }
         for (const auto& [key, value] : keys) {
-            if (key.rfind("avr.", 0) == 0 && key != "avr.signature" && !chip->set(key, value, error)) {
+            if (key.rfind("avr.", 0) == 0 && key != "avr.signature" &&
+                !chip->set(key, value, error)) {
                 error = "The simulated AVR chip in " + dir + " cannot be used: " + error;
                 return false;
             }

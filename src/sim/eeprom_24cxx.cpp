@@ -27,7 +27,8 @@ constexpr std::array<EepromType, 8> kTypes{{
     {"24C512", 65536, 2, 0, 128},
 }};
 
-bool sameName(std::string_view a, std::string_view b) {
+bool sameName(std::string_view a, std::string_view b)
+{
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::toupper(static_cast<unsigned char>(x)) ==
                std::toupper(static_cast<unsigned char>(y));
@@ -35,21 +36,26 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 } // namespace
 
-std::span<const EepromType> Eeprom24Cxx::types() {
+std::span<const EepromType> Eeprom24Cxx::types()
+{
     return kTypes;
 }
 
-const EepromType* Eeprom24Cxx::findType(std::string_view name) {
+const EepromType* Eeprom24Cxx::findType(std::string_view name)
+{
     for (const EepromType& type : kTypes) {
-        if (sameName(type.name, name)) return &type;
+        if (sameName(type.name, name))
+            return &type;
     }
     return nullptr;
 }
 
-std::string Eeprom24Cxx::typeNames() {
+std::string Eeprom24Cxx::typeNames()
+{
     std::string names;
     for (const EepromType& type : kTypes) {
-        if (!names.empty()) names += ", ";
+        if (!names.empty())
+            names += ", ";
         names += type.name;
     }
     return names;
@@ -58,17 +64,22 @@ std::string Eeprom24Cxx::typeNames() {
 Eeprom24Cxx::Eeprom24Cxx(const EepromType& type)
     : type_(type), memory_(static_cast<std::size_t>(type.bytes), 0xFF),
       pageData_(static_cast<std::size_t>(type.pageSize), 0xFF),
-      pageLoaded_(static_cast<std::size_t>(type.pageSize), false) {}
+      pageLoaded_(static_cast<std::size_t>(type.pageSize), false)
+{
+}
 
-bool Eeprom24Cxx::sdaReleased() const {
+bool Eeprom24Cxx::sdaReleased() const
+{
     return !sdaStuckLow && !driveLow_;
 }
 
-bool Eeprom24Cxx::busy(std::int64_t nanoseconds) const {
+bool Eeprom24Cxx::busy(std::int64_t nanoseconds) const
+{
     return busyForever || (cycleRunning_ && nanoseconds < cycleEnd_);
 }
 
-void Eeprom24Cxx::pins(bool power, bool scl, bool sdaMaster, std::int64_t nanoseconds) {
+void Eeprom24Cxx::pins(bool power, bool scl, bool sdaMaster, std::int64_t nanoseconds)
+{
     if (!power || !powered_) {
         // Without supply the chip does nothing and its output is off; the supply coming back
         // starts the bus logic afresh, with the lines as they are now (no edge from power-on).
@@ -111,7 +122,8 @@ void Eeprom24Cxx::pins(bool power, bool scl, bool sdaMaster, std::int64_t nanose
     prevSda_ = sdaMaster && sdaReleased();
 }
 
-void Eeprom24Cxx::reset() {
+void Eeprom24Cxx::reset()
+{
     phase_ = Phase::Idle;
     driveLow_ = false;
     bitCount_ = 0;
@@ -121,14 +133,16 @@ void Eeprom24Cxx::reset() {
     std::fill(pageLoaded_.begin(), pageLoaded_.end(), false);
 }
 
-void Eeprom24Cxx::onStart() {
+void Eeprom24Cxx::onStart()
+{
     // A START in the middle of a write (a repeated START) drops the page buffer unwritten.
     reset();
     phase_ = Phase::Receiving;
     expect_ = Expect::Control;
 }
 
-void Eeprom24Cxx::onStop(std::int64_t nanoseconds) {
+void Eeprom24Cxx::onStop(std::int64_t nanoseconds)
+{
     // Only a STOP on the byte boundary right after an acknowledged data byte starts the write
     // cycle. The bytes go to memory at once: nothing can read them before the cycle ends.
     if (writeArmed_ && !dropWrites) {
@@ -143,11 +157,13 @@ void Eeprom24Cxx::onStop(std::int64_t nanoseconds) {
     reset();
 }
 
-void Eeprom24Cxx::onRising(bool sda) {
+void Eeprom24Cxx::onRising(bool sda)
+{
     switch (phase_) {
     case Phase::Receiving:
         shift_ = static_cast<std::uint8_t>((shift_ << 1) | (sda ? 1 : 0));
-        if (++bitCount_ == 8) phase_ = Phase::ByteIn;
+        if (++bitCount_ == 8)
+            phase_ = Phase::ByteIn;
         break;
     case Phase::AckIn:
         masterAck_ = !sda;
@@ -157,7 +173,8 @@ void Eeprom24Cxx::onRising(bool sda) {
     }
 }
 
-void Eeprom24Cxx::onFalling() {
+void Eeprom24Cxx::onFalling()
+{
     switch (phase_) {
     case Phase::Receiving:
         // A whole clock of another byte has gone by: a STOP now is no longer on the byte
@@ -202,19 +219,22 @@ void Eeprom24Cxx::onFalling() {
     }
 }
 
-bool Eeprom24Cxx::controlMatches(std::uint8_t control) const {
+bool Eeprom24Cxx::controlMatches(std::uint8_t control) const
+{
     // 1010 then A2..A0; the low blockBits of these carry address instead, the rest are the
     // chip-select inputs, all tied low on the board.
     const int select = (control >> 1) & 0x07;
     return (control >> 4) == 0x0A && (select >> type_.blockBits) == 0;
 }
 
-bool Eeprom24Cxx::takeByte(std::uint8_t byte) {
+bool Eeprom24Cxx::takeByte(std::uint8_t byte)
+{
     const std::uint32_t sizeMask = static_cast<std::uint32_t>(type_.bytes) - 1;
     const std::uint32_t pageMask = static_cast<std::uint32_t>(type_.pageSize) - 1;
     switch (expect_) {
     case Expect::Control:
-        if (!controlMatches(byte)) return false;
+        if (!controlMatches(byte))
+            return false;
         reading_ = (byte & 1) != 0;
         if (!reading_) {
             // The block bits of a read's control byte are ignored: it reads from the counter.
@@ -234,7 +254,8 @@ bool Eeprom24Cxx::takeByte(std::uint8_t byte) {
         expect_ = Expect::Data;
         return true;
     case Expect::Data:
-        if (nackAfterDataBytes && dataBytes_ >= *nackAfterDataBytes) return false;
+        if (nackAfterDataBytes && dataBytes_ >= *nackAfterDataBytes)
+            return false;
         pageData_[address_ & pageMask] = byte;
         pageLoaded_[address_ & pageMask] = true;
         // Only the low bits count up: past the page's end the buffer wraps to its start.
@@ -246,7 +267,8 @@ bool Eeprom24Cxx::takeByte(std::uint8_t byte) {
     return false;
 }
 
-void Eeprom24Cxx::startSending() {
+void Eeprom24Cxx::startSending()
+{
     shift_ = memory_[address_];
     address_ = (address_ + 1) & (static_cast<std::uint32_t>(type_.bytes) - 1);
     bitCount_ = 0;
@@ -255,11 +277,13 @@ void Eeprom24Cxx::startSending() {
     phase_ = Phase::Sending;
 }
 
-void Eeprom24Cxx::describe(ChipKeys& keys) const {
+void Eeprom24Cxx::describe(ChipKeys& keys) const
+{
     keys["eeprom"] = type_.name;
 }
 
-bool Eeprom24Cxx::save(const std::string& dir, std::string& error) const {
+bool Eeprom24Cxx::save(const std::string& dir, std::string& error) const
+{
     const fs::path file = fs::path(dir) / kMemoryFile;
     const fs::path temp = fs::path(dir) / "eeprom.bin.new";
     {
@@ -281,7 +305,8 @@ bool Eeprom24Cxx::save(const std::string& dir, std::string& error) const {
     return true;
 }
 
-bool Eeprom24Cxx::load(const std::string& dir, std::string& error) {
+bool Eeprom24Cxx::load(const std::string& dir, std::string& error)
+{
     const fs::path file = fs::path(dir) / kMemoryFile;
     std::error_code ec;
     if (!fs::exists(file, ec)) {
@@ -308,7 +333,8 @@ bool Eeprom24Cxx::load(const std::string& dir, std::string& error) {
     return true;
 }
 
-std::unique_ptr<EepromSocketChip> MakeEepromChip(const std::string& type, std::string& error) {
+std::unique_ptr<EepromSocketChip> MakeEepromChip(const std::string& type, std::string& error)
+{
     const EepromType* found = Eeprom24Cxx::findType(type);
     if (!found) {
         error = "There is no 24Cxx EEPROM of type \"" + type + "\"; the types are " +

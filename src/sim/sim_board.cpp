@@ -80,9 +80,21 @@ std::string SimBoard::describe() const
     return text;
 }
 
-void SimBoard::insertEeprom(std::unique_ptr<EepromSocketChip> chip) { eeprom_ = std::move(chip); }
-void SimBoard::insertAvr(std::unique_ptr<AvrSocketChip> chip) { avr_ = std::move(chip); }
-std::unique_ptr<EepromSocketChip> SimBoard::removeEeprom() { return std::move(eeprom_); }
-std::unique_ptr<AvrSocketChip> SimBoard::removeAvr() { return std::move(avr_); }
+void SimBoard::insertEeprom(std::unique_ptr<EepromSocketChip> chip)
+{
+    eeprom_ = std::move(chip);
+}
+void SimBoard::insertAvr(std::unique_ptr<AvrSocketChip> chip)
+{
+    avr_ = std::move(chip);
+}
+std::unique_ptr<EepromSocketChip> SimBoard::removeEeprom()
+{
+    return std::move(eeprom_);
+}
+std::unique_ptr<AvrSocketChip> SimBoard::removeAvr()
+{
+    return std::move(avr_);
+}
 
 } // namespace vardel::sim

@@ -69,7 +69,10 @@ void QtHost::ProgressGauge(int percent)
         progress_->Progreso->setValue(percent);
 }
 
-bool QtHost::CancelFlag() { return progress_ && progress_->CancelFlag != 0; }
+bool QtHost::CancelFlag()
+{
+    return progress_ && progress_->CancelFlag != 0;
+}
 
 void QtHost::FlashGauge(int percent)
 {
@@ -83,4 +86,7 @@ void QtHost::EepromGauge(int percent)
         eeprom_->setValue(percent);
 }
 
-void QtHost::ProcessMessages() { QApplication::processEvents(); }
+void QtHost::ProcessMessages()
+{
+    QApplication::processEvents();
+}

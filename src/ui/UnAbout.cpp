@@ -50,8 +50,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     Author->setStyleSheet(QStringLiteral("color: silver; background: transparent;"));
     Author->setGeometry(372, 76, 190, 20);
 
-    auto* greeting = new QLabel(QStringLiteral("Greetings to all my friends from the workshop!"),
-                                inner);
+    auto* greeting =
+        new QLabel(QStringLiteral("Greetings to all my friends from the workshop!"), inner);
     greeting->setObjectName(QStringLiteral("Greeting"));
     greeting->setFont(QFont(QStringLiteral("Verdana"), 10));
     greeting->setStyleSheet(QStringLiteral("color: silver; background: transparent;"));

@@ -1,11 +1,11 @@
 #include "ui/Unit1.h"
 
+#include "avr/avr_page.h"
 #include "hw/clock.h"
 #include "hw/hardware_check.h"
 #include "hw/port_io.h"
 #include "hw/settings.h"
 #include "hw/startup.h"
-#include "avr/avr_page.h"
 #include "i2c/eeprom_page.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
@@ -15,21 +15,21 @@
 #include "ui/unManual.h"
 
 #include <QApplication>
-#include <QComboBox>
-#include <QFontDatabase>
-#include <QHeaderView>
-#include <QStyle>
-#include <QTableView>
-#include <QToolBar>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 TVentana* Ventana = nullptr;
@@ -63,7 +63,9 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
 
     host_ = std::make_unique<QtHost>(this, nullptr);
     eeprom_ = std::make_unique<vardel::EepromPage>(lines_, timing_, *host_, operations_);
-    eeprom_->RefreshGrid = [this] { RefreshGrid(); };
+    eeprom_->RefreshGrid = [this] {
+        RefreshGrid();
+    };
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -145,8 +147,8 @@ void TVentana::buildFileDialogs()
     OD->setOption(QFileDialog::ReadOnly, false);
     OD->setAcceptMode(QFileDialog::AcceptOpen);
     OD->setFileMode(QFileDialog::AnyFile);
-    OD->setNameFilters({QStringLiteral("Intel HEX files (*.hex)"),
-                        QStringLiteral("Binary files (*.bin)")});
+    OD->setNameFilters(
+        {QStringLiteral("Intel HEX files (*.hex)"), QStringLiteral("Binary files (*.bin)")});
     OD->setDefaultSuffix(QStringLiteral("hex"));
 
     SD = new QFileDialog(this, QStringLiteral("Save file"));
@@ -154,8 +156,8 @@ void TVentana::buildFileDialogs()
     SD->setOption(QFileDialog::DontUseNativeDialog);
     SD->setAcceptMode(QFileDialog::AcceptSave);
     SD->setFileMode(QFileDialog::AnyFile);
-    SD->setNameFilters({QStringLiteral("Intel HEX files(*.hex)"),
-                        QStringLiteral("Binary files (*.bin)")});
+    SD->setNameFilters(
+        {QStringLiteral("Intel HEX files(*.hex)"), QStringLiteral("Binary files (*.bin)")});
     SD->setDefaultSuffix(QStringLiteral("hex"));
 }
 
@@ -196,7 +198,8 @@ int TVentana::runModal(QDialog& dialog)
 
 bool TVentana::runFileDialog(QFileDialog& dialog)
 {
-    const bool chosen = execFileDialog ? execFileDialog(dialog) : dialog.exec() == QDialog::Accepted;
+    const bool chosen =
+        execFileDialog ? execFileDialog(dialog) : dialog.exec() == QDialog::Accepted;
     if (chosen && !dialog.selectedFiles().isEmpty())
         dialog.setProperty("lastFileName", dialog.selectedFiles().constFirst());
     return chosen && !dialog.selectedFiles().isEmpty();
@@ -230,7 +233,10 @@ void TVentana::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TVentana::Salir1Click() { close(); }
+void TVentana::Salir1Click()
+{
+    close();
+}
 
 void TVentana::Acercade1Click()
 {
@@ -281,13 +287,12 @@ void TVentana::buildEepromPage()
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    ToolButton1 = tool("ToolButton1", QStyle::SP_DialogOpenButton, "Open file...",
-                       &TVentana::Abrir1Click);
-    ToolButton2 = tool("ToolButton2", QStyle::SP_DialogSaveButton, "Save File...",
-                       &TVentana::Guardar1Click);
+    ToolButton1 =
+        tool("ToolButton1", QStyle::SP_DialogOpenButton, "Open file...", &TVentana::Abrir1Click);
+    ToolButton2 =
+        tool("ToolButton2", QStyle::SP_DialogSaveButton, "Save File...", &TVentana::Guardar1Click);
     ToolBar1->addSeparator();
-    ToolButton3 =
-        tool("ToolButton3", QStyle::SP_ArrowDown, "Read chip", &TVentana::Leerchip1Click);
+    ToolButton3 = tool("ToolButton3", QStyle::SP_ArrowDown, "Read chip", &TVentana::Leerchip1Click);
     ToolButton4 =
         tool("ToolButton4", QStyle::SP_ArrowUp, "Program chip", &TVentana::Grabarchip1Click);
     ToolBar1->addSeparator();
@@ -328,7 +333,8 @@ void TVentana::buildEepromPage()
     SG->verticalHeader()->setDefaultSectionSize(QFontMetrics(fixed).height() + 4);
     SG->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // Widths in the proportion 50 : 30 : 12, scaled to the font.
-    const double scale = std::max(1.0, QFontMetrics(fixed).horizontalAdvance(QLatin1Char('0')) / 7.0);
+    const double scale =
+        std::max(1.0, QFontMetrics(fixed).horizontalAdvance(QLatin1Char('0')) / 7.0);
     SG->setColumnWidth(0, int(50 * scale));
     for (int c = 1; c <= 8; ++c)
         SG->setColumnWidth(c, int(30 * scale));

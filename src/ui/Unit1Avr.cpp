@@ -176,10 +176,9 @@ void TVentana::buildAvrPage()
                          &TVentana::btnLockBitsClick);
     btnFuseBits = button("btnFuseBits", "Program Fuse Bits", nullptr, QStyle::SP_DialogSaveButton,
                          &TVentana::btnFuseBitsClick);
-    btnTestBlank =
-        button("btnTestBlank", "Blank-test",
-               "Sprawdza czy flash i internal eeprom zawierają jakieś dane",
-               QStyle::SP_DialogApplyButton, &TVentana::btnTestBlankClick);
+    btnTestBlank = button("btnTestBlank", "Blank-test",
+                          "Sprawdza czy flash i internal eeprom zawierają jakieś dane",
+                          QStyle::SP_DialogApplyButton, &TVentana::btnTestBlankClick);
     btnLeerFlash = button("btnLeerFlash", "Read Flash", nullptr, QStyle::SP_ArrowDown,
                           &TVentana::btnLeerFlashClick);
     btnLeerEEPInt = button("btnLeerEEPInt", "Read internal eeprom", nullptr, QStyle::SP_ArrowDown,
@@ -200,9 +199,9 @@ void TVentana::buildAvrPage()
     auto* grid = new QGridLayout;
     grid->addWidget(heading("PROGRAM", tsAvr), 0, 0);
     grid->addWidget(heading("READ", tsAvr), 0, 1);
-    const QList<QToolButton*> program{btnBorrar, btnProgFlash, BitBtn1, nullptr, nullptr,
-                                      btnLockBits, btnFuseBits};
-    const QList<QToolButton*> read{btnTestBlank, btnLeerFlash, btnLeerEEPInt, btnFLashVerif,
+    const QList<QToolButton*> program{btnBorrar, btnProgFlash, BitBtn1,    nullptr,
+                                      nullptr,   btnLockBits,  btnFuseBits};
+    const QList<QToolButton*> read{btnTestBlank, btnLeerFlash,    btnLeerEEPInt,  btnFLashVerif,
                                    btnEEPInt,    btnReadLockBits, btnReadFuseBits};
     for (int row = 0; row < read.size(); ++row) {
         if (program[row])
@@ -228,7 +227,9 @@ void TVentana::buildAvrPage()
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, &TVentana::btnTestBlankClick);
 
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
+        mirrorAvrModel();
+    };
     mirrorAvrModel();
 }
 

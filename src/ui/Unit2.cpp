@@ -9,8 +9,8 @@
 TformProgreso* formProgreso = nullptr;
 
 TformProgreso::TformProgreso(QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint)
+    : QDialog(parent,
+              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("formProgreso"));
     setWindowTitle(QStringLiteral("Progress..."));
@@ -35,9 +35,15 @@ TformProgreso::TformProgreso(QWidget* parent)
     lbProg->setGeometry(108, 52, 245, 26);
 }
 
-void TformProgreso::btnCancelarClick() { CancelFlag = 1; }
+void TformProgreso::btnCancelarClick()
+{
+    CancelFlag = 1;
+}
 
-void TformProgreso::FormShow() { CancelFlag = 0; }
+void TformProgreso::FormShow()
+{
+    CancelFlag = 0;
+}
 
 void TformProgreso::showEvent(QShowEvent* event)
 {
@@ -45,7 +51,10 @@ void TformProgreso::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void TformProgreso::closeEvent(QCloseEvent* event) { event->ignore(); }
+void TformProgreso::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+}
 
 void TformProgreso::keyPressEvent(QKeyEvent* event)
 {

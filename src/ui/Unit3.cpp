@@ -50,9 +50,15 @@ TformConfig::TformConfig(QWidget* parent)
     connect(btnAccept, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TformConfig::tbChange() { lbTB->setText(QString::number(tb->value())); }
+void TformConfig::tbChange()
+{
+    lbTB->setText(QString::number(tb->value()));
+}
 
-void TformConfig::FormShow() { tbChange(); }
+void TformConfig::FormShow()
+{
+    tbChange();
+}
 
 void TformConfig::showEvent(QShowEvent* event)
 {

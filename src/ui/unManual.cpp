@@ -66,7 +66,10 @@ TformManual::TformManual(QWidget* parent)
     connect(Timer2, &QTimer::timeout, this, &TformManual::Timer2Timer);
 }
 
-void TformManual::FormShow() { Timer1->start(); }
+void TformManual::FormShow()
+{
+    Timer1->start();
+}
 
 void TformManual::showEvent(QShowEvent* event)
 {

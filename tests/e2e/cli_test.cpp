@@ -41,8 +41,8 @@ protected:
     std::string file(const char* name) const { return dir.path().toStdString() + "/" + name; }
     Result cli(const std::string& args) const
     {
-        return run("XDG_CONFIG_HOME=" + dir.path().toStdString() + " " VARDEL_CLI " --port sim:" +
-                   board() + " --virtual-time " + args);
+        return run("XDG_CONFIG_HOME=" + dir.path().toStdString() +
+                   " " VARDEL_CLI " --port sim:" + board() + " --virtual-time " + args);
     }
 };
 
@@ -134,12 +134,10 @@ TEST_F(Cli, TheTraceOfAReadDecodesAsI2C)
     for (std::string line; std::getline(lines, line) && events.size() < 16;)
         events.push_back(line);
     const std::vector<std::string> expected{
-        "i2c-1: Start",          "i2c-1: Write",        "i2c-1: Address write: 50",
-        "i2c-1: ACK",            "i2c-1: Data write: 00", "i2c-1: ACK",
-        "i2c-1: Data write: 00", "i2c-1: ACK",          "i2c-1: Start repeat",
-        "i2c-1: Read",           "i2c-1: Address read: 50", "i2c-1: ACK",
-        "i2c-1: Data read: 0C",  "i2c-1: ACK",          "i2c-1: Data read: 94",
-        "i2c-1: ACK"};
+        "i2c-1: Start",          "i2c-1: Write", "i2c-1: Address write: 50", "i2c-1: ACK",
+        "i2c-1: Data write: 00", "i2c-1: ACK",   "i2c-1: Data write: 00",    "i2c-1: ACK",
+        "i2c-1: Start repeat",   "i2c-1: Read",  "i2c-1: Address read: 50",  "i2c-1: ACK",
+        "i2c-1: Data read: 0C",  "i2c-1: ACK",   "i2c-1: Data read: 94",     "i2c-1: ACK"};
     EXPECT_EQ(events, expected) << decoded.out.substr(0, 2000);
     EXPECT_EQ(decoded.out.find("Warning"), std::string::npos);
 }
@@ -148,11 +146,10 @@ TEST_F(Cli, TheTraceOfAnIdentificationDecodesAsAvrSerialProgramming)
 {
     if (!haveTool("sigrok-cli"))
         GTEST_SKIP() << "sigrok-cli is not installed";
-    const std::vector<std::pair<std::string, std::string>> parts{
-        {"AT90S8515", "Atmel AT90S8515"},
-        {"AT90S2313", "Atmel AT90S2313"},
-        {"AT90S4414", "Atmel AT90S4414"},
-        {"ATmega128", ""}};
+    const std::vector<std::pair<std::string, std::string>> parts{{"AT90S8515", "Atmel AT90S8515"},
+                                                                 {"AT90S2313", "Atmel AT90S2313"},
+                                                                 {"AT90S4414", "Atmel AT90S4414"},
+                                                                 {"ATmega128", ""}};
     for (const auto& [device, named] : parts) {
         SCOPED_TRACE(device);
         ASSERT_EQ(cli("sim insert-avr " + device).status, 0);
@@ -175,8 +172,8 @@ TEST_F(Cli, ConvertGoesBetweenHexAndBinAtTrueAddresses)
 {
     const std::string samples = SAMPLES_DIR;
     // The merged file ends with the boot code below 0x20000; the BIN stops at its last byte.
-    Result r = run(VARDEL_CLI " convert " + samples + "/app-and-boot-atmega128.hex " +
-                   file("merged.bin"));
+    Result r =
+        run(VARDEL_CLI " convert " + samples + "/app-and-boot-atmega128.hex " + file("merged.bin"));
     ASSERT_EQ(r.status, 0) << r.out;
     std::ifstream bin(file("merged.bin"), std::ios::binary | std::ios::ate);
     const auto size = static_cast<long>(bin.tellg());
@@ -189,14 +186,13 @@ TEST_F(Cli, ConvertGoesBetweenHexAndBinAtTrueAddresses)
     // BIN to HEX and back gives the same bytes; srec_cat reads our HEX the same way.
     ASSERT_EQ(run(VARDEL_CLI " convert " + file("merged.bin") + " " + file("merged.hex")).status,
               0);
-    ASSERT_EQ(run(VARDEL_CLI " convert " + file("merged.hex") + " " + file("again.bin")).status,
-              0);
+    ASSERT_EQ(run(VARDEL_CLI " convert " + file("merged.hex") + " " + file("again.bin")).status, 0);
     EXPECT_EQ(run("cmp " + file("merged.bin") + " " + file("again.bin")).status, 0);
     if (haveTool("srec_cat")) {
-        ASSERT_EQ(run("srec_cat " + file("merged.hex") + " -intel -o " + file("srec.bin") +
-                      " -binary")
-                      .status,
-                  0);
+        ASSERT_EQ(
+            run("srec_cat " + file("merged.hex") + " -intel -o " + file("srec.bin") + " -binary")
+                .status,
+            0);
         EXPECT_EQ(run("cmp " + file("merged.bin") + " " + file("srec.bin")).status, 0);
     }
     EXPECT_EQ(run(VARDEL_CLI " convert " + file("missing.hex") + " " + file("x.bin")).status, 1);
@@ -206,6 +202,6 @@ TEST_F(Cli, ConvertGoesBetweenHexAndBinAtTrueAddresses)
 TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
 {
     const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +
-                      " timeout 3 " VARDEL_APP " --port sim:" + board() + " --virtual-time");
+                         " timeout 3 " VARDEL_APP " --port sim:" + board() + " --virtual-time");
     EXPECT_EQ(r.status, 124) << r.out; // still running when the timeout ended it
 }

@@ -23,7 +23,8 @@ using vardel::test::ReadWholeFile;
 using vardel::test::ScratchFolder;
 using vardel::test::WriteWholeFile;
 
-TEST(FileKinds, DecidedByTheLastThreeCharactersInAnyCase) {
+TEST(FileKinds, DecidedByTheLastThreeCharactersInAnyCase)
+{
     EXPECT_EQ(FileTypeSuffix("image.hex"), "hex");
     EXPECT_EQ(FileTypeSuffix("ab"), "ab");
     EXPECT_EQ(FileTypeSuffix(""), "");
@@ -41,7 +42,8 @@ TEST(FileKinds, DecidedByTheLastThreeCharactersInAnyCase) {
     EXPECT_EQ(FileKindOf(""), FileKind::Other);
 }
 
-TEST(BinaryRead, ReadsAtMostTheRequestedCountFromTheStart) {
+TEST(BinaryRead, ReadsAtMostTheRequestedCountFromTheStart)
+{
     ScratchFolder folder;
     const auto file = folder.file("data.bin");
     const auto bytes = RandomBytes(100, 11);
@@ -63,13 +65,15 @@ TEST(BinaryRead, ReadsAtMostTheRequestedCountFromTheStart) {
     EXPECT_EQ(ReadBinaryFile(empty, buffer.data(), buffer.size()), 0);
 }
 
-TEST(BinaryRead, MissingFileIsMinusOne) {
+TEST(BinaryRead, MissingFileIsMinusOne)
+{
     ScratchFolder folder;
     std::uint8_t buffer[8];
     EXPECT_EQ(ReadBinaryFile(folder.file("absent.bin"), buffer, sizeof buffer), -1);
 }
 
-TEST(BinaryWrite, WritesExactlyTheBytesAndReplacesALongerFile) {
+TEST(BinaryWrite, WritesExactlyTheBytesAndReplacesALongerFile)
+{
     ScratchFolder folder;
     const auto file = folder.file("flash.bin");
     WriteWholeFile(file, std::string(0x30000, 'x'));
@@ -83,7 +87,8 @@ TEST(BinaryWrite, WritesExactlyTheBytesAndReplacesALongerFile) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
 }
 
-TEST(AtomicReplacement, NothingIsCreatedWhenTheFolderIsMissing) {
+TEST(AtomicReplacement, NothingIsCreatedWhenTheFolderIsMissing)
+{
     ScratchFolder folder;
     const auto bytes = RandomBytes(16, 5);
     EXPECT_FALSE(WriteBinaryFile(folder.file("missing/flash.bin"), bytes.data(), bytes.size()));
@@ -92,7 +97,8 @@ TEST(AtomicReplacement, NothingIsCreatedWhenTheFolderIsMissing) {
     EXPECT_TRUE(folder.names().empty());
 }
 
-TEST(AtomicReplacement, FailedRenameLeavesTheTargetAndRemovesTheTemporary) {
+TEST(AtomicReplacement, FailedRenameLeavesTheTargetAndRemovesTheTemporary)
+{
     ScratchFolder folder;
     // A folder that is not empty cannot be renamed over.
     const auto target = folder.file("busy");
@@ -105,7 +111,8 @@ TEST(AtomicReplacement, FailedRenameLeavesTheTargetAndRemovesTheTemporary) {
 }
 
 #if defined(__unix__)
-TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole) {
+TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole)
+{
     ScratchFolder folder;
     const auto file = folder.file("flash.bin");
     WriteWholeFile(file, "original image");
@@ -133,8 +140,10 @@ TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
 }
 
-TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
     ScratchFolder folder;
     const auto sub = folder.path() / "locked";
     std::filesystem::create_directory(sub);

@@ -27,14 +27,16 @@ const std::string kTwentyBytesFile = ":10000000000102030405060708090A0B0C0D0E0F7
                                      ":0400100010111213A6\r\n"
                                      ":00000001FF\r\n";
 
-std::string HexPair(unsigned value) {
+std::string HexPair(unsigned value)
+{
     char text[3];
     std::snprintf(text, sizeof text, "%02X", value & 0xFF);
     return text;
 }
 
 // A well-formed record, so that hand-made files look like the ones tools write.
-std::string Record(unsigned address, unsigned type, const std::vector<std::uint8_t>& data) {
+std::string Record(unsigned address, unsigned type, const std::vector<std::uint8_t>& data)
+{
     unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + address + type;
     std::string line = ":" + HexPair(static_cast<unsigned>(data.size())) + HexPair(address >> 8) +
                        HexPair(address) + HexPair(type);
@@ -45,7 +47,8 @@ std::string Record(unsigned address, unsigned type, const std::vector<std::uint8
     return line + HexPair(0x100 - (sum & 0xFF)) + "\r\n";
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+std::vector<std::string> Lines(const std::string& text)
+{
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
@@ -53,7 +56,8 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-std::vector<std::uint8_t> Sequence(std::size_t size, std::uint8_t first = 0) {
+std::vector<std::uint8_t> Sequence(std::size_t size, std::uint8_t first = 0)
+{
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>(first + i);
@@ -61,32 +65,38 @@ std::vector<std::uint8_t> Sequence(std::size_t size, std::uint8_t first = 0) {
 }
 
 std::vector<std::uint8_t> Load(const std::string& file, std::size_t capacity, long limit = kNoLimit,
-                               std::uint8_t fill = 0xFF) {
+                               std::uint8_t fill = 0xFF)
+{
     std::vector<std::uint8_t> buffer(capacity, fill);
     EXPECT_TRUE(ReadIntelHexFile(file, limit, buffer.data(), buffer.size()));
     return buffer;
 }
 
-std::string Sample(const std::string& name) {
+std::string Sample(const std::string& name)
+{
     return std::string(VARDEL_SAMPLES_DIR) + "/" + name;
 }
 
-std::vector<std::uint8_t> BytesOf(const std::string& file) {
+std::vector<std::uint8_t> BytesOf(const std::string& file)
+{
     const std::string text = ReadWholeFile(file);
     return {text.begin(), text.end()};
 }
 
-bool SrecCatAvailable() {
+bool SrecCatAvailable()
+{
     return std::system("command -v srec_cat >/dev/null 2>&1") == 0;
 }
 
-int RunShell(const std::string& command) {
+int RunShell(const std::string& command)
+{
     return std::system((command + " 2>&1").c_str());
 }
 
 } // namespace
 
-TEST(HexDigits, ReadEitherCaseAndTreatEverythingElseAsZero) {
+TEST(HexDigits, ReadEitherCaseAndTreatEverythingElseAsZero)
+{
     for (int code = 0; code < 256; ++code) {
         const char c = static_cast<char>(code);
         const char text[2] = {c, '\0'};
@@ -96,7 +106,8 @@ TEST(HexDigits, ReadEitherCaseAndTreatEverythingElseAsZero) {
     }
 }
 
-TEST(HexDigits, ByteIsTheFirstTwoDigitsWithMissingOnesAsZero) {
+TEST(HexDigits, ByteIsTheFirstTwoDigitsWithMissingOnesAsZero)
+{
     EXPECT_EQ(HexByteValue("aB"), 0xAB);
     EXPECT_EQ(HexByteValue("Ff7"), 0xFF);
     EXPECT_EQ(HexByteValue("0g"), 0x00);
@@ -104,14 +115,16 @@ TEST(HexDigits, ByteIsTheFirstTwoDigitsWithMissingOnesAsZero) {
     EXPECT_EQ(HexByteValue(""), 0);
 }
 
-TEST(IntelHexWriter, EmptyImageIsOnlyTheEndRecord) {
+TEST(IntelHexWriter, EmptyImageIsOnlyTheEndRecord)
+{
     ScratchFolder folder;
     const auto file = folder.file("empty.hex");
     ASSERT_TRUE(WriteIntelHexFile(file, nullptr, 0));
     EXPECT_EQ(ReadWholeFile(file), ":00000001FF\r\n");
 }
 
-TEST(IntelHexWriter, SixteenBytesARecordWithTheRemainderLast) {
+TEST(IntelHexWriter, SixteenBytesARecordWithTheRemainderLast)
+{
     ScratchFolder folder;
     const auto file = folder.file("image.hex");
 
@@ -128,7 +141,8 @@ TEST(IntelHexWriter, SixteenBytesARecordWithTheRemainderLast) {
                                    ":00000001FF\r\n");
 }
 
-TEST(IntelHexWriter, ExtendedLinearAddressOnlyWhereTheImageCrosses64KiB) {
+TEST(IntelHexWriter, ExtendedLinearAddressOnlyWhereTheImageCrosses64KiB)
+{
     ScratchFolder folder;
     const auto file = folder.file("big.hex");
     for (std::size_t size : {std::size_t{0x10000}, std::size_t{0x10001}, std::size_t{0x20000},
@@ -186,7 +200,8 @@ TEST(IntelHexWriter, ExtendedLinearAddressOnlyWhereTheImageCrosses64KiB) {
     }
 }
 
-TEST(IntelHexWriter, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
+TEST(IntelHexWriter, ReplacesTheWholeFileAndLeavesNoTemporaryBehind)
+{
     ScratchFolder folder;
     const auto file = folder.file("image.hex");
     WriteWholeFile(file, std::string(5000, 'x'));
@@ -196,7 +211,8 @@ TEST(IntelHexWriter, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"image.hex"});
 }
 
-TEST(IntelHexWriter, FailsWhenTheFolderIsMissing) {
+TEST(IntelHexWriter, FailsWhenTheFolderIsMissing)
+{
     ScratchFolder folder;
     const auto bytes = Sequence(20);
     EXPECT_FALSE(
@@ -204,7 +220,8 @@ TEST(IntelHexWriter, FailsWhenTheFolderIsMissing) {
     EXPECT_TRUE(folder.names().empty());
 }
 
-TEST(IntelHexReader, ReadsBackWhatTheWriterWrote) {
+TEST(IntelHexReader, ReadsBackWhatTheWriterWrote)
+{
     ScratchFolder folder;
     const auto file = folder.file("round.hex");
     for (std::size_t size :
@@ -223,13 +240,15 @@ TEST(IntelHexReader, ReadsBackWhatTheWriterWrote) {
     }
 }
 
-TEST(IntelHexReader, MissingFileIsAnError) {
+TEST(IntelHexReader, MissingFileIsAnError)
+{
     ScratchFolder folder;
     std::uint8_t buffer[4] = {};
     EXPECT_FALSE(ReadIntelHexFile(folder.file("absent.hex"), kNoLimit, buffer, sizeof buffer));
 }
 
-TEST(IntelHexReader, ToleratesLowerCaseBareLineFeedsShortLinesAndAnyMark) {
+TEST(IntelHexReader, ToleratesLowerCaseBareLineFeedsShortLinesAndAnyMark)
+{
     ScratchFolder folder;
     const auto file = folder.file("loose.hex");
     WriteWholeFile(file, "\n"
@@ -251,7 +270,8 @@ TEST(IntelHexReader, ToleratesLowerCaseBareLineFeedsShortLinesAndAnyMark) {
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, CountBeyondTheDataTakesTheChecksumPairAndStoresNoPartialByte) {
+TEST(IntelHexReader, CountBeyondTheDataTakesTheChecksumPairAndStoresNoPartialByte)
+{
     ScratchFolder folder;
     const auto file = folder.file("short.hex");
     // Count 4 but three data bytes: the last pair becomes the fourth byte.
@@ -272,7 +292,8 @@ TEST(IntelHexReader, CountBeyondTheDataTakesTheChecksumPairAndStoresNoPartialByt
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent) {
+TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent)
+{
     ScratchFolder folder;
     const auto file = folder.file("sparse.hex");
     WriteWholeFile(file, Record(0x0008, 0, {1, 2}) + Record(0x0030, 0, {3}) + ":00000001FF\r\n");
@@ -285,7 +306,8 @@ TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent) {
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, EndRecordStopsReadingAndAMissingOneReadsToTheLastLine) {
+TEST(IntelHexReader, EndRecordStopsReadingAndAMissingOneReadsToTheLastLine)
+{
     ScratchFolder folder;
     const auto ended = folder.file("ended.hex");
     WriteWholeFile(ended, Record(0, 0, {1, 2}) + ":00000001FF\r\n" + Record(2, 0, {3, 4}));
@@ -298,7 +320,8 @@ TEST(IntelHexReader, EndRecordStopsReadingAndAMissingOneReadsToTheLastLine) {
     EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 3, 4}));
 }
 
-TEST(IntelHexReader, SegmentAndLinearAddressRecordsPlaceDataAtTheirTrueAddresses) {
+TEST(IntelHexReader, SegmentAndLinearAddressRecordsPlaceDataAtTheirTrueAddresses)
+{
     ScratchFolder folder;
     const auto file = folder.file("far.hex");
     WriteWholeFile(
@@ -318,7 +341,8 @@ TEST(IntelHexReader, SegmentAndLinearAddressRecordsPlaceDataAtTheirTrueAddresses
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, LimitSkipsWholeRecordsByTheirFullLoadAddress) {
+TEST(IntelHexReader, LimitSkipsWholeRecordsByTheirFullLoadAddress)
+{
     ScratchFolder folder;
     const auto file = folder.file("limit.hex");
     const auto first = Sequence(32, 0x40);
@@ -341,7 +365,8 @@ TEST(IntelHexReader, LimitSkipsWholeRecordsByTheirFullLoadAddress) {
     EXPECT_EQ(buffer[0x10000], 0xC0);
 }
 
-TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity) {
+TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity)
+{
     ScratchFolder folder;
     const auto file = folder.file("long.hex");
     const auto bytes = Sequence(32, 1);
@@ -355,7 +380,8 @@ TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity) {
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexSamples, BootCodeLandsAt1E000) {
+TEST(IntelHexSamples, BootCodeLandsAt1E000)
+{
     for (const char* name : {"boot-atmega128-at-1E000", "app-and-boot-atmega128"}) {
         SCOPED_TRACE(name);
         const auto flash = BytesOf(Sample(std::string(name) + ".bin"));
@@ -364,7 +390,8 @@ TEST(IntelHexSamples, BootCodeLandsAt1E000) {
     }
 }
 
-TEST(IntelHexSamples, SmallFlashAndEepromImages) {
+TEST(IntelHexSamples, SmallFlashAndEepromImages)
+{
     auto eeprom = Load(Sample("blink-atmega163-eeprom.hex"), 512);
     auto expected = Sequence(16, 1);
     expected.resize(512, 0xFF);
@@ -379,13 +406,16 @@ TEST(IntelHexSamples, SmallFlashAndEepromImages) {
 
 class SrecCatInterchange : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!SrecCatAvailable()) GTEST_SKIP() << "srec_cat is not installed";
+    void SetUp() override
+    {
+        if (!SrecCatAvailable())
+            GTEST_SKIP() << "srec_cat is not installed";
     }
     ScratchFolder folder;
 };
 
-TEST_F(SrecCatInterchange, ReadsOurFilesAsTheSameBytes) {
+TEST_F(SrecCatInterchange, ReadsOurFilesAsTheSameBytes)
+{
     const auto hex = folder.file("ours.hex");
     const auto bin = folder.file("ours.bin");
     for (std::size_t size :
@@ -399,7 +429,8 @@ TEST_F(SrecCatInterchange, ReadsOurFilesAsTheSameBytes) {
     }
 }
 
-TEST_F(SrecCatInterchange, LoadsItsFilesToTheSameBytes) {
+TEST_F(SrecCatInterchange, LoadsItsFilesToTheSameBytes)
+{
     const auto bin = folder.file("theirs.bin");
     const auto hex = folder.file("theirs.hex");
     for (std::size_t size : {std::size_t{100}, std::size_t{0x10000 + 300}, std::size_t{0x20000}}) {

@@ -13,15 +13,18 @@ namespace vardel::test {
 // A fresh folder per test, removed afterwards, so tests never see each other's files.
 class ScratchFolder {
 public:
-    ScratchFolder() {
+    ScratchFolder()
+    {
         std::random_device seed;
         const auto root = std::filesystem::temp_directory_path();
         for (;;) {
             path_ = root / ("vardel-files-" + std::to_string(seed()));
-            if (std::filesystem::create_directory(path_)) break;
+            if (std::filesystem::create_directory(path_))
+                break;
         }
     }
-    ~ScratchFolder() {
+    ~ScratchFolder()
+    {
         std::error_code ignored;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
@@ -33,7 +36,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-    std::vector<std::string> names() const {
+    std::vector<std::string> names() const
+    {
         std::vector<std::string> result;
         for (const auto& entry : std::filesystem::directory_iterator(path_))
             result.push_back(entry.path().filename().string());
@@ -44,16 +48,19 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string ReadWholeFile(const std::string& name) {
+inline std::string ReadWholeFile(const std::string& name)
+{
     std::ifstream in(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void WriteWholeFile(const std::string& name, const std::string& content) {
+inline void WriteWholeFile(const std::string& name, const std::string& content)
+{
     std::ofstream(name, std::ios::binary) << content;
 }
 
-inline std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
+inline std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed)
+{
     std::mt19937 generator(seed);
     std::vector<std::uint8_t> bytes(size);
     for (auto& b : bytes)

@@ -108,7 +108,9 @@ TEST(EepromCommands, VerifyNamesTheFirstDifferenceAndKeepsTheImage)
     b.chip->memory()[200] ^= 0x80;
     const std::vector<std::uint8_t> before = b.page.EepromImage;
     int refreshes = 0;
-    b.page.RefreshGrid = [&] { ++refreshes; };
+    b.page.RefreshGrid = [&] {
+        ++refreshes;
+    };
     EXPECT_EQ(b.page.Verificar1Click(), Outcome::Failed);
     EXPECT_EQ(b.host.messages(),
               (std::vector<std::string>{"VERIFICATION ERROR|Defference found at byte no.: 100"}));
@@ -121,11 +123,13 @@ TEST(EepromCommands, AMissingChipGivesTheAckMessageWithoutProgress)
     Bench b(5, false);
     b.page.EepromImage[3] = 0x33;
     int refreshes = 0;
-    b.page.RefreshGrid = [&] { ++refreshes; };
+    b.page.RefreshGrid = [&] {
+        ++refreshes;
+    };
     EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Failed);
-    EXPECT_EQ(b.host.essentials(),
-              (std::vector<std::string>{"busy", "message ERROR|" + EepromPage::AckMessage(),
-                                        "normal"}));
+    EXPECT_EQ(
+        b.host.essentials(),
+        (std::vector<std::string>{"busy", "message ERROR|" + EepromPage::AckMessage(), "normal"}));
     EXPECT_EQ(b.page.EepromImage[3], 0x33);
     EXPECT_EQ(refreshes, 1);
     EXPECT_EQ(b.board.data(), 0x00);

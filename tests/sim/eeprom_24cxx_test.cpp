@@ -30,29 +30,34 @@ public:
     // Whether write() checks that SDA is free again after the acknowledge.
     bool checkRelease = true;
 
-    void lines(bool scl, bool sda) {
+    void lines(bool scl, bool sda)
+    {
         scl_ = scl;
         sda_ = sda;
         step();
     }
-    void power(bool on) {
+    void power(bool on)
+    {
         power_ = on;
         step();
     }
 
-    void start() {
+    void start()
+    {
         lines(scl_, true);
         lines(true, true);
         lines(true, false);
         lines(false, false);
     }
-    void stop() {
+    void stop()
+    {
         lines(false, false);
         lines(true, false);
         lines(true, true);
     }
     // One clock with the given data; returns SDA as sampled while SCL is high.
-    bool clock(bool bit) {
+    bool clock(bool bit)
+    {
         lines(false, bit);
         lines(true, bit);
         const bool sampled = sda();
@@ -60,7 +65,8 @@ public:
         return sampled;
     }
     // Sends a byte; true when the chip acknowledged it.
-    bool write(std::uint8_t byte) {
+    bool write(std::uint8_t byte)
+    {
         for (int i = 7; i >= 0; --i)
             clock((byte >> i) & 1);
         const bool ack = !clock(true);
@@ -71,7 +77,8 @@ public:
         }
         return ack;
     }
-    std::uint8_t read(bool ack) {
+    std::uint8_t read(bool ack)
+    {
         std::uint8_t byte = 0;
         for (int i = 0; i < 8; ++i)
             byte = static_cast<std::uint8_t>((byte << 1) | (clock(true) ? 1 : 0));
@@ -81,14 +88,17 @@ public:
     }
 
     // START, control byte, word address (one or two bytes); true when all were acknowledged.
-    bool address(std::uint8_t control, std::uint32_t address, int wordAddressBytes) {
+    bool address(std::uint8_t control, std::uint32_t address, int wordAddressBytes)
+    {
         start();
         bool ack = write(control);
-        if (wordAddressBytes == 2) ack = write(static_cast<std::uint8_t>(address >> 8)) && ack;
+        if (wordAddressBytes == 2)
+            ack = write(static_cast<std::uint8_t>(address >> 8)) && ack;
         return write(static_cast<std::uint8_t>(address)) && ack;
     }
     bool writeBytes(std::uint8_t control, std::uint32_t at, int wordAddressBytes,
-                    const std::vector<std::uint8_t>& data) {
+                    const std::vector<std::uint8_t>& data)
+    {
         bool ack = address(control, at, wordAddressBytes);
         for (const std::uint8_t byte : data)
             ack = write(byte) && ack;
@@ -97,7 +107,8 @@ public:
     }
     // Reads n bytes from the current address after a START; empty when the control byte is
     // not acknowledged.
-    std::vector<std::uint8_t> readBytes(std::uint8_t control, int n) {
+    std::vector<std::uint8_t> readBytes(std::uint8_t control, int n)
+    {
         start();
         std::vector<std::uint8_t> data;
         if (!write(control)) {
@@ -110,7 +121,8 @@ public:
         return data;
     }
     std::vector<std::uint8_t> randomRead(std::uint8_t control, std::uint32_t at,
-                                         int wordAddressBytes, int n) {
+                                         int wordAddressBytes, int n)
+    {
         if (!address(control, at, wordAddressBytes)) {
             stop();
             return {};
@@ -119,13 +131,15 @@ public:
     }
 
 private:
-    void step() {
+    void step()
+    {
         const bool before = sda();
         const bool sclBefore = lastScl_;
         const bool sdaMasterBefore = lastSdaMaster_;
         now_ += kStepNs;
         chip_.pins(power_, scl_, sda_, now_);
-        if (sclBefore && scl_ && sdaMasterBefore == sda_ && before != sda()) ++glitches_;
+        if (sclBefore && scl_ && sdaMasterBefore == sda_ && before != sda())
+            ++glitches_;
         lastScl_ = scl_;
         lastSdaMaster_ = sda_;
     }
@@ -140,25 +154,29 @@ private:
     int glitches_ = 0;
 };
 
-std::unique_ptr<Eeprom24Cxx> makeChip(const std::string& type) {
+std::unique_ptr<Eeprom24Cxx> makeChip(const std::string& type)
+{
     std::string error;
     std::unique_ptr<EepromSocketChip> chip = MakeEepromChip(type, error);
     EXPECT_TRUE(chip) << error;
     return std::unique_ptr<Eeprom24Cxx>(static_cast<Eeprom24Cxx*>(chip.release()));
 }
 
-void fillPattern(Eeprom24Cxx& chip) {
+void fillPattern(Eeprom24Cxx& chip)
+{
     for (std::size_t i = 0; i < chip.memory().size(); ++i)
         chip.memory()[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
 }
 
-std::vector<std::uint8_t> bytesAt(const Eeprom24Cxx& chip, std::uint32_t address, int n) {
+std::vector<std::uint8_t> bytesAt(const Eeprom24Cxx& chip, std::uint32_t address, int n)
+{
     return {chip.memory().begin() + address, chip.memory().begin() + address + n};
 }
 
 } // namespace
 
-TEST(Eeprom24Cxx, TypesAreFoundInAnyCaseAndUnknownOnesAreNamedWithTheValidOnes) {
+TEST(Eeprom24Cxx, TypesAreFoundInAnyCaseAndUnknownOnesAreNamedWithTheValidOnes)
+{
     const struct {
         const char* name;
         int bytes, wordAddressBytes, blockBits, page;
@@ -194,7 +212,8 @@ TEST(Eeprom24Cxx, TypesAreFoundInAnyCaseAndUnknownOnesAreNamedWithTheValidOnes) 
     EXPECT_FALSE(MakeEepromChip("", error));
 }
 
-TEST(Eeprom24Cxx, EveryTypeWritesAndReadsAtItsTopAndIgnoresAddressBitsBeyondItsSize) {
+TEST(Eeprom24Cxx, EveryTypeWritesAndReadsAtItsTopAndIgnoresAddressBitsBeyondItsSize)
+{
     for (const EepromType& type : Eeprom24Cxx::types()) {
         SCOPED_TRACE(type.name);
         auto chip = makeChip(type.name);
@@ -220,7 +239,8 @@ TEST(Eeprom24Cxx, EveryTypeWritesAndReadsAtItsTopAndIgnoresAddressBitsBeyondItsS
     }
 }
 
-TEST(Eeprom24Cxx, RandomAndSequentialReadsAcknowledgeAndRollOverToZero) {
+TEST(Eeprom24Cxx, RandomAndSequentialReadsAcknowledgeAndRollOverToZero)
+{
     auto chip = makeChip("24C256");
     fillPattern(*chip);
     Master bus(*chip);
@@ -248,7 +268,8 @@ TEST(Eeprom24Cxx, RandomAndSequentialReadsAcknowledgeAndRollOverToZero) {
     EXPECT_EQ(bus.glitches(), 0);
 }
 
-TEST(Eeprom24Cxx, APageWriteCountsOnlyTheLowBitsAndWrapsWithinThePage) {
+TEST(Eeprom24Cxx, APageWriteCountsOnlyTheLowBitsAndWrapsWithinThePage)
+{
     auto chip = makeChip("24C64"); // 32-byte pages
     fillPattern(*chip);
     const std::vector<std::uint8_t> before = chip->memory();
@@ -280,7 +301,8 @@ TEST(Eeprom24Cxx, APageWriteCountsOnlyTheLowBitsAndWrapsWithinThePage) {
     EXPECT_EQ(bus.glitches(), 0);
 }
 
-TEST(Eeprom24Cxx, DuringTheWriteCycleTheControlByteIsNotAcknowledged) {
+TEST(Eeprom24Cxx, DuringTheWriteCycleTheControlByteIsNotAcknowledged)
+{
     auto chip = makeChip("24C128");
     chip->writeCycleNs = 3'000'000;
     Master bus(*chip);
@@ -293,7 +315,8 @@ TEST(Eeprom24Cxx, DuringTheWriteCycleTheControlByteIsNotAcknowledged) {
     while (!ack && polls < 10'000) {
         bus.start();
         ack = bus.write(0xA0);
-        if (!ack) bus.stop();
+        if (!ack)
+            bus.stop();
         ++polls;
     }
     ASSERT_TRUE(ack);
@@ -319,7 +342,8 @@ TEST(Eeprom24Cxx, DuringTheWriteCycleTheControlByteIsNotAcknowledged) {
     EXPECT_EQ(bus.glitches(), 0);
 }
 
-TEST(Eeprom24Cxx, OnlyAStopOnTheByteBoundaryAfterDataStartsAWrite) {
+TEST(Eeprom24Cxx, OnlyAStopOnTheByteBoundaryAfterDataStartsAWrite)
+{
     auto chip = makeChip("24C32");
     fillPattern(*chip);
     const std::vector<std::uint8_t> before = chip->memory();
@@ -350,7 +374,8 @@ TEST(Eeprom24Cxx, OnlyAStopOnTheByteBoundaryAfterDataStartsAWrite) {
     EXPECT_EQ(bus.glitches(), 0);
 }
 
-TEST(Eeprom24Cxx, SmallTypesTakeTheHighAddressBitsFromTheControlByte) {
+TEST(Eeprom24Cxx, SmallTypesTakeTheHighAddressBitsFromTheControlByte)
+{
     {
         auto chip = makeChip("24C16");
         Master bus(*chip);
@@ -403,7 +428,8 @@ TEST(Eeprom24Cxx, SmallTypesTakeTheHighAddressBitsFromTheControlByte) {
     }
 }
 
-TEST(Eeprom24Cxx, TwoByteTypesAnswerOnlyTheirOwnAddress) {
+TEST(Eeprom24Cxx, TwoByteTypesAnswerOnlyTheirOwnAddress)
+{
     for (const char* name : {"24C32", "24C512"}) {
         SCOPED_TRACE(name);
         auto chip = makeChip(name);
@@ -421,7 +447,8 @@ TEST(Eeprom24Cxx, TwoByteTypesAnswerOnlyTheirOwnAddress) {
     }
 }
 
-TEST(Eeprom24Cxx, PowerOffLetsGoOfSdaAndPowerOnStartsTheBusAfreshKeepingTheMemory) {
+TEST(Eeprom24Cxx, PowerOffLetsGoOfSdaAndPowerOnStartsTheBusAfreshKeepingTheMemory)
+{
     auto chip = makeChip("24C256");
     Master bus(*chip);
     EXPECT_TRUE(bus.writeBytes(0xA0, 0x0100, 2, {0xC3, 0x3C}));
@@ -457,7 +484,8 @@ TEST(Eeprom24Cxx, PowerOffLetsGoOfSdaAndPowerOnStartsTheBusAfreshKeepingTheMemor
     EXPECT_EQ(bus.glitches(), 0);
 }
 
-TEST(Eeprom24Cxx, TheMemoryIsKeptInTheFolder) {
+TEST(Eeprom24Cxx, TheMemoryIsKeptInTheFolder)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.path().toStdString();
@@ -489,7 +517,8 @@ TEST(Eeprom24Cxx, TheMemoryIsKeptInTheFolder) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(Eeprom24Cxx, FaultSettings) {
+TEST(Eeprom24Cxx, FaultSettings)
+{
     {
         SCOPED_TRACE("no acknowledge after some data bytes");
         auto chip = makeChip("24C256");

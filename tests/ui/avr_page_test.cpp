@@ -12,8 +12,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -28,7 +28,10 @@ sim::AvrTarget* insertAvr(Program& p, const char* device)
     return raw;
 }
 
-QString page(QStackedWidget* notebook) { return TVentana::notebookPageCaption(notebook); }
+QString page(QStackedWidget* notebook)
+{
+    return TVentana::notebookPageCaption(notebook);
+}
 
 } // namespace
 
@@ -50,17 +53,17 @@ void AvrPageTest::startUpState()
     QCOMPARE(page(w.Notebook1), QStringLiteral("Empty"));
     QCOMPARE(w.prFlash->value(), 0);
     QCOMPARE(w.prEEPInt->value(), 0);
-    const QList<QToolButton*> read{w.btnTestBlank,  w.btnLeerFlash,    w.btnLeerEEPInt,
-                                   w.btnFLashVerif, w.btnEEPInt,       w.btnReadLockBits,
+    const QList<QToolButton*> read{w.btnTestBlank,   w.btnLeerFlash, w.btnLeerEEPInt,
+                                   w.btnFLashVerif,  w.btnEEPInt,    w.btnReadLockBits,
                                    w.btnReadFuseBits};
     QStringList captions;
     for (QToolButton* b : read) {
         captions << b->text();
         QVERIFY(b->isEnabled());
     }
-    QCOMPARE(captions, (QStringList{"Blank-test", "Read Flash", "Read internal eeprom",
-                                    "Verify Flash", "Verify internal eeprom", "Read Lock Bits",
-                                    "Read Fuse Bits"}));
+    QCOMPARE(captions,
+             (QStringList{"Blank-test", "Read Flash", "Read internal eeprom", "Verify Flash",
+                          "Verify internal eeprom", "Read Lock Bits", "Read Fuse Bits"}));
     QCOMPARE(w.btnTestBlank->toolTip(),
              QString::fromUtf8("Sprawdza czy flash i internal eeprom zawierają jakieś dane"));
     QCOMPARE(w.btnBorrar->text(), QStringLiteral("Erase chip"));

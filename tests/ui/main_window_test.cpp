@@ -1,6 +1,6 @@
-#include "program_fixture.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_page.h"
+#include "program_fixture.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
@@ -33,7 +33,6 @@
 #include <memory>
 
 using namespace vardel;
-
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -165,7 +164,8 @@ void MainWindowTest::startUpState()
 {
     Program p;
     TVentana& w = *p.ventana;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Vardel v1.2  by Tobren      -== BETATEST VERSION ==-"));
+    QCOMPARE(w.windowTitle(),
+             QStringLiteral("Vardel v1.2  by Tobren      -== BETATEST VERSION ==-"));
     QCOMPARE(w.PageControl1->count(), 2);
     QCOMPARE(w.PageControl1->tabText(0), QStringLiteral("AT90SXXXX , ATmega"));
     QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("24CXXX"));

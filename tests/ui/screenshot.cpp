@@ -3,11 +3,11 @@
 #include "hw/settings.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
+#include "ui/QtHost.h"
 #include "ui/UnAbout.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"
-#include "ui/QtHost.h"
 #include "ui/unManual.h"
 
 #include <QApplication>
@@ -39,17 +39,20 @@ int main(int argc, char** argv)
     TformManual manual(&w);
     w.setForms(&about, &progreso, &config, &manual);
     w.host().answerMessage = [](const std::string&, const std::string&, vardel::Host::Buttons,
-                                vardel::Host::Icon) { return vardel::Host::Result::Ok; };
+                                vardel::Host::Icon) {
+        return vardel::Host::Result::Ok;
+    };
     w.resize(1024, 700);
     w.show();
 
     if (what == QLatin1String("eeprom-page")) {
         auto chip = std::make_unique<vardel::sim::Eeprom24Cxx>(
             *vardel::sim::Eeprom24Cxx::findType("24C04"));
-        const char text[] = "Vardel reads 24Cxx serial EEPROMs and AVR chips on the parallel port. ";
+        const char text[] =
+            "Vardel reads 24Cxx serial EEPROMs and AVR chips on the parallel port. ";
         for (std::size_t i = 0; i < chip->memory().size(); ++i)
-            chip->memory()[i] = i < 200 ? std::uint8_t(text[i % (sizeof text - 1)])
-                                        : std::uint8_t(i * 37 + 11);
+            chip->memory()[i] =
+                i < 200 ? std::uint8_t(text[i % (sizeof text - 1)]) : std::uint8_t(i * 37 + 11);
         board.insertEeprom(std::move(chip));
         w.PageControl1->setCurrentIndex(1);
         w.cbChip->setCurrentIndex(0);
