@@ -1,0 +1,238 @@
+#include "cli/cli_avr_bits.h"
+
+#include "avr/avr_page.h"
+#include "avr/lock_fuse_commands.h"
+#include "avr/lock_fuse_editor.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vardel::cli {
+
+namespace {
+
+using E = LockFuseEditor;
+
+const char* kUsage = "usage: avr read-fuses | program-fuses [NAME=0|1 ...] [--preset "
+                     "factory-default|low-frequency|high-frequency] | read-lock | "
+                     "program-lock [NAME=0|1 ...]";
+
+enum class Kind { Fuses, Lock };
+
+// NAME=0|1: the bit as the chip stores it, 0 programmed (box checked).
+struct Request {
+    QString name;
+    bool programmed;
+    int box = 0;
+};
+
+// The boxes of the identified chip's page that a read fills, in the page's order.
+std::vector<int> BoxesShown(const AvrPageModel& model, Kind kind)
+{
+    std::vector<int> boxes;
+    for (const EditorSection section : ShownSections(model)) {
+        const bool lock = std::string(E::Title(section)) == "Lock Bits";
+        if (lock != (kind == Kind::Lock))
+            continue;
+        for (const int box : E::BoxesOf(section))
+            if (!E::Info(box).inert)
+                boxes.push_back(box);
+    }
+    return boxes;
+}
+
+bool ShowsSection(const AvrPageModel& model, EditorSection wanted)
+{
+    for (const EditorSection section : ShownSections(model))
+        if (section == wanted)
+            return true;
+    return false;
+}
+
+QString Names(const AvrPageModel& model, const std::vector<int>& boxes)
+{
+    QStringList names;
+    for (const int box : boxes)
+        names << QString::fromStdString(CaptionOf(box, model));
+    return names.join(QStringLiteral(", "));
+}
+
+int Fail(const QString& message)
+{
+    std::fprintf(stderr, "vardel-cli: %s\n", message.toLocal8Bit().constData());
+    return Failure;
+}
+
+void PrintBoxes(const E& editor, const AvrPageModel& model, const std::vector<int>& boxes)
+{
+    for (const int box : boxes)
+        std::printf("%s=%d\n", CaptionOf(box, model).c_str(), editor.checked(box) ? 0 : 1);
+}
+
+// Sets the named boxes. Two passes, because the AT90S lock group accepts LB2 only after LB1 and
+// releases LB1 only after LB2, whatever order the names came in. False when a box that only the
+// SPIEN guard unlocks stays locked (the warning was not confirmed).
+bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Request& r : requests) {
+            if (editor.checked(r.box) == r.programmed)
+                continue;
+            if (r.box == E::CheckBox60 && !editor.enabled(r.box) && !editor.SpeedButton4Click(host))
+                return false;
+            editor.setChecked(r.box, r.programmed);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
+{
+    Kind kind;
+    bool program;
+    if (action == QLatin1String("read-fuses"))
+        kind = Kind::Fuses, program = false;
+    else if (action == QLatin1String("program-fuses"))
+        kind = Kind::Fuses, program = true;
+    else if (action == QLatin1String("read-lock"))
+        kind = Kind::Lock, program = false;
+    else if (action == QLatin1String("program-lock"))
+        kind = Kind::Lock, program = true;
+    else
+        return -1;
+
+    // Everything the words say is checked before the chip is touched.
+    std::vector<Request> requests;
+    void (E::*preset)() = nullptr;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& word = args[i];
+        if (!program)
+            return usageError(QString::fromLatin1(kUsage));
+        if (kind == Kind::Fuses &&
+            (word == QLatin1String("--preset") || word.startsWith(QLatin1String("--preset=")))) {
+            QString name = word.mid(9);
+            if (word == QLatin1String("--preset")) {
+                if (++i == args.size())
+                    return usageError(QString::fromLatin1(kUsage));
+                name = args[i];
+            }
+            if (preset)
+                return usageError(QStringLiteral("only one --preset"));
+            if (name == QLatin1String("factory-default"))
+                preset = &E::SpeedButton1Click;
+            else if (name == QLatin1String("low-frequency"))
+                preset = &E::SpeedButton2Click;
+            else if (name == QLatin1String("high-frequency"))
+                preset = &E::SpeedButton3Click;
+            else
+                return usageError(QStringLiteral("unknown preset '%1'").arg(name));
+            continue;
+        }
+        const qsizetype equals = word.indexOf(QLatin1Char('='));
+        const QString value = equals > 0 ? word.mid(equals + 1) : QString();
+        if (equals <= 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
+            return usageError(QStringLiteral("'%1' is not NAME=0 or NAME=1").arg(word));
+        requests.push_back({word.left(equals), value == QLatin1String("0")});
+    }
+
+    AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
+    // Each run starts afresh: the commands rely on the last identification, so there must be one.
+    if (page.btnTipoClick() != AvrPage::Outcome::Done)
+        return Failure;
+    const AvrPageModel& model = page.model();
+    const QString chip = QString::fromStdString(model.lbTipo());
+    const std::vector<int> boxes = BoxesShown(model, kind);
+    if (boxes.empty())
+        return Fail(QStringLiteral("%1 has no %2 bits that serial programming reaches")
+                        .arg(chip, kind == Kind::Fuses ? "fuse" : "lock"));
+    if (preset && !ShowsSection(model, EditorSection::Fuse128))
+        return usageError(QStringLiteral("the presets are for the ATmega128"));
+    for (Request& r : requests) {
+        for (const int box : boxes)
+            if (r.name.compare(QString::fromStdString(CaptionOf(box, model)),
+                               Qt::CaseInsensitive) == 0)
+                r.box = box;
+        if (!r.box)
+            return usageError(
+                QStringLiteral("%1 is not a %2 bit of %3; it has %4")
+                    .arg(r.name, kind == Kind::Fuses ? "fuse" : "lock", chip, Names(model, boxes)));
+    }
+
+    E editor;
+    LockFuseCommands commands(page.serial(), model, editor, *ctx.host, ctx.lock);
+    // The AT90S parts without a lock read can only be written; lock bits are only ever
+    // programmed, so starting from none programmed changes nothing the chip holds.
+    const bool readable = kind == Kind::Fuses || model.btnReadLockBitsEnabled();
+    if (!program && !readable)
+        return Fail(QStringLiteral("%1 cannot read its lock bits").arg(chip));
+    if (readable) {
+        const AvrPage::Outcome read =
+            kind == Kind::Fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick();
+        if (read != AvrPage::Outcome::Done)
+            return Failure;
+    }
+    if (!program) {
+        PrintBoxes(editor, model, boxes);
+        if (kind == Kind::Lock && ShowsSection(model, EditorSection::LockAT90S)) {
+            // The memo starts as two lines that read as one text.
+            QString memo = QString::fromStdString(editor.Memo1());
+            std::printf("%s\n", memo.remove(QLatin1Char('\n')).toLocal8Bit().constData());
+        }
+        if (kind == Kind::Fuses && ShowsSection(model, EditorSection::FuseATtiny) &&
+            editor.calibration())
+            std::printf("calibration=%d\n", *editor.calibration());
+        return Success;
+    }
+
+    for (const Request& r : requests) {
+        // Disabled boxes are SPIEN: the ATtiny12's has its guard; the others cannot change.
+        if (!E::Info(r.box).enabled && r.box != E::CheckBox60 &&
+            editor.checked(r.box) != r.programmed)
+            return usageError(QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
+        // Only a chip erase releases a lock bit: writing 1 over a programmed one would change
+        // nothing and still be reported as set.
+        if (kind == Kind::Lock && readable && editor.checked(r.box) && !r.programmed)
+            return Fail(QStringLiteral("%1 is programmed on the chip; only a chip erase (avr "
+                                       "erase) releases lock bits")
+                            .arg(r.name));
+    }
+    if (preset)
+        (editor.*preset)();
+    if (!Apply(editor, requests, *ctx.host))
+        return Failure;
+    for (const Request& r : requests)
+        if (editor.checked(r.box) != r.programmed)
+            return usageError(QStringLiteral("LB2 can be programmed only together with LB1"));
+
+    const AvrPage::Outcome written =
+        kind == Kind::Fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
+    if (written != AvrPage::Outcome::Done)
+        return Failure;
+    if (!readable)
+        return Success;
+
+    // The chip is read back: a bit it did not take (SPIEN, fuses of a locked ATmega) must not
+    // pass for written.
+    E check;
+    LockFuseCommands reader(page.serial(), model, check, *ctx.host, ctx.lock);
+    const AvrPage::Outcome read =
+        kind == Kind::Fuses ? reader.btnReadFuseBitsClick() : reader.btnReadLockBitsClick();
+    if (read != AvrPage::Outcome::Done)
+        return Failure;
+    QStringList kept;
+    for (const int box : boxes)
+        if (check.checked(box) != editor.checked(box))
+            kept << QStringLiteral("%1=%2")
+                        .arg(QString::fromStdString(CaptionOf(box, model)))
+                        .arg(check.checked(box) ? 0 : 1);
+    if (!kept.isEmpty())
+        return Fail(QStringLiteral("the chip did not take every bit; it holds %1")
+                        .arg(kept.join(QStringLiteral(", "))));
+    return Success;
+}
+
+} // namespace vardel::cli
