@@ -1,0 +1,568 @@
+// Faults on the simulated board: no board, chips that stop answering, stay busy, hold a line, never
+// echo, never finish a write, are pulled out, are protected, or drop what is written. Each command
+// must end with the system's own message, every port line low, and nothing the user had lost.
+
+#include "avr/sim_rig.h"
+#include "files/scratch_folder.h"
+#include "i2c/eeprom_page.h"
+#include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
+#include "support/recording.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace vardel;
+using vardel::test::RandomBytes;
+using vardel::test::ReadWholeFile;
+using vardel::test::RecordingHost;
+using vardel::test::ScratchFolder;
+using vardel::test::SimRig;
+using vardel::test::WriteWholeFile;
+
+namespace {
+
+// ---- serial EEPROM side ----------------------------------------------------------------------
+
+const std::string kAck = "message ERROR|" + EepromPage::AckMessage();
+
+std::string PageFailure(int address)
+{
+    return "message ERROR|Brak potwierdzenia odbioru danych przez chip!!!\r(Didn't receive ACK at "
+           "byte no. " +
+           std::to_string(address) + ")";
+}
+
+// Passes every access on to the board and counts START conditions: SDA falling while SCL stays
+// high.
+class StartWatch final : public PortIo {
+public:
+    explicit StartWatch(PortIo& inner) : inner_(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        if (port == LptDataPort) {
+            if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
+                ++starts;
+            last_ = value;
+        }
+        inner_.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        return inner_.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner_.describe(); }
+
+    int starts = 0;
+
+private:
+    PortIo& inner_;
+    std::uint8_t last_ = 0;
+};
+
+// A recording host that runs `onLabel` when the progress label is given this text: a fault can
+// then strike between two units of work.
+class LabelHookHost final : public RecordingHost {
+public:
+    std::string hookLabel;
+    std::function<void()> onLabel;
+    void ProgressLabel(const std::string& text) override
+    {
+        RecordingHost::ProgressLabel(text);
+        if (text == hookLabel && onLabel)
+            onLabel();
+    }
+};
+
+// The EEPROM page over the simulated board, a chip of the given type in the socket holding 0x5A in
+// every cell, and an image of random bytes.
+struct EepromRig {
+    VirtualClock clock;
+    sim::SimBoard board{clock};
+    StartWatch port{board};
+    LineDriver lines{port};
+    BitTiming timing{clock};
+    LabelHookHost host;
+    OperationLock lock;
+    EepromPage page{lines, timing, host, lock};
+    sim::Eeprom24Cxx* chip = nullptr;
+
+    explicit EepromRig(int typeIndex, unsigned seed = 1)
+    {
+        timing.MeasureClock();
+        timing.DelayFactor = 1;
+        host.recordGauges = false;
+        page.cbChipChange(typeIndex);
+        auto c = std::make_unique<sim::Eeprom24Cxx>(
+            *sim::Eeprom24Cxx::findType(kEepromTypes[typeIndex].name));
+        chip = c.get();
+        std::fill(chip->memory().begin(), chip->memory().end(), 0x5A);
+        board.insertEeprom(std::move(c));
+        const auto bytes = RandomBytes(static_cast<std::size_t>(page.ChipSize), seed);
+        std::copy(bytes.begin(), bytes.end(), page.EepromImage.begin());
+    }
+    std::vector<std::uint8_t> image() const
+    {
+        return {page.EepromImage.begin(), page.EepromImage.begin() + page.ChipSize};
+    }
+    std::vector<std::uint8_t> memory() const { return chip->memory(); }
+    void clear() { host.calls.clear(); }
+};
+
+constexpr int k24C32 = 3;
+
+// ---- AVR side --------------------------------------------------------------------------------
+
+const char* const kNotDetected = "ERROR|Processor not detected!!!";
+const char* const kProtected = "ERROR|Atmel is Read/Write protected (Received ID=00 01 02)";
+const char* const kCommunication = "message ERROR|Atmel communication error...";
+
+long CountSleeps(const SimRig& rig, std::uint32_t ms)
+{
+    return std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), ms);
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+std::string Text(const std::vector<std::uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    return bytes;
+}
+
+} // namespace
+
+// ---- no board on the port --------------------------------------------------------------------
+
+TEST(NoBoard, EepromCommandsFindNoChipAndKeepTheImage)
+{
+    EepromRig rig(k24C32);
+    rig.board.setDisconnected(true);
+    const auto image = rig.image();
+
+    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages().size(), 1u);
+    EXPECT_EQ("message " + rig.host.messages().front(), PageFailure(0));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+    // Nothing reached the socket.
+    EXPECT_EQ(rig.memory(), std::vector<std::uint8_t>(4096, 0x5A));
+}
+
+TEST(NoBoard, AvrCommandsFindNoProcessor)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega163"));
+    rig.target().flash() = Pattern(16384);
+    rig.board.setDisconnected(true);
+
+    EXPECT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+    EXPECT_EQ(rig.page.model().lbTipo(), "??");
+    EXPECT_EQ(rig.page.model().Notebook1(), "Empty");
+    // Three power cycles before giving up.
+    EXPECT_EQ(CountSleeps(rig, 500), 3);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    const std::string file = folder.file("image.bin");
+    WriteWholeFile(file, Text(RandomBytes(1000, 3)));
+    const std::string before = ReadWholeFile(file);
+    rig.host.calls.clear();
+    rig.answer = file;
+    EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", std::string("message ") + kNotDetected, "normal"}));
+    EXPECT_EQ(ReadWholeFile(file), before);
+    EXPECT_EQ(rig.target().flash(), Pattern(16384));
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.host.calls.clear();
+    EXPECT_EQ(rig.page.btnBorrarClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+    EXPECT_EQ(rig.target().flash(), Pattern(16384));
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+// ---- serial EEPROM faults --------------------------------------------------------------------
+
+TEST(EepromFaults, AChipThatStopsAcknowledgingMidPageEndsProgrammingAtThatPage)
+{
+    EepromRig rig(k24C32);
+    const auto image = rig.image();
+    // Pages 0, 32 and 64 go through; from the fourth page on the chip refuses its eleventh byte.
+    rig.host.hookLabel = "64 bytes deleted...";
+    rig.host.onLabel = [&] {
+        rig.chip->nackAfterDataBytes = 10;
+        rig.port.starts = 0;
+    };
+
+    EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "progress show", "progress hide", PageFailure(96),
+                                        "normal"}));
+    EXPECT_EQ(rig.port.starts, EepromPage::kAttemptsPerPage);
+    EXPECT_EQ(rig.board.data(), 0x00);
+    EXPECT_EQ(rig.image(), image);
+    // The pages before it are written; the refused page and the rest keep what they held.
+    const auto memory = rig.memory();
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 96, memory.begin()));
+    EXPECT_TRUE(std::all_of(memory.begin() + 96, memory.end(), [](auto b) { return b == 0x5A; }));
+}
+
+TEST(EepromFaults, AChipThatStaysBusyIsNeverAddressed)
+{
+    EepromRig rig(k24C32);
+    rig.chip->busyForever = true;
+    const auto image = rig.image();
+
+    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
+    // Addressing fails before any byte is read: no progress window.
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    rig.port.starts = 0;
+    EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "progress show", "progress hide", PageFailure(0),
+                                        "normal"}));
+    EXPECT_EQ(rig.port.starts, EepromPage::kAttemptsPerPage);
+    EXPECT_EQ(rig.memory(), std::vector<std::uint8_t>(4096, 0x5A));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+TEST(EepromFaults, AStuckSdaIsNoChipNotAChipFullOfZeros)
+{
+    EepromRig rig(k24C32);
+    rig.chip->sdaStuckLow = true;
+    const auto image = rig.image();
+
+    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    // An image of zeros is exactly what a held line would read as: it must not verify.
+    std::fill_n(rig.page.EepromImage.begin(), rig.page.ChipSize, 0x00);
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), std::vector<std::uint8_t>(4096, 0x00));
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages().size(), 1u);
+    EXPECT_EQ("message " + rig.host.messages().front(), PageFailure(0));
+    EXPECT_EQ(rig.memory(), std::vector<std::uint8_t>(4096, 0x5A));
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+TEST(EepromFaults, AChipPulledOutBetweenOperationsKeepsItsContents)
+{
+    EepromRig rig(k24C32, 9);
+    const auto image = rig.image();
+    ASSERT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Done);
+    ASSERT_EQ(rig.memory(), image);
+
+    auto pulled = rig.board.removeEeprom();
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    // Put back, it still holds what was programmed.
+    rig.board.insertEeprom(std::move(pulled));
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Done);
+    EXPECT_EQ(rig.host.messages(),
+              (std::vector<std::string>{
+                  "VERIFICATION COMPLETE|Weryfikacja chipu przebiegła prawidłowo!!!"}));
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+TEST(EepromFaults, AWriteTheChipDropsIsCaughtByVerify)
+{
+    EepromRig rig(k24C32, 5);
+    rig.chip->dropWrites = true;
+    // The chip holds 0x5A everywhere: the first byte of the image that differs from it is 10.
+    std::fill_n(rig.page.EepromImage.begin(), 10, 0x5A);
+    rig.page.EepromImage[10] = 0x00;
+    const auto image = rig.image();
+
+    // Every byte is acknowledged: programming itself cannot tell.
+    EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Done);
+    EXPECT_TRUE(rig.host.messages().empty());
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    rig.clear();
+    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "progress show", "progress hide", "normal",
+                                        "message VERIFICATION ERROR|Defference found at byte "
+                                        "no.: 10"}));
+    EXPECT_EQ(rig.image(), image);
+    EXPECT_EQ(rig.memory(), std::vector<std::uint8_t>(4096, 0x5A));
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+// ---- AVR faults ------------------------------------------------------------------------------
+
+TEST(AvrFaults, AChipThatNeverEchoesIsNotDetectedAndNotTouched)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("AT90S8515"));
+    rig.target().faults.neverEcho = true;
+    rig.target().flash() = Pattern(8192);
+    rig.target().eeprom() = Pattern(512);
+
+    EXPECT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+    EXPECT_EQ(CountSleeps(rig, 500), 3);
+    EXPECT_EQ(CountSleeps(rig, 300), 3);
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    // The erase does not identify, but needs the chip to answer Programming Enable.
+    rig.host.calls.clear();
+    EXPECT_EQ(rig.page.btnBorrarClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "normal", std::string("message ") + kNotDetected}));
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    const std::string file = folder.file("image.hex");
+    WriteWholeFile(file, ":0400000001020304F2\r\n:00000001FF\r\n");
+    const std::string before = ReadWholeFile(file);
+    for (auto command : {&AvrPage::btnProgFlashClick, &AvrPage::BitBtn1Click}) {
+        rig.host.calls.clear();
+        rig.answer = file;
+        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(
+            rig.host.essentials(),
+            (std::vector<std::string>{"busy", std::string("message ") + kNotDetected, "normal"}));
+        EXPECT_EQ(ReadWholeFile(file), before);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+
+    // A read writes no file.
+    rig.host.calls.clear();
+    rig.answer = folder.file("dump.hex");
+    EXPECT_EQ(rig.page.btnLeerFlashClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"image.hex"}));
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    EXPECT_EQ(rig.target().flash(), Pattern(8192));
+    EXPECT_EQ(rig.target().eeprom(), Pattern(512));
+}
+
+TEST(AvrFaults, PollingThatNeverEndsStopsByteWrittenFlashAndEeprom)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("AT90S2313"));
+    rig.target().faults.pollingNeverDone = true;
+    // The first byte is the one polled: neither 0xFF (skipped) nor 0x7F/0x80 (waited for).
+    const std::string file = folder.file("image.bin");
+    WriteWholeFile(file, "\x12\x34\x56\x78");
+    const std::string before = ReadWholeFile(file);
+
+    rig.answer = file;
+    EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    // The first read and 5000 retries, each after 1 ms.
+    EXPECT_EQ(CountSleeps(rig, 1), AvrPage::kPollRetries);
+    EXPECT_EQ(ReadWholeFile(file), before);
+    EXPECT_EQ(rig.board.data(), 0x00);
+    // The chip was erased and nothing after the failed byte was written.
+    const auto& flash = rig.target().flash();
+    EXPECT_TRUE(std::all_of(flash.begin() + 1, flash.end(), [](auto b) { return b == 0xFF; }));
+
+    rig.host.calls.clear();
+    rig.clock.sleeps.clear();
+    rig.target().flash() = Pattern(2048);
+    rig.target().eeprom() = Pattern(128);
+    rig.answer = file;
+    EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    // EEPROM polling does not sleep between reads.
+    EXPECT_EQ(CountSleeps(rig, 1), 0);
+    EXPECT_EQ(ReadWholeFile(file), before);
+    EXPECT_EQ(rig.board.data(), 0x00);
+    // There is no erase before an EEPROM programming: the bytes after the failed one are as they
+    // were, and so is the flash.
+    const auto pattern = Pattern(128);
+    EXPECT_TRUE(std::equal(pattern.begin() + 1, pattern.end(), rig.target().eeprom().begin() + 1));
+    EXPECT_EQ(rig.target().flash(), Pattern(2048));
+}
+
+TEST(AvrFaults, AChipPulledOutBetweenOperationsIsNotDetectedAndKeepsItsContents)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega163"));
+    rig.target().flash() = Pattern(16384);
+    ASSERT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Done);
+    ASSERT_EQ(rig.page.model().lbTipo(), "ATmega163 (16kb flash)");
+    auto pulled = rig.board.removeAvr();
+
+    rig.host.calls.clear();
+    EXPECT_EQ(rig.page.btnBorrarClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    const std::string file = folder.file("image.bin");
+    WriteWholeFile(file, Text(RandomBytes(300, 4)));
+    const std::string before = ReadWholeFile(file);
+    for (auto command : {&AvrPage::btnProgFlashClick, &AvrPage::btnFLashVerifClick}) {
+        rig.host.calls.clear();
+        rig.answer = file;
+        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
+        EXPECT_EQ(ReadWholeFile(file), before);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+    // The label still names the chip last identified.
+    EXPECT_EQ(rig.page.model().lbTipo(), "ATmega163 (16kb flash)");
+
+    rig.board.insertAvr(std::move(pulled));
+    EXPECT_EQ(rig.target().flash(), Pattern(16384));
+    rig.host.calls.clear();
+    EXPECT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Done);
+    EXPECT_TRUE(rig.host.messages().empty());
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
+TEST(AvrFaults, AProtectedChipIsNamedAndLeftAlone)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("", "000102"));
+    const auto flash = rig.target().flash();
+    const auto eeprom = rig.target().eeprom();
+
+    EXPECT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kProtected}));
+    EXPECT_EQ(rig.page.lastIdentification(), AvrPage::Identification::Protected);
+    EXPECT_EQ(rig.page.model().lbTipo(), "??");
+    EXPECT_EQ(rig.page.model().Notebook1(), "Empty");
+    EXPECT_EQ(rig.board.data(), 0x00);
+
+    const std::string file = folder.file("image.bin");
+    WriteWholeFile(file, Text(RandomBytes(512, 6)));
+    const std::string before = ReadWholeFile(file);
+    for (auto command :
+         {&AvrPage::btnProgFlashClick, &AvrPage::btnFLashVerifClick, &AvrPage::BitBtn1Click,
+          &AvrPage::btnEEPIntClick, &AvrPage::btnTestBlankClick}) {
+        rig.host.calls.clear();
+        rig.answer = file;
+        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(
+            rig.host.essentials(),
+            (std::vector<std::string>{"busy", std::string("message ") + kProtected, "normal"}));
+        EXPECT_EQ(ReadWholeFile(file), before);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+    rig.host.calls.clear();
+    rig.answer = folder.file("dump.bin");
+    EXPECT_EQ(rig.page.btnLeerFlashClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kProtected}));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"image.bin"}));
+    EXPECT_EQ(rig.board.data(), 0x00);
+    EXPECT_EQ(rig.target().flash(), flash);
+    EXPECT_EQ(rig.target().eeprom(), eeprom);
+}
+
+TEST(AvrFaults, WritesTheChipDropsAreCaught)
+{
+    ScratchFolder folder;
+    // Page-written flash is not polled: only verify can tell.
+    {
+        SimRig rig;
+        ASSERT_TRUE(rig.insert("ATmega163"));
+        rig.target().faults.dropWrites = true;
+        auto image = RandomBytes(16384, 8);
+        std::fill_n(image.begin(), 0x1234, 0xFF);
+        image[0x1234] = 0x00;
+        const std::string file = folder.file("pages.bin");
+        WriteWholeFile(file, Text(image));
+
+        rig.answer = file;
+        EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Done);
+        EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal"}));
+        EXPECT_EQ(rig.board.data(), 0x00);
+
+        rig.host.calls.clear();
+        rig.answer = file;
+        EXPECT_EQ(rig.page.btnFLashVerifClick(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.essentials(),
+                  (std::vector<std::string>{
+                      "busy", "normal",
+                      "message End verification|VERIFICATION: ERROR (Difference at byte: $1234)"}));
+        EXPECT_EQ(Bytes(ReadWholeFile(file)), image);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+    // Byte-written flash and EEPROM bytes are read back: polling tells at once.
+    {
+        SimRig rig;
+        ASSERT_TRUE(rig.insert("AT90S8515"));
+        rig.target().faults.dropWrites = true;
+        const std::string file = folder.file("bytes.bin");
+        WriteWholeFile(file, "\xFF\xFF\x12\x34");
+        for (auto command : {&AvrPage::btnProgFlashClick, &AvrPage::BitBtn1Click}) {
+            rig.host.calls.clear();
+            rig.answer = file;
+            EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+            EXPECT_EQ(rig.host.essentials(),
+                      (std::vector<std::string>{"busy", kCommunication, "normal"}));
+            EXPECT_EQ(ReadWholeFile(file), "\xFF\xFF\x12\x34");
+            EXPECT_EQ(rig.board.data(), 0x00);
+        }
+        // The EEPROM keeps what it had, as the erase before the flash programming left it.
+        EXPECT_EQ(rig.target().eeprom(), std::vector<std::uint8_t>(512, 0xFF));
+    }
+}
