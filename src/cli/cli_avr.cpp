@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "avr/avr_page.h"
+#include "cli/cli_avr_bits.h"
 
 #include <cstdio>
 
@@ -41,7 +42,9 @@ private:
 };
 
 const char* kUsage = "usage: avr identify|erase|blank-test, avr read-flash|program-flash|"
-                     "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE";
+                     "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE, "
+                     "avr read-fuses|program-fuses [NAME=0|1 ...] [--preset P], "
+                     "avr read-lock|program-lock [NAME=0|1 ...]";
 
 } // namespace
 
@@ -52,6 +55,8 @@ int runAvr(Context& ctx, const QStringList& args)
     if (args.isEmpty())
         return usageError(QString::fromLatin1(kUsage));
     const QString action = args[0];
+    if (const int status = runAvrBits(ctx, action, args.mid(1)); status >= 0)
+        return status;
     const bool takesFile =
         action == QLatin1String("read-flash") || action == QLatin1String("program-flash") ||
         action == QLatin1String("verify-flash") || action == QLatin1String("read-eeprom") ||

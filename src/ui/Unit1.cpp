@@ -1,6 +1,8 @@
 #include "ui/Unit1.h"
 
 #include "avr/avr_page.h"
+#include "avr/lock_fuse_commands.h"
+#include "avr/lock_fuse_editor.h"
 #include "hw/clock.h"
 #include "hw/hardware_check.h"
 #include "hw/port_io.h"

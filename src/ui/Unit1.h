@@ -6,11 +6,15 @@
 
 #include <QMainWindow>
 
+#include <array>
+
 #include <functional>
 #include <memory>
 
 class EepromGridModel;
 class QAction;
+class QCheckBox;
+class QPlainTextEdit;
 class QComboBox;
 class QFileDialog;
 class QTableView;
@@ -29,7 +33,10 @@ class TformManual;
 class TformProgreso;
 
 namespace vardel {
+enum class EditorSection;
 class AvrPage;
+class LockFuseCommands;
+class LockFuseEditor;
 class EepromPage;
 class Clock;
 class PortIo;
@@ -94,6 +101,7 @@ public:
     QtHost& host() { return *host_; }
     vardel::EepromPage& eeprom() { return *eeprom_; }
     vardel::AvrPage& avr() { return *avr_; }
+    vardel::LockFuseEditor& editor() { return *editor_; }
     EepromGridModel& gridModel() { return *gridModel_; }
     vardel::OperationLock& operations() { return operations_; }
 
@@ -119,10 +127,19 @@ public:
     QStackedWidget* Notebook2;
     QStackedWidget* Notebook3;
     QStackedWidget* Notebook4;
-    QGroupBox* GroupBox3; // AT90S lock bits
+    QGroupBox* GroupBox1; // AT90S lock bits
+    QGroupBox* GroupBox3; // ATmega128 presets, hidden
     QGroupBox* GroupBox4; // AT90S fuse bits
     QGroupBox* GroupBox5; // ATtiny fuse bits
-    QGroupBox* GroupBox6; // ATmega128 presets
+    // The editors' boxes and state labels, by box number (CheckBox1 .. CheckBox65).
+    std::array<QCheckBox*, 66> CheckBoxes;
+    std::array<QLabel*, 66> StateLabels;
+    QPlainTextEdit* Memo1;
+    QLabel* Label63;
+    QPushButton* SpeedButton1;
+    QPushButton* SpeedButton2;
+    QPushButton* SpeedButton3;
+    QPushButton* SpeedButton4;
     QToolButton* btnTestBlank;
     QToolButton* btnLeerFlash;
     QToolButton* btnLeerEEPInt;
@@ -160,6 +177,9 @@ private:
     void buildMenu();
     void buildEepromPage();
     void buildAvrPage();
+    void buildEditors();
+    QWidget* sectionWidget(vardel::EditorSection section);
+    void mirrorEditorBox(int box);
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
@@ -174,6 +194,8 @@ private:
     std::unique_ptr<QtHost> host_;
     std::unique_ptr<vardel::EepromPage> eeprom_;
     std::unique_ptr<vardel::AvrPage> avr_;
+    std::unique_ptr<vardel::LockFuseEditor> editor_;
+    std::unique_ptr<vardel::LockFuseCommands> lockFuse_;
     EepromGridModel* gridModel_ = nullptr;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;

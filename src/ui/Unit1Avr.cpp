@@ -4,6 +4,7 @@
 #include "ui/Unit1.h"
 
 #include "avr/avr_page.h"
+#include "avr/lock_fuse_editor.h"
 #include "ui/QtHost.h"
 
 #include <QFileDialog>
@@ -129,16 +130,17 @@ void TVentana::buildAvrPage()
     Notebook2->setObjectName(QStringLiteral("Notebook2"));
     for (const char* caption : {"163", "161", "128", "103"})
         notebookPage(Notebook2, caption);
-    GroupBox6 = new QGroupBox(QStringLiteral("Predefined Fuse Bits Settings"), megaPage);
-    GroupBox6->setObjectName(QStringLiteral("GroupBox6"));
-    GroupBox6->setVisible(false);
+    // The presets group stays hidden: nothing makes it visible.
+    GroupBox3 = new QGroupBox(QStringLiteral("Predefined Fuse Bits Settings"), megaPage);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox3->setVisible(false);
     megaLayout->addWidget(Notebook3, 0, 0);
     megaLayout->addWidget(Notebook2, 0, 1, 2, 1);
-    megaLayout->addWidget(GroupBox6, 1, 0);
+    megaLayout->addWidget(GroupBox3, 1, 0);
 
     auto* at90sLayout = new QGridLayout(at90sPage);
-    GroupBox3 = new QGroupBox(QStringLiteral("Lock Bits"), at90sPage);
-    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox1 = new QGroupBox(QStringLiteral("Lock Bits"), at90sPage);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     Notebook4 = new QStackedWidget(at90sPage);
     Notebook4->setObjectName(QStringLiteral("Notebook4"));
     QWidget* at90sFuses = notebookPage(Notebook4, "AT90Sxxxx");
@@ -149,7 +151,7 @@ void TVentana::buildAvrPage()
     GroupBox5 = new QGroupBox(QStringLiteral("Fuse Bits"), tinyFuses);
     GroupBox5->setObjectName(QStringLiteral("GroupBox5"));
     (new QVBoxLayout(tinyFuses))->addWidget(GroupBox5);
-    at90sLayout->addWidget(GroupBox3, 0, 0);
+    at90sLayout->addWidget(GroupBox1, 0, 0);
     at90sLayout->addWidget(Notebook4, 0, 1);
 
     // The PROGRAM column, then the READ column at the page's right edge.
@@ -227,9 +229,8 @@ void TVentana::buildAvrPage()
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, &TVentana::btnTestBlankClick);
 
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
-        mirrorAvrModel();
-    };
+    buildEditors();
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
     mirrorAvrModel();
 }
 
@@ -245,6 +246,8 @@ void TVentana::mirrorAvrModel()
     btnReadLockBits->setEnabled(m.btnReadLockBitsEnabled());
     prFlash->setValue(m.prFlash());
     prEEPInt->setValue(m.prEEPInt());
+    // CheckBox35 is captioned for the identified chip.
+    mirrorEditorBox(vardel::LockFuseEditor::CheckBox35);
 }
 
 void TVentana::btnTipoClick()
@@ -283,8 +286,3 @@ void TVentana::btnTestBlankClick()
 {
     runChipCommand([this] { avr_->btnTestBlankClick(); });
 }
-// The lock and fuse commands join with their editors.
-void TVentana::btnReadLockBitsClick() {}
-void TVentana::btnLockBitsClick() {}
-void TVentana::btnReadFuseBitsClick() {}
-void TVentana::btnFuseBitsClick() {}

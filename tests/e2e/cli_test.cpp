@@ -199,6 +199,54 @@ TEST_F(Cli, ConvertGoesBetweenHexAndBinAtTrueAddresses)
     EXPECT_EQ(run(VARDEL_CLI " convert a.txt b.bin").status, 2);
 }
 
+TEST_F(Cli, AvrFlashProgrammedInOneRunVerifiesAndReadsBackInTheNext)
+{
+    const std::string samples = SAMPLES_DIR;
+    ASSERT_EQ(cli("sim insert-avr AT90S2313").status, 0);
+    EXPECT_EQ(cli("avr identify").out, "AT90S2313 (2kb flash)\n");
+    Result r = cli("avr program-flash " + samples + "/blink-at90s2313.hex");
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = cli("avr verify-flash " + samples + "/blink-at90s2313.hex");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(cli("avr read-flash " + file("flash.bin")).status, 0);
+    EXPECT_EQ(cli("sim export flash " + file("export.bin")).status, 0);
+    EXPECT_EQ(run("cmp " + file("flash.bin") + " " + file("export.bin")).status, 0);
+    EXPECT_EQ(run(VARDEL_CLI " convert " + samples + "/blink-at90s2313.hex " + file("blink.bin"))
+                  .status,
+              0);
+    std::ifstream blink(file("blink.bin"), std::ios::binary | std::ios::ate);
+    const auto size = std::to_string(static_cast<long>(blink.tellg()));
+    EXPECT_EQ(run("cmp -n " + size + " " + file("flash.bin") + " " + file("blink.bin")).status, 0);
+    // A file that cannot be read never reaches the chip.
+    r = cli("avr program-flash " + file("missing.hex"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("ERROR: ", 0), 0u) << r.out;
+    EXPECT_EQ(cli("avr verify-flash " + samples + "/blink-at90s2313.hex").status, 0);
+    EXPECT_EQ(cli("avr frobnicate").status, 2);
+}
+
+TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
+{
+    ASSERT_EQ(cli("sim insert-avr ATmega128").status, 0);
+    Result r = cli("avr read-fuses");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("JTAGEN=0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("CKOPT=1\n"), std::string::npos);
+    // The ATmega128 asks first: without --yes nothing is written.
+    EXPECT_EQ(cli("avr program-fuses CKOPT=0").status, 1);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.high=99\n"), std::string::npos);
+    r = cli("--yes avr program-fuses CKOPT=0");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.high=89\n"), std::string::npos);
+
+    // An ATtiny12 locked with LB1 alone shows as locked.
+    ASSERT_EQ(cli("sim insert-avr ATtiny12 --set avr.lock=FD").status, 0);
+    r = cli("avr read-lock");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("LB1=0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("LB2=1"), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
 {
     const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -43,7 +44,87 @@ private slots:
     void escapeRunsTheBlankTest();
     void flashProgramAndVerifyThroughTheDialogs();
     void manualLineTest();
+    void fuseReadAndPresetChangeBoxesAndLabels();
+    void lockBitRuleThroughClicks();
 };
+
+namespace {
+// Every box with a state label shows "0" while it is checked and "1" while it is not.
+void checkLabelsFollowBoxes(TVentana& w)
+{
+    for (int n = 1; n <= 65; ++n)
+        if (w.CheckBoxes[n] && w.StateLabels[n])
+            QCOMPARE(w.StateLabels[n]->text(),
+                     w.CheckBoxes[n]->isChecked() ? QStringLiteral("0") : QStringLiteral("1"));
+}
+} // namespace
+
+void AvrPageTest::fuseReadAndPresetChangeBoxesAndLabels()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "ATmega128");
+    std::string error;
+    QVERIFY(chip->set("avr.fuse.high", "19", error)); // OCDEN and JTAGEN programmed, as is SPIEN
+    QVERIFY(chip->set("avr.fuse.low", "E1", error));
+    w.btnTipo->click();
+    QCOMPARE(TVentana::notebookPageCaption(w.Notebook2), QStringLiteral("128"));
+    QVERIFY(w.GroupBox3->isHidden()); // the presets group stays hidden
+    w.btnReadFuseBits->click();
+    QCOMPARE(p.messages, QStringList());
+    QVERIFY(w.CheckBoxes[19]->isChecked()); // OCDEN, high bit 7
+    QCOMPARE(w.StateLabels[19]->text(), QStringLiteral("0"));
+    QVERIFY(w.CheckBoxes[20]->isChecked()); // JTAGEN
+    QVERIFY(!w.CheckBoxes[22]->isChecked()); // CKOPT
+    QVERIFY(!w.CheckBoxes[27]->isChecked()); // BODLEVEL, low bit 7 (E1: 1110 0001)
+    QVERIFY(!w.CheckBoxes[29]->isChecked()); // SUT1
+    QVERIFY(w.CheckBoxes[30]->isChecked());  // SUT0
+    QVERIFY(w.CheckBoxes[31]->isChecked());  // CKSEL3
+    QVERIFY(!w.CheckBoxes[34]->isChecked()); // CKSEL0
+    checkLabelsFollowBoxes(w);
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+
+    // A preset sets the boxes as clicks would: every label follows.
+    QStringList before;
+    for (int n = 17; n <= 34; ++n)
+        before << QString::number(w.CheckBoxes[n]->isChecked());
+    w.SpeedButton3->click();
+    QStringList after;
+    for (int n = 17; n <= 34; ++n)
+        after << QString::number(w.CheckBoxes[n]->isChecked());
+    QVERIFY(before != after);
+    checkLabelsFollowBoxes(w);
+}
+
+void AvrPageTest::lockBitRuleThroughClicks()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    insertAvr(p, "AT90S8535");
+    w.btnTipo->click();
+    QCOMPARE(TVentana::notebookPageCaption(w.Notebook1), QStringLiteral("AT90Sxxxx"));
+    QCheckBox* lb1 = w.CheckBoxes[1];
+    QCheckBox* lb2 = w.CheckBoxes[2];
+    const QString memo = w.Memo1->toPlainText();
+    QCOMPARE(memo, QStringLiteral("No memory lock features \nenabled."));
+    lb2->click(); // refused: LB2 only with LB1
+    QVERIFY(!lb2->isChecked());
+    QCOMPARE(w.StateLabels[2]->text(), QStringLiteral("1"));
+    QCOMPARE(w.Memo1->toPlainText(), memo);
+    lb1->click();
+    lb2->click();
+    QVERIFY(lb1->isChecked() && lb2->isChecked());
+    QCOMPARE(w.Memo1->toPlainText(),
+             QStringLiteral("Further programming and veryfing of the Flash and EEPROM is disabled"));
+    lb1->click(); // refused while LB2 is checked
+    QVERIFY(lb1->isChecked());
+    QCOMPARE(w.StateLabels[1]->text(), QStringLiteral("0"));
+    lb2->click();
+    QCOMPARE(w.Memo1->toPlainText(),
+             QStringLiteral("Further programming of the Flash and EEPROM is disabled."));
+    lb1->click();
+    QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("No memory lock features enabled."));
+}
 
 void AvrPageTest::startUpState()
 {

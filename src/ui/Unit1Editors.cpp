@@ -1,0 +1,213 @@
+// The lock- and fuse-bit editors of the AVR page: one check box per bit with its state label,
+// built from the editor model's list of boxes, mirroring the model and forwarding clicks to it.
+#include "ui/Unit1.h"
+
+#include "avr/avr_page.h"
+#include "avr/lock_fuse_commands.h"
+#include "avr/lock_fuse_editor.h"
+#include "ui/QtHost.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+using vardel::EditorSection;
+using vardel::LockFuseEditor;
+
+namespace {
+
+QWidget* pageOf(QStackedWidget* notebook, const char* caption)
+{
+    for (int i = 0; i < notebook->count(); ++i)
+        if (notebook->widget(i)->property("caption").toString() == QLatin1String(caption))
+            return notebook->widget(i);
+    return nullptr;
+}
+
+QPushButton* flatButton(const char* name, const char* caption, QWidget* parent)
+{
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setFlat(true);
+    return b;
+}
+
+} // namespace
+
+QWidget* TVentana::sectionWidget(EditorSection section)
+{
+    switch (section) {
+    case EditorSection::Fuse128:
+        return pageOf(Notebook2, "128");
+    case EditorSection::Fuse163:
+        return pageOf(Notebook2, "163");
+    case EditorSection::Fuse161:
+        return pageOf(Notebook2, "161");
+    case EditorSection::Fuse103:
+        return pageOf(Notebook2, "103");
+    case EditorSection::FuseAT90S:
+        return GroupBox4;
+    case EditorSection::FuseATtiny:
+        return GroupBox5;
+    case EditorSection::LB128:
+        return pageOf(Notebook3, "LB128");
+    case EditorSection::LB103:
+        return pageOf(Notebook3, "LB103");
+    case EditorSection::LockAT90S:
+        return GroupBox1;
+    }
+    return nullptr;
+}
+
+void TVentana::buildEditors()
+{
+    editor_ = std::make_unique<LockFuseEditor>();
+    lockFuse_ = std::make_unique<vardel::LockFuseCommands>(avr_->serial(), avr_->model(), *editor_,
+                                                           *host_, operations_);
+    CheckBoxes.fill(nullptr);
+    StateLabels.fill(nullptr);
+
+    for (const EditorSection section :
+         {EditorSection::Fuse128, EditorSection::Fuse163, EditorSection::Fuse161,
+          EditorSection::Fuse103, EditorSection::FuseAT90S, EditorSection::FuseATtiny,
+          EditorSection::LB128, EditorSection::LB103, EditorSection::LockAT90S}) {
+        QWidget* parent = sectionWidget(section);
+        auto* outer = new QVBoxLayout(parent);
+        // The notebook pages carry their heading; the groups have it as their title.
+        if (!qobject_cast<QGroupBox*>(parent)) {
+            auto* title = new QLabel(QString::fromLatin1(LockFuseEditor::Title(section)), parent);
+            QFont bold = title->font();
+            bold.setBold(true);
+            title->setFont(bold);
+            outer->addWidget(title);
+        }
+        auto* grid = new QGridLayout;
+        outer->addLayout(grid);
+        const bool leftToRight = section == EditorSection::LB128;
+        QStringList columns;
+        std::vector<int> rowsInColumn;
+        for (const int n : LockFuseEditor::BoxesOf(section)) {
+            const vardel::EditorBox& info = LockFuseEditor::Info(n);
+            const QString heading = QString::fromLatin1(info.column);
+            int column = static_cast<int>(columns.indexOf(heading));
+            if (column < 0) {
+                column = static_cast<int>(columns.size());
+                columns << heading;
+                rowsInColumn.push_back(heading.isEmpty() ? 0 : 1);
+                if (!heading.isEmpty())
+                    grid->addWidget(new QLabel(heading, parent), 0, 2 * column + 1);
+            }
+            int& row = rowsInColumn[column];
+            auto* box = new QCheckBox(QString::fromStdString(vardel::CaptionOf(n, avr_->model())),
+                                      parent);
+            box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
+            if (*info.hint)
+                box->setToolTip(QString::fromUtf8(info.hint));
+            CheckBoxes[n] = box;
+            connect(box, &QCheckBox::clicked, this, [this, n] {
+                editor_->click(n);
+                mirrorEditorBox(n);
+            });
+            if (info.label) {
+                auto* label = new QLabel(parent);
+                label->setObjectName(QStringLiteral("Label%1").arg(info.label));
+                StateLabels[n] = label;
+            }
+            if (leftToRight) {
+                grid->addWidget(box, 0, static_cast<int>(n == 0 ? 0 : grid->columnCount()));
+            } else {
+                if (StateLabels[n])
+                    grid->addWidget(StateLabels[n], row, 2 * column);
+                grid->addWidget(box, row, 2 * column + 1);
+                ++row;
+            }
+        }
+        if (section == EditorSection::LockAT90S) {
+            Memo1 = new QPlainTextEdit(parent);
+            Memo1->setObjectName(QStringLiteral("Memo1"));
+            Memo1->setReadOnly(true);
+            Memo1->setEnabled(false);
+            Memo1->setMaximumHeight(70);
+            outer->addWidget(Memo1);
+        }
+        if (section == EditorSection::FuseATtiny) {
+            auto* calibration = new QHBoxLayout;
+            calibration->addWidget(new QLabel(QStringLiteral("Calibration Byte"), parent));
+            Label63 = new QLabel(parent);
+            Label63->setObjectName(QStringLiteral("Label63"));
+            calibration->addWidget(Label63);
+            outer->addLayout(calibration);
+            SpeedButton4 = flatButton("SpeedButton4", "Enable SPIEN modification", parent);
+            connect(SpeedButton4, &QPushButton::clicked, this,
+                    [this] { editor_->SpeedButton4Click(*host_); });
+            outer->addWidget(SpeedButton4);
+        }
+        outer->addStretch(1);
+    }
+
+    // The presets of page "ATmega128", in a group that stays hidden.
+    auto* presets = new QVBoxLayout(GroupBox3);
+    SpeedButton1 = flatButton("SpeedButton1", "factory default", GroupBox3);
+    SpeedButton1->setToolTip(QStringLiteral("Atmel default factory setting"));
+    SpeedButton2 = flatButton("SpeedButton2", "Low Frequency", GroupBox3);
+    SpeedButton3 = flatButton("SpeedButton3", "High Frequency", GroupBox3);
+    connect(SpeedButton1, &QPushButton::clicked, this, [this] { editor_->SpeedButton1Click(); });
+    connect(SpeedButton2, &QPushButton::clicked, this, [this] { editor_->SpeedButton2Click(); });
+    connect(SpeedButton3, &QPushButton::clicked, this, [this] { editor_->SpeedButton3Click(); });
+    for (QPushButton* b : {SpeedButton1, SpeedButton2, SpeedButton3})
+        presets->addWidget(b);
+
+    editor_->changed = [this](LockFuseEditor::Aspect aspect, int box) {
+        if (box > 0)
+            mirrorEditorBox(box);
+        if (aspect == LockFuseEditor::Aspect::Memo)
+            Memo1->setPlainText(QString::fromStdString(editor_->Memo1()));
+        if (aspect == LockFuseEditor::Aspect::Calibration)
+            Label63->setText(QString::fromStdString(editor_->Label63()));
+    };
+    for (int n = 1; n <= LockFuseEditor::kBoxCount; ++n)
+        mirrorEditorBox(n);
+    Memo1->setPlainText(QString::fromStdString(editor_->Memo1()));
+    Label63->setText(QString::fromStdString(editor_->Label63()));
+}
+
+void TVentana::mirrorEditorBox(int n)
+{
+    QCheckBox* box = CheckBoxes[n];
+    if (!box)
+        return;
+    const QSignalBlocker blocker(box);
+    box->setChecked(editor_->checked(n));
+    box->setEnabled(editor_->enabled(n));
+    box->setText(QString::fromStdString(vardel::CaptionOf(n, avr_->model())));
+    if (QLabel* label = StateLabels[n]) {
+        label->setText(QString::fromStdString(editor_->label(n).value_or("")));
+        label->setEnabled(LockFuseEditor::Info(n).labelEnabled);
+    }
+}
+
+void TVentana::btnReadLockBitsClick()
+{
+    runChipCommand([this] { lockFuse_->btnReadLockBitsClick(); });
+}
+
+void TVentana::btnLockBitsClick()
+{
+    runChipCommand([this] { lockFuse_->btnLockBitsClick(); });
+}
+
+void TVentana::btnReadFuseBitsClick()
+{
+    runChipCommand([this] { lockFuse_->btnReadFuseBitsClick(); });
+}
+
+void TVentana::btnFuseBitsClick()
+{
+    runChipCommand([this] { lockFuse_->btnFuseBitsClick(); });
+}
