@@ -128,6 +128,8 @@ void TVentana::buildEditors()
                 ++row;
             }
         }
+        // The boxes keep to their labels; the room left goes to the right.
+        grid->setColumnStretch(grid->columnCount(), 1);
         if (section == EditorSection::LockAT90S) {
             Memo1 = new QPlainTextEdit(parent);
             Memo1->setObjectName(QStringLiteral("Memo1"));

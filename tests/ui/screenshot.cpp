@@ -1,6 +1,7 @@
 // Draws the main window on a simulated board and saves it as a PNG, for the documentation:
 //   xvfb-run screenshot eeprom-page OUT.png
 #include "hw/settings.h"
+#include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
 #include "ui/QtHost.h"
@@ -23,7 +24,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: screenshot eeprom-page OUT.png\n");
+        std::fprintf(stderr, "usage: screenshot eeprom-page|avr-DEVICE OUT.png\n");
         return 2;
     }
     const QString what = QString::fromLocal8Bit(argv[1]);
@@ -58,6 +59,19 @@ int main(int argc, char** argv)
         w.cbChip->setCurrentIndex(0);
         w.cbChipChange(0);
         w.Leerchip1Click();
+    } else if (what.startsWith(QLatin1String("avr-"))) {
+        // avr-atmega128, avr-at90s8535: the AVR page after identifying the chip and reading its
+        // fuse bits.
+        std::string error;
+        auto chip = vardel::sim::MakeAvrChip(what.mid(4).toStdString(), "", error);
+        if (!chip) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 2;
+        }
+        board.insertAvr(std::move(chip));
+        w.PageControl1->setCurrentIndex(0);
+        w.btnTipoClick();
+        w.btnReadFuseBitsClick();
     } else {
         std::fprintf(stderr, "unknown screenshot '%s'\n", argv[1]);
         return 2;
