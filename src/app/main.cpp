@@ -22,24 +22,10 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("Vardel: 24Cxx EEPROM and AVR programmer."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: ppdev on "
-                       "/dev/parport0 when it exists, else the simulated board)."),
-        QStringLiteral("PORT"));
-    const QCommandLineOption virtualOption(
-        QStringLiteral("virtual-time"),
-        QStringLiteral("Run on the virtual clock (simulated board)."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-                                         QStringLiteral("Record every line change as a VCD file."),
-                                         QStringLiteral("FILE"));
-    parser.addOptions({portOption, virtualOption, traceOption});
+    vardel::sim::AddBoardOptions(parser);
     parser.process(app);
 
-    vardel::sim::BoardOptions options;
-    options.port = parser.value(portOption).toStdString();
-    options.virtualTime = parser.isSet(virtualOption);
-    options.traceFile = parser.value(traceOption).toStdString();
+    const vardel::sim::BoardOptions options = vardel::sim::BoardOptionsFrom(parser);
     std::string error;
     auto board = vardel::sim::Board::open(options, error);
     if (!board) {

@@ -63,24 +63,14 @@ int main(int argc, char** argv)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: ppdev on "
-                       "/dev/parport0 when it exists, else the simulated board)."),
-        QStringLiteral("PORT"));
-    const QCommandLineOption virtualOption(
-        QStringLiteral("virtual-time"),
-        QStringLiteral("Run on the virtual clock (simulated board)."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-                                         QStringLiteral("Record every line change as a VCD file."),
-                                         QStringLiteral("FILE"));
+    sim::AddBoardOptions(parser);
     const QCommandLineOption delayOption(
         QStringLiteral("delay"),
         QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
         QStringLiteral("N"));
     const QCommandLineOption yesOption(QStringLiteral("yes"),
                                        QStringLiteral("Answer OK to every confirmation."));
-    parser.addOptions({portOption, virtualOption, traceOption, delayOption, yesOption});
+    parser.addOptions({delayOption, yesOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -111,10 +101,7 @@ int main(int argc, char** argv)
 
     Context ctx;
     ctx.host = std::make_unique<CliHost>(parser.isSet(yesOption));
-    sim::BoardOptions options;
-    options.port = parser.value(portOption).toStdString();
-    options.virtualTime = parser.isSet(virtualOption);
-    options.traceFile = parser.value(traceOption).toStdString();
+    const sim::BoardOptions options = sim::BoardOptionsFrom(parser);
     std::string error;
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {

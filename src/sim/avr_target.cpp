@@ -1,5 +1,7 @@
 #include "sim/avr_target.h"
 
+#include "files/binary_file.h"
+
 #include "sim/chips.h"
 
 #include <algorithm>
@@ -186,13 +188,10 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& memory, const std
     return true;
 }
 
+// The memory replaces the file only once it is written in full.
 bool writeFile(const fs::path& path, const std::vector<std::uint8_t>& memory, std::string& error)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(memory.data()),
-              static_cast<std::streamsize>(memory.size()));
-    out.flush();
-    if (!out) {
+    if (!WriteBinaryFile(path.string(), memory.data(), memory.size())) {
         error = "Can't write " + path.string();
         return false;
     }

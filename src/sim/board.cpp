@@ -5,6 +5,8 @@
 #include "sim/line_trace.h"
 #include "sim/sim_board.h"
 
+#include <QCommandLineParser>
+
 #include <filesystem>
 
 namespace vardel::sim {
@@ -63,6 +65,29 @@ bool parseAddress(const std::string& text, std::uint16_t& address)
     }
 }
 } // namespace
+
+void AddBoardOptions(QCommandLineParser& parser)
+{
+    parser.addOption({QStringLiteral("port"),
+                      QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: "
+                                     "ppdev on /dev/parport0 when it exists, else the simulated "
+                                     "board)."),
+                      QStringLiteral("PORT")});
+    parser.addOption({QStringLiteral("virtual-time"),
+                      QStringLiteral("Run on the virtual clock (simulated board).")});
+    parser.addOption({QStringLiteral("trace"),
+                      QStringLiteral("Record every line change as a VCD file."),
+                      QStringLiteral("FILE")});
+}
+
+BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
+{
+    BoardOptions options;
+    options.port = parser.value(QStringLiteral("port")).toStdString();
+    options.virtualTime = parser.isSet(QStringLiteral("virtual-time"));
+    options.traceFile = parser.value(QStringLiteral("trace")).toStdString();
+    return options;
+}
 
 std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& error)
 {

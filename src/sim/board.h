@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+class QCommandLineParser;
+
 namespace vardel::sim {
 
 class LineTrace;
@@ -18,6 +20,10 @@ struct BoardOptions {
     bool virtualTime = false;
     std::string traceFile;
 };
+
+// The options both programs take to choose their board: --port, --virtual-time, --trace.
+void AddBoardOptions(QCommandLineParser& parser);
+BoardOptions BoardOptionsFrom(const QCommandLineParser& parser);
 
 // The port backend a program works with, chosen once at start, with its clock and line trace.
 class Board {

@@ -1,5 +1,7 @@
 #include "sim/board_folder.h"
 
+#include "files/binary_file.h"
+
 #include "sim/chips.h"
 #include "sim/sim_board.h"
 
@@ -99,22 +101,12 @@ bool BoardFolder::save(const std::string& dir, const SimBoard& board, std::strin
         if (!board.avr()->save(dir, error))
             return false;
     }
-    const fs::path file = fs::path(dir) / kBoardFile;
-    const fs::path temp = fs::path(dir) / "board.ini.new";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& [key, value] : keys)
-            out << key << '=' << value << '\n';
-        out.flush();
-        if (!out) {
-            error = "Can't write " + temp.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, file, ec);
-    if (ec) {
-        error = "Can't write " + file.string() + ": " + ec.message();
+    std::string content;
+    for (const auto& [key, value] : keys)
+        content += key + '=' + value + '\n';
+    const std::string file = (fs::path(dir) / kBoardFile).string();
+    if (!ReplaceFileAtomically(file, content)) {
+        error = "Can't write " + file;
         return false;
     }
     return true;

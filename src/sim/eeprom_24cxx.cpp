@@ -1,5 +1,7 @@
 #include "sim/eeprom_24cxx.h"
 
+#include "files/binary_file.h"
+
 #include "sim/chips.h"
 
 #include <algorithm>
@@ -284,22 +286,9 @@ void Eeprom24Cxx::describe(ChipKeys& keys) const
 
 bool Eeprom24Cxx::save(const std::string& dir, std::string& error) const
 {
-    const fs::path file = fs::path(dir) / kMemoryFile;
-    const fs::path temp = fs::path(dir) / "eeprom.bin.new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(memory_.data()),
-                  static_cast<std::streamsize>(memory_.size()));
-        out.flush();
-        if (!out) {
-            error = "Can't write " + temp.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, file, ec);
-    if (ec) {
-        error = "Can't write " + file.string() + ": " + ec.message();
+    const std::string file = (fs::path(dir) / kMemoryFile).string();
+    if (!WriteBinaryFile(file, memory_.data(), memory_.size())) {
+        error = "Can't write " + file;
         return false;
     }
     return true;
