@@ -283,6 +283,26 @@ AvrPage::Outcome AvrPage::btnProgFlashClick()
     return programFlash(image);
 }
 
+bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
+                           std::uint32_t sleepMs)
+{
+    bool written = readByte(memory, address) == value;
+    for (int retry = 0; !written && retry < kPollRetries; ++retry) {
+        if (sleepMs)
+            serial_.clock().Sleep(sleepMs);
+        written = readByte(memory, address) == value;
+    }
+    return written;
+}
+
+AvrPage::Outcome AvrPage::communicationError()
+{
+    host_.MessageBox(kCommunicationError, kError);
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    return Outcome::Failed;
+}
+
 AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
 {
     const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
@@ -310,18 +330,8 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
             // early on them.
             if (b == 0x80 || b == 0x7F) {
                 clock.Sleep(kUnpolledWaitMs);
-            } else {
-                bool written = serial_.ReadFlashByte(i) == b;
-                for (int retry = 0; !written && retry < kPollRetries; ++retry) {
-                    clock.Sleep(kPollSleepMs);
-                    written = serial_.ReadFlashByte(i) == b;
-                }
-                if (!written) {
-                    host_.MessageBox(kCommunicationError, kError);
-                    host_.NormalCursor();
-                    serial_.AllLinesLow();
-                    return Outcome::Failed;
-                }
+            } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs)) {
+                return communicationError();
             }
         }
         progress(Memory::Flash, i, n);
@@ -367,16 +377,8 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
         // read-back equal to them proves nothing.
         if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
             serial_.clock().Sleep(kUnpolledWaitMs);
-        } else {
-            bool written = serial_.ReadEepromByte(i) == b;
-            for (int retry = 0; !written && retry < kPollRetries; ++retry)
-                written = serial_.ReadEepromByte(i) == b;
-            if (!written) {
-                host_.MessageBox(kCommunicationError, kError);
-                host_.NormalCursor();
-                serial_.AllLinesLow();
-                return Outcome::Failed;
-            }
+        } else if (!awaitWritten(Memory::Eeprom, i, b, 0)) {
+            return communicationError();
         }
         progress(Memory::Eeprom, i, n);
         if (stopRequested())

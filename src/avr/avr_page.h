@@ -91,6 +91,12 @@ private:
     bool loadImage(Memory memory, const std::string& fileName, std::vector<std::uint8_t>& buffer);
     std::uint32_t memorySize(Memory memory) const;
     std::uint8_t readByte(Memory memory, std::uint32_t address);
+    // Data polling after a byte write: reads the byte back until it is the one written (sleepMs
+    // between reads), at most kPollRetries more times.
+    bool awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
+                      std::uint32_t sleepMs);
+    // The error that ends a write the chip never confirmed.
+    Outcome communicationError();
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
     // After each unit of work: true when the operation must end now.
     bool stopRequested() const { return operations_.stopRequested(); }
