@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace vardel {
 
@@ -152,22 +152,24 @@ template <class OnData> bool ParseIntelHex(const std::string& fileName, OnData o
         return false;
 
     unsigned long long base = 0;
-    std::vector<char> block(1 << 20);
+    // Left uninitialised: the block is only read where fread has filled it.
+    std::size_t capacity = 256 * 1024;
+    std::unique_ptr<char[]> block(new char[capacity]);
     std::size_t kept = 0; // the start of a line carried over from the previous block
     bool reading = true;
     while (reading) {
-        const std::size_t got = std::fread(block.data() + kept, 1, block.size() - kept, file);
+        const std::size_t got = std::fread(block.get() + kept, 1, capacity - kept, file);
         const std::size_t end = kept + got;
         const bool last = got == 0;
         std::size_t start = 0;
         while (reading) {
-            const void* feed = std::memchr(block.data() + start, '\n', end - start);
+            const void* feed = std::memchr(block.get() + start, '\n', end - start);
             if (feed == nullptr)
                 break;
             const std::size_t stop =
-                static_cast<std::size_t>(static_cast<const char*>(feed) - block.data());
+                static_cast<std::size_t>(static_cast<const char*>(feed) - block.get());
             reading =
-                ParseRecord(std::string_view(block.data() + start, stop - start), base, onData);
+                ParseRecord(std::string_view(block.get() + start, stop - start), base, onData);
             start = stop + 1;
         }
         if (!reading)
@@ -176,13 +178,18 @@ template <class OnData> bool ParseIntelHex(const std::string& fileName, OnData o
         if (last) {
             // The last line needs no line feed.
             if (kept > 0)
-                ParseRecord(std::string_view(block.data() + start, kept), base, onData);
+                ParseRecord(std::string_view(block.get() + start, kept), base, onData);
             break;
         }
-        std::memmove(block.data(), block.data() + start, kept);
-        // A line longer than the block: make room for the rest of it.
-        if (kept == block.size())
-            block.resize(block.size() * 2);
+        if (kept == capacity) {
+            // A line longer than the block: make room for the rest of it.
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), block.get(), kept);
+            block = std::move(larger);
+            capacity *= 2;
+        } else {
+            std::memmove(block.get(), block.get() + start, kept);
+        }
     }
     std::fclose(file);
     return true;
