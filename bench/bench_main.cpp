@@ -1,11 +1,32 @@
+#include "avr/avr_page.h"
+#include "files/binary_file.h"
+#include "files/unHEX.h"
 #include "hw/bit_timing.h"
 #include "hw/line_driver.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
+#include "sim/chips.h"
+#include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -103,6 +124,335 @@ void BM_GridRefresh64KiB(benchmark::State& state)
     state.counters["cells"] = 8192 * vardel::kGridColumns;
 }
 BENCHMARK(BM_GridRefresh64KiB)->Unit(benchmark::kMillisecond);
+
+// ---- image files ------------------------------------------------------------------------------
+
+// A folder for the benchmarks' files, removed when the program ends.
+const std::filesystem::path& BenchFolder()
+{
+    static const struct Folder {
+        std::filesystem::path path;
+        Folder()
+        {
+            path = std::filesystem::temp_directory_path() /
+                   ("vardel-bench-" + std::to_string(::getpid()));
+            std::filesystem::create_directories(path);
+        }
+        ~Folder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
+std::vector<std::uint8_t> RandomImage(std::size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::vector<std::uint8_t> image(size);
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(generator());
+    return image;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The image of a size, and the same image as a BIN and as a HEX file written by the program's own
+// writer, made once.
+struct ImageFiles {
+    std::vector<std::uint8_t> image;
+    std::string bin;
+    std::string hex;
+};
+
+const ImageFiles& ImageOf(std::size_t size)
+{
+    static std::vector<std::pair<std::size_t, ImageFiles>> made;
+    for (const auto& [s, files] : made)
+        if (s == size)
+            return files;
+    ImageFiles files;
+    files.image = RandomImage(size, static_cast<unsigned>(size));
+    const std::string stem = (BenchFolder() / ("image-" + std::to_string(size))).string();
+    files.bin = stem + ".bin";
+    files.hex = stem + ".hex";
+    vardel::WriteBinaryFile(files.bin, files.image.data(), files.image.size());
+    vardel::WriteIntelHexFile(files.hex, files.image.data(), files.image.size());
+    made.emplace_back(size, std::move(files));
+    return made.back().second;
+}
+
+constexpr std::int64_t k128KiB = 128 * 1024;
+constexpr std::int64_t k16MiB = 16 * 1024 * 1024;
+
+void BM_IntelHexWrite(benchmark::State& state)
+{
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const ImageFiles& files = ImageOf(size);
+    const std::string out = (BenchFolder() / "written.hex").string();
+    for (auto _ : state) {
+        if (!vardel::WriteIntelHexFile(out, files.image.data(), size)) {
+            state.SkipWithError("the HEX file could not be written");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_IntelHexWrite)->Arg(k128KiB)->Arg(k16MiB)->Unit(benchmark::kMillisecond);
+
+void BM_IntelHexRead(benchmark::State& state)
+{
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const ImageFiles& files = ImageOf(size);
+    std::vector<std::uint8_t> buffer(size, 0xFF);
+    for (auto _ : state) {
+        vardel::ReadIntelHexFile(files.hex, static_cast<long>(size) - 1, buffer.data(),
+                                 buffer.size());
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    if (buffer != files.image)
+        state.SkipWithError("the HEX file did not read back as written");
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_IntelHexRead)->Arg(k128KiB)->Arg(k16MiB)->Unit(benchmark::kMillisecond);
+
+// ---- conversions as whole processes ----------------------------------------------------------
+
+// Runs a program found on PATH (or by its path) with its output discarded; its exit status, or -1
+// when it could not be started or did not exit.
+int RunProcess(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool SrecCatAvailable()
+{
+    static const bool available = RunProcess({"srec_cat", "-version"}) == 0;
+    return available;
+}
+
+double SecondsOf(const std::vector<std::string>& argv, int& status)
+{
+    const auto start = std::chrono::steady_clock::now();
+    status = RunProcess(argv);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// True when a HEX file holds exactly the image.
+bool HexHolds(const std::string& hex, const std::vector<std::uint8_t>& image)
+{
+    if (vardel::IntelHexExtent(hex) != static_cast<long long>(image.size()))
+        return false;
+    std::vector<std::uint8_t> buffer(image.size(), 0xFF);
+    vardel::ReadIntelHexFile(hex, static_cast<long>(image.size()) - 1, buffer.data(),
+                             buffer.size());
+    return buffer == image;
+}
+
+// `vardel-cli convert` against srec_cat on the same file, BIN to HEX (hex_to_bin 0) or HEX to BIN
+// (hex_to_bin 1), both writing 16-byte records. The time shown is vardel-cli's; "ratio" is how
+// many times longer srec_cat takes.
+void BM_ConvertProcess(benchmark::State& state)
+{
+    if (!SrecCatAvailable()) {
+        state.SkipWithError("srec_cat is not installed (package srecord)");
+        return;
+    }
+    const bool toHex = state.range(0) == 0;
+    const auto size = static_cast<std::size_t>(state.range(1));
+    const ImageFiles& files = ImageOf(size);
+    const std::string in = toHex ? files.bin : files.hex;
+    const char* ending = toHex ? ".hex" : ".bin";
+    const std::string ours = (BenchFolder() / (std::string("vardel-out") + ending)).string();
+    const std::string theirs = (BenchFolder() / (std::string("srec-out") + ending)).string();
+    const std::vector<std::string> vardelCli{VARDEL_CLI_PATH, "convert", in, ours};
+    const std::vector<std::string> srecCat =
+        toHex
+            ? std::vector<std::string>{"srec_cat", in, "-binary", "-o", theirs, "-intel", "-obs=16"}
+            : std::vector<std::string>{"srec_cat", in, "-intel", "-o", theirs, "-binary"};
+
+    double oursSeconds = 0, theirsSeconds = 0;
+    for (auto _ : state) {
+        int oursStatus = 0, theirsStatus = 0;
+        const double o = SecondsOf(vardelCli, oursStatus);
+        const double t = SecondsOf(srecCat, theirsStatus);
+        if (oursStatus != 0 || theirsStatus != 0) {
+            state.SkipWithError("a conversion failed");
+            return;
+        }
+        oursSeconds += o;
+        theirsSeconds += t;
+        state.SetIterationTime(o);
+    }
+    // Both must have made the same image of the file, or the comparison means nothing.
+    const bool same = toHex ? HexHolds(ours, files.image) && HexHolds(theirs, files.image)
+                            : ReadBytes(ours) == files.image && ReadBytes(theirs) == files.image;
+    if (!same) {
+        state.SkipWithError("the two conversions do not agree with the image");
+        return;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["vardel_ms"] = oursSeconds / n * 1e3;
+    state.counters["srec_cat_ms"] = theirsSeconds / n * 1e3;
+    state.counters["ratio"] = theirsSeconds / oursSeconds;
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+// Start-up is most of a small conversion: more runs even out its noise.
+BENCHMARK(BM_ConvertProcess)
+    ->ArgNames({"hex_to_bin", "bytes"})
+    ->Args({0, k128KiB})
+    ->Args({1, k128KiB})
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertProcess)
+    ->ArgNames({"hex_to_bin", "bytes"})
+    ->Args({0, k16MiB})
+    ->Args({1, k16MiB})
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// ---- whole operations on the simulated board -------------------------------------------------
+
+// Counts the data-register writes on their way to the board.
+class CountingPort final : public vardel::PortIo {
+public:
+    explicit CountingPort(vardel::PortIo& inner) : inner_(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        ++writes;
+        inner_.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        return inner_.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner_.describe(); }
+    std::int64_t writes = 0;
+
+private:
+    vardel::PortIo& inner_;
+};
+
+// A host with no one in front of it: it keeps the last message and answers nothing else.
+class QuietHost final : public vardel::Host {
+public:
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons, Icon) override
+    {
+        lastMessage = caption + "|" + text;
+        return Result::Ok;
+    }
+    void BusyCursor() override {}
+    void NormalCursor() override {}
+    void ProgressShow() override {}
+    void ProgressHide() override {}
+    void ProgressLabel(const std::string&) override {}
+    void ProgressGauge(int) override {}
+    bool CancelFlag() override { return false; }
+    void FlashGauge(int) override {}
+    void EepromGauge(int) override {}
+    void ProcessMessages() override {}
+    std::string lastMessage;
+};
+
+void reportSimulatedRun(benchmark::State& state, std::int64_t writes, double virtualSeconds)
+{
+    reportPerWrite(state, writes);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["port_writes"] = static_cast<double>(writes) / n;
+    // What the run takes on the virtual clock: 1 us a port access, the bit delays and sleeps in
+    // full.
+    state.counters["virtual_s"] = virtualSeconds / n;
+}
+
+// "Read chip" of a 24C512 at DelayFactor 1: 65,536 bytes through the bit-level I2C slave.
+void BM_Sim24C512Read(benchmark::State& state)
+{
+    const auto memory = RandomImage(65536, 512);
+    std::int64_t writes = 0;
+    double virtualSeconds = 0;
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        CountingPort port{board};
+        vardel::LineDriver lines{port};
+        vardel::BitTiming timing{clock};
+        timing.MeasureClock();
+        timing.DelayFactor = 1;
+        QuietHost host;
+        vardel::OperationLock lock;
+        vardel::EepromPage page{lines, timing, host, lock};
+        page.cbChipChange(vardel::FindEepromType("24C512"));
+        auto chip = std::make_unique<vardel::sim::Eeprom24Cxx>(
+            *vardel::sim::Eeprom24Cxx::findType("24C512"));
+        chip->memory() = memory;
+        board.insertEeprom(std::move(chip));
+        if (page.Leerchip1Click() != vardel::EepromPage::Outcome::Done ||
+            !std::equal(memory.begin(), memory.end(), page.EepromImage.begin())) {
+            state.SkipWithError("the chip did not read back");
+            return;
+        }
+        writes += port.writes;
+        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+    }
+    reportSimulatedRun(state, writes, virtualSeconds);
+}
+BENCHMARK(BM_Sim24C512Read)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// "Program Flash" then "Verify Flash" of an ATmega128 with a 128 KiB image: 512 pages loaded byte
+// by byte, then every byte read back.
+void BM_SimATmega128FlashProgramVerify(benchmark::State& state)
+{
+    const ImageFiles& files = ImageOf(static_cast<std::size_t>(k128KiB));
+    std::int64_t writes = 0;
+    double virtualSeconds = 0;
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        CountingPort port{board};
+        vardel::LineDriver lines{port};
+        QuietHost host;
+        vardel::OperationLock lock;
+        vardel::AvrPage page{lines, clock, host, lock};
+        page.dialogs.open = [&](const std::string&) {
+            return std::optional(files.bin);
+        };
+        std::string error;
+        board.insertAvr(vardel::sim::MakeAvrChip("ATmega128", "", error));
+        if (page.btnProgFlashClick() != vardel::AvrPage::Outcome::Done ||
+            page.btnFLashVerifClick() != vardel::AvrPage::Outcome::Done ||
+            host.lastMessage != "Verification complete|VERIFICATION: OK !!!!!") {
+            state.SkipWithError("the flash did not program and verify");
+            return;
+        }
+        writes += port.writes;
+        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+    }
+    reportSimulatedRun(state, writes, virtualSeconds);
+}
+BENCHMARK(BM_SimATmega128FlashProgramVerify)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
