@@ -29,7 +29,6 @@ int usageError(const QString& message);
 int runCheck(Context& ctx, const QStringList& args);
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
-int runConvert(const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
 
 } // namespace vardel::cli

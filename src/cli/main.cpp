@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/cli_convert.h"
 
 #include "hw/hardware_check.h"
 #include "hw/settings.h"
@@ -88,8 +89,12 @@ int main(int argc, char** argv)
         return usageError(QStringLiteral("no command given"));
     const QString command = args.takeFirst();
     // Converting files needs no board.
-    if (command == QLatin1String("convert"))
-        return runConvert(args);
+    if (command == QLatin1String("convert")) {
+        std::vector<std::string> files;
+        for (const QString& a : args)
+            files.push_back(a.toLocal8Bit().toStdString());
+        return Convert(files);
+    }
 
     int delay = 0;
     if (parser.isSet(delayOption)) {
