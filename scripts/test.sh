@@ -34,10 +34,11 @@ done
 echo "== Install into a temporary prefix"
 prefix=$(mktemp -d)
 cmake --install "$top/build" --prefix "$prefix" >/dev/null
-for f in bin/vardel bin/vardel-cli share/applications/vardel.desktop \
+for f in bin/vardel bin/vardel-cli libexec/vardel/vardel-cli-core share/applications/vardel.desktop \
     share/icons/hicolor/scalable/apps/vardel.svg; do
     [ -e "$prefix/$f" ] || { echo "install is missing $f"; exit 1; }
 done
 "$prefix/bin/vardel-cli" --version
+"$prefix/bin/vardel-cli" --port "sim:$prefix/board" --virtual-time check
 rm -rf "$prefix"
 echo "All tests passed."
