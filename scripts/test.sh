@@ -39,6 +39,6 @@ for f in bin/vardel bin/vardel-cli libexec/vardel/vardel-cli-core share/applicat
     [ -e "$prefix/$f" ] || { echo "install is missing $f"; exit 1; }
 done
 "$prefix/bin/vardel-cli" --version
-"$prefix/bin/vardel-cli" --port "sim:$prefix/board" --virtual-time check
+XDG_CONFIG_HOME="$prefix" "$prefix/bin/vardel-cli" --port "sim:$prefix/board" --virtual-time check
 rm -rf "$prefix"
 echo "All tests passed."
