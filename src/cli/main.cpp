@@ -34,6 +34,8 @@ const char* kCommands = R"(Commands:
   avr identify | erase | blank-test
   avr read-flash|program-flash|verify-flash FILE
   avr read-eeprom|program-eeprom|verify-eeprom FILE
+  avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
+  avr read-lock | program-lock [NAME=0|1 ...]
   sim show
   sim insert-eeprom TYPE [FILE]
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
@@ -113,6 +115,10 @@ int main(int argc, char** argv)
         std::printf("ERROR: %s\n", error.c_str());
         return Failure;
     }
+    // Without --port the board was chosen for the user: say which (on standard error, so that
+    // what the commands print stays as it is).
+    if (options.port.empty() && command != QLatin1String("sim"))
+        std::fprintf(stderr, "vardel-cli: using the %s\n", ctx.board->describe().c_str());
     ctx.lines = std::make_unique<LineDriver>(ctx.board->port());
     ctx.timing = std::make_unique<BitTiming>(ctx.board->clock());
     {

@@ -54,10 +54,9 @@ void BitTiming::loopDelay()
 void BitTiming::WaitMilliseconds(std::int32_t ms)
 {
     const std::uint32_t start = clock_->GetTickCount();
-    for (;;) {
-        const std::uint32_t elapsed = clock_->GetTickCount() - start;
-        if (ms <= 0 || elapsed >= static_cast<std::uint32_t>(ms))
-            return;
+    if (ms <= 0)
+        return;
+    while (clock_->GetTickCount() - start < static_cast<std::uint32_t>(ms)) {
     }
 }
 

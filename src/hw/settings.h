@@ -13,7 +13,7 @@ class Settings {
 public:
     // The user's own store.
     Settings();
-    // A store kept in the given file (tests, and --settings of the programs).
+    // A store kept in the given file (tests).
     explicit Settings(const std::string& fileName);
     ~Settings();
     Settings(const Settings&) = delete;
