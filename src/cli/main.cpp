@@ -142,6 +142,11 @@ int main(int argc, char** argv)
     else
         status = usageError(QStringLiteral("unknown command '%1'").arg(command));
 
+    // Ctrl-C during a command that has no place to stop early still fails the run.
+    if (CliHost::interrupted && status == Success) {
+        std::printf("Interrupted: the command may not have done all it was asked to.\n");
+        status = Failure;
+    }
     // No way out leaves the port lines up; the sim commands only handle chips.
     if (command != QLatin1String("sim"))
         ctx.lines->SetI2CLines(0, 0, 0);

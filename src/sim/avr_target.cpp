@@ -79,7 +79,7 @@ constexpr AvrDevice kCatalogue[] = {
     // BOOTSZ1 BOOTSZ0 BOOTRST, factory all unprogrammed (doubtful).
     {"ATmega163", {0x1E, 0x94, 0x02}, AvrFamily::ATmega163, 16384, 64, 512,
      ms(16), ms(4), ms(32), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     2, {AvrFuseByte{0xF2, 0x00, 0x00}, AvrFuseByte{0xFF, 0xF8, 0x00}, kNoFuse}, false,
+     2, {AvrFuseByte{0xF2, 0x30, 0x00}, AvrFuseByte{0xFF, 0xF8, 0x00}, kNoFuse}, false,
      1, {0xA8, 0xFF, 0xFF, 0xFF}},
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0; factory CKSEL 0010 (internal RC) is doubtful.
     {"ATtiny12", {0x1E, 0x90, 0x05}, AvrFamily::ATtiny12, 1024, 0, 64,

@@ -225,9 +225,13 @@ void TVentana::buildAvrPage()
     host_->setGauges(prFlash, prEEPInt);
 
     // Escape on the AVR page runs the blank test.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), tsAvr);
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(escape, &QShortcut::activated, this, &TVentana::btnTestBlankClick);
+    // Escape runs the blank test while the AVR page is shown, wherever the focus is in the window.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (PageControl1->currentWidget() == tsAvr)
+            btnTestBlankClick();
+    });
 
     buildEditors();
     avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };

@@ -569,7 +569,7 @@ TEST(AvrLockAndFuse, ATmega163And128HaveLowHighExtendedFusesAndCalibration)
     EXPECT_EQ(h163.read(0x38, 0x0000), 0xA8);
     h163.instr(0xAC, 0xA0, 0x00, 0xE1);
     h163.instr(0xAC, 0xA8, 0x00, 0x00); // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
-    EXPECT_EQ(h163.read(0x50, 0x0000), 0xE1);
+    EXPECT_EQ(h163.read(0x50, 0x0000), 0xF1); // bits 5 and 4 do not exist: they read 1
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xF8);
     // No extended fuse: 50 08 is only echoed.
     EXPECT_EQ(h163.instr(0x50, 0x08, 0x44, 0x00)[3], 0x44);
