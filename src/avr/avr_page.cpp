@@ -261,6 +261,16 @@ AvrPage::Outcome AvrPage::btnEEPIntClick()
 
 AvrPage::Outcome AvrPage::btnProgFlashClick()
 {
+    return programFromFile(Memory::Flash);
+}
+
+AvrPage::Outcome AvrPage::BitBtn1Click()
+{
+    return programFromFile(Memory::Eeprom);
+}
+
+AvrPage::Outcome AvrPage::programFromFile(Memory memory)
+{
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -268,9 +278,10 @@ AvrPage::Outcome AvrPage::btnProgFlashClick()
         dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
     if (!fileName)
         return Outcome::Cancelled;
-    // Programming starts with an erase: a file that cannot be read must stop it before that.
+    // Flash programming starts with an erase, and every EEPROM byte is written: a file that
+    // cannot be read must stop the command before either.
     std::vector<std::uint8_t> image;
-    if (!loadImage(Memory::Flash, *fileName, image))
+    if (!loadImage(memory, *fileName, image))
         return Outcome::Failed;
 
     host_.BusyCursor();
@@ -279,6 +290,8 @@ AvrPage::Outcome AvrPage::btnProgFlashClick()
         serial_.AllLinesLow();
         return Outcome::Failed;
     }
+    if (memory == Memory::Eeprom)
+        return programEeprom(image);
     serial_.ChipErase();
     return programFlash(image);
 }
@@ -341,29 +354,6 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
     host_.NormalCursor();
     serial_.AllLinesLow();
     return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::BitBtn1Click()
-{
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    const std::optional<std::string> fileName =
-        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
-    if (!fileName)
-        return Outcome::Cancelled;
-    // Every EEPROM byte is written: a file that cannot be read must not turn them all to 0xFF.
-    std::vector<std::uint8_t> image;
-    if (!loadImage(Memory::Eeprom, *fileName, image))
-        return Outcome::Failed;
-
-    host_.BusyCursor();
-    if (!IdentifyDevice()) {
-        host_.NormalCursor();
-        serial_.AllLinesLow();
-        return Outcome::Failed;
-    }
-    return programEeprom(image);
 }
 
 AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)

@@ -85,6 +85,8 @@ private:
 
     Outcome readToFile(Memory memory);
     Outcome verifyWithFile(Memory memory);
+    // "Program Flash" and "Program internal eeprom": the file, then the chip.
+    Outcome programFromFile(Memory memory);
     Outcome programFlash(const std::vector<std::uint8_t>& image);
     Outcome programEeprom(const std::vector<std::uint8_t>& image);
     // Loads an image file into a 0xFF-filled buffer; false after an error message.

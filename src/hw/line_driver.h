@@ -56,9 +56,6 @@ public:
     }
     bool ReadAvrMiso() { return (port_->DlPortReadPortUchar(LptStatusPort) & 0x40) != 0; }
 
-    // Every line of both wirings low: the data register becomes 0x00.
-    void AllLinesLow() { SetI2CLines(0, 0, 0); }
-
     struct I2CLevels {
         std::uint8_t power, scl, sda;
     };
@@ -67,8 +64,6 @@ public:
     };
     I2CLevels i2cLevels() const { return {i2cPower_, i2cScl_, i2cSda_}; }
     AvrLevels avrLevels() const { return {avrVcc_, avrSck_, avrMosi_, avrReset_, avrXtal_}; }
-
-    PortIo& port() { return *port_; }
 
 private:
     PortIo* port_;
