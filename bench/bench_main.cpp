@@ -387,10 +387,12 @@ void reportSimulatedRun(benchmark::State& state, std::int64_t writes, double vir
     state.counters["virtual_s"] = virtualSeconds / n;
 }
 
-// "Read chip" of a 24C512 at DelayFactor 1: 65,536 bytes through the bit-level I2C slave.
-void BM_Sim24C512Read(benchmark::State& state)
+// "Read chip" or "Program chip" of a whole 24Cxx at DelayFactor 1 through the bit-level I2C slave,
+// with the port writes per byte of the chip.
+void SimEeprom(benchmark::State& state, const char* type, bool program)
 {
-    const auto memory = RandomImage(65536, 512);
+    const int size = vardel::kEepromTypes[vardel::FindEepromType(type)].size;
+    const auto memory = RandomImage(static_cast<std::size_t>(size), static_cast<unsigned>(size));
     std::int64_t writes = 0;
     double virtualSeconds = 0;
     for (auto _ : state) {
@@ -404,22 +406,42 @@ void BM_Sim24C512Read(benchmark::State& state)
         QuietHost host;
         vardel::OperationLock lock;
         vardel::EepromPage page{lines, timing, host, lock};
-        page.cbChipChange(vardel::FindEepromType("24C512"));
-        auto chip = std::make_unique<vardel::sim::Eeprom24Cxx>(
-            *vardel::sim::Eeprom24Cxx::findType("24C512"));
-        chip->memory() = memory;
+        page.cbChipChange(vardel::FindEepromType(type));
+        auto chip =
+            std::make_unique<vardel::sim::Eeprom24Cxx>(*vardel::sim::Eeprom24Cxx::findType(type));
+        auto* socket = chip.get();
         board.insertEeprom(std::move(chip));
-        if (page.Leerchip1Click() != vardel::EepromPage::Outcome::Done ||
-            !std::equal(memory.begin(), memory.end(), page.EepromImage.begin())) {
-            state.SkipWithError("the chip did not read back");
+        if (program)
+            std::copy(memory.begin(), memory.end(), page.EepromImage.begin());
+        else
+            socket->memory() = memory;
+        const auto done = program ? page.Grabarchip1Click() : page.Leerchip1Click();
+        const auto& result = program ? socket->memory() : page.EepromImage;
+        if (done != vardel::EepromPage::Outcome::Done ||
+            !std::equal(memory.begin(), memory.end(), result.begin())) {
+            state.SkipWithError(program ? "the chip was not programmed"
+                                        : "the chip did not read back");
             return;
         }
         writes += port.writes;
         virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
     }
     reportSimulatedRun(state, writes, virtualSeconds);
+    state.counters["writes_per_byte"] =
+        static_cast<double>(writes) / static_cast<double>(state.iterations()) / size;
 }
-BENCHMARK(BM_Sim24C512Read)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimEeprom, 24C512Read, "24C512", false)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimEeprom, 24C1024Read, "24C1024", false)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimEeprom, 24C512Program, "24C512", true)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // "Program Flash" then "Verify Flash" of an ATmega128 with a 128 KiB image: 512 pages loaded byte
 // by byte, then every byte read back.

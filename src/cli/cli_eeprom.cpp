@@ -13,9 +13,8 @@ int runEeprom(Context& ctx, const QStringList& args)
     const QString action = args[0];
     const int type = FindEepromType(args[1].toStdString());
     if (type < 0)
-        return usageError(QStringLiteral("unknown EEPROM type '%1' (24C04, 24C08, 24C16, 24C32, "
-                                         "24C64, 24C128, 24C256, 24C512)")
-                              .arg(args[1]));
+        return usageError(QStringLiteral("unknown EEPROM type '%1' (%2)")
+                              .arg(args[1], QString::fromStdString(EepromTypeNames())));
     const std::string file = args[2].toStdString();
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);

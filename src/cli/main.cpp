@@ -30,7 +30,8 @@ namespace {
 const char* kCommands = R"(Commands:
   check                                      the board presence check
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
-  eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
+  eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
+                                             24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
   avr identify | erase | blank-test
   avr read-flash|program-flash|verify-flash FILE
   avr read-eeprom|program-eeprom|verify-eeprom FILE

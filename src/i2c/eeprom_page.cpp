@@ -51,9 +51,30 @@ void EepromPage::progress(int position, const char* suffix)
     host_.ProgressGauge(static_cast<int>(std::ceil(position * 100.0 / ChipSize)));
 }
 
-bool EepromPage::EepromReadAll()
+bool EepromPage::addressForRead(unsigned address)
 {
     const EepromType& t = type();
+    bus_.I2CStart();
+    bus_.Pause();
+    bus_.I2CWriteByte(ControlByte(t, address, false));
+    bool acked = bus_.I2CReadAck();
+    for (int i = t.addressBytes - 1; acked && i >= 0; --i) {
+        bus_.Pause();
+        bus_.I2CWriteByte(static_cast<std::uint8_t>(address >> (8 * i)));
+        acked = bus_.I2CReadAck();
+    }
+    if (acked) {
+        bus_.Pause();
+        bus_.I2CStart();
+        bus_.Pause();
+        bus_.I2CWriteByte(ControlByte(t, address, true));
+        acked = bus_.I2CReadAck();
+    }
+    return acked;
+}
+
+bool EepromPage::EepromReadAll()
+{
     bus_.I2CIdle();
     bus_.Pause();
     // A bus that stays low with both lines released would read as acknowledges and zero bytes:
@@ -62,23 +83,7 @@ bool EepromPage::EepromReadAll()
         bus_.I2CStop();
         return false;
     }
-    bus_.I2CStart();
-    bus_.Pause();
-    bus_.I2CWriteByte(ControlByte(t, 0, false));
-    bool acked = bus_.I2CReadAck();
-    for (int i = 0; acked && i < t.addressBytes; ++i) {
-        bus_.Pause();
-        bus_.I2CWriteByte(0x00);
-        acked = bus_.I2CReadAck();
-    }
-    if (acked) {
-        bus_.Pause();
-        bus_.I2CStart();
-        bus_.Pause();
-        bus_.I2CWriteByte(ControlByte(t, 0, true));
-        acked = bus_.I2CReadAck();
-    }
-    if (!acked) {
+    if (!addressForRead(0)) {
         bus_.I2CStop();
         return false;
     }
@@ -94,6 +99,20 @@ bool EepromPage::EepromReadAll()
         if (cancelRequested()) {
             readCancelled_ = true;
             break;
+        }
+        if ((i + 1) % kWordAddressSpan == 0 && i + 1 < ChipSize) {
+            // The end of the word address's reach: the read ends here as a cancelled one does,
+            // and the next half is addressed with its own device address.
+            bus_.I2CStop();
+            bus_.Pause();
+            if (!addressForRead(static_cast<unsigned>(i + 1))) {
+                host_.ProgressHide();
+                bus_.I2CStop();
+                lines_.SetI2CLines(0, 0, 0);
+                return false;
+            }
+            bus_.Pause();
+            continue;
         }
         bus_.I2CMasterAck();
     }
@@ -242,7 +261,7 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
     // The file is read aside first, so an unreadable one leaves the image as it was.
     std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
     if (kind == FileKind::Bin) {
-        const long n = ReadBinaryFile(fileName, loaded.data(), kImageCapacity - 1);
+        const long n = ReadBinaryFile(fileName, loaded.data(), kImageCapacity);
         if (n < 0) {
             host_.MessageBox("Can't open file!!", "ERROR");
             return Outcome::Failed;

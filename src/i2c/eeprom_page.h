@@ -16,7 +16,12 @@ namespace vardel {
 // that read, program and verify the chip and open and save image files.
 class EepromPage {
 public:
-    static constexpr std::size_t kImageCapacity = 100001;
+    // The largest type (128 KiB) and one byte of slack, so that a BIN file longer than any chip
+    // still reads as longer.
+    static constexpr std::size_t kImageCapacity = 131072 + 1;
+    // What the two-byte word address reaches: a sequential read is addressed afresh, with the
+    // next device address, at each multiple of it.
+    static constexpr int kWordAddressSpan = 0x10000;
     static constexpr int kAttemptsPerPage = 26;
     static constexpr int kPagePauseMs = 3;
     // The longest write cycle of the 24Cxx parts: the supply stays on this long after the last
@@ -38,7 +43,9 @@ public:
     void cbChipChange(int index);
 
     // A random read of address 0 and a sequential read of the whole chip into EepromImage. False
-    // when an acknowledge was missing while the chip was being addressed.
+    // when an acknowledge was missing while the chip was being addressed. A 24C1024 is read a
+    // 64 KiB half at a time, each half addressed with its own P0: parts differ in where their
+    // counter goes after 0xFFFF.
     bool EepromReadAll();
     // One page write of the image at `address`; false when a byte was not acknowledged.
     bool EepromWritePage(unsigned address);
@@ -64,6 +71,9 @@ public:
     static std::string AckMessage();
 
 private:
+    // START, the write part of a random read of `address` and the repeated START with the read
+    // control byte; false when a byte was not acknowledged.
+    bool addressForRead(unsigned address);
     bool cancelRequested();
     void progress(int position, const char* suffix);
     void refresh();

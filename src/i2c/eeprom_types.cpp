@@ -19,13 +19,24 @@ int FindEepromType(std::string_view name)
     return -1;
 }
 
+std::string EepromTypeNames()
+{
+    std::string names;
+    for (const EepromType& type : kEepromTypes) {
+        if (!names.empty())
+            names += ", ";
+        names += type.name;
+    }
+    return names;
+}
+
 std::string GridCellText(const std::uint8_t* image, int row, int column)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     if (column == 0) {
         const unsigned address = static_cast<unsigned>(row) * 8;
         std::string text;
-        for (int shift = (address > 0xFFFF ? 20 : 12); shift >= 0; shift -= 4)
+        for (int shift = (address > 0xFFFF ? 16 : 12); shift >= 0; shift -= 4)
             text += kHex[(address >> shift) & 0xF];
         return text;
     }

@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 namespace {
 const char* kMemoryFile = "eeprom.bin";
 
-constexpr std::array<EepromType, 8> kTypes{{
+constexpr std::array<EepromType, 11> kTypes{{
+    {"24C01", 128, 1, 0, 8},
+    {"24C02", 256, 1, 0, 8},
     {"24C04", 512, 1, 1, 16},
     {"24C08", 1024, 1, 2, 16},
     {"24C16", 2048, 1, 3, 16},
@@ -27,6 +29,7 @@ constexpr std::array<EepromType, 8> kTypes{{
     {"24C128", 16384, 2, 0, 64},
     {"24C256", 32768, 2, 0, 64},
     {"24C512", 65536, 2, 0, 128},
+    {"24C1024", 131072, 2, 1, 256},
 }};
 
 bool sameName(std::string_view a, std::string_view b)
@@ -241,7 +244,7 @@ bool Eeprom24Cxx::takeByte(std::uint8_t byte)
         if (!reading_) {
             // The block bits of a read's control byte are ignored: it reads from the counter.
             blockAddress_ = static_cast<std::uint32_t>((byte >> 1) & ((1 << type_.blockBits) - 1))
-                            << 8;
+                            << (8 * type_.wordAddressBytes);
             addressHigh_ = 0;
             expect_ = type_.wordAddressBytes == 2 ? Expect::AddressHigh : Expect::AddressLow;
         }
@@ -272,7 +275,12 @@ bool Eeprom24Cxx::takeByte(std::uint8_t byte)
 void Eeprom24Cxx::startSending()
 {
     shift_ = memory_[address_];
-    address_ = (address_ + 1) & (static_cast<std::uint32_t>(type_.bytes) - 1);
+    // The counter rolls over at the end of memory, or at the end of the 64 KiB half for the parts
+    // that keep P0 while counting.
+    std::uint32_t span = static_cast<std::uint32_t>(type_.bytes);
+    if (readWrapsWithinHalf && span > 0x10000)
+        span = 0x10000;
+    address_ = (address_ & ~(span - 1)) | ((address_ + 1) & (span - 1));
     bitCount_ = 0;
     masterAck_ = false;
     driveLow_ = !(shift_ & 0x80);

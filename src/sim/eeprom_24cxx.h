@@ -15,11 +15,11 @@ namespace vardel::sim {
 struct EepromType {
     const char* name;
     int bytes;
-    // 1 for 24C04/08/16, whose high address bits travel in the control byte; 2 (high first) for
-    // the others.
+    // 1 up to the 24C16, 2 (high first) from the 24C32 on.
     int wordAddressBytes;
-    // Control-byte bits a8, a9, a10 that carry memory address (bits 1..3 of the control byte);
-    // the rest of bits 3..1 are the chip-select inputs A2..A0, tied low on the board.
+    // Control-byte bits that carry the memory address bits above the word address, from bit 1
+    // up: a8, a9, a10 of the 24C04/08/16, P0 = a16 of the 24C1024. The rest of bits 3..1 are the
+    // chip-select inputs A2..A0, tied low on the board.
     int blockBits;
     int pageSize;
 };
@@ -30,7 +30,7 @@ class Eeprom24Cxx final : public EepromSocketChip {
 public:
     static constexpr std::int64_t kDefaultWriteCycleNs = 5'000'000;
 
-    // The eight types, smallest first.
+    // The types, smallest first.
     static std::span<const EepromType> types();
     // The type of the given name in any case ("24c256"), or nullptr.
     static const EepromType* findType(std::string_view name);
@@ -62,6 +62,10 @@ public:
     bool sdaStuckLow = false;
     // Acknowledge every byte of a write but leave the memory as it was (no write cycle either).
     bool dropWrites = false;
+    // Where a sequential read of a 24C1024 goes after 0xFFFF and 0x1FFFF: parts differ. Off, it
+    // goes on through the whole memory (0xFFFF to 0x10000, the last byte to 0); on, it wraps
+    // within the 64 KiB half it is in (0xFFFF to 0, 0x1FFFF to 0x10000).
+    bool readWrapsWithinHalf = false;
 
 private:
     enum class Phase {

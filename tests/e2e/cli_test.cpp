@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -106,6 +107,32 @@ TEST_F(Cli, AChipProgrammedInOneRunVerifiesInTheNext)
     r = cli("eeprom verify 24C32 " + file("image.bin"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "VERIFICATION ERROR: Defference found at byte no.: 300\n");
+}
+
+TEST_F(Cli, TheSmallestAndLargestTypesRoundTripThroughBinAndHex)
+{
+    for (const auto& [type, size] :
+         {std::pair{"24C01", 128}, {"24C02", 256}, {"24C1024", 131072}}) {
+        SCOPED_TRACE(type);
+        const std::string t = type;
+        {
+            std::ofstream image(file("random.bin"), std::ios::binary);
+            std::mt19937 rng(size);
+            for (int i = 0; i < size; ++i)
+                image.put(static_cast<char>(rng()));
+        }
+        // BIN in, HEX out, a blank chip, HEX in, BIN out: the same bytes at the end.
+        ASSERT_EQ(cli("sim insert-eeprom " + t).status, 0);
+        ASSERT_EQ(cli("eeprom program " + t + " " + file("random.bin")).status, 0);
+        ASSERT_EQ(cli("eeprom read " + t + " " + file("read.hex")).status, 0);
+        ASSERT_EQ(cli("sim insert-eeprom " + t).status, 0);
+        ASSERT_EQ(cli("eeprom program " + t + " " + file("read.hex")).status, 0);
+        EXPECT_EQ(cli("eeprom verify " + t + " " + file("random.bin")).status, 0);
+        ASSERT_EQ(cli("eeprom read " + t + " " + file("read.bin")).status, 0);
+        EXPECT_EQ(run("cmp " + file("random.bin") + " " + file("read.bin")).status, 0);
+        // Above 64 KiB the HEX file goes on after an extended linear address record.
+        EXPECT_EQ(run("grep -q :020000040001F9 " + file("read.hex")).status, size > 65536 ? 0 : 1);
+    }
 }
 
 TEST_F(Cli, WithoutAChipTheReadFailsAndWritesNoFile)
@@ -211,9 +238,9 @@ TEST_F(Cli, AvrFlashProgrammedInOneRunVerifiesAndReadsBackInTheNext)
     EXPECT_EQ(cli("avr read-flash " + file("flash.bin")).status, 0);
     EXPECT_EQ(cli("sim export flash " + file("export.bin")).status, 0);
     EXPECT_EQ(run("cmp " + file("flash.bin") + " " + file("export.bin")).status, 0);
-    EXPECT_EQ(run(VARDEL_CLI " convert " + samples + "/blink-at90s2313.hex " + file("blink.bin"))
-                  .status,
-              0);
+    EXPECT_EQ(
+        run(VARDEL_CLI " convert " + samples + "/blink-at90s2313.hex " + file("blink.bin")).status,
+        0);
     std::ifstream blink(file("blink.bin"), std::ios::binary | std::ios::ate);
     const auto size = std::to_string(static_cast<long>(blink.tellg()));
     EXPECT_EQ(run("cmp -n " + size + " " + file("flash.bin") + " " + file("blink.bin")).status, 0);

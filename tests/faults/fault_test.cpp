@@ -115,7 +115,7 @@ struct EepromRig {
     void clear() { host.calls.clear(); }
 };
 
-constexpr int k24C32 = 3;
+const int k24C32 = FindEepromType("24C32");
 
 // ---- AVR side --------------------------------------------------------------------------------
 

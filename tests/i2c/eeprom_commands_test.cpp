@@ -1,10 +1,16 @@
 #include "i2c/eeprom_page.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/line_trace.h"
 #include "sim/sim_board.h"
 #include "support/recording.h"
 
+#include <QTemporaryDir>
+
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <random>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -101,7 +107,7 @@ TEST(EepromCommands, EveryTypeProgramsReadsBackAndVerifies)
 
 TEST(EepromCommands, VerifyNamesTheFirstDifferenceAndKeepsTheImage)
 {
-    Bench b(3);
+    Bench b(FindEepromType("24C32"));
     b.fillImage(7);
     ASSERT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
     b.chip->memory()[100] ^= 0x01;
@@ -120,7 +126,7 @@ TEST(EepromCommands, VerifyNamesTheFirstDifferenceAndKeepsTheImage)
 
 TEST(EepromCommands, AMissingChipGivesTheAckMessageWithoutProgress)
 {
-    Bench b(5, false);
+    Bench b(FindEepromType("24C128"), false);
     b.page.EepromImage[3] = 0x33;
     int refreshes = 0;
     b.page.RefreshGrid = [&] {
@@ -142,7 +148,7 @@ TEST(EepromCommands, AMissingChipGivesTheAckMessageWithoutProgress)
 
 TEST(EepromCommands, ProgrammingGivesUpAfter26AttemptsAtAPage)
 {
-    Bench b(5);
+    Bench b(FindEepromType("24C128"));
     b.chip->busyForever = true;
     EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Failed);
     EXPECT_EQ(b.port.starts, 26);
@@ -159,7 +165,7 @@ TEST(EepromCommands, ProgrammingRetriesAPageWhileTheChipIsBusy)
 {
     // A write cycle longer than the 3 ms pause: the next page's first attempts are not
     // acknowledged, and a later attempt gets through.
-    Bench b(0);
+    Bench b(FindEepromType("24C04"));
     b.chip->writeCycleNs = 4'000'000;
     b.fillImage(3);
     EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
@@ -168,29 +174,135 @@ TEST(EepromCommands, ProgrammingRetriesAPageWhileTheChipIsBusy)
                            b.chip->memory().begin()));
 }
 
-TEST(EepromCommands, SmallTypesAreWrittenIn16BytePagesWithTheirPause)
+TEST(EepromCommands, EachTypeIsWrittenInItsOwnPagesWithTheirPause)
 {
-    Bench b(0);
-    b.chip->writeCycleNs = 2'000'000; // within the pause: every page goes through at once
-    b.host.recordGauges = true;
-    b.fillImage(9);
-    const std::int64_t start = b.clock.nanoseconds();
-    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
-    EXPECT_EQ(b.port.starts, 32);
-    EXPECT_GE(b.clock.nanoseconds() - start, 32 * 3'000'000);
-    std::vector<std::string> labels;
-    for (const auto& c : b.host.calls)
-        if (c.rfind("label ", 0) == 0)
-            labels.push_back(c.substr(6));
-    ASSERT_EQ(labels.size(), 32u);
-    EXPECT_EQ(labels.front(), "0 bytes deleted...");
-    EXPECT_EQ(labels[1], "16 bytes deleted...");
-    EXPECT_EQ(labels.back(), "496 bytes deleted...");
+    const struct {
+        const char* type;
+        int pageSize;
+    } cases[] = {{"24C01", 8}, {"24C02", 8}, {"24C04", 16}, {"24C1024", 256}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        Bench b(FindEepromType(c.type));
+        b.chip->writeCycleNs = 2'000'000; // within the pause: every page goes through at once
+        b.host.recordGauges = true;
+        b.fillImage(9);
+        const int pages = b.page.ChipSize / c.pageSize;
+        const std::int64_t start = b.clock.nanoseconds();
+        EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+        EXPECT_EQ(b.port.starts, pages);
+        EXPECT_GE(b.clock.nanoseconds() - start, pages * 3'000'000LL);
+        EXPECT_TRUE(std::equal(b.chip->memory().begin(), b.chip->memory().end(),
+                               b.page.EepromImage.begin()));
+        std::vector<std::string> labels;
+        for (const auto& call : b.host.calls)
+            if (call.rfind("label ", 0) == 0)
+                labels.push_back(call.substr(6));
+        ASSERT_EQ(labels.size(), static_cast<std::size_t>(pages));
+        EXPECT_EQ(labels.front(), "0 bytes deleted...");
+        EXPECT_EQ(labels[1], std::to_string(c.pageSize) + " bytes deleted...");
+        EXPECT_EQ(labels.back(),
+                  std::to_string(b.page.ChipSize - c.pageSize) + " bytes deleted...");
+    }
+}
+
+TEST(EepromCommands, A24C1024ReadsRightWhicheverWayItsCounterRollsOver)
+{
+    for (const bool wrapsWithinHalf : {false, true}) {
+        SCOPED_TRACE(wrapsWithinHalf ? "wraps within the half" : "goes on into the other half");
+        Bench b(FindEepromType("24C1024"));
+        b.chip->readWrapsWithinHalf = wrapsWithinHalf;
+        std::mt19937 rng(17);
+        for (auto& byte : b.chip->memory())
+            byte = static_cast<std::uint8_t>(rng());
+        EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
+        EXPECT_TRUE(std::equal(b.chip->memory().begin(), b.chip->memory().end(),
+                               b.page.EepromImage.begin()));
+        // Each half is a random read of its own: a START and a repeated START.
+        EXPECT_EQ(b.port.starts, 4);
+        EXPECT_EQ(b.page.Verificar1Click(), Outcome::Done);
+        EXPECT_EQ(b.board.data(), 0x00);
+    }
+}
+
+namespace {
+// sigrok-cli's I2C decode of a trace: one event a line.
+std::vector<std::string> decodeWithSigrok(const std::string& vcd)
+{
+    const std::string command =
+        "sigrok-cli -i " + vcd +
+        " -P i2c:scl=scl:sda=sda -A i2c=start:repeat-start:address-write:address-read:"
+        "data-write:data-read:stop:ack:nack 2>&1";
+    std::vector<std::string> events;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return events;
+    std::string out;
+    std::array<char, 4096> buf{};
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
+        out.append(buf.data(), n);
+    if (::pclose(p) != 0)
+        return {"sigrok-cli failed: " + out};
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(line);
+    return events;
+}
+} // namespace
+
+TEST(EepromCommands, APageWriteDecodesAsI2CWithTheTypesFraming)
+{
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    const struct {
+        const char* type;
+        unsigned address;
+        const char* device; // the 7-bit device address
+        std::vector<std::string> wordAddress;
+        int pageSize;
+    } cases[] = {
+        {"24C02", 0x48, "50", {"48"}, 8},
+        {"24C1024", 0x1FF00, "51", {"FF", "00"}, 256}, // the upper half: P0 set
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        Bench b(FindEepromType(c.type));
+        b.fillImage(5);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const std::string vcd = dir.path().toStdString() + "/page.vcd";
+        std::string error;
+        {
+            std::unique_ptr<sim::LineTrace> trace(sim::LineTrace::create(vcd, error));
+            ASSERT_TRUE(trace) << error;
+            b.board.setTrace(trace.get());
+            EXPECT_TRUE(b.page.EepromWritePage(c.address));
+            b.lines.SetI2CLines(0, 0, 0);
+            b.board.setTrace(nullptr);
+        }
+        std::vector<std::string> expected{"i2c-1: Start", "i2c-1: Write",
+                                          std::string("i2c-1: Address write: ") + c.device,
+                                          "i2c-1: ACK"};
+        auto dataWrite = [&expected](unsigned value) {
+            char text[32];
+            std::snprintf(text, sizeof text, "i2c-1: Data write: %02X", value & 0xFF);
+            expected.push_back(text);
+            expected.push_back("i2c-1: ACK");
+        };
+        for (const std::string& byte : c.wordAddress)
+            dataWrite(static_cast<unsigned>(std::stoul(byte, nullptr, 16)));
+        for (int i = 0; i < c.pageSize; ++i)
+            dataWrite(b.page.EepromImage[c.address + i]);
+        expected.push_back("i2c-1: Stop");
+        EXPECT_EQ(decodeWithSigrok(vcd), expected);
+        EXPECT_TRUE(std::equal(b.page.EepromImage.begin() + c.address,
+                               b.page.EepromImage.begin() + c.address + c.pageSize,
+                               b.chip->memory().begin() + c.address));
+    }
 }
 
 TEST(EepromCommands, ReadReportsEachByteWithItsPercentage)
 {
-    Bench b(0);
+    Bench b(FindEepromType("24C04"));
     b.host.recordGauges = true;
     EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
     const auto& c = b.host.calls;
@@ -207,7 +319,7 @@ TEST(EepromCommands, ReadReportsEachByteWithItsPercentage)
 
 TEST(EepromCommands, CancelAfterByte99LeavesTheRestOfTheImage)
 {
-    Bench b(5);
+    Bench b(FindEepromType("24C128"));
     b.fillImage(11);
     ASSERT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
     std::fill_n(b.page.EepromImage.begin(), 16384, 0x5A);
@@ -229,7 +341,7 @@ TEST(EepromCommands, CancelAfterByte99LeavesTheRestOfTheImage)
 
 TEST(EepromCommands, ACancelledVerifyGivesNoVerdictAndRestoresTheImage)
 {
-    Bench b(4);
+    Bench b(FindEepromType("24C64"));
     // The chip is blank: a verify that stopped early and compared its FF padding would pass.
     std::fill(b.page.EepromImage.begin(), b.page.EepromImage.begin() + 8192, 0xFF);
     b.page.EepromImage[5000] = 0x00;
@@ -243,7 +355,7 @@ TEST(EepromCommands, ACancelledVerifyGivesNoVerdictAndRestoresTheImage)
 
 TEST(EepromCommands, OnlyOneOperationRunsAtATime)
 {
-    Bench b(0);
+    Bench b(FindEepromType("24C04"));
     Operation running(b.lock);
     EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Busy);
     EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Busy);

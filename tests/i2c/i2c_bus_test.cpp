@@ -50,7 +50,7 @@ struct Rig {
     {
         timing.MeasureClock();
         timing.DelayFactor = 1;
-        page.cbChipChange(3); // 24C32: two address bytes
+        page.cbChipChange(FindEepromType("24C32")); // two address bytes
     }
     // Each pause reads the counter 27 times (1 MHz counter, one count per read, 25 us).
     int pausesSince(int reads) const { return (clock.counterReads - reads) / 27; }
@@ -129,7 +129,7 @@ TEST(EepromWritePage, PutsControlAddressAndThePageOnTheBus)
 TEST(EepromWritePage, SmallTypesTakeOneAddressByteAndBlockBitsIn16BytePages)
 {
     Rig rig;
-    rig.page.cbChipChange(2); // 24C16
+    rig.page.cbChipChange(FindEepromType("24C16"));
     rig.port.statusScript = {0x00};
     rig.port.status = 0x80;
     EXPECT_TRUE(rig.page.EepromWritePage(0x5A0));
@@ -137,8 +137,15 @@ TEST(EepromWritePage, SmallTypesTakeOneAddressByteAndBlockBitsIn16BytePages)
     ASSERT_EQ(events.size(), 1u + 2 + 16 + 1);
     EXPECT_EQ(events[1], "AA"); // 0xA0 | 5 << 1
     EXPECT_EQ(events[2], "A0");
-    EXPECT_EQ(ControlByte(kEepromTypes[0], 0x1FF, true), 0xA3);
-    EXPECT_EQ(ControlByte(kEepromTypes[7], 0xFFFF, false), 0xA0);
+}
+
+TEST(EepromWritePage, AddressBitsAboveTheWordAddressGoToTheControlByte)
+{
+    const EepromType& big = kEepromTypes[FindEepromType("24C1024")];
+    EXPECT_EQ(ControlByte(big, 0xFFFF, true), 0xA1);
+    EXPECT_EQ(ControlByte(big, 0x10000, true), 0xA3);
+    EXPECT_EQ(ControlByte(kEepromTypes[FindEepromType("24C04")], 0x1FF, true), 0xA3);
+    EXPECT_EQ(ControlByte(kEepromTypes[FindEepromType("24C512")], 0xFFFF, false), 0xA0);
 }
 
 TEST(EepromWritePage, AMissingAcknowledgeEndsThePageAtOnce)
@@ -191,18 +198,26 @@ TEST(EepromGrid, CellTexts)
     EXPECT_EQ(GridCellText(image.data(), 0, 15), "\xC3\xBF"); // 255 is printable
     EXPECT_EQ(GridCellText(image.data(), 0, 1), "00");
     EXPECT_EQ(GridCellText(image.data(), 0, 7), "FF");
+    // The upper half of a 24C1024 takes a fifth digit.
+    const std::vector<std::uint8_t> big(131072, 0x5A);
+    EXPECT_EQ(GridCellText(big.data(), 8191, 0), "FFF8");
+    EXPECT_EQ(GridCellText(big.data(), 8192, 0), "10000");
+    EXPECT_EQ(GridCellText(big.data(), 16383, 0), "1FFF8");
+    EXPECT_EQ(GridCellText(big.data(), 16383, 8), "5A");
 }
 
-TEST(EepromTypes, SizesFollowTheIndexAndTheInitialTypeIs24C128)
+TEST(EepromTypes, SizesDoubleInListOrderAndTheInitialTypeIs24C128)
 {
+    ASSERT_EQ(kEepromTypes.size(), 11u);
     for (std::size_t i = 0; i < kEepromTypes.size(); ++i)
-        EXPECT_EQ(kEepromTypes[i].size, (1 << (i + 2)) * 1024 / 8);
+        EXPECT_EQ(kEepromTypes[i].size, 128 << i);
     EXPECT_EQ(std::string(kEepromTypes[kInitialEepromType].entry), "24C128 -16 kb");
-    EXPECT_EQ(FindEepromType("24c512"), 7);
-    EXPECT_EQ(FindEepromType("24C1024"), -1);
+    EXPECT_EQ(FindEepromType("24c512"), 9);
+    EXPECT_EQ(FindEepromType("24c1024"), 10);
+    EXPECT_EQ(FindEepromType("24C2048"), -1);
     Rig rig;
     rig.page.EepromImage[600] = 0x12;
-    rig.page.cbChipChange(0);
+    rig.page.cbChipChange(FindEepromType("24C04"));
     EXPECT_EQ(rig.page.ChipSize, 512);
     EXPECT_EQ(rig.page.EepromImage[511], 0xFF);
     EXPECT_EQ(rig.page.EepromImage[600], 0x12); // beyond the chip: kept

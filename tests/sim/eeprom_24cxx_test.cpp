@@ -180,10 +180,11 @@ TEST(Eeprom24Cxx, TypesAreFoundInAnyCaseAndUnknownOnesAreNamedWithTheValidOnes)
     const struct {
         const char* name;
         int bytes, wordAddressBytes, blockBits, page;
-    } expected[] = {{"24c04", 512, 1, 1, 16},    {"24C08", 1024, 1, 2, 16},
-                    {"24c16", 2048, 1, 3, 16},   {"24C32", 4096, 2, 0, 32},
-                    {"24c64", 8192, 2, 0, 32},   {"24C128", 16384, 2, 0, 64},
-                    {"24C256", 32768, 2, 0, 64}, {"24c512", 65536, 2, 0, 128}};
+    } expected[] = {
+        {"24c01", 128, 1, 0, 8},      {"24C02", 256, 1, 0, 8},       {"24c04", 512, 1, 1, 16},
+        {"24C08", 1024, 1, 2, 16},    {"24c16", 2048, 1, 3, 16},     {"24C32", 4096, 2, 0, 32},
+        {"24c64", 8192, 2, 0, 32},    {"24C128", 16384, 2, 0, 64},   {"24C256", 32768, 2, 0, 64},
+        {"24c512", 65536, 2, 0, 128}, {"24C1024", 131072, 2, 1, 256}};
     ASSERT_EQ(Eeprom24Cxx::types().size(), std::size(expected));
     for (const auto& e : expected) {
         SCOPED_TRACE(e.name);
@@ -205,8 +206,8 @@ TEST(Eeprom24Cxx, TypesAreFoundInAnyCaseAndUnknownOnesAreNamedWithTheValidOnes)
     }
 
     std::string error;
-    EXPECT_FALSE(MakeEepromChip("24C02", error));
-    EXPECT_NE(error.find("24C02"), std::string::npos) << error;
+    EXPECT_FALSE(MakeEepromChip("24C03", error));
+    EXPECT_NE(error.find("24C03"), std::string::npos) << error;
     for (const EepromType& type : Eeprom24Cxx::types())
         EXPECT_NE(error.find(type.name), std::string::npos) << error;
     EXPECT_FALSE(MakeEepromChip("", error));
@@ -219,9 +220,9 @@ TEST(Eeprom24Cxx, EveryTypeWritesAndReadsAtItsTopAndIgnoresAddressBitsBeyondItsS
         auto chip = makeChip(type.name);
         Master bus(*chip);
         const std::uint32_t top = static_cast<std::uint32_t>(type.bytes) - 1;
-        // The top byte of the chip: high bits in the control byte or in the word address.
+        // The top byte of the chip: the bits above the word address go in the control byte.
         const std::uint8_t control =
-            static_cast<std::uint8_t>(0xA0 | (type.blockBits ? ((top >> 8) << 1) : 0));
+            static_cast<std::uint8_t>(0xA0 | ((top >> (8 * type.wordAddressBytes)) << 1));
         EXPECT_TRUE(bus.writeBytes(control, top, type.wordAddressBytes, {0x3C}));
         bus.wait(chip->writeCycleNs);
         EXPECT_EQ(chip->memory()[top], 0x3C);
@@ -229,9 +230,10 @@ TEST(Eeprom24Cxx, EveryTypeWritesAndReadsAtItsTopAndIgnoresAddressBitsBeyondItsS
         EXPECT_EQ(bus.randomRead(control, top, type.wordAddressBytes, 1),
                   std::vector<std::uint8_t>{0x3C});
 
-        if (type.wordAddressBytes == 2 && type.bytes < 65536) {
-            // 0xFFFF names the top byte of every two-byte-address type.
-            EXPECT_TRUE(bus.writeBytes(0xA0, 0xFFFF, 2, {0x4D}));
+        if (type.blockBits == 0 && (1 << (8 * type.wordAddressBytes)) > type.bytes) {
+            // An all-ones word address names the top byte: the unused bits are ignored.
+            const std::uint32_t ones = (1u << (8 * type.wordAddressBytes)) - 1;
+            EXPECT_TRUE(bus.writeBytes(0xA0, ones, type.wordAddressBytes, {0x4D}));
             bus.wait(chip->writeCycleNs);
             EXPECT_EQ(chip->memory()[top], 0x4D);
         }
@@ -299,6 +301,72 @@ TEST(Eeprom24Cxx, APageWriteCountsOnlyTheLowBitsAndWrapsWithinThePage)
         expected[0x0200 + i] = static_cast<std::uint8_t>(0x80 + i);
     EXPECT_EQ(chip->memory(), expected);
     EXPECT_EQ(bus.glitches(), 0);
+}
+
+TEST(Eeprom24Cxx, EightAnd256BytePagesWrapWithinThemselves)
+{
+    const struct {
+        const char* type;
+        std::uint8_t control;
+        std::uint32_t at; // two bytes before a page's end
+        int pageSize;
+    } cases[] = {
+        {"24C01", 0xA0, 0x7E, 8},
+        {"24C02", 0xA0, 0x46, 8},
+        {"24C1024", 0xA2, 0x1FFFE, 256},
+        {"24C1024", 0xA0, 0x80FE, 256},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type + std::string(" at ") + std::to_string(c.at));
+        auto chip = makeChip(c.type);
+        fillPattern(*chip);
+        std::vector<std::uint8_t> expected = chip->memory();
+        Master bus(*chip);
+        const std::uint32_t base = c.at + 2 - static_cast<std::uint32_t>(c.pageSize);
+        // Two bytes more than a page from two before its end: the counter wraps to the page's
+        // start, and the last two bytes overwrite the first two.
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(c.pageSize) + 2);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(0x90 + i);
+        EXPECT_TRUE(bus.writeBytes(c.control, c.at, chip->type().wordAddressBytes, data));
+        EXPECT_TRUE(bus.readBytes(0xA1, 1).empty()); // busy
+        bus.wait(chip->writeCycleNs);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            expected[base + (c.at - base + i) % static_cast<std::size_t>(c.pageSize)] = data[i];
+        EXPECT_EQ(chip->memory(), expected);
+        EXPECT_EQ(bus.glitches(), 0);
+    }
+}
+
+TEST(Eeprom24Cxx, A24C1024TakesA16FromP0AndRollsOverEitherWay)
+{
+    for (const bool wrapsWithinHalf : {false, true}) {
+        SCOPED_TRACE(wrapsWithinHalf ? "wraps within the half" : "goes on into the other half");
+        auto chip = makeChip("24C1024");
+        chip->readWrapsWithinHalf = wrapsWithinHalf;
+        fillPattern(*chip);
+        Master bus(*chip);
+        // P0 picks the half; A1 and A2 are tied low.
+        EXPECT_EQ(bus.randomRead(0xA2, 0x0005, 2, 1), bytesAt(*chip, 0x10005, 1));
+        EXPECT_EQ(bus.randomRead(0xA0, 0x0005, 2, 1), bytesAt(*chip, 0x00005, 1));
+        for (const std::uint8_t control : {0xA4, 0xA6, 0xA8, 0xAC}) {
+            bus.start();
+            EXPECT_FALSE(bus.write(control)) << int(control);
+            bus.stop();
+        }
+        // Across 0xFFFF and across the last byte.
+        const std::uint32_t upper = wrapsWithinHalf ? 0x00000 : 0x10000;
+        const std::uint32_t lower = wrapsWithinHalf ? 0x10000 : 0x00000;
+        std::vector<std::uint8_t> expected = bytesAt(*chip, 0xFFFE, 2);
+        auto next = bytesAt(*chip, upper, 2);
+        expected.insert(expected.end(), next.begin(), next.end());
+        EXPECT_EQ(bus.randomRead(0xA0, 0xFFFE, 2, 4), expected);
+        expected = bytesAt(*chip, 0x1FFFE, 2);
+        next = bytesAt(*chip, lower, 2);
+        expected.insert(expected.end(), next.begin(), next.end());
+        EXPECT_EQ(bus.randomRead(0xA2, 0xFFFE, 2, 4), expected);
+        EXPECT_EQ(bus.glitches(), 0);
+    }
 }
 
 TEST(Eeprom24Cxx, DuringTheWriteCycleTheControlByteIsNotAcknowledged)
@@ -428,9 +496,9 @@ TEST(Eeprom24Cxx, SmallTypesTakeTheHighAddressBitsFromTheControlByte)
     }
 }
 
-TEST(Eeprom24Cxx, TwoByteTypesAnswerOnlyTheirOwnAddress)
+TEST(Eeprom24Cxx, TypesWithoutBlockBitsAnswerOnlyTheirOwnAddress)
 {
-    for (const char* name : {"24C32", "24C512"}) {
+    for (const char* name : {"24C02", "24C32", "24C512"}) {
         SCOPED_TRACE(name);
         auto chip = makeChip(name);
         Master bus(*chip);

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -52,6 +53,7 @@ private slots:
 };
 
 namespace {
+const int k24C04 = FindEepromType("24C04");
 sim::Eeprom24Cxx* insertChip(Program& p, const char* type)
 {
     auto chip = std::make_unique<sim::Eeprom24Cxx>(*sim::Eeprom24Cxx::findType(type));
@@ -69,8 +71,8 @@ void MainWindowTest::readingAChipFillsTheGrid()
     insertChip(p, "24C04");
     TVentana& w = *p.ventana;
     w.PageControl1->setCurrentIndex(1);
-    w.cbChip->setCurrentIndex(0);
-    w.cbChipChange(0);
+    w.cbChip->setCurrentIndex(k24C04);
+    w.cbChipChange(k24C04);
     w.ToolButton3->trigger();
     QCOMPARE(p.messages, QStringList());
     QCOMPARE(w.SG->model()->rowCount(), 64);
@@ -117,7 +119,7 @@ void MainWindowTest::commandsAreDisabledWhileAnOperationRuns()
     Program p;
     insertChip(p, "24C04");
     TVentana& w = *p.ventana;
-    w.cbChipChange(0);
+    w.cbChipChange(k24C04);
     bool sawDisabled = false;
     bool cancelLive = false;
     QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
@@ -171,13 +173,25 @@ void MainWindowTest::startUpState()
     QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("24CXXX"));
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     QCOMPARE(w.cbChip->currentText(), QStringLiteral("24C128 -16 kb"));
-    QCOMPARE(w.cbChip->count(), 8);
+    QCOMPARE(w.cbChip->count(), 11);
+    QCOMPARE(w.cbChip->itemText(0), QStringLiteral("24C01 - 128 b"));
+    QCOMPARE(w.cbChip->itemText(1), QStringLiteral("24C02 - 256 b"));
+    QCOMPARE(w.cbChip->itemText(10), QStringLiteral("24C1024 - 128 kb"));
     QCOMPARE(w.eeprom().ChipSize, 16384);
     QCOMPARE(w.SG->model()->rowCount(), 2048);
     QCOMPARE(w.SG->model()->columnCount(), 17);
     QCOMPARE(w.SG->model()->index(2047, 0).data().toString(), QStringLiteral("3FF8"));
     QCOMPARE(w.SG->model()->index(100, 3).data().toString(), QStringLiteral("FF"));
     QVERIFY(w.SG->columnWidth(0) > w.SG->columnWidth(1));
+    // The 24C1024's upper half shows five-digit addresses, and they fit their column.
+    w.cbChip->setCurrentIndex(10);
+    w.cbChipChange(10);
+    QCOMPARE(w.SG->model()->rowCount(), 16384);
+    QCOMPARE(w.SG->model()->index(8191, 0).data().toString(), QStringLiteral("FFF8"));
+    QCOMPARE(w.SG->model()->index(8192, 0).data().toString(), QStringLiteral("10000"));
+    QCOMPARE(w.SG->model()->index(16383, 0).data().toString(), QStringLiteral("1FFF8"));
+    QVERIFY(QFontMetrics(w.SG->font()).horizontalAdvance(QStringLiteral("1FFF8")) <
+            w.SG->columnWidth(0));
     QVERIFY(w.SG->columnWidth(1) > w.SG->columnWidth(9));
     // Nothing reaches the port while the window is created.
     QCOMPARE(p.board.data(), std::uint8_t(0));
@@ -274,8 +288,8 @@ void MainWindowTest::openAndSaveRoundTrips()
 {
     Program p;
     TVentana& w = *p.ventana;
-    w.cbChip->setCurrentIndex(0);
-    w.cbChipChange(0);
+    w.cbChip->setCurrentIndex(k24C04);
+    w.cbChipChange(k24C04);
     QCOMPARE(w.SG->model()->rowCount(), 64);
     for (int i = 0; i < 512; ++i)
         w.eeprom().EepromImage[i] = std::uint8_t(i * 3 + 1);
@@ -285,7 +299,7 @@ void MainWindowTest::openAndSaveRoundTrips()
         w.ToolButton2->trigger();
         QVERIFY(QFile::exists(file));
         const QByteArray saved = readFile(file);
-        w.cbChipChange(0); // all FF again
+        w.cbChipChange(k24C04); // all FF again
         QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("FF"));
         w.ToolButton1->trigger();
         for (int i = 0; i < 512; ++i)

@@ -1,6 +1,7 @@
 // Draws the main window on a simulated board and saves it as a PNG, for the documentation:
 //   xvfb-run screenshot eeprom-page OUT.png
 #include "hw/settings.h"
+#include "i2c/eeprom_types.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
@@ -56,8 +57,9 @@ int main(int argc, char** argv)
                 i < 200 ? std::uint8_t(text[i % (sizeof text - 1)]) : std::uint8_t(i * 37 + 11);
         board.insertEeprom(std::move(chip));
         w.PageControl1->setCurrentIndex(1);
-        w.cbChip->setCurrentIndex(0);
-        w.cbChipChange(0);
+        const int type = vardel::FindEepromType("24C04");
+        w.cbChip->setCurrentIndex(type);
+        w.cbChipChange(type);
         w.Leerchip1Click();
     } else if (what.startsWith(QLatin1String("avr-"))) {
         // avr-atmega128, avr-at90s8535: the AVR page after identifying the chip and reading its
