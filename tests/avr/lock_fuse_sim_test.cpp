@@ -223,32 +223,6 @@ TEST(LockFuseOnChip, EachLockOutBitNeedsItsGuardAndThenLocksTheChipOut)
     }
 }
 
-TEST(LockFuseOnChip, FusesOfAnATmegaInLockMode2AreReportedNotTaken)
-{
-    for (const char* device : {"ATmega128", "ATmega163", "ATmega161"}) {
-        SimRig rig(device);
-        rig.set("avr.lock", "FE"); // LB1: lock mode 2 locks the fuses as well
-        ASSERT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
-        const std::uint8_t before = rig.chip().fuse(0);
-        // BODEN, on the low byte of every one of them.
-        const int boden = std::string(device) == "ATmega128"   ? E::CheckBox28
-                          : std::string(device) == "ATmega163" ? E::CheckBox47
-                                                               : E::CheckBox39;
-        rig.editor.setChecked(boden, !rig.editor.checked(boden));
-        rig.host.calls.clear();
-        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Failed) << device;
-        EXPECT_EQ(rig.chip().fuse(0), before) << device;
-        const auto messages = rig.host.messages();
-        ASSERT_EQ(messages.size(), 2u) << device;
-        EXPECT_EQ(messages[1],
-                  std::string("ERROR|The chip did not take every fuse bit: BODEN is ") +
-                      (rig.editor.checked(boden) ? "1" : "0") +
-                      " after the write.\rFuse Bits NOT set.")
-            << device;
-        EXPECT_EQ(rig.board.data(), 0x00) << device; // every line low
-    }
-}
-
 TEST(LockFuseOnChip, AT90SFuseAndLockBits)
 {
     for (const char* device : {"AT90S2323", "AT90S2343", "AT90S4434", "AT90S8535"}) {

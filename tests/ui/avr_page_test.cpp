@@ -231,7 +231,7 @@ void AvrPageTest::fusesALockedChipIgnoresAreReportedNotSet()
     TVentana& w = *p.ventana;
     sim::AvrTarget* chip = insertAvr(p, "ATmega128");
     std::string error;
-    QVERIFY(chip->set("avr.lock", "FC", error)); // lock mode 3: the fuses are locked as well
+    QVERIFY(chip->set("avr.lock", "FE", error)); // lock mode 2 locks the fuses as well
     w.btnTipo->click();
     w.btnReadFuseBits->click();
     w.CheckBoxes[22]->click(); // CKOPT
