@@ -78,8 +78,8 @@ int main(int argc, char** argv)
     const QCommandLineOption allowLockoutOption(
         QStringLiteral("allow-lockout"),
         QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
-                       "RSTDISBL=0, DWEN=0); only a high-voltage programmer undoes it. Needs "
-                       "--yes as well."));
+                       "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
+                       "well."));
     parser.addOptions({delayOption, yesOption, allowLockoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 
