@@ -1,5 +1,8 @@
 #include "avr/lock_fuse_commands.h"
 
+#include "avr/device_catalogue.h"
+
+#include <cstdio>
 #include <span>
 #include <utility>
 
@@ -23,6 +26,11 @@ const char* kConfirmFuses =
     "and/or disconnect crystal and use clock from programmer";
 
 constexpr int kATtiny12Class = 5;
+
+const char* kNothingWritten = "Nothing was written.";
+const char* kNotIdentified =
+    "No chip has been identified: press \"Identify microprocessor\" before programming lock or "
+    "fuse bits.\r";
 
 // A bit of a fuse byte and the box it is read into and written from.
 struct BitBox {
@@ -49,9 +57,11 @@ struct FamilyFuses {
 
 // ATmega128 and the default.
 constexpr BitBox kExtended128[] = {{0, E::CheckBox18}, {1, E::CheckBox17}};
+// SPIEN (bit 5) is out of reach of serial programming on the ATmega128: it is written as
+// programmed, the state the chip must be in to be talking to us at all.
 constexpr BitBox kHigh128[] = {{0, E::CheckBox26}, {1, E::CheckBox25}, {2, E::CheckBox24},
-                               {3, E::CheckBox23}, {4, E::CheckBox22}, {5, E::CheckBox21},
-                               {6, E::CheckBox20}, {7, E::CheckBox19}};
+                               {3, E::CheckBox23}, {4, E::CheckBox22}, {6, E::CheckBox20},
+                               {7, E::CheckBox19}};
 // The AT90S fuse lands in bit 0 of the lock and fuse byte that the high-byte read returns on those
 // parts, so the default read fills the AT90S box from it as well.
 constexpr BitBox kHigh128Read[] = {{0, E::CheckBox26}, {0, E::CheckBox35}, {1, E::CheckBox25},
@@ -64,7 +74,7 @@ constexpr ReadStep kReads128[] = {{{0x50, 0x08, 0x00, 0x00}, kExtended128},
                                   {{0x58, 0x08, 0x00, 0x00}, kHigh128Read},
                                   {{0x50, 0x00, 0x00, 0x00}, kLow128}};
 constexpr WriteStep kWrites128[] = {{{0xAC, 0xA4, 0xFF, 0x00}, 3, 0xFF, kExtended128},
-                                    {{0xAC, 0xA8, 0xFF, 0x00}, 3, 0xFF, kHigh128},
+                                    {{0xAC, 0xA8, 0xFF, 0x00}, 3, 0xDF, kHigh128},
                                     {{0xAC, 0xA0, 0xFF, 0x00}, 3, 0xFF, kLow128}};
 
 constexpr BitBox kHigh163[] = {{0, E::CheckBox45}, {1, E::CheckBox44}, {2, E::CheckBox43}};
@@ -128,6 +138,15 @@ constexpr Instruction kReadLock{0x58, 0x00, 0x00, 0x00};
 constexpr int kLB128[] = {E::CheckBox3, E::CheckBox4, E::CheckBox5,
                           E::CheckBox6, E::CheckBox7, E::CheckBox8};
 
+// The catalogue entry of the chip the page shows, by its processor-type text.
+const DeviceEntry* ShownDevice(const AvrPageModel& page)
+{
+    for (const DeviceEntry& d : DeviceCatalogue())
+        if (page.lbTipo() == d.label)
+            return &d;
+    return nullptr;
+}
+
 bool Programmed(std::uint8_t value, int bit)
 {
     return ((value >> bit) & 1) == 0;
@@ -183,6 +202,17 @@ void LockFuseCommands::setFromBits(std::uint8_t value,
         editor_.setChecked(box, Programmed(value, bit));
 }
 
+BoxStates LockFuseCommands::readFuseStates()
+{
+    BoxStates states;
+    for (const ReadStep& step : FusesOf(FuseFamilyOf(page_.lbTipo())).reads) {
+        const std::uint8_t value = send(step.instruction);
+        for (const BitBox& b : step.bits)
+            states.emplace_back(b.box, Programmed(value, b.bit));
+    }
+    return states;
+}
+
 LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
 {
     Operation operation(operations_);
@@ -190,13 +220,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
         return Outcome::Busy;
     if (!enter())
         return Outcome::Failed;
-    const FuseFamily family = FuseFamilyOf(page_.lbTipo());
-    for (const ReadStep& step : FusesOf(family).reads) {
-        const std::uint8_t value = send(step.instruction);
-        for (const BitBox& b : step.bits)
-            editor_.setChecked(b.box, Programmed(value, b.bit));
-    }
-    if (family == FuseFamily::ATtiny12)
+    for (const auto& [box, programmed] : readFuseStates())
+        editor_.setChecked(box, programmed);
+    if (FuseFamilyOf(page_.lbTipo()) == FuseFamily::ATtiny12)
         editor_.setCalibration(send(kReadCalibration));
     serial_.AllLinesLow();
     host_.NormalCursor();
@@ -222,21 +248,7 @@ std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
 
 LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
 {
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    if (page_.lbTipo() == kATmega128 &&
-        host_.MessageBox(kConfirmFuses, "Program Fuse Bits", Host::Buttons::OkCancel,
-                         Host::Icon::Exclamation) != Host::Result::Ok)
-        return Outcome::Cancelled;
-    if (!enter())
-        return Outcome::Failed;
-    for (const Instruction& i : FuseWriteInstructions())
-        send(i);
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox("Fuse Bits set !!", "OK");
-    return Outcome::Done;
+    return program(Kind::Fuses);
 }
 
 Instruction LockFuseCommands::LockWriteInstruction() const
@@ -260,15 +272,218 @@ Instruction LockFuseCommands::LockWriteInstruction() const
 
 LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
 {
+    return program(Kind::Lock);
+}
+
+std::string ChangeText(const BitChange& change)
+{
+    return change.name + (change.wasProgrammed ? " 0 -> " : " 1 -> ") +
+           (change.programmed ? "0" : "1");
+}
+
+LockFuseCommands::Outcome LockFuseCommands::fail(const std::string& text)
+{
+    serial_.AllLinesLow();
+    host_.NormalCursor();
+    host_.MessageBox(text, kError);
+    return Outcome::Failed;
+}
+
+bool LockFuseCommands::sameChip()
+{
+    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
+    const DeviceEntry* shown = ShownDevice(page_);
+    if (shown && shown->signature == signature)
+        return true;
+    char bytes[16];
+    std::snprintf(bytes, sizeof bytes, "%02X %02X %02X", signature[0], signature[1], signature[2]);
+    const DeviceEntry* found = FindDevice(signature);
+    fail("The chip in the socket (signature " + std::string(bytes) +
+         (found ? std::string(", ") + found->label : std::string()) + ") is not the " +
+         page_.lbTipo() +
+         " this page shows.\rPress \"Identify microprocessor\" first and check "
+         "the bits again.\r" +
+         kNothingWritten);
+    return false;
+}
+
+std::vector<std::pair<int, int>> LockFuseCommands::lockBoxes() const
+{
+    if (page_.lbTipo() == kATmega103)
+        return {{E::CheckBox53, 1}, {E::CheckBox52, 2}};
+    if (page_.DeviceClass() == kATtiny12Class)
+        return {{E::CheckBox1, 1}, {E::CheckBox2, 2}};
+    const DeviceEntry* shown = ShownDevice(page_);
+    if (shown && std::string(shown->notebook1) == "AT90Sxxxx")
+        return {{E::CheckBox1, 7}, {E::CheckBox2, 6}};
+    std::vector<std::pair<int, int>> boxes;
+    for (int bit = 0; bit < 6; ++bit)
+        boxes.emplace_back(kLB128[bit], bit);
+    return boxes;
+}
+
+std::vector<int> LockFuseCommands::writtenBoxes(Kind kind) const
+{
+    std::vector<int> boxes;
+    if (kind == Kind::Lock) {
+        for (const auto& [box, bit] : lockBoxes())
+            boxes.push_back(box);
+        return boxes;
+    }
+    for (const WriteStep& step : FusesOf(FuseFamilyOf(page_.lbTipo())).writes)
+        for (const BitBox& b : step.bits)
+            boxes.push_back(b.box);
+    return boxes;
+}
+
+BoxStates LockFuseCommands::readWritten(Kind kind)
+{
+    BoxStates states;
+    if (kind == Kind::Lock) {
+        const std::uint8_t lock = send(kReadLock);
+        for (const auto& [box, bit] : lockBoxes())
+            states.emplace_back(box, Programmed(lock, bit));
+        return states;
+    }
+    const std::vector<int> written = writtenBoxes(kind);
+    for (const auto& state : readFuseStates())
+        for (const int box : written)
+            if (state.first == box)
+                states.push_back(state);
+    return states;
+}
+
+LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
+{
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    const bool fuses = kind == Kind::Fuses;
+    const char* what = fuses ? "fuse" : "lock";
+    // Whatever sequence the page would choose, a write to an unknown chip can be the one that
+    // locks it out.
+    if (page_.lbTipo() == AvrPageModel::kUnknownType) {
+        host_.MessageBox(std::string(kNotIdentified) + kNothingWritten, kError);
+        return Outcome::Failed;
+    }
+    if (fuses && FuseFamilyOf(page_.lbTipo()) == FuseFamily::ATmega128 &&
+        page_.lbTipo() != kATmega128) {
+        host_.MessageBox("The " + page_.lbTipo() +
+                             " has no fuse bits that serial programming reaches.\r" +
+                             kNothingWritten,
+                         kError);
+        return Outcome::Failed;
+    }
+    // The AT90S2313, 4414 and 8515 cannot read their lock bits: those are written unchecked.
+    const bool readable = fuses || page_.btnReadLockBitsEnabled();
+
+    // What the chip holds, read twice: two reads that differ mean a connection that would not
+    // write reliably either.
     if (!enter())
         return Outcome::Failed;
-    send(LockWriteInstruction());
+    if (!sameChip())
+        return Outcome::Failed;
+    BoxStates before;
+    if (readable) {
+        before = readWritten(kind);
+        if (readWritten(kind) != before)
+            return fail(std::string("The ") + what +
+                        " bits read differently twice: the connection to the chip is "
+                        "unreliable.\rCheck the cable and the supply.\r" +
+                        kNothingWritten);
+    } else {
+        // Lock bits are only ever programmed; a chip that cannot tell starts from none.
+        for (const int box : writtenBoxes(kind))
+            before.emplace_back(box, false);
+    }
     serial_.AllLinesLow();
     host_.NormalCursor();
-    host_.MessageBox("Lock Bits set !!", "OK");
+
+    std::vector<BitChange> changes;
+    for (const auto& [box, was] : before)
+        if (editor_.checked(box) != was)
+            changes.push_back({box, CaptionOf(box, page_), was, editor_.checked(box)});
+    for (const BitChange& c : changes) {
+        if (!fuses && c.wasProgrammed) {
+            host_.MessageBox(c.name +
+                                 " is programmed on the chip: only \"Erase chip\" releases "
+                                 "lock bits.\r" +
+                                 kNothingWritten,
+                             kError);
+            return Outcome::Failed;
+        }
+        const FuseGuard* guard = E::GuardOf(c.box);
+        if (guard && c.programmed == guard->lockoutChecked && !editor_.enabled(c.box)) {
+            host_.MessageBox(c.name + (c.programmed ? " programmed" : " unprogrammed") +
+                                 " ends serial programming: only a high-voltage programmer "
+                                 "undoes it. Press \"" +
+                                 guard->button + "\" first if that is what you want.\r" +
+                                 kNothingWritten,
+                             kError);
+            return Outcome::Failed;
+        }
+    }
+    const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";
+    if (changes.empty() && readable) {
+        host_.MessageBox(done, "OK");
+        return Outcome::Done;
+    }
+
+    if (showChanges)
+        showChanges(changes);
+    std::string question =
+        fuses && page_.lbTipo() == kATmega128 ? kConfirmFuses : std::string("Are you sure?");
+    question += "\r\rBits that change on the " + page_.lbTipo() + ":";
+    for (const BitChange& c : changes)
+        question += "\r" + ChangeText(c);
+    if (!readable)
+        question += "\rThis chip cannot read its lock bits: they cannot be checked afterwards.";
+    if (host_.MessageBox(question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
+                         Host::Buttons::OkCancelDefaultCancel,
+                         Host::Icon::Exclamation) != Host::Result::Ok)
+        return Outcome::Cancelled;
+
+    // The socket may have changed while the question was open.
+    if (!enter())
+        return Outcome::Failed;
+    if (!sameChip())
+        return Outcome::Failed;
+    if (fuses)
+        for (const Instruction& i : FuseWriteInstructions())
+            send(i);
+    else
+        send(LockWriteInstruction());
+    if (!readable) {
+        serial_.AllLinesLow();
+        host_.NormalCursor();
+        host_.MessageBox(done, "OK");
+        return Outcome::Done;
+    }
+    // Read back as the chip will start next time: the AT90S2323 and 2343 take a new fuse value
+    // only at power-up. A write that has just ended serial programming on purpose can only be
+    // read back now, before the supply goes off.
+    bool lockout = false;
+    for (const BitChange& c : changes)
+        if (const FuseGuard* guard = E::GuardOf(c.box))
+            lockout = lockout || c.programmed == guard->lockoutChecked;
+    if (!lockout) {
+        serial_.AllLinesLow();
+        if (!serial_.ProgrammingEnable())
+            return fail(std::string("The chip did not answer after the write: the ") + what +
+                        " bits could not be read back.\r" + (fuses ? "Fuse" : "Lock") +
+                        " Bits NOT set.");
+    }
+    std::string missed;
+    for (const auto& [box, holds] : readWritten(kind))
+        if (holds != editor_.checked(box))
+            missed +=
+                (missed.empty() ? "" : ", ") + CaptionOf(box, page_) + " is " + (holds ? "0" : "1");
+    if (!missed.empty())
+        return fail("The chip did not take every " + std::string(what) + " bit: " + missed +
+                    " after the write.\r" + (fuses ? "Fuse" : "Lock") + " Bits NOT set.");
+    serial_.AllLinesLow();
+    host_.NormalCursor();
+    host_.MessageBox(done, "OK");
     return Outcome::Done;
 }
 

@@ -86,7 +86,7 @@ constexpr EditorBox kBoxes[] = {
     {58, S::FuseATtiny, "BODLEVEL", "", 64, "", false, true, true, false},
     {59, S::FuseATtiny, "BODEN", "", 65, "", false, true, true, false},
     {60, S::FuseATtiny, "SPIEN", "", 66, "", true, false, true, false},
-    {61, S::FuseATtiny, "RSTDISBL", "", 67, "", false, true, true, false},
+    {61, S::FuseATtiny, "RSTDISBL", "", 67, "", false, false, true, false},
     {62, S::FuseATtiny, "CKSEL3", "", 68, "", false, true, true, false},
     {63, S::FuseATtiny, "CKSEL2", "", 69, "", false, true, true, false},
     {64, S::FuseATtiny, "CKSEL1", "", 70, "", false, true, true, false},
@@ -96,12 +96,27 @@ constexpr EditorBox kBoxes[] = {
 
 static_assert(std::size(kBoxes) == LockFuseEditor::kBoxCount);
 
-const char* kSpienWarning =
+constexpr const char* kSpienWarning =
     "Warning !!!\r"
     "Unprogramming SPIEN fuse will disable the Low-Voltage Serial Programming mode.You will have "
     "to use High-Voltage Serial Programmer to enable SPIEN\r"
     "This program do NOT support such programmer.\r"
     "ENABLE SPIEN MODIFICATION - ARE YOU SURE ?";
+
+// RSTDISBL turns the RESET pin into an I/O pin: serial programming needs RESET low, so the chip
+// can no longer enter it.
+constexpr const char* kRstdisblWarning =
+    "Warning !!!\r"
+    "Programming RSTDISBL fuse turns the RESET pin into an I/O pin and disables the Low-Voltage "
+    "Serial Programming mode. Only a High-Voltage Serial Programmer can unprogram RSTDISBL "
+    "again.\r"
+    "This program do NOT support such programmer.\r"
+    "ENABLE RSTDISBL MODIFICATION - ARE YOU SURE ?";
+
+constexpr FuseGuard kGuards[] = {
+    {LockFuseEditor::CheckBox60, false, "Enable SPIEN modification", kSpienWarning},
+    {LockFuseEditor::CheckBox61, true, "Enable RSTDISBL modification", kRstdisblWarning},
+};
 
 const char* StateText(bool checked)
 {
@@ -268,16 +283,33 @@ void LockFuseEditor::SpeedButton3Click()
     applyPreset({CheckBox21, CheckBox23, CheckBox24, CheckBox25, CheckBox29, CheckBox30});
 }
 
-bool LockFuseEditor::SpeedButton4Click(Host& host)
+std::span<const FuseGuard> LockFuseEditor::Guards()
 {
-    if (host.MessageBox(kSpienWarning, "WARNING", Host::Buttons::OkCancel,
+    return kGuards;
+}
+
+const FuseGuard* LockFuseEditor::GuardOf(int box)
+{
+    for (const FuseGuard& guard : kGuards)
+        if (guard.box == box)
+            return &guard;
+    return nullptr;
+}
+
+bool LockFuseEditor::releaseGuard(int box, Host& host)
+{
+    const FuseGuard* guard = GuardOf(box);
+    if (!guard)
+        return enabled(box);
+    // Enter must not be the way into a chip that only a high-voltage programmer brings back.
+    if (host.MessageBox(guard->warning, "WARNING", Host::Buttons::OkCancelDefaultCancel,
                         Host::Icon::Exclamation) != Host::Result::Ok)
-        return enabled(CheckBox60);
-    State& s = state_[CheckBox60];
+        return enabled(box);
+    State& s = state_[box];
     if (!s.enabled) {
         s.enabled = true;
         if (changed)
-            changed(Aspect::Enabled, CheckBox60);
+            changed(Aspect::Enabled, box);
     }
     return true;
 }

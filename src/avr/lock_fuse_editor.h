@@ -38,9 +38,18 @@ struct EditorBox {
     int label;           // n of its state label Labeln, 0 when it has none
     const char* column;  // column heading on pages "128" and "163", else ""
     bool startsChecked;
-    bool enabled; // as the form has it; only the ATtiny SPIEN guard changes it
+    bool enabled; // as the form has it; only the guards of the ATtiny page change it
     bool labelEnabled;
     bool inert; // never read or written: the unused bits shown for completeness
+};
+
+// A fuse bit that ends serial programming in one of its states: SPIEN unprogrammed, RSTDISBL or
+// DWEN programmed. Its box stays disabled until the user answers its warning with OK.
+struct FuseGuard {
+    int box;
+    bool lockoutChecked; // the state that locks the chip out: checked (programmed) or not
+    const char* button;  // caption of the flat button that asks for the change
+    const char* warning; // the warning's text, lines separated by '\r'
 };
 
 // The lock- and fuse-bit editors without their widgets: every check box with caption, hint,
@@ -169,9 +178,15 @@ public:
     void SpeedButton1Click(); // "factory default"
     void SpeedButton2Click(); // "Low Frequency"
     void SpeedButton3Click(); // "High Frequency"
-    // "Enable SPIEN modification": after the warning is answered OK, the ATtiny SPIEN box can be
-    // clicked for as long as the program runs. True when it is enabled afterwards.
-    bool SpeedButton4Click(Host& host);
+    // The guarded bits, and the guard of a box (null when it has none).
+    static std::span<const FuseGuard> Guards();
+    static const FuseGuard* GuardOf(int box);
+    // Shows the guard's warning (OK and Cancel, Cancel the default, exclamation icon); on OK the
+    // box can be clicked for as long as the program runs. True when it is enabled afterwards.
+    bool releaseGuard(int box, Host& host);
+    // "Enable SPIEN modification" and "Enable RSTDISBL modification" of page "ATtiny".
+    bool SpeedButton4Click(Host& host) { return releaseGuard(CheckBox60, host); }
+    bool SpeedButton5Click(Host& host) { return releaseGuard(CheckBox61, host); }
 
 private:
     struct State {

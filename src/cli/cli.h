@@ -22,6 +22,9 @@ struct Context {
     std::unique_ptr<BitTiming> timing;
     std::unique_ptr<CliHost> host;
     OperationLock lock;
+    // --allow-lockout: a lock or fuse write may end serial programming (SPIEN unprogrammed,
+    // RSTDISBL or DWEN programmed).
+    bool allowLockout = false;
 };
 
 int usageError(const QString& message);

@@ -72,15 +72,15 @@ void PrintBoxes(const E& editor, const AvrPageModel& model, const std::vector<in
 }
 
 // Sets the named boxes. Two passes, because the AT90S lock group accepts LB2 only after LB1 and
-// releases LB1 only after LB2, whatever order the names came in. False when a box that only the
-// SPIEN guard unlocks stays locked (the warning was not confirmed).
+// releases LB1 only after LB2, whatever order the names came in. A guarded box is released through
+// its warning first (answered by --yes).
 bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
 {
     for (int pass = 0; pass < 2; ++pass) {
         for (const Request& r : requests) {
             if (editor.checked(r.box) == r.programmed)
                 continue;
-            if (r.box == E::CheckBox60 && !editor.enabled(r.box) && !editor.SpeedButton4Click(host))
+            if (E::GuardOf(r.box) && !editor.enabled(r.box) && !editor.releaseGuard(r.box, host))
                 return false;
             editor.setChecked(r.box, r.programmed);
         }
@@ -189,16 +189,18 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     }
 
     for (const Request& r : requests) {
-        // Disabled boxes are SPIEN: the ATtiny12's has its guard; the others cannot change.
-        if (!E::Info(r.box).enabled && r.box != E::CheckBox60 &&
-            editor.checked(r.box) != r.programmed)
+        if (editor.checked(r.box) == r.programmed)
+            continue;
+        // A bit that ends serial programming is written only when asked for twice over.
+        const FuseGuard* guard = E::GuardOf(r.box);
+        if (guard && r.programmed == guard->lockoutChecked && !ctx.allowLockout)
+            return Fail(QStringLiteral("%1=%2 ends serial programming of the %3 for good (only a "
+                                       "high-voltage programmer undoes it); refused without "
+                                       "--allow-lockout")
+                            .arg(r.name, r.programmed ? "0" : "1", chip));
+        // The other disabled boxes are the SPIEN bits that serial programming cannot reach.
+        if (!guard && !E::Info(r.box).enabled)
             return usageError(QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
-        // Only a chip erase releases a lock bit: writing 1 over a programmed one would change
-        // nothing and still be reported as set.
-        if (kind == Kind::Lock && readable && editor.checked(r.box) && !r.programmed)
-            return Fail(QStringLiteral("%1 is programmed on the chip; only a chip erase (avr "
-                                       "erase) releases lock bits")
-                            .arg(r.name));
     }
     if (preset)
         (editor.*preset)();
@@ -208,31 +210,16 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         if (editor.checked(r.box) != r.programmed)
             return usageError(QStringLiteral("LB2 can be programmed only together with LB1"));
 
+    // The command checks the chip, lists the changes here before its confirmation, writes and
+    // reads back.
+    commands.showChanges = [](const std::vector<BitChange>& changes) {
+        for (const BitChange& c : changes)
+            std::fprintf(stderr, "%s\n", ChangeText(c).c_str());
+        std::fflush(stderr);
+    };
     const AvrPage::Outcome written =
         kind == Kind::Fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
-    if (written != AvrPage::Outcome::Done)
-        return Failure;
-    if (!readable)
-        return Success;
-
-    // The chip is read back: a bit it did not take (SPIEN, fuses of a locked ATmega) must not
-    // pass for written.
-    E check;
-    LockFuseCommands reader(page.serial(), model, check, *ctx.host, ctx.lock);
-    const AvrPage::Outcome read =
-        kind == Kind::Fuses ? reader.btnReadFuseBitsClick() : reader.btnReadLockBitsClick();
-    if (read != AvrPage::Outcome::Done)
-        return Failure;
-    QStringList kept;
-    for (const int box : boxes)
-        if (check.checked(box) != editor.checked(box))
-            kept << QStringLiteral("%1=%2")
-                        .arg(QString::fromStdString(CaptionOf(box, model)))
-                        .arg(check.checked(box) ? 0 : 1);
-    if (!kept.isEmpty())
-        return Fail(QStringLiteral("the chip did not take every bit; it holds %1")
-                        .arg(kept.join(QStringLiteral(", "))));
-    return Success;
+    return written == AvrPage::Outcome::Done ? Success : Failure;
 }
 
 } // namespace vardel::cli

@@ -22,7 +22,7 @@ Host::Result CliHost::MessageBox(const std::string& text, const std::string& cap
     std::fflush(stdout);
     if (caption == "ERROR" || caption == "VERIFICATION ERROR" || caption == "NO BLANK")
         errorShown_ = true;
-    if (buttons == Buttons::OkCancel) {
+    if (buttons != Buttons::Ok) {
         if (yes_)
             return Result::Ok;
         std::printf("(not confirmed: run again with --yes to answer OK)\n");

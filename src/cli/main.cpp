@@ -36,6 +36,8 @@ const char* kCommands = R"(Commands:
   avr read-flash|program-flash|verify-flash FILE
   avr read-eeprom|program-eeprom|verify-eeprom FILE
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
+                                             bits that change print as NAME 1 -> 0 on standard
+                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
   avr read-lock | program-lock [NAME=0|1 ...]
   sim show
   sim insert-eeprom TYPE [FILE]
@@ -74,7 +76,12 @@ int main(int argc, char** argv)
         QStringLiteral("N"));
     const QCommandLineOption yesOption(QStringLiteral("yes"),
                                        QStringLiteral("Answer OK to every confirmation."));
-    parser.addOptions({delayOption, yesOption});
+    const QCommandLineOption allowLockoutOption(
+        QStringLiteral("allow-lockout"),
+        QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
+                       "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
+                       "well."));
+    parser.addOptions({delayOption, yesOption, allowLockoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -109,6 +116,7 @@ int main(int argc, char** argv)
 
     Context ctx;
     ctx.host = std::make_unique<CliHost>(parser.isSet(yesOption));
+    ctx.allowLockout = parser.isSet(allowLockoutOption);
     const sim::BoardOptions options = sim::BoardOptionsFrom(parser);
     std::string error;
     ctx.board = sim::Board::open(options, error);

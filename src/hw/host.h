@@ -9,7 +9,9 @@ namespace vardel {
 // them with Qt, the command line prints them, tests record them.
 class Host {
 public:
-    enum class Buttons { Ok, OkCancel };
+    // OkCancelDefaultCancel: a confirmation that can lock a chip; Enter (the default button)
+    // answers Cancel.
+    enum class Buttons { Ok, OkCancel, OkCancelDefaultCancel };
     enum class Icon { None, Exclamation };
     enum class Result { Ok, Cancel };
 

@@ -29,8 +29,8 @@ constexpr std::array<std::uint8_t, 4> kNoCalibration{0xFF, 0xFF, 0xFF, 0xFF};
 // bits do not exist. Factory values: SPIEN programmed, FSTRT unprogrammed, RCEN programmed (the
 // AT90S2343 ships running on its internal RC oscillator) -- from memory of the datasheets,
 // doubtful.
-constexpr AvrFuseByte kAt90sFstrt{0xDF, 0xDE, 0x20};
-constexpr AvrFuseByte kAt90sRcen{0xDE, 0xDE, 0x20};
+constexpr AvrFuseByte kAt90sFstrt{0xDF, 0xDE, 0x20, 0x20};
+constexpr AvrFuseByte kAt90sRcen{0xDE, 0xDE, 0x20, 0x20};
 
 // The catalogue. Write times and polling values are the datasheets' (part data where the datasheet
 // gives none). Calibration bytes differ from chip to chip; these are plausible values.
@@ -64,27 +64,29 @@ constexpr AvrDevice kCatalogue[] = {
     // part data give 22-56 ms and 112 ms); factory SUT1..0 = 11 is doubtful.
     {"ATmega103", {0x1E, 0x97, 0x01}, AvrFamily::ATmega103, 131072, 128, 4096,
      ms(5), ms(9), ms(90), {0xFF, 0xFF}, {0x80, 0x7F}, 2,
-     1, {AvrFuseByte{0xDF, 0xD4, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+     1, {AvrFuseByte{0xDF, 0xD4, 0x20, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
     // Low CKSEL3..0 = 0001 (internal RC 1 MHz); high 99 with SPIEN (bit 5) programmed and EESAVE
     // (bit 3) unprogrammed; extended FD (M103C programmed), bits 7..2 do not exist.
     {"ATmega128", {0x1E, 0x97, 0x02}, AvrFamily::ATmega128, 131072, 128, 4096,
      ms(4.5), ms(9), ms(9), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     3, {AvrFuseByte{0xE1, 0x00, 0x00}, AvrFuseByte{0x99, 0x00, 0x20},
+     3, {AvrFuseByte{0xE1, 0x00, 0x00}, AvrFuseByte{0x99, 0x00, 0x20, 0x20},
          AvrFuseByte{0xFD, 0xFC, 0x00}}, false, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
     // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0; factory CKSEL 010 is doubtful.
     {"ATmega161", {0x1E, 0x94, 0x01}, AvrFamily::ATmega161, 16384, 64, 512,
      ms(14), ms(3.4), ms(28), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     1, {AvrFuseByte{0xDA, 0x80, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+     1, {AvrFuseByte{0xDA, 0x80, 0x20, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
     // Low BODLEVEL BODEN x x CKSEL3..0 (factory CKSEL 0010, internal RC 1 MHz); high x x x x 1
     // BOOTSZ1 BOOTSZ0 BOOTRST, factory all unprogrammed (doubtful).
     {"ATmega163", {0x1E, 0x94, 0x02}, AvrFamily::ATmega163, 16384, 64, 512,
      ms(16), ms(4), ms(32), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
      2, {AvrFuseByte{0xF2, 0x30, 0x00}, AvrFuseByte{0xFF, 0xF8, 0x00}, kNoFuse}, false,
      1, {0xA8, 0xFF, 0xFF, 0xFF}},
-    // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0; factory CKSEL 0010 (internal RC) is doubtful.
+    // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0, every bit writable in low-voltage serial mode,
+    // SPIEN included; factory CKSEL 0010 (internal RC) is doubtful.
     {"ATtiny12", {0x1E, 0x90, 0x05}, AvrFamily::ATtiny12, 1024, 0, 64,
      ms(4.5), ms(9), ms(20), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     1, {AvrFuseByte{0xD2, 0x00, 0x20}, kNoFuse, kNoFuse}, false, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
+     1, {AvrFuseByte{0xD2, 0x00, 0x00, 0x20, 0x10}, kNoFuse, kNoFuse}, false, 1,
+     {0x4C, 0xFF, 0xFF, 0xFF}},
 };
 // clang-format on
 
@@ -321,9 +323,20 @@ bool AvrTarget::miso() const
     return misoBit_;
 }
 
+bool AvrTarget::lockoutFuses() const
+{
+    for (int i = 0; i < device_.fuseCount; ++i) {
+        const AvrFuseByte& f = device_.fuses[i];
+        if ((fuses_[i] & f.lockoutWhenSet) != 0 || (~fuses_[i] & f.lockoutWhenClear) != 0)
+            return true;
+    }
+    return false;
+}
+
 void AvrTarget::powerUp(std::int64_t ns)
 {
     fusesLatched_ = fuses_;
+    lockedOut_ = lockoutFuses();
     offsetPending_ = true;
     lastXtalRiseNs_ = -1;
     xtalPeriodNs_ = 0;
@@ -360,7 +373,7 @@ int AvrTarget::phaseClocksNeeded() const
 
 bool AvrTarget::enableAllowed(std::int64_t ns) const
 {
-    return !faults.neverEcho && ns - startNs_ >= timing.enableDelayNs &&
+    return !faults.neverEcho && !lockedOut_ && ns - startNs_ >= timing.enableDelayNs &&
            clocksSinceStart_ >= timing.enableClocks;
 }
 
@@ -405,7 +418,9 @@ bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
 {
     const std::uint8_t op = frame_[0];
     const std::uint32_t address = (std::uint32_t(frame_[1]) << 8) | frame_[2];
-    const bool locked = isAt90s(device_.family) && lockMode3();
+    // Lock mode 3 hides the signature and the memories of the AT90S parts and the ATtiny12.
+    const bool locked =
+        (isAt90s(device_.family) || device_.family == AvrFamily::ATtiny12) && lockMode3();
     switch (op) {
     case 0x30: {
         if (locked)
@@ -618,9 +633,9 @@ void AvrTarget::writeLockOrFuse()
             fuse = 0, value = b1 & 0x0B, mask = 0x0B;
         break;
     case AvrFamily::ATtiny12:
-        if ((b1 & 0xF9) == 0xF9)
+        if ((b1 & 0xE0) == 0xE0) // AC 111x x21x, whatever the don't-care bits hold
             lockFrom = 1;
-        else if (b1 == 0xA0)
+        else if ((b1 & 0xE0) == 0xA0) // AC 101x xxxx
             fuse = 0, value = b3, mask = 0xFF;
         break;
     case AvrFamily::ATmega161:

@@ -30,8 +30,13 @@ struct AvrFuseByte {
     std::uint8_t factory = 0xFF;
     // Bits the part does not have: they always read 1.
     std::uint8_t unused = 0x00;
-    // Bits serial programming cannot change (SPIEN: a serial write must not lock itself out).
+    // Bits serial programming cannot change (SPIEN on the parts whose datasheet keeps it out of
+    // reach of serial mode).
     std::uint8_t fixed = 0x00;
+    // Bits that end serial programming from the next power-up: SPIEN when unprogrammed (1),
+    // RSTDISBL or DWEN when programmed (0). Only a high-voltage programmer undoes them.
+    std::uint8_t lockoutWhenSet = 0x00;
+    std::uint8_t lockoutWhenClear = 0x00;
 };
 
 struct AvrDevice {
@@ -98,9 +103,14 @@ std::string AvrCatalogueNames();
 // starts; while it lasts, reading a byte being written answers the polling value, and further
 // writes are ignored. A chip erase ignores every instruction while it lasts. Lock and fuse writes
 // take no time. Programmed lock bit LB1 (lock mode 2 or 3) stops flash and EEPROM writes; on the
-// AT90S parts lock mode 3 also stops the reads from loading any datum, so signature and memory
-// reads answer the echo of their third byte (the signature index, the low address byte) until an
-// erase.
+// AT90S parts and the ATtiny12 lock mode 3 also stops the reads from loading any datum, so
+// signature and memory reads answer the echo of their third byte (the signature index, the low
+// address byte) until an erase.
+//
+// Lock-out: a chip that powers up with SPIEN unprogrammed, RSTDISBL or DWEN programmed never
+// echoes 53 to Programming Enable again (AvrFuseByte::lockoutWhenSet/-Clear); the fuse cells keep
+// their value, so only `set` (the high-voltage programmer of the tests) or a fresh chip brings
+// serial programming back.
 class AvrTarget final : public AvrSocketChip {
 public:
     // A catalogue device (as named in the catalogue) or, from Generic(), a chip known by its
@@ -124,6 +134,8 @@ public:
     // "ATmega128", or "the chip with signature 1E9502".
     std::string title() const;
     bool programming() const { return programming_; }
+    // True when the fuses as they stand would end serial programming at the next power-up.
+    bool lockoutFuses() const;
 
     std::vector<std::uint8_t>& flash() { return flash_; }
     const std::vector<std::uint8_t>& flash() const { return flash_; }
@@ -198,6 +210,8 @@ private:
     std::int64_t xtalPeriodNs_ = 0;
     bool sckSeen_ = false;
     bool offsetPending_ = false;
+    // Latched at power-up from the fuses: Programming Enable is never answered.
+    bool lockedOut_ = false;
 
     // Serial interface.
     std::uint8_t shift_ = 0;

@@ -22,11 +22,12 @@ vardel::Host::Result QtHost::MessageBox(const std::string& text, const std::stri
 {
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
-    QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    QString::fromStdString(caption), displayText(text),
-                    buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
-                                                 : QMessageBox::Ok,
-                    owner_);
+    QMessageBox box(
+        icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
+        QString::fromStdString(caption), displayText(text),
+        buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel, owner_);
+    if (buttons == Buttons::OkCancelDefaultCancel)
+        box.setDefaultButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok ? Result::Ok : Result::Cancel;
 }
 

@@ -140,6 +140,7 @@ public:
     QPushButton* SpeedButton2;
     QPushButton* SpeedButton3;
     QPushButton* SpeedButton4;
+    QPushButton* SpeedButton5; // "Enable RSTDISBL modification"
     QToolButton* btnTestBlank;
     QToolButton* btnLeerFlash;
     QToolButton* btnLeerEEPInt;

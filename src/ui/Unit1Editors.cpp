@@ -104,8 +104,8 @@ void TVentana::buildEditors()
                     grid->addWidget(new QLabel(heading, parent), 0, 2 * column + 1);
             }
             int& row = rowsInColumn[column];
-            auto* box = new QCheckBox(QString::fromStdString(vardel::CaptionOf(n, avr_->model())),
-                                      parent);
+            auto* box =
+                new QCheckBox(QString::fromStdString(vardel::CaptionOf(n, avr_->model())), parent);
             box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
             if (*info.hint)
                 box->setToolTip(QString::fromUtf8(info.hint));
@@ -149,6 +149,10 @@ void TVentana::buildEditors()
             connect(SpeedButton4, &QPushButton::clicked, this,
                     [this] { editor_->SpeedButton4Click(*host_); });
             outer->addWidget(SpeedButton4);
+            SpeedButton5 = flatButton("SpeedButton5", "Enable RSTDISBL modification", parent);
+            connect(SpeedButton5, &QPushButton::clicked, this,
+                    [this] { editor_->SpeedButton5Click(*host_); });
+            outer->addWidget(SpeedButton5);
         }
         outer->addStretch(1);
     }

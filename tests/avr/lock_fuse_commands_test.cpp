@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -55,6 +56,18 @@ struct Rig : test::ScriptedRig {
     }
     void answerEnable() { QueueMisoBytes(port, {0x00, 0xAC, 0x53, 0x00}); }
     void answerRead(std::uint8_t value) { QueueMisoBytes(port, {0x00, 0x00, 0x00, value}); }
+    // Programming Enable and the signature of the chip that identification found.
+    void answerSession(std::array<std::uint8_t, 3> signature)
+    {
+        answerEnable();
+        for (const std::uint8_t s : signature)
+            answerRead(s);
+    }
+    void answerReads(std::initializer_list<std::uint8_t> values)
+    {
+        for (const std::uint8_t v : values)
+            answerRead(v);
+    }
 
     // The instructions the chip received after Programming Enable, as "AC A0 FF E1".
     std::vector<std::string> sent() const
@@ -72,6 +85,24 @@ struct Rig : test::ScriptedRig {
 };
 
 using Texts = std::vector<std::string>;
+
+std::string Text(const Instruction& i)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X %02X %02X %02X", i[0], i[1], i[2], i[3]);
+    return text;
+}
+
+Texts Texts_(const std::vector<Instruction>& instructions)
+{
+    Texts out;
+    for (const Instruction& i : instructions)
+        out.push_back(Text(i));
+    return out;
+}
+
+constexpr std::array<std::uint8_t, 3> kSignature161{0x1E, 0x94, 0x01};
+constexpr std::array<std::uint8_t, 3> kSignature128{0x1E, 0x97, 0x02};
 
 // Each instruction costs what Programming Enable does: 4 bytes of 8 bits at 8 XTAL pulses, 11
 // pulses after each byte and 1001 to settle.
@@ -109,23 +140,40 @@ TEST(ProgramFuseBits, PresetsGiveTheirBytesInOrderExtendedHighLow)
         Rig rig;
         rig.identifiedAs("ATmega128 (128kb flash)");
         (rig.editor.*c.preset)();
-        rig.answerEnable();
-        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
-        EXPECT_EQ(rig.sent(), c.sent);
+        EXPECT_EQ(Texts_(rig.commands.FuseWriteInstructions()), c.sent);
     }
 }
 
-TEST(ProgramFuseBits, PacedWithSettlingClocksAndSleepThenLinesLowAndTheMessage)
+TEST(ProgramFuseBits, ChecksTheChipReadsTwiceAsksWritesAndReadsBack)
 {
     Rig rig;
     rig.identifiedAs("ATmega161 (16kb flash)");
+    // The chip holds DA: CKSEL2 and CKSEL0 (and SPIEN, never written) programmed.
+    rig.answerSession(kSignature161);
+    rig.answerReads({0xDA, 0xDA});
+    rig.answerSession(kSignature161);
+    rig.answerRead(0x00);
+    // Read back after a fresh power-up, as the chip will start.
     rig.answerEnable();
+    rig.answerRead(0xFF);
     ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
-    EXPECT_EQ(XtalPulses(rig.port.writes), 2 * kPulsesPerInstruction);
-    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 100}));
-    EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal", "message OK|Fuse Bits set !!"}));
+    EXPECT_EQ(rig.sent(), (Texts{"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00",
+                                 "50 00 00 00", "AC 53 00 00", "30 00 00 00", "30 00 01 00",
+                                 "30 00 02 00", "AC A0 FF FF", "AC 53 00 00", "50 00 00 00"}));
+    // Lock and fuse instructions take their settling clocks and 100 ms; the signature reads not.
+    EXPECT_EQ(XtalPulses(rig.port.writes), 7 * kPulsesPerInstruction + 6 * (4 * 64 + 4 * 11));
+    EXPECT_EQ(rig.clock.sleeps,
+              (std::vector<std::uint32_t>{500, 300, 100, 100, 500, 300, 100, 500, 300, 100}));
+    EXPECT_EQ(rig.user.calls,
+              (Texts{"busy", "normal",
+                     "message Program Fuse Bits|Are you sure?\r\rBits that change on the ATmega161 "
+                     "(16kb flash):\rCKSEL0 0 -> 1\rCKSEL2 0 -> 1|okcancel|default "
+                     "cancel|exclamation",
+                     "busy", "normal", "message OK|Fuse Bits set !!"}));
+    // Nothing is powered while the question is open, nor when the result is shown.
+    EXPECT_EQ(rig.port.writes[rig.user.writesAtMessage[0] - 1], 0x00);
+    EXPECT_EQ(rig.user.writesAtMessage[1], rig.port.writes.size());
     EXPECT_EQ(rig.port.writes.back(), 0x00);
-    EXPECT_EQ(rig.user.writesAtMessage, (std::vector<std::size_t>{rig.port.writes.size()}));
 }
 
 TEST(ProgramFuseBits, BytesOfEachFamilyFromTheBoxes)
@@ -153,6 +201,10 @@ TEST(ProgramFuseBits, BytesOfEachFamilyFromTheBoxes)
         {"ATmega161 (16kb flash)",
          {E::CheckBox38, E::CheckBox39, E::CheckBox40, E::CheckBox42},
          {"AC A0 FF E2"}},
+        // The ATmega128 cannot change SPIEN serially: it goes out programmed, box or not.
+        {"ATmega128 (128kb flash)",
+         {E::CheckBox18, E::CheckBox19, E::CheckBox27},
+         {"AC A4 FF FE", "AC A8 FF 5F", "AC A0 FF 7F"}},
         // The ATtiny12 SPIEN box starts checked.
         {"ATtiny12 (1kb flash)", {}, {"AC A0 FF DF"}},
         {"ATtiny12 (1kb flash)", {E::CheckBox61, E::CheckBox62}, {"AC A0 FF C7"}},
@@ -160,54 +212,99 @@ TEST(ProgramFuseBits, BytesOfEachFamilyFromTheBoxes)
         {"AT90S4434 (4kb flash)", {}, {"AC BF FF 00"}},
         {"AT90S2323 (2kb flash)", {E::CheckBox35, E::CheckBox26}, {"AC BE FF 00"}},
         {"AT90S2343 (2kb flash)", {E::CheckBox26}, {"AC BF FF 00"}},
-        // Any other text takes the ATmega128 sequence without asking.
-        {"??",
-         {E::CheckBox18, E::CheckBox19, E::CheckBox27},
-         {"AC A4 FF FE", "AC A8 FF 7F", "AC A0 FF 7F"}},
-        {"AT90S8515 (8kb flash)", {E::CheckBox35}, {"AC A4 FF FF", "AC A8 FF FF", "AC A0 FF FF"}},
     };
     for (const Case& c : cases) {
         Rig rig;
         rig.identifiedAs(c.label);
         for (const int box : c.checked)
             rig.editor.setChecked(box, true);
-        EXPECT_EQ(rig.commands.FuseWriteInstructions().size(), c.sent.size()) << c.label;
-        rig.answerEnable();
-        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done) << c.label;
-        EXPECT_EQ(rig.sent(), c.sent) << c.label;
-        EXPECT_EQ(rig.user.messages(), (Texts{"OK|Fuse Bits set !!"})) << c.label;
+        EXPECT_EQ(Texts_(rig.commands.FuseWriteInstructions()), c.sent) << c.label;
     }
 }
 
-TEST(ProgramFuseBits, ATmega128AsksFirstAndCancelTouchesNothing)
+TEST(ProgramLockAndFuseBits, RefusedWithoutTheIdentifiedChipOrAReliableRead)
 {
-    const std::string question =
-        "message Program Fuse Bits|Are you sure?\rIncorrect settings may cause problems\r\r"
-        "Due to power availabity on the standart PC port, the clock settings could\r"
-        "result in drawing too much power to perform operations reliably or at all\r"
-        "If the ATmega appears not-respondent then try to increase the voltage,\r"
-        "and/or disconnect crystal and use clock from programmer|okcancel|exclamation";
-    {
+    using Command = Outcome (LockFuseCommands::*)();
+    const Command fuses = &LockFuseCommands::btnFuseBitsClick;
+    const Command lock = &LockFuseCommands::btnLockBitsClick;
+    struct Case {
+        const char* label;
+        Command command;
+        std::vector<std::uint8_t> miso; // after Programming Enable; empty: no port access
+        const char* error;              // the start of the message
+        Texts sent;
+    };
+    const Case cases[] = {
+        // No identification: nothing reaches the port, whichever sequence the page would choose.
+        {"??", fuses, {}, "No chip has been identified", {}},
+        {"??", lock, {}, "No chip has been identified", {}},
+        {"AT90S8515 (8kb flash)", fuses, {}, "The AT90S8515 (8kb flash) has no fuse bits", {}},
+        // Another chip in the socket: its signature is read and nothing else.
+        {"ATmega128 (128kb flash)",
+         fuses,
+         {0x1E, 0x90, 0x05},
+         "The chip in the socket (signature 1E 90 05, ATtiny12 (1kb flash)) is not the ATmega128",
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00"}},
+        {"ATmega161 (16kb flash)",
+         lock,
+         {0xFF, 0xFF, 0xFF},
+         "The chip in the socket (signature FF FF FF) is not the ATmega161",
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00"}},
+        // Two reads that differ.
+        {"ATmega161 (16kb flash)",
+         fuses,
+         {0x1E, 0x94, 0x01, 0xDA, 0xDB},
+         "The fuse bits read differently twice: the connection to the chip is unreliable",
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00", "50 00 00 00"}},
+        {"ATmega161 (16kb flash)",
+         lock,
+         {0x1E, 0x94, 0x01, 0xFF, 0xFE},
+         "The lock bits read differently twice",
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "58 00 00 00", "58 00 00 00"}},
+    };
+    for (const Case& c : cases) {
         Rig rig;
-        rig.identifiedAs("ATmega128 (128kb flash)");
-        rig.user.answers = {Host::Result::Cancel};
-        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Cancelled);
-        EXPECT_EQ(rig.user.calls, (Texts{question}));
-        EXPECT_TRUE(rig.port.writes.empty());
-        EXPECT_EQ(rig.port.reads, 0);
-        EXPECT_TRUE(rig.clock.sleeps.empty());
-        EXPECT_FALSE(rig.lock.busy());
+        rig.identifiedAs(c.label);
+        if (!c.miso.empty())
+            rig.answerEnable();
+        for (const std::uint8_t v : c.miso)
+            rig.answerRead(v);
+        EXPECT_EQ((rig.commands.*c.command)(), Outcome::Failed) << c.error;
+        const Texts messages = rig.user.messages();
+        ASSERT_EQ(messages.size(), 1u) << c.error;
+        EXPECT_EQ(messages[0].rfind(std::string("ERROR|") + c.error, 0), 0u) << messages[0];
+        EXPECT_NE(messages[0].find("Nothing was written."), std::string::npos) << messages[0];
+        EXPECT_EQ(rig.sent(), c.sent) << c.error;
+        if (c.miso.empty())
+            EXPECT_TRUE(rig.port.writes.empty()) << c.error;
+        else
+            EXPECT_EQ(rig.port.writes.back(), 0x00) << c.error;
     }
-    {
-        Rig rig;
-        rig.identifiedAs("ATmega128 (128kb flash)");
-        rig.answerEnable();
-        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
-        EXPECT_EQ(rig.user.calls,
-                  (Texts{question, "busy", "normal", "message OK|Fuse Bits set !!"}));
-        EXPECT_EQ(rig.user.writesAtMessage[0], 0u);
-        EXPECT_EQ(rig.sent().size(), 3u);
-    }
+}
+
+TEST(ProgramFuseBits, TheATmega128QuestionListsTheChangesAndCancelWritesNothing)
+{
+    Rig rig;
+    rig.identifiedAs("ATmega128 (128kb flash)");
+    rig.editor.SpeedButton1Click();
+    rig.editor.setChecked(E::CheckBox22, true); // CKOPT
+    rig.answerSession(kSignature128);
+    rig.answerReads({0xFD, 0x99, 0xE1, 0xFD, 0x99, 0xE1});
+    rig.user.answers = {Host::Result::Cancel};
+    EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Cancelled);
+    EXPECT_EQ(rig.user.calls,
+              (Texts{"busy", "normal",
+                     "message Program Fuse Bits|Are you sure?\rIncorrect settings may cause "
+                     "problems\r\r"
+                     "Due to power availabity on the standart PC port, the clock settings could\r"
+                     "result in drawing too much power to perform operations reliably or at all\r"
+                     "If the ATmega appears not-respondent then try to increase the voltage,\r"
+                     "and/or disconnect crystal and use clock from programmer\r\r"
+                     "Bits that change on the ATmega128 (128kb flash):\rCKOPT 1 -> "
+                     "0|okcancel|default cancel|exclamation"}));
+    EXPECT_EQ(rig.sent().size(), 9u); // the signature and two reads of three bytes
+    EXPECT_EQ(rig.port.writes.back(), 0x00);
+    EXPECT_FALSE(rig.lock.busy());
 }
 
 TEST(LockAndFuseCommands, NoProcessorReportedLinesLowEditorUnchanged)
@@ -378,14 +475,26 @@ TEST(ProgramLockBits, OneInstructionFromTheEditors)
         rig.identifiedAs(c.label);
         for (const int box : c.checked)
             rig.editor.setChecked(box, true);
-        rig.answerEnable();
-        EXPECT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << c.label;
-        EXPECT_EQ(rig.sent(), (Texts{c.sent})) << c.label;
-        EXPECT_EQ(XtalPulses(rig.port.writes), 2 * kPulsesPerInstruction);
-        EXPECT_EQ(rig.user.calls, (Texts{"busy", "normal", "message OK|Lock Bits set !!"}));
-        EXPECT_EQ(rig.user.writesAtMessage[0], rig.port.writes.size());
-        EXPECT_EQ(rig.port.writes.back(), 0x00);
+        EXPECT_EQ(Text(rig.commands.LockWriteInstruction()), c.sent) << c.label;
     }
+}
+
+TEST(ProgramLockBits, APartThatCannotReadItsLockBitsIsWrittenWithoutACheckAndSaysSo)
+{
+    Rig rig;
+    rig.identifiedAs("AT90S8515 (8kb flash)");
+    rig.editor.setChecked(E::CheckBox1, true);
+    rig.answerSession({0x1E, 0x93, 0x01});
+    rig.answerSession({0x1E, 0x93, 0x01});
+    ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
+    EXPECT_EQ(rig.sent(), (Texts{"30 00 00 00", "30 00 01 00", "30 00 02 00", "AC 53 00 00",
+                                 "30 00 00 00", "30 00 01 00", "30 00 02 00", "AC FD FF FF"}));
+    const Texts messages = rig.user.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].find("LB1 1 -> 0\rThis chip cannot read its lock bits"),
+              std::string::npos)
+        << messages[0];
+    EXPECT_EQ(messages[1], "OK|Lock Bits set !!");
 }
 
 TEST(ReadLockBits, AT90SGroupShowsWhatTheChipHolds)

@@ -58,7 +58,7 @@ void Identify(AvrPageModel& model, const char* label)
 TEST(LockFuseEditor, StartsAsTheFormDoes)
 {
     E editor;
-    const std::set<int> disabled{9, 10, 11, 12, 13, 14, 15, 16, 21, 37, 55, 60};
+    const std::set<int> disabled{9, 10, 11, 12, 13, 14, 15, 16, 21, 37, 55, 60, 61};
     for (int box = 1; box <= E::kBoxCount; ++box) {
         EXPECT_EQ(editor.checked(box), box == E::CheckBox60) << box;
         EXPECT_EQ(editor.enabled(box), !disabled.count(box)) << box;
@@ -206,38 +206,67 @@ TEST(LockFuseEditor, PresetsSetTheEighteenBoxesOfPage128Only)
     }
 }
 
-TEST(LockFuseEditor, SpienGuardAsksAndEnablesOnlyTheATtinyBox)
+TEST(LockFuseEditor, GuardsAskWithCancelAsTheDefaultAndEnableOnlyTheirBox)
 {
-    E editor;
-    RecordingHost host;
-    host.answers = {Host::Result::Cancel, Host::Result::Ok, Host::Result::Cancel};
-    const std::string warning =
+    const std::string spien =
         "message WARNING|Warning !!!\rUnprogramming SPIEN fuse will disable the Low-Voltage "
         "Serial Programming mode.You will have to use High-Voltage Serial Programmer to enable "
         "SPIEN\rThis program do NOT support such programmer.\rENABLE SPIEN MODIFICATION - ARE "
-        "YOU SURE ?|okcancel|exclamation";
+        "YOU SURE ?|okcancel|default cancel|exclamation";
+    // SPIEN locks the chip out unchecked, RSTDISBL checked: the release never moves the box.
+    struct Case {
+        bool (E::*button)(Host&);
+        int box;
+        bool lockoutChecked;
+        const char* says;
+    };
+    const Case cases[] = {
+        {&E::SpeedButton4Click, E::CheckBox60, false, "Unprogramming SPIEN"},
+        {&E::SpeedButton5Click, E::CheckBox61, true,
+         "Programming RSTDISBL fuse turns the RESET "
+         "pin into an I/O pin"},
+    };
+    for (const Case& c : cases) {
+        E editor;
+        RecordingHost host;
+        host.answers = {Host::Result::Cancel, Host::Result::Ok, Host::Result::Cancel};
+        ASSERT_NE(E::GuardOf(c.box), nullptr);
+        EXPECT_EQ(E::GuardOf(c.box)->lockoutChecked, c.lockoutChecked);
+        const bool startsChecked = editor.checked(c.box);
+        EXPECT_NE(startsChecked, c.lockoutChecked);
 
-    EXPECT_FALSE(editor.SpeedButton4Click(host));
-    EXPECT_FALSE(editor.enabled(E::CheckBox60));
-    EXPECT_TRUE(editor.checked(E::CheckBox60));
+        EXPECT_FALSE((editor.*c.button)(host));
+        EXPECT_FALSE(editor.enabled(c.box));
+        editor.click(c.box); // a disabled box ignores the click
+        EXPECT_EQ(editor.checked(c.box), startsChecked);
 
-    Observer observer(editor);
-    EXPECT_TRUE(editor.SpeedButton4Click(host));
-    EXPECT_TRUE(editor.enabled(E::CheckBox60));
-    EXPECT_TRUE(editor.checked(E::CheckBox60));
-    EXPECT_EQ(observer.seen, (std::vector<std::string>{"enabled 60"}));
-    EXPECT_FALSE(editor.enabled(E::CheckBox21));
-    EXPECT_FALSE(editor.enabled(E::CheckBox37));
-    EXPECT_FALSE(editor.enabled(E::CheckBox55));
+        Observer observer(editor);
+        EXPECT_TRUE((editor.*c.button)(host));
+        EXPECT_EQ(observer.seen, (std::vector<std::string>{"enabled " + std::to_string(c.box)}));
+        for (int box = 1; box <= E::kBoxCount; ++box) {
+            if (box != c.box && E::GuardOf(box)) {
+                EXPECT_FALSE(editor.enabled(box)) << box;
+            }
+        }
+        EXPECT_FALSE(editor.enabled(E::CheckBox21));
+        EXPECT_FALSE(editor.enabled(E::CheckBox37));
+        EXPECT_FALSE(editor.enabled(E::CheckBox55));
+        // Asking again changes nothing further, whatever the answer.
+        EXPECT_TRUE((editor.*c.button)(host));
+        ASSERT_EQ(host.calls.size(), 3u);
+        for (const std::string& call : host.calls) {
+            EXPECT_NE(call.find(c.says), std::string::npos) << call;
+            EXPECT_NE(call.find("High-Voltage"), std::string::npos) << call;
+            EXPECT_NE(call.find("|okcancel|default cancel|exclamation"), std::string::npos);
+        }
+        if (c.box == E::CheckBox60) {
+            EXPECT_EQ(host.calls[0], spien);
+        }
 
-    // Asking again changes nothing further, whatever the answer.
-    EXPECT_TRUE(editor.SpeedButton4Click(host));
-    EXPECT_TRUE(editor.enabled(E::CheckBox60));
-    EXPECT_EQ(host.calls, (std::vector<std::string>{warning, warning, warning}));
-
-    editor.click(E::CheckBox60);
-    EXPECT_FALSE(editor.checked(E::CheckBox60));
-    EXPECT_EQ(editor.label(E::CheckBox60), "1");
+        editor.click(c.box);
+        EXPECT_EQ(editor.checked(c.box), c.lockoutChecked);
+        EXPECT_EQ(editor.label(c.box), c.lockoutChecked ? "0" : "1");
+    }
 }
 
 TEST(LockFuseEditor, CalibrationLabelInDecimal)

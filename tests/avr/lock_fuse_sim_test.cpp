@@ -88,12 +88,12 @@ TEST(LockFuseOnChip, ATmega128PresetThenLockBits)
     ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
     EXPECT_EQ(rig.chip().lock(), 0xD6);
     rig.expectSameBoxes(*rig.readBack(false), {3, 4, 5, 6, 7, 8});
-    // Each fuse write was confirmed; the lock write is not asked about.
+    // Each write was confirmed.
     std::vector<std::string> captions;
     for (const std::string& m : rig.host.messages())
         captions.push_back(m.substr(0, m.find('|')));
     EXPECT_EQ(captions, (std::vector<std::string>{"Program Fuse Bits", "OK", "Program Fuse Bits",
-                                                  "OK", "OK"}));
+                                                  "OK", "Program Lock Bits", "OK"}));
 }
 
 TEST(LockFuseOnChip, ATmega163)
@@ -158,12 +158,6 @@ TEST(LockFuseOnChip, ATtiny12FusesCalibrationAndLB1Alone)
     rig.expectSameBoxes(*back, {58, 59, 60, 61, 62, 63, 64, 65});
     EXPECT_EQ(back->Label63(), "76 (dec)");
 
-    // Serial programming cannot release SPIEN, guard or not.
-    rig.editor.SpeedButton4Click(rig.host);
-    rig.editor.click(E::CheckBox60);
-    ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
-    EXPECT_EQ(rig.chip().fuse(0), 0x93);
-
     // A chip locked with LB1 alone reads as locked.
     rig.check({E::CheckBox1});
     ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
@@ -173,6 +167,7 @@ TEST(LockFuseOnChip, ATtiny12FusesCalibrationAndLB1Alone)
     EXPECT_FALSE(back->checked(E::CheckBox2));
     EXPECT_EQ(back->Memo1(), E::kLockLB1);
 
+    // Lock mode 3 holds (the lock read still answers) and hides the chip's signature from then on.
     rig.check({E::CheckBox2});
     ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done);
     EXPECT_EQ(rig.chip().lock(), 0xF9);
@@ -180,6 +175,52 @@ TEST(LockFuseOnChip, ATtiny12FusesCalibrationAndLB1Alone)
     EXPECT_TRUE(back->checked(E::CheckBox1));
     EXPECT_TRUE(back->checked(E::CheckBox2));
     EXPECT_EQ(back->Memo1(), E::kLockLB1LB2);
+    EXPECT_EQ(rig.page.btnTipoClick(), Outcome::Failed);
+    EXPECT_EQ(rig.page.lastIdentification(), AvrPage::Identification::Protected);
+}
+
+TEST(LockFuseOnChip, EachLockOutBitNeedsItsGuardAndThenLocksTheChipOut)
+{
+    // SPIEN released (unchecked) or RSTDISBL programmed (checked) ends serial programming.
+    struct Case {
+        int box;
+        bool (E::*guard)(Host&);
+        const char* name;
+        std::uint8_t fuse;
+    };
+    const Case cases[] = {
+        {E::CheckBox60, &E::SpeedButton4Click, "SPIEN unprogrammed", 0xF2},
+        {E::CheckBox61, &E::SpeedButton5Click, "RSTDISBL programmed", 0xC2},
+    };
+    for (const Case& c : cases) {
+        SimRig rig("ATtiny12");
+        ASSERT_EQ(rig.commands.btnReadFuseBitsClick(), Outcome::Done);
+        // Code can set a disabled box; the write still refuses it while the guard is closed.
+        rig.editor.setChecked(c.box, !rig.editor.checked(c.box));
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Failed) << c.name;
+        ASSERT_EQ(rig.host.messages().size(), 1u);
+        EXPECT_EQ(rig.host.messages()[0].rfind(std::string("ERROR|") + c.name, 0), 0u)
+            << rig.host.messages()[0];
+        EXPECT_EQ(rig.chip().fuse(0), 0xD2) << c.name;
+
+        // Released, the write is asked about and the chip takes it for good.
+        rig.host.answers = {Host::Result::Ok, Host::Result::Ok};
+        ASSERT_TRUE((rig.editor.*c.guard)(rig.host));
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done) << c.name;
+        EXPECT_EQ(rig.chip().fuse(0), c.fuse) << c.name;
+        const auto messages = rig.host.messages();
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_NE(messages[0].find(std::string(E::Info(c.box).caption) +
+                                   (c.fuse == 0xF2 ? " 0 -> 1" : " 1 -> 0")),
+                  std::string::npos)
+            << messages[0];
+        EXPECT_EQ(messages[1], "OK|Fuse Bits set !!");
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.btnTipoClick(), Outcome::Failed);
+        EXPECT_EQ(rig.page.lastIdentification(), AvrPage::Identification::NotDetected) << c.name;
+    }
 }
 
 TEST(LockFuseOnChip, AT90SFuseAndLockBits)

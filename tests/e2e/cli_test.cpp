@@ -18,11 +18,12 @@ struct Result {
     std::string out;
 };
 
-// Runs a command through the shell and keeps what it printed (standard output and error).
-Result run(const std::string& command)
+// Runs a command through the shell and keeps what it printed (standard output and error, or
+// standard error alone).
+Result run(const std::string& command, bool stderrOnly = false)
 {
     Result r{-1, {}};
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    FILE* p = ::popen((command + (stderrOnly ? " 2>&1 >/dev/null" : " 2>&1")).c_str(), "r");
     if (!p)
         return r;
     std::array<char, 4096> buf{};
@@ -40,10 +41,11 @@ protected:
     QTemporaryDir dir;
     std::string board() const { return dir.path().toStdString() + "/board"; }
     std::string file(const char* name) const { return dir.path().toStdString() + "/" + name; }
-    Result cli(const std::string& args) const
+    Result cli(const std::string& args, bool stderrOnly = false) const
     {
         return run("XDG_CONFIG_HOME=" + dir.path().toStdString() +
-                   " " VARDEL_CLI " --port sim:" + board() + " --virtual-time " + args);
+                       " " VARDEL_CLI " --port sim:" + board() + " --virtual-time " + args,
+                   stderrOnly);
     }
 };
 
@@ -272,6 +274,52 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("LB1=0"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("LB2=1"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, EachChangedBitIsListedOnStandardErrorBeforeTheQuestion)
+{
+    ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0); // fuse D2
+    Result r = cli("avr program-fuses BODEN=0 CKSEL2=1", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "CKSEL2 0 -> 1\nBODEN 1 -> 0\n") << r.out;
+    r = cli("avr program-fuses BODEN=0 CKSEL2=1");
+    EXPECT_LT(r.out.find("BODEN 1 -> 0"), r.out.find("Program Fuse Bits: Are you sure?")) << r.out;
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.low=D2\n"), std::string::npos);
+    EXPECT_EQ(cli("--yes avr program-fuses BODEN=0 CKSEL2=1").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.low=96\n"), std::string::npos);
+    // Lock bits the same way; nothing to change writes nothing and asks nothing.
+    r = cli("--yes avr program-lock LB1=0", true);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "LB1 1 -> 0\n");
+    r = cli("avr program-lock LB1=0");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "OK: Lock Bits set !!\n");
+}
+
+TEST_F(Cli, ABitThatEndsSerialProgrammingNeedsAllowLockoutAndThenLocksTheChipOut)
+{
+    for (const char* bit : {"RSTDISBL=0", "SPIEN=1"}) {
+        ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+        Result r = cli(std::string("--yes avr program-fuses ") + bit);
+        EXPECT_EQ(r.status, 1) << bit;
+        EXPECT_NE(r.out.find(std::string(bit) + " ends serial programming"), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("--allow-lockout"), std::string::npos) << r.out;
+        // --allow-lockout alone does not answer the warning.
+        EXPECT_EQ(cli(std::string("--allow-lockout avr program-fuses ") + bit).status, 1);
+        EXPECT_NE(cli("sim show").out.find("avr.fuse.low=D2\n"), std::string::npos) << bit;
+
+        r = cli(std::string("--yes --allow-lockout avr program-fuses ") + bit);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("WARNING: Warning !!!"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("OK: Fuse Bits set !!"), std::string::npos) << r.out;
+        r = cli("avr identify");
+        EXPECT_EQ(r.status, 1) << bit;
+        EXPECT_NE(r.out.find("ERROR: Processor not detected!!!"), std::string::npos) << r.out;
+        // Only a new chip in the socket brings the board back.
+        ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+        EXPECT_EQ(cli("avr identify").status, 0) << bit;
+    }
 }
 
 TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)

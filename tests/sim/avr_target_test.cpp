@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -319,6 +320,13 @@ TEST(AvrSignature, LockMode3OnAnAt90sAnswersTheIndexUntilAChipErase)
     EXPECT_EQ(host.signature(), (std::array<std::uint8_t, 3>{0x1E, 0x91, 0x01}));
     EXPECT_EQ(host.read(0x20, 0x0007), 0xFF);
 
+    // The ATtiny12 hides its signature in lock mode 3 as well.
+    AvrTarget tiny(device("ATtiny12"));
+    Host tinyHost(tiny);
+    ASSERT_TRUE(tinyHost.enable());
+    tinyHost.instr(0xAC, 0xF9, 0x00, 0x00);
+    EXPECT_EQ(tinyHost.signature(), (std::array<std::uint8_t, 3>{0x00, 0x01, 0x02}));
+
     // ATmega parts keep their signature in lock mode 3.
     AvrTarget mega(device("ATmega163"));
     Host megaHost(mega);
@@ -568,7 +576,7 @@ TEST(AvrLockAndFuse, ATmega163And128HaveLowHighExtendedFusesAndCalibration)
     EXPECT_EQ(h163.read(0x58, 0x0000), 0xFF);
     EXPECT_EQ(h163.read(0x38, 0x0000), 0xA8);
     h163.instr(0xAC, 0xA0, 0x00, 0xE1);
-    h163.instr(0xAC, 0xA8, 0x00, 0x00); // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
+    h163.instr(0xAC, 0xA8, 0x00, 0x00);       // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
     EXPECT_EQ(h163.read(0x50, 0x0000), 0xF1); // bits 5 and 4 do not exist: they read 1
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xF8);
     // No extended fuse: 50 08 is only echoed.
@@ -605,17 +613,88 @@ TEST(AvrLockAndFuse, ATtiny12LockBitsSitInBits2And1)
     EXPECT_EQ(host.read(0x58, 0), 0xFD);
     host.instr(0xAC, 0xFB, 0x00, 0x00); // LB2
     EXPECT_EQ(host.read(0x58, 0), 0xF9);
-    // ATmega-style lock write (bits in the fourth byte) is not this part's.
+    // The lock bits come from the second byte, not the fourth as on the ATmega161/163/128.
     AvrTarget other(device("ATtiny12"));
     Host otherHost(other);
     ASSERT_TRUE(otherHost.enable());
-    otherHost.instr(0xAC, 0xE0, 0x00, 0x00);
+    otherHost.instr(0xAC, 0xFF, 0x00, 0x00);
     EXPECT_EQ(otherHost.read(0x58, 0), 0xFF);
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0 and the calibration byte.
     EXPECT_EQ(otherHost.read(0x50, 0), 0xD2);
-    otherHost.instr(0xAC, 0xA0, 0x00, 0xFF);
-    EXPECT_EQ(otherHost.read(0x50, 0), 0xDF);
     EXPECT_EQ(otherHost.read(0x38, 0), 0x4C);
+}
+
+TEST(AvrLockAndFuse, ATtiny12DecodesLockAndFuseWritesByTheirBitPatterns)
+{
+    // Write Fuse is AC 101x xxxx and Write Lock AC 111x x21x: the don't-care bits do not matter.
+    struct Case {
+        std::uint8_t second;
+        std::uint8_t fourth;
+        std::uint8_t fuse;
+        std::uint8_t lock;
+    };
+    const Case cases[] = {
+        {0xA0, 0xF3, 0xF3, 0xFF}, {0xA4, 0xE1, 0xE1, 0xFF}, {0xA8, 0xD0, 0xD0, 0xFF},
+        {0xBF, 0x00, 0x00, 0xFF}, {0xE0, 0x00, 0xD2, 0xF9}, {0xFD, 0x00, 0xD2, 0xFD},
+        {0xEB, 0x00, 0xD2, 0xFB}, {0x80, 0x00, 0xD2, 0xFF}, // chip erase
+    };
+    for (const Case& c : cases) {
+        AvrTarget chip(device("ATtiny12"));
+        Host host(chip);
+        ASSERT_TRUE(host.enable());
+        host.instr(0xAC, c.second, 0xFF, c.fourth);
+        EXPECT_EQ(chip.fuse(0), c.fuse) << std::hex << int(c.second);
+        EXPECT_EQ(chip.lock(), c.lock) << std::hex << int(c.second);
+    }
+}
+
+TEST(AvrLockAndFuse, LockOutBitsEndSerialProgrammingFromTheNextPowerUp)
+{
+    // SPIEN unprogrammed or RSTDISBL programmed, on every simulated part that has the bit.
+    struct Case {
+        const char* device;
+        const char* key;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"ATtiny12", "avr.fuse.low", "F2"}, // SPIEN 1
+        {"ATtiny12", "avr.fuse.low", "C2"}, // RSTDISBL 0
+        {"ATmega128", "avr.fuse.high", "B9"}, {"ATmega161", "avr.fuse.low", "FA"},
+        {"ATmega103", "avr.fuse.low", "FF"},  {"AT90S2323", "avr.fuse.low", "FF"},
+        {"AT90S8535", "avr.fuse.low", "FF"},
+    };
+    for (const Case& c : cases) {
+        AvrTarget chip(device(c.device));
+        Host host(chip);
+        ASSERT_TRUE(host.enable()) << c.device;
+        std::string error;
+        ASSERT_TRUE(chip.set(c.key, c.value, error)) << error;
+        // The running session goes on; the next power-up never answers.
+        EXPECT_EQ(host.signature(), device(c.device).signature) << c.device;
+        host.powerDown();
+        EXPECT_FALSE(host.enable()) << c.device;
+        host.sckPulse();
+        EXPECT_FALSE(host.programmingEnable()) << c.device;
+        // A high-voltage programmer puts the factory fuses back.
+        host.powerDown();
+        const sim::AvrFuseByte& factory = device(c.device).fuses[c.key[9] == 'l' ? 0 : 1];
+        char text[3];
+        std::snprintf(text, sizeof text, "%02X", factory.factory);
+        ASSERT_TRUE(chip.set(c.key, text, error)) << error;
+        EXPECT_TRUE(host.enable()) << c.device;
+    }
+
+    // The ATtiny12 writes SPIEN and RSTDISBL itself in serial mode and locks itself out.
+    for (const std::uint8_t fuse : {0xF2, 0xC2}) {
+        AvrTarget chip(device("ATtiny12"));
+        Host host(chip);
+        ASSERT_TRUE(host.enable());
+        host.instr(0xAC, 0xA0, 0xFF, fuse);
+        EXPECT_EQ(chip.fuse(0), fuse);
+        EXPECT_EQ(host.read(0x50, 0), fuse);
+        host.powerDown();
+        EXPECT_FALSE(host.enable()) << std::hex << int(fuse);
+    }
 }
 
 // ---- Keys, files and the factory ---------------------------------------------------------------

@@ -57,9 +57,10 @@ public:
                       Icon icon) override
     {
         calls.push_back("message " + caption + "|" + text +
-                        (buttons == Buttons::OkCancel ? "|okcancel" : "") +
+                        (buttons != Buttons::Ok ? "|okcancel" : "") +
+                        (buttons == Buttons::OkCancelDefaultCancel ? "|default cancel" : "") +
                         (icon == Icon::Exclamation ? "|exclamation" : ""));
-        if (buttons == Buttons::OkCancel && !answers.empty()) {
+        if (buttons != Buttons::Ok && !answers.empty()) {
             const Result r = answers.front();
             answers.pop_front();
             return r;

@@ -46,6 +46,9 @@ private slots:
     void manualLineTest();
     void fuseReadAndPresetChangeBoxesAndLabels();
     void lockBitRuleThroughClicks();
+    void lockAndFuseWritesRefuseAChipOtherThanTheOneShown();
+    void guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut();
+    void fusesALockedChipIgnoresAreReportedNotSet();
 };
 
 namespace {
@@ -74,7 +77,7 @@ void AvrPageTest::fuseReadAndPresetChangeBoxesAndLabels()
     QCOMPARE(p.messages, QStringList());
     QVERIFY(w.CheckBoxes[19]->isChecked()); // OCDEN, high bit 7
     QCOMPARE(w.StateLabels[19]->text(), QStringLiteral("0"));
-    QVERIFY(w.CheckBoxes[20]->isChecked()); // JTAGEN
+    QVERIFY(w.CheckBoxes[20]->isChecked());  // JTAGEN
     QVERIFY(!w.CheckBoxes[22]->isChecked()); // CKOPT
     QVERIFY(!w.CheckBoxes[27]->isChecked()); // BODLEVEL, low bit 7 (E1: 1110 0001)
     QVERIFY(!w.CheckBoxes[29]->isChecked()); // SUT1
@@ -114,8 +117,9 @@ void AvrPageTest::lockBitRuleThroughClicks()
     lb1->click();
     lb2->click();
     QVERIFY(lb1->isChecked() && lb2->isChecked());
-    QCOMPARE(w.Memo1->toPlainText(),
-             QStringLiteral("Further programming and veryfing of the Flash and EEPROM is disabled"));
+    QCOMPARE(
+        w.Memo1->toPlainText(),
+        QStringLiteral("Further programming and veryfing of the Flash and EEPROM is disabled"));
     lb1->click(); // refused while LB2 is checked
     QVERIFY(lb1->isChecked());
     QCOMPARE(w.StateLabels[1]->text(), QStringLiteral("0"));
@@ -124,6 +128,123 @@ void AvrPageTest::lockBitRuleThroughClicks()
              QStringLiteral("Further programming of the Flash and EEPROM is disabled."));
     lb1->click();
     QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("No memory lock features enabled."));
+}
+
+void AvrPageTest::lockAndFuseWritesRefuseAChipOtherThanTheOneShown()
+{
+    // Before any identification, and after an ATmega128 was identified and an ATtiny12 put in
+    // its place: the ATmega128 sequences would unprogram the ATtiny12's SPIEN.
+    for (const bool identifyFirst : {false, true}) {
+        Program p;
+        TVentana& w = *p.ventana;
+        if (identifyFirst) {
+            insertAvr(p, "ATmega128");
+            w.btnTipo->click();
+            QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega128 (128kb flash)"));
+        }
+        sim::AvrTarget* tiny = insertAvr(p, "ATtiny12");
+        std::string error;
+        QVERIFY(tiny->set("avr.lock", "FF", error));
+        w.CheckBoxes[3]->click(); // LB1 of page "LB128"
+        p.messages.clear();
+        w.btnFuseBits->click();
+        w.btnLockBits->click();
+        QCOMPARE(p.messages.size(), 2);
+        for (const QString& m : p.messages) {
+            QVERIFY2(m.startsWith(QStringLiteral("ERROR|")), qPrintable(m));
+            QVERIFY2(m.contains(QStringLiteral("\"Identify microprocessor\"")), qPrintable(m));
+            QVERIFY2(m.contains(QStringLiteral("Nothing was written.")), qPrintable(m));
+        }
+        if (identifyFirst)
+            QVERIFY(p.messages[0].contains(QStringLiteral("ATtiny12 (1kb flash)) is not the "
+                                                          "ATmega128 (128kb flash)")));
+        QCOMPARE(tiny->fuse(0), std::uint8_t(0xD2));
+        QCOMPARE(tiny->lock(), std::uint8_t(0xFF));
+        QCOMPARE(p.board.data(), std::uint8_t(0x00));
+        // Identified, the same chip takes both.
+        w.btnTipo->click();
+        p.messages.clear();
+        w.CheckBoxes[1]->click(); // LB1 of the AT90S group, which the ATtiny12 shows
+        w.btnLockBits->click();
+        QCOMPARE(p.messages.last(), QStringLiteral("OK|Lock Bits set !!"));
+        QCOMPARE(tiny->lock(), std::uint8_t(0xFD));
+    }
+}
+
+void AvrPageTest::guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut()
+{
+    struct Case {
+        int box;
+        const char* button;
+        const char* change;
+        std::uint8_t fuse;
+    };
+    const Case cases[] = {{60, "SpeedButton4", "SPIEN 0 -> 1", 0xF2},
+                          {61, "SpeedButton5", "RSTDISBL 1 -> 0", 0xC2}};
+    for (const Case& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        QStringList asked;
+        w.host().answerMessage = [&](const std::string& text, const std::string& caption,
+                                     Host::Buttons buttons, Host::Icon icon) {
+            p.messages << QString::fromStdString(caption + "|" + text);
+            if (buttons != Host::Buttons::Ok) {
+                asked << QString::fromStdString(caption);
+                // Every question that can lock the chip out defaults to Cancel, with the icon.
+                if (buttons != Host::Buttons::OkCancelDefaultCancel ||
+                    icon != Host::Icon::Exclamation)
+                    asked << QStringLiteral("(Enter would answer OK)");
+            }
+            return Host::Result::Ok;
+        };
+        sim::AvrTarget* tiny = insertAvr(p, "ATtiny12");
+        w.btnTipo->click();
+        w.btnReadFuseBits->click();
+        QCheckBox* box = w.CheckBoxes[c.box];
+        const bool was = box->isChecked();
+        QVERIFY(!box->isEnabled());
+        box->click();
+        QCOMPARE(box->isChecked(), was);
+        auto* button = w.findChild<QPushButton*>(QString::fromLatin1(c.button));
+        QVERIFY(button);
+        button->click();
+        QVERIFY(box->isEnabled());
+        box->click();
+        QCOMPARE(box->isChecked(), !was);
+        p.messages.clear();
+        w.btnFuseBits->click();
+        QCOMPARE(asked,
+                 (QStringList{QStringLiteral("WARNING"), QStringLiteral("Program Fuse Bits")}));
+        QCOMPARE(p.messages.size(), 2);
+        QVERIFY2(p.messages[0].endsWith(QString::fromLatin1(c.change)), qPrintable(p.messages[0]));
+        QCOMPARE(p.messages[1], QStringLiteral("OK|Fuse Bits set !!"));
+        QCOMPARE(tiny->fuse(0), c.fuse);
+        p.messages.clear();
+        w.btnTipo->click();
+        QCOMPARE(p.messages, QStringList{QStringLiteral("ERROR|Processor not detected!!!")});
+    }
+}
+
+void AvrPageTest::fusesALockedChipIgnoresAreReportedNotSet()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    sim::AvrTarget* chip = insertAvr(p, "ATmega128");
+    std::string error;
+    QVERIFY(chip->set("avr.lock", "FE", error)); // lock mode 2 locks the fuses as well
+    w.btnTipo->click();
+    w.btnReadFuseBits->click();
+    w.CheckBoxes[22]->click(); // CKOPT
+    w.CheckBoxes[23]->click(); // EESAVE
+    p.messages.clear();
+    w.btnFuseBits->click();
+    QCOMPARE(p.messages.size(), 2);
+    // Bit 0 of each byte first, as the chip is read.
+    QVERIFY2(p.messages[0].endsWith(QStringLiteral("EESAVE 1 -> 0\rCKOPT 1 -> 0")),
+             qPrintable(p.messages[0]));
+    QCOMPARE(p.messages[1], QStringLiteral("ERROR|The chip did not take every fuse bit: EESAVE is "
+                                           "1, CKOPT is 1 after the write.\rFuse Bits NOT set."));
+    QCOMPARE(chip->fuse(1), std::uint8_t(0x99));
 }
 
 void AvrPageTest::startUpState()
