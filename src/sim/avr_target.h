@@ -115,9 +115,8 @@ public:
     bool miso() const override;
     void describe(ChipKeys& keys) const override;
     bool set(const std::string& key, const std::string& value, std::string& error) override;
-    // flash.bin and avr-eeprom.bin in dir; missing files load as a blank chip.
-    bool save(const std::string& dir, std::string& error) const override;
-    bool load(const std::string& dir, std::string& error) override;
+    // flash.bin and avr-eeprom.bin.
+    std::vector<ChipMemoryFile> memoryFiles() override;
 
     const AvrDevice& device() const { return device_; }
     bool catalogued() const { return device_.name[0] != '\0'; }
