@@ -90,7 +90,8 @@ std::string AvrCatalogueNames();
 // closer, so a host that sends AC 53 00 00 plus one pulse per try meets the chip after
 // 32 - syncOffsetBits tries. A RESET pulse restarts the frame at bit 0. Once enabled, the chip
 // executes each frame on its 32nd bit; RESET high or power off leaves programming mode, and power
-// off resets the interface but keeps memories, fuses and lock bits.
+// off resets the interface but keeps memories, fuses and lock bits, except the cells of a flash or
+// EEPROM write still in progress, which are left undefined (erased, here).
 //
 // Writes program flash by ANDing: on the byte-written AT90S parts and on the page parts alike a
 // flash cell can only lose 1 bits until a chip erase, since serial programming has no flash erase

@@ -17,7 +17,7 @@ constexpr std::array<std::string_view, 8> kKeys{
 std::string_view trimmed(std::string_view text)
 {
     const auto blank = [](char c) {
-        return c == ' ' || c == '\t';
+        return c == ' ' || c == '\t' || c == '\r';
     };
     while (!text.empty() && blank(text.front()))
         text.remove_prefix(1);
@@ -64,9 +64,7 @@ BoardIni ParseBoardIni(std::string_view text)
         const auto end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        line = trimmed(line);
+        line = trimmed(line); // the CR of a CR LF too
         if (line.empty() || line.front() == '#')
             continue;
         const auto eq = line.find('=');
