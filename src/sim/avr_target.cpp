@@ -230,7 +230,8 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
         } else {
             // The interface logic dies with the supply; the memories are non-volatile, but the
             // cells of a write cut short are left undefined (here: erased).
-            if (busy_ != Busy::None && busy_ != Busy::Erase && ns < busyEndNs_) {
+            if (busy_ != Busy::None && busy_ != Busy::Erase && ns < busyEndNs_ &&
+                !faults.dropWrites) {
                 auto& memory = busy_ == Busy::EepromByte ? eeprom_ : flash_;
                 std::fill_n(memory.begin() + busyAddress_, busyLength_, 0xFF);
             }

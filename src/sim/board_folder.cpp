@@ -26,7 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kBoardFile = "board.ini";
-const char* const kChipFiles[] = {"eeprom.bin", "flash.bin", "avr-eeprom.bin"};
 const char* const kGreeting = "Hello from the 24C256 on Vardel's simulated board!\n";
 
 using Files = std::map<std::string, std::string>;
@@ -111,7 +110,7 @@ bool makeChips(const BoardIni& ini, const std::string& where,
     avr = MakeAvrChip(a != end ? a->second.value : std::string(),
                       s != end ? s->second.value : std::string(), why);
     if (!avr)
-        return fail(a != end ? a->second.line : s->second.line, why);
+        return fail(s != end ? s->second.line : a->second.line, why);
     for (const auto& [key, value] : ini.keys)
         if (key.rfind("avr.", 0) == 0 && key != "avr.signature" && !avr->set(key, value.value, why))
             return fail(value.line, why);
@@ -218,20 +217,23 @@ bool BoardFolder::load(SimBoard& board, std::string& error)
     if (read == Read::Failed)
         return false;
     if (read == Read::Missing) {
-        // Chip files without the file that says what they are: not a new board.
-        for (const char* name : kChipFiles) {
-            std::error_code ec;
-            if (fs::exists(dir / name, ec)) {
-                error = iniPath.string() + " is missing, but the folder holds " + name;
-                return false;
-            }
-        }
         std::string why;
         eeprom = MakeEepromChip("24C256", why);
         avr = MakeAvrChip("ATmega128", "", why);
         if (!eeprom || !avr) {
             error = why;
             return false;
+        }
+        // Chip files without the file that says what they are: not a new board.
+        std::vector<ChipMemoryFile> memories = eeprom->memoryFiles();
+        for (const ChipMemoryFile& m : avr->memoryFiles())
+            memories.push_back(m);
+        for (const ChipMemoryFile& m : memories) {
+            std::error_code ec;
+            if (fs::exists(dir / m.file, ec)) {
+                error = iniPath.string() + " is missing, but the folder holds " + m.file;
+                return false;
+            }
         }
         std::vector<std::uint8_t>& memory = *eeprom->memoryFiles().front().memory;
         std::copy_n(kGreeting, std::min(std::strlen(kGreeting), memory.size()), memory.begin());
