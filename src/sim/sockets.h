@@ -14,7 +14,7 @@ using ChipKeys = std::map<std::string, std::string>;
 // A memory a chip keeps in the board's folder, as a file of exactly the memory's size.
 struct ChipMemoryFile {
     std::string file; // "eeprom.bin"
-    std::string what; // "the 24C256", "the flash of the ATmega128", for messages
+    std::string what; // "the memory of the 24C256", "the flash of ATmega128", for messages
     std::vector<std::uint8_t>* memory;
 };
 
