@@ -34,12 +34,26 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The window takes the simulated board's folder for each chip operation only, so that
+    // vardel-cli can use the board in between; a new folder gets its first chips now.
+    if (!board->release(error)) {
+        std::fprintf(stderr, "vardel: %s\n", error.c_str());
+        QMessageBox::critical(nullptr, QStringLiteral("ERROR"), QString::fromStdString(error));
+        return 1;
+    }
+
     vardel::Settings settings;
     int status = 0;
     {
         // The windows in the order the program has always created them.
         TVentana ventana(board->port(), board->clock(), settings);
         Ventana = &ventana;
+        ventana.claimBoard = [&board](std::string& e) {
+            return board->claim(e);
+        };
+        ventana.releaseBoard = [&board](std::string& e) {
+            return board->release(e);
+        };
         TAboutBox about(&ventana);
         AboutBox = &about;
         TformProgreso progreso(&ventana);
@@ -55,10 +69,6 @@ int main(int argc, char** argv)
         formConfig = nullptr;
         formProgreso = nullptr;
         AboutBox = nullptr;
-    }
-    if (!board->save(error)) {
-        std::fprintf(stderr, "vardel: %s\n", error.c_str());
-        status = status ? status : 1;
     }
     return status;
 }

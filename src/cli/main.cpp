@@ -159,7 +159,8 @@ int main(int argc, char** argv)
     // No way out leaves the port lines up; the sim commands only handle chips.
     if (command != QLatin1String("sim"))
         ctx.lines->SetI2CLines(0, 0, 0);
-    if (!ctx.board->save(error)) {
+    // The simulated board's folder gets what the command changed, and is free for others again.
+    if (!ctx.board->release(error)) {
         std::printf("ERROR: %s\n", error.c_str());
         if (status == Success)
             status = Failure;

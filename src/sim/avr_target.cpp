@@ -166,40 +166,6 @@ bool isAt90s(AvrFamily family)
     return family == AvrFamily::At90sLockOnly || family == AvrFamily::At90sLockAndFuse;
 }
 
-bool readFile(const fs::path& path, std::vector<std::uint8_t>& memory, const std::string& what,
-              std::string& error)
-{
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        std::fill(memory.begin(), memory.end(), 0xFF);
-        return true;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "Can't read " + path.string();
-        return false;
-    }
-    std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-    if (data.size() != memory.size()) {
-        error = path.string() + " holds " + std::to_string(data.size()) + " bytes, but " + what +
-                " has " + std::to_string(memory.size());
-        return false;
-    }
-    memory = std::move(data);
-    return true;
-}
-
-// The memory replaces the file only once it is written in full.
-bool writeFile(const fs::path& path, const std::vector<std::uint8_t>& memory, std::string& error)
-{
-    if (!WriteBinaryFile(path.string(), memory.data(), memory.size())) {
-        error = "Can't write " + path.string();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::span<const AvrDevice> AvrCatalogue()
@@ -264,8 +230,13 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
             powerUp(ns);
             return;
         } else {
-            // The interface logic dies with the supply; the memories are non-volatile and a write
-            // in progress has already changed its cells.
+            // The interface logic dies with the supply; the memories are non-volatile, but the
+            // cells of a write cut short are left undefined (here: erased).
+            if (busy_ != Busy::None && busy_ != Busy::Erase && ns < busyEndNs_ &&
+                !faults.dropWrites) {
+                auto& memory = busy_ == Busy::EepromByte ? eeprom_ : flash_;
+                std::fill_n(memory.begin() + busyAddress_, busyLength_, 0xFF);
+            }
             programming_ = false;
             echoing_ = false;
             busy_ = Busy::None;
@@ -728,16 +699,10 @@ bool AvrTarget::set(const std::string& key, const std::string& value, std::strin
     return true;
 }
 
-bool AvrTarget::save(const std::string& dir, std::string& error) const
+std::vector<ChipMemoryFile> AvrTarget::memoryFiles()
 {
-    return writeFile(fs::path(dir) / kFlashFile, flash_, error) &&
-           writeFile(fs::path(dir) / kEepromFile, eeprom_, error);
-}
-
-bool AvrTarget::load(const std::string& dir, std::string& error)
-{
-    return readFile(fs::path(dir) / kFlashFile, flash_, "the flash of " + title(), error) &&
-           readFile(fs::path(dir) / kEepromFile, eeprom_, "the EEPROM of " + title(), error);
+    return {{kFlashFile, "the flash of " + title(), &flash_},
+            {kEepromFile, "the EEPROM of " + title(), &eeprom_}};
 }
 
 std::unique_ptr<AvrSocketChip> MakeAvrChip(const std::string& device, const std::string& signature,

@@ -95,7 +95,8 @@ std::string AvrCatalogueNames();
 // closer, so a host that sends AC 53 00 00 plus one pulse per try meets the chip after
 // 32 - syncOffsetBits tries. A RESET pulse restarts the frame at bit 0. Once enabled, the chip
 // executes each frame on its 32nd bit; RESET high or power off leaves programming mode, and power
-// off resets the interface but keeps memories, fuses and lock bits.
+// off resets the interface but keeps memories, fuses and lock bits, except the cells of a flash or
+// EEPROM write still in progress, which are left undefined (erased, here).
 //
 // Writes program flash by ANDing: on the byte-written AT90S parts and on the page parts alike a
 // flash cell can only lose 1 bits until a chip erase, since serial programming has no flash erase
@@ -125,9 +126,8 @@ public:
     bool miso() const override;
     void describe(ChipKeys& keys) const override;
     bool set(const std::string& key, const std::string& value, std::string& error) override;
-    // flash.bin and avr-eeprom.bin in dir; missing files load as a blank chip.
-    bool save(const std::string& dir, std::string& error) const override;
-    bool load(const std::string& dir, std::string& error) override;
+    // flash.bin and avr-eeprom.bin.
+    std::vector<ChipMemoryFile> memoryFiles() override;
 
     const AvrDevice& device() const { return device_; }
     bool catalogued() const { return device_.name[0] != '\0'; }

@@ -118,8 +118,10 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->backend_ = DirectPort::open(address, error);
     } else if (kind == "sim") {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
-        const std::string dir = arg.empty() ? BoardFolder::defaultFolder() : arg;
-        if (!BoardFolder::load(dir, *sim, error))
+        board->folder_ =
+            std::make_unique<BoardFolder>(arg.empty() ? BoardFolder::defaultFolder() : arg);
+        board->folderWait_ = options.folderWait;
+        if (!board->folder_->claim(options.folderWait, error) || !board->folder_->load(*sim, error))
             return nullptr;
         board->sim_ = sim.get();
         board->backend_ = std::move(sim);
@@ -161,11 +163,26 @@ std::string Board::describe() const
     return port_->describe();
 }
 
-bool Board::save(std::string& error)
+bool Board::claim(std::string& error)
 {
-    if (!sim_)
+    if (!folder_)
         return true;
-    return BoardFolder::save(sim_->folder, *sim_, error);
+    if (!folder_->claim(folderWait_, error))
+        return false;
+    if (!folder_->load(*sim_, error)) {
+        folder_->release();
+        return false;
+    }
+    return true;
+}
+
+bool Board::release(std::string& error)
+{
+    if (!folder_ || !folder_->claimed())
+        return true;
+    const bool saved = folder_->save(*sim_, error);
+    folder_->release();
+    return saved;
 }
 
 } // namespace vardel::sim

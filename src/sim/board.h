@@ -3,6 +3,7 @@
 #include "hw/clock.h"
 #include "hw/port_io.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@ class QCommandLineParser;
 
 namespace vardel::sim {
 
+class BoardFolder;
 class LineTrace;
 class SimBoard;
 
@@ -19,6 +21,8 @@ struct BoardOptions {
     std::string port;
     bool virtualTime = false;
     std::string traceFile;
+    // How long to wait for another process to let go of the simulated board's folder.
+    std::chrono::milliseconds folderWait{5000};
 };
 
 // The options both programs take to choose their board: --port, --virtual-time, --trace.
@@ -39,8 +43,11 @@ public:
     SimBoard* sim() { return sim_; }
     // "parallel port /dev/parport0", "simulated board (EEPROM socket: 24C04; AVR socket: empty)".
     std::string describe() const;
-    // Keeps the simulated board's chips in its folder; nothing to do on a real port.
-    bool save(std::string& error);
+    // The simulated board's folder is claimed from open() until release(), which writes what
+    // changed and lets the folder go; claim() takes it again and reloads it, so that changes
+    // made meanwhile by another program count. Nothing to do on a real port.
+    bool claim(std::string& error);
+    bool release(std::string& error);
 
 private:
     Board() = default;
@@ -50,6 +57,8 @@ private:
     std::unique_ptr<PortIo> tracer_;
     PortIo* port_ = nullptr;
     SimBoard* sim_ = nullptr;
+    std::unique_ptr<BoardFolder> folder_;
+    std::chrono::milliseconds folderWait_{0};
 };
 
 } // namespace vardel::sim

@@ -1,19 +1,12 @@
 #include "sim/eeprom_24cxx.h"
 
-#include "files/binary_file.h"
-
 #include "sim/chips.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace vardel::sim {
-
-namespace fs = std::filesystem;
 
 namespace {
 const char* kMemoryFile = "eeprom.bin";
@@ -88,8 +81,16 @@ void Eeprom24Cxx::pins(bool power, bool scl, bool sdaMaster, std::int64_t nanose
     if (!power || !powered_) {
         // Without supply the chip does nothing and its output is off; the supply coming back
         // starts the bus logic afresh, with the lines as they are now (no edge from power-on).
-        // The address counter does not survive; the memory and a running write cycle do.
+        // The address counter does not survive; the memory does, except the bytes of a write
+        // cycle cut short, which are left undefined (here: erased).
         if (power != powered_) {
+            if (!power && cycleRunning_ && nanoseconds < cycleEnd_) {
+                for (std::size_t i = 0; i < cycleLoaded_.size(); ++i)
+                    if (cycleLoaded_[i])
+                        memory_[cycleBase_ + static_cast<std::uint32_t>(i)] = 0xFF;
+            }
+            if (!power)
+                cycleRunning_ = false;
             reset();
             address_ = 0;
         }
@@ -158,6 +159,8 @@ void Eeprom24Cxx::onStop(std::int64_t nanoseconds)
         }
         cycleRunning_ = true;
         cycleEnd_ = nanoseconds + writeCycleNs;
+        cycleBase_ = pageBase_;
+        cycleLoaded_ = pageLoaded_;
     }
     reset();
 }
@@ -292,42 +295,9 @@ void Eeprom24Cxx::describe(ChipKeys& keys) const
     keys["eeprom"] = type_.name;
 }
 
-bool Eeprom24Cxx::save(const std::string& dir, std::string& error) const
+std::vector<ChipMemoryFile> Eeprom24Cxx::memoryFiles()
 {
-    const std::string file = (fs::path(dir) / kMemoryFile).string();
-    if (!WriteBinaryFile(file, memory_.data(), memory_.size())) {
-        error = "Can't write " + file;
-        return false;
-    }
-    return true;
-}
-
-bool Eeprom24Cxx::load(const std::string& dir, std::string& error)
-{
-    const fs::path file = fs::path(dir) / kMemoryFile;
-    std::error_code ec;
-    if (!fs::exists(file, ec)) {
-        std::fill(memory_.begin(), memory_.end(), 0xFF);
-        return true;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "Can't read " + file.string();
-        return false;
-    }
-    std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        error = "Can't read " + file.string();
-        return false;
-    }
-    if (data.size() != memory_.size()) {
-        error = file.string() + " holds " + std::to_string(data.size()) + " bytes, but a " +
-                type_.name + " has " + std::to_string(memory_.size());
-        return false;
-    }
-    memory_ = std::move(data);
-    return true;
+    return {{kMemoryFile, std::string("the memory of the ") + type_.name, &memory_}};
 }
 
 std::unique_ptr<EepromSocketChip> MakeEepromChip(const std::string& type, std::string& error)

@@ -42,8 +42,7 @@ public:
     void pins(bool power, bool scl, bool sdaMaster, std::int64_t nanoseconds) override;
     bool sdaReleased() const override;
     void describe(ChipKeys& keys) const override;
-    bool save(const std::string& dir, std::string& error) const override;
-    bool load(const std::string& dir, std::string& error) override;
+    std::vector<ChipMemoryFile> memoryFiles() override;
 
     const EepromType& type() const { return type_; }
     std::vector<std::uint8_t>& memory() { return memory_; }
@@ -118,6 +117,9 @@ private:
     std::uint32_t address_ = 0;
     std::int64_t cycleEnd_ = 0;
     bool cycleRunning_ = false;
+    // The bytes the running write cycle is programming.
+    std::uint32_t cycleBase_ = 0;
+    std::vector<bool> cycleLoaded_;
 };
 
 } // namespace vardel::sim

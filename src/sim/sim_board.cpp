@@ -74,10 +74,19 @@ std::string SimBoard::describe() const
     if (avr_)
         avr_->describe(keys);
     const auto e = keys.find("eeprom");
-    const auto a = keys.find("avr");
     text += e != keys.end() ? " (EEPROM socket: " + e->second : " (EEPROM socket: empty";
-    text += a != keys.end() ? "; AVR socket: " + a->second + ")" : "; AVR socket: empty)";
-    return text;
+    text += "; AVR socket: ";
+    if (const auto a = keys.find("avr"); a != keys.end()) {
+        text += a->second;
+    } else if (const auto s = keys.find("avr.signature"); s != keys.end()) {
+        // A chip outside the catalogue is known by its signature bytes alone.
+        text += "chip with signature";
+        for (std::size_t i = 0; i + 1 < s->second.size(); i += 2)
+            text += ' ' + s->second.substr(i, 2);
+    } else {
+        text += "empty";
+    }
+    return text + ')';
 }
 
 void SimBoard::insertEeprom(std::unique_ptr<EepromSocketChip> chip)

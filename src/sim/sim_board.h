@@ -22,6 +22,7 @@ public:
 
     void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t DlPortReadPortUchar(std::uint16_t port) override;
+    // "simulated board (EEPROM socket: 24C256; AVR socket: chip with signature 1E 99 99)".
     std::string describe() const override;
 
     void insertEeprom(std::unique_ptr<EepromSocketChip> chip);
@@ -40,9 +41,6 @@ public:
     bool sdaLevel() const;
     bool misoLevel() const;
     std::uint8_t status() const;
-
-    // The folder the board is kept in, and what was said about it.
-    std::string folder;
 
 private:
     void traceLines();

@@ -3,12 +3,20 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace vardel::sim {
 
 // key=value pairs that describe a chip: printed by `sim show`, taken by `--set`, and kept in the
 // board's folder.
 using ChipKeys = std::map<std::string, std::string>;
+
+// A memory a chip keeps in the board's folder, as a file of exactly the memory's size.
+struct ChipMemoryFile {
+    std::string file; // "eeprom.bin"
+    std::string what; // "the memory of the 24C256", "the flash of ATmega128", for messages
+    std::vector<std::uint8_t>* memory;
+};
 
 // A chip in the board's EEPROM socket, seen through the EEPROM wiring.
 class EepromSocketChip {
@@ -20,9 +28,8 @@ public:
     // The chip's open-drain SDA output: false while the chip pulls the line low.
     virtual bool sdaReleased() const = 0;
     virtual void describe(ChipKeys& keys) const = 0;
-    // Keeps the chip's memory in the folder; load reads it back (false when missing or unusable).
-    virtual bool save(const std::string& dir, std::string& error) const = 0;
-    virtual bool load(const std::string& dir, std::string& error) = 0;
+    // The memories the board's folder keeps for the chip.
+    virtual std::vector<ChipMemoryFile> memoryFiles() = 0;
 };
 
 // A chip in the board's AVR socket, seen through the AVR wiring.
@@ -36,8 +43,7 @@ public:
     // Sets one of the keys that describe() gives (fuses, lock, calibration); false and a message
     // when the chip has no such key or the value is not valid.
     virtual bool set(const std::string& key, const std::string& value, std::string& error) = 0;
-    virtual bool save(const std::string& dir, std::string& error) const = 0;
-    virtual bool load(const std::string& dir, std::string& error) = 0;
+    virtual std::vector<ChipMemoryFile> memoryFiles() = 0;
 };
 
 } // namespace vardel::sim

@@ -207,14 +207,33 @@ bool TVentana::runFileDialog(QFileDialog& dialog)
     return chosen && !dialog.selectedFiles().isEmpty();
 }
 
+bool TVentana::claimBoardForCommand()
+{
+    std::string error;
+    const bool claimed = !claimBoard || claimBoard(error);
+    // The sockets as the folder now has them, whoever changed them.
+    updateBoardLabel();
+    if (!claimed)
+        host_->MessageBox(error, "ERROR", vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+    return claimed;
+}
+
+void TVentana::releaseBoardAfterCommand()
+{
+    std::string error;
+    if (releaseBoard && !releaseBoard(error))
+        host_->MessageBox(error, "ERROR", vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+    updateBoardLabel();
+}
+
 void TVentana::runChipCommand(const std::function<void()>& command)
 {
-    if (operations_.busy())
+    if (operations_.busy() || !claimBoardForCommand())
         return;
     setCommandsEnabled(false);
     command();
     setCommandsEnabled(true);
-    updateBoardLabel();
+    releaseBoardAfterCommand();
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -267,9 +286,10 @@ void TVentana::Checkearcorvid1Click()
 
 void TVentana::Comprobacionmanual1Click()
 {
-    if (!manual_ || operations_.busy())
+    if (!manual_ || operations_.busy() || !claimBoardForCommand())
         return;
     runModal(*manual_);
+    releaseBoardAfterCommand();
 }
 
 void TVentana::buildEepromPage()

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class EepromGridModel;
 class QAction;
@@ -61,6 +62,13 @@ public:
     // shown to the user; a test answers them instead.
     std::function<bool(QFileDialog& dialog)> execFileDialog;
     std::function<int(QDialog& dialog)> execModal;
+
+    // The simulated board's folder, taken for each chip operation and let go after it (the
+    // program sets these; without them the board is the window's alone). claimBoard reloads the
+    // folder, so that changes made meanwhile by vardel-cli count; releaseBoard writes what the
+    // operation changed. Each gives false and a message naming the file when it cannot.
+    std::function<bool(std::string& error)> claimBoard;
+    std::function<bool(std::string& error)> releaseBoard;
 
     // The EEPROM page.
     void Abrir1Click();
@@ -171,6 +179,10 @@ protected:
     // Runs a command that talks to the chip: never two at once, and a close asked for meanwhile
     // happens once it has ended.
     void runChipCommand(const std::function<void()>& command);
+    // Takes the board for one operation (false: it was told why and the operation does not run)
+    // and lets it go after it.
+    bool claimBoardForCommand();
+    void releaseBoardAfterCommand();
     int runModal(QDialog& dialog);
     bool runFileDialog(QFileDialog& dialog);
 

@@ -3,7 +3,10 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -41,13 +44,34 @@ protected:
     QTemporaryDir dir;
     std::string board() const { return dir.path().toStdString() + "/board"; }
     std::string file(const char* name) const { return dir.path().toStdString() + "/" + name; }
+    std::string command(const std::string& args) const
+    {
+        return "XDG_CONFIG_HOME=" + dir.path().toStdString() +
+               " " VARDEL_CLI " --port sim:" + board() + " --virtual-time " + args;
+    }
     Result cli(const std::string& args, bool stderrOnly = false) const
     {
-        return run("XDG_CONFIG_HOME=" + dir.path().toStdString() +
-                       " " VARDEL_CLI " --port sim:" + board() + " --virtual-time " + args,
-                   stderrOnly);
+        return run(command(args), stderrOnly);
     }
 };
+
+std::string readAll(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every file and folder under the folder, with each file's content.
+std::map<std::string, std::string> snapshot(const std::string& folder)
+{
+    std::map<std::string, std::string> result;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        result[entry.path().string()] =
+            entry.is_directory() ? std::string("<folder>") : readAll(entry.path().string());
+    return result;
+}
 
 bool haveTool(const char* tool)
 {
@@ -87,6 +111,7 @@ TEST_F(Cli, AChipProgrammedInOneRunVerifiesInTheNext)
             image.put(static_cast<char>(i * 13 + 5));
     }
     ASSERT_EQ(cli("sim insert-eeprom 24c32").status, 0);
+    ASSERT_EQ(cli("sim remove avr").status, 0);
     EXPECT_EQ(cli("sim show").out, "eeprom=24C32\navr=none\n");
     Result r = cli("eeprom program 24C32 " + file("image.bin"));
     EXPECT_EQ(r.status, 0) << r.out;
@@ -139,6 +164,7 @@ TEST_F(Cli, TheSmallestAndLargestTypesRoundTripThroughBinAndHex)
 
 TEST_F(Cli, WithoutAChipTheReadFailsAndWritesNoFile)
 {
+    ASSERT_EQ(cli("sim remove eeprom").status, 0);
     const Result r = cli("eeprom read 24C04 " + file("none.bin"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR: Brak potwierdzenia odbioru danych przez chip!!!\n"
@@ -327,4 +353,128 @@ TEST_F(Cli, TheDesktopProgramStartsOffscreenAndStaysUp)
     const Result r = run("QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir.path().toStdString() +
                          " timeout 3 " VARDEL_APP " --port sim:" + board() + " --virtual-time");
     EXPECT_EQ(r.status, 124) << r.out; // still running when the timeout ended it
+}
+
+TEST_F(Cli, TheFirstRunOfANewBoardReadsAGreetingAndIdentifiesAnATmega128)
+{
+    const Result r = cli("eeprom read 24C256 " + file("first.bin"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string greeting = "Hello from the 24C256 on Vardel's simulated board!\n";
+    EXPECT_EQ(readAll(file("first.bin")), greeting + std::string(32768 - greeting.size(), '\xFF'));
+    EXPECT_EQ(cli("avr identify").out, "ATmega128 (128kb flash)\n");
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.high=99\n"), std::string::npos);
+}
+
+TEST_F(Cli, TwoProcessesOnOneFolderTakeTurnsAndNoChangeIsLost)
+{
+    ASSERT_EQ(cli("sim show").status, 0);
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        for (int i = 0; i < 2048; ++i)
+            image.put(static_cast<char>(i * 7 + 3));
+    }
+    const char* types[] = {"24C16", "24C04", "24C08", "24C16", "24C04", "24C08"};
+    const char* high[] = {"89", "99"};
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        // Both start at once, and each rewrites board.ini with its own change.
+        const std::string fuses =
+            command(std::string("--yes avr program-fuses CKOPT=") + (round % 2 ? "1" : "0"));
+        const std::string insert =
+            command(std::string("sim insert-eeprom ") + types[round] + " " + file("image.bin"));
+        run("(" + fuses + " >" + file("a.out") + " 2>&1; echo $? >" + file("a.status") + ") & (" +
+            insert + " >" + file("b.out") + " 2>&1; echo $? >" + file("b.status") + ") & wait");
+        const std::string show = cli("sim show").out;
+        for (const char* run : {"a", "b"}) {
+            const std::string status = readAll(file((std::string(run) + ".status").c_str()));
+            const std::string out = readAll(file((std::string(run) + ".out").c_str()));
+            if (status == "0\n") {
+                const bool fusesRun = run[0] == 'a';
+                EXPECT_NE(show.find(fusesRun ? std::string("avr.fuse.high=") + high[round % 2]
+                                             : std::string("eeprom=") + types[round]),
+                          std::string::npos)
+                    << show;
+            } else {
+                // The other one kept the folder for longer than the wait.
+                EXPECT_EQ(status, "1\n") << out;
+                EXPECT_NE(out.find("Another program is using the simulated board in " + board()),
+                          std::string::npos)
+                    << out;
+            }
+        }
+    }
+    EXPECT_EQ(cli("sim export eeprom " + file("export.bin")).status, 0);
+    EXPECT_EQ(readAll(file("export.bin")), readAll(file("image.bin")).substr(0, 1024));
+}
+
+TEST_F(Cli, ADamagedFolderIsReportedByNameAndLeftAsItWas)
+{
+    namespace fs = std::filesystem;
+    auto write = [](const std::string& name, const std::string& text) {
+        std::ofstream(name, std::ios::binary | std::ios::trunc) << text;
+    };
+    struct Case {
+        const char* file;
+        const char* message;
+        std::function<void(const std::string&)> damage;
+    };
+    const std::vector<Case> cases{
+        {"board.ini", " is a folder",
+         [](const std::string& d) {
+             fs::remove(d + "/board.ini");
+             fs::create_directory(d + "/board.ini");
+         }},
+        {"board.ini", ", line 2: \"not a board\" is not key=value",
+         [&](const std::string& d) {
+             write(d + "/board.ini", "eeprom=24C256\nnot a board\n");
+         }},
+        {"board.ini", ", line 1: \"??ELF??\" is not key=value",
+         [&](const std::string& d) {
+             write(d + "/board.ini", std::string("\0\x7F"
+                                                 "ELF\x01\x02",
+                                                 7));
+         }},
+        {"board.ini", ", line 1: there is no key \"eprom\"",
+         [&](const std::string& d) {
+             write(d + "/board.ini", "eprom=24C256\n");
+         }},
+        {"board.ini", ", line 3: The value of avr.fuse.high must be two hex digits",
+         [&](const std::string& d) {
+             write(d + "/board.ini", "eeprom=24C256\navr=ATmega128\navr.fuse.high=9\n");
+         }},
+        {"board.ini", ", line 2: avr.lock is a key of the chip in the AVR socket",
+         [&](const std::string& d) {
+             write(d + "/board.ini", "eeprom=24C256\navr.lock=FF\n");
+         }},
+        {"board.ini", " is missing, but the folder holds",
+         [](const std::string& d) {
+             fs::remove(d + "/board.ini");
+         }},
+        {"eeprom.bin", " is missing; it keeps the memory of the 24C256",
+         [](const std::string& d) {
+             fs::remove(d + "/eeprom.bin");
+         }},
+        {"eeprom.bin", " is a folder",
+         [](const std::string& d) {
+             fs::remove(d + "/eeprom.bin");
+             fs::create_directory(d + "/eeprom.bin");
+         }},
+        {"flash.bin", " holds 100 bytes, but the flash of ATmega128 has 131072",
+         [](const std::string& d) {
+             fs::resize_file(d + "/flash.bin", 100);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        fs::remove_all(board());
+        ASSERT_EQ(cli("sim show").status, 0);
+        c.damage(board());
+        const auto before = snapshot(board());
+        for (const char* args : {"sim show", "sim remove eeprom", "eeprom read 24C256 x.bin"}) {
+            const Result r = cli(args);
+            EXPECT_EQ(r.status, 1) << args;
+            EXPECT_EQ(r.out.rfind("ERROR: " + board() + "/" + c.file + c.message, 0), 0u) << r.out;
+        }
+        EXPECT_EQ(snapshot(board()), before);
+    }
 }

@@ -276,6 +276,8 @@ TEST(EepromCommands, APageWriteDecodesAsI2CWithTheTypesFraming)
             ASSERT_TRUE(trace) << error;
             b.board.setTrace(trace.get());
             EXPECT_TRUE(b.page.EepromWritePage(c.address));
+            // The supply stays on until the page's write cycle has ended.
+            b.clock.Sleep(10);
             b.lines.SetI2CLines(0, 0, 0);
             b.board.setTrace(nullptr);
         }
@@ -362,4 +364,25 @@ TEST(EepromCommands, OnlyOneOperationRunsAtATime)
     EXPECT_EQ(b.page.Verificar1Click(), Outcome::Busy);
     EXPECT_TRUE(b.host.calls.empty());
     EXPECT_TRUE(b.port.writes.empty());
+}
+
+TEST(EepromCommands, TheWaitAfterTheLastPageLetsItsWriteCycleEndBeforeTheSupplyGoesOff)
+{
+    // The supply going off during a write cycle leaves that page erased: a chip with the
+    // datasheet's 5 ms keeps everything; one slower than the program's wait loses the last page.
+    for (const auto& [cycleNs, lastPageKept] : {std::pair{5'000'000, true}, {10'000'000, false}}) {
+        SCOPED_TRACE(cycleNs);
+        Bench b(FindEepromType("24C04")); // 16-byte pages
+        b.chip->writeCycleNs = cycleNs;
+        b.fillImage(11);
+        EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+        EXPECT_EQ(b.board.data(), 0x00);
+        const auto& memory = b.chip->memory();
+        EXPECT_TRUE(std::equal(memory.begin(), memory.begin() + 496, b.page.EepromImage.begin()));
+        if (lastPageKept)
+            EXPECT_TRUE(
+                std::equal(memory.begin() + 496, memory.end(), b.page.EepromImage.begin() + 496));
+        else
+            EXPECT_EQ(std::count(memory.begin() + 496, memory.end(), 0xFF), 16);
+    }
 }

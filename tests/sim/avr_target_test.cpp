@@ -426,6 +426,32 @@ TEST(AvrWrite, APageIsLoadedByteByByteAndProgrammedByWritePage)
     EXPECT_EQ(byBytes.flash(), std::vector<std::uint8_t>(8192, 0xFF));
 }
 
+TEST(AvrWrite, ASupplyCutDuringAWriteLeavesItsCellsErasedAndAfterItKeepsThem)
+{
+    AvrTarget chip(device("ATmega163")); // 64-word pages, 16 ms; EEPROM bytes 4 ms
+    Host host(chip);
+    ASSERT_TRUE(host.enable());
+    host.instr(0x40, 0x00, 0x41, 0x12);
+    host.instr(0x4C, 0x00, 0x41, 0x00);
+    host.waitMs(1);
+    host.powerDown();
+    EXPECT_EQ(chip.flash()[0x82], 0xFF);
+    ASSERT_TRUE(host.enable());
+    host.instr(0xC0, 0x00, 0x10, 0x5A);
+    host.waitMs(1);
+    host.powerDown();
+    EXPECT_EQ(chip.eeprom()[0x10], 0xFF);
+    ASSERT_TRUE(host.enable());
+    host.instr(0xC0, 0x00, 0x10, 0x5A);
+    host.waitMs(4);
+    host.instr(0x40, 0x00, 0x41, 0x12);
+    host.instr(0x4C, 0x00, 0x41, 0x00);
+    host.waitMs(16);
+    host.powerDown();
+    EXPECT_EQ(chip.eeprom()[0x10], 0x5A);
+    EXPECT_EQ(chip.flash()[0x82], 0x12);
+}
+
 TEST(AvrWrite, ChipEraseBlanksBothMemoriesAndTheLockButKeepsFusesAndEesave)
 {
     AvrTarget chip(device("ATmega128"));
@@ -744,11 +770,11 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
     target.flash()[0x1FFFF] = 0x12;
     target.eeprom()[3] = 0x34;
     board.insertAvr(std::move(made));
-    ASSERT_TRUE(sim::BoardFolder::save(folder, board, error)) << error;
+    ASSERT_TRUE(sim::BoardFolder(folder).save(board, error)) << error;
     EXPECT_EQ(std::filesystem::file_size(folder + "/flash.bin"), 131072u);
     EXPECT_EQ(std::filesystem::file_size(folder + "/avr-eeprom.bin"), 4096u);
     sim::SimBoard again(clock);
-    ASSERT_TRUE(sim::BoardFolder::load(folder, again, error)) << error;
+    ASSERT_TRUE(sim::BoardFolder(folder).load(again, error)) << error;
     ASSERT_NE(again.avr(), nullptr);
     sim::ChipKeys before, after;
     board.avr()->describe(before);
@@ -759,23 +785,26 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
     EXPECT_EQ(loaded.eeprom(), target.eeprom());
 }
 
-TEST(AvrKeys, MissingFilesAreABlankChipAndWrongSizesAreRefused)
+TEST(AvrKeys, MissingFilesAndWrongSizesAreRefused)
 {
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
-    AvrTarget chip(device("AT90S2313"));
-    chip.flash()[0] = 0x00;
+    VirtualClock clock;
+    sim::SimBoard board(clock);
     std::string error;
-    ASSERT_TRUE(chip.load(folder, error)) << error;
-    EXPECT_EQ(chip.flash(), std::vector<std::uint8_t>(2048, 0xFF));
-    EXPECT_EQ(chip.eeprom(), std::vector<std::uint8_t>(128, 0xFF));
-    {
-        std::ofstream out(folder + "/avr-eeprom.bin", std::ios::binary);
-        out << std::string(64, '\0');
-    }
-    EXPECT_FALSE(chip.load(folder, error));
-    EXPECT_NE(error.find("avr-eeprom.bin holds 64 bytes"), std::string::npos) << error;
-    EXPECT_NE(error.find("128"), std::string::npos) << error;
+    board.insertAvr(sim::MakeAvrChip("AT90S2313", "", error));
+    ASSERT_TRUE(sim::BoardFolder(folder).save(board, error)) << error;
+    std::filesystem::remove(folder + "/flash.bin");
+    EXPECT_FALSE(sim::BoardFolder(folder).load(board, error));
+    EXPECT_NE(error.find("flash.bin is missing; it keeps the flash of AT90S2313"),
+              std::string::npos)
+        << error;
+    std::ofstream(folder + "/flash.bin", std::ios::binary) << std::string(2048, '\xFF');
+    std::ofstream(folder + "/avr-eeprom.bin", std::ios::binary) << std::string(64, '\0');
+    EXPECT_FALSE(sim::BoardFolder(folder).load(board, error));
+    EXPECT_NE(error.find("avr-eeprom.bin holds 64 bytes, but the EEPROM of AT90S2313 has 128"),
+              std::string::npos)
+        << error;
 }
 
 TEST(AvrKeys, MakeAvrChipTakesANameInAnyCaseOrASignature)

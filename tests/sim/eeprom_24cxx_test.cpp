@@ -1,5 +1,8 @@
+#include "hw/clock.h"
+#include "sim/board_folder.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
 
 #include <QTemporaryDir>
 
@@ -549,6 +552,19 @@ TEST(Eeprom24Cxx, PowerOffLetsGoOfSdaAndPowerOnStartsTheBusAfreshKeepingTheMemor
     bus.stop();
     bus.power(true);
     EXPECT_EQ(bus.randomRead(0xA0, 0x0100, 2, 1), std::vector<std::uint8_t>{0xC3});
+
+    // Power off during the write cycle leaves the bytes it was programming undefined (erased);
+    // after the whole cycle they are kept.
+    EXPECT_TRUE(bus.writeBytes(0xA0, 0x0101, 2, {0x11}));
+    bus.wait(chip->writeCycleNs / 2);
+    bus.power(false);
+    bus.power(true);
+    EXPECT_EQ(bus.randomRead(0xA0, 0x0100, 2, 2), (std::vector<std::uint8_t>{0xC3, 0xFF}));
+    EXPECT_TRUE(bus.writeBytes(0xA0, 0x0101, 2, {0x22}));
+    bus.wait(chip->writeCycleNs);
+    bus.power(false);
+    bus.power(true);
+    EXPECT_EQ(bus.randomRead(0xA0, 0x0100, 2, 2), (std::vector<std::uint8_t>{0xC3, 0x22}));
     EXPECT_EQ(bus.glitches(), 0);
 }
 
@@ -559,29 +575,29 @@ TEST(Eeprom24Cxx, TheMemoryIsKeptInTheFolder)
     const std::string path = dir.path().toStdString();
     std::string error;
 
+    vardel::VirtualClock clock;
+    SimBoard board(clock);
     auto chip = makeChip("24C08");
     fillPattern(*chip);
-    ASSERT_TRUE(chip->save(path, error)) << error;
+    const std::vector<std::uint8_t> pattern = chip->memory();
+    board.insertEeprom(std::move(chip));
+    BoardFolder folder(path);
+    ASSERT_TRUE(folder.save(board, error)) << error;
     EXPECT_EQ(std::filesystem::file_size(path + "/eeprom.bin"), 1024u);
-    auto copy = makeChip("24C08");
-    ASSERT_TRUE(copy->load(path, error)) << error;
-    EXPECT_EQ(copy->memory(), chip->memory());
+    SimBoard again(clock);
+    ASSERT_TRUE(BoardFolder(path).load(again, error)) << error;
+    ASSERT_NE(again.eeprom(), nullptr);
+    EXPECT_EQ(static_cast<Eeprom24Cxx*>(again.eeprom())->memory(), pattern);
 
-    // The wrong size for the type is refused, and the memory stays as it was.
-    auto bigger = makeChip("24C16");
-    bigger->memory()[5] = 0x05;
-    EXPECT_FALSE(bigger->load(path, error));
-    EXPECT_NE(error.find("eeprom.bin"), std::string::npos) << error;
-    EXPECT_NE(error.find("1024"), std::string::npos) << error;
-    EXPECT_NE(error.find("2048"), std::string::npos) << error;
-    EXPECT_EQ(bigger->memory()[5], 0x05);
+    // The wrong size for the type is refused, and the board keeps the chip it had.
+    std::ofstream(path + "/board.ini") << "eeprom=24C16\n";
+    EXPECT_FALSE(BoardFolder(path).load(again, error));
+    EXPECT_NE(error.find("eeprom.bin holds 1024 bytes, but the memory of the 24C16 has 2048"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(static_cast<Eeprom24Cxx*>(again.eeprom())->memory(), pattern);
 
-    // No file: a blank chip.
-    QTemporaryDir empty;
-    ASSERT_TRUE(copy->load(empty.path().toStdString(), error)) << error;
-    EXPECT_EQ(copy->memory(), std::vector<std::uint8_t>(1024, 0xFF));
-
-    EXPECT_FALSE(chip->save(path + "/missing/folder", error));
+    EXPECT_FALSE(BoardFolder(path + "/missing/folder").save(board, error));
     EXPECT_FALSE(error.empty());
 }
 

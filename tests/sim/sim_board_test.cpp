@@ -1,14 +1,24 @@
 #include "hw/hardware_check.h"
 #include "hw/line_driver.h"
+#include "sim/avr_target.h"
 #include "sim/board.h"
+#include "sim/board_ini.h"
+#include "sim/chips.h"
 #include "sim/line_trace.h"
 #include "sim/sim_board.h"
 #include "support/recording.h"
 
 #include <QTemporaryDir>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -90,18 +100,109 @@ TEST(Board, AMissingDeviceIsNamedAndNothingFallsBack)
     EXPECT_FALSE(sim::Board::open(options, error));
 }
 
-TEST(Board, TheSimulatedBoardKeepsItsFolder)
+namespace {
+
+sim::BoardOptions simAt(const std::string& folder, std::chrono::milliseconds wait)
+{
+    sim::BoardOptions options;
+    options.port = "sim:" + folder;
+    options.virtualTime = true;
+    options.folderWait = wait;
+    return options;
+}
+
+// Each file's inode: a file the board rewrites gets a new one (it replaces files whole).
+std::map<std::string, std::uintmax_t> inodes(const std::string& folder)
+{
+    std::map<std::string, std::uintmax_t> result;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        struct stat st {};
+        ::stat(entry.path().c_str(), &st);
+        result[entry.path().filename().string()] = st.st_ino;
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(Board, ANewFolderStartsWithBothSocketsFilledAndIsWrittenOnlyWhereItChanged)
 {
     QTemporaryDir dir;
     const std::string folder = (dir.path() + "/board").toStdString();
     std::string error;
-    sim::BoardOptions options;
-    options.port = "sim:" + folder;
-    options.virtualTime = true;
-    auto board = sim::Board::open(options, error);
+    auto board = sim::Board::open(simAt(folder, {}), error);
     ASSERT_TRUE(board) << error;
-    ASSERT_TRUE(board->sim());
-    EXPECT_EQ(board->describe(), "simulated board (EEPROM socket: empty; AVR socket: empty)");
-    EXPECT_TRUE(board->save(error)) << error;
-    EXPECT_TRUE(std::ifstream(folder + "/board.ini").good());
+    EXPECT_EQ(board->describe(), "simulated board (EEPROM socket: 24C256; AVR socket: ATmega128)");
+    ASSERT_TRUE(board->release(error)) << error;
+    const auto written = inodes(folder);
+    EXPECT_EQ(written.size(), 4u); // board.ini and the three memories
+
+    // Nothing changed: nothing written. One chip changed: its file alone.
+    ASSERT_TRUE(board->claim(error)) << error;
+    ASSERT_TRUE(board->release(error)) << error;
+    EXPECT_EQ(inodes(folder), written);
+    ASSERT_TRUE(board->claim(error)) << error;
+    static_cast<sim::AvrTarget*>(board->sim()->avr())->eeprom()[7] = 0x00;
+    ASSERT_TRUE(board->release(error)) << error;
+    auto now = inodes(folder);
+    EXPECT_NE(now["avr-eeprom.bin"], written.at("avr-eeprom.bin"));
+    now["avr-eeprom.bin"] = written.at("avr-eeprom.bin");
+    EXPECT_EQ(now, written);
+}
+
+TEST(Board, OneProcessAtATimeHasTheFolder)
+{
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    std::string error;
+    auto window = sim::Board::open(simAt(folder, {}), error);
+    ASSERT_TRUE(window) << error;
+    EXPECT_FALSE(sim::Board::open(simAt(folder, {}), error));
+    EXPECT_EQ(error,
+              "Another program is using the simulated board in " + folder + " (waited 0 s for it)");
+    ASSERT_TRUE(window->release(error)) << error;
+    EXPECT_TRUE(sim::Board::open(simAt(folder, {}), error)) << error;
+
+    // Another process's flock on the folder keeps it until that process lets go.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_FALSE(window->claim(error));
+    ::close(fd);
+    EXPECT_TRUE(window->claim(error)) << error;
+}
+
+TEST(BoardIni, ParsesKeysWithTheirLinesAndNamesTheFirstBadLine)
+{
+    struct Case {
+        std::string text;
+        int errorLine; // 0: parses
+        const char* error;
+    };
+    const std::vector<Case> cases{
+        {"", 0, ""},
+        {"# comment\r\n\r\n  eeprom = 24C04 \r\navr=ATmega128", 0, ""},
+        {"eeprom=24C04\nfrobnicate\n", 2, "\"frobnicate\" is not key=value"},
+        {"eeprom=24C04\n\navr.fuse.middle=00\n", 3, "there is no key \"avr.fuse.middle\""},
+        {"eeprom=\n", 1, "eeprom has no value"},
+        {"avr=ATmega128\navr = ATmega163\n", 2, "avr was already given on line 1"},
+        {std::string("\x7F"
+                     "ELF\0\x01\x02",
+                     7),
+         1, "\"?ELF???\" is not key=value"},
+        {"[CONFIG]\n", 1, "\"[CONFIG]\" is not key=value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const sim::BoardIni ini = sim::ParseBoardIni(c.text);
+        EXPECT_EQ(ini.errorLine, c.errorLine);
+        EXPECT_EQ(ini.error.rfind(c.error, 0), 0u) << ini.error;
+        EXPECT_EQ(ini.ok(), c.errorLine == 0);
+    }
+    const sim::BoardIni ini = sim::ParseBoardIni(cases[1].text);
+    ASSERT_EQ(ini.keys.size(), 2u);
+    EXPECT_EQ(ini.keys.at("eeprom").value, "24C04");
+    EXPECT_EQ(ini.keys.at("eeprom").line, 3);
+    EXPECT_EQ(ini.keys.at("avr").value, "ATmega128");
+    EXPECT_EQ(sim::BoardIniText({{"eeprom", "24C04"}, {"avr", "ATmega128"}}),
+              "avr=ATmega128\neeprom=24C04\n");
 }

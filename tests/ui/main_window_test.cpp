@@ -31,7 +31,11 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <filesystem>
+#include <map>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace vardel;
 
@@ -50,6 +54,7 @@ private slots:
     void cancelStopsARead();
     void commandsAreDisabledWhileAnOperationRuns();
     void closingDuringAReadEndsItCleanly();
+    void sharesTheBoardFolderWithTheCommandLine();
 };
 
 namespace {
@@ -368,6 +373,95 @@ void MainWindowTest::hardwareCheck()
     p.ventana->Checkearcorvid1->trigger();
     QCOMPARE(p.messages, QStringList{QStringLiteral("OK|Corvid respond correct!!!")});
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+namespace {
+// Each file's inode: a file the board rewrites gets a new one (it replaces files whole).
+std::map<std::string, std::uintmax_t> inodes(const std::string& folder)
+{
+    std::map<std::string, std::uintmax_t> result;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        struct stat st {};
+        ::stat(entry.path().c_str(), &st);
+        result[entry.path().filename().string()] = st.st_ino;
+    }
+    return result;
+}
+
+// The board as vardel-cli opens it: claimed for the run, or not at all.
+std::unique_ptr<sim::Board> openAsTheCommandLine(const QString& folder, std::string& error)
+{
+    sim::BoardOptions options;
+    options.port = "sim:" + folder.toStdString();
+    options.virtualTime = true;
+    options.folderWait = std::chrono::milliseconds(0);
+    return sim::Board::open(options, error);
+}
+} // namespace
+
+void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
+{
+    QTemporaryDir top;
+    const QString folder = top.path() + "/board";
+    Program p(QString(), folder);
+    TVentana& w = *p.ventana;
+    QCOMPARE(
+        w.lbBoard->text(),
+        QStringLiteral("Board: simulated board (EEPROM socket: 24C256; AVR socket: ATmega128)"));
+
+    // vardel-cli, another process, takes the EEPROM out and puts in a chip known by its
+    // signature while the window is open.
+    {
+        std::string error;
+        auto cli = openAsTheCommandLine(folder, error);
+        QVERIFY2(cli, error.c_str());
+        cli->sim()->removeEeprom();
+        cli->sim()->insertAvr(sim::MakeAvrChip("", "1E9999", error));
+        QVERIFY2(cli->release(error), error.c_str());
+    }
+    const auto written = inodes(folder.toStdString());
+
+    // The next operation works on the sockets as the folder has them, holds the folder while it
+    // runs (its message comes before its end), and writes nothing back.
+    bool heldDuringTheOperation = false;
+    const auto answer = w.host().answerMessage;
+    w.host().answerMessage = [&](const std::string& text, const std::string& caption,
+                                 Host::Buttons buttons, Host::Icon icon) {
+        std::string error;
+        heldDuringTheOperation = !openAsTheCommandLine(folder, error);
+        return answer(text, caption, buttons, icon);
+    };
+    w.PageControl1->setCurrentIndex(1);
+    w.ToolButton3->trigger();
+    QVERIFY(heldDuringTheOperation);
+    w.host().answerMessage = answer;
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY2(p.messages[0].contains(QStringLiteral("(Didn't receive ACK)")),
+             qPrintable(p.messages[0]));
+    QCOMPARE(w.lbBoard->text(),
+             QStringLiteral("Board: simulated board (EEPROM socket: empty; AVR socket: chip with "
+                            "signature 1E 99 99)"));
+    QCOMPARE(inodes(folder.toStdString()), written);
+
+    // A board.ini damaged meanwhile: a message naming it, nothing runs, nothing is written.
+    {
+        QFile ini(folder + "/board.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("eeprom = 24C04x\n");
+    }
+    const auto damaged = inodes(folder.toStdString());
+    p.messages.clear();
+    w.ToolButton3->trigger();
+    QCOMPARE(p.messages,
+             QStringList{"ERROR|" + folder +
+                         "/board.ini, line 1: There is no 24Cxx EEPROM of type \"24C04x\"; the "
+                         "types are 24C01, 24C02, 24C04, 24C08, 24C16, 24C32, 24C64, 24C128, "
+                         "24C256, 24C512, 24C1024"});
+    QCOMPARE(readFile(folder + "/board.ini"), QByteArray("eeprom = 24C04x\n"));
+
+    // Closing the window writes nothing either.
+    p.stop();
+    QCOMPARE(inodes(folder.toStdString()), damaged);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -2,6 +2,7 @@
 
 // The program's windows over a simulated board, for the window tests.
 #include "hw/settings.h"
+#include "sim/board.h"
 #include "sim/sim_board.h"
 #include "ui/QtHost.h"
 #include "ui/UnAbout.h"
@@ -28,6 +29,9 @@ struct Program {
     VirtualClock clock;
     sim::SimBoard board{clock};
     std::unique_ptr<Settings> settings;
+    // With a board folder: the simulated board kept there, shared as the program shares it. It
+    // outlives the windows, whose destruction drives its lines low.
+    std::unique_ptr<sim::Board> folderBoard;
     std::unique_ptr<TVentana> ventana;
     std::unique_ptr<TAboutBox> about;
     std::unique_ptr<TformProgreso> progreso;
@@ -37,8 +41,18 @@ struct Program {
     QStringList dialogs;
     QString nextFile; // the file the next file dialog chooses; empty: cancel
 
-    explicit Program(const QString& retardo = QString())
+    explicit Program(const QString& retardo = QString(), const QString& boardFolder = QString())
     {
+        if (!boardFolder.isEmpty()) {
+            sim::BoardOptions options;
+            options.port = "sim:" + boardFolder.toStdString();
+            options.virtualTime = true;
+            options.folderWait = std::chrono::milliseconds(0);
+            std::string error;
+            folderBoard = sim::Board::open(options, error);
+            if (!folderBoard || !folderBoard->release(error))
+                qFatal("%s", error.c_str());
+        }
         const std::string store = (dir.path() + "/VARDEL.ini").toStdString();
         if (!retardo.isNull()) {
             Settings s(store);
@@ -50,7 +64,18 @@ struct Program {
 
     void start()
     {
-        ventana = std::make_unique<TVentana>(board, clock, *settings);
+        if (folderBoard) {
+            ventana =
+                std::make_unique<TVentana>(folderBoard->port(), folderBoard->clock(), *settings);
+            ventana->claimBoard = [this](std::string& e) {
+                return folderBoard->claim(e);
+            };
+            ventana->releaseBoard = [this](std::string& e) {
+                return folderBoard->release(e);
+            };
+        } else {
+            ventana = std::make_unique<TVentana>(board, clock, *settings);
+        }
         about = std::make_unique<TAboutBox>(ventana.get());
         progreso = std::make_unique<TformProgreso>(ventana.get());
         config = std::make_unique<TformConfig>(ventana.get());
