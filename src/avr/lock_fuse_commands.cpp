@@ -1,5 +1,7 @@
 #include "avr/lock_fuse_commands.h"
 
+#include "hw/port_failure.h"
+
 #include <span>
 #include <utility>
 
@@ -184,7 +186,7 @@ void LockFuseCommands::setFromBits(std::uint8_t value,
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -201,6 +203,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
@@ -221,7 +226,7 @@ std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -237,6 +242,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
     host_.NormalCursor();
     host_.MessageBox("Fuse Bits set !!", "OK");
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 Instruction LockFuseCommands::LockWriteInstruction() const
@@ -259,7 +267,7 @@ Instruction LockFuseCommands::LockWriteInstruction() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -270,6 +278,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
     host_.NormalCursor();
     host_.MessageBox("Lock Bits set !!", "OK");
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 void LockFuseCommands::readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2Bit)
@@ -290,7 +301,7 @@ void LockFuseCommands::readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -318,6 +329,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 } // namespace vardel

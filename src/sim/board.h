@@ -19,6 +19,9 @@ struct BoardOptions {
     std::string port;
     bool virtualTime = false;
     std::string traceFile;
+    // A fault of the simulated board's port, for tests: "N" stops every access after N accesses,
+    // "N:reads" only the status reads.
+    std::string simPortFault;
 };
 
 // The options both programs take to choose their board: --port, --virtual-time, --trace.

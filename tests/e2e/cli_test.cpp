@@ -58,7 +58,10 @@ TEST_F(Cli, CheckPassesOnTheSimulatedBoard)
 {
     const Result r = cli("check");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "OK: Corvid respond correct!!!\n");
+    EXPECT_EQ(r.out, "OK: Corvid respond correct!!!\n"
+                     "Status register after SDA written high: 0x47 (SDA reads high)\n"
+                     "Status register after SDA written low: 0xC7 (SDA reads low)\n"
+                     "SDA followed: it read high when written high and low when written low.\n");
 }
 
 TEST_F(Cli, AMissingParallelPortIsNamed)
