@@ -64,6 +64,9 @@ std::string WhyNot(const ParallelPortInfo& p)
     case EACCES:
     case EPERM: {
         const std::string group = p.deviceGroup.empty() ? "lp" : p.deviceGroup;
+        if (group == "root")
+            return "cannot be opened: permission denied; only root may open the device (a udev "
+                   "rule can give it to the group lp)";
         return "cannot be opened: permission denied; the device belongs to the group " + group +
                " (sudo adduser $USER " + group + ", then log in again)";
     }

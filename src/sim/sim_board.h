@@ -42,6 +42,8 @@ public:
         answersLeft_ = accesses;
         writesStillTaken_ = writesStillTaken;
     }
+    // Accesses the port still answers before it stops (-1: for ever).
+    long answersLeft() const { return answersLeft_; }
 
     void setTrace(LineTrace* trace) { trace_ = trace; }
 
