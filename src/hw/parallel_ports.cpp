@@ -1,5 +1,7 @@
 #include "hw/parallel_ports.h"
 
+#include "hw/port_list.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -75,7 +77,15 @@ std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::strin
                 ". Is it a parallel port (a PCI card's port is often /dev/parport1)?";
         return nullptr;
     }
-    return std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
+    auto port = std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
+    // The kernel's parport information gives the base address, which tells an on-board port
+    // from a card's.
+    const std::string name = device.substr(device.rfind('/') + 1);
+    for (const ParallelPortInfo& p :
+         FindParallelPorts("/proc/sys/dev/parport", "/dev", [](const std::string&) { return 0; }))
+        if (p.base && "parport" + std::to_string(p.number) == name)
+            port->base_ = hexAddress(*p.base);
+    return port;
 #else
     error = "Parallel port " + device + " cannot be used: ppdev exists only on Linux.";
     return nullptr;
@@ -123,7 +133,7 @@ std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
 
 std::string PpdevPort::describe() const
 {
-    return "parallel port " + device_;
+    return "parallel port " + device_ + (base_.empty() ? "" : " at " + base_);
 }
 
 std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, std::string& error)
