@@ -34,12 +34,10 @@ int runCheck(Context& ctx, const QStringList& args)
         return usageError(QStringLiteral("check takes no arguments"));
     BoardCheckReadings readings;
     const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings);
-    if (!readings.afterHigh)
+    if (readings.portFailed)
         return Failure;
     try {
         // The check stops at the first level that does not come back; the diagnosis needs both.
-        if (!readings.afterLow && !(*readings.afterHigh & 0x80))
-            return Failure; // the port failed between the two steps: already reported
         if (!readings.afterLow)
             readings.afterLow = ReadStatusWithSda(*ctx.lines, false);
     } catch (const PortError& error) {

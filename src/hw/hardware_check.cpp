@@ -38,6 +38,7 @@ bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* rea
         lines.SetI2CLines(0, 0, 0);
         return true;
     } catch (const PortError& error) {
+        read.portFailed = true;
         EndOnPortFailure(error, lines, host);
         return false;
     }

@@ -14,6 +14,7 @@ class LineDriver;
 struct BoardCheckReadings {
     std::optional<std::uint8_t> afterHigh;
     std::optional<std::uint8_t> afterLow;
+    bool portFailed = false; // the port's error ended the check; it has been shown
 };
 
 // The board presence check on the EEPROM wiring: SDA must read back high, then low, with the chip

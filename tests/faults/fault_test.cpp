@@ -668,7 +668,9 @@ TEST(PortFaults, TheBoardCheckNamesThePortNotTheBoard)
     for (long answered : {0L, 1L, 3L}) {
         rig.clear();
         rig.board.stopAnsweringAfter(answered);
-        EXPECT_FALSE(Checkearcorvid1Click(rig.lines, rig.host));
+        BoardCheckReadings readings;
+        EXPECT_FALSE(Checkearcorvid1Click(rig.lines, rig.host, &readings));
+        EXPECT_TRUE(readings.portFailed);
         ASSERT_EQ(rig.host.messages().size(), 1u);
         EXPECT_EQ(rig.host.messages()[0].rfind(kPortPrefix, 0), 0u) << rig.host.messages()[0];
     }
