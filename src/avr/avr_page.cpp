@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/unHEX.h"
+#include "hw/port_failure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +44,8 @@ AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& ope
 bool AvrPage::IdentifyDevice()
 {
     device_ = nullptr;
+    // Until the chip has answered, it has not been detected (a port failure may end this early).
+    lastIdentification_ = Identification::NotDetected;
     if (!serial_.ProgrammingEnable()) {
         lastIdentification_ = Identification::NotDetected;
         model_.selectPages(AvrPageModel::kPageEmpty);
@@ -81,7 +84,7 @@ bool AvrPage::IdentifyDevice()
 }
 
 AvrPage::Outcome AvrPage::btnTipoClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -91,6 +94,8 @@ AvrPage::Outcome AvrPage::btnTipoClick()
     const bool identified = IdentifyDevice();
     serial_.AllLinesLow();
     return identified ? Outcome::Done : Outcome::Failed;
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 std::uint32_t AvrPage::memorySize(Memory memory) const
@@ -156,7 +161,7 @@ bool AvrPage::loadImage(Memory memory, const std::string& fileName,
 }
 
 AvrPage::Outcome AvrPage::readToFile(Memory memory)
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -200,10 +205,12 @@ AvrPage::Outcome AvrPage::readToFile(Memory memory)
     }
     serial_.AllLinesLow();
     return Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 AvrPage::Outcome AvrPage::verifyWithFile(Memory memory)
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -240,6 +247,8 @@ AvrPage::Outcome AvrPage::verifyWithFile(Memory memory)
         host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
     serial_.AllLinesLow();
     return difference ? Outcome::Failed : Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 AvrPage::Outcome AvrPage::btnLeerFlashClick()
@@ -270,7 +279,7 @@ AvrPage::Outcome AvrPage::BitBtn1Click()
 }
 
 AvrPage::Outcome AvrPage::programFromFile(Memory memory)
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -294,6 +303,8 @@ AvrPage::Outcome AvrPage::programFromFile(Memory memory)
         return programEeprom(image);
     serial_.ChipErase();
     return programFlash(image);
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
@@ -306,6 +317,12 @@ bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t va
         written = readByte(memory, address) == value;
     }
     return written;
+}
+
+AvrPage::Outcome AvrPage::endOnPortFailure(const PortError& error)
+{
+    EndOnPortFailure(error, lines_, host_, kCommunicationError);
+    return Outcome::Failed;
 }
 
 AvrPage::Outcome AvrPage::communicationError()
@@ -380,7 +397,7 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
 }
 
 AvrPage::Outcome AvrPage::btnBorrarClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -397,10 +414,12 @@ AvrPage::Outcome AvrPage::btnBorrarClick()
     host_.NormalCursor();
     host_.MessageBox("Chip erased !!", "OK");
     return Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 AvrPage::Outcome AvrPage::btnTestBlankClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -436,6 +455,8 @@ AvrPage::Outcome AvrPage::btnTestBlankClick()
     serial_.AllLinesLow();
     host_.MessageBox("Flash and internal eeprom are blank", "BLANK-TEST");
     return Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error);
 }
 
 } // namespace vardel

@@ -5,6 +5,7 @@
 #include "avr/device_catalogue.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
+#include "hw/port_io.h"
 
 #include <cstdint>
 #include <functional>
@@ -99,6 +100,8 @@ private:
                       std::uint32_t sleepMs);
     // The error that ends a write the chip never confirmed.
     Outcome communicationError();
+    // The way out of a command the port failed under: nothing read is used.
+    Outcome endOnPortFailure(const PortError& error);
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
     // After each unit of work: true when the operation must end now.
     bool stopRequested() const { return operations_.stopRequested(); }

@@ -1,6 +1,7 @@
 #include "avr/lock_fuse_commands.h"
 
 #include "avr/device_catalogue.h"
+#include "hw/port_failure.h"
 
 #include <cstdio>
 #include <span>
@@ -214,7 +215,7 @@ BoxStates LockFuseCommands::readFuseStates()
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -227,6 +228,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
@@ -247,8 +251,11 @@ std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
-{
+try {
     return program(Kind::Fuses);
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 Instruction LockFuseCommands::LockWriteInstruction() const
@@ -271,8 +278,11 @@ Instruction LockFuseCommands::LockWriteInstruction() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
-{
+try {
     return program(Kind::Lock);
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 std::string ChangeText(const BitChange& change)
@@ -505,7 +515,7 @@ void LockFuseCommands::readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -533,6 +543,9 @@ LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
+} catch (const PortError& error) {
+    EndOnPortFailure(error, serial_.lines(), host_);
+    return Outcome::Failed;
 }
 
 } // namespace vardel

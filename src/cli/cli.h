@@ -30,6 +30,10 @@ struct Context {
 int usageError(const QString& message);
 
 int runCheck(Context& ctx, const QStringList& args);
+int runLines(Context& ctx, const QStringList& args);
+// Lists the parallel ports from the kernel's parport information under `procRoot`, matched with
+// their ppdev devices under `devRoot`; needs no board.
+int runPorts(const QStringList& args, const std::string& procRoot, const std::string& devRoot);
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);

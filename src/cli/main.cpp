@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 #include "cli/cli_convert.h"
 
-#include "hw/hardware_check.h"
+#include "hw/port_failure.h"
 #include "hw/settings.h"
 
 #include <QCommandLineParser>
@@ -19,16 +19,15 @@ int usageError(const QString& message)
     return Usage;
 }
 
-int runCheck(Context& ctx, const QStringList& args)
-{
-    if (!args.isEmpty())
-        return usageError(QStringLiteral("check takes no arguments"));
-    return Checkearcorvid1Click(*ctx.lines, *ctx.host) ? Success : Failure;
-}
-
 namespace {
 const char* kCommands = R"(Commands:
-  check                                      the board presence check
+  ports                                      the parallel ports of this machine, with the
+                                             --port text for each
+  check                                      the board presence check, with the status
+                                             register read at each step and a diagnosis
+  lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]
+                                             sets the AVR wiring's outputs (unnamed: low) and
+                                             prints MISO; the lines stay as set afterwards
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
                                              24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
@@ -105,6 +104,9 @@ int main(int argc, char** argv)
             files.push_back(a.toLocal8Bit().toStdString());
         return Convert(files);
     }
+    // Listing the ports needs no board, and must not claim one.
+    if (command == QLatin1String("ports"))
+        return runPorts(args, "/proc/sys/dev/parport", "/dev");
 
     int delay = 0;
     if (parser.isSet(delayOption)) {
@@ -142,6 +144,8 @@ int main(int argc, char** argv)
     int status = Usage;
     if (command == QLatin1String("check"))
         status = runCheck(ctx, args);
+    else if (command == QLatin1String("lines"))
+        status = runLines(ctx, args);
     else if (command == QLatin1String("eeprom"))
         status = runEeprom(ctx, args);
     else if (command == QLatin1String("avr"))
@@ -156,9 +160,20 @@ int main(int argc, char** argv)
         std::printf("Interrupted: the command may not have done all it was asked to.\n");
         status = Failure;
     }
-    // No way out leaves the port lines up; the sim commands only handle chips.
-    if (command != QLatin1String("sim"))
-        ctx.lines->SetI2CLines(0, 0, 0);
+    // No way out leaves the port lines up; the sim commands only handle chips, and `lines` is
+    // there to leave the lines as the user set them, to be followed with a meter.
+    if (command != QLatin1String("sim") &&
+        (command != QLatin1String("lines") || status != Success)) {
+        try {
+            ctx.lines->SetI2CLines(0, 0, 0);
+        } catch (const PortError& e) {
+            // A command that failed on the port has said so already.
+            if (status == Success)
+                ctx.host->MessageBox(PortFailureMessage(e), "ERROR", Host::Buttons::Ok,
+                                     Host::Icon::None);
+            status = Failure;
+        }
+    }
     // The simulated board's folder gets what the command changed, and is free for others again.
     if (!ctx.board->release(error)) {
         std::printf("ERROR: %s\n", error.c_str());

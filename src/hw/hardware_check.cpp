@@ -2,27 +2,90 @@
 
 #include "hw/host.h"
 #include "hw/line_driver.h"
+#include "hw/port_failure.h"
 
 namespace vardel {
 
-bool Checkearcorvid1Click(LineDriver& lines, Host& host)
+namespace {
+// SDA reaches the port inverted on BUSY, status bit 7.
+bool SdaHigh(std::uint8_t status)
 {
-    lines.SetI2CLines(1, 1, 1);
-    if (!lines.ReadI2CSda()) {
+    return (status & 0x80) == 0;
+}
+} // namespace
+
+bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings)
+{
+    BoardCheckReadings local;
+    BoardCheckReadings& read = readings ? *readings : local;
+    try {
+        lines.SetI2CLines(1, 1, 1);
+        read.afterHigh = lines.ReadStatus();
+        if (!SdaHigh(*read.afterHigh)) {
+            lines.SetI2CLines(0, 0, 0);
+            host.MessageBox("Corvid don't respond correct!!!", "ERROR");
+            return false;
+        }
+        lines.SetI2CLines(1, 1, 0);
+        read.afterLow = lines.ReadStatus();
+        if (SdaHigh(*read.afterLow)) {
+            lines.SetI2CLines(0, 0, 0);
+            host.MessageBox("Corvid DON'T respond correct!!!", "ERROR");
+            return false;
+        }
+        lines.SetI2CLines(1, 1, 1);
+        host.MessageBox("Corvid respond correct!!!", "OK");
         lines.SetI2CLines(0, 0, 0);
-        host.MessageBox("Corvid don't respond correct!!!", "ERROR");
+        return true;
+    } catch (const PortError& error) {
+        read.portFailed = true;
+        EndOnPortFailure(error, lines, host);
         return false;
     }
-    lines.SetI2CLines(1, 1, 0);
-    if (lines.ReadI2CSda()) {
-        lines.SetI2CLines(0, 0, 0);
-        host.MessageBox("Corvid DON'T respond correct!!!", "ERROR");
-        return false;
+}
+
+BoardDiagnosis DiagnoseBoard(std::uint8_t afterHigh, std::uint8_t afterLow)
+{
+    const bool high = SdaHigh(afterHigh);
+    const bool low = !SdaHigh(afterLow);
+    if (high && low)
+        return BoardDiagnosis::Followed;
+    // Nothing driving the inputs: a port's own pull-ups give BUSY, ACK, PE, SELECT and ERROR high
+    // (0x78 with BUSY inverted), an address where no port answers reads 0xFF.
+    if (afterHigh == afterLow && (afterHigh == 0xFF || (afterHigh & 0xF8) == 0x78))
+        return BoardDiagnosis::NeverChanged;
+    if (high && !low)
+        return BoardDiagnosis::StuckHigh;
+    if (!high && low)
+        return BoardDiagnosis::StuckLow;
+    return BoardDiagnosis::Inverted;
+}
+
+std::string BoardDiagnosisText(BoardDiagnosis diagnosis)
+{
+    switch (diagnosis) {
+    case BoardDiagnosis::Followed:
+        return "SDA followed: it read high when written high and low when written low.";
+    case BoardDiagnosis::NeverChanged:
+        return "The input never changed and every status input reads idle: no board on this "
+               "port, the wrong port, or the wrong base address.";
+    case BoardDiagnosis::StuckHigh:
+        return "SDA is stuck high: it read high when written low (the board's SDA path is open).";
+    case BoardDiagnosis::StuckLow:
+        return "SDA is stuck low: it read low when written high (something holds the line low, "
+               "or the board has no supply).";
+    case BoardDiagnosis::Inverted:
+        return "SDA read the opposite of what was written: not this board's wiring.";
     }
-    lines.SetI2CLines(1, 1, 1);
-    host.MessageBox("Corvid respond correct!!!", "OK");
+    return {};
+}
+
+std::uint8_t ReadStatusWithSda(LineDriver& lines, bool sda)
+{
+    lines.SetI2CLines(1, 1, sda ? 1 : 0);
+    const std::uint8_t status = lines.ReadStatus();
     lines.SetI2CLines(0, 0, 0);
-    return true;
+    return status;
 }
 
 } // namespace vardel

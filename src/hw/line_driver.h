@@ -8,7 +8,8 @@ namespace vardel {
 
 // The board's two wirings over the one data register. Each wiring keeps its own cache of the levels
 // last written, so a single-line setter can rebuild the whole byte without reading the port back.
-// Levels are carried as bytes: 0 is low, anything else high, stored as given.
+// Levels are carried as bytes: 0 is low, anything else high, stored as given. A failed port access
+// throws PortError through every method: a level is stored even when its byte was not written.
 class LineDriver {
 public:
     explicit LineDriver(PortIo& port) : port_(&port) {}
@@ -25,7 +26,7 @@ public:
     }
     void SetI2CScl(std::uint8_t level) { SetI2CLines(i2cPower_, level, i2cSda_); }
     void SetI2CSda(std::uint8_t level) { SetI2CLines(i2cPower_, i2cScl_, level); }
-    bool ReadI2CSda() { return (port_->DlPortReadPortUchar(LptStatusPort) & 0x80) == 0; }
+    bool ReadI2CSda() { return (ReadStatus() & 0x80) == 0; }
 
     // AVR wiring: VCC on D0..D2, XTAL on D3, RESET on D4, MOSI on D5, SCK on D6; MISO read from
     // status bit 6.
@@ -54,7 +55,10 @@ public:
     {
         SetAvrLines(avrVcc_, avrSck_, level, avrReset_, avrXtal_);
     }
-    bool ReadAvrMiso() { return (port_->DlPortReadPortUchar(LptStatusPort) & 0x40) != 0; }
+    bool ReadAvrMiso() { return (ReadStatus() & 0x40) != 0; }
+
+    // The whole status register, one read; only the board check looks at more than one bit.
+    std::uint8_t ReadStatus() { return port_->DlPortReadPortUchar(LptStatusPort); }
 
     struct I2CLevels {
         std::uint8_t power, scl, sda;

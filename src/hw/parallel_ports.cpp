@@ -1,5 +1,7 @@
 #include "hw/parallel_ports.h"
 
+#include "hw/port_list.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,10 +59,33 @@ std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::strin
                 "close the program that uses it.";
         return nullptr;
     }
-    // Forward mode for the data lines; the board only reads the status register.
+    // The board needs the plain compatibility mode with the data lines driven by the port: a port
+    // left in a bidirectional mode by another program reads its own data lines back as inputs
+    // and drives nothing onto the board.
     int mode = IEEE1284_MODE_COMPAT;
-    ::ioctl(fd, PPSETMODE, &mode);
-    return std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
+    const char* failed = nullptr;
+    if (::ioctl(fd, PPSETMODE, &mode) != 0)
+        failed = " cannot be set to compatibility mode (PPSETMODE): ";
+    int reverse = 0;
+    if (!failed && ::ioctl(fd, PPDATADIR, &reverse) != 0)
+        failed = " cannot drive its data lines forward (PPDATADIR): ";
+    if (failed) {
+        const int err = errno;
+        ::ioctl(fd, PPRELEASE);
+        ::close(fd);
+        error = "Parallel port " + device + failed + std::strerror(err) +
+                ". Is it a parallel port (a PCI card's port is often /dev/parport1)?";
+        return nullptr;
+    }
+    auto port = std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
+    // The kernel's parport information gives the base address, which tells an on-board port
+    // from a card's.
+    const std::string name = device.substr(device.rfind('/') + 1);
+    for (const ParallelPortInfo& p :
+         FindParallelPorts("/proc/sys/dev/parport", "/dev", [](const std::string&) { return 0; }))
+        if (p.base && "parport" + std::to_string(p.number) == name)
+            port->base_ = hexAddress(*p.base);
+    return port;
 #else
     error = "Parallel port " + device + " cannot be used: ppdev exists only on Linux.";
     return nullptr;
@@ -80,7 +105,9 @@ void PpdevPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 #if defined(__linux__)
     if (port == LptDataPort) {
         unsigned char v = value;
-        ::ioctl(fd_, PPWDATA, &v);
+        if (::ioctl(fd_, PPWDATA, &v) != 0)
+            throw PortError(describe(), std::string("writing the data lines failed (PPWDATA: ") +
+                                            std::strerror(errno) + ")");
     }
 #else
     (void)port;
@@ -93,7 +120,10 @@ std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
 #if defined(__linux__)
     if (port == LptStatusPort) {
         unsigned char v = 0;
-        ::ioctl(fd_, PPRSTATUS, &v);
+        if (::ioctl(fd_, PPRSTATUS, &v) != 0)
+            throw PortError(describe(),
+                            std::string("reading the status lines failed (PPRSTATUS: ") +
+                                std::strerror(errno) + ")");
         return v;
     }
 #endif
@@ -103,7 +133,7 @@ std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
 
 std::string PpdevPort::describe() const
 {
-    return "parallel port " + device_;
+    return "parallel port " + device_ + (base_.empty() ? "" : " at " + base_);
 }
 
 std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, std::string& error)
@@ -131,7 +161,8 @@ DirectPort::~DirectPort()
 }
 
 // The registers keep their fixed numbers in the program; a board at another base address is
-// reached by shifting them there.
+// reached by shifting them there. An I/O instruction has no way to fail: a base address where no
+// port answers reads 0xFF, which the board check names.
 void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
 #ifdef VARDEL_HAVE_IOPERM

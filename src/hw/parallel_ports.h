@@ -23,6 +23,7 @@ private:
     PpdevPort(int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
     int fd_;
     std::string device_;
+    std::string base_; // "0x378", when the kernel tells it
 };
 
 // Direct register access with ioperm and outb/inb (root, x86 only).

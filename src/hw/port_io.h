@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace vardel {
@@ -9,8 +10,26 @@ namespace vardel {
 constexpr std::uint16_t LptDataPort = 0x378;
 constexpr std::uint16_t LptStatusPort = 0x379;
 
+// A port access that did not happen: the card was pulled, another driver took the port, the device
+// is not a parallel port. Nothing was written, and a status byte was not read, so no bit of it may
+// be taken for a line level.
+class PortError : public std::runtime_error {
+public:
+    // `port` as the user knows it ("parallel port /dev/parport0"), `cause` what went wrong.
+    PortError(const std::string& port, const std::string& cause)
+        : std::runtime_error(port + ": " + cause), port_(port), cause_(cause)
+    {
+    }
+    const std::string& port() const { return port_; }
+    const std::string& cause() const { return cause_; }
+
+private:
+    std::string port_;
+    std::string cause_;
+};
+
 // One way of reaching the port's registers. Exactly one backend is chosen when a program starts;
-// only the line driver calls it.
+// only the line driver calls it. Both accesses throw PortError when the port fails.
 class PortIo {
 public:
     virtual ~PortIo() = default;

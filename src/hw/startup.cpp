@@ -19,7 +19,11 @@ DialogFolders StartUp(Settings& settings, BitTiming& timing)
 void ShutDown(LineDriver& lines, Settings& settings, int delayFactor, const std::string& openName,
               const std::string& saveName)
 {
-    lines.SetI2CLines(0, 0, 0);
+    // A port that has failed takes nothing more; the settings are saved all the same.
+    try {
+        lines.SetI2CLines(0, 0, 0);
+    } catch (const PortError&) {
+    }
     settings.WriteInteger("RETARDO", delayFactor);
     settings.WriteString("OPEN_DIR", openName);
     settings.WriteString("SAVE_DIR", saveName);

@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/unHEX.h"
+#include "hw/port_failure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -150,11 +151,13 @@ bool EepromPage::EepromWritePage(unsigned address)
 }
 
 EepromPage::Outcome EepromPage::Leerchip1Click()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
     host_.BusyCursor();
+    // Kept aside for a port failure, which leaves the image as it was.
+    std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     const bool read = EepromReadAll();
     if (!read)
         host_.MessageBox(AckMessage(), "ERROR");
@@ -165,10 +168,22 @@ EepromPage::Outcome EepromPage::Leerchip1Click()
     if (!read)
         return Outcome::Failed;
     return cancelled ? Outcome::Cancelled : Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error, true);
+}
+
+EepromPage::Outcome EepromPage::endOnPortFailure(const PortError& error, bool restoreImage)
+{
+    // Bytes from a port that failed are not the chip's: the image and the grid stay as they were.
+    if (restoreImage)
+        std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin());
+    host_.ProgressHide();
+    EndOnPortFailure(error, lines_, host_);
+    return Outcome::Failed;
 }
 
 EepromPage::Outcome EepromPage::Grabarchip1Click()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -207,10 +222,12 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     return cancelled ? Outcome::Cancelled : Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error, false);
 }
 
 EepromPage::Outcome EepromPage::Verificar1Click()
-{
+try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
@@ -249,6 +266,8 @@ EepromPage::Outcome EepromPage::Verificar1Click()
     refresh();
     host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE");
     return Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error, true);
 }
 
 EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)

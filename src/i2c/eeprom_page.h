@@ -2,6 +2,7 @@
 
 #include "hw/host.h"
 #include "hw/operation_lock.h"
+#include "hw/port_io.h"
 #include "i2c/eeprom_types.h"
 #include "i2c/i2c_bus.h"
 
@@ -77,6 +78,9 @@ private:
     bool cancelRequested();
     void progress(int position, const char* suffix);
     void refresh();
+    // The way out of a command the port failed under; `restoreImage` puts back the image that
+    // EepromBackup keeps.
+    Outcome endOnPortFailure(const PortError& error, bool restoreImage);
 
     LineDriver& lines_;
     Host& host_;

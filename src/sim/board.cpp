@@ -78,6 +78,12 @@ void AddBoardOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("trace"),
                       QStringLiteral("Record every line change as a VCD file."),
                       QStringLiteral("FILE")});
+    QCommandLineOption fault(QStringLiteral("sim-port-fails-after"),
+                             QStringLiteral("The simulated board's port stops answering after N "
+                                            "accesses (N:reads: only the status reads fail)."),
+                             QStringLiteral("N"));
+    fault.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(fault);
 }
 
 BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
@@ -86,6 +92,7 @@ BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
     options.port = parser.value(QStringLiteral("port")).toStdString();
     options.virtualTime = parser.isSet(QStringLiteral("virtual-time"));
     options.traceFile = parser.value(QStringLiteral("trace")).toStdString();
+    options.simPortFault = parser.value(QStringLiteral("sim-port-fails-after")).toStdString();
     return options;
 }
 
@@ -106,6 +113,10 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         kind = kind.substr(0, colon);
     }
 
+    if (!options.simPortFault.empty() && kind != "sim") {
+        error = "--sim-port-fails-after is a fault of the simulated board (--port sim).";
+        return nullptr;
+    }
     if (kind == "ppdev") {
         const std::string device = arg.empty() ? kDefaultDevice : arg;
         board->backend_ = PpdevPort::open(device, error);
@@ -123,6 +134,26 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->folderWait_ = options.folderWait;
         if (!board->folder_->claim(options.folderWait, error) || !board->folder_->load(*sim, error))
             return nullptr;
+        if (!options.simPortFault.empty()) {
+            std::string count = options.simPortFault;
+            const bool readsOnly = count.size() > 6 && count.substr(count.size() - 6) == ":reads";
+            if (readsOnly)
+                count.resize(count.size() - 6);
+            long accesses = -1;
+            try {
+                std::size_t used = 0;
+                accesses = std::stol(count, &used);
+                if (used != count.size())
+                    accesses = -1;
+            } catch (...) {
+            }
+            if (accesses < 0) {
+                error = "Invalid --sim-port-fails-after '" + options.simPortFault +
+                        "' (for example 5000 or 5000:reads).";
+                return nullptr;
+            }
+            sim->stopAnsweringAfter(accesses, readsOnly);
+        }
         board->sim_ = sim.get();
         board->backend_ = std::move(sim);
     } else {

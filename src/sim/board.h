@@ -23,6 +23,9 @@ struct BoardOptions {
     std::string traceFile;
     // How long to wait for another process to let go of the simulated board's folder.
     std::chrono::milliseconds folderWait{5000};
+    // A fault of the simulated board's port, for tests: "N" stops every access after N accesses,
+    // "N:reads" only the status reads.
+    std::string simPortFault;
 };
 
 // The options both programs take to choose their board: --port, --virtual-time, --trace.

@@ -8,9 +8,24 @@ SimBoard::SimBoard(Clock& clock) : clock_(clock) {}
 
 SimBoard::~SimBoard() = default;
 
+void SimBoard::answer(bool write)
+{
+    if (answersLeft_ < 0)
+        return;
+    if (answersLeft_ > 0) {
+        --answersLeft_;
+        return;
+    }
+    if (write && writesStillTaken_)
+        return;
+    throw PortError("simulated board", write ? "the port does not take the data byte any more"
+                                             : "the port does not answer a status read any more");
+}
+
 void SimBoard::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
     clock_.portAccess();
+    answer(true);
     if (port != LptDataPort)
         return;
     data_ = value;
@@ -29,6 +44,7 @@ void SimBoard::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 std::uint8_t SimBoard::DlPortReadPortUchar(std::uint16_t port)
 {
     clock_.portAccess();
+    answer(false);
     if (port != LptStatusPort)
         return 0xFF;
     return status();

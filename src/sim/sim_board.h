@@ -35,6 +35,17 @@ public:
     // No board on the port at all: every status input floats high and nothing reaches a chip.
     void setDisconnected(bool disconnected) { disconnected_ = disconnected; }
 
+    // A port that stops answering (a card pulled, a driver that took the port): from `accesses`
+    // accesses after this call on, every access throws PortError; with `writesStillTaken` only the
+    // status reads do, and the data register still reaches the sockets. -1: the port answers.
+    void stopAnsweringAfter(long accesses, bool writesStillTaken = false)
+    {
+        answersLeft_ = accesses;
+        writesStillTaken_ = writesStillTaken;
+    }
+    // Accesses the port still answers before it stops (-1: for ever).
+    long answersLeft() const { return answersLeft_; }
+
     void setTrace(LineTrace* trace) { trace_ = trace; }
 
     std::uint8_t data() const { return data_; }
@@ -44,6 +55,8 @@ public:
 
 private:
     void traceLines();
+    // Counts one access against a port that stops answering; throws once it has stopped.
+    void answer(bool write);
 
     Clock& clock_;
     std::unique_ptr<EepromSocketChip> eeprom_;
@@ -51,6 +64,8 @@ private:
     LineTrace* trace_ = nullptr;
     std::uint8_t data_ = 0;
     bool disconnected_ = false;
+    long answersLeft_ = -1;
+    bool writesStillTaken_ = false;
 };
 
 } // namespace vardel::sim

@@ -2,11 +2,13 @@
 
 #include "hw/clock.h"
 #include "hw/line_driver.h"
+#include "hw/port_failure.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHideEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -83,8 +85,26 @@ void TformManual::FormHide()
     Timer2->stop();
     if (!lines_)
         return;
-    lines_->SetAvrLines(0, 0, 0, 0, 0);
-    lines_->SetI2CLines(0, 0, 0);
+    try {
+        lines_->SetAvrLines(0, 0, 0, 0, 0);
+        lines_->SetI2CLines(0, 0, 0);
+    } catch (const vardel::PortError&) {
+        // Closing the window after the port failed: the failure has been shown already.
+    }
+}
+
+void TformManual::portFailed(const vardel::PortError& error)
+{
+    Timer1->stop();
+    Timer2->stop();
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+    vardel::AllLinesLowIfPortTakesIt(*lines_);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("ERROR"),
+                    QString::fromStdString(vardel::PortFailureMessage(error))
+                        .replace(QLatin1Char('\r'), QLatin1Char('\n')),
+                    QMessageBox::Ok, this);
+    box.exec();
 }
 
 void TformManual::hideEvent(QHideEvent* event)
@@ -101,18 +121,26 @@ void TformManual::Timer1Timer()
         Timer1->stop();
         return;
     }
-    lines_->SetAvrLines(cbVCC->isChecked(), cbSCK->isChecked(), cbMOSI->isChecked(),
-                        cbRESET->isChecked(), cbXTAL->isChecked());
-    cbMISO->setChecked(lines_->ReadAvrMiso());
+    try {
+        lines_->SetAvrLines(cbVCC->isChecked(), cbSCK->isChecked(), cbMOSI->isChecked(),
+                            cbRESET->isChecked(), cbXTAL->isChecked());
+        cbMISO->setChecked(lines_->ReadAvrMiso());
+    } catch (const vardel::PortError& error) {
+        portFailed(error);
+    }
 }
 
 void TformManual::Timer2Timer()
 {
     if (!lines_)
         return;
-    for (int i = 0; i < 1'000'000; ++i) {
-        lines_->SetAvrXtal(1);
-        lines_->SetAvrXtal(0);
+    try {
+        for (int i = 0; i < 1'000'000; ++i) {
+            lines_->SetAvrXtal(1);
+            lines_->SetAvrXtal(0);
+        }
+    } catch (const vardel::PortError& error) {
+        portFailed(error);
     }
 }
 
@@ -122,13 +150,18 @@ void TformManual::btnXTALClick()
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Timer1->stop();
-    lines_->SetAvrLines(0, 0, 0, 0, 0);
-    clock_->Sleep(500);
-    lines_->SetAvrLines(1, 1, 0, 1, 1);
-    clock_->Sleep(500);
-    for (long long i = 0; i < burstPulses; ++i) {
-        lines_->SetAvrXtal(1);
-        lines_->SetAvrXtal(0);
+    try {
+        lines_->SetAvrLines(0, 0, 0, 0, 0);
+        clock_->Sleep(500);
+        lines_->SetAvrLines(1, 1, 0, 1, 1);
+        clock_->Sleep(500);
+        for (long long i = 0; i < burstPulses; ++i) {
+            lines_->SetAvrXtal(1);
+            lines_->SetAvrXtal(0);
+        }
+    } catch (const vardel::PortError& error) {
+        portFailed(error);
+        return;
     }
     Timer1->start();
     // The burst is over: the user gets the normal cursor back at once.
@@ -142,6 +175,11 @@ void TformManual::btnPararClick()
     Timer1->start();
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
-    if (lines_)
+    if (!lines_)
+        return;
+    try {
         lines_->SetAvrLines(0, 0, 0, 0, 0);
+    } catch (const vardel::PortError& error) {
+        portFailed(error);
+    }
 }

@@ -9,6 +9,7 @@ class QTimer;
 namespace vardel {
 class Clock;
 class LineDriver;
+class PortError;
 } // namespace vardel
 
 // The manual line test: each output of the AVR wiring switched by a check box, mirrored to the
@@ -51,6 +52,10 @@ protected:
     void FormHide();
 
 private:
+    // A port that failed under the window: its clocks stop, every line it still takes goes low,
+    // and the user is told the port and the cause.
+    void portFailed(const vardel::PortError& error);
+
     vardel::LineDriver* lines_ = nullptr;
     vardel::Clock* clock_ = nullptr;
 };

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -84,7 +86,10 @@ TEST_F(Cli, CheckPassesOnTheSimulatedBoard)
 {
     const Result r = cli("check");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "OK: Corvid respond correct!!!\n");
+    EXPECT_EQ(r.out, "OK: Corvid respond correct!!!\n"
+                     "Status register after SDA written high: 0x47 (SDA reads high)\n"
+                     "Status register after SDA written low: 0xC7 (SDA reads low)\n"
+                     "SDA followed: it read high when written high and low when written low.\n");
 }
 
 TEST_F(Cli, AMissingParallelPortIsNamed)
@@ -477,4 +482,79 @@ TEST_F(Cli, ADamagedFolderIsReportedByNameAndLeftAsItWas)
         }
         EXPECT_EQ(snapshot(board()), before);
     }
+}
+
+namespace {
+
+// The levels the lines driven from the data register end at in a VCD trace (sda and miso, which
+// the chips drive too, left out): "vcc=0 scl=0 ...".
+std::string FinalOutputs(const std::string& vcd)
+{
+    std::ifstream in(vcd);
+    std::map<char, char> level;
+    for (std::string line; std::getline(in, line);)
+        if (line.size() == 2 && (line[0] == '0' || line[0] == '1'))
+            level[line[1]] = line[0];
+    std::string text;
+    for (const auto& [id, name] : {std::pair{'!', "vcc"},
+                                   {'"', "scl"},
+                                   {'$', "xtal"},
+                                   {'%', "reset"},
+                                   {'&', "mosi"},
+                                   {'\'', "sck"}})
+        text += std::string(text.empty() ? "" : " ") + name + "=" + level[id];
+    return text;
+}
+
+const char* kAllLow = "vcc=0 scl=0 xtal=0 reset=0 mosi=0 sck=0";
+
+} // namespace
+
+TEST_F(Cli, APortThatStopsAnsweringEndsEveryCommandWithItsErrorAndTheLinesLow)
+{
+    for (const auto& [name, size] : {std::pair{"eeprom.bin", 4096}, {"flash.bin", 2048}}) {
+        std::ofstream image(file(name), std::ios::binary);
+        for (int i = 0; i < size; ++i)
+            image.put(static_cast<char>(i * 7 + 3));
+    }
+    // Each command fails some way into its byte loop; reads would replace "kept".
+    for (const std::string command :
+         {"eeprom read 24C32 out.bin", "eeprom program 24C32 eeprom.bin",
+          "eeprom verify 24C32 eeprom.bin", "avr read-flash out.bin", "avr program-flash flash.bin",
+          "avr verify-flash flash.bin"}) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(cli("sim insert-eeprom 24C32 " + file("eeprom.bin")).status, 0);
+        ASSERT_EQ(cli("sim insert-avr AT90S2313 --flash " + file("flash.bin")).status, 0);
+        std::ofstream(file("out.bin")) << "kept";
+        const bool eeprom = command.rfind("eeprom", 0) == 0;
+        const Result r =
+            cli(std::string("--sim-port-fails-after ") + (eeprom ? "20000" : "200000") +
+                ":reads --trace " + file("fail.vcd") + " " +
+                std::regex_replace(command, std::regex("\\w+\\.bin"), file("$&")));
+        EXPECT_EQ(r.status, 1);
+        const std::string expected =
+            std::string("ERROR: ") + (eeprom ? "" : "Atmel communication error...\n") +
+            "Port error on the simulated board: the port does not answer a status read any "
+            "more.\nThe operation was stopped.\n";
+        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(FinalOutputs(file("fail.vcd")), kAllLow);
+        std::ifstream out(file("out.bin"));
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(out), {}), "kept");
+    }
+}
+
+TEST_F(Cli, LinesStayAsSetAndCheckShowsTheStatusRegister)
+{
+    // With the AVR socket empty MISO floats high.
+    Result r = cli("--trace " + file("lines.vcd") + " lines vcc=1 sck=1 reset=1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "VCC=1 SCK=1 MOSI=0 RESET=1 XTAL=0\nMISO=1\nThe lines stay as set until the "
+                     "next command drives the port.\n");
+    EXPECT_EQ(FinalOutputs(file("lines.vcd")), "vcc=1 scl=0 xtal=0 reset=1 mosi=0 sck=1");
+    EXPECT_EQ(cli("lines vcc=2").status, 2);
+    EXPECT_EQ(cli("lines gnd=1").status, 2);
+
+    // Any other command still ends with every line low.
+    ASSERT_EQ(cli("--trace " + file("check.vcd") + " check").status, 0);
+    EXPECT_EQ(FinalOutputs(file("check.vcd")), kAllLow);
 }

@@ -4,6 +4,7 @@
 
 #include "avr/sim_rig.h"
 #include "files/scratch_folder.h"
+#include "hw/hardware_check.h"
 #include "i2c/eeprom_page.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
@@ -565,4 +566,143 @@ TEST(AvrFaults, WritesTheChipDropsAreCaught)
         // The EEPROM keeps what it had, as the erase before the flash programming left it.
         EXPECT_EQ(rig.target().eeprom(), std::vector<std::uint8_t>(512, 0xFF));
     }
+}
+
+// ---- a port that stops answering -------------------------------------------------------------
+
+namespace {
+
+const std::string kPortPrefix = "ERROR|Port error on the simulated board: the port does not ";
+const std::string kStopped = ".\rThe operation was stopped.";
+
+// The accesses a whole command takes, counted on a port that would stop only after a billion.
+template <class Rig, class Command> long AccessesOf(Rig& rig, Command command)
+{
+    constexpr long kMany = 1'000'000'000;
+    rig.board.stopAnsweringAfter(kMany);
+    command();
+    const long used = kMany - rig.board.answersLeft();
+    rig.board.stopAnsweringAfter(-1);
+    return used;
+}
+
+} // namespace
+
+TEST(PortFaults, AnEepromCommandEndsAtOnceWithThePortsErrorAndKeepsTheImage)
+{
+    using Outcome = EepromPage::Outcome;
+    using Command = Outcome (EepromPage::*)();
+    struct Row {
+        Command command;
+        bool writesStillTaken;
+    };
+    for (const Row row :
+         {Row{&EepromPage::Leerchip1Click, true}, Row{&EepromPage::Grabarchip1Click, true},
+          Row{&EepromPage::Verificar1Click, true}, Row{&EepromPage::Leerchip1Click, false},
+          Row{&EepromPage::Verificar1Click, false}}) {
+        EepromRig rig(k24C32);
+        const auto image = rig.image();
+        const long whole = AccessesOf(rig, [&] { (rig.page.*row.command)(); });
+        std::copy(image.begin(), image.end(), rig.page.EepromImage.begin());
+        std::fill(rig.chip->memory().begin(), rig.chip->memory().end(), 0x5A);
+        int refreshes = 0;
+        rig.page.RefreshGrid = [&] {
+            ++refreshes;
+        };
+        rig.clear();
+
+        rig.board.stopAnsweringAfter(whole / 2, row.writesStillTaken);
+        EXPECT_EQ((rig.page.*row.command)(), Outcome::Failed);
+        const auto calls = rig.host.essentials();
+        ASSERT_EQ(calls.size(), 5u);
+        EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
+                  (std::vector<std::string>{"busy", "progress show", "progress hide", "normal"}));
+        EXPECT_EQ(calls[4].rfind("message " + kPortPrefix, 0), 0u) << calls[4];
+        EXPECT_EQ(calls[4].substr(calls[4].size() - kStopped.size()), kStopped);
+        // Nothing read from the failing port reached the image or the grid.
+        EXPECT_EQ(rig.image(), image);
+        EXPECT_EQ(refreshes, 0);
+        if (row.writesStillTaken) {
+            EXPECT_EQ(rig.board.data(), 0x00);
+        }
+    }
+}
+
+TEST(PortFaults, AnAvrCommandEndsAtOnceWithThePortsErrorAndWritesNoFile)
+{
+    ScratchFolder folder;
+    const std::string file = folder.file("flash.bin");
+    using Command = AvrPage::Outcome (AvrPage::*)();
+    for (const Command command :
+         {&AvrPage::btnLeerFlashClick, &AvrPage::btnProgFlashClick, &AvrPage::btnFLashVerifClick,
+          &AvrPage::btnLeerEEPIntClick, &AvrPage::BitBtn1Click}) {
+        SimRig rig;
+        ASSERT_TRUE(rig.insert("AT90S2313"));
+        // Flash and file alike, so that a verify runs to its end.
+        WriteWholeFile(file, Text(Pattern(2048)));
+        rig.target().flash() = Pattern(2048);
+        rig.answer = file;
+        const long whole = AccessesOf(rig, [&] { (rig.page.*command)(); });
+        // A read would replace the file; the others take it as their image.
+        const bool reads =
+            command == &AvrPage::btnLeerFlashClick || command == &AvrPage::btnLeerEEPIntClick;
+        const std::string kept = reads ? "kept" : ReadWholeFile(file);
+        WriteWholeFile(file, kept);
+        rig.host.calls.clear();
+
+        rig.board.stopAnsweringAfter(whole / 2, true);
+        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.essentials(),
+                  (std::vector<std::string>{"busy", "normal",
+                                            "message ERROR|Atmel communication error...\r" +
+                                                kPortPrefix.substr(6) +
+                                                "answer a status read any more" + kStopped}));
+        EXPECT_EQ(ReadWholeFile(file), kept);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
+TEST(PortFaults, TheBoardCheckNamesThePortNotTheBoard)
+{
+    EepromRig rig(k24C32);
+    for (long answered : {0L, 1L, 3L}) {
+        rig.clear();
+        rig.board.stopAnsweringAfter(answered);
+        BoardCheckReadings readings;
+        EXPECT_FALSE(Checkearcorvid1Click(rig.lines, rig.host, &readings));
+        EXPECT_TRUE(readings.portFailed);
+        ASSERT_EQ(rig.host.messages().size(), 1u);
+        EXPECT_EQ(rig.host.messages()[0].rfind(kPortPrefix, 0), 0u) << rig.host.messages()[0];
+    }
+}
+
+TEST(BoardCheck, TheStatusRegisterTellsNoBoardFromAStuckLineFromABoardThatAnswers)
+{
+    struct Row {
+        std::function<void(EepromRig&)> fault;
+        BoardDiagnosis diagnosis;
+        bool passes;
+    };
+    const Row rows[] = {
+        {[](EepromRig&) {}, BoardDiagnosis::Followed, true},
+        {[](EepromRig& rig) { rig.chip->sdaStuckLow = true; }, BoardDiagnosis::StuckLow, false},
+        {[](EepromRig& rig) { rig.board.setDisconnected(true); }, BoardDiagnosis::NeverChanged,
+         false},
+    };
+    for (const Row& row : rows) {
+        EepromRig rig(k24C32);
+        row.fault(rig);
+        BoardCheckReadings readings;
+        EXPECT_EQ(Checkearcorvid1Click(rig.lines, rig.host, &readings), row.passes);
+        // The check stops at the first level that does not come back; vardel-cli reads the other.
+        const std::uint8_t low =
+            readings.afterLow ? *readings.afterLow : ReadStatusWithSda(rig.lines, false);
+        EXPECT_EQ(DiagnoseBoard(*readings.afterHigh, low), row.diagnosis);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+    // Readings no simulated fault gives: a line held high, a board wired the other way round, and
+    // an address where no port answers.
+    EXPECT_EQ(DiagnoseBoard(0x47, 0x47), BoardDiagnosis::StuckHigh);
+    EXPECT_EQ(DiagnoseBoard(0xC7, 0x47), BoardDiagnosis::Inverted);
+    EXPECT_EQ(DiagnoseBoard(0xFF, 0xFF), BoardDiagnosis::NeverChanged);
 }

@@ -1,0 +1,88 @@
+#include "cli/cli.h"
+
+#include "hw/hardware_check.h"
+#include "hw/port_failure.h"
+#include "hw/port_list.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace vardel::cli {
+
+namespace {
+void PrintReading(const char* step, std::uint8_t status)
+{
+    std::printf("Status register after SDA written %s: 0x%02X (SDA reads %s)\n", step, status,
+                (status & 0x80) ? "low" : "high");
+}
+} // namespace
+
+int runPorts(const QStringList& args, const std::string& procRoot, const std::string& devRoot)
+{
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("ports takes no arguments"));
+    const auto ports = FindParallelPorts(procRoot, devRoot);
+    std::fputs(ParallelPortListing(ports, ::geteuid() == 0).c_str(), stdout);
+    return ports.empty() ? Failure : Success;
+}
+
+// check: the presence check with its own message, then what the status register showed at each
+// step and what that says about the board.
+int runCheck(Context& ctx, const QStringList& args)
+{
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("check takes no arguments"));
+    BoardCheckReadings readings;
+    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings);
+    if (readings.portFailed)
+        return Failure;
+    try {
+        // The check stops at the first level that does not come back; the diagnosis needs both.
+        if (!readings.afterLow)
+            readings.afterLow = ReadStatusWithSda(*ctx.lines, false);
+    } catch (const PortError& error) {
+        EndOnPortFailure(error, *ctx.lines, *ctx.host);
+        return Failure;
+    }
+    PrintReading("high", *readings.afterHigh);
+    PrintReading("low", *readings.afterLow);
+    std::printf("%s\n",
+                BoardDiagnosisText(DiagnoseBoard(*readings.afterHigh, *readings.afterLow)).c_str());
+    return passed ? Success : Failure;
+}
+
+// lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]: the AVR wiring's outputs set as the
+// manual line test sets them (a line not named is low), and MISO read back. The lines stay as set
+// after the program ends, so that each can be followed with a meter.
+int runLines(Context& ctx, const QStringList& args)
+{
+    static const char* const kNames[] = {"vcc", "sck", "mosi", "reset", "xtal"};
+    std::uint8_t levels[5] = {};
+    for (const QString& arg : args) {
+        const int eq = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.left(eq).toLower();
+        const QString value = arg.mid(eq + 1);
+        int index = -1;
+        for (int i = 0; i < 5; ++i)
+            if (name == QLatin1String(kNames[i]))
+                index = i;
+        if (eq <= 0 || index < 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
+            return usageError(QStringLiteral("usage: lines [vcc=0|1] [sck=0|1] [mosi=0|1] "
+                                             "[reset=0|1] [xtal=0|1]"));
+        levels[index] = value == QLatin1String("1") ? 1 : 0;
+    }
+    bool miso = false;
+    try {
+        ctx.lines->SetAvrLines(levels[0], levels[1], levels[2], levels[3], levels[4]);
+        miso = ctx.lines->ReadAvrMiso();
+    } catch (const PortError& error) {
+        EndOnPortFailure(error, *ctx.lines, *ctx.host);
+        return Failure;
+    }
+    std::printf("VCC=%d SCK=%d MOSI=%d RESET=%d XTAL=%d\nMISO=%d\n", levels[0], levels[1],
+                levels[2], levels[3], levels[4], miso ? 1 : 0);
+    std::printf("The lines stay as set until the next command drives the port.\n");
+    return Success;
+}
+
+} // namespace vardel::cli

@@ -1,0 +1,35 @@
+#include "hw/port_failure.h"
+
+#include "hw/host.h"
+#include "hw/line_driver.h"
+
+namespace vardel {
+
+std::string PortFailureMessage(const PortError& error)
+{
+    return "Port error on the " + error.port() + ": " + error.cause() +
+           ".\rThe operation was stopped.";
+}
+
+bool AllLinesLowIfPortTakesIt(LineDriver& lines)
+{
+    try {
+        lines.SetI2CLines(0, 0, 0);
+        lines.SetAvrLines(0, 0, 0, 0, 0);
+        return true;
+    } catch (const PortError&) {
+        return false;
+    }
+}
+
+void EndOnPortFailure(const PortError& error, LineDriver& lines, Host& host,
+                      const std::string& firstLine)
+{
+    // The supply goes off before the message waits for the user.
+    AllLinesLowIfPortTakesIt(lines);
+    host.NormalCursor();
+    const std::string text = PortFailureMessage(error);
+    host.MessageBox(firstLine.empty() ? text : firstLine + "\r" + text, "ERROR");
+}
+
+} // namespace vardel
