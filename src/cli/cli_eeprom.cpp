@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "hw/file_names.h"
 
 #include "i2c/eeprom_page.h"
 
@@ -16,7 +17,7 @@ int runEeprom(Context& ctx, const QStringList& args)
         return usageError(QStringLiteral("unknown EEPROM type '%1' (24C04, 24C08, 24C16, 24C32, "
                                          "24C64, 24C128, 24C256, 24C512)")
                               .arg(args[1]));
-    const std::string file = args[2].toStdString();
+    const std::string file = FileNameFromQString(args[2]);
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);

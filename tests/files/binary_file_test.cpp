@@ -140,7 +140,7 @@ TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole)
     EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
 }
 
-TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile)
+TEST(AtomicReplacement, AFileWritableInAReadOnlyFolderIsRewrittenInPlace)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
@@ -159,7 +159,8 @@ TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile)
     const bool written = WriteBinaryFile(file, bytes.data(), bytes.size());
     std::filesystem::permissions(sub, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(ReadWholeFile(file), "original image");
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ReadWholeFile(file), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(std::filesystem::directory_iterator(sub)->path().filename(), "flash.bin");
 }
 #endif

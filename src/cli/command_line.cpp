@@ -1,0 +1,77 @@
+#include "cli/command_line.h"
+
+#include <QCommandLineParser>
+
+namespace vardel::cli {
+
+namespace {
+const char* kCommands = R"(Commands:
+  check                                      the board presence check
+  convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
+  eeprom read|program|verify TYPE FILE       TYPE: 24C04 ... 24C512 (any case)
+  avr identify | erase | blank-test
+  avr read-flash|program-flash|verify-flash FILE
+  avr read-eeprom|program-eeprom|verify-eeprom FILE
+  avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
+  avr read-lock | program-lock [NAME=0|1 ...]
+  sim show
+  sim insert-eeprom TYPE [FILE]
+  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+  sim remove eeprom|avr
+  sim export eeprom|flash|avr-eeprom FILE
+)";
+} // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments)
+{
+    CommandLine line;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
+        QString::fromLatin1(kCommands));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    sim::AddBoardOptions(parser);
+    const QCommandLineOption delayOption(
+        QStringLiteral("delay"),
+        QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
+        QStringLiteral("N"));
+    const QCommandLineOption yesOption(QStringLiteral("yes"),
+                                       QStringLiteral("Answer OK to every confirmation."));
+    parser.addOptions({delayOption, yesOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
+
+    if (!parser.parse(arguments)) {
+        line.error = parser.errorText();
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        line.help = true;
+        line.helpText = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        line.version = true;
+        return line;
+    }
+    line.args = parser.positionalArguments();
+    if (line.args.isEmpty()) {
+        line.error = QStringLiteral("no command given");
+        return line;
+    }
+    line.command = line.args.takeFirst();
+    if (parser.isSet(delayOption)) {
+        bool ok = false;
+        line.delay = parser.value(delayOption).toInt(&ok);
+        if (!ok || line.delay < 1 || line.delay > 200) {
+            line.error = QStringLiteral("--delay takes a number from 1 to 200");
+            return line;
+        }
+    }
+    line.board = sim::BoardOptionsFrom(parser);
+    line.yes = parser.isSet(yesOption);
+    return line;
+}
+
+} // namespace vardel::cli
