@@ -1,6 +1,7 @@
 #include "sim/board_folder.h"
 
 #include "files/binary_file.h"
+#include "files/file_access.h"
 
 #include "sim/chips.h"
 #include "sim/sim_board.h"
@@ -9,7 +10,6 @@
 #include <QStandardPaths>
 
 #include <filesystem>
-#include <fstream>
 
 namespace vardel::sim {
 
@@ -17,24 +17,56 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* kBoardFile = "board.ini";
+// A few keys a socket; anything near this size is not a board file.
+constexpr std::size_t kBoardFileLimit = 1 << 20;
 
-bool readKeys(const fs::path& file, ChipKeys& keys)
+} // namespace
+
+ChipKeys BoardFolder::parseKeys(std::string_view text)
 {
-    std::ifstream in(file);
-    if (!in)
-        return false;
-    std::string line;
-    while (std::getline(in, line)) {
+    ChipKeys keys;
+    while (!text.empty()) {
+        const auto feed = text.find('\n');
+        std::string_view line = text.substr(0, feed);
+        text = feed == std::string_view::npos ? std::string_view{} : text.substr(feed + 1);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         const auto eq = line.find('=');
-        if (line.empty() || line[0] == '#' || line[0] == '[' || eq == std::string::npos)
+        if (line.empty() || line[0] == '#' || line[0] == '[' || eq == std::string_view::npos)
             continue;
-        keys[line.substr(0, eq)] = line.substr(eq + 1);
+        keys[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+    }
+    return keys;
+}
+
+bool BoardFolder::chipsFromKeys(const ChipKeys& keys, std::unique_ptr<EepromSocketChip>& eeprom,
+                                std::unique_ptr<AvrSocketChip>& avr, std::string& error)
+{
+    if (const auto e = keys.find("eeprom"); e != keys.end()) {
+        eeprom = MakeEepromChip(e->second, error);
+        if (!eeprom) {
+            error = "the simulated EEPROM cannot be used: " + error;
+            return false;
+        }
+    }
+    const auto a = keys.find("avr");
+    const auto s = keys.find("avr.signature");
+    if (a == keys.end() && s == keys.end())
+        return true;
+    avr = MakeAvrChip(a != keys.end() ? a->second : std::string(),
+                      s != keys.end() ? s->second : std::string(), error);
+    if (!avr) {
+        error = "the simulated AVR chip cannot be used: " + error;
+        return false;
+    }
+    for (const auto& [key, value] : keys) {
+        if (key.rfind("avr.", 0) == 0 && key != "avr.signature" && !avr->set(key, value, error)) {
+            error = "the simulated AVR chip cannot be used: " + error;
+            return false;
+        }
     }
     return true;
 }
-} // namespace
 
 std::string BoardFolder::defaultFolder()
 {
@@ -52,38 +84,35 @@ bool BoardFolder::load(const std::string& dir, SimBoard& board, std::string& err
         return false;
     }
     board.folder = dir;
-    ChipKeys keys;
-    if (!readKeys(fs::path(dir) / kBoardFile, keys))
+    const FileBytes file = ReadWholeFile((fs::path(dir) / kBoardFile).string(), kBoardFileLimit);
+    if (file.failure == ReadFailure::CannotOpen && !fs::exists(fs::path(dir) / kBoardFile))
         return true; // a new board: both sockets empty
-    if (const auto e = keys.find("eeprom"); e != keys.end()) {
-        auto chip = MakeEepromChip(e->second, error);
-        if (!chip || !chip->load(dir, error)) {
+    if (!file.ok()) {
+        error = "The simulated board's " + (fs::path(dir) / kBoardFile).string() + " " +
+                ReadFailureReason(file.failure);
+        return false;
+    }
+    const ChipKeys keys = parseKeys(
+        std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()));
+    std::unique_ptr<EepromSocketChip> eeprom;
+    std::unique_ptr<AvrSocketChip> avr;
+    if (!chipsFromKeys(keys, eeprom, avr, error)) {
+        error = "In " + dir + ", " + error;
+        return false;
+    }
+    if (eeprom) {
+        if (!eeprom->load(dir, error)) {
             error = "The simulated EEPROM in " + dir + " cannot be used: " + error;
             return false;
         }
-        board.insertEeprom(std::move(chip));
+        board.insertEeprom(std::move(eeprom));
     }
-    const auto a = keys.find("avr");
-    const auto s = keys.find("avr.signature");
-    if (a != keys.end() || s != keys.end()) {
-        auto chip = MakeAvrChip(a != keys.end() ? a->second : std::string(),
-                                s != keys.end() ? s->second : std::string(), error);
-        if (!chip) {
+    if (avr) {
+        if (!avr->load(dir, error)) {
             error = "The simulated AVR chip in " + dir + " cannot be used: " + error;
             return false;
         }
-        for (const auto& [key, value] : keys) {
-            if (key.rfind("avr.", 0) == 0 && key != "avr.signature" &&
-                !chip->set(key, value, error)) {
-                error = "The simulated AVR chip in " + dir + " cannot be used: " + error;
-                return false;
-            }
-        }
-        if (!chip->load(dir, error)) {
-            error = "The simulated AVR chip in " + dir + " cannot be used: " + error;
-            return false;
-        }
-        board.insertAvr(std::move(chip));
+        board.insertAvr(std::move(avr));
     }
     return true;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "sim/sockets.h"
+
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace vardel::sim {
 
@@ -16,6 +20,13 @@ public:
     // Creates the folder when missing and puts the chips it describes into the board's sockets.
     static bool load(const std::string& dir, SimBoard& board, std::string& error);
     static bool save(const std::string& dir, const SimBoard& board, std::string& error);
+
+    // The keys of a board.ini text: "key=value" lines; blank lines, "#" comments and "[section]"
+    // lines are skipped, the last value of a key counts.
+    static ChipKeys parseKeys(std::string_view text);
+    // The chips the keys describe, memories all 0xFF until the chips load their own files.
+    static bool chipsFromKeys(const ChipKeys& keys, std::unique_ptr<EepromSocketChip>& eeprom,
+                              std::unique_ptr<AvrSocketChip>& avr, std::string& error);
 };
 
 } // namespace vardel::sim
