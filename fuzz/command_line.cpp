@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (qsizetype i = 0; i < arguments.size(); ++i)
         if (vardel::FileNameFromQString(arguments[i]) != words[static_cast<std::size_t>(i)])
             __builtin_trap();
-    const vardel::cli::CommandLine line = vardel::cli::ParseCommandLine(arguments);
+    static vardel::cli::CommandLineParser parser;
+    const vardel::cli::CommandLine line = parser.parse(arguments);
     if (line.error.isEmpty() && !line.help && !line.version) {
         // The command and its arguments are the last words, in order.
         if (static_cast<std::size_t>(line.args.size()) + 1 > words.size())

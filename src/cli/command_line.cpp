@@ -22,10 +22,18 @@ const char* kCommands = R"(Commands:
 )";
 } // namespace
 
-CommandLine ParseCommandLine(const QStringList& arguments)
+namespace {
+const QCommandLineOption delayOption(
+    QStringLiteral("delay"),
+    QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
+    QStringLiteral("N"));
+const QCommandLineOption yesOption(QStringLiteral("yes"),
+                                   QStringLiteral("Answer OK to every confirmation."));
+} // namespace
+
+CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLineParser>())
 {
-    CommandLine line;
-    QCommandLineParser parser;
+    QCommandLineParser& parser = *parser_;
     parser.setApplicationDescription(
         QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
         QString::fromLatin1(kCommands));
@@ -33,14 +41,16 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     parser.addHelpOption();
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
-    const QCommandLineOption delayOption(
-        QStringLiteral("delay"),
-        QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
-        QStringLiteral("N"));
-    const QCommandLineOption yesOption(QStringLiteral("yes"),
-                                       QStringLiteral("Answer OK to every confirmation."));
     parser.addOptions({delayOption, yesOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
+}
+
+CommandLineParser::~CommandLineParser() = default;
+
+CommandLine CommandLineParser::parse(const QStringList& arguments)
+{
+    QCommandLineParser& parser = *parser_;
+    CommandLine line;
 
     if (!parser.parse(arguments)) {
         line.error = parser.errorText();

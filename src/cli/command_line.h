@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QCommandLineParser;
+
 namespace vardel::cli {
 
 // What vardel-cli-core was asked to do, before any board is opened.
@@ -20,7 +24,24 @@ struct CommandLine {
     bool yes = false;
 };
 
-// Parses the arguments, program name first, as ArgumentsFromArgv gives them.
-CommandLine ParseCommandLine(const QStringList& arguments);
+// The options and commands of vardel-cli-core; one parser serves any number of command lines.
+class CommandLineParser {
+public:
+    CommandLineParser();
+    ~CommandLineParser();
+    CommandLineParser(const CommandLineParser&) = delete;
+    CommandLineParser& operator=(const CommandLineParser&) = delete;
+
+    // Parses the arguments, program name first, as ArgumentsFromArgv gives them.
+    CommandLine parse(const QStringList& arguments);
+
+private:
+    std::unique_ptr<QCommandLineParser> parser_;
+};
+
+inline CommandLine ParseCommandLine(const QStringList& arguments)
+{
+    return CommandLineParser().parse(arguments);
+}
 
 } // namespace vardel::cli

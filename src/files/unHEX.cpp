@@ -149,15 +149,18 @@ int RequiredCount(int type)
 }
 
 // Appends a data record's bytes to the image, continuing the last run where the record follows it.
-void AddData(HexImage& image, std::uint64_t address, const std::uint8_t* digits, int count)
+// The bytes go to image.bytes[used ..], which the caller sized for the whole text.
+void AddData(HexImage& image, std::size_t& used, std::uint64_t address, const std::uint8_t* digits,
+             int count)
 {
     if (count == 0)
         return;
-    if (image.runs.empty() ||
-        image.runs.back().address + image.runs.back().size != address)
-        image.runs.push_back({address, image.bytes.size(), 0});
+    if (image.runs.empty() || image.runs.back().address + image.runs.back().size != address)
+        image.runs.push_back({address, used, 0});
+    std::uint8_t* out = image.bytes.data() + used;
     for (int i = 0; i < count; ++i)
-        image.bytes.push_back(ByteAt(digits + 2 * i));
+        out[i] = ByteAt(digits + 2 * i);
+    used += static_cast<std::size_t>(count);
     image.runs.back().size += static_cast<std::size_t>(count);
 }
 
@@ -165,7 +168,9 @@ HexParse Parse(std::span<const std::uint8_t> text)
 {
     HexParse result;
     HexImage& image = result.image;
-    image.bytes.reserve(text.size() / 2);
+    // No record holds more bytes than half its digits.
+    image.bytes.resize(text.size() / 2);
+    std::size_t used = 0;
     const std::uint8_t* p = text.data();
     const std::uint8_t* const end = p + text.size();
     std::uint64_t base = 0;
@@ -224,7 +229,7 @@ HexParse Parse(std::span<const std::uint8_t> text)
         const int type = ByteAt(digits + 6);
         const std::uint8_t* data = digits + 8;
         if (type == kData) {
-            AddData(image, base + address, data, count);
+            AddData(image, used, base + address, data, count);
             continue;
         }
         const int required = RequiredCount(type);
@@ -245,6 +250,8 @@ HexParse Parse(std::span<const std::uint8_t> text)
         else if (type == kExtendedLinearAddress)
             base = value << 16;
     }
+    image.bytes.resize(used);
+    image.bytes.shrink_to_fit();
     return result;
 }
 

@@ -68,26 +68,26 @@ void AppendUtf8(std::string& out, char32_t code)
 
 QString QStringFromFileName(std::string_view bytes)
 {
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
+    std::u16string out;
+    out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t code = 0;
         const std::size_t length = SequenceLength(bytes, i, code);
         if (length == 0) {
-            out += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
+            out += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i]));
             ++i;
             continue;
         }
         if (code >= 0x10000) {
             const char32_t v = code - 0x10000;
-            out += QChar(static_cast<char16_t>(0xD800 + (v >> 10)));
-            out += QChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+            out += static_cast<char16_t>(0xD800 + (v >> 10));
+            out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
         } else {
-            out += QChar(static_cast<char16_t>(code));
+            out += static_cast<char16_t>(code);
         }
         i += length;
     }
-    return out;
+    return QString::fromStdU16String(out);
 }
 
 std::string FileNameFromQString(const QString& name)
