@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         const std::size_t first = words.size() - static_cast<std::size_t>(line.args.size());
         for (qsizetype i = 0; i < line.args.size(); ++i)
-            if (vardel::FileNameFromQString(line.args[i]) != words[first + static_cast<std::size_t>(i)])
+            if (vardel::FileNameFromQString(line.args[i]) !=
+                words[first + static_cast<std::size_t>(i)])
                 __builtin_trap();
     }
     return 0;

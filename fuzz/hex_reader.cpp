@@ -20,10 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     // The EEPROM page's largest chip, the largest flash, the largest AVR EEPROM, the smallest.
     // Kept from one run to the next: only the guard byte past each memory matters.
-    static std::vector<std::uint8_t> memories[] = {std::vector<std::uint8_t>(65536 + 1, 0xA5),
-                                                   std::vector<std::uint8_t>(131072 + 1, 0xA5),
-                                                   std::vector<std::uint8_t>(4096 + 1, 0xA5),
-                                                   std::vector<std::uint8_t>(64 + 1, 0xA5)};
+    static std::vector<std::uint8_t> memories[] = {
+        std::vector<std::uint8_t>(65536 + 1, 0xA5), std::vector<std::uint8_t>(131072 + 1, 0xA5),
+        std::vector<std::uint8_t>(4096 + 1, 0xA5), std::vector<std::uint8_t>(64 + 1, 0xA5)};
     for (std::vector<std::uint8_t>& memory : memories) {
         const std::size_t capacity = memory.size() - 1;
         const auto placed = vardel::PlaceHexImage(image, vardel::AvrEepromHexOffset(image),
@@ -40,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const vardel::HexParse again = vardel::ParseIntelHex(
             std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
         std::vector<std::uint8_t> copy(flat.size(), 0x00);
-        if (!again.ok() || vardel::PlaceHexImage(again.image, 0, copy).outside != 0 ||
-            copy != flat)
+        if (!again.ok() || vardel::PlaceHexImage(again.image, 0, copy).outside != 0 || copy != flat)
             __builtin_trap();
     }
     return 0;

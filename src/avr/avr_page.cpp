@@ -160,7 +160,8 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
     if (file.kind == FileKind::Bin) {
         // A binary image fills the buffer from 0 whatever the chip: bytes past the memory are
         // simply never sent.
-        const std::size_t limit = static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit);
+        const std::size_t limit =
+            static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit);
         PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), limit));
         return true;
     }

@@ -20,8 +20,7 @@ constexpr std::size_t kLargestHexText = std::size_t{1} << 30;
 int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out, FileKind outKind)
 {
     const bool hexIn = inKind == FileKind::Hex;
-    FileBytes read =
-        ReadWholeFile(in, hexIn ? kLargestHexText : kLargestImage, ReadLimit::Whole);
+    FileBytes read = ReadWholeFile(in, hexIn ? kLargestHexText : kLargestImage, ReadLimit::Whole);
     if (read.failure == ReadFailure::TooLarge && !hexIn) {
         std::printf("ERROR: %s is larger than 256 MiB: no chip image is that large\n", in.c_str());
         return 1;

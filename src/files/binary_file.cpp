@@ -6,7 +6,6 @@
 
 namespace vardel {
 
-
 std::string FileTypeSuffix(const std::string& fileName)
 {
     if (fileName.size() <= 3)

@@ -31,8 +31,8 @@ const char* ReadFailureReason(ReadFailure failure);
 
 // How much of a file a caller takes.
 enum class ReadLimit {
-    Whole,   // the whole file, TooLarge when it holds more than the limit
-    AtMost,  // its first bytes up to the limit (a longer binary image keeps its start)
+    Whole,  // the whole file, TooLarge when it holds more than the limit
+    AtMost, // its first bytes up to the limit (a longer binary image keeps its start)
 };
 
 // Reads a regular file from its start to its end, or to the limit. Anything that is not a regular

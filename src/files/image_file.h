@@ -14,15 +14,15 @@ namespace vardel {
 // An image file read whole and checked, before anything it holds reaches an image or a chip.
 struct ImageFile {
     FileKind kind = FileKind::Other;
-    std::vector<std::uint8_t> bin;  // a binary file's bytes, at most the count asked for
-    HexImage hex;                   // an Intel HEX file's records
+    std::vector<std::uint8_t> bin; // a binary file's bytes, at most the count asked for
+    HexImage hex;                  // an Intel HEX file's records
 };
 
 enum class ImageFailure {
     None,
-    UnknownKind,  // the name ends in neither BIN nor HEX
-    Unreadable,   // see the read failure
-    Malformed,    // an Intel HEX fault, "line N: ..." in detail
+    UnknownKind, // the name ends in neither BIN nor HEX
+    Unreadable,  // see the read failure
+    Malformed,   // an Intel HEX fault, "line N: ..." in detail
 };
 
 struct ImageRead {

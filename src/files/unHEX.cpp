@@ -206,7 +206,8 @@ HexParse Parse(std::span<const std::uint8_t> text)
         ++p;
         // The digits of the record, up to the first character that is not one.
         const std::uint8_t* digits = p;
-        while (p < end && kIsDigit[*p] && static_cast<std::size_t>(p - digits) <= kLongestRecordDigits)
+        while (p < end && kIsDigit[*p] &&
+               static_cast<std::size_t>(p - digits) <= kLongestRecordDigits)
             ++p;
         const std::size_t n = static_cast<std::size_t>(p - digits);
         if (n > kLongestRecordDigits)
@@ -235,7 +236,8 @@ HexParse Parse(std::span<const std::uint8_t> text)
         const int required = RequiredCount(type);
         if (required < 0) {
             char what[32];
-            std::snprintf(what, sizeof what, "unknown record type %02X", static_cast<unsigned>(type));
+            std::snprintf(what, sizeof what, "unknown record type %02X",
+                          static_cast<unsigned>(type));
             result.error = LineError(line, what);
             result.image = HexImage{};
             return result;
@@ -291,7 +293,8 @@ HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
     auto outside = [&placed](std::uint64_t address, std::uint64_t count) {
         if (count == 0)
             return;
-        placed.firstOutside = placed.outside == 0 ? address : std::min(placed.firstOutside, address);
+        placed.firstOutside =
+            placed.outside == 0 ? address : std::min(placed.firstOutside, address);
         placed.outside += count;
     };
     for (const HexImage::Run& run : image.runs) {
@@ -308,7 +311,8 @@ HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
         if (left == 0)
             continue;
         const std::uint64_t at = address - offset;
-        const std::uint64_t fits = at < memory.size() ? std::min<std::uint64_t>(left, memory.size() - at) : 0;
+        const std::uint64_t fits =
+            at < memory.size() ? std::min<std::uint64_t>(left, memory.size() - at) : 0;
         std::copy_n(image.bytes.begin() + static_cast<std::ptrdiff_t>(from), fits,
                     memory.begin() + static_cast<std::ptrdiff_t>(at < memory.size() ? at : 0));
         placed.inside += fits;
@@ -354,7 +358,6 @@ long long IntelHexExtent(const std::string& fileName)
     const HexParse parse = ParseFile(fileName);
     return parse.ok() ? static_cast<long long>(parse.image.end()) : -1;
 }
-
 
 std::string FormatIntelHex(const std::uint8_t* buffer, std::size_t size)
 {

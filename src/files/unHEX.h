@@ -28,8 +28,8 @@ struct HexImage {
     std::vector<std::uint8_t> bytes;
 
     bool empty() const { return runs.empty(); }
-    std::uint64_t lowest() const;  // the lowest address a record fills (0 when empty)
-    std::uint64_t end() const;     // one past the highest address a record fills (0 when empty)
+    std::uint64_t lowest() const; // the lowest address a record fills (0 when empty)
+    std::uint64_t end() const;    // one past the highest address a record fills (0 when empty)
 };
 
 struct HexParse {
@@ -49,9 +49,9 @@ HexParse ParseIntelHex(std::span<const std::uint8_t> text);
 
 // Where an image's bytes fell when it was laid into a memory.
 struct HexPlacement {
-    std::uint64_t inside = 0;        // bytes stored
-    std::uint64_t outside = 0;       // bytes left out, lying outside the memory
-    std::uint64_t firstOutside = 0;  // the lowest such address, counted as the memory counts
+    std::uint64_t inside = 0;       // bytes stored
+    std::uint64_t outside = 0;      // bytes left out, lying outside the memory
+    std::uint64_t firstOutside = 0; // the lowest such address, counted as the memory counts
 };
 
 // Stores the image's bytes at address - offset in memory, those that fall inside it; addresses

@@ -10,7 +10,9 @@ constexpr char16_t kEscapeBase = 0xDC00;
 // surrogates, nothing above U+10FFFF).
 std::size_t SequenceLength(std::string_view text, std::size_t i, char32_t& code)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const auto byte = [&](std::size_t k) {
+        return static_cast<unsigned char>(text[i + k]);
+    };
     const unsigned char b0 = byte(0);
     std::size_t length = 0;
     char32_t min = 0;

@@ -16,10 +16,10 @@
 #include "ui/Unit3.h"
 #include "ui/unManual.h"
 
-#include <QFile>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>

@@ -235,7 +235,9 @@ void TVentana::buildAvrPage()
     });
 
     buildEditors();
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
+        mirrorAvrModel();
+    };
     mirrorAvrModel();
 }
 

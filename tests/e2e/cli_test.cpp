@@ -212,9 +212,9 @@ TEST_F(Cli, AvrFlashProgrammedInOneRunVerifiesAndReadsBackInTheNext)
     EXPECT_EQ(cli("avr read-flash " + file("flash.bin")).status, 0);
     EXPECT_EQ(cli("sim export flash " + file("export.bin")).status, 0);
     EXPECT_EQ(run("cmp " + file("flash.bin") + " " + file("export.bin")).status, 0);
-    EXPECT_EQ(run(VARDEL_CLI " convert " + samples + "/blink-at90s2313.hex " + file("blink.bin"))
-                  .status,
-              0);
+    EXPECT_EQ(
+        run(VARDEL_CLI " convert " + samples + "/blink-at90s2313.hex " + file("blink.bin")).status,
+        0);
     std::ifstream blink(file("blink.bin"), std::ios::binary | std::ios::ate);
     const auto size = std::to_string(static_cast<long>(blink.tellg()));
     EXPECT_EQ(run("cmp -n " + size + " " + file("flash.bin") + " " + file("blink.bin")).status, 0);
@@ -261,7 +261,8 @@ TEST_F(Cli, NoBadFileReachesAProgrammedChip)
 {
     const std::string samples = SAMPLES_DIR;
     ASSERT_EQ(cli("sim insert-eeprom 24C04").status, 0);
-    ASSERT_EQ(cli("sim insert-avr ATmega163 --flash " + samples + "/blink-atmega163.hex").status, 0);
+    ASSERT_EQ(cli("sim insert-avr ATmega163 --flash " + samples + "/blink-atmega163.hex").status,
+              0);
     {
         std::ofstream image(file("image.bin"), std::ios::binary);
         for (int i = 0; i < 512; ++i)
@@ -284,16 +285,22 @@ TEST_F(Cli, NoBadFileReachesAProgrammedChip)
         {file("zero.hex"), "ERROR: Can't open file!!"},
         {write("text.hex", "Release notes\n"), "ERROR: line 1: no start code ':'"},
         {write("empty.hex", ""), "ERROR: no data for this memory"},
-        {write("elf.hex", std::string("\x7f" "ELF\x01\x01\x00", 7)), "ERROR: line 1: no start code ':'"},
-        {write("sum.hex", ":0400000001020304F2\n:0400100001020304E3\n"), "ERROR: line 2: bad checksum"},
-        {write("count.hex", ":04001000010203E2\n"), "ERROR: line 1: byte count does not match the line"},
-        {write("far.hex", ":020000040001F9\n:0400000001020304F2\n"), "ERROR: no data for this memory"},
+        {write("elf.hex", std::string("\x7f"
+                                      "ELF\x01\x01\x00",
+                                      7)),
+         "ERROR: line 1: no start code ':'"},
+        {write("sum.hex", ":0400000001020304F2\n:0400100001020304E3\n"),
+         "ERROR: line 2: bad checksum"},
+        {write("count.hex", ":04001000010203E2\n"),
+         "ERROR: line 1: byte count does not match the line"},
+        {write("far.hex", ":020000040001F9\n:0400000001020304F2\n"),
+         "ERROR: no data for this memory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const char* command : {"eeprom program 24C04 ", "eeprom verify 24C04 ",
-                                    "avr program-flash ", "avr verify-flash ",
-                                    "avr program-eeprom "}) {
+        for (const char* command :
+             {"eeprom program 24C04 ", "eeprom verify 24C04 ", "avr program-flash ",
+              "avr verify-flash ", "avr program-eeprom "}) {
             SCOPED_TRACE(command);
             const Result r = cli(command + c.name);
             EXPECT_EQ(r.status, 1);

@@ -190,7 +190,8 @@ TEST(FileReading, OnlyARegularFileIsReadAndTheLimitIsKept)
         {folder.file("absent.bin"), 10, ReadLimit::Whole, ReadFailure::CannotOpen, 0},
         {folder.path().string(), 10, ReadLimit::AtMost, ReadFailure::NotAFile, 0},
         {folder.file("zero.bin"), 10, ReadLimit::AtMost, ReadFailure::NotAFile, 0},
-        {folder.file("fifo.bin"), 10, ReadLimit::AtMost, ReadFailure::NotAFile, 0}, // no writer: no hang
+        {folder.file("fifo.bin"), 10, ReadLimit::AtMost, ReadFailure::NotAFile,
+         0}, // no writer: no hang
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -78,7 +78,8 @@ std::vector<std::uint8_t> Load(const std::string& file, std::size_t capacity,
 
 HexParse ParseText(const std::string& text)
 {
-    return ParseIntelHex(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return ParseIntelHex(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 std::string Sample(const std::string& name)
@@ -294,10 +295,13 @@ TEST(IntelHexReader, TheFirstBadRecordIsNamedByLineAndNothingIsLoaded)
         {"0400100001020304E2", "line 2: no start code ':'"},
         {";0400100001020304E2", "line 2: no start code ':'"},
         {"Plain text, not a record", "line 2: no start code ':'"},
-        {"\x7f" "ELF\x02\x01", "line 2: no start code ':'"},
+        {"\x7f"
+         "ELF\x02\x01",
+         "line 2: no start code ':'"},
         {":0400100001020G04E2", "line 2: not a hex digit"},
         {":0400100001020304E2 x", "line 2: characters after the checksum"},
-        {":04001000010203E2", "line 2: byte count does not match the line"},       // checksum read as data
+        {":04001000010203E2",
+         "line 2: byte count does not match the line"}, // checksum read as data
         {":0400100001020304E2E2", "line 2: byte count does not match the line"},
         {":040010000102030", "line 2: byte count does not match the line"},
         {":", "line 2: byte count does not match the line"},
@@ -380,10 +384,10 @@ TEST(IntelHexPlacement, CountsWhatFallsOutsideTheMemoryAndItsFirstAddress)
         std::size_t size;
         std::uint64_t inside, outside, first;
     } cases[] = {
-        {0, 0x200, 8, 10, 0x200},           // the tail of the first run and the far record
-        {0, 0x1000000, 18, 0, 0},           // everything fits
-        {0, 0x100, 0, 18, 0x1F8},           // nothing fits
-        {0x810000, 0x200, 2, 16, 0x1F8},    // below the offset counts as outside
+        {0, 0x200, 8, 10, 0x200},        // the tail of the first run and the far record
+        {0, 0x1000000, 18, 0, 0},        // everything fits
+        {0, 0x100, 0, 18, 0x1F8},        // nothing fits
+        {0x810000, 0x200, 2, 16, 0x1F8}, // below the offset counts as outside
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
