@@ -11,6 +11,7 @@
 #if defined(__unix__)
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -220,5 +221,32 @@ TEST(AtomicReplacement, ALinkKeepsPointingAtItsTargetWhichKeepsItsMode)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "real"),
                             std::filesystem::directory_iterator()),
               1);
+}
+#endif
+
+#if defined(__unix__)
+// A signal in the middle of a save removes the temporary before the process ends by it. SIGXFSZ
+// stands for SIGINT, SIGTERM and SIGHUP: the file size limit raises it inside the write, at a
+// known point.
+TEST(AtomicReplacement, ASignalDuringASaveLeavesNoTemporary)
+{
+    ScratchFolder folder;
+    const auto file = folder.file("flash.bin");
+    WriteWholeFile(file, "original image");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit small{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        vardel::RemoveTemporariesOnSignals({SIGXFSZ});
+        const auto bytes = RandomBytes(1024 * 1024, 3);
+        WriteBinaryFile(file, bytes.data(), bytes.size());
+        ::_exit(0); // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
+    EXPECT_EQ(ReadWholeFile(file), "original image");
 }
 #endif
