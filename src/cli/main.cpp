@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <new>
 
 namespace vardel::cli {
 
@@ -97,16 +98,22 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onInterrupt);
 
     int status = Usage;
-    if (command == QLatin1String("check"))
-        status = runCheck(ctx, args);
-    else if (command == QLatin1String("eeprom"))
-        status = runEeprom(ctx, args);
-    else if (command == QLatin1String("avr"))
-        status = runAvr(ctx, args);
-    else if (command == QLatin1String("sim"))
-        status = runSim(ctx, args);
-    else
-        status = usageError(QStringLiteral("unknown command '%1'").arg(command));
+    try {
+        if (command == QLatin1String("check"))
+            status = runCheck(ctx, args);
+        else if (command == QLatin1String("eeprom"))
+            status = runEeprom(ctx, args);
+        else if (command == QLatin1String("avr"))
+            status = runAvr(ctx, args);
+        else if (command == QLatin1String("sim"))
+            status = runSim(ctx, args);
+        else
+            status = usageError(QStringLiteral("unknown command '%1'").arg(command));
+    } catch (const std::bad_alloc&) {
+        // The lines still go low and the board is still saved below.
+        std::printf("ERROR: not enough memory\n");
+        status = Failure;
+    }
 
     // Ctrl-C during a command that has no place to stop early still fails the run.
     if (CliHost::interrupted && status == Success) {
