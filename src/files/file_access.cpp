@@ -269,8 +269,9 @@ bool ReplaceFileContent(const std::string& fileName, const void* content, std::s
     if (ok) {
         if (exists) {
             // Only root may give a file away; a group the user belongs to is kept either way.
-            if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
-                (void)!::fchown(fd, existing.st_uid, existing.st_gid);
+            if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+                ::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+                (void)!::fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
             ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
         } else {
             const mode_t mask = ::umask(0);
