@@ -211,8 +211,9 @@ TEST(AtomicReplacement, ALinkKeepsPointingAtItsTargetWhichKeepsItsMode)
     ::chmod(target.c_str(), 0600);
     // Only root may give a file to another owner, and only root's saves can keep that owner.
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
+    }
     std::filesystem::create_symlink("real/flash.bin", folder.file("link.bin"));
 
     ASSERT_TRUE(ReplaceFileAtomically(folder.file("link.bin"), "new content"));
