@@ -211,8 +211,7 @@ void BM_IntelHexRead(benchmark::State& state)
     const ImageFiles& files = ImageOf(size);
     std::vector<std::uint8_t> buffer(size, 0xFF);
     for (auto _ : state) {
-        vardel::ReadIntelHexFile(files.hex, static_cast<long>(size) - 1, buffer.data(),
-                                 buffer.size());
+        vardel::ReadIntelHexFile(files.hex, buffer.data(), buffer.size());
         benchmark::DoNotOptimize(buffer.data());
     }
     if (buffer != files.image)
@@ -265,8 +264,7 @@ bool HexHolds(const std::string& hex, const std::vector<std::uint8_t>& image)
     if (vardel::IntelHexExtent(hex) != static_cast<long long>(image.size()))
         return false;
     std::vector<std::uint8_t> buffer(image.size(), 0xFF);
-    vardel::ReadIntelHexFile(hex, static_cast<long>(image.size()) - 1, buffer.data(),
-                             buffer.size());
+    vardel::ReadIntelHexFile(hex, buffer.data(), buffer.size());
     return buffer == image;
 }
 

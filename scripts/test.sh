@@ -22,7 +22,8 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== Fuzzing (bounded)"
 cmake -S "$top/fuzz" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$top/build-fuzz" -j2
-for target in hex_reader:hex binary_loader:bin settings_values:settings board_ini:board_ini; do
+for target in hex_reader:hex binary_loader:bin settings_values:settings board_ini:board_ini \
+    command_line:command_line; do
     name=${target%%:*}
     seeds=${target##*:}
     work=$(mktemp -d)

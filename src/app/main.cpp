@@ -1,3 +1,5 @@
+#include "files/file_access.h"
+#include "hw/file_names.h"
 #include "hw/settings.h"
 #include "sim/board.h"
 #include "ui/UnAbout.h"
@@ -10,11 +12,14 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // A save cut short by the desktop session leaves no temporary beside the user's file.
+    vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
     QApplication::setApplicationName(QStringLiteral("Vardel"));
     QApplication::setApplicationVersion(QStringLiteral("1.2"));
 
@@ -23,7 +28,8 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     vardel::sim::AddBoardOptions(parser);
-    parser.process(app);
+    // The port and trace names keep their bytes; see file_names.h.
+    parser.process(vardel::ArgumentsFromArgv(argc, argv));
 
     const vardel::sim::BoardOptions options = vardel::sim::BoardOptionsFrom(parser);
     std::string error;

@@ -4,6 +4,8 @@
 #include "files/unHEX.h"
 #include "hw/port_failure.h"
 
+#include <span>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -24,6 +26,7 @@ const char* kStoppedWriting = "Operation stopped: the chip may be partly written
 const char* kStoppedReading = "Operation stopped: no file was written.";
 const char* kStoppedChecking = "Operation stopped before the end: nothing was compared.";
 const char* kStoppedCaption = "WARNING:";
+const char* kWarning = "WARNING:";
 
 constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
 
@@ -133,30 +136,51 @@ AvrPage::Outcome AvrPage::stop(const char* text)
     return Outcome::Stopped;
 }
 
-bool AvrPage::loadImage(Memory memory, const std::string& fileName,
-                        std::vector<std::uint8_t>& buffer)
+bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
 {
-    const bool flash = memory == Memory::Flash;
-    buffer.assign(flash ? kFlashBufferSize : kEepromBufferSize, 0xFF);
-    const long limit = flash ? kFlashLoadLimit : kEepromLoadLimit;
-    bool opened = false;
-    switch (FileKindOf(fileName)) {
-    case FileKind::Bin:
-        opened = ReadBinaryFile(fileName, buffer.data(), static_cast<std::size_t>(limit)) >= 0;
-        break;
-    case FileKind::Hex:
-        opened = ReadIntelHexFile(fileName, limit, buffer.data(), buffer.size());
-        break;
-    case FileKind::Other:
+    ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kFlashLoadLimit));
+    switch (read.failure) {
+    case ImageFailure::None:
+        file = std::move(read.file);
+        return true;
+    case ImageFailure::UnknownKind:
         // Programming an erased chip, or comparing with 0xFF, because of a mistyped name would
         // pass for success.
         host_.MessageBox(kUnknownFileType, kError);
         return false;
-    }
-    if (!opened) {
+    case ImageFailure::Unreadable:
         host_.MessageBox(kCantOpen, kError);
         return false;
+    case ImageFailure::Malformed:
+        host_.MessageBox(read.detail, kError);
+        return false;
     }
+    return false;
+}
+
+bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer)
+{
+    const bool flash = memory == Memory::Flash;
+    buffer.assign(flash ? kFlashBufferSize : kEepromBufferSize, 0xFF);
+    if (file.kind == FileKind::Bin) {
+        // A binary image fills the buffer from 0 whatever the chip: bytes past the memory are
+        // simply never sent.
+        const std::size_t limit =
+            static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit);
+        PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), limit));
+        return true;
+    }
+    const std::uint64_t offset = flash ? 0 : AvrEepromHexOffset(file.hex);
+    const HexPlacement placed =
+        PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), memorySize(memory)), offset);
+    if (placed.inside == 0) {
+        host_.NormalCursor();
+        serial_.AllLinesLow();
+        host_.MessageBox(kNoDataForMemory, kError);
+        return false;
+    }
+    if (placed.outside > 0)
+        host_.MessageBox(OutsideMemoryWarning(placed), kWarning);
     return true;
 }
 
@@ -220,8 +244,8 @@ try {
         return Outcome::Cancelled;
     // The file is read before the chip is powered: a file that cannot be read must not be
     // compared as if it were all 0xFF.
-    std::vector<std::uint8_t> image;
-    if (!loadImage(memory, *fileName, image))
+    ImageFile file;
+    if (!loadImage(*fileName, file))
         return Outcome::Failed;
 
     host_.BusyCursor();
@@ -229,6 +253,9 @@ try {
         host_.NormalCursor();
         return Outcome::Failed;
     }
+    std::vector<std::uint8_t> image;
+    if (!placeImage(memory, file, image))
+        return Outcome::Failed;
     const std::uint32_t n = memorySize(memory);
     std::optional<std::uint32_t> difference;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -289,8 +316,8 @@ try {
         return Outcome::Cancelled;
     // Flash programming starts with an erase, and every EEPROM byte is written: a file that
     // cannot be read must stop the command before either.
-    std::vector<std::uint8_t> image;
-    if (!loadImage(memory, *fileName, image))
+    ImageFile file;
+    if (!loadImage(*fileName, file))
         return Outcome::Failed;
 
     host_.BusyCursor();
@@ -299,6 +326,10 @@ try {
         serial_.AllLinesLow();
         return Outcome::Failed;
     }
+    // Which addresses count as inside is known once the chip is: still before the erase.
+    std::vector<std::uint8_t> image;
+    if (!placeImage(memory, file, image))
+        return Outcome::Failed;
     if (memory == Memory::Eeprom)
         return programEeprom(image);
     serial_.ChipErase();

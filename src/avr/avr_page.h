@@ -3,6 +3,7 @@
 #include "avr/avr_page_model.h"
 #include "avr/avr_serial.h"
 #include "avr/device_catalogue.h"
+#include "files/image_file.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "hw/port_io.h"
@@ -90,8 +91,11 @@ private:
     Outcome programFromFile(Memory memory);
     Outcome programFlash(const std::vector<std::uint8_t>& image);
     Outcome programEeprom(const std::vector<std::uint8_t>& image);
-    // Loads an image file into a 0xFF-filled buffer; false after an error message.
-    bool loadImage(Memory memory, const std::string& fileName, std::vector<std::uint8_t>& buffer);
+    // Reads and checks an image file before any port access; false after an error message.
+    bool loadImage(const std::string& fileName, ImageFile& file);
+    // Lays the file into a 0xFF-filled buffer for the identified chip's memory; false after an
+    // error message (nothing of the file falls inside the memory), with the lines low.
+    bool placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer);
     std::uint32_t memorySize(Memory memory) const;
     std::uint8_t readByte(Memory memory, std::uint32_t address);
     // Data polling after a byte write: reads the byte back until it is the one written (sleepMs

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "hw/file_names.h"
 
 #include "avr/avr_page.h"
 #include "cli/cli_avr_bits.h"
@@ -71,7 +72,7 @@ int runAvr(Context& ctx, const QStringList& args)
     StopOnInterruptHost host(*ctx.host, ctx.lock);
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
     if (takesFile) {
-        const std::string file = args[1].toStdString();
+        const std::string file = FileNameFromQString(args[1]);
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);
         };

@@ -1,13 +1,66 @@
 #include "cli/cli_convert.h"
 
 #include "files/binary_file.h"
+#include "files/file_access.h"
 #include "files/unHEX.h"
 
 #include <cstdio>
-#include <filesystem>
+#include <exception>
 #include <vector>
 
 namespace vardel::cli {
+
+namespace {
+
+// The largest flash of any chip is 128 KiB; an image far beyond it is a damaged or foreign file.
+constexpr std::size_t kLargestImage = std::size_t{256} << 20;
+// The Intel HEX text of the largest image, with room for records shorter than 16 bytes.
+constexpr std::size_t kLargestHexText = std::size_t{1} << 30;
+
+int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out, FileKind outKind)
+{
+    const bool hexIn = inKind == FileKind::Hex;
+    FileBytes read = ReadWholeFile(in, hexIn ? kLargestHexText : kLargestImage, ReadLimit::Whole);
+    if (read.failure == ReadFailure::TooLarge && !hexIn) {
+        std::printf("ERROR: %s is larger than 256 MiB: no chip image is that large\n", in.c_str());
+        return 1;
+    }
+    if (!read.ok()) {
+        std::printf("ERROR: Can't open file %s: it %s\n", in.c_str(),
+                    ReadFailureReason(read.failure));
+        return 1;
+    }
+    std::vector<std::uint8_t> image;
+    if (hexIn) {
+        const HexParse parse = ParseIntelHex(read.bytes);
+        std::vector<std::uint8_t>().swap(read.bytes);
+        if (!parse.ok()) {
+            std::printf("ERROR: %s: %s\n", in.c_str(), parse.error.c_str());
+            return 1;
+        }
+        const std::uint64_t end = parse.image.end();
+        if (end > kLargestImage) {
+            std::printf("ERROR: %s reaches address $%llX: an image larger than 256 MiB is not "
+                        "made\n",
+                        in.c_str(), static_cast<unsigned long long>(end - 1));
+            return 1;
+        }
+        image.assign(static_cast<std::size_t>(end), 0xFF);
+        PlaceHexImage(parse.image, 0, image);
+    } else {
+        image = std::move(read.bytes);
+    }
+    const bool written = outKind == FileKind::Hex
+                             ? WriteIntelHexFile(out, image.data(), image.size())
+                             : WriteBinaryFile(out, image.data(), image.size());
+    if (!written) {
+        std::printf("ERROR: Can't create file!! (%s)\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 // convert IN OUT: between Intel HEX and binary images by the files' endings, with the program's
 // own reader and writer. A binary image runs from address 0 to the highest address the HEX file
@@ -28,34 +81,13 @@ int Convert(const std::vector<std::string>& args)
         return 2;
     }
 
-    std::vector<std::uint8_t> image;
-    if (inKind == FileKind::Hex) {
-        const long long extent = IntelHexExtent(in);
-        if (extent < 0) {
-            std::printf("ERROR: Can't open file %s\n", in.c_str());
-            return 1;
-        }
-        image.assign(static_cast<std::size_t>(extent), 0xFF);
-        ReadIntelHexFile(in, static_cast<long>(extent), image.data(), image.size());
-    } else {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(in, ec);
-        const long n = ec ? -1 : (image.assign(static_cast<std::size_t>(size), 0xFF),
-                                  ReadBinaryFile(in, image.data(), image.size()));
-        if (n < 0) {
-            std::printf("ERROR: Can't open file %s\n", in.c_str());
-            return 1;
-        }
-        image.resize(static_cast<std::size_t>(n));
-    }
-    const bool written = outKind == FileKind::Hex
-                             ? WriteIntelHexFile(out, image.data(), image.size())
-                             : WriteBinaryFile(out, image.data(), image.size());
-    if (!written) {
-        std::printf("ERROR: Can't create file!! (%s)\n", out.c_str());
+    try {
+        return ConvertFiles(in, inKind, out, outKind);
+    } catch (const std::exception&) {
+        // Allocation is the only thing here that throws.
+        std::printf("ERROR: not enough memory to convert %s\n", in.c_str());
         return 1;
     }
-    return 0;
 }
 
 } // namespace vardel::cli

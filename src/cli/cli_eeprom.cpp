@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "hw/file_names.h"
 
 #include "i2c/eeprom_page.h"
 
@@ -15,7 +16,7 @@ int runEeprom(Context& ctx, const QStringList& args)
     if (type < 0)
         return usageError(QStringLiteral("unknown EEPROM type '%1' (%2)")
                               .arg(args[1], QString::fromStdString(EepromTypeNames())));
-    const std::string file = args[2].toStdString();
+    const std::string file = FileNameFromQString(args[2]);
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);

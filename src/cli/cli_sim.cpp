@@ -1,38 +1,54 @@
 #include "cli/cli.h"
+#include "hw/file_names.h"
 
 #include "files/binary_file.h"
+#include "files/image_file.h"
 #include "files/unHEX.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vardel::cli {
 
 namespace {
 
-// Loads an image file into a chip memory, FF where the file gives nothing.
-bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory)
+// Loads an image file into a chip memory, FF where the file gives nothing; the memory is left as it
+// was when the file cannot be read or is damaged. An AVR's internal EEPROM takes avr-gcc's
+// .eeprom addresses from 0x810000 up as its own.
+bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool avrEeprom = false)
 {
-    std::vector<std::uint8_t> image(memory.size(), 0xFF);
-    bool ok = false;
-    switch (FileKindOf(file)) {
-    case FileKind::Bin:
-        ok = ReadBinaryFile(file, image.data(), image.size()) >= 0;
+    const ImageRead read = ReadImageFile(file, memory.size());
+    switch (read.failure) {
+    case ImageFailure::None:
         break;
-    case FileKind::Hex:
-        ok =
-            ReadIntelHexFile(file, static_cast<long>(image.size()) - 1, image.data(), image.size());
-        break;
-    case FileKind::Other:
+    case ImageFailure::UnknownKind:
         std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
         return false;
-    }
-    if (!ok) {
-        std::printf("ERROR: Can't open file %s\n", file.c_str());
+    case ImageFailure::Unreadable:
+        std::printf("ERROR: Can't open file %s: it %s\n", file.c_str(), read.detail.c_str());
         return false;
+    case ImageFailure::Malformed:
+        std::printf("ERROR: %s: %s\n", file.c_str(), read.detail.c_str());
+        return false;
+    }
+    std::vector<std::uint8_t> image(memory.size(), 0xFF);
+    const std::uint64_t offset =
+        avrEeprom && read.file.kind == FileKind::Hex ? AvrEepromHexOffset(read.file.hex) : 0;
+    const HexPlacement placed = PlaceImageFile(read.file, image, offset);
+    if (read.file.kind == FileKind::Hex) {
+        if (placed.inside == 0) {
+            std::printf("ERROR: %s: %s\n", file.c_str(), kNoDataForMemory);
+            return false;
+        }
+        if (placed.outside > 0) {
+            std::string warning = OutsideMemoryWarning(placed);
+            std::replace(warning.begin(), warning.end(), '\r', '\n');
+            std::printf("WARNING: %s\n", warning.c_str());
+        }
     }
     memory = std::move(image);
     return true;
@@ -88,7 +104,7 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
     }
     if (args.size() == 2) {
         auto* eeprom = static_cast<sim::Eeprom24Cxx*>(chip.get());
-        if (!loadImage(args[1].toStdString(), eeprom->memory()))
+        if (!loadImage(FileNameFromQString(args[1]), eeprom->memory()))
             return Failure;
     }
     board.insertEeprom(std::move(chip));
@@ -136,9 +152,9 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
             return Failure;
         }
     }
-    if (!flash.isEmpty() && !loadImage(flash.toStdString(), target->flash()))
+    if (!flash.isEmpty() && !loadImage(FileNameFromQString(flash), target->flash()))
         return Failure;
-    if (!eeprom.isEmpty() && !loadImage(eeprom.toStdString(), target->eeprom()))
+    if (!eeprom.isEmpty() && !loadImage(FileNameFromQString(eeprom), target->eeprom(), true))
         return Failure;
     board.insertAvr(std::move(chip));
     return Success;
@@ -158,7 +174,7 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
 {
     if (args.size() != 2)
         return usageError(QStringLiteral("usage: sim export eeprom|flash|avr-eeprom FILE"));
-    const std::string file = args[1].toStdString();
+    const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
         if (!eeprom) {

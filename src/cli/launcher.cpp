@@ -2,9 +2,11 @@
 // carries the board, the chips and Qt. Starting Qt costs a few milliseconds, more than a whole
 // conversion of a small image.
 #include "cli/cli_convert.h"
+#include "files/file_access.h"
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,8 +30,11 @@ std::string ownFolder()
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
+        // Ctrl-C or a closed terminal must not leave a half-written image beside the output.
+        vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
         return vardel::cli::Convert(std::vector<std::string>(argv + 2, argv + argc));
+    }
 
     // Beside this program in the build, under libexec once installed.
     const std::string folder = ownFolder();

@@ -1,14 +1,18 @@
 #include "cli/cli.h"
 #include "cli/cli_convert.h"
+#include "cli/command_line.h"
 
+#include "files/file_access.h"
+#include "hw/file_names.h"
+#include "hw/hardware_check.h"
 #include "hw/port_failure.h"
 #include "hw/settings.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+#include <new>
 
 namespace vardel::cli {
 
@@ -20,31 +24,6 @@ int usageError(const QString& message)
 }
 
 namespace {
-const char* kCommands = R"(Commands:
-  ports                                      the parallel ports of this machine, with the
-                                             --port text for each
-  check                                      the board presence check, with the status
-                                             register read at each step and a diagnosis
-  lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]
-                                             sets the AVR wiring's outputs (unnamed: low) and
-                                             prints MISO; the lines stay as set afterwards
-  convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
-  eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
-                                             24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
-  avr identify | erase | blank-test
-  avr read-flash|program-flash|verify-flash FILE
-  avr read-eeprom|program-eeprom|verify-eeprom FILE
-  avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
-                                             bits that change print as NAME 1 -> 0 on standard
-                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
-  avr read-lock | program-lock [NAME=0|1 ...]
-  sim show
-  sim insert-eeprom TYPE [FILE]
-  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
-  sim remove eeprom|avr
-  sim export eeprom|flash|avr-eeprom FILE
-)";
-
 void onInterrupt(int)
 {
     CliHost::interrupted = 1;
@@ -61,65 +40,38 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("vardel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
-        QString::fromLatin1(kCommands));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    sim::AddBoardOptions(parser);
-    const QCommandLineOption delayOption(
-        QStringLiteral("delay"),
-        QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
-        QStringLiteral("N"));
-    const QCommandLineOption yesOption(QStringLiteral("yes"),
-                                       QStringLiteral("Answer OK to every confirmation."));
-    const QCommandLineOption allowLockoutOption(
-        QStringLiteral("allow-lockout"),
-        QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
-                       "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
-                       "well."));
-    parser.addOptions({delayOption, yesOption, allowLockoutOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    // Arguments keep their bytes: file names reach the system as they were typed.
+    const CommandLine line = ParseCommandLine(ArgumentsFromArgv(argc, argv));
+    if (line.help) {
+        std::fputs(line.helpText.toLocal8Bit().constData(), stdout);
         return Success;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
+    if (line.version) {
         std::puts("vardel-cli 1.2");
         return Success;
     }
-    QStringList args = parser.positionalArguments();
-    if (args.isEmpty())
-        return usageError(QStringLiteral("no command given"));
-    const QString command = args.takeFirst();
+    if (!line.error.isEmpty())
+        return usageError(line.error);
+    const QString& command = line.command;
+    QStringList args = line.args;
     // Converting files needs no board.
     if (command == QLatin1String("convert")) {
         std::vector<std::string> files;
         for (const QString& a : args)
-            files.push_back(a.toLocal8Bit().toStdString());
+            files.push_back(FileNameFromQString(a));
+        RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
         return Convert(files);
     }
     // Listing the ports needs no board, and must not claim one.
     if (command == QLatin1String("ports"))
         return runPorts(args, "/proc/sys/dev/parport", "/dev");
 
-    int delay = 0;
-    if (parser.isSet(delayOption)) {
-        bool ok = false;
-        delay = parser.value(delayOption).toInt(&ok);
-        if (!ok || delay < 1 || delay > 200)
-            return usageError(QStringLiteral("--delay takes a number from 1 to 200"));
-    }
+    const int delay = line.delay;
 
     Context ctx;
-    ctx.host = std::make_unique<CliHost>(parser.isSet(yesOption));
-    ctx.allowLockout = parser.isSet(allowLockoutOption);
-    const sim::BoardOptions options = sim::BoardOptionsFrom(parser);
+    ctx.host = std::make_unique<CliHost>(line.yes);
+    const sim::BoardOptions& options = line.board;
+    ctx.allowLockout = line.allowLockout;
     std::string error;
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {
@@ -139,21 +91,30 @@ int main(int argc, char** argv)
     if (delay)
         ctx.timing->DelayFactor = delay;
 
+    // Ctrl-C asks the running command to stop at its next byte; a save in progress finishes or
+    // removes its temporary. SIGTERM and SIGHUP end the run at once, without a temporary left.
+    RemoveTemporariesOnSignals({SIGTERM, SIGHUP});
     std::signal(SIGINT, onInterrupt);
 
     int status = Usage;
-    if (command == QLatin1String("check"))
-        status = runCheck(ctx, args);
-    else if (command == QLatin1String("lines"))
-        status = runLines(ctx, args);
-    else if (command == QLatin1String("eeprom"))
-        status = runEeprom(ctx, args);
-    else if (command == QLatin1String("avr"))
-        status = runAvr(ctx, args);
-    else if (command == QLatin1String("sim"))
-        status = runSim(ctx, args);
-    else
-        status = usageError(QStringLiteral("unknown command '%1'").arg(command));
+    try {
+        if (command == QLatin1String("check"))
+            status = runCheck(ctx, args);
+        else if (command == QLatin1String("lines"))
+            status = runLines(ctx, args);
+        else if (command == QLatin1String("eeprom"))
+            status = runEeprom(ctx, args);
+        else if (command == QLatin1String("avr"))
+            status = runAvr(ctx, args);
+        else if (command == QLatin1String("sim"))
+            status = runSim(ctx, args);
+        else
+            status = usageError(QStringLiteral("unknown command '%1'").arg(command));
+    } catch (const std::bad_alloc&) {
+        // The lines still go low and the board is still saved below.
+        std::printf("ERROR: not enough memory\n");
+        status = Failure;
+    }
 
     // Ctrl-C during a command that has no place to stop early still fails the run.
     if (CliHost::interrupted && status == Success) {

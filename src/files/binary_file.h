@@ -14,11 +14,12 @@ enum class FileKind { Bin, Hex, Other };
 FileKind FileKindOf(const std::string& fileName);
 
 // Reads at most maxBytes from the start of the file into the buffer. The count read, or -1 when
-// the file cannot be opened.
+// the file cannot be read (missing, a folder or device, a read error).
 long ReadBinaryFile(const std::string& fileName, std::uint8_t* buffer, std::size_t maxBytes);
 
 // Writes the bytes as the whole file, replacing it only once the new content is complete (a
-// temporary file beside it, then a rename). False when it cannot be created or written in full.
+// temporary file beside it, then a rename; see ReplaceFileContent). False when it cannot be
+// created or written in full.
 bool WriteBinaryFile(const std::string& fileName, const std::uint8_t* data, std::size_t size);
 
 // The same for any content already built in memory: it becomes the whole file, or nothing changes.

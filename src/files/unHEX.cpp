@@ -1,12 +1,13 @@
 #include "files/unHEX.h"
 
-#include "files/binary_file.h"
+#include "files/file_access.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <limits>
+#include <new>
 
 namespace vardel {
 
@@ -20,19 +21,10 @@ enum RecordType {
     kData = 0x00,
     kEndOfFile = 0x01,
     kExtendedSegmentAddress = 0x02,
+    kStartSegmentAddress = 0x03,
     kExtendedLinearAddress = 0x04,
+    kStartLinearAddress = 0x05,
 };
-
-// The text from position on, empty past the end, so short lines never read out of range.
-std::string_view From(std::string_view line, std::size_t position)
-{
-    return position < line.size() ? line.substr(position) : std::string_view{};
-}
-
-int HexWordValue(std::string_view text)
-{
-    return HexByteValue(text) * 256 + HexByteValue(From(text, 2));
-}
 
 // The two upper-case digits of every byte value, so a byte costs one two-character copy.
 constexpr std::array<char, 512> kDigitPairs = [] {
@@ -107,123 +99,267 @@ constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
     return values;
 }();
 
+// 1 for the characters that are hex digits.
+constexpr std::array<std::uint8_t, 256> kIsDigit = [] {
+    std::array<std::uint8_t, 256> is{};
+    for (int c = 0; c < 256; ++c)
+        is[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    return is;
+}();
+
 // The byte whose two digits start at p; both must be there.
-inline std::uint8_t ByteAt(const char* p)
+inline std::uint8_t ByteAt(const std::uint8_t* p)
 {
-    return static_cast<std::uint8_t>(kDigitValues[static_cast<unsigned char>(p[0])] * 16 +
-                                     kDigitValues[static_cast<unsigned char>(p[1])]);
+    return static_cast<std::uint8_t>(kDigitValues[p[0]] * 16 + kDigitValues[p[1]]);
 }
 
-// Handles one line (without its line feed); false once the end record is seen.
-template <class OnData>
-bool ParseRecord(std::string_view line, unsigned long long& base, OnData& onData)
+inline bool IsBlank(std::uint8_t c)
 {
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    if (line.size() < kHeaderLength)
-        return true;
-
-    // Fixed positions: the leading mark is whatever character the writer put there.
-    const char* p = line.data();
-    const int count = ByteAt(p + 1);
-    const unsigned address = ByteAt(p + 3) * 256u + ByteAt(p + 5);
-    const int type = ByteAt(p + 7);
-    const std::string_view data = line.substr(kHeaderLength);
-
-    if (type == kEndOfFile)
-        return false;
-    if (type == kExtendedSegmentAddress)
-        base = static_cast<unsigned long long>(HexWordValue(data)) * 16;
-    else if (type == kExtendedLinearAddress)
-        base = static_cast<unsigned long long>(HexWordValue(data)) << 16;
-    else if (type == kData)
-        // A short record stores only the whole bytes it holds.
-        onData(base + address, data, std::min<std::size_t>(count, data.size() / 2));
-    return true;
+    return c == ' ' || c == '\t';
 }
 
-// Walks the records of a HEX file up to its end record, handing each data record to onData with
-// its full load address (extended segment and linear addresses applied). Lines end at a line feed;
-// the file is read in large blocks, not line by line.
-template <class OnData> bool ParseIntelHex(const std::string& fileName, OnData onData)
+inline bool IsLineEnd(std::uint8_t c)
 {
-    std::FILE* file = std::fopen(fileName.c_str(), "rb");
-    if (file == nullptr)
-        return false;
+    return c == '\r' || c == '\n';
+}
 
-    unsigned long long base = 0;
-    // Left uninitialised: the block is only read where fread has filled it.
-    std::size_t capacity = 256 * 1024;
-    std::unique_ptr<char[]> block(new char[capacity]);
-    std::size_t kept = 0; // the start of a line carried over from the previous block
-    bool reading = true;
-    while (reading) {
-        const std::size_t got = std::fread(block.get() + kept, 1, capacity - kept, file);
-        const std::size_t end = kept + got;
-        const bool last = got == 0;
-        std::size_t start = 0;
-        while (reading) {
-            const void* feed = std::memchr(block.get() + start, '\n', end - start);
-            if (feed == nullptr)
-                break;
-            const std::size_t stop =
-                static_cast<std::size_t>(static_cast<const char*>(feed) - block.get());
-            reading =
-                ParseRecord(std::string_view(block.get() + start, stop - start), base, onData);
-            start = stop + 1;
-        }
-        if (!reading)
-            break;
-        kept = end - start;
-        if (last) {
-            // The last line needs no line feed.
-            if (kept > 0)
-                ParseRecord(std::string_view(block.get() + start, kept), base, onData);
-            break;
-        }
-        if (kept == capacity) {
-            // A line longer than the block: make room for the rest of it.
-            std::unique_ptr<char[]> larger(new char[capacity * 2]);
-            std::memcpy(larger.get(), block.get(), kept);
-            block = std::move(larger);
-            capacity *= 2;
-        } else {
-            std::memmove(block.get(), block.get() + start, kept);
-        }
+// The longest record: 255 data bytes.
+constexpr std::size_t kLongestRecordDigits = 2 * (1 + 2 + 1 + 255 + 1);
+
+std::string LineError(std::size_t line, const char* what)
+{
+    return "line " + std::to_string(line) + ": " + what;
+}
+
+// The byte count each record type other than data requires.
+int RequiredCount(int type)
+{
+    switch (type) {
+    case kEndOfFile:
+        return 0;
+    case kExtendedSegmentAddress:
+    case kExtendedLinearAddress:
+        return 2;
+    case kStartSegmentAddress:
+    case kStartLinearAddress:
+        return 4;
+    default:
+        return -1;
     }
-    std::fclose(file);
-    return true;
+}
+
+// Appends a data record's bytes to the image, continuing the last run where the record follows it.
+// The bytes go to image.bytes[used ..], which the caller sized for the whole text.
+void AddData(HexImage& image, std::size_t& used, std::uint64_t address, const std::uint8_t* digits,
+             int count)
+{
+    if (count == 0)
+        return;
+    if (image.runs.empty() || image.runs.back().address + image.runs.back().size != address)
+        image.runs.push_back({address, used, 0});
+    std::uint8_t* out = image.bytes.data() + used;
+    for (int i = 0; i < count; ++i)
+        out[i] = ByteAt(digits + 2 * i);
+    used += static_cast<std::size_t>(count);
+    image.runs.back().size += static_cast<std::size_t>(count);
+}
+
+HexParse Parse(std::span<const std::uint8_t> text)
+{
+    HexParse result;
+    HexImage& image = result.image;
+    // No record holds more bytes than half its digits.
+    image.bytes.resize(text.size() / 2);
+    std::size_t used = 0;
+    const std::uint8_t* p = text.data();
+    const std::uint8_t* const end = p + text.size();
+    std::uint64_t base = 0;
+    std::size_t line = 1;
+    auto fail = [&](const char* what) {
+        result.error = LineError(line, what);
+        result.image = HexImage{};
+        return result;
+    };
+    while (p < end) {
+        // Line ends: CR LF, LF or CR alone.
+        if (*p == '\r') {
+            ++p;
+            if (p < end && *p == '\n')
+                ++p;
+            ++line;
+            continue;
+        }
+        if (*p == '\n') {
+            ++p;
+            ++line;
+            continue;
+        }
+        if (IsBlank(*p)) {
+            while (p < end && IsBlank(*p))
+                ++p;
+            if (p < end && !IsLineEnd(*p))
+                return fail("no start code ':'");
+            continue;
+        }
+        if (*p != ':')
+            return fail("no start code ':'");
+        ++p;
+        // The digits of the record, up to the first character that is not one.
+        const std::uint8_t* digits = p;
+        while (p < end && kIsDigit[*p] &&
+               static_cast<std::size_t>(p - digits) <= kLongestRecordDigits)
+            ++p;
+        const std::size_t n = static_cast<std::size_t>(p - digits);
+        if (n > kLongestRecordDigits)
+            return fail("record longer than the format allows");
+        const std::uint8_t* rest = p;
+        while (rest < end && IsBlank(*rest))
+            ++rest;
+        if (rest < end && !IsLineEnd(*rest))
+            return fail(rest == p ? "not a hex digit" : "characters after the checksum");
+        p = rest;
+        if (n < 10 || n % 2 != 0 || n != 10 + 2 * static_cast<std::size_t>(ByteAt(digits)))
+            return fail("byte count does not match the line");
+        const int count = ByteAt(digits);
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < n; i += 2)
+            sum += ByteAt(digits + i);
+        if (sum % 256 != 0)
+            return fail("bad checksum");
+        const unsigned address = ByteAt(digits + 2) * 256u + ByteAt(digits + 4);
+        const int type = ByteAt(digits + 6);
+        const std::uint8_t* data = digits + 8;
+        if (type == kData) {
+            AddData(image, used, base + address, data, count);
+            continue;
+        }
+        const int required = RequiredCount(type);
+        if (required < 0) {
+            char what[32];
+            std::snprintf(what, sizeof what, "unknown record type %02X",
+                          static_cast<unsigned>(type));
+            result.error = LineError(line, what);
+            result.image = HexImage{};
+            return result;
+        }
+        if (count != required)
+            return fail("wrong byte count for the record type");
+        if (type == kEndOfFile)
+            break;
+        const std::uint64_t value = ByteAt(data) * 256u + ByteAt(data + 2);
+        if (type == kExtendedSegmentAddress)
+            base = value * 16;
+        else if (type == kExtendedLinearAddress)
+            base = value << 16;
+    }
+    image.bytes.resize(used);
+    image.bytes.shrink_to_fit();
+    return result;
 }
 
 } // namespace
 
-bool ReadIntelHexFile(const std::string& fileName, long addressLimit, std::uint8_t* buffer,
-                      std::size_t capacity)
+std::uint64_t HexImage::lowest() const
 {
-    return ParseIntelHex(
-        fileName, [&](unsigned long long start, std::string_view data, std::size_t count) {
-            if (addressLimit < 0 || start > static_cast<unsigned long long>(addressLimit))
-                return;
-            if (start >= capacity)
-                return;
-            const std::size_t n = std::min<unsigned long long>(count, capacity - start);
-            for (std::size_t i = 0; i < n; ++i)
-                buffer[start + i] = ByteAt(data.data() + 2 * i);
-        });
+    std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
+    for (const Run& run : runs)
+        low = std::min(low, run.address);
+    return runs.empty() ? 0 : low;
+}
+
+std::uint64_t HexImage::end() const
+{
+    std::uint64_t high = 0;
+    for (const Run& run : runs)
+        high = std::max<std::uint64_t>(high, run.address + run.size);
+    return high;
+}
+
+HexParse ParseIntelHex(std::span<const std::uint8_t> text)
+{
+    try {
+        return Parse(text);
+    } catch (const std::bad_alloc&) {
+        HexParse result;
+        result.error = "the file does not fit in memory";
+        return result;
+    }
+}
+
+HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
+                           std::span<std::uint8_t> memory)
+{
+    HexPlacement placed;
+    auto outside = [&placed](std::uint64_t address, std::uint64_t count) {
+        if (count == 0)
+            return;
+        placed.firstOutside =
+            placed.outside == 0 ? address : std::min(placed.firstOutside, address);
+        placed.outside += count;
+    };
+    for (const HexImage::Run& run : image.runs) {
+        std::uint64_t address = run.address;
+        std::size_t from = run.offset;
+        std::uint64_t left = run.size;
+        if (address < offset) {
+            const std::uint64_t below = std::min<std::uint64_t>(left, offset - address);
+            outside(address, below);
+            address += below;
+            from += below;
+            left -= below;
+        }
+        if (left == 0)
+            continue;
+        const std::uint64_t at = address - offset;
+        const std::uint64_t fits =
+            at < memory.size() ? std::min<std::uint64_t>(left, memory.size() - at) : 0;
+        std::copy_n(image.bytes.begin() + static_cast<std::ptrdiff_t>(from), fits,
+                    memory.begin() + static_cast<std::ptrdiff_t>(at < memory.size() ? at : 0));
+        placed.inside += fits;
+        outside(at + fits, left - fits);
+    }
+    return placed;
+}
+
+std::uint64_t AvrEepromHexOffset(const HexImage& image)
+{
+    return !image.empty() && image.lowest() >= kAvrEepromHexBase ? kAvrEepromHexBase : 0;
+}
+
+namespace {
+
+// Files the programs read for one chip stay far below this; a larger one is refused unread.
+constexpr std::size_t kHexTextLimit = std::size_t{1} << 30;
+
+HexParse ParseFile(const std::string& fileName)
+{
+    const FileBytes file = ReadWholeFile(fileName, kHexTextLimit);
+    if (!file.ok()) {
+        HexParse result;
+        result.error = fileName + " " + ReadFailureReason(file.failure);
+        return result;
+    }
+    return ParseIntelHex(file.bytes);
+}
+
+} // namespace
+
+bool ReadIntelHexFile(const std::string& fileName, std::uint8_t* buffer, std::size_t capacity)
+{
+    const HexParse parse = ParseFile(fileName);
+    if (!parse.ok())
+        return false;
+    PlaceHexImage(parse.image, 0, std::span<std::uint8_t>(buffer, capacity));
+    return true;
 }
 
 long long IntelHexExtent(const std::string& fileName)
 {
-    unsigned long long end = 0;
-    const bool opened =
-        ParseIntelHex(fileName, [&](unsigned long long start, std::string_view, std::size_t count) {
-            if (count > 0)
-                end = std::max(end, start + count);
-        });
-    return opened ? static_cast<long long>(end) : -1;
+    const HexParse parse = ParseFile(fileName);
+    return parse.ok() ? static_cast<long long>(parse.image.end()) : -1;
 }
 
-bool WriteIntelHexFile(const std::string& fileName, const std::uint8_t* buffer, std::size_t size)
+std::string FormatIntelHex(const std::uint8_t* buffer, std::size_t size)
 {
     constexpr std::size_t kLongestRecord = 13 + 2 * kRecordBytes;
     const std::size_t records = (size + kRecordBytes - 1) / kRecordBytes;
@@ -244,7 +380,17 @@ bool WriteIntelHexFile(const std::string& fileName, const std::uint8_t* buffer, 
     }
     out += FormatRecord(out, 0, kEndOfFile, nullptr, 0);
     content.resize(static_cast<std::size_t>(out - content.data()));
-    return ReplaceFileAtomically(fileName, content);
+    return content;
+}
+
+bool WriteIntelHexFile(const std::string& fileName, const std::uint8_t* buffer, std::size_t size)
+{
+    try {
+        const std::string content = FormatIntelHex(buffer, size);
+        return ReplaceFileContent(fileName, content.data(), content.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 } // namespace vardel

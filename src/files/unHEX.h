@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vardel {
 
@@ -13,22 +15,72 @@ int HexDigitValue(char c);
 // as 0).
 int HexByteValue(std::string_view text);
 
-// Loads the records of an Intel HEX file into the buffer at their addresses, honouring extended
-// linear (04) and extended segment (02) address records. A record whose full load address is
-// above addressLimit is skipped whole; no byte is ever stored at or past capacity. Bytes that no
-// record names keep what the buffer held. The checksum is not verified; reading stops at the end
-// record. False only when the file cannot be opened for reading.
-bool ReadIntelHexFile(const std::string& fileName, long addressLimit, std::uint8_t* buffer,
-                      std::size_t capacity);
+// The data of an Intel HEX file at its full load addresses (extended segment (02) and extended
+// linear (04) address records applied): runs of consecutive bytes, in file order, each run's bytes
+// at bytes[offset .. offset + size). Records that continue one another share a run.
+struct HexImage {
+    struct Run {
+        std::uint64_t address;
+        std::size_t offset;
+        std::size_t size;
+    };
+    std::vector<Run> runs;
+    std::vector<std::uint8_t> bytes;
+
+    bool empty() const { return runs.empty(); }
+    std::uint64_t lowest() const; // the lowest address a record fills (0 when empty)
+    std::uint64_t end() const;    // one past the highest address a record fills (0 when empty)
+};
+
+struct HexParse {
+    HexImage image;
+    // Empty, or the first fault as "line N: what is wrong"; nothing of the file is kept then.
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// Reads Intel HEX text. Every record up to the end record (01) is checked as the format defines
+// it: the start code ':', hex digits in either case, a byte count that matches the line, the
+// checksum, a known record type (00-05) with the length its type requires. Lines may end in
+// CR LF, LF or CR; blank lines and blanks after a record are allowed; the end record may be
+// missing, and whatever follows it is not read. Start address records (03, 05) carry nothing to
+// load. The image takes at most half the text's size.
+HexParse ParseIntelHex(std::span<const std::uint8_t> text);
+
+// Where an image's bytes fell when it was laid into a memory.
+struct HexPlacement {
+    std::uint64_t inside = 0;       // bytes stored
+    std::uint64_t outside = 0;      // bytes left out, lying outside the memory
+    std::uint64_t firstOutside = 0; // the lowest such address, counted as the memory counts
+};
+
+// Stores the image's bytes at address - offset in memory, those that fall inside it; addresses
+// below offset count as outside. Bytes that no record names keep what the memory held.
+HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
+                           std::span<std::uint8_t> memory);
+
+// avr-gcc links an AVR's internal EEPROM (.eeprom) at 0x810000, and its HEX output keeps that
+// address.
+constexpr std::uint64_t kAvrEepromHexBase = 0x810000;
+// The offset at which a file for an AVR's internal EEPROM is read: kAvrEepromHexBase when every
+// record lies at or above it, otherwise 0.
+std::uint64_t AvrEepromHexOffset(const HexImage& image);
+
+// The file as a whole into buffer[0 .. capacity), bytes outside left out. False when the file
+// cannot be read or is not well-formed Intel HEX; the buffer is then unchanged.
+bool ReadIntelHexFile(const std::string& fileName, std::uint8_t* buffer, std::size_t capacity);
 
 // One past the highest address a data record of the file fills (0 for a file without data), or
-// -1 when the file cannot be opened.
+// -1 when the file cannot be read or is not well-formed.
 long long IntelHexExtent(const std::string& fileName);
 
-// Writes buffer[0 .. size-1] as data records of 16 bytes (the last one shorter) and the end record,
-// lines ended by CR LF. Below 64 KiB the file holds data records only; an extended linear address
-// record precedes the first record at or above each 64 KiB boundary. The file is replaced only
-// once the new content is complete. False when it cannot be created or written.
+// The text of buffer[0 .. size-1] as data records of 16 bytes (the last one shorter) and the end
+// record, lines ended by CR LF. Below 64 KiB the text holds data records only; an extended linear
+// address record precedes the first record at or above each 64 KiB boundary.
+std::string FormatIntelHex(const std::uint8_t* buffer, std::size_t size);
+
+// FormatIntelHex written as the whole file, replaced only once the new content is complete.
+// False when it cannot be created or written.
 bool WriteIntelHexFile(const std::string& fileName, const std::uint8_t* buffer, std::size_t size);
 
 } // namespace vardel

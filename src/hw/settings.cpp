@@ -28,10 +28,16 @@ Settings::Settings(const std::string& fileName)
 {
 }
 
+Settings::Settings(std::map<std::string, std::string> values) : values_(std::move(values)) {}
+
 Settings::~Settings() = default;
 
 std::string Settings::ReadString(const std::string& name, const std::string& def) const
 {
+    if (!store_) {
+        const auto v = values_.find(name);
+        return v == values_.end() ? def : v->second;
+    }
     const QVariant v = store_->value(key(name));
     if (!v.isValid())
         return def;
@@ -40,37 +46,40 @@ std::string Settings::ReadString(const std::string& name, const std::string& def
 
 int Settings::ReadInteger(const std::string& name, int def) const
 {
-    const QVariant v = store_->value(key(name));
-    if (!v.isValid())
+    if (!Contains(name))
         return def;
     bool ok = false;
-    const int n = v.toString().toInt(&ok, 10);
+    const int n = QString::fromStdString(ReadString(name, {})).toInt(&ok, 10);
     return ok ? n : def;
 }
 
 bool Settings::Contains(const std::string& name) const
 {
-    return store_->contains(key(name));
+    return store_ ? store_->contains(key(name)) : values_.count(name) != 0;
 }
 
 void Settings::WriteString(const std::string& name, const std::string& value)
 {
-    store_->setValue(key(name), QString::fromStdString(value));
+    if (store_)
+        store_->setValue(key(name), QString::fromStdString(value));
+    else
+        values_[name] = value;
 }
 
 void Settings::WriteInteger(const std::string& name, int value)
 {
-    store_->setValue(key(name), QString::number(value));
+    WriteString(name, std::to_string(value));
 }
 
 void Settings::Sync()
 {
-    store_->sync();
+    if (store_)
+        store_->sync();
 }
 
 std::string Settings::fileName() const
 {
-    return store_->fileName().toStdString();
+    return store_ ? store_->fileName().toStdString() : std::string();
 }
 
 } // namespace vardel

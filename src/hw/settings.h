@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,8 @@ public:
     Settings();
     // A store kept in the given file (tests).
     explicit Settings(const std::string& fileName);
+    // A store kept in memory only, holding the given values as text (fuzzing, tests).
+    explicit Settings(std::map<std::string, std::string> values);
     ~Settings();
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
@@ -32,7 +35,8 @@ public:
     std::string fileName() const;
 
 private:
-    std::unique_ptr<QSettings> store_;
+    std::unique_ptr<QSettings> store_; // null for a store in memory
+    std::map<std::string, std::string> values_;
 };
 
 } // namespace vardel

@@ -1,6 +1,7 @@
 #include "i2c/eeprom_page.h"
 
 #include "files/binary_file.h"
+#include "files/image_file.h"
 #include "files/unHEX.h"
 #include "hw/port_failure.h"
 
@@ -277,29 +278,41 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
         host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR");
         return Outcome::Failed;
     }
-    // The file is read aside first, so an unreadable one leaves the image as it was.
+    // The file is read whole and checked aside first: an unreadable or damaged one leaves the
+    // image as it was.
+    // One byte more than the largest chip, so a file too long for it still gets its warning.
+    const ImageRead read = ReadImageFile(fileName, kImageCapacity);
+    if (read.failure == ImageFailure::Unreadable) {
+        host_.MessageBox("Can't open file!!", "ERROR");
+        return Outcome::Failed;
+    }
+    if (!read.ok()) {
+        host_.MessageBox(read.detail, "ERROR");
+        return Outcome::Failed;
+    }
     std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
     if (kind == FileKind::Bin) {
-        const long n = ReadBinaryFile(fileName, loaded.data(), kImageCapacity);
-        if (n < 0) {
-            host_.MessageBox("Can't open file!!", "ERROR");
-            return Outcome::Failed;
-        }
+        const std::size_t n = read.file.bin.size();
+        std::copy(read.file.bin.begin(), read.file.bin.end(), loaded.begin());
         EepromImage = std::move(loaded);
-        if (n > ChipSize)
+        if (n > static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains more data than processor can fit:\rData will be "
                              "truncated",
                              "WARNING:");
-        else if (n < ChipSize)
+        else if (n < static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains less data than processor can fit:\rFree space will "
                              "be filled by FF",
                              "WARNING:");
     } else {
-        if (!ReadIntelHexFile(fileName, ChipSize, loaded.data(), loaded.size())) {
-            host_.MessageBox("Can't open file!!", "ERROR");
+        const HexPlacement placed =
+            PlaceImageFile(read.file, std::span<std::uint8_t>(loaded.data(), ChipSize));
+        if (placed.inside == 0) {
+            host_.MessageBox(kNoDataForMemory, "ERROR");
             return Outcome::Failed;
         }
         EepromImage = std::move(loaded);
+        if (placed.outside > 0)
+            host_.MessageBox(OutsideMemoryWarning(placed), "WARNING:");
     }
     refresh();
     return Outcome::Done;

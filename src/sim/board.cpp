@@ -1,5 +1,6 @@
 #include "sim/board.h"
 
+#include "hw/file_names.h"
 #include "hw/parallel_ports.h"
 #include "sim/board_folder.h"
 #include "sim/line_trace.h"
@@ -89,9 +90,9 @@ void AddBoardOptions(QCommandLineParser& parser)
 BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
 {
     BoardOptions options;
-    options.port = parser.value(QStringLiteral("port")).toStdString();
+    options.port = FileNameFromQString(parser.value(QStringLiteral("port")));
     options.virtualTime = parser.isSet(QStringLiteral("virtual-time"));
-    options.traceFile = parser.value(QStringLiteral("trace")).toStdString();
+    options.traceFile = FileNameFromQString(parser.value(QStringLiteral("trace")));
     options.simPortFault = parser.value(QStringLiteral("sim-port-fails-after")).toStdString();
     return options;
 }

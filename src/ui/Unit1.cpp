@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -42,7 +43,7 @@ const char* kCaption = "Vardel v1.2  by Tobren      -== BETATEST VERSION ==-";
 // The folder setting holds the dialog's last file name; the dialog opens in that file's folder.
 QString initialFolder(const std::string& stored)
 {
-    const QString text = QString::fromStdString(stored);
+    const QString text = QFile::decodeName(QByteArray::fromStdString(stored));
     const QFileInfo info(text);
     if (info.isDir())
         return text;
@@ -179,7 +180,7 @@ void TVentana::FormCreate()
 
 std::string TVentana::dialogFileName(const QFileDialog& dialog)
 {
-    return dialog.property("lastFileName").toString().toStdString();
+    return QFile::encodeName(dialog.property("lastFileName").toString()).toStdString();
 }
 
 void TVentana::FormDestroy()
@@ -392,14 +393,14 @@ void TVentana::Abrir1Click()
 {
     if (operations_.busy() || !runFileDialog(*OD))
         return;
-    eeprom_->Abrir1Click(OD->selectedFiles().constFirst().toStdString());
+    eeprom_->Abrir1Click(QFile::encodeName(OD->selectedFiles().constFirst()).toStdString());
 }
 
 void TVentana::Guardar1Click()
 {
     if (operations_.busy() || !runFileDialog(*SD))
         return;
-    eeprom_->Guardar1Click(SD->selectedFiles().constFirst().toStdString());
+    eeprom_->Guardar1Click(QFile::encodeName(SD->selectedFiles().constFirst()).toStdString());
 }
 
 void TVentana::Leerchip1Click()

@@ -7,6 +7,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "ui/QtHost.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -75,7 +76,7 @@ void TVentana::buildAvrPage()
     avr_->dialogs.save = [this]() -> std::optional<std::string> {
         if (!runFileDialog(*SD))
             return std::nullopt;
-        return SD->selectedFiles().constFirst().toStdString();
+        return QFile::encodeName(SD->selectedFiles().constFirst()).toStdString();
     };
     avr_->dialogs.open = [this](const std::string& title) -> std::optional<std::string> {
         OD->setWindowTitle(QString::fromStdString(title));
@@ -84,7 +85,7 @@ void TVentana::buildAvrPage()
         OD->setWindowTitle(QStringLiteral("Open file"));
         if (!chosen)
             return std::nullopt;
-        return OD->selectedFiles().constFirst().toStdString();
+        return QFile::encodeName(OD->selectedFiles().constFirst()).toStdString();
     };
 
     auto* outer = new QVBoxLayout(tsAvr);
@@ -234,7 +235,9 @@ void TVentana::buildAvrPage()
     });
 
     buildEditors();
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
+        mirrorAvrModel();
+    };
     mirrorAvrModel();
 }
 

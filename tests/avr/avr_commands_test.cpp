@@ -25,10 +25,10 @@ std::vector<std::uint8_t> Bytes(const std::string& text)
 }
 
 // The flash a HEX file describes, read by the files unit into an erased flash of this size.
-std::vector<std::uint8_t> HexImage(const std::string& file, std::size_t size)
+std::vector<std::uint8_t> HexFileImage(const std::string& file, std::size_t size)
 {
     std::vector<std::uint8_t> image(size, 0xFF);
-    EXPECT_TRUE(ReadIntelHexFile(file, static_cast<long>(size) - 1, image.data(), image.size()));
+    EXPECT_TRUE(ReadIntelHexFile(file, image.data(), image.size()));
     return image;
 }
 
@@ -57,7 +57,7 @@ TEST(AvrFlash, ByteWrittenChipProgramsVerifiesAndReadsBack)
     SimRig rig;
     ASSERT_TRUE(rig.insert("AT90S2313"));
     const std::string file = kSamples + "/blink-at90s2313.hex";
-    const auto image = HexImage(file, 2048);
+    const auto image = HexFileImage(file, 2048);
     // Leftovers that the erase must clear.
     std::fill(rig.target().flash().begin(), rig.target().flash().end(), 0x00);
 
@@ -99,11 +99,11 @@ TEST(AvrFlash, SixtyFourWordPagesAreWrittenAfterEachLastWord)
     rig.answer = file;
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
     EXPECT_EQ(CountSleeps(rig, 18), 128);
-    EXPECT_EQ(rig.target().flash(), HexImage(file, 16384));
+    EXPECT_EQ(rig.target().flash(), HexFileImage(file, 16384));
 
     rig.answer = folder.file("dump.hex");
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
-    EXPECT_EQ(HexImage(folder.file("dump.hex"), 16384), HexImage(file, 16384));
+    EXPECT_EQ(HexFileImage(folder.file("dump.hex"), 16384), HexFileImage(file, 16384));
 }
 
 TEST(AvrFlash, OneHundredTwentyEightKiBGoesThroughExtendedAddressRecords)
@@ -123,7 +123,7 @@ TEST(AvrFlash, OneHundredTwentyEightKiBGoesThroughExtendedAddressRecords)
 
     rig.answer = folder.file("dump.hex");
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
-    EXPECT_EQ(HexImage(folder.file("dump.hex"), 131072), flash);
+    EXPECT_EQ(HexFileImage(folder.file("dump.hex"), 131072), flash);
 
     // avr-objcopy's extended segment record: the boot code alone, at 0x1E000.
     rig.target().flash() = Bytes(ReadWholeFile(kSamples + "/boot-atmega128-at-1E000.bin"));
@@ -285,7 +285,7 @@ TEST(AvrEeprom, ProgramsEveryByteAndWaitsForTheUnpolledValues)
     EXPECT_EQ(rig.page.btnEEPIntClick(), Outcome::Done);
     rig.answer = folder.file("eeprom.hex");
     ASSERT_EQ(rig.page.btnLeerEEPIntClick(), Outcome::Done);
-    EXPECT_EQ(HexImage(folder.file("eeprom.hex"), 512), expected);
+    EXPECT_EQ(HexFileImage(folder.file("eeprom.hex"), 512), expected);
 }
 
 TEST(AvrEeprom, ZeroBytesOnPartsThatPollWithZeroAreWaitedFor)

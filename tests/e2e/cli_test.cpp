@@ -558,3 +558,112 @@ TEST_F(Cli, LinesStayAsSetAndCheckShowsTheStatusRegister)
     ASSERT_EQ(cli("--trace " + file("check.vcd") + " check").status, 0);
     EXPECT_EQ(FinalOutputs(file("check.vcd")), kAllLow);
 }
+
+// Whatever the file offered, a chip that was programmed stays as it was and the run fails with
+// an ERROR that names the fault.
+TEST_F(Cli, NoBadFileReachesAProgrammedChip)
+{
+    const std::string samples = SAMPLES_DIR;
+    ASSERT_EQ(cli("sim insert-eeprom 24C04").status, 0);
+    ASSERT_EQ(cli("sim insert-avr ATmega163 --flash " + samples + "/blink-atmega163.hex").status,
+              0);
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        for (int i = 0; i < 512; ++i)
+            image.put(static_cast<char>(i * 7 + 1));
+    }
+    ASSERT_EQ(cli("eeprom program 24C04 " + file("image.bin")).status, 0);
+    std::filesystem::create_directory(file("folder.bin"));
+    std::filesystem::create_directory(file("folder.hex"));
+    std::filesystem::create_symlink("/dev/zero", file("zero.hex"));
+    const auto write = [this](const char* name, const std::string& text) {
+        std::ofstream(file(name), std::ios::binary) << text;
+        return file(name);
+    };
+    const struct {
+        std::string name;
+        const char* error;
+    } cases[] = {
+        {file("folder.bin"), "ERROR: Can't open file!!"},
+        {file("folder.hex"), "ERROR: Can't open file!!"},
+        {file("zero.hex"), "ERROR: Can't open file!!"},
+        {write("text.hex", "Release notes\n"), "ERROR: line 1: no start code ':'"},
+        {write("empty.hex", ""), "ERROR: no data for this memory"},
+        {write("elf.hex", std::string("\x7f"
+                                      "ELF\x01\x01\x00",
+                                      7)),
+         "ERROR: line 1: no start code ':'"},
+        {write("sum.hex", ":0400000001020304F2\n:0400100001020304E3\n"),
+         "ERROR: line 2: bad checksum"},
+        {write("count.hex", ":04001000010203E2\n"),
+         "ERROR: line 1: byte count does not match the line"},
+        {write("far.hex", ":020000040001F9\n:0400000001020304F2\n"),
+         "ERROR: no data for this memory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* command :
+             {"eeprom program 24C04 ", "eeprom verify 24C04 ", "avr program-flash ",
+              "avr verify-flash ", "avr program-eeprom "}) {
+            SCOPED_TRACE(command);
+            const Result r = cli(command + c.name);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.out.find(c.error), std::string::npos) << r.out;
+            EXPECT_EQ(r.out.find("OK"), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(cli("sim insert-avr ATmega163 --eeprom " + c.name).status, 1);
+    }
+    EXPECT_EQ(cli("sim export eeprom " + file("after.bin")).status, 0);
+    EXPECT_EQ(run("cmp " + file("image.bin") + " " + file("after.bin")).status, 0);
+    EXPECT_EQ(cli("avr verify-flash " + samples + "/blink-atmega163.hex").status, 0);
+}
+
+TEST_F(Cli, AvrGccEepromOutputAt810000ProgramsTheSameBytes)
+{
+    const std::string samples = SAMPLES_DIR;
+    ASSERT_EQ(cli("sim insert-avr ATmega163").status, 0);
+    Result r = cli("avr program-eeprom " + samples + "/blink-atmega163-eeprom-at-810000.hex");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(cli("avr verify-eeprom " + samples + "/blink-atmega163-eeprom.hex").status, 0);
+    EXPECT_EQ(cli("sim export avr-eeprom " + file("far.bin")).status, 0);
+    ASSERT_EQ(cli("sim insert-avr ATmega163 --eeprom " + samples +
+                  "/blink-atmega163-eeprom-at-810000.hex")
+                  .status,
+              0);
+    EXPECT_EQ(cli("sim export avr-eeprom " + file("inserted.bin")).status, 0);
+    EXPECT_EQ(run("cmp " + file("far.bin") + " " + file("inserted.bin")).status, 0);
+    // The flash takes no such offset: the file gives it nothing.
+    r = cli("avr program-flash " + samples + "/blink-atmega163-eeprom-at-810000.hex");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERROR: no data for this memory\n");
+    // Part inside, part outside: a WARNING with the count and the first address, then the rest.
+    std::ofstream(file("part.hex")) << ":0201FF00AABB99\n";
+    r = cli("avr program-eeprom " + file("part.hex"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "WARNING:: File contains 1 bytes outside this memory, the first at $0200:\n"
+                     "They will be left out\n");
+}
+
+TEST_F(Cli, ConvertRefusesWhatItCannotReadOrHoldAndKeepsNameBytes)
+{
+    std::ofstream(file("far.hex")) << ":02000004FFFFFC\n:0100000000FF\n";
+    Result r = run(VARDEL_CLI " convert " + file("far.hex") + " " + file("far.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("larger than 256 MiB"), std::string::npos) << r.out;
+    std::filesystem::create_symlink("/dev/zero", file("zero.hex"));
+    r = run(VARDEL_CLI " convert " + file("zero.hex") + " " + file("zero.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is not a regular file"), std::string::npos) << r.out;
+    // Nothing was written, no temporary either: only the two inputs are there.
+    const std::filesystem::directory_iterator entries(dir.path().toStdString());
+    EXPECT_EQ(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)), 2);
+
+    // A name that is not UTF-8 reaches the system unchanged, in both programs.
+    std::ofstream(file("blink.hex")) << ":0400000001020304F2\n";
+    const std::string latin1 = file("\xe9.bin");
+    EXPECT_EQ(run(VARDEL_CLI " convert " + file("blink.hex") + " '" + latin1 + "'").status, 0);
+    EXPECT_TRUE(std::filesystem::exists(latin1));
+    ASSERT_EQ(cli("sim insert-eeprom 24C04 '" + latin1 + "'").status, 0);
+    EXPECT_EQ(cli("sim export eeprom '" + file("\xe9\xe9.bin") + "'").status, 0);
+    EXPECT_TRUE(std::filesystem::exists(file("\xe9\xe9.bin")));
+}

@@ -1,4 +1,5 @@
 #include "files/binary_file.h"
+#include "files/file_access.h"
 
 #include "scratch_folder.h"
 
@@ -9,6 +10,8 @@
 
 #if defined(__unix__)
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -140,7 +143,7 @@ TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole)
     EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
 }
 
-TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile)
+TEST(AtomicReplacement, AFileWritableInAReadOnlyFolderIsRewrittenInPlace)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
@@ -159,7 +162,100 @@ TEST(AtomicReplacement, ReadOnlyFolderKeepsTheExistingFile)
     const bool written = WriteBinaryFile(file, bytes.data(), bytes.size());
     std::filesystem::permissions(sub, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);
-    EXPECT_FALSE(written);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ReadWholeFile(file), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(std::filesystem::directory_iterator(sub)->path().filename(), "flash.bin");
+}
+#endif
+
+#if defined(__unix__)
+TEST(FileReading, OnlyARegularFileIsReadAndTheLimitIsKept)
+{
+    ScratchFolder folder;
+    const auto file = folder.file("image.bin");
+    WriteWholeFile(file, "0123456789");
+    std::filesystem::create_symlink("/dev/zero", folder.file("zero.bin"));
+    ASSERT_EQ(::mkfifo(folder.file("fifo.bin").c_str(), 0600), 0);
+    using vardel::ReadFailure;
+    using vardel::ReadLimit;
+    const struct {
+        std::string name;
+        std::size_t limit;
+        ReadLimit how;
+        ReadFailure failure;
+        std::size_t size;
+    } cases[] = {
+        {file, 10, ReadLimit::Whole, ReadFailure::None, 10},
+        {file, 9, ReadLimit::Whole, ReadFailure::TooLarge, 0},
+        {file, 4, ReadLimit::AtMost, ReadFailure::None, 4},
+        {folder.file("absent.bin"), 10, ReadLimit::Whole, ReadFailure::CannotOpen, 0},
+        {folder.path().string(), 10, ReadLimit::AtMost, ReadFailure::NotAFile, 0},
+        {folder.file("zero.bin"), 10, ReadLimit::AtMost, ReadFailure::NotAFile, 0},
+        {folder.file("fifo.bin"), 10, ReadLimit::AtMost, ReadFailure::NotAFile,
+         0}, // no writer: no hang
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto read = vardel::ReadWholeFile(c.name, c.limit, c.how);
+        EXPECT_EQ(read.failure, c.failure);
+        EXPECT_EQ(read.bytes.size(), c.size);
+    }
+}
+
+TEST(AtomicReplacement, ALinkKeepsPointingAtItsTargetWhichKeepsItsMode)
+{
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder.path() / "real");
+    const auto target = folder.file("real/flash.bin");
+    WriteWholeFile(target, "old");
+    ::chmod(target.c_str(), 0600);
+    // Only root may give a file to another owner, and only root's saves can keep that owner.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
+    }
+    std::filesystem::create_symlink("real/flash.bin", folder.file("link.bin"));
+
+    ASSERT_TRUE(ReplaceFileAtomically(folder.file("link.bin"), "new content"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.file("link.bin")));
+    EXPECT_EQ(ReadWholeFile(target), "new content");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 4321u);
+        EXPECT_EQ(info.st_gid, 4322u);
+    }
+    EXPECT_EQ(folder.names().size(), 2u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "real"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+#endif
+
+#if defined(__unix__)
+// A signal in the middle of a save removes the temporary before the process ends by it. SIGXFSZ
+// stands for SIGINT, SIGTERM and SIGHUP: the file size limit raises it inside the write, at a
+// known point.
+TEST(AtomicReplacement, ASignalDuringASaveLeavesNoTemporary)
+{
+    ScratchFolder folder;
+    const auto file = folder.file("flash.bin");
+    WriteWholeFile(file, "original image");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit small{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        vardel::RemoveTemporariesOnSignals({SIGXFSZ});
+        const auto bytes = RandomBytes(1024 * 1024, 3);
+        WriteBinaryFile(file, bytes.data(), bytes.size());
+        ::_exit(0); // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
     EXPECT_EQ(ReadWholeFile(file), "original image");
 }
 #endif

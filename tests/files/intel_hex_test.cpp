@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <sstream>
 
 using vardel::HexByteValue;
 using vardel::HexDigitValue;
+using vardel::HexImage;
+using vardel::HexParse;
+using vardel::ParseIntelHex;
+using vardel::PlaceHexImage;
 using vardel::ReadIntelHexFile;
 using vardel::WriteIntelHexFile;
 using vardel::test::RandomBytes;
@@ -19,8 +25,6 @@ using vardel::test::ScratchFolder;
 using vardel::test::WriteWholeFile;
 
 namespace {
-
-constexpr long kNoLimit = 0x7FFFFFFF;
 
 // Twenty bytes 00..13 as the writer lays them out.
 const std::string kTwentyBytesFile = ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
@@ -64,12 +68,18 @@ std::vector<std::uint8_t> Sequence(std::size_t size, std::uint8_t first = 0)
     return bytes;
 }
 
-std::vector<std::uint8_t> Load(const std::string& file, std::size_t capacity, long limit = kNoLimit,
+std::vector<std::uint8_t> Load(const std::string& file, std::size_t capacity,
                                std::uint8_t fill = 0xFF)
 {
     std::vector<std::uint8_t> buffer(capacity, fill);
-    EXPECT_TRUE(ReadIntelHexFile(file, limit, buffer.data(), buffer.size()));
+    EXPECT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
     return buffer;
+}
+
+HexParse ParseText(const std::string& text)
+{
+    return ParseIntelHex(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 std::string Sample(const std::string& name)
@@ -235,7 +245,7 @@ TEST(IntelHexReader, ReadsBackWhatTheWriterWrote)
         std::vector<std::uint8_t> buffer(size);
         for (std::size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<std::uint8_t>(~bytes[i]);
-        ASSERT_TRUE(ReadIntelHexFile(file, kNoLimit, buffer.data(), buffer.size()));
+        ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
         EXPECT_EQ(buffer, bytes);
     }
 }
@@ -244,20 +254,24 @@ TEST(IntelHexReader, MissingFileIsAnError)
 {
     ScratchFolder folder;
     std::uint8_t buffer[4] = {};
-    EXPECT_FALSE(ReadIntelHexFile(folder.file("absent.hex"), kNoLimit, buffer, sizeof buffer));
+    EXPECT_FALSE(ReadIntelHexFile(folder.file("absent.hex"), buffer, sizeof buffer));
+    // A folder, or a device without end, is no file to read.
+    EXPECT_FALSE(ReadIntelHexFile(folder.path().string(), buffer, sizeof buffer));
+    EXPECT_FALSE(ReadIntelHexFile("/dev/zero", buffer, sizeof buffer));
+    EXPECT_EQ(vardel::IntelHexExtent(folder.path().string()), -1);
 }
 
-TEST(IntelHexReader, ToleratesLowerCaseBareLineFeedsShortLinesAndAnyMark)
+TEST(IntelHexReader, ToleratesLowerCaseAnyLineEndBlankLinesAndTrailingBlanks)
 {
     ScratchFolder folder;
     const auto file = folder.file("loose.hex");
     WriteWholeFile(file, "\n"
                          ":10000000000102030405060708090a0b0c0d0e0f78\n"
-                         ":00\r\n"
-                         "\r\n"
-                         ";0200100044556f\r\n"
-                         ":040020001122334400\n" // wrong checksum: not verified
-                         ":00000001ff\n");
+                         "  \r\n"
+                         ":02001000445555 \t\r"
+                         ":040020001122334432\r\n"
+                         ":00000001ff\n"
+                         "anything at all after the end record\n");
     const auto buffer = Load(file, 0x40);
     auto expected = Sequence(16);
     expected.resize(0x40, 0xFF);
@@ -270,26 +284,43 @@ TEST(IntelHexReader, ToleratesLowerCaseBareLineFeedsShortLinesAndAnyMark)
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, CountBeyondTheDataTakesTheChecksumPairAndStoresNoPartialByte)
+// Every fault of a record names its line; nothing of the file is loaded.
+TEST(IntelHexReader, TheFirstBadRecordIsNamedByLineAndNothingIsLoaded)
 {
-    ScratchFolder folder;
-    const auto file = folder.file("short.hex");
-    // Count 4 but three data bytes: the last pair becomes the fourth byte.
-    // Count 6 with seven digits left: three bytes, then half a byte that is dropped.
-    WriteWholeFile(file, ":04000000AABBCCDD\r\n"
-                         ":06001000112233445\r\n"
-                         ":00000001FF\r\n");
-    const auto buffer = Load(file, 0x20, kNoLimit, 0x5A);
-    std::vector<std::uint8_t> expected(0x20, 0x5A);
-    expected[0] = 0xAA;
-    expected[1] = 0xBB;
-    expected[2] = 0xCC;
-    expected[3] = 0xDD;
-    expected[0x10] = 0x11;
-    expected[0x11] = 0x22;
-    expected[0x12] = 0x33;
-    expected[0x13] = 0x44;
-    EXPECT_EQ(buffer, expected);
+    const std::string good = ":0400000001020304F2\r\n";
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"0400100001020304E2", "line 2: no start code ':'"},
+        {";0400100001020304E2", "line 2: no start code ':'"},
+        {"Plain text, not a record", "line 2: no start code ':'"},
+        {"\x7f"
+         "ELF\x02\x01",
+         "line 2: no start code ':'"},
+        {":0400100001020G04E2", "line 2: not a hex digit"},
+        {":0400100001020304E2 x", "line 2: characters after the checksum"},
+        {":04001000010203E2",
+         "line 2: byte count does not match the line"}, // checksum read as data
+        {":0400100001020304E2E2", "line 2: byte count does not match the line"},
+        {":040010000102030", "line 2: byte count does not match the line"},
+        {":", "line 2: byte count does not match the line"},
+        {":0400100001020304E3", "line 2: bad checksum"},
+        {":0400100601020304DC", "line 2: unknown record type 06"},
+        {":01000001FFFF", "line 2: wrong byte count for the record type"},
+        {":0100000400FB", "line 2: wrong byte count for the record type"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const HexParse parse = ParseText(good + c.text + "\n" + good);
+        EXPECT_EQ(parse.error, c.error);
+        EXPECT_TRUE(parse.image.empty());
+    }
+    // A line longer than any record is refused without reading it as data.
+    const HexParse longLine = ParseText(":FF" + std::string(100000, '0'));
+    EXPECT_EQ(longLine.error, "line 1: record longer than the format allows");
+    // CR alone, CR LF and LF each end one line.
+    EXPECT_EQ(ParseText(good + "\r" + good + "\n\n:0000000001").error, "line 6: bad checksum");
 }
 
 TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent)
@@ -302,7 +333,7 @@ TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent)
     expected[0x08] = 1;
     expected[0x09] = 2;
     expected[0x30] = 3;
-    ASSERT_TRUE(ReadIntelHexFile(file, kNoLimit, buffer.data(), buffer.size()));
+    ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
     EXPECT_EQ(buffer, expected);
 }
 
@@ -311,12 +342,12 @@ TEST(IntelHexReader, EndRecordStopsReadingAndAMissingOneReadsToTheLastLine)
     ScratchFolder folder;
     const auto ended = folder.file("ended.hex");
     WriteWholeFile(ended, Record(0, 0, {1, 2}) + ":00000001FF\r\n" + Record(2, 0, {3, 4}));
-    auto buffer = Load(ended, 4, kNoLimit, 0);
+    auto buffer = Load(ended, 4, 0);
     EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 0, 0}));
 
     const auto open = folder.file("open.hex");
     WriteWholeFile(open, Record(0, 0, {1, 2}) + Record(2, 0, {3, 4}));
-    buffer = Load(open, 4, kNoLimit, 0);
+    buffer = Load(open, 4, 0);
     EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 3, 4}));
 }
 
@@ -331,7 +362,7 @@ TEST(IntelHexReader, SegmentAndLinearAddressRecordsPlaceDataAtTheirTrueAddresses
                   ":020000040001F9\r\n" +     // linear 0x0001: base 0x10000
                   Record(0x0004, 0, {0x13}) + ":04000005000000CD2A\r\n" + // start address: ignored
                   ":020000040000FA\r\n" + Record(0x0001, 0, {0x14}) + ":00000001FF\r\n");
-    const auto buffer = Load(file, 0x20000, kNoLimit, 0xFF);
+    const auto buffer = Load(file, 0x20000, 0xFF);
     std::vector<std::uint8_t> expected(0x20000, 0xFF);
     expected[0x00000] = 0x10;
     expected[0x00001] = 0x14;
@@ -341,28 +372,34 @@ TEST(IntelHexReader, SegmentAndLinearAddressRecordsPlaceDataAtTheirTrueAddresses
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(IntelHexReader, LimitSkipsWholeRecordsByTheirFullLoadAddress)
+TEST(IntelHexPlacement, CountsWhatFallsOutsideTheMemoryAndItsFirstAddress)
 {
-    ScratchFolder folder;
-    const auto file = folder.file("limit.hex");
-    const auto first = Sequence(32, 0x40);
-    WriteWholeFile(file, Record(0x01F0, 0, first) + Record(0x0200, 0, {0xA0, 0xA1}) +
-                             Record(0x01FF, 0, {0xB0}) + ":00000001FF\r\n");
-
-    // A record that starts within the limit loads in full, even past the limit.
-    auto buffer = Load(file, 0x400, 511, 0);
-    std::vector<std::uint8_t> expected(0x400, 0);
-    std::copy(first.begin(), first.end(), expected.begin() + 0x1F0);
-    expected[0x1FF] = 0xB0; // starts exactly at the limit
-    EXPECT_EQ(buffer, expected);
-
-    // The full address counts, not the 16-bit one in the record.
-    WriteWholeFile(file, ":020000040001F9\r\n" + Record(0x0000, 0, {0xC0}) + ":00000001FF\r\n");
-    buffer = Load(file, 0x10001, 0xFFFF, 0);
-    EXPECT_EQ(buffer[0x10000], 0);
-    EXPECT_EQ(buffer[0x0000], 0);
-    buffer = Load(file, 0x10001, 0x10000, 0);
-    EXPECT_EQ(buffer[0x10000], 0xC0);
+    const HexParse parse = ParseText(Record(0x01F8, 0, Sequence(16, 1)) + ":02000004008179\r\n" +
+                                     Record(0x0000, 0, {0xAA, 0xBB}) + ":00000001FF\r\n");
+    ASSERT_TRUE(parse.ok()) << parse.error;
+    EXPECT_EQ(parse.image.lowest(), 0x1F8u);
+    EXPECT_EQ(parse.image.end(), 0x810002u);
+    const struct {
+        std::uint64_t offset;
+        std::size_t size;
+        std::uint64_t inside, outside, first;
+    } cases[] = {
+        {0, 0x200, 8, 10, 0x200},        // the tail of the first run and the far record
+        {0, 0x1000000, 18, 0, 0},        // everything fits
+        {0, 0x100, 0, 18, 0x1F8},        // nothing fits
+        {0x810000, 0x200, 2, 16, 0x1F8}, // below the offset counts as outside
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<std::uint8_t> memory(c.size, 0x5A);
+        const auto placed = PlaceHexImage(parse.image, c.offset, memory);
+        EXPECT_EQ(placed.inside, c.inside);
+        EXPECT_EQ(placed.outside, c.outside);
+        EXPECT_EQ(placed.firstOutside, c.first);
+        EXPECT_EQ(static_cast<std::uint64_t>(std::count_if(memory.begin(), memory.end(),
+                                                           [](auto b) { return b != 0x5A; })),
+                  c.inside);
+    }
 }
 
 TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity)
@@ -374,7 +411,7 @@ TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity)
 
     // Guard bytes past the capacity show any overrun.
     std::vector<std::uint8_t> buffer(0x220, 0);
-    ASSERT_TRUE(ReadIntelHexFile(file, kNoLimit, buffer.data(), 0x200));
+    ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), 0x200));
     std::vector<std::uint8_t> expected(0x220, 0);
     std::copy(bytes.begin(), bytes.begin() + 8, expected.begin() + 0x1F8);
     EXPECT_EQ(buffer, expected);
@@ -386,7 +423,7 @@ TEST(IntelHexSamples, BootCodeLandsAt1E000)
         SCOPED_TRACE(name);
         const auto flash = BytesOf(Sample(std::string(name) + ".bin"));
         ASSERT_EQ(flash.size(), 0x20000u);
-        EXPECT_EQ(Load(Sample(std::string(name) + ".hex"), 0x20000, 0x1FFFF), flash);
+        EXPECT_EQ(Load(Sample(std::string(name) + ".hex"), 0x20000), flash);
     }
 }
 
@@ -396,6 +433,16 @@ TEST(IntelHexSamples, SmallFlashAndEepromImages)
     auto expected = Sequence(16, 1);
     expected.resize(512, 0xFF);
     EXPECT_EQ(eeprom, expected);
+
+    // avr-objcopy's .eeprom output as it comes, at 0x810000, is the same image.
+    const std::string far = ReadWholeFile(Sample("blink-atmega163-eeprom-at-810000.hex"));
+    const HexParse parse = ParseText(far);
+    ASSERT_TRUE(parse.ok());
+    EXPECT_EQ(vardel::AvrEepromHexOffset(parse.image), vardel::kAvrEepromHexBase);
+    std::vector<std::uint8_t> placed(512, 0xFF);
+    EXPECT_EQ(PlaceHexImage(parse.image, vardel::AvrEepromHexOffset(parse.image), placed).inside,
+              16u);
+    EXPECT_EQ(placed, expected);
 
     // The application part of the merged image is the plain ATmega128 file.
     const auto merged = BytesOf(Sample("app-and-boot-atmega128.bin"));
@@ -441,7 +488,7 @@ TEST_F(SrecCatInterchange, LoadsItsFilesToTheSameBytes)
         std::vector<std::uint8_t> buffer(size);
         for (std::size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<std::uint8_t>(~bytes[i]);
-        ASSERT_TRUE(ReadIntelHexFile(hex, kNoLimit, buffer.data(), buffer.size()));
+        ASSERT_TRUE(ReadIntelHexFile(hex, buffer.data(), buffer.size()));
         EXPECT_EQ(buffer, bytes);
     }
 }

@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -385,4 +388,46 @@ TEST(EepromCommands, TheWaitAfterTheLastPageLetsItsWriteCycleEndBeforeTheSupplyG
         else
             EXPECT_EQ(std::count(memory.begin() + 496, memory.end(), 0xFF), 16);
     }
+}
+
+// Open reads the file whole and checks it first: a file it cannot use leaves the image as it was,
+// a HEX file partly outside the chip is used with a WARNING.
+TEST(EepromOpen, OnlyAWholeWellFormedFileChangesTheImage)
+{
+    const std::string folder = ::testing::TempDir() + "vardel-open-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder + "/folder.hex");
+    const auto write = [&](const char* name, const std::string& text) {
+        std::ofstream(folder + "/" + name, std::ios::binary) << text;
+        return folder + "/" + name;
+    };
+    const struct {
+        std::string file;
+        std::string message;      // "" for none
+        std::uint8_t first, last; // the image's first and last chip byte after Open
+    } cases[] = {
+        {folder + "/folder.hex", "ERROR|Can't open file!!", 0x5A, 0x5A},
+        {folder + "/absent.bin", "ERROR|Can't open file!!", 0x5A, 0x5A},
+        {write("text.hex", "hello\n"), "ERROR|line 1: no start code ':'", 0x5A, 0x5A},
+        {write("sum.hex", ":0100000011EE\n:0100010022FF\n"), "ERROR|line 2: bad checksum", 0x5A,
+         0x5A},
+        {write("empty.hex", ""), "ERROR|no data for this memory", 0x5A, 0x5A},
+        {write("above.hex", ":0102000011EC\n"), "ERROR|no data for this memory", 0x5A, 0x5A},
+        {write("part.hex", ":0201FF001122CB\n"),
+         "WARNING:|File contains 1 bytes outside this memory, the first at $0200:\rThey will be "
+         "left out",
+         0xFF, 0x11},
+        {write("good.hex", ":0100000011EE\n"), "", 0x11, 0xFF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Bench b(FindEepromType("24C04"), false); // 512 bytes
+        std::fill(b.page.EepromImage.begin(), b.page.EepromImage.end(), 0x5A);
+        EXPECT_EQ(b.page.Abrir1Click(c.file), c.first == 0x5A ? Outcome::Failed : Outcome::Done);
+        EXPECT_EQ(b.host.messages(), c.message.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{c.message});
+        EXPECT_EQ(b.page.EepromImage[0], c.first);
+        EXPECT_EQ(b.page.EepromImage[511], c.last);
+        EXPECT_TRUE(b.port.writes.empty()); // Open never touches the port
+    }
+    std::filesystem::remove_all(folder);
 }

@@ -1,0 +1,102 @@
+#include "cli/command_line.h"
+
+#include <QCommandLineParser>
+
+namespace vardel::cli {
+
+namespace {
+const char* kCommands = R"(Commands:
+  ports                                      the parallel ports of this machine, with the
+                                             --port text for each
+  check                                      the board presence check, with the status
+                                             register read at each step and a diagnosis
+  lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]
+                                             sets the AVR wiring's outputs (unnamed: low) and
+                                             prints MISO; the lines stay as set afterwards
+  convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
+  eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
+                                             24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
+  avr identify | erase | blank-test
+  avr read-flash|program-flash|verify-flash FILE
+  avr read-eeprom|program-eeprom|verify-eeprom FILE
+  avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
+                                             bits that change print as NAME 1 -> 0 on standard
+                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
+  avr read-lock | program-lock [NAME=0|1 ...]
+  sim show
+  sim insert-eeprom TYPE [FILE]
+  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+  sim remove eeprom|avr
+  sim export eeprom|flash|avr-eeprom FILE
+)";
+} // namespace
+
+namespace {
+const QCommandLineOption delayOption(
+    QStringLiteral("delay"),
+    QStringLiteral("Communication delay factor, 1 to 200 (default: the stored setting)."),
+    QStringLiteral("N"));
+const QCommandLineOption yesOption(QStringLiteral("yes"),
+                                   QStringLiteral("Answer OK to every confirmation."));
+const QCommandLineOption allowLockoutOption(
+    QStringLiteral("allow-lockout"),
+    QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
+                   "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
+                   "well."));
+} // namespace
+
+CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLineParser>())
+{
+    QCommandLineParser& parser = *parser_;
+    parser.setApplicationDescription(
+        QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
+        QString::fromLatin1(kCommands));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    sim::AddBoardOptions(parser);
+    parser.addOptions({delayOption, yesOption, allowLockoutOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
+}
+
+CommandLineParser::~CommandLineParser() = default;
+
+CommandLine CommandLineParser::parse(const QStringList& arguments)
+{
+    QCommandLineParser& parser = *parser_;
+    CommandLine line;
+
+    if (!parser.parse(arguments)) {
+        line.error = parser.errorText();
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        line.help = true;
+        line.helpText = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        line.version = true;
+        return line;
+    }
+    line.args = parser.positionalArguments();
+    if (line.args.isEmpty()) {
+        line.error = QStringLiteral("no command given");
+        return line;
+    }
+    line.command = line.args.takeFirst();
+    if (parser.isSet(delayOption)) {
+        bool ok = false;
+        line.delay = parser.value(delayOption).toInt(&ok);
+        if (!ok || line.delay < 1 || line.delay > 200) {
+            line.error = QStringLiteral("--delay takes a number from 1 to 200");
+            return line;
+        }
+    }
+    line.board = sim::BoardOptionsFrom(parser);
+    line.yes = parser.isSet(yesOption);
+    line.allowLockout = parser.isSet(allowLockoutOption);
+    return line;
+}
+
+} // namespace vardel::cli

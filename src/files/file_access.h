@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace vardel {
+
+// Every file the program reads or writes goes through here: the readers and writers of the image
+// formats work on bytes in memory.
+
+enum class ReadFailure {
+    None,
+    CannotOpen,  // missing, no permission
+    NotAFile,    // a folder, a device, a FIFO: nothing with a known end
+    ReadError,   // the system failed part way
+    TooLarge,    // more than the caller can take
+    OutOfMemory, // the content does not fit in memory
+};
+
+struct FileBytes {
+    std::vector<std::uint8_t> bytes;
+    ReadFailure failure = ReadFailure::None;
+    bool ok() const { return failure == ReadFailure::None; }
+};
+
+// What a failure means, for a message after the file's name ("is a folder").
+const char* ReadFailureReason(ReadFailure failure);
+
+// How much of a file a caller takes.
+enum class ReadLimit {
+    Whole,  // the whole file, TooLarge when it holds more than the limit
+    AtMost, // its first bytes up to the limit (a longer binary image keeps its start)
+};
+
+// Reads a regular file from its start to its end, or to the limit. Anything that is not a regular
+// file is refused before a byte is read, so a folder, a FIFO or /dev/zero never passes for an
+// image; the file is opened without blocking, so a FIFO with no writer does not hang the program.
+FileBytes ReadWholeFile(const std::string& fileName, std::size_t limit,
+                        ReadLimit how = ReadLimit::Whole);
+
+// Makes the bytes the whole content of the file, or leaves it as it was. A symbolic link is
+// followed and its target replaced; an existing file keeps its mode, and its owner and group where
+// the process may set them. The new content is written to a temporary file beside the target,
+// synced, renamed over it, and the folder is synced after the rename. Where the folder cannot take
+// a new file but the file itself is writable, the file is rewritten in place. False, with the
+// reason in error when asked, on any failure; no temporary file is left behind.
+bool ReplaceFileContent(const std::string& fileName, const void* data, std::size_t size,
+                        std::string* error = nullptr);
+
+// Removes the temporaries of unfinished saves when one of the signals arrives, then ends the
+// process by that signal as it would have ended without the handler.
+void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers);
+
+} // namespace vardel
