@@ -721,11 +721,12 @@ bool AvrTarget::set(const std::string& key, const std::string& value, std::strin
         return false;
     }
     if (key == "avr.timing") {
-        if (value != kSlowest && value != kFastest) {
+        const std::string speed = upper(value);
+        if (speed != upper(kSlowest) && speed != upper(kFastest)) {
             error = "The value of avr.timing must be slowest or fastest, not \"" + value + "\"";
             return false;
         }
-        setSpeed(value == kSlowest ? AvrSpeed::Slowest : AvrSpeed::Fastest);
+        setSpeed(speed == upper(kSlowest) ? AvrSpeed::Slowest : AvrSpeed::Fastest);
         return true;
     }
     int fuse = -1;

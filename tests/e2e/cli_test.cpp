@@ -282,10 +282,6 @@ TEST_F(Cli, TheAvrTimingKeyIsSetShownAndKeptWithTheBoard)
     EXPECT_NE(cli("sim show").out.find("avr.timing=slowest\n"), std::string::npos);
     ASSERT_EQ(cli("sim insert-avr ATmega103 --set avr.timing=fastest").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.timing=fastest\n"), std::string::npos);
-    const Result r = cli("sim insert-avr ATtiny12 --set avr.timing=typical");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("slowest or fastest"), std::string::npos) << r.out;
-    EXPECT_NE(cli("sim show").out.find("avr=ATmega103\n"), std::string::npos);
 }
 
 TEST_F(Cli, EachChangedBitIsListedOnStandardErrorBeforeTheQuestion)

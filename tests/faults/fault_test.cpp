@@ -453,6 +453,7 @@ TEST(AvrFaults, APortFasterThanTheChipStillPollsForSeveralOfItsSlowestWrites)
     rig.answer = file;
     EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Done);
     EXPECT_EQ(rig.page.btnEEPIntClick(), AvrPage::Outcome::Done);
+    // Each of the four polled bytes reads back after 20 sleeps of 1 ms.
     EXPECT_EQ(CountSleeps(rig, 1), 4 * 20);
 
     rig.host.calls.clear();
