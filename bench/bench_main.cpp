@@ -441,9 +441,10 @@ BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// "Program Flash" then "Verify Flash" of an ATmega128 with a 128 KiB image: 512 pages loaded byte
-// by byte, then every byte read back.
-void BM_SimATmega128FlashProgramVerify(benchmark::State& state)
+// "Program Flash" then "Verify Flash" of a 128 KiB part (ATmega128 or ATmega103, at the slowest
+// write times of its part data) with a 128 KiB image: 512 pages loaded byte by byte, then every
+// byte read back.
+void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
 {
     const ImageFiles& files = ImageOf(static_cast<std::size_t>(k128KiB));
     std::int64_t writes = 0;
@@ -460,7 +461,7 @@ void BM_SimATmega128FlashProgramVerify(benchmark::State& state)
             return std::optional(files.bin);
         };
         std::string error;
-        board.insertAvr(vardel::sim::MakeAvrChip("ATmega128", "", error));
+        board.insertAvr(vardel::sim::MakeAvrChip(device, "", error));
         if (page.btnProgFlashClick() != vardel::AvrPage::Outcome::Done ||
             page.btnFLashVerifClick() != vardel::AvrPage::Outcome::Done ||
             host.lastMessage != "Verification complete|VERIFICATION: OK !!!!!") {
@@ -472,7 +473,12 @@ void BM_SimATmega128FlashProgramVerify(benchmark::State& state)
     }
     reportSimulatedRun(state, writes, virtualSeconds);
 }
-BENCHMARK(BM_SimATmega128FlashProgramVerify)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -332,19 +332,26 @@ try {
         return Outcome::Failed;
     if (memory == Memory::Eeprom)
         return programEeprom(image);
-    serial_.ChipErase();
+    serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
     return programFlash(image);
 } catch (const PortError& error) {
     return endOnPortFailure(error);
 }
 
 bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
-                           std::uint32_t sleepMs)
+                           std::uint32_t sleepMs, std::uint32_t slowestUs)
 {
+    Clock& clock = serial_.clock();
+    const std::int64_t start = clock.nanoseconds();
     bool written = readByte(memory, address) == value;
     for (int retry = 0; !written && retry < kPollRetries; ++retry) {
         if (sleepMs)
-            serial_.clock().Sleep(sleepMs);
+            clock.Sleep(sleepMs);
+        written = readByte(memory, address) == value;
+    }
+    const std::int64_t span = kPollSpanWrites * slowestUs * 1000;
+    while (!written && clock.nanoseconds() - start < span) {
+        clock.Sleep(kPollSleepMs);
         written = readByte(memory, address) == value;
     }
     return written;
@@ -369,6 +376,11 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
     const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
     const std::uint32_t n = info.flashBytes;
     Clock& clock = serial_.clock();
+    // A page or byte written while the chip is still busy with the last one is lost, and nothing
+    // here reads pages back: the fixed waits cover the part's slowest write.
+    const std::uint32_t slowestUs = timing().flashWriteUs;
+    const std::uint32_t pageWaitMs = WaitCovering(info.pageWaitMs, slowestUs);
+    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
         if (info.pageBytes) {
@@ -376,7 +388,7 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
             const bool pageEnd = (i + 1) % info.pageBytes == 0;
             if (pageEnd) {
                 serial_.WriteFlashPage(i);
-                clock.Sleep(info.pageWaitMs);
+                clock.Sleep(pageWaitMs);
             }
             progress(Memory::Flash, i, n);
             // A page is the unit of work here: a page loaded but not written would be lost.
@@ -390,8 +402,8 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
             // 0x7F and 0x80 are what some parts answer while still writing: polling would stop
             // early on them.
             if (b == 0x80 || b == 0x7F) {
-                clock.Sleep(kUnpolledWaitMs);
-            } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs)) {
+                clock.Sleep(unpolledWaitMs);
+            } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs, slowestUs)) {
                 return communicationError();
             }
         }
@@ -408,14 +420,16 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
 {
     const std::uint32_t n = memorySize(Memory::Eeprom);
     const bool pollsZero = device_ && device_->eepromPollsZero;
+    const std::uint32_t slowestUs = timing().eepromWriteUs;
+    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
         serial_.WriteEepromByte(i, b);
         // These values are what the parts answer while the byte is still being written, so a
         // read-back equal to them proves nothing.
         if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
-            serial_.clock().Sleep(kUnpolledWaitMs);
-        } else if (!awaitWritten(Memory::Eeprom, i, b, 0)) {
+            serial_.clock().Sleep(unpolledWaitMs);
+        } else if (!awaitWritten(Memory::Eeprom, i, b, 0, slowestUs)) {
             return communicationError();
         }
         progress(Memory::Eeprom, i, n);
@@ -440,7 +454,9 @@ try {
         serial_.AllLinesLow();
         return Outcome::Failed;
     }
-    serial_.ChipErase();
+    // The chip is not identified (a protected one could not be): the wait covers the slowest
+    // erase of every part.
+    serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, SlowestOfCatalogue().chipEraseUs));
     serial_.AllLinesLow();
     host_.NormalCursor();
     host_.MessageBox("Chip erased !!", "OK");

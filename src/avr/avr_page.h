@@ -29,6 +29,9 @@ public:
     static constexpr int kPollRetries = 5000;
     static constexpr std::uint32_t kUnpolledWaitMs = 12;
     static constexpr std::uint32_t kPollSleepMs = 1;
+    // A poll that has spent its retries goes on, a millisecond at a time, until this many times
+    // the part's slowest write have passed: a fast port must not give up on a slow chip.
+    static constexpr std::int64_t kPollSpanWrites = 4;
 
     // Titles of the open dialog: its own, and the ones the two verify commands show it with.
     static constexpr const char* kOpenTitle = "Open file";
@@ -99,9 +102,12 @@ private:
     std::uint32_t memorySize(Memory memory) const;
     std::uint8_t readByte(Memory memory, std::uint32_t address);
     // Data polling after a byte write: reads the byte back until it is the one written (sleepMs
-    // between reads), at most kPollRetries more times.
+    // between reads), at most kPollRetries more times and for at least kPollSpanWrites times the
+    // part's slowest write (slowestUs).
     bool awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
-                      std::uint32_t sleepMs);
+                      std::uint32_t sleepMs, std::uint32_t slowestUs);
+    // The slowest times of the identified part (of the whole catalogue when none is).
+    PartTiming timing() const { return TimingOf(device_); }
     // The error that ends a write the chip never confirmed.
     Outcome communicationError();
     // The way out of a command the port failed under: nothing read is used.

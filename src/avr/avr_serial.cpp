@@ -1,5 +1,7 @@
 #include "avr/avr_serial.h"
 
+#include <algorithm>
+
 namespace vardel {
 
 void AvrSerial::ClockPulses(int count)
@@ -87,11 +89,11 @@ std::array<std::uint8_t, 3> AvrSerial::ReadSignature()
     return signature;
 }
 
-void AvrSerial::ChipErase()
+void AvrSerial::ChipErase(std::uint32_t waitMs)
 {
     SendPacedInstruction(0xAC, 0x80, 0x00, 0x00);
     ClockPulses(1000);
-    clock_.Sleep(kChipEraseMs);
+    clock_.Sleep(std::max(waitMs, kChipEraseMs));
 }
 
 std::uint8_t AvrSerial::ReadFlashByte(std::uint32_t address)

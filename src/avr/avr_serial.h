@@ -36,7 +36,8 @@ public:
 
     // The instructions of the memory commands.
     std::array<std::uint8_t, 3> ReadSignature();
-    void ChipErase();
+    // Chip Erase, then a sleep of waitMs (never less than kChipEraseMs) for the erase to end.
+    void ChipErase(std::uint32_t waitMs = kChipEraseMs);
     std::uint8_t ReadFlashByte(std::uint32_t address);
     void LoadFlashByte(std::uint32_t address, std::uint8_t value);
     void WriteFlashPage(std::uint32_t address);

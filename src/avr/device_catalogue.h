@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace vardel {
 
@@ -18,6 +19,16 @@ struct DeviceClassInfo {
 
 inline constexpr int kDeviceClasses = 6;
 const DeviceClassInfo& ClassInfo(int deviceClass);
+
+// The slowest times of a part, from its part data and datasheet, in microseconds. Chips differ
+// from one to the next and with supply and temperature; a fixed wait shorter than these loses the
+// writes of a slow chip without a word.
+struct PartTiming {
+    std::uint32_t flashWriteUs;  // a byte, or a page on the page-written parts
+    std::uint32_t eepromWriteUs; // a byte
+    std::uint32_t chipEraseUs;
+    std::uint32_t fuseWriteUs; // a fuse or lock byte
+};
 
 // What the fuse group GroupBox4 does when the chip is identified.
 enum class FuseGroup { Hidden, Shown, Unchanged };
@@ -37,6 +48,7 @@ struct DeviceEntry {
     // The EEPROM answers 0x00 to a read of a byte it is still writing, so a 0x00 written there
     // cannot be told done by polling.
     bool eepromPollsZero;
+    PartTiming slowest;
 };
 
 // In the order the signature is tested.
@@ -44,5 +56,14 @@ std::span<const DeviceEntry> DeviceCatalogue();
 
 // The catalogue entry with this signature, or null.
 const DeviceEntry* FindDevice(const std::array<std::uint8_t, 3>& signature);
+// The catalogue entry with this processor-type text, or null.
+const DeviceEntry* FindDeviceByLabel(const std::string& label);
+
+// The slowest time of each kind over the whole catalogue: what a chip not identified may take.
+PartTiming SlowestOfCatalogue();
+// The timing of a part, or the catalogue's slowest when the part is not known.
+PartTiming TimingOf(const DeviceEntry* entry);
+// A wait in whole milliseconds: at least `usualMs`, and never shorter than `slowestUs`.
+std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs);
 
 } // namespace vardel

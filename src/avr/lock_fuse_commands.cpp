@@ -181,7 +181,9 @@ std::uint8_t LockFuseCommands::send(const Instruction& i)
 {
     const std::uint8_t result = serial_.SendPacedInstruction(i[0], i[1], i[2], i[3])[3];
     serial_.ClockPulses(kSettleClocks);
-    serial_.clock().Sleep(kSettleMs);
+    // The settle time also covers the slowest lock or fuse write of the part last identified.
+    serial_.clock().Sleep(
+        WaitCovering(kSettleMs, TimingOf(FindDeviceByLabel(page_.lbTipo())).fuseWriteUs));
     return result;
 }
 

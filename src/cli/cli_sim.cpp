@@ -111,7 +111,7 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
     return Success;
 }
 
-// sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+// sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
 int insertAvr(sim::SimBoard& board, const QStringList& args)
 {
     QString device, signature, flash, eeprom;
@@ -130,8 +130,9 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
         else if (!a.startsWith(QLatin1String("--")) && device.isEmpty())
             device = a;
         else
-            return usageError(QStringLiteral("usage: sim insert-avr DEVICE|--signature XXYYZZ "
-                                             "[--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]"));
+            return usageError(
+                QStringLiteral("usage: sim insert-avr DEVICE|--signature XXYYZZ "
+                               "[--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]"));
     }
     if (device.isEmpty() == signature.isEmpty())
         return usageError(QStringLiteral("sim insert-avr takes a device name or --signature"));
@@ -145,7 +146,7 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
     for (const QString& setting : settings) {
         const int eq = setting.indexOf(QLatin1Char('='));
         if (eq <= 0)
-            return usageError(QStringLiteral("--set takes KEY=HEX, for example avr.fuse.low=E1"));
+            return usageError(QStringLiteral("--set takes KEY=VALUE, for example avr.fuse.low=E1"));
         if (!target->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(),
                          error)) {
             std::printf("ERROR: %s\n", error.c_str());

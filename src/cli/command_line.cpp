@@ -25,7 +25,9 @@ const char* kCommands = R"(Commands:
   avr read-lock | program-lock [NAME=0|1 ...]
   sim show
   sim insert-eeprom TYPE [FILE]
-  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
+  sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
+                                             KEY as sim show prints it: avr.fuse.low=E1, ...;
+                                             avr.timing=slowest|fastest for the part's write times
   sim remove eeprom|avr
   sim export eeprom|flash|avr-eeprom FILE
 )";

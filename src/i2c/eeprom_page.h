@@ -25,9 +25,10 @@ public:
     static constexpr int kWordAddressSpan = 0x10000;
     static constexpr int kAttemptsPerPage = 26;
     static constexpr int kPagePauseMs = 3;
-    // The longest write cycle of the 24Cxx parts: the supply stays on this long after the last
-    // page, since switching it off mid-cycle can corrupt that page.
-    static constexpr int kWriteCycleMs = 5;
+    // The longest write cycle of the 24Cxx parts, 5 ms in the datasheets and 10 ms on some second
+    // sources: the supply stays on this long after the last page, since switching it off
+    // mid-cycle can corrupt that page. The pages before it are carried by the retries.
+    static constexpr int kWriteCycleMs = 10;
 
     EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations);
 

@@ -39,6 +39,17 @@ struct AvrFuseByte {
     std::uint8_t lockoutWhenClear = 0x00;
 };
 
+// How long a part takes for each kind of write.
+struct AvrTimes {
+    std::int64_t flashWriteNs; // a byte, or a page on page parts
+    std::int64_t eepromWriteNs;
+    std::int64_t eraseNs;
+    std::int64_t fuseWriteNs; // a lock or fuse byte
+};
+
+// Which end of its part data's range a chip's write times take (key avr.timing).
+enum class AvrSpeed { Slowest, Fastest };
+
 struct AvrDevice {
     const char* name; // empty for a chip known only by its signature
     std::array<std::uint8_t, 3> signature;
@@ -46,9 +57,9 @@ struct AvrDevice {
     std::uint32_t flashBytes;
     std::uint32_t pageWords; // 0: the flash is written byte by byte
     std::uint32_t eepromBytes;
-    std::int64_t flashWriteNs; // a byte, or a page on page parts
-    std::int64_t eepromWriteNs;
-    std::int64_t eraseNs;
+    // The range of the part data: a chip may take any time between the two.
+    AvrTimes fastest;
+    AvrTimes slowest;
     // Answer to a read of a byte being written: the first value during the first half of the write
     // cycle, the second during the second half (equal on parts with a single polling value).
     std::array<std::uint8_t, 2> flashPolling;
@@ -102,11 +113,11 @@ std::string AvrCatalogueNames();
 // flash cell can only lose 1 bits until a chip erase, since serial programming has no flash erase
 // of its own. An EEPROM byte write erases the byte first. Memory cells change when the write
 // starts; while it lasts, reading a byte being written answers the polling value, and further
-// writes are ignored. A chip erase ignores every instruction while it lasts. Lock and fuse writes
-// take no time. Programmed lock bit LB1 (lock mode 2 or 3) stops flash and EEPROM writes; on the
-// AT90S parts and the ATtiny12 lock mode 3 also stops the reads from loading any datum, so
-// signature and memory reads answer the echo of their third byte (the signature index, the low
-// address byte) until an erase.
+// writes are ignored. A chip erase ignores every instruction while it lasts. A lock or fuse write
+// takes its own time, during which further writes are ignored. Programmed lock bit LB1 (lock mode 2
+// or 3) stops flash and EEPROM writes; on the AT90S parts and the ATtiny12 lock mode 3 also stops
+// the reads from loading any datum, so signature and memory reads answer the echo of their third
+// byte (the signature index, the low address byte) until an erase.
 //
 // Lock-out: a chip that powers up with SPIEN unprogrammed, RSTDISBL or DWEN programmed never
 // echoes 53 to Programming Enable again (AvrFuseByte::lockoutWhenSet/-Clear); the fuse cells keep
@@ -147,17 +158,22 @@ public:
     // the ATtiny12; bits 5..0 BLB12 BLB11 BLB02 BLB01 LB2 LB1 on the ATmega161/163/128.
     std::uint8_t lock() const { return lock_; }
 
-    // Timing, from the device and changeable by tests; enableDelayNs and enableClocks are the
-    // power-up wait and the XTAL clocks that must precede Programming Enable.
+    // Timing, from the device (its slowest times unless avr.timing says otherwise) and changeable
+    // by tests; enableDelayNs and enableClocks are the power-up wait and the XTAL clocks that must
+    // precede Programming Enable.
     struct Timing {
         std::int64_t flashWriteNs;
         std::int64_t eepromWriteNs;
         std::int64_t eraseNs;
+        std::int64_t fuseWriteNs;
         int sckPhaseClocks;
         std::int64_t enableDelayNs = 20'000'000;
         long enableClocks = 16;
     };
     Timing timing;
+    // Sets the write times to one end of the part's range.
+    void setSpeed(AvrSpeed speed);
+    AvrSpeed speed() const { return speed_; }
     // Bits the chip's frame has counted after power-up before the host's first bit (0..31).
     int syncOffsetBits = 0;
 
@@ -170,7 +186,7 @@ public:
     Faults faults;
 
 private:
-    enum class Busy { None, Erase, FlashByte, FlashPage, EepromByte };
+    enum class Busy { None, Erase, FlashByte, FlashPage, EepromByte, LockOrFuse };
 
     void powerUp(std::int64_t ns);
     void startInterface(std::int64_t ns);
@@ -181,7 +197,8 @@ private:
     bool readDatum(std::int64_t ns, std::uint8_t& datum) const;
     bool readLockOrFuse(std::uint8_t& datum) const;
     void execute(std::int64_t ns);
-    void writeLockOrFuse();
+    // True when the instruction is one of the part's lock or fuse writes.
+    bool writeLockOrFuse();
     void startBusy(Busy kind, std::uint32_t address, std::uint32_t length, std::int64_t duration,
                    std::int64_t ns);
     std::uint8_t polled(Busy kind, std::uint32_t address, std::uint8_t value,
@@ -191,6 +208,7 @@ private:
     std::uint8_t fuseAsRead(int index) const;
 
     AvrDevice device_;
+    AvrSpeed speed_ = AvrSpeed::Slowest;
     std::vector<std::uint8_t> flash_;
     std::vector<std::uint8_t> eeprom_;
     std::vector<std::uint8_t> pageBuffer_;

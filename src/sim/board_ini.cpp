@@ -7,11 +7,12 @@ namespace vardel::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kKeys{
+constexpr std::array<std::string_view, 9> kKeys{
     "eeprom",        "avr",
     "avr.signature", "avr.fuse.low",
     "avr.fuse.high", "avr.fuse.extended",
     "avr.lock",      "avr.calibration",
+    "avr.timing",
 };
 
 std::string_view trimmed(std::string_view text)

@@ -337,7 +337,9 @@ TEST(AvrErase, EraseThenBlankTest)
     ASSERT_EQ(rig.page.btnBorrarClick(), Outcome::Done);
     EXPECT_EQ(rig.host.essentials(),
               (std::vector<std::string>{"busy", "normal", "message OK|Chip erased !!"}));
-    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 100}));
+    // "Erase chip" does not identify the chip: it waits for the slowest erase of every part, the
+    // ATmega103's 112 ms.
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 112}));
 
     rig.host.calls.clear();
     ASSERT_EQ(rig.page.btnTestBlankClick(), Outcome::Done);
@@ -434,4 +436,66 @@ TEST(AvrOperations, OneAtATimeAndAStopEndsAfterTheByteInHand)
         EXPECT_FALSE(lock.busy());
         EXPECT_EQ(std::count(target.flash().begin(), target.flash().end(), 0x11), 10);
     }
+}
+
+TEST(AvrTiming, EveryPartProgramsAndVerifiesAtEitherEndOfItsWriteTimes)
+{
+    // The values byte-written parts cannot poll (0xFF, 0x7F, 0x80, 0x00) back to back and between
+    // polled ones: a fixed wait shorter than the chip's write loses the next byte.
+    const std::string pattern("\x7F\x80\x00\xFF\x3C\x80\x7F\xFF\x00\xC3\x01", 11);
+    for (const sim::AvrDevice& device : sim::AvrCatalogue()) {
+        // The fastest end matters where the program polls; the page parts are waited for.
+        for (const char* speed : {"slowest", device.pageWords ? nullptr : "fastest"}) {
+            if (!speed)
+                continue;
+            SCOPED_TRACE(std::string(device.name) + " " + speed);
+            ScratchFolder folder;
+            SimRig rig;
+            ASSERT_TRUE(rig.insert(device.name));
+            std::string error;
+            ASSERT_TRUE(rig.target().set("avr.timing", speed, error)) << error;
+            std::string flash, eeprom;
+            while (flash.size() < 300)
+                flash += pattern;
+            eeprom = flash.substr(0, std::min<std::size_t>(flash.size(), device.eepromBytes));
+            WriteWholeFile(folder.file("flash.bin"), flash);
+            WriteWholeFile(folder.file("eeprom.bin"), eeprom);
+
+            rig.answer = folder.file("flash.bin");
+            EXPECT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
+            EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Done);
+            rig.answer = folder.file("eeprom.bin");
+            EXPECT_EQ(rig.page.BitBtn1Click(), Outcome::Done);
+            EXPECT_EQ(rig.page.btnEEPIntClick(), Outcome::Done);
+            EXPECT_EQ(rig.host.messages(),
+                      std::vector<std::string>(2, "Verification complete|VERIFICATION: OK !!!!!"));
+            EXPECT_TRUE(std::equal(flash.begin(), flash.end(), rig.target().flash().begin(),
+                                   [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
+        }
+    }
+}
+
+TEST(AvrTiming, PagesLostToAChipSlowerThanEveryWaitAreReportedByVerify)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega103"));
+    std::string image(1024, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7);
+    WriteWholeFile(folder.file("image.bin"), image);
+
+    // The program waits for the ATmega103's slowest times, 56 ms a page and 112 ms to erase. A
+    // chip slower than that ignores the loads and the write of the pages that follow a page still
+    // being written. Programming cannot see it; verify names the first lost byte.
+    rig.target().timing.flashWriteNs = 1'000'000'000;
+    rig.answer = folder.file("image.bin");
+    ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
+    EXPECT_EQ(CountSleeps(rig, 56), 512);
+    EXPECT_EQ(CountSleeps(rig, 112), 1);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal"}));
+    EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(),
+              (std::vector<std::string>{
+                  "End verification|VERIFICATION: ERROR (Difference at byte: $0100)"}));
 }

@@ -14,10 +14,17 @@ namespace vardel::test {
 class SleepLog : public VirtualClock {
 public:
     std::vector<std::uint32_t> sleeps;
+    // Port accesses that take no time, as on a port far faster than the chip.
+    bool freePort = false;
     void Sleep(std::uint32_t ms) override
     {
         sleeps.push_back(ms);
         VirtualClock::Sleep(ms);
+    }
+    void portAccess() override
+    {
+        if (!freePort)
+            VirtualClock::portAccess();
     }
 };
 

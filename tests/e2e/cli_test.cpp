@@ -307,6 +307,14 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
     EXPECT_NE(r.out.find("LB2=1"), std::string::npos) << r.out;
 }
 
+TEST_F(Cli, TheAvrTimingKeyIsSetShownAndKeptWithTheBoard)
+{
+    ASSERT_EQ(cli("sim insert-avr ATmega103").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.timing=slowest\n"), std::string::npos);
+    ASSERT_EQ(cli("sim insert-avr ATmega103 --set avr.timing=fastest").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.timing=fastest\n"), std::string::npos);
+}
+
 TEST_F(Cli, EachChangedBitIsListedOnStandardErrorBeforeTheQuestion)
 {
     ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0); // fuse D2

@@ -441,6 +441,31 @@ TEST(AvrFaults, PollingThatNeverEndsStopsByteWrittenFlashAndEeprom)
     EXPECT_EQ(rig.target().flash(), Pattern(2048));
 }
 
+TEST(AvrFaults, APortFasterThanTheChipStillPollsForSeveralOfItsSlowestWrites)
+{
+    // On a port that takes no time the 5000 EEPROM reads are over at once; the poll goes on a
+    // millisecond at a time for four of the ATtiny12's slowest writes (20 ms) before giving up.
+    ScratchFolder folder;
+    SimRig rig;
+    rig.clock.freePort = true;
+    ASSERT_TRUE(rig.insert("ATtiny12"));
+    const std::string file = folder.file("image.bin");
+    WriteWholeFile(file, "\x12\x34\x56\x78");
+    rig.answer = file;
+    EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Done);
+    EXPECT_EQ(rig.page.btnEEPIntClick(), AvrPage::Outcome::Done);
+    // Each of the four polled bytes reads back after 20 sleeps of 1 ms.
+    EXPECT_EQ(CountSleeps(rig, 1), 4 * 20);
+
+    rig.host.calls.clear();
+    rig.clock.sleeps.clear();
+    rig.target().faults.pollingNeverDone = true;
+    EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    EXPECT_EQ(CountSleeps(rig, 1), AvrPage::kPollSpanWrites * 20);
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
 TEST(AvrFaults, AChipPulledOutBetweenOperationsIsNotDetectedAndKeepsItsContents)
 {
     ScratchFolder folder;

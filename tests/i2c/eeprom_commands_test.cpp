@@ -23,15 +23,20 @@ using Outcome = EepromPage::Outcome;
 
 namespace {
 
-// Counts START conditions among the bytes the program writes: SDA falling while SCL stays high.
+// Counts START conditions among the bytes the program writes: SDA falling while SCL stays high;
+// notes when the last STOP (SDA rising while SCL stays high) and the power-off came.
 class StartCounter final : public PortIo {
 public:
-    explicit StartCounter(PortIo& inner) : inner_(inner) {}
+    StartCounter(PortIo& inner, const Clock& clock) : inner_(inner), clock_(clock) {}
     void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
     {
         if (port == LptDataPort) {
             if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
                 ++starts;
+            if ((last_ & 0x08) && (value & 0x08) && !(last_ & 0x10) && (value & 0x10))
+                lastStopNs = clock_.nanoseconds();
+            if ((last_ & 0x07) && !(value & 0x07))
+                powerOffNs = clock_.nanoseconds();
             last_ = value;
             writes.push_back(value);
         }
@@ -44,9 +49,12 @@ public:
     std::string describe() const override { return inner_.describe(); }
     int starts = 0;
     std::vector<std::uint8_t> writes;
+    std::int64_t lastStopNs = -1;
+    std::int64_t powerOffNs = -1;
 
 private:
     PortIo& inner_;
+    const Clock& clock_;
     std::uint8_t last_ = 0;
 };
 
@@ -54,7 +62,7 @@ private:
 struct Bench {
     VirtualClock clock;
     sim::SimBoard board{clock};
-    StartCounter port{board};
+    StartCounter port{board, clock};
     LineDriver lines{port};
     BitTiming timing{clock};
     RecordingHost host;
@@ -175,6 +183,25 @@ TEST(EepromCommands, ProgrammingRetriesAPageWhileTheChipIsBusy)
     EXPECT_GT(b.port.starts, 32);
     EXPECT_TRUE(std::equal(b.page.EepromImage.begin(), b.page.EepromImage.begin() + 512,
                            b.chip->memory().begin()));
+}
+
+TEST(EepromCommands, FullAndSecondSourceWriteCyclesAreCarriedToTheEnd)
+{
+    // The datasheets' 5 ms and the 10 ms of some second sources: both outlast the 3 ms pause, so
+    // the retries carry every page after the first, and the supply stays on until the last
+    // page's cycle has ended.
+    for (const std::int64_t cycleNs : {5'000'000LL, 10'000'000LL}) {
+        SCOPED_TRACE(cycleNs);
+        Bench b(FindEepromType("24C32"));
+        b.chip->writeCycleNs = cycleNs;
+        b.fillImage(5);
+        EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Done);
+        EXPECT_GT(b.port.starts, 4096 / 32);
+        EXPECT_GE(b.port.powerOffNs - b.port.lastStopNs, cycleNs);
+        EXPECT_TRUE(std::equal(b.chip->memory().begin(), b.chip->memory().end(),
+                               b.page.EepromImage.begin()));
+        EXPECT_EQ(b.page.Verificar1Click(), Outcome::Done);
+    }
 }
 
 TEST(EepromCommands, EachTypeIsWrittenInItsOwnPagesWithTheirPause)
@@ -371,9 +398,11 @@ TEST(EepromCommands, OnlyOneOperationRunsAtATime)
 
 TEST(EepromCommands, TheWaitAfterTheLastPageLetsItsWriteCycleEndBeforeTheSupplyGoesOff)
 {
-    // The supply going off during a write cycle leaves that page erased: a chip with the
-    // datasheet's 5 ms keeps everything; one slower than the program's wait loses the last page.
-    for (const auto& [cycleNs, lastPageKept] : {std::pair{5'000'000, true}, {10'000'000, false}}) {
+    // The supply going off during a write cycle leaves that page erased: chips with the
+    // datasheet's 5 ms and the 10 ms of some second sources keep everything; one slower than the
+    // program's wait loses the last page.
+    for (const auto& [cycleNs, lastPageKept] :
+         {std::pair{5'000'000, true}, {10'000'000, true}, {15'000'000, false}}) {
         SCOPED_TRACE(cycleNs);
         Bench b(FindEepromType("24C04")); // 16-byte pages
         b.chip->writeCycleNs = cycleNs;

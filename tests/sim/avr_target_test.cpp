@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace vardel;
+using vardel::sim::AvrSpeed;
 using vardel::sim::AvrTarget;
 using Bytes = std::array<std::uint8_t, 4>;
 
@@ -123,6 +124,14 @@ public:
         loadNs = lastRiseNs_;
         in[3] = transfer(d);
         execNs = lastRiseNs_;
+        return in;
+    }
+
+    // A lock or fuse write, then the longest time such a write takes (20 ms).
+    Bytes write(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
+    {
+        const Bytes in = instr(a, b, c, d);
+        waitMs(20);
         return in;
     }
 
@@ -303,11 +312,11 @@ TEST(AvrSignature, LockMode3OnAnAt90sAnswersTheIndexUntilAChipErase)
     Host host(chip);
     ASSERT_TRUE(host.enable());
     // LB1 only (mode 2): still readable.
-    host.instr(0xAC, 0xFD, 0x00, 0x00);
+    host.write(0xAC, 0xFD, 0x00, 0x00);
     EXPECT_EQ(host.signature(), (std::array<std::uint8_t, 3>{0x1E, 0x91, 0x01}));
     EXPECT_EQ(host.read(0x20, 0x0007), 0x12);
     // LB2 as well (mode 3): reads load nothing, the third byte comes back.
-    host.instr(0xAC, 0xFB, 0x00, 0x00);
+    host.write(0xAC, 0xFB, 0x00, 0x00);
     EXPECT_EQ(host.signature(), (std::array<std::uint8_t, 3>{0x00, 0x01, 0x02}));
     EXPECT_EQ(host.read(0x20, 0x0007), 0x07);
     EXPECT_EQ(host.read(0xA0, 0x0033), 0x33);
@@ -324,14 +333,14 @@ TEST(AvrSignature, LockMode3OnAnAt90sAnswersTheIndexUntilAChipErase)
     AvrTarget tiny(device("ATtiny12"));
     Host tinyHost(tiny);
     ASSERT_TRUE(tinyHost.enable());
-    tinyHost.instr(0xAC, 0xF9, 0x00, 0x00);
+    tinyHost.write(0xAC, 0xF9, 0x00, 0x00);
     EXPECT_EQ(tinyHost.signature(), (std::array<std::uint8_t, 3>{0x00, 0x01, 0x02}));
 
     // ATmega parts keep their signature in lock mode 3.
     AvrTarget mega(device("ATmega163"));
     Host megaHost(mega);
     ASSERT_TRUE(megaHost.enable());
-    megaHost.instr(0xAC, 0xE0, 0x00, 0xFC);
+    megaHost.write(0xAC, 0xE0, 0x00, 0xFC);
     EXPECT_EQ(mega.lock(), 0xFC);
     EXPECT_EQ(megaHost.signature(), (std::array<std::uint8_t, 3>{0x1E, 0x94, 0x02}));
 }
@@ -341,6 +350,7 @@ TEST(AvrSignature, LockMode3OnAnAt90sAnswersTheIndexUntilAChipErase)
 TEST(AvrWrite, AFlashByteAnswersPollingForItsWriteTimeAndOnlyClearsBits)
 {
     AvrTarget chip(device("AT90S2313"));
+    chip.setSpeed(AvrSpeed::Fastest); // 4 ms
     Host host(chip);
     ASSERT_TRUE(host.enable());
     host.instr(0x48, 0x00, 0x10, 0x3C); // high byte of word 0x10
@@ -367,6 +377,7 @@ TEST(AvrWrite, AFlashByteAnswersPollingForItsWriteTimeAndOnlyClearsBits)
 TEST(AvrWrite, AnEepromByteIsErasedFirstAndPollsWithTheValueOfEachHalf)
 {
     AvrTarget chip(device("AT90S2313")); // 0x80 then 0x7F
+    chip.setSpeed(AvrSpeed::Fastest);    // 4 ms
     chip.eeprom()[0x05] = 0x0F;
     Host host(chip);
     ASSERT_TRUE(host.enable());
@@ -378,7 +389,8 @@ TEST(AvrWrite, AnEepromByteIsErasedFirstAndPollsWithTheValueOfEachHalf)
     EXPECT_EQ(host.readAt(t0 + 3'900'000, 0xA0, 0x0005), 0x7F);
     EXPECT_EQ(host.readAt(t0 + 4'000'000, 0xA0, 0x0005), 0xF0);
 
-    AvrTarget tiny(device("AT90S2323")); // 0x00 then 0xFF, 9 ms
+    AvrTarget tiny(device("AT90S2323")); // 0x00 then 0xFF, 9 ms at the fastest
+    tiny.setSpeed(AvrSpeed::Fastest);
     Host tinyHost(tiny);
     ASSERT_TRUE(tinyHost.enable());
     tinyHost.instr(0xC0, 0x00, 0x7F, 0x42);
@@ -461,7 +473,7 @@ TEST(AvrWrite, ChipEraseBlanksBothMemoriesAndTheLockButKeepsFusesAndEesave)
     chip.eeprom()[7] = 0x00;
     Host host(chip);
     ASSERT_TRUE(host.enable());
-    host.instr(0xAC, 0xE0, 0x00, 0xFC);
+    host.write(0xAC, 0xE0, 0x00, 0xFC);
     host.instr(0xAC, 0x80, 0x00, 0x00);
     const std::int64_t t0 = host.execNs;
     // During the erase every instruction is ignored: reads only echo, writes do nothing.
@@ -489,7 +501,7 @@ TEST(AvrWrite, ChipEraseBlanksBothMemoriesAndTheLockButKeepsFusesAndEesave)
     m103.eeprom()[7] = 0x00;
     Host h103(m103);
     ASSERT_TRUE(h103.enable());
-    h103.instr(0xAC, 0xB7, 0x00, 0x00); // E=0, T1 T0 = 11
+    h103.write(0xAC, 0xB7, 0x00, 0x00); // E=0, T1 T0 = 11
     EXPECT_EQ(h103.read(0x50, 0), 0xD7);
     h103.instr(0xAC, 0x80, 0x00, 0x00);
     h103.waitMs(90);
@@ -507,17 +519,19 @@ TEST(AvrLockAndFuse, At90sLockOnlyPartsWriteLockBitsAndHaveNothingToRead)
     EXPECT_EQ(host.instr(0x58, 0x00, 0x5A, 0x00), (Bytes{0x00, 0x58, 0x00, 0x5A}));
     EXPECT_EQ(host.instr(0x50, 0x00, 0x5A, 0x00)[3], 0x5A);
     // The other parts' fuse write changes nothing here.
-    host.instr(0xAC, 0xBE, 0x00, 0x00);
+    host.write(0xAC, 0xBE, 0x00, 0x00);
     sim::ChipKeys keys;
     chip.describe(keys);
-    EXPECT_EQ(keys, (sim::ChipKeys{
-                        {"avr", "AT90S8515"}, {"avr.signature", "1E9301"}, {"avr.lock", "FF"}}));
+    EXPECT_EQ(keys, (sim::ChipKeys{{"avr", "AT90S8515"},
+                                   {"avr.signature", "1E9301"},
+                                   {"avr.lock", "FF"},
+                                   {"avr.timing", "slowest"}}));
     // AC 111x x21x: LB1 in bit 1, LB2 in bit 2; bits can only be programmed.
-    host.instr(0xAC, 0xFD, 0x00, 0x00);
+    host.write(0xAC, 0xFD, 0x00, 0x00);
     EXPECT_EQ(chip.lock(), 0xFD);
-    host.instr(0xAC, 0xFB, 0x00, 0x00);
+    host.write(0xAC, 0xFB, 0x00, 0x00);
     EXPECT_EQ(chip.lock(), 0xF9);
-    host.instr(0xAC, 0xFF, 0x00, 0x00);
+    host.write(0xAC, 0xFF, 0x00, 0x00);
     EXPECT_EQ(chip.lock(), 0xF9);
 }
 
@@ -528,28 +542,28 @@ TEST(AvrLockAndFuse, At90s2323ReadsLockAndFuseInOneByteAndTakesItsFuseAfterAPowe
     ASSERT_TRUE(host.enable());
     // 1 2 S x x x x F: LB1, LB2 unprogrammed, SPIEN programmed, FSTRT unprogrammed.
     EXPECT_EQ(host.read(0x58, 0), 0xDF);
-    host.instr(0xAC, 0xBE, 0x00, 0x00); // FSTRT programmed
+    host.write(0xAC, 0xBE, 0x00, 0x00); // FSTRT programmed
     EXPECT_EQ(describeKey(chip, "avr.fuse.low"), "DE");
     EXPECT_EQ(host.read(0x58, 0), 0xDF) << "the running chip keeps its old fuse";
     host.powerDown();
     ASSERT_TRUE(host.enable());
     EXPECT_EQ(host.read(0x58, 0), 0xDE);
-    host.instr(0xAC, 0xBF, 0x00, 0x00);
-    host.instr(0xAC, 0xFD, 0x00, 0x00); // LB1
+    host.write(0xAC, 0xBF, 0x00, 0x00);
+    host.write(0xAC, 0xFD, 0x00, 0x00); // LB1
     EXPECT_EQ(host.read(0x58, 0), 0x5E);
-    host.instr(0xAC, 0xF9, 0x00, 0x00); // and LB2
+    host.write(0xAC, 0xF9, 0x00, 0x00); // and LB2
     EXPECT_EQ(host.read(0x58, 0), 0x1E);
     // AT90S2313-style lock write (AC 111x x21x with a 0 in bit 3) is not this part's.
     host.instr(0xAC, 0x80, 0x00, 0x00);
     host.waitMs(18);
-    host.instr(0xAC, 0xE1, 0x00, 0x00);
+    host.write(0xAC, 0xE1, 0x00, 0x00);
     EXPECT_EQ(chip.lock(), 0xFF);
 
     // The AT90S4434 takes its new fuse at once; the AT90S2343 ships with RCEN programmed.
     AvrTarget a4434(device("AT90S4434"));
     Host h4434(a4434);
     ASSERT_TRUE(h4434.enable());
-    h4434.instr(0xAC, 0xBE, 0x00, 0x00);
+    h4434.write(0xAC, 0xBE, 0x00, 0x00);
     EXPECT_EQ(h4434.read(0x58, 0), 0xDE);
     EXPECT_EQ(describeKey(AvrTarget(device("AT90S2343")), "avr.fuse.low"), "DE");
 }
@@ -560,10 +574,10 @@ TEST(AvrLockAndFuse, ATmega103And161UseTheirOwnLayouts)
     Host h103(m103);
     ASSERT_TRUE(h103.enable());
     EXPECT_EQ(h103.read(0x50, 0), 0xDF); // x x S x E x T1 T0
-    h103.instr(0xAC, 0xB5, 0x00, 0x00);  // AC 1011 E 1 T1 T0: EESAVE and SUT1 programmed
+    h103.write(0xAC, 0xB5, 0x00, 0x00);  // AC 1011 E 1 T1 T0: EESAVE and SUT1 programmed
     EXPECT_EQ(h103.read(0x50, 0), 0xD5);
     EXPECT_EQ(h103.read(0x58, 0), 0xFF); // x x x x x 2 1 x
-    h103.instr(0xAC, 0xFD, 0x00, 0x00);
+    h103.write(0xAC, 0xFD, 0x00, 0x00);
     EXPECT_EQ(h103.read(0x58, 0), 0xFD);
     // Lock mode 2 stops programming.
     h103.instr(0xC0, 0x00, 0x01, 0x00);
@@ -576,19 +590,19 @@ TEST(AvrLockAndFuse, ATmega103And161UseTheirOwnLayouts)
     ASSERT_TRUE(h161.enable());
     EXPECT_EQ(h161.read(0x50, 0), 0xDA);
     // SPIEN (bit 5) cannot be changed from serial mode; bit 7 does not exist.
-    h161.instr(0xAC, 0xA0, 0x00, 0x00);
+    h161.write(0xAC, 0xA0, 0x00, 0x00);
     EXPECT_EQ(h161.read(0x50, 0), 0x80);
-    h161.instr(0xAC, 0xA0, 0x00, 0xFF);
+    h161.write(0xAC, 0xA0, 0x00, 0xFF);
     EXPECT_EQ(h161.read(0x50, 0), 0xDF);
     // No high fuse here: AC A8 changes nothing.
-    h161.instr(0xAC, 0xA8, 0x00, 0x00);
+    h161.write(0xAC, 0xA8, 0x00, 0x00);
     EXPECT_EQ(h161.read(0x50, 0), 0xDF);
     // Lock bits in the fourth byte: 11 BLB12 BLB11 BLB02 BLB01 LB2 LB1.
-    h161.instr(0xAC, 0xFF, 0x00, 0xEF); // BLB12
+    h161.write(0xAC, 0xFF, 0x00, 0xEF); // BLB12
     EXPECT_EQ(h161.read(0x58, 0), 0xEF);
-    h161.instr(0xAC, 0xE0, 0x00, 0xFE); // LB1: fuses are locked as well
+    h161.write(0xAC, 0xE0, 0x00, 0xFE); // LB1: fuses are locked as well
     EXPECT_EQ(h161.read(0x58, 0), 0xEE);
-    h161.instr(0xAC, 0xA0, 0x00, 0x00);
+    h161.write(0xAC, 0xA0, 0x00, 0x00);
     EXPECT_EQ(h161.read(0x50, 0), 0xDF);
 }
 
@@ -601,8 +615,8 @@ TEST(AvrLockAndFuse, ATmega163And128HaveLowHighExtendedFusesAndCalibration)
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xFF);
     EXPECT_EQ(h163.read(0x58, 0x0000), 0xFF);
     EXPECT_EQ(h163.read(0x38, 0x0000), 0xA8);
-    h163.instr(0xAC, 0xA0, 0x00, 0xE1);
-    h163.instr(0xAC, 0xA8, 0x00, 0x00);       // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
+    h163.write(0xAC, 0xA0, 0x00, 0xE1);
+    h163.write(0xAC, 0xA8, 0x00, 0x00);       // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
     EXPECT_EQ(h163.read(0x50, 0x0000), 0xF1); // bits 5 and 4 do not exist: they read 1
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xF8);
     // No extended fuse: 50 08 is only echoed.
@@ -618,13 +632,13 @@ TEST(AvrLockAndFuse, ATmega163And128HaveLowHighExtendedFusesAndCalibration)
     const std::array<std::uint8_t, 4> calibration{h128.read(0x38, 0), h128.read(0x38, 1),
                                                   h128.read(0x38, 2), h128.read(0x38, 3)};
     EXPECT_EQ(calibration, (std::array<std::uint8_t, 4>{0xA3, 0xA7, 0xAB, 0xB0}));
-    h128.instr(0xAC, 0xA0, 0x00, 0xFF);
-    h128.instr(0xAC, 0xA8, 0x00, 0xFF); // SPIEN stays programmed
-    h128.instr(0xAC, 0xA4, 0x00, 0x00); // only M103C and WDTON exist
+    h128.write(0xAC, 0xA0, 0x00, 0xFF);
+    h128.write(0xAC, 0xA8, 0x00, 0xFF); // SPIEN stays programmed
+    h128.write(0xAC, 0xA4, 0x00, 0x00); // only M103C and WDTON exist
     EXPECT_EQ(h128.read(0x50, 0x0000), 0xFF);
     EXPECT_EQ(h128.read(0x58, 0x0800), 0xDF);
     EXPECT_EQ(h128.read(0x50, 0x0800), 0xFC);
-    h128.instr(0xAC, 0xE0, 0x00, 0xC3); // boot lock bits
+    h128.write(0xAC, 0xE0, 0x00, 0xC3); // boot lock bits
     EXPECT_EQ(h128.read(0x58, 0x0000), 0xC3);
     EXPECT_EQ(describeKey(m128, "avr.lock"), "C3");
 }
@@ -635,15 +649,15 @@ TEST(AvrLockAndFuse, ATtiny12LockBitsSitInBits2And1)
     Host host(chip);
     ASSERT_TRUE(host.enable());
     EXPECT_EQ(host.read(0x58, 0), 0xFF);
-    host.instr(0xAC, 0xFD, 0x00, 0x00); // LB1
+    host.write(0xAC, 0xFD, 0x00, 0x00); // LB1
     EXPECT_EQ(host.read(0x58, 0), 0xFD);
-    host.instr(0xAC, 0xFB, 0x00, 0x00); // LB2
+    host.write(0xAC, 0xFB, 0x00, 0x00); // LB2
     EXPECT_EQ(host.read(0x58, 0), 0xF9);
     // The lock bits come from the second byte, not the fourth as on the ATmega161/163/128.
     AvrTarget other(device("ATtiny12"));
     Host otherHost(other);
     ASSERT_TRUE(otherHost.enable());
-    otherHost.instr(0xAC, 0xFF, 0x00, 0x00);
+    otherHost.write(0xAC, 0xFF, 0x00, 0x00);
     EXPECT_EQ(otherHost.read(0x58, 0), 0xFF);
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0 and the calibration byte.
     EXPECT_EQ(otherHost.read(0x50, 0), 0xD2);
@@ -668,7 +682,7 @@ TEST(AvrLockAndFuse, ATtiny12DecodesLockAndFuseWritesByTheirBitPatterns)
         AvrTarget chip(device("ATtiny12"));
         Host host(chip);
         ASSERT_TRUE(host.enable());
-        host.instr(0xAC, c.second, 0xFF, c.fourth);
+        host.write(0xAC, c.second, 0xFF, c.fourth);
         EXPECT_EQ(chip.fuse(0), c.fuse) << std::hex << int(c.second);
         EXPECT_EQ(chip.lock(), c.lock) << std::hex << int(c.second);
     }
@@ -715,7 +729,7 @@ TEST(AvrLockAndFuse, LockOutBitsEndSerialProgrammingFromTheNextPowerUp)
         AvrTarget chip(device("ATtiny12"));
         Host host(chip);
         ASSERT_TRUE(host.enable());
-        host.instr(0xAC, 0xA0, 0xFF, fuse);
+        host.write(0xAC, 0xA0, 0xFF, fuse);
         EXPECT_EQ(chip.fuse(0), fuse);
         EXPECT_EQ(host.read(0x50, 0), fuse);
         host.powerDown();
@@ -736,7 +750,8 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
                                    {"avr.fuse.high", "99"},
                                    {"avr.fuse.extended", "FD"},
                                    {"avr.lock", "FF"},
-                                   {"avr.calibration", "A3"}}));
+                                   {"avr.calibration", "A3"},
+                                   {"avr.timing", "slowest"}}));
     std::string error;
     EXPECT_TRUE(chip.set("avr.fuse.low", "a4", error)) << error;
     EXPECT_TRUE(chip.set("avr.calibration", "7E", error)) << error;
@@ -767,6 +782,7 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
     ASSERT_TRUE(made) << error;
     auto& target = static_cast<AvrTarget&>(*made);
     ASSERT_TRUE(target.set("avr.fuse.high", "91", error)) << error;
+    ASSERT_TRUE(target.set("avr.timing", "fastest", error)) << error;
     target.flash()[0x1FFFF] = 0x12;
     target.eeprom()[3] = 0x34;
     board.insertAvr(std::move(made));
@@ -781,8 +797,32 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
     again.avr()->describe(after);
     EXPECT_EQ(after, before);
     const auto& loaded = static_cast<const AvrTarget&>(*again.avr());
+    EXPECT_EQ(loaded.timing.flashWriteNs, 4'500'000);
     EXPECT_EQ(loaded.flash(), target.flash());
     EXPECT_EQ(loaded.eeprom(), target.eeprom());
+}
+
+TEST(AvrKeys, TimingTakesEitherEndOfThePartsRangeAndFuseWritesTakeTheirTime)
+{
+    AvrTarget chip(device("ATmega103")); // pages 22-56 ms
+    EXPECT_EQ(chip.timing.flashWriteNs, chip.device().slowest.flashWriteNs);
+    std::string error;
+    ASSERT_TRUE(chip.set("avr.timing", "Fastest", error)) << error;
+    EXPECT_EQ(describeKey(chip, "avr.timing"), "fastest");
+    EXPECT_LT(chip.timing.flashWriteNs, chip.device().slowest.flashWriteNs);
+    EXPECT_FALSE(chip.set("avr.timing", "typical", error));
+    EXPECT_NE(error.find("slowest or fastest"), std::string::npos) << error;
+
+    // A fuse write keeps the chip busy for its time: a second write in it is ignored.
+    AvrTarget tiny(device("ATtiny12")); // fuse write 9 ms
+    Host host(tiny);
+    ASSERT_TRUE(host.enable());
+    host.instr(0xAC, 0xA0, 0x00, 0xD6);
+    host.instr(0xAC, 0xA0, 0x00, 0xD4);
+    EXPECT_EQ(tiny.fuse(0), 0xD6);
+    host.waitMs(9);
+    host.instr(0xAC, 0xA0, 0x00, 0xD4);
+    EXPECT_EQ(tiny.fuse(0), 0xD4);
 }
 
 TEST(AvrKeys, MissingFilesAndWrongSizesAreRefused)
@@ -823,7 +863,7 @@ TEST(AvrKeys, MakeAvrChipTakesANameInAnyCaseOrASignature)
     ASSERT_TRUE(locked) << error;
     sim::ChipKeys keys;
     locked->describe(keys);
-    EXPECT_EQ(keys, (sim::ChipKeys{{"avr.signature", "000102"}}));
+    EXPECT_EQ(keys, (sim::ChipKeys{{"avr.signature", "000102"}, {"avr.timing", "slowest"}}));
     auto& generic = static_cast<AvrTarget&>(*locked);
     EXPECT_EQ(generic.flash().size(), 8192u);
     EXPECT_EQ(generic.eeprom().size(), 512u);
@@ -878,12 +918,12 @@ TEST(AvrFaults, NeverEchoWrongPollingAndDroppedWrites)
         // The write looks normal while it lasts, and leaves nothing behind.
         host.instr(0xC0, 0x00, 0x10, 0x55);
         EXPECT_EQ(host.readAt(host.execNs, 0xA0, 0x0010), 0x80);
-        host.waitMs(4);
+        host.waitMs(9);
         EXPECT_EQ(host.read(0xA0, 0x0010), 0xFF);
         host.instr(0x40, 0x00, 0x10, 0x55);
-        host.waitMs(4);
+        host.waitMs(9);
         EXPECT_EQ(host.read(0x20, 0x0010), 0xFF);
-        host.instr(0xAC, 0xF9, 0x00, 0x00);
+        host.write(0xAC, 0xF9, 0x00, 0x00);
         EXPECT_EQ(chip.lock(), 0xFF);
     }
 }
