@@ -100,6 +100,16 @@ private:
     // The error that ends a write the chip never confirmed.
     Outcome communicationError();
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
+    // The status line after a command: `done` with the memory's size and the time taken, or what
+    // ended it.
+    struct Report {
+        const char* done;  // "Read {n} bytes of flash in {t}"
+        const char* what;  // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
+        std::optional<Memory> memory;
+    };
+    Outcome erase();
+    Outcome blankTest();
+    Outcome reported(const Report& report, std::int64_t start, Outcome outcome);
     // After each unit of work: true when the operation must end now.
     bool stopRequested() const { return operations_.stopRequested(); }
     Outcome stop(const char* text);
@@ -110,6 +120,8 @@ private:
     AvrSerial serial_;
     AvrPageModel model_;
     const DeviceEntry* device_ = nullptr;
+    // The address of the unit of work last done.
+    std::uint32_t reached_ = 0;
     Identification lastIdentification_ = Identification::NotDetected;
 };
 

@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/unHEX.h"
+#include "hw/outcome_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +29,17 @@ void EepromPage::refresh()
 {
     if (RefreshGrid)
         RefreshGrid();
+}
+
+void EepromPage::report(std::string text)
+{
+    lastOutcome_ = std::move(text);
+    host_.StatusText(lastOutcome_);
+}
+
+std::string EepromPage::elapsedSince(std::int64_t start)
+{
+    return DurationText(bus_.timing().clock().nanoseconds() - start);
 }
 
 void EepromPage::cbChipChange(int index)
@@ -98,6 +110,7 @@ bool EepromPage::EepromReadAll()
         // A cancelled read ends on the byte in hand, which the master does not acknowledge.
         if (cancelRequested()) {
             readCancelled_ = true;
+            readReached_ = i;
             break;
         }
         if ((i + 1) % kWordAddressSpan == 0 && i + 1 < ChipSize) {
@@ -154,6 +167,8 @@ EepromPage::Outcome EepromPage::Leerchip1Click()
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     const bool read = EepromReadAll();
     if (!read)
@@ -162,9 +177,18 @@ EepromPage::Outcome EepromPage::Leerchip1Click()
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     refresh();
-    if (!read)
+    if (!read) {
+        report("Read failed: the chip did not acknowledge");
         return Outcome::Failed;
-    return cancelled ? Outcome::Cancelled : Outcome::Done;
+    }
+    if (cancelled) {
+        report("Read cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
+               ": image partly updated");
+        return Outcome::Cancelled;
+    }
+    report("Read " + std::to_string(ChipSize) + " bytes from " + type().name + " in " +
+           elapsedSince(start));
+    return Outcome::Done;
 }
 
 EepromPage::Outcome EepromPage::Grabarchip1Click()
@@ -173,10 +197,13 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
     if (!operation.acquired())
         return Outcome::Busy;
     const int pageSize = type().pageSize;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     host_.ProgressGauge(0);
     host_.ProgressShow();
     bool cancelled = false;
+    int reached = 0;
     for (int p = 0; p < ChipSize - 1; p += pageSize) {
         bool written = false;
         for (int attempt = 0; attempt < kAttemptsPerPage && !written; ++attempt)
@@ -190,6 +217,8 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
             host_.NormalCursor();
             // A chip that stopped answering is not left powered in its socket.
             lines_.SetI2CLines(0, 0, 0);
+            report("Programming failed at " + AddressText(static_cast<std::uint32_t>(p)) +
+                   ": the chip did not acknowledge");
             return Outcome::Failed;
         }
         bus_.timing().WaitMilliseconds(kPagePauseMs);
@@ -197,6 +226,7 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
         host_.ProcessMessages();
         if (cancelRequested()) {
             cancelled = true;
+            reached = p;
             break;
         }
     }
@@ -206,7 +236,14 @@ EepromPage::Outcome EepromPage::Grabarchip1Click()
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
-    return cancelled ? Outcome::Cancelled : Outcome::Done;
+    if (cancelled) {
+        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
+               ": chip partly programmed");
+        return Outcome::Cancelled;
+    }
+    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
+           ", not verified");
+    return Outcome::Done;
 }
 
 EepromPage::Outcome EepromPage::Verificar1Click()
@@ -214,6 +251,8 @@ EepromPage::Outcome EepromPage::Verificar1Click()
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
@@ -227,6 +266,7 @@ EepromPage::Outcome EepromPage::Verificar1Click()
         host_.NormalCursor();
         lines_.SetI2CLines(0, 0, 0);
         restore();
+        report("Verify failed: the chip did not acknowledge");
         return Outcome::Failed;
     }
     host_.NormalCursor();
@@ -234,12 +274,23 @@ EepromPage::Outcome EepromPage::Verificar1Click()
     // Bytes that were never read prove nothing: a cancelled verify gives no verdict.
     if (cancelled) {
         restore();
+        report("Verify cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
+               ": nothing compared");
         return Outcome::Cancelled;
     }
     const auto diff =
         std::mismatch(EepromImage.begin(), EepromImage.begin() + ChipSize, EepromBackup.begin());
     if (diff.first != EepromImage.begin() + ChipSize) {
         const auto position = diff.first - EepromImage.begin();
+        Difference found;
+        found.first = static_cast<int>(position);
+        for (int i = found.first; i < ChipSize; ++i)
+            found.count += EepromImage[i] != EepromBackup[i] ? 1 : 0;
+        lastDifference_ = found;
+        // The status line is there before the message box, which the user reads beside it.
+        report("Verify found " + std::to_string(found.count) +
+               (found.count == 1 ? " differing byte" : " differing bytes") + ", the first at " +
+               AddressText(static_cast<std::uint32_t>(found.first)));
         host_.MessageBox("Defference found at byte no.: " + std::to_string(position),
                          "VERIFICATION ERROR");
         restore();
@@ -247,6 +298,8 @@ EepromPage::Outcome EepromPage::Verificar1Click()
     }
     restore();
     refresh();
+    report("Verified " + std::to_string(ChipSize) + " bytes of " + type().name + " in " +
+           elapsedSince(start) + ": no difference");
     host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE");
     return Outcome::Done;
 }

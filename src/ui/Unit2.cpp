@@ -1,5 +1,7 @@
 #include "ui/Unit2.h"
 
+#include "ui/DialogPlace.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,13 +10,16 @@
 
 TformProgreso* formProgreso = nullptr;
 
+// A tool window of the main window: it stays above Vardel's own windows only, goes with the main
+// window when that is minimised, and has a title bar without buttons, so it cannot be minimised,
+// maximised or closed on its own.
 TformProgreso::TformProgreso(QWidget* parent)
-    : QDialog(parent,
-              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("formProgreso"));
     setWindowTitle(QStringLiteral("Progress..."));
     setModal(false);
+    new DialogPlace(this);
     setFixedSize(361, 86);
 
     Progreso = new QProgressBar(this);

@@ -229,8 +229,10 @@ void MainWindowTest::menusAndHints()
     QStringList hints;
     for (QAction* a : w.ToolBar1->actions())
         hints << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
-    QCOMPARE(hints, (QStringList{"Open file...", "Save File...", "|", "Read chip", "Program chip",
-                                 "|", "Verify chip", "|", "About..."}));
+    // Each hint names the command's key.
+    QCOMPARE(hints, (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|",
+                                 "Read chip (F5)", "Program chip (F6)", "|", "Verify chip (F7)",
+                                 "|", "About..."}));
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
     w.ToolButton6->trigger();
