@@ -7,6 +7,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "ui/QtHost.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -228,7 +229,12 @@ void TVentana::buildAvrPage()
     for (const auto& [b, key] : {std::pair{btnLeerFlash, Qt::Key_F5},
                                  std::pair{btnProgFlash, Qt::Key_F6},
                                  std::pair{btnFLashVerif, Qt::Key_F7}}) {
-        b->setShortcut(QKeySequence(key));
+        // An action of the page rather than the button's own shortcut: that one animates a
+        // press and clicks a moment later, this one clicks at once.
+        auto* action = new QAction(b->text(), tsAvr);
+        action->setShortcut(QKeySequence(key));
+        tsAvr->addAction(action);
+        connect(action, &QAction::triggered, b, &QToolButton::click);
         const QString keyText = QKeySequence(key).toString(QKeySequence::NativeText);
         b->setToolTip(b->toolTip().isEmpty()
                           ? QStringLiteral("%1 (%2)").arg(b->text(), keyText)
