@@ -686,8 +686,10 @@ void MainWindowTest::theKeyboardReachesTheCommands()
     insertChip(p, "24C04");
     TVentana& w = *p.ventana;
     w.cbChip->setCurrentIndex(k24C04);
+    // Keys go to the active window; on X the window must be mapped before it can take focus.
     w.show();
-    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     // On the EEPROM page F5 reads the chip and Ctrl+S asks for a file to save.
     w.PageControl1->setCurrentIndex(1);
