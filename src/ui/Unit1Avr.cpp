@@ -161,9 +161,13 @@ void TVentana::buildAvrPage()
     GroupBox3 = new QGroupBox(QStringLiteral("Predefined Fuse Bits Settings"), megaPage);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     GroupBox3->setVisible(false);
+    // The lock bits above the fuse bits: their one row of eight boxes is as wide as the three
+    // fuse columns, and side by side the two would not fit beside the command columns on a
+    // 1024-pixel screen.
     megaLayout->addWidget(Notebook3, 0, 0);
-    megaLayout->addWidget(Notebook2, 0, 1, 2, 1);
-    megaLayout->addWidget(GroupBox3, 1, 0);
+    megaLayout->addWidget(Notebook2, 1, 0);
+    megaLayout->addWidget(GroupBox3, 2, 0);
+    megaLayout->setRowStretch(3, 1);
 
     auto* at90sLayout = new QGridLayout(at90sPage);
     GroupBox1 = new QGroupBox(QStringLiteral("Lock Bits"), at90sPage);
