@@ -288,16 +288,16 @@ AvrPage::Outcome AvrPage::btnLeerFlashClick()
 AvrPage::Outcome AvrPage::btnLeerEEPIntClick()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Read {n} bytes of internal eeprom in {t}", "Reading internal eeprom",
-                     Memory::Eeprom},
-                    start, readToFile(Memory::Eeprom));
+    return reported(
+        {"Read {n} bytes of internal eeprom in {t}", "Reading internal eeprom", Memory::Eeprom},
+        start, readToFile(Memory::Eeprom));
 }
 AvrPage::Outcome AvrPage::btnFLashVerifClick()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Verified {n} bytes of flash in {t}: no difference", "Verifying flash",
-                     Memory::Flash},
-                    start, verifyWithFile(Memory::Flash));
+    return reported(
+        {"Verified {n} bytes of flash in {t}: no difference", "Verifying flash", Memory::Flash},
+        start, verifyWithFile(Memory::Flash));
 }
 AvrPage::Outcome AvrPage::btnEEPIntClick()
 {
@@ -310,9 +310,9 @@ AvrPage::Outcome AvrPage::btnEEPIntClick()
 AvrPage::Outcome AvrPage::btnProgFlashClick()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Programmed {n} bytes of flash in {t}, not verified", "Programming flash",
-                     Memory::Flash},
-                    start, programFromFile(Memory::Flash));
+    return reported(
+        {"Programmed {n} bytes of flash in {t}, not verified", "Programming flash", Memory::Flash},
+        start, programFromFile(Memory::Flash));
 }
 
 AvrPage::Outcome AvrPage::BitBtn1Click()
@@ -504,13 +504,13 @@ AvrPage::Outcome AvrPage::btnTestBlankClick()
     const Outcome outcome = blankTest();
     // A chip that is not blank is an answer, not a fault.
     if (outcome == Outcome::Failed && lastIdentification_ == Identification::Identified) {
-        host_.StatusText("Blank test in " +
-                         DurationText(serial_.clock().nanoseconds() - start) + ": not blank");
+        host_.StatusText("Blank test in " + DurationText(serial_.clock().nanoseconds() - start) +
+                         ": not blank");
         return outcome;
     }
-    return reported({"Blank test in {t}: flash and internal eeprom are blank", "Blank test",
-                     std::nullopt},
-                    start, outcome);
+    return reported(
+        {"Blank test in {t}: flash and internal eeprom are blank", "Blank test", std::nullopt},
+        start, outcome);
 }
 
 } // namespace vardel

@@ -103,8 +103,8 @@ private:
     // The status line after a command: `done` with the memory's size and the time taken, or what
     // ended it.
     struct Report {
-        const char* done;  // "Read {n} bytes of flash in {t}"
-        const char* what;  // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
+        const char* done; // "Read {n} bytes of flash in {t}"
+        const char* what; // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
         std::optional<Memory> memory;
     };
     Outcome erase();

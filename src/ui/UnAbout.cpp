@@ -108,10 +108,20 @@ QString TAboutBox::titleFamily()
     // Narrow, heavy faces first, then plain sans faces that every desktop has. Only installed
     // families are taken: asking for a missing one lets the font configuration substitute, on
     // some systems, a symbol font.
-    static const char* const kFamilies[] = {
-        "Impact", "Haettenschweiler", "Anton", "Oswald", "League Gothic", "DejaVu Sans Condensed",
-        "Liberation Sans Narrow", "Nimbus Sans Narrow", "Arial", "Liberation Sans", "DejaVu Sans",
-        "Nimbus Sans", "Noto Sans", "FreeSans"};
+    static const char* const kFamilies[] = {"Impact",
+                                            "Haettenschweiler",
+                                            "Anton",
+                                            "Oswald",
+                                            "League Gothic",
+                                            "DejaVu Sans Condensed",
+                                            "Liberation Sans Narrow",
+                                            "Nimbus Sans Narrow",
+                                            "Arial",
+                                            "Liberation Sans",
+                                            "DejaVu Sans",
+                                            "Nimbus Sans",
+                                            "Noto Sans",
+                                            "FreeSans"};
     for (const char* family : kFamilies) {
         const QString name = QString::fromLatin1(family);
         if (QFontDatabase::hasFamily(name) && !isSymbolFamily(name))

@@ -318,10 +318,10 @@ void TVentana::buildEepromPage()
         QAction* a = ToolBar1->addAction(style()->standardIcon(icon), QString::fromUtf8(hint));
         a->setObjectName(QString::fromLatin1(name));
         a->setShortcut(key);
-        a->setToolTip(key.isEmpty() ? QString::fromUtf8(hint)
-                                    : QStringLiteral("%1 (%2)").arg(
-                                          QString::fromUtf8(hint),
-                                          key.toString(QKeySequence::NativeText)));
+        a->setToolTip(key.isEmpty()
+                          ? QString::fromUtf8(hint)
+                          : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(hint),
+                                                          key.toString(QKeySequence::NativeText)));
         connect(a, &QAction::triggered, this, handler);
         return a;
     };

@@ -230,9 +230,9 @@ void TVentana::buildAvrPage()
 
     // The flash commands have the keys the EEPROM page's Read, Program and Verify have; the page
     // not shown does not answer them.
-    for (const auto& [b, key] : {std::pair{btnLeerFlash, Qt::Key_F5},
-                                 std::pair{btnProgFlash, Qt::Key_F6},
-                                 std::pair{btnFLashVerif, Qt::Key_F7}}) {
+    for (const auto& [b, key] :
+         {std::pair{btnLeerFlash, Qt::Key_F5}, std::pair{btnProgFlash, Qt::Key_F6},
+          std::pair{btnFLashVerif, Qt::Key_F7}}) {
         // An action of the page rather than the button's own shortcut: that one animates a
         // press and clicks a moment later, this one clicks at once.
         auto* action = new QAction(b->text(), tsAvr);

@@ -452,7 +452,8 @@ TEST(AvrOperations, TheStatusLineFollowsTheAddressAndSaysHowTheCommandEnded)
     EXPECT_EQ(s[0], "Flash 0x0000 of 0x20000");
     EXPECT_EQ(s[0x1A], "Flash 0x1A00 of 0x20000");
     EXPECT_EQ(s[512], "Flash 0x20000 of 0x20000");
-    EXPECT_TRUE(std::regex_match(s.back(), std::regex(R"(Read 131072 bytes of flash in [0-9.]+ s)")))
+    EXPECT_TRUE(
+        std::regex_match(s.back(), std::regex(R"(Read 131072 bytes of flash in [0-9.]+ s)")))
         << s.back();
 
     struct Case {

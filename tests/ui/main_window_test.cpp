@@ -16,24 +16,23 @@
 #include "avr/lock_fuse_editor.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QScrollBar>
-#include <QToolButton>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTableView>
@@ -41,6 +40,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <filesystem>
 #include <map>
@@ -262,9 +262,9 @@ void MainWindowTest::menusAndHints()
     for (QAction* a : w.ToolBar1->actions())
         hints << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
     // Each hint names the command's key.
-    QCOMPARE(hints, (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|",
-                                 "Read chip (F5)", "Program chip (F6)", "|", "Verify chip (F7)",
-                                 "|", "About..."}));
+    QCOMPARE(hints,
+             (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
+                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "About..."}));
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
     w.ToolButton6->trigger();
@@ -518,8 +518,10 @@ void MainWindowTest::theStatusBarSaysWhatHappened()
     chip->memory()[0x1AB] ^= 0x10;
     chip->memory()[0x1F0] ^= 0x01;
     w.ToolButton5->trigger();
-    QCOMPARE(w.lbStatus->text(), QStringLiteral("Verify found 2 differing bytes, the first at 0x01AB"));
-    QCOMPARE(p.messages.last(), QStringLiteral("VERIFICATION ERROR|Defference found at byte no.: 427"));
+    QCOMPARE(w.lbStatus->text(),
+             QStringLiteral("Verify found 2 differing bytes, the first at 0x01AB"));
+    QCOMPARE(p.messages.last(),
+             QStringLiteral("VERIFICATION ERROR|Defference found at byte no.: 427"));
     QCOMPARE(w.SG->currentIndex(), w.SG->model()->index(0x1AB / 8, 1 + 0x1AB % 8));
     QVERIFY(w.SG->selectionModel()->isSelected(w.SG->currentIndex()));
 }
@@ -571,22 +573,21 @@ void MainWindowTest::everyWindowFitsASmallScreen()
     w.show();
     // Each editor page in turn, and the EEPROM page: the window's smallest size fits a 1024 x 700
     // screen, and a 1600 x 1000 one at 150 % (1066 x 666 logical pixels, less a title bar).
-    const char* pages[][4] = {{"Empty", nullptr, nullptr, nullptr},
-                              {"ATmega128", "128", "LB128", nullptr},
-                              {"ATmega128", "163", "LB103", nullptr},
-                              {"ATmega128", "161", "LB128", nullptr},
-                              {"ATmega128", "103", "LB103", nullptr},
-                              {"AT90Sxxxx", nullptr, nullptr, "AT90Sxxxx"},
-                              {"AT90Sxxxx", nullptr, nullptr, "ATtiny"}};
+    const char* pages[][4] = {
+        {"Empty", nullptr, nullptr, nullptr},     {"ATmega128", "128", "LB128", nullptr},
+        {"ATmega128", "163", "LB103", nullptr},   {"ATmega128", "161", "LB128", nullptr},
+        {"ATmega128", "103", "LB103", nullptr},   {"AT90Sxxxx", nullptr, nullptr, "AT90Sxxxx"},
+        {"AT90Sxxxx", nullptr, nullptr, "ATtiny"}};
     for (const auto& page : pages) {
         w.avr().model().selectPages(page[0], page[1], page[2], page[3]);
         QCoreApplication::processEvents();
         const QSize least = w.minimumSizeHint().expandedTo(w.minimumSize());
-        QVERIFY2(least.width() <= 1024 && least.height() <= 636,
-                 qPrintable(QStringLiteral("%1/%2: %3 x %4")
-                                .arg(QLatin1String(page[0]), QLatin1String(page[1] ? page[1] : page[3]))
-                                .arg(least.width())
-                                .arg(least.height())));
+        QVERIFY2(
+            least.width() <= 1024 && least.height() <= 636,
+            qPrintable(QStringLiteral("%1/%2: %3 x %4")
+                           .arg(QLatin1String(page[0]), QLatin1String(page[1] ? page[1] : page[3]))
+                           .arg(least.width())
+                           .arg(least.height())));
     }
     // The editors scroll, so the command columns stay whole at that size.
     w.resize(1024, 636);
@@ -597,8 +598,8 @@ void MainWindowTest::everyWindowFitsASmallScreen()
     w.PageControl1->setCurrentIndex(1);
     QCoreApplication::processEvents();
     QVERIFY(w.minimumSizeHint().width() <= 1024 && w.minimumSizeHint().height() <= 636);
-    for (QDialog* d : std::initializer_list<QDialog*>{p.about.get(), p.config.get(),
-                                                      p.manual.get(), p.progreso.get()})
+    for (QDialog* d : std::initializer_list<QDialog*>{p.about.get(), p.config.get(), p.manual.get(),
+                                                      p.progreso.get()})
         QVERIFY(d->width() <= 1024 && d->height() <= 636);
 }
 
@@ -716,10 +717,14 @@ void MainWindowTest::theKeyboardReachesTheCommands()
     QCoreApplication::processEvents();
     QList<QWidget*> order;
     QWidget* at = w.btnTipo;
-    for (int i = 0; i < 200 && (order.isEmpty() || at != w.btnTipo); ++i, at = at->nextInFocusChain())
-        if (at->isVisibleTo(w.tsAvr) && (at->focusPolicy() & Qt::TabFocus) && w.tsAvr->isAncestorOf(at))
+    for (int i = 0; i < 200 && (order.isEmpty() || at != w.btnTipo);
+         ++i, at = at->nextInFocusChain())
+        if (at->isVisibleTo(w.tsAvr) && (at->focusPolicy() & Qt::TabFocus) &&
+            w.tsAvr->isAncestorOf(at))
             order << at;
-    const auto place = [&](QWidget* x) { return order.indexOf(x); };
+    const auto place = [&](QWidget* x) {
+        return order.indexOf(x);
+    };
     QVERIFY(place(w.btnTipo) == 0);
     QVERIFY(place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::LB128).front()]) > 0);
     QVERIFY(place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::LB128).front()]) <

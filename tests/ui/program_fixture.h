@@ -30,8 +30,7 @@ struct CountingPort final : PortIo {
     {
         ++accesses;
         if (port == LptDataPort) {
-            if ((last & 0x09) == 0x09 && (value & 0x09) == 0x09 && (last & 0x10) &&
-                !(value & 0x10))
+            if ((last & 0x09) == 0x09 && (value & 0x09) == 0x09 && (last & 0x10) && !(value & 0x10))
                 ++starts;
             last = value;
         }

@@ -23,9 +23,9 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QSlider>
 #include <QTimer>
 #include <QToolButton>
 
@@ -43,8 +43,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: screenshot eeprom-page|eeprom-verify|avr-DEVICE|about|progress|"
-                             "configuration|manual-line-test|message-box OUT.png\n");
+        std::fprintf(stderr,
+                     "usage: screenshot eeprom-page|eeprom-verify|avr-DEVICE|about|progress|"
+                     "configuration|manual-line-test|message-box OUT.png\n");
         return 2;
     }
     const QString what = QString::fromLocal8Bit(argv[1]);
@@ -71,8 +72,8 @@ int main(int argc, char** argv)
     QWidget* target = &w;
     std::unique_ptr<QMessageBox> box;
     auto insertEeprom = [&](const char* type) {
-        auto chip = std::make_unique<vardel::sim::Eeprom24Cxx>(
-            *vardel::sim::Eeprom24Cxx::findType(type));
+        auto chip =
+            std::make_unique<vardel::sim::Eeprom24Cxx>(*vardel::sim::Eeprom24Cxx::findType(type));
         const char text[] =
             "Vardel reads 24Cxx serial EEPROMs and AVR chips on the parallel port. ";
         for (std::size_t i = 0; i < chip->memory().size(); ++i)
