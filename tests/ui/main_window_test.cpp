@@ -74,6 +74,7 @@ private slots:
     void theProgressWindowIsAToolOfTheMainWindow();
     void messageBoxesCarryTheirIconAndWholeCaption();
     void theKeyboardReachesTheCommands();
+    void aDialogShownAgainOpensWhereItWas();
 };
 
 namespace {
@@ -733,6 +734,25 @@ void MainWindowTest::theKeyboardReachesTheCommands()
             place(w.btnBorrar));
     QVERIFY(place(w.btnFuseBits) < place(w.btnTestBlank));
     QVERIFY(place(w.btnTestBlank) < place(w.btnReadFuseBits));
+}
+
+void MainWindowTest::aDialogShownAgainOpensWhereItWas()
+{
+    // Under a window manager that frames windows, a dialog shown again used to open lower by the
+    // height of its title bar.
+    Program p;
+    p.ventana->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.ventana.get()));
+    for (QDialog* d : std::initializer_list<QDialog*>{p.about.get(), p.config.get()}) {
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        const QRect first = d->geometry();
+        d->hide();
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        QCOMPARE(d->geometry(), first);
+        d->hide();
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
