@@ -648,6 +648,15 @@ void MainWindowTest::theProgressWindowIsAToolOfTheMainWindow()
          {Qt::WindowStaysOnTopHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
           Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint})
         QVERIFY2(!(flags & hint), qPrintable(QString::number(int(hint), 16)));
+    // A window manager that minimises it anyway (taking the main window along) gets both back.
+    p.ventana->show();
+    p.progreso->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.progreso.get()));
+    p.progreso->showMinimized();
+    p.ventana->showMinimized();
+    QTRY_VERIFY(!p.progreso->isMinimized() && !p.ventana->isMinimized());
+    QVERIFY(p.progreso->isVisible());
+    p.progreso->hide();
 }
 
 void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()

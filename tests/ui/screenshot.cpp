@@ -1,6 +1,6 @@
 // Draws a window of the program on a simulated board and saves it as a PNG, for the
 // documentation:
-//   xvfb-run -s "-screen 0 1024x768x24" screenshot WHAT OUT.png
+//   xvfb-run -s "-screen 0 1280x800x24" sh -c 'openbox & sleep 1; screenshot WHAT OUT.png'
 // WHAT: eeprom-page, eeprom-verify (a difference found), avr-DEVICE (the AVR page with the
 // editors of that chip after reading its lock and fuse bits), about, progress (during a read),
 // configuration, manual-line-test, message-box.
@@ -148,8 +148,15 @@ int main(int argc, char** argv)
         return 2;
     }
     int status = 1;
+    // The window as the screen shows it, with the frame and title bar a window manager gave it
+    // (run under one to see them).
     QTimer::singleShot(300, [&] {
-        status = target->grab().save(out) ? 0 : 1;
+        const QRect area = target->frameGeometry();
+        status = QApplication::primaryScreen()
+                         ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                         .save(out)
+                     ? 0
+                     : 1;
         app.quit();
     });
     app.exec();
