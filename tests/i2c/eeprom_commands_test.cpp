@@ -1,4 +1,3 @@
-#include "hw/outcome_text.h"
 #include "i2c/eeprom_page.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/line_trace.h"
@@ -446,15 +445,4 @@ TEST(EepromCommands, EachCommandSaysHowItEndedInOneLine)
     EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Failed);
     EXPECT_FALSE(b.page.lastDifference());
     EXPECT_EQ(b.page.lastOutcome(), "Read failed: the chip did not acknowledge");
-}
-
-TEST(EepromCommands, DurationsReadAsAPersonWritesThem)
-{
-    EXPECT_EQ(DurationText(0), "0.0 s");
-    EXPECT_EQ(DurationText(420'000'000), "0.4 s");
-    EXPECT_EQ(DurationText(9'940'000'000), "9.9 s");
-    EXPECT_EQ(DurationText(9'960'000'000), "10 s");
-    EXPECT_EQ(DurationText(48'400'000'000), "48 s");
-    EXPECT_EQ(AddressText(0xF9B), "0x0F9B");
-    EXPECT_EQ(AddressText(0x1A000), "0x1A000");
 }
