@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libvulkan-dev libxkbcommon-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth openbox fonts-dejavu-core
     sigrok-cli srecord
 )
 

@@ -12,6 +12,16 @@ cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev
 cmake --build "$top/build" -j2
 ctest --test-dir "$top/build" --output-on-failure -j2
 
+echo "== The window tests on an X server (Xvfb with a window manager, xcb), at 100 % and at 150 %"
+# openbox frames the windows as a desktop does, which is where a dialog shown again could move.
+for scale in 1 1.5; do
+    for t in ui_tests avr_page_tests; do
+        QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 1600x1000x24" \
+            sh -c 'openbox >/dev/null 2>&1 & wm=$!; sleep 1; "$1"; status=$?; kill $wm; exit $status' \
+            sh "$top/build/bin/$t"
+    done
+done
+
 echo "== The same tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON \
     -DVARDEL_BUILD_BENCH=OFF >/dev/null

@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/unHEX.h"
+#include "hw/outcome_text.h"
 #include "hw/port_failure.h"
 
 #include <span>
@@ -115,6 +116,12 @@ std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
 {
+    reached_ = index;
+    // The address reached, every 256 bytes and at the end: "Flash 0x1A00 of 0x20000".
+    if (index % 0x100 == 0 || index + 1 == size)
+        host_.StatusText(std::string(memory == Memory::Flash ? "Flash " : "Internal eeprom ") +
+                         AddressText(index + 1 == size ? size : index) + " of " +
+                         AddressText(size));
     const int percent = static_cast<int>(std::ceil(index * 100.0 / size));
     // The gauge is only repainted when it moves: a 128 KiB flash would otherwise redraw it
     // 131,072 times for 101 different values.
@@ -278,31 +285,78 @@ try {
     return endOnPortFailure(error);
 }
 
+AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Outcome outcome)
+{
+    const std::string time = DurationText(serial_.clock().nanoseconds() - start);
+    std::string text;
+    switch (outcome) {
+    case Outcome::Done: {
+        text = report.done;
+        const std::uint32_t n = report.memory ? memorySize(*report.memory) : 0;
+        if (const auto at = text.find("{n}"); at != std::string::npos)
+            text.replace(at, 3, std::to_string(n));
+        if (const auto at = text.find("{t}"); at != std::string::npos)
+            text.replace(at, 3, time);
+        break;
+    }
+    case Outcome::Failed:
+        text = std::string(report.what) + " failed after " + time;
+        break;
+    case Outcome::Stopped:
+        text = std::string(report.what) + " stopped at " + AddressText(reached_);
+        break;
+    case Outcome::Cancelled:
+        text = std::string(report.what) + " cancelled: no file chosen";
+        break;
+    case Outcome::Busy:
+        return outcome;
+    }
+    host_.StatusText(text);
+    return outcome;
+}
+
 AvrPage::Outcome AvrPage::btnLeerFlashClick()
 {
-    return readToFile(Memory::Flash);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported({"Read {n} bytes of flash in {t}", "Reading flash", Memory::Flash}, start,
+                    readToFile(Memory::Flash));
 }
 AvrPage::Outcome AvrPage::btnLeerEEPIntClick()
 {
-    return readToFile(Memory::Eeprom);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported(
+        {"Read {n} bytes of internal eeprom in {t}", "Reading internal eeprom", Memory::Eeprom},
+        start, readToFile(Memory::Eeprom));
 }
 AvrPage::Outcome AvrPage::btnFLashVerifClick()
 {
-    return verifyWithFile(Memory::Flash);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported(
+        {"Verified {n} bytes of flash in {t}: no difference", "Verifying flash", Memory::Flash},
+        start, verifyWithFile(Memory::Flash));
 }
 AvrPage::Outcome AvrPage::btnEEPIntClick()
 {
-    return verifyWithFile(Memory::Eeprom);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported({"Verified {n} bytes of internal eeprom in {t}: no difference",
+                     "Verifying internal eeprom", Memory::Eeprom},
+                    start, verifyWithFile(Memory::Eeprom));
 }
 
 AvrPage::Outcome AvrPage::btnProgFlashClick()
 {
-    return programFromFile(Memory::Flash);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported(
+        {"Programmed {n} bytes of flash in {t}, not verified", "Programming flash", Memory::Flash},
+        start, programFromFile(Memory::Flash));
 }
 
 AvrPage::Outcome AvrPage::BitBtn1Click()
 {
-    return programFromFile(Memory::Eeprom);
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported({"Programmed {n} bytes of internal eeprom in {t}, not verified",
+                     "Programming internal eeprom", Memory::Eeprom},
+                    start, programFromFile(Memory::Eeprom));
 }
 
 AvrPage::Outcome AvrPage::programFromFile(Memory memory)
@@ -441,7 +495,7 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
     return Outcome::Done;
 }
 
-AvrPage::Outcome AvrPage::btnBorrarClick()
+AvrPage::Outcome AvrPage::erase()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -465,7 +519,7 @@ try {
     return endOnPortFailure(error);
 }
 
-AvrPage::Outcome AvrPage::btnTestBlankClick()
+AvrPage::Outcome AvrPage::blankTest()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -504,6 +558,27 @@ try {
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error);
+}
+
+AvrPage::Outcome AvrPage::btnBorrarClick()
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported({"Chip erased in {t}", "Erasing the chip", std::nullopt}, start, erase());
+}
+
+AvrPage::Outcome AvrPage::btnTestBlankClick()
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    const Outcome outcome = blankTest();
+    // A chip that is not blank is an answer, not a fault.
+    if (outcome == Outcome::Failed && lastIdentification_ == Identification::Identified) {
+        host_.StatusText("Blank test in " + DurationText(serial_.clock().nanoseconds() - start) +
+                         ": not blank");
+        return outcome;
+    }
+    return reported(
+        {"Blank test in {t}: flash and internal eeprom are blank", "Blank test", std::nullopt},
+        start, outcome);
 }
 
 } // namespace vardel

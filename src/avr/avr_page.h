@@ -113,6 +113,16 @@ private:
     // The way out of a command the port failed under: nothing read is used.
     Outcome endOnPortFailure(const PortError& error);
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
+    // The status line after a command: `done` with the memory's size and the time taken, or what
+    // ended it.
+    struct Report {
+        const char* done; // "Read {n} bytes of flash in {t}"
+        const char* what; // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
+        std::optional<Memory> memory;
+    };
+    Outcome erase();
+    Outcome blankTest();
+    Outcome reported(const Report& report, std::int64_t start, Outcome outcome);
     // After each unit of work: true when the operation must end now.
     bool stopRequested() const { return operations_.stopRequested(); }
     Outcome stop(const char* text);
@@ -123,6 +133,8 @@ private:
     AvrSerial serial_;
     AvrPageModel model_;
     const DeviceEntry* device_ = nullptr;
+    // The address of the unit of work last done.
+    std::uint32_t reached_ = 0;
     Identification lastIdentification_ = Identification::NotDetected;
 };
 

@@ -37,6 +37,10 @@ public:
 
     // Let queued window events run (repaints, a click on Cancel).
     virtual void ProcessMessages() = 0;
+
+    // One line that says what the operation in hand has reached or how the last one ended; the
+    // window shows it in its status bar. A host without one ignores it.
+    virtual void StatusText(const std::string& /*text*/) {}
 };
 
 } // namespace vardel

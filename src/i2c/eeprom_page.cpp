@@ -3,6 +3,7 @@
 #include "files/binary_file.h"
 #include "files/image_file.h"
 #include "files/unHEX.h"
+#include "hw/outcome_text.h"
 #include "hw/port_failure.h"
 
 #include <algorithm>
@@ -30,6 +31,17 @@ void EepromPage::refresh()
 {
     if (RefreshGrid)
         RefreshGrid();
+}
+
+void EepromPage::report(std::string text)
+{
+    lastOutcome_ = std::move(text);
+    host_.StatusText(lastOutcome_);
+}
+
+std::string EepromPage::elapsedSince(std::int64_t start)
+{
+    return DurationText(bus_.timing().clock().nanoseconds() - start);
 }
 
 void EepromPage::cbChipChange(int index)
@@ -100,6 +112,7 @@ bool EepromPage::EepromReadAll()
         // A cancelled read ends on the byte in hand, which the master does not acknowledge.
         if (cancelRequested()) {
             readCancelled_ = true;
+            readReached_ = i;
             break;
         }
         if ((i + 1) % kWordAddressSpan == 0 && i + 1 < ChipSize) {
@@ -156,6 +169,8 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     // Kept aside for a port failure, which leaves the image as it was.
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
@@ -166,9 +181,18 @@ try {
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     refresh();
-    if (!read)
+    if (!read) {
+        report("Read failed: the chip did not acknowledge");
         return Outcome::Failed;
-    return cancelled ? Outcome::Cancelled : Outcome::Done;
+    }
+    if (cancelled) {
+        report("Read cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
+               ": image partly updated");
+        return Outcome::Cancelled;
+    }
+    report("Read " + std::to_string(ChipSize) + " bytes from " + type().name + " in " +
+           elapsedSince(start));
+    return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, true);
 }
@@ -189,10 +213,13 @@ try {
     if (!operation.acquired())
         return Outcome::Busy;
     const int pageSize = type().pageSize;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     host_.ProgressGauge(0);
     host_.ProgressShow();
     bool cancelled = false;
+    int reached = 0;
     for (int p = 0; p < ChipSize - 1; p += pageSize) {
         bool written = false;
         for (int attempt = 0; attempt < kAttemptsPerPage && !written; ++attempt)
@@ -206,6 +233,8 @@ try {
             host_.NormalCursor();
             // A chip that stopped answering is not left powered in its socket.
             lines_.SetI2CLines(0, 0, 0);
+            report("Programming failed at " + AddressText(static_cast<std::uint32_t>(p)) +
+                   ": the chip did not acknowledge");
             return Outcome::Failed;
         }
         bus_.timing().WaitMilliseconds(kPagePauseMs);
@@ -213,6 +242,7 @@ try {
         host_.ProcessMessages();
         if (cancelRequested()) {
             cancelled = true;
+            reached = p;
             break;
         }
     }
@@ -222,7 +252,14 @@ try {
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
-    return cancelled ? Outcome::Cancelled : Outcome::Done;
+    if (cancelled) {
+        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
+               ": chip partly programmed");
+        return Outcome::Cancelled;
+    }
+    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
+           ", not verified");
+    return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, false);
 }
@@ -232,6 +269,8 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    lastDifference_.reset();
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
@@ -245,6 +284,7 @@ try {
         host_.NormalCursor();
         lines_.SetI2CLines(0, 0, 0);
         restore();
+        report("Verify failed: the chip did not acknowledge");
         return Outcome::Failed;
     }
     host_.NormalCursor();
@@ -252,12 +292,23 @@ try {
     // Bytes that were never read prove nothing: a cancelled verify gives no verdict.
     if (cancelled) {
         restore();
+        report("Verify cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
+               ": nothing compared");
         return Outcome::Cancelled;
     }
     const auto diff =
         std::mismatch(EepromImage.begin(), EepromImage.begin() + ChipSize, EepromBackup.begin());
     if (diff.first != EepromImage.begin() + ChipSize) {
         const auto position = diff.first - EepromImage.begin();
+        Difference found;
+        found.first = static_cast<int>(position);
+        for (int i = found.first; i < ChipSize; ++i)
+            found.count += EepromImage[i] != EepromBackup[i] ? 1 : 0;
+        lastDifference_ = found;
+        // The status line is there before the message box, which the user reads beside it.
+        report("Verify found " + std::to_string(found.count) +
+               (found.count == 1 ? " differing byte" : " differing bytes") + ", the first at " +
+               AddressText(static_cast<std::uint32_t>(found.first)));
         host_.MessageBox("Defference found at byte no.: " + std::to_string(position),
                          "VERIFICATION ERROR");
         restore();
@@ -265,6 +316,8 @@ try {
     }
     restore();
     refresh();
+    report("Verified " + std::to_string(ChipSize) + " bytes of " + type().name + " in " +
+           elapsedSince(start) + ": no difference");
     host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE");
     return Outcome::Done;
 } catch (const PortError& error) {

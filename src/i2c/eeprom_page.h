@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,18 @@ public:
     // Called wherever the grid must show the image again.
     std::function<void()> RefreshGrid;
 
+    // How the last read, program or verify ended, in one line with its time, also handed to the
+    // host's status line: "Read 32768 bytes from 24C256 in 48 s", "Programmed 32768 bytes in
+    // 12 s, not verified", "Read cancelled at 0x0F9B: image partly updated".
+    const std::string& lastOutcome() const { return lastOutcome_; }
+    // What the last verify found different between the chip and the image: the first differing
+    // address and how many bytes differ. Empty after any other ending.
+    struct Difference {
+        int first = 0;
+        int count = 0;
+    };
+    const std::optional<Difference>& lastDifference() const { return lastDifference_; }
+
     std::vector<std::uint8_t> EepromImage;
     std::vector<std::uint8_t> EepromBackup;
     int ChipSize = 0;
@@ -82,6 +95,8 @@ private:
     // The way out of a command the port failed under; `restoreImage` puts back the image that
     // EepromBackup keeps.
     Outcome endOnPortFailure(const PortError& error, bool restoreImage);
+    void report(std::string text);
+    std::string elapsedSince(std::int64_t start);
 
     LineDriver& lines_;
     Host& host_;
@@ -89,6 +104,10 @@ private:
     I2CBus bus_;
     int typeIndex_ = kInitialEepromType;
     bool readCancelled_ = false;
+    // The address of the byte in hand when a read ended early.
+    int readReached_ = 0;
+    std::string lastOutcome_;
+    std::optional<Difference> lastDifference_;
 };
 
 } // namespace vardel

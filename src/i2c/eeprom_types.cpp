@@ -44,7 +44,8 @@ std::string GridCellText(const std::uint8_t* image, int row, int column)
     if (column <= 8)
         return {kHex[byte >> 4], kHex[byte & 0xF]};
     unsigned code = byte;
-    if (!((code >= 32 && code <= 127) || code >= 160))
+    // 0x7F (DEL) is a control character like those below 32.
+    if (!((code >= 32 && code < 127) || code >= 160))
         code = 0xB7;
     if (code < 0x80)
         return std::string(1, static_cast<char>(code));

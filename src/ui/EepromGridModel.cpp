@@ -3,7 +3,8 @@
 #include "i2c/eeprom_page.h"
 
 EepromGridModel::EepromGridModel(const vardel::EepromPage& page, QObject* parent)
-    : QAbstractTableModel(parent), page_(page), rows_(page.ChipSize / 8)
+    : QAbstractTableModel(parent), page_(page), rows_(page.ChipSize / 8),
+      shown_(page.EepromImage.begin(), page.EepromImage.begin() + page.ChipSize)
 {
 }
 
@@ -23,7 +24,7 @@ QVariant EepromGridModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return QString::fromStdString(
-            vardel::GridCellText(page_.EepromImage.data(), index.row(), index.column()));
+            vardel::GridCellText(shown_.data(), index.row(), index.column()));
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     return {};
@@ -33,5 +34,6 @@ void EepromGridModel::refresh()
 {
     beginResetModel();
     rows_ = page_.ChipSize / 8;
+    shown_.assign(page_.EepromImage.begin(), page_.EepromImage.begin() + page_.ChipSize);
     endResetModel();
 }

@@ -2,13 +2,17 @@
 
 #include <QAbstractTableModel>
 
+#include <cstdint>
+#include <vector>
+
 namespace vardel {
 class EepromPage;
 }
 
 // The hex grid's model: 17 columns over the EEPROM image, one row per 8 bytes of the chip. Cell
 // texts are made when the view asks for them, so refreshing 64 KiB is a model reset, not 139,000
-// cell writes.
+// cell writes. The model shows a copy of the image taken at each refresh: while a read fills the
+// image, cells repainted meanwhile show the image as it was, never a mixture of old and new.
 class EepromGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -24,4 +28,5 @@ public:
 private:
     const vardel::EepromPage& page_;
     int rows_ = 0;
+    std::vector<std::uint8_t> shown_;
 };

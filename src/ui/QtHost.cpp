@@ -3,9 +3,12 @@
 #include "ui/Unit2.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QSpacerItem>
 
 QtHost::QtHost(QWidget* owner, TformProgreso* progress) : owner_(owner), progress_(progress) {}
 
@@ -22,13 +25,49 @@ vardel::Host::Result QtHost::MessageBox(const std::string& text, const std::stri
 {
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
-    QMessageBox box(
-        icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
-        QString::fromStdString(caption), displayText(text),
-        buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel, owner_);
+    const auto box = makeMessageBox(text, caption, buttons, icon, owner_);
+    return box->exec() == QMessageBox::Ok ? Result::Ok : Result::Cancel;
+}
+
+QMessageBox::Icon QtHost::iconFor(const std::string& caption, Buttons buttons, Icon icon)
+{
+    const QString c = QString::fromStdString(caption).toUpper();
+    if (c.contains(QLatin1String("ERROR")))
+        return QMessageBox::Critical;
+    // A lock-out guard, a stopped operation, a chip that is not blank or differs from its file.
+    if (icon == Icon::Exclamation || c.contains(QLatin1String("WARNING")) ||
+        c.contains(QLatin1String("NO BLANK")) || c.contains(QLatin1String("END VERIFICATION")))
+        return QMessageBox::Warning;
+    if (buttons != Buttons::Ok)
+        return QMessageBox::Question;
+    return QMessageBox::Information;
+}
+
+std::unique_ptr<QMessageBox> QtHost::makeMessageBox(const std::string& text,
+                                                    const std::string& caption, Buttons buttons,
+                                                    Icon icon, QWidget* owner)
+{
+    auto box = std::make_unique<QMessageBox>(
+        iconFor(caption, buttons, icon), QString::fromStdString(caption), displayText(text),
+        buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel, owner);
     if (buttons == Buttons::OkCancelDefaultCancel)
-        box.setDefaultButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok ? Result::Ok : Result::Cancel;
+        box->setDefaultButton(QMessageBox::Cancel);
+    // A short text makes a narrow box whose title bar cuts its caption: the box is made as wide
+    // as the caption in a bold title font, with room for the title bar's buttons.
+    QFont title = box->font();
+    title.setBold(true);
+    const int width =
+        QFontMetrics(title).horizontalAdvance(QString::fromStdString(caption)) * 5 / 4 + 120;
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box;
+}
+
+void QtHost::StatusText(const std::string& text)
+{
+    if (status_)
+        status_->setText(QString::fromStdString(text));
 }
 
 // The busy cursor is one level deep: the normal cursor is always the plain arrow, never "what was

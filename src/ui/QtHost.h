@@ -2,10 +2,13 @@
 
 #include "hw/host.h"
 
+#include <QMessageBox>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QLabel;
 class QProgressBar;
 class QWidget;
 class TformProgreso;
@@ -17,6 +20,7 @@ public:
     QtHost(QWidget* owner, TformProgreso* progress);
 
     void setProgress(TformProgreso* progress) { progress_ = progress; }
+    void setStatusLabel(QLabel* label) { status_ = label; }
     void setGauges(QProgressBar* flash, QProgressBar* eeprom)
     {
         flash_ = flash;
@@ -38,6 +42,14 @@ public:
     void FlashGauge(int percent) override;
     void EepromGauge(int percent) override;
     void ProcessMessages() override;
+    void StatusText(const std::string& text) override;
+
+    // The message box as it is shown: the icon that fits its caption (an error, a warning, a
+    // question or news), and at least as wide as the caption in its title bar.
+    static std::unique_ptr<QMessageBox> makeMessageBox(const std::string& text,
+                                                       const std::string& caption, Buttons buttons,
+                                                       Icon icon, QWidget* owner);
+    static QMessageBox::Icon iconFor(const std::string& caption, Buttons buttons, Icon icon);
 
     // The text as the message box shows it: a carriage return starts a new line.
     static QString displayText(const std::string& text);
@@ -47,4 +59,5 @@ private:
     TformProgreso* progress_;
     QProgressBar* flash_ = nullptr;
     QProgressBar* eeprom_ = nullptr;
+    QLabel* status_ = nullptr;
 };

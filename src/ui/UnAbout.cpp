@@ -1,5 +1,8 @@
 #include "ui/UnAbout.h"
 
+#include "ui/DialogPlace.h"
+
+#include <QFontDatabase>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -15,7 +18,10 @@ TAboutBox::TAboutBox(QWidget* parent)
 {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("About..."));
-    setFixedSize(606, 369);
+    // Taller than the picture's panel alone: the description gets the whole width below it, so
+    // that every text is shown whole.
+    setFixedSize(606, 459);
+    new DialogPlace(this);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
@@ -25,11 +31,11 @@ TAboutBox::TAboutBox(QWidget* parent)
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setLineWidth(2);
-    panel->setGeometry(8, 8, 590, 314);
+    panel->setGeometry(8, 8, 590, 404);
     auto* inner = new QFrame(panel);
     inner->setFrameStyle(QFrame::Panel | QFrame::Raised);
     inner->setLineWidth(1);
-    inner->setGeometry(3, 3, 584, 308);
+    inner->setGeometry(3, 3, 584, 398);
 
     ProgramIcon = new QLabel(inner);
     ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
@@ -39,8 +45,8 @@ TAboutBox::TAboutBox(QWidget* parent)
 
     ProductName = new QLabel(QStringLiteral("Vardel v 1.2"), inner);
     ProductName->setObjectName(QStringLiteral("ProductName"));
-    QFont impact(QStringLiteral("Impact"), 26, QFont::Bold, true);
-    ProductName->setFont(impact);
+    QFont title(titleFamily(), 26, QFont::Bold, true);
+    ProductName->setFont(title);
     ProductName->setStyleSheet(QStringLiteral("color: navy; background: transparent;"));
     ProductName->setGeometry(300, 20, 270, 50);
 
@@ -61,10 +67,9 @@ TAboutBox::TAboutBox(QWidget* parent)
     note->setObjectName(QStringLiteral("Comments"));
     note->setPlainText(QStringLiteral("This tool is based on an earlier programmer program,\n"
                                       "version 1.0, and keeps its way of driving the board."));
-    note->setReadOnly(true);
-    note->setEnabled(false);
+    readOnlyText(note);
     note->setStyleSheet(QStringLiteral("background: black; color: white;"));
-    note->setGeometry(360, 104, 218, 60);
+    note->setGeometry(360, 104, 218, 134);
 
     auto* description = new QPlainTextEdit(inner);
     description->setObjectName(QStringLiteral("Description"));
@@ -73,10 +78,9 @@ TAboutBox::TAboutBox(QWidget* parent)
                        "modification programmer on LPT port.\n"
                        "More information: see the README that comes with the program.\n"
                        "The earlier version is described in the same place."));
-    description->setReadOnly(true);
-    description->setEnabled(false);
+    readOnlyText(description);
     description->setStyleSheet(QStringLiteral("background: maroon; color: white;"));
-    description->setGeometry(360, 170, 218, 70);
+    description->setGeometry(6, 266, 572, 126);
 
     OKButton = new QPushButton(QStringLiteral("OK !"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
@@ -85,8 +89,51 @@ TAboutBox::TAboutBox(QWidget* parent)
     bold.setItalic(true);
     OKButton->setFont(bold);
     OKButton->setDefault(true);
-    OKButton->setGeometry(508, 332, 90, 28);
+    OKButton->setGeometry(508, 422, 90, 28);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TAboutBox::readOnlyText(QPlainTextEdit* text)
+{
+    // Read-only but enabled: a disabled box greys its text and cannot be scrolled.
+    text->setReadOnly(true);
+    text->setTabChangesFocus(true);
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+}
+
+QString TAboutBox::titleFamily()
+{
+    // Narrow, heavy faces first, then plain sans faces that every desktop has. Only installed
+    // families are taken: asking for a missing one lets the font configuration substitute, on
+    // some systems, a symbol font.
+    static const char* const kFamilies[] = {"Impact",
+                                            "Haettenschweiler",
+                                            "Anton",
+                                            "Oswald",
+                                            "League Gothic",
+                                            "DejaVu Sans Condensed",
+                                            "Liberation Sans Narrow",
+                                            "Nimbus Sans Narrow",
+                                            "Arial",
+                                            "Liberation Sans",
+                                            "DejaVu Sans",
+                                            "Nimbus Sans",
+                                            "Noto Sans",
+                                            "FreeSans"};
+    for (const char* family : kFamilies) {
+        const QString name = QString::fromLatin1(family);
+        if (QFontDatabase::hasFamily(name) && !isSymbolFamily(name))
+            return name;
+    }
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+}
+
+bool TAboutBox::isSymbolFamily(const QString& family)
+{
+    const auto systems = QFontDatabase::writingSystems(family);
+    return systems.contains(QFontDatabase::Symbol) || !systems.contains(QFontDatabase::Latin);
 }
 
 QImage TAboutBox::picture()

@@ -26,6 +26,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -85,6 +86,12 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     lbBoard->setObjectName(QStringLiteral("lbBoard"));
     statusBar()->addWidget(lbBoard, 1);
     updateBoardLabel();
+    lbStatus = new QLabel(this);
+    lbStatus->setObjectName(QStringLiteral("lbStatus"));
+    // A long outcome text is cut at the window's edge rather than widening the window.
+    lbStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(lbStatus, 2);
+    host_->setStatusLabel(lbStatus);
 
     buildEepromPage();
     buildAvrPage();
@@ -167,7 +174,10 @@ void TVentana::buildFileDialogs()
 void TVentana::FormCreate()
 {
     // The initial type is applied exactly as a user's choice would be, before the settings.
-    cbChip->setCurrentIndex(vardel::kInitialEepromType);
+    {
+        const QSignalBlocker quiet(cbChip);
+        cbChip->setCurrentIndex(vardel::kInitialEepromType);
+    }
     cbChipChange(vardel::kInitialEepromType);
     const vardel::DialogFolders folders = vardel::StartUp(settings_, timing_);
     OD->setDirectory(initialFolder(folders.open));
@@ -302,25 +312,32 @@ void TVentana::buildEepromPage()
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // The commands have keys too; a toolbar button is not a Tab stop. A hidden page's actions do
+    // not answer their keys, so the AVR page can use F5 to F7 for its own commands.
     auto tool = [this](const char* name, QStyle::StandardPixmap icon, const char* hint,
-                       void (TVentana::*handler)()) {
+                       void (TVentana::*handler)(), const QKeySequence& key = {}) {
         QAction* a = ToolBar1->addAction(style()->standardIcon(icon), QString::fromUtf8(hint));
         a->setObjectName(QString::fromLatin1(name));
-        a->setToolTip(QString::fromUtf8(hint));
+        a->setShortcut(key);
+        a->setToolTip(key.isEmpty()
+                          ? QString::fromUtf8(hint)
+                          : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(hint),
+                                                          key.toString(QKeySequence::NativeText)));
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    ToolButton1 =
-        tool("ToolButton1", QStyle::SP_DialogOpenButton, "Open file...", &TVentana::Abrir1Click);
-    ToolButton2 =
-        tool("ToolButton2", QStyle::SP_DialogSaveButton, "Save File...", &TVentana::Guardar1Click);
+    ToolButton1 = tool("ToolButton1", QStyle::SP_DialogOpenButton, "Open file...",
+                       &TVentana::Abrir1Click, QKeySequence(Qt::CTRL | Qt::Key_O));
+    ToolButton2 = tool("ToolButton2", QStyle::SP_DialogSaveButton, "Save File...",
+                       &TVentana::Guardar1Click, QKeySequence(Qt::CTRL | Qt::Key_S));
     ToolBar1->addSeparator();
-    ToolButton3 = tool("ToolButton3", QStyle::SP_ArrowDown, "Read chip", &TVentana::Leerchip1Click);
-    ToolButton4 =
-        tool("ToolButton4", QStyle::SP_ArrowUp, "Program chip", &TVentana::Grabarchip1Click);
+    ToolButton3 = tool("ToolButton3", QStyle::SP_ArrowDown, "Read chip", &TVentana::Leerchip1Click,
+                       QKeySequence(Qt::Key_F5));
+    ToolButton4 = tool("ToolButton4", QStyle::SP_ArrowUp, "Program chip",
+                       &TVentana::Grabarchip1Click, QKeySequence(Qt::Key_F6));
     ToolBar1->addSeparator();
     ToolButton5 = tool("ToolButton5", QStyle::SP_DialogApplyButton, "Verify chip",
-                       &TVentana::Verificar1Click);
+                       &TVentana::Verificar1Click, QKeySequence(Qt::Key_F7));
     ToolBar1->addSeparator();
     ToolButton6 = tool("ToolButton6", QStyle::SP_MessageBoxInformation, "About...",
                        &TVentana::Acercade1Click);
@@ -334,7 +351,8 @@ void TVentana::buildEepromPage()
     cbChip->setEditable(false);
     for (const auto& type : vardel::kEepromTypes)
         cbChip->addItem(QString::fromLatin1(type.entry));
-    connect(cbChip, &QComboBox::activated, this, &TVentana::cbChipChange);
+    // Choosing the entry already shown again is no change: the image stays.
+    connect(cbChip, &QComboBox::currentIndexChanged, this, &TVentana::cbChipChange);
     typeBar->addWidget(cbChip);
     typeBar->addStretch(1);
     layout->addLayout(typeBar);
@@ -344,7 +362,10 @@ void TVentana::buildEepromPage()
     gridModel_ = new EepromGridModel(*eeprom_, SG);
     SG->setModel(gridModel_);
     SG->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    SG->setSelectionMode(QAbstractItemView::NoSelection);
+    // One cell at a time can be selected: the first difference a verify found.
+    SG->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the grid instead of stepping through thousands of cells.
+    SG->setTabKeyNavigation(false);
     SG->setShowGrid(true);
     SG->horizontalHeader()->hide();
     SG->verticalHeader()->hide();
@@ -416,6 +437,19 @@ void TVentana::Grabarchip1Click()
 void TVentana::Verificar1Click()
 {
     runChipCommand([this] { eeprom_->Verificar1Click(); });
+    showFirstDifference();
+}
+
+void TVentana::showFirstDifference()
+{
+    const auto& difference = eeprom_->lastDifference();
+    if (!difference)
+        return;
+    // Row of 8 bytes, then the byte's hex column (the address column comes first).
+    const QModelIndex cell = gridModel_->index(difference->first / 8, 1 + difference->first % 8);
+    SG->setCurrentIndex(cell);
+    SG->selectionModel()->select(cell, QItemSelectionModel::ClearAndSelect);
+    SG->scrollTo(cell, QAbstractItemView::PositionAtCenter);
 }
 
 void TVentana::updateBoardLabel()

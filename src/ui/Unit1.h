@@ -24,6 +24,7 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
 class QToolButton;
 class QTabWidget;
@@ -119,6 +120,8 @@ public:
     QFileDialog* OD;
     QFileDialog* SD;
     QLabel* lbBoard;
+    // What the running operation has reached, or how the last one ended.
+    QLabel* lbStatus;
     QToolBar* ToolBar1;
     QAction* ToolButton1; // Open file...
     QAction* ToolButton2; // Save File...
@@ -131,6 +134,7 @@ public:
 
     QLabel* lbTipo;
     QPushButton* btnTipo;
+    QScrollArea* editorScroll; // holds Notebook1
     QStackedWidget* Notebook1;
     QStackedWidget* Notebook2;
     QStackedWidget* Notebook3;
@@ -196,6 +200,10 @@ private:
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
+    // The grid selects the first byte that differs after a verify, and shows it.
+    void showFirstDifference();
+    // The AVR page's Tab order: left to right, then top to bottom within each column.
+    void setAvrTabOrder();
     static std::string dialogFileName(const QFileDialog& dialog);
 
     vardel::PortIo& port_;

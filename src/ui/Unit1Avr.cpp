@@ -7,18 +7,26 @@
 #include "avr/lock_fuse_editor.h"
 #include "ui/QtHost.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <utility>
+
+using vardel::EditorSection;
 
 namespace {
 
@@ -41,7 +49,10 @@ QProgressBar* gauge(const char* name, QWidget* parent)
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(true);
-    bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: red; }"));
+    // A style sheet takes the bar's drawing over from the style, the text's place with it.
+    bar->setAlignment(Qt::AlignCenter);
+    bar->setStyleSheet(QStringLiteral("QProgressBar { text-align: center; }"
+                                      "QProgressBar::chunk { background: red; }"));
     return bar;
 }
 
@@ -60,6 +71,15 @@ void showPage(QStackedWidget* notebook, const std::string& caption)
     for (int i = 0; i < notebook->count(); ++i)
         if (notebook->widget(i)->property("caption").toString().toStdString() == caption)
             notebook->setCurrentIndex(i);
+    // A stacked widget asks for the room of its largest page; hidden pages ask for none here,
+    // so the notebook is as large as the page it shows.
+    for (int i = 0; i < notebook->count(); ++i) {
+        QWidget* page = notebook->widget(i);
+        page->setSizePolicy(page == notebook->currentWidget()
+                                ? QSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred)
+                                : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
+    }
+    notebook->updateGeometry();
 }
 
 } // namespace
@@ -115,12 +135,19 @@ void TVentana::buildAvrPage()
     typeLayout->addWidget(btnTipo, 1, 0, 1, 2);
     left->addWidget(typePanel);
 
-    Notebook1 = new QStackedWidget(tsAvr);
+    // The editors scroll when the window is smaller than them, so that the command columns keep
+    // their place on a small screen.
+    editorScroll = new QScrollArea(tsAvr);
+    editorScroll->setObjectName(QStringLiteral("editorScroll"));
+    editorScroll->setWidgetResizable(true);
+    editorScroll->setFrameShape(QFrame::NoFrame);
+    Notebook1 = new QStackedWidget;
     Notebook1->setObjectName(QStringLiteral("Notebook1"));
     QWidget* megaPage = notebookPage(Notebook1, "ATmega128");
     QWidget* at90sPage = notebookPage(Notebook1, "AT90Sxxxx");
     notebookPage(Notebook1, "Empty");
-    left->addWidget(Notebook1, 1);
+    editorScroll->setWidget(Notebook1);
+    left->addWidget(editorScroll, 1);
 
     auto* megaLayout = new QGridLayout(megaPage);
     Notebook3 = new QStackedWidget(megaPage);
@@ -135,9 +162,13 @@ void TVentana::buildAvrPage()
     GroupBox3 = new QGroupBox(QStringLiteral("Predefined Fuse Bits Settings"), megaPage);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     GroupBox3->setVisible(false);
+    // The lock bits above the fuse bits: their one row of eight boxes is as wide as the three
+    // fuse columns, and side by side the two would not fit beside the command columns on a
+    // 1024-pixel screen.
     megaLayout->addWidget(Notebook3, 0, 0);
-    megaLayout->addWidget(Notebook2, 0, 1, 2, 1);
-    megaLayout->addWidget(GroupBox3, 1, 0);
+    megaLayout->addWidget(Notebook2, 1, 0);
+    megaLayout->addWidget(GroupBox3, 2, 0);
+    megaLayout->setRowStretch(3, 1);
 
     auto* at90sLayout = new QGridLayout(at90sPage);
     GroupBox1 = new QGroupBox(QStringLiteral("Lock Bits"), at90sPage);
@@ -166,6 +197,7 @@ void TVentana::buildAvrPage()
         b->setFixedSize(169, 49);
         if (hint)
             b->setToolTip(QString::fromUtf8(hint));
+        b->setFocusPolicy(Qt::StrongFocus);
         connect(b, &QToolButton::clicked, this, handler);
         return b;
     };
@@ -196,6 +228,23 @@ void TVentana::buildAvrPage()
                              QStyle::SP_DialogOpenButton, &TVentana::btnReadLockBitsClick);
     btnReadFuseBits = button("btnReadFuseBits", "Read Fuse Bits", nullptr,
                              QStyle::SP_DialogOpenButton, &TVentana::btnReadFuseBitsClick);
+
+    // The flash commands have the keys the EEPROM page's Read, Program and Verify have; the page
+    // not shown does not answer them.
+    for (const auto& [b, key] :
+         {std::pair{btnLeerFlash, Qt::Key_F5}, std::pair{btnProgFlash, Qt::Key_F6},
+          std::pair{btnFLashVerif, Qt::Key_F7}}) {
+        // An action of the page rather than the button's own shortcut: that one animates a
+        // press and clicks a moment later, this one clicks at once.
+        auto* action = new QAction(b->text(), tsAvr);
+        action->setShortcut(QKeySequence(key));
+        tsAvr->addAction(action);
+        connect(action, &QAction::triggered, b, &QToolButton::click);
+        const QString keyText = QKeySequence(key).toString(QKeySequence::NativeText);
+        b->setToolTip(b->toolTip().isEmpty()
+                          ? QStringLiteral("%1 (%2)").arg(b->text(), keyText)
+                          : QStringLiteral("%1 (%2)").arg(b->toolTip(), keyText));
+    }
 
     // PROGRAM, then READ at the page's right edge, in one grid so that the lock and fuse buttons
     // (after a gap of two places) line up with their READ partners.
@@ -235,10 +284,33 @@ void TVentana::buildAvrPage()
     });
 
     buildEditors();
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
-        mirrorAvrModel();
-    };
+    setAvrTabOrder();
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
     mirrorAvrModel();
+}
+
+void TVentana::setAvrTabOrder()
+{
+    // The type panel, the editors (lock bits left of fuse bits), the PROGRAM column, the READ
+    // column. Widgets on hidden pages are skipped by Tab on their own.
+    QList<QWidget*> order{btnTipo};
+    for (const EditorSection section :
+         {EditorSection::LB128, EditorSection::LB103, EditorSection::Fuse128,
+          EditorSection::Fuse163, EditorSection::Fuse161, EditorSection::Fuse103,
+          EditorSection::LockAT90S, EditorSection::FuseAT90S, EditorSection::FuseATtiny}) {
+        for (const int n : vardel::LockFuseEditor::BoxesOf(section))
+            if (CheckBoxes[n])
+                order << CheckBoxes[n];
+        if (section == EditorSection::LockAT90S)
+            order << Memo1;
+        if (section == EditorSection::FuseATtiny)
+            order << SpeedButton4 << SpeedButton5;
+    }
+    order << btnBorrar << btnProgFlash << BitBtn1 << btnLockBits << btnFuseBits << btnTestBlank
+          << btnLeerFlash << btnLeerEEPInt << btnFLashVerif << btnEEPInt << btnReadLockBits
+          << btnReadFuseBits;
+    for (int i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void TVentana::mirrorAvrModel()

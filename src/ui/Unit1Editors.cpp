@@ -133,8 +133,9 @@ void TVentana::buildEditors()
         if (section == EditorSection::LockAT90S) {
             Memo1 = new QPlainTextEdit(parent);
             Memo1->setObjectName(QStringLiteral("Memo1"));
+            // Read-only, not disabled: the text that warns of a locked chip must be readable.
             Memo1->setReadOnly(true);
-            Memo1->setEnabled(false);
+            Memo1->setTabChangesFocus(true);
             Memo1->setMaximumHeight(70);
             outer->addWidget(Memo1);
         }
@@ -145,11 +146,14 @@ void TVentana::buildEditors()
             Label63->setObjectName(QStringLiteral("Label63"));
             calibration->addWidget(Label63);
             outer->addLayout(calibration);
+            // The buttons that unlock a lock-out bit's box look like the buttons they are.
             SpeedButton4 = flatButton("SpeedButton4", "Enable SPIEN modification", parent);
+            SpeedButton4->setFlat(false);
             connect(SpeedButton4, &QPushButton::clicked, this,
                     [this] { editor_->SpeedButton4Click(*host_); });
             outer->addWidget(SpeedButton4);
             SpeedButton5 = flatButton("SpeedButton5", "Enable RSTDISBL modification", parent);
+            SpeedButton5->setFlat(false);
             connect(SpeedButton5, &QPushButton::clicked, this,
                     [this] { editor_->SpeedButton5Click(*host_); });
             outer->addWidget(SpeedButton5);

@@ -1,20 +1,26 @@
 #include "ui/Unit2.h"
 
+#include "ui/DialogPlace.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 TformProgreso* formProgreso = nullptr;
 
+// A tool window of the main window: it stays above Vardel's own windows only, goes with the main
+// window when that is minimised, and asks for a title bar without buttons; closing it is refused
+// and minimising it undone (changeEvent) where a window manager adds buttons anyway.
 TformProgreso::TformProgreso(QWidget* parent)
-    : QDialog(parent,
-              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("formProgreso"));
     setWindowTitle(QStringLiteral("Progress..."));
     setModal(false);
+    new DialogPlace(this);
     setFixedSize(361, 86);
 
     Progreso = new QProgressBar(this);
@@ -54,6 +60,21 @@ void TformProgreso::showEvent(QShowEvent* event)
 void TformProgreso::closeEvent(QCloseEvent* event)
 {
     event->ignore();
+}
+
+void TformProgreso::changeEvent(QEvent* event)
+{
+    // Some window managers give every window a minimise button whatever it asks for, and minimise
+    // a tool window together with its main window. The window and the program come back at once:
+    // the operation goes on and Cancel must stay in reach.
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        QTimer::singleShot(0, this, [this] {
+            for (QWidget* w : {parentWidget(), static_cast<QWidget*>(this)})
+                if (w && w->isMinimized())
+                    w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+        });
+    }
+    QDialog::changeEvent(event);
 }
 
 void TformProgreso::keyPressEvent(QKeyEvent* event)

@@ -29,6 +29,7 @@ protected:
     // The title bar has no buttons; Escape and Alt+F4 do not close the window either.
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 };
 
 extern TformProgreso* formProgreso;

@@ -1,5 +1,7 @@
 #include "ui/Unit3.h"
 
+#include "ui/DialogPlace.h"
+
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +16,7 @@ TformConfig::TformConfig(QWidget* parent)
     setObjectName(QStringLiteral("formConfig"));
     setWindowTitle(QStringLiteral("Configuration"));
     setFixedSize(329, 190);
+    new DialogPlace(this);
 
     auto* caption = new QLabel(QStringLiteral("Communication delay factor:"), this);
     caption->setGeometry(16, 12, 200, 20);

@@ -1,5 +1,7 @@
 #include "ui/unManual.h"
 
+#include "ui/DialogPlace.h"
+
 #include "hw/clock.h"
 #include "hw/line_driver.h"
 #include "hw/port_failure.h"
@@ -21,6 +23,7 @@ TformManual::TformManual(QWidget* parent)
     setObjectName(QStringLiteral("formManual"));
     setWindowTitle(QStringLiteral("Comprobacion manual"));
     setFixedSize(394, 204);
+    new DialogPlace(this);
 
     auto* group = new QGroupBox(QString::fromUtf8("Señales ATMEL"), this);
     group->setGeometry(8, 8, 250, 188);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <regex>
 #include <string>
 
 using namespace vardel;
@@ -498,4 +500,56 @@ TEST(AvrTiming, PagesLostToAChipSlowerThanEveryWaitAreReportedByVerify)
     EXPECT_EQ(rig.host.messages(),
               (std::vector<std::string>{
                   "End verification|VERIFICATION: ERROR (Difference at byte: $0100)"}));
+}
+
+TEST(AvrOperations, TheStatusLineFollowsTheAddressAndSaysHowTheCommandEnded)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega128"));
+    rig.target().flash()[0x100] = 0x12;
+    rig.answer = folder.file("dump.bin");
+    ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
+    const auto& s = rig.host.statuses;
+    // Every 256 bytes from 0 to 0x1FF00, then the end: 513 lines of progress and the outcome.
+    ASSERT_EQ(s.size(), 514u);
+    EXPECT_EQ(s[0], "Flash 0x0000 of 0x20000");
+    EXPECT_EQ(s[0x1A], "Flash 0x1A00 of 0x20000");
+    EXPECT_EQ(s[512], "Flash 0x20000 of 0x20000");
+    EXPECT_TRUE(
+        std::regex_match(s.back(), std::regex(R"(Read 131072 bytes of flash in [0-9.]+ s)")))
+        << s.back();
+
+    struct Case {
+        const char* what;
+        std::function<Outcome()> run;
+        const char* last;
+    };
+    const Case cases[] = {
+        {"blank test of a used chip", [&] { return rig.page.btnTestBlankClick(); },
+         R"(Blank test in [0-9.]+ s: not blank)"},
+        {"erase", [&] { return rig.page.btnBorrarClick(); }, R"(Chip erased in [0-9.]+ s)"},
+        {"blank test", [&] { return rig.page.btnTestBlankClick(); },
+         R"(Blank test in [0-9.]+ s: flash and internal eeprom are blank)"},
+        {"verify against the old dump",
+         [&] {
+             rig.answer = folder.file("dump.bin");
+             return rig.page.btnFLashVerifClick();
+         },
+         R"(Verifying flash failed after [0-9.]+ s)"},
+        {"cancelled dialog",
+         [&] {
+             rig.answer.reset();
+             return rig.page.BitBtn1Click();
+         },
+         R"(Programming internal eeprom cancelled: no file chosen)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        rig.host.statuses.clear();
+        c.run();
+        ASSERT_FALSE(rig.host.statuses.empty());
+        EXPECT_TRUE(std::regex_match(rig.host.statuses.back(), std::regex(c.last)))
+            << rig.host.statuses.back();
+    }
 }

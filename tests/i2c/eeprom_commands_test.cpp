@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -459,4 +461,62 @@ TEST(EepromOpen, OnlyAWholeWellFormedFileChangesTheImage)
         EXPECT_TRUE(b.port.writes.empty()); // Open never touches the port
     }
     std::filesystem::remove_all(folder);
+}
+
+TEST(EepromCommands, EachCommandSaysHowItEndedInOneLine)
+{
+    const int t = FindEepromType("24C128");
+    Bench b(t);
+    b.fillImage(7);
+    struct Case {
+        const char* what;
+        std::function<Outcome()> run;
+        const char* status; // a regular expression over the whole line
+    };
+    const Case cases[] = {
+        {"program", [&] { return b.page.Grabarchip1Click(); },
+         R"(Programmed 16384 bytes in [0-9.]+ s, not verified)"},
+        {"verify", [&] { return b.page.Verificar1Click(); },
+         R"(Verified 16384 bytes of 24C128 in [0-9.]+ s: no difference)"},
+        {"read", [&] { return b.page.Leerchip1Click(); },
+         R"(Read 16384 bytes from 24C128 in [0-9.]+ s)"},
+        // The cancel is seen after the byte whose label was the 0xF9C-th: byte 0xF9B.
+        {"cancelled read",
+         [&] {
+             b.host.labels = 0;
+             b.host.cancelAfterLabels = 0xF9C;
+             const Outcome o = b.page.Leerchip1Click();
+             b.host.cancelAfterLabels = -1;
+             return o;
+         },
+         R"(Read cancelled at 0x0F9B: image partly updated)"},
+        // Three bytes differ from the chip; the first is shown in hex.
+        {"verify difference",
+         [&] {
+             b.page.EepromImage[0x1234] ^= 1;
+             b.page.EepromImage[0x2000] ^= 0x80;
+             b.page.EepromImage[0x3FFF] ^= 0xFF;
+             return b.page.Verificar1Click();
+         },
+         R"(Verify found 3 differing bytes, the first at 0x1234)"},
+    };
+    const Outcome expected[] = {Outcome::Done, Outcome::Done, Outcome::Done, Outcome::Cancelled,
+                                Outcome::Failed};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        b.host.statuses.clear();
+        EXPECT_EQ(cases[i].run(), expected[i]);
+        ASSERT_EQ(b.host.statuses.size(), 1u);
+        EXPECT_TRUE(std::regex_match(b.page.lastOutcome(), std::regex(cases[i].status)))
+            << b.page.lastOutcome();
+        EXPECT_EQ(b.host.statuses[0], b.page.lastOutcome());
+    }
+    ASSERT_TRUE(b.page.lastDifference());
+    EXPECT_EQ(b.page.lastDifference()->first, 0x1234);
+    EXPECT_EQ(b.page.lastDifference()->count, 3);
+    // Any other command forgets the difference; a chip that does not answer says so.
+    b.board.removeEeprom();
+    EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Failed);
+    EXPECT_FALSE(b.page.lastDifference());
+    EXPECT_EQ(b.page.lastOutcome(), "Read failed: the chip did not acknowledge");
 }

@@ -100,6 +100,9 @@ public:
             calls.push_back("eeprom " + std::to_string(percent));
     }
     void ProcessMessages() override {}
+    // The status lines, kept apart from the calls.
+    std::vector<std::string> statuses;
+    void StatusText(const std::string& text) override { statuses.push_back(text); }
 
     // The calls that are not label, gauge or progress updates.
     std::vector<std::string> essentials() const

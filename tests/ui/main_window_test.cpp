@@ -12,17 +12,26 @@
 #include "ui/Unit3.h"
 #include "ui/unManual.h"
 
+#include "avr/avr_page.h"
+#include "avr/lock_fuse_editor.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTableView>
@@ -30,6 +39,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <filesystem>
 #include <map>
@@ -55,6 +65,15 @@ private slots:
     void commandsAreDisabledWhileAnOperationRuns();
     void closingDuringAReadEndsItCleanly();
     void sharesTheBoardFolderWithTheCommandLine();
+    void theStatusBarSaysWhatHappened();
+    void choosingTheSameTypeAgainKeepsTheImage();
+    void theGridShowsOneImageDuringARead();
+    void everyWindowFitsASmallScreen();
+    void theAboutBoxShowsEveryTextWhole();
+    void theProgressWindowIsAToolOfTheMainWindow();
+    void messageBoxesCarryTheirIconAndWholeCaption();
+    void theKeyboardReachesTheCommands();
+    void aDialogShownAgainOpensWhereItWas();
 };
 
 namespace {
@@ -122,11 +141,14 @@ void MainWindowTest::cancelStopsARead()
 void MainWindowTest::commandsAreDisabledWhileAnOperationRuns()
 {
     Program p;
-    insertChip(p, "24C04");
     TVentana& w = *p.ventana;
     w.cbChipChange(k24C04);
+    sim::Eeprom24Cxx* chip = insertChip(p, "24C04");
+    const std::vector<std::uint8_t> before = chip->memory();
     bool sawDisabled = false;
     bool cancelLive = false;
+    long accessesBySecond = -1;
+    int startsBySecond = -1;
     QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
                      [&](int v) {
                          if (v != 50)
@@ -134,12 +156,23 @@ void MainWindowTest::commandsAreDisabledWhileAnOperationRuns()
                          sawDisabled = !w.ToolButton3->isEnabled() && !w.ToolButton4->isEnabled() &&
                                        !w.cbChip->isEnabled() && !w.tsAvr->isEnabled();
                          cancelLive = p.progreso->btnCancelar->isEnabled();
-                         // A second command started from here does nothing.
+                         // A second command started from here does nothing: not one access to
+                         // the port, no START on the bus.
+                         const long accesses = p.port.accesses;
+                         const int starts = p.port.starts;
                          w.Grabarchip1Click();
+                         w.Verificar1Click();
+                         accessesBySecond = p.port.accesses - accesses;
+                         startsBySecond = p.port.starts - starts;
                      });
     w.ToolButton3->trigger();
     QVERIFY(sawDisabled);
     QVERIFY(cancelLive);
+    QCOMPARE(accessesBySecond, 0L);
+    QCOMPARE(startsBySecond, 0);
+    // The read addressed the chip once (START, then the repeated START) and wrote nothing.
+    QCOMPARE(p.port.starts, 2);
+    QVERIFY(chip->memory() == before);
     QVERIFY(w.ToolButton3->isEnabled());
     QVERIFY(w.cbChip->isEnabled());
     QCOMPARE(p.messages, QStringList());
@@ -199,8 +232,7 @@ void MainWindowTest::startUpState()
             w.SG->columnWidth(0));
     QVERIFY(w.SG->columnWidth(1) > w.SG->columnWidth(9));
     // Nothing reaches the port while the window is created.
-    QCOMPARE(p.board.data(), std::uint8_t(0));
-    QCOMPARE(p.clock.nanoseconds(), std::int64_t(0) + p.clock.nanoseconds());
+    QCOMPARE(p.port.accesses, 0L);
     QVERIFY(w.lbBoard->text().contains(QStringLiteral("simulated board")));
     QVERIFY(!p.about->isVisible());
     QVERIFY(!p.progreso->isVisible());
@@ -229,8 +261,10 @@ void MainWindowTest::menusAndHints()
     QStringList hints;
     for (QAction* a : w.ToolBar1->actions())
         hints << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
-    QCOMPARE(hints, (QStringList{"Open file...", "Save File...", "|", "Read chip", "Program chip",
-                                 "|", "Verify chip", "|", "About..."}));
+    // Each hint names the command's key.
+    QCOMPARE(hints,
+             (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
+                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "About..."}));
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
     w.ToolButton6->trigger();
@@ -462,6 +496,266 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
     // Closing the window writes nothing either.
     p.stop();
     QCOMPARE(inodes(folder.toStdString()), damaged);
+}
+
+void MainWindowTest::theStatusBarSaysWhatHappened()
+{
+    Program p;
+    sim::Eeprom24Cxx* chip = insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.PageControl1->setCurrentIndex(1);
+    w.cbChip->setCurrentIndex(k24C04);
+    w.ToolButton3->trigger();
+    QVERIFY2(w.lbStatus->text().startsWith(QStringLiteral("Read 512 bytes from 24C04 in ")),
+             qPrintable(w.lbStatus->text()));
+    // Two bytes of the chip change behind the program's back: the verify selects the first one
+    // in the grid (row 0x1A8 / 8, hex column 1 + 0x1A8 % 8) and says where it is in hex.
+    chip->memory()[0x1AB] ^= 0x10;
+    chip->memory()[0x1F0] ^= 0x01;
+    w.ToolButton5->trigger();
+    QCOMPARE(w.lbStatus->text(),
+             QStringLiteral("Verify found 2 differing bytes, the first at 0x01AB"));
+    QCOMPARE(p.messages.last(),
+             QStringLiteral("VERIFICATION ERROR|Defference found at byte no.: 427"));
+    QCOMPARE(w.SG->currentIndex(), w.SG->model()->index(0x1AB / 8, 1 + 0x1AB % 8));
+    QVERIFY(w.SG->selectionModel()->isSelected(w.SG->currentIndex()));
+}
+
+void MainWindowTest::choosingTheSameTypeAgainKeepsTheImage()
+{
+    Program p;
+    insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.cbChip->setCurrentIndex(k24C04);
+    w.ToolButton3->trigger();
+    QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0x41));
+    // The user picks the entry already shown: the list reports it as activated, but the type did
+    // not change and the image just read stays.
+    emit w.cbChip->activated(k24C04);
+    QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0x41));
+    QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("41"));
+    // A real change of type clears it.
+    w.cbChip->setCurrentIndex(k24C04 + 1);
+    QCOMPARE(w.eeprom().ChipSize, 1024);
+    QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0xFF));
+}
+
+void MainWindowTest::theGridShowsOneImageDuringARead()
+{
+    Program p;
+    insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.cbChip->setCurrentIndex(k24C04);
+    QStringList midway;
+    QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
+                     [&](int v) {
+                         if (v != 50)
+                             return;
+                         // Byte 0 is read by now, byte 511 is not; the grid shows neither.
+                         QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0x41));
+                         midway << w.SG->model()->index(0, 1).data().toString()
+                                << w.SG->model()->index(63, 8).data().toString();
+                     });
+    w.ToolButton3->trigger();
+    QCOMPARE(midway, (QStringList{"FF", "FF"}));
+    QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("41"));
+}
+
+void MainWindowTest::everyWindowFitsASmallScreen()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    w.show();
+    // Each editor page in turn, and the EEPROM page: the window's smallest size fits a 1024 x 700
+    // screen, and a 1600 x 1000 one at 150 % (1066 x 666 logical pixels, less a title bar).
+    const char* pages[][4] = {
+        {"Empty", nullptr, nullptr, nullptr},     {"ATmega128", "128", "LB128", nullptr},
+        {"ATmega128", "163", "LB103", nullptr},   {"ATmega128", "161", "LB128", nullptr},
+        {"ATmega128", "103", "LB103", nullptr},   {"AT90Sxxxx", nullptr, nullptr, "AT90Sxxxx"},
+        {"AT90Sxxxx", nullptr, nullptr, "ATtiny"}};
+    for (const auto& page : pages) {
+        w.avr().model().selectPages(page[0], page[1], page[2], page[3]);
+        QCoreApplication::processEvents();
+        const QSize least = w.minimumSizeHint().expandedTo(w.minimumSize());
+        QVERIFY2(
+            least.width() <= 1024 && least.height() <= 636,
+            qPrintable(QStringLiteral("%1/%2: %3 x %4")
+                           .arg(QLatin1String(page[0]), QLatin1String(page[1] ? page[1] : page[3]))
+                           .arg(least.width())
+                           .arg(least.height())));
+    }
+    // The editors scroll, so the command columns stay whole at that size.
+    w.resize(1024, 636);
+    w.avr().model().selectPages("ATmega128", "128", "LB128");
+    QCoreApplication::processEvents();
+    for (QToolButton* b : {w.btnTestBlank, w.btnReadFuseBits, w.btnFuseBits})
+        QVERIFY(w.tsAvr->rect().contains(QRect(b->mapTo(w.tsAvr, QPoint(0, 0)), b->size())));
+    w.PageControl1->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    QVERIFY(w.minimumSizeHint().width() <= 1024 && w.minimumSizeHint().height() <= 636);
+    for (QDialog* d : std::initializer_list<QDialog*>{p.about.get(), p.config.get(), p.manual.get(),
+                                                      p.progreso.get()})
+        QVERIFY(d->width() <= 1024 && d->height() <= 636);
+}
+
+void MainWindowTest::theAboutBoxShowsEveryTextWhole()
+{
+    Program p;
+    TAboutBox& about = *p.about;
+    // The title's family is an installed one and writes Latin letters, whatever the list's
+    // first choice is on this system.
+    const QFontInfo title(about.ProductName->font());
+    QVERIFY2(!TAboutBox::isSymbolFamily(title.family()), qPrintable(title.family()));
+    QVERIFY(QFontDatabase::families().contains(TAboutBox::titleFamily()));
+    about.show();
+    QCoreApplication::processEvents();
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        const QSize text = QFontMetrics(label->font()).size(0, label->text());
+        QVERIFY2(text.width() <= label->width() && text.height() <= label->height(),
+                 qPrintable(label->text()));
+    }
+    const auto texts = about.findChildren<QPlainTextEdit*>();
+    QCOMPARE(texts.size(), 2);
+    for (QPlainTextEdit* t : texts) {
+        QVERIFY(t->isEnabled());
+        QVERIFY(t->isReadOnly());
+        QVERIFY2(t->toPlainText().contains(QStringLiteral("LPT port")) ||
+                     t->toPlainText().contains(QStringLiteral("version 1.0")),
+                 qPrintable(t->toPlainText()));
+        // Every line fits the view: nothing to scroll to.
+        QCOMPARE(t->verticalScrollBar()->maximum(), 0);
+    }
+    about.hide();
+}
+
+void MainWindowTest::theProgressWindowIsAToolOfTheMainWindow()
+{
+    Program p;
+    const Qt::WindowFlags flags = p.progreso->windowFlags();
+    QCOMPARE(p.progreso->parentWidget(), p.ventana.get());
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
+    QVERIFY(flags & Qt::CustomizeWindowHint);
+    QVERIFY(flags & Qt::WindowTitleHint);
+    for (const Qt::WindowType hint :
+         {Qt::WindowStaysOnTopHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
+          Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint})
+        QVERIFY2(!(flags & hint), qPrintable(QString::number(int(hint), 16)));
+    // A window manager that minimises it anyway (taking the main window along) gets both back.
+    p.ventana->show();
+    p.progreso->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.progreso.get()));
+    p.progreso->showMinimized();
+    p.ventana->showMinimized();
+    QTRY_VERIFY(!p.progreso->isMinimized() && !p.ventana->isMinimized());
+    QVERIFY(p.progreso->isVisible());
+    p.progreso->hide();
+}
+
+void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()
+{
+    using B = Host::Buttons;
+    using I = Host::Icon;
+    const struct {
+        const char* caption;
+        B buttons;
+        I icon;
+        QMessageBox::Icon shown;
+    } cases[] = {
+        {"ERROR", B::Ok, I::None, QMessageBox::Critical},
+        {"VERIFICATION ERROR", B::Ok, I::None, QMessageBox::Critical},
+        {"WARNING:", B::Ok, I::None, QMessageBox::Warning},
+        {"WARNING", B::OkCancelDefaultCancel, I::Exclamation, QMessageBox::Warning},
+        {"NO BLANK", B::Ok, I::None, QMessageBox::Warning},
+        {"End verification", B::Ok, I::None, QMessageBox::Warning},
+        {"Program Lock Bits", B::OkCancel, I::None, QMessageBox::Question},
+        {"OK", B::Ok, I::None, QMessageBox::Information},
+        {"VERIFICATION COMPLETE", B::Ok, I::None, QMessageBox::Information},
+        {"BLANK-TEST", B::Ok, I::None, QMessageBox::Information},
+    };
+    for (const auto& c : cases) {
+        const auto box = QtHost::makeMessageBox("x", c.caption, c.buttons, c.icon, nullptr);
+        QCOMPARE(box->icon(), c.shown);
+        QFont bold = box->font();
+        bold.setBold(true);
+        QVERIFY2(box->sizeHint().width() >
+                     QFontMetrics(bold).horizontalAdvance(QString::fromLatin1(c.caption)) + 100,
+                 c.caption);
+    }
+}
+
+void MainWindowTest::theKeyboardReachesTheCommands()
+{
+    Program p;
+    insertChip(p, "24C04");
+    TVentana& w = *p.ventana;
+    w.cbChip->setCurrentIndex(k24C04);
+    // Keys go to the active window; on X the window must be mapped before it can take focus.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    // On the EEPROM page F5 reads the chip and Ctrl+S asks for a file to save.
+    w.PageControl1->setCurrentIndex(1);
+    w.SG->setFocus();
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.eeprom().EepromImage[0], std::uint8_t(0x41));
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(p.dialogs, QStringList{QStringLiteral("Save file")});
+    // Tab leaves the grid at once rather than walking its cells.
+    w.SG->setFocus();
+    QTest::keyClick(w.SG, Qt::Key_Tab);
+    QVERIFY(!w.SG->hasFocus());
+    // On the AVR page the same key reads the flash: its save dialog comes up, nothing is read
+    // from the EEPROM (no START on the bus).
+    w.PageControl1->setCurrentIndex(0);
+    w.btnTipo->setFocus();
+    const int starts = p.port.starts;
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(p.dialogs, (QStringList{"Save file", "Save file"}));
+    QCOMPARE(p.port.starts, starts);
+    QVERIFY(w.btnLeerFlash->toolTip().endsWith(QStringLiteral("(F5)")));
+    // Tab runs left to right: the type panel, the editors, then PROGRAM, then READ.
+    w.avr().model().selectPages("ATmega128", "128", "LB128");
+    QCoreApplication::processEvents();
+    QList<QWidget*> order;
+    QWidget* at = w.btnTipo;
+    for (int i = 0; i < 200 && (order.isEmpty() || at != w.btnTipo);
+         ++i, at = at->nextInFocusChain())
+        if (at->isVisibleTo(w.tsAvr) && (at->focusPolicy() & Qt::TabFocus) &&
+            w.tsAvr->isAncestorOf(at))
+            order << at;
+    const auto place = [&](QWidget* x) {
+        return order.indexOf(x);
+    };
+    QVERIFY(place(w.btnTipo) == 0);
+    QVERIFY(place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::LB128).front()]) > 0);
+    QVERIFY(place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::LB128).front()]) <
+            place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::Fuse128).front()]));
+    QVERIFY(place(w.CheckBoxes[LockFuseEditor::BoxesOf(EditorSection::Fuse128).back()]) <
+            place(w.btnBorrar));
+    QVERIFY(place(w.btnFuseBits) < place(w.btnTestBlank));
+    QVERIFY(place(w.btnTestBlank) < place(w.btnReadFuseBits));
+}
+
+void MainWindowTest::aDialogShownAgainOpensWhereItWas()
+{
+    // Under a window manager that frames windows, a dialog shown again used to open lower by the
+    // height of its title bar.
+    Program p;
+    p.ventana->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.ventana.get()));
+    for (QDialog* d : std::initializer_list<QDialog*>{p.about.get(), p.config.get()}) {
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        const QRect first = d->geometry();
+        d->hide();
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        QCOMPARE(d->geometry(), first);
+        d->hide();
+    }
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -22,12 +22,40 @@ using namespace vardel;
 
 namespace {
 
+// Passes every register access on to the board and counts them, and the START conditions the
+// program puts on the bus (SDA falling while SCL and the chip's supply stay high).
+struct CountingPort final : PortIo {
+    explicit CountingPort(PortIo& inner) : inner(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        ++accesses;
+        if (port == LptDataPort) {
+            if ((last & 0x09) == 0x09 && (value & 0x09) == 0x09 && (last & 0x10) && !(value & 0x10))
+                ++starts;
+            last = value;
+        }
+        inner.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        ++accesses;
+        return inner.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner.describe(); }
+
+    PortIo& inner;
+    long accesses = 0;
+    int starts = 0;
+    std::uint8_t last = 0;
+};
+
 // The program's windows over a simulated board on the virtual clock, with a settings store of
 // their own; every dialog and message is answered by the test.
 struct Program {
     QTemporaryDir dir;
     VirtualClock clock;
     sim::SimBoard board{clock};
+    CountingPort port{board};
     std::unique_ptr<Settings> settings;
     // With a board folder: the simulated board kept there, shared as the program shares it. It
     // outlives the windows, whose destruction drives its lines low.
@@ -74,7 +102,7 @@ struct Program {
                 return folderBoard->release(e);
             };
         } else {
-            ventana = std::make_unique<TVentana>(board, clock, *settings);
+            ventana = std::make_unique<TVentana>(port, clock, *settings);
         }
         about = std::make_unique<TAboutBox>(ventana.get());
         progreso = std::make_unique<TformProgreso>(ventana.get());

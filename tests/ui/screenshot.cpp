@@ -1,5 +1,10 @@
-// Draws the main window on a simulated board and saves it as a PNG, for the documentation:
-//   xvfb-run screenshot eeprom-page OUT.png
+// Draws a window of the program on a simulated board and saves it as a PNG, for the
+// documentation:
+//   xvfb-run -s "-screen 0 1280x800x24" sh -c 'openbox & sleep 1; screenshot WHAT OUT.png'
+// WHAT: eeprom-page, eeprom-verify (a difference found), avr-DEVICE (the AVR page with the
+// editors of that chip after reading its lock and fuse bits), about, progress (during a read),
+// configuration, manual-line-test, message-box.
+#include "hw/bit_timing.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
 #include "sim/chips.h"
@@ -14,18 +19,33 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+int timing(TVentana& w)
+{
+    return w.timing().DelayFactor;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: screenshot eeprom-page|avr-DEVICE OUT.png\n");
+        std::fprintf(stderr,
+                     "usage: screenshot eeprom-page|eeprom-verify|avr-DEVICE|about|progress|"
+                     "configuration|manual-line-test|message-box OUT.png\n");
         return 2;
     }
     const QString what = QString::fromLocal8Bit(argv[1]);
@@ -47,23 +67,70 @@ int main(int argc, char** argv)
     w.resize(1024, 700);
     w.show();
 
-    if (what == QLatin1String("eeprom-page")) {
-        auto chip = std::make_unique<vardel::sim::Eeprom24Cxx>(
-            *vardel::sim::Eeprom24Cxx::findType("24C04"));
+    // The window to save; the whole screen for the progress window, which shows over the main
+    // window.
+    QWidget* target = &w;
+    std::unique_ptr<QMessageBox> box;
+    auto insertEeprom = [&](const char* type) {
+        auto chip =
+            std::make_unique<vardel::sim::Eeprom24Cxx>(*vardel::sim::Eeprom24Cxx::findType(type));
         const char text[] =
             "Vardel reads 24Cxx serial EEPROMs and AVR chips on the parallel port. ";
         for (std::size_t i = 0; i < chip->memory().size(); ++i)
             chip->memory()[i] =
                 i < 200 ? std::uint8_t(text[i % (sizeof text - 1)]) : std::uint8_t(i * 37 + 11);
+        auto* raw = chip.get();
         board.insertEeprom(std::move(chip));
         w.PageControl1->setCurrentIndex(1);
-        const int type = vardel::FindEepromType("24C04");
-        w.cbChip->setCurrentIndex(type);
-        w.cbChipChange(type);
+        w.cbChip->setCurrentIndex(vardel::FindEepromType(type));
+        return raw;
+    };
+
+    if (what == QLatin1String("eeprom-page")) {
+        insertEeprom("24C04");
         w.Leerchip1Click();
+    } else if (what == QLatin1String("eeprom-verify")) {
+        auto* chip = insertEeprom("24C16");
+        w.Leerchip1Click();
+        chip->memory()[0x5A3] ^= 0x20;
+        chip->memory()[0x700] ^= 0x01;
+        w.Verificar1Click();
+    } else if (what == QLatin1String("progress")) {
+        insertEeprom("24C256");
+        // A tenth of the way through the read, the main window and the progress window over it are
+        // saved from the screen, and the read is cancelled.
+        bool saved = false;
+        // The screen holds what was drawn up to the previous step.
+        QObject::connect(progreso.Progreso, &QProgressBar::valueChanged, &progreso, [&](int v) {
+            if (v != 11 || saved)
+                return;
+            saved = true;
+            const QRect area = w.frameGeometry();
+            QApplication::primaryScreen()
+                ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                .save(out);
+            progreso.CancelFlag = 1;
+        });
+        w.Leerchip1Click();
+        return saved ? 0 : 1;
+    } else if (what == QLatin1String("about")) {
+        about.show();
+        target = &about;
+    } else if (what == QLatin1String("configuration")) {
+        config.tb->setValue(timing(w));
+        config.show();
+        target = &config;
+    } else if (what == QLatin1String("manual-line-test")) {
+        manual.show();
+        target = &manual;
+    } else if (what == QLatin1String("message-box")) {
+        box = QtHost::makeMessageBox("Defference found at byte no.: 1443", "VERIFICATION ERROR",
+                                     vardel::Host::Buttons::Ok, vardel::Host::Icon::None, &w);
+        box->show();
+        target = box.get();
     } else if (what.startsWith(QLatin1String("avr-"))) {
-        // avr-atmega128, avr-at90s8535: the AVR page after identifying the chip and reading its
-        // fuse bits.
+        // avr-atmega128, avr-at90s8535, ...: the AVR page after identifying the chip and reading
+        // its lock and fuse bits.
         std::string error;
         auto chip = vardel::sim::MakeAvrChip(what.mid(4).toStdString(), "", error);
         if (!chip) {
@@ -73,14 +140,23 @@ int main(int argc, char** argv)
         board.insertAvr(std::move(chip));
         w.PageControl1->setCurrentIndex(0);
         w.btnTipoClick();
+        if (w.btnReadLockBits->isEnabled())
+            w.btnReadLockBitsClick();
         w.btnReadFuseBitsClick();
     } else {
         std::fprintf(stderr, "unknown screenshot '%s'\n", argv[1]);
         return 2;
     }
     int status = 1;
+    // The window as the screen shows it, with the frame and title bar a window manager gave it
+    // (run under one to see them).
     QTimer::singleShot(300, [&] {
-        status = w.grab().save(out) ? 0 : 1;
+        const QRect area = target->frameGeometry();
+        status = QApplication::primaryScreen()
+                         ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                         .save(out)
+                     ? 0
+                     : 1;
         app.quit();
     });
     app.exec();
