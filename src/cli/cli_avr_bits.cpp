@@ -136,13 +136,19 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         const QString value = equals > 0 ? word.mid(equals + 1) : QString();
         if (equals <= 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
             return usageError(QStringLiteral("'%1' is not NAME=0 or NAME=1").arg(word));
-        requests.push_back({word.left(equals), value == QLatin1String("0")});
+        const QString name = word.left(equals);
+        for (const Request& r : requests)
+            if (r.name.compare(name, Qt::CaseInsensitive) == 0)
+                return usageError(QStringLiteral("%1 is named twice").arg(name));
+        requests.push_back({name, value == QLatin1String("0")});
     }
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     // Each run starts afresh: the commands rely on the last identification, so there must be one.
-    if (page.btnTipoClick() != AvrPage::Outcome::Done)
+    if (page.btnTipoClick() != AvrPage::Outcome::Done) {
+        ReportNoAvr(page);
         return Failure;
+    }
     const AvrPageModel& model = page.model();
     const QString chip = QString::fromStdString(model.lbTipo());
     const std::vector<int> boxes = BoxesShown(model, kind);
@@ -189,6 +195,12 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     }
 
     for (const Request& r : requests) {
+        // Only a chip erase takes a lock bit back; a part that cannot read its lock bits gets
+        // no write that would look like it did.
+        if (kind == Kind::Lock && !r.programmed && (!readable || editor.checked(r.box)))
+            return usageError(QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase "
+                                             "(avr erase) clears the lock bits")
+                                  .arg(chip, r.name));
         if (editor.checked(r.box) == r.programmed)
             continue;
         // A bit that ends serial programming is written only when asked for twice over.

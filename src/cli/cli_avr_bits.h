@@ -5,7 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+namespace vardel {
+class AvrPage;
+}
+
 namespace vardel::cli {
+
+// After an identification that found no manufacturer's code: an ERROR naming what was read
+// ("no AVR answered: signature FF FF FF").
+void ReportNoAvr(const AvrPage& page);
 
 // avr read-fuses | program-fuses [NAME=0|1 ...] [--preset PRESET] | read-lock |
 // program-lock [NAME=0|1 ...]. `args` are the words after the action. Returns the exit status,

@@ -38,6 +38,9 @@ const QCommandLineOption delayOption(
     QStringLiteral("N"));
 const QCommandLineOption yesOption(QStringLiteral("yes"),
                                    QStringLiteral("Answer OK to every confirmation."));
+const QCommandLineOption quietOption(
+    QStringLiteral("quiet"),
+    QStringLiteral("No summary line after a read, program or verify (errors still show)."));
 const QCommandLineOption allowLockoutOption(
     QStringLiteral("allow-lockout"),
     QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
@@ -55,7 +58,7 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
     parser.addHelpOption();
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
-    parser.addOptions({delayOption, yesOption, allowLockoutOption});
+    parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
 
@@ -70,7 +73,7 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
         line.error = parser.errorText();
         return line;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         line.help = true;
         line.helpText = parser.helpText();
         return line;
@@ -93,8 +96,16 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
             return line;
         }
     }
+    // An empty --port (a variable that was never set) must not quietly choose the default board.
+    if (parser.isSet(QStringLiteral("port")) && parser.value(QStringLiteral("port")).isEmpty()) {
+        line.error = QStringLiteral(
+            "--port is empty: give ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR], or leave the "
+            "option out for the default");
+        return line;
+    }
     line.board = sim::BoardOptionsFrom(parser);
     line.yes = parser.isSet(yesOption);
+    line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
     return line;
 }

@@ -22,6 +22,7 @@ struct CommandLine {
     sim::BoardOptions board;
     int delay = 0; // 0: the stored setting
     bool yes = false;
+    bool quiet = false;        // no summary line
     bool allowLockout = false; // a fuse write may end serial programming
 };
 

@@ -10,8 +10,10 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace vardel::cli {
@@ -24,18 +26,70 @@ int usageError(const QString& message)
 }
 
 namespace {
-void onInterrupt(int)
+// SIGINT, SIGTERM and SIGHUP all ask the running command to stop after the unit in hand, so that
+// the run still ends with every line low; a save in progress loses its temporary and fails.
+extern "C" void onStopSignal(int signal)
 {
-    CliHost::interrupted = 1;
+    CliHost::interrupted = signal;
+    RemoveUnfinishedTemporaries();
 }
+
+void StopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, s);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(s, &action, nullptr);
+}
+
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+
+// What the command printed must have reached its readers: a full disk or a closed pipe behind
+// standard output fails the run.
+int FinishStreams(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int err = errno;
+        std::fprintf(stderr, "ERROR: cannot write the results to standard output: %s\n",
+                     err ? std::strerror(err) : "a write failed");
+        status = Failure;
+    }
+    if (std::fflush(stderr) != 0 || std::ferror(stderr))
+        status = Failure;
+    return status;
+}
+
+int Run(int argc, char** argv);
 } // namespace
 
 } // namespace vardel::cli
 
 int main(int argc, char** argv)
 {
-    using namespace vardel;
-    using namespace vardel::cli;
+    return vardel::cli::FinishStreams(vardel::cli::Run(argc, argv));
+}
+
+namespace vardel::cli {
+namespace {
+
+int Run(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vardel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
@@ -69,13 +123,13 @@ int main(int argc, char** argv)
     const int delay = line.delay;
 
     Context ctx;
-    ctx.host = std::make_unique<CliHost>(line.yes);
+    ctx.host = std::make_unique<CliHost>(line.yes, line.quiet);
     const sim::BoardOptions& options = line.board;
     ctx.allowLockout = line.allowLockout;
     std::string error;
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {
-        std::printf("ERROR: %s\n", error.c_str());
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         return Failure;
     }
     // Without --port the board was chosen for the user: say which (on standard error, so that
@@ -91,10 +145,7 @@ int main(int argc, char** argv)
     if (delay)
         ctx.timing->DelayFactor = delay;
 
-    // Ctrl-C asks the running command to stop at its next byte; a save in progress finishes or
-    // removes its temporary. SIGTERM and SIGHUP end the run at once, without a temporary left.
-    RemoveTemporariesOnSignals({SIGTERM, SIGHUP});
-    std::signal(SIGINT, onInterrupt);
+    StopOnSignals();
 
     int status = Usage;
     try {
@@ -112,13 +163,15 @@ int main(int argc, char** argv)
             status = usageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const std::bad_alloc&) {
         // The lines still go low and the board is still saved below.
-        std::printf("ERROR: not enough memory\n");
+        std::fprintf(stderr, "ERROR: not enough memory\n");
         status = Failure;
     }
 
-    // Ctrl-C during a command that has no place to stop early still fails the run.
-    if (CliHost::interrupted && status == Success) {
-        std::printf("Interrupted: the command may not have done all it was asked to.\n");
+    // A stop signal during a command that has no place to stop early still fails the run.
+    if (CliHost::interrupted) {
+        std::fprintf(stderr, "vardel-cli: stopped by %s%s\n", SignalName(CliHost::interrupted),
+                     status == Success ? ": the command may not have done all it was asked to"
+                                       : "");
         status = Failure;
     }
     // No way out leaves the port lines up; the sim commands only handle chips, and `lines` is
@@ -137,9 +190,15 @@ int main(int argc, char** argv)
     }
     // The simulated board's folder gets what the command changed, and is free for others again.
     if (!ctx.board->release(error)) {
-        std::printf("ERROR: %s\n", error.c_str());
-        if (status == Success)
-            status = Failure;
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+        status = Failure;
+    }
+    if (!ctx.board->finishTrace(error)) {
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+        status = Failure;
     }
     return status;
 }
+
+} // namespace
+} // namespace vardel::cli
