@@ -3,6 +3,7 @@
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "hw/port_io.h"
 
 #include <cstdio>
 #include <optional>
@@ -57,6 +58,17 @@ QString Names(const AvrPageModel& model, const std::vector<int>& boxes)
     for (const int box : boxes)
         names << QString::fromStdString(CaptionOf(box, model));
     return names.join(QStringLiteral(", "));
+}
+
+// A usage error found once the chip is known: the identification left it powered.
+int UsageOnChip(AvrPage& page, const QString& message)
+{
+    try {
+        page.serial().AllLinesLow();
+    } catch (const PortError&) {
+        // A port that fails here has nothing powered through it any more.
+    }
+    return usageError(message);
 }
 
 int Fail(const QString& message)
@@ -156,16 +168,16 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Fail(QStringLiteral("%1 has no %2 bits that serial programming reaches")
                         .arg(chip, kind == Kind::Fuses ? "fuse" : "lock"));
     if (preset && !ShowsSection(model, EditorSection::Fuse128))
-        return usageError(QStringLiteral("the presets are for the ATmega128"));
+        return UsageOnChip(page, QStringLiteral("the presets are for the ATmega128"));
     for (Request& r : requests) {
         for (const int box : boxes)
             if (r.name.compare(QString::fromStdString(CaptionOf(box, model)),
                                Qt::CaseInsensitive) == 0)
                 r.box = box;
         if (!r.box)
-            return usageError(
-                QStringLiteral("%1 is not a %2 bit of %3; it has %4")
-                    .arg(r.name, kind == Kind::Fuses ? "fuse" : "lock", chip, Names(model, boxes)));
+            return UsageOnChip(page, QStringLiteral("%1 is not a %2 bit of %3; it has %4")
+                                         .arg(r.name, kind == Kind::Fuses ? "fuse" : "lock", chip,
+                                              Names(model, boxes)));
     }
 
     E editor;
@@ -198,9 +210,10 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         // Only a chip erase takes a lock bit back; a part that cannot read its lock bits gets
         // no write that would look like it did.
         if (kind == Kind::Lock && !r.programmed && (!readable || editor.checked(r.box)))
-            return usageError(QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase "
-                                             "(avr erase) clears the lock bits")
-                                  .arg(chip, r.name));
+            return UsageOnChip(page,
+                               QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase "
+                                              "(avr erase) clears the lock bits")
+                                   .arg(chip, r.name));
         if (editor.checked(r.box) == r.programmed)
             continue;
         // A bit that ends serial programming is written only when asked for twice over.
@@ -212,7 +225,8 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
                             .arg(r.name, r.programmed ? "0" : "1", chip));
         // The other disabled boxes are the SPIEN bits that serial programming cannot reach.
         if (!guard && !E::Info(r.box).enabled)
-            return usageError(QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
+            return UsageOnChip(page,
+                               QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
     }
     if (preset)
         (editor.*preset)();
@@ -220,7 +234,8 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Failure;
     for (const Request& r : requests)
         if (editor.checked(r.box) != r.programmed)
-            return usageError(QStringLiteral("LB2 can be programmed only together with LB1"));
+            return UsageOnChip(page,
+                               QStringLiteral("LB2 can be programmed only together with LB1"));
 
     // The command checks the chip, lists the changes here before its confirmation, writes and
     // reads back.

@@ -176,7 +176,8 @@ int Run(int argc, char** argv)
     }
     // No way out leaves the port lines up; the sim commands only handle chips, and `lines` is
     // there to leave the lines as the user set them, to be followed with a meter.
-    if (command != QLatin1String("sim") &&
+    // A usage error was found before the port was touched (or put the lines down itself).
+    if (command != QLatin1String("sim") && status != Usage &&
         (command != QLatin1String("lines") || status != Success)) {
         try {
             ctx.lines->SetI2CLines(0, 0, 0);

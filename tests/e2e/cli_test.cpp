@@ -10,6 +10,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -700,4 +701,173 @@ TEST_F(Cli, ConvertRefusesWhatItCannotReadOrHoldAndKeepsNameBytes)
     ASSERT_EQ(cli("sim insert-eeprom 24C04 '" + latin1 + "'").status, 0);
     EXPECT_EQ(cli("sim export eeprom '" + file("\xe9\xe9.bin") + "'").status, 0);
     EXPECT_TRUE(std::filesystem::exists(file("\xe9\xe9.bin")));
+}
+
+TEST_F(Cli, ResultsGoToStandardOutputAndAFailedWriteFailsTheRun)
+{
+    ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+    // Results alone on standard output; everything else on standard error.
+    Streams s = apart("avr read-fuses");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_NE(s.out.find("BODEN=1\n"), std::string::npos) << s.out;
+    EXPECT_EQ(s.err, "");
+    ASSERT_EQ(cli("sim remove avr").status, 0);
+    s = apart("avr read-fuses");
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out, "");
+    EXPECT_NE(s.err.find("ERROR: Processor not detected!!!"), std::string::npos) << s.err;
+
+    ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+    for (const std::string args : {"avr read-fuses >/dev/full", "sim show >/dev/full",
+                                   "--trace /dev/full check", "--trace /dev/full avr identify"}) {
+        SCOPED_TRACE(args);
+        s = apart(args);
+        EXPECT_EQ(s.status, 1);
+        EXPECT_NE(s.err.find(args.rfind("--trace", 0) == 0
+                                 ? "ERROR: Can't write trace file /dev/full"
+                                 : "ERROR: cannot write the results to standard output"),
+                  std::string::npos)
+            << s.err;
+    }
+}
+
+TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
+{
+    const std::string samples = SAMPLES_DIR;
+    ASSERT_EQ(cli("sim insert-avr AT90S2313").status, 0);
+    const struct {
+        std::string args;
+        const char* message;
+    } cases[] = {
+        {"eeprom read 24C04 " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"avr read-flash " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"eeprom read 24C99 " + file("out.bin"), "unknown EEPROM type '24C99'"},
+        {"sim insert-eeprom 24C99", "24C99"},
+        {"sim insert-avr foo", "foo"},
+        {"sim remove", "usage: sim remove eeprom|avr"},
+        {"avr program-fuses CKSEL0=0 cksel0=1", "cksel0 is named twice"},
+        {"--port '' check", "--port is empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Streams s = apart("--trace " + file("t.vcd") + " " + c.args);
+        EXPECT_EQ(s.status, 2);
+        EXPECT_NE(s.err.find(c.message), std::string::npos) << s.err;
+        // No line moved: nothing but the header went into the trace.
+        EXPECT_EQ(readAll(file("t.vcd")).find("\n#"), std::string::npos) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(file("out.txt")));
+    }
+    // The one case that needs the chip: the AT90S2313 cannot read its lock bits, so a lock
+    // bit set in an earlier run cannot be taken back either.
+    EXPECT_EQ(cli("--yes avr program-lock LB1=0").status, 0);
+    const Streams s = apart("--trace " + file("t.vcd") + " --yes avr program-lock LB1=1");
+    EXPECT_EQ(s.status, 2);
+    EXPECT_EQ(FinalOutputs(file("t.vcd")), kAllLow);
+    EXPECT_NE(s.err.find("only a chip erase (avr erase) clears the lock bits"), std::string::npos);
+    EXPECT_EQ(s.err.find("OK"), std::string::npos) << s.err;
+
+    Streams help = apart("--help-all");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("eeprom read|program|verify"), std::string::npos);
+    help = apart("--port ppdev:/dev/zero check");
+    EXPECT_EQ(help.status, 1);
+    EXPECT_NE(help.err.find("/dev/zero is not a parallel port"), std::string::npos) << help.err;
+    EXPECT_EQ(help.err.find("rmmod"), std::string::npos) << help.err;
+}
+
+TEST_F(Cli, AnIdentificationThatFindsNoAvrNamesWhatItRead)
+{
+    for (const char* signature : {"FFFFFF", "000000"}) {
+        ASSERT_EQ(cli(std::string("sim insert-avr --signature ") + signature).status, 0);
+        for (const char* command : {"avr identify", "avr read-fuses", "avr read-flash x.bin"}) {
+            SCOPED_TRACE(command);
+            const Streams s = apart(command);
+            EXPECT_EQ(s.status, 1);
+            EXPECT_EQ(s.out, "");
+            EXPECT_EQ(s.err, std::string("ERROR: no AVR answered: signature ") + signature[0] +
+                                 signature[1] + " " + signature[2] + signature[3] + " " +
+                                 signature[4] + signature[5] + "\n");
+        }
+    }
+}
+
+TEST_F(Cli, AVerifyListsTheFirstSixteenDifferencesAndCountsThemAll)
+{
+    std::string image(512, '\0');
+    for (int i = 0; i < 512; ++i)
+        image[i] = static_cast<char>(i * 5 + 1);
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    ASSERT_EQ(cli("sim insert-eeprom 24C04 " + file("image.bin")).status, 0);
+    ASSERT_EQ(cli("sim insert-avr AT90S2313 --eeprom " + file("image.bin")).status, 0);
+    std::string changed = image;
+    for (int i = 100; i < 120; ++i)
+        changed[i] = '\x3F';
+    std::ofstream(file("changed.bin"), std::ios::binary) << changed;
+    std::string expected;
+    for (int i = 100; i < 116; ++i) {
+        char line[40];
+        std::snprintf(line, sizeof line, "0x%04X: chip %02X, file 3F\n", i, (i * 5 + 1) & 0xFF);
+        expected += line;
+    }
+    expected += "20 bytes differ\n";
+    Streams s = apart("eeprom verify 24C04 " + file("changed.bin"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out, "VERIFICATION ERROR: Defference found at byte no.: 100\n" + expected);
+    // The AT90S2313's EEPROM holds 128 bytes: the file's first 128 are compared.
+    s = apart("avr verify-eeprom " + file("changed.bin"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out,
+              "End verification: VERIFICATION: ERROR (Difference at byte: $0064)\n" + expected)
+        << s.err;
+}
+
+// On the real-time clock, each stop signal arrives in the middle of the operation.
+TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
+{
+    std::string image(32768, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    ASSERT_EQ(cli("sim insert-eeprom 24C256").status, 0);
+    const struct {
+        const char* signal;
+        std::string command;
+        const char* message;
+    } cases[] = {
+        {"TERM", "eeprom program 24C256 " + file("image.bin"),
+         "WARNING: Operation stopped: the chip may be partly written.\n"},
+        {"HUP", "avr program-flash " + file("image.bin"),
+         "WARNING: Operation stopped: the chip may be partly written.\n"},
+        {"INT", "eeprom read 24C256 " + file("out.bin"),
+         "WARNING: Operation stopped: no file was written.\n"},
+        {"TERM", "avr read-flash " + file("out.hex"),
+         "WARNING: Operation stopped: no file was written.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::string trace = file("run.vcd");
+        std::filesystem::remove(trace);
+        // Waits for the trace to pass its header (the signal handlers are in place by then).
+        const Result r = run("XDG_CONFIG_HOME=" + dir.path().toStdString() +
+                             " " VARDEL_CLI " --port sim:" + board() + " --trace " + trace + " " +
+                             c.command + " 2>" + file("err.txt") +
+                             " & pid=$!; while kill -0 $pid 2>/dev/null "
+                             "&& [ \"$(stat -c %s " +
+                             trace +
+                             " 2>/dev/null || echo 0)\" -lt "
+                             "30000 ]; do :; done; kill -" +
+                             c.signal + " $pid; wait $pid");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(readAll(file("err.txt")),
+                  std::string(c.message) + "vardel-cli: stopped by SIG" + c.signal + "\n");
+        EXPECT_EQ(FinalOutputs(trace), kAllLow);
+        EXPECT_FALSE(std::filesystem::exists(file("out.bin")));
+        EXPECT_FALSE(std::filesystem::exists(file("out.hex")));
+        // No temporary left behind either: only the image, the board, the trace and the errors.
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path().toStdString()))
+            names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string>{"VARDEL.ini", "board", "err.txt", "image.bin",
+                                                "run.vcd"}));
+    }
 }
