@@ -5,6 +5,8 @@
 namespace vardel::cli {
 
 namespace {
+// Every command with its words and what it does: the --help text and, through help2man, the
+// manual page. Each entry has its description after two spaces or on the lines below it.
 const char* kCommands = R"(Commands:
   ports                                      the parallel ports of this machine, with the
                                              --port text for each
@@ -16,18 +18,27 @@ const char* kCommands = R"(Commands:
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
                                              24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
-  avr identify | erase | blank-test
+  avr identify | erase | blank-test          identifies the chip (prints its type), erases
+                                             it, or tests that flash and EEPROM are blank
   avr read-flash|program-flash|verify-flash FILE
+                                             the flash memory with an image file
   avr read-eeprom|program-eeprom|verify-eeprom FILE
+                                             the internal EEPROM with an image file
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
-                                             bits that change print as NAME 1 -> 0 on standard
-                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
+                                             prints or changes the fuse bits named; bits that
+                                             change print as NAME 1 -> 0 on standard error;
+                                             SPIEN=1 or RSTDISBL=0 also need --allow-lockout
   avr read-lock | program-lock [NAME=0|1 ...]
-  sim show
-  sim insert-eeprom TYPE [FILE]
+                                             prints or programs the lock bits (only a chip
+                                             erase clears them)
+  sim show                                   the simulated board's chips as key=value lines
+  sim insert-eeprom TYPE [FILE]              a new 24Cxx chip, blank or holding FILE
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=HEX ...]
-  sim remove eeprom|avr
-  sim export eeprom|flash|avr-eeprom FILE
+                                             a new AVR chip in the simulated board's socket
+  sim remove eeprom|avr                      empties a socket
+  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory
+
+Exit status: 0 success, 1 an error or a verify difference, 2 a usage error.
 )";
 } // namespace
 
@@ -48,6 +59,18 @@ const QCommandLineOption allowLockoutOption(
                    "well."));
 } // namespace
 
+namespace {
+QCommandLineOption ListWordsOption()
+{
+    QCommandLineOption option(QStringLiteral("list-words"),
+                              QStringLiteral("The words the shell completes: commands, types, "
+                                             "devices or bits, one a line."),
+                              QStringLiteral("KIND"));
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
+} // namespace
+
 CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLineParser>())
 {
     QCommandLineParser& parser = *parser_;
@@ -59,6 +82,7 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
     parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption});
+    parser.addOption(ListWordsOption());
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
 
@@ -80,6 +104,10 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
     }
     if (parser.isSet(QStringLiteral("version"))) {
         line.version = true;
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("list-words"))) {
+        line.listWords = parser.value(QStringLiteral("list-words"));
         return line;
     }
     line.args = parser.positionalArguments();

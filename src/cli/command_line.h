@@ -17,6 +17,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     QString helpText;
+    QString listWords; // --list-words KIND: the shell completion's words, nothing else done
     QString command;
     QStringList args; // the command's own arguments, file names among them (see file_names.h)
     sim::BoardOptions board;

@@ -2,11 +2,15 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
+#include "avr/device_catalogue.h"
+#include "avr/lock_fuse_editor.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
 #include "hw/settings.h"
+#include "i2c/eeprom_types.h"
+#include "sim/avr_target.h"
 
 #include <QCoreApplication>
 
@@ -15,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <set>
+#include <string>
 
 namespace vardel::cli {
 
@@ -75,6 +81,33 @@ int FinishStreams(int status)
     return status;
 }
 
+// The words the bash completion offers, from the tables the commands themselves use.
+int ListWords(const QString& kind)
+{
+    std::set<std::string> words;
+    if (kind == QLatin1String("commands")) {
+        words = {"ports", "check", "lines", "convert", "eeprom", "avr", "sim"};
+    } else if (kind == QLatin1String("types")) {
+        for (const EepromType& type : kEepromTypes)
+            words.insert(type.name);
+    } else if (kind == QLatin1String("devices")) {
+        for (const sim::AvrDevice& device : sim::AvrCatalogue())
+            words.insert(device.name);
+    } else if (kind == QLatin1String("bits")) {
+        for (int box = 1; box <= LockFuseEditor::kBoxCount; ++box)
+            if (!LockFuseEditor::Info(box).inert && LockFuseEditor::Info(box).caption)
+                words.insert(LockFuseEditor::Info(box).caption);
+        for (const DeviceEntry& entry : DeviceCatalogue())
+            if (entry.checkBox35)
+                words.insert(entry.checkBox35);
+    } else {
+        return usageError(QStringLiteral("--list-words takes commands, types, devices or bits"));
+    }
+    for (const std::string& word : words)
+        std::printf("%s\n", word.c_str());
+    return Success;
+}
+
 int Run(int argc, char** argv);
 } // namespace
 
@@ -106,6 +139,8 @@ int Run(int argc, char** argv)
     }
     if (!line.error.isEmpty())
         return usageError(line.error);
+    if (!line.listWords.isEmpty())
+        return ListWords(line.listWords);
     const QString& command = line.command;
     QStringList args = line.args;
     // Converting files needs no board.

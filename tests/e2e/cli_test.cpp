@@ -871,3 +871,31 @@ TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
                                                 "run.vcd"}));
     }
 }
+
+// The completion offers what the program accepts, from the program's own tables.
+TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
+{
+    const char* library = "/usr/share/bash-completion/bash_completion";
+    if (!std::filesystem::exists(library))
+        GTEST_SKIP() << "bash-completion is not installed";
+    const std::pair<std::string, std::string> cases[] = {
+        {"e", "eeprom\n"},
+        {"eeprom read 24c2", "24C256\n"},
+        {"--port sim:x sim re", "remove\n"},
+        {"sim insert-avr ATmega16", "ATmega161\nATmega163\n"},
+        {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\n"},
+        {"--yes avr program-lock LB", "LB1=\nLB2=\n"},
+        {"avr program-lock LB1=", "LB1=0\nLB1=1\n"},
+    };
+    for (const auto& [line, expected] : cases) {
+        SCOPED_TRACE(line);
+        const std::string script =
+            std::string("source ") + library +
+            "; source " VARDEL_COMPLETION "; COMP_WORDS=(" VARDEL_CLI " " + line +
+            (line.back() == ' ' ? "''" : "") +
+            "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"${COMP_WORDS[*]}\"; "
+            "COMP_POINT=${#COMP_LINE}; _vardel_cli; printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
+        std::ofstream(testing::TempDir() + "complete.sh") << script;
+        EXPECT_EQ(capture("bash " + testing::TempDir() + "complete.sh 2>/dev/null").out, expected);
+    }
+}
