@@ -44,6 +44,8 @@ void StopOnSignals()
 {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
+    // Reads, writes and waits go on where they were: the command looks at the flag itself.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&action.sa_mask, s);
