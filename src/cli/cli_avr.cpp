@@ -113,10 +113,11 @@ int runAvr(Context& ctx, const QStringList& args)
     if (args.size() != (takesFile ? 2 : 1))
         return usageError(QString::fromLatin1(kUsage));
     const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
-    // A read whose file name selects no format would be thrown away after the whole memory.
-    if (takesFile && FileKindOf(file) == FileKind::Other)
-        return usageError(
-            QStringLiteral("'%1': the file name must end in BIN or HEX").arg(args[1]));
+    // A read whose file could not be written would be thrown away after the whole memory.
+    if (takesFile &&
+        (action.startsWith(QLatin1String("read-")) ? CheckOutputName(args[1])
+                                                   : CheckInputName(args[1])) != Success)
+        return Usage;
 
     StopOnInterruptHost host(*ctx.host, ctx.lock);
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);

@@ -102,6 +102,18 @@ bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
 
 } // namespace
 
+std::set<std::string> AllBitNames()
+{
+    std::set<std::string> names;
+    for (int box = 1; box <= E::kBoxCount; ++box)
+        if (!E::Info(box).inert && E::Info(box).caption)
+            names.insert(E::Info(box).caption);
+    for (const DeviceEntry& entry : DeviceCatalogue())
+        if (entry.checkBox35)
+            names.insert(entry.checkBox35);
+    return names;
+}
+
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
     Kind kind;
@@ -149,6 +161,9 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         if (equals <= 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
             return usageError(QStringLiteral("'%1' is not NAME=0 or NAME=1").arg(word));
         const QString name = word.left(equals);
+        // A name no chip has is wrong whatever the socket holds.
+        if (!AllBitNames().count(name.toUpper().toStdString()))
+            return usageError(QStringLiteral("%1 is the name of no lock or fuse bit").arg(name));
         for (const Request& r : requests)
             if (r.name.compare(name, Qt::CaseInsensitive) == 0)
                 return usageError(QStringLiteral("%1 is named twice").arg(name));

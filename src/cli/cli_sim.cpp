@@ -170,6 +170,8 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
 {
     if (args.size() != 2)
         return usageError(QStringLiteral("usage: sim export eeprom|flash|avr-eeprom FILE"));
+    if (CheckOutputName(args[1]) != Success)
+        return Usage;
     const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());

@@ -2,8 +2,7 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
-#include "avr/device_catalogue.h"
-#include "avr/lock_fuse_editor.h"
+#include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"
 #include "hw/hardware_check.h"
@@ -96,12 +95,7 @@ int ListWords(const QString& kind)
         for (const sim::AvrDevice& device : sim::AvrCatalogue())
             words.insert(device.name);
     } else if (kind == QLatin1String("bits")) {
-        for (int box = 1; box <= LockFuseEditor::kBoxCount; ++box)
-            if (!LockFuseEditor::Info(box).inert && LockFuseEditor::Info(box).caption)
-                words.insert(LockFuseEditor::Info(box).caption);
-        for (const DeviceEntry& entry : DeviceCatalogue())
-            if (entry.checkBox35)
-                words.insert(entry.checkBox35);
+        words = AllBitNames();
     } else {
         return usageError(QStringLiteral("--list-words takes commands, types, devices or bits"));
     }
