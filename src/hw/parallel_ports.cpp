@@ -57,8 +57,10 @@ std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::strin
         // ENOTTY (or EINVAL): the device takes no ppdev requests at all, so it is no parallel
         // port, and no driver is in the way.
         if (err == ENOTTY || err == EINVAL) {
-            error = device + " is not a parallel port: it does not answer the ppdev claim "
-                             "request (PPCLAIM: " + std::strerror(err) +
+            error = device +
+                    " is not a parallel port: it does not answer the ppdev claim "
+                    "request (PPCLAIM: " +
+                    std::strerror(err) +
                     "). Run vardel-cli ports for the parallel ports of this machine.";
             return nullptr;
         }
