@@ -51,7 +51,8 @@ deb=$(ls "$top"/build/vardel_*.deb)
 contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-cli-core \
     usr/share/applications/vardel.desktop usr/share/icons/hicolor/scalable/apps/vardel.svg \
-    usr/share/man/man1/vardel-cli.1.gz usr/share/bash-completion/completions/vardel-cli \
+    usr/share/man/man1/vardel-cli.1.gz usr/share/man/man1/vardel.1.gz \
+    usr/share/bash-completion/completions/vardel-cli \
     usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.gz; do
     grep -q " \./$f\$" <<<"$contents" || { echo "the package is missing $f"; exit 1; }
 done
