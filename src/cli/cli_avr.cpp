@@ -15,8 +15,8 @@ namespace vardel::cli {
 
 namespace {
 
-// The printing Host, with Ctrl-C turned into a stop request: the AVR commands look at it after
-// every byte, end with every line low and say that the chip may be partly written.
+// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
+// after every byte, end with every line low and say that the chip may be partly written.
 class StopOnInterruptHost final : public Host {
 public:
     StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
