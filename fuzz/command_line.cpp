@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
     static vardel::cli::CommandLineParser parser;
     const vardel::cli::CommandLine line = parser.parse(arguments);
-    if (line.error.isEmpty() && !line.help && !line.version) {
+    if (line.error.isEmpty() && !line.help && !line.version && line.listWords.isEmpty()) {
         // The command and its arguments are the last words, in order.
         if (static_cast<std::size_t>(line.args.size()) + 1 > words.size())
             __builtin_trap();

@@ -9,6 +9,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth openbox fonts-dejavu-core
     sigrok-cli srecord
+    help2man gzip file dpkg-dev lintian bash-completion
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Vardel and runs every test: once in a normal build, once more
 # with AddressSanitizer and UndefinedBehaviorSanitizer; then the benchmarks in a short mode, a
-# bounded fuzzing run of each fuzz target, and an install into a temporary prefix.
+# bounded fuzzing run of each fuzz target, an install into a temporary prefix, and the Debian
+# package with its contents and lintian's verdict.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-debian.sh"
@@ -52,4 +53,25 @@ done
 "$prefix/bin/vardel-cli" --version
 XDG_CONFIG_HOME="$prefix" "$prefix/bin/vardel-cli" --port "sim:$prefix/board" --virtual-time check
 rm -rf "$prefix"
+
+echo "== The Debian package"
+rm -f "$top"/build/vardel_*.deb
+(cd "$top/build" && cpack -G DEB >/dev/null)
+deb=$(ls "$top"/build/vardel_*.deb)
+contents=$(dpkg-deb -c "$deb")
+for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-cli-core \
+    usr/share/applications/vardel.desktop usr/share/icons/hicolor/scalable/apps/vardel.svg \
+    usr/share/man/man1/vardel-cli.1.gz usr/share/man/man1/vardel.1.gz \
+    usr/share/bash-completion/completions/vardel-cli \
+    usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.gz; do
+    grep -q " \./$f\$" <<<"$contents" || { echo "the package is missing $f"; exit 1; }
+done
+# The dependencies come from the libraries the programs load.
+dpkg-deb -f "$deb" Depends | grep -q libqt6core6 || { echo "the package depends on no Qt"; exit 1; }
+# The manual page carries the commands and options of --help, the exit statuses and examples.
+manual=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/vardel-cli.1.gz | zcat)
+for word in "EXIT STATUS" "EXAMPLES" "eeprom read|program|verify" "sim export" '\-\-quiet'; do
+    grep -qF -- "$word" <<<"$manual" || { echo "the manual page lacks $word"; exit 1; }
+done
+lintian --fail-on error "$deb"
 echo "All tests passed."

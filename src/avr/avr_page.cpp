@@ -50,6 +50,7 @@ bool AvrPage::IdentifyDevice()
     device_ = nullptr;
     // Until the chip has answered, it has not been detected (a port failure may end this early).
     lastIdentification_ = Identification::NotDetected;
+    lastSignature_ = {};
     if (!serial_.ProgrammingEnable()) {
         lastIdentification_ = Identification::NotDetected;
         model_.selectPages(AvrPageModel::kPageEmpty);
@@ -59,6 +60,7 @@ bool AvrPage::IdentifyDevice()
     }
     model_.setDeviceClass(0);
     const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
+    lastSignature_ = signature;
     const DeviceEntry* entry = FindDevice(signature);
     if (!entry) {
         if (signature == kProtectedSignature) {

@@ -8,6 +8,7 @@
 #include "hw/operation_lock.h"
 #include "hw/port_io.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -68,6 +69,9 @@ public:
     // on false every AVR line is low and the reason has been shown.
     bool IdentifyDevice();
     Identification lastIdentification() const { return lastIdentification_; }
+    // The signature bytes the last identification read (all zero when the chip did not answer
+    // the programming enable).
+    const std::array<std::uint8_t, 3>& lastSignature() const { return lastSignature_; }
 
     Outcome btnTipoClick();       // "Identify microprocessor"
     Outcome btnLeerFlashClick();  // "Read Flash"
@@ -136,6 +140,7 @@ private:
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
     Identification lastIdentification_ = Identification::NotDetected;
+    std::array<std::uint8_t, 3> lastSignature_{};
 };
 
 } // namespace vardel

@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace vardel::cli {
@@ -28,6 +30,17 @@ struct Context {
 };
 
 int usageError(const QString& message);
+
+// Checks the FILE argument of a read before any chip is touched: its name must end in BIN or HEX
+// and its folder must exist and take files. Usage (after the message) or Success.
+int CheckOutputName(const QString& argument);
+
+// Checks the FILE argument of a program or verify: its name must end in BIN or HEX.
+int CheckInputName(const QString& argument);
+
+// The bytes a verify found different, on standard output: one "0x0064: chip 5A, file 3F" line
+// each for the first 16, then "N bytes differ".
+void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::size_t size);
 
 int runCheck(Context& ctx, const QStringList& args);
 int runLines(Context& ctx, const QStringList& args);

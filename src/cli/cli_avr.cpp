@@ -4,14 +4,19 @@
 #include "avr/avr_page.h"
 #include "cli/cli_avr_bits.h"
 
+#include "files/binary_file.h"
+#include "files/image_file.h"
+
+#include <QTemporaryDir>
+
 #include <cstdio>
 
 namespace vardel::cli {
 
 namespace {
 
-// The printing Host, with Ctrl-C turned into a stop request: the AVR commands look at it after
-// every byte, end with every line low and say that the chip may be partly written.
+// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
+// after every byte, end with every line low and say that the chip may be partly written.
 class StopOnInterruptHost final : public Host {
 public:
     StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
@@ -49,6 +54,45 @@ const char* kUsage = "usage: avr identify|erase|blank-test, avr read-flash|progr
 
 } // namespace
 
+void ReportNoAvr(const AvrPage& page)
+{
+    // A socket without a chip, or a chip held in reset, reads FF FF FF or 00 00 00: no
+    // manufacturer's code at all, which the page leaves without a message.
+    if (page.lastIdentification() != AvrPage::Identification::OtherSignature)
+        return;
+    const auto& s = page.lastSignature();
+    std::fprintf(stderr, "ERROR: no AVR answered: signature %02X %02X %02X\n", s[0], s[1], s[2]);
+}
+
+namespace {
+
+// The verdict names the first difference; a read of the whole memory into a temporary BIN file
+// gives all of them.
+void ListAvrDifferences(AvrPage& page, const std::string& file, bool flash)
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return;
+    const std::string copy = folder.filePath(QStringLiteral("chip.bin")).toStdString();
+    page.dialogs.save = [copy] {
+        return std::optional<std::string>(copy);
+    };
+    if ((flash ? page.btnLeerFlashClick() : page.btnLeerEEPIntClick()) != AvrPage::Outcome::Done)
+        return;
+    const ImageRead chip = ReadImageFile(copy, std::size_t{1} << 20);
+    const ImageRead image = ReadImageFile(file, std::size_t{1} << 20);
+    if (!chip.ok() || !image.ok())
+        return;
+    const std::vector<std::uint8_t>& bytes = chip.file.bin;
+    std::vector<std::uint8_t> expected(bytes.size(), 0xFF);
+    const std::uint64_t offset =
+        !flash && image.file.kind == FileKind::Hex ? AvrEepromHexOffset(image.file.hex) : 0;
+    PlaceImageFile(image.file, expected, offset);
+    PrintDifferences(bytes.data(), expected.data(), bytes.size());
+}
+
+} // namespace
+
 // avr ...: the AVR page's commands. Each run starts afresh, so the chip is identified first even
 // where the window relies on the last identification; the file dialogs are answered with FILE.
 int runAvr(Context& ctx, const QStringList& args)
@@ -68,11 +112,16 @@ int runAvr(Context& ctx, const QStringList& args)
         return usageError(QStringLiteral("unknown avr command '%1'").arg(action));
     if (args.size() != (takesFile ? 2 : 1))
         return usageError(QString::fromLatin1(kUsage));
+    const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
+    // A read whose file could not be written would be thrown away after the whole memory.
+    if (takesFile &&
+        (action.startsWith(QLatin1String("read-")) ? CheckOutputName(args[1])
+                                                   : CheckInputName(args[1])) != Success)
+        return Usage;
 
     StopOnInterruptHost host(*ctx.host, ctx.lock);
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
     if (takesFile) {
-        const std::string file = FileNameFromQString(args[1]);
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);
         };
@@ -83,6 +132,9 @@ int runAvr(Context& ctx, const QStringList& args)
 
     using Outcome = AvrPage::Outcome;
     Outcome outcome = Outcome::Failed;
+    const bool flash = action.endsWith(QLatin1String("-flash"));
+    const bool writes =
+        action.startsWith(QLatin1String("program-")) || action == QLatin1String("erase");
     if (action == QLatin1String("identify")) {
         outcome = page.btnTipoClick();
         if (outcome == Outcome::Done)
@@ -108,7 +160,29 @@ int runAvr(Context& ctx, const QStringList& args)
     } else if (action == QLatin1String("verify-eeprom")) {
         outcome = page.btnEEPIntClick();
     }
-    return outcome == Outcome::Done ? Success : Failure;
+    if (outcome == Outcome::Done) {
+        if (takesFile) {
+            const DeviceClassInfo& info = ClassInfo(page.model().DeviceClass());
+            const std::string what = action.startsWith(QLatin1String("read-")) ? "read into " + file
+                                     : action.startsWith(QLatin1String("program-"))
+                                         ? std::string("programmed, not verified")
+                                         : std::string("verified");
+            // "ATmega128 (128kb flash)": the name alone, the size follows in bytes.
+            const std::string& type = page.model().lbTipo();
+            ctx.host->summary(type.substr(0, type.find(" (")) + ": " +
+                              std::to_string(flash ? info.flashBytes : info.eepromBytes) +
+                              (flash ? " bytes of flash " : " bytes of EEPROM ") + what);
+        }
+        return Success;
+    }
+    ReportNoAvr(page);
+    // A stop already said so; a write that failed on its way may have changed part of the chip.
+    if (writes && outcome == Outcome::Failed && ctx.host->gaugeMoved())
+        CliHost::note("the chip may be partly written");
+    if (outcome == Outcome::Failed && action.startsWith(QLatin1String("verify-")) &&
+        ctx.host->lastCaption() == "End verification")
+        ListAvrDifferences(page, file, flash);
+    return Failure;
 }
 
 } // namespace vardel::cli

@@ -3,6 +3,7 @@
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "hw/port_io.h"
 
 #include <cstdio>
 #include <optional>
@@ -59,6 +60,17 @@ QString Names(const AvrPageModel& model, const std::vector<int>& boxes)
     return names.join(QStringLiteral(", "));
 }
 
+// A usage error found once the chip is known: the identification left it powered.
+int UsageOnChip(AvrPage& page, const QString& message)
+{
+    try {
+        page.serial().AllLinesLow();
+    } catch (const PortError&) {
+        // A port that fails here has nothing powered through it any more.
+    }
+    return usageError(message);
+}
+
 int Fail(const QString& message)
 {
     std::fprintf(stderr, "vardel-cli: %s\n", message.toLocal8Bit().constData());
@@ -89,6 +101,18 @@ bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
 }
 
 } // namespace
+
+std::set<std::string> AllBitNames()
+{
+    std::set<std::string> names;
+    for (int box = 1; box <= E::kBoxCount; ++box)
+        if (!E::Info(box).inert && E::Info(box).caption)
+            names.insert(E::Info(box).caption);
+    for (const DeviceEntry& entry : DeviceCatalogue())
+        if (entry.checkBox35)
+            names.insert(entry.checkBox35);
+    return names;
+}
 
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
@@ -136,13 +160,22 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         const QString value = equals > 0 ? word.mid(equals + 1) : QString();
         if (equals <= 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
             return usageError(QStringLiteral("'%1' is not NAME=0 or NAME=1").arg(word));
-        requests.push_back({word.left(equals), value == QLatin1String("0")});
+        const QString name = word.left(equals);
+        // A name no chip has is wrong whatever the socket holds.
+        if (!AllBitNames().count(name.toUpper().toStdString()))
+            return usageError(QStringLiteral("%1 is the name of no lock or fuse bit").arg(name));
+        for (const Request& r : requests)
+            if (r.name.compare(name, Qt::CaseInsensitive) == 0)
+                return usageError(QStringLiteral("%1 is named twice").arg(name));
+        requests.push_back({name, value == QLatin1String("0")});
     }
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     // Each run starts afresh: the commands rely on the last identification, so there must be one.
-    if (page.btnTipoClick() != AvrPage::Outcome::Done)
+    if (page.btnTipoClick() != AvrPage::Outcome::Done) {
+        ReportNoAvr(page);
         return Failure;
+    }
     const AvrPageModel& model = page.model();
     const QString chip = QString::fromStdString(model.lbTipo());
     const std::vector<int> boxes = BoxesShown(model, kind);
@@ -150,16 +183,16 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Fail(QStringLiteral("%1 has no %2 bits that serial programming reaches")
                         .arg(chip, kind == Kind::Fuses ? "fuse" : "lock"));
     if (preset && !ShowsSection(model, EditorSection::Fuse128))
-        return usageError(QStringLiteral("the presets are for the ATmega128"));
+        return UsageOnChip(page, QStringLiteral("the presets are for the ATmega128"));
     for (Request& r : requests) {
         for (const int box : boxes)
             if (r.name.compare(QString::fromStdString(CaptionOf(box, model)),
                                Qt::CaseInsensitive) == 0)
                 r.box = box;
         if (!r.box)
-            return usageError(
-                QStringLiteral("%1 is not a %2 bit of %3; it has %4")
-                    .arg(r.name, kind == Kind::Fuses ? "fuse" : "lock", chip, Names(model, boxes)));
+            return UsageOnChip(page, QStringLiteral("%1 is not a %2 bit of %3; it has %4")
+                                         .arg(r.name, kind == Kind::Fuses ? "fuse" : "lock", chip,
+                                              Names(model, boxes)));
     }
 
     E editor;
@@ -189,6 +222,13 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     }
 
     for (const Request& r : requests) {
+        // Only a chip erase takes a lock bit back; a part that cannot read its lock bits gets
+        // no write that would look like it did.
+        if (kind == Kind::Lock && !r.programmed && (!readable || editor.checked(r.box)))
+            return UsageOnChip(page,
+                               QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase "
+                                              "(avr erase) clears the lock bits")
+                                   .arg(chip, r.name));
         if (editor.checked(r.box) == r.programmed)
             continue;
         // A bit that ends serial programming is written only when asked for twice over.
@@ -200,7 +240,8 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
                             .arg(r.name, r.programmed ? "0" : "1", chip));
         // The other disabled boxes are the SPIEN bits that serial programming cannot reach.
         if (!guard && !E::Info(r.box).enabled)
-            return usageError(QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
+            return UsageOnChip(page,
+                               QStringLiteral("%1 cannot be changed on %2").arg(r.name, chip));
     }
     if (preset)
         (editor.*preset)();
@@ -208,7 +249,8 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Failure;
     for (const Request& r : requests)
         if (editor.checked(r.box) != r.programmed)
-            return usageError(QStringLiteral("LB2 can be programmed only together with LB1"));
+            return UsageOnChip(page,
+                               QStringLiteral("LB2 can be programmed only together with LB1"));
 
     // The command checks the chip, lists the changes here before its confirmation, writes and
     // reads back.

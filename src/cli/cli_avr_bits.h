@@ -5,11 +5,25 @@
 #include <QString>
 #include <QStringList>
 
+#include <set>
+#include <string>
+
+namespace vardel {
+class AvrPage;
+}
+
 namespace vardel::cli {
+
+// After an identification that found no manufacturer's code: an ERROR naming what was read
+// ("no AVR answered: signature FF FF FF").
+void ReportNoAvr(const AvrPage& page);
 
 // avr read-fuses | program-fuses [NAME=0|1 ...] [--preset PRESET] | read-lock |
 // program-lock [NAME=0|1 ...]. `args` are the words after the action. Returns the exit status,
 // or -1 when the action is none of these four.
+// Every lock and fuse bit name of every chip in the catalogue, sorted.
+std::set<std::string> AllBitNames();
+
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args);
 
 } // namespace vardel::cli

@@ -22,12 +22,13 @@ int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out,
     const bool hexIn = inKind == FileKind::Hex;
     FileBytes read = ReadWholeFile(in, hexIn ? kLargestHexText : kLargestImage, ReadLimit::Whole);
     if (read.failure == ReadFailure::TooLarge && !hexIn) {
-        std::printf("ERROR: %s is larger than 256 MiB: no chip image is that large\n", in.c_str());
+        std::fprintf(stderr, "ERROR: %s is larger than 256 MiB: no chip image is that large\n",
+                     in.c_str());
         return 1;
     }
     if (!read.ok()) {
-        std::printf("ERROR: Can't open file %s: it %s\n", in.c_str(),
-                    ReadFailureReason(read.failure));
+        std::fprintf(stderr, "ERROR: Can't open file %s: it %s\n", in.c_str(),
+                     ReadFailureReason(read.failure));
         return 1;
     }
     std::vector<std::uint8_t> image;
@@ -35,14 +36,15 @@ int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out,
         const HexParse parse = ParseIntelHex(read.bytes);
         std::vector<std::uint8_t>().swap(read.bytes);
         if (!parse.ok()) {
-            std::printf("ERROR: %s: %s\n", in.c_str(), parse.error.c_str());
+            std::fprintf(stderr, "ERROR: %s: %s\n", in.c_str(), parse.error.c_str());
             return 1;
         }
         const std::uint64_t end = parse.image.end();
         if (end > kLargestImage) {
-            std::printf("ERROR: %s reaches address $%llX: an image larger than 256 MiB is not "
-                        "made\n",
-                        in.c_str(), static_cast<unsigned long long>(end - 1));
+            std::fprintf(stderr,
+                         "ERROR: %s reaches address $%llX: an image larger than 256 MiB is not "
+                         "made\n",
+                         in.c_str(), static_cast<unsigned long long>(end - 1));
             return 1;
         }
         image.assign(static_cast<std::size_t>(end), 0xFF);
@@ -54,7 +56,7 @@ int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out,
                              ? WriteIntelHexFile(out, image.data(), image.size())
                              : WriteBinaryFile(out, image.data(), image.size());
     if (!written) {
-        std::printf("ERROR: Can't create file!! (%s)\n", out.c_str());
+        std::fprintf(stderr, "ERROR: Can't create file!! (%s)\n", out.c_str());
         return 1;
     }
     return 0;
@@ -85,7 +87,7 @@ int Convert(const std::vector<std::string>& args)
         return ConvertFiles(in, inKind, out, outKind);
     } catch (const std::exception&) {
         // Allocation is the only thing here that throws.
-        std::printf("ERROR: not enough memory to convert %s\n", in.c_str());
+        std::fprintf(stderr, "ERROR: not enough memory to convert %s\n", in.c_str());
         return 1;
     }
 }

@@ -1,9 +1,56 @@
 #include "cli/cli.h"
 #include "hw/file_names.h"
 
+#include "files/binary_file.h"
 #include "i2c/eeprom_page.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 namespace vardel::cli {
+
+int CheckInputName(const QString& argument)
+{
+    if (FileKindOf(FileNameFromQString(argument)) == FileKind::Other)
+        return usageError(
+            QStringLiteral("'%1': the file name must end in BIN or HEX").arg(argument));
+    return Success;
+}
+
+int CheckOutputName(const QString& argument)
+{
+    if (CheckInputName(argument) != Success)
+        return Usage;
+    const std::string name = FileNameFromQString(argument);
+    const auto slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return usageError(QStringLiteral("'%1': there is no folder %2")
+                              .arg(argument, QString::fromStdString(folder)));
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return usageError(QStringLiteral("'%1': the folder %2 takes no new files (%3)")
+                              .arg(argument, QString::fromStdString(folder),
+                                   QString::fromLocal8Bit(std::strerror(errno))));
+    return Success;
+}
+
+void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::size_t size)
+{
+    constexpr int kListed = 16;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (chip[i] == file[i])
+            continue;
+        if (count++ < kListed)
+            std::printf("0x%04zX: chip %02X, file %02X\n", i, chip[i], file[i]);
+    }
+    std::printf("%zu bytes differ\n", count);
+}
 
 // eeprom read|program|verify TYPE FILE: the EEPROM page's commands, with the type chosen from the
 // list and the file opened or saved as the page's Open and Save do.
@@ -12,35 +59,65 @@ int runEeprom(Context& ctx, const QStringList& args)
     if (args.size() != 3)
         return usageError(QStringLiteral("usage: eeprom read|program|verify TYPE FILE"));
     const QString action = args[0];
+    const bool read = action == QLatin1String("read");
+    if (!read && action != QLatin1String("program") && action != QLatin1String("verify"))
+        return usageError(QStringLiteral("unknown eeprom command '%1'").arg(action));
     const int type = FindEepromType(args[1].toStdString());
     if (type < 0)
         return usageError(QStringLiteral("unknown EEPROM type '%1' (%2)")
                               .arg(args[1], QString::fromStdString(EepromTypeNames())));
     const std::string file = FileNameFromQString(args[2]);
+    // A read whose file could not be written would be thrown away after the whole chip.
+    if ((read ? CheckOutputName(args[2]) : CheckInputName(args[2])) != Success)
+        return Usage;
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);
+    const std::string chip = kEepromTypes[static_cast<std::size_t>(type)].name;
+    const std::string bytes = chip + ": " + std::to_string(page.ChipSize) + " bytes ";
     using Outcome = EepromPage::Outcome;
-    if (action == QLatin1String("read")) {
-        const Outcome read = page.Leerchip1Click();
-        if (read == Outcome::Cancelled) {
-            std::printf("Cancelled: nothing was saved.\n");
+    if (read) {
+        const Outcome done = page.Leerchip1Click();
+        if (done == Outcome::Cancelled) {
+            ctx.host->MessageBox("Operation stopped: no file was written.", "WARNING",
+                                 Host::Buttons::Ok, Host::Icon::None);
             return Failure;
         }
-        if (read != Outcome::Done)
+        if (done != Outcome::Done || page.Guardar1Click(file) != Outcome::Done)
             return Failure;
-        return page.Guardar1Click(file) == Outcome::Done ? Success : Failure;
+        ctx.host->summary(bytes + "read into " + file);
+        return Success;
     }
-    if (action == QLatin1String("program") || action == QLatin1String("verify")) {
-        if (page.Abrir1Click(file) != Outcome::Done)
-            return Failure;
-        const Outcome done =
-            action == QLatin1String("program") ? page.Grabarchip1Click() : page.Verificar1Click();
+    if (page.Abrir1Click(file) != Outcome::Done)
+        return Failure;
+    if (action == QLatin1String("program")) {
+        const Outcome done = page.Grabarchip1Click();
+        if (done == Outcome::Done) {
+            ctx.host->summary(bytes + "programmed, not verified");
+            return Success;
+        }
         if (done == Outcome::Cancelled)
-            std::printf("Cancelled.\n");
-        return done == Outcome::Done ? Success : Failure;
+            ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
+                                 Host::Buttons::Ok, Host::Icon::None);
+        else
+            CliHost::note("the chip may be partly written");
+        return Failure;
     }
-    return usageError(QStringLiteral("unknown eeprom command '%1'").arg(action));
+
+    const std::vector<std::uint8_t> image(page.EepromImage.begin(),
+                                          page.EepromImage.begin() + page.ChipSize);
+    const Outcome done = page.Verificar1Click();
+    if (done == Outcome::Done) {
+        ctx.host->summary(bytes + "verified");
+        return Success;
+    }
+    if (done == Outcome::Cancelled)
+        ctx.host->MessageBox("Operation stopped before the end: nothing was compared.", "WARNING",
+                             Host::Buttons::Ok, Host::Icon::None);
+    // The verdict names the first difference; a second read of the chip gives all of them.
+    if (ctx.host->lastCaption() == "VERIFICATION ERROR" && page.Leerchip1Click() == Outcome::Done)
+        PrintDifferences(page.EepromImage.data(), image.data(), image.size());
+    return Failure;
 }
 
 } // namespace vardel::cli

@@ -7,7 +7,35 @@ namespace vardel::cli {
 
 volatile std::sig_atomic_t CliHost::interrupted = 0;
 
-CliHost::CliHost(bool yes) : yes_(yes), terminal_(::isatty(STDERR_FILENO) != 0) {}
+CliHost::CliHost(bool yes, bool quiet)
+    : yes_(yes), quiet_(quiet), terminal_(::isatty(STDERR_FILENO) != 0)
+{
+}
+
+void CliHost::summary(const std::string& text) const
+{
+    if (!quiet_)
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void CliHost::note(const std::string& text)
+{
+    std::fprintf(stderr, "vardel-cli: %s\n", text.c_str());
+}
+
+namespace {
+// The verdicts of verify and blank test are what those commands produce: they go to standard
+// output with the other results, every other message to standard error.
+bool IsVerdict(const std::string& caption)
+{
+    for (const char* verdict :
+         {"VERIFICATION COMPLETE", "VERIFICATION ERROR", "Verification complete",
+          "End verification", "BLANK-TEST", "NO BLANK"})
+        if (caption == verdict)
+            return true;
+    return false;
+}
+} // namespace
 
 Host::Result CliHost::MessageBox(const std::string& text, const std::string& caption,
                                  Buttons buttons, Icon)
@@ -18,14 +46,21 @@ Host::Result CliHost::MessageBox(const std::string& text, const std::string& cap
     for (char& c : shown)
         if (c == '\r')
             c = '\n';
-    std::printf("%s: %s\n", caption.c_str(), shown.c_str());
-    std::fflush(stdout);
-    if (caption == "ERROR" || caption == "VERIFICATION ERROR" || caption == "NO BLANK")
+    // Some captions end in a colon of their own ("WARNING:").
+    std::string title = caption;
+    if (!title.empty() && title.back() == ':')
+        title.pop_back();
+    lastCaption_ = caption;
+    std::FILE* stream = IsVerdict(caption) ? stdout : stderr;
+    std::fprintf(stream, "%s: %s\n", title.c_str(), shown.c_str());
+    std::fflush(stream);
+    if (caption == "ERROR" || caption == "VERIFICATION ERROR" || caption == "NO BLANK" ||
+        caption == "End verification")
         errorShown_ = true;
     if (buttons != Buttons::Ok) {
         if (yes_)
             return Result::Ok;
-        std::printf("(not confirmed: run again with --yes to answer OK)\n");
+        std::fputs("(not confirmed: run again with --yes to answer OK)\n", stderr);
         return Result::Cancel;
     }
     return Result::Ok;
@@ -67,11 +102,13 @@ bool CliHost::CancelFlag()
 
 void CliHost::FlashGauge(int percent)
 {
+    gaugeMoved_ = true;
     drawBar("Flash ", percent, std::string());
 }
 
 void CliHost::EepromGauge(int percent)
 {
+    gaugeMoved_ = true;
     drawBar("Internal eeprom ", percent, std::string());
 }
 

@@ -3,6 +3,7 @@
 #include "hw/host.h"
 
 #include <csignal>
+#include <string>
 
 namespace vardel::cli {
 
@@ -10,7 +11,8 @@ namespace vardel::cli {
 // only with --yes, a progress bar on standard error when it is a terminal, Ctrl-C as Cancel.
 class CliHost final : public Host {
 public:
-    explicit CliHost(bool yes);
+    // `quiet`: no summary line after a command.
+    CliHost(bool yes, bool quiet);
 
     Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
                       Icon icon) override;
@@ -25,15 +27,27 @@ public:
     void EepromGauge(int percent) override;
     void ProcessMessages() override {}
 
-    // Set by SIGINT.
+    // The number of the stop signal (SIGINT, SIGTERM, SIGHUP) that arrived, or 0.
     static volatile std::sig_atomic_t interrupted;
     // Whether any message with an error caption was shown.
     bool errorShown() const { return errorShown_; }
+    // The caption of the last message shown.
+    const std::string& lastCaption() const { return lastCaption_; }
+    // Whether a memory gauge moved: a write that fails after it may have changed the chip.
+    bool gaugeMoved() const { return gaugeMoved_; }
+    // The one line after a successful read, program or verify ("24C256: 32768 bytes
+    // programmed, not verified"), on standard error unless --quiet.
+    void summary(const std::string& text) const;
+    // A note of the command line itself on standard error ("vardel-cli: ...").
+    static void note(const std::string& text);
 
 private:
     void drawBar(const char* title, int percent, const std::string& label);
 
     bool yes_;
+    bool quiet_;
+    bool gaugeMoved_ = false;
+    std::string lastCaption_;
     bool terminal_;
     bool progressVisible_ = false;
     bool cancelled_ = false;

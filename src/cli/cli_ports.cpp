@@ -81,7 +81,7 @@ int runLines(Context& ctx, const QStringList& args)
     }
     std::printf("VCC=%d SCK=%d MOSI=%d RESET=%d XTAL=%d\nMISO=%d\n", levels[0], levels[1],
                 levels[2], levels[3], levels[4], miso ? 1 : 0);
-    std::printf("The lines stay as set until the next command drives the port.\n");
+    std::fputs("The lines stay as set until the next command drives the port.\n", stderr);
     return Success;
 }
 

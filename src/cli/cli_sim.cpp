@@ -26,13 +26,14 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool 
     case ImageFailure::None:
         break;
     case ImageFailure::UnknownKind:
-        std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
+        std::fprintf(stderr, "ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
         return false;
     case ImageFailure::Unreadable:
-        std::printf("ERROR: Can't open file %s: it %s\n", file.c_str(), read.detail.c_str());
+        std::fprintf(stderr, "ERROR: Can't open file %s: it %s\n", file.c_str(),
+                     read.detail.c_str());
         return false;
     case ImageFailure::Malformed:
-        std::printf("ERROR: %s: %s\n", file.c_str(), read.detail.c_str());
+        std::fprintf(stderr, "ERROR: %s: %s\n", file.c_str(), read.detail.c_str());
         return false;
     }
     std::vector<std::uint8_t> image(memory.size(), 0xFF);
@@ -41,13 +42,13 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool 
     const HexPlacement placed = PlaceImageFile(read.file, image, offset);
     if (read.file.kind == FileKind::Hex) {
         if (placed.inside == 0) {
-            std::printf("ERROR: %s: %s\n", file.c_str(), kNoDataForMemory);
+            std::fprintf(stderr, "ERROR: %s: %s\n", file.c_str(), kNoDataForMemory);
             return false;
         }
         if (placed.outside > 0) {
             std::string warning = OutsideMemoryWarning(placed);
             std::replace(warning.begin(), warning.end(), '\r', '\n');
-            std::printf("WARNING: %s\n", warning.c_str());
+            std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
         }
     }
     memory = std::move(image);
@@ -65,11 +66,11 @@ bool saveImage(const std::string& file, const std::vector<std::uint8_t>& memory)
         ok = WriteIntelHexFile(file, memory.data(), memory.size());
         break;
     case FileKind::Other:
-        std::printf("ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
+        std::fprintf(stderr, "ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
         return false;
     }
     if (!ok)
-        std::printf("ERROR: Can't create file!! (%s)\n", file.c_str());
+        std::fprintf(stderr, "ERROR: Can't create file!! (%s)\n", file.c_str());
     return ok;
 }
 
@@ -97,11 +98,10 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
     if (args.isEmpty() || args.size() > 2)
         return usageError(QStringLiteral("usage: sim insert-eeprom TYPE [FILE]"));
     std::string error;
+    // The only thing a new chip can fail on is its type: a usage error.
     auto chip = sim::MakeEepromChip(args[0].toStdString(), error);
-    if (!chip) {
-        std::printf("ERROR: %s\n", error.c_str());
-        return Failure;
-    }
+    if (!chip)
+        return usageError(QString::fromStdString(error));
     if (args.size() == 2) {
         auto* eeprom = static_cast<sim::Eeprom24Cxx*>(chip.get());
         if (!loadImage(FileNameFromQString(args[1]), eeprom->memory()))
@@ -137,21 +137,17 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
     if (device.isEmpty() == signature.isEmpty())
         return usageError(QStringLiteral("sim insert-avr takes a device name or --signature"));
     std::string error;
+    // A device, a signature or a setting that the simulated chips do not have is a usage error.
     auto chip = sim::MakeAvrChip(device.toStdString(), signature.toStdString(), error);
-    if (!chip) {
-        std::printf("ERROR: %s\n", error.c_str());
-        return Failure;
-    }
+    if (!chip)
+        return usageError(QString::fromStdString(error));
     auto* target = static_cast<sim::AvrTarget*>(chip.get());
     for (const QString& setting : settings) {
         const int eq = setting.indexOf(QLatin1Char('='));
         if (eq <= 0)
             return usageError(QStringLiteral("--set takes KEY=VALUE, for example avr.fuse.low=E1"));
-        if (!target->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(),
-                         error)) {
-            std::printf("ERROR: %s\n", error.c_str());
-            return Failure;
-        }
+        if (!target->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(), error))
+            return usageError(QString::fromStdString(error));
     }
     if (!flash.isEmpty() && !loadImage(FileNameFromQString(flash), target->flash()))
         return Failure;
@@ -165,7 +161,7 @@ int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
 {
     auto* target = dynamic_cast<sim::AvrTarget*>(board.avr());
     if (!target) {
-        std::printf("ERROR: the AVR socket is empty\n");
+        std::fprintf(stderr, "ERROR: the AVR socket is empty\n");
         return Failure;
     }
     return saveImage(file, flash ? target->flash() : target->eeprom()) ? Success : Failure;
@@ -175,11 +171,13 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
 {
     if (args.size() != 2)
         return usageError(QStringLiteral("usage: sim export eeprom|flash|avr-eeprom FILE"));
+    if (CheckOutputName(args[1]) != Success)
+        return Usage;
     const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
         if (!eeprom) {
-            std::printf("ERROR: the EEPROM socket is empty\n");
+            std::fprintf(stderr, "ERROR: the EEPROM socket is empty\n");
             return Failure;
         }
         return saveImage(file, eeprom->memory()) ? Success : Failure;
@@ -200,13 +198,16 @@ int runSim(Context& ctx, const QStringList& args)
         return usageError(QStringLiteral("usage: sim show|insert-eeprom|insert-avr|remove|export"));
     const QString action = args[0];
     const QStringList rest = args.mid(1);
-    if (action == QLatin1String("show") && rest.isEmpty())
-        return show(*board);
+    if (action == QLatin1String("show"))
+        return rest.isEmpty() ? show(*board)
+                              : usageError(QStringLiteral("sim show takes no arguments"));
     if (action == QLatin1String("insert-eeprom"))
         return insertEeprom(*board, rest);
     if (action == QLatin1String("insert-avr"))
         return insertAvr(*board, rest);
-    if (action == QLatin1String("remove") && rest.size() == 1) {
+    if (action == QLatin1String("remove")) {
+        if (rest.size() != 1)
+            return usageError(QStringLiteral("usage: sim remove eeprom|avr"));
         if (rest[0] == QLatin1String("eeprom"))
             board->removeEeprom();
         else if (rest[0] == QLatin1String("avr"))

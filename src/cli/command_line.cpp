@@ -5,6 +5,8 @@
 namespace vardel::cli {
 
 namespace {
+// Every command with its words and what it does: the --help text and, through help2man, the
+// manual page. Each entry has its description after two spaces or on the lines below it.
 const char* kCommands = R"(Commands:
   ports                                      the parallel ports of this machine, with the
                                              --port text for each
@@ -16,20 +18,29 @@ const char* kCommands = R"(Commands:
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
                                              24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
-  avr identify | erase | blank-test
+  avr identify | erase | blank-test          identifies the chip (prints its type), erases
+                                             it, or tests that flash and EEPROM are blank
   avr read-flash|program-flash|verify-flash FILE
+                                             the flash memory with an image file
   avr read-eeprom|program-eeprom|verify-eeprom FILE
+                                             the internal EEPROM with an image file
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
-                                             bits that change print as NAME 1 -> 0 on standard
-                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
+                                             prints or changes the fuse bits named; bits that
+                                             change print as NAME 1 -> 0 on standard error;
+                                             SPIEN=1 or RSTDISBL=0 also need --allow-lockout
   avr read-lock | program-lock [NAME=0|1 ...]
-  sim show
-  sim insert-eeprom TYPE [FILE]
+                                             prints or programs the lock bits (only a chip
+                                             erase clears them)
+  sim show                                   the simulated board's chips as key=value lines
+  sim insert-eeprom TYPE [FILE]              a new 24Cxx chip, blank or holding FILE
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
-                                             KEY as sim show prints it: avr.fuse.low=E1, ...;
-                                             avr.timing=slowest|fastest for the part's write times
-  sim remove eeprom|avr
-  sim export eeprom|flash|avr-eeprom FILE
+                                             a new AVR chip in the simulated board's socket;
+                                             KEY as sim show prints it (avr.fuse.low=E1, ...),
+                                             avr.timing=slowest|fastest for its write times
+  sim remove eeprom|avr                      empties a socket
+  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory
+
+Exit status: 0 success, 1 an error or a verify difference, 2 a usage error.
 )";
 } // namespace
 
@@ -40,11 +51,26 @@ const QCommandLineOption delayOption(
     QStringLiteral("N"));
 const QCommandLineOption yesOption(QStringLiteral("yes"),
                                    QStringLiteral("Answer OK to every confirmation."));
+const QCommandLineOption quietOption(
+    QStringLiteral("quiet"),
+    QStringLiteral("No summary line after a read, program or verify (errors still show)."));
 const QCommandLineOption allowLockoutOption(
     QStringLiteral("allow-lockout"),
     QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
                    "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
                    "well."));
+} // namespace
+
+namespace {
+QCommandLineOption ListWordsOption()
+{
+    QCommandLineOption option(QStringLiteral("list-words"),
+                              QStringLiteral("The words the shell completes: commands, types, "
+                                             "devices or bits, one a line."),
+                              QStringLiteral("KIND"));
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
 } // namespace
 
 CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLineParser>())
@@ -57,7 +83,8 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
     parser.addHelpOption();
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
-    parser.addOptions({delayOption, yesOption, allowLockoutOption});
+    parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption});
+    parser.addOption(ListWordsOption());
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
 
@@ -72,13 +99,17 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
         line.error = parser.errorText();
         return line;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         line.help = true;
         line.helpText = parser.helpText();
         return line;
     }
     if (parser.isSet(QStringLiteral("version"))) {
         line.version = true;
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("list-words"))) {
+        line.listWords = parser.value(QStringLiteral("list-words"));
         return line;
     }
     line.args = parser.positionalArguments();
@@ -95,8 +126,16 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
             return line;
         }
     }
+    // An empty --port (a variable that was never set) must not quietly choose the default board.
+    if (parser.isSet(QStringLiteral("port")) && parser.value(QStringLiteral("port")).isEmpty()) {
+        line.error = QStringLiteral(
+            "--port is empty: give ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR], or leave the "
+            "option out for the default");
+        return line;
+    }
     line.board = sim::BoardOptionsFrom(parser);
     line.yes = parser.isSet(yesOption);
+    line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
     return line;
 }

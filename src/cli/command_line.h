@@ -17,11 +17,13 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     QString helpText;
+    QString listWords; // --list-words KIND: the shell completion's words, nothing else done
     QString command;
     QStringList args; // the command's own arguments, file names among them (see file_names.h)
     sim::BoardOptions board;
     int delay = 0; // 0: the stored setting
     bool yes = false;
+    bool quiet = false;        // no summary line
     bool allowLockout = false; // a fuse write may end serial programming
 };
 

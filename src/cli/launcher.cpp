@@ -33,7 +33,12 @@ int main(int argc, char** argv)
     if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
         // Ctrl-C or a closed terminal must not leave a half-written image beside the output.
         vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
-        return vardel::cli::Convert(std::vector<std::string>(argv + 2, argv + argc));
+        int status = vardel::cli::Convert(std::vector<std::string>(argv + 2, argv + argc));
+        // Messages that could not be written fail the run as well.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0 ||
+            std::ferror(stderr))
+            status = 1;
+        return status;
     }
 
     // Beside this program in the build, under libexec once installed.

@@ -2,17 +2,24 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
+#include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
 #include "hw/settings.h"
+#include "i2c/eeprom_types.h"
+#include "sim/avr_target.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <set>
+#include <string>
 
 namespace vardel::cli {
 
@@ -24,18 +31,94 @@ int usageError(const QString& message)
 }
 
 namespace {
-void onInterrupt(int)
+// SIGINT, SIGTERM and SIGHUP all ask the running command to stop after the unit in hand, so that
+// the run still ends with every line low; a save in progress loses its temporary and fails.
+extern "C" void onStopSignal(int signal)
 {
-    CliHost::interrupted = 1;
+    CliHost::interrupted = signal;
+    RemoveUnfinishedTemporaries();
 }
+
+void StopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    // Reads, writes and waits go on where they were: the command looks at the flag itself.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, s);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(s, &action, nullptr);
+}
+
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "a signal";
+    }
+}
+
+// What the command printed must have reached its readers: a full disk or a closed pipe behind
+// standard output fails the run.
+int FinishStreams(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int err = errno;
+        std::fprintf(stderr, "ERROR: cannot write the results to standard output: %s\n",
+                     err ? std::strerror(err) : "a write failed");
+        status = Failure;
+    }
+    if (std::fflush(stderr) != 0 || std::ferror(stderr))
+        status = Failure;
+    return status;
+}
+
+// The words the bash completion offers, from the tables the commands themselves use.
+int ListWords(const QString& kind)
+{
+    std::set<std::string> words;
+    if (kind == QLatin1String("commands")) {
+        words = {"ports", "check", "lines", "convert", "eeprom", "avr", "sim"};
+    } else if (kind == QLatin1String("types")) {
+        for (const EepromType& type : kEepromTypes)
+            words.insert(type.name);
+    } else if (kind == QLatin1String("devices")) {
+        for (const sim::AvrDevice& device : sim::AvrCatalogue())
+            words.insert(device.name);
+    } else if (kind == QLatin1String("bits")) {
+        words = AllBitNames();
+    } else {
+        return usageError(QStringLiteral("--list-words takes commands, types, devices or bits"));
+    }
+    for (const std::string& word : words)
+        std::printf("%s\n", word.c_str());
+    return Success;
+}
+
+int Run(int argc, char** argv);
 } // namespace
 
 } // namespace vardel::cli
 
 int main(int argc, char** argv)
 {
-    using namespace vardel;
-    using namespace vardel::cli;
+    return vardel::cli::FinishStreams(vardel::cli::Run(argc, argv));
+}
+
+namespace vardel::cli {
+namespace {
+
+int Run(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vardel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
@@ -52,6 +135,8 @@ int main(int argc, char** argv)
     }
     if (!line.error.isEmpty())
         return usageError(line.error);
+    if (!line.listWords.isEmpty())
+        return ListWords(line.listWords);
     const QString& command = line.command;
     QStringList args = line.args;
     // Converting files needs no board.
@@ -69,13 +154,13 @@ int main(int argc, char** argv)
     const int delay = line.delay;
 
     Context ctx;
-    ctx.host = std::make_unique<CliHost>(line.yes);
+    ctx.host = std::make_unique<CliHost>(line.yes, line.quiet);
     const sim::BoardOptions& options = line.board;
     ctx.allowLockout = line.allowLockout;
     std::string error;
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {
-        std::printf("ERROR: %s\n", error.c_str());
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         return Failure;
     }
     // Without --port the board was chosen for the user: say which (on standard error, so that
@@ -91,10 +176,7 @@ int main(int argc, char** argv)
     if (delay)
         ctx.timing->DelayFactor = delay;
 
-    // Ctrl-C asks the running command to stop at its next byte; a save in progress finishes or
-    // removes its temporary. SIGTERM and SIGHUP end the run at once, without a temporary left.
-    RemoveTemporariesOnSignals({SIGTERM, SIGHUP});
-    std::signal(SIGINT, onInterrupt);
+    StopOnSignals();
 
     int status = Usage;
     try {
@@ -112,18 +194,21 @@ int main(int argc, char** argv)
             status = usageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const std::bad_alloc&) {
         // The lines still go low and the board is still saved below.
-        std::printf("ERROR: not enough memory\n");
+        std::fprintf(stderr, "ERROR: not enough memory\n");
         status = Failure;
     }
 
-    // Ctrl-C during a command that has no place to stop early still fails the run.
-    if (CliHost::interrupted && status == Success) {
-        std::printf("Interrupted: the command may not have done all it was asked to.\n");
+    // A stop signal during a command that has no place to stop early still fails the run.
+    if (CliHost::interrupted) {
+        std::fprintf(stderr, "vardel-cli: stopped by %s%s\n", SignalName(CliHost::interrupted),
+                     status == Success ? ": the command may not have done all it was asked to"
+                                       : "");
         status = Failure;
     }
     // No way out leaves the port lines up; the sim commands only handle chips, and `lines` is
     // there to leave the lines as the user set them, to be followed with a meter.
-    if (command != QLatin1String("sim") &&
+    // A usage error was found before the port was touched (or put the lines down itself).
+    if (command != QLatin1String("sim") && status != Usage &&
         (command != QLatin1String("lines") || status != Success)) {
         try {
             ctx.lines->SetI2CLines(0, 0, 0);
@@ -137,9 +222,15 @@ int main(int argc, char** argv)
     }
     // The simulated board's folder gets what the command changed, and is free for others again.
     if (!ctx.board->release(error)) {
-        std::printf("ERROR: %s\n", error.c_str());
-        if (status == Success)
-            status = Failure;
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+        status = Failure;
+    }
+    if (!ctx.board->finishTrace(error)) {
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+        status = Failure;
     }
     return status;
 }
+
+} // namespace
+} // namespace vardel::cli

@@ -53,11 +53,16 @@ void ReleaseTemporary(int slot)
         temporaries[slot].inUse.store(0);
 }
 
-extern "C" void RemoveTemporariesAndDie(int signal)
+void UnlinkTemporaries()
 {
     for (TemporarySlot& slot : temporaries)
         if (slot.inUse.load() == 1)
             ::unlink(slot.name);
+}
+
+extern "C" void RemoveTemporariesAndDie(int signal)
+{
+    UnlinkTemporaries();
     ::signal(signal, SIG_DFL);
     ::raise(signal);
 }
@@ -301,6 +306,11 @@ bool ReplaceFileContent(const std::string& fileName, const void* content, std::s
     ReleaseTemporary(slot);
     SyncFolderOf(target);
     return true;
+}
+
+void RemoveUnfinishedTemporaries()
+{
+    UnlinkTemporaries();
 }
 
 void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers)

@@ -54,4 +54,8 @@ bool ReplaceFileContent(const std::string& fileName, const void* data, std::size
 // process by that signal as it would have ended without the handler.
 void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers);
 
+// Removes the temporaries of unfinished saves at once, so that those saves fail; safe to call
+// from a signal handler that lets the program end in its own time.
+void RemoveUnfinishedTemporaries();
+
 } // namespace vardel

@@ -54,6 +54,16 @@ std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::strin
     if (::ioctl(fd, PPCLAIM) != 0) {
         const int err = errno;
         ::close(fd);
+        // ENOTTY (or EINVAL): the device takes no ppdev requests at all, so it is no parallel
+        // port, and no driver is in the way.
+        if (err == ENOTTY || err == EINVAL) {
+            error = device +
+                    " is not a parallel port: it does not answer the ppdev claim "
+                    "request (PPCLAIM: " +
+                    std::strerror(err) +
+                    "). Run vardel-cli ports for the parallel ports of this machine.";
+            return nullptr;
+        }
         error = "Parallel port " + device + " cannot be claimed: " + std::strerror(err) +
                 ". Another driver may hold the port: unload the printer driver (rmmod lp) or "
                 "close the program that uses it.";

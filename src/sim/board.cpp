@@ -190,6 +190,11 @@ Board::~Board()
     trace_.reset();
 }
 
+bool Board::finishTrace(std::string& error)
+{
+    return !trace_ || trace_->finish(error);
+}
+
 std::string Board::describe() const
 {
     return port_->describe();

@@ -51,6 +51,9 @@ public:
     // made meanwhile by another program count. Nothing to do on a real port.
     bool claim(std::string& error);
     bool release(std::string& error);
+    // Ends the line trace, if any: false and a message when the trace file could not be written
+    // whole. Lines changed afterwards are no longer recorded.
+    bool finishTrace(std::string& error);
 
 private:
     Board() = default;

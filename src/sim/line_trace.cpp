@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace vardel::sim {
 
@@ -23,22 +24,42 @@ LineTrace* LineTrace::create(const std::string& fileName, std::string& error)
     for (int i = 0; i < 8; ++i)
         std::fprintf(f, "$var wire 1 %c %s $end\n", kIds[i], kNames[i]);
     std::fputs("$upscope $end\n$enddefinitions $end\n", f);
-    return new LineTrace(f);
+    return new LineTrace(f, fileName);
 }
 
-LineTrace::LineTrace(std::FILE* file) : file_(file) {}
+LineTrace::LineTrace(std::FILE* file, std::string fileName)
+    : file_(file), fileName_(std::move(fileName))
+{
+}
 
 LineTrace::~LineTrace()
 {
+    std::string error;
+    finish(error);
+}
+
+bool LineTrace::finish(std::string& error)
+{
+    if (!file_)
+        return true;
     // One last sample a little later, so viewers show the final levels for a while.
     if (lastTime_ >= 0)
         std::fprintf(file_, "#%lld\n", static_cast<long long>(lastTime_ + 10));
-    std::fclose(file_);
+    errno = 0;
+    const bool flushed = std::fflush(file_) == 0;
+    const int err = errno;
+    bool written = flushed && !std::ferror(file_);
+    written = std::fclose(file_) == 0 && written;
+    file_ = nullptr;
+    if (!written)
+        error = "Can't write trace file " + fileName_ + ": " +
+                (err ? std::strerror(err) : "a write failed, the trace is cut short");
+    return written;
 }
 
 void LineTrace::record(std::int64_t nanoseconds, std::uint8_t levels)
 {
-    if (levels == levels_)
+    if (levels == levels_ || !file_)
         return;
     std::int64_t t = nanoseconds / 1000;
     if (t <= lastTime_)

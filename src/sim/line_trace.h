@@ -25,6 +25,9 @@ public:
     // Empty result and a message when the file cannot be created.
     static LineTrace* create(const std::string& fileName, std::string& error);
     ~LineTrace();
+    // Writes the last sample and closes the file; false and a message when any write failed (a
+    // full disk cuts the trace short).
+    bool finish(std::string& error);
     LineTrace(const LineTrace&) = delete;
     LineTrace& operator=(const LineTrace&) = delete;
 
@@ -35,8 +38,9 @@ public:
     static std::uint8_t outputsOf(std::uint8_t data);
 
 private:
-    explicit LineTrace(std::FILE* file);
+    LineTrace(std::FILE* file, std::string fileName);
     std::FILE* file_;
+    std::string fileName_;
     std::int64_t lastTime_ = -1;
     int levels_ = -1;
 };

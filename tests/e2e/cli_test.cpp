@@ -10,6 +10,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -25,10 +26,10 @@ struct Result {
 
 // Runs a command through the shell and keeps what it printed (standard output and error, or
 // standard error alone).
-Result run(const std::string& command, bool stderrOnly = false)
+Result capture(const std::string& shellLine)
 {
     Result r{-1, {}};
-    FILE* p = ::popen((command + (stderrOnly ? " 2>&1 >/dev/null" : " 2>&1")).c_str(), "r");
+    FILE* p = ::popen(shellLine.c_str(), "r");
     if (!p)
         return r;
     std::array<char, 4096> buf{};
@@ -37,6 +38,26 @@ Result run(const std::string& command, bool stderrOnly = false)
     const int raw = ::pclose(p);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return r;
+}
+
+Result run(const std::string& command, bool stderrOnly = false)
+{
+    return capture(command + (stderrOnly ? " 2>&1 >/dev/null" : " 2>&1"));
+}
+
+// Runs a command through the shell and keeps its standard output and standard error apart.
+struct Streams {
+    int status;
+    std::string out;
+    std::string err;
+};
+Streams runApart(const std::string& command, const std::string& errFile)
+{
+    const Result r = capture(command + " 2>" + errFile);
+    std::ifstream in(errFile, std::ios::binary);
+    std::stringstream err;
+    err << in.rdbuf();
+    return {r.status, r.out, err.str()};
 }
 
 // vardel-cli on a simulated board kept in a folder of the test's own, on the virtual clock, with
@@ -54,6 +75,10 @@ protected:
     Result cli(const std::string& args, bool stderrOnly = false) const
     {
         return run(command(args), stderrOnly);
+    }
+    Streams apart(const std::string& args) const
+    {
+        return runApart(command(args), dir.path().toStdString() + "/stderr.txt");
     }
 };
 
@@ -120,9 +145,11 @@ TEST_F(Cli, AChipProgrammedInOneRunVerifiesInTheNext)
     EXPECT_EQ(cli("sim show").out, "eeprom=24C32\navr=none\n");
     Result r = cli("eeprom program 24C32 " + file("image.bin"));
     EXPECT_EQ(r.status, 0) << r.out;
-    r = cli("eeprom verify 24c32 " + file("image.bin"));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "VERIFICATION COMPLETE: Weryfikacja chipu przebiegła prawidłowo!!!\n");
+    Streams s = apart("eeprom verify 24c32 " + file("image.bin"));
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, "VERIFICATION COMPLETE: Weryfikacja chipu przebiegła prawidłowo!!!\n");
+    EXPECT_EQ(s.err, "24C32: 4096 bytes verified\n");
+    EXPECT_EQ(apart("--quiet eeprom verify 24c32 " + file("image.bin")).err, "");
 
     // The same chip read into a HEX file and exported by the board give the image back.
     EXPECT_EQ(cli("eeprom read 24C32 " + file("read.hex")).status, 0);
@@ -136,9 +163,11 @@ TEST_F(Cli, AChipProgrammedInOneRunVerifiesInTheNext)
         image.seekp(300);
         image.put('\x00');
     }
-    r = cli("eeprom verify 24C32 " + file("image.bin"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "VERIFICATION ERROR: Defference found at byte no.: 300\n");
+    s = apart("eeprom verify 24C32 " + file("image.bin"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out, "VERIFICATION ERROR: Defference found at byte no.: 300\n"
+                     "0x012C: chip 41, file 00\n1 bytes differ\n");
+    EXPECT_EQ(s.err, "");
 }
 
 TEST_F(Cli, TheSmallestAndLargestTypesRoundTripThroughBinAndHex)
@@ -320,16 +349,17 @@ TEST_F(Cli, EachChangedBitIsListedOnStandardErrorBeforeTheQuestion)
     ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0); // fuse D2
     Result r = cli("avr program-fuses BODEN=0 CKSEL2=1", true);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "CKSEL2 0 -> 1\nBODEN 1 -> 0\n") << r.out;
+    EXPECT_EQ(r.out.rfind("CKSEL2 0 -> 1\nBODEN 1 -> 0\n", 0), 0u) << r.out;
     r = cli("avr program-fuses BODEN=0 CKSEL2=1");
     EXPECT_LT(r.out.find("BODEN 1 -> 0"), r.out.find("Program Fuse Bits: Are you sure?")) << r.out;
     EXPECT_NE(cli("sim show").out.find("avr.fuse.low=D2\n"), std::string::npos);
     EXPECT_EQ(cli("--yes avr program-fuses BODEN=0 CKSEL2=1").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.fuse.low=96\n"), std::string::npos);
     // Lock bits the same way; nothing to change writes nothing and asks nothing.
-    r = cli("--yes avr program-lock LB1=0", true);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "LB1 1 -> 0\n");
+    Streams s = apart("--yes avr program-lock LB1=0");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err.rfind("LB1 1 -> 0\n", 0), 0u) << s.err;
     r = cli("avr program-lock LB1=0");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "OK: Lock Bits set !!\n");
@@ -543,7 +573,10 @@ TEST_F(Cli, APortThatStopsAnsweringEndsEveryCommandWithItsErrorAndTheLinesLow)
         const std::string expected =
             std::string("ERROR: ") + (eeprom ? "" : "Atmel communication error...\n") +
             "Port error on the simulated board: the port does not answer a status read any "
-            "more.\nThe operation was stopped.\n";
+            "more.\nThe operation was stopped.\n" +
+            (command.find("program") != std::string::npos
+                 ? "vardel-cli: the chip may be partly written\n"
+                 : "");
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(FinalOutputs(file("fail.vcd")), kAllLow);
         std::ifstream out(file("out.bin"));
@@ -554,10 +587,10 @@ TEST_F(Cli, APortThatStopsAnsweringEndsEveryCommandWithItsErrorAndTheLinesLow)
 TEST_F(Cli, LinesStayAsSetAndCheckShowsTheStatusRegister)
 {
     // With the AVR socket empty MISO floats high.
-    Result r = cli("--trace " + file("lines.vcd") + " lines vcc=1 sck=1 reset=1");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "VCC=1 SCK=1 MOSI=0 RESET=1 XTAL=0\nMISO=1\nThe lines stay as set until the "
-                     "next command drives the port.\n");
+    const Streams s = apart("--trace " + file("lines.vcd") + " lines vcc=1 sck=1 reset=1");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, "VCC=1 SCK=1 MOSI=0 RESET=1 XTAL=0\nMISO=1\n");
+    EXPECT_EQ(s.err, "The lines stay as set until the next command drives the port.\n");
     EXPECT_EQ(FinalOutputs(file("lines.vcd")), "vcc=1 scl=0 xtal=0 reset=1 mosi=0 sck=1");
     EXPECT_EQ(cli("lines vcc=2").status, 2);
     EXPECT_EQ(cli("lines gnd=1").status, 2);
@@ -646,10 +679,12 @@ TEST_F(Cli, AvrGccEepromOutputAt810000ProgramsTheSameBytes)
     EXPECT_EQ(r.out, "ERROR: no data for this memory\n");
     // Part inside, part outside: a WARNING with the count and the first address, then the rest.
     std::ofstream(file("part.hex")) << ":0201FF00AABB99\n";
-    r = cli("avr program-eeprom " + file("part.hex"));
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "WARNING:: File contains 1 bytes outside this memory, the first at $0200:\n"
-                     "They will be left out\n");
+    const Streams s = apart("avr program-eeprom " + file("part.hex"));
+    EXPECT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err, "WARNING: File contains 1 bytes outside this memory, the first at $0200:\n"
+                     "They will be left out\n"
+                     "ATmega163: 512 bytes of EEPROM programmed, not verified\n");
 }
 
 TEST_F(Cli, ConvertRefusesWhatItCannotReadOrHoldAndKeepsNameBytes)
@@ -674,4 +709,204 @@ TEST_F(Cli, ConvertRefusesWhatItCannotReadOrHoldAndKeepsNameBytes)
     ASSERT_EQ(cli("sim insert-eeprom 24C04 '" + latin1 + "'").status, 0);
     EXPECT_EQ(cli("sim export eeprom '" + file("\xe9\xe9.bin") + "'").status, 0);
     EXPECT_TRUE(std::filesystem::exists(file("\xe9\xe9.bin")));
+}
+
+TEST_F(Cli, ResultsGoToStandardOutputAndAFailedWriteFailsTheRun)
+{
+    ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+    // Results alone on standard output; everything else on standard error.
+    Streams s = apart("avr read-fuses");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_NE(s.out.find("BODEN=1\n"), std::string::npos) << s.out;
+    EXPECT_EQ(s.err, "");
+    ASSERT_EQ(cli("sim remove avr").status, 0);
+    s = apart("avr read-fuses");
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out, "");
+    EXPECT_NE(s.err.find("ERROR: Processor not detected!!!"), std::string::npos) << s.err;
+
+    ASSERT_EQ(cli("sim insert-avr ATtiny12").status, 0);
+    for (const std::string args : {"avr read-fuses >/dev/full", "sim show >/dev/full",
+                                   "--trace /dev/full check", "--trace /dev/full avr identify"}) {
+        SCOPED_TRACE(args);
+        s = apart(args);
+        EXPECT_EQ(s.status, 1);
+        EXPECT_NE(s.err.find(args.rfind("--trace", 0) == 0
+                                 ? "ERROR: Can't write trace file /dev/full"
+                                 : "ERROR: cannot write the results to standard output"),
+                  std::string::npos)
+            << s.err;
+    }
+}
+
+TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
+{
+    const std::string samples = SAMPLES_DIR;
+    ASSERT_EQ(cli("sim insert-avr AT90S2313").status, 0);
+    const struct {
+        std::string args;
+        const char* message;
+    } cases[] = {
+        {"eeprom read 24C04 " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"avr read-flash " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"eeprom read 24C99 " + file("out.bin"), "unknown EEPROM type '24C99'"},
+        {"sim insert-eeprom 24C99", "24C99"},
+        {"sim insert-avr foo", "foo"},
+        {"sim remove", "usage: sim remove eeprom|avr"},
+        {"avr program-fuses CKSEL0=0 cksel0=1", "cksel0 is named twice"},
+        {"--port '' check", "--port is empty"},
+        {"avr program-fuses FOO=0", "FOO is the name of no lock or fuse bit"},
+        {"eeprom read 24C04 " + file("none/out.bin"), "there is no folder"},
+        {"sim export flash " + file("out.txt"), "the file name must end in BIN or HEX"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Streams s = apart("--trace " + file("t.vcd") + " " + c.args);
+        EXPECT_EQ(s.status, 2);
+        EXPECT_NE(s.err.find(c.message), std::string::npos) << s.err;
+        // No line moved: nothing but the header went into the trace.
+        EXPECT_EQ(readAll(file("t.vcd")).find("\n#"), std::string::npos) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(file("out.txt")));
+    }
+    // The one case that needs the chip: the AT90S2313 cannot read its lock bits, so a lock
+    // bit set in an earlier run cannot be taken back either.
+    EXPECT_EQ(cli("--yes avr program-lock LB1=0").status, 0);
+    const Streams s = apart("--trace " + file("t.vcd") + " --yes avr program-lock LB1=1");
+    EXPECT_EQ(s.status, 2);
+    EXPECT_EQ(FinalOutputs(file("t.vcd")), kAllLow);
+    EXPECT_NE(s.err.find("only a chip erase (avr erase) clears the lock bits"), std::string::npos);
+    EXPECT_EQ(s.err.find("OK"), std::string::npos) << s.err;
+
+    Streams help = apart("--help-all");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("eeprom read|program|verify"), std::string::npos);
+    help = apart("--port ppdev:/dev/zero check");
+    EXPECT_EQ(help.status, 1);
+    EXPECT_NE(help.err.find("/dev/zero is not a parallel port"), std::string::npos) << help.err;
+    EXPECT_EQ(help.err.find("rmmod"), std::string::npos) << help.err;
+}
+
+TEST_F(Cli, AnIdentificationThatFindsNoAvrNamesWhatItRead)
+{
+    for (const char* signature : {"FFFFFF", "000000"}) {
+        ASSERT_EQ(cli(std::string("sim insert-avr --signature ") + signature).status, 0);
+        for (const char* command : {"avr identify", "avr read-fuses", "avr read-flash x.bin"}) {
+            SCOPED_TRACE(command);
+            const Streams s = apart(command);
+            EXPECT_EQ(s.status, 1);
+            EXPECT_EQ(s.out, "");
+            EXPECT_EQ(s.err, std::string("ERROR: no AVR answered: signature ") + signature[0] +
+                                 signature[1] + " " + signature[2] + signature[3] + " " +
+                                 signature[4] + signature[5] + "\n");
+        }
+    }
+}
+
+TEST_F(Cli, AVerifyListsTheFirstSixteenDifferencesAndCountsThemAll)
+{
+    std::string image(512, '\0');
+    for (int i = 0; i < 512; ++i)
+        image[i] = static_cast<char>(i * 5 + 1);
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    ASSERT_EQ(cli("sim insert-eeprom 24C04 " + file("image.bin")).status, 0);
+    ASSERT_EQ(cli("sim insert-avr AT90S2313 --eeprom " + file("image.bin")).status, 0);
+    std::string changed = image;
+    for (int i = 100; i < 120; ++i)
+        changed[i] = '\x3F';
+    std::ofstream(file("changed.bin"), std::ios::binary) << changed;
+    std::string expected;
+    for (int i = 100; i < 116; ++i) {
+        char line[40];
+        std::snprintf(line, sizeof line, "0x%04X: chip %02X, file 3F\n", i, (i * 5 + 1) & 0xFF);
+        expected += line;
+    }
+    expected += "20 bytes differ\n";
+    Streams s = apart("eeprom verify 24C04 " + file("changed.bin"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out, "VERIFICATION ERROR: Defference found at byte no.: 100\n" + expected);
+    // The AT90S2313's EEPROM holds 128 bytes: the file's first 128 are compared.
+    s = apart("avr verify-eeprom " + file("changed.bin"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.out,
+              "End verification: VERIFICATION: ERROR (Difference at byte: $0064)\n" + expected)
+        << s.err;
+}
+
+// On the real-time clock, each stop signal arrives in the middle of the operation.
+TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
+{
+    std::string image(32768, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    ASSERT_EQ(cli("sim insert-eeprom 24C256").status, 0);
+    const struct {
+        const char* signal;
+        std::string command;
+        const char* message;
+    } cases[] = {
+        {"TERM", "eeprom program 24C256 " + file("image.bin"),
+         "WARNING: Operation stopped: the chip may be partly written.\n"},
+        {"HUP", "avr program-flash " + file("image.bin"),
+         "WARNING: Operation stopped: the chip may be partly written.\n"},
+        {"INT", "eeprom read 24C256 " + file("out.bin"),
+         "WARNING: Operation stopped: no file was written.\n"},
+        {"TERM", "avr read-flash " + file("out.hex"),
+         "WARNING: Operation stopped: no file was written.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::string trace = file("run.vcd");
+        std::filesystem::remove(trace);
+        // Waits for the trace to pass its header (the signal handlers are in place by then).
+        const Result r = run("XDG_CONFIG_HOME=" + dir.path().toStdString() +
+                             " " VARDEL_CLI " --port sim:" + board() + " --trace " + trace + " " +
+                             c.command + " 2>" + file("err.txt") +
+                             " & pid=$!; while kill -0 $pid 2>/dev/null "
+                             "&& [ \"$(stat -c %s " +
+                             trace +
+                             " 2>/dev/null || echo 0)\" -lt "
+                             "30000 ]; do :; done; kill -" +
+                             c.signal + " $pid; wait $pid");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(readAll(file("err.txt")),
+                  std::string(c.message) + "vardel-cli: stopped by SIG" + c.signal + "\n");
+        EXPECT_EQ(FinalOutputs(trace), kAllLow);
+        EXPECT_FALSE(std::filesystem::exists(file("out.bin")));
+        EXPECT_FALSE(std::filesystem::exists(file("out.hex")));
+        // No temporary left behind either: only the image, the board, the trace and the errors.
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path().toStdString()))
+            names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string>{"VARDEL.ini", "board", "err.txt", "image.bin",
+                                                "run.vcd"}));
+    }
+}
+
+// The completion offers what the program accepts, from the program's own tables.
+TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
+{
+    const char* library = "/usr/share/bash-completion/bash_completion";
+    if (!std::filesystem::exists(library))
+        GTEST_SKIP() << "bash-completion is not installed";
+    const std::pair<std::string, std::string> cases[] = {
+        {"e", "eeprom\n"},
+        {"eeprom read 24c2", "24C256\n"},
+        {"--port sim:x sim re", "remove\n"},
+        {"sim insert-avr ATmega16", "ATmega161\nATmega163\n"},
+        {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\n"},
+        {"--yes avr program-lock LB", "LB1=\nLB2=\n"},
+        {"avr program-lock LB1=", "LB1=0\nLB1=1\n"},
+    };
+    for (const auto& [line, expected] : cases) {
+        SCOPED_TRACE(line);
+        const std::string script =
+            std::string("source ") + library +
+            "; source " VARDEL_COMPLETION "; COMP_WORDS=(" VARDEL_CLI " " + line +
+            (line.back() == ' ' ? "''" : "") +
+            "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"${COMP_WORDS[*]}\"; "
+            "COMP_POINT=${#COMP_LINE}; _vardel_cli; printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
+        std::ofstream(testing::TempDir() + "complete.sh") << script;
+        EXPECT_EQ(capture("bash " + testing::TempDir() + "complete.sh 2>/dev/null").out, expected);
+    }
 }
