@@ -16,6 +16,8 @@ const char* kCommands = R"(Commands:
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
                                              24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
+  avr parts                                  every AVR part known: name, signature, flash,
+                                             EEPROM and flash page size in bytes
   avr identify | erase | blank-test
   avr read-flash|program-flash|verify-flash FILE
   avr read-eeprom|program-eeprom|verify-eeprom FILE

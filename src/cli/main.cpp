@@ -65,6 +65,9 @@ int main(int argc, char** argv)
     // Listing the ports needs no board, and must not claim one.
     if (command == QLatin1String("ports"))
         return runPorts(args, "/proc/sys/dev/parport", "/dev");
+    // The part list is data: no board either.
+    if (command == QLatin1String("avr") && !args.isEmpty() && args[0] == QLatin1String("parts"))
+        return runAvrParts(args.mid(1));
 
     const int delay = line.delay;
 
