@@ -813,9 +813,13 @@ TEST(AvrKeys, MakeAvrChipTakesANameInAnyCaseOrASignature)
     EXPECT_TRUE(sim::MakeAvrChip("atTINY12", "", error)) << error;
     EXPECT_TRUE(sim::MakeAvrChip("ATmega163", "1E9402", error)) << error;
     EXPECT_FALSE(sim::MakeAvrChip("ATmega163", "1E9401", error));
-    EXPECT_FALSE(sim::MakeAvrChip("ATmega8", "", error));
-    EXPECT_NE(error.find("ATmega8"), std::string::npos) << error;
+    EXPECT_FALSE(sim::MakeAvrChip("ATmega9", "", error));
+    EXPECT_NE(error.find("ATmega9"), std::string::npos) << error;
     EXPECT_NE(error.find("AT90S2313, AT90S2323"), std::string::npos) << error;
+    // The parts of the part table by name, in any case; a wrong signature is refused.
+    EXPECT_TRUE(sim::MakeAvrChip("atmega8", "1E9307", error)) << error;
+    EXPECT_FALSE(sim::MakeAvrChip("ATtiny85", "1E930C", error));
+    EXPECT_NE(error.find("ATtiny85 answers signature 1E930B"), std::string::npos) << error;
     EXPECT_FALSE(sim::MakeAvrChip("", "1E95", error));
     EXPECT_FALSE(sim::MakeAvrChip("", "", error));
 
