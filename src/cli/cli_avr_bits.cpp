@@ -3,6 +3,7 @@
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 
 #include <cstdio>
 #include <optional>
@@ -108,6 +109,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     // Everything the words say is checked before the chip is touched.
     std::vector<Request> requests;
     void (E::*preset)() = nullptr;
+    QString presetName;
     for (int i = 0; i < args.size(); ++i) {
         const QString& word = args[i];
         if (!program)
@@ -122,6 +124,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
             }
             if (preset)
                 return usageError(QStringLiteral("only one --preset"));
+            presetName = name;
             if (name == QLatin1String("factory-default"))
                 preset = &E::SpeedButton1Click;
             else if (name == QLatin1String("low-frequency"))
@@ -143,6 +146,13 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     // Each run starts afresh: the commands rely on the last identification, so there must be one.
     if (page.btnTipoClick() != AvrPage::Outcome::Done)
         return Failure;
+    // A part of the part table: its bits by their own names.
+    if (const AvrPart* part = page.part()) {
+        std::vector<std::pair<QString, bool>> named;
+        for (const Request& r : requests)
+            named.emplace_back(r.name, r.programmed);
+        return runPartBits(ctx, page, *part, kind == Kind::Fuses, program, named, presetName);
+    }
     const AvrPageModel& model = page.model();
     const QString chip = QString::fromStdString(model.lbTipo());
     const std::vector<int> boxes = BoxesShown(model, kind);
