@@ -400,6 +400,16 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
     Clock& clock = serial_.clock();
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
+        if (info.pageBytes && i % info.pageBytes == 0 &&
+            std::all_of(image.begin() + i, image.begin() + i + info.pageBytes,
+                        [](std::uint8_t v) { return v == 0xFF; })) {
+            // The erase left this page 0xFF: loading and writing it would change nothing.
+            i += info.pageBytes - 1;
+            progress(Memory::Flash, i, n);
+            if (stopRequested())
+                return stop(kStoppedWriting);
+            continue;
+        }
         if (info.pageBytes) {
             serial_.LoadFlashByte(i, b);
             const bool pageEnd = (i + 1) % info.pageBytes == 0;

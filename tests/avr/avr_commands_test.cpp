@@ -32,6 +32,16 @@ std::vector<std::uint8_t> HexFileImage(const std::string& file, std::size_t size
     return image;
 }
 
+// The pages of the image that hold a byte other than 0xFF: the only ones programming writes.
+long NonBlankPages(const std::vector<std::uint8_t>& image, std::size_t pageBytes)
+{
+    long pages = 0;
+    for (std::size_t start = 0; start < image.size(); start += pageBytes)
+        pages += std::any_of(image.begin() + start, image.begin() + start + pageBytes,
+                             [](std::uint8_t b) { return b != 0xFF; });
+    return pages;
+}
+
 long CountSleeps(const SimRig& rig, std::uint32_t ms)
 {
     return std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), ms);
@@ -98,8 +108,11 @@ TEST(AvrFlash, SixtyFourWordPagesAreWrittenAfterEachLastWord)
     const std::string file = kSamples + "/blink-atmega163.hex";
     rig.answer = file;
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
-    EXPECT_EQ(CountSleeps(rig, 18), 128);
-    EXPECT_EQ(rig.target().flash(), HexFileImage(file, 16384));
+    // Pages the erase left as the file has them are not written.
+    const auto image = HexFileImage(file, 16384);
+    EXPECT_EQ(CountSleeps(rig, 18), NonBlankPages(image, 128));
+    EXPECT_LT(NonBlankPages(image, 128), 128);
+    EXPECT_EQ(rig.target().flash(), image);
 
     rig.answer = folder.file("dump.hex");
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
@@ -116,7 +129,8 @@ TEST(AvrFlash, OneHundredTwentyEightKiBGoesThroughExtendedAddressRecords)
 
     rig.answer = kSamples + "/app-and-boot-atmega128.hex";
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
-    EXPECT_EQ(CountSleeps(rig, 6), 512);
+    EXPECT_EQ(CountSleeps(rig, 6), NonBlankPages(flash, 256));
+    EXPECT_LT(NonBlankPages(flash, 256), 512);
     // The boot code lands at 0x1E000, not at 0xE000.
     EXPECT_EQ(rig.target().flash(), flash);
     ASSERT_NE(flash[0x1E000], 0xFF);
