@@ -23,7 +23,9 @@ const char* kCommands = R"(Commands:
   avr read-eeprom|program-eeprom|verify-eeprom FILE
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
                                              bits that change print as NAME 1 -> 0 on standard
-                                             error; SPIEN=1 or RSTDISBL=0 also need --allow-lockout
+                                             error; SPIEN=1, RSTDISBL=0 or DWEN=0 also need
+                                             --allow-lockout; a part-table part takes its own
+                                             bit names (CKDIV8=1) and --preset factory-default
   avr read-lock | program-lock [NAME=0|1 ...]
   sim show
   sim insert-eeprom TYPE [FILE]
