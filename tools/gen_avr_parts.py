@@ -335,13 +335,25 @@ def main():
             # Fuses only a parallel programmer reaches (AT90S1200): none in serial mode.
             notes.append((device, 'fuses without serial instructions'))
             fuses = []
-        lock_names = {}
+        names = []
         if '__LOCK_BITS_EXIST' in d:
-            lock_names.update({0: 'LB1', 1: 'LB2'})
+            names += ['LB1', 'LB2']
         if '__BOOT_LOCK_BITS_0_EXIST' in d:
-            lock_names.update({2: 'BLB01', 3: 'BLB02'})
+            names += ['BLB01', 'BLB02']
         if '__BOOT_LOCK_BITS_1_EXIST' in d:
-            lock_names.update({4: 'BLB11', 5: 'BLB12'})
+            names += ['BLB11', 'BLB12']
+        # The lock bits sit where the part's lock write carries its data bits, lowest first:
+        # bits 0..5 on most parts, bits 1 and 2 on the AT90S parts.
+        places = list(range(8))
+        if pats['lockWrite']:
+            places = sorted({7 - i % 8 for i, c in enumerate(pats['lockWrite']) if c == 'i'})
+        lock_names = dict(zip(places, names))
+        for index, fu in enumerate(fuses):
+            spien = [b for b, (n, _) in fu['bits'].items() if n == 'SPIEN']
+            if spien and fu['factory'] >> spien[0] & 1:
+                # Every part leaves the factory ready for serial programming.
+                notes.append((device, 'factory value with SPIEN unprogrammed taken as programmed'))
+                fu['factory'] &= ~(1 << spien[0]) & 0xFF
 
         def mode_of(m):
             return number(m, 'mode', 0)

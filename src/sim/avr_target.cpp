@@ -599,19 +599,28 @@ std::uint8_t AvrTarget::polled(Busy kind, std::uint32_t address, std::uint8_t va
 
 // ---- instructions ---------------------------------------------------------------------------
 
+// LB1 and LB2: bits 0 and 1 on the parts with boot lock bits, 1 and 2 on the others; a table
+// part has them as its lowest two lock bits.
+static std::uint8_t lb1Bit(const AvrDevice& device)
+{
+    const std::uint8_t bits = lockBits(device);
+    if (device.family == AvrFamily::Table)
+        return static_cast<std::uint8_t>(bits & -bits);
+    return bits == 0x3F ? 0x01 : 0x02;
+}
+
 bool AvrTarget::lockMode3() const
 {
-    const bool lowBits = lockBits(device_) == 0x3F || device_.family == AvrFamily::Table;
-    const std::uint8_t lb = lowBits ? 0x03 : 0x06;
-    return hasLock(device_.family) && (lock_ & lb) == 0;
+    const std::uint8_t lb1 = lb1Bit(device_);
+    const std::uint8_t lb = static_cast<std::uint8_t>(lb1 | lb1 << 1);
+    return hasLock(device_.family) && lb1 != 0 && (lock_ & lb) == 0;
 }
 
 bool AvrTarget::writesLocked() const
 {
     // Lock modes 2 and 3 (LB1 programmed) stop further programming of flash and EEPROM.
-    const bool lowBits = lockBits(device_) == 0x3F || device_.family == AvrFamily::Table;
-    const std::uint8_t lb1 = lowBits ? 0x01 : 0x02;
-    return hasLock(device_.family) && (lock_ & lb1) == 0;
+    const std::uint8_t lb1 = lb1Bit(device_);
+    return hasLock(device_.family) && lb1 != 0 && (lock_ & lb1) == 0;
 }
 
 void AvrTarget::startBusy(Busy kind, std::uint32_t address, std::uint32_t length,

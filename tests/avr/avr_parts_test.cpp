@@ -115,6 +115,12 @@ TEST(AvrPartsTable, FamiliesAsTheirDatasheetsGiveThem)
         }
     }
     EXPECT_EQ(FindPartByName("ATmega328P")->label(), "ATmega328P (32kb flash)");
+    // Lock bits sit where the lock write carries them: bits 1 and 2 on the AT90S parts. Every
+    // part leaves the factory with SPIEN programmed, whatever a header's default says.
+    const AvrPart& at90s4433 = *FindPartByName("AT90S4433");
+    EXPECT_EQ(at90s4433.lockBits[1], std::string("LB1"));
+    EXPECT_EQ(at90s4433.lockBits[2], std::string("LB2"));
+    EXPECT_EQ(at90s4433.fuses[0].factory & 0x20, 0);
 }
 
 TEST(AvrPartsTable, InstructionsFromPatterns)
