@@ -891,3 +891,32 @@ TEST(AvrFaults, NeverEchoWrongPollingAndDroppedWrites)
         EXPECT_EQ(chip.lock(), 0xFF);
     }
 }
+
+// A table part whose fuses select its internal RC oscillator sees an SCK edge only when the phase
+// before it lasted two of its own clocks; XTAL pulses count only as time. The ATtiny85 leaves the
+// factory at 8 MHz divided by 8 (low fuse 62); with CKDIV8 unprogrammed (E2) it runs at 8 MHz.
+TEST(AvrTableParts, InternalOscillatorSetsTheShortestSckPhase)
+{
+    struct Case {
+        const char* lowFuse;
+        std::int64_t stepNs;
+        int clocksPerPhase;
+        bool enters;
+    };
+    for (const Case& c :
+         {Case{"62", 1000, 2, true}, Case{"62", 300, 2, false}, Case{"62", 300, 8, true},
+          Case{"E2", 300, 2, true}, Case{"E2", 100, 0, false}, Case{"E2", 300, 0, true}}) {
+        SCOPED_TRACE(std::string(c.lowFuse) + " " + std::to_string(c.stepNs) + " ns " +
+                     std::to_string(c.clocksPerPhase));
+        std::string error;
+        AvrTarget chip(sim::DeviceFromPart(*FindPartByName("ATtiny85")));
+        ASSERT_TRUE(chip.set("avr.fuse.low", c.lowFuse, error)) << error;
+        Host host(chip);
+        host.stepNs = c.stepNs;
+        host.clocksPerPhase = c.clocksPerPhase;
+        ASSERT_EQ(host.enable(), c.enters);
+        if (c.enters) {
+            EXPECT_EQ(host.signature(), (std::array<std::uint8_t, 3>{0x1E, 0x93, 0x0B}));
+        }
+    }
+}
