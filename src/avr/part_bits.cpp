@@ -105,7 +105,8 @@ std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
 {
     std::vector<int> bytes;
     if (kind == Kind::Lock) {
-        if (bits_.part().instructions.lockRead && bits_.mask(bits_.lockByte()))
+        if (bits_.part().instructions.lockRead && bits_.part().instructions.lockWrite &&
+            bits_.mask(bits_.lockByte()))
             bytes.push_back(bits_.lockByte());
         return bytes;
     }

@@ -27,7 +27,8 @@ int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bo
     if (fuses) {
         for (int byte = 0; byte < part.fuseCount; ++byte)
             bytes.push_back(byte);
-    } else if (part.instructions.lockRead && bits.mask(bits.lockByte())) {
+    } else if (part.instructions.lockRead && part.instructions.lockWrite &&
+               bits.mask(bits.lockByte())) {
         bytes.push_back(bits.lockByte());
     }
     if (bytes.empty())
