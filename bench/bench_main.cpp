@@ -480,6 +480,49 @@ BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// "Program Flash" alone of an ATmega128: a program of one 256-byte page (the rest of the file's
+// 128 KiB 0xFF, as the erase leaves it) against all 128 KiB of random data. Pages all 0xFF are
+// not written, so the one-page program costs the erase, the power-up and one page.
+void SimATmega128Program(benchmark::State& state, bool onePage)
+{
+    static const std::string onePageFile = [] {
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(k128KiB), 0xFF);
+        const auto page = RandomImage(256, 256);
+        std::copy(page.begin(), page.end(), image.begin());
+        const std::string name = (BenchFolder() / "one-page-atmega128.bin").string();
+        vardel::WriteBinaryFile(name, image.data(), image.size());
+        return name;
+    }();
+    const std::string file = onePage ? onePageFile : ImageOf(static_cast<std::size_t>(k128KiB)).bin;
+    std::int64_t writes = 0;
+    double virtualSeconds = 0;
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        CountingPort port{board};
+        vardel::LineDriver lines{port};
+        QuietHost host;
+        vardel::OperationLock lock;
+        vardel::AvrPage page{lines, clock, host, lock};
+        page.dialogs.open = [&](const std::string&) {
+            return std::optional(file);
+        };
+        std::string error;
+        board.insertAvr(vardel::sim::MakeAvrChip("ATmega128", "", error));
+        if (page.btnProgFlashClick() != vardel::AvrPage::Outcome::Done) {
+            state.SkipWithError("the flash did not program");
+            return;
+        }
+        writes += port.writes;
+        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+    }
+    reportSimulatedRun(state, writes, virtualSeconds);
+}
+BENCHMARK_CAPTURE(SimATmega128Program, OnePage, true)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimATmega128Program, Whole128KiB, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -48,6 +48,8 @@ AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& ope
 bool AvrPage::IdentifyDevice()
 {
     device_ = nullptr;
+    part_ = nullptr;
+    partOps_.reset();
     // Until the chip has answered, it has not been detected (a port failure may end this early).
     lastIdentification_ = Identification::NotDetected;
     lastSignature_ = {};
@@ -62,6 +64,18 @@ bool AvrPage::IdentifyDevice()
     const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
     lastSignature_ = signature;
     const DeviceEntry* entry = FindDevice(signature);
+    const AvrPart* part = entry ? nullptr : FindPart(signature);
+    if (part) {
+        // A part of the part table: named by its data, and programmed through its own
+        // instructions.
+        lastIdentification_ = Identification::Identified;
+        part_ = part;
+        partOps_.emplace(serial_, *part);
+        model_.setLbTipo(part->label());
+        model_.selectPages(AvrPageModel::kPagePart);
+        model_.setReadLockBitsEnabled(true);
+        return true;
+    }
     if (!entry) {
         if (signature == kProtectedSignature) {
             lastIdentification_ = Identification::Protected;
@@ -106,12 +120,17 @@ try {
 
 std::uint32_t AvrPage::memorySize(Memory memory) const
 {
+    if (part_)
+        return memory == Memory::Flash ? part_->flashBytes : part_->eepromBytes;
     const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
     return memory == Memory::Flash ? info.flashBytes : info.eepromBytes;
 }
 
 std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 {
+    if (partOps_)
+        return memory == Memory::Flash ? partOps_->readFlash(address)
+                                       : partOps_->readEeprom(address);
     return memory == Memory::Flash ? serial_.ReadFlashByte(address)
                                    : serial_.ReadEepromByte(address);
 }
@@ -147,7 +166,7 @@ AvrPage::Outcome AvrPage::stop(const char* text)
 
 bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
 {
-    ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kFlashLoadLimit));
+    ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kPartFlashLoadLimit));
     switch (read.failure) {
     case ImageFailure::None:
         file = std::move(read.file);
@@ -170,12 +189,16 @@ bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
 bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer)
 {
     const bool flash = memory == Memory::Flash;
-    buffer.assign(flash ? kFlashBufferSize : kEepromBufferSize, 0xFF);
+    // A part-table part may hold more than the catalogue's largest memories.
+    const std::size_t size =
+        std::max<std::size_t>(flash ? kFlashBufferSize : kEepromBufferSize, memorySize(memory) + 1);
+    buffer.assign(size, 0xFF);
     if (file.kind == FileKind::Bin) {
         // A binary image fills the buffer from 0 whatever the chip: bytes past the memory are
         // simply never sent.
-        const std::size_t limit =
-            static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit);
+        const std::size_t limit = std::max<std::size_t>(
+            static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit),
+            memorySize(memory));
         PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), limit));
         return true;
     }
@@ -386,6 +409,12 @@ try {
     std::vector<std::uint8_t> image;
     if (!placeImage(memory, file, image))
         return Outcome::Failed;
+    if (partOps_) {
+        if (memory == Memory::Eeprom)
+            return programPartEeprom(image);
+        partOps_->chipErase();
+        return programPartFlash(image);
+    }
     if (memory == Memory::Eeprom)
         return programEeprom(image);
     serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
@@ -439,6 +468,16 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
     const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
+        if (info.pageBytes && i % info.pageBytes == 0 &&
+            std::all_of(image.begin() + i, image.begin() + i + info.pageBytes,
+                        [](std::uint8_t v) { return v == 0xFF; })) {
+            // The erase left this page 0xFF: loading and writing it would change nothing.
+            i += info.pageBytes - 1;
+            progress(Memory::Flash, i, n);
+            if (stopRequested())
+                return stop(kStoppedWriting);
+            continue;
+        }
         if (info.pageBytes) {
             serial_.LoadFlashByte(i, b);
             const bool pageEnd = (i + 1) % info.pageBytes == 0;
@@ -488,6 +527,46 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
         } else if (!awaitWritten(Memory::Eeprom, i, b, 0, slowestUs)) {
             return communicationError();
         }
+        progress(Memory::Eeprom, i, n);
+        if (stopRequested())
+            return stop(kStoppedWriting);
+    }
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& image)
+{
+    const AvrPart& part = partOps_->part();
+    const std::uint32_t n = part.flashBytes;
+    const std::uint32_t unit = part.flashPageBytes ? part.flashPageBytes : 1;
+    for (std::uint32_t start = 0; start < n; start += unit) {
+        const std::span<const std::uint8_t> bytes(image.data() + start, unit);
+        // The erase left 0xFF everywhere: a page or byte of nothing else needs no write.
+        const bool blank =
+            std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+        if (!blank) {
+            const bool written = part.flashPageBytes ? partOps_->writeFlashPage(start, bytes)
+                                                     : partOps_->writeFlashByte(start, bytes[0]);
+            if (!written)
+                return communicationError();
+        }
+        progress(Memory::Flash, start + unit - 1, n);
+        if (stopRequested())
+            return stop(kStoppedWriting);
+    }
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    return Outcome::Done;
+}
+
+AvrPage::Outcome AvrPage::programPartEeprom(const std::vector<std::uint8_t>& image)
+{
+    const std::uint32_t n = partOps_->part().eepromBytes;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (!partOps_->writeEepromByte(i, image[i]))
+            return communicationError();
         progress(Memory::Eeprom, i, n);
         if (stopRequested())
             return stop(kStoppedWriting);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "avr/avr_page_model.h"
+#include "avr/avr_part_ops.h"
+#include "avr/avr_parts.h"
 #include "avr/avr_serial.h"
 #include "avr/device_catalogue.h"
 #include "files/image_file.h"
@@ -25,6 +27,8 @@ class AvrPage {
 public:
     static constexpr std::size_t kFlashBufferSize = 132001;
     static constexpr long kFlashLoadLimit = 132000;
+    // A binary file for a part-table part is read up to the largest flash of the table.
+    static constexpr long kPartFlashLoadLimit = 262144;
     static constexpr std::size_t kEepromBufferSize = 4101;
     static constexpr long kEepromLoadLimit = 4100;
     static constexpr int kPollRetries = 5000;
@@ -88,6 +92,9 @@ public:
     AvrSerial& serial() { return serial_; }
     // The catalogue entry of the last successful identification, or null.
     const DeviceEntry* device() const { return device_; }
+    // The part-table part of the last successful identification (a chip outside the catalogue),
+    // or null.
+    const AvrPart* part() const { return part_; }
 
 private:
     enum class Memory { Flash, Eeprom };
@@ -98,6 +105,10 @@ private:
     Outcome programFromFile(Memory memory);
     Outcome programFlash(const std::vector<std::uint8_t>& image);
     Outcome programEeprom(const std::vector<std::uint8_t>& image);
+    // A part-table part: page by page (pages all 0xFF are left as the erase left them), or byte
+    // by byte, through its own instructions.
+    Outcome programPartFlash(const std::vector<std::uint8_t>& image);
+    Outcome programPartEeprom(const std::vector<std::uint8_t>& image);
     // Reads and checks an image file before any port access; false after an error message.
     bool loadImage(const std::string& fileName, ImageFile& file);
     // Lays the file into a 0xFF-filled buffer for the identified chip's memory; false after an
@@ -139,6 +150,8 @@ private:
     const DeviceEntry* device_ = nullptr;
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
+    const AvrPart* part_ = nullptr;
+    std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;
     std::array<std::uint8_t, 3> lastSignature_{};
 };

@@ -12,6 +12,8 @@ class AvrPageModel {
 public:
     static constexpr const char* kUnknownType = "??";
     static constexpr const char* kPageEmpty = "Empty";
+    // The editor page of a part-table part, built from its data.
+    static constexpr const char* kPagePart = "Part";
 
     // What changed, so an observer repaints only that.
     enum class Aspect { Type, Pages, FuseGroup, ReadLockBits, FlashGauge, EepromGauge };

@@ -50,5 +50,7 @@ int runPorts(const QStringList& args, const std::string& procRoot, const std::st
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
+// avr parts: needs no board.
+int runAvrParts(const QStringList& args);
 
 } // namespace vardel::cli

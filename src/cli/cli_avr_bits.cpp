@@ -3,8 +3,10 @@
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "hw/port_io.h"
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -111,6 +113,22 @@ std::set<std::string> AllBitNames()
     for (const DeviceEntry& entry : DeviceCatalogue())
         if (entry.checkBox35)
             names.insert(entry.checkBox35);
+    // The parts of the part table name their bits themselves.
+    const auto add = [&names](const char* name) {
+        if (name) {
+            std::string upper(name);
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            names.insert(upper);
+        }
+    };
+    for (const AvrPart& part : AvrParts()) {
+        for (const AvrPartFuse& fuse : part.fuses)
+            for (const char* bit : fuse.bits)
+                add(bit);
+        for (const char* bit : part.lockBits)
+            add(bit);
+    }
     return names;
 }
 
@@ -132,6 +150,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     // Everything the words say is checked before the chip is touched.
     std::vector<Request> requests;
     void (E::*preset)() = nullptr;
+    QString presetName;
     for (int i = 0; i < args.size(); ++i) {
         const QString& word = args[i];
         if (!program)
@@ -146,6 +165,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
             }
             if (preset)
                 return usageError(QStringLiteral("only one --preset"));
+            presetName = name;
             if (name == QLatin1String("factory-default"))
                 preset = &E::SpeedButton1Click;
             else if (name == QLatin1String("low-frequency"))
@@ -175,6 +195,13 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     if (page.btnTipoClick() != AvrPage::Outcome::Done) {
         ReportNoAvr(page);
         return Failure;
+    }
+    // A part of the part table: its bits by their own names.
+    if (const AvrPart* part = page.part()) {
+        std::vector<std::pair<QString, bool>> named;
+        for (const Request& r : requests)
+            named.emplace_back(r.name, r.programmed);
+        return runPartBits(ctx, page, *part, kind == Kind::Fuses, program, named, presetName);
     }
     const AvrPageModel& model = page.model();
     const QString chip = QString::fromStdString(model.lbTipo());

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "avr/avr_page.h"
 #include "cli/cli.h"
+
+#include <utility>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -25,5 +29,10 @@ void ReportNoAvr(const AvrPage& page);
 std::set<std::string> AllBitNames();
 
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args);
+
+// The same commands for an identified part of the part table: `named` are the NAME=0|1 words
+// (true: programmed), `preset` empty or "factory-default".
+int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bool program,
+                const std::vector<std::pair<QString, bool>>& named, const QString& preset);
 
 } // namespace vardel::cli

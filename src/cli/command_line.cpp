@@ -18,6 +18,8 @@ const char* kCommands = R"(Commands:
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
                                              24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
+  avr parts                                  every AVR part known: name, signature, flash,
+                                             EEPROM and flash page size in bytes
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
                                              it, or tests that flash and EEPROM are blank
   avr read-flash|program-flash|verify-flash FILE
@@ -27,7 +29,9 @@ const char* kCommands = R"(Commands:
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]
                                              prints or changes the fuse bits named; bits that
                                              change print as NAME 1 -> 0 on standard error;
-                                             SPIEN=1 or RSTDISBL=0 also need --allow-lockout
+                                             SPIEN=1, RSTDISBL=0 or DWEN=0 also need
+                                             --allow-lockout; a part-table part takes its own
+                                             bit names (CKDIV8=1) and --preset factory-default
   avr read-lock | program-lock [NAME=0|1 ...]
                                              prints or programs the lock bits (only a chip
                                              erase clears them)

@@ -2,6 +2,7 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
+#include "avr/avr_parts.h"
 #include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"
@@ -94,6 +95,8 @@ int ListWords(const QString& kind)
     } else if (kind == QLatin1String("devices")) {
         for (const sim::AvrDevice& device : sim::AvrCatalogue())
             words.insert(device.name);
+        for (const AvrPart& part : AvrParts())
+            words.insert(part.name);
     } else if (kind == QLatin1String("bits")) {
         words = AllBitNames();
     } else {
@@ -150,6 +153,9 @@ int Run(int argc, char** argv)
     // Listing the ports needs no board, and must not claim one.
     if (command == QLatin1String("ports"))
         return runPorts(args, "/proc/sys/dev/parport", "/dev");
+    // The part list is data: no board either.
+    if (command == QLatin1String("avr") && !args.isEmpty() && args[0] == QLatin1String("parts"))
+        return runAvrParts(args.mid(1));
 
     const int delay = line.delay;
 

@@ -157,9 +157,16 @@ bool hasLock(AvrFamily family)
 
 // Bits of the lock key that exist: LB2 LB1 in bits 2..1, or the six bits 5..0 on the parts with
 // boot lock bits.
-std::uint8_t lockBits(AvrFamily family)
+std::uint8_t lockBits(const AvrDevice& device)
 {
-    switch (family) {
+    if (device.family == AvrFamily::Table) {
+        std::uint8_t bits = 0;
+        for (int i = 0; i < 8; ++i)
+            if (device.part->lockBits[i])
+                bits = static_cast<std::uint8_t>(bits | (1u << i));
+        return bits;
+    }
+    switch (device.family) {
     case AvrFamily::ATmega161:
     case AvrFamily::ATmega163:
     case AvrFamily::ATmega128:
@@ -169,6 +176,15 @@ std::uint8_t lockBits(AvrFamily family)
     default:
         return 0x06;
     }
+}
+
+// The bits of a table part's fuse byte named `name`, for each byte.
+std::uint8_t namedBit(const AvrPartFuse& fuse, std::string_view name)
+{
+    for (int i = 0; i < 8; ++i)
+        if (fuse.bits[i] && name == fuse.bits[i])
+            return static_cast<std::uint8_t>(1u << i);
+    return 0;
 }
 
 bool isAt90s(AvrFamily family)
@@ -200,6 +216,49 @@ std::string AvrCatalogueNames()
     return names;
 }
 
+AvrDevice DeviceFromPart(const AvrPart& part)
+{
+    // The part data gives one time for each write, the longest; a lock or fuse byte takes the
+    // 4.5 ms the ATmega and ATtiny datasheets give.
+    const AvrTimes partTimes{std::int64_t(part.flashWriteUs) * 1000,
+                             std::int64_t(part.eepromWriteUs) * 1000,
+                             std::int64_t(part.chipEraseUs) * 1000, 4'500'000};
+    AvrDevice device{part.name,
+                     part.signature,
+                     AvrFamily::Table,
+                     part.flashBytes,
+                     part.flashPageBytes / 2,
+                     part.eepromBytes,
+                     partTimes,
+                     partTimes,
+                     part.flashReadback,
+                     part.eepromReadback,
+                     2,
+                     part.fuseCount,
+                     kNoFuses,
+                     false,
+                     1,
+                     {0x9A, 0xFF, 0xFF, 0xFF},
+                     &part};
+    for (int i = 0; i < part.fuseCount; ++i) {
+        const AvrPartFuse& fuse = part.fuses[i];
+        AvrFuseByte& byte = device.fuses[i];
+        byte.unused = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (!fuse.bits[bit])
+                byte.unused = static_cast<std::uint8_t>(byte.unused | (1u << bit));
+        byte.factory = fuse.factory | byte.unused;
+        // SPIEN is out of reach of serial programming; unprogrammed, as RSTDISBL or DWEN
+        // programmed, it ends serial programming from the next power-up.
+        const std::uint8_t spien = namedBit(fuse, "SPIEN");
+        byte.fixed = spien;
+        byte.lockoutWhenSet = spien;
+        byte.lockoutWhenClear =
+            static_cast<std::uint8_t>(namedBit(fuse, "RSTDISBL") | namedBit(fuse, "DWEN"));
+    }
+    return device;
+}
+
 AvrDevice AvrTarget::Generic(const std::array<std::uint8_t, 3>& signature)
 {
     // clang-format off
@@ -227,6 +286,43 @@ void AvrTarget::setSpeed(AvrSpeed speed)
     timing.eepromWriteNs = t.eepromWriteNs;
     timing.eraseNs = t.eraseNs;
     timing.fuseWriteNs = t.fuseWriteNs;
+}
+
+std::int64_t AvrTarget::internalClockNs() const
+{
+    if (device_.family != AvrFamily::Table || device_.fuseCount == 0)
+        return 0;
+    // The clock select bits of the low fuse: 0010 selects the calibrated RC oscillator of about
+    // 8 MHz (9.6 MHz on the parts with two CKSEL bits), 0001 the 1 MHz RC of the parts without a
+    // clock prescaler fuse that offer 1, 2, 4 and 8 MHz; CKDIV8 programmed divides by eight.
+    const AvrPartFuse& low = device_.part->fuses[0];
+    int cksel = 0, width = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t bit = namedBit(low, "CKSEL" + std::to_string(i));
+        if (!bit)
+            continue;
+        width = i + 1;
+        if (fusesLatched_[0] & bit)
+            cksel |= 1 << i;
+    }
+    if (width == 0)
+        return 0;
+    const std::uint8_t ckdiv8 = namedBit(low, "CKDIV8");
+    std::int64_t hz = 0;
+    if (cksel == 2)
+        hz = width == 2 ? 9'600'000 : 8'000'000;
+    else if (cksel == 1 && width == 4 && !ckdiv8)
+        hz = 1'000'000;
+    else
+        return 0;
+    if (ckdiv8 && !(fusesLatched_[0] & ckdiv8))
+        hz /= 8;
+    return 1'000'000'000 / hz;
+}
+
+bool AvrTarget::readyBusy(std::int64_t ns) const
+{
+    return busy_ != Busy::None && ns < busyEndNs_;
 }
 
 std::string AvrTarget::title() const
@@ -292,7 +388,11 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
         }
     }
     if (sck != sck_) {
-        const bool seen = phaseClocks_ >= phaseClocksNeeded();
+        // A chip on its own oscillator needs each SCK phase to last two of its clocks (three
+        // from 12 MHz on); XTAL pulses do not reach it.
+        const bool seen = internalClockNs_ ? ns - lastSckChangeNs_ >= 2 * internalClockNs_
+                                           : phaseClocks_ >= phaseClocksNeeded();
+        lastSckChangeNs_ = ns;
         sck_ = sck;
         phaseClocks_ = 0;
         if (seen && sck != sckSeen_) {
@@ -329,6 +429,9 @@ void AvrTarget::powerUp(std::int64_t ns)
 {
     fusesLatched_ = fuses_;
     lockedOut_ = lockoutFuses();
+    internalClockNs_ = internalClockNs();
+    lastSckChangeNs_ = ns;
+    extendedAddress_ = 0;
     offsetPending_ = true;
     lastXtalRiseNs_ = -1;
     xtalPeriodNs_ = 0;
@@ -365,8 +468,10 @@ int AvrTarget::phaseClocksNeeded() const
 
 bool AvrTarget::enableAllowed(std::int64_t ns) const
 {
+    const long clocks = internalClockNs_ ? static_cast<long>((ns - startNs_) / internalClockNs_)
+                                         : clocksSinceStart_;
     return !faults.neverEcho && !lockedOut_ && ns - startNs_ >= timing.enableDelayNs &&
-           clocksSinceStart_ >= timing.enableClocks;
+           clocks >= timing.enableClocks;
 }
 
 void AvrTarget::sckRising(std::int64_t ns)
@@ -425,7 +530,8 @@ bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
     case 0x28: {
         if (locked)
             return false;
-        const std::uint32_t word = address & (device_.flashBytes / 2 - 1);
+        const std::uint32_t word =
+            ((std::uint32_t(extendedAddress_) << 16) | address) & (device_.flashBytes / 2 - 1);
         const std::uint32_t at = word * 2 + (op == 0x28 ? 1 : 0);
         datum = polled(device_.pageWords ? Busy::FlashPage : Busy::FlashByte, at, flash_[at], ns);
         return true;
@@ -437,6 +543,11 @@ bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
         datum = polled(Busy::EepromByte, at, eeprom_[at], ns);
         return true;
     }
+    case 0xF0:
+        if (device_.family != AvrFamily::Table || !device_.part->pollsReadyBusy())
+            return false;
+        datum = readyBusy(ns) ? 0x01 : 0x00;
+        return true;
     default:
         return readLockOrFuse(datum);
     }
@@ -482,6 +593,7 @@ bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
             return false;
         return true;
     case AvrFamily::ATmega128:
+    case AvrFamily::Table:
         if (op == 0x58)
             datum = second ? fuses_[1] : lock_;
         else if (op == 0x50)
@@ -512,17 +624,28 @@ std::uint8_t AvrTarget::polled(Busy kind, std::uint32_t address, std::uint8_t va
 
 // ---- instructions ---------------------------------------------------------------------------
 
+// LB1 and LB2: bits 0 and 1 on the parts with boot lock bits, 1 and 2 on the others; a table
+// part has them as its lowest two lock bits.
+static std::uint8_t lb1Bit(const AvrDevice& device)
+{
+    const std::uint8_t bits = lockBits(device);
+    if (device.family == AvrFamily::Table)
+        return static_cast<std::uint8_t>(bits & -bits);
+    return bits == 0x3F ? 0x01 : 0x02;
+}
+
 bool AvrTarget::lockMode3() const
 {
-    const std::uint8_t lb = lockBits(device_.family) == 0x3F ? 0x03 : 0x06;
-    return hasLock(device_.family) && (lock_ & lb) == 0;
+    const std::uint8_t lb1 = lb1Bit(device_);
+    const std::uint8_t lb = static_cast<std::uint8_t>(lb1 | lb1 << 1);
+    return hasLock(device_.family) && lb1 != 0 && (lock_ & lb) == 0;
 }
 
 bool AvrTarget::writesLocked() const
 {
     // Lock modes 2 and 3 (LB1 programmed) stop further programming of flash and EEPROM.
-    const std::uint8_t lb1 = lockBits(device_.family) == 0x3F ? 0x01 : 0x02;
-    return hasLock(device_.family) && (lock_ & lb1) == 0;
+    const std::uint8_t lb1 = lb1Bit(device_);
+    return hasLock(device_.family) && lb1 != 0 && (lock_ & lb1) == 0;
 }
 
 void AvrTarget::startBusy(Busy kind, std::uint32_t address, std::uint32_t length,
@@ -549,7 +672,13 @@ void AvrTarget::execute(std::int64_t ns)
             return;
         std::fill(flash_.begin(), flash_.end(), 0xFF);
         bool eesave = false;
-        if (device_.family == AvrFamily::ATmega103)
+        if (device_.family == AvrFamily::Table) {
+            for (int i = 0; i < device_.fuseCount; ++i) {
+                const std::uint8_t bit = namedBit(device_.part->fuses[i], "EESAVE");
+                if (bit && !(fuses_[i] & bit))
+                    eesave = true;
+            }
+        } else if (device_.family == AvrFamily::ATmega103)
             eesave = (fuses_[0] & 0x08) == 0;
         else if (device_.family == AvrFamily::ATmega128)
             eesave = (fuses_[1] & 0x08) == 0;
@@ -566,13 +695,18 @@ void AvrTarget::execute(std::int64_t ns)
         return;
     }
 
+    if (op == 0x4D && device_.family == AvrFamily::Table) {
+        extendedAddress_ = frame_[2];
+        return;
+    }
     const bool flashWrite = op == 0x40 || op == 0x48;
     const bool pageWrite = op == 0x4C && device_.pageWords != 0;
     const bool eepromWrite = op == 0xC0;
     if (!(flashWrite || pageWrite || eepromWrite) || busy || writesLocked())
         return;
 
-    const std::uint32_t word = address & (device_.flashBytes / 2 - 1);
+    const std::uint32_t word =
+        ((std::uint32_t(extendedAddress_) << 16) | address) & (device_.flashBytes / 2 - 1);
     if (flashWrite && device_.pageWords != 0) {
         // Page parts: the byte goes to the page buffer; only Write Page programs the flash.
         pageBuffer_[(word & (device_.pageWords - 1)) * 2 + (op == 0x48 ? 1 : 0)] = data;
@@ -633,6 +767,7 @@ bool AvrTarget::writeLockOrFuse()
     case AvrFamily::ATmega161:
     case AvrFamily::ATmega163:
     case AvrFamily::ATmega128:
+    case AvrFamily::Table:
         if ((b1 & 0xE0) == 0xE0) // AC 111x xxxx, the bits in the fourth byte
             lockFrom = 3;
         else if (b1 == 0xA0)
@@ -651,10 +786,10 @@ bool AvrTarget::writeLockOrFuse()
         return true;
     if (lockFrom >= 0) {
         // Lock bits can only be programmed; a chip erase clears them.
-        lock_ &= static_cast<std::uint8_t>(frame_[lockFrom] | ~lockBits(device_.family));
+        lock_ &= static_cast<std::uint8_t>(frame_[lockFrom] | ~lockBits(device_));
         return true;
     }
-    const bool bootLockParts = lockBits(device_.family) == 0x3F;
+    const bool bootLockParts = lockBits(device_) == 0x3F || device_.family == AvrFamily::Table;
     if (bootLockParts && writesLocked())
         return true; // lock mode 2 and 3 lock the fuses too
     const AvrFuseByte& layout = device_.fuses[fuse];
@@ -725,7 +860,7 @@ bool AvrTarget::set(const std::string& key, const std::string& value, std::strin
     if (fuse >= 0)
         fuses_[fuse] = fusesLatched_[fuse] = byte | device_.fuses[fuse].unused;
     else if (lock)
-        lock_ = static_cast<std::uint8_t>(byte | ~lockBits(device_.family));
+        lock_ = static_cast<std::uint8_t>(byte | ~lockBits(device_));
     else
         calibration_[0] = byte;
     return true;
@@ -755,9 +890,19 @@ std::unique_ptr<AvrSocketChip> MakeAvrChip(const std::string& device, const std:
     }
     const AvrDevice* found = FindAvrDevice(device);
     if (!found) {
-        error = "There is no AVR device \"" + device + "\"; the simulated board takes " +
-                AvrCatalogueNames();
-        return nullptr;
+        const AvrPart* part = FindPartByName(device);
+        if (!part || part->catalogued) {
+            error = "There is no AVR device \"" + device + "\"; the simulated board takes " +
+                    AvrCatalogueNames() + " and the parts vardel-cli avr parts lists";
+            return nullptr;
+        }
+        const AvrDevice fromPart = DeviceFromPart(*part);
+        if (haveSignature && bytes != fromPart.signature) {
+            error = std::string("The ") + part->name + " answers signature " +
+                    hex(fromPart.signature.data(), 3) + ", not " + upper(signature);
+            return nullptr;
+        }
+        return std::make_unique<AvrTarget>(fromPart);
     }
     if (haveSignature && bytes != found->signature) {
         error = std::string("The ") + found->name + " answers signature " +

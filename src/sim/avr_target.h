@@ -1,5 +1,6 @@
 #pragma once
 
+#include "avr/avr_parts.h"
 #include "sim/sockets.h"
 
 #include <array>
@@ -23,6 +24,10 @@ enum class AvrFamily {
     ATmega163,
     ATmega128,
     ATtiny12,
+    // A part of the AVR part table: the serial instruction set of the ATmega and ATtiny parts
+    // (lock and fuse bytes read with 58/50, written with AC E0/A0/A8/A4, RDY/BSY with F0 where
+    // the part has it, Load Extended Address 4D past 128 KiB).
+    Table,
 };
 
 // One fuse byte as the chip stores it and as its key shows it (programmed bits are 0).
@@ -74,7 +79,14 @@ struct AvrDevice {
     // Calibration bytes (38 xx bb): 0 none, 1, or 4 on the ATmega128 (1, 2, 4 and 8 MHz).
     int calibrationCount;
     std::array<std::uint8_t, 4> calibration;
+    // The table part a Table device is built from.
+    const AvrPart* part = nullptr;
 };
+
+// A simulated chip of a part of the AVR part table: its memories, page buffer, write times and
+// polling values, fuse bytes with their factory values, the lock-out rules of SPIEN (which serial
+// mode cannot change), RSTDISBL and DWEN.
+AvrDevice DeviceFromPart(const AvrPart& part);
 
 // The catalogue of devices the simulated board can hold, in the order they are listed to the user.
 std::span<const AvrDevice> AvrCatalogue();
@@ -204,6 +216,10 @@ private:
     std::uint8_t polled(Busy kind, std::uint32_t address, std::uint8_t value,
                         std::int64_t ns) const;
     bool lockMode3() const;
+    // Period of the part's own oscillator when its fuses, as latched at power-up, select the
+    // internal RC oscillator; 0 when it runs on XTAL.
+    std::int64_t internalClockNs() const;
+    bool readyBusy(std::int64_t ns) const;
     bool writesLocked() const;
     std::uint8_t fuseAsRead(int index) const;
 
@@ -228,6 +244,10 @@ private:
     std::int64_t xtalPeriodNs_ = 0;
     bool sckSeen_ = false;
     bool offsetPending_ = false;
+    std::int64_t internalClockNs_ = 0;
+    std::int64_t lastSckChangeNs_ = 0;
+    // Load Extended Address: word address bits 23..16.
+    std::uint8_t extendedAddress_ = 0;
     // Latched at power-up from the fuses: Programming Enable is never answered.
     bool lockedOut_ = false;
 

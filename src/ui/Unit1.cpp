@@ -1,6 +1,7 @@
 #include "ui/Unit1.h"
 
 #include "avr/avr_page.h"
+#include "avr/part_bits.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
 #include "hw/clock.h"

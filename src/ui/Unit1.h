@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class EepromGridModel;
 class QAction;
@@ -40,6 +41,8 @@ class AvrPage;
 class LockFuseCommands;
 class LockFuseEditor;
 class EepromPage;
+struct AvrPart;
+class PartBits;
 class Clock;
 class PortIo;
 class Settings;
@@ -197,6 +200,15 @@ private:
     void buildEditors();
     QWidget* sectionWidget(vardel::EditorSection section);
     void mirrorEditorBox(int box);
+    // The editor page of a part of the part table ("Part"): a column per fuse byte and one for
+    // the lock byte, a box per bit with its name, description as hint and state label, and the
+    // "factory default" preset. Rebuilt when another part is identified.
+    void mirrorPartPage();
+    void fillPartPage();
+    void partBoxClicked(int byte, int bit, bool programmed);
+    // The four lock and fuse commands for an identified table part; false when the page shows
+    // another chip.
+    bool runPartBits(bool fuses, bool program);
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
@@ -217,6 +229,18 @@ private:
     std::unique_ptr<vardel::AvrPage> avr_;
     std::unique_ptr<vardel::LockFuseEditor> editor_;
     std::unique_ptr<vardel::LockFuseCommands> lockFuse_;
+    struct PartBox {
+        QCheckBox* box;
+        QLabel* state;
+        int byte;
+        int bit;
+    };
+    QWidget* partPage_ = nullptr;
+    const vardel::AvrPart* partShown_ = nullptr;
+    std::unique_ptr<vardel::PartBits> partBits_;
+    std::vector<PartBox> partBoxes_;
+    // Set when the user has confirmed the warning of a bit that ends serial programming.
+    bool partLockoutAllowed_ = false;
     EepromGridModel* gridModel_ = nullptr;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;

@@ -146,6 +146,7 @@ void TVentana::buildAvrPage()
     QWidget* megaPage = notebookPage(Notebook1, "ATmega128");
     QWidget* at90sPage = notebookPage(Notebook1, "AT90Sxxxx");
     notebookPage(Notebook1, "Empty");
+    partPage_ = notebookPage(Notebook1, vardel::AvrPageModel::kPagePart);
     editorScroll->setWidget(Notebook1);
     left->addWidget(editorScroll, 1);
 
@@ -327,6 +328,7 @@ void TVentana::mirrorAvrModel()
     prEEPInt->setValue(m.prEEPInt());
     // CheckBox35 is captioned for the identified chip.
     mirrorEditorBox(vardel::LockFuseEditor::CheckBox35);
+    mirrorPartPage();
 }
 
 void TVentana::btnTipoClick()

@@ -204,20 +204,28 @@ void TVentana::mirrorEditorBox(int n)
 
 void TVentana::btnReadLockBitsClick()
 {
+    if (runPartBits(false, false))
+        return;
     runChipCommand([this] { lockFuse_->btnReadLockBitsClick(); });
 }
 
 void TVentana::btnLockBitsClick()
 {
+    if (runPartBits(false, true))
+        return;
     runChipCommand([this] { lockFuse_->btnLockBitsClick(); });
 }
 
 void TVentana::btnReadFuseBitsClick()
 {
+    if (runPartBits(true, false))
+        return;
     runChipCommand([this] { lockFuse_->btnReadFuseBitsClick(); });
 }
 
 void TVentana::btnFuseBitsClick()
 {
+    if (runPartBits(true, true))
+        return;
     runChipCommand([this] { lockFuse_->btnFuseBitsClick(); });
 }

@@ -34,6 +34,16 @@ std::vector<std::uint8_t> HexFileImage(const std::string& file, std::size_t size
     return image;
 }
 
+// The pages of the image that hold a byte other than 0xFF: the only ones programming writes.
+long NonBlankPages(const std::vector<std::uint8_t>& image, std::size_t pageBytes)
+{
+    long pages = 0;
+    for (std::size_t start = 0; start < image.size(); start += pageBytes)
+        pages += std::any_of(image.begin() + start, image.begin() + start + pageBytes,
+                             [](std::uint8_t b) { return b != 0xFF; });
+    return pages;
+}
+
 long CountSleeps(const SimRig& rig, std::uint32_t ms)
 {
     return std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), ms);
@@ -100,8 +110,11 @@ TEST(AvrFlash, SixtyFourWordPagesAreWrittenAfterEachLastWord)
     const std::string file = kSamples + "/blink-atmega163.hex";
     rig.answer = file;
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
-    EXPECT_EQ(CountSleeps(rig, 18), 128);
-    EXPECT_EQ(rig.target().flash(), HexFileImage(file, 16384));
+    // Pages the erase left as the file has them are not written.
+    const auto image = HexFileImage(file, 16384);
+    EXPECT_EQ(CountSleeps(rig, 18), NonBlankPages(image, 128));
+    EXPECT_LT(NonBlankPages(image, 128), 128);
+    EXPECT_EQ(rig.target().flash(), image);
 
     rig.answer = folder.file("dump.hex");
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
@@ -118,7 +131,8 @@ TEST(AvrFlash, OneHundredTwentyEightKiBGoesThroughExtendedAddressRecords)
 
     rig.answer = kSamples + "/app-and-boot-atmega128.hex";
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
-    EXPECT_EQ(CountSleeps(rig, 6), 512);
+    EXPECT_EQ(CountSleeps(rig, 6), NonBlankPages(flash, 256));
+    EXPECT_LT(NonBlankPages(flash, 256), 512);
     // The boot code lands at 0x1E000, not at 0xE000.
     EXPECT_EQ(rig.target().flash(), flash);
     ASSERT_NE(flash[0x1E000], 0xFF);
@@ -489,17 +503,19 @@ TEST(AvrTiming, PagesLostToAChipSlowerThanEveryWaitAreReportedByVerify)
 
     // The program waits for the ATmega103's slowest times, 56 ms a page and 112 ms to erase. A
     // chip slower than that ignores the loads and the write of the pages that follow a page still
-    // being written. Programming cannot see it; verify names the first lost byte.
+    // being written, and loses the page it is writing when the supply goes off. Programming
+    // cannot see it; verify names the first lost byte. The image fills four pages; the blank
+    // pages after it are not written.
     rig.target().timing.flashWriteNs = 1'000'000'000;
     rig.answer = folder.file("image.bin");
     ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
-    EXPECT_EQ(CountSleeps(rig, 56), 512);
+    EXPECT_EQ(CountSleeps(rig, 56), 4);
     EXPECT_EQ(CountSleeps(rig, 112), 1);
     EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal"}));
     EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Failed);
     EXPECT_EQ(rig.host.messages(),
               (std::vector<std::string>{
-                  "End verification|VERIFICATION: ERROR (Difference at byte: $0100)"}));
+                  "End verification|VERIFICATION: ERROR (Difference at byte: $0000)"}));
 }
 
 TEST(AvrOperations, TheStatusLineFollowsTheAddressAndSaysHowTheCommandEnded)

@@ -114,7 +114,8 @@ TEST(IdentifyDevice, SignaturesOutsideTheCatalogue)
     for (const Case& c : {Case{{0x00, 0x01, 0x02},
                                {"ERROR|Atmel is Read/Write protected (Received ID=00 01 02)"},
                                AvrPage::Identification::Protected},
-                          Case{{0x1E, 0x95, 0x02},
+                          // An Atmel signature that neither the catalogue nor the part table has.
+                          Case{{0x1E, 0x95, 0xFF},
                                {"ERROR|Unknown Atmel chip"},
                                AvrPage::Identification::UnknownAtmel},
                           Case{{0xFF, 0xFF, 0xFF}, {}, AvrPage::Identification::OtherSignature}}) {
@@ -191,7 +192,7 @@ TEST(IdentifyDevice, SimulatedChipsOutsideTheCatalogueAndAnEmptySocket)
     }
     {
         SimRig rig;
-        ASSERT_TRUE(rig.insert("", "1E9502"));
+        ASSERT_TRUE(rig.insert("", "1E95FF"));
         EXPECT_EQ(rig.page.btnTipoClick(), AvrPage::Outcome::Failed);
         EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{"ERROR|Unknown Atmel chip"}));
         EXPECT_EQ(rig.page.model().Notebook1(), "Empty");

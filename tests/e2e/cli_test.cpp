@@ -893,8 +893,9 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
         {"--port sim:x sim re", "remove\n"},
-        {"sim insert-avr ATmega16", "ATmega161\nATmega163\n"},
-        {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\n"},
+        {"sim insert-avr AT90S2", "AT90S2313\nAT90S2323\nAT90S2333\nAT90S2343\n"}, // the catalogue's and the part table's
+        {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\nCKSEL_SUT0=\nCKSEL_SUT1=\n"
+                                    "CKSEL_SUT2=\nCKSEL_SUT3=\nCKSEL_SUT4=\nCKSEL_SUT5=\n"},
         {"--yes avr program-lock LB", "LB1=\nLB2=\n"},
         {"avr program-lock LB1=", "LB1=0\nLB1=1\n"},
     };
@@ -909,4 +910,65 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
         std::ofstream(testing::TempDir() + "complete.sh") << script;
         EXPECT_EQ(capture("bash " + testing::TempDir() + "complete.sh 2>/dev/null").out, expected);
     }
+}
+
+TEST_F(Cli, TheTraceOfAnATmega88IdentificationAndFlashReadDecodesAsAvrSerialProgramming)
+{
+    if (!haveTool("sigrok-cli"))
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    ASSERT_EQ(cli("sim insert-avr ATmega88").status, 0);
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        image << "vardel";
+    }
+    ASSERT_EQ(cli("avr program-flash " + file("image.bin")).status, 0);
+    const std::string trace = file("read.vcd");
+    ASSERT_EQ(cli("--trace " + trace + " avr read-flash " + file("read.bin")).status, 0);
+    const Result decoded = run("sigrok-cli -i " + trace +
+                               " -P spi:clk=sck:mosi=mosi:miso=miso,avr_isp -A avr_isp | head -9");
+    ASSERT_EQ(decoded.status, 0) << decoded.out;
+    // The decoder names the part, and shows the flash reads (which it does not decode) with the
+    // chip's answers: "va" of the image in words 0, "rd" in word 1.
+    const std::vector<std::string> expected{
+        "avr_isp-1: Programming enable",
+        "avr_isp-1: Vendor code: 0x1e (Atmel)",
+        "avr_isp-1: Part family / memory size: 0x93",
+        "avr_isp-1: Part number: 0x0a",
+        "avr_isp-1: Device: Atmel ATmega88",
+        "avr_isp-1: Unknown command: 20 00 00 00 (reply: 00 20 00 76)!",
+        "avr_isp-1: Unknown command: 28 00 00 00 (reply: 00 28 00 61)!",
+        "avr_isp-1: Unknown command: 20 00 01 00 (reply: 00 20 00 72)!",
+        "avr_isp-1: Unknown command: 28 00 01 00 (reply: 00 28 00 64)!"};
+    std::istringstream lines(decoded.out);
+    std::vector<std::string> events;
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(line);
+    EXPECT_EQ(events, expected) << decoded.out;
+}
+
+TEST_F(Cli, PartsOfThePartTableFromTheCommandLine)
+{
+    const Result parts = run(VARDEL_CLI " avr parts");
+    ASSERT_EQ(parts.status, 0);
+    EXPECT_GE(std::count(parts.out.begin(), parts.out.end(), '\n'), 150);
+    EXPECT_NE(parts.out.find("\nATmega328P   1E950F   32768  1024  128\n"), std::string::npos)
+        << parts.out;
+
+    ASSERT_EQ(cli("sim insert-avr ATtiny85").status, 0);
+    Result r = cli("avr identify");
+    EXPECT_EQ(r.out, "ATtiny85 (8kb flash)\n");
+    r = cli("--yes avr program-fuses CKDIV8=1 EESAVE=0");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("CKDIV8 0 -> 1\nEESAVE 1 -> 0\n"), std::string::npos) << r.out;
+    r = cli("sim show");
+    EXPECT_NE(r.out.find("avr.fuse.high=D7\navr.fuse.low=E2\n"), std::string::npos) << r.out;
+    r = cli("--yes avr program-fuses RSTDISBL=0");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("refused without --allow-lockout"), std::string::npos) << r.out;
+    r = cli("avr program-fuses CKDIV9=1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("CKDIV9 is the name of no lock or fuse bit"), std::string::npos)
+        << r.out;
+    r = cli("avr read-lock");
+    EXPECT_EQ(r.out, "LB1=1\nLB2=1\n");
 }

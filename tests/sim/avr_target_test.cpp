@@ -853,9 +853,13 @@ TEST(AvrKeys, MakeAvrChipTakesANameInAnyCaseOrASignature)
     EXPECT_TRUE(sim::MakeAvrChip("atTINY12", "", error)) << error;
     EXPECT_TRUE(sim::MakeAvrChip("ATmega163", "1E9402", error)) << error;
     EXPECT_FALSE(sim::MakeAvrChip("ATmega163", "1E9401", error));
-    EXPECT_FALSE(sim::MakeAvrChip("ATmega8", "", error));
-    EXPECT_NE(error.find("ATmega8"), std::string::npos) << error;
+    EXPECT_FALSE(sim::MakeAvrChip("ATmega9", "", error));
+    EXPECT_NE(error.find("ATmega9"), std::string::npos) << error;
     EXPECT_NE(error.find("AT90S2313, AT90S2323"), std::string::npos) << error;
+    // The parts of the part table by name, in any case; a wrong signature is refused.
+    EXPECT_TRUE(sim::MakeAvrChip("atmega8", "1E9307", error)) << error;
+    EXPECT_FALSE(sim::MakeAvrChip("ATtiny85", "1E930C", error));
+    EXPECT_NE(error.find("ATtiny85 answers signature 1E930B"), std::string::npos) << error;
     EXPECT_FALSE(sim::MakeAvrChip("", "1E95", error));
     EXPECT_FALSE(sim::MakeAvrChip("", "", error));
 
@@ -925,5 +929,34 @@ TEST(AvrFaults, NeverEchoWrongPollingAndDroppedWrites)
         EXPECT_EQ(host.read(0x20, 0x0010), 0xFF);
         host.write(0xAC, 0xF9, 0x00, 0x00);
         EXPECT_EQ(chip.lock(), 0xFF);
+    }
+}
+
+// A table part whose fuses select its internal RC oscillator sees an SCK edge only when the phase
+// before it lasted two of its own clocks; XTAL pulses count only as time. The ATtiny85 leaves the
+// factory at 8 MHz divided by 8 (low fuse 62); with CKDIV8 unprogrammed (E2) it runs at 8 MHz.
+TEST(AvrTableParts, InternalOscillatorSetsTheShortestSckPhase)
+{
+    struct Case {
+        const char* lowFuse;
+        std::int64_t stepNs;
+        int clocksPerPhase;
+        bool enters;
+    };
+    for (const Case& c :
+         {Case{"62", 1000, 2, true}, Case{"62", 300, 2, false}, Case{"62", 300, 8, true},
+          Case{"E2", 300, 2, true}, Case{"E2", 100, 0, false}, Case{"E2", 300, 0, true}}) {
+        SCOPED_TRACE(std::string(c.lowFuse) + " " + std::to_string(c.stepNs) + " ns " +
+                     std::to_string(c.clocksPerPhase));
+        std::string error;
+        AvrTarget chip(sim::DeviceFromPart(*FindPartByName("ATtiny85")));
+        ASSERT_TRUE(chip.set("avr.fuse.low", c.lowFuse, error)) << error;
+        Host host(chip);
+        host.stepNs = c.stepNs;
+        host.clocksPerPhase = c.clocksPerPhase;
+        ASSERT_EQ(host.enable(), c.enters);
+        if (c.enters) {
+            EXPECT_EQ(host.signature(), (std::array<std::uint8_t, 3>{0x1E, 0x93, 0x0B}));
+        }
     }
 }

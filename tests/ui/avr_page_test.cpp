@@ -49,6 +49,7 @@ private slots:
     void lockAndFuseWritesRefuseAChipOtherThanTheOneShown();
     void guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut();
     void fusesALockedChipIgnoresAreReportedNotSet();
+    void partEditorPageFromTheData();
 };
 
 namespace {
@@ -395,6 +396,62 @@ void AvrPageTest::manualLineTest()
     QVERIFY(m.Timer1->isActive());
     m.hide();
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+// A part of the part table gets the page built from its data: a column per fuse byte and the lock
+// byte, each bit by name with its description as hint and a state label; reads, writes, the
+// factory-default preset and the warning of a bit that ends serial programming.
+void AvrPageTest::partEditorPageFromTheData()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    sim::AvrTarget* chip = insertAvr(p, "ATmega328P");
+    w.btnTipo->click();
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
+    QCOMPARE(page(w.Notebook1), QStringLiteral("Part"));
+    for (const char* group :
+         {"PartByte_lfuse", "PartByte_hfuse", "PartByte_efuse", "PartByte_lock"})
+        QVERIFY2(w.findChild<QGroupBox*>(QString::fromLatin1(group)), group);
+    auto bit = [&](const char* name) {
+        return w.findChild<QCheckBox*>(QStringLiteral("PartBit_") + QString::fromLatin1(name));
+    };
+    QCOMPARE(bit("EESAVE")->toolTip(),
+             QStringLiteral("EEPROM memory is preserved through chip erase"));
+    QVERIFY(bit("BLB12"));
+
+    std::string error;
+    QVERIFY(chip->set("avr.fuse.low", "E2", error));
+    w.btnReadFuseBits->click();
+    QVERIFY(!bit("CKDIV8")->isChecked());
+    bit("CKDIV8")->click();
+    QVERIFY(bit("CKDIV8")->isChecked());
+    bit("EESAVE")->click();
+    p.messages.clear();
+    w.btnFuseBits->click();
+    QCOMPARE(p.messages.size(), 2);
+    QVERIFY2(p.messages[0].contains(QStringLiteral("EESAVE 1 -> 0")), qPrintable(p.messages[0]));
+    QCOMPARE(p.messages[1], QStringLiteral("OK|Fuse Bits set !!"));
+    QCOMPARE(chip->fuse(0), 0x62);
+    QCOMPARE(chip->fuse(1), 0xD1);
+
+    // The preset puts the data's factory values back in the boxes.
+    w.findChild<QPushButton*>(QStringLiteral("PartFactoryDefault"))->click();
+    QVERIFY(!bit("EESAVE")->isChecked());
+    auto* state = w.findChild<QLabel*>(QStringLiteral("PartState_EESAVE"));
+    QVERIFY(state);
+    QCOMPARE(state->text(), QStringLiteral("1 unprogrammed"));
+
+    // RSTDISBL warns first; once confirmed, the chip takes it and is locked out.
+    p.messages.clear();
+    bit("RSTDISBL")->click();
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY(p.messages[0].startsWith(QStringLiteral("WARNING|RSTDISBL programmed ends")));
+    w.btnFuseBits->click();
+    QCOMPARE(p.messages.last(), QStringLiteral("OK|Fuse Bits set !!"));
+    QCOMPARE(chip->fuse(1) & 0x80, 0);
+    p.messages.clear();
+    w.btnTipo->click();
+    QCOMPARE(p.messages, QStringList{QStringLiteral("ERROR|Processor not detected!!!")});
 }
 
 QTEST_MAIN(AvrPageTest)

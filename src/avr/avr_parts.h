@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vardel {
+
+// One fuse byte of a part: its serial instructions, factory value and the bits it has.
+struct AvrPartFuse {
+    const char* name; // "lfuse", "hfuse", "efuse", or "fuse" on parts with one fuse byte
+    const char* read; // instruction pattern (see AvrPart)
+    const char* write;
+    std::uint8_t factory;
+    std::array<const char*, 8> bits;         // name of bit 0..7; null where the part has none
+    std::array<const char*, 8> descriptions; // what the bit does; empty when the data gives none
+};
+
+// A classic serially programmed AVR as its data describes it.
+//
+// Instruction patterns are 32 characters, the bits of the four instruction bytes from bit 7 of
+// the first byte on: '0' and '1' are sent as they are, 'x' is sent as 0, 'a' carries the address
+// bit of its place in bytes 2 and 3 (bit 15 is bit 7 of byte 2, bit 0 is bit 0 of byte 3), 'i'
+// the data bit of its place in its byte, and 'o' marks a bit of the answer, received in that place.
+// A null pattern: the part has no such instruction.
+struct AvrPart {
+    const char* name;
+    // Another name of the same chip (same signature): identification names the first.
+    const char* variantOf;
+    std::array<std::uint8_t, 3> signature;
+    std::uint32_t flashBytes;
+    std::uint32_t flashPageBytes; // 0: flash is written byte by byte
+    std::uint32_t eepromBytes;
+    std::uint32_t eepromPageBytes;
+    // Longest write and erase times, in microseconds.
+    std::uint32_t flashWriteUs;
+    std::uint32_t eepromWriteUs;
+    std::uint32_t chipEraseUs;
+    // How the part reports a finished write (as a programmer's mode byte): bit 0 page mode; in
+    // page mode bit 4 timed, bit 5 value polling, bit 6 RDY/BSY polling; in byte mode bits 1, 2
+    // and 3 the same.
+    std::uint8_t flashMode;
+    std::uint8_t eepromMode;
+    // What a read of a byte being written answers: a written byte equal to one of these cannot
+    // be told done by polling its value.
+    std::array<std::uint8_t, 2> flashReadback;
+    std::array<std::uint8_t, 2> eepromReadback;
+    struct Instructions {
+        const char* readLo; // flash, by word address
+        const char* readHi;
+        const char* loadLo; // page buffer, by word address
+        const char* loadHi;
+        const char* writePage;
+        const char* loadExtAddr; // the word address bits above 16 (flash past 128 KiB)
+        const char* writeLo;     // byte-mode flash
+        const char* writeHi;
+        const char* eepromRead;
+        const char* eepromWrite;
+        const char* chipErase;
+        const char* signature;
+        const char* lockRead;
+        const char* lockWrite;
+    } instructions;
+    std::array<const char*, 8> lockBits; // name of lock bit 0..7, null where the part has none
+    // One of the twelve parts of the device catalogue, programmed on their own code paths.
+    bool catalogued;
+    int fuseCount;
+    std::array<AvrPartFuse, 3> fuses;
+
+    // "ATmega328P (32kb flash)".
+    std::string label() const;
+    // The part tells a finished write by RDY/BSY.
+    bool pollsReadyBusy() const { return ((flashMode | eepromMode) & 0x48) != 0; }
+};
+
+// Every part the data describes, in name order.
+std::span<const AvrPart> AvrParts();
+// The part that answers this signature (the first of its names), or null.
+const AvrPart* FindPart(const std::array<std::uint8_t, 3>& signature);
+// The part of this name in any case, or null.
+const AvrPart* FindPartByName(std::string_view name);
+
+// The four bytes of an instruction for this address and data byte.
+std::array<std::uint8_t, 4> EncodeInstruction(const char* pattern, std::uint32_t address,
+                                              std::uint8_t data);
+// The answer bits ('o') of an instruction from the four bytes received.
+std::uint8_t DecodeAnswer(const char* pattern, const std::array<std::uint8_t, 4>& received);
+
+// The data of RDY/BSY polling, which the instruction patterns leave out: F0 00 00 00, bit 0 of
+// the fourth answer byte is 1 while a write or erase is in progress.
+inline constexpr const char* kPollReadyBusy = "11110000000000000000000000000000";
+
+} // namespace vardel

@@ -1,0 +1,118 @@
+#include "files/binary_file.h"
+#include "files/scratch_folder.h"
+#include "sim_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace vardel;
+using vardel::test::ScratchFolder;
+using vardel::test::SimRig;
+using Outcome = AvrPage::Outcome;
+
+namespace {
+
+std::string AsText(const std::vector<std::uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// Random bytes in a few pages of the memory (the first, one past 64 Ki words where the flash has
+// them, the last), 0xFF elsewhere: a page of nothing but 0xFF is the common case of a program.
+std::vector<std::uint8_t> SparseImage(std::uint32_t size, std::uint32_t page, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> image(size, 0xFF);
+    page = std::max<std::uint32_t>(page, 16);
+    for (std::uint32_t start : {0u, size > 0x20000 ? 0x20000u : size / 2, size - page})
+        for (std::uint32_t i = start; i < start + page && i < size; ++i)
+            image[i] = static_cast<std::uint8_t>(random());
+    return image;
+}
+
+} // namespace
+
+// One part of each family, through the window's commands on the simulated board: identification
+// by the table's name, flash and EEPROM program, verify and read, blank test and erase.
+TEST(AvrPartRoundTrip, OnePartOfEachFamily)
+{
+    // The AT90S1200 and ATtiny15 write their flash byte by byte, with value polling and a fixed
+    // wait.
+    for (const char* name : {"ATmega328P", "ATtiny85", "ATmega8", "ATtiny2313", "ATmega2560",
+                             "ATmega32U4", "AT90S1200", "ATtiny15"}) {
+        SCOPED_TRACE(name);
+        const AvrPart& part = *FindPartByName(name);
+        ScratchFolder folder;
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(name));
+        // Leftovers that the erase before programming must clear.
+        std::fill(rig.target().flash().begin(), rig.target().flash().end(), 0x00);
+
+        ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
+        EXPECT_EQ(rig.page.model().lbTipo(), part.label());
+        EXPECT_EQ(rig.page.model().Notebook1(), "Part");
+
+        const auto flash = SparseImage(part.flashBytes, part.flashPageBytes, 17);
+        const std::string flashFile = folder.file("flash.bin");
+        ASSERT_TRUE(WriteBinaryFile(flashFile, flash.data(), flash.size()));
+        rig.answer = flashFile;
+        ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done)
+            << testing::PrintToString(rig.host.messages());
+        EXPECT_TRUE(rig.target().flash() == flash);
+        EXPECT_EQ(rig.board.data(), 0x00);
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Done);
+        EXPECT_EQ(rig.host.messages(),
+                  (std::vector<std::string>{"Verification complete|VERIFICATION: OK !!!!!"}));
+
+        const auto eeprom = SparseImage(part.eepromBytes, 0, 23);
+        const std::string eepromFile = folder.file("eeprom.bin");
+        ASSERT_TRUE(WriteBinaryFile(eepromFile, eeprom.data(), eeprom.size()));
+        rig.answer = eepromFile;
+        ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done);
+        EXPECT_EQ(rig.target().eeprom(), eeprom);
+        const std::string back = folder.file("back.bin");
+        rig.answer = back;
+        ASSERT_EQ(rig.page.btnLeerEEPIntClick(), Outcome::Done);
+        EXPECT_EQ(test::ReadWholeFile(back), AsText(eeprom));
+
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.btnTestBlankClick(), Outcome::Failed);
+        EXPECT_EQ(rig.host.messages(),
+                  (std::vector<std::string>{"NO BLANK|Flash is not blank!!!"}));
+        // One byte changed behind the program's back is found where it is.
+        rig.target().flash()[part.flashBytes - 1] ^= 0x01;
+        rig.host.calls.clear();
+        rig.answer = flashFile;
+        EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Failed);
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%04X", part.flashBytes - 1);
+        EXPECT_EQ(rig.host.messages(),
+                  (std::vector<std::string>{"End verification|VERIFICATION: ERROR (Difference "
+                                            "at byte: $" +
+                                            std::string(digits) + ")"}));
+
+        ASSERT_EQ(rig.page.btnBorrarClick(), Outcome::Done);
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.btnTestBlankClick(), Outcome::Done);
+        EXPECT_EQ(rig.host.messages(),
+                  (std::vector<std::string>{"BLANK-TEST|Flash and internal eeprom are blank"}));
+    }
+}
+
+// The flash read of a part past 128 KiB reaches its upper half through Load Extended Address.
+TEST(AvrPartRoundTrip, ReadingPast128KiB)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega2560"));
+    auto& flash = rig.target().flash();
+    for (std::size_t i = 0; i < flash.size(); ++i)
+        flash[i] = static_cast<std::uint8_t>(i * 7 + (i >> 17));
+    const std::string file = folder.file("read.bin");
+    rig.answer = file;
+    ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
+    EXPECT_EQ(test::ReadWholeFile(file), AsText(flash));
+}
