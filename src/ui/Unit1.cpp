@@ -1,9 +1,9 @@
 #include "ui/Unit1.h"
 
 #include "avr/avr_page.h"
-#include "avr/part_bits.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "hw/clock.h"
 #include "hw/hardware_check.h"
 #include "hw/port_io.h"

@@ -286,7 +286,9 @@ void TVentana::buildAvrPage()
 
     buildEditors();
     setAvrTabOrder();
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) { mirrorAvrModel(); };
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
+        mirrorAvrModel();
+    };
     mirrorAvrModel();
 }
 

@@ -893,7 +893,8 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
         {"--port sim:x sim re", "remove\n"},
-        {"sim insert-avr AT90S2", "AT90S2313\nAT90S2323\nAT90S2333\nAT90S2343\n"}, // the catalogue's and the part table's
+        {"sim insert-avr AT90S2",
+         "AT90S2313\nAT90S2323\nAT90S2333\nAT90S2343\n"}, // the catalogue's and the part table's
         {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\nCKSEL_SUT0=\nCKSEL_SUT1=\n"
                                     "CKSEL_SUT2=\nCKSEL_SUT3=\nCKSEL_SUT4=\nCKSEL_SUT5=\n"},
         {"--yes avr program-lock LB", "LB1=\nLB2=\n"},
@@ -967,8 +968,7 @@ TEST_F(Cli, PartsOfThePartTableFromTheCommandLine)
     EXPECT_NE(r.out.find("refused without --allow-lockout"), std::string::npos) << r.out;
     r = cli("avr program-fuses CKDIV9=1");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("CKDIV9 is the name of no lock or fuse bit"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("CKDIV9 is the name of no lock or fuse bit"), std::string::npos) << r.out;
     r = cli("avr read-lock");
     EXPECT_EQ(r.out, "LB1=1\nLB2=1\n");
 }
