@@ -2,6 +2,7 @@
 #include "hw/file_names.h"
 
 #include "avr/avr_page.h"
+#include "avr/avr_parts.h"
 #include "cli/cli_avr_bits.h"
 
 #include "files/binary_file.h"
@@ -169,8 +170,11 @@ int runAvr(Context& ctx, const QStringList& args)
                                          : std::string("verified");
             // "ATmega128 (128kb flash)": the name alone, the size follows in bytes.
             const std::string& type = page.model().lbTipo();
-            ctx.host->summary(type.substr(0, type.find(" (")) + ": " +
-                              std::to_string(flash ? info.flashBytes : info.eepromBytes) +
+            // A part of the part table has its own sizes; the catalogue's go by device class.
+            const AvrPart* part = page.part();
+            const std::uint32_t bytes = part ? (flash ? part->flashBytes : part->eepromBytes)
+                                             : (flash ? info.flashBytes : info.eepromBytes);
+            ctx.host->summary(type.substr(0, type.find(" (")) + ": " + std::to_string(bytes) +
                               (flash ? " bytes of flash " : " bytes of EEPROM ") + what);
         }
         return Success;

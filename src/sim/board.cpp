@@ -130,6 +130,8 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->backend_ = DirectPort::open(address, error);
     } else if (kind == "sim") {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
+        if (!options.virtualTime)
+            sim->setAccessTime(VirtualClock::kPortAccessNs);
         board->folder_ =
             std::make_unique<BoardFolder>(arg.empty() ? BoardFolder::defaultFolder() : arg);
         board->folderWait_ = options.folderWait;

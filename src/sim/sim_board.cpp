@@ -22,8 +22,19 @@ void SimBoard::answer(bool write)
                                              : "the port does not answer a status read any more");
 }
 
+void SimBoard::pace()
+{
+    if (accessNs_ <= 0)
+        return;
+    std::int64_t now = clock_.nanoseconds();
+    while (now - lastAccessNs_ < accessNs_)
+        now = clock_.nanoseconds();
+    lastAccessNs_ = now;
+}
+
 void SimBoard::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
+    pace();
     clock_.portAccess();
     answer(true);
     if (port != LptDataPort)
@@ -43,6 +54,7 @@ void SimBoard::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 
 std::uint8_t SimBoard::DlPortReadPortUchar(std::uint16_t port)
 {
+    pace();
     clock_.portAccess();
     answer(false);
     if (port != LptStatusPort)

@@ -48,6 +48,13 @@ public:
 
     void setTrace(LineTrace* trace) { trace_ = trace; }
 
+    // A parallel port's register access takes about a microsecond (an I/O cycle at the bus speed
+    // of the old expansion bus). On the real clock the board keeps every access at least this
+    // long, so the chips see the port a real board has, not one as fast as the processor: a part
+    // on its own 1 MHz oscillator needs SCK phases of two of its clocks. 0: no pacing (the virtual
+    // clock counts the cost itself).
+    void setAccessTime(std::int64_t ns) { accessNs_ = ns; }
+
     std::uint8_t data() const { return data_; }
     bool sdaLevel() const;
     bool misoLevel() const;
@@ -57,12 +64,16 @@ private:
     void traceLines();
     // Counts one access against a port that stops answering; throws once it has stopped.
     void answer(bool write);
+    // Waits out the rest of the access time since the previous access.
+    void pace();
 
     Clock& clock_;
     std::unique_ptr<EepromSocketChip> eeprom_;
     std::unique_ptr<AvrSocketChip> avr_;
     LineTrace* trace_ = nullptr;
     std::uint8_t data_ = 0;
+    std::int64_t accessNs_ = 0;
+    std::int64_t lastAccessNs_ = 0;
     bool disconnected_ = false;
     long answersLeft_ = -1;
     bool writesStillTaken_ = false;
