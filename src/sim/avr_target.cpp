@@ -159,6 +159,16 @@ bool hasLock(AvrFamily family)
 // boot lock bits.
 std::uint8_t lockBits(const AvrDevice& device)
 {
+    switch (device.bitsForm) {
+    case AvrBitsForm::At90s1200:
+    case AvrBitsForm::At90s4433:
+    case AvrBitsForm::Tiny15:
+        return 0x06;
+    case AvrBitsForm::Tiny26:
+        return 0x03;
+    case AvrBitsForm::Standard:
+        break;
+    }
     if (device.family == AvrFamily::Table) {
         std::uint8_t bits = 0;
         for (int i = 0; i < 8; ++i)
@@ -190,6 +200,35 @@ std::uint8_t namedBit(const AvrPartFuse& fuse, std::string_view name)
 bool isAt90s(AvrFamily family)
 {
     return family == AvrFamily::At90sLockOnly || family == AvrFamily::At90sLockAndFuse;
+}
+
+// The table parts whose lock and fuse instructions predate the ATmega form, as their datasheets
+// give them. The ATtiny261/461/861 write their lock bits as AC E0 00 with the bits in the fourth
+// byte, the ATmega form.
+AvrBitsForm BitsFormOf(std::string_view name)
+{
+    static constexpr std::pair<std::string_view, AvrBitsForm> kForms[] = {
+        {"AT90S1200", AvrBitsForm::At90s1200}, {"AT90S2333", AvrBitsForm::At90s4433},
+        {"AT90S4433", AvrBitsForm::At90s4433}, {"ATtiny15", AvrBitsForm::Tiny15},
+        {"ATtiny26", AvrBitsForm::Tiny26},
+    };
+    for (const auto& [part, form] : kForms)
+        if (part == name)
+            return form;
+    return AvrBitsForm::Standard;
+}
+
+// Lock mode 3 hides the signature and the memories on the AT90S parts and the ATtiny12/15.
+bool hidesInMode3(const AvrDevice& device)
+{
+    switch (device.bitsForm) {
+    case AvrBitsForm::At90s1200:
+    case AvrBitsForm::At90s4433:
+    case AvrBitsForm::Tiny15:
+        return true;
+    default:
+        return isAt90s(device.family) || device.family == AvrFamily::ATtiny12;
+    }
 }
 
 } // namespace
@@ -239,7 +278,8 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      false,
                      1,
                      {0x9A, 0xFF, 0xFF, 0xFF},
-                     &part};
+                     &part,
+                     BitsFormOf(part.name)};
     for (int i = 0; i < part.fuseCount; ++i) {
         const AvrPartFuse& fuse = part.fuses[i];
         AvrFuseByte& byte = device.fuses[i];
@@ -515,9 +555,7 @@ bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
 {
     const std::uint8_t op = frame_[0];
     const std::uint32_t address = (std::uint32_t(frame_[1]) << 8) | frame_[2];
-    // Lock mode 3 hides the signature and the memories of the AT90S parts and the ATtiny12.
-    const bool locked =
-        (isAt90s(device_.family) || device_.family == AvrFamily::ATtiny12) && lockMode3();
+    const bool locked = hidesInMode3(device_) && lockMode3();
     switch (op) {
     case 0x30: {
         if (locked)
@@ -592,8 +630,22 @@ bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
         else
             return false;
         return true;
-    case AvrFamily::ATmega128:
     case AvrFamily::Table:
+        if (device_.bitsForm != AvrBitsForm::Standard && device_.bitsForm != AvrBitsForm::Tiny26) {
+            // One lock byte and at most one fuse byte, each answered in its key's layout
+            // whatever the other bytes hold; the AT90S1200 reads neither.
+            if (op == 0x58 && device_.bitsForm != AvrBitsForm::At90s1200)
+                datum = lock_;
+            else if (op == 0x50 && device_.fuseCount > 0)
+                datum = fuses_[0];
+            else if (op == 0x38 && device_.calibrationCount > 0)
+                datum = calibration_[frame_[2] & 0x03];
+            else
+                return false;
+            return true;
+        }
+        [[fallthrough]];
+    case AvrFamily::ATmega128:
         if (op == 0x58)
             datum = second ? fuses_[1] : lock_;
         else if (op == 0x50)
@@ -764,10 +816,27 @@ bool AvrTarget::writeLockOrFuse()
         else if ((b1 & 0xE0) == 0xA0) // AC 101x xxxx
             fuse = 0, value = b3, mask = 0xFF;
         break;
+    case AvrFamily::Table:
+        if (device_.bitsForm == AvrBitsForm::Tiny26) {
+            if ((b1 & 0xE0) == 0xE0) {
+                if ((b1 & 0xFC) == 0xFC) // AC 1111 1121, the bits in the second byte
+                    lockFrom = 1;
+                break;
+            }
+        } else if (device_.bitsForm != AvrBitsForm::Standard) {
+            if ((b1 & 0xF9) == 0xF9) // AC 1111 1211
+                lockFrom = 1;
+            else if ((b1 & 0xE0) == 0xA0 && device_.bitsForm == AvrBitsForm::At90s4433 &&
+                     device_.fuseCount > 0) // AC 101A 9876: BODLEVEL BODEN CKSEL2..0
+                fuse = 0, value = b1 & 0x1F, mask = 0x1F;
+            else if ((b1 & 0xE0) == 0xA0 && device_.bitsForm == AvrBitsForm::Tiny15)
+                fuse = 0, value = b3, mask = 0xF3; // AC 101x xxxx xxxx xxxx 8765 1121
+            break;
+        }
+        [[fallthrough]];
     case AvrFamily::ATmega161:
     case AvrFamily::ATmega163:
     case AvrFamily::ATmega128:
-    case AvrFamily::Table:
         if ((b1 & 0xE0) == 0xE0) // AC 111x xxxx, the bits in the fourth byte
             lockFrom = 3;
         else if (b1 == 0xA0)
@@ -789,7 +858,11 @@ bool AvrTarget::writeLockOrFuse()
         lock_ &= static_cast<std::uint8_t>(frame_[lockFrom] | ~lockBits(device_));
         return true;
     }
-    const bool bootLockParts = lockBits(device_) == 0x3F || device_.family == AvrFamily::Table;
+    // The AT90S parts keep their fuses open to serial programming in every lock mode.
+    const bool at90sForm =
+        device_.bitsForm == AvrBitsForm::At90s1200 || device_.bitsForm == AvrBitsForm::At90s4433;
+    const bool bootLockParts =
+        lockBits(device_) == 0x3F || (device_.family == AvrFamily::Table && !at90sForm);
     if (bootLockParts && writesLocked())
         return true; // lock mode 2 and 3 lock the fuses too
     const AvrFuseByte& layout = device_.fuses[fuse];

@@ -106,3 +106,43 @@ TEST(PartBits, LockoutBitsNeedTheirAllowance)
     EXPECT_TRUE(m328.endsSerialProgramming(*m328.find("SPIEN"), false));
     EXPECT_FALSE(m328.endsSerialProgramming(*m328.find("CKDIV8"), false));
 }
+
+// The parts whose lock and fuse instructions predate the ATmega form carry their bits where their
+// datasheets put them: the chip holds exactly the bits written, LB1 alone stops writes, and LB2
+// too hides the signature on the AT90S parts and the ATtiny15. The AT90S1200 cannot read its lock
+// bits and the data names none on the AT90S2333: their lock instruction is sent alone.
+TEST(PartBits, OlderLockAndFuseForms)
+{
+    for (const char* name : {"AT90S4433", "ATtiny15", "ATtiny26", "AT90S1200", "AT90S2333"}) {
+        SCOPED_TRACE(name);
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(name));
+        ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
+        const AvrPart& part = *rig.page.part();
+        PartBits bits(part);
+        PartBitsCommands commands(rig.page.serial(), part, bits, rig.host, rig.lock);
+        AvrPartOps ops(rig.page.serial(), part);
+        const bool commanded = bits.mask(bits.lockByte()) && part.instructions.lockRead;
+        ASSERT_EQ(commands.read(Kind::Fuses), Outcome::Done);
+        for (int f = 0; f < part.fuseCount; ++f)
+            FlipSafeBits(bits, f);
+        rig.host.answers = {Host::Result::Ok, Host::Result::Ok};
+        ASSERT_EQ(commands.program(Kind::Fuses), part.fuseCount ? Outcome::Done : Outcome::Failed);
+        for (int f = 0; f < part.fuseCount; ++f)
+            EXPECT_EQ(rig.target().fuse(f), bits.value(f)) << part.fuses[f].name;
+        const std::uint8_t lb1 = part.lockBits[0] ? 0x01 : 0x02; // LB2 the next bit up
+        bits.setValue(bits.lockByte(), static_cast<std::uint8_t>(~lb1));
+        ASSERT_TRUE(rig.page.serial().ProgrammingEnable());
+        if (commanded)
+            ASSERT_EQ(commands.program(Kind::Lock), Outcome::Done);
+        else
+            ops.writeLock(static_cast<std::uint8_t>(~lb1));
+        EXPECT_EQ(rig.target().lock(), static_cast<std::uint8_t>(~lb1));
+        ASSERT_TRUE(rig.page.serial().ProgrammingEnable());
+        ops.writeEepromByte(0, 0x5A);
+        EXPECT_EQ(rig.target().eeprom()[0], 0xFF);
+        ops.writeLock(static_cast<std::uint8_t>(~(lb1 << 1)));
+        EXPECT_EQ(rig.target().lock(), static_cast<std::uint8_t>(~(lb1 * 3)));
+        EXPECT_EQ(rig.page.btnTipoClick() == Outcome::Done, std::string(name) == "ATtiny26");
+    }
+}
