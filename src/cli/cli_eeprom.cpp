@@ -104,8 +104,6 @@ int runEeprom(Context& ctx, const QStringList& args)
         return Failure;
     }
 
-    const std::vector<std::uint8_t> image(page.EepromImage.begin(),
-                                          page.EepromImage.begin() + page.ChipSize);
     const Outcome done = page.Verificar1Click();
     if (done == Outcome::Done) {
         ctx.host->summary(bytes + "verified");
@@ -114,9 +112,10 @@ int runEeprom(Context& ctx, const QStringList& args)
     if (done == Outcome::Cancelled)
         ctx.host->MessageBox("Operation stopped before the end: nothing was compared.", "WARNING",
                              Host::Buttons::Ok, Host::Icon::None);
-    // The verdict names the first difference; a second read of the chip gives all of them.
-    if (ctx.host->lastCaption() == "VERIFICATION ERROR" && page.Leerchip1Click() == Outcome::Done)
-        PrintDifferences(page.EepromImage.data(), image.data(), image.size());
+    // The verdict names the first difference; the chip's bytes the verify read give all of them
+    // (the verify has put the file's image back).
+    if (const auto& difference = page.lastDifference())
+        PrintDifferences(difference->chip.data(), page.EepromImage.data(), difference->chip.size());
     return Failure;
 }
 

@@ -304,11 +304,12 @@ try {
         found.first = static_cast<int>(position);
         for (int i = found.first; i < ChipSize; ++i)
             found.count += EepromImage[i] != EepromBackup[i] ? 1 : 0;
-        lastDifference_ = found;
+        found.chip.assign(EepromImage.begin(), EepromImage.begin() + ChipSize);
+        lastDifference_ = std::move(found);
         // The status line is there before the message box, which the user reads beside it.
-        report("Verify found " + std::to_string(found.count) +
-               (found.count == 1 ? " differing byte" : " differing bytes") + ", the first at " +
-               AddressText(static_cast<std::uint32_t>(found.first)));
+        report("Verify found " + std::to_string(lastDifference_->count) +
+               (lastDifference_->count == 1 ? " differing byte" : " differing bytes") +
+               ", the first at " + AddressText(static_cast<std::uint32_t>(lastDifference_->first)));
         host_.MessageBox("Defference found at byte no.: " + std::to_string(position),
                          "VERIFICATION ERROR");
         restore();

@@ -69,10 +69,12 @@ public:
     // 12 s, not verified", "Read cancelled at 0x0F9B: image partly updated".
     const std::string& lastOutcome() const { return lastOutcome_; }
     // What the last verify found different between the chip and the image: the first differing
-    // address and how many bytes differ. Empty after any other ending.
+    // address, how many bytes differ, and the chip's bytes as the verify read them (so a caller
+    // that lists the differences need not read the chip again). Empty after any other ending.
     struct Difference {
         int first = 0;
         int count = 0;
+        std::vector<std::uint8_t> chip;
     };
     const std::optional<Difference>& lastDifference() const { return lastDifference_; }
 
