@@ -1,6 +1,7 @@
 #include "avr/device_catalogue.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vardel {
 
@@ -101,6 +102,22 @@ const DeviceEntry* FindDevice(const std::array<std::uint8_t, 3>& signature)
         if (entry.signature == signature)
             return &entry;
     return nullptr;
+}
+
+std::string SignatureText(const std::array<std::uint8_t, 3>& signature)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X %02X %02X", signature[0], signature[1], signature[2]);
+    return text;
+}
+
+std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const char* found,
+                          const std::string& shown)
+{
+    return "The chip in the socket (signature " + SignatureText(signature) +
+           (found ? std::string(", ") + found : std::string()) + ") is not the " + shown +
+           " this page shows.\rPress \"Identify microprocessor\" first and check the bits "
+           "again.\rNothing was written.";
 }
 
 } // namespace vardel

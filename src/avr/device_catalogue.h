@@ -66,4 +66,11 @@ PartTiming TimingOf(const DeviceEntry* entry);
 // A wait in whole milliseconds: at least `usualMs`, and never shorter than `slowestUs`.
 std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs);
 
+// "1E 97 02".
+std::string SignatureText(const std::array<std::uint8_t, 3>& signature);
+// What a lock or fuse command says when the socket holds another chip than the page shows
+// (`found`: the catalogue's name for the chip in the socket, or null), before it writes nothing.
+std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const char* found,
+                          const std::string& shown);
+
 } // namespace vardel

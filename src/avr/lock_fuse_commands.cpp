@@ -3,7 +3,6 @@
 #include "avr/device_catalogue.h"
 #include "hw/port_failure.h"
 
-#include <cstdio>
 #include <span>
 #include <utility>
 
@@ -307,15 +306,8 @@ bool LockFuseCommands::sameChip()
     const DeviceEntry* shown = ShownDevice(page_);
     if (shown && shown->signature == signature)
         return true;
-    char bytes[16];
-    std::snprintf(bytes, sizeof bytes, "%02X %02X %02X", signature[0], signature[1], signature[2]);
     const DeviceEntry* found = FindDevice(signature);
-    fail("The chip in the socket (signature " + std::string(bytes) +
-         (found ? std::string(", ") + found->label : std::string()) + ") is not the " +
-         page_.lbTipo() +
-         " this page shows.\rPress \"Identify microprocessor\" first and check "
-         "the bits again.\r" +
-         kNothingWritten);
+    fail(WrongChipText(signature, found ? found->label : nullptr, page_.lbTipo()));
     return false;
 }
 

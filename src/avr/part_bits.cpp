@@ -1,9 +1,9 @@
 #include "avr/part_bits.h"
 
+#include "avr/device_catalogue.h"
 #include "hw/port_failure.h"
 
 #include <cctype>
-#include <cstdio>
 
 namespace vardel {
 
@@ -141,13 +141,7 @@ bool PartBitsCommands::sameChip()
     const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
     if (signature == bits_.part().signature)
         return true;
-    char bytes[16];
-    std::snprintf(bytes, sizeof bytes, "%02X %02X %02X", signature[0], signature[1], signature[2]);
-    fail("The chip in the socket (signature " + std::string(bytes) + ") is not the " +
-         bits_.part().label() +
-         " this page shows.\rPress \"Identify microprocessor\" first and check the bits "
-         "again.\r" +
-         kNothingWritten);
+    fail(WrongChipText(signature, nullptr, bits_.part().label()));
     return false;
 }
 

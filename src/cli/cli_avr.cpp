@@ -3,6 +3,7 @@
 
 #include "avr/avr_page.h"
 #include "avr/avr_parts.h"
+#include "avr/device_catalogue.h"
 #include "cli/cli_avr_bits.h"
 
 #include "files/binary_file.h"
@@ -61,8 +62,8 @@ void ReportNoAvr(const AvrPage& page)
     // manufacturer's code at all, which the page leaves without a message.
     if (page.lastIdentification() != AvrPage::Identification::OtherSignature)
         return;
-    const auto& s = page.lastSignature();
-    std::fprintf(stderr, "ERROR: no AVR answered: signature %02X %02X %02X\n", s[0], s[1], s[2]);
+    std::fprintf(stderr, "ERROR: no AVR answered: signature %s\n",
+                 SignatureText(page.lastSignature()).c_str());
 }
 
 namespace {
