@@ -1,12 +1,12 @@
 #include "sim/board_folder.h"
 
 #include "files/binary_file.h"
+#include "files/file_access.h"
 
 #include "sim/board_ini.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
 
-#include <QFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -32,32 +32,26 @@ using Files = std::map<std::string, std::string>;
 
 enum class Read { Ok, Missing, Failed };
 
-// The whole file; a folder in its place, or a file that cannot be read, is an error naming it.
+// The whole file; a folder in its place, anything else that is not a plain file (a device, a
+// FIFO), or a file that cannot be read, is an error naming it.
 Read readWhole(const fs::path& path, std::string& content, std::string& error)
 {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found)
         return Read::Missing;
-    if (ec) {
-        error = "Can't read " + path.string() + ": " + ec.message();
-        return Read::Failed;
-    }
     if (fs::is_directory(status)) {
         error = path.string() + " is a folder, not a file";
         return Read::Failed;
     }
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = "Can't read " + path.string() + ": " + file.errorString().toStdString();
+    // Far more than the largest chip memory or any board.ini.
+    constexpr std::size_t kLargestFile = std::size_t{16} << 20;
+    const FileBytes file = ReadWholeFile(path.string(), kLargestFile);
+    if (!file.ok()) {
+        error = "Can't read " + path.string() + ": it " + ReadFailureReason(file.failure);
         return Read::Failed;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = "Can't read " + path.string() + ": " + file.errorString().toStdString();
-        return Read::Failed;
-    }
-    content.assign(data.constData(), static_cast<std::size_t>(data.size()));
+    content.assign(file.bytes.begin(), file.bytes.end());
     return Read::Ok;
 }
 
