@@ -123,6 +123,7 @@ int runAvr(Context& ctx, const QStringList& args)
 
     StopOnInterruptHost host(*ctx.host, ctx.lock);
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
+    page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
     if (takesFile) {
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);

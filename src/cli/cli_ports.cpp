@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "hw/gpio_port.h"
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
 #include "hw/port_list.h"
@@ -22,8 +23,12 @@ int runPorts(const QStringList& args, const std::string& procRoot, const std::st
     if (!args.isEmpty())
         return usageError(QStringLiteral("ports takes no arguments"));
     const auto ports = FindParallelPorts(procRoot, devRoot);
-    std::fputs(ParallelPortListing(ports, ::geteuid() == 0).c_str(), stdout);
-    return ports.empty() ? Failure : Success;
+    std::fputs(
+        ParallelPortListing(ports, ::geteuid() == 0, FindUsbPrinterAdapters(devRoot)).c_str(),
+        stdout);
+    const auto chips = FindGpioChips(SystemKernel(), devRoot);
+    std::fputs(GpioChipListing(chips).c_str(), stdout);
+    return ports.empty() && chips.empty() ? Failure : Success;
 }
 
 // check: the presence check with its own message, then what the status register showed at each
@@ -33,13 +38,13 @@ int runCheck(Context& ctx, const QStringList& args)
     if (!args.isEmpty())
         return usageError(QStringLiteral("check takes no arguments"));
     BoardCheckReadings readings;
-    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings);
+    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings, ctx.timing.get());
     if (readings.portFailed)
         return Failure;
     try {
         // The check stops at the first level that does not come back; the diagnosis needs both.
         if (!readings.afterLow)
-            readings.afterLow = ReadStatusWithSda(*ctx.lines, false);
+            readings.afterLow = ReadStatusWithSda(*ctx.lines, false, ctx.timing.get());
     } catch (const PortError& error) {
         EndOnPortFailure(error, *ctx.lines, *ctx.host);
         return Failure;

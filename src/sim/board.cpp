@@ -1,14 +1,16 @@
 #include "sim/board.h"
 
 #include "hw/file_names.h"
+#include "hw/gpio_port.h"
 #include "hw/parallel_ports.h"
+#include "hw/port_spec.h"
 #include "sim/board_folder.h"
 #include "sim/line_trace.h"
 #include "sim/sim_board.h"
 
 #include <QCommandLineParser>
 
-#include <filesystem>
+#include <cstdio>
 
 namespace vardel::sim {
 
@@ -43,6 +45,9 @@ public:
         return v;
     }
     std::string describe() const override { return inner_.describe(); }
+    bool claim(std::string& error) override { return inner_.claim(error); }
+    void release() override { inner_.release(); }
+    void leaveLinesAtClose() override { inner_.leaveLinesAtClose(); }
 
 private:
     PortIo& inner_;
@@ -52,27 +57,14 @@ private:
     std::uint8_t inputs_ = 0;
 };
 
-bool parseAddress(const std::string& text, std::uint16_t& address)
-{
-    try {
-        std::size_t used = 0;
-        const unsigned long v = std::stoul(text, &used, 0);
-        if (used != text.size() || v > 0xFFFF)
-            return false;
-        address = static_cast<std::uint16_t>(v);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
 } // namespace
 
 void AddBoardOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: "
-                                     "ppdev on /dev/parport0 when it exists, else the simulated "
-                                     "board)."),
+                      QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or "
+                                     "sim[:DIR] (default: ppdev on /dev/parport0 when it exists, "
+                                     "else the simulated board)."),
                       QStringLiteral("PORT")});
     parser.addOption({QStringLiteral("virtual-time"),
                       QStringLiteral("Run on the virtual clock (simulated board).")});
@@ -105,14 +97,27 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
     else
         board->clock_ = std::make_unique<RealClock>();
 
+    Kernel& kernel = options.kernel ? *options.kernel : SystemKernel();
     std::string kind = options.port;
     std::string arg;
     if (kind.empty()) {
-        kind = std::filesystem::exists(kDefaultDevice) ? "ppdev" : "sim";
-    } else if (const auto colon = kind.find(':'); colon != std::string::npos) {
-        arg = kind.substr(colon + 1);
-        kind = kind.substr(0, colon);
+        kind = kernel.exists(kDefaultDevice) ? "ppdev" : "sim";
+    } else {
+        const PortSpec spec = SplitPortSpec(kind);
+        kind = spec.kind;
+        arg = spec.argument;
     }
+    if (const std::string usage =
+            PortSpecUsageError(options.port, kernel, kParportProc, options.gpioMap);
+        !usage.empty()) {
+        error = usage;
+        return nullptr;
+    }
+    RealPortContext real{kernel, *board->clock_, options.notice};
+    if (!real.notice)
+        real.notice = [](const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        };
 
     if (!options.simPortFault.empty() && kind != "sim") {
         error = "--sim-port-fails-after is a fault of the simulated board (--port sim).";
@@ -120,14 +125,14 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
     }
     if (kind == "ppdev") {
         const std::string device = arg.empty() ? kDefaultDevice : arg;
-        board->backend_ = PpdevPort::open(device, error);
+        board->backend_ = PpdevPort::open(device, real, error);
     } else if (kind == "direct") {
-        std::uint16_t address = LptDataPort;
-        if (!arg.empty() && !parseAddress(arg, address)) {
-            error = "Invalid port address '" + arg + "' (for example direct:0x378).";
-            return nullptr;
-        }
-        board->backend_ = DirectPort::open(address, error);
+        const std::uint16_t address = arg.empty() ? LptDataPort : *ParsePortAddress(arg);
+        board->backend_ = DirectPort::open(address, real, error);
+    } else if (kind == "gpio") {
+        const GpioSpec gpio = SplitGpioSpec(arg, options.gpioMap);
+        std::string ignored;
+        board->backend_ = GpioPort::open(gpio.chip, *ParseGpioMap(gpio.map, ignored), real, error);
     } else if (kind == "sim") {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
         if (!options.virtualTime)
@@ -161,7 +166,7 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->backend_ = std::move(sim);
     } else {
         error = "Unknown port '" + options.port +
-                "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
+                "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR].";
         return nullptr;
     }
     if (!board->backend_)
@@ -205,7 +210,7 @@ std::string Board::describe() const
 bool Board::claim(std::string& error)
 {
     if (!folder_)
-        return true;
+        return port_->claim(error);
     if (!folder_->claim(folderWait_, error))
         return false;
     if (!folder_->load(*sim_, error)) {
@@ -217,7 +222,11 @@ bool Board::claim(std::string& error)
 
 bool Board::release(std::string& error)
 {
-    if (!folder_ || !folder_->claimed())
+    if (!folder_) {
+        port_->release();
+        return true;
+    }
+    if (!folder_->claimed())
         return true;
     const bool saved = folder_->save(*sim_, error);
     folder_->release();

@@ -5,6 +5,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
 #include "hw/clock.h"
+#include "hw/gpio_port.h"
 #include "hw/hardware_check.h"
 #include "hw/port_io.h"
 #include "hw/settings.h"
@@ -26,6 +27,7 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -255,15 +257,24 @@ void TVentana::closeEvent(QCloseEvent* event)
     if (operations_.busy()) {
         // The running operation ends after the unit of work in hand, drives its lines low, and
         // the window closes then.
-        closePending_ = true;
-        operations_.requestStop();
-        if (progress_)
-            progress_->CancelFlag = 1;
+        stopAndClose();
         event->ignore();
         return;
     }
     closePending_ = false;
     QMainWindow::closeEvent(event);
+}
+
+void TVentana::stopAndClose()
+{
+    if (operations_.busy()) {
+        closePending_ = true;
+        operations_.requestStop();
+        if (progress_)
+            progress_->CancelFlag = 1;
+        return;
+    }
+    close();
 }
 
 void TVentana::Salir1Click()
@@ -282,9 +293,23 @@ void TVentana::Configuracion2Click()
     if (!config_)
         return;
     config_->tb->setValue(timing_.DelayFactor);
+    const std::string map = settings_.ReadString("GPIO_MAP", "");
+    config_->edGpioMap->setText(QString::fromStdString(map));
     runModal(*config_);
     // However the dialog was closed, the bar's position is the new factor.
     timing_.DelayFactor = config_->tb->value();
+    // The map is kept at once, for the next start with gpio:CHIP; one that is not a map is not.
+    const std::string edited = config_->edGpioMap->text().trimmed().toStdString();
+    std::string error;
+    if (edited == map)
+        return;
+    if (!edited.empty() && !vardel::ParseGpioMap(edited, error)) {
+        host_->MessageBox("The GPIO map was not kept: " + error + ".", "ERROR",
+                          vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+        return;
+    }
+    settings_.WriteString("GPIO_MAP", edited);
+    settings_.Sync();
 }
 
 void TVentana::Checkearcorvid1Click()
@@ -292,7 +317,7 @@ void TVentana::Checkearcorvid1Click()
     runChipCommand([this] {
         vardel::Operation operation(operations_);
         if (operation.acquired())
-            vardel::Checkearcorvid1Click(lines_, *host_);
+            vardel::Checkearcorvid1Click(lines_, *host_, nullptr, &timing_);
     });
 }
 

@@ -102,6 +102,10 @@ public:
     void mirrorAvrModel();
     static QString notebookPageCaption(QStackedWidget* notebook);
 
+    // A stop signal's way out: the running operation is asked to stop, without a question, and the
+    // window closes once it has ended (at once when none runs).
+    void stopAndClose();
+
     void Salir1Click();
     void Acercade1Click();
     void Configuracion2Click();
