@@ -54,6 +54,10 @@ std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const st
                                const std::string& storedGpioMap)
 {
     const PortSpec spec = SplitPortSpec(text);
+    if (!text.empty() && spec.kind != "ppdev" && spec.kind != "direct" && spec.kind != "gpio" &&
+        spec.kind != "sim")
+        return "unknown port '" + text +
+               "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR]";
     if (spec.kind == "gpio") {
         const GpioSpec gpio = SplitGpioSpec(spec.argument, storedGpioMap);
         if (gpio.chip.empty())
@@ -85,10 +89,13 @@ std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const st
     }
     char given[16];
     std::snprintf(given, sizeof given, "0x%X", *address);
-    return "direct:" + spec.argument + " is not a parallel port's base address (" + given +
-           " belongs to another device of the machine, whose registers direct access would "
-           "write); this machine's parallel ports are at " +
-           list;
+    const std::string why =
+        *address == 0 ? std::string("a port the kernel lists at 0, on a USB adapter, has no "
+                                    "registers to reach")
+                      : std::string(given) + " belongs to another device of the machine, whose "
+                                             "registers direct access would write";
+    return "direct:" + spec.argument + " is not a parallel port's base address (" + why +
+           "); direct access takes " + list;
 }
 
 } // namespace vardel
