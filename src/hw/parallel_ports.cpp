@@ -332,6 +332,7 @@ bool DirectPort::claim(std::string& error)
         if (!p.base || *p.base != base_)
             continue;
         const std::string entry = std::string(kParportProc) + "/parport" + std::to_string(p.number);
+        procEntry_ = entry;
         if (const std::string holder = waitForHolder(context_, entry, describe(), waitMs_);
             !holder.empty()) {
             error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(holder) +
@@ -371,17 +372,26 @@ DirectPort::~DirectPort()
 // The registers keep their fixed numbers in the program; a board at another base address is
 // reached by shifting them there. An I/O instruction has no way to fail: a base address where no
 // port answers reads 0xFF, which the board check names.
-void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
+void DirectPort::access()
 {
     if (!claimed_)
         throw PortError(describe(), "the port is not claimed by this program");
+    // A card the kernel knew loses its /proc entry when it goes; its registers then read 0xFF.
+    if (++accesses_ % kPresenceCheckAccesses == 0 && !procEntry_.empty() &&
+        !context_.kernel.readFile(procEntry_ + "/base-addr"))
+        throw PortError(describe(),
+                        "the port has gone (its card was removed or its driver unloaded)");
+}
+
+void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
+{
+    access();
     context_.kernel.outb(value, static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
 }
 
 std::uint8_t DirectPort::DlPortReadPortUchar(std::uint16_t port)
 {
-    if (!claimed_)
-        throw PortError(describe(), "the port is not claimed by this program");
+    access();
     return context_.kernel.inb(static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
 }
 

@@ -83,7 +83,11 @@ private:
     DirectPort(std::uint16_t base, const RealPortContext& context) : base_(base), context_(context)
     {
     }
+    // Throws PortError outside a claim, and when the port's /proc entry has gone.
+    void access();
     std::uint16_t base_;
+    std::string procEntry_; // the kernel's entry for this base address, when it lists one
+    unsigned accesses_ = 0;
     RealPortContext context_;
     bool claimed_ = false;
     bool leaveLines_ = false;

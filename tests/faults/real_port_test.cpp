@@ -219,6 +219,16 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
     using Out = std::pair<std::uint16_t, std::uint8_t>;
     EXPECT_EQ(rig.kernel.outs, (std::vector<Out>{{0x37A, 0x0C}, {0x378, 0x00}}));
     board->port().DlPortWritePortUchar(LptDataPort, 0x07);
+    // A card the kernel listed is missed as soon as its entry goes.
+    {
+        KernelRig gone;
+        auto other = gone.open("direct:0x378", error);
+        ASSERT_TRUE(other) << error;
+        gone.kernel.removeCard(gone.parport);
+        EXPECT_THROW(
+            for (int i = 0; i < 256; ++i) other->port().DlPortWritePortUchar(LptDataPort, 0x07),
+            PortError);
+    }
     board.reset();
     EXPECT_EQ(rig.kernel.outs,
               (std::vector<Out>{
