@@ -154,10 +154,10 @@ int Run(int argc, char** argv)
     }
     // Listing the ports needs no board, and must not claim one.
     if (command == QLatin1String("ports"))
-        return runPorts(args, "/proc/sys/dev/parport", "/dev");
+        return runPorts("/proc/sys/dev/parport", "/dev");
     // The part list is data: no board either.
     if (command == QLatin1String("avr") && !args.isEmpty() && args[0] == QLatin1String("parts"))
-        return runAvrParts(args.mid(1));
+        return runAvrParts();
 
     const int delay = line.delay;
 
@@ -168,7 +168,7 @@ int Run(int argc, char** argv)
     options.gpioMap = Settings().ReadString("GPIO_MAP", "");
     ctx.allowLockout = line.allowLockout;
     std::string error;
-    // An address of another device of the machine is refused before anything is opened.
+    // A gpio: port without a map in --port or the settings is refused before anything is opened.
     if (const std::string usage =
             PortSpecUsageError(options.port, SystemKernel(), kParportProc, options.gpioMap);
         !usage.empty())
@@ -197,7 +197,7 @@ int Run(int argc, char** argv)
     int status = Usage;
     try {
         if (command == QLatin1String("check"))
-            status = runCheck(ctx, args);
+            status = runCheck(ctx);
         else if (command == QLatin1String("lines"))
             status = runLines(ctx, args);
         else if (command == QLatin1String("eeprom"))

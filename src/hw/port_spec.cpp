@@ -51,19 +51,17 @@ GpioSpec SplitGpioSpec(const std::string& argument, const std::string& storedMap
 }
 
 std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const std::string& procRoot,
-                               const std::string& storedGpioMap)
+                               const std::string& storedGpioMap, bool requireGpioMap)
 {
     const PortSpec spec = SplitPortSpec(text);
-    if (!text.empty() && spec.kind != "ppdev" && spec.kind != "direct" && spec.kind != "gpio" &&
-        spec.kind != "sim")
-        return "unknown port '" + text +
-               "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR]";
     if (spec.kind == "gpio") {
         const GpioSpec gpio = SplitGpioSpec(spec.argument, storedGpioMap);
         if (gpio.chip.empty())
             return std::string("gpio: needs the chip, as gpio:CHIP[:MAP] (for example "
                                "gpio:gpiochip0:") +
                    kGpioMapExample + ")";
+        if (gpio.map.empty() && !requireGpioMap)
+            return {};
         if (gpio.map.empty())
             return "no GPIO map for " + gpio.chip + ": give it as gpio:" + gpio.chip +
                    ":MAP or set it in the configuration dialog (MAP for example " +

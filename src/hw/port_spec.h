@@ -35,10 +35,13 @@ struct GpioSpec {
 };
 GpioSpec SplitGpioSpec(const std::string& argument, const std::string& storedMap);
 
-// The check of --port's text that needs no port: empty when the text may name a port here,
-// otherwise what is wrong with it, for a usage error. `storedGpioMap` is the settings' map.
+// The check of --port's text that needs no port (the kind itself is checked with the other board
+// options): empty when the text may name a port here, otherwise what is wrong with it, for a
+// usage error: a direct: address of another device, a GPIO map that is not one, or none at all
+// (`storedGpioMap` is the settings' map; without `requireGpioMap` a missing one is left to the
+// caller, which adds the settings' map later).
 std::string PortSpecUsageError(const std::string& text, Kernel& kernel = SystemKernel(),
                                const std::string& procRoot = kParportProc,
-                               const std::string& storedGpioMap = {});
+                               const std::string& storedGpioMap = {}, bool requireGpioMap = true);
 
 } // namespace vardel

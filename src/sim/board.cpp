@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vardel::sim {
@@ -77,6 +78,12 @@ void AddBoardOptions(QCommandLineParser& parser)
                              QStringLiteral("N"));
     fault.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(fault);
+    QCommandLineOption kill(QStringLiteral("sim-save-killed-after"),
+                            QStringLiteral("The simulated board's save is killed (SIGKILL) after "
+                                           "it has written N files."),
+                            QStringLiteral("N"));
+    kill.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(kill);
 }
 
 BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
@@ -86,11 +93,81 @@ BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
     options.virtualTime = parser.isSet(QStringLiteral("virtual-time"));
     options.traceFile = FileNameFromQString(parser.value(QStringLiteral("trace")));
     options.simPortFault = parser.value(QStringLiteral("sim-port-fails-after")).toStdString();
+    options.simSaveKill = parser.value(QStringLiteral("sim-save-killed-after")).toStdString();
     return options;
+}
+
+std::string CheckBoardOptions(const BoardOptions& options, PortChoice& choice)
+{
+    choice = PortChoice{};
+    Kernel& kernel = options.kernel ? *options.kernel : SystemKernel();
+    std::string kind = options.port;
+    if (kind.empty()) {
+        kind = kernel.exists(kDefaultDevice) ? "ppdev" : "sim";
+    } else {
+        const PortSpec spec = SplitPortSpec(kind);
+        kind = spec.kind;
+        choice.arg = spec.argument;
+    }
+    if (kind != "ppdev" && kind != "direct" && kind != "gpio" && kind != "sim")
+        return "Unknown port '" + options.port +
+               "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR].";
+    choice.kind = kind;
+    choice.address = LptDataPort;
+    if (kind == "direct" && !choice.arg.empty()) {
+        const auto address = ParsePortAddress(choice.arg);
+        if (!address)
+            return "Invalid port address '" + choice.arg + "' (for example direct:0x378).";
+        choice.address = *address;
+    }
+    // An address of another device of the machine, a GPIO map that is not one. A gpio: port
+    // without a map may still take the settings' map, which the program adds before it opens.
+    if (const std::string usage = PortSpecUsageError(options.port, kernel, kParportProc,
+                                                     options.gpioMap, !options.gpioMap.empty());
+        !usage.empty())
+        return usage;
+    // The virtual clock's waits take no time: a real chip would get none of its write times.
+    // (A double of the kernel in tests stands for no chip of its own.)
+    if (options.virtualTime && kind != "sim" && !options.kernel)
+        return "--virtual-time is for the simulated board (--port sim); a real chip needs the "
+               "real clock's waits";
+    if (!options.simPortFault.empty()) {
+        if (kind != "sim")
+            return "--sim-port-fails-after is a fault of the simulated board (--port sim).";
+        std::string count = options.simPortFault;
+        choice.faultReadsOnly = count.size() > 6 && count.substr(count.size() - 6) == ":reads";
+        if (choice.faultReadsOnly)
+            count.resize(count.size() - 6);
+        try {
+            std::size_t used = 0;
+            choice.faultAfter = std::stol(count, &used);
+            if (used != count.size())
+                choice.faultAfter = -1;
+        } catch (...) {
+            choice.faultAfter = -1;
+        }
+        if (choice.faultAfter < 0)
+            return "Invalid --sim-port-fails-after '" + options.simPortFault +
+                   "' (for example 5000 or 5000:reads).";
+    }
+    if (!options.simSaveKill.empty()) {
+        if (kind != "sim")
+            return "--sim-save-killed-after is a fault of the simulated board (--port sim).";
+        const std::string& count = options.simSaveKill;
+        if (count.size() > 4 ||
+            !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return "Invalid --sim-save-killed-after '" + count + "' (for example 2).";
+        choice.saveKillAfter = std::stol(count);
+    }
+    return {};
 }
 
 std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& error)
 {
+    PortChoice choice;
+    error = CheckBoardOptions(options, choice);
+    if (!error.empty())
+        return nullptr;
     std::unique_ptr<Board> board(new Board);
     if (options.virtualTime)
         board->clock_ = std::make_unique<VirtualClock>();
@@ -98,76 +175,41 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
         board->clock_ = std::make_unique<RealClock>();
 
     Kernel& kernel = options.kernel ? *options.kernel : SystemKernel();
-    std::string kind = options.port;
-    std::string arg;
-    if (kind.empty()) {
-        kind = kernel.exists(kDefaultDevice) ? "ppdev" : "sim";
-    } else {
-        const PortSpec spec = SplitPortSpec(kind);
-        kind = spec.kind;
-        arg = spec.argument;
-    }
-    if (const std::string usage =
-            PortSpecUsageError(options.port, kernel, kParportProc, options.gpioMap);
-        !usage.empty()) {
-        error = usage;
-        return nullptr;
-    }
     RealPortContext real{kernel, *board->clock_, options.notice};
     if (!real.notice)
         real.notice = [](const std::string& text) {
             std::fprintf(stderr, "%s\n", text.c_str());
         };
 
-    if (!options.simPortFault.empty() && kind != "sim") {
-        error = "--sim-port-fails-after is a fault of the simulated board (--port sim).";
-        return nullptr;
-    }
-    if (kind == "ppdev") {
+    const std::string& arg = choice.arg;
+    if (choice.kind == "ppdev") {
         const std::string device = arg.empty() ? kDefaultDevice : arg;
         board->backend_ = PpdevPort::open(device, real, error);
-    } else if (kind == "direct") {
-        const std::uint16_t address = arg.empty() ? LptDataPort : *ParsePortAddress(arg);
-        board->backend_ = DirectPort::open(address, real, error);
-    } else if (kind == "gpio") {
+    } else if (choice.kind == "direct") {
+        board->backend_ = DirectPort::open(choice.address, real, error);
+    } else if (choice.kind == "gpio") {
         const GpioSpec gpio = SplitGpioSpec(arg, options.gpioMap);
-        std::string ignored;
-        board->backend_ = GpioPort::open(gpio.chip, *ParseGpioMap(gpio.map, ignored), real, error);
-    } else if (kind == "sim") {
+        const auto map = ParseGpioMap(gpio.map, error);
+        if (!map) {
+            error = "No usable GPIO map for " + gpio.chip + " (" + error +
+                    "): give it as gpio:CHIP:MAP or set it in the configuration dialog.";
+            return nullptr;
+        }
+        board->backend_ = GpioPort::open(gpio.chip, *map, real, error);
+    } else {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
         if (!options.virtualTime)
             sim->setAccessTime(VirtualClock::kPortAccessNs);
         board->folder_ =
             std::make_unique<BoardFolder>(arg.empty() ? BoardFolder::defaultFolder() : arg);
         board->folderWait_ = options.folderWait;
+        board->folder_->killAfterWrites(choice.saveKillAfter);
         if (!board->folder_->claim(options.folderWait, error) || !board->folder_->load(*sim, error))
             return nullptr;
-        if (!options.simPortFault.empty()) {
-            std::string count = options.simPortFault;
-            const bool readsOnly = count.size() > 6 && count.substr(count.size() - 6) == ":reads";
-            if (readsOnly)
-                count.resize(count.size() - 6);
-            long accesses = -1;
-            try {
-                std::size_t used = 0;
-                accesses = std::stol(count, &used);
-                if (used != count.size())
-                    accesses = -1;
-            } catch (...) {
-            }
-            if (accesses < 0) {
-                error = "Invalid --sim-port-fails-after '" + options.simPortFault +
-                        "' (for example 5000 or 5000:reads).";
-                return nullptr;
-            }
-            sim->stopAnsweringAfter(accesses, readsOnly);
-        }
+        if (choice.faultAfter >= 0)
+            sim->stopAnsweringAfter(choice.faultAfter, choice.faultReadsOnly);
         board->sim_ = sim.get();
         board->backend_ = std::move(sim);
-    } else {
-        error = "Unknown port '" + options.port +
-                "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR].";
-        return nullptr;
     }
     if (!board->backend_)
         return nullptr;
