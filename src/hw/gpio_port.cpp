@@ -1,6 +1,7 @@
 #include "hw/gpio_port.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
