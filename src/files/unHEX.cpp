@@ -321,11 +321,6 @@ HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
     return placed;
 }
 
-std::uint64_t AvrEepromHexOffset(const HexImage& image)
-{
-    return !image.empty() && image.lowest() >= kAvrEepromHexBase ? kAvrEepromHexBase : 0;
-}
-
 namespace {
 
 // Files the programs read for one chip stay far below this; a larger one is refused unread.

@@ -59,13 +59,6 @@ struct HexPlacement {
 HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
                            std::span<std::uint8_t> memory);
 
-// avr-gcc links an AVR's internal EEPROM (.eeprom) at 0x810000, and its HEX output keeps that
-// address.
-constexpr std::uint64_t kAvrEepromHexBase = 0x810000;
-// The offset at which a file for an AVR's internal EEPROM is read: kAvrEepromHexBase when every
-// record lies at or above it, otherwise 0.
-std::uint64_t AvrEepromHexOffset(const HexImage& image);
-
 // The file as a whole into buffer[0 .. capacity), bytes outside left out. False when the file
 // cannot be read or is not well-formed Intel HEX; the buffer is then unchanged.
 bool ReadIntelHexFile(const std::string& fileName, std::uint8_t* buffer, std::size_t capacity);

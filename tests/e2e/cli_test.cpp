@@ -574,9 +574,9 @@ TEST_F(Cli, APortThatStopsAnsweringEndsEveryCommandWithItsErrorAndTheLinesLow)
             std::string("ERROR: ") + (eeprom ? "" : "Atmel communication error...\n") +
             "Port error on the simulated board: the port does not answer a status read any "
             "more.\nThe operation was stopped.\n" +
-            (command.find("program") != std::string::npos
-                 ? "vardel-cli: the chip may be partly written\n"
-                 : "");
+            (command.find("program") == std::string::npos ? ""
+             : eeprom ? "vardel-cli: the chip may be partly written\n"
+                      : "The flash is erased and partly written (up to 0x0025).\n");
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(FinalOutputs(file("fail.vcd")), kAllLow);
         std::ifstream out(file("out.bin"));
@@ -844,11 +844,14 @@ TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
         const char* signal;
         std::string command;
         const char* message;
+        // A stop that comes before the flash's erase cancels it.
+        const char* before = nullptr;
     } cases[] = {
         {"TERM", "eeprom program 24C256 " + file("image.bin"),
          "WARNING: Operation stopped: the chip may be partly written.\n"},
         {"HUP", "avr program-flash " + file("image.bin"),
-         "WARNING: Operation stopped: the chip may be partly written.\n"},
+         "WARNING: Operation stopped: the chip may be partly written.\n",
+         "WARNING: Operation stopped before the first write: nothing was written.\n"},
         {"INT", "eeprom read 24C256 " + file("out.bin"),
          "WARNING: Operation stopped: no file was written.\n"},
         {"TERM", "avr read-flash " + file("out.hex"),
@@ -869,8 +872,9 @@ TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
                              "30000 ]; do :; done; kill -" +
                              c.signal + " $pid; wait $pid");
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(readAll(file("err.txt")),
-                  std::string(c.message) + "vardel-cli: stopped by SIG" + c.signal + "\n");
+        const std::string err = readAll(file("err.txt"));
+        const std::string stopped = std::string("vardel-cli: stopped by SIG") + c.signal + "\n";
+        EXPECT_TRUE(err == c.message + stopped || (c.before && err == c.before + stopped)) << err;
         EXPECT_EQ(FinalOutputs(trace), kAllLow);
         EXPECT_FALSE(std::filesystem::exists(file("out.bin")));
         EXPECT_FALSE(std::filesystem::exists(file("out.hex")));
