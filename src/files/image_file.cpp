@@ -136,7 +136,8 @@ std::string OtherMemoriesWarning(const AvrPlacement& placement, AvrMemory memory
         if (!text.empty())
             text += "\r";
         text +=
-            "File holds " + std::to_string(other.bytes) + " bytes " +
+            "File holds " + std::to_string(other.bytes) +
+            (other.bytes == 1 ? " byte " : " bytes ") +
             (other.name ? std::string("of ") + other.name : std::string("above the AVR memories")) +
             " besides the " + own + ": they are left out";
     }

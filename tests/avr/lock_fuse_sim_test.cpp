@@ -1,4 +1,5 @@
 #include "avr/lock_fuse_commands.h"
+#include "avr/part_bits.h"
 #include "avr_rig.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
@@ -254,5 +255,71 @@ TEST(LockFuseOnChip, AT90SWithoutLockReadStillProgramsLockBits)
         rig.check({E::CheckBox1, E::CheckBox2});
         ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << device;
         EXPECT_EQ(rig.chip().lock(), 0xF9) << device;
+    }
+}
+
+namespace {
+// A stop signal that arrives while the write's confirmation is open.
+struct StopAtQuestion : test::RecordingHost {
+    OperationLock* lock = nullptr;
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override
+    {
+        if (buttons != Buttons::Ok)
+            lock->requestStop();
+        return RecordingHost::MessageBox(text, caption, buttons, icon);
+    }
+};
+} // namespace
+
+// A stop before a lock or fuse write cancels it; the catalogue's and the part table's commands
+// alike.
+TEST(LockFuseOnChip, AStopBeforeTheWriteLeavesTheBitsAsTheyWere)
+{
+    for (const bool fuses : {true, false}) {
+        for (const char* device : {"ATmega128", "ATmega328P"}) {
+            SCOPED_TRACE(std::string(device) + (fuses ? " fuses" : " lock"));
+            test::SleepLog clock;
+            sim::SimBoard board{clock};
+            LineDriver lines{board};
+            StopAtQuestion host;
+            OperationLock lock;
+            host.lock = &lock;
+            AvrPage page{lines, clock, host, lock};
+            std::string error;
+            board.insertAvr(sim::MakeAvrChip(device, "", error));
+            auto& chip = dynamic_cast<sim::AvrTarget&>(*board.avr());
+            ASSERT_EQ(page.btnTipoClick(), Outcome::Done);
+            const std::array<std::uint8_t, 4> before{chip.fuse(0), chip.fuse(1), chip.fuse(2),
+                                                     chip.lock()};
+            Outcome outcome;
+            if (page.part()) {
+                PartBits bits(*page.part());
+                PartBitsCommands commands(page.serial(), *page.part(), bits, host, lock);
+                const auto kind =
+                    fuses ? PartBitsCommands::Kind::Fuses : PartBitsCommands::Kind::Lock;
+                ASSERT_EQ(commands.read(kind), Outcome::Done);
+                bits.setProgrammed(*bits.find(fuses ? "CKDIV8" : "LB1"), !fuses);
+                outcome = commands.program(kind);
+                EXPECT_FALSE(commands.wrote());
+            } else {
+                E editor;
+                LockFuseCommands commands(page.serial(), page.model(), editor, host, lock);
+                ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
+                          Outcome::Done);
+                const int box = fuses ? E::CheckBox23 : E::CheckBox3; // EESAVE, LB1
+                editor.setChecked(box, fuses ? !editor.checked(box) : true);
+                outcome = fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
+                EXPECT_FALSE(commands.wrote());
+            }
+            EXPECT_EQ(outcome, Outcome::Stopped);
+            EXPECT_EQ(host.messages().back(),
+                      std::string("WARNING:|Operation stopped before the write: the ") +
+                          (fuses ? "fuses were" : "lock bits were") + " not written.");
+            EXPECT_EQ((std::array<std::uint8_t, 4>{chip.fuse(0), chip.fuse(1), chip.fuse(2),
+                                                   chip.lock()}),
+                      before);
+            EXPECT_EQ(board.data(), 0x00);
+        }
     }
 }

@@ -981,4 +981,23 @@ TEST_F(Cli, PartsOfThePartTableFromTheCommandLine)
     EXPECT_NE(r.out.find("CKDIV9 is the name of no lock or fuse bit"), std::string::npos) << r.out;
     r = cli("avr read-lock");
     EXPECT_EQ(r.out, "LB1=1\nLB2=1\n");
+
+    // A locked chip's EEPROM is not written, and the lock mode is named; a lock bit is taken
+    // back by the erase alone, a usage error as on the catalogue's parts.
+    ASSERT_EQ(cli("--yes avr program-lock LB1=0 LB2=0").status, 0);
+    std::ofstream(file("three.bin"), std::ios::binary) << "\x01\x02\x03";
+    r = cli("avr program-eeprom " + file("three.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ERROR: The lock bits forbid programming the EEPROM: the chip is in "
+                         "lock mode 3 (LB1 and LB2 programmed)."),
+              std::string::npos)
+        << r.out;
+    r = cli("--yes avr program-lock LB1=1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("cannot unprogram lock bit LB1: only a chip erase"), std::string::npos)
+        << r.out;
+
+    // Every name the list gives is a chip the simulated board takes.
+    ASSERT_EQ(cli("sim insert-avr ATmega128A").status, 0);
+    EXPECT_EQ(cli("avr identify").out, "ATmega128 (128kb flash)\n");
 }
