@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 
 using namespace vardel;
 using vardel::test::ScratchFolder;
@@ -118,16 +120,22 @@ TEST(AvrPartRoundTrip, ReadingPast128KiB)
 }
 
 // Every part that `avr parts` lists goes into the simulated socket by that name, is identified
-// (under the first of its names) and takes a flash and an EEPROM image.
+// (under the first of its names) and takes a flash image; the EEPROM, whose every byte is
+// written, once for each way a part reports its EEPROM writes.
 TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
 {
     ScratchFolder folder;
     const std::string flashFile = folder.file("flash.bin");
     const std::string eepromFile = folder.file("eeprom.bin");
     const std::string flash("\x12\x34\x7F\x80\x00\xFF\x56\x78", 8);
-    const std::string eeprom("\x9A\xFF\x00\xBC", 4);
+    const std::string eeprom("\x9A\xFF\x00\xBC\x7F\x80", 6);
     test::WriteWholeFile(flashFile, flash);
     test::WriteWholeFile(eepromFile, eeprom);
+    const auto holds = [](const std::string& bytes, const std::vector<std::uint8_t>& memory) {
+        return std::equal(bytes.begin(), bytes.end(), memory.begin(),
+                          [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+    };
+    std::set<std::tuple<bool, std::uint8_t, std::uint8_t, std::uint8_t>> eepromKinds;
     for (const AvrPart& part : AvrParts()) {
         SCOPED_TRACE(part.name);
         SimRig rig;
@@ -139,13 +147,16 @@ TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
         rig.answer = flashFile;
         ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done)
             << testing::PrintToString(rig.host.messages());
-        EXPECT_TRUE(std::equal(flash.begin(), flash.end(), rig.target().flash().begin(),
-                               [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
-        rig.answer = eepromFile;
-        ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done)
-            << testing::PrintToString(rig.host.messages());
-        EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), rig.target().eeprom().begin(),
-                               [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
+        EXPECT_TRUE(holds(flash, rig.target().flash()));
+        if (eepromKinds
+                .insert({part.catalogued, part.eepromMode, part.eepromReadback[0],
+                         part.eepromReadback[1]})
+                .second) {
+            rig.answer = eepromFile;
+            ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done)
+                << testing::PrintToString(rig.host.messages());
+            EXPECT_TRUE(holds(eeprom, rig.target().eeprom()));
+        }
         EXPECT_EQ(rig.board.data(), 0x00);
     }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -319,6 +320,71 @@ TEST(LockFuseOnChip, AStopBeforeTheWriteLeavesTheBitsAsTheyWere)
             EXPECT_EQ((std::array<std::uint8_t, 4>{chip.fuse(0), chip.fuse(1), chip.fuse(2),
                                                    chip.lock()}),
                       before);
+            EXPECT_EQ(board.data(), 0x00);
+        }
+    }
+}
+
+// A port that fails once the fuse write has gone out: the message says the fuses were written;
+// before it, nothing of the kind.
+TEST(LockFuseOnChip, APortFailureAfterTheWriteSaysTheFusesWereWritten)
+{
+    for (const char* device : {"ATmega128", "ATmega328P"}) {
+        for (const bool late : {false, true}) {
+            SCOPED_TRACE(std::string(device) + (late ? " late" : " early"));
+            test::SleepLog clock;
+            sim::SimBoard board{clock};
+            LineDriver lines{board};
+            test::RecordingHost host;
+            OperationLock lock;
+            AvrPage page{lines, clock, host, lock};
+            std::string error;
+            board.insertAvr(sim::MakeAvrChip(device, "", error));
+            auto& chip = dynamic_cast<sim::AvrTarget&>(*board.avr());
+            ASSERT_EQ(page.btnTipoClick(), Outcome::Done);
+            const std::uint8_t high = chip.fuse(1);
+            // EESAVE (bit 3 of the high fuse on both) changes; the run is counted once, then cut
+            // in its first tenth or its last.
+            E editor;
+            LockFuseCommands commands(page.serial(), page.model(), editor, host, lock);
+            PartBits bits(page.part() ? *page.part() : *FindPartByName("ATmega328P"));
+            PartBitsCommands partCommands(page.serial(), bits.part(), bits, host, lock);
+            // Reads the chip and changes EESAVE in the editor, uncounted.
+            const auto prepare = [&] {
+                if (page.part()) {
+                    ASSERT_EQ(partCommands.read(PartBitsCommands::Kind::Fuses), Outcome::Done);
+                    const PartBit eesave = *bits.find("EESAVE");
+                    bits.setProgrammed(eesave, !bits.programmed(eesave));
+                } else {
+                    ASSERT_EQ(commands.btnReadFuseBitsClick(), Outcome::Done);
+                    editor.setChecked(E::CheckBox23, !editor.checked(E::CheckBox23));
+                }
+            };
+            const auto program = [&] {
+                return page.part() ? partCommands.program(PartBitsCommands::Kind::Fuses)
+                                   : commands.btnFuseBitsClick();
+            };
+            prepare();
+            board.stopAnsweringAfter(1'000'000'000);
+            ASSERT_EQ(program(), Outcome::Done);
+            const long whole = 1'000'000'000 - board.answersLeft();
+            board.stopAnsweringAfter(-1);
+            ASSERT_NE(chip.fuse(1), high);
+            char value[3];
+            std::snprintf(value, sizeof value, "%02X", high);
+            std::string set;
+            ASSERT_TRUE(chip.set("avr.fuse.high", value, set)) << set;
+            prepare();
+            host.calls.clear();
+            board.stopAnsweringAfter(late ? whole - whole / 10 : whole / 10, true);
+            EXPECT_EQ(program(), Outcome::Failed);
+            board.stopAnsweringAfter(-1);
+            const std::string last = host.messages().back();
+            const std::string written = "\rThe fuses were written; read them back.";
+            EXPECT_EQ(last.size() > written.size() &&
+                          last.compare(last.size() - written.size(), written.size(), written) == 0,
+                      late)
+                << last;
             EXPECT_EQ(board.data(), 0x00);
         }
     }
