@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -260,17 +261,68 @@ TEST(LockFuseOnChip, AT90SWithoutLockReadStillProgramsLockBits)
 }
 
 namespace {
-// A stop signal that arrives while the write's confirmation is open.
-struct StopAtQuestion : test::RecordingHost {
-    OperationLock* lock = nullptr;
+
+// A chip of the catalogue or of the part table, identified, with the lock and fuse commands of
+// its path; the host can play a stop signal that arrives while the write's question is open.
+struct BothPaths : test::RecordingHost {
+    test::SleepLog clock;
+    sim::SimBoard board{clock};
+    LineDriver lines{board};
+    OperationLock lock;
+    AvrPage page{lines, clock, *this, lock};
+    E editor;
+    LockFuseCommands commands{page.serial(), page.model(), editor, *this, lock};
+    std::optional<PartBits> bits;
+    std::optional<PartBitsCommands> partCommands;
+    bool stopAtQuestion = false;
+
+    explicit BothPaths(const char* device)
+    {
+        std::string error;
+        board.insertAvr(sim::MakeAvrChip(device, "", error));
+        EXPECT_EQ(page.btnTipoClick(), Outcome::Done);
+        if (page.part()) {
+            bits.emplace(*page.part());
+            partCommands.emplace(page.serial(), *page.part(), *bits, *this, lock);
+        }
+    }
     Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
                       Icon icon) override
     {
-        if (buttons != Buttons::Ok)
-            lock->requestStop();
+        if (buttons != Buttons::Ok && stopAtQuestion)
+            lock.requestStop();
         return RecordingHost::MessageBox(text, caption, buttons, icon);
     }
+    sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
+    std::array<std::uint8_t, 4> held()
+    {
+        return {chip().fuse(0), chip().fuse(1), chip().fuse(2), chip().lock()};
+    }
+    // Reads the chip and asks for one change: EESAVE flipped, or LB1 programmed.
+    void prepare(bool fuses)
+    {
+        using Kind = PartBitsCommands::Kind;
+        if (partCommands) {
+            ASSERT_EQ(partCommands->read(fuses ? Kind::Fuses : Kind::Lock), Outcome::Done);
+            const PartBit bit = *bits->find(fuses ? "EESAVE" : "LB1");
+            bits->setProgrammed(bit, !fuses || !bits->programmed(bit));
+        } else {
+            ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
+                      Outcome::Done);
+            const int box = fuses ? E::CheckBox23 : E::CheckBox3; // EESAVE, LB1
+            editor.setChecked(box, !fuses || !editor.checked(box));
+        }
+    }
+    Outcome program(bool fuses)
+    {
+        using Kind = PartBitsCommands::Kind;
+        if (partCommands)
+            return partCommands->program(fuses ? Kind::Fuses : Kind::Lock);
+        return fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
+    }
+    bool wrote() const { return partCommands ? partCommands->wrote() : commands.wrote(); }
 };
+
 } // namespace
 
 // A stop before a lock or fuse write cancels it; the catalogue's and the part table's commands
@@ -280,47 +332,17 @@ TEST(LockFuseOnChip, AStopBeforeTheWriteLeavesTheBitsAsTheyWere)
     for (const bool fuses : {true, false}) {
         for (const char* device : {"ATmega128", "ATmega328P"}) {
             SCOPED_TRACE(std::string(device) + (fuses ? " fuses" : " lock"));
-            test::SleepLog clock;
-            sim::SimBoard board{clock};
-            LineDriver lines{board};
-            StopAtQuestion host;
-            OperationLock lock;
-            host.lock = &lock;
-            AvrPage page{lines, clock, host, lock};
-            std::string error;
-            board.insertAvr(sim::MakeAvrChip(device, "", error));
-            auto& chip = dynamic_cast<sim::AvrTarget&>(*board.avr());
-            ASSERT_EQ(page.btnTipoClick(), Outcome::Done);
-            const std::array<std::uint8_t, 4> before{chip.fuse(0), chip.fuse(1), chip.fuse(2),
-                                                     chip.lock()};
-            Outcome outcome;
-            if (page.part()) {
-                PartBits bits(*page.part());
-                PartBitsCommands commands(page.serial(), *page.part(), bits, host, lock);
-                const auto kind =
-                    fuses ? PartBitsCommands::Kind::Fuses : PartBitsCommands::Kind::Lock;
-                ASSERT_EQ(commands.read(kind), Outcome::Done);
-                bits.setProgrammed(*bits.find(fuses ? "CKDIV8" : "LB1"), !fuses);
-                outcome = commands.program(kind);
-                EXPECT_FALSE(commands.wrote());
-            } else {
-                E editor;
-                LockFuseCommands commands(page.serial(), page.model(), editor, host, lock);
-                ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
-                          Outcome::Done);
-                const int box = fuses ? E::CheckBox23 : E::CheckBox3; // EESAVE, LB1
-                editor.setChecked(box, fuses ? !editor.checked(box) : true);
-                outcome = fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
-                EXPECT_FALSE(commands.wrote());
-            }
-            EXPECT_EQ(outcome, Outcome::Stopped);
-            EXPECT_EQ(host.messages().back(),
+            BothPaths rig(device);
+            const auto before = rig.held();
+            rig.prepare(fuses);
+            rig.stopAtQuestion = true;
+            EXPECT_EQ(rig.program(fuses), Outcome::Stopped);
+            EXPECT_FALSE(rig.wrote());
+            EXPECT_EQ(rig.messages().back(),
                       std::string("WARNING:|Operation stopped before the write: the ") +
                           (fuses ? "fuses were" : "lock bits were") + " not written.");
-            EXPECT_EQ((std::array<std::uint8_t, 4>{chip.fuse(0), chip.fuse(1), chip.fuse(2),
-                                                   chip.lock()}),
-                      before);
-            EXPECT_EQ(board.data(), 0x00);
+            EXPECT_EQ(rig.held(), before);
+            EXPECT_EQ(rig.board.data(), 0x00);
         }
     }
 }
@@ -332,60 +354,30 @@ TEST(LockFuseOnChip, APortFailureAfterTheWriteSaysTheFusesWereWritten)
     for (const char* device : {"ATmega128", "ATmega328P"}) {
         for (const bool late : {false, true}) {
             SCOPED_TRACE(std::string(device) + (late ? " late" : " early"));
-            test::SleepLog clock;
-            sim::SimBoard board{clock};
-            LineDriver lines{board};
-            test::RecordingHost host;
-            OperationLock lock;
-            AvrPage page{lines, clock, host, lock};
-            std::string error;
-            board.insertAvr(sim::MakeAvrChip(device, "", error));
-            auto& chip = dynamic_cast<sim::AvrTarget&>(*board.avr());
-            ASSERT_EQ(page.btnTipoClick(), Outcome::Done);
-            const std::uint8_t high = chip.fuse(1);
-            // EESAVE (bit 3 of the high fuse on both) changes; the run is counted once, then cut
-            // in its first tenth or its last.
-            E editor;
-            LockFuseCommands commands(page.serial(), page.model(), editor, host, lock);
-            PartBits bits(page.part() ? *page.part() : *FindPartByName("ATmega328P"));
-            PartBitsCommands partCommands(page.serial(), bits.part(), bits, host, lock);
-            // Reads the chip and changes EESAVE in the editor, uncounted.
-            const auto prepare = [&] {
-                if (page.part()) {
-                    ASSERT_EQ(partCommands.read(PartBitsCommands::Kind::Fuses), Outcome::Done);
-                    const PartBit eesave = *bits.find("EESAVE");
-                    bits.setProgrammed(eesave, !bits.programmed(eesave));
-                } else {
-                    ASSERT_EQ(commands.btnReadFuseBitsClick(), Outcome::Done);
-                    editor.setChecked(E::CheckBox23, !editor.checked(E::CheckBox23));
-                }
-            };
-            const auto program = [&] {
-                return page.part() ? partCommands.program(PartBitsCommands::Kind::Fuses)
-                                   : commands.btnFuseBitsClick();
-            };
-            prepare();
-            board.stopAnsweringAfter(1'000'000'000);
-            ASSERT_EQ(program(), Outcome::Done);
-            const long whole = 1'000'000'000 - board.answersLeft();
-            board.stopAnsweringAfter(-1);
-            ASSERT_NE(chip.fuse(1), high);
+            BothPaths rig(device);
+            const std::uint8_t high = rig.chip().fuse(1);
+            // The whole write counted once, then cut in its first tenth or its last.
+            rig.prepare(true);
+            rig.board.stopAnsweringAfter(1'000'000'000);
+            ASSERT_EQ(rig.program(true), Outcome::Done);
+            const long whole = 1'000'000'000 - rig.board.answersLeft();
+            ASSERT_NE(rig.chip().fuse(1), high);
             char value[3];
             std::snprintf(value, sizeof value, "%02X", high);
-            std::string set;
-            ASSERT_TRUE(chip.set("avr.fuse.high", value, set)) << set;
-            prepare();
-            host.calls.clear();
-            board.stopAnsweringAfter(late ? whole - whole / 10 : whole / 10, true);
-            EXPECT_EQ(program(), Outcome::Failed);
-            board.stopAnsweringAfter(-1);
-            const std::string last = host.messages().back();
+            std::string error;
+            ASSERT_TRUE(rig.chip().set("avr.fuse.high", value, error)) << error;
+            rig.prepare(true);
+            rig.calls.clear();
+            rig.board.stopAnsweringAfter(late ? whole - whole / 10 : whole / 10, true);
+            EXPECT_EQ(rig.program(true), Outcome::Failed);
+            rig.board.stopAnsweringAfter(-1);
+            const std::string last = rig.messages().back();
             const std::string written = "\rThe fuses were written; read them back.";
             EXPECT_EQ(last.size() > written.size() &&
                           last.compare(last.size() - written.size(), written.size(), written) == 0,
                       late)
                 << last;
-            EXPECT_EQ(board.data(), 0x00);
+            EXPECT_EQ(rig.board.data(), 0x00);
         }
     }
 }

@@ -20,7 +20,6 @@ using vardel::HexDigitValue;
 using vardel::HexImage;
 using vardel::HexParse;
 using vardel::ImageFile;
-using vardel::OtherMemoriesWarning;
 using vardel::ParseIntelHex;
 using vardel::PlaceAvrImage;
 using vardel::PlaceHexImage;
@@ -457,52 +456,27 @@ TEST(IntelHexSamples, SmallFlashAndEepromImages)
     EXPECT_EQ(flash, merged);
 }
 
-// avr-objcopy's image of a whole program: each AVR memory takes its own region, and is told how
-// many bytes of every other one the file holds.
+// A whole program's image: each AVR memory takes its own region, and the bytes of every other one
+// are counted. A run that crosses from one region into the next is cut there; bytes beyond every
+// region belong to none.
 TEST(IntelHexSamples, WholeProgramSplitsByMemory)
 {
-    ImageFile all{FileKind::Hex, {}, {}};
-    all.hex = ParseText(ReadWholeFile(Sample("blink-atmega328p-all.hex"))).image;
-    std::uint64_t flashBytes = 0;
-    for (const HexImage::Run& run : all.hex.runs)
-        flashBytes += run.address < 0x810000 ? run.size : 0;
-    ASSERT_GT(flashBytes, 0u);
-    const auto others = [](const AvrPlacement& split) {
-        std::vector<std::pair<std::string, std::uint64_t>> out;
-        for (const AvrPlacement::Other& o : split.others)
-            out.emplace_back(o.name ? o.name : "none", o.bytes);
-        return out;
-    };
-    using Others = std::vector<std::pair<std::string, std::uint64_t>>;
-
-    std::vector<std::uint8_t> eeprom(1024, 0xFF);
-    const AvrPlacement e = PlaceAvrImage(all, AvrMemory::Eeprom, eeprom);
-    EXPECT_EQ(e.placed.inside, 22u);
-    EXPECT_EQ(e.placed.outside, 0u);
-    EXPECT_EQ(others(e), (Others{{"flash", flashBytes}, {"fuses", 3}, {"lock bits", 1}}));
-    EXPECT_EQ(std::string(eeprom.begin(), eeprom.begin() + 5), "hello");
-    EXPECT_EQ(eeprom[22], 0xFF);
-    EXPECT_TRUE(OtherMemoriesWarning(e, AvrMemory::Eeprom)
-                    .starts_with("File holds " + std::to_string(flashBytes) +
-                                 " bytes of flash besides the EEPROM: they are left out\r"));
-
-    std::vector<std::uint8_t> flash(0x8000, 0xFF);
-    const AvrPlacement f = PlaceAvrImage(all, AvrMemory::Flash, flash);
-    EXPECT_EQ(f.placed.inside, flashBytes);
-    EXPECT_EQ(others(f), (Others{{"EEPROM", 22}, {"fuses", 3}, {"lock bits", 1}}));
-    EXPECT_EQ(flash[0], 0x0C);
-    EXPECT_TRUE(
-        std::all_of(flash.begin() + flashBytes, flash.end(), [](auto b) { return b == 0xFF; }));
-
-    // A run that crosses from one region into the next is cut there; bytes beyond every region
-    // belong to none.
     ImageFile crossing{FileKind::Hex, {}, {}};
     crossing.hex.runs = {{0x80FFFE, 0, 4}, {0x85FFFF, 4, 2}};
     crossing.hex.bytes = {1, 2, 3, 4, 5, 6};
-    std::vector<std::uint8_t> small(4, 0xFF);
-    const AvrPlacement c = PlaceAvrImage(crossing, AvrMemory::Eeprom, small);
-    EXPECT_EQ(small, (std::vector<std::uint8_t>{3, 4, 0xFF, 0xFF}));
-    EXPECT_EQ(others(c), (Others{{"flash", 2}, {"user signature", 1}, {"none", 1}}));
+    std::vector<std::uint8_t> eeprom(3, 0xFF);
+    const AvrPlacement e = PlaceAvrImage(crossing, AvrMemory::Eeprom, eeprom);
+    EXPECT_EQ(eeprom, (std::vector<std::uint8_t>{3, 4, 0xFF}));
+    ASSERT_EQ(e.others.size(), 3u);
+    EXPECT_STREQ(e.others[0].name, "flash");
+    EXPECT_EQ(e.others[0].bytes, 2u);
+    EXPECT_STREQ(e.others[1].name, "user signature");
+    EXPECT_EQ(e.others[2].name, nullptr);
+    std::vector<std::uint8_t> flash(0x810000, 0xFF);
+    const AvrPlacement f = PlaceAvrImage(crossing, AvrMemory::Flash, flash);
+    EXPECT_EQ(f.placed.inside, 2u);
+    EXPECT_EQ(flash[0x80FFFF], 2);
+    EXPECT_STREQ(f.others[0].name, "EEPROM");
 }
 
 class SrecCatInterchange : public ::testing::Test {
