@@ -370,6 +370,13 @@ bool BoardFolder::save(const SimBoard& board, std::string& error)
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
         present.push_back(entry.path().filename().string());
+    if (ec) {
+        error = "Can't read the folder " + dir_ + ": " + ec.message();
+        return false;
+    }
+    // The names board.ini gives now are taken whatever a listing shows.
+    for (const auto& [memory, name] : stored_)
+        present.push_back(name);
 
     // The changed memories under new names; the old files stay what board.ini names meanwhile.
     std::map<std::string, std::string> stored;
