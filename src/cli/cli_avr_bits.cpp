@@ -6,7 +6,6 @@
 #include "avr/part_bits.h"
 #include "hw/port_io.h"
 
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>

@@ -26,7 +26,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
     }
     if (read.bytes.empty()) {
         result.failure = ImageFailure::Empty;
-        result.detail = fileName + " is empty (0 bytes): it holds no image";
+        result.detail = EmptyFileError(fileName);
         return result;
     }
     if (bin) {
@@ -41,7 +41,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
     }
     result.file.hex = std::move(parse.image);
     if (!result.file.hex.endRecord)
-        result.warning = fileName + " has no end record: the file may be cut short";
+        result.warning = CutShortWarning(fileName);
     return result;
 }
 
@@ -57,6 +57,16 @@ HexPlacement PlaceImageFile(const ImageFile& file, std::span<std::uint8_t> memor
     placed.outside = file.bin.size() - n;
     placed.firstOutside = placed.outside ? memory.size() : 0;
     return placed;
+}
+
+std::string EmptyFileError(const std::string& fileName)
+{
+    return fileName + " is empty (0 bytes): it holds no image";
+}
+
+std::string CutShortWarning(const std::string& fileName)
+{
+    return fileName + " has no end record: the file may be cut short";
 }
 
 std::string OutsideMemoryWarning(const HexPlacement& placed)

@@ -50,6 +50,10 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit);
 HexPlacement PlaceImageFile(const ImageFile& file, std::span<std::uint8_t> memory,
                             std::uint64_t hexOffset = 0);
 
+// The ERROR for a file of 0 bytes, and the WARNING for an Intel HEX file without its end record.
+std::string EmptyFileError(const std::string& fileName);
+std::string CutShortWarning(const std::string& fileName);
+
 // The ERROR for an Intel HEX file that gives no byte inside the memory it is loaded for.
 extern const char* const kNoDataForMemory;
 
