@@ -20,9 +20,38 @@ QString QtHost::displayText(const std::string& text)
     return s;
 }
 
-vardel::Host::Result QtHost::MessageBox(const std::string& text, const std::string& caption,
+std::string QtHost::withAdvice(const std::string& text, const std::string& file)
+{
+    static const struct {
+        const char* start;
+        const char* advice;
+    } kAdvice[] = {
+        {"Processor not detected!!!",
+         "Check that the chip sits in the socket the right way round, that the board is on the "
+         "port chosen and that its supply is on."},
+        {"Brak potwierdzenia",
+         "Check that the memory sits in the socket the right way round, that the type chosen is "
+         "the chip's, and that the board is on the port chosen with its supply on."},
+        {"Atmel communication error...",
+         "Check the cable, the chip's seat in the socket and the board's supply, then try "
+         "again."},
+        {"Can't open file!!", "Check that the file exists and that you may read it."},
+        {"Can't create file!!",
+         "Check that the folder exists and that you may write there, or choose another name."},
+    };
+    for (const auto& a : kAdvice)
+        if (text.starts_with(a.start))
+            return text + "\r" + a.advice;
+    // The HEX reader's errors name the line: the file comes first.
+    if (text.starts_with("line ") && !file.empty())
+        return file + ", " + text;
+    return text;
+}
+
+vardel::Host::Result QtHost::MessageBox(const std::string& message, const std::string& caption,
                                         Buttons buttons, Icon icon)
 {
+    const std::string text = withAdvice(message, fileInHand ? fileInHand() : std::string());
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
     const auto box = makeMessageBox(text, caption, buttons, icon, owner_);
