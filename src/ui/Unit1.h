@@ -184,6 +184,8 @@ public:
     QToolButton* BitBtn1;
     QToolButton* btnLockBits;
     QToolButton* btnFuseBits;
+    QToolButton* btnPreviousAvrDifference;
+    QToolButton* btnNextAvrDifference;
     QProgressBar* prFlash;
     QProgressBar* prEEPInt;
     QAction* Close1;
@@ -250,6 +252,9 @@ private:
     void selectCell(const QModelIndex& cell);
     void stepDifference(bool forward);
     void updateDifferenceActions();
+    // The AVR page's verify differences, stepped through in the status bar.
+    void showAvrDifferences();
+    void stepAvrDifference(bool forward);
     // The AVR page's Tab order: left to right, then top to bottom within each column.
     void setAvrTabOrder();
     static std::string dialogFileName(const QFileDialog& dialog);
@@ -288,6 +293,8 @@ private:
     // Set when the user has confirmed the warning of a bit that ends serial programming.
     bool partLockoutAllowed_ = false;
     EepromGridModel* gridModel_ = nullptr;
+    std::vector<std::uint32_t> avrDifferences_;
+    int avrDifferenceAt_ = -1;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;
     TformConfig* config_ = nullptr;

@@ -272,6 +272,29 @@ void TVentana::buildAvrPage()
     strip->addWidget(new QLabel(QStringLiteral("Internal eeprom progress:"), tsAvr));
     prEEPInt = gauge("prEEPInt", tsAvr);
     strip->addWidget(prEEPInt, 1);
+    // After a verify difference: each differing byte in turn, with the file's and the chip's
+    // value, in the status bar (F8, Shift+F8 while this page is shown).
+    auto stepper = [this, strip](const char* name, const char* caption, QStyle::StandardPixmap icon,
+                                 const QKeySequence& key, bool forward) {
+        auto* b = new QToolButton(tsAvr);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(caption),
+                                                    key.toString(QKeySequence::NativeText)));
+        b->setEnabled(false);
+        connect(b, &QToolButton::clicked, this, [this, forward] { stepAvrDifference(forward); });
+        auto* action = new QAction(QString::fromLatin1(caption), tsAvr);
+        action->setShortcut(key);
+        tsAvr->addAction(action);
+        connect(action, &QAction::triggered, this, [this, forward] { stepAvrDifference(forward); });
+        strip->addWidget(b);
+        return b;
+    };
+    btnPreviousAvrDifference =
+        stepper("btnPreviousAvrDifference", "Previous difference", QStyle::SP_ArrowBack,
+                QKeySequence(Qt::SHIFT | Qt::Key_F8), false);
+    btnNextAvrDifference = stepper("btnNextAvrDifference", "Next difference",
+                                   QStyle::SP_ArrowForward, QKeySequence(Qt::Key_F8), true);
     outer->addLayout(strip);
     host_->setGauges(prFlash, prEEPInt);
 
@@ -401,6 +424,36 @@ void TVentana::btnProgFlashClick()
 void TVentana::btnFLashVerifClick()
 {
     runChipCommand([this] { avr_->btnFLashVerifClick(); });
+    showAvrDifferences();
+}
+
+void TVentana::showAvrDifferences()
+{
+    avrDifferences_.clear();
+    avrDifferenceAt_ = -1;
+    if (const auto& d = avr_->lastDifference())
+        for (std::uint32_t a = 0; a < d->chip.size(); ++a)
+            if (d->chip[a] != d->file[a])
+                avrDifferences_.push_back(a);
+    btnNextAvrDifference->setEnabled(!avrDifferences_.empty());
+    btnPreviousAvrDifference->setEnabled(!avrDifferences_.empty());
+}
+
+void TVentana::stepAvrDifference(bool forward)
+{
+    const auto& d = avr_->lastDifference();
+    if (avrDifferences_.empty() || !d)
+        return;
+    const int n = static_cast<int>(avrDifferences_.size());
+    // From before the first: Next goes to the first, Previous to the last; round at the ends.
+    avrDifferenceAt_ = avrDifferenceAt_ < 0 ? (forward ? 0 : n - 1)
+                                            : (avrDifferenceAt_ + (forward ? 1 : n - 1)) % n;
+    const std::uint32_t a = avrDifferences_[avrDifferenceAt_];
+    char text[96];
+    std::snprintf(text, sizeof text, "%s difference %d of %d at 0x%04X: file %02X, chip %02X",
+                  d->flash ? "Flash" : "Internal eeprom", avrDifferenceAt_ + 1, n,
+                  static_cast<unsigned>(a), d->file[a], d->chip[a]);
+    host_->StatusText(text);
 }
 void TVentana::btnLeerEEPIntClick()
 {
@@ -413,6 +466,7 @@ void TVentana::BitBtn1Click()
 void TVentana::btnEEPIntClick()
 {
     runChipCommand([this] { avr_->btnEEPIntClick(); });
+    showAvrDifferences();
 }
 void TVentana::btnBorrarClick()
 {

@@ -383,6 +383,32 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
     QCOMPARE(w.OD->windowTitle(), QStringLiteral("Open file"));
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+
+    // Five bytes differ: the verify still gives its message for the first, and the status bar
+    // walks all five with the file's and the chip's byte, round to the other end.
+    QVERIFY(!w.btnNextAvrDifference->isEnabled());
+    const std::uint32_t changed[] = {0x0001, 0x0010, 0x0100, 0x2000, 0x3FFF};
+    QStringList expected;
+    for (int i = 0; i < 5; ++i) {
+        const std::uint8_t file = chip->flash()[changed[i]];
+        chip->flash()[changed[i]] ^= 0xFF;
+        expected << QString::asprintf("Flash difference %d of 5 at 0x%04X: file %02X, chip %02X",
+                                      i + 1, changed[i], file, file ^ 0xFF);
+    }
+    p.messages.clear();
+    w.btnFLashVerif->click();
+    QCOMPARE(p.messages,
+             (QStringList{"End verification|VERIFICATION: ERROR (Difference at byte: $0001)"}));
+    QCOMPARE(w.lbStatus->text(),
+             QStringLiteral("Verify found 5 differing bytes of flash, the first at 0x0001"));
+    QStringList walked;
+    for (int i = 0; i < 6; ++i) {
+        w.btnNextAvrDifference->click();
+        walked << w.lbStatus->text();
+    }
+    QCOMPARE(walked, expected + QStringList{expected[0]});
+    w.btnPreviousAvrDifference->click();
+    QCOMPARE(w.lbStatus->text(), expected[4]);
 }
 
 void AvrPageTest::manualLineTest()
@@ -501,7 +527,8 @@ void AvrPageTest::identifyReadsTheBitsIntoTheEditors()
     TVentana& w = *p.ventana;
     auto* chip = insertAvr(p, "ATmega128");
     std::string error;
-    QVERIFY(chip->set("avr.fuse.high", "99", error)); // 1001 1001: JTAGEN, BOOTSZ1 programmed
+    QVERIFY(chip->set("avr.fuse.high", "99",
+                      error)); // 1001 1001: JTAGEN, SPIEN, BOOTSZ1, BOOTSZ0 programmed
     // Nothing can be programmed from editors that do not hold the chip's bits.
     QVERIFY(!w.btnFuseBits->isEnabled());
     QVERIFY(!w.btnLockBits->isEnabled());
