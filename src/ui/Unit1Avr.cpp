@@ -386,7 +386,7 @@ void TVentana::btnTipoClick()
             read = runBitsCommand(false, false) == Outcome::Done;
         if (read && chipHasFuses())
             read = runBitsCommand(true, false) == Outcome::Done;
-        host_->StatusText(identified + (read ? "; the editors hold its lock and fuse bits"
+        host_->StatusText(identified + (read ? "; lock and fuse bits read"
                                              : "; reading its lock and fuse bits failed"));
     });
 }
@@ -398,7 +398,7 @@ std::string TVentana::identificationText(bool identified) const
     std::snprintf(signature, sizeof signature, "0x%02X 0x%02X 0x%02X", s[0], s[1], s[2]);
     using I = vardel::AvrPage::Identification;
     if (identified)
-        return "Identified " + avr_->model().lbTipo() + " (signature " + signature + ")";
+        return "Identified " + avr_->model().lbTipo() + ", signature " + signature;
     switch (avr_->lastIdentification()) {
     case I::Protected:
         return std::string("Identify failed: the chip is read/write protected (signature ") +

@@ -537,8 +537,8 @@ void AvrPageTest::identifyReadsTheBitsIntoTheEditors()
     QVERIFY(w.btnFuseBits->isEnabled());
     QVERIFY(w.btnLockBits->isEnabled());
     QCOMPARE(w.lbStatus->text(),
-             QStringLiteral("Identified ATmega128 (128kb flash) (signature 0x1E 0x97 0x02); the "
-                            "editors hold its lock and fuse bits"));
+             QStringLiteral("Identified ATmega128 (128kb flash), signature 0x1E 0x97 0x02; lock "
+                            "and fuse bits read"));
     const struct {
         int box;
         bool checked;
