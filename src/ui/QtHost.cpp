@@ -3,12 +3,17 @@
 #include "ui/Unit2.h"
 
 #include <QApplication>
+
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSpacerItem>
+
+#include <algorithm>
 
 QtHost::QtHost(QWidget* owner, TformProgreso* progress) : owner_(owner), progress_(progress) {}
 
@@ -90,6 +95,19 @@ std::unique_ptr<QMessageBox> QtHost::makeMessageBox(const std::string& text,
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
                       grid->rowCount(), 0, 1, grid->columnCount());
+    // The box wraps its text at half the screen, which leaves the last word of a long line on a
+    // line of its own: the text gets the room of its longest line, as far as the box may grow.
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        const QFontMetrics metrics(label->font());
+        int longest = 0;
+        for (const QString& line : displayText(text).split(QLatin1Char('\n')))
+            longest = std::max(longest, metrics.horizontalAdvance(line));
+        const QScreen* screen =
+            owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+        const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+        const int room = std::min(screenWidth - 480, 1000) - 100;
+        label->setMinimumWidth(std::max(0, std::min(longest + 4, room)));
+    }
     return box;
 }
 

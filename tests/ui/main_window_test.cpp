@@ -767,6 +767,18 @@ void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()
                      QFontMetrics(bold).horizontalAdvance(QString::fromLatin1(c.caption)) + 100,
                  c.caption);
     }
+    // A text of long lines is not wrapped a word short of each line, where the screen has room.
+    const std::string line =
+        "Due to power availabity on the standart PC port, the clock settings could";
+    const auto box = QtHost::makeMessageBox("Are you sure?\r" + line + "\r" + line, "x",
+                                            B::OkCancel, I::Exclamation, nullptr);
+    box->show();
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    const int needed = QFontMetrics(label->font()).horizontalAdvance(QString::fromStdString(line));
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() - 580 > needed)
+        QVERIFY2(label->width() >= needed, qPrintable(QString::number(label->width())));
+    box->hide();
 }
 
 void MainWindowTest::theKeyboardReachesTheCommands()
