@@ -138,6 +138,7 @@ std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
 {
     reached_ = index;
+    reachedAt_ = serial_.clock().nanoseconds();
     // The address reached, every 256 bytes and at the end: "Flash 0x1A00 of 0x20000".
     if (index % 0x100 == 0 || index + 1 == size)
         host_.StatusText(std::string(memory == Memory::Flash ? "Flash " : "Internal eeprom ") +
@@ -333,9 +334,15 @@ AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Out
             text.replace(at, 3, time);
         break;
     }
-    case Outcome::Failed:
-        text = std::string(report.what) + " failed after " + time;
+    case Outcome::Failed: {
+        // The unit it failed on, when this command got into the memory and not through it.
+        const bool inMemory =
+            report.memory && reachedAt_ >= start && reached_ + 1 < memorySize(*report.memory);
+        text = std::string(report.what) + " failed " +
+               (inMemory ? "at " + AddressText(reached_ + 1) + " " : std::string()) + "after " +
+               time;
         break;
+    }
     case Outcome::Stopped:
         text = std::string(report.what) + " stopped at " + AddressText(reached_);
         break;

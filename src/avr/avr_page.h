@@ -144,7 +144,8 @@ private:
     // ended it.
     struct Report {
         const char* done; // "Read {n} bytes of flash in {t}"
-        const char* what; // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
+        const char* what; // "Reading flash", for "... failed at 0x0100 after 3.0 s" and "...
+                          // stopped at"
         std::optional<Memory> memory;
     };
     Outcome erase();
@@ -164,6 +165,8 @@ private:
     const DeviceEntry* device_ = nullptr;
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
+    // When it was done: a command reports reached_ only when it got that far itself.
+    std::int64_t reachedAt_ = -1;
     const AvrPart* part_ = nullptr;
     std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;
