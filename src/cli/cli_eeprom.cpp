@@ -52,20 +52,37 @@ void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::s
     std::printf("%zu bytes differ\n", count);
 }
 
+// eeprom erase TYPE: a 93Cxx's erase-all.
+int eraseAll(Context& ctx, int type)
+{
+    if (kEepromTypes[static_cast<std::size_t>(type)].bus != EepromBus::Microwire)
+        return usageError(QStringLiteral("eeprom erase is for the 93Cxx types, which have ERAL"));
+    EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
+    page.cbChipChange(type);
+    if (page.EraseAllClick() != EepromPage::Outcome::Done)
+        return Failure;
+    ctx.host->summary(std::string(page.type().name) + ": erased, every word all ones");
+    return Success;
+}
+
 // eeprom read|program|verify TYPE FILE: the EEPROM page's commands, with the type chosen from the
 // list and the file opened or saved as the page's Open and Save do.
 int runEeprom(Context& ctx, const QStringList& args)
 {
-    if (args.size() != 3)
-        return usageError(QStringLiteral("usage: eeprom read|program|verify TYPE FILE"));
+    const bool erase = args.size() == 2 && args[0] == QLatin1String("erase");
+    if (args.size() != 3 && !erase)
+        return usageError(
+            QStringLiteral("usage: eeprom read|program|verify TYPE FILE, or eeprom erase TYPE"));
     const QString action = args[0];
     const bool read = action == QLatin1String("read");
-    if (!read && action != QLatin1String("program") && action != QLatin1String("verify"))
+    if (!read && !erase && action != QLatin1String("program") && action != QLatin1String("verify"))
         return usageError(QStringLiteral("unknown eeprom command '%1'").arg(action));
     const int type = FindEepromType(args[1].toStdString());
     if (type < 0)
         return usageError(QStringLiteral("unknown EEPROM type '%1' (%2)")
                               .arg(args[1], QString::fromStdString(EepromTypeNames())));
+    if (erase)
+        return eraseAll(ctx, type);
     const std::string file = FileNameFromQString(args[2]);
     // A read whose file could not be written would be thrown away after the whole chip.
     if ((read ? CheckOutputName(args[2]) : CheckInputName(args[2])) != Success)
@@ -73,6 +90,8 @@ int runEeprom(Context& ctx, const QStringList& args)
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);
+    page.protection =
+        ctx.clearProtection ? EepromPage::Protection::Clear : EepromPage::Protection::Refuse;
     const std::string chip = kEepromTypes[static_cast<std::size_t>(type)].name;
     const std::string bytes = chip + ": " + std::to_string(page.ChipSize) + " bytes ";
     using Outcome = EepromPage::Outcome;
@@ -99,6 +118,8 @@ int runEeprom(Context& ctx, const QStringList& args)
         if (done == Outcome::Cancelled)
             ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
                                  Host::Buttons::Ok, Host::Icon::None);
+        else if (page.refusedProtected())
+            CliHost::note("run again with --clear-protection to clear the block-protect bits");
         else
             CliHost::note("the chip may be partly written");
         return Failure;

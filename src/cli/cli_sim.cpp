@@ -93,21 +93,49 @@ int show(sim::SimBoard& board)
     return Success;
 }
 
+// sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]: one serial EEPROM on the board at a time,
+// a 24Cxx in the EEPROM socket or a 25xx or 93Cxx in the AVR socket.
 int insertEeprom(sim::SimBoard& board, const QStringList& args)
 {
-    if (args.isEmpty() || args.size() > 2)
-        return usageError(QStringLiteral("usage: sim insert-eeprom TYPE [FILE]"));
+    QStringList positional, settings;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--set") && i + 1 < args.size())
+            settings << args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")))
+            positional << args[i];
+        else
+            positional.clear();
+    }
+    if (positional.isEmpty() || positional.size() > 2 ||
+        positional.size() + 2 * settings.size() != args.size())
+        return usageError(
+            QStringLiteral("usage: sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]"));
     std::string error;
-    // The only thing a new chip can fail on is its type: a usage error.
-    auto chip = sim::MakeEepromChip(args[0].toStdString(), error);
+    // The only thing a new chip can fail on is its type or a setting: a usage error.
+    sim::SerialEeprom chip = sim::MakeSerialEeprom(positional[0].toStdString(), error);
     if (!chip)
         return usageError(QString::fromStdString(error));
-    if (args.size() == 2) {
-        auto* eeprom = static_cast<sim::Eeprom24Cxx*>(chip.get());
-        if (!loadImage(FileNameFromQString(args[1]), eeprom->memory()))
-            return Failure;
+    for (const QString& setting : settings) {
+        const int eq = setting.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return usageError(
+                QStringLiteral("--set takes KEY=VALUE, for example eeprom.status=8C"));
+        const std::string key = setting.left(eq).toStdString();
+        if (!chip.avrSocket)
+            return usageError(
+                QStringLiteral("%1 is not a key of the %2").arg(setting.left(eq), positional[0]));
+        if (!chip.avrSocket->set(key, setting.mid(eq + 1).toStdString(), error))
+            return usageError(QString::fromStdString(error));
     }
-    board.insertEeprom(std::move(chip));
+    if (positional.size() == 2 && !loadImage(FileNameFromQString(positional[1]), chip.memory()))
+        return Failure;
+    board.removeEeprom();
+    if (dynamic_cast<sim::AvrSocketEeprom*>(board.avr()) || chip.avrSocket)
+        board.removeAvr();
+    if (chip.avrSocket)
+        board.insertAvr(std::move(chip.avrSocket));
+    else
+        board.insertEeprom(std::move(chip.eepromSocket));
     return Success;
 }
 
@@ -176,11 +204,13 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
     const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
-        if (!eeprom) {
-            std::fprintf(stderr, "ERROR: the EEPROM socket is empty\n");
+        auto* onAvrLines = dynamic_cast<sim::AvrSocketEeprom*>(board.avr());
+        if (!eeprom && !onAvrLines) {
+            std::fprintf(stderr, "ERROR: the board holds no serial EEPROM\n");
             return Failure;
         }
-        return saveImage(file, eeprom->memory()) ? Success : Failure;
+        return saveImage(file, eeprom ? eeprom->memory() : onAvrLines->memory()) ? Success
+                                                                                 : Failure;
     }
     if (args[0] == QLatin1String("flash") || args[0] == QLatin1String("avr-eeprom"))
         return exportAvr(board, args[0] == QLatin1String("flash"), file);
@@ -208,7 +238,10 @@ int runSim(Context& ctx, const QStringList& args)
     if (action == QLatin1String("remove")) {
         if (rest.size() != 1)
             return usageError(QStringLiteral("usage: sim remove eeprom|avr"));
-        if (rest[0] == QLatin1String("eeprom"))
+        if (rest[0] == QLatin1String("eeprom") && !board->eeprom() &&
+            dynamic_cast<sim::AvrSocketEeprom*>(board->avr()))
+            board->removeAvr();
+        else if (rest[0] == QLatin1String("eeprom"))
             board->removeEeprom();
         else if (rest[0] == QLatin1String("avr"))
             board->removeAvr();

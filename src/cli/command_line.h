@@ -23,8 +23,9 @@ struct CommandLine {
     sim::BoardOptions board;
     int delay = 0; // 0: the stored setting
     bool yes = false;
-    bool quiet = false;        // no summary line
-    bool allowLockout = false; // a fuse write may end serial programming
+    bool quiet = false;           // no summary line
+    bool allowLockout = false;    // a fuse write may end serial programming
+    bool clearProtection = false; // a 25xx's block-protect bits may be cleared
 };
 
 // The options and commands of vardel-cli-core; one parser serves any number of command lines.

@@ -339,6 +339,9 @@ void TVentana::buildEepromPage()
     ToolBar1->addSeparator();
     ToolButton5 = tool("ToolButton5", QStyle::SP_DialogApplyButton, "Verify chip",
                        &TVentana::Verificar1Click, QKeySequence(Qt::Key_F7));
+    btnEraseAll =
+        tool("btnEraseAll", QStyle::SP_TrashIcon, "Erase chip (ERAL)", &TVentana::EraseAllClick);
+    btnEraseAll->setVisible(false);
     ToolBar1->addSeparator();
     ToolButton6 = tool("ToolButton6", QStyle::SP_MessageBoxInformation, "About...",
                        &TVentana::Acercade1Click);
@@ -390,7 +393,7 @@ void TVentana::buildEepromPage()
 
 void TVentana::setCommandsEnabled(bool enabled)
 {
-    for (QAction* a : {ToolButton1, ToolButton2, ToolButton3, ToolButton4, ToolButton5,
+    for (QAction* a : {ToolButton1, ToolButton2, ToolButton3, ToolButton4, ToolButton5, btnEraseAll,
                        Configuracion2, Checkearcorvid1, Comprobacionmanual1})
         a->setEnabled(enabled);
     cbChip->setEnabled(enabled);
@@ -409,6 +412,7 @@ void TVentana::cbChipChange(int index)
     if (operations_.busy())
         return;
     eeprom_->cbChipChange(index);
+    btnEraseAll->setVisible(eeprom_->type().bus == vardel::EepromBus::Microwire);
 }
 
 void TVentana::Abrir1Click()
@@ -439,6 +443,11 @@ void TVentana::Verificar1Click()
 {
     runChipCommand([this] { eeprom_->Verificar1Click(); });
     showFirstDifference();
+}
+
+void TVentana::EraseAllClick()
+{
+    runChipCommand([this] { eeprom_->EraseAllClick(); });
 }
 
 void TVentana::showFirstDifference()

@@ -80,6 +80,7 @@ public:
     void Leerchip1Click();
     void Grabarchip1Click();
     void Verificar1Click();
+    void EraseAllClick();
     void cbChipChange(int index);
     void RefreshGrid();
     // The status bar names the board in use and, on the simulated board, the chips in its sockets.
@@ -132,6 +133,7 @@ public:
     QAction* ToolButton4; // Program chip
     QAction* ToolButton5; // Verify chip
     QAction* ToolButton6; // About...
+    QAction* btnEraseAll; // Erase chip (ERAL), shown for the 93Cxx types
     QComboBox* cbChip;
     QTableView* SG;
 

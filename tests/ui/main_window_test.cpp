@@ -211,7 +211,8 @@ void MainWindowTest::startUpState()
     QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("24CXXX"));
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     QCOMPARE(w.cbChip->currentText(), QStringLiteral("24C128 -16 kb"));
-    QCOMPARE(w.cbChip->count(), 11);
+    QCOMPARE(w.cbChip->count(), 32);
+    QCOMPARE(w.cbChip->itemText(11), QStringLiteral("25010 - 128 b"));
     QCOMPARE(w.cbChip->itemText(0), QStringLiteral("24C01 - 128 b"));
     QCOMPARE(w.cbChip->itemText(1), QStringLiteral("24C02 - 256 b"));
     QCOMPARE(w.cbChip->itemText(10), QStringLiteral("24C1024 - 128 kb"));
@@ -262,9 +263,14 @@ void MainWindowTest::menusAndHints()
     for (QAction* a : w.ToolBar1->actions())
         hints << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
     // Each hint names the command's key.
-    QCOMPARE(hints,
-             (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
-                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "About..."}));
+    QCOMPARE(hints, (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|",
+                                 "Read chip (F5)", "Program chip (F6)", "|", "Verify chip (F7)",
+                                 "Erase chip (ERAL)", "|", "About..."}));
+    // The erase-all is there for the 93Cxx types only.
+    for (const char* type : {"24C04", "25256", "93C46x16"}) {
+        w.cbChip->setCurrentIndex(vardel::FindEepromType(type));
+        QCOMPARE(w.btnEraseAll->isVisible(), type[0] == '9');
+    }
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
     w.ToolButton6->trigger();
@@ -488,9 +494,11 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
     w.ToolButton3->trigger();
     QCOMPARE(p.messages,
              QStringList{"ERROR|" + folder +
-                         "/board.ini, line 1: There is no 24Cxx EEPROM of type \"24C04x\"; the "
+                         "/board.ini, line 1: There is no serial EEPROM of type \"24C04x\"; the "
                          "types are 24C01, 24C02, 24C04, 24C08, 24C16, 24C32, 24C64, 24C128, "
-                         "24C256, 24C512, 24C1024"});
+                         "24C256, 24C512, 24C1024, 25010, 25020, 25040, 25080, 25160, 25320, "
+                         "25640, 25128, 25256, 25512, 25LC1024, 93C46x8, 93C46x16, 93C56x8, "
+                         "93C56x16, 93C66x8, 93C66x16, 93C76x8, 93C76x16, 93C86x8, 93C86x16"});
     QCOMPARE(readFile(folder + "/board.ini"), QByteArray("eeprom = 24C04x\n"));
 
     // Closing the window writes nothing either.
