@@ -189,7 +189,11 @@ int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
 {
     auto* target = dynamic_cast<sim::AvrTarget*>(board.avr());
     if (!target) {
-        std::fprintf(stderr, "ERROR: the AVR socket is empty\n");
+        if (auto* serial = dynamic_cast<sim::AvrSocketEeprom*>(board.avr()))
+            std::fprintf(stderr, "ERROR: the AVR socket holds the %s, not an AVR\n",
+                         serial->name().c_str());
+        else
+            std::fprintf(stderr, "ERROR: the AVR socket is empty\n");
         return Failure;
     }
     return saveImage(file, flash ? target->flash() : target->eeprom()) ? Success : Failure;
