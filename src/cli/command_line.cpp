@@ -25,7 +25,8 @@ const char* kCommands = R"(Commands:
                                              93C86x8, 93C86x16 on the AVR socket's lines; a
                                              write-protected 25xx is programmed only with
                                              --clear-protection
-  eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones
+  eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones,
+                                             after a confirmation (--yes)
   avr parts                                  every AVR part known: name, signature, flash,
                                              EEPROM and flash page size in bytes
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
