@@ -892,6 +892,8 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
     const std::pair<std::string, std::string> cases[] = {
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
+        {"eeprom program 93c46", "93C46X16\n93C46X8\n"}, // any case, as the program takes them
+        {"sim insert-eeprom 25256 --set ", "eeprom.status=\n"},
         {"--port sim:x sim re", "remove\n"},
         {"sim insert-avr AT90S2",
          "AT90S2313\nAT90S2323\nAT90S2333\nAT90S2343\n"}, // the catalogue's and the part table's
