@@ -3,6 +3,7 @@
 #include "program_fixture.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/serial_eeproms.h"
 #include "sim/sim_board.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
@@ -62,6 +63,7 @@ private slots:
     void hardwareCheck();
     void readingAChipFillsTheGrid();
     void cancelStopsARead();
+    void programmingAProtected25xxAsksFirst();
     void commandsAreDisabledWhileAnOperationRuns();
     void closingDuringAReadEndsItCleanly();
     void sharesTheBoardFolderWithTheCommandLine();
@@ -110,6 +112,38 @@ void MainWindowTest::readingAChipFillsTheGrid()
     QVERIFY(!p.progreso->isVisible());
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+void MainWindowTest::programmingAProtected25xxAsksFirst()
+{
+    Program p;
+    auto chip = std::make_unique<sim::Eeprom25xx>(*sim::Eeprom25xx::findType("25128"));
+    auto* raw = chip.get();
+    std::string error;
+    QVERIFY(raw->set("eeprom.status", "8C", error));
+    p.board.insertAvr(std::move(chip));
+    TVentana& w = *p.ventana;
+    w.PageControl1->setCurrentIndex(1);
+    w.cbChip->setCurrentIndex(FindEepromType("25128"));
+    std::fill_n(w.eeprom().EepromImage.begin(), 16384, 0x3C);
+    // Cancel, the default, leaves the chip as it is; OK clears the bits and programs it.
+    for (const Host::Result answer : {Host::Result::Cancel, Host::Result::Ok}) {
+        bool asked = false;
+        w.host().answerMessage = [&](const std::string& text, const std::string& caption,
+                                     Host::Buttons buttons, Host::Icon) {
+            asked = caption == "WARNING:" && buttons == Host::Buttons::OkCancelDefaultCancel &&
+                    text.find("from 0x0000 to 0x3FFF") != std::string::npos &&
+                    p.board.data() == 0x00;
+            return answer;
+        };
+        w.ToolButton4->trigger();
+        QVERIFY(asked);
+        QCOMPARE(raw->memory() == std::vector<std::uint8_t>(16384, 0x3C),
+                 answer == Host::Result::Ok);
+        QCOMPARE(int(raw->status()), answer == Host::Result::Ok ? 0x80 : 0x8C);
+        QVERIFY(w.ToolButton4->isEnabled());
+        QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    }
 }
 
 void MainWindowTest::cancelStopsARead()
