@@ -92,8 +92,11 @@ int ListWords(const QString& kind)
     if (kind == QLatin1String("commands")) {
         words = {"ports", "check", "lines", "convert", "eeprom", "avr", "sim"};
     } else if (kind == QLatin1String("types")) {
-        for (const EepromType& type : kEepromTypes)
+        for (const EepromType& type : kEepromTypes) {
             words.insert(type.name);
+            if (type.alias)
+                words.insert(type.alias);
+        }
     } else if (kind == QLatin1String("devices")) {
         for (const sim::AvrDevice& device : sim::AvrCatalogue())
             words.insert(device.name);
@@ -168,6 +171,7 @@ int Run(int argc, char** argv)
     // gpio:CHIP without a map uses the one kept in the settings.
     options.gpioMap = Settings().ReadString("GPIO_MAP", "");
     ctx.allowLockout = line.allowLockout;
+    ctx.clearProtection = line.clearProtection;
     std::string error;
     // A gpio: port without a map in --port or the settings is refused before anything is opened.
     if (const std::string usage =

@@ -65,5 +65,5 @@ void SignalStop::onSignal()
             break;
     }
     // The command whose dialog was dismissed runs on from there first.
-    QTimer::singleShot(0, &window_, &TVentana::stopAndClose);
+    QTimer::singleShot(0, &window_, &TVentana::stopOperationThenClose);
 }
