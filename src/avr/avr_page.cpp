@@ -120,10 +120,10 @@ try {
 
 std::uint32_t AvrPage::memorySize(Memory memory) const
 {
-    if (part_)
-        return memory == Memory::Flash ? part_->flashBytes : part_->eepromBytes;
-    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
-    return memory == Memory::Flash ? info.flashBytes : info.eepromBytes;
+    const AvrPart* part = identifiedPart();
+    if (!part)
+        return 0;
+    return memory == Memory::Flash ? part->flashBytes : part->eepromBytes;
 }
 
 std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
@@ -458,29 +458,29 @@ AvrPage::Outcome AvrPage::communicationError()
 
 AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
 {
-    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
-    const std::uint32_t n = info.flashBytes;
+    const std::uint32_t n = device_->flashBytes();
+    const std::uint32_t pageBytes = device_->pageBytes();
     Clock& clock = serial_.clock();
     // A page or byte written while the chip is still busy with the last one is lost, and nothing
     // here reads pages back: the fixed waits cover the part's slowest write.
     const std::uint32_t slowestUs = timing().flashWriteUs;
-    const std::uint32_t pageWaitMs = WaitCovering(info.pageWaitMs, slowestUs);
+    const std::uint32_t pageWaitMs = WaitCovering(device_->pageWaitMs, slowestUs);
     const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
-        if (info.pageBytes && i % info.pageBytes == 0 &&
-            std::all_of(image.begin() + i, image.begin() + i + info.pageBytes,
+        if (pageBytes && i % pageBytes == 0 &&
+            std::all_of(image.begin() + i, image.begin() + i + pageBytes,
                         [](std::uint8_t v) { return v == 0xFF; })) {
             // The erase left this page 0xFF: loading and writing it would change nothing.
-            i += info.pageBytes - 1;
+            i += pageBytes - 1;
             progress(Memory::Flash, i, n);
             if (stopRequested())
                 return stop(kStoppedWriting);
             continue;
         }
-        if (info.pageBytes) {
+        if (pageBytes) {
             serial_.LoadFlashByte(i, b);
-            const bool pageEnd = (i + 1) % info.pageBytes == 0;
+            const bool pageEnd = (i + 1) % pageBytes == 0;
             if (pageEnd) {
                 serial_.WriteFlashPage(i);
                 clock.Sleep(pageWaitMs);

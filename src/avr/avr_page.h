@@ -2,13 +2,13 @@
 
 #include "avr/avr_page_model.h"
 #include "avr/avr_part_ops.h"
-#include "avr/avr_parts.h"
 #include "avr/avr_serial.h"
 #include "avr/device_catalogue.h"
 #include "files/image_file.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "hw/port_io.h"
+#include "parts/avr_parts.h"
 
 #include <array>
 #include <cstdint>
@@ -95,6 +95,8 @@ public:
     // The part-table part of the last successful identification (a chip outside the catalogue),
     // or null.
     const AvrPart* part() const { return part_; }
+    // The part of the last successful identification, catalogued or not, or null.
+    const AvrPart* identifiedPart() const { return device_ ? device_->part : part_; }
 
 private:
     enum class Memory { Flash, Eeprom };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 #include "avr/avr_serial.h"
 
 #include <cstdint>
