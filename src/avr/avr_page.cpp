@@ -38,6 +38,32 @@ std::string DifferenceMessage(std::uint32_t address)
     return std::string("VERIFICATION: ERROR (Difference at byte: $") + digits + ")";
 }
 
+// The catalogue parts' pacing: a fixed wait after each flash page; written values polled by
+// reading them back except those the parts answer while writing (and 0xFF, and 0x00 where the
+// EEPROM answers it), which are waited out for at least kUnpolledWaitMs; EEPROM polled without a
+// pause; every wait covering the part's slowest write.
+WritePacing CataloguePacing(const DeviceEntry& entry)
+{
+    const PartTiming& slowest = entry.slowest;
+    std::vector<std::uint8_t> eepromUnpolled{0x80, 0x7F, 0xFF};
+    if (entry.eepromPollsZero)
+        eepromUnpolled.push_back(0x00);
+    return {WaitCovering(AvrSerial::kChipEraseMs, slowest.chipEraseUs),
+            false,
+            WaitCovering(entry.pageWaitMs, slowest.flashWriteUs),
+            true,
+            true,
+            {0x80, 0x7F},
+            eepromUnpolled,
+            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.flashWriteUs),
+            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.eepromWriteUs),
+            AvrPartOps::kPollSleepMs,
+            0,
+            slowest.flashWriteUs,
+            slowest.eepromWriteUs,
+            true};
+}
+
 } // namespace
 
 AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& operations)
@@ -92,6 +118,7 @@ bool AvrPage::IdentifyDevice()
     }
     lastIdentification_ = Identification::Identified;
     device_ = entry;
+    partOps_.emplace(serial_, *entry->part, CataloguePacing(*entry));
     model_.setLbTipo(entry->label);
     model_.setDeviceClass(entry->deviceClass);
     if (entry->checkBox35)
@@ -128,11 +155,7 @@ std::uint32_t AvrPage::memorySize(Memory memory) const
 
 std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 {
-    if (partOps_)
-        return memory == Memory::Flash ? partOps_->readFlash(address)
-                                       : partOps_->readEeprom(address);
-    return memory == Memory::Flash ? serial_.ReadFlashByte(address)
-                                   : serial_.ReadEepromByte(address);
+    return memory == Memory::Flash ? partOps_->readFlash(address) : partOps_->readEeprom(address);
 }
 
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
@@ -409,37 +432,12 @@ try {
     std::vector<std::uint8_t> image;
     if (!placeImage(memory, file, image))
         return Outcome::Failed;
-    if (partOps_) {
-        if (memory == Memory::Eeprom)
-            return programPartEeprom(image);
-        partOps_->chipErase();
-        return programPartFlash(image);
-    }
     if (memory == Memory::Eeprom)
         return programEeprom(image);
-    serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
+    partOps_->chipErase();
     return programFlash(image);
 } catch (const PortError& error) {
     return endOnPortFailure(error);
-}
-
-bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
-                           std::uint32_t sleepMs, std::uint32_t slowestUs)
-{
-    Clock& clock = serial_.clock();
-    const std::int64_t start = clock.nanoseconds();
-    bool written = readByte(memory, address) == value;
-    for (int retry = 0; !written && retry < kPollRetries; ++retry) {
-        if (sleepMs)
-            clock.Sleep(sleepMs);
-        written = readByte(memory, address) == value;
-    }
-    const std::int64_t span = kPollSpanWrites * slowestUs * 1000;
-    while (!written && clock.nanoseconds() - start < span) {
-        clock.Sleep(kPollSleepMs);
-        written = readByte(memory, address) == value;
-    }
-    return written;
 }
 
 AvrPage::Outcome AvrPage::endOnPortFailure(const PortError& error)
@@ -458,86 +456,6 @@ AvrPage::Outcome AvrPage::communicationError()
 
 AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
 {
-    const std::uint32_t n = device_->flashBytes();
-    const std::uint32_t pageBytes = device_->pageBytes();
-    Clock& clock = serial_.clock();
-    // A page or byte written while the chip is still busy with the last one is lost, and nothing
-    // here reads pages back: the fixed waits cover the part's slowest write.
-    const std::uint32_t slowestUs = timing().flashWriteUs;
-    const std::uint32_t pageWaitMs = WaitCovering(device_->pageWaitMs, slowestUs);
-    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t b = image[i];
-        if (pageBytes && i % pageBytes == 0 &&
-            std::all_of(image.begin() + i, image.begin() + i + pageBytes,
-                        [](std::uint8_t v) { return v == 0xFF; })) {
-            // The erase left this page 0xFF: loading and writing it would change nothing.
-            i += pageBytes - 1;
-            progress(Memory::Flash, i, n);
-            if (stopRequested())
-                return stop(kStoppedWriting);
-            continue;
-        }
-        if (pageBytes) {
-            serial_.LoadFlashByte(i, b);
-            const bool pageEnd = (i + 1) % pageBytes == 0;
-            if (pageEnd) {
-                serial_.WriteFlashPage(i);
-                clock.Sleep(pageWaitMs);
-            }
-            progress(Memory::Flash, i, n);
-            // A page is the unit of work here: a page loaded but not written would be lost.
-            if (pageEnd && stopRequested())
-                return stop(kStoppedWriting);
-            continue;
-        }
-        // The erase left 0xFF everywhere.
-        if (b != 0xFF) {
-            serial_.LoadFlashByte(i, b);
-            // 0x7F and 0x80 are what some parts answer while still writing: polling would stop
-            // early on them.
-            if (b == 0x80 || b == 0x7F) {
-                clock.Sleep(unpolledWaitMs);
-            } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs, slowestUs)) {
-                return communicationError();
-            }
-        }
-        progress(Memory::Flash, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
-{
-    const std::uint32_t n = memorySize(Memory::Eeprom);
-    const bool pollsZero = device_ && device_->eepromPollsZero;
-    const std::uint32_t slowestUs = timing().eepromWriteUs;
-    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t b = image[i];
-        serial_.WriteEepromByte(i, b);
-        // These values are what the parts answer while the byte is still being written, so a
-        // read-back equal to them proves nothing.
-        if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
-            serial_.clock().Sleep(unpolledWaitMs);
-        } else if (!awaitWritten(Memory::Eeprom, i, b, 0, slowestUs)) {
-            return communicationError();
-        }
-        progress(Memory::Eeprom, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& image)
-{
     const AvrPart& part = partOps_->part();
     const std::uint32_t n = part.flashBytes;
     const std::uint32_t unit = part.flashPageBytes ? part.flashPageBytes : 1;
@@ -552,7 +470,9 @@ AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& imag
             if (!written)
                 return communicationError();
         }
-        progress(Memory::Flash, start + unit - 1, n);
+        // The address reached, byte by byte, as the window's status line shows it.
+        for (std::uint32_t i = start; i < start + unit; ++i)
+            progress(Memory::Flash, i, n);
         if (stopRequested())
             return stop(kStoppedWriting);
     }
@@ -561,7 +481,7 @@ AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& imag
     return Outcome::Done;
 }
 
-AvrPage::Outcome AvrPage::programPartEeprom(const std::vector<std::uint8_t>& image)
+AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
 {
     const std::uint32_t n = partOps_->part().eepromBytes;
     for (std::uint32_t i = 0; i < n; ++i) {
