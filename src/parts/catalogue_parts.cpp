@@ -4,6 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vardel {
@@ -48,6 +49,18 @@ const AvrPart kHandWritten[] = {
 };
 // clang-format on
 
+// Corrections to the generated rows, where a part's datasheet and the part descriptions differ.
+// The ATtiny261/461/861 (and A) take their lock bits as AC E0 00 with the bits in the fourth
+// byte; the part descriptions give the ATtiny26 form, AC 1111 11 LB2 LB1, whose fourth byte 00
+// such a chip takes as both lock bits. The write carries the bits in the second byte and in the
+// fourth, so a chip decoding either form takes the same bits.
+constexpr const char* kBothFormsLockWrite = "10101100111111iixxxxxxxx111111ii";
+constexpr std::pair<std::string_view, const char*> kLockWrites[] = {
+    {"ATtiny261", kBothFormsLockWrite}, {"ATtiny261A", kBothFormsLockWrite},
+    {"ATtiny461", kBothFormsLockWrite}, {"ATtiny461A", kBothFormsLockWrite},
+    {"ATtiny861", kBothFormsLockWrite}, {"ATtiny861A", kBothFormsLockWrite},
+};
+
 } // namespace
 
 std::span<const CataloguePart> CatalogueParts()
@@ -81,6 +94,10 @@ std::span<const AvrPart> AvrParts()
     static const std::vector<AvrPart> parts = [] {
         std::vector<AvrPart> all(GeneratedAvrParts().begin(), GeneratedAvrParts().end());
         all.insert(all.end(), std::begin(kHandWritten), std::end(kHandWritten));
+        for (AvrPart& part : all)
+            for (const auto& [name, lockWrite] : kLockWrites)
+                if (name == part.name)
+                    part.instructions.lockWrite = lockWrite;
         // In the generator's order: by name, in any case.
         const auto upper = [](const char* name) {
             std::string out(name);
