@@ -61,6 +61,41 @@ constexpr std::pair<std::string_view, const char*> kLockWrites[] = {
     {"ATtiny861", kBothFormsLockWrite}, {"ATtiny861A", kBothFormsLockWrite},
 };
 
+// Factory values of the low fuse where the part description's default is not what the part ships
+// with: the USB parts' default selects another clock source (CKSEL 0001), and the ATmega164P/644/
+// 644P/1284P ship with CKSEL 0010 and CKDIV8 programmed, 0x62, as their A and PA successors.
+constexpr std::pair<std::string_view, std::uint8_t> kLowFuseFactory[] = {
+    {"ATmega32U4", 0x5E}, {"ATmega16U4", 0x62}, {"ATmega8U2", 0x62},
+    {"ATmega16U2", 0x62}, {"ATmega32U2", 0x62}, {"ATmega164P", 0x62},
+    {"ATmega644", 0x62},  {"ATmega644P", 0x62}, {"ATmega1284P", 0x62},
+};
+
+// The ATmega165P/169/169P keep RSTDISBL in bit 0 of their extended fuse.
+constexpr std::string_view kExtendedRstdisbl[] = {"ATmega165P", "ATmega169", "ATmega169P"};
+
+// The ATmega48P has no boot section, and so no boot lock bits.
+constexpr std::string_view kNoBootLockBits[] = {"ATmega48P"};
+
+void Correct(AvrPart& part)
+{
+    const std::string_view name(part.name);
+    for (const auto& [partName, lockWrite] : kLockWrites)
+        if (name == partName)
+            part.instructions.lockWrite = lockWrite;
+    for (const auto& [partName, factory] : kLowFuseFactory)
+        if (name == partName && part.fuseCount > 0)
+            part.fuses[0].factory = factory;
+    for (const std::string_view partName : kExtendedRstdisbl)
+        if (name == partName && part.fuseCount > 2) {
+            part.fuses[2].bits[0] = "RSTDISBL";
+            part.fuses[2].descriptions[0] = "External Reset disable";
+        }
+    for (const std::string_view partName : kNoBootLockBits)
+        if (name == partName)
+            for (std::size_t bit = 2; bit < part.lockBits.size(); ++bit)
+                part.lockBits[bit] = nullptr;
+}
+
 } // namespace
 
 std::span<const CataloguePart> CatalogueParts()
@@ -95,9 +130,7 @@ std::span<const AvrPart> AvrParts()
         std::vector<AvrPart> all(GeneratedAvrParts().begin(), GeneratedAvrParts().end());
         all.insert(all.end(), std::begin(kHandWritten), std::end(kHandWritten));
         for (AvrPart& part : all)
-            for (const auto& [name, lockWrite] : kLockWrites)
-                if (name == part.name)
-                    part.instructions.lockWrite = lockWrite;
+            Correct(part);
         // In the generator's order: by name, in any case.
         const auto upper = [](const char* name) {
             std::string out(name);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace vardel;
 using vardel::test::SimRig;
 using Outcome = AvrPage::Outcome;
@@ -51,8 +53,11 @@ TEST(PartBits, FuseAndLockRoundTripForEachFamily)
         for (int f = 0; f < part.fuseCount; ++f)
             FlipSafeBits(bits, f);
         rig.host.answers = {Host::Result::Ok};
+        rig.clock.sleeps.clear();
         ASSERT_EQ(commands.program(Kind::Fuses), Outcome::Done)
             << testing::PrintToString(rig.host.messages());
+        // Each byte written is given the slowest lock or fuse write of any part, 20 ms.
+        EXPECT_GE(std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), 20u), 1);
         for (int f = 0; f < part.fuseCount; ++f)
             EXPECT_EQ(rig.target().fuse(f), bits.value(f)) << part.fuses[f].name;
         EXPECT_EQ(rig.host.messages().back(), "OK|Fuse Bits set !!");
