@@ -98,15 +98,15 @@ bool AvrPartOps::awaitReady()
     return false;
 }
 
-bool AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std::uint8_t value)
 {
     if (pacing_.readyBusy)
-        return awaitReady();
+        return awaitReady() ? Write::Waited : Write::Failed;
     Clock& clock = serial_.clock();
     if (!(flash ? pacing_.flashValuePolling : pacing_.eepromValuePolling) ||
         Contains(flash ? pacing_.flashUnpolled : pacing_.eepromUnpolled, value)) {
         clock.Sleep(flash ? pacing_.flashUnpolledWaitMs : pacing_.eepromUnpolledWaitMs);
-        return true;
+        return Write::Waited;
     }
     const auto read = [&] {
         return flash ? readFlash(address) : readEeprom(address);
@@ -125,10 +125,11 @@ bool AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std::uint8_t valu
         clock.Sleep(kPollSleepMs);
         written = read() == value;
     }
-    return written;
+    return written ? Write::Polled : Write::Failed;
 }
 
-bool AvrPartOps::writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes)
+AvrPartOps::Write AvrPartOps::writeFlashPage(std::uint32_t start,
+                                             std::span<const std::uint8_t> bytes)
 {
     const std::uint32_t firstWord = start / 2;
     const bool whole = pacing_.wholeAddressLoads;
@@ -148,16 +149,19 @@ bool AvrPartOps::writeFlashPage(std::uint32_t start, std::span<const std::uint8_
     serial_.ClockPulses(100);
     if (pacing_.pageWaitMs) {
         serial_.clock().Sleep(pacing_.pageWaitMs);
-        return true;
+        return Write::Waited;
     }
     // Value polling looks at a byte of the page that is not a polling answer.
     std::uint32_t probe = 0;
     while (probe + 1 < bytes.size() && Contains(pacing_.flashUnpolled, bytes[probe]))
         ++probe;
-    return awaitWrite(true, start + probe, bytes.empty() ? 0xFF : bytes[probe]);
+    // A poll of one byte says nothing of the others.
+    return awaitWrite(true, start + probe, bytes.empty() ? 0xFF : bytes[probe]) == Write::Failed
+               ? Write::Failed
+               : Write::Waited;
 }
 
-bool AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
 {
     const std::uint32_t word = address / 2;
     selectExtended(word);
@@ -167,7 +171,7 @@ bool AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
     return awaitWrite(true, address, value);
 }
 
-bool AvrPartOps::writeEepromByte(std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::writeEepromByte(std::uint32_t address, std::uint8_t value)
 {
     send(part_.instructions.eepromWrite, address, value);
     serial_.ClockPulses(100);

@@ -60,14 +60,18 @@ public:
 
     const AvrPart& part() const { return part_; }
 
+    // How a write ended: the part never reported it done; it answered the written value to a
+    // poll; or it was waited for (RDY/BSY, a fixed wait, or a poll of one byte of a page).
+    enum class Write { Failed, Polled, Waited };
+
     std::uint8_t readFlash(std::uint32_t address);
     std::uint8_t readEeprom(std::uint32_t address);
     // Loads one page (page-mode parts) from `bytes` and writes it at byte address `start`; false
     // when the part never reported the write done.
-    bool writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
+    Write writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
     // Byte-mode parts: one flash byte.
-    bool writeFlashByte(std::uint32_t address, std::uint8_t value);
-    bool writeEepromByte(std::uint32_t address, std::uint8_t value);
+    Write writeFlashByte(std::uint32_t address, std::uint8_t value);
+    Write writeEepromByte(std::uint32_t address, std::uint8_t value);
     void chipErase();
 
     std::uint8_t readFuse(int index);
@@ -85,7 +89,7 @@ private:
     // The wait after a lock or fuse byte write.
     std::uint32_t bitsWriteMs() const;
     // Waits for a write of `value` at `address` to end.
-    bool awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
+    Write awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
 
     AvrSerial& serial_;
     const AvrPart& part_;

@@ -13,6 +13,22 @@ const char* kNothingWritten = "Nothing was written.";
 
 } // namespace
 
+std::string WrittenText(bool wrote, bool fuses)
+{
+    if (!wrote)
+        return {};
+    return fuses ? "The fuses were written; read them back."
+                 : "The lock bits were written; read them back.";
+}
+
+AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
+{
+    host.MessageBox(std::string("Operation stopped before the write: the ") +
+                        (fuses ? "fuses were" : "lock bits were") + " not written.",
+                    "WARNING:");
+    return AvrPage::Outcome::Stopped;
+}
+
 std::string ChangeText(const BitChange& change)
 {
     return change.name + (change.wasProgrammed ? " 0 -> " : " 1 -> ") +
@@ -56,6 +72,7 @@ try {
         return Outcome::Busy;
     const bool fuses = kind == Kind::Fuses;
     const char* what = fuses ? "fuse" : "lock";
+    wrote_ = false;
     if (const std::optional<std::string> refused = target.refusal()) {
         host_.MessageBox(*refused + "\r" + kNothingWritten, kError);
         return Outcome::Failed;
@@ -120,10 +137,15 @@ try {
                          Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok)
         return Outcome::Cancelled;
+    // A stop that came while the question was open cancels the write.
+    host_.ProcessMessages();
+    if (operations_.stopRequested())
+        return StoppedBeforeWrite(host_, fuses);
 
     // The socket may have changed while the question was open.
     if (!enter() || !sameChip(target))
         return Outcome::Failed;
+    wrote_ = true;
     target.write(before);
     if (!readable) {
         serial_.AllLinesLow();
@@ -154,7 +176,7 @@ try {
     host_.MessageBox(done, "OK");
     return Outcome::Done;
 } catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_);
+    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, kind == Kind::Fuses));
     return AvrPage::Outcome::Failed;
 }
 

@@ -78,6 +78,8 @@ public:
     AvrPage::Outcome program(Kind kind, BitsTarget& target);
     // Called with the bits that change just before the confirmation is shown.
     std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Whether the last program command sent its write (a stop after that point lets it finish).
+    bool wrote() const { return wrote_; }
 
     // Busy cursor and Programming Enable; false after the failure has been reported.
     bool enter();
@@ -90,6 +92,14 @@ private:
     AvrSerial& serial_;
     Host& host_;
     OperationLock& operations_;
+    bool wrote_ = false;
 };
+
+// How a lock or fuse write that ended early left the chip: "The fuses were written; read them
+// back.", or empty before the write went out.
+std::string WrittenText(bool wrote, bool fuses);
+// The way out of a lock or fuse write stopped before it went out: a WARNING that nothing was
+// written; Stopped.
+AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses);
 
 } // namespace vardel

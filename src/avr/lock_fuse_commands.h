@@ -66,6 +66,8 @@ public:
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.
     std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Whether the last program command sent its write (a stop after that point lets it finish).
+    bool wrote() const { return writer_.wrote(); }
 
 private:
     using Kind = BitsWrite::Kind;

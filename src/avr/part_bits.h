@@ -78,6 +78,8 @@ public:
     bool allowLockout = false;
     // Called with the bits that change just before the confirmation.
     std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Whether the last program command sent its write (a stop after that point lets it finish).
+    bool wrote() const { return writer_.wrote(); }
 
 private:
     class Target;

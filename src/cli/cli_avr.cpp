@@ -15,42 +15,6 @@
 
 namespace vardel::cli {
 
-namespace {
-
-// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
-// after every byte, end with every line low and say that the chip may be partly written.
-class StopOnInterruptHost final : public Host {
-public:
-    StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
-
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
-    {
-        return host_.MessageBox(text, caption, buttons, icon);
-    }
-    void BusyCursor() override { host_.BusyCursor(); }
-    void NormalCursor() override { host_.NormalCursor(); }
-    void ProgressShow() override { host_.ProgressShow(); }
-    void ProgressHide() override { host_.ProgressHide(); }
-    void ProgressLabel(const std::string& text) override { host_.ProgressLabel(text); }
-    void ProgressGauge(int percent) override { host_.ProgressGauge(percent); }
-    bool CancelFlag() override { return host_.CancelFlag(); }
-    void FlashGauge(int percent) override { host_.FlashGauge(percent); }
-    void EepromGauge(int percent) override { host_.EepromGauge(percent); }
-    void ProcessMessages() override
-    {
-        host_.ProcessMessages();
-        if (CliHost::interrupted)
-            lock_.requestStop();
-    }
-
-private:
-    CliHost& host_;
-    OperationLock& lock_;
-};
-
-} // namespace
-
 void ReportNoAvr(const AvrPage& page)
 {
     // A socket without a chip, or a chip held in reset, reads FF FF FF or 00 00 00: no
@@ -82,9 +46,7 @@ void ListAvrDifferences(AvrPage& page, const std::string& file, bool flash)
         return;
     const std::vector<std::uint8_t>& bytes = chip.file.bin;
     std::vector<std::uint8_t> expected(bytes.size(), 0xFF);
-    const std::uint64_t offset =
-        !flash && image.file.kind == FileKind::Hex ? AvrEepromHexOffset(image.file.hex) : 0;
-    PlaceImageFile(image.file, expected, offset);
+    PlaceAvrImage(image.file, flash ? AvrMemory::Flash : AvrMemory::Eeprom, expected);
     PrintDifferences(bytes.data(), expected.data(), bytes.size());
 }
 
@@ -103,8 +65,7 @@ int runAvr(Context& ctx, const QStringList& args)
         action == QLatin1String("program-eeprom") || action == QLatin1String("verify-eeprom");
     const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
 
-    StopOnInterruptHost host(*ctx.host, ctx.lock);
-    AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
+    AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     if (takesFile) {
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);
@@ -117,8 +78,6 @@ int runAvr(Context& ctx, const QStringList& args)
     using Outcome = AvrPage::Outcome;
     Outcome outcome = Outcome::Failed;
     const bool flash = action.endsWith(QLatin1String("-flash"));
-    const bool writes =
-        action.startsWith(QLatin1String("program-")) || action == QLatin1String("erase");
     if (action == QLatin1String("identify")) {
         outcome = page.btnTipoClick();
         if (outcome == Outcome::Done)
@@ -129,6 +88,8 @@ int runAvr(Context& ctx, const QStringList& args)
         outcome = page.btnTipoClick();
         if (page.lastIdentification() != AvrPage::Identification::NotDetected)
             outcome = page.btnBorrarClick();
+        if (outcome == Outcome::Done)
+            ctx.host->doneBeforeStop = "after the chip was erased";
     } else if (action == QLatin1String("blank-test")) {
         outcome = page.btnTestBlankClick();
     } else if (action == QLatin1String("read-flash")) {
@@ -160,9 +121,6 @@ int runAvr(Context& ctx, const QStringList& args)
         return Success;
     }
     ReportNoAvr(page);
-    // A stop already said so; a write that failed on its way may have changed part of the chip.
-    if (writes && outcome == Outcome::Failed && ctx.host->gaugeMoved())
-        CliHost::note("the chip may be partly written");
     if (outcome == Outcome::Failed && action.startsWith(QLatin1String("verify-")) &&
         ctx.host->lastCaption() == "End verification")
         ListAvrDifferences(page, file, flash);
