@@ -29,6 +29,13 @@ AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
     return AvrPage::Outcome::Stopped;
 }
 
+std::string LockoutNote(const std::string& part)
+{
+    return "After this write the " + part +
+           " will no longer answer this programmer: only a high-voltage programmer brings it "
+           "back.";
+}
+
 std::string ChangeText(const BitChange& change)
 {
     return change.name + (change.wasProgrammed ? " 0 -> " : " 1 -> ") +
@@ -127,8 +134,10 @@ try {
 
     if (showChanges)
         showChanges(changes);
-    std::string question =
-        target.confirmationHead() + "\r\rBits that change on the " + target.shownName() + ":";
+    std::string question = target.confirmationHead();
+    if (lockout)
+        question += "\r\r" + LockoutNote(target.shownName());
+    question += "\r\rBits that change on the " + target.shownName() + ":";
     for (const BitChange& c : changes)
         question += "\r" + ChangeText(c);
     if (!readable)

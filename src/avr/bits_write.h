@@ -25,6 +25,9 @@ struct BitChange {
 // "CKOPT 1 -> 0": the bit as the chip stores it, before and after.
 std::string ChangeText(const BitChange& change);
 
+// The line a confirmation puts above its change list when the write ends serial programming.
+std::string LockoutNote(const std::string& part);
+
 // One bit that a write sets, as one read of the chip gives it.
 struct BitState {
     int box;
