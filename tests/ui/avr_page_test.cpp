@@ -456,10 +456,12 @@ void AvrPageTest::partEditorPageFromTheData()
     QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
     QCOMPARE(page(w.Notebook1), QStringLiteral("Part"));
     // At 1024 x 700 (less the title bar) every group is in view across, and no text is cut.
-    w.show();
     w.resize(1024, 636);
-    QCoreApplication::processEvents();
-    QCOMPARE(w.editorScroll->horizontalScrollBar()->maximum(), 0);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // A window manager may map the window before it takes the size.
+    QTRY_COMPARE(w.size(), QSize(1024, 636));
+    QTRY_COMPARE(w.editorScroll->horizontalScrollBar()->maximum(), 0);
     for (QLabel* state : w.Notebook1->currentWidget()->findChildren<QLabel*>())
         QVERIFY2(QFontMetrics(state->font()).horizontalAdvance(state->text()) <= state->width(),
                  qPrintable(state->objectName()));
