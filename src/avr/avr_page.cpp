@@ -52,6 +52,32 @@ std::pair<int, int> LockBitPlaces(const DeviceEntry& device)
     return {7, 6};
 }
 
+// The catalogue parts' pacing: a fixed wait after each flash page; written values polled by
+// reading them back except those the parts answer while writing (and 0xFF, and 0x00 where the
+// EEPROM answers it), which are waited out for at least kUnpolledWaitMs; EEPROM polled without a
+// pause; every wait covering the part's slowest write.
+WritePacing CataloguePacing(const DeviceEntry& entry)
+{
+    const PartTiming& slowest = entry.slowest;
+    std::vector<std::uint8_t> eepromUnpolled{0x80, 0x7F, 0xFF};
+    if (entry.eepromPollsZero)
+        eepromUnpolled.push_back(0x00);
+    return {WaitCovering(AvrSerial::kChipEraseMs, slowest.chipEraseUs),
+            false,
+            WaitCovering(entry.pageWaitMs, slowest.flashWriteUs),
+            true,
+            true,
+            {0x80, 0x7F},
+            eepromUnpolled,
+            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.flashWriteUs),
+            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.eepromWriteUs),
+            AvrPartOps::kPollSleepMs,
+            0,
+            slowest.flashWriteUs,
+            slowest.eepromWriteUs,
+            true};
+}
+
 std::string DifferenceMessage(std::uint32_t address)
 {
     char digits[16];
@@ -113,6 +139,7 @@ bool AvrPage::IdentifyDevice()
     }
     lastIdentification_ = Identification::Identified;
     device_ = entry;
+    partOps_.emplace(serial_, *entry->part, CataloguePacing(*entry));
     model_.setLbTipo(entry->label);
     model_.setDeviceClass(entry->deviceClass);
     if (entry->checkBox35)
@@ -141,19 +168,15 @@ try {
 
 std::uint32_t AvrPage::memorySize(Memory memory) const
 {
-    if (part_)
-        return memory == Memory::Flash ? part_->flashBytes : part_->eepromBytes;
-    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
-    return memory == Memory::Flash ? info.flashBytes : info.eepromBytes;
+    const AvrPart* part = identifiedPart();
+    if (!part)
+        return 0;
+    return memory == Memory::Flash ? part->flashBytes : part->eepromBytes;
 }
 
 std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 {
-    if (partOps_)
-        return memory == Memory::Flash ? partOps_->readFlash(address)
-                                       : partOps_->readEeprom(address);
-    return memory == Memory::Flash ? serial_.ReadFlashByte(address)
-                                   : serial_.ReadEepromByte(address);
+    return memory == Memory::Flash ? partOps_->readFlash(address) : partOps_->readEeprom(address);
 }
 
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
@@ -486,16 +509,11 @@ try {
     if (memory == Memory::Flash) {
         // The erase also releases the lock bits: they are looked at after it.
         leaving(Left::FlashErasing);
-        if (partOps_)
-            partOps_->chipErase();
-        else
-            serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
+        partOps_->chipErase();
         leaving(Left::FlashErased);
     }
     if (const Outcome locked = refuseIfLocked(memory); locked != Outcome::Done)
         return locked;
-    if (partOps_)
-        return memory == Memory::Eeprom ? programPartEeprom(image) : programPartFlash(image);
     return memory == Memory::Eeprom ? programEeprom(image) : programFlash(image);
 } catch (const PortError& error) {
     return endOnPortFailure(error);
@@ -505,8 +523,8 @@ std::optional<int> AvrPage::readLockMode()
 {
     std::uint8_t lock = 0xFF;
     std::pair<int, int> places{-1, -1};
-    if (partOps_) {
-        const AvrPart& part = partOps_->part();
+    if (part_) {
+        const AvrPart& part = *part_;
         if (!part.instructions.lockRead)
             return std::nullopt;
         for (int bit = 0; bit < 8; ++bit) {
@@ -591,25 +609,6 @@ AvrPage::Outcome AvrPage::failWrite(const std::string& text)
     return Outcome::Failed;
 }
 
-bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
-                           std::uint32_t sleepMs, std::uint32_t slowestUs)
-{
-    Clock& clock = serial_.clock();
-    const std::int64_t start = clock.nanoseconds();
-    bool written = readByte(memory, address) == value;
-    for (int retry = 0; !written && retry < kPollRetries; ++retry) {
-        if (sleepMs)
-            clock.Sleep(sleepMs);
-        written = readByte(memory, address) == value;
-    }
-    const std::int64_t span = kPollSpanWrites * slowestUs * 1000;
-    while (!written && clock.nanoseconds() - start < span) {
-        clock.Sleep(kPollSleepMs);
-        written = readByte(memory, address) == value;
-    }
-    return written;
-}
-
 AvrPage::Outcome AvrPage::endOnPortFailure(const PortError& error)
 {
     EndOnPortFailure(error, lines_, host_, kCommunicationError, leftText());
@@ -623,97 +622,6 @@ AvrPage::Outcome AvrPage::communicationError()
 
 AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
 {
-    const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
-    const std::uint32_t n = info.flashBytes;
-    Clock& clock = serial_.clock();
-    // A page or byte written while the chip is still busy with the last one is lost: the fixed
-    // waits cover the part's slowest write, and what no poll confirms is read back after it.
-    const std::uint32_t slowestUs = timing().flashWriteUs;
-    const std::uint32_t pageWaitMs = WaitCovering(info.pageWaitMs, slowestUs);
-    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t b = image[i];
-        if (info.pageBytes && i % info.pageBytes == 0 &&
-            std::all_of(image.begin() + i, image.begin() + i + info.pageBytes,
-                        [](std::uint8_t v) { return v == 0xFF; })) {
-            // The erase left this page 0xFF: loading and writing it would change nothing.
-            i += info.pageBytes - 1;
-            progress(Memory::Flash, i, n);
-            if (stopRequested())
-                return stop(kStoppedWriting);
-            continue;
-        }
-        if (info.pageBytes) {
-            const std::uint32_t pageStart = i - i % info.pageBytes;
-            leaving(Left::Flash, pageStart);
-            serial_.LoadFlashByte(i, b);
-            const bool pageEnd = (i + 1) % info.pageBytes == 0;
-            if (pageEnd) {
-                serial_.WriteFlashPage(i);
-                clock.Sleep(pageWaitMs);
-                if (!readsBack(Memory::Flash, pageStart,
-                               std::span(image).subspan(pageStart, info.pageBytes)))
-                    return Outcome::Failed;
-            }
-            progress(Memory::Flash, i, n);
-            // A page is the unit of work here: a page loaded but not written would be lost.
-            if (pageEnd && stopRequested())
-                return stop(kStoppedWriting);
-            continue;
-        }
-        // The erase left 0xFF everywhere.
-        if (b != 0xFF) {
-            leaving(Left::Flash, i);
-            serial_.LoadFlashByte(i, b);
-            // 0x7F and 0x80 are what some parts answer while still writing: polling would stop
-            // early on them.
-            if (b == 0x80 || b == 0x7F) {
-                clock.Sleep(unpolledWaitMs);
-                if (!readsBack(Memory::Flash, i, std::span(image).subspan(i, 1)))
-                    return Outcome::Failed;
-            } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs, slowestUs)) {
-                return communicationError();
-            }
-        }
-        progress(Memory::Flash, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
-{
-    const std::uint32_t n = memorySize(Memory::Eeprom);
-    const bool pollsZero = device_ && device_->eepromPollsZero;
-    const std::uint32_t slowestUs = timing().eepromWriteUs;
-    const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t b = image[i];
-        leaving(Left::Eeprom, i);
-        serial_.WriteEepromByte(i, b);
-        // These values are what the parts answer while the byte is still being written, so a
-        // poll that reads them proves nothing: the byte is read back after the longest write.
-        if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
-            serial_.clock().Sleep(unpolledWaitMs);
-            if (!readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
-                return Outcome::Failed;
-        } else if (!awaitWritten(Memory::Eeprom, i, b, 0, slowestUs)) {
-            return communicationError();
-        }
-        progress(Memory::Eeprom, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& image)
-{
     const AvrPart& part = partOps_->part();
     const std::uint32_t n = part.flashBytes;
     const std::uint32_t unit = part.flashPageBytes ? part.flashPageBytes : 1;
@@ -724,16 +632,19 @@ AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& imag
             std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
         if (!blank) {
             leaving(Left::Flash, start);
-            const bool written = part.flashPageBytes ? partOps_->writeFlashPage(start, bytes)
-                                                     : partOps_->writeFlashByte(start, bytes[0]);
-            if (!written)
+            const AvrPartOps::Write written = part.flashPageBytes
+                                                  ? partOps_->writeFlashPage(start, bytes)
+                                                  : partOps_->writeFlashByte(start, bytes[0]);
+            if (written == AvrPartOps::Write::Failed)
                 return communicationError();
             // RDY/BSY, a fixed wait, or the poll of one byte of the page: none of them says the
             // chip holds the rest.
-            if (!readsBack(Memory::Flash, start, bytes))
+            if (written != AvrPartOps::Write::Polled && !readsBack(Memory::Flash, start, bytes))
                 return Outcome::Failed;
         }
-        progress(Memory::Flash, start + unit - 1, n);
+        // The address reached, byte by byte, as the window's status line shows it.
+        for (std::uint32_t i = start; i < start + unit; ++i)
+            progress(Memory::Flash, i, n);
         if (stopRequested())
             return stop(kStoppedWriting);
     }
@@ -742,14 +653,17 @@ AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& imag
     return Outcome::Done;
 }
 
-AvrPage::Outcome AvrPage::programPartEeprom(const std::vector<std::uint8_t>& image)
+AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
 {
     const std::uint32_t n = partOps_->part().eepromBytes;
     for (std::uint32_t i = 0; i < n; ++i) {
         leaving(Left::Eeprom, i);
-        if (!partOps_->writeEepromByte(i, image[i]))
+        const AvrPartOps::Write written = partOps_->writeEepromByte(i, image[i]);
+        if (written == AvrPartOps::Write::Failed)
             return communicationError();
-        if (!readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
+        // A write the chip confirmed by answering the value has been read back already.
+        if (written != AvrPartOps::Write::Polled &&
+            !readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
             return Outcome::Failed;
         progress(Memory::Eeprom, i, n);
         if (stopRequested())

@@ -2,13 +2,13 @@
 
 #include "avr/avr_page_model.h"
 #include "avr/avr_part_ops.h"
-#include "avr/avr_parts.h"
 #include "avr/avr_serial.h"
 #include "avr/device_catalogue.h"
 #include "files/image_file.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "hw/port_io.h"
+#include "parts/avr_parts.h"
 
 #include <array>
 #include <cstdint>
@@ -32,12 +32,10 @@ public:
     static constexpr long kPartFlashLoadLimit = 262144;
     static constexpr std::size_t kEepromBufferSize = 4101;
     static constexpr long kEepromLoadLimit = 4100;
-    static constexpr int kPollRetries = 5000;
+    static constexpr int kPollRetries = AvrPartOps::kPollRetries;
+    // The wait for a catalogue part's written value that cannot be polled, at the least.
     static constexpr std::uint32_t kUnpolledWaitMs = 12;
-    static constexpr std::uint32_t kPollSleepMs = 1;
-    // A poll that has spent its retries goes on, a millisecond at a time, until this many times
-    // the part's slowest write have passed: a fast port must not give up on a slow chip.
-    static constexpr std::int64_t kPollSpanWrites = 4;
+    static constexpr std::int64_t kPollSpanWrites = AvrPartOps::kPollSpanWrites;
 
     // Titles of the open dialog: its own, and the ones the two verify commands show it with.
     static constexpr const char* kOpenTitle = "Open file";
@@ -108,6 +106,8 @@ public:
     // The part-table part of the last successful identification (a chip outside the catalogue),
     // or null.
     const AvrPart* part() const { return part_; }
+    // The part of the last successful identification, catalogued or not, or null.
+    const AvrPart* identifiedPart() const { return device_ ? device_->part : part_; }
 
 private:
     enum class Memory { Flash, Eeprom };
@@ -116,12 +116,10 @@ private:
     Outcome verifyWithFile(Memory memory);
     // "Program Flash" and "Program internal eeprom": the file, then the chip.
     Outcome programFromFile(Memory memory);
+    // Page by page (pages all 0xFF are left as the erase left them), or byte by byte (bytes 0xFF
+    // likewise), through the part's own instructions.
     Outcome programFlash(const std::vector<std::uint8_t>& image);
     Outcome programEeprom(const std::vector<std::uint8_t>& image);
-    // A part-table part: page by page (pages all 0xFF are left as the erase left them), or byte
-    // by byte, through its own instructions.
-    Outcome programPartFlash(const std::vector<std::uint8_t>& image);
-    Outcome programPartEeprom(const std::vector<std::uint8_t>& image);
     // Reads and checks an image file before any port access; false after an error message.
     bool loadImage(const std::string& fileName, ImageFile& file);
     // Lays the file into a 0xFF-filled buffer for the identified chip's memory, warning of what
@@ -131,13 +129,6 @@ private:
                     bool verifying = false);
     std::uint32_t memorySize(Memory memory) const;
     std::uint8_t readByte(Memory memory, std::uint32_t address);
-    // Data polling after a byte write: reads the byte back until it is the one written (sleepMs
-    // between reads), at most kPollRetries more times and for at least kPollSpanWrites times the
-    // part's slowest write (slowestUs).
-    bool awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
-                      std::uint32_t sleepMs, std::uint32_t slowestUs);
-    // The slowest times of the identified part (of the whole catalogue when none is).
-    PartTiming timing() const { return TimingOf(device_); }
     // The error that ends a write the chip never confirmed.
     Outcome communicationError();
     // The lock mode (1 to 3: LB1 and LB2 as the chip holds them) where the identified part can

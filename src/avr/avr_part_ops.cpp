@@ -1,5 +1,7 @@
 #include "avr/avr_part_ops.h"
 
+#include <algorithm>
+
 namespace vardel {
 
 namespace {
@@ -9,7 +11,39 @@ std::uint32_t ceilMs(std::uint32_t us)
     return (us + 999) / 1000;
 }
 
+// The page loads and page write with the whole word address in bytes 2 and 3.
+constexpr const char* kLoadLoWhole = "01000000aaaaaaaaaaaaaaaaiiiiiiii";
+constexpr const char* kLoadHiWhole = "01001000aaaaaaaaaaaaaaaaiiiiiiii";
+constexpr const char* kWritePageWhole = "01001100aaaaaaaaaaaaaaaaxxxxxxxx";
+
+bool Contains(const std::vector<std::uint8_t>& values, std::uint8_t value)
+{
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
 } // namespace
+
+WritePacing PacingOf(const AvrPart& part)
+{
+    // Value polling: bit 5 of the mode byte in page mode, bit 2 in byte mode.
+    const auto valuePolling = [](std::uint8_t mode) {
+        return (mode & (mode & 0x01 ? 0x20 : 0x04)) != 0;
+    };
+    return {ceilMs(part.chipEraseUs),
+            part.pollsReadyBusy(),
+            0,
+            valuePolling(part.flashMode),
+            valuePolling(part.eepromMode),
+            {part.flashReadback[0], part.flashReadback[1]},
+            {part.eepromReadback[0], part.eepromReadback[1]},
+            ceilMs(part.flashWriteUs),
+            ceilMs(part.eepromWriteUs),
+            AvrPartOps::kPollSleepMs,
+            AvrPartOps::kPollSleepMs,
+            part.flashWriteUs,
+            part.eepromWriteUs,
+            false};
+}
 
 std::array<std::uint8_t, 4> AvrPartOps::send(const char* pattern, std::uint32_t address,
                                              std::uint8_t data)
@@ -64,47 +98,70 @@ bool AvrPartOps::awaitReady()
     return false;
 }
 
-bool AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std::uint8_t value)
 {
-    if (part_.pollsReadyBusy())
-        return awaitReady();
-    const std::uint8_t mode = flash ? part_.flashMode : part_.eepromMode;
-    const auto& readback = flash ? part_.flashReadback : part_.eepromReadback;
-    // Value polling: bit 5 in page mode, bit 2 in byte mode.
-    const bool valuePolling = (mode & (mode & 0x01 ? 0x20 : 0x04)) != 0;
-    if (!valuePolling || value == readback[0] || value == readback[1]) {
-        serial_.clock().Sleep(ceilMs(flash ? part_.flashWriteUs : part_.eepromWriteUs));
-        return true;
+    if (pacing_.readyBusy)
+        return awaitReady() ? Write::Waited : Write::Failed;
+    Clock& clock = serial_.clock();
+    if (!(flash ? pacing_.flashValuePolling : pacing_.eepromValuePolling) ||
+        Contains(flash ? pacing_.flashUnpolled : pacing_.eepromUnpolled, value)) {
+        clock.Sleep(flash ? pacing_.flashUnpolledWaitMs : pacing_.eepromUnpolledWaitMs);
+        return Write::Waited;
     }
-    for (int retry = 0; retry <= kPollRetries; ++retry) {
-        if ((flash ? readFlash(address) : readEeprom(address)) == value)
-            return true;
-        serial_.clock().Sleep(kPollSleepMs);
+    const auto read = [&] {
+        return flash ? readFlash(address) : readEeprom(address);
+    };
+    const std::uint32_t sleepMs = flash ? pacing_.flashPollSleepMs : pacing_.eepromPollSleepMs;
+    const std::int64_t start = clock.nanoseconds();
+    bool written = read() == value;
+    for (int retry = 0; !written && retry < kPollRetries; ++retry) {
+        if (sleepMs)
+            clock.Sleep(sleepMs);
+        written = read() == value;
     }
-    return false;
+    const std::int64_t span =
+        kPollSpanWrites * (flash ? pacing_.flashSlowestUs : pacing_.eepromSlowestUs) * 1000;
+    while (!written && clock.nanoseconds() - start < span) {
+        clock.Sleep(kPollSleepMs);
+        written = read() == value;
+    }
+    return written ? Write::Polled : Write::Failed;
 }
 
-bool AvrPartOps::writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes)
+AvrPartOps::Write AvrPartOps::writeFlashPage(std::uint32_t start,
+                                             std::span<const std::uint8_t> bytes)
 {
     const std::uint32_t firstWord = start / 2;
+    const bool whole = pacing_.wholeAddressLoads;
     for (std::uint32_t i = 0; i < bytes.size(); ++i) {
         const std::uint32_t word = firstWord + i / 2;
-        const char* pattern = i & 1 ? part_.instructions.loadHi : part_.instructions.loadLo;
+        const char* pattern = i & 1 ? (whole ? kLoadHiWhole : part_.instructions.loadHi)
+                                    : (whole ? kLoadLoWhole : part_.instructions.loadLo);
         send(pattern, word, bytes[i]);
         serial_.ClockPulses(100);
     }
-    selectExtended(firstWord);
-    send(part_.instructions.writePage, firstWord, 0);
+    if (whole) {
+        send(kWritePageWhole, firstWord + static_cast<std::uint32_t>(bytes.size() - 1) / 2, 0);
+    } else {
+        selectExtended(firstWord);
+        send(part_.instructions.writePage, firstWord, 0);
+    }
     serial_.ClockPulses(100);
+    if (pacing_.pageWaitMs) {
+        serial_.clock().Sleep(pacing_.pageWaitMs);
+        return Write::Waited;
+    }
     // Value polling looks at a byte of the page that is not a polling answer.
     std::uint32_t probe = 0;
-    while (probe + 1 < bytes.size() &&
-           (bytes[probe] == part_.flashReadback[0] || bytes[probe] == part_.flashReadback[1]))
+    while (probe + 1 < bytes.size() && Contains(pacing_.flashUnpolled, bytes[probe]))
         ++probe;
-    return awaitWrite(true, start + probe, bytes.empty() ? 0xFF : bytes[probe]);
+    // A poll of one byte says nothing of the others.
+    return awaitWrite(true, start + probe, bytes.empty() ? 0xFF : bytes[probe]) == Write::Failed
+               ? Write::Failed
+               : Write::Waited;
 }
 
-bool AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
 {
     const std::uint32_t word = address / 2;
     selectExtended(word);
@@ -114,7 +171,7 @@ bool AvrPartOps::writeFlashByte(std::uint32_t address, std::uint8_t value)
     return awaitWrite(true, address, value);
 }
 
-bool AvrPartOps::writeEepromByte(std::uint32_t address, std::uint8_t value)
+AvrPartOps::Write AvrPartOps::writeEepromByte(std::uint32_t address, std::uint8_t value)
 {
     send(part_.instructions.eepromWrite, address, value);
     serial_.ClockPulses(100);
@@ -125,8 +182,16 @@ void AvrPartOps::chipErase()
 {
     sendPaced(part_.instructions.chipErase, 0, 0);
     serial_.ClockPulses(1000);
-    serial_.clock().Sleep(ceilMs(part_.chipEraseUs));
+    serial_.clock().Sleep(pacing_.eraseWaitMs);
     extended_ = -1;
+}
+
+std::uint32_t AvrPartOps::bitsWriteMs() const
+{
+    // The part table carries no lock or fuse write time of its own yet: a lock or fuse byte is
+    // given the slowest that the part descriptions give any part's (the AT90S1200, 2333 and 4433
+    // locks), never less than the part's flash write.
+    return std::max(ceilMs(part_.flashWriteUs), kSlowestBitsWriteMs);
 }
 
 std::uint8_t AvrPartOps::readFuse(int index)
@@ -138,7 +203,7 @@ std::uint8_t AvrPartOps::readFuse(int index)
 void AvrPartOps::writeFuse(int index, std::uint8_t value)
 {
     sendPaced(part_.fuses[index].write, 0, value);
-    serial_.clock().Sleep(ceilMs(part_.flashWriteUs));
+    serial_.clock().Sleep(bitsWriteMs());
 }
 
 std::uint8_t AvrPartOps::readLock()
@@ -150,7 +215,7 @@ std::uint8_t AvrPartOps::readLock()
 void AvrPartOps::writeLock(std::uint8_t value)
 {
     sendPaced(part_.instructions.lockWrite, 0, value);
-    serial_.clock().Sleep(ceilMs(part_.flashWriteUs));
+    serial_.clock().Sleep(bitsWriteMs());
 }
 
 } // namespace vardel

@@ -1,35 +1,77 @@
 #pragma once
 
-#include "avr/avr_parts.h"
 #include "avr/avr_serial.h"
+#include "parts/avr_parts.h"
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace vardel {
 
-// The memory, lock and fuse instructions of a part of the AVR part table, built from its own
-// instruction patterns. Memory instructions go back to back, erase, lock and fuse instructions
-// paced, as for the catalogue parts. Each write waits as the part reports its end: RDY/BSY
-// polling where the part has it, else polling the written value where the part allows it and the
-// value is not one it answers while writing, else its longest write time.
+// How the program waits for a part's writes and erase. A part of the part table is paced as its
+// data says (`PacingOf`); the catalogue parts carry their own columns (device_catalogue).
+struct WritePacing {
+    // The sleep after Chip Erase.
+    std::uint32_t eraseWaitMs;
+    // The part tells a finished write by RDY/BSY polling.
+    bool readyBusy;
+    // A flash page is waited out for this long after its write, rather than polled (0: polled).
+    std::uint32_t pageWaitMs;
+    // Written values are polled by reading them back, except these, which a part answers while
+    // still writing; those are waited out.
+    bool flashValuePolling;
+    bool eepromValuePolling;
+    std::vector<std::uint8_t> flashUnpolled;
+    std::vector<std::uint8_t> eepromUnpolled;
+    std::uint32_t flashUnpolledWaitMs;
+    std::uint32_t eepromUnpolledWaitMs;
+    // The sleep between two polling reads.
+    std::uint32_t flashPollSleepMs;
+    std::uint32_t eepromPollSleepMs;
+    // A poll that has spent its retries goes on, a millisecond at a time, until four of these
+    // have passed: a fast port must not give up on a slow chip.
+    std::uint32_t flashSlowestUs;
+    std::uint32_t eepromSlowestUs;
+    // Page loads and the page write carry the whole word address in bytes 2 and 3, and a page is
+    // written by the address of its last word.
+    bool wholeAddressLoads;
+};
+
+// The pacing a part's data gives it.
+WritePacing PacingOf(const AvrPart& part);
+
+// The memory, lock and fuse instructions of an AVR part, built from its own instruction patterns.
+// Memory instructions go back to back, erase, lock and fuse instructions paced. Each write waits
+// as its pacing says.
 class AvrPartOps {
 public:
     static constexpr int kPollRetries = 5000;
     static constexpr std::uint32_t kPollSleepMs = 1;
+    static constexpr std::int64_t kPollSpanWrites = 4;
+    // The slowest lock or fuse byte write of the part descriptions, in milliseconds.
+    static constexpr std::uint32_t kSlowestBitsWriteMs = 20;
 
-    AvrPartOps(AvrSerial& serial, const AvrPart& part) : serial_(serial), part_(part) {}
+    AvrPartOps(AvrSerial& serial, const AvrPart& part) : AvrPartOps(serial, part, PacingOf(part)) {}
+    AvrPartOps(AvrSerial& serial, const AvrPart& part, WritePacing pacing)
+        : serial_(serial), part_(part), pacing_(std::move(pacing))
+    {
+    }
 
     const AvrPart& part() const { return part_; }
+
+    // How a write ended: the part never reported it done; it answered the written value to a
+    // poll; or it was waited for (RDY/BSY, a fixed wait, or a poll of one byte of a page).
+    enum class Write { Failed, Polled, Waited };
 
     std::uint8_t readFlash(std::uint32_t address);
     std::uint8_t readEeprom(std::uint32_t address);
     // Loads one page (page-mode parts) from `bytes` and writes it at byte address `start`; false
     // when the part never reported the write done.
-    bool writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
+    Write writeFlashPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
     // Byte-mode parts: one flash byte.
-    bool writeFlashByte(std::uint32_t address, std::uint8_t value);
-    bool writeEepromByte(std::uint32_t address, std::uint8_t value);
+    Write writeFlashByte(std::uint32_t address, std::uint8_t value);
+    Write writeEepromByte(std::uint32_t address, std::uint8_t value);
     void chipErase();
 
     std::uint8_t readFuse(int index);
@@ -44,11 +86,14 @@ private:
     // Load Extended Address when the word address leaves the 64 Ki words last selected.
     void selectExtended(std::uint32_t wordAddress);
     bool awaitReady();
-    // Waits for a write of `value` at `address` to end; `readFn` reads it back.
-    bool awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
+    // The wait after a lock or fuse byte write.
+    std::uint32_t bitsWriteMs() const;
+    // Waits for a write of `value` at `address` to end.
+    Write awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
 
     AvrSerial& serial_;
     const AvrPart& part_;
+    WritePacing pacing_;
     int extended_ = -1;
 };
 

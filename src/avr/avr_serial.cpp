@@ -55,15 +55,6 @@ std::array<std::uint8_t, 4> AvrSerial::SendPacedInstruction(std::uint8_t b1, std
     return received;
 }
 
-std::uint8_t AvrSerial::backToBack(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
-                                   std::uint8_t b4)
-{
-    TransferByte(b1);
-    TransferByte(b2);
-    TransferByte(b3);
-    return TransferByte(b4);
-}
-
 bool AvrSerial::ProgrammingEnable()
 {
     for (int cycle = 0; cycle < kPowerCycles; ++cycle) {
@@ -108,41 +99,6 @@ void AvrSerial::ChipErase(std::uint32_t waitMs)
     SendPacedInstruction(0xAC, 0x80, 0x00, 0x00);
     ClockPulses(1000);
     clock_.Sleep(std::max(waitMs, kChipEraseMs));
-}
-
-std::uint8_t AvrSerial::ReadFlashByte(std::uint32_t address)
-{
-    const std::uint32_t word = address >> 1;
-    return backToBack((address & 1) ? 0x28 : 0x20, static_cast<std::uint8_t>(word >> 8),
-                      static_cast<std::uint8_t>(word), 0x00);
-}
-
-void AvrSerial::LoadFlashByte(std::uint32_t address, std::uint8_t value)
-{
-    const std::uint32_t word = address >> 1;
-    backToBack((address & 1) ? 0x48 : 0x40, static_cast<std::uint8_t>(word >> 8),
-               static_cast<std::uint8_t>(word), value);
-    ClockPulses(100);
-}
-
-void AvrSerial::WriteFlashPage(std::uint32_t address)
-{
-    const std::uint32_t word = address >> 1;
-    backToBack(0x4C, static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word), 0x00);
-    ClockPulses(100);
-}
-
-std::uint8_t AvrSerial::ReadEepromByte(std::uint32_t address)
-{
-    return backToBack(0xA0, static_cast<std::uint8_t>(address >> 8),
-                      static_cast<std::uint8_t>(address), 0x00);
-}
-
-void AvrSerial::WriteEepromByte(std::uint32_t address, std::uint8_t value)
-{
-    backToBack(0xC0, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address),
-               value);
-    ClockPulses(100);
 }
 
 } // namespace vardel

@@ -34,15 +34,11 @@ public:
     // and clocked. On false the lines stay as the last attempt left them.
     bool ProgrammingEnable();
 
-    // The instructions of the memory commands.
+    // The instructions every part shares (the memory instructions are each part's own:
+    // AvrPartOps).
     std::array<std::uint8_t, 3> ReadSignature();
     // Chip Erase, then a sleep of waitMs (never less than kChipEraseMs) for the erase to end.
     void ChipErase(std::uint32_t waitMs = kChipEraseMs);
-    std::uint8_t ReadFlashByte(std::uint32_t address);
-    void LoadFlashByte(std::uint32_t address, std::uint8_t value);
-    void WriteFlashPage(std::uint32_t address);
-    std::uint8_t ReadEepromByte(std::uint32_t address);
-    void WriteEepromByte(std::uint32_t address, std::uint8_t value);
 
     // All five AVR lines low: the chip loses its supply.
     void AllLinesLow() { lines_.SetAvrLines(0, 0, 0, 0, 0); }
@@ -58,8 +54,6 @@ public:
 private:
     // Waits until `ns` have passed since `start` on the clock.
     void holdPhase(std::int64_t start);
-    // Four bytes with no XTAL pulses between them (memory access); the fourth received byte.
-    std::uint8_t backToBack(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4);
 
     LineDriver& lines_;
     Clock& clock_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "parts/catalogue_parts.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -7,37 +9,19 @@
 
 namespace vardel {
 
-// The memory-size class of an identified chip: sizes and the way its flash is written.
-struct DeviceClassInfo {
-    std::uint32_t flashBytes;
-    std::uint32_t eepromBytes;
-    // 0: flash written byte by byte with data polling; otherwise the page size in bytes.
-    std::uint32_t pageBytes;
-    // The fixed wait after each page write.
-    std::uint32_t pageWaitMs;
-};
-
-inline constexpr int kDeviceClasses = 6;
-const DeviceClassInfo& ClassInfo(int deviceClass);
-
-// The slowest times of a part, from its part data and datasheet, in microseconds. Chips differ
-// from one to the next and with supply and temperature; a fixed wait shorter than these loses the
-// writes of a slow chip without a word.
-struct PartTiming {
-    std::uint32_t flashWriteUs;  // a byte, or a page on the page-written parts
-    std::uint32_t eepromWriteUs; // a byte
-    std::uint32_t chipEraseUs;
-    std::uint32_t fuseWriteUs; // a fuse or lock byte
-};
-
 // What the fuse group GroupBox4 does when the chip is identified.
 enum class FuseGroup { Hidden, Shown, Unchanged };
 
-// One chip of the catalogue, with the editor pages that identification selects for it.
+// One chip of the catalogue, with the editor pages that identification selects for it. Its facts
+// (signature, sizes, write times) are its part's; the rest is how this program shows and
+// programs it.
 struct DeviceEntry {
+    const AvrPart* part;
     std::array<std::uint8_t, 3> signature;
     const char* label; // the processor-type text, also the key of the lock and fuse commands
     int deviceClass;
+    // The fixed wait after each page write of the page-written parts.
+    std::uint32_t pageWaitMs;
     const char* notebook1;  // "ATmega128" or "AT90Sxxxx"
     const char* notebook2;  // fuse page of the ATmega editors, or null
     const char* notebook3;  // lock page of the ATmega editors, or null
@@ -49,6 +33,10 @@ struct DeviceEntry {
     // cannot be told done by polling.
     bool eepromPollsZero;
     PartTiming slowest;
+    std::uint32_t flashBytes() const { return part->flashBytes; }
+    std::uint32_t eepromBytes() const { return part->eepromBytes; }
+    // 0: flash written byte by byte with data polling; otherwise the page size in bytes.
+    std::uint32_t pageBytes() const { return part->flashPageBytes; }
 };
 
 // In the order the signature is tested.

@@ -12,8 +12,6 @@ namespace {
 
 using E = LockFuseEditor;
 
-const char* kError = "ERROR";
-const char* kNotDetected = "Processor not detected!!!";
 const char* kATmega128 = "ATmega128 (128kb flash)";
 const char* kATmega103 = "ATmega103 (128kb flash)";
 const char* kConfirmFuses =
@@ -27,10 +25,9 @@ const char* kConfirmFuses =
 
 constexpr int kATtiny12Class = 5;
 
-const char* kNothingWritten = "Nothing was written.";
 const char* kNotIdentified =
     "No chip has been identified: press \"Identify microprocessor\" before programming lock or "
-    "fuse bits.\r";
+    "fuse bits.";
 
 // A bit of a fuse byte and the box it is read into and written from.
 struct BitBox {
@@ -172,7 +169,8 @@ FuseFamily FuseFamilyOf(const std::string& lbTipo)
 
 LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
                                    LockFuseEditor& editor, Host& host, OperationLock& operations)
-    : serial_(serial), page_(page), editor_(editor), host_(host), operations_(operations)
+    : serial_(serial), page_(page), editor_(editor), host_(host), operations_(operations),
+      writer_(serial, host, operations)
 {
 }
 
@@ -184,17 +182,6 @@ std::uint8_t LockFuseCommands::send(const Instruction& i)
     serial_.clock().Sleep(
         WaitCovering(kSettleMs, TimingOf(FindDeviceByLabel(page_.lbTipo())).fuseWriteUs));
     return result;
-}
-
-bool LockFuseCommands::enter()
-{
-    host_.BusyCursor();
-    if (serial_.ProgrammingEnable())
-        return true;
-    host_.NormalCursor();
-    host_.MessageBox(kNotDetected, kError);
-    serial_.AllLinesLow();
-    return false;
 }
 
 void LockFuseCommands::setFromBits(std::uint8_t value,
@@ -220,7 +207,7 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
-    if (!enter())
+    if (!writer_.enter())
         return Outcome::Failed;
     for (const auto& [box, programmed] : readFuseStates())
         editor_.setChecked(box, programmed);
@@ -252,11 +239,8 @@ std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
-try {
+{
     return program(Kind::Fuses);
-} catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, true));
-    return Outcome::Failed;
 }
 
 Instruction LockFuseCommands::LockWriteInstruction() const
@@ -279,60 +263,8 @@ Instruction LockFuseCommands::LockWriteInstruction() const
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
-try {
+{
     return program(Kind::Lock);
-} catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, false));
-    return Outcome::Failed;
-}
-
-std::string WrittenText(bool wrote, bool fuses)
-{
-    if (!wrote)
-        return {};
-    return fuses ? "The fuses were written; read them back."
-                 : "The lock bits were written; read "
-                   "them back.";
-}
-
-AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
-{
-    host.MessageBox(std::string("Operation stopped before the write: the ") +
-                        (fuses ? "fuses were" : "lock bits were") + " not written.",
-                    "WARNING:");
-    return AvrPage::Outcome::Stopped;
-}
-
-std::string ChangeText(const BitChange& change)
-{
-    return change.name + (change.wasProgrammed ? " 0 -> " : " 1 -> ") +
-           (change.programmed ? "0" : "1");
-}
-
-std::string LockoutNote(const std::string& part)
-{
-    return "After this write the " + part +
-           " will no longer answer this programmer: only a high-voltage programmer brings it "
-           "back.";
-}
-
-LockFuseCommands::Outcome LockFuseCommands::fail(const std::string& text)
-{
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(text, kError);
-    return Outcome::Failed;
-}
-
-bool LockFuseCommands::sameChip()
-{
-    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
-    const DeviceEntry* shown = ShownDevice(page_);
-    if (shown && shown->signature == signature)
-        return true;
-    const DeviceEntry* found = FindDevice(signature);
-    fail(WrongChipText(signature, found ? found->label : nullptr, page_.lbTipo()));
-    return false;
 }
 
 std::vector<std::pair<int, int>> LockFuseCommands::lockBoxes() const
@@ -381,150 +313,85 @@ BoxStates LockFuseCommands::readWritten(Kind kind)
     return states;
 }
 
-LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
-{
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    const bool fuses = kind == Kind::Fuses;
-    const char* what = fuses ? "fuse" : "lock";
-    wrote_ = false;
-    // Whatever sequence the page would choose, a write to an unknown chip can be the one that
-    // locks it out.
-    if (page_.lbTipo() == AvrPageModel::kUnknownType) {
-        host_.MessageBox(std::string(kNotIdentified) + kNothingWritten, kError);
-        return Outcome::Failed;
+// The catalogue's editor as the lock or fuse write sees it: the boxes of the page identification
+// chose, the guards of the ATtiny page and the catalogue's fixed instructions.
+class LockFuseCommands::Target final : public BitsTarget {
+public:
+    Target(LockFuseCommands& commands, Kind kind) : c_(commands), kind_(kind) {}
+
+    std::string shownName() const override { return c_.page_.lbTipo(); }
+    bool isShown(const std::array<std::uint8_t, 3>& signature) const override
+    {
+        const DeviceEntry* shown = ShownDevice(c_.page_);
+        return shown && shown->signature == signature;
     }
-    if (fuses && FuseFamilyOf(page_.lbTipo()) == FuseFamily::ATmega128 &&
-        page_.lbTipo() != kATmega128) {
-        host_.MessageBox("The " + page_.lbTipo() +
-                             " has no fuse bits that serial programming reaches.\r" +
-                             kNothingWritten,
-                         kError);
-        return Outcome::Failed;
+    std::optional<std::string> refusal() const override
+    {
+        // Whatever sequence the page would choose, a write to an unknown chip can be the one
+        // that locks it out.
+        if (c_.page_.lbTipo() == AvrPageModel::kUnknownType)
+            return kNotIdentified;
+        if (kind_ == Kind::Fuses && FuseFamilyOf(c_.page_.lbTipo()) == FuseFamily::ATmega128 &&
+            c_.page_.lbTipo() != kATmega128)
+            return "The " + c_.page_.lbTipo() +
+                   " has no fuse bits that serial programming reaches.";
+        return std::nullopt;
     }
     // The AT90S2313, 4414 and 8515 cannot read their lock bits: those are written unchecked.
-    const bool readable = fuses || page_.btnReadLockBitsEnabled();
-
-    // What the chip holds, read twice: two reads that differ mean a connection that would not
-    // write reliably either.
-    if (!enter())
-        return Outcome::Failed;
-    if (!sameChip())
-        return Outcome::Failed;
-    BoxStates before;
-    if (readable) {
-        before = readWritten(kind);
-        if (readWritten(kind) != before)
-            return fail(std::string("The ") + what +
-                        " bits read differently twice: the connection to the chip is "
-                        "unreliable.\rCheck the cable and the supply.\r" +
-                        kNothingWritten);
-    } else {
-        // Lock bits are only ever programmed; a chip that cannot tell starts from none.
-        for (const int box : writtenBoxes(kind))
-            before.emplace_back(box, false);
+    bool readable() const override
+    {
+        return kind_ == Kind::Fuses || c_.page_.btnReadLockBitsEnabled();
     }
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-
-    std::vector<BitChange> changes;
-    for (const auto& [box, was] : before)
-        if (editor_.checked(box) != was)
-            changes.push_back({box, CaptionOf(box, page_), was, editor_.checked(box)});
-    for (const BitChange& c : changes) {
-        if (!fuses && c.wasProgrammed) {
-            host_.MessageBox(c.name +
-                                 " is programmed on the chip: only \"Erase chip\" releases "
-                                 "lock bits.\r" +
-                                 kNothingWritten,
-                             kError);
-            return Outcome::Failed;
+    std::vector<BitState> read() override
+    {
+        std::vector<BitState> states;
+        if (!readable()) {
+            // Lock bits are only ever programmed; a chip that cannot tell starts from none.
+            for (const int box : c_.writtenBoxes(kind_))
+                states.push_back({box, CaptionOf(box, c_.page_), false});
+            return states;
         }
-        const FuseGuard* guard = E::GuardOf(c.box);
-        if (guard && c.programmed == guard->lockoutChecked && !editor_.enabled(c.box)) {
-            host_.MessageBox(c.name + (c.programmed ? " programmed" : " unprogrammed") +
-                                 " ends serial programming: only a high-voltage programmer "
-                                 "undoes it. Press \"" +
-                                 guard->button + "\" first if that is what you want.\r" +
-                                 kNothingWritten,
-                             kError);
-            return Outcome::Failed;
-        }
+        for (const auto& [box, programmed] : c_.readWritten(kind_))
+            states.push_back({box, CaptionOf(box, c_.page_), programmed});
+        return states;
     }
-    const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";
-    if (changes.empty() && readable) {
-        host_.MessageBox(done, "OK");
-        return Outcome::Done;
+    bool wanted(int box) const override { return c_.editor_.checked(box); }
+    bool endsSerialProgramming(int box, bool programmed) const override
+    {
+        const FuseGuard* guard = E::GuardOf(box);
+        return guard && programmed == guard->lockoutChecked;
+    }
+    std::optional<std::string> lockoutRefusal(int box) const override
+    {
+        if (c_.editor_.enabled(box))
+            return std::nullopt;
+        return std::string("Press \"") + E::GuardOf(box)->button +
+               "\" first if that is what you want.";
+    }
+    std::string confirmationHead() const override
+    {
+        return kind_ == Kind::Fuses && c_.page_.lbTipo() == kATmega128 ? kConfirmFuses
+                                                                       : "Are you sure?";
+    }
+    void write(const std::vector<BitState>&) override
+    {
+        if (kind_ == Kind::Fuses)
+            for (const Instruction& i : c_.FuseWriteInstructions())
+                c_.send(i);
+        else
+            c_.send(c_.LockWriteInstruction());
     }
 
-    if (showChanges)
-        showChanges(changes);
-    std::string question =
-        fuses && page_.lbTipo() == kATmega128 ? kConfirmFuses : std::string("Are you sure?");
-    for (const BitChange& c : changes)
-        if (const FuseGuard* guard = E::GuardOf(c.box);
-            guard && c.programmed == guard->lockoutChecked) {
-            question += "\r\r" + LockoutNote(page_.lbTipo());
-            break;
-        }
-    question += "\r\rBits that change on the " + page_.lbTipo() + ":";
-    for (const BitChange& c : changes)
-        question += "\r" + ChangeText(c);
-    if (!readable)
-        question += "\rThis chip cannot read its lock bits: they cannot be checked afterwards.";
-    if (host_.MessageBox(question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
-                         Host::Buttons::OkCancelDefaultCancel,
-                         Host::Icon::Exclamation) != Host::Result::Ok)
-        return Outcome::Cancelled;
-    // A stop that came while the question was open cancels the write.
-    host_.ProcessMessages();
-    if (operations_.stopRequested())
-        return StoppedBeforeWrite(host_, fuses);
+private:
+    LockFuseCommands& c_;
+    Kind kind_;
+};
 
-    // The socket may have changed while the question was open.
-    if (!enter())
-        return Outcome::Failed;
-    if (!sameChip())
-        return Outcome::Failed;
-    wrote_ = true;
-    if (fuses)
-        for (const Instruction& i : FuseWriteInstructions())
-            send(i);
-    else
-        send(LockWriteInstruction());
-    if (!readable) {
-        serial_.AllLinesLow();
-        host_.NormalCursor();
-        host_.MessageBox(done, "OK");
-        return Outcome::Done;
-    }
-    // Read back as the chip will start next time: the AT90S2323 and 2343 take a new fuse value
-    // only at power-up. A write that has just ended serial programming on purpose can only be
-    // read back now, before the supply goes off.
-    bool lockout = false;
-    for (const BitChange& c : changes)
-        if (const FuseGuard* guard = E::GuardOf(c.box))
-            lockout = lockout || c.programmed == guard->lockoutChecked;
-    if (!lockout) {
-        serial_.AllLinesLow();
-        if (!serial_.ProgrammingEnable())
-            return fail(std::string("The chip did not answer after the write: the ") + what +
-                        " bits could not be read back.\r" + (fuses ? "Fuse" : "Lock") +
-                        " Bits NOT set.");
-    }
-    std::string missed;
-    for (const auto& [box, holds] : readWritten(kind))
-        if (holds != editor_.checked(box))
-            missed +=
-                (missed.empty() ? "" : ", ") + CaptionOf(box, page_) + " is " + (holds ? "0" : "1");
-    if (!missed.empty())
-        return fail("The chip did not take every " + std::string(what) + " bit: " + missed +
-                    " after the write.\r" + (fuses ? "Fuse" : "Lock") + " Bits NOT set.");
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(done, "OK");
-    return Outcome::Done;
+LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
+{
+    Target target(*this, kind);
+    writer_.showChanges = showChanges;
+    return writer_.program(kind, target);
 }
 
 void LockFuseCommands::readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2Bit)
@@ -553,7 +420,7 @@ try {
     // their answer would be an echo, shown as lock bits.
     if (!page_.btnReadLockBitsEnabled())
         return Outcome::Failed;
-    if (!enter())
+    if (!writer_.enter())
         return Outcome::Failed;
     const std::uint8_t lock = send(kReadLock);
 

@@ -1,6 +1,5 @@
 #include "avr/part_bits.h"
 
-#include "avr/device_catalogue.h"
 #include "hw/port_failure.h"
 
 #include <cctype>
@@ -8,10 +7,6 @@
 namespace vardel {
 
 namespace {
-
-const char* kError = "ERROR";
-const char* kNothingWritten = "Nothing was written.";
-const char* kNotDetected = "Processor not detected!!!";
 
 bool SameName(std::string_view a, std::string_view b)
 {
@@ -97,7 +92,8 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
-    : serial_(serial), ops_(serial, part), bits_(bits), host_(host), operations_(operations)
+    : serial_(serial), ops_(serial, part), bits_(bits), host_(host), operations_(operations),
+      writer_(serial, host, operations)
 {
 }
 
@@ -125,40 +121,12 @@ std::vector<std::uint8_t> PartBitsCommands::readBytes(Kind kind)
     return values;
 }
 
-bool PartBitsCommands::enter()
-{
-    host_.BusyCursor();
-    if (serial_.ProgrammingEnable())
-        return true;
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    host_.MessageBox(kNotDetected, kError);
-    return false;
-}
-
-bool PartBitsCommands::sameChip()
-{
-    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
-    if (signature == bits_.part().signature)
-        return true;
-    fail(WrongChipText(signature, nullptr, bits_.part().label()));
-    return false;
-}
-
-PartBitsCommands::Outcome PartBitsCommands::fail(const std::string& text)
-{
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(text, kError);
-    return Outcome::Failed;
-}
-
 PartBitsCommands::Outcome PartBitsCommands::read(Kind kind)
 try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
-    if (!enter())
+    if (!writer_.enter())
         return Outcome::Failed;
     const std::vector<int> bytes = bytesOf(kind);
     const std::vector<std::uint8_t> values = readBytes(kind);
@@ -172,125 +140,76 @@ try {
     return Outcome::Failed;
 }
 
-PartBitsCommands::Outcome PartBitsCommands::program(Kind kind)
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    wrote_ = false;
-    const bool fuses = kind == Kind::Fuses;
-    const char* what = fuses ? "fuse" : "lock";
-    const std::vector<int> bytes = bytesOf(kind);
-    if (bytes.empty()) {
-        host_.MessageBox("The " + bits_.part().label() + " has no " + what +
-                             " bits that serial programming reaches.\r" + kNothingWritten,
-                         kError);
-        return Outcome::Failed;
+// A part-table part's bytes as the lock or fuse write sees them: a bit is `byte * 8 + bit`.
+class PartBitsCommands::Target final : public BitsTarget {
+public:
+    Target(PartBitsCommands& commands, Kind kind)
+        : c_(commands), kind_(kind), bytes_(commands.bytesOf(kind))
+    {
     }
-    // What the chip holds, read twice: two reads that differ mean a connection that would not
-    // write reliably either.
-    if (!enter() || !sameChip())
-        return Outcome::Failed;
-    const std::vector<std::uint8_t> before = readBytes(kind);
-    if (readBytes(kind) != before)
-        return fail(std::string("The ") + what +
-                    " bits read differently twice: the connection to the chip is "
-                    "unreliable.\rCheck the cable and the supply.\r" +
-                    kNothingWritten);
-    serial_.AllLinesLow();
-    host_.NormalCursor();
 
-    std::vector<BitChange> changes;
-    bool lockout = false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        for (int bit = 0; bit < 8; ++bit) {
-            const PartBit b{bytes[i], bit};
-            const char* name = bits_.bitName(b.byte, bit);
-            const bool was = !(before[i] >> bit & 1);
-            if (!name || was == bits_.programmed(b))
+    std::string shownName() const override { return c_.bits_.part().label(); }
+    bool isShown(const std::array<std::uint8_t, 3>& signature) const override
+    {
+        return signature == c_.bits_.part().signature;
+    }
+    std::optional<std::string> refusal() const override
+    {
+        if (!bytes_.empty())
+            return std::nullopt;
+        return "The " + c_.bits_.part().label() + " has no " +
+               (kind_ == Kind::Fuses ? "fuse" : "lock") + " bits that serial programming reaches.";
+    }
+    std::vector<BitState> read() override
+    {
+        const std::vector<std::uint8_t> values = c_.readBytes(kind_);
+        std::vector<BitState> states;
+        for (std::size_t i = 0; i < bytes_.size(); ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                if (const char* name = c_.bits_.bitName(bytes_[i], bit))
+                    states.push_back({bytes_[i] * 8 + bit, name, !(values[i] >> bit & 1)});
+        return states;
+    }
+    bool wanted(int box) const override { return c_.bits_.programmed(bitOf(box)); }
+    bool endsSerialProgramming(int box, bool programmed) const override
+    {
+        return c_.bits_.endsSerialProgramming(bitOf(box), programmed);
+    }
+    std::optional<std::string> lockoutRefusal(int) const override
+    {
+        return c_.allowLockout ? std::nullopt : std::optional<std::string>("");
+    }
+    void write(const std::vector<BitState>& before) override
+    {
+        for (const int byte : bytes_) {
+            // The byte as the chip held it: only the bytes that change are written.
+            std::uint8_t was = 0xFF;
+            for (const BitState& bit : before)
+                if (bitOf(bit.box).byte == byte && bit.programmed)
+                    was = static_cast<std::uint8_t>(was & ~(1u << bitOf(bit.box).bit));
+            const std::uint8_t value = c_.bits_.value(byte);
+            if (static_cast<std::uint8_t>(value | ~c_.bits_.mask(byte)) == was)
                 continue;
-            changes.push_back({b.byte * 8 + bit, name, was, bits_.programmed(b)});
-            if (!fuses && was)
-                return fail(std::string(name) +
-                            " is programmed on the chip: only \"Erase chip\" releases lock "
-                            "bits.\r" +
-                            kNothingWritten);
-            if (bits_.endsSerialProgramming(b, bits_.programmed(b))) {
-                if (!allowLockout)
-                    return fail(std::string(name) +
-                                (bits_.programmed(b) ? " programmed" : " unprogrammed") +
-                                " ends serial programming: only a high-voltage programmer "
-                                "undoes it.\r" +
-                                kNothingWritten);
-                lockout = true;
-            }
+            if (byte == c_.bits_.lockByte())
+                c_.ops_.writeLock(value);
+            else
+                c_.ops_.writeFuse(byte, value);
         }
     }
-    const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";
-    if (changes.empty()) {
-        host_.MessageBox(done, "OK");
-        return Outcome::Done;
-    }
-    if (showChanges)
-        showChanges(changes);
-    std::string question = "Are you sure?";
-    if (lockout)
-        question += "\r\r" + LockoutNote(bits_.part().label());
-    question += "\r\rBits that change on the " + bits_.part().label() + ":";
-    for (const BitChange& c : changes)
-        question += "\r" + ChangeText(c);
-    if (host_.MessageBox(question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
-                         Host::Buttons::OkCancelDefaultCancel,
-                         Host::Icon::Exclamation) != Host::Result::Ok)
-        return Outcome::Cancelled;
-    // A stop that came while the question was open cancels the write.
-    host_.ProcessMessages();
-    if (operations_.stopRequested())
-        return StoppedBeforeWrite(host_, fuses);
 
-    // The socket may have changed while the question was open.
-    if (!enter() || !sameChip())
-        return Outcome::Failed;
-    wrote_ = true;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int byte = bytes[i];
-        if (bits_.value(byte) == before[i])
-            continue;
-        if (byte == bits_.lockByte())
-            ops_.writeLock(bits_.value(byte));
-        else
-            ops_.writeFuse(byte, bits_.value(byte));
-    }
-    // Read back as the chip starts next time, unless the write has just ended serial
-    // programming on purpose: then only now, before the supply goes off.
-    if (!lockout) {
-        serial_.AllLinesLow();
-        if (!serial_.ProgrammingEnable())
-            return fail(std::string("The chip did not answer after the write: the ") + what +
-                        " bits could not be read back.\r" + (fuses ? "Fuse" : "Lock") +
-                        " Bits NOT set.");
-    }
-    const std::vector<std::uint8_t> after = readBytes(kind);
-    std::string missed;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        for (int bit = 0; bit < 8; ++bit) {
-            const PartBit b{bytes[i], bit};
-            const char* name = bits_.bitName(b.byte, bit);
-            const bool holds = !(after[i] >> bit & 1);
-            if (name && holds != bits_.programmed(b))
-                missed +=
-                    (missed.empty() ? "" : ", ") + std::string(name) + " is " + (holds ? "0" : "1");
-        }
-    if (!missed.empty())
-        return fail("The chip did not take every " + std::string(what) + " bit: " + missed +
-                    " after the write.\r" + (fuses ? "Fuse" : "Lock") + " Bits NOT set.");
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(done, "OK");
-    return Outcome::Done;
-} catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, kind == Kind::Fuses));
-    return Outcome::Failed;
+private:
+    static PartBit bitOf(int box) { return {box / 8, box % 8}; }
+
+    PartBitsCommands& c_;
+    Kind kind_;
+    std::vector<int> bytes_;
+};
+
+PartBitsCommands::Outcome PartBitsCommands::program(Kind kind)
+{
+    Target target(*this, kind);
+    writer_.showChanges = showChanges;
+    return writer_.program(kind, target);
 }
 
 } // namespace vardel

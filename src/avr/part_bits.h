@@ -2,10 +2,10 @@
 
 #include "avr/avr_page.h"
 #include "avr/avr_part_ops.h"
-#include "avr/avr_parts.h"
-#include "avr/lock_fuse_commands.h"
+#include "avr/bits_write.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
+#include "parts/avr_parts.h"
 
 #include <array>
 #include <cstdint>
@@ -67,7 +67,7 @@ private:
 class PartBitsCommands {
 public:
     using Outcome = AvrPage::Outcome;
-    enum class Kind { Fuses, Lock };
+    using Kind = BitsWrite::Kind;
 
     PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits, Host& host,
                      OperationLock& operations);
@@ -79,21 +79,20 @@ public:
     // Called with the bits that change just before the confirmation.
     std::function<void(const std::vector<BitChange>&)> showChanges;
     // Whether the last program command sent its write (a stop after that point lets it finish).
-    bool wrote() const { return wrote_; }
+    bool wrote() const { return writer_.wrote(); }
 
 private:
+    class Target;
+
     std::vector<int> bytesOf(Kind kind) const;
     std::vector<std::uint8_t> readBytes(Kind kind);
-    bool enter();
-    bool sameChip();
-    Outcome fail(const std::string& text);
 
     AvrSerial& serial_;
     AvrPartOps ops_;
     PartBits& bits_;
     Host& host_;
     OperationLock& operations_;
-    bool wrote_ = false;
+    BitsWrite writer_;
 };
 
 } // namespace vardel

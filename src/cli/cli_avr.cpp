@@ -2,9 +2,9 @@
 #include "hw/file_names.h"
 
 #include "avr/avr_page.h"
-#include "avr/avr_parts.h"
 #include "avr/device_catalogue.h"
 #include "cli/cli_avr_bits.h"
+#include "parts/avr_parts.h"
 
 #include "files/binary_file.h"
 #include "files/image_file.h"
@@ -108,17 +108,14 @@ int runAvr(Context& ctx, const QStringList& args)
     }
     if (outcome == Outcome::Done) {
         if (takesFile) {
-            const DeviceClassInfo& info = ClassInfo(page.model().DeviceClass());
             const std::string what = action.startsWith(QLatin1String("read-")) ? "read into " + file
                                      : action.startsWith(QLatin1String("program-"))
                                          ? std::string("programmed, not verified")
                                          : std::string("verified");
             // "ATmega128 (128kb flash)": the name alone, the size follows in bytes.
             const std::string& type = page.model().lbTipo();
-            // A part of the part table has its own sizes; the catalogue's go by device class.
-            const AvrPart* part = page.part();
-            const std::uint32_t bytes = part ? (flash ? part->flashBytes : part->eepromBytes)
-                                             : (flash ? info.flashBytes : info.eepromBytes);
+            const AvrPart* part = page.identifiedPart();
+            const std::uint32_t bytes = flash ? part->flashBytes : part->eepromBytes;
             ctx.host->summary(type.substr(0, type.find(" (")) + ": " + std::to_string(bytes) +
                               (flash ? " bytes of flash " : " bytes of EEPROM ") + what);
         }

@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 
 #include <cstdio>
 

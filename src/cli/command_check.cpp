@@ -3,7 +3,7 @@
 // that a typing slip exits 2 at once and leaves nothing behind.
 #include "cli/command_line.h"
 
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
 #include "files/binary_file.h"

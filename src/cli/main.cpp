@@ -2,7 +2,7 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 #include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"

@@ -4,6 +4,8 @@
 
 #include "sim/chips.h"
 
+#include "parts/catalogue_parts.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -31,71 +33,93 @@ constexpr AvrFuseByte kNoFuse{0xFF, 0xFF, 0x00};
 constexpr std::array<AvrFuseByte, 3> kNoFuses{kNoFuse, kNoFuse, kNoFuse};
 constexpr std::array<std::uint8_t, 4> kNoCalibration{0xFF, 0xFF, 0xFF, 0xFF};
 
-// AT90S2323/2343/4434/8535 fuse key: SPIEN bit 5, FSTRT (RCEN on the AT90S2343) bit 0; the other
-// bits do not exist. Factory values: SPIEN programmed, FSTRT unprogrammed, RCEN programmed (the
-// AT90S2343 ships running on its internal RC oscillator) -- from memory of the datasheets,
-// doubtful.
-constexpr AvrFuseByte kAt90sFstrt{0xDF, 0xDE, 0x20, 0x20};
-constexpr AvrFuseByte kAt90sRcen{0xDE, 0xDE, 0x20, 0x20};
+// How a fuse byte behaves: the bits the chip lacks, the bits serial mode cannot change and the
+// lock-out bits (AvrFuseByte); its factory value comes with the part's facts.
+constexpr AvrFuseByte fuseCells(std::uint8_t unused, std::uint8_t fixed = 0,
+                                std::uint8_t lockoutWhenSet = 0, std::uint8_t lockoutWhenClear = 0)
+{
+    return {0xFF, unused, fixed, lockoutWhenSet, lockoutWhenClear};
+}
 
-// The catalogue. Write times are the ranges of the toolchain's part descriptions and the
-// datasheets, fastest and slowest (the AT90S2323, missing from the part descriptions, as its
-// AT90S2343 sibling); polling values are the datasheets'. Calibration bytes differ from chip to
-// chip; these are plausible values.
+// AT90S2323/2343/4434/8535: SPIEN bit 5, FSTRT (RCEN on the AT90S2343) bit 0; the other bits do
+// not exist.
+constexpr AvrFuseByte kAt90sFuse = fuseCells(0xDE, 0x20, 0x20);
+
+// The chips of the catalogue as serial programming sees them: the instruction family they
+// decode, the XTAL clocks an SCK phase needs, their fuse cells, whether a new fuse acts only after
+// a power cycle, and their calibration bytes (which differ from chip to chip; these are plausible
+// values). Signature, sizes, write times, polling answers and factory values are the part's facts.
+struct ChipRow {
+    const char* name;
+    AvrFamily family;
+    int sckPhaseClocks;
+    std::array<AvrFuseByte, 3> fuses;
+    bool fuseAfterPowerCycle;
+    int calibrationCount;
+    std::array<std::uint8_t, 4> calibration;
+};
+
 // clang-format off
-constexpr AvrDevice kCatalogue[] = {
-    // name, signature, family, flash, page words, EEPROM, fastest and slowest flash / EEPROM /
-    // erase / fuse times, polling flash, EEPROM, SCK phase clocks, fuse bytes, fuses, fuse after
-    // power cycle, calibration bytes, calibration
-    {"AT90S2313", {0x1E, 0x91, 0x01}, AvrFamily::At90sLockOnly, 2048, 0, 128,
-     times(4, 4, 20, 9), times(9, 9, 20, 9), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
-     0, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S2323", {0x1E, 0x91, 0x02}, AvrFamily::At90sLockAndFuse, 2048, 0, 128,
-     times(9, 9, 18, 9), times(20, 20, 18, 20), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
-     1, {kAt90sFstrt, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
-    {"AT90S2343", {0x1E, 0x91, 0x03}, AvrFamily::At90sLockAndFuse, 2048, 0, 128,
-     times(9, 9, 18, 9), times(20, 20, 18, 20), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
-     1, {kAt90sRcen, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
-    {"AT90S4414", {0x1E, 0x92, 0x01}, AvrFamily::At90sLockOnly, 4096, 0, 256,
-     times(9, 9, 20, 9), times(20, 20, 20, 9), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
-     0, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S4434", {0x1E, 0x92, 0x02}, AvrFamily::At90sLockAndFuse, 4096, 0, 256,
-     times(9, 9, 20, 9), times(20, 20, 20, 20), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
-     1, {kAt90sFstrt, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
-    {"AT90S8515", {0x1E, 0x93, 0x01}, AvrFamily::At90sLockOnly, 8192, 0, 512,
-     times(4, 4, 20, 9), times(9, 9, 20, 9), {0x7F, 0x7F}, {0x80, 0x7F}, 2,
-     0, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S8535", {0x1E, 0x93, 0x03}, AvrFamily::At90sLockAndFuse, 8192, 0, 512,
-     times(9, 9, 20, 9), times(20, 20, 20, 9), {0xFF, 0xFF}, {0x00, 0xFF}, 2,
-     1, {kAt90sFstrt, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
-    // Fuse x x SPIEN x EESAVE x SUT1 SUT0; factory SUT1..0 = 11 is doubtful.
-    {"ATmega103", {0x1E, 0x97, 0x01}, AvrFamily::ATmega103, 131072, 128, 4096,
-     times(22, 4, 112, 9), times(56, 9, 112, 9), {0xFF, 0xFF}, {0x80, 0x7F}, 2,
-     1, {AvrFuseByte{0xDF, 0xD4, 0x20, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
-    // Low CKSEL3..0 = 0001 (internal RC 1 MHz); high 99 with SPIEN (bit 5) programmed and EESAVE
-    // (bit 3) unprogrammed; extended FD (M103C programmed), bits 7..2 do not exist.
-    {"ATmega128", {0x1E, 0x97, 0x02}, AvrFamily::ATmega128, 131072, 128, 4096,
-     times(4.5, 9, 9, 9), times(4.5, 9, 9, 9), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     3, {AvrFuseByte{0xE1, 0x00, 0x00}, AvrFuseByte{0x99, 0x00, 0x20, 0x20},
-         AvrFuseByte{0xFD, 0xFC, 0x00}}, false, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
-    // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0; factory CKSEL 010 is doubtful.
-    {"ATmega161", {0x1E, 0x94, 0x01}, AvrFamily::ATmega161, 16384, 64, 512,
-     times(14, 3.4, 28, 2), times(14, 3.4, 28, 2), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     1, {AvrFuseByte{0xDA, 0x80, 0x20, 0x20}, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
-    // Low BODLEVEL BODEN x x CKSEL3..0 (factory CKSEL 0010, internal RC 1 MHz); high x x x x 1
-    // BOOTSZ1 BOOTSZ0 BOOTRST, factory all unprogrammed (doubtful).
-    {"ATmega163", {0x1E, 0x94, 0x02}, AvrFamily::ATmega163, 16384, 64, 512,
-     times(16, 4, 32, 2), times(16, 4, 32, 2), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     2, {AvrFuseByte{0xF2, 0x30, 0x00}, AvrFuseByte{0xFF, 0xF8, 0x00}, kNoFuse}, false,
-     1, {0xA8, 0xFF, 0xFF, 0xFF}},
+constexpr ChipRow kChips[] = {
+    {"AT90S2313", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S2323", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
+    {"AT90S2343", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
+    {"AT90S4414", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S4434", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    {"AT90S8515", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
+    {"AT90S8535", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // Fuse x x SPIEN x EESAVE x SUT1 SUT0.
+    {"ATmega103", AvrFamily::ATmega103, 2, {fuseCells(0xD4, 0x20, 0x20), kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // High: SPIEN (bit 5) out of serial reach; extended: bits 7..2 do not exist.
+    {"ATmega128", AvrFamily::ATmega128, 2, {fuseCells(0x00), fuseCells(0x00, 0x20, 0x20), fuseCells(0xFC)}, false, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
+    // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0.
+    {"ATmega161", AvrFamily::ATmega161, 2, {fuseCells(0x80, 0x20, 0x20), kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    // Low BODLEVEL BODEN x x CKSEL3..0; high x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST.
+    {"ATmega163", AvrFamily::ATmega163, 2, {fuseCells(0x30), fuseCells(0xF8), kNoFuse}, false, 1, {0xA8, 0xFF, 0xFF, 0xFF}},
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0, every bit writable in low-voltage serial mode,
-    // SPIEN included; factory CKSEL 0010 (internal RC) is doubtful.
-    {"ATtiny12", {0x1E, 0x90, 0x05}, AvrFamily::ATtiny12, 1024, 0, 64,
-     times(4.5, 9, 20, 9), times(20, 20, 20, 9), {0xFF, 0xFF}, {0xFF, 0xFF}, 2,
-     1, {AvrFuseByte{0xD2, 0x00, 0x00, 0x20, 0x10}, kNoFuse, kNoFuse}, false, 1,
-     {0x4C, 0xFF, 0xFF, 0xFF}},
+    // SPIEN included.
+    {"ATtiny12", AvrFamily::ATtiny12, 2, {fuseCells(0x00, 0x00, 0x20, 0x10), kNoFuse, kNoFuse}, false, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
 };
 // clang-format on
+
+AvrTimes nanoseconds(const PartTiming& us)
+{
+    return {std::int64_t(us.flashWriteUs) * 1000, std::int64_t(us.eepromWriteUs) * 1000,
+            std::int64_t(us.chipEraseUs) * 1000, std::int64_t(us.fuseWriteUs) * 1000};
+}
+
+// The catalogue's chips, each with its part's facts.
+const std::vector<AvrDevice>& Catalogue()
+{
+    static const std::vector<AvrDevice> devices = [] {
+        std::vector<AvrDevice> out;
+        for (const ChipRow& chip : kChips) {
+            const CataloguePart& facts = *FindCataloguePart(chip.name);
+            const AvrPart& part = PartOf(facts);
+            AvrDevice device{chip.name,
+                             part.signature,
+                             chip.family,
+                             part.flashBytes,
+                             part.flashPageBytes / 2,
+                             part.eepromBytes,
+                             nanoseconds(facts.fastest),
+                             nanoseconds(facts.slowest),
+                             part.flashReadback,
+                             part.eepromReadback,
+                             chip.sckPhaseClocks,
+                             facts.fuseCount,
+                             chip.fuses,
+                             chip.fuseAfterPowerCycle,
+                             chip.calibrationCount,
+                             chip.calibration};
+            for (int i = 0; i < facts.fuseCount; ++i)
+                device.fuses[i].factory = facts.fuseFactory[i];
+            out.push_back(device);
+        }
+        return out;
+    }();
+    return devices;
+}
 
 const char* const kFuseKeys[3] = {"avr.fuse.low", "avr.fuse.high", "avr.fuse.extended"};
 const char* const kFlashFile = "flash.bin";
@@ -235,13 +259,13 @@ bool hidesInMode3(const AvrDevice& device)
 
 std::span<const AvrDevice> AvrCatalogue()
 {
-    return kCatalogue;
+    return Catalogue();
 }
 
 const AvrDevice* FindAvrDevice(std::string_view name)
 {
     const std::string wanted = upper(name);
-    for (const AvrDevice& device : kCatalogue)
+    for (const AvrDevice& device : Catalogue())
         if (upper(device.name) == wanted)
             return &device;
     return nullptr;
@@ -250,7 +274,7 @@ const AvrDevice* FindAvrDevice(std::string_view name)
 std::string AvrCatalogueNames()
 {
     std::string names;
-    for (const AvrDevice& device : kCatalogue)
+    for (const AvrDevice& device : Catalogue())
         names += (names.empty() ? "" : ", ") + std::string(device.name);
     return names;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 #include "sim/sockets.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+#include "avr/avr_part_ops.h"
 #include "avr_rig.h"
 
 #include <gtest/gtest.h>
@@ -147,35 +148,21 @@ TEST(AvrSerial, MemoryInstructionsAreSentBackToBack)
 {
     ScriptedRig rig;
     enterProgrammingLevels(rig);
+    AvrPartOps ops(rig.serial, *FindPartByName("ATmega128"));
     QueueMisoBytes(rig.port, {0x00, 0x28, 0xFF, 0x5A});
     // The last byte of a 128 KiB flash: the high byte of word 0xFFFF.
-    EXPECT_EQ(rig.serial.ReadFlashByte(131071), 0x5A);
+    EXPECT_EQ(ops.readFlash(131071), 0x5A);
     EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0x28, 0xFF, 0xFF, 0x00}));
     EXPECT_EQ(rig.port.writes.size(), 4u * 152u);
 
     rig.port.writes.clear();
-    rig.serial.ReadFlashByte(0x1234);
+    ops.readFlash(0x1234);
     EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0x20, 0x09, 0x1A, 0x00}));
 
     rig.port.writes.clear();
-    rig.serial.LoadFlashByte(3, 0x9C);
-    EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0x48, 0x00, 0x01, 0x9C}));
-    EXPECT_EQ(XtalPulses(rig.port.writes), 4 * 64 + 101);
-
-    rig.port.writes.clear();
-    rig.serial.WriteFlashPage(255);
-    EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0x4C, 0x00, 0x7F, 0x00}));
-    EXPECT_EQ(XtalPulses(rig.port.writes), 4 * 64 + 101);
-
-    rig.port.writes.clear();
-    rig.serial.ReadEepromByte(4095);
+    ops.readEeprom(4095);
     EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0xA0, 0x0F, 0xFF, 0x00}));
     EXPECT_EQ(XtalPulses(rig.port.writes), 4 * 64);
-
-    rig.port.writes.clear();
-    rig.serial.WriteEepromByte(0x1FF, 0x42);
-    EXPECT_EQ(MosiBytes(rig.port.writes), (std::vector<std::uint8_t>{0xC0, 0x01, 0xFF, 0x42}));
-    EXPECT_EQ(XtalPulses(rig.port.writes), 4 * 64 + 101);
 
     rig.port.writes.clear();
     rig.serial.ChipErase();

@@ -1,4 +1,4 @@
-#include "avr/avr_parts.h"
+#include "parts/avr_parts.h"
 
 #include <algorithm>
 #include <cctype>

@@ -75,7 +75,7 @@ struct AvrPart {
     bool pollsReadyBusy() const { return ((flashMode | eepromMode) & 0x48) != 0; }
 };
 
-// Every part the data describes, in name order.
+// Every part the data describes, in name order: the generated rows and the hand-written ones.
 std::span<const AvrPart> AvrParts();
 // The part that answers this signature (the first of its names), or null.
 const AvrPart* FindPart(const std::array<std::uint8_t, 3>& signature);
