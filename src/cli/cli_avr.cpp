@@ -17,38 +17,6 @@ namespace vardel::cli {
 
 namespace {
 
-// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
-// after every byte, end with every line low and say that the chip may be partly written.
-class StopOnInterruptHost final : public Host {
-public:
-    StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
-
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
-    {
-        return host_.MessageBox(text, caption, buttons, icon);
-    }
-    void BusyCursor() override { host_.BusyCursor(); }
-    void NormalCursor() override { host_.NormalCursor(); }
-    void ProgressShow() override { host_.ProgressShow(); }
-    void ProgressHide() override { host_.ProgressHide(); }
-    void ProgressLabel(const std::string& text) override { host_.ProgressLabel(text); }
-    void ProgressGauge(int percent) override { host_.ProgressGauge(percent); }
-    bool CancelFlag() override { return host_.CancelFlag(); }
-    void FlashGauge(int percent) override { host_.FlashGauge(percent); }
-    void EepromGauge(int percent) override { host_.EepromGauge(percent); }
-    void ProcessMessages() override
-    {
-        host_.ProcessMessages();
-        if (CliHost::interrupted)
-            lock_.requestStop();
-    }
-
-private:
-    CliHost& host_;
-    OperationLock& lock_;
-};
-
 const char* kUsage = "usage: avr identify|erase|blank-test, avr read-flash|program-flash|"
                      "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE, "
                      "avr read-fuses|program-fuses [NAME=0|1 ...] [--preset P], "

@@ -1,0 +1,136 @@
+#include "cli/cli.h"
+
+#include "avr/part_bits.h"
+#include "files/binary_file.h"
+#include "hw/file_names.h"
+#include "production/auto_run.h"
+#include "sim/chips.h"
+#include "sim/sim_board.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace vardel::cli {
+
+namespace {
+
+const char* kUsage = "usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE]";
+
+// Between two chips: on the simulated board a fresh chip of the part goes into the socket; on a
+// real board the user puts the next one in and presses Enter. False when the run must end.
+bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int number, int count)
+{
+    if (sim::SimBoard* board = ctx.board->sim()) {
+        std::string error;
+        if (job.project.socket == ProjectSocket::Avr) {
+            auto chip = sim::MakeAvrChip(part, "", error);
+            if (!chip) {
+                std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+                return false;
+            }
+            board->insertAvr(std::move(chip));
+        } else {
+            auto chip = sim::MakeEepromChip(part, error);
+            if (!chip) {
+                std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+                return false;
+            }
+            board->insertEeprom(std::move(chip));
+        }
+        std::fprintf(stderr, "vardel-cli: chip %d of %d: a fresh %s in the simulated socket\n",
+                     number, count, part.c_str());
+        return true;
+    }
+    std::fprintf(stderr,
+                 "Put chip %d of %d in the socket and press Enter (Ctrl-D ends the run): ", number,
+                 count);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer) || CliHost::interrupted) {
+        std::fprintf(stderr, "\n");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// auto FILE [--count N] [--log FILE]: the whole programming of one chip, or of N in a row, from a
+// project file or a one-image HEX.
+int runAuto(Context& ctx, const QStringList& args)
+{
+    QString file, log;
+    int count = 1;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--count") && hasValue) {
+            bool ok = false;
+            count = args[++i].toInt(&ok);
+            if (!ok || count < 1)
+                return usageError(QStringLiteral("--count takes a number from 1 up"));
+        } else if (a == QLatin1String("--log") && hasValue) {
+            log = args[++i];
+        } else if (!a.startsWith(QLatin1String("--")) && file.isEmpty()) {
+            file = a;
+        } else {
+            return usageError(QString::fromLatin1(kUsage));
+        }
+    }
+    if (file.isEmpty())
+        return usageError(QString::fromLatin1(kUsage));
+    const std::string fileName = FileNameFromQString(file);
+    if (!file.endsWith(QLatin1String(".vardel")) && FileKindOf(fileName) != FileKind::Hex)
+        return usageError(
+            QStringLiteral("'%1': auto takes a project file (.vardel) or a one-image HEX file")
+                .arg(file));
+
+    AutoJobLoad load = LoadAutoJob(fileName);
+    if (!load.ok()) {
+        std::fprintf(stderr, "ERROR: %s\n", load.error.c_str());
+        return Failure;
+    }
+    AutoJob& job = load.job;
+    if (!log.isEmpty())
+        job.logFile = FileNameFromQString(log);
+    const bool writesBits = !job.project.fuseBits.empty() || !job.project.lockBits.empty() ||
+                            job.project.lockByte || job.project.fuseBytes[0] ||
+                            job.project.fuseBytes[1] || job.project.fuseBytes[2];
+    if (writesBits && !ctx.host->yes())
+        return usageError(
+            QStringLiteral(
+                "'%1' writes fuse or lock bits, which are confirmed one chip at a time: add --yes")
+                .arg(file));
+
+    StopOnInterruptHost host(*ctx.host, ctx.lock);
+    AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, host, ctx.lock);
+    run.allowLockout = ctx.allowLockout;
+    run.stopRequested = [] {
+        return CliHost::interrupted != 0;
+    };
+    run.showChanges = [](const std::vector<BitChange>& changes) {
+        for (const BitChange& c : changes)
+            std::fprintf(stderr, "%s\n", ChangeText(c).c_str());
+        std::fflush(stderr);
+    };
+    std::string part = job.project.part;
+    for (int chip = 1; chip <= count; ++chip) {
+        if (chip > 1 && !NextChip(ctx, job, part, chip, count))
+            return Failure;
+        if (run.run(job) != AutoRun::Result::Ok)
+            return Failure;
+        // A one-image HEX is for whatever part the first chip was.
+        part = run.partName();
+        std::string done = run.partName() + ": ";
+        if (count > 1)
+            done += "chip " + std::to_string(chip) + " of " + std::to_string(count) + " ";
+        done += "programmed and verified";
+        if (run.serial())
+            done += ", serial number " + std::to_string(*run.serial());
+        ctx.host->summary(done);
+    }
+    return Success;
+}
+
+} // namespace vardel::cli
