@@ -160,8 +160,8 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
                 bits.endsSerialProgramming(bit, bits.programmed(bit)) && !allowed)
                 return std::string(bits.bitName(byte, b)) + (bits.programmed(bit) ? "=0" : "=1") +
                        " ends serial programming of the " + chip +
-                       " for good (only a high-voltage programmer undoes it); refused without "
-                       "allow-lockout";
+                       " for good (only a high-voltage programmer undoes it); refused unless the "
+                       "project has allow-lockout = yes and --allow-lockout is given";
         }
     return {};
 }
@@ -501,7 +501,9 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
              current = flashFile;
              return page.btnProgFlashClick();
          }},
-        {"eeprom", programsEeprom, "the flash is programmed; the EEPROM is partly written",
+        {"eeprom", programsEeprom,
+         programsFlash ? "the flash is programmed; the EEPROM is partly written"
+                       : "the flash is erased; the EEPROM is partly written",
          [&] {
              current = eepromFile;
              return page.BitBtn1Click();

@@ -1,4 +1,5 @@
 #include "ui/Unit1.h"
+#include "ui/Unit1Auto.h"
 
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
@@ -98,6 +99,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     buildAvrPage();
     buildMenu();
     buildFileDialogs();
+    autoPanel_ = new AutoPanel(*this);
     FormCreate();
 }
 
