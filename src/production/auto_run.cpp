@@ -339,6 +339,7 @@ AutoRun::Result AutoRun::run(AutoJob& job)
     const std::optional<SerialRule>& rule = job.project.serial;
     std::optional<std::vector<std::uint8_t>> serialBytes;
     if (rule) {
+        serial_ = rule->next;
         std::string why;
         serialBytes = SerialBytes(*rule, rule->next, &why);
         if (!serialBytes) {
@@ -354,7 +355,6 @@ AutoRun::Result AutoRun::run(AutoJob& job)
             writeLog(job, record);
             return result;
         }
-        serial_ = rule->next;
     }
     result =
         job.project.socket == ProjectSocket::Avr ? runAvr(job, record) : runEeprom(job, record);

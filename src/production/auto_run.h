@@ -67,7 +67,7 @@ public:
     Result run(AutoJob& job);
 
     // After a run: the step that failed ("" after Ok or Refused), the part identified ("" when
-    // none was), and the serial number the chip got.
+    // none was), and the serial number the chip got (or was refused).
     const std::string& failedStep() const { return failedStep_; }
     const std::string& partName() const { return partName_; }
     std::optional<std::uint64_t> serial() const { return serial_; }
