@@ -18,12 +18,13 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
-// A '#' at the start of a line or after a blank starts a comment; one inside a word (a file
-// name) does not.
+// A '#' at the start of a line, after a blank or right after the '=' starts a comment; one inside
+// a word (a file name) does not.
 std::string_view WithoutComment(std::string_view line)
 {
     for (std::size_t i = 0; i < line.size(); ++i)
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+        if (line[i] == '#' &&
+            (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t' || line[i - 1] == '='))
             return line.substr(0, i);
     return line;
 }
