@@ -8,8 +8,10 @@
 #include "sim/sim_board.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace vardel::cli {
 
@@ -46,12 +48,21 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
                  "Put chip %d of %d in the socket and press Enter (Ctrl-D ends the run): ", number,
                  count);
     std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer) || CliHost::interrupted) {
-        std::fprintf(stderr, "\n");
-        return false;
+    // A stop signal ends the wait as well: the read is restarted after a signal, so the wait
+    // polls.
+    while (!CliHost::interrupted) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 100) <= 0)
+            continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n <= 0)
+            break;
+        if (c == '\n')
+            return true;
     }
-    return true;
+    std::fprintf(stderr, "\n");
+    return false;
 }
 
 } // namespace
