@@ -88,6 +88,35 @@ std::uint64_t EepromOffset(const ImageFile& file)
                : 0;
 }
 
+// Lays an image into a memory of the chip read from `offset` up; the image's bytes from
+// offset + the memory's size up to `end` would be lost, so they refuse the run. Empty, or why.
+std::string LayImage(const ImageFile& file, std::vector<std::uint8_t>& memory, std::uint64_t offset,
+                     std::uint64_t end, const std::string& what)
+{
+    if (file.kind == FileKind::Bin && file.bin.size() > memory.size())
+        return "the image holds " + std::to_string(file.bin.size()) + " bytes, more than the " +
+               what + "'s " + std::to_string(memory.size());
+    if (file.kind == FileKind::Hex) {
+        std::uint64_t past = 0;
+        std::uint64_t first = 0;
+        for (const HexImage::Run& r : file.hex.runs) {
+            const std::uint64_t from = std::max(r.address, offset + memory.size());
+            const std::uint64_t to = std::min(r.address + r.size, end);
+            if (from < to) {
+                first = past ? std::min(first, from) : from;
+                past += to - from;
+            }
+        }
+        if (past)
+            return std::to_string(past) + " bytes of the image lie past the end of the " + what +
+                   ", the first at " + AddressText(static_cast<std::uint32_t>(first - offset));
+    }
+    const HexPlacement placed = PlaceImageFile(file, memory, offset);
+    if (file.kind == FileKind::Hex && placed.inside == 0)
+        return std::string(kNoDataForMemory) + " (" + what + ")";
+    return {};
+}
+
 std::string ResolvedBeside(const std::string& projectFile, const std::string& name)
 {
     const QString folder = QFileInfo(QString::fromStdString(projectFile)).absolutePath();
@@ -435,12 +464,18 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
 
     std::vector<std::uint8_t> flash(part->flashBytes, 0xFF);
     std::vector<std::uint8_t> eeprom(part->eepromBytes, 0xFF);
+    const std::string chip = part->name;
     if (job.flash)
-        PlaceImageFile(*job.flash, flash, 0);
+        if (const std::string e =
+                LayImage(*job.flash, flash, 0, kAvrEepromHexBase, chip + " flash");
+            !e.empty())
+            return refuse("Auto run refused: " + e);
     if (job.eeprom) {
-        const HexPlacement placed = PlaceImageFile(*job.eeprom, eeprom, EepromOffset(*job.eeprom));
-        if (job.eeprom->kind == FileKind::Hex && placed.inside == 0)
-            return refuse(std::string("Auto run refused: ") + kNoDataForMemory);
+        const std::uint64_t offset = EepromOffset(*job.eeprom);
+        if (const std::string e = LayImage(*job.eeprom, eeprom, offset,
+                                           offset ? kAvrFuseHexBase : UINT64_MAX, chip + " EEPROM");
+            !e.empty())
+            return refuse("Auto run refused: " + e);
     }
     if (serial_) {
         const SerialRule& rule = *project.serial;
@@ -560,11 +595,10 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
     record.part = partName_;
     const auto size = static_cast<std::size_t>(page.ChipSize);
     std::vector<std::uint8_t> image(size, 0xFF);
-    if (job.eeprom) {
-        const HexPlacement placed = PlaceImageFile(*job.eeprom, image, 0);
-        if (job.eeprom->kind == FileKind::Hex && placed.inside == 0)
-            return refuse(std::string("Auto run refused: ") + kNoDataForMemory);
-    }
+    if (job.eeprom)
+        if (const std::string e = LayImage(*job.eeprom, image, 0, UINT64_MAX, partName_);
+            !e.empty())
+            return refuse("Auto run refused: " + e);
     if (serial_) {
         const SerialRule& rule = *job.project.serial;
         const auto bytes = SerialBytes(rule, *serial_);

@@ -988,9 +988,12 @@ TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find("add --yes"), std::string::npos) << r.out;
 
-    r = cli("--yes auto " + image);
+    r = cli("--yes auto " + image + " --log " + file("one.csv"));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("ATmega328P: programmed and verified"), std::string::npos) << r.out;
+    EXPECT_NE(readAll(file("one.csv")).find(",blink-atmega328p-all.hex,ATmega328P,1E 95 0F,,"),
+              std::string::npos);
+    EXPECT_NE(readAll(file("one.csv")).find(",E2 D9 FD,FE,ok,"), std::string::npos);
     r = cli("sim show");
     EXPECT_NE(r.out.find("avr.fuse.extended=FD\navr.fuse.high=D9\navr.fuse.low=E2\navr.lock=FE\n"),
               std::string::npos)
@@ -1092,4 +1095,16 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
         << r.out;
     EXPECT_NE(cli("sim show").out.find("avr.lock=FC"), std::string::npos);
     EXPECT_NE(readAll(file("runs.csv")).find(",10000,,,,,refused,"), std::string::npos);
+
+    // An image larger than the chip is refused too: nothing of it would be the chip's.
+    std::ofstream(file("big.bin"), std::ios::binary) << std::string(300, 'x');
+    std::ofstream(file("e.vardel")) << "socket = eeprom\npart = 24C02\neeprom = big.bin\n";
+    ASSERT_EQ(cli("sim insert-eeprom 24C02").status, 0);
+    r = cli("auto " + file("e.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the image holds 300 bytes, more than the 24C02's 256"),
+              std::string::npos)
+        << r.out;
+    ASSERT_EQ(cli("sim export eeprom " + file("e.bin")).status, 0);
+    EXPECT_EQ(readAll(file("e.bin")), std::string(256, '\xFF'));
 }
