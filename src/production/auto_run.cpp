@@ -1,7 +1,6 @@
 #include "production/auto_run.h"
 
 #include "avr/avr_page.h"
-#include "avr/avr_parts.h"
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
 #include "hw/outcome_text.h"
