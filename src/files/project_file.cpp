@@ -164,7 +164,8 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     if (!has("part"))
         return fail(lineNumber, "the project names no part");
     p.part = value("part");
-    p.partLine = line("part");
+    for (const auto& [key, entry] : keys)
+        p.lines[key] = entry.second;
     if (has("flash"))
         p.flash = value("flash");
     if (has("eeprom"))

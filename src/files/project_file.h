@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,8 +49,13 @@ struct Project {
     std::string log; // the CSV log, relative to the project file's folder
     // Not a key: the lock byte of a one-image HEX.
     std::optional<std::uint8_t> lockByte;
-    // The line of the part, for messages about it.
-    int partLine = 0;
+    // The line of each key given, for messages about its value.
+    std::map<std::string, int, std::less<>> lines;
+    int lineOf(std::string_view key) const
+    {
+        const auto at = lines.find(key);
+        return at == lines.end() ? 0 : at->second;
+    }
 };
 
 struct ProjectParse {

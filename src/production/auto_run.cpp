@@ -136,7 +136,7 @@ int FuseByteOf(const PartBits& bits, int index)
 // The fuse and lock bits a job asks for, set on `bits` over what they hold; an error when a name
 // or a byte does not fit the part, or when a bit ends serial programming and `allowed` is false.
 std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
-                      std::array<std::uint8_t, 4>& named)
+                      std::array<std::uint8_t, 4>& named, std::string& key)
 {
     named = {};
     const std::optional<std::uint8_t>& lockByte = project.lockByte;
@@ -144,6 +144,7 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
     const std::string chip = part.name;
     const bool anyBits = !project.fuseBits.empty() || !project.lockBits.empty() || lockByte ||
                          project.fuseBytes[0] || project.fuseBytes[1] || project.fuseBytes[2];
+    key = "part";
     if (anyBits && part.catalogued)
         return "the fuse and lock bits of the " + chip +
                " are written with program-fuses and program-lock, not in an Auto run";
@@ -151,6 +152,7 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
     for (int i = 0; i < 3; ++i) {
         if (!project.fuseBytes[i])
             continue;
+        key = byteKeys[i];
         const int byte = FuseByteOf(bits, i);
         if (byte < 0)
             return std::string("the ") + chip + " has no " + byteKeys[i] + " byte";
@@ -162,6 +164,7 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
         named[static_cast<std::size_t>(byte)] = bits.mask(byte);
     }
     if (lockByte) {
+        key.clear();
         const int byte = bits.lockByte();
         if (!bits.mask(byte) || !part.instructions.lockWrite)
             return "the " + chip + " has no lock bits that serial programming reaches";
@@ -172,6 +175,7 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
         named[static_cast<std::size_t>(byte)] = bits.mask(byte);
     }
     for (const bool lock : {false, true}) {
+        key = lock ? "lock" : "fuses";
         for (const auto& [name, programmed] : lock ? project.lockBits : project.fuseBits) {
             const std::optional<PartBit> bit = bits.find(name);
             if (!bit || (bit->byte == bits.lockByte()) != lock)
@@ -181,6 +185,7 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
         }
     }
     // A bit that ends serial programming, in the state the job leaves it.
+    key = "allow-lockout";
     for (int byte = 0; byte < bits.lockByte(); ++byte)
         for (int b = 0; b < 8; ++b) {
             const PartBit bit{byte, b};
@@ -275,35 +280,37 @@ AutoJobLoad LoadAutoJob(const std::string& fileName)
     job.project = std::move(parse.project);
     job.text.assign(bytes.bytes.begin(), bytes.bytes.end());
     const Project& p = job.project;
-    const auto partLine = [&p] {
-        return "line " + std::to_string(p.partLine) + ": ";
+    const auto lineOf = [&p](std::string_view key) {
+        const int line = p.lineOf(key);
+        return line ? "line " + std::to_string(line) + ": " : std::string();
     };
     std::uint64_t flashSize = 0, eepromSize = 0;
     if (p.socket == ProjectSocket::Avr) {
         const AvrPart* part = FindPartByName(p.part);
         if (!part)
-            return error(partLine() + "unknown AVR part '" + p.part +
+            return error(lineOf("part") + "unknown AVR part '" + p.part +
                          "' (vardel-cli avr parts lists them)");
         PartBits bits(*part);
         std::array<std::uint8_t, 4> named{};
-        if (const std::string e = ApplyBits(bits, p, true, named); !e.empty())
-            return error(e);
+        std::string key;
+        if (const std::string e = ApplyBits(bits, p, true, named, key); !e.empty())
+            return error(lineOf(key) + e);
         flashSize = part->flashBytes;
         eepromSize = part->eepromBytes;
     } else {
         const int type = FindEepromType(p.part);
         if (type < 0)
-            return error(partLine() + "unknown EEPROM type '" + p.part + "' (" + EepromTypeNames() +
-                         ")");
+            return error(lineOf("part") + "unknown EEPROM type '" + p.part + "' (" +
+                         EepromTypeNames() + ")");
         eepromSize = static_cast<std::uint64_t>(kEepromTypes[static_cast<std::size_t>(type)].size);
     }
     if (const auto& s = p.serial) {
         const std::uint64_t size = s->inFlash ? flashSize : eepromSize;
         if (s->address + static_cast<std::uint64_t>(s->length) > size)
-            return error("the serial number (" + std::to_string(s->length) + " bytes at " +
-                         AddressText(s->address) + ") lies outside the " + p.part + "'s " +
-                         (s->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) +
-                         " bytes)");
+            return error(
+                lineOf("serial.address") + "the serial number (" + std::to_string(s->length) +
+                " bytes at " + AddressText(s->address) + ") lies outside the " + p.part + "'s " +
+                (s->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) + " bytes)");
     }
     if (!p.flash.empty())
         if (const std::string e = readImage(ResolvedBeside(fileName, p.flash), job.flash);
@@ -454,8 +461,9 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     const bool writesFuses = WritesBits(job, false);
     const bool writesLock = WritesBits(job, true);
     if (writesFuses || writesLock) {
+        std::string key;
         if (const std::string e = ApplyBits(
-                bits, project, allowLockout && (job.oneImage || project.allowLockout), named);
+                bits, project, allowLockout && (job.oneImage || project.allowLockout), named, key);
             !e.empty())
             return refuse("Auto run refused: " + e);
     }

@@ -1096,6 +1096,14 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
     EXPECT_NE(cli("sim show").out.find("avr.lock=FC"), std::string::npos);
     EXPECT_NE(readAll(file("runs.csv")).find(",10000,,,,,refused,"), std::string::npos);
 
+    // A bit the part does not have is found when the project is read, with its line.
+    std::ofstream(file("f.vardel")) << "socket = avr\npart = ATmega328P\nfuses = CKDIV9=1\n";
+    r = cli("--yes auto " + file("f.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("f.vardel: line 3: CKDIV9 is not a fuse bit of the ATmega328P"),
+              std::string::npos)
+        << r.out;
+
     // An image larger than the chip is refused too: nothing of it would be the chip's.
     std::ofstream(file("big.bin"), std::ios::binary) << std::string(300, 'x');
     std::ofstream(file("e.vardel")) << "socket = eeprom\npart = 24C02\neeprom = big.bin\n";

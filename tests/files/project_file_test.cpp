@@ -46,7 +46,8 @@ TEST(ProjectFile, AWholeProjectReadsBackFromItsOwnText)
     EXPECT_EQ(p.serial->address, 0x3F0u);
     EXPECT_EQ(p.serial->width, 5);
     EXPECT_EQ(p.serial->next, UINT64_MAX);
-    EXPECT_EQ(p.partLine, 3);
+    EXPECT_EQ(p.lineOf("part"), 3);
+    EXPECT_EQ(p.lineOf("log"), 17);
 
     const std::string text = ProjectText(p);
     const ProjectParse again = Parse(text);
