@@ -1,5 +1,6 @@
 #include "avr/avr_page.h"
 #include "files/binary_file.h"
+#include "files/image_file.h"
 #include "files/unHEX.h"
 #include "hw/bit_timing.h"
 #include "hw/line_driver.h"
@@ -210,8 +211,10 @@ void BM_IntelHexRead(benchmark::State& state)
     const auto size = static_cast<std::size_t>(state.range(0));
     const ImageFiles& files = ImageOf(size);
     std::vector<std::uint8_t> buffer(size, 0xFF);
+    // As the pages open an image: the file read whole and parsed, then laid into the memory.
     for (auto _ : state) {
-        vardel::ReadIntelHexFile(files.hex, buffer.data(), buffer.size());
+        const vardel::ImageRead read = vardel::ReadImageFile(files.hex, 0);
+        vardel::PlaceImageFile(read.file, buffer);
         benchmark::DoNotOptimize(buffer.data());
     }
     if (buffer != files.image)
@@ -261,10 +264,11 @@ double SecondsOf(const std::vector<std::string>& argv, int& status)
 // True when a HEX file holds exactly the image.
 bool HexHolds(const std::string& hex, const std::vector<std::uint8_t>& image)
 {
-    if (vardel::IntelHexExtent(hex) != static_cast<long long>(image.size()))
+    const vardel::ImageRead read = vardel::ReadImageFile(hex, 0);
+    if (!read.ok() || read.file.hex.end() != image.size())
         return false;
     std::vector<std::uint8_t> buffer(image.size(), 0xFF);
-    vardel::ReadIntelHexFile(hex, buffer.data(), buffer.size());
+    vardel::PlaceImageFile(read.file, buffer);
     return buffer == image;
 }
 

@@ -37,9 +37,15 @@ for target in hex_reader:hex binary_loader:bin settings_values:settings board_in
     command_line:command_line project_file:project; do
     name=${target%%:*}
     seeds=${target##*:}
+    # Every input that ever failed stays in the corpus: each is run once first, so a fault found
+    # before fails the run every time, not only when the search happens upon it again.
+    "$top/build-fuzz/fuzz_$name" "$top/fuzz/corpus/$seeds"/*
+    # The bounded search starts from a fixed seed; an input it finds failing is kept beside the
+    # corpus under crash-*, to be added to it with the fix.
     work=$(mktemp -d)
-    "$top/build-fuzz/fuzz_$name" -max_total_time="${VARDEL_FUZZ_SECONDS:-30}" \
-        -print_final_stats=1 -artifact_prefix="$work/" "$work" "$top/fuzz/corpus/$seeds"
+    "$top/build-fuzz/fuzz_$name" -seed=1 -max_total_time="${VARDEL_FUZZ_SECONDS:-30}" \
+        -print_final_stats=1 -artifact_prefix="$top/fuzz/corpus/$seeds/" "$work" \
+        "$top/fuzz/corpus/$seeds"
     rm -rf "$work"
 done
 

@@ -169,6 +169,8 @@ bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
     ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kPartFlashLoadLimit));
     switch (read.failure) {
     case ImageFailure::None:
+        if (!read.warning.empty())
+            host_.MessageBox(read.warning, kWarning);
         file = std::move(read.file);
         return true;
     case ImageFailure::UnknownKind:
@@ -180,6 +182,7 @@ bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
         host_.MessageBox(kCantOpen, kError);
         return false;
     case ImageFailure::Malformed:
+    case ImageFailure::Empty:
         host_.MessageBox(read.detail, kError);
         return false;
     }

@@ -31,28 +31,23 @@ struct Context {
 
 int usageError(const QString& message);
 
-// Checks the FILE argument of a read before any chip is touched: its name must end in BIN or HEX
-// and its folder must exist and take files. Usage (after the message) or Success.
-int CheckOutputName(const QString& argument);
-
-// Checks the FILE argument of a program or verify: its name must end in BIN or HEX.
-int CheckInputName(const QString& argument);
-
 // The bytes a verify found different, on standard output: one "0x0064: chip 5A, file 3F" line
 // each for the first 16, then "N bytes differ".
 void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::size_t size);
 
-int runCheck(Context& ctx, const QStringList& args);
+// The commands get words that CheckCommand has passed; what they still refuse as usage errors
+// depends on the chip they find.
+int runCheck(Context& ctx);
 int runLines(Context& ctx, const QStringList& args);
 // Lists the parallel ports from the kernel's parport information under `procRoot`, matched with
 // their ppdev devices under `devRoot`; needs no board.
-int runPorts(const QStringList& args, const std::string& procRoot, const std::string& devRoot);
+int runPorts(const std::string& procRoot, const std::string& devRoot);
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
 // auto FILE [--count N] [--log FILE]: a production run from a project file or a one-image HEX.
 int runAuto(Context& ctx, const QStringList& args);
 // avr parts: needs no board.
-int runAvrParts(const QStringList& args);
+int runAvrParts();
 
 } // namespace vardel::cli

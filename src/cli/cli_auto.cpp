@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/command_line.h"
 
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
@@ -16,8 +17,6 @@
 namespace vardel::cli {
 
 namespace {
-
-const char* kUsage = "usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE]";
 
 // Between two chips: on the simulated board a fresh chip of the part goes into the socket; on a
 // real board the user puts the next one in and presses Enter. False when the run must end.
@@ -71,32 +70,14 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
 // project file or a one-image HEX.
 int runAuto(Context& ctx, const QStringList& args)
 {
-    QString file, log;
-    int count = 1;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--count") && hasValue) {
-            bool ok = false;
-            count = args[++i].toInt(&ok);
-            if (!ok || count < 1)
-                return usageError(QStringLiteral("--count takes a number from 1 up"));
-        } else if (a == QLatin1String("--log") && hasValue) {
-            log = args[++i];
-        } else if (!a.startsWith(QLatin1String("--")) && file.isEmpty()) {
-            file = a;
-        } else {
-            return usageError(QString::fromLatin1(kUsage));
-        }
-    }
-    if (file.isEmpty())
-        return usageError(QString::fromLatin1(kUsage));
+    // The words were checked before the board was opened.
+    AutoWords words;
+    if (const QString problem = ParseAutoWords(args, words); !problem.isEmpty())
+        return usageError(problem);
+    const QString& file = words.file;
+    const QString& log = words.log;
+    const int count = words.count;
     const std::string fileName = FileNameFromQString(file);
-    if (!file.endsWith(QLatin1String(".vardel")) && FileKindOf(fileName) != FileKind::Hex)
-        return usageError(
-            QStringLiteral("'%1': auto takes a project file (.vardel) or a one-image HEX file")
-                .arg(file));
-
     AutoJobLoad load = LoadAutoJob(fileName);
     if (!load.ok()) {
         std::fprintf(stderr, "ERROR: %s\n", load.error.c_str());

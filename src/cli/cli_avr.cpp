@@ -17,10 +17,6 @@ namespace vardel::cli {
 
 namespace {
 
-const char* kUsage = "usage: avr identify|erase|blank-test, avr read-flash|program-flash|"
-                     "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE, "
-                     "avr read-fuses|program-fuses [NAME=0|1 ...] [--preset P], "
-                     "avr read-lock|program-lock [NAME=0|1 ...]";
 
 } // namespace
 
@@ -67,8 +63,6 @@ void ListAvrDifferences(AvrPage& page, const std::string& file, bool flash)
 // where the window relies on the last identification; the file dialogs are answered with FILE.
 int runAvr(Context& ctx, const QStringList& args)
 {
-    if (args.isEmpty())
-        return usageError(QString::fromLatin1(kUsage));
     const QString action = args[0];
     if (const int status = runAvrBits(ctx, action, args.mid(1)); status >= 0)
         return status;
@@ -76,18 +70,7 @@ int runAvr(Context& ctx, const QStringList& args)
         action == QLatin1String("read-flash") || action == QLatin1String("program-flash") ||
         action == QLatin1String("verify-flash") || action == QLatin1String("read-eeprom") ||
         action == QLatin1String("program-eeprom") || action == QLatin1String("verify-eeprom");
-    const bool bare = action == QLatin1String("identify") || action == QLatin1String("erase") ||
-                      action == QLatin1String("blank-test");
-    if (!takesFile && !bare)
-        return usageError(QStringLiteral("unknown avr command '%1'").arg(action));
-    if (args.size() != (takesFile ? 2 : 1))
-        return usageError(QString::fromLatin1(kUsage));
     const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
-    // A read whose file could not be written would be thrown away after the whole memory.
-    if (takesFile &&
-        (action.startsWith(QLatin1String("read-")) ? CheckOutputName(args[1])
-                                                   : CheckInputName(args[1])) != Success)
-        return Usage;
 
     StopOnInterruptHost host(*ctx.host, ctx.lock);
     AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);

@@ -18,10 +18,6 @@ namespace {
 
 using E = LockFuseEditor;
 
-const char* kUsage = "usage: avr read-fuses | program-fuses [NAME=0|1 ...] [--preset "
-                     "factory-default|low-frequency|high-frequency] | read-lock | "
-                     "program-lock [NAME=0|1 ...]";
-
 enum class Kind { Fuses, Lock };
 
 // NAME=0|1: the bit as the chip stores it, 0 programmed (box checked).
@@ -104,34 +100,6 @@ bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
 
 } // namespace
 
-std::set<std::string> AllBitNames()
-{
-    std::set<std::string> names;
-    for (int box = 1; box <= E::kBoxCount; ++box)
-        if (!E::Info(box).inert && E::Info(box).caption)
-            names.insert(E::Info(box).caption);
-    for (const DeviceEntry& entry : DeviceCatalogue())
-        if (entry.checkBox35)
-            names.insert(entry.checkBox35);
-    // The parts of the part table name their bits themselves.
-    const auto add = [&names](const char* name) {
-        if (name) {
-            std::string upper(name);
-            for (char& c : upper)
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            names.insert(upper);
-        }
-    };
-    for (const AvrPart& part : AvrParts()) {
-        for (const AvrPartFuse& fuse : part.fuses)
-            for (const char* bit : fuse.bits)
-                add(bit);
-        for (const char* bit : part.lockBits)
-            add(bit);
-    }
-    return names;
-}
-
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
     Kind kind;
@@ -147,48 +115,22 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     else
         return -1;
 
-    // Everything the words say is checked before the chip is touched.
+    // The words were checked before the board was opened.
+    BitWords words;
+    if (const QString problem = ParseBitWords(kind == Kind::Fuses, program, args, words);
+        !problem.isEmpty())
+        return usageError(problem);
     std::vector<Request> requests;
+    for (const auto& [name, programmed] : words.named)
+        requests.push_back({name, programmed});
+    const QString& presetName = words.preset;
     void (E::*preset)() = nullptr;
-    QString presetName;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& word = args[i];
-        if (!program)
-            return usageError(QString::fromLatin1(kUsage));
-        if (kind == Kind::Fuses &&
-            (word == QLatin1String("--preset") || word.startsWith(QLatin1String("--preset=")))) {
-            QString name = word.mid(9);
-            if (word == QLatin1String("--preset")) {
-                if (++i == args.size())
-                    return usageError(QString::fromLatin1(kUsage));
-                name = args[i];
-            }
-            if (preset)
-                return usageError(QStringLiteral("only one --preset"));
-            presetName = name;
-            if (name == QLatin1String("factory-default"))
-                preset = &E::SpeedButton1Click;
-            else if (name == QLatin1String("low-frequency"))
-                preset = &E::SpeedButton2Click;
-            else if (name == QLatin1String("high-frequency"))
-                preset = &E::SpeedButton3Click;
-            else
-                return usageError(QStringLiteral("unknown preset '%1'").arg(name));
-            continue;
-        }
-        const qsizetype equals = word.indexOf(QLatin1Char('='));
-        const QString value = equals > 0 ? word.mid(equals + 1) : QString();
-        if (equals <= 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
-            return usageError(QStringLiteral("'%1' is not NAME=0 or NAME=1").arg(word));
-        const QString name = word.left(equals);
-        // A name no chip has is wrong whatever the socket holds.
-        if (!AllBitNames().count(name.toUpper().toStdString()))
-            return usageError(QStringLiteral("%1 is the name of no lock or fuse bit").arg(name));
-        for (const Request& r : requests)
-            if (r.name.compare(name, Qt::CaseInsensitive) == 0)
-                return usageError(QStringLiteral("%1 is named twice").arg(name));
-        requests.push_back({name, value == QLatin1String("0")});
-    }
+    if (presetName == QLatin1String("factory-default"))
+        preset = &E::SpeedButton1Click;
+    else if (presetName == QLatin1String("low-frequency"))
+        preset = &E::SpeedButton2Click;
+    else if (presetName == QLatin1String("high-frequency"))
+        preset = &E::SpeedButton3Click;
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     // Each run starts afresh: the commands rely on the last identification, so there must be one.

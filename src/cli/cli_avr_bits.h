@@ -2,6 +2,7 @@
 
 #include "avr/avr_page.h"
 #include "cli/cli.h"
+#include "cli/command_line.h"
 
 #include <utility>
 #include <vector>
@@ -25,9 +26,6 @@ void ReportNoAvr(const AvrPage& page);
 // avr read-fuses | program-fuses [NAME=0|1 ...] [--preset PRESET] | read-lock |
 // program-lock [NAME=0|1 ...]. `args` are the words after the action. Returns the exit status,
 // or -1 when the action is none of these four.
-// Every lock and fuse bit name of every chip in the catalogue, sorted.
-std::set<std::string> AllBitNames();
-
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args);
 
 // The same commands for an identified part of the part table: `named` are the NAME=0|1 words

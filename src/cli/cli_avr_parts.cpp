@@ -8,10 +8,8 @@ namespace vardel::cli {
 
 // avr parts: every part the programmer knows, one a line: name, signature, flash, EEPROM and
 // flash page size in bytes (0: written byte by byte).
-int runAvrParts(const QStringList& args)
+int runAvrParts()
 {
-    if (!args.isEmpty())
-        return usageError(QStringLiteral("avr parts takes no arguments"));
     for (const AvrPart& part : AvrParts())
         std::printf("%-12s %02X%02X%02X %7u %5u %4u\n", part.name, part.signature[0],
                     part.signature[1], part.signature[2], part.flashBytes, part.eepromBytes,

@@ -4,40 +4,10 @@
 #include "files/binary_file.h"
 #include "i2c/eeprom_page.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace vardel::cli {
-
-int CheckInputName(const QString& argument)
-{
-    if (FileKindOf(FileNameFromQString(argument)) == FileKind::Other)
-        return usageError(
-            QStringLiteral("'%1': the file name must end in BIN or HEX").arg(argument));
-    return Success;
-}
-
-int CheckOutputName(const QString& argument)
-{
-    if (CheckInputName(argument) != Success)
-        return Usage;
-    const std::string name = FileNameFromQString(argument);
-    const auto slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return usageError(QStringLiteral("'%1': there is no folder %2")
-                              .arg(argument, QString::fromStdString(folder)));
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return usageError(QStringLiteral("'%1': the folder %2 takes no new files (%3)")
-                              .arg(argument, QString::fromStdString(folder),
-                                   QString::fromLocal8Bit(std::strerror(errno))));
-    return Success;
-}
 
 void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::size_t size)
 {
@@ -56,20 +26,10 @@ void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::s
 // list and the file opened or saved as the page's Open and Save do.
 int runEeprom(Context& ctx, const QStringList& args)
 {
-    if (args.size() != 3)
-        return usageError(QStringLiteral("usage: eeprom read|program|verify TYPE FILE"));
     const QString action = args[0];
     const bool read = action == QLatin1String("read");
-    if (!read && action != QLatin1String("program") && action != QLatin1String("verify"))
-        return usageError(QStringLiteral("unknown eeprom command '%1'").arg(action));
     const int type = FindEepromType(args[1].toStdString());
-    if (type < 0)
-        return usageError(QStringLiteral("unknown EEPROM type '%1' (%2)")
-                              .arg(args[1], QString::fromStdString(EepromTypeNames())));
     const std::string file = FileNameFromQString(args[2]);
-    // A read whose file could not be written would be thrown away after the whole chip.
-    if ((read ? CheckOutputName(args[2]) : CheckInputName(args[2])) != Success)
-        return Usage;
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);

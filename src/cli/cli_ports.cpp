@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/command_line.h"
 
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
@@ -17,10 +18,8 @@ void PrintReading(const char* step, std::uint8_t status)
 }
 } // namespace
 
-int runPorts(const QStringList& args, const std::string& procRoot, const std::string& devRoot)
+int runPorts(const std::string& procRoot, const std::string& devRoot)
 {
-    if (!args.isEmpty())
-        return usageError(QStringLiteral("ports takes no arguments"));
     const auto ports = FindParallelPorts(procRoot, devRoot);
     std::fputs(ParallelPortListing(ports, ::geteuid() == 0).c_str(), stdout);
     return ports.empty() ? Failure : Success;
@@ -28,10 +27,8 @@ int runPorts(const QStringList& args, const std::string& procRoot, const std::st
 
 // check: the presence check with its own message, then what the status register showed at each
 // step and what that says about the board.
-int runCheck(Context& ctx, const QStringList& args)
+int runCheck(Context& ctx)
 {
-    if (!args.isEmpty())
-        return usageError(QStringLiteral("check takes no arguments"));
     BoardCheckReadings readings;
     const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings);
     if (readings.portFailed)
@@ -56,21 +53,9 @@ int runCheck(Context& ctx, const QStringList& args)
 // after the program ends, so that each can be followed with a meter.
 int runLines(Context& ctx, const QStringList& args)
 {
-    static const char* const kNames[] = {"vcc", "sck", "mosi", "reset", "xtal"};
-    std::uint8_t levels[5] = {};
-    for (const QString& arg : args) {
-        const int eq = arg.indexOf(QLatin1Char('='));
-        const QString name = arg.left(eq).toLower();
-        const QString value = arg.mid(eq + 1);
-        int index = -1;
-        for (int i = 0; i < 5; ++i)
-            if (name == QLatin1String(kNames[i]))
-                index = i;
-        if (eq <= 0 || index < 0 || (value != QLatin1String("0") && value != QLatin1String("1")))
-            return usageError(QStringLiteral("usage: lines [vcc=0|1] [sck=0|1] [mosi=0|1] "
-                                             "[reset=0|1] [xtal=0|1]"));
-        levels[index] = value == QLatin1String("1") ? 1 : 0;
-    }
+    std::array<std::uint8_t, 5> levels{};
+    if (const QString problem = ParseLineLevels(args, levels); !problem.isEmpty())
+        return usageError(problem);
     bool miso = false;
     try {
         ctx.lines->SetAvrLines(levels[0], levels[1], levels[2], levels[3], levels[4]);

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/command_line.h"
 #include "hw/file_names.h"
 
 #include "files/binary_file.h"
@@ -21,10 +22,14 @@ namespace {
 // .eeprom addresses from 0x810000 up as its own.
 bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool avrEeprom = false)
 {
-    const ImageRead read = ReadImageFile(file, memory.size());
+    // One byte more than the memory, so that a file too long for it gets its warning.
+    ImageRead read = ReadImageFile(file, memory.size() + 1);
     switch (read.failure) {
     case ImageFailure::None:
         break;
+    case ImageFailure::Empty:
+        std::fprintf(stderr, "ERROR: %s\n", read.detail.c_str());
+        return false;
     case ImageFailure::UnknownKind:
         std::fprintf(stderr, "ERROR: %s: the name must end in BIN or HEX\n", file.c_str());
         return false;
@@ -40,6 +45,14 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool 
     const std::uint64_t offset =
         avrEeprom && read.file.kind == FileKind::Hex ? AvrEepromHexOffset(read.file.hex) : 0;
     const HexPlacement placed = PlaceImageFile(read.file, image, offset);
+    if (!read.warning.empty())
+        std::fprintf(stderr, "WARNING: %s\n", read.warning.c_str());
+    if (read.file.kind == FileKind::Bin && placed.outside > 0)
+        // The text the EEPROM page's Open gives for the same file.
+        std::fprintf(stderr,
+                     "WARNING: %s: File contains more data than processor can fit:\n"
+                     "Data will be truncated\n",
+                     file.c_str());
     if (read.file.kind == FileKind::Hex) {
         if (placed.inside == 0) {
             std::fprintf(stderr, "ERROR: %s: %s\n", file.c_str(), kNoDataForMemory);
@@ -95,10 +108,7 @@ int show(sim::SimBoard& board)
 
 int insertEeprom(sim::SimBoard& board, const QStringList& args)
 {
-    if (args.isEmpty() || args.size() > 2)
-        return usageError(QStringLiteral("usage: sim insert-eeprom TYPE [FILE]"));
     std::string error;
-    // The only thing a new chip can fail on is its type: a usage error.
     auto chip = sim::MakeEepromChip(args[0].toStdString(), error);
     if (!chip)
         return usageError(QString::fromStdString(error));
@@ -114,41 +124,11 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
 // sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
 int insertAvr(sim::SimBoard& board, const QStringList& args)
 {
-    QString device, signature, flash, eeprom;
-    QStringList settings;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--signature") && hasValue)
-            signature = args[++i];
-        else if (a == QLatin1String("--flash") && hasValue)
-            flash = args[++i];
-        else if (a == QLatin1String("--eeprom") && hasValue)
-            eeprom = args[++i];
-        else if (a == QLatin1String("--set") && hasValue)
-            settings << args[++i];
-        else if (!a.startsWith(QLatin1String("--")) && device.isEmpty())
-            device = a;
-        else
-            return usageError(
-                QStringLiteral("usage: sim insert-avr DEVICE|--signature XXYYZZ "
-                               "[--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]"));
-    }
-    if (device.isEmpty() == signature.isEmpty())
-        return usageError(QStringLiteral("sim insert-avr takes a device name or --signature"));
-    std::string error;
-    // A device, a signature or a setting that the simulated chips do not have is a usage error.
-    auto chip = sim::MakeAvrChip(device.toStdString(), signature.toStdString(), error);
+    QString flash, eeprom, error;
+    auto chip = MakeInsertedAvr(args, flash, eeprom, error);
     if (!chip)
-        return usageError(QString::fromStdString(error));
+        return usageError(error);
     auto* target = static_cast<sim::AvrTarget*>(chip.get());
-    for (const QString& setting : settings) {
-        const int eq = setting.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            return usageError(QStringLiteral("--set takes KEY=VALUE, for example avr.fuse.low=E1"));
-        if (!target->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(), error))
-            return usageError(QString::fromStdString(error));
-    }
     if (!flash.isEmpty() && !loadImage(FileNameFromQString(flash), target->flash()))
         return Failure;
     if (!eeprom.isEmpty() && !loadImage(FileNameFromQString(eeprom), target->eeprom(), true))
@@ -169,10 +149,6 @@ int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
 
 int exportMemory(sim::SimBoard& board, const QStringList& args)
 {
-    if (args.size() != 2)
-        return usageError(QStringLiteral("usage: sim export eeprom|flash|avr-eeprom FILE"));
-    if (CheckOutputName(args[1]) != Success)
-        return Usage;
     const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
@@ -182,43 +158,30 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
         }
         return saveImage(file, eeprom->memory()) ? Success : Failure;
     }
-    if (args[0] == QLatin1String("flash") || args[0] == QLatin1String("avr-eeprom"))
-        return exportAvr(board, args[0] == QLatin1String("flash"), file);
-    return usageError(QStringLiteral("unknown memory '%1'").arg(args[0]));
+    return exportAvr(board, args[0] == QLatin1String("flash"), file);
 }
 
 } // namespace
 
 int runSim(Context& ctx, const QStringList& args)
 {
-    sim::SimBoard* board = ctx.board->sim();
-    if (!board)
-        return usageError(QStringLiteral("the sim commands need the simulated board (--port sim)"));
-    if (args.isEmpty())
-        return usageError(QStringLiteral("usage: sim show|insert-eeprom|insert-avr|remove|export"));
+    sim::SimBoard& board = *ctx.board->sim();
     const QString action = args[0];
     const QStringList rest = args.mid(1);
     if (action == QLatin1String("show"))
-        return rest.isEmpty() ? show(*board)
-                              : usageError(QStringLiteral("sim show takes no arguments"));
+        return show(board);
     if (action == QLatin1String("insert-eeprom"))
-        return insertEeprom(*board, rest);
+        return insertEeprom(board, rest);
     if (action == QLatin1String("insert-avr"))
-        return insertAvr(*board, rest);
+        return insertAvr(board, rest);
     if (action == QLatin1String("remove")) {
-        if (rest.size() != 1)
-            return usageError(QStringLiteral("usage: sim remove eeprom|avr"));
         if (rest[0] == QLatin1String("eeprom"))
-            board->removeEeprom();
-        else if (rest[0] == QLatin1String("avr"))
-            board->removeAvr();
+            board.removeEeprom();
         else
-            return usageError(QStringLiteral("usage: sim remove eeprom|avr"));
+            board.removeAvr();
         return Success;
     }
-    if (action == QLatin1String("export"))
-        return exportMemory(*board, rest);
-    return usageError(QStringLiteral("unknown sim command '%1'").arg(action));
+    return exportMemory(board, rest);
 }
 
 } // namespace vardel::cli

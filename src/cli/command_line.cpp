@@ -94,7 +94,9 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
         QStringLiteral("Vardel: the 24Cxx EEPROM and AVR programmer from a shell.\n\n") +
         QString::fromLatin1(kCommands));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    parser.addHelpOption();
+    // Only the program's own options: --help-all would promise Qt's, which this program has not.
+    parser.addOption(
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
     parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption});
@@ -113,7 +115,7 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
         line.error = parser.errorText();
         return line;
     }
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(QStringLiteral("help"))) {
         line.help = true;
         line.helpText = parser.helpText();
         return line;
@@ -147,10 +149,16 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
             "option out for the default");
         return line;
     }
+    // An empty --trace would record nothing without a word.
+    if (parser.isSet(QStringLiteral("trace")) && parser.value(QStringLiteral("trace")).isEmpty()) {
+        line.error = QStringLiteral("--trace is empty: give the name of the VCD file to write");
+        return line;
+    }
     line.board = sim::BoardOptionsFrom(parser);
     line.yes = parser.isSet(yesOption);
     line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
+    line.error = CheckCommand(line);
     return line;
 }
 

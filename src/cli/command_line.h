@@ -1,11 +1,18 @@
 #pragma once
 
 #include "sim/board.h"
+#include "sim/sockets.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QCommandLineParser;
 
@@ -41,6 +48,48 @@ public:
 private:
     std::unique_ptr<QCommandLineParser> parser_;
 };
+
+// Every word of the command checked before a board is chosen, claimed or read: the command, its
+// types, devices, bit names and settings, file names by their endings, the outputs of reads by
+// what is at their place, and the board options themselves. An empty text, or the usage error.
+QString CheckCommand(const CommandLine& line);
+
+// The FILE argument of a program or verify: its name must end in BIN or HEX.
+QString InputNameProblem(const QString& argument);
+// The FILE argument of a read: a BIN or HEX name that a file can be saved under (not a folder, a
+// device or a link to nowhere, in a folder that takes the file).
+QString OutputNameProblem(const QString& argument);
+
+// auto FILE [--count N] [--log FILE]: a project file (.vardel) or a one-image HEX file, the number
+// of chips and the log that replaces the project's.
+struct AutoWords {
+    QString file;
+    int count = 1;
+    QString log;
+};
+QString ParseAutoWords(const QStringList& args, AutoWords& words);
+
+// lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]: the levels of VCC, SCK, MOSI, RESET
+// and XTAL, each named at most once.
+QString ParseLineLevels(const QStringList& args, std::array<std::uint8_t, 5>& levels);
+
+// The words after program-fuses or program-lock: NAME=0|1 (0: programmed), and for the fuses
+// --preset NAME. Bit names are checked against every name any chip has; which of them the chip in
+// the socket has is known once it is identified.
+struct BitWords {
+    std::vector<std::pair<QString, bool>> named; // as typed, true: programmed
+    QString preset;
+};
+QString ParseBitWords(bool fuses, bool program, const QStringList& args, BitWords& words);
+
+// Every lock and fuse bit name of every chip in the catalogue and the part table, upper case.
+std::set<std::string> AllBitNames();
+
+// sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]:
+// the new chip with its settings, and the files named for its memories (empty when none); null
+// and the usage error when a word is wrong.
+std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QString& flash,
+                                                    QString& eeprom, QString& error);
 
 inline CommandLine ParseCommandLine(const QStringList& arguments)
 {

@@ -152,10 +152,10 @@ int Run(int argc, char** argv)
     }
     // Listing the ports needs no board, and must not claim one.
     if (command == QLatin1String("ports"))
-        return runPorts(args, "/proc/sys/dev/parport", "/dev");
+        return runPorts("/proc/sys/dev/parport", "/dev");
     // The part list is data: no board either.
     if (command == QLatin1String("avr") && !args.isEmpty() && args[0] == QLatin1String("parts"))
-        return runAvrParts(args.mid(1));
+        return runAvrParts();
 
     const int delay = line.delay;
 
@@ -187,7 +187,7 @@ int Run(int argc, char** argv)
     int status = Usage;
     try {
         if (command == QLatin1String("check"))
-            status = runCheck(ctx, args);
+            status = runCheck(ctx);
         else if (command == QLatin1String("lines"))
             status = runLines(ctx, args);
         else if (command == QLatin1String("eeprom"))

@@ -28,15 +28,6 @@ FileKind FileKindOf(const std::string& fileName)
     return FileKind::Other;
 }
 
-long ReadBinaryFile(const std::string& fileName, std::uint8_t* buffer, std::size_t maxBytes)
-{
-    const FileBytes file = ReadWholeFile(fileName, maxBytes, ReadLimit::AtMost);
-    if (!file.ok())
-        return -1;
-    std::copy(file.bytes.begin(), file.bytes.end(), buffer);
-    return static_cast<long>(file.bytes.size());
-}
-
 bool WriteBinaryFile(const std::string& fileName, const std::uint8_t* data, std::size_t size)
 {
     return ReplaceFileContent(fileName, data, size);

@@ -13,10 +13,6 @@ std::string FileTypeSuffix(const std::string& fileName);
 enum class FileKind { Bin, Hex, Other };
 FileKind FileKindOf(const std::string& fileName);
 
-// Reads at most maxBytes from the start of the file into the buffer. The count read, or -1 when
-// the file cannot be read (missing, a folder or device, a read error).
-long ReadBinaryFile(const std::string& fileName, std::uint8_t* buffer, std::size_t maxBytes);
-
 // Writes the bytes as the whole file, replacing it only once the new content is complete (a
 // temporary file beside it, then a rename; see ReplaceFileContent). False when it cannot be
 // created or written in full.

@@ -24,6 +24,11 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
         result.detail = ReadFailureReason(read.failure);
         return result;
     }
+    if (read.bytes.empty()) {
+        result.failure = ImageFailure::Empty;
+        result.detail = fileName + " is empty (0 bytes): it holds no image";
+        return result;
+    }
     if (bin) {
         result.file.bin = std::move(read.bytes);
         return result;
@@ -35,6 +40,8 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
         return result;
     }
     result.file.hex = std::move(parse.image);
+    if (!result.file.hex.endRecord)
+        result.warning = fileName + " has no end record: the file may be cut short";
     return result;
 }
 

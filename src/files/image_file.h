@@ -23,6 +23,7 @@ enum class ImageFailure {
     UnknownKind, // the name ends in neither BIN nor HEX
     Unreadable,  // see the read failure
     Malformed,   // an Intel HEX fault, "line N: ..." in detail
+    Empty,       // 0 bytes, what a failed build or download leaves: the detail names the file
 };
 
 struct ImageRead {
@@ -30,6 +31,8 @@ struct ImageRead {
     ImageFailure failure = ImageFailure::None;
     ReadFailure readFailure = ReadFailure::None;
     std::string detail;
+    // A doubt about a file that was read: empty, or the WARNING to show before it is used.
+    std::string warning;
     bool ok() const { return failure == ImageFailure::None; }
 };
 
@@ -38,7 +41,8 @@ struct ImageRead {
 constexpr std::size_t kHexFileLimit = 64u << 20;
 
 // Reads the file by its kind: a binary file's first binLimit bytes, an Intel HEX file whole
-// (at most kHexFileLimit) and parsed.
+// (at most kHexFileLimit) and parsed. A file of 0 bytes is no image of any memory; an Intel HEX
+// file without its end record is read with a warning that it may be cut short.
 ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit);
 
 // Lays the file into memory: a binary file from address 0, an Intel HEX file at its addresses

@@ -55,17 +55,17 @@ std::optional<std::uint64_t> Number(std::string_view s)
     return value;
 }
 
-// A fuse byte: two hex digits, with or without 0x.
+// A fuse byte: one or two hex digits, with or without 0x.
 std::optional<std::uint8_t> HexByte(std::string_view s)
 {
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
         s.remove_prefix(2);
-    if (s.empty() || s.size() > 2 || !std::all_of(s.begin(), s.end(), [](char c) {
-            return std::isxdigit(static_cast<unsigned char>(c));
-        }))
+    if (s.empty() || s.size() > 2)
         return std::nullopt;
-    return static_cast<std::uint8_t>(
-        HexByteValue(s.size() == 1 ? std::string("0") + s[0] : std::string(s)));
+    const auto value = Number("0x" + std::string(s));
+    if (!value)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(*value);
 }
 
 constexpr const char* kKeys[] = {"socket",        "part",          "flash",

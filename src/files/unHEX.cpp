@@ -64,28 +64,9 @@ std::size_t FormatRecord(char* out, unsigned address, unsigned type, const std::
 
 } // namespace
 
-int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
-}
-
-int HexByteValue(std::string_view text)
-{
-    const int high = text.size() > 0 ? HexDigitValue(text[0]) : 0;
-    const int low = text.size() > 1 ? HexDigitValue(text[1]) : 0;
-    return high * 16 + low;
-}
-
 namespace {
 
-// Digit values by character, as HexDigitValue gives them: a table, since a 16 MiB image is 33
-// million digits.
+// Digit values by character, either case: a table, since a 16 MiB image is 33 million digits.
 constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
     std::array<std::uint8_t, 256> values{};
     for (int c = 0; c < 256; ++c) {
@@ -148,20 +129,84 @@ int RequiredCount(int type)
     }
 }
 
-// Appends a data record's bytes to the image, continuing the last run where the record follows it.
-// The bytes go to image.bytes[used ..], which the caller sized for the whole text.
-void AddData(HexImage& image, std::size_t& used, std::uint64_t address, const std::uint8_t* digits,
-             int count)
+// Where one data record put its bytes, for the check that no two records disagree.
+struct Placed {
+    std::uint64_t address;
+    std::size_t offset;
+    std::size_t size;
+    std::size_t line;
+};
+
+// Appends bytes to the image, continuing the last run where they follow it. The bytes go to
+// image.bytes[used ..], which the caller sized for the whole text.
+void AddRun(HexImage& image, std::size_t& used, std::uint64_t address, const std::uint8_t* digits,
+            std::size_t count, std::size_t line, std::vector<Placed>& placed)
 {
     if (count == 0)
         return;
     if (image.runs.empty() || image.runs.back().address + image.runs.back().size != address)
         image.runs.push_back({address, used, 0});
+    placed.push_back({address, used, count, line});
     std::uint8_t* out = image.bytes.data() + used;
-    for (int i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         out[i] = ByteAt(digits + 2 * i);
-    used += static_cast<std::size_t>(count);
-    image.runs.back().size += static_cast<std::size_t>(count);
+    used += count;
+    image.runs.back().size += count;
+}
+
+std::string AddressText(std::uint64_t address)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%04llX", static_cast<unsigned long long>(address));
+    return text;
+}
+
+// The first place where two records give one address different bytes, as an error naming both
+// lines; empty when every address that is given twice gets the same byte.
+std::string Disagreement(const HexImage& image, std::vector<Placed> placed)
+{
+    const auto byAddress = [](const Placed& a, const Placed& b) {
+        return a.address < b.address;
+    };
+    if (!std::is_sorted(placed.begin(), placed.end(), byAddress))
+        std::stable_sort(placed.begin(), placed.end(), byAddress);
+    // The records that reach past the start of the one in hand.
+    std::vector<const Placed*> open;
+    for (const Placed& record : placed) {
+        std::erase_if(open, [&record](const Placed* earlier) {
+            return earlier->address + earlier->size <= record.address;
+        });
+        for (const Placed* earlier : open) {
+            const std::uint64_t end =
+                std::min(earlier->address + earlier->size, record.address + record.size);
+            for (std::uint64_t at = record.address; at < end; ++at) {
+                const std::uint8_t mine = image.bytes[record.offset + (at - record.address)];
+                const std::uint8_t theirs = image.bytes[earlier->offset + (at - earlier->address)];
+                if (mine == theirs)
+                    continue;
+                const Placed& first = earlier->line < record.line ? *earlier : record;
+                const Placed& second = earlier->line < record.line ? record : *earlier;
+                const std::uint8_t firstByte = &first == earlier ? theirs : mine;
+                const std::uint8_t secondByte = &first == earlier ? mine : theirs;
+                char bytes[48];
+                std::snprintf(bytes, sizeof bytes, " %02X, but line %zu gave it %02X", secondByte,
+                              first.line, firstByte);
+                return LineError(second.line, "").append("gives ") + AddressText(at) + " the byte" +
+                       bytes;
+            }
+        }
+        open.push_back(&record);
+    }
+    return {};
+}
+
+// Only DOS end-of-file bytes, NUL padding, blanks and line ends from p to the end.
+bool OnlyPaddingLeft(const std::uint8_t* p, const std::uint8_t* end)
+{
+    for (; p < end; ++p)
+        if (*p != 0x1A && *p != 0 && !IsBlank(*p) && !IsLineEnd(*p))
+            return false;
+    return true;
 }
 
 HexParse Parse(std::span<const std::uint8_t> text)
@@ -174,6 +219,9 @@ HexParse Parse(std::span<const std::uint8_t> text)
     const std::uint8_t* p = text.data();
     const std::uint8_t* const end = p + text.size();
     std::uint64_t base = 0;
+    // Under an extended segment address (02), a record's addresses wrap within the 64 KiB segment.
+    bool segmented = false;
+    std::vector<Placed> placed;
     std::size_t line = 1;
     auto fail = [&](const char* what) {
         result.error = LineError(line, what);
@@ -201,8 +249,12 @@ HexParse Parse(std::span<const std::uint8_t> text)
                 return fail("no start code ':'");
             continue;
         }
-        if (*p != ':')
+        if (*p != ':') {
+            // Older tools end the text with a DOS end-of-file byte or pad it with NULs.
+            if ((*p == 0x1A || *p == 0) && OnlyPaddingLeft(p, end))
+                break;
             return fail("no start code ':'");
+        }
         ++p;
         // The digits of the record, up to the first character that is not one.
         const std::uint8_t* digits = p;
@@ -230,7 +282,11 @@ HexParse Parse(std::span<const std::uint8_t> text)
         const int type = ByteAt(digits + 6);
         const std::uint8_t* data = digits + 8;
         if (type == kData) {
-            AddData(image, used, base + address, data, count);
+            const std::size_t size = static_cast<std::size_t>(count);
+            const std::size_t first =
+                segmented ? std::min<std::size_t>(size, kSegmentSize - address) : size;
+            AddRun(image, used, base + address, data, first, line, placed);
+            AddRun(image, used, base, data + 2 * first, size - first, line, placed);
             continue;
         }
         const int required = RequiredCount(type);
@@ -244,13 +300,23 @@ HexParse Parse(std::span<const std::uint8_t> text)
         }
         if (count != required)
             return fail("wrong byte count for the record type");
-        if (type == kEndOfFile)
+        if (type == kEndOfFile) {
+            image.endRecord = true;
             break;
+        }
         const std::uint64_t value = ByteAt(data) * 256u + ByteAt(data + 2);
-        if (type == kExtendedSegmentAddress)
+        if (type == kExtendedSegmentAddress) {
             base = value * 16;
-        else if (type == kExtendedLinearAddress)
+            segmented = true;
+        } else if (type == kExtendedLinearAddress) {
             base = value << 16;
+            segmented = false;
+        }
+    }
+    if (std::string error = Disagreement(image, std::move(placed)); !error.empty()) {
+        result.error = std::move(error);
+        result.image = HexImage{};
+        return result;
     }
     image.bytes.resize(used);
     image.bytes.shrink_to_fit();
@@ -324,39 +390,6 @@ HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
 std::uint64_t AvrEepromHexOffset(const HexImage& image)
 {
     return !image.empty() && image.lowest() >= kAvrEepromHexBase ? kAvrEepromHexBase : 0;
-}
-
-namespace {
-
-// Files the programs read for one chip stay far below this; a larger one is refused unread.
-constexpr std::size_t kHexTextLimit = std::size_t{1} << 30;
-
-HexParse ParseFile(const std::string& fileName)
-{
-    const FileBytes file = ReadWholeFile(fileName, kHexTextLimit);
-    if (!file.ok()) {
-        HexParse result;
-        result.error = fileName + " " + ReadFailureReason(file.failure);
-        return result;
-    }
-    return ParseIntelHex(file.bytes);
-}
-
-} // namespace
-
-bool ReadIntelHexFile(const std::string& fileName, std::uint8_t* buffer, std::size_t capacity)
-{
-    const HexParse parse = ParseFile(fileName);
-    if (!parse.ok())
-        return false;
-    PlaceHexImage(parse.image, 0, std::span<std::uint8_t>(buffer, capacity));
-    return true;
-}
-
-long long IntelHexExtent(const std::string& fileName)
-{
-    const HexParse parse = ParseFile(fileName);
-    return parse.ok() ? static_cast<long long>(parse.image.end()) : -1;
 }
 
 std::string FormatIntelHex(const std::uint8_t* buffer, std::size_t size)

@@ -9,15 +9,10 @@
 
 namespace vardel {
 
-// The value 0..15 of one hexadecimal digit, either case; any other character reads as 0.
-int HexDigitValue(char c);
-// The value 0..255 of the first two characters read as a hexadecimal number (missing ones read
-// as 0).
-int HexByteValue(std::string_view text);
-
 // The data of an Intel HEX file at its full load addresses (extended segment (02) and extended
-// linear (04) address records applied): runs of consecutive bytes, in file order, each run's bytes
-// at bytes[offset .. offset + size). Records that continue one another share a run.
+// linear (04) address records applied; under a segment base a record wraps within its 64 KiB
+// segment): runs of consecutive bytes, in file order, each run's bytes at
+// bytes[offset .. offset + size). Records that continue one another share a run.
 struct HexImage {
     struct Run {
         std::uint64_t address;
@@ -26,6 +21,7 @@ struct HexImage {
     };
     std::vector<Run> runs;
     std::vector<std::uint8_t> bytes;
+    bool endRecord = false; // the file ended with its end record, not just stopped
 
     bool empty() const { return runs.empty(); }
     std::uint64_t lowest() const; // the lowest address a record fills (0 when empty)
@@ -43,8 +39,10 @@ struct HexParse {
 // it: the start code ':', hex digits in either case, a byte count that matches the line, the
 // checksum, a known record type (00-05) with the length its type requires. Lines may end in
 // CR LF, LF or CR; blank lines and blanks after a record are allowed; the end record may be
-// missing, and whatever follows it is not read. Start address records (03, 05) carry nothing to
-// load. The image takes at most half the text's size.
+// missing, and whatever follows it is not read; DOS end-of-file bytes (1A) and NUL padding after
+// the last record are ignored. Two records that give one address different bytes are refused,
+// naming both lines; the same bytes twice are taken. Start address records (03, 05) carry nothing
+// to load. The image takes at most half the text's size.
 HexParse ParseIntelHex(std::span<const std::uint8_t> text);
 
 // Where an image's bytes fell when it was laid into a memory.
@@ -65,14 +63,6 @@ constexpr std::uint64_t kAvrEepromHexBase = 0x810000;
 // The offset at which a file for an AVR's internal EEPROM is read: kAvrEepromHexBase when every
 // record lies at or above it, otherwise 0.
 std::uint64_t AvrEepromHexOffset(const HexImage& image);
-
-// The file as a whole into buffer[0 .. capacity), bytes outside left out. False when the file
-// cannot be read or is not well-formed Intel HEX; the buffer is then unchanged.
-bool ReadIntelHexFile(const std::string& fileName, std::uint8_t* buffer, std::size_t capacity);
-
-// One past the highest address a data record of the file fills (0 for a file without data), or
-// -1 when the file cannot be read or is not well-formed.
-long long IntelHexExtent(const std::string& fileName);
 
 // The text of buffer[0 .. size-1] as data records of 16 bytes (the last one shorter) and the end
 // record, lines ended by CR LF. Below 64 KiB the text holds data records only; an extended linear

@@ -344,6 +344,8 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
         host_.MessageBox(read.detail, "ERROR");
         return Outcome::Failed;
     }
+    if (!read.warning.empty())
+        host_.MessageBox(read.warning, "WARNING:");
     std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
     if (kind == FileKind::Bin) {
         const std::size_t n = read.file.bin.size();

@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace vardel::sim {
@@ -85,6 +86,12 @@ void AddBoardOptions(QCommandLineParser& parser)
                              QStringLiteral("N"));
     fault.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(fault);
+    QCommandLineOption kill(QStringLiteral("sim-save-killed-after"),
+                            QStringLiteral("The simulated board's save is killed (SIGKILL) after "
+                                           "it has written N files."),
+                            QStringLiteral("N"));
+    kill.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(kill);
 }
 
 BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
@@ -94,75 +101,94 @@ BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
     options.virtualTime = parser.isSet(QStringLiteral("virtual-time"));
     options.traceFile = FileNameFromQString(parser.value(QStringLiteral("trace")));
     options.simPortFault = parser.value(QStringLiteral("sim-port-fails-after")).toStdString();
+    options.simSaveKill = parser.value(QStringLiteral("sim-save-killed-after")).toStdString();
     return options;
+}
+
+std::string CheckBoardOptions(const BoardOptions& options, PortChoice& choice)
+{
+    choice = PortChoice{};
+    std::string kind = options.port;
+    if (kind.empty()) {
+        kind = std::filesystem::exists(kDefaultDevice) ? "ppdev" : "sim";
+    } else if (const auto colon = kind.find(':'); colon != std::string::npos) {
+        choice.arg = kind.substr(colon + 1);
+        kind = kind.substr(0, colon);
+    }
+    if (kind != "ppdev" && kind != "direct" && kind != "sim")
+        return "Unknown port '" + options.port +
+               "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
+    choice.kind = kind;
+    choice.address = LptDataPort;
+    if (kind == "direct" && !choice.arg.empty() && !parseAddress(choice.arg, choice.address))
+        return "Invalid port address '" + choice.arg + "' (for example direct:0x378).";
+    // The virtual clock's waits take no time: a real chip would get none of its write times.
+    if (options.virtualTime && kind != "sim")
+        return "--virtual-time is for the simulated board (--port sim); a real chip needs the "
+               "real clock's waits";
+    if (!options.simPortFault.empty()) {
+        if (kind != "sim")
+            return "--sim-port-fails-after is a fault of the simulated board (--port sim).";
+        std::string count = options.simPortFault;
+        choice.faultReadsOnly = count.size() > 6 && count.substr(count.size() - 6) == ":reads";
+        if (choice.faultReadsOnly)
+            count.resize(count.size() - 6);
+        try {
+            std::size_t used = 0;
+            choice.faultAfter = std::stol(count, &used);
+            if (used != count.size())
+                choice.faultAfter = -1;
+        } catch (...) {
+            choice.faultAfter = -1;
+        }
+        if (choice.faultAfter < 0)
+            return "Invalid --sim-port-fails-after '" + options.simPortFault +
+                   "' (for example 5000 or 5000:reads).";
+    }
+    if (!options.simSaveKill.empty()) {
+        if (kind != "sim")
+            return "--sim-save-killed-after is a fault of the simulated board (--port sim).";
+        const std::string& count = options.simSaveKill;
+        if (count.size() > 4 ||
+            !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return "Invalid --sim-save-killed-after '" + count + "' (for example 2).";
+        choice.saveKillAfter = std::stol(count);
+    }
+    return {};
 }
 
 std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& error)
 {
+    PortChoice choice;
+    error = CheckBoardOptions(options, choice);
+    if (!error.empty())
+        return nullptr;
     std::unique_ptr<Board> board(new Board);
     if (options.virtualTime)
         board->clock_ = std::make_unique<VirtualClock>();
     else
         board->clock_ = std::make_unique<RealClock>();
 
-    std::string kind = options.port;
-    std::string arg;
-    if (kind.empty()) {
-        kind = std::filesystem::exists(kDefaultDevice) ? "ppdev" : "sim";
-    } else if (const auto colon = kind.find(':'); colon != std::string::npos) {
-        arg = kind.substr(colon + 1);
-        kind = kind.substr(0, colon);
-    }
-
-    if (!options.simPortFault.empty() && kind != "sim") {
-        error = "--sim-port-fails-after is a fault of the simulated board (--port sim).";
-        return nullptr;
-    }
-    if (kind == "ppdev") {
+    const std::string& arg = choice.arg;
+    if (choice.kind == "ppdev") {
         const std::string device = arg.empty() ? kDefaultDevice : arg;
         board->backend_ = PpdevPort::open(device, error);
-    } else if (kind == "direct") {
-        std::uint16_t address = LptDataPort;
-        if (!arg.empty() && !parseAddress(arg, address)) {
-            error = "Invalid port address '" + arg + "' (for example direct:0x378).";
-            return nullptr;
-        }
-        board->backend_ = DirectPort::open(address, error);
-    } else if (kind == "sim") {
+    } else if (choice.kind == "direct") {
+        board->backend_ = DirectPort::open(choice.address, error);
+    } else {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
         if (!options.virtualTime)
             sim->setAccessTime(VirtualClock::kPortAccessNs);
         board->folder_ =
             std::make_unique<BoardFolder>(arg.empty() ? BoardFolder::defaultFolder() : arg);
         board->folderWait_ = options.folderWait;
+        board->folder_->killAfterWrites(choice.saveKillAfter);
         if (!board->folder_->claim(options.folderWait, error) || !board->folder_->load(*sim, error))
             return nullptr;
-        if (!options.simPortFault.empty()) {
-            std::string count = options.simPortFault;
-            const bool readsOnly = count.size() > 6 && count.substr(count.size() - 6) == ":reads";
-            if (readsOnly)
-                count.resize(count.size() - 6);
-            long accesses = -1;
-            try {
-                std::size_t used = 0;
-                accesses = std::stol(count, &used);
-                if (used != count.size())
-                    accesses = -1;
-            } catch (...) {
-            }
-            if (accesses < 0) {
-                error = "Invalid --sim-port-fails-after '" + options.simPortFault +
-                        "' (for example 5000 or 5000:reads).";
-                return nullptr;
-            }
-            sim->stopAnsweringAfter(accesses, readsOnly);
-        }
+        if (choice.faultAfter >= 0)
+            sim->stopAnsweringAfter(choice.faultAfter, choice.faultReadsOnly);
         board->sim_ = sim.get();
         board->backend_ = std::move(sim);
-    } else {
-        error = "Unknown port '" + options.port +
-                "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
-        return nullptr;
     }
     if (!board->backend_)
         return nullptr;

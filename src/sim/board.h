@@ -26,11 +26,29 @@ struct BoardOptions {
     // A fault of the simulated board's port, for tests: "N" stops every access after N accesses,
     // "N:reads" only the status reads.
     std::string simPortFault;
+    // A save of the simulated board's folder stopped hard, for tests: the process is killed
+    // (SIGKILL) once the save has written this many files. Empty: never.
+    std::string simSaveKill;
 };
 
 // The options both programs take to choose their board: --port, --virtual-time, --trace.
 void AddBoardOptions(QCommandLineParser& parser);
 BoardOptions BoardOptionsFrom(const QCommandLineParser& parser);
+
+// The board the options choose, worked out without touching a port, a folder or a file.
+struct PortChoice {
+    std::string kind; // "ppdev", "direct" or "sim"
+    std::string arg;  // the device, the address or the folder; empty for the default
+    std::uint16_t address = 0;
+    long faultAfter = -1; // --sim-port-fails-after: the accesses answered, -1 for ever
+    bool faultReadsOnly = false;
+    long saveKillAfter = -1; // --sim-save-killed-after: the files a save writes before SIGKILL
+};
+
+// Checks what the options say by itself (the kind of port, an address, the virtual clock only on
+// the simulated board, the fault's count): an empty text when they can be used, else what is
+// wrong with them.
+std::string CheckBoardOptions(const BoardOptions& options, PortChoice& choice);
 
 // The port backend a program works with, chosen once at start, with its clock and line trace.
 class Board {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -111,11 +112,109 @@ bool makeChips(const BoardIni& ini, const std::string& where,
     return true;
 }
 
+// Each file.NAME key must name a memory of a chip in the sockets and a plain file in the folder.
+bool checkFileKeys(const BoardIni& ini, const std::string& where, EepromSocketChip* eeprom,
+                   AvrSocketChip* avr, std::string& error)
+{
+    std::vector<std::string> memories;
+    if (eeprom)
+        for (const ChipMemoryFile& m : eeprom->memoryFiles())
+            memories.push_back(m.file);
+    if (avr)
+        for (const ChipMemoryFile& m : avr->memoryFiles())
+            memories.push_back(m.file);
+    for (const auto& [key, value] : ini.keys) {
+        if (key.rfind("file.", 0) != 0)
+            continue;
+        const std::string memory = key.substr(5);
+        const std::string& name = value.value;
+        std::string why;
+        if (std::find(memories.begin(), memories.end(), memory) == memories.end())
+            why = "no chip in the sockets keeps a memory in " + memory;
+        else if (name.find('/') != std::string::npos || name == "." || name == ".." ||
+                 name == kBoardFile)
+            why = name + " is not the name of a chip file in the folder";
+        if (!why.empty()) {
+            error = where + ", line " + std::to_string(value.line) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+// memory-N.ext for memory.ext: the names a save gives the new content of a memory.
+bool isVersionOf(const std::string& name, const std::string& memory)
+{
+    const auto dot = memory.rfind('.');
+    const std::string stem = memory.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? std::string() : memory.substr(dot);
+    if (name.size() <= stem.size() + 1 + ext.size() || name.compare(0, stem.size(), stem) != 0 ||
+        name[stem.size()] != '-' || name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
+        return false;
+    const std::string number =
+        name.substr(stem.size() + 1, name.size() - ext.size() - stem.size() - 1);
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number in memory-N.ext, 0 for any other name.
+unsigned long versionOf(const std::string& name, const std::string& memory)
+{
+    if (!isVersionOf(name, memory))
+        return 0;
+    const auto dot = memory.rfind('.');
+    const std::size_t stem = dot == std::string::npos ? memory.size() : dot;
+    const std::size_t ext = memory.size() - stem;
+    try {
+        return std::stoul(name.substr(stem + 1, name.size() - ext - stem - 1));
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The memories any chip of the board keeps, by their own names.
+std::vector<std::string> allMemoryNames()
+{
+    std::vector<std::string> names;
+    std::string why;
+    if (auto eeprom = MakeEepromChip("24C256", why))
+        for (const ChipMemoryFile& m : eeprom->memoryFiles())
+            names.push_back(m.file);
+    if (auto avr = MakeAvrChip("ATmega128", "", why))
+        for (const ChipMemoryFile& m : avr->memoryFiles())
+            names.push_back(m.file);
+    return names;
+}
+
+// A file a save of this board writes: a memory under its own name or a version of it, board.ini,
+// or a temporary of one of them that a stopped save left.
+bool isBoardFile(const std::string& name, const std::vector<std::string>& memories)
+{
+    std::string base = name;
+    if (const auto tmp = base.rfind(".tmp"); tmp != std::string::npos && tmp + 12 == base.size())
+        base.resize(tmp);
+    if (base == kBoardFile && base != name)
+        return true;
+    for (const std::string& memory : memories)
+        if (base == memory || isVersionOf(base, memory))
+            return true;
+    return false;
+}
+
+// The name a memory is stored under: what board.ini's file.NAME says, or NAME itself in a folder
+// written before board.ini named its files.
+std::string storedName(const BoardIni& ini, const std::string& memory)
+{
+    const auto it = ini.keys.find("file." + memory);
+    return it == ini.keys.end() ? memory : it->second.value;
+}
+
 // Fills each memory from its file, which must exist and have exactly the memory's size.
-bool readMemories(const fs::path& dir, std::vector<ChipMemoryFile> memories, std::string& error)
+bool readMemories(const fs::path& dir, const BoardIni& ini, std::vector<ChipMemoryFile> memories,
+                  std::map<std::string, std::string>& stored, std::string& error)
 {
     for (const ChipMemoryFile& m : memories) {
-        const fs::path path = dir / m.file;
+        stored[m.file] = storedName(ini, m.file);
+        const fs::path path = dir / stored[m.file];
         std::string content;
         const Read read = readWhole(path, content, error);
         if (read == Read::Missing)
@@ -233,17 +332,21 @@ bool BoardFolder::load(SimBoard& board, std::string& error)
         std::copy_n(kGreeting, std::min(std::strlen(kGreeting), memory.size()), memory.begin());
         // Nothing of it is in the folder yet: the next save writes it all.
         files_.clear();
+        stored_.clear();
     } else {
         const BoardIni ini = ParseBoardIni(text);
         if (!ini.ok()) {
             error = iniPath.string() + ", line " + std::to_string(ini.errorLine) + ": " + ini.error;
             return false;
         }
+        std::map<std::string, std::string> stored;
         if (!makeChips(ini, iniPath.string(), eeprom, avr, error) ||
-            (eeprom && !readMemories(dir, eeprom->memoryFiles(), error)) ||
-            (avr && !readMemories(dir, avr->memoryFiles(), error)))
+            !checkFileKeys(ini, iniPath.string(), eeprom.get(), avr.get(), error) ||
+            (eeprom && !readMemories(dir, ini, eeprom->memoryFiles(), stored, error)) ||
+            (avr && !readMemories(dir, ini, avr->memoryFiles(), stored, error)))
             return false;
         Files files = render(eeprom.get(), avr.get());
+        stored_ = std::move(stored);
         // Unchanged since this process last loaded or saved it: the chips in the sockets stay,
         // with whatever state they have beyond their memories.
         if (files == files_)
@@ -258,32 +361,73 @@ bool BoardFolder::load(SimBoard& board, std::string& error)
 bool BoardFolder::save(const SimBoard& board, std::string& error)
 {
     const Files files = render(board.eeprom(), board.avr());
-    // The memories first, then the file that says what they are.
-    std::vector<std::string> order;
-    for (const auto& [name, content] : files)
-        if (name != kBoardFile)
-            order.push_back(name);
-    order.push_back(kBoardFile);
-    for (const std::string& name : order) {
-        const std::string& content = files.at(name);
-        if (const auto it = files_.find(name); it != files_.end() && it->second == content)
+    if (files == files_)
+        return true;
+    const fs::path dir(dir_);
+    const std::vector<std::string> memories = allMemoryNames();
+    // What the folder holds now, for new names that no file has.
+    std::vector<std::string> present;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        present.push_back(entry.path().filename().string());
+
+    // The changed memories under new names; the old files stay what board.ini names meanwhile.
+    std::map<std::string, std::string> stored;
+    std::vector<std::string> written;
+    const auto undo = [&] {
+        for (const std::string& name : written)
+            fs::remove(dir / name, ec);
+        return false;
+    };
+    ChipKeys keys;
+    for (const auto& [name, content] : files) {
+        if (name == kBoardFile)
             continue;
-        const std::string path = (fs::path(dir_) / name).string();
-        if (!ReplaceFileAtomically(path, content)) {
-            error = "Can't write " + path;
-            return false;
+        const auto old = stored_.find(name);
+        const auto before = files_.find(name);
+        if (old != stored_.end() && before != files_.end() && before->second == content) {
+            stored[name] = old->second;
+        } else {
+            unsigned long last = 0;
+            for (const std::string& p : present)
+                last = std::max(last, versionOf(p, name));
+            const auto dot = name.rfind('.');
+            const std::string fresh = name.substr(0, dot) + '-' + std::to_string(last + 1) +
+                                      (dot == std::string::npos ? "" : name.substr(dot));
+            const std::string path = (dir / fresh).string();
+            if (killAfter_ == 0)
+                ::raise(SIGKILL);
+            if (!ReplaceFileAtomically(path, content)) {
+                error = "Can't write " + path;
+                return undo();
+            }
+            --killAfter_;
+            written.push_back(fresh);
+            stored[name] = fresh;
         }
-        files_[name] = content;
+        keys["file." + name] = stored[name];
     }
-    // The files of chips taken out of their sockets.
-    for (auto it = files_.begin(); it != files_.end();) {
-        if (files.count(it->first)) {
-            ++it;
+    // board.ini with the names of its files, in one rename: the save is done.
+    const std::string ini = files.at(kBoardFile) + BoardIniText(keys);
+    const std::string iniPath = (dir / kBoardFile).string();
+    if (killAfter_ == 0)
+        ::raise(SIGKILL);
+    if (!ReplaceFileAtomically(iniPath, ini)) {
+        error = "Can't write " + iniPath;
+        return undo();
+    }
+    if (--killAfter_ == 0)
+        ::raise(SIGKILL);
+    files_ = files;
+    stored_ = std::move(stored);
+    // Older versions of the memories, those of chips taken out, and what stopped saves left.
+    for (const std::string& name : present) {
+        if (!isBoardFile(name, memories))
             continue;
-        }
-        std::error_code ec;
-        fs::remove(fs::path(dir_) / it->first, ec);
-        it = files_.erase(it);
+        const bool named = std::any_of(stored_.begin(), stored_.end(),
+                                       [&name](const auto& s) { return s.second == name; });
+        if (!named)
+            fs::remove(dir / name, ec);
     }
     return true;
 }

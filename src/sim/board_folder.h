@@ -11,6 +11,11 @@ class SimBoard;
 // The board keeps its chips in a folder between runs: "board.ini" names what sits in each socket
 // (the keys of `sim show`) and the chips keep their memories beside it. One process at a time
 // uses a folder, as one program at a time claims a parallel port.
+//
+// The folder changes as one: a changed memory is written under a new name (flash-7.bin), and
+// board.ini, which names the files it belongs with (file.flash.bin=flash-7.bin), replaces the old
+// one in a single rename as the last step. Whatever stops a save, the folder holds the board as
+// it was before or as it is after; files that no board.ini names are removed at the next save.
 class BoardFolder {
 public:
     // ~/.local/share/vardel/board (the user's data folder).
@@ -39,11 +44,19 @@ public:
     // saved, and removes those of chips taken out; nothing when nothing changed.
     bool save(const SimBoard& board, std::string& error);
 
+    // For tests of stopped saves: the process is killed (SIGKILL) once saves have written this
+    // many files in all; -1: never.
+    void killAfterWrites(long files) { killAfter_ = files; }
+
 private:
     std::string dir_;
     int fd_ = -1;
-    // The folder's files as last loaded or saved, by name.
+    // The folder's content as last loaded or saved: the memories by their own names (flash.bin)
+    // and board.ini's keys without the file names.
     std::map<std::string, std::string> files_;
+    // The file that holds each memory in the folder (flash.bin -> flash-7.bin).
+    std::map<std::string, std::string> stored_;
+    long killAfter_ = -1;
 };
 
 } // namespace vardel::sim

@@ -40,7 +40,7 @@ std::string shown(std::string_view line)
 
 std::string keyNames()
 {
-    std::string names;
+    std::string names = "file.NAME";
     for (std::string_view key : kKeys)
         names += (names.empty() ? "" : ", ") + std::string(key);
     return names;
@@ -73,7 +73,9 @@ BoardIni ParseBoardIni(std::string_view text)
             return failed(number, "\"" + shown(line) + "\" is not key=value");
         const std::string_view key = trimmed(line.substr(0, eq));
         const std::string_view value = trimmed(line.substr(eq + 1));
-        if (std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end())
+        // file.NAME=STORED: the file that holds a chip's memory NAME (see BoardFolder).
+        const bool fileKey = key.size() > 5 && key.substr(0, 5) == "file.";
+        if (!fileKey && std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end())
             return failed(number,
                           "there is no key \"" + shown(key) + "\"; the keys are " + keyNames());
         if (value.empty())

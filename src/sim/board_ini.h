@@ -24,7 +24,8 @@ struct BoardIni {
     bool ok() const { return error.empty(); }
 };
 
-// board.ini holds one key=value a line, the keys of `sim show`, each at most once. Blanks around
+// board.ini holds one key=value a line, the keys of `sim show` and file.NAME for the file that
+// holds a chip's memory NAME, each at most once. Blanks around
 // the key and the value, blank lines and lines starting with '#' are allowed; the file is text of
 // any line ending. Only the syntax and the names of the keys are checked here: whether a value
 // fits is for the chips to say.

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <utility>
 
 namespace vardel::sim {
@@ -13,9 +15,22 @@ constexpr char kIds[8] = {'!', '"', '#', '$', '%', '&', '\'', '('};
 
 LineTrace* LineTrace::create(const std::string& fileName, std::string& error)
 {
-    std::FILE* f = std::fopen(fileName.c_str(), "w");
+    // Opened without blocking: a FIFO that nobody reads would otherwise hang the run, with the
+    // board in hand, before its first line change.
+    const int fd =
+        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int e = errno;
+        error = "Can't create trace file " + fileName + ": " +
+                (e == ENXIO ? std::string("it is a FIFO that no program reads") : std::strerror(e));
+        return nullptr;
+    }
+    // The writes themselves may wait for a reader that is there.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, "w");
     if (!f) {
         error = "Can't create trace file " + fileName + ": " + std::strerror(errno);
+        ::close(fd);
         return nullptr;
     }
     std::fputs("$date Vardel line trace $end\n$version Vardel 1.2 $end\n$timescale 1 us $end\n"

@@ -1,4 +1,5 @@
 #include "files/binary_file.h"
+#include "files/image_file.h"
 #include "files/scratch_folder.h"
 #include "files/unHEX.h"
 #include "sim_rig.h"
@@ -30,7 +31,9 @@ std::vector<std::uint8_t> Bytes(const std::string& text)
 std::vector<std::uint8_t> HexFileImage(const std::string& file, std::size_t size)
 {
     std::vector<std::uint8_t> image(size, 0xFF);
-    EXPECT_TRUE(ReadIntelHexFile(file, image.data(), image.size()));
+    const vardel::ImageRead read = vardel::ReadImageFile(file, 0);
+    EXPECT_TRUE(read.ok()) << read.detail;
+    vardel::PlaceImageFile(read.file, image);
     return image;
 }
 
@@ -163,8 +166,9 @@ TEST(AvrFlash, VerifyReportsTheFirstDifferenceInHexadecimal)
         SimRig rig;
         ASSERT_TRUE(rig.insert(c.device));
         rig.target().flash()[c.address] = 0x12;
-        WriteWholeFile(folder.file("empty.bin"), "");
-        rig.answer = folder.file("empty.bin");
+        // One erased byte: the rest of the image is erased as well.
+        WriteWholeFile(folder.file("erased.bin"), "\xFF");
+        rig.answer = folder.file("erased.bin");
         EXPECT_EQ(rig.page.btnFLashVerifClick(), Outcome::Failed);
         EXPECT_EQ(rig.host.messages(),
                   (std::vector<std::string>{

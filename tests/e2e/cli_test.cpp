@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,7 +14,9 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -489,22 +492,28 @@ TEST_F(Cli, ADamagedFolderIsReportedByNameAndLeftAsItWas)
          [&](const std::string& d) {
              write(d + "/board.ini", "eeprom=24C256\navr.lock=FF\n");
          }},
-        {"board.ini", " is missing, but the folder holds",
+        // A chip file under its own name without board.ini: what an older version's save left.
+        {"board.ini", " is missing, but the folder holds eeprom.bin",
          [](const std::string& d) {
              fs::remove(d + "/board.ini");
+             fs::rename(d + "/eeprom-1.bin", d + "/eeprom.bin");
          }},
-        {"eeprom.bin", " is missing; it keeps the memory of the 24C256",
+        {"eeprom-1.bin", " is missing; it keeps the memory of the 24C256",
          [](const std::string& d) {
-             fs::remove(d + "/eeprom.bin");
+             fs::remove(d + "/eeprom-1.bin");
          }},
-        {"eeprom.bin", " is a folder",
+        {"eeprom-1.bin", " is a folder",
          [](const std::string& d) {
-             fs::remove(d + "/eeprom.bin");
-             fs::create_directory(d + "/eeprom.bin");
+             fs::remove(d + "/eeprom-1.bin");
+             fs::create_directory(d + "/eeprom-1.bin");
          }},
-        {"flash.bin", " holds 100 bytes, but the flash of ATmega128 has 131072",
+        {"flash-1.bin", " holds 100 bytes, but the flash of ATmega128 has 131072",
          [](const std::string& d) {
-             fs::resize_file(d + "/flash.bin", 100);
+             fs::resize_file(d + "/flash-1.bin", 100);
+         }},
+        {"board.ini", ", line 1: no chip in the sockets keeps a memory in flash.bin",
+         [&](const std::string& d) {
+             write(d + "/board.ini", "file.flash.bin=flash-1.bin\n");
          }},
     };
     for (const Case& c : cases) {
@@ -629,7 +638,9 @@ TEST_F(Cli, NoBadFileReachesAProgrammedChip)
         {file("folder.hex"), "ERROR: Can't open file!!"},
         {file("zero.hex"), "ERROR: Can't open file!!"},
         {write("text.hex", "Release notes\n"), "ERROR: line 1: no start code ':'"},
-        {write("empty.hex", ""), "ERROR: no data for this memory"},
+        // What a failed build or download leaves: no image at all, whatever the ending.
+        {write("empty.hex", ""), "empty.hex is empty (0 bytes)"},
+        {write("empty.bin", ""), "empty.bin is empty (0 bytes)"},
         {write("elf.hex", std::string("\x7f"
                                       "ELF\x01\x01\x00",
                                       7)),
@@ -678,13 +689,22 @@ TEST_F(Cli, AvrGccEepromOutputAt810000ProgramsTheSameBytes)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR: no data for this memory\n");
     // Part inside, part outside: a WARNING with the count and the first address, then the rest.
-    std::ofstream(file("part.hex")) << ":0201FF00AABB99\n";
+    std::ofstream(file("part.hex")) << ":0201FF00AABB99\n:00000001FF\n";
     const Streams s = apart("avr program-eeprom " + file("part.hex"));
     EXPECT_EQ(s.status, 0) << s.err;
     EXPECT_EQ(s.out, "");
     EXPECT_EQ(s.err, "WARNING: File contains 1 bytes outside this memory, the first at $0200:\n"
                      "They will be left out\n"
                      "ATmega163: 512 bytes of EEPROM programmed, not verified\n");
+    // Without its end record the file may be a download stopped early: it is said so.
+    std::ofstream(file("cut.hex")) << ":0201FE00AABB9A\n";
+    const Streams cut = apart("avr program-eeprom " + file("cut.hex"));
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    EXPECT_EQ(cut.err.rfind("WARNING: " + file("cut.hex") +
+                                " has no end record: the file may be cut short\n",
+                            0),
+              0u)
+        << cut.err;
 }
 
 TEST_F(Cli, ConvertRefusesWhatItCannotReadOrHoldAndKeepsNameBytes)
@@ -777,10 +797,13 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
     EXPECT_NE(s.err.find("only a chip erase (avr erase) clears the lock bits"), std::string::npos);
     EXPECT_EQ(s.err.find("OK"), std::string::npos) << s.err;
 
-    Streams help = apart("--help-all");
+    // The help shows the program's own options; there are no Qt options to show more of.
+    Streams help = apart("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("eeprom read|program|verify"), std::string::npos);
-    help = apart("--port ppdev:/dev/zero check");
+    EXPECT_EQ(help.out.find("--help-all"), std::string::npos);
+    EXPECT_EQ(apart("--help-all").status, 2);
+    help = runApart(VARDEL_CLI " --port ppdev:/dev/zero check", file("stderr.txt"));
     EXPECT_EQ(help.status, 1);
     EXPECT_NE(help.err.find("/dev/zero is not a parallel port"), std::string::npos) << help.err;
     EXPECT_EQ(help.err.find("rmmod"), std::string::npos) << help.err;
@@ -883,33 +906,43 @@ TEST_F(Cli, AStopSignalEndsTheOperationWithTheLinesLowAndSaysWhatWasLeft)
     }
 }
 
-// The completion offers what the program accepts, from the program's own tables.
+// The completion offers what the program accepts, from the program's own tables. Each line is
+// typed into an interactive bash and completed with TAB, so that the words reach the completion as
+// bash splits them (at ':' among others).
 TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
 {
     const char* library = "/usr/share/bash-completion/bash_completion";
     if (!std::filesystem::exists(library))
         GTEST_SKIP() << "bash-completion is not installed";
+    const std::string folder = std::filesystem::path(VARDEL_CLI).parent_path().string();
+    const std::string offered = testing::TempDir() + "offered.txt";
     const std::pair<std::string, std::string> cases[] = {
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
         {"--port sim:x sim re", "remove\n"},
+        {"--port sim:/tmp/b eeprom re", "read\n"},
+        {"--port ppdev:/dev/parport0 avr ide", "identify\n"},
+        {"--port direct:0x378 --yes avr program-lock LB", "LB1=\nLB2=\n"},
+        {"--port dir", "direct:\ndirect:0x378\n"},
+        {"--port direct:0", "0x378\n"},
         {"sim insert-avr AT90S2",
          "AT90S2313\nAT90S2323\nAT90S2333\nAT90S2343\n"}, // the catalogue's and the part table's
         {"avr program-fuses CKSEL", "CKSEL0=\nCKSEL1=\nCKSEL2=\nCKSEL3=\nCKSEL_SUT0=\nCKSEL_SUT1=\n"
                                     "CKSEL_SUT2=\nCKSEL_SUT3=\nCKSEL_SUT4=\nCKSEL_SUT5=\n"},
-        {"--yes avr program-lock LB", "LB1=\nLB2=\n"},
         {"avr program-lock LB1=", "LB1=0\nLB1=1\n"},
     };
     for (const auto& [line, expected] : cases) {
         SCOPED_TRACE(line);
-        const std::string script =
-            std::string("source ") + library +
-            "; source " VARDEL_COMPLETION "; COMP_WORDS=(" VARDEL_CLI " " + line +
-            (line.back() == ' ' ? "''" : "") +
-            "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"${COMP_WORDS[*]}\"; "
-            "COMP_POINT=${#COMP_LINE}; _vardel_cli; printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
-        std::ofstream(testing::TempDir() + "complete.sh") << script;
-        EXPECT_EQ(capture("bash " + testing::TempDir() + "complete.sh 2>/dev/null").out, expected);
+        std::filesystem::remove(offered);
+        const std::string script = std::string("PATH=") + folder + ":$PATH; source " + library +
+                                   "; source " VARDEL_COMPLETION
+                                   "\n_probe() { _vardel_cli \"$@\"; printf '%s\\n' "
+                                   "\"${COMPREPLY[@]}\" | sort >" +
+                                   offered + "; }; complete -F _probe vardel-cli\n" +
+                                   "vardel-cli " + line + "\t\x15\nexit\n";
+        std::ofstream(testing::TempDir() + "typed.txt") << script;
+        capture("bash --norc --noprofile -i <" + testing::TempDir() + "typed.txt >/dev/null 2>&1");
+        EXPECT_EQ(readAll(offered), expected);
     }
 }
 
@@ -977,6 +1010,125 @@ TEST_F(Cli, PartsOfThePartTableFromTheCommandLine)
     EXPECT_NE(r.out.find("CKDIV9 is the name of no lock or fuse bit"), std::string::npos) << r.out;
     r = cli("avr read-lock");
     EXPECT_EQ(r.out, "LB1=1\nLB2=1\n");
+}
+
+// A save stopped anywhere (killed before or after each file it writes, or failing on a file size
+// limit at each of the chip files in turn) leaves the folder as it was before or as it is after,
+// never a mix; the next command works, sees one or the other, and leaves only the files that
+// board.ini names.
+TEST_F(Cli, AStoppedSaveLeavesTheFolderAsItWasOrAsItIs)
+{
+    ASSERT_EQ(cli("sim show").status, 0);
+    const std::string before = cli("sim show").out;
+    {
+        std::ofstream image(file("big.bin"), std::ios::binary);
+        for (int i = 0; i < 131072; ++i)
+            image.put(static_cast<char>(i * 13 + 5));
+    }
+    const std::string insert = "sim insert-eeprom 24C1024 " + file("big.bin");
+    // A new folder's first save writes three memories and board.ini.
+    for (int written = 0; written <= 4; ++written) {
+        SCOPED_TRACE(written);
+        const std::string fresh = file("fresh");
+        std::filesystem::remove_all(fresh);
+        const std::string start = VARDEL_CLI " --virtual-time --port sim:" + fresh + " ";
+        EXPECT_EQ(
+            run(start + "--sim-save-killed-after " + std::to_string(written) + " sim show").status,
+            -1);
+        EXPECT_EQ(run(start + "sim show").out, before);
+    }
+    // A change to one chip writes its memory and board.ini.
+    for (int written = 0; written <= 2; ++written) {
+        SCOPED_TRACE(written);
+        EXPECT_EQ(cli("--sim-save-killed-after " + std::to_string(written) + " " + insert).status,
+                  -1);
+        const std::string now = cli("sim show").out;
+        EXPECT_EQ(now.find("eeprom=24C1024") != std::string::npos, written == 2) << now;
+        EXPECT_EQ(now.find("eeprom=24C256") != std::string::npos, written < 2) << now;
+    }
+    // A file size limit in 1 KiB blocks stops a first save at the AVR's 4 KiB EEPROM, the
+    // 24C256's 32 KiB or the 128 KiB flash; a limit on the 24C1024's memory stops a change.
+    for (const int blocks : {0, 8, 64}) {
+        SCOPED_TRACE(blocks);
+        const std::string fresh = file("fresh");
+        std::filesystem::remove_all(fresh);
+        const std::string start = VARDEL_CLI " --virtual-time --port sim:" + fresh + " ";
+        const std::string limit = "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+        const Result stopped = run("bash -c \"" + limit + start + "sim show\"");
+        EXPECT_EQ(stopped.status, 1) << stopped.out;
+        EXPECT_NE(stopped.out.find("ERROR: Can't write " + fresh), std::string::npos)
+            << stopped.out;
+        EXPECT_EQ(run(start + "sim show").out, before);
+        EXPECT_EQ(run("bash -c \"" + limit + command("sim insert-eeprom 24C1024") + "\"").status,
+                  1);
+        EXPECT_EQ(cli("eeprom verify 24C1024 " + file("big.bin")).status, 0);
+    }
+    ASSERT_EQ(cli("sim insert-eeprom 24C1024").status, 0);
+    ASSERT_EQ(cli(insert).status, 0);
+    ASSERT_EQ(cli("eeprom verify 24C1024 " + file("big.bin")).status, 0);
+    // Only the files board.ini names are left.
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(board()))
+        names.insert(entry.path().filename().string());
+    const std::string ini = readAll(board() + "/board.ini");
+    for (const std::string& name : names)
+        EXPECT_TRUE(name == "board.ini" || ini.find("=" + name + "\n") != std::string::npos)
+            << name << " beside\n"
+            << ini;
+    EXPECT_EQ(names.size(), 4u);
+}
+
+// A usage error exits 2 before anything is touched: a folder held by another process is not
+// waited for, a folder that does not exist is not created, and no trace file is made.
+TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
+{
+    ASSERT_EQ(cli("sim show").status, 0);
+    std::filesystem::create_directory(file("dir.bin"));
+    std::filesystem::create_symlink(file("nowhere/x.bin"), file("dangling.bin"));
+    std::filesystem::create_symlink("/dev/null", file("null.bin"));
+    std::ofstream(file("fw.txt")) << "text";
+    const struct {
+        std::string args;
+        const char* message;
+    } cases[] = {
+        {"eeprom read 24C99 x.bin", "unknown EEPROM type '24C99'"},
+        {"bogus", "unknown command 'bogus'"},
+        {"--port ppdevx check", "Unknown port 'ppdevx'"},
+        {"--port direct:0x378x check", "Invalid port address '0x378x'"},
+        {"--port ppdev:/dev/null check", "--virtual-time is for the simulated board"},
+        {"lines vcc=1 vcc=0", "vcc is named twice"},
+        {"--trace '' check", "--trace is empty"},
+        {"sim insert-eeprom 24C02 " + file("fw.txt"), "the file name must end in BIN or HEX"},
+        {"sim insert-avr ATmega128 --flash " + file("fw.txt"), "must end in BIN or HEX"},
+        {"eeprom read 24C04 " + file("dir.bin"), "dir.bin' is a folder"},
+        {"avr read-flash " + file("dangling.bin"), "dangling.bin' is a link to nowhere"},
+        {"sim export flash " + file("null.bin"), "null.bin' is not a plain file"},
+        {"- - -- x", "unknown command '-'"},
+    };
+    // Another process (this one) holds the board's folder for as long as the table runs.
+    const int held = ::open(board().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    for (const auto& c : cases) {
+        for (const std::string folder : {board(), file("new")}) {
+            SCOPED_TRACE(c.args + " on " + folder);
+            const Streams s = runApart(VARDEL_CLI " --virtual-time --port sim:" + folder +
+                                           " --trace " + file("t.vcd") + " " + c.args,
+                                       file("err.txt"));
+            EXPECT_EQ(s.status, 2);
+            EXPECT_NE(s.err.find(c.message), std::string::npos) << s.err;
+            EXPECT_FALSE(std::filesystem::exists(file("t.vcd")));
+            EXPECT_FALSE(std::filesystem::exists(file("new")));
+        }
+    }
+    ::close(held);
+    // A trace into a FIFO that nobody reads is refused at once, naming it.
+    ASSERT_EQ(run("mkfifo " + file("t.fifo")).status, 0);
+    const Result fifo = cli("--trace " + file("t.fifo") + " check");
+    EXPECT_EQ(fifo.status, 1);
+    EXPECT_NE(fifo.out.find(file("t.fifo") + ": it is a FIFO that no program reads"),
+              std::string::npos)
+        << fifo.out;
 }
 
 TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)

@@ -1,5 +1,6 @@
 #include "files/binary_file.h"
 #include "files/file_access.h"
+#include "files/image_file.h"
 
 #include "scratch_folder.h"
 
@@ -18,7 +19,9 @@
 using vardel::FileKind;
 using vardel::FileKindOf;
 using vardel::FileTypeSuffix;
-using vardel::ReadBinaryFile;
+using vardel::ImageFailure;
+using vardel::ImageRead;
+using vardel::ReadImageFile;
 using vardel::ReplaceFileAtomically;
 using vardel::WriteBinaryFile;
 using vardel::test::RandomBytes;
@@ -45,34 +48,27 @@ TEST(FileKinds, DecidedByTheLastThreeCharactersInAnyCase)
     EXPECT_EQ(FileKindOf(""), FileKind::Other);
 }
 
-TEST(BinaryRead, ReadsAtMostTheRequestedCountFromTheStart)
+// An image file as the pages and vardel-cli read it: a binary file's first bytes up to the limit,
+// and a file of 0 bytes, what a failed build or download leaves, is no image of any kind.
+TEST(ImageRead, TakesAtMostTheLimitAndRefusesAnEmptyFileByName)
 {
     ScratchFolder folder;
     const auto file = folder.file("data.bin");
     const auto bytes = RandomBytes(100, 11);
     WriteWholeFile(file, std::string(bytes.begin(), bytes.end()));
-
-    std::vector<std::uint8_t> buffer(200, 0);
-    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), 64), 64);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 64, buffer.begin()));
-    EXPECT_EQ(buffer[64], 0);
-
-    std::fill(buffer.begin(), buffer.end(), 0);
-    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), buffer.size()), 100);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer.begin()));
-
-    EXPECT_EQ(ReadBinaryFile(file, buffer.data(), 0), 0);
-
-    const auto empty = folder.file("empty.bin");
-    WriteWholeFile(empty, "");
-    EXPECT_EQ(ReadBinaryFile(empty, buffer.data(), buffer.size()), 0);
-}
-
-TEST(BinaryRead, MissingFileIsMinusOne)
-{
-    ScratchFolder folder;
-    std::uint8_t buffer[8];
-    EXPECT_EQ(ReadBinaryFile(folder.file("absent.bin"), buffer, sizeof buffer), -1);
+    for (const std::size_t limit : {std::size_t{64}, std::size_t{200}}) {
+        const ImageRead read = ReadImageFile(file, limit);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read.file.bin, std::vector<std::uint8_t>(
+                                     bytes.begin(), bytes.begin() + std::min<long>(100, limit)));
+    }
+    EXPECT_EQ(ReadImageFile(folder.file("absent.bin"), 8).failure, ImageFailure::Unreadable);
+    for (const char* name : {"empty.bin", "empty.HEX"}) {
+        WriteWholeFile(folder.file(name), "");
+        const ImageRead read = ReadImageFile(folder.file(name), 8);
+        EXPECT_EQ(read.failure, ImageFailure::Empty) << name;
+        EXPECT_NE(read.detail.find(folder.file(name)), std::string::npos) << read.detail;
+    }
 }
 
 TEST(BinaryWrite, WritesExactlyTheBytesAndReplacesALongerFile)

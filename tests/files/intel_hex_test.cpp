@@ -1,3 +1,4 @@
+#include "files/image_file.h"
 #include "files/unHEX.h"
 
 #include "scratch_folder.h"
@@ -11,13 +12,10 @@
 #include <span>
 #include <sstream>
 
-using vardel::HexByteValue;
-using vardel::HexDigitValue;
 using vardel::HexImage;
 using vardel::HexParse;
 using vardel::ParseIntelHex;
 using vardel::PlaceHexImage;
-using vardel::ReadIntelHexFile;
 using vardel::WriteIntelHexFile;
 using vardel::test::RandomBytes;
 using vardel::test::ReadWholeFile;
@@ -60,6 +58,22 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
+// The value of the two hex digits at the start of the text.
+int Byte(const std::string& text)
+{
+    return static_cast<int>(std::stoul(text.substr(0, 2), nullptr, 16));
+}
+
+// The file read as the programs read an image, laid into the buffer; false when it is refused.
+bool ReadHex(const std::string& file, std::uint8_t* buffer, std::size_t size)
+{
+    const vardel::ImageRead read = vardel::ReadImageFile(file, 0);
+    if (!read.ok())
+        return false;
+    vardel::PlaceImageFile(read.file, std::span<std::uint8_t>(buffer, size));
+    return true;
+}
+
 std::vector<std::uint8_t> Sequence(std::size_t size, std::uint8_t first = 0)
 {
     std::vector<std::uint8_t> bytes(size);
@@ -72,7 +86,7 @@ std::vector<std::uint8_t> Load(const std::string& file, std::size_t capacity,
                                std::uint8_t fill = 0xFF)
 {
     std::vector<std::uint8_t> buffer(capacity, fill);
-    EXPECT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
+    EXPECT_TRUE(ReadHex(file, buffer.data(), buffer.size()));
     return buffer;
 }
 
@@ -104,26 +118,6 @@ int RunShell(const std::string& command)
 }
 
 } // namespace
-
-TEST(HexDigits, ReadEitherCaseAndTreatEverythingElseAsZero)
-{
-    for (int code = 0; code < 256; ++code) {
-        const char c = static_cast<char>(code);
-        const char text[2] = {c, '\0'};
-        const int expected =
-            std::isxdigit(code) ? static_cast<int>(std::strtol(text, nullptr, 16)) : 0;
-        EXPECT_EQ(HexDigitValue(c), expected) << "character code " << code;
-    }
-}
-
-TEST(HexDigits, ByteIsTheFirstTwoDigitsWithMissingOnesAsZero)
-{
-    EXPECT_EQ(HexByteValue("aB"), 0xAB);
-    EXPECT_EQ(HexByteValue("Ff7"), 0xFF);
-    EXPECT_EQ(HexByteValue("0g"), 0x00);
-    EXPECT_EQ(HexByteValue("A"), 0xA0);
-    EXPECT_EQ(HexByteValue(""), 0);
-}
 
 TEST(IntelHexWriter, EmptyImageIsOnlyTheEndRecord)
 {
@@ -175,23 +169,23 @@ TEST(IntelHexWriter, ExtendedLinearAddressOnlyWhereTheImageCrosses64KiB)
             ASSERT_EQ(body.find_first_not_of("0123456789ABCDEF"), std::string::npos) << line;
             unsigned sum = 0;
             for (std::size_t i = 0; i < body.size(); i += 2)
-                sum += HexByteValue(body.substr(i));
+                sum += Byte(body.substr(i));
             EXPECT_EQ(sum % 256, 0u) << line;
-            EXPECT_EQ(body.size(), 10u + 2 * HexByteValue(body)) << line;
+            EXPECT_EQ(body.size(), 10u + 2 * Byte(body)) << line;
 
-            const int type = HexByteValue(body.substr(6));
+            const int type = Byte(body.substr(6));
             if (type == 4) {
                 extended.push_back(line);
                 // The next data record must be the first one of the new 64 KiB block.
                 EXPECT_EQ(expectedAddress % 0x10000, 0u);
-                EXPECT_EQ(static_cast<std::size_t>(HexByteValue(body.substr(8)) * 256 +
-                                                   HexByteValue(body.substr(10))),
-                          expectedAddress >> 16);
+                EXPECT_EQ(
+                    static_cast<std::size_t>(Byte(body.substr(8)) * 256 + Byte(body.substr(10))),
+                    expectedAddress >> 16);
             } else if (type == 0) {
-                EXPECT_EQ(static_cast<std::size_t>(HexByteValue(body.substr(2)) * 256 +
-                                                   HexByteValue(body.substr(4))),
-                          expectedAddress & 0xFFFF);
-                expectedAddress += HexByteValue(body);
+                EXPECT_EQ(
+                    static_cast<std::size_t>(Byte(body.substr(2)) * 256 + Byte(body.substr(4))),
+                    expectedAddress & 0xFFFF);
+                expectedAddress += Byte(body);
                 ++dataRecords;
             } else {
                 EXPECT_EQ(line, ":00000001FF\r");
@@ -245,7 +239,7 @@ TEST(IntelHexReader, ReadsBackWhatTheWriterWrote)
         std::vector<std::uint8_t> buffer(size);
         for (std::size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<std::uint8_t>(~bytes[i]);
-        ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
+        ASSERT_TRUE(ReadHex(file, buffer.data(), buffer.size()));
         EXPECT_EQ(buffer, bytes);
     }
 }
@@ -254,11 +248,10 @@ TEST(IntelHexReader, MissingFileIsAnError)
 {
     ScratchFolder folder;
     std::uint8_t buffer[4] = {};
-    EXPECT_FALSE(ReadIntelHexFile(folder.file("absent.hex"), buffer, sizeof buffer));
+    EXPECT_FALSE(ReadHex(folder.file("absent.hex"), buffer, sizeof buffer));
     // A folder, or a device without end, is no file to read.
-    EXPECT_FALSE(ReadIntelHexFile(folder.path().string(), buffer, sizeof buffer));
-    EXPECT_FALSE(ReadIntelHexFile("/dev/zero", buffer, sizeof buffer));
-    EXPECT_EQ(vardel::IntelHexExtent(folder.path().string()), -1);
+    EXPECT_FALSE(ReadHex(folder.path().string(), buffer, sizeof buffer));
+    EXPECT_FALSE(ReadHex("/dev/zero", buffer, sizeof buffer));
 }
 
 TEST(IntelHexReader, ToleratesLowerCaseAnyLineEndBlankLinesAndTrailingBlanks)
@@ -333,7 +326,7 @@ TEST(IntelHexReader, BytesNoRecordNamesKeepTheBufferContent)
     expected[0x08] = 1;
     expected[0x09] = 2;
     expected[0x30] = 3;
-    ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), buffer.size()));
+    ASSERT_TRUE(ReadHex(file, buffer.data(), buffer.size()));
     EXPECT_EQ(buffer, expected);
 }
 
@@ -407,11 +400,11 @@ TEST(IntelHexReader, NeverStoresAtOrPastTheCapacity)
     ScratchFolder folder;
     const auto file = folder.file("long.hex");
     const auto bytes = Sequence(32, 1);
-    WriteWholeFile(file, Record(0x01F8, 0, bytes) + Record(0x0200, 0, {0xEE}) + ":00000001FF\r\n");
+    WriteWholeFile(file, Record(0x01F8, 0, bytes) + Record(0x0218, 0, {0xEE}) + ":00000001FF\r\n");
 
     // Guard bytes past the capacity show any overrun.
     std::vector<std::uint8_t> buffer(0x220, 0);
-    ASSERT_TRUE(ReadIntelHexFile(file, buffer.data(), 0x200));
+    ASSERT_TRUE(ReadHex(file, buffer.data(), 0x200));
     std::vector<std::uint8_t> expected(0x220, 0);
     std::copy(bytes.begin(), bytes.begin() + 8, expected.begin() + 0x1F8);
     EXPECT_EQ(buffer, expected);
@@ -488,7 +481,54 @@ TEST_F(SrecCatInterchange, LoadsItsFilesToTheSameBytes)
         std::vector<std::uint8_t> buffer(size);
         for (std::size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<std::uint8_t>(~bytes[i]);
-        ASSERT_TRUE(ReadIntelHexFile(hex, buffer.data(), buffer.size()));
+        ASSERT_TRUE(ReadHex(hex, buffer.data(), buffer.size()));
         EXPECT_EQ(buffer, bytes);
+    }
+}
+
+// The cases where readers part ways, each read by srec_cat as well: a record under a segment base
+// (02) wraps within its 64 KiB segment, two records that give one address different bytes are
+// refused (the same bytes twice are fine), and 1A or NUL bytes after the last record are ignored.
+TEST_F(SrecCatInterchange, AgreesOnSegmentWrapOverlapsAndEndOfFilePadding)
+{
+    const auto bytes = Sequence(16, 1);
+    const std::string end = ":00000001FF\r\n";
+    const std::string wrap = Record(0, 2, {0x10, 0x00}) + Record(0xFFF8, 0, bytes);
+    const struct {
+        std::string text;
+        std::string error; // empty: read, at the addresses srec_cat gives
+    } cases[] = {
+        {wrap + end, ""},
+        {Record(0x10, 0, bytes) + Record(0x18, 0, Sequence(4, 9)) + end, ""},
+        {Record(0x10, 0, bytes) + Record(0x18, 0, {9, 10, 0x77}) + end,
+         "line 2: gives 0x001A the byte 77, but line 1 gave it 0B"},
+        {Record(0x10, 0, bytes) + end + "\x1A", ""},
+        {Record(0x10, 0, bytes) + std::string("\x1A\0\0\r\n", 5), ""},
+        {Record(0x10, 0, bytes) + std::string("\0\0:", 3), "line 2: no start code ':'"},
+    };
+    const auto hex = folder.file("case.hex");
+    const auto bin = folder.file("case.bin");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        WriteWholeFile(hex, c.text);
+        const HexParse parse = ParseText(c.text);
+        EXPECT_EQ(parse.error, c.error);
+        // -disable-sequence-warnings: srec_cat's warning of records out of order is no fault.
+        const int theirs =
+            RunShell("srec_cat '" + hex + "' -intel -disable-sequence-warnings -o '" + bin +
+                     "' -binary >/dev/null");
+        if (!c.error.empty() && c.error.find("start code") == std::string::npos) {
+            EXPECT_NE(theirs, 0);
+            continue;
+        }
+        if (!c.error.empty())
+            continue;
+        ASSERT_EQ(theirs, 0);
+        // srec_cat's binary output starts at address 0, gaps filled with 00.
+        const auto expected = BytesOf(bin);
+        std::vector<std::uint8_t> ours(expected.size(), 0);
+        PlaceHexImage(parse.image, 0, ours);
+        EXPECT_EQ(ours, expected);
+        EXPECT_EQ(parse.image.end(), expected.size());
     }
 }

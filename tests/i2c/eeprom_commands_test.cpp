@@ -441,13 +441,20 @@ TEST(EepromOpen, OnlyAWholeWellFormedFileChangesTheImage)
         {write("text.hex", "hello\n"), "ERROR|line 1: no start code ':'", 0x5A, 0x5A},
         {write("sum.hex", ":0100000011EE\n:0100010022FF\n"), "ERROR|line 2: bad checksum", 0x5A,
          0x5A},
-        {write("empty.hex", ""), "ERROR|no data for this memory", 0x5A, 0x5A},
-        {write("above.hex", ":0102000011EC\n"), "ERROR|no data for this memory", 0x5A, 0x5A},
-        {write("part.hex", ":0201FF001122CB\n"),
+        {write("empty.hex", ""),
+         "ERROR|" + folder + "/empty.hex is empty (0 bytes): it holds no image", 0x5A, 0x5A},
+        {write("empty.bin", ""),
+         "ERROR|" + folder + "/empty.bin is empty (0 bytes): it holds no image", 0x5A, 0x5A},
+        {write("cut.hex", ":0100000011EE\n"),
+         "WARNING:|" + folder + "/cut.hex has no end record: the file may be cut short", 0x11,
+         0xFF},
+        {write("above.hex", ":0102000011EC\n:00000001FF\n"), "ERROR|no data for this memory", 0x5A,
+         0x5A},
+        {write("part.hex", ":0201FF001122CB\n:00000001FF\n"),
          "WARNING:|File contains 1 bytes outside this memory, the first at $0200:\rThey will be "
          "left out",
          0xFF, 0x11},
-        {write("good.hex", ":0100000011EE\n"), "", 0x11, 0xFF},
+        {write("good.hex", ":0100000011EE\n:00000001FF\n"), "", 0x11, 0xFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

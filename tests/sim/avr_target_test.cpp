@@ -787,8 +787,8 @@ TEST(AvrKeys, DescribeSetAndTheBoardFolderRoundTrip)
     target.eeprom()[3] = 0x34;
     board.insertAvr(std::move(made));
     ASSERT_TRUE(sim::BoardFolder(folder).save(board, error)) << error;
-    EXPECT_EQ(std::filesystem::file_size(folder + "/flash.bin"), 131072u);
-    EXPECT_EQ(std::filesystem::file_size(folder + "/avr-eeprom.bin"), 4096u);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/flash-1.bin"), 131072u);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/avr-eeprom-1.bin"), 4096u);
     sim::SimBoard again(clock);
     ASSERT_TRUE(sim::BoardFolder(folder).load(again, error)) << error;
     ASSERT_NE(again.avr(), nullptr);
@@ -834,15 +834,15 @@ TEST(AvrKeys, MissingFilesAndWrongSizesAreRefused)
     std::string error;
     board.insertAvr(sim::MakeAvrChip("AT90S2313", "", error));
     ASSERT_TRUE(sim::BoardFolder(folder).save(board, error)) << error;
-    std::filesystem::remove(folder + "/flash.bin");
+    std::filesystem::remove(folder + "/flash-1.bin");
     EXPECT_FALSE(sim::BoardFolder(folder).load(board, error));
-    EXPECT_NE(error.find("flash.bin is missing; it keeps the flash of AT90S2313"),
+    EXPECT_NE(error.find("flash-1.bin is missing; it keeps the flash of AT90S2313"),
               std::string::npos)
         << error;
-    std::ofstream(folder + "/flash.bin", std::ios::binary) << std::string(2048, '\xFF');
-    std::ofstream(folder + "/avr-eeprom.bin", std::ios::binary) << std::string(64, '\0');
+    std::ofstream(folder + "/flash-1.bin", std::ios::binary) << std::string(2048, '\xFF');
+    std::ofstream(folder + "/avr-eeprom-1.bin", std::ios::binary) << std::string(64, '\0');
     EXPECT_FALSE(sim::BoardFolder(folder).load(board, error));
-    EXPECT_NE(error.find("avr-eeprom.bin holds 64 bytes, but the EEPROM of AT90S2313 has 128"),
+    EXPECT_NE(error.find("avr-eeprom-1.bin holds 64 bytes, but the EEPROM of AT90S2313 has 128"),
               std::string::npos)
         << error;
 }

@@ -583,16 +583,16 @@ TEST(Eeprom24Cxx, TheMemoryIsKeptInTheFolder)
     board.insertEeprom(std::move(chip));
     BoardFolder folder(path);
     ASSERT_TRUE(folder.save(board, error)) << error;
-    EXPECT_EQ(std::filesystem::file_size(path + "/eeprom.bin"), 1024u);
+    EXPECT_EQ(std::filesystem::file_size(path + "/eeprom-1.bin"), 1024u);
     SimBoard again(clock);
     ASSERT_TRUE(BoardFolder(path).load(again, error)) << error;
     ASSERT_NE(again.eeprom(), nullptr);
     EXPECT_EQ(static_cast<Eeprom24Cxx*>(again.eeprom())->memory(), pattern);
 
     // The wrong size for the type is refused, and the board keeps the chip it had.
-    std::ofstream(path + "/board.ini") << "eeprom=24C16\n";
+    std::ofstream(path + "/board.ini") << "eeprom=24C16\nfile.eeprom.bin=eeprom-1.bin\n";
     EXPECT_FALSE(BoardFolder(path).load(again, error));
-    EXPECT_NE(error.find("eeprom.bin holds 1024 bytes, but the memory of the 24C16 has 2048"),
+    EXPECT_NE(error.find("eeprom-1.bin holds 1024 bytes, but the memory of the 24C16 has 2048"),
               std::string::npos)
         << error;
     EXPECT_EQ(static_cast<Eeprom24Cxx*>(again.eeprom())->memory(), pattern);
