@@ -1104,6 +1104,8 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
         {"avr read-flash " + file("dangling.bin"), "dangling.bin' is a link to nowhere"},
         {"sim export flash " + file("null.bin"), "null.bin' is not a plain file"},
         {"- - -- x", "unknown command '-'"},
+        {"auto " + file("fw.txt"), "auto takes a project file (.vardel) or a one-image HEX"},
+        {"auto p.vardel --count 0", "--count takes a number from 1 up"},
     };
     // Another process (this one) holds the board's folder for as long as the table runs.
     const int held = ::open(board().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
