@@ -26,10 +26,31 @@ const char* kCommunicationError = "Atmel communication error...";
 const char* kStoppedWriting = "Operation stopped: the chip may be partly written.";
 const char* kStoppedReading = "Operation stopped: no file was written.";
 const char* kStoppedChecking = "Operation stopped before the end: nothing was compared.";
+const char* kStoppedBeforeWriting =
+    "Operation stopped before the first write: nothing was written.";
+const char* kStoppedBeforeErase = "Operation stopped before the erase: nothing was erased.";
 const char* kStoppedCaption = "WARNING:";
 const char* kWarning = "WARNING:";
 
 constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
+
+std::string ByteText(std::uint8_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+// Where LB1 and LB2 sit in the lock read of a catalogue part: bits 0 and 1 on the ATmega parts
+// with boot lock bits, 1 and 2 on the ATmega103 and ATtiny12, 7 and 6 on the AT90S parts.
+std::pair<int, int> LockBitPlaces(const DeviceEntry& device)
+{
+    if (std::string(device.notebook1) == "ATmega128")
+        return std::string(device.notebook2) == "103" ? std::pair{1, 2} : std::pair{0, 1};
+    if (device.notebook4 && std::string(device.notebook4) == "ATtiny")
+        return {1, 2};
+    return {7, 6};
+}
 
 std::string DifferenceMessage(std::uint32_t address)
 {
@@ -166,7 +187,8 @@ AvrPage::Outcome AvrPage::stop(const char* text)
 
 bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
 {
-    ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kPartFlashLoadLimit));
+    // One byte more than the largest memory, so that a file too long for it gets its warning.
+    ImageRead read = ReadImageFile(fileName, static_cast<std::size_t>(kPartFlashLoadLimit) + 1);
     switch (read.failure) {
     case ImageFailure::None:
         if (!read.warning.empty())
@@ -189,7 +211,8 @@ bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
     return false;
 }
 
-bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer)
+bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer,
+                         bool verifying)
 {
     const bool flash = memory == Memory::Flash;
     // A part-table part may hold more than the catalogue's largest memories.
@@ -203,19 +226,34 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
             static_cast<std::size_t>(flash ? kFlashLoadLimit : kEepromLoadLimit),
             memorySize(memory));
         PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), limit));
+        const std::uint32_t n = memorySize(memory);
+        if (file.bin.size() > n) {
+            const bool cut = file.bin.size() > static_cast<std::size_t>(kPartFlashLoadLimit);
+            host_.MessageBox(
+                std::string("File contains more data than processor can fit: the file holds ") +
+                    (cut ? "more than " + std::to_string(kPartFlashLoadLimit)
+                         : std::to_string(file.bin.size())) +
+                    " bytes, the " + (flash ? "flash " : "EEPROM ") + std::to_string(n) + ".\r" +
+                    (verifying ? "Only the first " + std::to_string(n) + " bytes are compared"
+                               : std::string("Data will be truncated")),
+                kWarning);
+        }
         return true;
     }
-    const std::uint64_t offset = flash ? 0 : AvrEepromHexOffset(file.hex);
-    const HexPlacement placed =
-        PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), memorySize(memory)), offset);
-    if (placed.inside == 0) {
+    const AvrMemory which = flash ? AvrMemory::Flash : AvrMemory::Eeprom;
+    const AvrPlacement split =
+        PlaceAvrImage(file, which, std::span<std::uint8_t>(buffer.data(), memorySize(memory)));
+    if (split.placed.inside == 0) {
         host_.NormalCursor();
         serial_.AllLinesLow();
         host_.MessageBox(kNoDataForMemory, kError);
         return false;
     }
-    if (placed.outside > 0)
-        host_.MessageBox(OutsideMemoryWarning(placed), kWarning);
+    // A whole program's file: the other memories' bytes are never taken for this one's.
+    if (!split.others.empty())
+        host_.MessageBox(OtherMemoriesWarning(split, which), kWarning);
+    if (split.placed.outside > 0)
+        host_.MessageBox(OutsideMemoryWarning(split.placed), kWarning);
     return true;
 }
 
@@ -289,7 +327,7 @@ try {
         return Outcome::Failed;
     }
     std::vector<std::uint8_t> image;
-    if (!placeImage(memory, file, image))
+    if (!placeImage(memory, file, image, true))
         return Outcome::Failed;
     const std::uint32_t n = memorySize(memory);
     std::optional<std::uint32_t> difference;
@@ -402,6 +440,7 @@ try {
     if (!loadImage(*fileName, file))
         return Outcome::Failed;
 
+    leaving(Left::Untouched);
     host_.BusyCursor();
     if (!IdentifyDevice()) {
         host_.NormalCursor();
@@ -412,18 +451,116 @@ try {
     std::vector<std::uint8_t> image;
     if (!placeImage(memory, file, image))
         return Outcome::Failed;
-    if (partOps_) {
-        if (memory == Memory::Eeprom)
-            return programPartEeprom(image);
-        partOps_->chipErase();
-        return programPartFlash(image);
+    // A stop that came while the file was checked ends the command before the chip changes.
+    host_.ProcessMessages();
+    if (stopRequested())
+        return stop(kStoppedBeforeWriting);
+    if (memory == Memory::Flash) {
+        // The erase also releases the lock bits: they are looked at after it.
+        leaving(Left::FlashErasing);
+        if (partOps_)
+            partOps_->chipErase();
+        else
+            serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
+        leaving(Left::FlashErased);
     }
-    if (memory == Memory::Eeprom)
-        return programEeprom(image);
-    serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, timing().chipEraseUs));
-    return programFlash(image);
+    if (const Outcome locked = refuseIfLocked(memory); locked != Outcome::Done)
+        return locked;
+    if (partOps_)
+        return memory == Memory::Eeprom ? programPartEeprom(image) : programPartFlash(image);
+    return memory == Memory::Eeprom ? programEeprom(image) : programFlash(image);
 } catch (const PortError& error) {
     return endOnPortFailure(error);
+}
+
+std::optional<int> AvrPage::readLockMode()
+{
+    std::uint8_t lock = 0xFF;
+    std::pair<int, int> places{-1, -1};
+    if (partOps_) {
+        const AvrPart& part = partOps_->part();
+        if (!part.instructions.lockRead)
+            return std::nullopt;
+        for (int bit = 0; bit < 8; ++bit) {
+            const std::string name = part.lockBits[bit] ? part.lockBits[bit] : "";
+            if (name == "LB1")
+                places.first = bit;
+            else if (name == "LB2")
+                places.second = bit;
+        }
+        if (places.first < 0)
+            return std::nullopt;
+        lock = partOps_->readLock();
+    } else {
+        // The AT90S2313, 4414 and 8515 have no instruction to read their lock bits.
+        if (!device_ || !device_->readLockBits)
+            return std::nullopt;
+        places = LockBitPlaces(*device_);
+        lock = serial_.SendPacedInstruction(0x58, 0x00, 0x00, 0x00)[3];
+    }
+    const auto programmed = [lock](int bit) {
+        return bit >= 0 && !(lock >> bit & 1);
+    };
+    if (!programmed(places.first))
+        return 1;
+    return programmed(places.second) ? 3 : 2;
+}
+
+AvrPage::Outcome AvrPage::refuseIfLocked(Memory memory)
+{
+    const std::optional<int> mode = readLockMode();
+    if (!mode || *mode == 1)
+        return Outcome::Done;
+    return failWrite(std::string("The lock bits forbid programming the ") +
+                     (memory == Memory::Flash ? "flash" : "EEPROM") +
+                     ": the chip is in lock mode " + std::to_string(*mode) +
+                     (*mode == 3 ? " (LB1 and LB2 programmed)" : " (LB1 programmed)") +
+                     ".\rOnly \"Erase chip\" releases them, and it erases the flash and the "
+                     "EEPROM with them." +
+                     (left_ == Left::Untouched ? "\rNothing was written." : ""));
+}
+
+bool AvrPage::readsBack(Memory memory, std::uint32_t start, std::span<const std::uint8_t> bytes)
+{
+    for (std::uint32_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t held = readByte(memory, start + i);
+        if (held != bytes[i]) {
+            failWrite("The chip did not take the write at " + AddressText(start + i) + ": " +
+                      ByteText(bytes[i]) + " written, " + ByteText(held) + " read back.");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string AvrPage::leftText() const
+{
+    switch (left_) {
+    case Left::Untouched:
+        return {};
+    case Left::ChipErasing:
+        return "The chip may be erased.";
+    case Left::ChipErased:
+        return "The chip is erased.";
+    case Left::FlashErasing:
+        return "The flash may be erased.";
+    case Left::FlashErased:
+        return "The flash is erased.";
+    case Left::Flash:
+        return "The flash is erased and partly written (up to " + AddressText(leftAt_) + ").";
+    case Left::Eeprom:
+        return "The EEPROM is partly written (up to " + AddressText(leftAt_) + ").";
+    }
+    return {};
+}
+
+AvrPage::Outcome AvrPage::failWrite(const std::string& text)
+{
+    const std::string left = leftText();
+    host_.NormalCursor();
+    serial_.AllLinesLow();
+    host_.MessageBox(left.empty() ? text : text + "\r" + left, kError);
+    return Outcome::Failed;
 }
 
 bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t value,
@@ -447,16 +584,13 @@ bool AvrPage::awaitWritten(Memory memory, std::uint32_t address, std::uint8_t va
 
 AvrPage::Outcome AvrPage::endOnPortFailure(const PortError& error)
 {
-    EndOnPortFailure(error, lines_, host_, kCommunicationError);
+    EndOnPortFailure(error, lines_, host_, kCommunicationError, leftText());
     return Outcome::Failed;
 }
 
 AvrPage::Outcome AvrPage::communicationError()
 {
-    host_.MessageBox(kCommunicationError, kError);
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Failed;
+    return failWrite(kCommunicationError);
 }
 
 AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
@@ -464,8 +598,8 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
     const DeviceClassInfo& info = ClassInfo(model_.DeviceClass());
     const std::uint32_t n = info.flashBytes;
     Clock& clock = serial_.clock();
-    // A page or byte written while the chip is still busy with the last one is lost, and nothing
-    // here reads pages back: the fixed waits cover the part's slowest write.
+    // A page or byte written while the chip is still busy with the last one is lost: the fixed
+    // waits cover the part's slowest write, and what no poll confirms is read back after it.
     const std::uint32_t slowestUs = timing().flashWriteUs;
     const std::uint32_t pageWaitMs = WaitCovering(info.pageWaitMs, slowestUs);
     const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
@@ -482,11 +616,16 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
             continue;
         }
         if (info.pageBytes) {
+            const std::uint32_t pageStart = i - i % info.pageBytes;
+            leaving(Left::Flash, pageStart);
             serial_.LoadFlashByte(i, b);
             const bool pageEnd = (i + 1) % info.pageBytes == 0;
             if (pageEnd) {
                 serial_.WriteFlashPage(i);
                 clock.Sleep(pageWaitMs);
+                if (!readsBack(Memory::Flash, pageStart,
+                               std::span(image).subspan(pageStart, info.pageBytes)))
+                    return Outcome::Failed;
             }
             progress(Memory::Flash, i, n);
             // A page is the unit of work here: a page loaded but not written would be lost.
@@ -496,11 +635,14 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
         }
         // The erase left 0xFF everywhere.
         if (b != 0xFF) {
+            leaving(Left::Flash, i);
             serial_.LoadFlashByte(i, b);
             // 0x7F and 0x80 are what some parts answer while still writing: polling would stop
             // early on them.
             if (b == 0x80 || b == 0x7F) {
                 clock.Sleep(unpolledWaitMs);
+                if (!readsBack(Memory::Flash, i, std::span(image).subspan(i, 1)))
+                    return Outcome::Failed;
             } else if (!awaitWritten(Memory::Flash, i, b, kPollSleepMs, slowestUs)) {
                 return communicationError();
             }
@@ -522,11 +664,14 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
     const std::uint32_t unpolledWaitMs = WaitCovering(kUnpolledWaitMs, slowestUs);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint8_t b = image[i];
+        leaving(Left::Eeprom, i);
         serial_.WriteEepromByte(i, b);
         // These values are what the parts answer while the byte is still being written, so a
-        // read-back equal to them proves nothing.
+        // poll that reads them proves nothing: the byte is read back after the longest write.
         if (b == 0x80 || b == 0x7F || b == 0xFF || (b == 0x00 && pollsZero)) {
             serial_.clock().Sleep(unpolledWaitMs);
+            if (!readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
+                return Outcome::Failed;
         } else if (!awaitWritten(Memory::Eeprom, i, b, 0, slowestUs)) {
             return communicationError();
         }
@@ -550,10 +695,15 @@ AvrPage::Outcome AvrPage::programPartFlash(const std::vector<std::uint8_t>& imag
         const bool blank =
             std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
         if (!blank) {
+            leaving(Left::Flash, start);
             const bool written = part.flashPageBytes ? partOps_->writeFlashPage(start, bytes)
                                                      : partOps_->writeFlashByte(start, bytes[0]);
             if (!written)
                 return communicationError();
+            // RDY/BSY, a fixed wait, or the poll of one byte of the page: none of them says the
+            // chip holds the rest.
+            if (!readsBack(Memory::Flash, start, bytes))
+                return Outcome::Failed;
         }
         progress(Memory::Flash, start + unit - 1, n);
         if (stopRequested())
@@ -568,8 +718,11 @@ AvrPage::Outcome AvrPage::programPartEeprom(const std::vector<std::uint8_t>& ima
 {
     const std::uint32_t n = partOps_->part().eepromBytes;
     for (std::uint32_t i = 0; i < n; ++i) {
+        leaving(Left::Eeprom, i);
         if (!partOps_->writeEepromByte(i, image[i]))
             return communicationError();
+        if (!readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
+            return Outcome::Failed;
         progress(Memory::Eeprom, i, n);
         if (stopRequested())
             return stop(kStoppedWriting);
@@ -584,6 +737,7 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    leaving(Left::Untouched);
     host_.BusyCursor();
     // No identification: the erase is what unlocks a read and write protected chip.
     if (!serial_.ProgrammingEnable()) {
@@ -592,9 +746,15 @@ try {
         serial_.AllLinesLow();
         return Outcome::Failed;
     }
+    // A stop that came before the erase went out cancels it.
+    host_.ProcessMessages();
+    if (stopRequested())
+        return stop(kStoppedBeforeErase);
     // The chip is not identified (a protected one could not be): the wait covers the slowest
     // erase of every part.
+    leaving(Left::ChipErasing);
     serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, SlowestOfCatalogue().chipEraseUs));
+    leaving(Left::ChipErased);
     serial_.AllLinesLow();
     host_.NormalCursor();
     host_.MessageBox("Chip erased !!", "OK");

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -111,9 +112,11 @@ private:
     Outcome programPartEeprom(const std::vector<std::uint8_t>& image);
     // Reads and checks an image file before any port access; false after an error message.
     bool loadImage(const std::string& fileName, ImageFile& file);
-    // Lays the file into a 0xFF-filled buffer for the identified chip's memory; false after an
-    // error message (nothing of the file falls inside the memory), with the lines low.
-    bool placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer);
+    // Lays the file into a 0xFF-filled buffer for the identified chip's memory, warning of what
+    // it leaves out (a verify compares only what the memory holds); false after an error message
+    // (nothing of the file falls inside the memory), with the lines low.
+    bool placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer,
+                    bool verifying = false);
     std::uint32_t memorySize(Memory memory) const;
     std::uint8_t readByte(Memory memory, std::uint32_t address);
     // Data polling after a byte write: reads the byte back until it is the one written (sleepMs
@@ -125,6 +128,34 @@ private:
     PartTiming timing() const { return TimingOf(device_); }
     // The error that ends a write the chip never confirmed.
     Outcome communicationError();
+    // The lock mode (1 to 3: LB1 and LB2 as the chip holds them) where the identified part can
+    // read its lock bits; nothing where it cannot.
+    std::optional<int> readLockMode();
+    // Ends a program command, before its first write, on a chip whose lock bits forbid writing
+    // the memory; Done when they do not (or the part cannot tell).
+    Outcome refuseIfLocked(Memory memory);
+    // Reads back what a write has just stored from `start`: a write that is not confirmed by
+    // polling its value is only trusted once the chip holds it. False after the error message.
+    bool readsBack(Memory memory, std::uint32_t start, std::span<const std::uint8_t> bytes);
+    // How a write command has left the chip so far, for the message of a failure that ends it.
+    enum class Left {
+        Untouched,
+        ChipErasing,
+        ChipErased,
+        FlashErasing,
+        FlashErased,
+        Flash,
+        Eeprom
+    };
+    void leaving(Left left, std::uint32_t at = 0)
+    {
+        left_ = left;
+        leftAt_ = at;
+    }
+    // "The EEPROM is partly written (up to 0x01A0).", or empty while the chip is untouched.
+    std::string leftText() const;
+    // The error message with how the chip was left below it; Failed, the lines low.
+    Outcome failWrite(const std::string& text);
     // The way out of a command the port failed under: nothing read is used.
     Outcome endOnPortFailure(const PortError& error);
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
@@ -150,6 +181,8 @@ private:
     const DeviceEntry* device_ = nullptr;
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
+    Left left_ = Left::Untouched;
+    std::uint32_t leftAt_ = 0;
     const AvrPart* part_ = nullptr;
     std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;

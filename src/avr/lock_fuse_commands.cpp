@@ -255,7 +255,7 @@ LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
 try {
     return program(Kind::Fuses);
 } catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_);
+    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, true));
     return Outcome::Failed;
 }
 
@@ -282,8 +282,25 @@ LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
 try {
     return program(Kind::Lock);
 } catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_);
+    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, false));
     return Outcome::Failed;
+}
+
+std::string WrittenText(bool wrote, bool fuses)
+{
+    if (!wrote)
+        return {};
+    return fuses ? "The fuses were written; read them back."
+                 : "The lock bits were written; read "
+                   "them back.";
+}
+
+AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
+{
+    host.MessageBox(std::string("Operation stopped before the write: the ") +
+                        (fuses ? "fuses were" : "lock bits were") + " not written.",
+                    "WARNING:");
+    return AvrPage::Outcome::Stopped;
 }
 
 std::string ChangeText(const BitChange& change)
@@ -364,6 +381,7 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
         return Outcome::Busy;
     const bool fuses = kind == Kind::Fuses;
     const char* what = fuses ? "fuse" : "lock";
+    wrote_ = false;
     // Whatever sequence the page would choose, a write to an unknown chip can be the one that
     // locks it out.
     if (page_.lbTipo() == AvrPageModel::kUnknownType) {
@@ -446,12 +464,17 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
                          Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok)
         return Outcome::Cancelled;
+    // A stop that came while the question was open cancels the write.
+    host_.ProcessMessages();
+    if (operations_.stopRequested())
+        return StoppedBeforeWrite(host_, fuses);
 
     // The socket may have changed while the question was open.
     if (!enter())
         return Outcome::Failed;
     if (!sameChip())
         return Outcome::Failed;
+    wrote_ = true;
     if (fuses)
         for (const Instruction& i : FuseWriteInstructions())
             send(i);

@@ -76,6 +76,8 @@ public:
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.
     std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Whether the last program command sent its write (a stop after that point lets it finish).
+    bool wrote() const { return wrote_; }
 
 private:
     enum class Kind { Fuses, Lock };
@@ -104,6 +106,14 @@ private:
     LockFuseEditor& editor_;
     Host& host_;
     OperationLock& operations_;
+    bool wrote_ = false;
 };
+
+// How a lock or fuse write that ended early left the chip: "The fuses were written; read them
+// back.", or empty before the write went out.
+std::string WrittenText(bool wrote, bool fuses);
+// The way out of a lock or fuse write stopped before it went out: a WARNING that nothing was
+// written; Stopped.
+AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses);
 
 } // namespace vardel

@@ -177,6 +177,7 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    wrote_ = false;
     const bool fuses = kind == Kind::Fuses;
     const char* what = fuses ? "fuse" : "lock";
     const std::vector<int> bytes = bytesOf(kind);
@@ -239,10 +240,15 @@ try {
                          Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok)
         return Outcome::Cancelled;
+    // A stop that came while the question was open cancels the write.
+    host_.ProcessMessages();
+    if (operations_.stopRequested())
+        return StoppedBeforeWrite(host_, fuses);
 
     // The socket may have changed while the question was open.
     if (!enter() || !sameChip())
         return Outcome::Failed;
+    wrote_ = true;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const int byte = bytes[i];
         if (bits_.value(byte) == before[i])
@@ -280,7 +286,7 @@ try {
     host_.MessageBox(done, "OK");
     return Outcome::Done;
 } catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_);
+    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, kind == Kind::Fuses));
     return Outcome::Failed;
 }
 

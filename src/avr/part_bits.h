@@ -78,6 +78,8 @@ public:
     bool allowLockout = false;
     // Called with the bits that change just before the confirmation.
     std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Whether the last program command sent its write (a stop after that point lets it finish).
+    bool wrote() const { return wrote_; }
 
 private:
     std::vector<int> bytesOf(Kind kind) const;
@@ -91,6 +93,7 @@ private:
     PartBits& bits_;
     Host& host_;
     OperationLock& operations_;
+    bool wrote_ = false;
 };
 
 } // namespace vardel

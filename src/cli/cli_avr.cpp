@@ -15,11 +15,6 @@
 
 namespace vardel::cli {
 
-namespace {
-
-
-} // namespace
-
 void ReportNoAvr(const AvrPage& page)
 {
     // A socket without a chip, or a chip held in reset, reads FF FF FF or 00 00 00: no
@@ -51,9 +46,7 @@ void ListAvrDifferences(AvrPage& page, const std::string& file, bool flash)
         return;
     const std::vector<std::uint8_t>& bytes = chip.file.bin;
     std::vector<std::uint8_t> expected(bytes.size(), 0xFF);
-    const std::uint64_t offset =
-        !flash && image.file.kind == FileKind::Hex ? AvrEepromHexOffset(image.file.hex) : 0;
-    PlaceImageFile(image.file, expected, offset);
+    PlaceAvrImage(image.file, flash ? AvrMemory::Flash : AvrMemory::Eeprom, expected);
     PrintDifferences(bytes.data(), expected.data(), bytes.size());
 }
 
@@ -72,8 +65,7 @@ int runAvr(Context& ctx, const QStringList& args)
         action == QLatin1String("program-eeprom") || action == QLatin1String("verify-eeprom");
     const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
 
-    StopOnInterruptHost host(*ctx.host, ctx.lock);
-    AvrPage page(*ctx.lines, ctx.board->clock(), host, ctx.lock);
+    AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     if (takesFile) {
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);
@@ -86,8 +78,6 @@ int runAvr(Context& ctx, const QStringList& args)
     using Outcome = AvrPage::Outcome;
     Outcome outcome = Outcome::Failed;
     const bool flash = action.endsWith(QLatin1String("-flash"));
-    const bool writes =
-        action.startsWith(QLatin1String("program-")) || action == QLatin1String("erase");
     if (action == QLatin1String("identify")) {
         outcome = page.btnTipoClick();
         if (outcome == Outcome::Done)
@@ -98,6 +88,8 @@ int runAvr(Context& ctx, const QStringList& args)
         outcome = page.btnTipoClick();
         if (page.lastIdentification() != AvrPage::Identification::NotDetected)
             outcome = page.btnBorrarClick();
+        if (outcome == Outcome::Done)
+            ctx.host->doneBeforeStop = "after the chip was erased";
     } else if (action == QLatin1String("blank-test")) {
         outcome = page.btnTestBlankClick();
     } else if (action == QLatin1String("read-flash")) {
@@ -132,9 +124,6 @@ int runAvr(Context& ctx, const QStringList& args)
         return Success;
     }
     ReportNoAvr(page);
-    // A stop already said so; a write that failed on its way may have changed part of the chip.
-    if (writes && outcome == Outcome::Failed && ctx.host->gaugeMoved())
-        CliHost::note("the chip may be partly written");
     if (outcome == Outcome::Failed && action.startsWith(QLatin1String("verify-")) &&
         ctx.host->lastCaption() == "End verification")
         ListAvrDifferences(page, file, flash);

@@ -6,7 +6,6 @@
 #include "avr/part_bits.h"
 #include "hw/port_io.h"
 
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -58,17 +57,6 @@ QString Names(const AvrPageModel& model, const std::vector<int>& boxes)
     return names.join(QStringLiteral(", "));
 }
 
-// A usage error found once the chip is known: the identification left it powered.
-int UsageOnChip(AvrPage& page, const QString& message)
-{
-    try {
-        page.serial().AllLinesLow();
-    } catch (const PortError&) {
-        // A port that fails here has nothing powered through it any more.
-    }
-    return usageError(message);
-}
-
 int Fail(const QString& message)
 {
     std::fprintf(stderr, "vardel-cli: %s\n", message.toLocal8Bit().constData());
@@ -99,6 +87,30 @@ bool Apply(E& editor, const std::vector<Request>& requests, Host& host)
 }
 
 } // namespace
+
+int UsageOnChip(AvrPage& page, const QString& message)
+{
+    try {
+        page.serial().AllLinesLow();
+    } catch (const PortError&) {
+        // A port that fails here has nothing powered through it any more.
+    }
+    return usageError(message);
+}
+
+void NoteWritten(Context& ctx, bool wrote, bool fuses)
+{
+    if (wrote)
+        ctx.host->doneBeforeStop =
+            fuses ? "after the fuses were written" : "after the lock bits were written";
+}
+
+QString CannotUnprogramLock(const QString& chip, const QString& bit)
+{
+    return QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase (avr erase) clears "
+                          "the lock bits")
+        .arg(chip, bit);
+}
 
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
@@ -194,10 +206,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         // Only a chip erase takes a lock bit back; a part that cannot read its lock bits gets
         // no write that would look like it did.
         if (kind == Kind::Lock && !r.programmed && (!readable || editor.checked(r.box)))
-            return UsageOnChip(page,
-                               QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase "
-                                              "(avr erase) clears the lock bits")
-                                   .arg(chip, r.name));
+            return UsageOnChip(page, CannotUnprogramLock(chip, r.name));
         if (editor.checked(r.box) == r.programmed)
             continue;
         // A bit that ends serial programming is written only when asked for twice over.
@@ -230,6 +239,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     };
     const AvrPage::Outcome written =
         kind == Kind::Fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
+    NoteWritten(ctx, commands.wrote(), kind == Kind::Fuses);
     return written == AvrPage::Outcome::Done ? Success : Failure;
 }
 

@@ -28,6 +28,15 @@ void ReportNoAvr(const AvrPage& page);
 // or -1 when the action is none of these four.
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args);
 
+// A usage error found once the chip is known: the identification left it powered, the lines go
+// low first.
+int UsageOnChip(AvrPage& page, const QString& message);
+// Once a lock or fuse write has gone out, a stop signal lets it finish: the run's last note
+// says so.
+void NoteWritten(Context& ctx, bool wrote, bool fuses);
+// The usage error of a lock bit asked to go back to 1 while the chip has it programmed.
+QString CannotUnprogramLock(const QString& chip, const QString& bit);
+
 // The same commands for an identified part of the part table: `named` are the NAME=0|1 words
 // (true: programmed), `preset` empty or "factory-default".
 int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bool program,

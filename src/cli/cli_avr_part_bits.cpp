@@ -70,6 +70,11 @@ int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bo
     if (!preset.isEmpty())
         bits.factoryDefault();
     for (const auto& [bit, programmed] : requests) {
+        // Only a chip erase takes a lock bit back.
+        if (!fuses && !programmed && bits.programmed(bit))
+            return UsageOnChip(
+                page,
+                CannotUnprogramLock(chip, QString::fromLatin1(bits.bitName(bit.byte, bit.bit))));
         // A bit that ends serial programming is written only when asked for twice over.
         if (bits.programmed(bit) != programmed && bits.endsSerialProgramming(bit, programmed) &&
             !ctx.allowLockout)
@@ -86,7 +91,9 @@ int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bo
             std::fprintf(stderr, "%s\n", ChangeText(c).c_str());
         std::fflush(stderr);
     };
-    return commands.program(kind) == AvrPage::Outcome::Done ? Success : Failure;
+    const AvrPage::Outcome written = commands.program(kind);
+    NoteWritten(ctx, commands.wrote(), fuses);
+    return written == AvrPage::Outcome::Done ? Success : Failure;
 }
 
 } // namespace vardel::cli

@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/file_access.h"
+#include "files/image_file.h"
 #include "files/unHEX.h"
 
 #include <cstdio>
@@ -31,6 +32,11 @@ int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out,
                      ReadFailureReason(read.failure));
         return 1;
     }
+    // What a failed build or download leaves is no image to convert.
+    if (read.bytes.empty()) {
+        std::fprintf(stderr, "ERROR: %s\n", EmptyFileError(in).c_str());
+        return 1;
+    }
     std::vector<std::uint8_t> image;
     if (hexIn) {
         const HexParse parse = ParseIntelHex(read.bytes);
@@ -39,6 +45,8 @@ int ConvertFiles(const std::string& in, FileKind inKind, const std::string& out,
             std::fprintf(stderr, "ERROR: %s: %s\n", in.c_str(), parse.error.c_str());
             return 1;
         }
+        if (!parse.image.endRecord)
+            std::fprintf(stderr, "WARNING: %s\n", CutShortWarning(in).c_str());
         const std::uint64_t end = parse.image.end();
         if (end > kLargestImage) {
             std::fprintf(stderr,

@@ -18,6 +18,12 @@ void CliHost::summary(const std::string& text) const
         std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+void CliHost::ProcessMessages()
+{
+    if (interrupted && stopLock_)
+        stopLock_->requestStop();
+}
+
 void CliHost::note(const std::string& text)
 {
     std::fprintf(stderr, "vardel-cli: %s\n", text.c_str());
@@ -102,13 +108,11 @@ bool CliHost::CancelFlag()
 
 void CliHost::FlashGauge(int percent)
 {
-    gaugeMoved_ = true;
     drawBar("Flash ", percent, std::string());
 }
 
 void CliHost::EepromGauge(int percent)
 {
-    gaugeMoved_ = true;
     drawBar("Internal eeprom ", percent, std::string());
 }
 

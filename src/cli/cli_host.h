@@ -26,7 +26,10 @@ public:
     bool CancelFlag() override;
     void FlashGauge(int percent) override;
     void EepromGauge(int percent) override;
-    void ProcessMessages() override {}
+    // A stop signal becomes a stop request of the running chip operation: the AVR commands look
+    // at it after every unit of work and before every erase, lock or fuse write.
+    void ProcessMessages() override;
+    void stopOnSignal(OperationLock& lock) { stopLock_ = &lock; }
 
     // The number of the stop signal (SIGINT, SIGTERM, SIGHUP) that arrived, or 0.
     static volatile std::sig_atomic_t interrupted;
@@ -36,20 +39,20 @@ public:
     bool yes() const { return yes_; }
     // The caption of the last message shown.
     const std::string& lastCaption() const { return lastCaption_; }
-    // Whether a memory gauge moved: a write that fails after it may have changed the chip.
-    bool gaugeMoved() const { return gaugeMoved_; }
     // The one line after a successful read, program or verify ("24C256: 32768 bytes
     // programmed, not verified"), on standard error unless --quiet.
     void summary(const std::string& text) const;
     // A note of the command line itself on standard error ("vardel-cli: ...").
     static void note(const std::string& text);
+    // What a command that a stop signal did not cut short has done to the chip, for the note
+    // after it ("after the fuses were written"); empty when it names nothing.
+    std::string doneBeforeStop;
 
 private:
     void drawBar(const char* title, int percent, const std::string& label);
 
     bool yes_;
     bool quiet_;
-    bool gaugeMoved_ = false;
     std::string lastCaption_;
     bool terminal_;
     bool progressVisible_ = false;
@@ -57,6 +60,7 @@ private:
     int percent_ = 0;
     std::string label_;
     bool errorShown_ = false;
+    OperationLock* stopLock_ = nullptr;
 };
 
 // The printing Host, with a stop signal turned into a stop request: the AVR commands look at it

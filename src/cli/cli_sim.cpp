@@ -11,6 +11,7 @@
 #include "sim/sim_board.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace vardel::cli {
@@ -18,9 +19,10 @@ namespace vardel::cli {
 namespace {
 
 // Loads an image file into a chip memory, FF where the file gives nothing; the memory is left as it
-// was when the file cannot be read or is damaged. An AVR's internal EEPROM takes avr-gcc's
-// .eeprom addresses from 0x810000 up as its own.
-bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool avrEeprom = false)
+// was when the file cannot be read or is damaged. An AVR memory takes its own region of a
+// whole-program HEX file (the EEPROM avr-gcc's .eeprom addresses from 0x810000 up).
+bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory,
+               std::optional<AvrMemory> avr = std::nullopt)
 {
     // One byte more than the memory, so that a file too long for it gets its warning.
     ImageRead read = ReadImageFile(file, memory.size() + 1);
@@ -42,9 +44,8 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool 
         return false;
     }
     std::vector<std::uint8_t> image(memory.size(), 0xFF);
-    const std::uint64_t offset =
-        avrEeprom && read.file.kind == FileKind::Hex ? AvrEepromHexOffset(read.file.hex) : 0;
-    const HexPlacement placed = PlaceImageFile(read.file, image, offset);
+    const AvrPlacement split = avr ? PlaceAvrImage(read.file, *avr, image) : AvrPlacement{};
+    const HexPlacement placed = avr ? split.placed : PlaceImageFile(read.file, image);
     if (!read.warning.empty())
         std::fprintf(stderr, "WARNING: %s\n", read.warning.c_str());
     if (read.file.kind == FileKind::Bin && placed.outside > 0)
@@ -58,8 +59,10 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory, bool 
             std::fprintf(stderr, "ERROR: %s: %s\n", file.c_str(), kNoDataForMemory);
             return false;
         }
-        if (placed.outside > 0) {
-            std::string warning = OutsideMemoryWarning(placed);
+        std::string warning = avr ? OtherMemoriesWarning(split, *avr) : std::string();
+        if (placed.outside > 0)
+            warning += (warning.empty() ? "" : "\r") + OutsideMemoryWarning(placed);
+        if (!warning.empty()) {
             std::replace(warning.begin(), warning.end(), '\r', '\n');
             std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
         }
@@ -129,9 +132,11 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
     if (!chip)
         return usageError(error);
     auto* target = static_cast<sim::AvrTarget*>(chip.get());
-    if (!flash.isEmpty() && !loadImage(FileNameFromQString(flash), target->flash()))
+    if (!flash.isEmpty() &&
+        !loadImage(FileNameFromQString(flash), target->flash(), AvrMemory::Flash))
         return Failure;
-    if (!eeprom.isEmpty() && !loadImage(FileNameFromQString(eeprom), target->eeprom(), true))
+    if (!eeprom.isEmpty() &&
+        !loadImage(FileNameFromQString(eeprom), target->eeprom(), AvrMemory::Eeprom))
         return Failure;
     board.insertAvr(std::move(chip));
     return Success;

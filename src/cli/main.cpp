@@ -161,6 +161,7 @@ int Run(int argc, char** argv)
 
     Context ctx;
     ctx.host = std::make_unique<CliHost>(line.yes, line.quiet);
+    ctx.host->stopOnSignal(ctx.lock);
     const sim::BoardOptions& options = line.board;
     ctx.allowLockout = line.allowLockout;
     std::string error;
@@ -208,9 +209,12 @@ int Run(int argc, char** argv)
 
     // A stop signal during a command that has no place to stop early still fails the run.
     if (CliHost::interrupted) {
+        const std::string done = status != Success ? std::string()
+                                 : !ctx.host->doneBeforeStop.empty()
+                                     ? " " + ctx.host->doneBeforeStop
+                                     : ": the command may not have done all it was asked to";
         std::fprintf(stderr, "vardel-cli: stopped by %s%s\n", SignalName(CliHost::interrupted),
-                     status == Success ? ": the command may not have done all it was asked to"
-                                       : "");
+                     done.c_str());
         status = Failure;
     }
     // No way out leaves the port lines up; the sim commands only handle chips, and `lines` is

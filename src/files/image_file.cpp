@@ -26,7 +26,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
     }
     if (read.bytes.empty()) {
         result.failure = ImageFailure::Empty;
-        result.detail = fileName + " is empty (0 bytes): it holds no image";
+        result.detail = EmptyFileError(fileName);
         return result;
     }
     if (bin) {
@@ -41,7 +41,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
     }
     result.file.hex = std::move(parse.image);
     if (!result.file.hex.endRecord)
-        result.warning = fileName + " has no end record: the file may be cut short";
+        result.warning = CutShortWarning(fileName);
     return result;
 }
 
@@ -59,6 +59,16 @@ HexPlacement PlaceImageFile(const ImageFile& file, std::span<std::uint8_t> memor
     return placed;
 }
 
+std::string EmptyFileError(const std::string& fileName)
+{
+    return fileName + " is empty (0 bytes): it holds no image";
+}
+
+std::string CutShortWarning(const std::string& fileName)
+{
+    return fileName + " has no end record: the file may be cut short";
+}
+
 std::string OutsideMemoryWarning(const HexPlacement& placed)
 {
     char text[160];
@@ -67,6 +77,115 @@ std::string OutsideMemoryWarning(const HexPlacement& placed)
                   "They will be left out",
                   static_cast<unsigned long long>(placed.outside),
                   static_cast<unsigned long long>(placed.firstOutside));
+    return text;
+}
+
+namespace {
+
+constexpr AvrHexRegion kAvrHexRegions[] = {
+    {AvrMemory::Flash, 0, "flash"},
+    {AvrMemory::Eeprom, kAvrEepromHexBase, "EEPROM"},
+    {AvrMemory::Fuses, 0x820000, "fuses"},
+    {AvrMemory::Lock, 0x830000, "lock bits"},
+    {AvrMemory::Signature, 0x840000, "signature"},
+    {AvrMemory::UserSignature, 0x850000, "user signature"},
+};
+
+} // namespace
+
+std::span<const AvrHexRegion> AvrHexRegions()
+{
+    return kAvrHexRegions;
+}
+
+AvrPlacement PlaceAvrImage(const ImageFile& file, AvrMemory memory, std::span<std::uint8_t> buffer)
+{
+    AvrPlacement result;
+    if (file.kind != FileKind::Hex || file.hex.end() <= kAvrEepromHexBase) {
+        result.placed = PlaceImageFile(file, buffer);
+        return result;
+    }
+    // Each run cut at the region boundaries: the memory's own pieces into an image of their own,
+    // the others counted.
+    HexImage own;
+    std::uint64_t base = 0;
+    std::uint64_t elsewhere = 0;
+    const std::size_t regions = std::size(kAvrHexRegions);
+    std::vector<std::uint64_t> counts(regions, 0);
+    for (const HexImage::Run& run : file.hex.runs) {
+        const std::uint64_t end = run.address + run.size;
+        for (std::size_t r = 0; r < regions; ++r) {
+            const std::uint64_t from = std::max(run.address, kAvrHexRegions[r].base);
+            const std::uint64_t to =
+                std::min(end, r + 1 < regions ? kAvrHexRegions[r + 1].base : kAvrHexEnd);
+            if (from >= to)
+                continue;
+            if (kAvrHexRegions[r].memory != memory) {
+                counts[r] += to - from;
+                continue;
+            }
+            base = kAvrHexRegions[r].base;
+            const std::size_t offset = run.offset + static_cast<std::size_t>(from - run.address);
+            own.runs.push_back({from, own.bytes.size(), static_cast<std::size_t>(to - from)});
+            own.bytes.insert(own.bytes.end(), file.hex.bytes.begin() + offset,
+                             file.hex.bytes.begin() + offset + (to - from));
+        }
+        if (end > kAvrHexEnd)
+            elsewhere += end - std::max(run.address, kAvrHexEnd);
+    }
+    for (std::size_t r = 0; r < regions; ++r)
+        if (counts[r])
+            result.others.push_back({kAvrHexRegions[r].name, counts[r]});
+    if (elsewhere)
+        result.others.push_back({nullptr, elsewhere});
+    result.placed = PlaceHexImage(own, base, buffer);
+    return result;
+}
+
+std::uint64_t AvrHexBase(AvrMemory memory)
+{
+    for (const AvrHexRegion& region : kAvrHexRegions)
+        if (region.memory == memory)
+            return region.base;
+    return kAvrHexEnd;
+}
+
+AvrImageBits ReadAvrImageBits(const HexImage& image)
+{
+    const std::uint64_t fuses = AvrHexBase(AvrMemory::Fuses);
+    const std::uint64_t lock = AvrHexBase(AvrMemory::Lock);
+    const std::uint64_t end = AvrHexBase(AvrMemory::Signature);
+    AvrImageBits bits;
+    for (const HexImage::Run& run : image.runs)
+        for (std::size_t i = 0; i < run.size; ++i) {
+            const std::uint64_t address = run.address + i;
+            const std::uint8_t byte = image.bytes[run.offset + i];
+            if (address >= fuses && address < fuses + 3)
+                bits.fuses[address - fuses] = byte;
+            else if (address == lock)
+                bits.lock = byte;
+            else if (address >= fuses && address < end)
+                ++bits.stray;
+        }
+    return bits;
+}
+
+std::string OtherMemoriesWarning(const AvrPlacement& placement, AvrMemory memory)
+{
+    const char* own = "";
+    for (const AvrHexRegion& region : kAvrHexRegions)
+        if (region.memory == memory)
+            own = region.name;
+    std::string text;
+    for (const AvrPlacement::Other& other : placement.others) {
+        if (!text.empty())
+            text += "\r";
+        text +=
+            "File holds " + std::to_string(other.bytes) +
+            (other.bytes == 1 ? " byte " : " bytes ") +
+            (other.name ? std::string("of ") + other.name : std::string("above the AVR memories")) +
+            " besides the " + own + ": they are left out";
+    }
     return text;
 }
 

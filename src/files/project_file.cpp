@@ -428,22 +428,4 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes)
     return crc ^ 0xFFFFFFFFu;
 }
 
-OneImageBits ReadOneImageBits(const HexImage& image)
-{
-    OneImageBits bits;
-    for (const HexImage::Run& run : image.runs) {
-        for (std::size_t i = 0; i < run.size; ++i) {
-            const std::uint64_t address = run.address + i;
-            const std::uint8_t byte = image.bytes[run.offset + i];
-            if (address >= kAvrFuseHexBase && address < kAvrFuseHexBase + 3)
-                bits.fuses[address - kAvrFuseHexBase] = byte;
-            else if (address == kAvrLockHexBase)
-                bits.lock = byte;
-            else if (address >= kAvrFuseHexBase)
-                ++bits.stray;
-        }
-    }
-    return bits;
-}
-
 } // namespace vardel

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "files/unHEX.h"
-
 #include <array>
 #include <cstdint>
 #include <map>
@@ -84,19 +82,5 @@ std::optional<std::vector<NamedBit>> ParseNamedBits(std::string_view words);
 
 // CRC-32 (the one of zip and PNG) of the bytes.
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
-
-// The fuse and lock bytes of a one-image HEX (avr-gcc's layout): the fuse bytes at 0x820000 in
-// the order low, high, extended, the lock byte at 0x830000. Each is there only when a record
-// gives it.
-constexpr std::uint64_t kAvrFuseHexBase = 0x820000;
-constexpr std::uint64_t kAvrLockHexBase = 0x830000;
-struct OneImageBits {
-    std::array<std::optional<std::uint8_t>, 3> fuses;
-    std::optional<std::uint8_t> lock;
-    // Bytes from 0x820000 up that are neither (a fourth fuse byte, a second lock byte).
-    std::uint64_t stray = 0;
-    bool any() const { return fuses[0] || fuses[1] || fuses[2] || lock; }
-};
-OneImageBits ReadOneImageBits(const HexImage& image);
 
 } // namespace vardel

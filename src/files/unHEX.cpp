@@ -387,11 +387,6 @@ HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
     return placed;
 }
 
-std::uint64_t AvrEepromHexOffset(const HexImage& image)
-{
-    return !image.empty() && image.lowest() >= kAvrEepromHexBase ? kAvrEepromHexBase : 0;
-}
-
 std::string FormatIntelHex(const std::uint8_t* buffer, std::size_t size)
 {
     constexpr std::size_t kLongestRecord = 13 + 2 * kRecordBytes;

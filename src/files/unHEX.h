@@ -57,13 +57,6 @@ struct HexPlacement {
 HexPlacement PlaceHexImage(const HexImage& image, std::uint64_t offset,
                            std::span<std::uint8_t> memory);
 
-// avr-gcc links an AVR's internal EEPROM (.eeprom) at 0x810000, and its HEX output keeps that
-// address.
-constexpr std::uint64_t kAvrEepromHexBase = 0x810000;
-// The offset at which a file for an AVR's internal EEPROM is read: kAvrEepromHexBase when every
-// record lies at or above it, otherwise 0.
-std::uint64_t AvrEepromHexOffset(const HexImage& image);
-
 // The text of buffer[0 .. size-1] as data records of 16 bytes (the last one shorter) and the end
 // record, lines ended by CR LF. Below 64 KiB the text holds data records only; an extended linear
 // address record precedes the first record at or above each 64 KiB boundary.

@@ -23,13 +23,17 @@ bool AllLinesLowIfPortTakesIt(LineDriver& lines)
 }
 
 void EndOnPortFailure(const PortError& error, LineDriver& lines, Host& host,
-                      const std::string& firstLine)
+                      const std::string& firstLine, const std::string& lastLine)
 {
     // The supply goes off before the message waits for the user.
     AllLinesLowIfPortTakesIt(lines);
     host.NormalCursor();
-    const std::string text = PortFailureMessage(error);
-    host.MessageBox(firstLine.empty() ? text : firstLine + "\r" + text, "ERROR");
+    std::string text = PortFailureMessage(error);
+    if (!firstLine.empty())
+        text = firstLine + "\r" + text;
+    if (!lastLine.empty())
+        text += "\r" + lastLine;
+    host.MessageBox(text, "ERROR");
 }
 
 } // namespace vardel

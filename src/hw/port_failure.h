@@ -19,8 +19,9 @@ bool AllLinesLowIfPortTakesIt(LineDriver& lines);
 
 // The one way out of a command that a port failure cut short: every line the port still takes
 // low, the normal cursor, then the "ERROR" message (with `firstLine`, the command's own failure
-// text, above the port's). Nothing read before the failure is used by the caller.
+// text, above the port's, and `lastLine`, how the command left the chip, below it). Nothing read
+// before the failure is used by the caller.
 void EndOnPortFailure(const PortError& error, LineDriver& lines, Host& host,
-                      const std::string& firstLine = {});
+                      const std::string& firstLine = {}, const std::string& lastLine = {});
 
 } // namespace vardel

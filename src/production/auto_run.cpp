@@ -75,42 +75,18 @@ bool HasBytesIn(const HexImage& image, std::uint64_t from, std::uint64_t to)
     });
 }
 
-// The offset of an AVR EEPROM image in a HEX file: avr-gcc's 0x810000 when the file has records
-// there, otherwise the file's own addresses.
-std::uint64_t EepromOffset(const ImageFile& file)
+// Whether an image laid into a memory of `size` bytes gave it all it holds for that memory: a
+// longer binary file, or HEX bytes past the memory's end, refuse the run. Empty, or why.
+std::string CheckPlaced(const ImageFile& file, std::size_t size, const HexPlacement& placed,
+                        const std::string& what)
 {
-    if (file.kind != FileKind::Hex)
-        return 0;
-    return HasBytesIn(file.hex, kAvrEepromHexBase, kAvrFuseHexBase) ||
-                   file.hex.lowest() >= kAvrEepromHexBase
-               ? kAvrEepromHexBase
-               : 0;
-}
-
-// Lays an image into a memory of the chip read from `offset` up; the image's bytes from
-// offset + the memory's size up to `end` would be lost, so they refuse the run. Empty, or why.
-std::string LayImage(const ImageFile& file, std::vector<std::uint8_t>& memory, std::uint64_t offset,
-                     std::uint64_t end, const std::string& what)
-{
-    if (file.kind == FileKind::Bin && file.bin.size() > memory.size())
+    if (file.kind == FileKind::Bin && file.bin.size() > size)
         return "the image holds " + std::to_string(file.bin.size()) + " bytes, more than the " +
-               what + "'s " + std::to_string(memory.size());
-    if (file.kind == FileKind::Hex) {
-        std::uint64_t past = 0;
-        std::uint64_t first = 0;
-        for (const HexImage::Run& r : file.hex.runs) {
-            const std::uint64_t from = std::max(r.address, offset + memory.size());
-            const std::uint64_t to = std::min(r.address + r.size, end);
-            if (from < to) {
-                first = past ? std::min(first, from) : from;
-                past += to - from;
-            }
-        }
-        if (past)
-            return std::to_string(past) + " bytes of the image lie past the end of the " + what +
-                   ", the first at " + AddressText(static_cast<std::uint32_t>(first - offset));
-    }
-    const HexPlacement placed = PlaceImageFile(file, memory, offset);
+               what + "'s " + std::to_string(size);
+    if (file.kind == FileKind::Hex && placed.outside)
+        return std::to_string(placed.outside) + " bytes of the image lie past the end of the " +
+               what + ", the first at " +
+               AddressText(static_cast<std::uint32_t>(placed.firstOutside));
     if (file.kind == FileKind::Hex && placed.inside == 0)
         return std::string(kNoDataForMemory) + " (" + what + ")";
     return {};
@@ -257,13 +233,13 @@ AutoJobLoad LoadAutoJob(const std::string& fileName)
         const HexImage& hex = image->hex;
         if (HasBytesIn(hex, 0, kAvrEepromHexBase))
             job.flash = image;
-        if (HasBytesIn(hex, kAvrEepromHexBase, kAvrFuseHexBase))
+        if (HasBytesIn(hex, kAvrEepromHexBase, AvrHexBase(AvrMemory::Fuses)))
             job.eeprom = image;
-        const OneImageBits bits = ReadOneImageBits(hex);
+        const AvrImageBits bits = ReadAvrImageBits(hex);
         if (bits.stray)
             return error(std::to_string(bits.stray) +
-                         " bytes from 0x820000 up are neither fuse bytes (0x820000-0x820002) nor "
-                         "the lock byte (0x830000)");
+                         " bytes of the fuses' and lock bits' regions are neither fuse bytes "
+                         "(0x820000-0x820002) nor the lock byte (0x830000)");
         job.project.fuseBytes = bits.fuses;
         job.project.lockByte = bits.lock;
         if (!job.flash && !job.eeprom && !bits.any())
@@ -473,17 +449,17 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     std::vector<std::uint8_t> eeprom(part->eepromBytes, 0xFF);
     const std::string chip = part->name;
     if (job.flash)
-        if (const std::string e =
-                LayImage(*job.flash, flash, 0, kAvrEepromHexBase, chip + " flash");
+        if (const std::string e = CheckPlaced(
+                *job.flash, flash.size(), PlaceAvrImage(*job.flash, AvrMemory::Flash, flash).placed,
+                chip + " flash");
             !e.empty())
             return refuse("Auto run refused: " + e);
-    if (job.eeprom) {
-        const std::uint64_t offset = EepromOffset(*job.eeprom);
-        if (const std::string e = LayImage(*job.eeprom, eeprom, offset,
-                                           offset ? kAvrFuseHexBase : UINT64_MAX, chip + " EEPROM");
+    if (job.eeprom)
+        if (const std::string e = CheckPlaced(
+                *job.eeprom, eeprom.size(),
+                PlaceAvrImage(*job.eeprom, AvrMemory::Eeprom, eeprom).placed, chip + " EEPROM");
             !e.empty())
             return refuse("Auto run refused: " + e);
-    }
     if (serial_) {
         const SerialRule& rule = *project.serial;
         std::vector<std::uint8_t>& memory = rule.inFlash ? flash : eeprom;
@@ -603,7 +579,8 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
     const auto size = static_cast<std::size_t>(page.ChipSize);
     std::vector<std::uint8_t> image(size, 0xFF);
     if (job.eeprom)
-        if (const std::string e = LayImage(*job.eeprom, image, 0, UINT64_MAX, partName_);
+        if (const std::string e = CheckPlaced(*job.eeprom, image.size(),
+                                              PlaceImageFile(*job.eeprom, image), partName_);
             !e.empty())
             return refuse("Auto run refused: " + e);
     if (serial_) {

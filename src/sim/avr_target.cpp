@@ -962,8 +962,11 @@ std::unique_ptr<AvrSocketChip> MakeAvrChip(const std::string& device, const std:
         return std::make_unique<AvrTarget>(AvrTarget::Generic(bytes));
     }
     const AvrDevice* found = FindAvrDevice(device);
+    const AvrPart* part = found ? nullptr : FindPartByName(device);
+    // Another name of a catalogued chip (the ATmega128A of the ATmega128) is that chip.
+    if (part && part->catalogued)
+        found = FindAvrDevice(part->variantOf ? part->variantOf : part->name);
     if (!found) {
-        const AvrPart* part = FindPartByName(device);
         if (!part || part->catalogued) {
             error = "There is no AVR device \"" + device + "\"; the simulated board takes " +
                     AvrCatalogueNames() + " and the parts vardel-cli avr parts lists";

@@ -142,33 +142,22 @@ bool checkFileKeys(const BoardIni& ini, const std::string& where, EepromSocketCh
     return true;
 }
 
-// memory-N.ext for memory.ext: the names a save gives the new content of a memory.
-bool isVersionOf(const std::string& name, const std::string& memory)
+// N of memory-N.ext, the names a save gives the new contents of memory.ext (N from 1 up); 0 for
+// any other name.
+unsigned long versionOf(const std::string& name, const std::string& memory)
 {
     const auto dot = memory.rfind('.');
     const std::string stem = memory.substr(0, dot);
     const std::string ext = dot == std::string::npos ? std::string() : memory.substr(dot);
     if (name.size() <= stem.size() + 1 + ext.size() || name.compare(0, stem.size(), stem) != 0 ||
         name[stem.size()] != '-' || name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
-        return false;
+        return 0;
     const std::string number =
         name.substr(stem.size() + 1, name.size() - ext.size() - stem.size() - 1);
-    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The number in memory-N.ext, 0 for any other name.
-unsigned long versionOf(const std::string& name, const std::string& memory)
-{
-    if (!isVersionOf(name, memory))
+    if (number.size() > 9 ||
+        !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return 0;
-    const auto dot = memory.rfind('.');
-    const std::size_t stem = dot == std::string::npos ? memory.size() : dot;
-    const std::size_t ext = memory.size() - stem;
-    try {
-        return std::stoul(name.substr(stem + 1, name.size() - ext - stem - 1));
-    } catch (...) {
-        return 0;
-    }
+    return std::stoul(number);
 }
 
 // The memories any chip of the board keeps, by their own names.
@@ -195,7 +184,7 @@ bool isBoardFile(const std::string& name, const std::vector<std::string>& memori
     if (base == kBoardFile && base != name)
         return true;
     for (const std::string& memory : memories)
-        if (base == memory || isVersionOf(base, memory))
+        if (base == memory || versionOf(base, memory) > 0)
             return true;
     return false;
 }
@@ -370,6 +359,13 @@ bool BoardFolder::save(const SimBoard& board, std::string& error)
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
         present.push_back(entry.path().filename().string());
+    if (ec) {
+        error = "Can't read the folder " + dir_ + ": " + ec.message();
+        return false;
+    }
+    // The names board.ini gives now are taken whatever a listing shows.
+    for (const auto& [memory, name] : stored_)
+        present.push_back(name);
 
     // The changed memories under new names; the old files stay what board.ini names meanwhile.
     std::map<std::string, std::string> stored;

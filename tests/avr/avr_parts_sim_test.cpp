@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 
 using namespace vardel;
 using vardel::test::ScratchFolder;
@@ -115,4 +117,127 @@ TEST(AvrPartRoundTrip, ReadingPast128KiB)
     rig.answer = file;
     ASSERT_EQ(rig.page.btnLeerFlashClick(), Outcome::Done);
     EXPECT_EQ(test::ReadWholeFile(file), AsText(flash));
+}
+
+// Every part that `avr parts` lists goes into the simulated socket by that name, is identified
+// (under the first of its names) and takes a flash image; the EEPROM, whose every byte is
+// written, once for each way a part reports its EEPROM writes.
+TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
+{
+    ScratchFolder folder;
+    const std::string flashFile = folder.file("flash.bin");
+    const std::string eepromFile = folder.file("eeprom.bin");
+    const std::string flash("\x12\x34\x7F\x80\x00\xFF\x56\x78", 8);
+    const std::string eeprom("\x9A\xFF\x00\xBC\x7F\x80", 6);
+    test::WriteWholeFile(flashFile, flash);
+    test::WriteWholeFile(eepromFile, eeprom);
+    const auto holds = [](const std::string& bytes, const std::vector<std::uint8_t>& memory) {
+        return std::equal(bytes.begin(), bytes.end(), memory.begin(),
+                          [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+    };
+    std::set<std::tuple<bool, std::uint8_t, std::uint8_t, std::uint8_t>> eepromKinds;
+    for (const AvrPart& part : AvrParts()) {
+        SCOPED_TRACE(part.name);
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(part.name));
+        ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
+        EXPECT_EQ(rig.page.model().lbTipo().rfind(part.variantOf ? part.variantOf : part.name, 0),
+                  0u)
+            << rig.page.model().lbTipo();
+        rig.answer = flashFile;
+        ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done)
+            << testing::PrintToString(rig.host.messages());
+        EXPECT_TRUE(holds(flash, rig.target().flash()));
+        if (eepromKinds
+                .insert({part.catalogued, part.eepromMode, part.eepromReadback[0],
+                         part.eepromReadback[1]})
+                .second) {
+            rig.answer = eepromFile;
+            ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done)
+                << testing::PrintToString(rig.host.messages());
+            EXPECT_TRUE(holds(eeprom, rig.target().eeprom()));
+        }
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
+// Lock bits that forbid writing refuse an EEPROM programming before its first byte, naming the
+// mode; the flash's erase releases them. Catalogue and part-table parts, each with its lock
+// layout.
+TEST(AvrLockedChip, AnEepromProgrammingIsRefusedWithTheLockModeNamed)
+{
+    struct Case {
+        const char* device;
+        const char* lock;
+        const char* mode;
+    };
+    for (const Case c : {Case{"ATmega328P", "FC", "3 (LB1 and LB2 programmed)"},
+                         Case{"ATtiny85", "FE", "2 (LB1 programmed)"},
+                         Case{"ATmega128", "FC", "3 (LB1 and LB2 programmed)"},
+                         Case{"ATmega103", "F9", "3 (LB1 and LB2 programmed)"},
+                         Case{"AT90S8535", "FD", "2 (LB1 programmed)"}}) {
+        SCOPED_TRACE(c.device);
+        ScratchFolder folder;
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(c.device));
+        std::string error;
+        ASSERT_TRUE(rig.target().set("avr.lock", c.lock, error)) << error;
+        const std::vector<std::uint8_t> eeprom = rig.target().eeprom();
+        const std::string file = folder.file("image.bin");
+        test::WriteWholeFile(file, "\x12\x34\x56");
+        rig.answer = file;
+        EXPECT_EQ(rig.page.BitBtn1Click(), Outcome::Failed);
+        EXPECT_EQ(rig.host.messages(),
+                  (std::vector<std::string>{
+                      std::string("ERROR|The lock bits forbid programming the EEPROM: the chip is "
+                                  "in lock mode ") +
+                      c.mode +
+                      ".\rOnly \"Erase chip\" releases them, and it erases the flash and the "
+                      "EEPROM with them.\rNothing was written."}));
+        EXPECT_EQ(rig.target().eeprom(), eeprom);
+        EXPECT_EQ(rig.board.data(), 0x00);
+        ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
+        EXPECT_EQ(rig.target().flash()[1], 0x34);
+    }
+}
+
+// The file's bytes that a memory cannot hold, or that belong to another memory, are named and
+// left out; a verify compares what the memory holds and says so.
+TEST(AvrImageFiles, WholeProgramsAndOversizeImagesSayWhatIsLeftOut)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega328P"));
+    rig.answer = std::string(VARDEL_SAMPLES_DIR) + "/blink-atmega328p-all.hex";
+    ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done);
+    const std::string text = "hello from the EEPROM";
+    EXPECT_TRUE(std::equal(text.begin(), text.end(), rig.target().eeprom().begin()));
+    EXPECT_EQ(rig.target().eeprom()[text.size()], 0x00);
+    EXPECT_TRUE(std::all_of(rig.target().eeprom().begin() + 22, rig.target().eeprom().end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(rig.host.messages(),
+              (std::vector<std::string>{"WARNING:|File holds 162 bytes of flash besides the "
+                                        "EEPROM: they are left out\rFile holds 3 bytes of fuses "
+                                        "besides the EEPROM: they are left out\rFile holds 1 "
+                                        "byte of lock bits besides the EEPROM: they are left "
+                                        "out"}));
+    rig.host.calls.clear();
+    ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
+    EXPECT_EQ(rig.target().flash()[0], 0x0C);
+    EXPECT_EQ(rig.target().flash()[162], 0xFF);
+    EXPECT_EQ(rig.host.messages().front().rfind("WARNING:|File holds 22 bytes of EEPROM", 0), 0u);
+
+    const std::string big = folder.file("big.bin");
+    test::WriteWholeFile(big, std::string(0x20000, '\x5A'));
+    rig.answer = big;
+    rig.host.calls.clear();
+    ASSERT_EQ(rig.page.btnProgFlashClick(), Outcome::Done);
+    ASSERT_EQ(rig.page.btnFLashVerifClick(), Outcome::Done);
+    EXPECT_EQ(rig.host.messages(),
+              (std::vector<std::string>{
+                  "WARNING:|File contains more data than processor can fit: the file holds "
+                  "131072 bytes, the flash 32768.\rData will be truncated",
+                  "WARNING:|File contains more data than processor can fit: the file holds "
+                  "131072 bytes, the flash 32768.\rOnly the first 32768 bytes are compared",
+                  "Verification complete|VERIFICATION: OK !!!!!"}));
 }

@@ -1,4 +1,5 @@
 #include "avr/lock_fuse_commands.h"
+#include "avr/part_bits.h"
 #include "avr_rig.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
@@ -6,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -254,5 +257,127 @@ TEST(LockFuseOnChip, AT90SWithoutLockReadStillProgramsLockBits)
         rig.check({E::CheckBox1, E::CheckBox2});
         ASSERT_EQ(rig.commands.btnLockBitsClick(), Outcome::Done) << device;
         EXPECT_EQ(rig.chip().lock(), 0xF9) << device;
+    }
+}
+
+namespace {
+
+// A chip of the catalogue or of the part table, identified, with the lock and fuse commands of
+// its path; the host can play a stop signal that arrives while the write's question is open.
+struct BothPaths : test::RecordingHost {
+    test::SleepLog clock;
+    sim::SimBoard board{clock};
+    LineDriver lines{board};
+    OperationLock lock;
+    AvrPage page{lines, clock, *this, lock};
+    E editor;
+    LockFuseCommands commands{page.serial(), page.model(), editor, *this, lock};
+    std::optional<PartBits> bits;
+    std::optional<PartBitsCommands> partCommands;
+    bool stopAtQuestion = false;
+
+    explicit BothPaths(const char* device)
+    {
+        std::string error;
+        board.insertAvr(sim::MakeAvrChip(device, "", error));
+        EXPECT_EQ(page.btnTipoClick(), Outcome::Done);
+        if (page.part()) {
+            bits.emplace(*page.part());
+            partCommands.emplace(page.serial(), *page.part(), *bits, *this, lock);
+        }
+    }
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override
+    {
+        if (buttons != Buttons::Ok && stopAtQuestion)
+            lock.requestStop();
+        return RecordingHost::MessageBox(text, caption, buttons, icon);
+    }
+    sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
+    std::array<std::uint8_t, 4> held()
+    {
+        return {chip().fuse(0), chip().fuse(1), chip().fuse(2), chip().lock()};
+    }
+    // Reads the chip and asks for one change: EESAVE flipped, or LB1 programmed.
+    void prepare(bool fuses)
+    {
+        using Kind = PartBitsCommands::Kind;
+        if (partCommands) {
+            ASSERT_EQ(partCommands->read(fuses ? Kind::Fuses : Kind::Lock), Outcome::Done);
+            const PartBit bit = *bits->find(fuses ? "EESAVE" : "LB1");
+            bits->setProgrammed(bit, !fuses || !bits->programmed(bit));
+        } else {
+            ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
+                      Outcome::Done);
+            const int box = fuses ? E::CheckBox23 : E::CheckBox3; // EESAVE, LB1
+            editor.setChecked(box, !fuses || !editor.checked(box));
+        }
+    }
+    Outcome program(bool fuses)
+    {
+        using Kind = PartBitsCommands::Kind;
+        if (partCommands)
+            return partCommands->program(fuses ? Kind::Fuses : Kind::Lock);
+        return fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
+    }
+    bool wrote() const { return partCommands ? partCommands->wrote() : commands.wrote(); }
+};
+
+} // namespace
+
+// A stop before a lock or fuse write cancels it; the catalogue's and the part table's commands
+// alike.
+TEST(LockFuseOnChip, AStopBeforeTheWriteLeavesTheBitsAsTheyWere)
+{
+    for (const bool fuses : {true, false}) {
+        for (const char* device : {"ATmega128", "ATmega328P"}) {
+            SCOPED_TRACE(std::string(device) + (fuses ? " fuses" : " lock"));
+            BothPaths rig(device);
+            const auto before = rig.held();
+            rig.prepare(fuses);
+            rig.stopAtQuestion = true;
+            EXPECT_EQ(rig.program(fuses), Outcome::Stopped);
+            EXPECT_FALSE(rig.wrote());
+            EXPECT_EQ(rig.messages().back(),
+                      std::string("WARNING:|Operation stopped before the write: the ") +
+                          (fuses ? "fuses were" : "lock bits were") + " not written.");
+            EXPECT_EQ(rig.held(), before);
+            EXPECT_EQ(rig.board.data(), 0x00);
+        }
+    }
+}
+
+// A port that fails once the fuse write has gone out: the message says the fuses were written;
+// before it, nothing of the kind.
+TEST(LockFuseOnChip, APortFailureAfterTheWriteSaysTheFusesWereWritten)
+{
+    for (const char* device : {"ATmega128", "ATmega328P"}) {
+        for (const bool late : {false, true}) {
+            SCOPED_TRACE(std::string(device) + (late ? " late" : " early"));
+            BothPaths rig(device);
+            const std::uint8_t high = rig.chip().fuse(1);
+            // The whole write counted once, then cut in its first tenth or its last.
+            rig.prepare(true);
+            rig.board.stopAnsweringAfter(1'000'000'000);
+            ASSERT_EQ(rig.program(true), Outcome::Done);
+            const long whole = 1'000'000'000 - rig.board.answersLeft();
+            ASSERT_NE(rig.chip().fuse(1), high);
+            char value[3];
+            std::snprintf(value, sizeof value, "%02X", high);
+            std::string error;
+            ASSERT_TRUE(rig.chip().set("avr.fuse.high", value, error)) << error;
+            rig.prepare(true);
+            rig.calls.clear();
+            rig.board.stopAnsweringAfter(late ? whole - whole / 10 : whole / 10, true);
+            EXPECT_EQ(rig.program(true), Outcome::Failed);
+            rig.board.stopAnsweringAfter(-1);
+            const std::string last = rig.messages().back();
+            const std::string written = "\rThe fuses were written; read them back.";
+            EXPECT_EQ(last.size() > written.size() &&
+                          last.compare(last.size() - written.size(), written.size(), written) == 0,
+                      late)
+                << last;
+            EXPECT_EQ(rig.board.data(), 0x00);
+        }
     }
 }

@@ -123,6 +123,15 @@ const int k24C32 = FindEepromType("24C32");
 const char* const kNotDetected = "ERROR|Processor not detected!!!";
 const char* const kProtected = "ERROR|Atmel is Read/Write protected (Received ID=00 01 02)";
 const char* const kCommunication = "message ERROR|Atmel communication error...";
+// The communication error with how the write left the chip below it.
+std::string Communication(const char* left)
+{
+    return std::string(kCommunication) + "\r" + left;
+}
+const char* const kFlashAt0 = "The flash is erased and partly written (up to 0x0000).";
+const char* const kFlashAt2 = "The flash is erased and partly written (up to 0x0002).";
+const char* const kEepromAt0 = "The EEPROM is partly written (up to 0x0000).";
+const char* const kEepromAt2 = "The EEPROM is partly written (up to 0x0002).";
 
 long CountSleeps(const SimRig& rig, std::uint32_t ms)
 {
@@ -414,7 +423,8 @@ TEST(AvrFaults, PollingThatNeverEndsStopsByteWrittenFlashAndEeprom)
 
     rig.answer = file;
     EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "normal", Communication(kFlashAt0)}));
     // The first read and 5000 retries, each after 1 ms.
     EXPECT_EQ(CountSleeps(rig, 1), AvrPage::kPollRetries);
     EXPECT_EQ(ReadWholeFile(file), before);
@@ -429,7 +439,8 @@ TEST(AvrFaults, PollingThatNeverEndsStopsByteWrittenFlashAndEeprom)
     rig.target().eeprom() = Pattern(128);
     rig.answer = file;
     EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "normal", Communication(kEepromAt0)}));
     // EEPROM polling does not sleep between reads.
     EXPECT_EQ(CountSleeps(rig, 1), 0);
     EXPECT_EQ(ReadWholeFile(file), before);
@@ -461,7 +472,8 @@ TEST(AvrFaults, APortFasterThanTheChipStillPollsForSeveralOfItsSlowestWrites)
     rig.clock.sleeps.clear();
     rig.target().faults.pollingNeverDone = true;
     EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kCommunication, "normal"}));
+    EXPECT_EQ(rig.host.essentials(),
+              (std::vector<std::string>{"busy", "normal", Communication(kEepromAt0)}));
     EXPECT_EQ(CountSleeps(rig, 1), AvrPage::kPollSpanWrites * 20);
     EXPECT_EQ(rig.board.data(), 0x00);
 }
@@ -546,7 +558,7 @@ TEST(AvrFaults, AProtectedChipIsNamedAndLeftAlone)
 TEST(AvrFaults, WritesTheChipDropsAreCaught)
 {
     ScratchFolder folder;
-    // Page-written flash is not polled: only verify can tell.
+    // Page-written flash is not polled: each page is read back after its wait.
     {
         SimRig rig;
         ASSERT_TRUE(rig.insert("ATmega163"));
@@ -558,17 +570,12 @@ TEST(AvrFaults, WritesTheChipDropsAreCaught)
         WriteWholeFile(file, Text(image));
 
         rig.answer = file;
-        EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Done);
-        EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", "normal"}));
-        EXPECT_EQ(rig.board.data(), 0x00);
-
-        rig.host.calls.clear();
-        rig.answer = file;
-        EXPECT_EQ(rig.page.btnFLashVerifClick(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
         EXPECT_EQ(rig.host.essentials(),
                   (std::vector<std::string>{
                       "busy", "normal",
-                      "message End verification|VERIFICATION: ERROR (Difference at byte: $1234)"}));
+                      "message ERROR|The chip did not take the write at 0x1234: 0x00 written, "
+                      "0xFF read back.\rThe flash is erased and partly written (up to 0x1200)."}));
         EXPECT_EQ(Bytes(ReadWholeFile(file)), image);
         EXPECT_EQ(rig.board.data(), 0x00);
     }
@@ -584,7 +591,10 @@ TEST(AvrFaults, WritesTheChipDropsAreCaught)
             rig.answer = file;
             EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
             EXPECT_EQ(rig.host.essentials(),
-                      (std::vector<std::string>{"busy", kCommunication, "normal"}));
+                      (std::vector<std::string>{"busy", "normal",
+                                                Communication(command == &AvrPage::btnProgFlashClick
+                                                                  ? kFlashAt2
+                                                                  : kEepromAt2)}));
             EXPECT_EQ(ReadWholeFile(file), "\xFF\xFF\x12\x34");
             EXPECT_EQ(rig.board.data(), 0x00);
         }
@@ -677,13 +687,59 @@ TEST(PortFaults, AnAvrCommandEndsAtOnceWithThePortsErrorAndWritesNoFile)
 
         rig.board.stopAnsweringAfter(whole / 2, true);
         EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
-        EXPECT_EQ(rig.host.essentials(),
-                  (std::vector<std::string>{"busy", "normal",
-                                            "message ERROR|Atmel communication error...\r" +
-                                                kPortPrefix.substr(6) +
-                                                "answer a status read any more" + kStopped}));
+        const auto calls = rig.host.essentials();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end() - 1),
+                  std::vector<std::string>{"normal"});
+        const std::string failure = "message ERROR|Atmel communication error...\r" +
+                                    kPortPrefix.substr(6) + "answer a status read any more" +
+                                    kStopped;
+        EXPECT_EQ(calls.back().rfind(failure, 0), 0u) << calls.back();
+        // The commands that write say how they left the chip.
+        const std::string left = calls.back().substr(std::min(failure.size(), calls.back().size()));
+        EXPECT_EQ(left, command == &AvrPage::btnProgFlashClick
+                            ? "\rThe flash is erased and partly written (up to 0x03FF)."
+                        : command == &AvrPage::BitBtn1Click
+                            ? "\rThe EEPROM is partly written (up to 0x003F)."
+                            : "");
         EXPECT_EQ(ReadWholeFile(file), kept);
         EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
+// A port that fails at any tenth of a flash programming: the message names how far the chip
+// got, and the chip holds the file up to the address it names.
+TEST(PortFaults, AFlashProgrammingCutShortNamesTheStateOfTheChip)
+{
+    ScratchFolder folder;
+    for (const char* device : {"AT90S2313", "ATmega163", "ATmega328P"}) {
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(device));
+        const std::size_t size = rig.target().flash().size();
+        const auto image = RandomBytes(size, 3);
+        const std::string file = folder.file("flash.bin");
+        WriteWholeFile(file, Text(image));
+        rig.answer = file;
+        const long whole = AccessesOf(rig, [&] { rig.page.btnProgFlashClick(); });
+        for (int tenth = 1; tenth < 10; ++tenth) {
+            SCOPED_TRACE(std::string(device) + " at tenth " + std::to_string(tenth));
+            std::fill(rig.target().flash().begin(), rig.target().flash().end(), 0x00);
+            rig.host.calls.clear();
+            rig.board.stopAnsweringAfter(whole * tenth / 10, true);
+            EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
+            rig.board.stopAnsweringAfter(-1);
+            const std::string message = rig.host.messages().back();
+            const std::string upTo = "The flash is erased and partly written (up to 0x";
+            const std::size_t at = message.rfind('\r');
+            ASSERT_NE(at, std::string::npos);
+            const std::string left = message.substr(at + 1);
+            ASSERT_EQ(left.rfind(upTo, 0), 0u) << left;
+            const std::size_t written = std::stoul(left.substr(upTo.size()), nullptr, 16);
+            EXPECT_GT(written, 0u);
+            EXPECT_TRUE(
+                std::equal(image.begin(), image.begin() + written, rig.target().flash().begin()));
+            EXPECT_EQ(rig.board.data(), 0x00);
+        }
     }
 }
 

@@ -12,9 +12,14 @@
 #include <span>
 #include <sstream>
 
+using vardel::AvrMemory;
+using vardel::AvrPlacement;
+using vardel::FileKind;
 using vardel::HexImage;
 using vardel::HexParse;
+using vardel::ImageFile;
 using vardel::ParseIntelHex;
+using vardel::PlaceAvrImage;
 using vardel::PlaceHexImage;
 using vardel::WriteIntelHexFile;
 using vardel::test::RandomBytes;
@@ -428,13 +433,12 @@ TEST(IntelHexSamples, SmallFlashAndEepromImages)
     EXPECT_EQ(eeprom, expected);
 
     // avr-objcopy's .eeprom output as it comes, at 0x810000, is the same image.
-    const std::string far = ReadWholeFile(Sample("blink-atmega163-eeprom-at-810000.hex"));
-    const HexParse parse = ParseText(far);
-    ASSERT_TRUE(parse.ok());
-    EXPECT_EQ(vardel::AvrEepromHexOffset(parse.image), vardel::kAvrEepromHexBase);
+    ImageFile far{FileKind::Hex, {}, {}};
+    far.hex = ParseText(ReadWholeFile(Sample("blink-atmega163-eeprom-at-810000.hex"))).image;
     std::vector<std::uint8_t> placed(512, 0xFF);
-    EXPECT_EQ(PlaceHexImage(parse.image, vardel::AvrEepromHexOffset(parse.image), placed).inside,
-              16u);
+    const AvrPlacement split = PlaceAvrImage(far, AvrMemory::Eeprom, placed);
+    EXPECT_EQ(split.placed.inside, 16u);
+    EXPECT_TRUE(split.others.empty());
     EXPECT_EQ(placed, expected);
 
     // The application part of the merged image is the plain ATmega128 file.
@@ -442,6 +446,29 @@ TEST(IntelHexSamples, SmallFlashAndEepromImages)
     auto flash = Load(Sample("blink-atmega128.hex"), 0x20000);
     std::copy(merged.begin() + 0x1E000, merged.end(), flash.begin() + 0x1E000);
     EXPECT_EQ(flash, merged);
+}
+
+// A whole program's image: each AVR memory takes its own region, and the bytes of every other one
+// are counted. A run that crosses from one region into the next is cut there; bytes beyond every
+// region belong to none.
+TEST(IntelHexSamples, WholeProgramSplitsByMemory)
+{
+    ImageFile crossing{FileKind::Hex, {}, {}};
+    crossing.hex.runs = {{0x80FFFE, 0, 4}, {0x85FFFF, 4, 2}};
+    crossing.hex.bytes = {1, 2, 3, 4, 5, 6};
+    std::vector<std::uint8_t> eeprom(3, 0xFF);
+    const AvrPlacement e = PlaceAvrImage(crossing, AvrMemory::Eeprom, eeprom);
+    EXPECT_EQ(eeprom, (std::vector<std::uint8_t>{3, 4, 0xFF}));
+    ASSERT_EQ(e.others.size(), 3u);
+    EXPECT_STREQ(e.others[0].name, "flash");
+    EXPECT_EQ(e.others[0].bytes, 2u);
+    EXPECT_STREQ(e.others[1].name, "user signature");
+    EXPECT_EQ(e.others[2].name, nullptr);
+    std::vector<std::uint8_t> flash(0x810000, 0xFF);
+    const AvrPlacement f = PlaceAvrImage(crossing, AvrMemory::Flash, flash);
+    EXPECT_EQ(f.placed.inside, 2u);
+    EXPECT_EQ(flash[0x80FFFF], 2);
+    EXPECT_STREQ(f.others[0].name, "EEPROM");
 }
 
 class SrecCatInterchange : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include "files/image_file.h"
 #include "files/project_file.h"
 
 #include "scratch_folder.h"
@@ -149,7 +150,7 @@ TEST(ProjectFile, OneImageFusesAndLockAndTheCrc)
     const HexParse hex =
         ParseIntelHex(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     ASSERT_TRUE(hex.ok());
-    const OneImageBits bits = ReadOneImageBits(hex.image);
+    const AvrImageBits bits = ReadAvrImageBits(hex.image);
     EXPECT_EQ(bits.fuses[0], 0xE2);
     EXPECT_EQ(bits.fuses[1], 0xD9);
     EXPECT_EQ(bits.fuses[2], 0xFD);
