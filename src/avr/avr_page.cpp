@@ -159,6 +159,7 @@ std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
 {
     reached_ = index;
+    reachedAt_ = serial_.clock().nanoseconds();
     // The address reached, every 256 bytes and at the end: "Flash 0x1A00 of 0x20000".
     if (index % 0x100 == 0 || index + 1 == size)
         host_.StatusText(std::string(memory == Memory::Flash ? "Flash " : "Internal eeprom ") +
@@ -311,6 +312,7 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    lastDifference_.reset();
     const char* title = memory == Memory::Flash ? kVerifyFlashTitle : kVerifyEepromTitle;
     const std::optional<std::string> fileName = dialogs.open ? dialogs.open(title) : std::nullopt;
     if (!fileName)
@@ -330,16 +332,24 @@ try {
     if (!placeImage(memory, file, image, true))
         return Outcome::Failed;
     const std::uint32_t n = memorySize(memory);
+    // The whole memory is compared, so that every difference can be shown, not only the first.
+    std::vector<std::uint8_t> chip(n);
     std::optional<std::uint32_t> difference;
+    std::uint32_t count = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (readByte(memory, i) != image[i]) {
-            difference = i;
-            break;
+        chip[i] = readByte(memory, i);
+        if (chip[i] != image[i]) {
+            if (!difference)
+                difference = i;
+            ++count;
         }
         progress(memory, i, n);
         if (stopRequested())
             return stop(kStoppedChecking);
     }
+    if (difference)
+        lastDifference_ = Difference{memory == Memory::Flash, *difference, count, std::move(chip),
+                                     std::vector<std::uint8_t>(image.begin(), image.begin() + n)};
     host_.NormalCursor();
     if (difference)
         host_.MessageBox(DifferenceMessage(*difference), "End verification");
@@ -365,9 +375,15 @@ AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Out
             text.replace(at, 3, time);
         break;
     }
-    case Outcome::Failed:
-        text = std::string(report.what) + " failed after " + time;
+    case Outcome::Failed: {
+        // The unit it failed on, when this command got into the memory and not through it.
+        const bool inMemory =
+            report.memory && reachedAt_ >= start && reached_ + 1 < memorySize(*report.memory);
+        text = std::string(report.what) + " failed " +
+               (inMemory ? "at " + AddressText(reached_ + 1) + " " : std::string()) + "after " +
+               time;
         break;
+    }
     case Outcome::Stopped:
         text = std::string(report.what) + " stopped at " + AddressText(reached_);
         break;
@@ -397,16 +413,28 @@ AvrPage::Outcome AvrPage::btnLeerEEPIntClick()
 AvrPage::Outcome AvrPage::btnFLashVerifClick()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
-    return reported(
+    return reportedVerify(reported(
         {"Verified {n} bytes of flash in {t}: no difference", "Verifying flash", Memory::Flash},
-        start, verifyWithFile(Memory::Flash));
+        start, verifyWithFile(Memory::Flash)));
 }
 AvrPage::Outcome AvrPage::btnEEPIntClick()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Verified {n} bytes of internal eeprom in {t}: no difference",
-                     "Verifying internal eeprom", Memory::Eeprom},
-                    start, verifyWithFile(Memory::Eeprom));
+    return reportedVerify(reported({"Verified {n} bytes of internal eeprom in {t}: no difference",
+                                    "Verifying internal eeprom", Memory::Eeprom},
+                                   start, verifyWithFile(Memory::Eeprom)));
+}
+
+AvrPage::Outcome AvrPage::reportedVerify(Outcome outcome)
+{
+    if (outcome == Outcome::Failed && lastDifference_) {
+        const std::uint32_t n = lastDifference_->count;
+        host_.StatusText("Verify found " + std::to_string(n) +
+                         (n == 1 ? " differing byte of " : " differing bytes of ") +
+                         (lastDifference_->flash ? "flash" : "internal eeprom") +
+                         ", the first at " + AddressText(lastDifference_->first));
+    }
+    return outcome;
 }
 
 AvrPage::Outcome AvrPage::btnProgFlashClick()

@@ -88,6 +88,18 @@ public:
     Outcome btnBorrarClick();     // "Erase chip"
     Outcome btnTestBlankClick();  // "Blank-test"
 
+    // What the last verify found different: the first differing address, how many bytes differ,
+    // and the chip's and the file's bytes over the whole memory as it compared them. Empty after
+    // a verify without difference or one that did not get through the memory.
+    struct Difference {
+        bool flash = true;
+        std::uint32_t first = 0;
+        std::uint32_t count = 0;
+        std::vector<std::uint8_t> chip;
+        std::vector<std::uint8_t> file;
+    };
+    const std::optional<Difference>& lastDifference() const { return lastDifference_; }
+
     AvrPageModel& model() { return model_; }
     const AvrPageModel& model() const { return model_; }
     AvrSerial& serial() { return serial_; }
@@ -163,12 +175,15 @@ private:
     // ended it.
     struct Report {
         const char* done; // "Read {n} bytes of flash in {t}"
-        const char* what; // "Reading flash", for "... failed after 3.0 s" and "... stopped at"
+        const char* what; // "Reading flash", for "... failed at 0x0100 after 3.0 s" and "...
+                          // stopped at"
         std::optional<Memory> memory;
     };
     Outcome erase();
     Outcome blankTest();
     Outcome reported(const Report& report, std::int64_t start, Outcome outcome);
+    // A verify difference names the count and the first address in the status line.
+    Outcome reportedVerify(Outcome outcome);
     // After each unit of work: true when the operation must end now.
     bool stopRequested() const { return operations_.stopRequested(); }
     Outcome stop(const char* text);
@@ -181,12 +196,15 @@ private:
     const DeviceEntry* device_ = nullptr;
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
+    // When it was done: a command reports reached_ only when it got that far itself.
+    std::int64_t reachedAt_ = -1;
     Left left_ = Left::Untouched;
     std::uint32_t leftAt_ = 0;
     const AvrPart* part_ = nullptr;
     std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;
     std::array<std::uint8_t, 3> lastSignature_{};
+    std::optional<Difference> lastDifference_;
 };
 
 } // namespace vardel

@@ -309,6 +309,13 @@ std::string ChangeText(const BitChange& change)
            (change.programmed ? "0" : "1");
 }
 
+std::string LockoutNote(const std::string& part)
+{
+    return "After this write the " + part +
+           " will no longer answer this programmer: only a high-voltage programmer brings it "
+           "back.";
+}
+
 LockFuseCommands::Outcome LockFuseCommands::fail(const std::string& text)
 {
     serial_.AllLinesLow();
@@ -455,6 +462,12 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
         showChanges(changes);
     std::string question =
         fuses && page_.lbTipo() == kATmega128 ? kConfirmFuses : std::string("Are you sure?");
+    for (const BitChange& c : changes)
+        if (const FuseGuard* guard = E::GuardOf(c.box);
+            guard && c.programmed == guard->lockoutChecked) {
+            question += "\r\r" + LockoutNote(page_.lbTipo());
+            break;
+        }
     question += "\r\rBits that change on the " + page_.lbTipo() + ":";
     for (const BitChange& c : changes)
         question += "\r" + ChangeText(c);

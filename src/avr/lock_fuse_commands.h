@@ -37,6 +37,9 @@ struct BitChange {
 // "CKOPT 1 -> 0": the bit as the chip stores it, before and after.
 std::string ChangeText(const BitChange& change);
 
+// The line a confirmation puts above its change list when the write ends serial programming.
+std::string LockoutNote(const std::string& part);
+
 // The state of boxes as one read of the chip gives them, in the order a read sets them.
 using BoxStates = std::vector<std::pair<int, bool>>;
 

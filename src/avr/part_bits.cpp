@@ -233,7 +233,10 @@ try {
     }
     if (showChanges)
         showChanges(changes);
-    std::string question = "Are you sure?\r\rBits that change on the " + bits_.part().label() + ":";
+    std::string question = "Are you sure?";
+    if (lockout)
+        question += "\r\r" + LockoutNote(bits_.part().label());
+    question += "\r\rBits that change on the " + bits_.part().label() + ":";
     for (const BitChange& c : changes)
         question += "\r" + ChangeText(c);
     if (host_.MessageBox(question, fuses ? "Program Fuse Bits" : "Program Lock Bits",

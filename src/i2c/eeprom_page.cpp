@@ -351,13 +351,18 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
         const std::size_t n = read.file.bin.size();
         std::copy(read.file.bin.begin(), read.file.bin.end(), loaded.begin());
         EepromImage = std::move(loaded);
+        // The sizes follow the warning's own text.
+        const std::string sizes = "\rThe file holds " + std::to_string(n) + " bytes, the " +
+                                  type().name + " holds " + std::to_string(ChipSize) + ".";
         if (n > static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains more data than processor can fit:\rData will be "
-                             "truncated",
+                             "truncated" +
+                                 sizes,
                              "WARNING:");
         else if (n < static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains less data than processor can fit:\rFree space will "
-                             "be filled by FF",
+                             "be filled by FF" +
+                                 sizes,
                              "WARNING:");
     } else {
         const HexPlacement placed =

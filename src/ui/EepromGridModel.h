@@ -22,11 +22,22 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    // Shows the image again, at the current ChipSize.
+    // Shows the image again, at the current ChipSize; the marks of a verify go with it.
     void refresh();
+
+    // The bytes a verify found different from the chip, in address order, and the chip's byte at
+    // each: their cells are marked, and their tool tips give the file's and the chip's byte.
+    void setDifferences(std::vector<int> addresses, std::vector<std::uint8_t> chip);
+    const std::vector<int>& differences() const { return differences_; }
+    // The cell of a byte's hex column.
+    QModelIndex cellOf(int address) const;
+    // The address of a cell's byte (hex or character column), or -1 for the address column.
+    static int addressOf(const QModelIndex& index);
 
 private:
     const vardel::EepromPage& page_;
     int rows_ = 0;
     std::vector<std::uint8_t> shown_;
+    std::vector<int> differences_;
+    std::vector<std::uint8_t> chip_;
 };

@@ -3,12 +3,17 @@
 #include "ui/Unit2.h"
 
 #include <QApplication>
+
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSpacerItem>
+
+#include <algorithm>
 
 QtHost::QtHost(QWidget* owner, TformProgreso* progress) : owner_(owner), progress_(progress) {}
 
@@ -20,9 +25,38 @@ QString QtHost::displayText(const std::string& text)
     return s;
 }
 
-vardel::Host::Result QtHost::MessageBox(const std::string& text, const std::string& caption,
+std::string QtHost::withAdvice(const std::string& text, const std::string& file)
+{
+    static const struct {
+        const char* start;
+        const char* advice;
+    } kAdvice[] = {
+        {"Processor not detected!!!",
+         "Check that the chip sits in the socket the right way round, that the board is on the "
+         "port chosen and that its supply is on."},
+        {"Brak potwierdzenia",
+         "Check that the memory sits in the socket the right way round, that the type chosen is "
+         "the chip's, and that the board is on the port chosen with its supply on."},
+        {"Atmel communication error...",
+         "Check the cable, the chip's seat in the socket and the board's supply, then try "
+         "again."},
+        {"Can't open file!!", "Check that the file exists and that you may read it."},
+        {"Can't create file!!",
+         "Check that the folder exists and that you may write there, or choose another name."},
+    };
+    for (const auto& a : kAdvice)
+        if (text.starts_with(a.start))
+            return text + "\r" + a.advice;
+    // The HEX reader's errors name the line: the file comes first.
+    if (text.starts_with("line ") && !file.empty())
+        return file + ", " + text;
+    return text;
+}
+
+vardel::Host::Result QtHost::MessageBox(const std::string& message, const std::string& caption,
                                         Buttons buttons, Icon icon)
 {
+    const std::string text = withAdvice(message, fileInHand ? fileInHand() : std::string());
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
     const auto box = makeMessageBox(text, caption, buttons, icon, owner_);
@@ -61,6 +95,19 @@ std::unique_ptr<QMessageBox> QtHost::makeMessageBox(const std::string& text,
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
                       grid->rowCount(), 0, 1, grid->columnCount());
+    // The box wraps its text at half the screen, which leaves the last word of a long line on a
+    // line of its own: the text gets the room of its longest line, as far as the box may grow.
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        const QFontMetrics metrics(label->font());
+        int longest = 0;
+        for (const QString& line : displayText(text).split(QLatin1Char('\n')))
+            longest = std::max(longest, metrics.horizontalAdvance(line));
+        const QScreen* screen =
+            owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+        const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+        const int room = std::min(screenWidth - 480, 1000) - 100;
+        label->setMinimumWidth(std::max(0, std::min(longest + 4, room)));
+    }
     return box;
 }
 

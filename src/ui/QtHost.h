@@ -54,6 +54,13 @@ public:
     // The text as the message box shows it: a carriage return starts a new line.
     static QString displayText(const std::string& text);
 
+    // What to try, for the messages that would leave the user stuck, added after the text as
+    // the program gives it; a HEX file's error is prefixed with the file's name. `file` is the
+    // file the command in hand works on.
+    static std::string withAdvice(const std::string& text, const std::string& file);
+    // The file the command in hand works on (the window's last chosen file).
+    std::function<std::string()> fileInHand;
+
 private:
     QWidget* owner_;
     TformProgreso* progress_;

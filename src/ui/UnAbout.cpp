@@ -47,7 +47,10 @@ TAboutBox::TAboutBox(QWidget* parent)
     ProductName->setObjectName(QStringLiteral("ProductName"));
     QFont title(titleFamily(), 26, QFont::Bold, true);
     ProductName->setFont(title);
-    ProductName->setStyleSheet(QStringLiteral("color: navy; background: transparent;"));
+    // Navy straight on the black panel cannot be read (about 1.3:1): the title sits on a light
+    // plate of its own.
+    ProductName->setStyleSheet(
+        QStringLiteral("color: navy; background: #e0e0e0; border-radius: 6px; padding: 0 6px;"));
     ProductName->setGeometry(300, 20, 270, 50);
 
     Author = new QLabel(QStringLiteral("by Tobren"), inner);

@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
@@ -94,11 +95,22 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     lbStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(lbStatus, 2);
     host_->setStatusLabel(lbStatus);
+    // Stops the running chip operation, on either page, after the unit of work in hand.
+    btnStop = new QPushButton(QStringLiteral("Stop"), this);
+    btnStop->setObjectName(QStringLiteral("btnStop"));
+    btnStop->setToolTip(QStringLiteral("Stops the running operation after the byte in hand (Esc)"));
+    btnStop->setEnabled(false);
+    btnStop->setFocusPolicy(Qt::NoFocus);
+    connect(btnStop, &QPushButton::clicked, this, &TVentana::stopOperation);
+    statusBar()->addPermanentWidget(btnStop);
 
     buildEepromPage();
     buildAvrPage();
     buildMenu();
     buildFileDialogs();
+    host_->fileInHand = [this] {
+        return QFileInfo(OD->property("lastFileName").toString()).fileName().toStdString();
+    };
     autoPanel_ = new AutoPanel(*this);
     FormCreate();
 }
@@ -160,8 +172,9 @@ void TVentana::buildFileDialogs()
     OD->setOption(QFileDialog::ReadOnly, false);
     OD->setAcceptMode(QFileDialog::AcceptOpen);
     OD->setFileMode(QFileDialog::AnyFile);
-    OD->setNameFilters(
-        {QStringLiteral("Intel HEX files (*.hex)"), QStringLiteral("Binary files (*.bin)")});
+    OD->setNameFilters({QStringLiteral("All supported files (*.hex *.bin)"),
+                        QStringLiteral("Intel HEX files (*.hex)"),
+                        QStringLiteral("Binary files (*.bin)")});
     OD->setDefaultSuffix(QStringLiteral("hex"));
 
     SD = new QFileDialog(this, QStringLiteral("Save file"));
@@ -171,7 +184,18 @@ void TVentana::buildFileDialogs()
     SD->setFileMode(QFileDialog::AnyFile);
     SD->setNameFilters(
         {QStringLiteral("Intel HEX files(*.hex)"), QStringLiteral("Binary files (*.bin)")});
-    SD->setDefaultSuffix(QStringLiteral("hex"));
+    // A name typed without an ending gets the ending of the filter chosen (runFileDialog).
+}
+
+QString TVentana::chosenFileName(const QFileDialog& dialog)
+{
+    QString name = dialog.selectedFiles().value(0);
+    if (name.isEmpty() || dialog.acceptMode() != QFileDialog::AcceptSave ||
+        !QFileInfo(name).suffix().isEmpty())
+        return name;
+    const QString filter = dialog.selectedNameFilter();
+    return name + (filter.contains(QLatin1String("*.bin")) ? QStringLiteral(".bin")
+                                                           : QStringLiteral(".hex"));
 }
 
 void TVentana::FormCreate()
@@ -212,13 +236,15 @@ int TVentana::runModal(QDialog& dialog)
     return dialog.exec();
 }
 
-bool TVentana::runFileDialog(QFileDialog& dialog)
+std::optional<std::string> TVentana::runFileDialog(QFileDialog& dialog)
 {
     const bool chosen =
         execFileDialog ? execFileDialog(dialog) : dialog.exec() == QDialog::Accepted;
-    if (chosen && !dialog.selectedFiles().isEmpty())
-        dialog.setProperty("lastFileName", dialog.selectedFiles().constFirst());
-    return chosen && !dialog.selectedFiles().isEmpty();
+    const QString name = chosen ? chosenFileName(dialog) : QString();
+    if (name.isEmpty())
+        return std::nullopt;
+    dialog.setProperty("lastFileName", name);
+    return QFile::encodeName(name).toStdString();
 }
 
 bool TVentana::claimBoardForCommand()
@@ -252,16 +278,40 @@ void TVentana::runChipCommand(const std::function<void()>& command)
         QTimer::singleShot(0, this, &QWidget::close);
 }
 
+void TVentana::stopOperation()
+{
+    operations_.requestStop();
+    if (progress_)
+        progress_->CancelFlag = 1;
+}
+
+void TVentana::stopOperationThenClose()
+{
+    if (!operations_.busy()) {
+        close();
+        return;
+    }
+    // The running operation ends after the unit of work in hand, drives its lines low, and the
+    // window closes then (runChipCommand).
+    closePending_ = true;
+    stopOperation();
+}
+
 void TVentana::closeEvent(QCloseEvent* event)
 {
     if (operations_.busy()) {
-        // The running operation ends after the unit of work in hand, drives its lines low, and
-        // the window closes then.
-        closePending_ = true;
-        operations_.requestStop();
-        if (progress_)
-            progress_->CancelFlag = 1;
         event->ignore();
+        if (closePending_)
+            return;
+        // The operation waits while the question is open: the chip is neither clocked nor
+        // written meanwhile.
+        const auto answer = host_->MessageBox(
+            "A chip operation is running. Stop it after the byte in hand and close Vardel?\r"
+            "A chip left partly written must be programmed again.",
+            "WARNING:", vardel::Host::Buttons::OkCancelDefaultCancel,
+            vardel::Host::Icon::Exclamation);
+        if (answer == vardel::Host::Result::Ok)
+            stopOperationThenClose();
         return;
     }
     closePending_ = false;
@@ -342,6 +392,12 @@ void TVentana::buildEepromPage()
     ToolButton5 = tool("ToolButton5", QStyle::SP_DialogApplyButton, "Verify chip",
                        &TVentana::Verificar1Click, QKeySequence(Qt::Key_F7));
     ToolBar1->addSeparator();
+    NextDifference = tool("NextDifference", QStyle::SP_ArrowForward, "Next difference",
+                          &TVentana::nextDifferenceClick, QKeySequence(Qt::Key_F8));
+    PreviousDifference =
+        tool("PreviousDifference", QStyle::SP_ArrowBack, "Previous difference",
+             &TVentana::previousDifferenceClick, QKeySequence(Qt::SHIFT | Qt::Key_F8));
+    ToolBar1->addSeparator();
     ToolButton6 = tool("ToolButton6", QStyle::SP_MessageBoxInformation, "About...",
                        &TVentana::Acercade1Click);
     layout->addWidget(ToolBar1);
@@ -397,6 +453,8 @@ void TVentana::setCommandsEnabled(bool enabled)
         a->setEnabled(enabled);
     cbChip->setEnabled(enabled);
     tsAvr->setEnabled(enabled);
+    btnStop->setEnabled(!enabled);
+    updateDifferenceActions();
 }
 
 void TVentana::RefreshGrid()
@@ -404,27 +462,63 @@ void TVentana::RefreshGrid()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     gridModel_->refresh();
     QApplication::restoreOverrideCursor();
+    updateDifferenceActions();
+}
+
+void TVentana::nextDifferenceClick()
+{
+    stepDifference(true);
+}
+
+void TVentana::previousDifferenceClick()
+{
+    stepDifference(false);
 }
 
 void TVentana::cbChipChange(int index)
 {
     if (operations_.busy())
         return;
+    const int before = eeprom_->typeIndex();
     eeprom_->cbChipChange(index);
+    if (eeprom_->typeIndex() != before)
+        host_->StatusText(std::string(eeprom_->type().name) + " chosen: the image was cleared to " +
+                          "FF (" + std::to_string(eeprom_->ChipSize) + " bytes)");
 }
 
 void TVentana::Abrir1Click()
 {
-    if (operations_.busy() || !runFileDialog(*OD))
+    if (operations_.busy())
         return;
-    eeprom_->Abrir1Click(QFile::encodeName(OD->selectedFiles().constFirst()).toStdString());
+    const std::optional<std::string> name = runFileDialog(*OD);
+    if (!name) {
+        host_->StatusText("Open cancelled: no file chosen, the image is unchanged");
+        return;
+    }
+    const std::string shown =
+        QFileInfo(QFile::decodeName(QByteArray::fromStdString(*name))).fileName().toStdString();
+    if (eeprom_->Abrir1Click(*name) == vardel::EepromPage::Outcome::Done)
+        host_->StatusText("Opened " + shown + " into the " + eeprom_->type().name + " image (" +
+                          std::to_string(eeprom_->ChipSize) + " bytes)");
+    else
+        host_->StatusText("Open failed: " + shown + " was not loaded, the image is unchanged");
 }
 
 void TVentana::Guardar1Click()
 {
-    if (operations_.busy() || !runFileDialog(*SD))
+    if (operations_.busy())
         return;
-    eeprom_->Guardar1Click(QFile::encodeName(SD->selectedFiles().constFirst()).toStdString());
+    const std::optional<std::string> name = runFileDialog(*SD);
+    if (!name) {
+        host_->StatusText("Save cancelled: no file chosen");
+        return;
+    }
+    const std::string shown =
+        QFileInfo(QFile::decodeName(QByteArray::fromStdString(*name))).fileName().toStdString();
+    if (eeprom_->Guardar1Click(*name) == vardel::EepromPage::Outcome::Done)
+        host_->StatusText("Saved " + std::to_string(eeprom_->ChipSize) + " bytes to " + shown);
+    else
+        host_->StatusText("Save failed: " + shown + " was not written");
 }
 
 void TVentana::Leerchip1Click()
@@ -446,13 +540,59 @@ void TVentana::Verificar1Click()
 void TVentana::showFirstDifference()
 {
     const auto& difference = eeprom_->lastDifference();
-    if (!difference)
+    if (!difference) {
+        updateDifferenceActions();
         return;
-    // Row of 8 bytes, then the byte's hex column (the address column comes first).
-    const QModelIndex cell = gridModel_->index(difference->first / 8, 1 + difference->first % 8);
+    }
+    std::vector<int> addresses;
+    std::vector<std::uint8_t> chip;
+    const int n = std::min<int>(eeprom_->ChipSize, static_cast<int>(difference->chip.size()));
+    for (int a = 0; a < n; ++a)
+        if (difference->chip[a] != eeprom_->EepromImage[a]) {
+            addresses.push_back(a);
+            chip.push_back(difference->chip[a]);
+        }
+    gridModel_->setDifferences(std::move(addresses), std::move(chip));
+    selectCell(gridModel_->cellOf(difference->first));
+    updateDifferenceActions();
+}
+
+void TVentana::selectCell(const QModelIndex& cell)
+{
     SG->setCurrentIndex(cell);
     SG->selectionModel()->select(cell, QItemSelectionModel::ClearAndSelect);
     SG->scrollTo(cell, QAbstractItemView::PositionAtCenter);
+}
+
+void TVentana::stepDifference(bool forward)
+{
+    const std::vector<int>& all = gridModel_->differences();
+    if (all.empty())
+        return;
+    const int here = EepromGridModel::addressOf(SG->currentIndex());
+    // From the selected cell onwards (or backwards), round to the other end after the last.
+    int index = 0;
+    if (forward) {
+        const auto next = std::upper_bound(all.begin(), all.end(), here);
+        index = next == all.end() ? 0 : static_cast<int>(next - all.begin());
+    } else {
+        const auto next = std::lower_bound(all.begin(), all.end(), here < 0 ? 0 : here);
+        index = next == all.begin() ? static_cast<int>(all.size()) - 1
+                                    : static_cast<int>(next - all.begin()) - 1;
+    }
+    const int address = all[index];
+    const QModelIndex cell = gridModel_->cellOf(address);
+    selectCell(cell);
+    host_->StatusText("Difference " + std::to_string(index + 1) + " of " +
+                      std::to_string(all.size()) + " at " +
+                      cell.data(Qt::ToolTipRole).toString().toStdString());
+}
+
+void TVentana::updateDifferenceActions()
+{
+    const bool any = !gridModel_->differences().empty() && !operations_.busy();
+    NextDifference->setEnabled(any);
+    PreviousDifference->setEnabled(any);
 }
 
 void TVentana::updateBoardLabel()

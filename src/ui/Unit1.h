@@ -1,5 +1,6 @@
 #pragma once
 
+#include "avr/avr_page.h"
 #include "hw/bit_timing.h"
 #include "hw/line_driver.h"
 #include "hw/operation_lock.h"
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ class QTableView;
 class QToolBar;
 class QGroupBox;
 class QLabel;
+class QModelIndex;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -44,6 +47,7 @@ class LockFuseEditor;
 class EepromPage;
 struct AvrPart;
 class PartBits;
+struct PartBit;
 class Clock;
 class PortIo;
 class Settings;
@@ -86,6 +90,9 @@ public:
     void Verificar1Click();
     void cbChipChange(int index);
     void RefreshGrid();
+    // After a verify difference: select the next or the previous differing byte (F8, Shift+F8).
+    void nextDifferenceClick();
+    void previousDifferenceClick();
     // The status bar names the board in use and, on the simulated board, the chips in its sockets.
     void updateBoardLabel();
 
@@ -105,6 +112,12 @@ public:
     void btnFuseBitsClick();
     void mirrorAvrModel();
     static QString notebookPageCaption(QStackedWidget* notebook);
+
+    // Asks the running chip operation to end after the unit of work in hand (Stop, Escape).
+    void stopOperation();
+    // Stops the running chip operation, if any, and closes the window once it has ended with its
+    // lines low; closes at once when none runs. Closing the window asks first, then comes here.
+    void stopOperationThenClose();
 
     void Salir1Click();
     void Acercade1Click();
@@ -136,6 +149,9 @@ public:
     QAction* ToolButton4; // Program chip
     QAction* ToolButton5; // Verify chip
     QAction* ToolButton6; // About...
+    QAction* NextDifference;
+    QAction* PreviousDifference;
+    QPushButton* btnStop; // in the status bar, enabled while a chip operation runs
     QComboBox* cbChip;
     QTableView* SG;
 
@@ -172,6 +188,8 @@ public:
     QToolButton* BitBtn1;
     QToolButton* btnLockBits;
     QToolButton* btnFuseBits;
+    QToolButton* btnPreviousAvrDifference;
+    QToolButton* btnNextAvrDifference;
     QProgressBar* prFlash;
     QProgressBar* prEEPInt;
     QAction* Close1;
@@ -195,7 +213,11 @@ protected:
     bool claimBoardForCommand();
     void releaseBoardAfterCommand();
     int runModal(QDialog& dialog);
-    bool runFileDialog(QFileDialog& dialog);
+    // The chosen file's name, or nothing when the dialog was cancelled.
+    std::optional<std::string> runFileDialog(QFileDialog& dialog);
+    // The dialog's file; a name typed without an ending in the save dialog gets the ending of
+    // the filter chosen.
+    static QString chosenFileName(const QFileDialog& dialog);
 
 private:
     void buildMenu();
@@ -210,14 +232,33 @@ private:
     void mirrorPartPage();
     void fillPartPage();
     void partBoxClicked(int byte, int bit, bool programmed);
-    // The four lock and fuse commands for an identified table part; false when the page shows
+    void releasePartGuard(vardel::PartBit bit);
+    // The four lock and fuse commands for an identified table part; nothing when the page shows
     // another chip.
-    bool runPartBits(bool fuses, bool program);
+    std::optional<vardel::AvrPage::Outcome> runPartBits(bool fuses, bool program);
+    // One of the four lock and fuse commands, on the identified chip's editor, with its outcome
+    // in the status bar; run inside runChipCommand.
+    vardel::AvrPage::Outcome runBitsCommand(bool fuses, bool program);
+    // The editors now hold the chip's lock (fuses false) or fuse bits: the program button is
+    // enabled, and boxes the user changes from here are marked.
+    void chipBitsRead(bool fuses);
+    void setBitsRead(bool lock, bool fuses);
+    bool chipHasFuses() const;
+    // A box that differs from the chip's bit is bold, and its tool tip gives the chip's value.
+    static void markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
+                            bool programmed);
+    std::string identificationText(bool identified) const;
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
     void buildFileDialogs();
     // The grid selects the first byte that differs after a verify, and shows it.
     void showFirstDifference();
+    void selectCell(const QModelIndex& cell);
+    void stepDifference(bool forward);
+    void updateDifferenceActions();
+    // The AVR page's verify differences, stepped through in the status bar.
+    void showAvrDifferences();
+    void stepAvrDifference(bool forward);
     // The AVR page's Tab order: left to right, then top to bottom within each column.
     void setAvrTabOrder();
     static std::string dialogFileName(const QFileDialog& dialog);
@@ -238,14 +279,26 @@ private:
         QLabel* state;
         int byte;
         int bit;
+        bool guarded = false;  // a bit that ends serial programming in one of its states
+        bool released = false; // its warning has been answered with OK
     };
     QWidget* partPage_ = nullptr;
     const vardel::AvrPart* partShown_ = nullptr;
     std::unique_ptr<vardel::PartBits> partBits_;
     std::vector<PartBox> partBoxes_;
+    // The chip's bits as the last read found them (catalogue boxes; part-table bytes), and
+    // whether the editors hold the chip's lock and fuse bits.
+    std::array<std::optional<bool>, 66> chipChecked_{};
+    std::array<std::optional<std::uint8_t>, 4> chipPartBytes_{};
+    bool lockRead_ = false;
+    bool fuseRead_ = false;
+    // The processor type the editors' bits belong to.
+    std::string bitsOf_;
     // Set when the user has confirmed the warning of a bit that ends serial programming.
     bool partLockoutAllowed_ = false;
     EepromGridModel* gridModel_ = nullptr;
+    std::vector<std::uint32_t> avrDifferences_;
+    int avrDifferenceAt_ = -1;
     TAboutBox* about_ = nullptr;
     TformProgreso* progress_ = nullptr;
     TformConfig* config_ = nullptr;

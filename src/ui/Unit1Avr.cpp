@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <utility>
 
 using vardel::EditorSection;
@@ -51,8 +52,11 @@ QProgressBar* gauge(const char* name, QWidget* parent)
     bar->setTextVisible(true);
     // A style sheet takes the bar's drawing over from the style, the text's place with it.
     bar->setAlignment(Qt::AlignCenter);
-    bar->setStyleSheet(QStringLiteral("QProgressBar { text-align: center; }"
-                                      "QProgressBar::chunk { background: red; }"));
+    // Black text, in every state: over the red part (5.3:1) and over the white rest alike. A
+    // gauge disabled while its operation runs would otherwise grey its text to about 2:1.
+    bar->setStyleSheet(QStringLiteral("QProgressBar { text-align: center; color: black;"
+                                      " background: white; border: 1px solid gray; }"
+                                      "QProgressBar::chunk { background: #ff0000; }"));
     return bar;
 }
 
@@ -94,18 +98,14 @@ void TVentana::buildAvrPage()
 {
     avr_ = std::make_unique<vardel::AvrPage>(lines_, clock_, *host_, operations_);
     avr_->dialogs.save = [this]() -> std::optional<std::string> {
-        if (!runFileDialog(*SD))
-            return std::nullopt;
-        return QFile::encodeName(SD->selectedFiles().constFirst()).toStdString();
+        return runFileDialog(*SD);
     };
     avr_->dialogs.open = [this](const std::string& title) -> std::optional<std::string> {
         OD->setWindowTitle(QString::fromStdString(title));
-        const bool chosen = runFileDialog(*OD);
+        std::optional<std::string> chosen = runFileDialog(*OD);
         // The verify commands lend the dialog a title of their own; it gets its own one back.
         OD->setWindowTitle(QStringLiteral("Open file"));
-        if (!chosen)
-            return std::nullopt;
-        return QFile::encodeName(OD->selectedFiles().constFirst()).toStdString();
+        return chosen;
     };
 
     auto* outer = new QVBoxLayout(tsAvr);
@@ -272,20 +272,49 @@ void TVentana::buildAvrPage()
     strip->addWidget(new QLabel(QStringLiteral("Internal eeprom progress:"), tsAvr));
     prEEPInt = gauge("prEEPInt", tsAvr);
     strip->addWidget(prEEPInt, 1);
+    // After a verify difference: each differing byte in turn, with the file's and the chip's
+    // value, in the status bar (F8, Shift+F8 while this page is shown).
+    auto stepper = [this, strip](const char* name, const char* caption, QStyle::StandardPixmap icon,
+                                 const QKeySequence& key, bool forward) {
+        auto* b = new QToolButton(tsAvr);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(caption),
+                                                    key.toString(QKeySequence::NativeText)));
+        b->setEnabled(false);
+        connect(b, &QToolButton::clicked, this, [this, forward] { stepAvrDifference(forward); });
+        auto* action = new QAction(QString::fromLatin1(caption), tsAvr);
+        action->setShortcut(key);
+        tsAvr->addAction(action);
+        connect(action, &QAction::triggered, this, [this, forward] { stepAvrDifference(forward); });
+        strip->addWidget(b);
+        return b;
+    };
+    btnPreviousAvrDifference =
+        stepper("btnPreviousAvrDifference", "Previous difference", QStyle::SP_ArrowBack,
+                QKeySequence(Qt::SHIFT | Qt::Key_F8), false);
+    btnNextAvrDifference = stepper("btnNextAvrDifference", "Next difference",
+                                   QStyle::SP_ArrowForward, QKeySequence(Qt::Key_F8), true);
     outer->addLayout(strip);
     host_->setGauges(prFlash, prEEPInt);
 
-    // Escape on the AVR page runs the blank test.
-    // Escape runs the blank test while the AVR page is shown, wherever the focus is in the window.
+    // Escape runs the blank test while the AVR page is shown, wherever the focus is in the
+    // window; while a chip operation runs it stops that operation instead. A dialog takes the
+    // Escape that closes it, and a held key repeating after the dialog has gone starts nothing.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setObjectName(QStringLiteral("escapeShortcut"));
     escape->setContext(Qt::WindowShortcut);
+    escape->setAutoRepeat(false);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (PageControl1->currentWidget() == tsAvr)
+        if (operations_.busy())
+            stopOperation();
+        else if (PageControl1->currentWidget() == tsAvr)
             btnTestBlankClick();
     });
 
     buildEditors();
     setAvrTabOrder();
+    setBitsRead(false, false);
     avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
         mirrorAvrModel();
     };
@@ -331,11 +360,58 @@ void TVentana::mirrorAvrModel()
     // CheckBox35 is captioned for the identified chip.
     mirrorEditorBox(vardel::LockFuseEditor::CheckBox35);
     mirrorPartPage();
+    // Another chip (or none): the editors no longer hold its bits.
+    if (m.lbTipo() != bitsOf_) {
+        bitsOf_ = m.lbTipo();
+        setBitsRead(false, false);
+    }
 }
 
 void TVentana::btnTipoClick()
 {
-    runChipCommand([this] { avr_->btnTipoClick(); });
+    runChipCommand([this] {
+        setBitsRead(false, false);
+        const vardel::AvrPage::Outcome outcome = avr_->btnTipoClick();
+        if (outcome == vardel::AvrPage::Outcome::Busy)
+            return;
+        host_->StatusText(identificationText(outcome == vardel::AvrPage::Outcome::Done));
+        if (outcome != vardel::AvrPage::Outcome::Done)
+            return;
+        // The editors show what the chip holds, read as the Read buttons read it; until they do,
+        // nothing can be programmed from them.
+        using Outcome = vardel::AvrPage::Outcome;
+        const std::string identified = identificationText(true);
+        bool read = true;
+        if (avr_->model().btnReadLockBitsEnabled())
+            read = runBitsCommand(false, false) == Outcome::Done;
+        if (read && chipHasFuses())
+            read = runBitsCommand(true, false) == Outcome::Done;
+        host_->StatusText(identified + (read ? "; lock and fuse bits read"
+                                             : "; reading its lock and fuse bits failed"));
+    });
+}
+
+std::string TVentana::identificationText(bool identified) const
+{
+    const auto& s = avr_->lastSignature();
+    char signature[32];
+    std::snprintf(signature, sizeof signature, "0x%02X 0x%02X 0x%02X", s[0], s[1], s[2]);
+    using I = vardel::AvrPage::Identification;
+    if (identified)
+        return "Identified " + avr_->model().lbTipo() + ", signature " + signature;
+    switch (avr_->lastIdentification()) {
+    case I::Protected:
+        return std::string("Identify failed: the chip is read/write protected (signature ") +
+               signature + "); erasing it unlocks it";
+    case I::UnknownAtmel:
+        return std::string("Identify failed: unknown Atmel chip, signature ") + signature;
+    case I::OtherSignature:
+        return std::string("Identify failed: signature ") + signature + " is no AVR's";
+    case I::NotDetected:
+    case I::Identified:
+        break;
+    }
+    return "Identify failed: processor not detected";
 }
 void TVentana::btnLeerFlashClick()
 {
@@ -348,6 +424,36 @@ void TVentana::btnProgFlashClick()
 void TVentana::btnFLashVerifClick()
 {
     runChipCommand([this] { avr_->btnFLashVerifClick(); });
+    showAvrDifferences();
+}
+
+void TVentana::showAvrDifferences()
+{
+    avrDifferences_.clear();
+    avrDifferenceAt_ = -1;
+    if (const auto& d = avr_->lastDifference())
+        for (std::uint32_t a = 0; a < d->chip.size(); ++a)
+            if (d->chip[a] != d->file[a])
+                avrDifferences_.push_back(a);
+    btnNextAvrDifference->setEnabled(!avrDifferences_.empty());
+    btnPreviousAvrDifference->setEnabled(!avrDifferences_.empty());
+}
+
+void TVentana::stepAvrDifference(bool forward)
+{
+    const auto& d = avr_->lastDifference();
+    if (avrDifferences_.empty() || !d)
+        return;
+    const int n = static_cast<int>(avrDifferences_.size());
+    // From before the first: Next goes to the first, Previous to the last; round at the ends.
+    avrDifferenceAt_ = avrDifferenceAt_ < 0 ? (forward ? 0 : n - 1)
+                                            : (avrDifferenceAt_ + (forward ? 1 : n - 1)) % n;
+    const std::uint32_t a = avrDifferences_[avrDifferenceAt_];
+    char text[96];
+    std::snprintf(text, sizeof text, "%s difference %d of %d at 0x%04X: file %02X, chip %02X",
+                  d->flash ? "Flash" : "Internal eeprom", avrDifferenceAt_ + 1, n,
+                  static_cast<unsigned>(a), d->file[a], d->chip[a]);
+    host_->StatusText(text);
 }
 void TVentana::btnLeerEEPIntClick()
 {
@@ -360,10 +466,18 @@ void TVentana::BitBtn1Click()
 void TVentana::btnEEPIntClick()
 {
     runChipCommand([this] { avr_->btnEEPIntClick(); });
+    showAvrDifferences();
 }
 void TVentana::btnBorrarClick()
 {
-    runChipCommand([this] { avr_->btnBorrarClick(); });
+    runChipCommand([this] {
+        // An erase clears the lock bits: the editor reads them again if it held them.
+        if (avr_->btnBorrarClick() == vardel::AvrPage::Outcome::Done && lockRead_) {
+            const QString erased = lbStatus->text();
+            if (runBitsCommand(false, false) == vardel::AvrPage::Outcome::Done)
+                lbStatus->setText(erased + QStringLiteral("; lock bits read again"));
+        }
+    });
 }
 void TVentana::btnTestBlankClick()
 {

@@ -5,6 +5,7 @@
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "ui/QtHost.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 using vardel::EditorSection;
@@ -200,32 +202,129 @@ void TVentana::mirrorEditorBox(int n)
         label->setText(QString::fromStdString(editor_->label(n).value_or("")));
         label->setEnabled(LockFuseEditor::Info(n).labelEnabled);
     }
+    markChanged(box, QString::fromUtf8(LockFuseEditor::Info(n).hint), chipChecked_[n],
+                editor_->checked(n));
+}
+
+void TVentana::markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
+                           bool programmed)
+{
+    const bool changed = chip && *chip != programmed;
+    QFont font = box->font();
+    if (font.bold() != changed) {
+        font.setBold(changed);
+        box->setFont(font);
+    }
+    QString tip = hint;
+    if (changed)
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
+               (*chip ? QStringLiteral("Changed: the chip holds 0 (programmed)")
+                      : QStringLiteral("Changed: the chip holds 1 (unprogrammed)"));
+    box->setToolTip(tip);
+}
+
+bool TVentana::chipHasFuses() const
+{
+    if (avr_->part())
+        return partBits_ && partBits_->lockByte() > 0;
+    const std::string type = avr_->model().lbTipo();
+    // The ATmega128 sequences are also what a chip without fuse bits would get.
+    if (vardel::FuseFamilyOf(type) == vardel::FuseFamily::ATmega128)
+        return type == "ATmega128 (128kb flash)";
+    return true;
+}
+
+void TVentana::setBitsRead(bool lock, bool fuses)
+{
+    lockRead_ = lock;
+    fuseRead_ = fuses;
+    if (!lock && !fuses) {
+        chipChecked_.fill(std::nullopt);
+        chipPartBytes_.fill(std::nullopt);
+    }
+    // A lock byte the chip cannot report is written unchecked, as it always was.
+    const bool identified = avr_->device() || avr_->part();
+    btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));
+    btnFuseBits->setEnabled(fuseRead_);
+}
+
+void TVentana::chipBitsRead(bool fuses)
+{
+    if (avr_->part() && partBits_) {
+        const int lock = partBits_->lockByte();
+        for (int byte = 0; byte < partBits_->byteCount(); ++byte)
+            if ((byte == lock) != fuses)
+                chipPartBytes_[byte] = partBits_->value(byte);
+        mirrorPartPage();
+    } else {
+        for (const EditorSection section :
+             {EditorSection::Fuse128, EditorSection::Fuse163, EditorSection::Fuse161,
+              EditorSection::Fuse103, EditorSection::FuseAT90S, EditorSection::FuseATtiny,
+              EditorSection::LB128, EditorSection::LB103, EditorSection::LockAT90S}) {
+            const bool lockSection = section == EditorSection::LB128 ||
+                                     section == EditorSection::LB103 ||
+                                     section == EditorSection::LockAT90S;
+            if (lockSection == fuses)
+                continue;
+            for (const int n : LockFuseEditor::BoxesOf(section)) {
+                chipChecked_[n] = editor_->checked(n);
+                mirrorEditorBox(n);
+            }
+        }
+    }
+    setBitsRead(lockRead_ || !fuses, fuseRead_ || fuses);
 }
 
 void TVentana::btnReadLockBitsClick()
 {
-    if (runPartBits(false, false))
-        return;
-    runChipCommand([this] { lockFuse_->btnReadLockBitsClick(); });
+    runChipCommand([this] { runBitsCommand(false, false); });
 }
 
 void TVentana::btnLockBitsClick()
 {
-    if (runPartBits(false, true))
-        return;
-    runChipCommand([this] { lockFuse_->btnLockBitsClick(); });
+    runChipCommand([this] { runBitsCommand(false, true); });
 }
 
 void TVentana::btnReadFuseBitsClick()
 {
-    if (runPartBits(true, false))
-        return;
-    runChipCommand([this] { lockFuse_->btnReadFuseBitsClick(); });
+    runChipCommand([this] { runBitsCommand(true, false); });
 }
 
 void TVentana::btnFuseBitsClick()
 {
-    if (runPartBits(true, true))
-        return;
-    runChipCommand([this] { lockFuse_->btnFuseBitsClick(); });
+    runChipCommand([this] { runBitsCommand(true, true); });
+}
+
+vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
+{
+    using Outcome = vardel::AvrPage::Outcome;
+    Outcome outcome = Outcome::Busy;
+    if (const auto part = runPartBits(fuses, program)) {
+        outcome = *part;
+    } else if (fuses) {
+        outcome = program ? lockFuse_->btnFuseBitsClick() : lockFuse_->btnReadFuseBitsClick();
+    } else {
+        outcome = program ? lockFuse_->btnLockBitsClick() : lockFuse_->btnReadLockBitsClick();
+    }
+    const std::string what = fuses ? "fuse bits" : "lock bits";
+    switch (outcome) {
+    case Outcome::Done:
+        // A read, or a write the chip was read back after: the editor holds what the chip does.
+        chipBitsRead(fuses);
+        host_->StatusText(program ? "Programmed the " + what + " of " + avr_->model().lbTipo() +
+                                        " and read them back"
+                                  : "Read the " + what + " of " + avr_->model().lbTipo());
+        break;
+    case Outcome::Cancelled:
+        host_->StatusText(std::string(fuses ? "Program Fuse Bits" : "Program Lock Bits") +
+                          " cancelled: the chip was not changed");
+        break;
+    case Outcome::Failed:
+    case Outcome::Stopped:
+        host_->StatusText((program ? "Programming the " : "Reading the ") + what + " failed");
+        break;
+    case Outcome::Busy:
+        break;
+    }
+    return outcome;
 }

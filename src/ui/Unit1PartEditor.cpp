@@ -26,6 +26,7 @@ void TVentana::mirrorPartPage()
     const vardel::AvrPart* part = avr_->part();
     if (part && part != partShown_) {
         partShown_ = part;
+        chipPartBytes_.fill(std::nullopt);
         partBits_ = std::make_unique<vardel::PartBits>(*part);
         partLockoutAllowed_ = false;
         fillPartPage();
@@ -33,7 +34,11 @@ void TVentana::mirrorPartPage()
     for (const PartBox& b : partBoxes_) {
         const bool programmed = partBits_->programmed({b.byte, b.bit});
         b.box->setChecked(programmed);
+        b.box->setEnabled(!b.guarded || b.released);
         b.state->setText(StateText(programmed));
+        const std::optional<std::uint8_t>& chip = chipPartBytes_[b.byte];
+        markChanged(b.box, b.box->property("hint").toString(),
+                    chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt, programmed);
     }
 }
 
@@ -48,6 +53,10 @@ void TVentana::fillPartPage()
 
     auto* layout = new QGridLayout(partPage_);
     const vardel::PartBits& bits = *partBits_;
+    // Two groups to a row: four side by side do not fit beside the command columns on a
+    // 1024-pixel screen or at 150 %.
+    constexpr int kGroupsPerRow = 2;
+    int shown = 0;
     for (int byte = 0; byte < bits.byteCount(); ++byte) {
         if (!bits.mask(byte))
             continue;
@@ -67,18 +76,34 @@ void TVentana::fillPartPage()
             box->setObjectName(QStringLiteral("PartBit_%1").arg(QLatin1String(name)));
             const char* description = bits.description(byte, bit);
             box->setToolTip(QString::fromLatin1(description && *description ? description : name));
+            box->setProperty("hint", box->toolTip());
             auto* state = new QLabel(group);
             state->setObjectName(QStringLiteral("PartState_%1").arg(QLatin1String(name)));
             column->addWidget(box, row, 0);
             column->addWidget(state, row, 1);
             ++row;
-            partBoxes_.push_back({box, state, byte, bit});
+            const bool guarded = bits.endsSerialProgramming({byte, bit}, true) ||
+                                 bits.endsSerialProgramming({byte, bit}, false);
+            partBoxes_.push_back({box, state, byte, bit, guarded});
+            if (guarded) {
+                // As on the catalogue's pages: the box stays disabled until its button has been
+                // pressed and the warning answered with OK.
+                auto* release = new QPushButton(
+                    QStringLiteral("Enable %1 modification").arg(QLatin1String(name)), group);
+                release->setObjectName(QStringLiteral("PartEnable_%1").arg(QLatin1String(name)));
+                column->addWidget(release, row++, 0, 1, 2);
+                connect(release, &QPushButton::clicked, this, [this, byte, bit] {
+                    releasePartGuard({byte, bit});
+                });
+            }
             connect(box, &QCheckBox::clicked, this,
                     [this, byte, bit](bool checked) { partBoxClicked(byte, bit, checked); });
         }
         column->setRowStretch(row, 1);
-        layout->addWidget(group, 0, byte);
+        layout->addWidget(group, shown / kGroupsPerRow, shown % kGroupsPerRow);
+        ++shown;
     }
+    const int below = (shown + kGroupsPerRow - 1) / kGroupsPerRow;
     auto* preset = new QPushButton(QStringLiteral("factory default"), partPage_);
     preset->setObjectName(QStringLiteral("PartFactoryDefault"));
     preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
@@ -86,47 +111,48 @@ void TVentana::fillPartPage()
         partBits_->factoryDefault();
         mirrorPartPage();
     });
-    layout->addWidget(preset, 1, 0);
-    layout->setRowStretch(2, 1);
+    layout->addWidget(preset, below, 0);
+    layout->setRowStretch(below + 1, 1);
+}
+
+void TVentana::releasePartGuard(vardel::PartBit b)
+{
+    const std::string name = partBits_->bitName(b.byte, b.bit);
+    const bool programmedEnds = partBits_->endsSerialProgramming(b, true);
+    // Cancel is the default: Enter must not be the way into a chip only a high-voltage
+    // programmer brings back.
+    const auto answer = host_->MessageBox(
+        name + (programmedEnds ? " programmed" : " unprogrammed") +
+            " ends serial programming of the chip for good: it will no longer answer this "
+            "programmer, and only a high-voltage programmer undoes it.\r"
+            "Enable " +
+            name + " modification - are you sure?",
+        "WARNING", vardel::Host::Buttons::OkCancelDefaultCancel, vardel::Host::Icon::Exclamation);
+    if (answer != vardel::Host::Result::Ok)
+        return;
+    partLockoutAllowed_ = true;
+    for (PartBox& p : partBoxes_)
+        if (p.byte == b.byte && p.bit == b.bit)
+            p.released = true;
+    mirrorPartPage();
 }
 
 void TVentana::partBoxClicked(int byte, int bit, bool programmed)
 {
-    const vardel::PartBit b{byte, bit};
-    // A bit that ends serial programming asks first; Cancel is the default.
-    if (partBits_->endsSerialProgramming(b, programmed)) {
-        const std::string name = partBits_->bitName(byte, bit);
-        const auto answer = host_->MessageBox(
-            name + (programmed ? " programmed" : " unprogrammed") +
-                " ends serial programming of the chip for good: only a high-voltage programmer "
-                "undoes it.\rWrite it with \"Program Fuse Bits\" only if that is what you want.",
-            "WARNING", vardel::Host::Buttons::OkCancelDefaultCancel,
-            vardel::Host::Icon::Exclamation);
-        if (answer != vardel::Host::Result::Ok) {
-            mirrorPartPage();
-            return;
-        }
-        partLockoutAllowed_ = true;
-    }
-    partBits_->setProgrammed(b, programmed);
+    partBits_->setProgrammed({byte, bit}, programmed);
     mirrorPartPage();
 }
 
-bool TVentana::runPartBits(bool fuses, bool program)
+std::optional<vardel::AvrPage::Outcome> TVentana::runPartBits(bool fuses, bool program)
 {
     const vardel::AvrPart* part = avr_->part();
     if (!part || avr_->model().Notebook1() != vardel::AvrPageModel::kPagePart || !partBits_)
-        return false;
-    runChipCommand([this, part, fuses, program] {
-        vardel::PartBitsCommands commands(avr_->serial(), *part, *partBits_, *host_, operations_);
-        commands.allowLockout = partLockoutAllowed_;
-        using Kind = vardel::PartBitsCommands::Kind;
-        const Kind kind = fuses ? Kind::Fuses : Kind::Lock;
-        if (program)
-            commands.program(kind);
-        else
-            commands.read(kind);
-    });
+        return std::nullopt;
+    vardel::PartBitsCommands commands(avr_->serial(), *part, *partBits_, *host_, operations_);
+    commands.allowLockout = partLockoutAllowed_;
+    using Kind = vardel::PartBitsCommands::Kind;
+    const Kind kind = fuses ? Kind::Fuses : Kind::Lock;
+    const auto outcome = program ? commands.program(kind) : commands.read(kind);
     mirrorPartPage();
-    return true;
+    return outcome;
 }

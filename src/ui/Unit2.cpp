@@ -55,6 +55,10 @@ void TformProgreso::showEvent(QShowEvent* event)
 {
     FormShow();
     QDialog::showEvent(event);
+    // The window takes the keyboard while it is shown: Escape, Space and Enter reach Cancel.
+    raise();
+    activateWindow();
+    btnCancelar->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void TformProgreso::closeEvent(QCloseEvent* event)
@@ -79,7 +83,10 @@ void TformProgreso::changeEvent(QEvent* event)
 
 void TformProgreso::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape)
+    // Escape is Cancel; it never closes the window, which the operation hides itself.
+    if (event->key() == Qt::Key_Escape) {
+        btnCancelar->click();
         return;
+    }
     QDialog::keyPressEvent(event);
 }

@@ -26,7 +26,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void FormShow();
-    // The title bar has no buttons; Escape and Alt+F4 do not close the window either.
+    // The title bar has no buttons; Alt+F4 does not close the window, and Escape is Cancel.
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;

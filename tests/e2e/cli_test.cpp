@@ -1,6 +1,7 @@
 #include <QTemporaryDir>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -1043,6 +1044,13 @@ TEST_F(Cli, PartsOfThePartTableFromTheCommandLine)
 // limit at each of the chip files in turn) leaves the folder as it was before or as it is after,
 // never a mix; the next command works, sees one or the other, and leaves only the files that
 // board.ini names.
+// Whether the shell forks for the command (status 137) or execs it (a death by signal, -1 from
+// capture) depends on the shell and the command line.
+bool killed(int status)
+{
+    return status == -1 || status == 128 + SIGKILL;
+}
+
 TEST_F(Cli, AStoppedSaveLeavesTheFolderAsItWasOrAsItIs)
 {
     ASSERT_EQ(cli("sim show").status, 0);
@@ -1060,16 +1068,15 @@ TEST_F(Cli, AStoppedSaveLeavesTheFolderAsItWasOrAsItIs)
         const std::string fresh = file("fresh");
         std::filesystem::remove_all(fresh);
         const std::string start = VARDEL_CLI " --virtual-time --port sim:" + fresh + " ";
-        EXPECT_EQ(
-            run(start + "--sim-save-killed-after " + std::to_string(written) + " sim show").status,
-            137);
+        EXPECT_TRUE(killed(
+            run(start + "--sim-save-killed-after " + std::to_string(written) + " sim show").status));
         EXPECT_EQ(run(start + "sim show").out, before);
     }
     // A change to one chip writes its memory and board.ini.
     for (int written = 0; written <= 2; ++written) {
         SCOPED_TRACE(written);
-        EXPECT_EQ(cli("--sim-save-killed-after " + std::to_string(written) + " " + insert).status,
-                  137);
+        EXPECT_TRUE(
+            killed(cli("--sim-save-killed-after " + std::to_string(written) + " " + insert).status));
         const std::string now = cli("sim show").out;
         EXPECT_EQ(now.find("eeprom=24C1024") != std::string::npos, written == 2) << now;
         EXPECT_EQ(now.find("eeprom=24C256") != std::string::npos, written < 2) << now;

@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
@@ -50,6 +52,8 @@ private slots:
     void guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut();
     void fusesALockedChipIgnoresAreReportedNotSet();
     void partEditorPageFromTheData();
+    void identifyReadsTheBitsIntoTheEditors();
+    void closingDuringAProgramStopsItWithTheLinesLow();
 };
 
 namespace {
@@ -150,7 +154,9 @@ void AvrPageTest::lockAndFuseWritesRefuseAChipOtherThanTheOneShown()
         p.messages.clear();
         w.btnFuseBits->click();
         w.btnLockBits->click();
-        QCOMPARE(p.messages.size(), 2);
+        // Before any identification the buttons wait for the editors to hold a chip's bits.
+        QCOMPARE(w.btnFuseBits->isEnabled(), identifyFirst);
+        QCOMPARE(p.messages.size(), identifyFirst ? 2 : 0);
         for (const QString& m : p.messages) {
             QVERIFY2(m.startsWith(QStringLiteral("ERROR|")), qPrintable(m));
             QVERIFY2(m.contains(QStringLiteral("\"Identify microprocessor\"")), qPrintable(m));
@@ -222,7 +228,8 @@ void AvrPageTest::guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut()
         QCOMPARE(tiny->fuse(0), c.fuse);
         p.messages.clear();
         w.btnTipo->click();
-        QCOMPARE(p.messages, QStringList{QStringLiteral("ERROR|Processor not detected!!!")});
+        QVERIFY(p.messages.size() == 1 &&
+                p.messages[0].startsWith(QStringLiteral("ERROR|Processor not detected!!!\r")));
     }
 }
 
@@ -333,11 +340,24 @@ void AvrPageTest::escapeRunsTheBlankTest()
     QVERIFY(p.messages[0].startsWith(QStringLiteral("NO BLANK|")));
     QTest::keyClick(&w, Qt::Key_Escape);
     QCOMPARE(p.messages.size(), 2);
+    // Escape while the blank test runs stops it after the byte in hand, with the lines low.
+    chip->flash()[5] = 0xFF;
+    QObject::connect(w.prFlash, &QProgressBar::valueChanged, w.prFlash, [&](int v) {
+        if (v == 50)
+            QTest::keyClick(&w, Qt::Key_Escape);
+    });
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(p.messages.size(), 3);
+    QCOMPARE(p.messages[2],
+             QStringLiteral("WARNING:|Operation stopped before the end: nothing was compared."));
+    QCOMPARE(w.prFlash->value(), 50);
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    QVERIFY(w.lbStatus->text().startsWith(QStringLiteral("Blank test stopped at 0x")));
     // Not on the EEPROM page.
     w.PageControl1->setCurrentIndex(1);
     w.SG->setFocus();
     QTest::keyClick(w.SG, Qt::Key_Escape);
-    QCOMPARE(p.messages.size(), 2);
+    QCOMPARE(p.messages.size(), 3);
 }
 
 void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
@@ -363,6 +383,32 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
     QCOMPARE(w.OD->windowTitle(), QStringLiteral("Open file"));
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+
+    // Five bytes differ: the verify still gives its message for the first, and the status bar
+    // walks all five with the file's and the chip's byte, round to the other end.
+    QVERIFY(!w.btnNextAvrDifference->isEnabled());
+    const std::uint32_t changed[] = {0x0001, 0x0010, 0x0100, 0x2000, 0x3FFF};
+    QStringList expected;
+    for (int i = 0; i < 5; ++i) {
+        const std::uint8_t file = chip->flash()[changed[i]];
+        chip->flash()[changed[i]] ^= 0xFF;
+        expected << QString::asprintf("Flash difference %d of 5 at 0x%04X: file %02X, chip %02X",
+                                      i + 1, changed[i], file, file ^ 0xFF);
+    }
+    p.messages.clear();
+    w.btnFLashVerif->click();
+    QCOMPARE(p.messages,
+             (QStringList{"End verification|VERIFICATION: ERROR (Difference at byte: $0001)"}));
+    QCOMPARE(w.lbStatus->text(),
+             QStringLiteral("Verify found 5 differing bytes of flash, the first at 0x0001"));
+    QStringList walked;
+    for (int i = 0; i < 6; ++i) {
+        w.btnNextAvrDifference->click();
+        walked << w.lbStatus->text();
+    }
+    QCOMPARE(walked, expected + QStringList{expected[0]});
+    w.btnPreviousAvrDifference->click();
+    QCOMPARE(w.lbStatus->text(), expected[4]);
 }
 
 void AvrPageTest::manualLineTest()
@@ -409,6 +455,16 @@ void AvrPageTest::partEditorPageFromTheData()
     w.btnTipo->click();
     QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
     QCOMPARE(page(w.Notebook1), QStringLiteral("Part"));
+    // At 1024 x 700 (less the title bar) every group is in view across, and no text is cut.
+    w.resize(1024, 636);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // A window manager may map the window before it takes the size.
+    QTRY_COMPARE(w.size(), QSize(1024, 636));
+    QTRY_COMPARE(w.editorScroll->horizontalScrollBar()->maximum(), 0);
+    for (QLabel* state : w.Notebook1->currentWidget()->findChildren<QLabel*>())
+        QVERIFY2(QFontMetrics(state->font()).horizontalAdvance(state->text()) <= state->width(),
+                 qPrintable(state->objectName()));
     for (const char* group :
          {"PartByte_lfuse", "PartByte_hfuse", "PartByte_efuse", "PartByte_lock"})
         QVERIFY2(w.findChild<QGroupBox*>(QString::fromLatin1(group)), group);
@@ -441,17 +497,99 @@ void AvrPageTest::partEditorPageFromTheData()
     QVERIFY(state);
     QCOMPARE(state->text(), QStringLiteral("1 unprogrammed"));
 
-    // RSTDISBL warns first; once confirmed, the chip takes it and is locked out.
+    // RSTDISBL stays disabled until its button's warning is answered; the confirmation then says,
+    // above its list, that the chip will no longer answer.
     p.messages.clear();
-    bit("RSTDISBL")->click();
+    QVERIFY(!bit("RSTDISBL")->isEnabled());
+    w.findChild<QPushButton*>(QStringLiteral("PartEnable_RSTDISBL"))->click();
     QCOMPARE(p.messages.size(), 1);
     QVERIFY(p.messages[0].startsWith(QStringLiteral("WARNING|RSTDISBL programmed ends")));
+    QVERIFY(bit("RSTDISBL")->isEnabled());
+    bit("RSTDISBL")->click();
     w.btnFuseBits->click();
+    const QString confirmation = p.messages.value(1);
+    const auto note = confirmation.indexOf(QStringLiteral(
+        "After this write the ATmega328P (32kb flash) will no longer answer this programmer"));
+    QVERIFY2(note > 0 && note < confirmation.indexOf(QStringLiteral("Bits that change")),
+             qPrintable(confirmation));
     QCOMPARE(p.messages.last(), QStringLiteral("OK|Fuse Bits set !!"));
     QCOMPARE(chip->fuse(1) & 0x80, 0);
     p.messages.clear();
     w.btnTipo->click();
-    QCOMPARE(p.messages, QStringList{QStringLiteral("ERROR|Processor not detected!!!")});
+    // The message says what to try after its own text.
+    QCOMPARE(p.messages,
+             QStringList{QStringLiteral("ERROR|Processor not detected!!!\rCheck that the chip sits "
+                                        "in the socket the right way round, that the board is on "
+                                        "the port chosen and that its supply is on.")});
+}
+
+void AvrPageTest::identifyReadsTheBitsIntoTheEditors()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "ATmega128");
+    std::string error;
+    QVERIFY(chip->set("avr.fuse.high", "99",
+                      error)); // 1001 1001: JTAGEN, SPIEN, BOOTSZ1, BOOTSZ0 programmed
+    // Nothing can be programmed from editors that do not hold the chip's bits.
+    QVERIFY(!w.btnFuseBits->isEnabled());
+    QVERIFY(!w.btnLockBits->isEnabled());
+    w.btnTipo->click();
+    QCOMPARE(p.messages, QStringList());
+    QVERIFY(w.btnFuseBits->isEnabled());
+    QVERIFY(w.btnLockBits->isEnabled());
+    QCOMPARE(w.lbStatus->text(),
+             QStringLiteral("Identified ATmega128 (128kb flash), signature 0x1E 0x97 0x02; lock "
+                            "and fuse bits read"));
+    const struct {
+        int box;
+        bool checked;
+    } boxes[] = {{19, false}, {20, true}, {22, false}, {23, false},
+                 {26, false}, {31, true}, {34, false}};
+    for (const auto& b : boxes)
+        QVERIFY2(w.CheckBoxes[b.box]->isChecked() == b.checked, qPrintable(QString::number(b.box)));
+    checkLabelsFollowBoxes(w);
+    // Nothing edited: the write proposes no change and writes nothing.
+    w.btnFuseBits->click();
+    QCOMPARE(p.messages, QStringList{QStringLiteral("OK|Fuse Bits set !!")});
+    QCOMPARE(chip->fuse(1), 0x99);
+    // A box the user changes is marked, with the chip's value in its tool tip, until it is back.
+    QCheckBox* ckopt = w.CheckBoxes[22];
+    QVERIFY(!ckopt->font().bold());
+    ckopt->click();
+    QVERIFY(ckopt->font().bold());
+    QVERIFY(ckopt->toolTip().endsWith(QStringLiteral("Changed: the chip holds 1 (unprogrammed)")));
+    ckopt->click();
+    QVERIFY(!ckopt->font().bold());
+    // Another chip in the socket: identifying it fails, and the buttons wait for a new read.
+    p.board.removeAvr();
+    w.btnTipo->click();
+    QVERIFY(!w.btnFuseBits->isEnabled());
+    QCOMPARE(w.lbStatus->text(), QStringLiteral("Identify failed: processor not detected"));
+}
+
+void AvrPageTest::closingDuringAProgramStopsItWithTheLinesLow()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "ATmega163");
+    w.show();
+    p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
+    QObject::connect(w.prFlash, &QProgressBar::valueChanged, w.prFlash, [&](int v) {
+        if (v == 3)
+            w.close();
+    });
+    w.btnProgFlash->click();
+    for (int i = 0; i < 10 && w.isVisible(); ++i)
+        QCoreApplication::processEvents();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(p.messages.size(), 2);
+    QVERIFY(p.messages[0].startsWith(QStringLiteral("WARNING:|A chip operation is running.")));
+    QCOMPARE(p.messages[1],
+             QStringLiteral("WARNING:|Operation stopped: the chip may be partly written."));
+    QCOMPARE(w.prFlash->value(), 3);
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    QCOMPARE(chip->flash()[0], std::uint8_t(0x0C)); // the start was written
 }
 
 QTEST_MAIN(AvrPageTest)

@@ -42,6 +42,7 @@
 #include <QToolButton>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -121,9 +122,10 @@ void MainWindowTest::cancelStopsARead()
     bool pressed = false;
     QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
                      [&](int v) {
+                         // Escape in the progress window is Cancel.
                          if (v == 10 && !pressed) {
                              pressed = true;
-                             p.progreso->btnCancelar->click();
+                             QTest::keyClick(p.progreso.get(), Qt::Key_Escape);
                          }
                      });
     w.ToolButton3->trigger();
@@ -184,12 +186,28 @@ void MainWindowTest::closingDuringAReadEndsItCleanly()
     insertChip(p, "24C256");
     TVentana& w = *p.ventana;
     w.show();
+    // The first close is answered Cancel: the read goes on. The second is answered OK.
+    Host::Result answer = Host::Result::Cancel;
+    QStringList asked;
+    w.host().answerMessage = [&](const std::string& text, const std::string& caption, Host::Buttons,
+                                 Host::Icon) {
+        asked << QString::fromStdString(caption + "|" + text);
+        return answer;
+    };
+    int reached = 0;
     QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
                      [&](int v) {
-                         if (v == 5)
+                         reached = v;
+                         if (v == 5 || v == 8)
                              w.close();
+                         if (v == 5)
+                             answer = Host::Result::Ok;
                      });
     w.ToolButton3->trigger();
+    QCOMPARE(reached, 8);
+    QCOMPARE(asked.size(), 2);
+    QVERIFY2(asked[0].startsWith(QStringLiteral("WARNING:|A chip operation is running.")),
+             qPrintable(asked[0]));
     for (int i = 0; i < 10 && w.isVisible(); ++i)
         QCoreApplication::processEvents();
     QVERIFY(!w.isVisible());
@@ -268,7 +286,8 @@ void MainWindowTest::menusAndHints()
     // Each hint names the command's key.
     QCOMPARE(hints,
              (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
-                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "About...", "|",
+                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "Next difference (F8)",
+                          "Previous difference (Shift+F8)", "|", "About...", "|",
                           "Program and verify the chip as the open project says (Ctrl+R)"}));
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
@@ -385,7 +404,8 @@ void MainWindowTest::openKeepsTheImageWhenTheFileIsUnusable()
     w.ToolButton1->trigger();
     QCOMPARE(p.messages.last(),
              QStringLiteral("WARNING:|File contains less data than processor can fit:\rFree space "
-                            "will be filled by FF"));
+                            "will be filled by FF\rThe file holds 2 bytes, the 24C128 holds "
+                            "16384."));
     QCOMPARE(w.SG->model()->index(0, 9).data().toString(), QStringLiteral("A"));
 }
 
@@ -509,21 +529,85 @@ void MainWindowTest::theStatusBarSaysWhatHappened()
     sim::Eeprom24Cxx* chip = insertChip(p, "24C04");
     TVentana& w = *p.ventana;
     w.PageControl1->setCurrentIndex(1);
-    w.cbChip->setCurrentIndex(k24C04);
-    w.ToolButton3->trigger();
-    QVERIFY2(w.lbStatus->text().startsWith(QStringLiteral("Read 512 bytes from 24C04 in ")),
-             qPrintable(w.lbStatus->text()));
-    // Two bytes of the chip change behind the program's back: the verify selects the first one
-    // in the grid (row 0x1A8 / 8, hex column 1 + 0x1A8 % 8) and says where it is in hex.
-    chip->memory()[0x1AB] ^= 0x10;
-    chip->memory()[0x1F0] ^= 0x01;
+    QCOMPARE(w.OD->nameFilters().constFirst(), QStringLiteral("All supported files (*.hex *.bin)"));
+    // A name without an ending, saved with the binary filter, is a binary file.
+    const QString image = p.dir.path() + QStringLiteral("/image");
+    const struct {
+        std::function<void()> command;
+        const char* status;
+    } steps[] = {
+        {[&] { w.cbChip->setCurrentIndex(k24C04); },
+         "24C04 chosen: the image was cleared to FF (512 bytes)"},
+        {[&] { w.ToolButton3->trigger(); }, "Read 512 bytes from 24C04 in "},
+        {[&] {
+             p.nextFile = image;
+             w.SD->selectNameFilter(QStringLiteral("Binary files (*.bin)"));
+             w.ToolButton2->trigger();
+         },
+         "Saved 512 bytes to image.bin"},
+        {[&] {
+             p.nextFile.clear();
+             w.ToolButton1->trigger();
+         },
+         "Open cancelled: no file chosen, the image is unchanged"},
+        {[&] {
+             p.nextFile = image + QStringLiteral(".bin");
+             w.ToolButton1->trigger();
+         },
+         "Opened image.bin into the 24C04 image (512 bytes)"},
+        {[&] {
+             p.nextFile = p.dir.path() + QStringLiteral("/missing.hex");
+             w.ToolButton1->trigger();
+         },
+         "Open failed: missing.hex was not loaded, the image is unchanged"},
+    };
+    for (const auto& step : steps) {
+        step.command();
+        QVERIFY2(w.lbStatus->text().startsWith(QLatin1String(step.status)),
+                 qPrintable(w.lbStatus->text()));
+    }
+    QCOMPARE(readFile(image + QStringLiteral(".bin")).size(), 512);
+    // The message says what to try after its own text.
+    QCOMPARE(p.messages.last(), QStringLiteral("ERROR|Can't open file!!\rCheck that the file "
+                                               "exists and that you may read it."));
+
+    // Five bytes of the chip change behind the program's back: the verify marks each in the grid,
+    // selects the first, and F8 / Shift+F8 walk all of them, round to the other end.
+    const int changed[] = {0x003, 0x0A0, 0x1AB, 0x1AC, 0x1FF};
+    for (const int a : changed)
+        chip->memory()[a] ^= 0x10;
+    QVERIFY(!w.NextDifference->isEnabled());
     w.ToolButton5->trigger();
     QCOMPARE(w.lbStatus->text(),
-             QStringLiteral("Verify found 2 differing bytes, the first at 0x01AB"));
+             QStringLiteral("Verify found 5 differing bytes, the first at 0x0003"));
     QCOMPARE(p.messages.last(),
-             QStringLiteral("VERIFICATION ERROR|Defference found at byte no.: 427"));
-    QCOMPARE(w.SG->currentIndex(), w.SG->model()->index(0x1AB / 8, 1 + 0x1AB % 8));
-    QVERIFY(w.SG->selectionModel()->isSelected(w.SG->currentIndex()));
+             QStringLiteral("VERIFICATION ERROR|Defference found at byte no.: 3"));
+    QCOMPARE(w.SG->currentIndex(), w.SG->model()->index(0, 4));
+    QVERIFY(w.NextDifference->isEnabled());
+    const auto text = [&](int index) {
+        const int a = changed[index];
+        const int file = 0x41 + a % 26;
+        return QString::asprintf("Difference %d of 5 at 0x%04X: file %02X, chip %02X", index + 1, a,
+                                 file, file ^ 0x10);
+    };
+    for (const int index : {1, 2, 3, 4, 0, 1}) {
+        w.NextDifference->trigger();
+        QCOMPARE(w.lbStatus->text(), text(index));
+        const QModelIndex cell = w.SG->currentIndex();
+        QCOMPARE(cell.row() * 8 + cell.column() - 1, changed[index]);
+        QVERIFY(cell.data(Qt::BackgroundRole).isValid());
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
+                 text(index).section(QLatin1String(" at "), 1));
+    }
+    for (const int index : {0, 4, 3}) {
+        w.PreviousDifference->trigger();
+        QCOMPARE(w.lbStatus->text(), text(index));
+    }
+    // Bytes that agree are not marked; a new image takes the marks away.
+    QVERIFY(!w.SG->model()->index(0, 3).data(Qt::BackgroundRole).isValid());
+    w.cbChip->setCurrentIndex(k24C04 + 1);
+    QVERIFY(!w.NextDifference->isEnabled());
+    QVERIFY(!w.SG->model()->index(0, 4).data(Qt::BackgroundRole).isValid());
 }
 
 void MainWindowTest::choosingTheSameTypeAgainKeepsTheImage()
@@ -688,6 +772,18 @@ void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()
                      QFontMetrics(bold).horizontalAdvance(QString::fromLatin1(c.caption)) + 100,
                  c.caption);
     }
+    // A text of long lines is not wrapped a word short of each line, where the screen has room.
+    const std::string line =
+        "Due to power availabity on the standart PC port, the clock settings could";
+    const auto box = QtHost::makeMessageBox("Are you sure?\r" + line + "\r" + line, "x",
+                                            B::OkCancel, I::Exclamation, nullptr);
+    box->show();
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    const int needed = QFontMetrics(label->font()).horizontalAdvance(QString::fromStdString(line));
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() - 580 > needed)
+        QVERIFY2(label->width() >= needed, qPrintable(QString::number(label->width())));
+    box->hide();
 }
 
 void MainWindowTest::theKeyboardReachesTheCommands()

@@ -1,9 +1,11 @@
 // Draws a window of the program on a simulated board and saves it as a PNG, for the
 // documentation:
 //   xvfb-run -s "-screen 0 1280x800x24" sh -c 'openbox & sleep 1; screenshot WHAT OUT.png'
-// WHAT: eeprom-page, eeprom-verify (a difference found), avr-DEVICE (the AVR page with the
-// editors of that chip after reading its lock and fuse bits), about, progress (during a read),
-// configuration, manual-line-test, message-box.
+// WHAT: eeprom-page, eeprom-verify (differences found, the second one selected with the chip's
+// byte in the status bar), avr-DEVICE (the AVR page with the editors of that chip after
+// identifying it, which reads its lock and fuse bits), avr-changed (an ATmega128 with a box the
+// user changed), lockout-confirmation (the confirmation of a write that ends serial programming),
+// about, progress (during a read), configuration, manual-line-test, message-box.
 #include "hw/bit_timing.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
@@ -18,10 +20,12 @@
 #include "ui/unManual.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTabWidget>
@@ -93,8 +97,10 @@ int main(int argc, char** argv)
         auto* chip = insertEeprom("24C16");
         w.Leerchip1Click();
         chip->memory()[0x5A3] ^= 0x20;
+        chip->memory()[0x5A6] ^= 0x04;
         chip->memory()[0x700] ^= 0x01;
         w.Verificar1Click();
+        w.nextDifferenceClick();
     } else if (what == QLatin1String("progress")) {
         insertEeprom("24C256");
         // A tenth of the way through the read, the main window and the progress window over it are
@@ -128,11 +134,37 @@ int main(int argc, char** argv)
                                      vardel::Host::Buttons::Ok, vardel::Host::Icon::None, &w);
         box->show();
         target = box.get();
-    } else if (what.startsWith(QLatin1String("avr-"))) {
-        // avr-atmega128, avr-at90s8535, ...: the AVR page after identifying the chip and reading
-        // its lock and fuse bits.
+    } else if (what == QLatin1String("lockout-confirmation")) {
+        // An ATmega328P whose RSTDISBL the user has released and checked: the confirmation of
+        // "Program Fuse Bits", answered Cancel here and then shown for the picture.
         std::string error;
-        auto chip = vardel::sim::MakeAvrChip(what.mid(4).toStdString(), "", error);
+        board.insertAvr(vardel::sim::MakeAvrChip("ATmega328P", "", error));
+        w.PageControl1->setCurrentIndex(0);
+        w.btnTipoClick();
+        std::string question;
+        w.host().answerMessage = [&](const std::string& text, const std::string& caption,
+                                     vardel::Host::Buttons, vardel::Host::Icon) {
+            if (caption == "Program Fuse Bits") {
+                question = text;
+                return vardel::Host::Result::Cancel;
+            }
+            return vardel::Host::Result::Ok;
+        };
+        w.findChild<QPushButton*>(QStringLiteral("PartEnable_RSTDISBL"))->click();
+        w.findChild<QCheckBox*>(QStringLiteral("PartBit_RSTDISBL"))->click();
+        w.btnFuseBitsClick();
+        box = QtHost::makeMessageBox(question, "Program Fuse Bits",
+                                     vardel::Host::Buttons::OkCancelDefaultCancel,
+                                     vardel::Host::Icon::Exclamation, &w);
+        box->show();
+        target = box.get();
+    } else if (what.startsWith(QLatin1String("avr-"))) {
+        // avr-atmega128, avr-at90s8535, ...: the AVR page after identifying the chip, which reads
+        // its lock and fuse bits into the editors; avr-changed: an ATmega128 and a box changed.
+        const bool changed = what == QLatin1String("avr-changed");
+        std::string error;
+        auto chip = vardel::sim::MakeAvrChip(
+            changed ? std::string("ATmega128") : what.mid(4).toStdString(), "", error);
         if (!chip) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
@@ -140,9 +172,8 @@ int main(int argc, char** argv)
         board.insertAvr(std::move(chip));
         w.PageControl1->setCurrentIndex(0);
         w.btnTipoClick();
-        if (w.btnReadLockBits->isEnabled())
-            w.btnReadLockBitsClick();
-        w.btnReadFuseBitsClick();
+        if (changed)
+            w.CheckBoxes[22]->click(); // CKOPT
     } else {
         std::fprintf(stderr, "unknown screenshot '%s'\n", argv[1]);
         return 2;
