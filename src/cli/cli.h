@@ -27,6 +27,8 @@ struct Context {
     // --allow-lockout: a lock or fuse write may end serial programming (SPIEN unprogrammed,
     // RSTDISBL or DWEN programmed).
     bool allowLockout = false;
+    // --clear-protection: programming may clear a 25xx's block-protect bits.
+    bool clearProtection = false;
 };
 
 int usageError(const QString& message);

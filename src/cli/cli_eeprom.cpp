@@ -22,6 +22,19 @@ void PrintDifferences(const std::uint8_t* chip, const std::uint8_t* file, std::s
     std::printf("%zu bytes differ\n", count);
 }
 
+namespace {
+// eeprom erase TYPE: a 93Cxx's erase-all.
+int eraseAll(Context& ctx, int type)
+{
+    EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
+    page.cbChipChange(type);
+    if (page.EraseAllClick() != EepromPage::Outcome::Done)
+        return Failure;
+    ctx.host->summary(std::string(page.type().name) + ": erased, every word all ones");
+    return Success;
+}
+} // namespace
+
 // eeprom read|program|verify TYPE FILE: the EEPROM page's commands, with the type chosen from the
 // list and the file opened or saved as the page's Open and Save do.
 int runEeprom(Context& ctx, const QStringList& args)
@@ -29,10 +42,14 @@ int runEeprom(Context& ctx, const QStringList& args)
     const QString action = args[0];
     const bool read = action == QLatin1String("read");
     const int type = FindEepromType(args[1].toStdString());
+    if (action == QLatin1String("erase"))
+        return eraseAll(ctx, type);
     const std::string file = FileNameFromQString(args[2]);
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);
+    page.protection =
+        ctx.clearProtection ? EepromPage::Protection::Clear : EepromPage::Protection::Refuse;
     const std::string chip = kEepromTypes[static_cast<std::size_t>(type)].name;
     const std::string bytes = chip + ": " + std::to_string(page.ChipSize) + " bytes ";
     using Outcome = EepromPage::Outcome;
@@ -59,6 +76,8 @@ int runEeprom(Context& ctx, const QStringList& args)
         if (done == Outcome::Cancelled)
             ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
                                  Host::Buttons::Ok, Host::Icon::None);
+        else if (page.refusedProtected())
+            CliHost::note("run again with --clear-protection to clear the block-protect bits");
         else
             CliHost::note("the chip may be partly written");
         return Failure;

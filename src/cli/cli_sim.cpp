@@ -109,18 +109,23 @@ int show(sim::SimBoard& board)
     return Success;
 }
 
+// sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]: one serial EEPROM on the board at a time,
+// a 24Cxx in the EEPROM socket or a 25xx or 93Cxx in the AVR socket.
 int insertEeprom(sim::SimBoard& board, const QStringList& args)
 {
-    std::string error;
-    auto chip = sim::MakeEepromChip(args[0].toStdString(), error);
+    QString file, error;
+    sim::SerialEeprom chip = MakeInsertedEeprom(args, file, error);
     if (!chip)
-        return usageError(QString::fromStdString(error));
-    if (args.size() == 2) {
-        auto* eeprom = static_cast<sim::Eeprom24Cxx*>(chip.get());
-        if (!loadImage(FileNameFromQString(args[1]), eeprom->memory()))
-            return Failure;
-    }
-    board.insertEeprom(std::move(chip));
+        return usageError(error);
+    if (!file.isEmpty() && !loadImage(FileNameFromQString(file), chip.memory()))
+        return Failure;
+    board.removeEeprom();
+    if (dynamic_cast<sim::AvrSocketEeprom*>(board.avr()) || chip.avrSocket)
+        board.removeAvr();
+    if (chip.avrSocket)
+        board.insertAvr(std::move(chip.avrSocket));
+    else
+        board.insertEeprom(std::move(chip.eepromSocket));
     return Success;
 }
 
@@ -146,7 +151,11 @@ int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
 {
     auto* target = dynamic_cast<sim::AvrTarget*>(board.avr());
     if (!target) {
-        std::fprintf(stderr, "ERROR: the AVR socket is empty\n");
+        if (auto* serial = dynamic_cast<sim::AvrSocketEeprom*>(board.avr()))
+            std::fprintf(stderr, "ERROR: the AVR socket holds the %s, not an AVR\n",
+                         serial->name().c_str());
+        else
+            std::fprintf(stderr, "ERROR: the AVR socket is empty\n");
         return Failure;
     }
     return saveImage(file, flash ? target->flash() : target->eeprom()) ? Success : Failure;
@@ -157,11 +166,13 @@ int exportMemory(sim::SimBoard& board, const QStringList& args)
     const std::string file = FileNameFromQString(args[1]);
     if (args[0] == QLatin1String("eeprom")) {
         auto* eeprom = dynamic_cast<sim::Eeprom24Cxx*>(board.eeprom());
-        if (!eeprom) {
-            std::fprintf(stderr, "ERROR: the EEPROM socket is empty\n");
+        auto* onAvrLines = dynamic_cast<sim::AvrSocketEeprom*>(board.avr());
+        if (!eeprom && !onAvrLines) {
+            std::fprintf(stderr, "ERROR: the board holds no serial EEPROM\n");
             return Failure;
         }
-        return saveImage(file, eeprom->memory()) ? Success : Failure;
+        return saveImage(file, eeprom ? eeprom->memory() : onAvrLines->memory()) ? Success
+                                                                                 : Failure;
     }
     return exportAvr(board, args[0] == QLatin1String("flash"), file);
 }
@@ -180,7 +191,11 @@ int runSim(Context& ctx, const QStringList& args)
     if (action == QLatin1String("insert-avr"))
         return insertAvr(board, rest);
     if (action == QLatin1String("remove")) {
-        if (rest[0] == QLatin1String("eeprom"))
+        // A 25xx or 93Cxx is the board's EEPROM, in the AVR socket.
+        if (rest[0] == QLatin1String("eeprom") && !board.eeprom() &&
+            dynamic_cast<sim::AvrSocketEeprom*>(board.avr()))
+            board.removeAvr();
+        else if (rest[0] == QLatin1String("eeprom"))
             board.removeEeprom();
         else
             board.removeAvr();

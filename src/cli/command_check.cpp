@@ -47,15 +47,21 @@ QString NoArguments(const QString& what, const QStringList& args)
 
 QString CheckEeprom(const QStringList& args)
 {
-    if (args.size() != 3)
-        return QStringLiteral("usage: eeprom read|program|verify TYPE FILE");
+    const bool erase = args.size() == 2 && args[0] == QLatin1String("erase");
+    if (args.size() != 3 && !erase)
+        return QStringLiteral("usage: eeprom read|program|verify TYPE FILE, or eeprom erase TYPE");
     const QString& action = args[0];
     const bool read = action == QLatin1String("read");
-    if (!read && action != QLatin1String("program") && action != QLatin1String("verify"))
+    if (!read && !erase && action != QLatin1String("program") && action != QLatin1String("verify"))
         return QStringLiteral("unknown eeprom command '%1'").arg(action);
-    if (FindEepromType(args[1].toStdString()) < 0)
+    const int type = FindEepromType(args[1].toStdString());
+    if (type < 0)
         return QStringLiteral("unknown EEPROM type '%1' (%2)")
             .arg(args[1], QString::fromStdString(EepromTypeNames()));
+    if (erase)
+        return kEepromTypes[static_cast<std::size_t>(type)].bus == EepromBus::Microwire
+                   ? QString()
+                   : QStringLiteral("eeprom erase is for the 93Cxx types, which have ERAL");
     // A read whose file could not be written would be thrown away after the whole chip.
     return read ? OutputNameProblem(args[2]) : InputNameProblem(args[2]);
 }
@@ -102,12 +108,9 @@ QString CheckSim(const QStringList& args, const std::string& port)
     if (action == QLatin1String("show"))
         return NoArguments(QStringLiteral("sim show"), rest);
     if (action == QLatin1String("insert-eeprom")) {
-        if (rest.isEmpty() || rest.size() > 2)
-            return QStringLiteral("usage: sim insert-eeprom TYPE [FILE]");
-        std::string error;
-        if (!sim::MakeEepromChip(rest[0].toStdString(), error))
-            return FromStd(error);
-        return rest.size() == 2 ? InputNameProblem(rest[1]) : QString();
+        QString file, error;
+        MakeInsertedEeprom(rest, file, error);
+        return error;
     }
     if (action == QLatin1String("insert-avr")) {
         QString flash, eeprom, error;
@@ -355,6 +358,54 @@ QString ParseAutoWords(const QStringList& args, AutoWords& words)
         return QStringLiteral("'%1': auto takes a project file (.vardel) or a one-image HEX file")
             .arg(words.file);
     return {};
+}
+
+sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error)
+{
+    QStringList positional, settings;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--set") && i + 1 < args.size())
+            settings << args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")))
+            positional << args[i];
+        else
+            positional.clear();
+    }
+    if (positional.isEmpty() || positional.size() > 2 ||
+        positional.size() + 2 * settings.size() != args.size()) {
+        error = QStringLiteral("usage: sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]");
+        return {};
+    }
+    if (positional.size() == 2) {
+        file = positional[1];
+        if (error = InputNameProblem(file); !error.isEmpty())
+            return {};
+    }
+    std::string why;
+    // A type or a setting that the simulated chips do not have is a usage error.
+    sim::SerialEeprom chip = sim::MakeSerialEeprom(positional[0].toStdString(), why);
+    if (!chip) {
+        error = FromStd(why);
+        return {};
+    }
+    for (const QString& setting : settings) {
+        const qsizetype eq = setting.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            error = QStringLiteral("--set takes KEY=VALUE, for example eeprom.status=8C");
+            return {};
+        }
+        if (!chip.avrSocket) {
+            error =
+                QStringLiteral("%1 is not a key of the %2").arg(setting.left(eq), positional[0]);
+            return {};
+        }
+        if (!chip.avrSocket->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(),
+                                 why)) {
+            error = FromStd(why);
+            return {};
+        }
+    }
+    return chip;
 }
 
 QString CheckCommand(const CommandLine& line)

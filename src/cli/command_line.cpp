@@ -17,7 +17,16 @@ const char* kCommands = R"(Commands:
                                              prints MISO; the lines stay as set afterwards
   convert IN OUT                             HEX to BIN or BIN to HEX, by the files' endings
   eeprom read|program|verify TYPE FILE       TYPE (any case): 24C01, 24C02, 24C04, 24C08,
-                                             24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24C1024
+                                             24C16, 24C32, 24C64, 24C128, 24C256, 24C512,
+                                             24C1024 in the EEPROM socket; 25010, 25020, 25040,
+                                             25080, 25160, 25320, 25640, 25128, 25256, 25512,
+                                             25LC1024 (or 25M01), 93C46x8, 93C46x16, 93C56x8,
+                                             93C56x16, 93C66x8, 93C66x16, 93C76x8, 93C76x16,
+                                             93C86x8, 93C86x16 on the AVR socket's lines; a
+                                             write-protected 25xx is programmed only with
+                                             --clear-protection
+  eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones,
+                                             after a confirmation (--yes)
   avr parts                                  every AVR part known: name, signature, flash,
                                              EEPROM and flash page size in bytes
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
@@ -46,7 +55,12 @@ const char* kCommands = R"(Commands:
                                              identified. --count N runs N chips, asking for
                                              each; --log appends a CSV line per run
   sim show                                   the simulated board's chips as key=value lines
-  sim insert-eeprom TYPE [FILE]              a new 24Cxx chip, blank or holding FILE
+  sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]
+                                             a new serial EEPROM, blank or holding FILE: a
+                                             24Cxx in the EEPROM socket, a 25xx or 93Cxx in
+                                             the AVR socket in place of an AVR (one EEPROM at
+                                             a time); eeprom.status=8C sets a 25xx's status
+                                             register (WPEN, BP1, BP0)
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
                                              a new AVR chip in the simulated board's socket;
                                              KEY as sim show prints it (avr.fuse.low=E1, ...),
@@ -73,6 +87,10 @@ const QCommandLineOption allowLockoutOption(
     QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
                    "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
                    "well."));
+const QCommandLineOption clearProtectionOption(
+    QStringLiteral("clear-protection"),
+    QStringLiteral("Let eeprom program clear a 25xx's block-protect bits (BP1, BP0) and program "
+                   "the whole chip; without it a write-protected chip is left as it is."));
 } // namespace
 
 namespace {
@@ -99,7 +117,8 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
-    parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption});
+    parser.addOptions(
+        {delayOption, yesOption, quietOption, allowLockoutOption, clearProtectionOption});
     parser.addOption(ListWordsOption());
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
@@ -158,6 +177,7 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
     line.yes = parser.isSet(yesOption);
     line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
+    line.clearProtection = parser.isSet(clearProtectionOption);
     line.error = CheckCommand(line);
     return line;
 }

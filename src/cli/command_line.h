@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/board.h"
+#include "sim/chips.h"
 #include "sim/sockets.h"
 
 #include <QString>
@@ -30,8 +31,9 @@ struct CommandLine {
     sim::BoardOptions board;
     int delay = 0; // 0: the stored setting
     bool yes = false;
-    bool quiet = false;        // no summary line
-    bool allowLockout = false; // a fuse write may end serial programming
+    bool quiet = false;           // no summary line
+    bool allowLockout = false;    // a fuse write may end serial programming
+    bool clearProtection = false; // a 25xx's block-protect bits may be cleared
 };
 
 // The options and commands of vardel-cli-core; one parser serves any number of command lines.
@@ -90,6 +92,11 @@ std::set<std::string> AllBitNames();
 // and the usage error when a word is wrong.
 std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QString& flash,
                                                     QString& eeprom, QString& error);
+
+// sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]: the new serial EEPROM (a 24Cxx for the
+// EEPROM socket, a 25xx or 93Cxx for the AVR socket) with its settings, and the file named for
+// its memory (empty when none); neither chip and the usage error when a word is wrong.
+sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error);
 
 inline CommandLine ParseCommandLine(const QStringList& arguments)
 {

@@ -90,8 +90,11 @@ int ListWords(const QString& kind)
     if (kind == QLatin1String("commands")) {
         words = {"ports", "check", "lines", "convert", "eeprom", "avr", "auto", "sim"};
     } else if (kind == QLatin1String("types")) {
-        for (const EepromType& type : kEepromTypes)
+        for (const EepromType& type : kEepromTypes) {
             words.insert(type.name);
+            if (type.alias)
+                words.insert(type.alias);
+        }
     } else if (kind == QLatin1String("devices")) {
         for (const sim::AvrDevice& device : sim::AvrCatalogue())
             words.insert(device.name);
@@ -164,6 +167,7 @@ int Run(int argc, char** argv)
     ctx.host->stopOnSignal(ctx.lock);
     const sim::BoardOptions& options = line.board;
     ctx.allowLockout = line.allowLockout;
+    ctx.clearProtection = line.clearProtection;
     std::string error;
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {

@@ -55,6 +55,11 @@ public:
     {
         SetAvrLines(avrVcc_, avrSck_, level, avrReset_, avrXtal_);
     }
+    // The chip select of a 25xx or 93Cxx in the AVR socket.
+    void SetAvrReset(std::uint8_t level)
+    {
+        SetAvrLines(avrVcc_, avrSck_, avrMosi_, level, avrXtal_);
+    }
     bool ReadAvrMiso() { return (ReadStatus() & 0x40) != 0; }
 
     // The whole status register, one read; only the board check looks at more than one bit.

@@ -137,6 +137,92 @@ bool EepromPage::EepromReadAll()
     return true;
 }
 
+std::string EepromPage::NoAnswerMessage() const
+{
+    return std::string("No answer from the ") + type().name + " in the AVR socket" +
+           (type().bus == EepromBus::Spi
+                ? " (its status register reads bits 6..4 as ones: nothing drives SO)"
+                : " (no 0 bit after the READ address)");
+}
+
+SpiBus EepromPage::spiBus()
+{
+    return SpiBus(lines_, bus_.timing(), type().addressBytes, ChipSize);
+}
+
+MicrowireBus EepromPage::microwireBus()
+{
+    return MicrowireBus(lines_, bus_.timing(), type().addressBits, type().wordBits);
+}
+
+bool EepromPage::readChip()
+{
+    switch (type().bus) {
+    case EepromBus::Spi:
+        return spiReadAll();
+    case EepromBus::Microwire:
+        return microwireReadAll();
+    case EepromBus::I2C:
+        break;
+    }
+    return EepromReadAll();
+}
+
+void EepromPage::readBytes(const std::function<std::uint8_t(int)>& next)
+{
+    host_.ProgressGauge(0);
+    host_.ProgressShow();
+    readCancelled_ = false;
+    for (int i = 0; i < ChipSize; ++i) {
+        EepromImage[i] = next(i);
+        progress(i, kReadSuffix);
+        host_.ProcessMessages();
+        if (cancelRequested()) {
+            readCancelled_ = true;
+            readReached_ = i;
+            break;
+        }
+    }
+    host_.ProgressHide();
+}
+
+bool EepromPage::spiReadAll()
+{
+    SpiBus spi = spiBus();
+    spi.SpiIdle();
+    bus_.timing().WaitMilliseconds(kPowerUpMs);
+    // A write cycle still running (the supply went on moments after a write) ignores READ.
+    const bool answered = spi.WaitWhileBusy(kBusyLimitMs).has_value();
+    if (answered) {
+        spi.BeginTransfer(SpiBus::kRead, 0);
+        readBytes([&spi](int) { return spi.SpiTransfer(0); });
+        spi.Deselect();
+    }
+    lines_.SetAvrLines(0, 0, 0, 0, 0);
+    return answered;
+}
+
+bool EepromPage::microwireReadAll()
+{
+    MicrowireBus wire = microwireBus();
+    wire.MicrowireIdle();
+    bus_.timing().WaitMilliseconds(kPowerUpMs);
+    const bool answered = wire.BeginRead(0);
+    if (answered) {
+        // A 16-bit word fills two bytes of the image, its high byte first, as it comes off DO.
+        const int bytesPerWord = wire.wordBits() / 8;
+        std::uint32_t word = 0;
+        readBytes([&](int i) {
+            if (i % bytesPerWord == 0)
+                word = wire.ReadWord();
+            return static_cast<std::uint8_t>(word >> (8 * (bytesPerWord - 1 - i % bytesPerWord)));
+        });
+    }
+    wire.Deselect();
+    lines_.SetAvrLines(0, 0, 0, 0, 0);
+    return answered;
+}
+
 bool EepromPage::EepromWritePage(unsigned address)
 {
     const EepromType& t = type();
@@ -174,15 +260,16 @@ try {
     host_.BusyCursor();
     // Kept aside for a port failure, which leaves the image as it was.
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
-    const bool read = EepromReadAll();
+    const bool read = readChip();
     if (!read)
-        host_.MessageBox(AckMessage(), "ERROR");
+        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
     const bool cancelled = read && readCancelled_;
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     refresh();
     if (!read) {
-        report("Read failed: the chip did not acknowledge");
+        report(type().bus == EepromBus::I2C ? "Read failed: the chip did not acknowledge"
+                                            : "Read failed: the chip did not answer");
         return Outcome::Failed;
     }
     if (cancelled) {
@@ -215,6 +302,8 @@ try {
     const int pageSize = type().pageSize;
     lastDifference_.reset();
     const std::int64_t start = bus_.timing().clock().nanoseconds();
+    if (type().bus != EepromBus::I2C)
+        return programSerial(start);
     host_.BusyCursor();
     host_.ProgressGauge(0);
     host_.ProgressShow();
@@ -264,6 +353,191 @@ try {
     return endOnPortFailure(error, false);
 }
 
+EepromPage::Outcome EepromPage::programFailed(int address, const std::string& message,
+                                              const std::string& why)
+{
+    host_.ProgressHide();
+    host_.NormalCursor();
+    lines_.SetAvrLines(0, 0, 0, 0, 0);
+    host_.MessageBox(message, "ERROR");
+    report("Programming failed at " + AddressText(static_cast<std::uint32_t>(address)) + ": " +
+           why);
+    return Outcome::Failed;
+}
+
+bool EepromPage::releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& ended)
+{
+    const std::optional<int> from = SpiBus::ProtectedFrom(status, ChipSize);
+    if (!from)
+        return true;
+    const std::string range =
+        std::string("The ") + type().name + " is write-protected from " +
+        AddressText(static_cast<std::uint32_t>(*from)) + " to " +
+        AddressText(static_cast<std::uint32_t>(ChipSize - 1)) +
+        " (block-protect bits BP1 BP0 = " + std::to_string((status >> 3) & 1) +
+        std::to_string((status >> 2) & 1) + ").";
+    if (protection != Protection::Clear) {
+        // Nothing is powered while the question is open.
+        lines_.SetAvrLines(0, 0, 0, 0, 0);
+        host_.NormalCursor();
+        const bool clear =
+            protection == Protection::Ask &&
+            host_.MessageBox(range + "\rClear the block-protect bits and program the whole chip?",
+                             "WARNING:", Host::Buttons::OkCancelDefaultCancel,
+                             Host::Icon::Exclamation) == Host::Result::Ok;
+        if (!clear) {
+            if (protection == Protection::Refuse)
+                host_.MessageBox(range + "\rNothing was written.", "ERROR");
+            report("Programming refused: the chip is write-protected, nothing written");
+            refusedProtected_ = true;
+            ended = protection == Protection::Ask ? Outcome::Cancelled : Outcome::Failed;
+            return false;
+        }
+        host_.BusyCursor();
+        spi.SpiIdle();
+        bus_.timing().WaitMilliseconds(kPowerUpMs);
+    }
+    // WPEN only locks the status register with /WP low, and /WP is tied high: it is kept.
+    spi.WriteStatus(static_cast<std::uint8_t>(status & SpiBus::kWriteProtectEnable));
+    const std::optional<std::uint8_t> after = spi.WaitWhileBusy(kBusyLimitMs);
+    if (!after || (*after & SpiBus::kBlockProtect)) {
+        ended = programFailed(*from,
+                              range + "\rThe chip kept its block-protect bits: nothing was "
+                                      "written.",
+                              "the block-protect bits could not be cleared");
+        return false;
+    }
+    return true;
+}
+
+EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
+{
+    const EepromType& t = type();
+    const bool spiType = t.bus == EepromBus::Spi;
+    refusedProtected_ = false;
+    SpiBus spi = spiBus();
+    MicrowireBus wire = microwireBus();
+    host_.BusyCursor();
+    if (spiType) {
+        spi.SpiIdle();
+        bus_.timing().WaitMilliseconds(kPowerUpMs);
+        const std::optional<std::uint8_t> status = spi.WaitWhileBusy(kBusyLimitMs);
+        if (!status)
+            return programFailed(0, NoAnswerMessage(), "the chip did not answer");
+        Outcome ended = Outcome::Failed;
+        if (!releaseProtection(spi, *status, ended))
+            return ended;
+    } else {
+        wire.MicrowireIdle();
+        bus_.timing().WaitMilliseconds(kPowerUpMs);
+        // A whole word read, so that the READ is a complete instruction on the wire.
+        const bool answered = wire.BeginRead(0);
+        wire.ReadWord();
+        wire.Deselect();
+        if (!answered)
+            return programFailed(0, NoAnswerMessage(), "the chip did not answer");
+        wire.WriteEnable();
+    }
+    host_.ProgressGauge(0);
+    host_.ProgressShow();
+    const int step = spiType ? t.pageSize : t.wordBits / 8;
+    bool cancelled = false;
+    int reached = 0;
+    for (int p = 0; p < ChipSize; p += step) {
+        if (spiType) {
+            spi.WriteEnable();
+            if (!(spi.ReadStatus() & SpiBus::kWriteEnableLatch))
+                return programFailed(p,
+                                     "The chip did not take the write enable (WREN) at byte no. " +
+                                         std::to_string(p),
+                                     "the chip did not take WREN");
+            // A page never crosses the chip's page boundary: the type's page divides it.
+            spi.BeginTransfer(SpiBus::kWrite, static_cast<unsigned>(p));
+            for (int i = 0; i < step; ++i)
+                spi.SpiTransfer(EepromImage[p + i]);
+            spi.Deselect();
+        } else {
+            std::uint32_t word = 0;
+            for (int i = 0; i < step; ++i)
+                word = (word << 8) | EepromImage[p + i];
+            wire.Write(static_cast<unsigned>(p / step), word);
+        }
+        const bool ready =
+            spiType ? spi.WaitWhileBusy(kBusyLimitMs).has_value() : wire.WaitReady(kBusyLimitMs);
+        if (!ready)
+            return programFailed(
+                p, "The chip stays busy after the write at byte no. " + std::to_string(p),
+                "the chip stays busy");
+        progress(p, kProgramSuffix);
+        host_.ProcessMessages();
+        if (cancelRequested()) {
+            cancelled = true;
+            reached = p;
+            break;
+        }
+    }
+    if (!spiType)
+        wire.WriteDisable();
+    host_.ProgressHide();
+    host_.NormalCursor();
+    lines_.SetAvrLines(0, 0, 0, 0, 0);
+    if (cancelled) {
+        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
+               ": chip partly programmed");
+        return Outcome::Cancelled;
+    }
+    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
+           ", not verified");
+    return Outcome::Done;
+}
+
+EepromPage::Outcome EepromPage::EraseAllClick()
+try {
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    lastDifference_.reset();
+    if (type().bus != EepromBus::Microwire) {
+        host_.MessageBox(std::string("The ") + type().name +
+                             " has no erase-all instruction: only the 93Cxx types have one",
+                         "ERROR");
+        return Outcome::Failed;
+    }
+    if (host_.MessageBox(std::string("Erase every word of the ") + type().name +
+                             " (ERAL)? Its whole memory becomes FF.",
+                         "WARNING:", Host::Buttons::OkCancelDefaultCancel,
+                         Host::Icon::Exclamation) != Host::Result::Ok) {
+        report("Erase cancelled: nothing done");
+        return Outcome::Cancelled;
+    }
+    const std::int64_t start = bus_.timing().clock().nanoseconds();
+    host_.BusyCursor();
+    MicrowireBus wire = microwireBus();
+    wire.MicrowireIdle();
+    bus_.timing().WaitMilliseconds(kPowerUpMs);
+    const bool answered = wire.BeginRead(0);
+    wire.ReadWord();
+    wire.Deselect();
+    if (!answered)
+        return programFailed(0, NoAnswerMessage(), "the chip did not answer");
+    wire.WriteEnable();
+    wire.EraseAll();
+    const bool ready = wire.WaitReady(kBusyLimitMs);
+    wire.WriteDisable();
+    host_.NormalCursor();
+    lines_.SetAvrLines(0, 0, 0, 0, 0);
+    if (!ready) {
+        host_.MessageBox("The chip stays busy after the erase-all (ERAL)", "ERROR");
+        report("Erase failed: the chip stays busy");
+        return Outcome::Failed;
+    }
+    report(std::string("Erased all ") + std::to_string(ChipSize) + " bytes of " + type().name +
+           " in " + elapsedSince(start));
+    return Outcome::Done;
+} catch (const PortError& error) {
+    return endOnPortFailure(error, false);
+}
+
 EepromPage::Outcome EepromPage::Verificar1Click()
 try {
     Operation operation(operations_);
@@ -274,17 +548,18 @@ try {
     host_.BusyCursor();
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
-    const bool read = EepromReadAll();
+    const bool read = readChip();
     const bool cancelled = read && readCancelled_;
     auto restore = [this] {
         std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin());
     };
     if (!read) {
-        host_.MessageBox(AckMessage(), "ERROR");
+        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
         host_.NormalCursor();
         lines_.SetI2CLines(0, 0, 0);
         restore();
-        report("Verify failed: the chip did not acknowledge");
+        report(type().bus == EepromBus::I2C ? "Verify failed: the chip did not acknowledge"
+                                            : "Verify failed: the chip did not answer");
         return Outcome::Failed;
     }
     host_.NormalCursor();

@@ -5,6 +5,8 @@
 #include "hw/port_io.h"
 #include "i2c/eeprom_types.h"
 #include "i2c/i2c_bus.h"
+#include "spi/microwire_bus.h"
+#include "spi/spi_bus.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,6 +32,11 @@ public:
     // sources: the supply stays on this long after the last page, since switching it off
     // mid-cycle can corrupt that page. The pages before it are carried by the retries.
     static constexpr int kWriteCycleMs = 10;
+    // A 25xx or 93Cxx in the AVR socket: the time its supply gets before the first instruction,
+    // and how long a write cycle (5 ms on the 25xx, up to 10 ms on the 93Cxx) may keep it busy
+    // before the chip counts as stuck.
+    static constexpr int kPowerUpMs = 5;
+    static constexpr int kBusyLimitMs = 50;
 
     EepromPage(LineDriver& lines, BitTiming& timing, Host& host, OperationLock& operations);
 
@@ -56,6 +63,16 @@ public:
     Outcome Leerchip1Click();
     Outcome Grabarchip1Click();
     Outcome Verificar1Click();
+    // ERAL: every word of a 93Cxx becomes all ones, after a confirmation (Cancel the default).
+    // Other types have no such instruction: an ERROR, nothing done.
+    Outcome EraseAllClick();
+
+    // What programming does with a 25xx whose block-protect bits protect part of it: ask (the
+    // window), refuse (the command line without --clear-protection) or clear them (with it).
+    enum class Protection { Ask, Refuse, Clear };
+    Protection protection = Protection::Ask;
+    // The last programming ended at a write-protected chip without writing anything.
+    bool refusedProtected() const { return refusedProtected_; }
 
     // Open and Save after the dialog gave a file name.
     Outcome Abrir1Click(const std::string& fileName);
@@ -86,11 +103,28 @@ public:
     I2CBus& bus() { return bus_; }
 
     static std::string AckMessage();
+    // The ERROR when a 25xx or 93Cxx in the AVR socket does not answer.
+    std::string NoAnswerMessage() const;
 
 private:
     // START, the write part of a random read of `address` and the repeated START with the read
     // control byte; false when a byte was not acknowledged.
     bool addressForRead(unsigned address);
+    // The whole chip into EepromImage by the type's bus; false when the chip did not answer.
+    bool readChip();
+    bool spiReadAll();
+    bool microwireReadAll();
+    // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel.
+    void readBytes(const std::function<std::uint8_t(int)>& next);
+    SpiBus spiBus();
+    MicrowireBus microwireBus();
+    // Grabarchip1Click for a 25xx or 93Cxx.
+    Outcome programSerial(std::int64_t start);
+    // Checks the block-protect bits of the 25xx before programming and clears them when allowed;
+    // false when the command ends here (the outcome in `ended`).
+    bool releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& ended);
+    // An ERROR during programming: every line low, the outcome line, Failed.
+    Outcome programFailed(int address, const std::string& message, const std::string& why);
     bool cancelRequested();
     void progress(int position, const char* suffix);
     void refresh();
@@ -106,6 +140,7 @@ private:
     I2CBus bus_;
     int typeIndex_ = kInitialEepromType;
     bool readCancelled_ = false;
+    bool refusedProtected_ = false;
     // The address of the byte in hand when a read ended early.
     int readReached_ = 0;
     std::string lastOutcome_;

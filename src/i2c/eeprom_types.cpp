@@ -6,16 +6,18 @@ namespace vardel {
 
 int FindEepromType(std::string_view name)
 {
-    for (std::size_t i = 0; i < kEepromTypes.size(); ++i) {
-        const std::string_view candidate = kEepromTypes[i].name;
+    auto same = [name](std::string_view candidate) {
         if (candidate.size() != name.size())
-            continue;
-        bool same = true;
-        for (std::size_t k = 0; k < name.size() && same; ++k)
-            same = std::toupper(static_cast<unsigned char>(name[k])) == candidate[k];
-        if (same)
+            return false;
+        for (std::size_t k = 0; k < name.size(); ++k)
+            if (std::toupper(static_cast<unsigned char>(name[k])) !=
+                std::toupper(static_cast<unsigned char>(candidate[k])))
+                return false;
+        return true;
+    };
+    for (std::size_t i = 0; i < kEepromTypes.size(); ++i)
+        if (same(kEepromTypes[i].name) || (kEepromTypes[i].alias && same(kEepromTypes[i].alias)))
             return static_cast<int>(i);
-    }
     return -1;
 }
 

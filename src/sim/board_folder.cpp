@@ -88,13 +88,32 @@ bool makeChips(const BoardIni& ini, const std::string& where,
         return false;
     };
     const auto end = ini.keys.end();
-    if (const auto e = ini.keys.find("eeprom"); e != end) {
-        eeprom = MakeEepromChip(e->second.value, why);
-        if (!eeprom)
-            return fail(e->second.line, why);
-    }
     const auto a = ini.keys.find("avr");
     const auto s = ini.keys.find("avr.signature");
+    if (const auto e = ini.keys.find("eeprom"); e != end) {
+        SerialEeprom chip = MakeSerialEeprom(e->second.value, why);
+        if (!chip)
+            return fail(e->second.line, why);
+        eeprom = std::move(chip.eepromSocket);
+        for (const auto& [key, value] : ini.keys) {
+            if (key.rfind("eeprom.", 0) != 0)
+                continue;
+            if (!chip.avrSocket)
+                return fail(value.line, key + " is not a key of the " + e->second.value);
+            if (!chip.avrSocket->set(key, value.value, why))
+                return fail(value.line, why);
+        }
+        // A 25xx or 93Cxx takes the AVR socket's lines: no AVR beside it.
+        if (chip.avrSocket) {
+            for (const auto& [key, value] : ini.keys)
+                if (key.rfind("avr", 0) == 0)
+                    return fail(value.line, "the " + e->second.value +
+                                                " sits in the AVR socket, so " + key +
+                                                " (a key of an AVR there) cannot stand beside it");
+            avr = std::move(chip.avrSocket);
+            return true;
+        }
+    }
     if (a == end && s == end) {
         for (const auto& [key, value] : ini.keys)
             if (key.rfind("avr.", 0) == 0)

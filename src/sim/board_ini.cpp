@@ -7,12 +7,12 @@ namespace vardel::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 9> kKeys{
+constexpr std::array<std::string_view, 10> kKeys{
     "eeprom",        "avr",
     "avr.signature", "avr.fuse.low",
     "avr.fuse.high", "avr.fuse.extended",
     "avr.lock",      "avr.calibration",
-    "avr.timing",
+    "avr.timing",    "eeprom.status",
 };
 
 std::string_view trimmed(std::string_view text)

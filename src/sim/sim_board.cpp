@@ -59,6 +59,8 @@ std::uint8_t SimBoard::DlPortReadPortUchar(std::uint16_t port)
     answer(false);
     if (port != LptStatusPort)
         return 0xFF;
+    if (avr_ && !disconnected_)
+        avr_->timeIs(clock_.nanoseconds());
     return status();
 }
 
@@ -96,21 +98,24 @@ void SimBoard::traceLines()
 std::string SimBoard::describe() const
 {
     std::string text = "simulated board";
-    ChipKeys keys;
+    ChipKeys inEeprom, inAvr;
     if (eeprom_)
-        eeprom_->describe(keys);
+        eeprom_->describe(inEeprom);
     if (avr_)
-        avr_->describe(keys);
-    const auto e = keys.find("eeprom");
-    text += e != keys.end() ? " (EEPROM socket: " + e->second : " (EEPROM socket: empty";
+        avr_->describe(inAvr);
+    const auto e = inEeprom.find("eeprom");
+    text += e != inEeprom.end() ? " (EEPROM socket: " + e->second : " (EEPROM socket: empty";
     text += "; AVR socket: ";
-    if (const auto a = keys.find("avr"); a != keys.end()) {
+    if (const auto a = inAvr.find("avr"); a != inAvr.end()) {
         text += a->second;
-    } else if (const auto s = keys.find("avr.signature"); s != keys.end()) {
+    } else if (const auto s = inAvr.find("avr.signature"); s != inAvr.end()) {
         // A chip outside the catalogue is known by its signature bytes alone.
         text += "chip with signature";
         for (std::size_t i = 0; i + 1 < s->second.size(); i += 2)
             text += ' ' + s->second.substr(i, 2);
+    } else if (const auto serial = inAvr.find("eeprom"); serial != inAvr.end()) {
+        // A 25xx or 93Cxx on the AVR socket's lines.
+        text += serial->second;
     } else {
         text += "empty";
     }

@@ -39,6 +39,9 @@ public:
     virtual void pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi,
                       std::int64_t nanoseconds) = 0;
     virtual bool miso() const = 0;
+    // The time of a status read, given before it: a chip whose output changes on its own (a busy
+    // flag that clears) shows it without a line change.
+    virtual void timeIs(std::int64_t /*nanoseconds*/) {}
     virtual void describe(ChipKeys& keys) const = 0;
     // Sets one of the keys that describe() gives (fuses, lock, calibration); false and a message
     // when the chip has no such key or the value is not valid.

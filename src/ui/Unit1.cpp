@@ -391,6 +391,9 @@ void TVentana::buildEepromPage()
     ToolBar1->addSeparator();
     ToolButton5 = tool("ToolButton5", QStyle::SP_DialogApplyButton, "Verify chip",
                        &TVentana::Verificar1Click, QKeySequence(Qt::Key_F7));
+    btnEraseAll =
+        tool("btnEraseAll", QStyle::SP_TrashIcon, "Erase chip (ERAL)", &TVentana::EraseAllClick);
+    btnEraseAll->setVisible(false);
     ToolBar1->addSeparator();
     NextDifference = tool("NextDifference", QStyle::SP_ArrowForward, "Next difference",
                           &TVentana::nextDifferenceClick, QKeySequence(Qt::Key_F8));
@@ -448,7 +451,7 @@ void TVentana::buildEepromPage()
 
 void TVentana::setCommandsEnabled(bool enabled)
 {
-    for (QAction* a : {ToolButton1, ToolButton2, ToolButton3, ToolButton4, ToolButton5,
+    for (QAction* a : {ToolButton1, ToolButton2, ToolButton3, ToolButton4, ToolButton5, btnEraseAll,
                        Configuracion2, Checkearcorvid1, Comprobacionmanual1})
         a->setEnabled(enabled);
     cbChip->setEnabled(enabled);
@@ -484,6 +487,7 @@ void TVentana::cbChipChange(int index)
     if (eeprom_->typeIndex() != before)
         host_->StatusText(std::string(eeprom_->type().name) + " chosen: the image was cleared to " +
                           "FF (" + std::to_string(eeprom_->ChipSize) + " bytes)");
+    btnEraseAll->setVisible(eeprom_->type().bus == vardel::EepromBus::Microwire);
 }
 
 void TVentana::Abrir1Click()
@@ -535,6 +539,11 @@ void TVentana::Verificar1Click()
 {
     runChipCommand([this] { eeprom_->Verificar1Click(); });
     showFirstDifference();
+}
+
+void TVentana::EraseAllClick()
+{
+    runChipCommand([this] { eeprom_->EraseAllClick(); });
 }
 
 void TVentana::showFirstDifference()

@@ -88,6 +88,7 @@ public:
     void Leerchip1Click();
     void Grabarchip1Click();
     void Verificar1Click();
+    void EraseAllClick();
     void cbChipChange(int index);
     void RefreshGrid();
     // After a verify difference: select the next or the previous differing byte (F8, Shift+F8).
@@ -149,6 +150,7 @@ public:
     QAction* ToolButton4; // Program chip
     QAction* ToolButton5; // Verify chip
     QAction* ToolButton6; // About...
+    QAction* btnEraseAll; // Erase chip (ERAL), shown for the 93Cxx types
     QAction* NextDifference;
     QAction* PreviousDifference;
     QPushButton* btnStop; // in the status bar, enabled while a chip operation runs

@@ -928,6 +928,8 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
     const std::pair<std::string, std::string> cases[] = {
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
+        {"eeprom program 93c46", "93C46X16\n93C46X8\n"}, // any case, as the program takes them
+        {"sim insert-eeprom 25256 --set ", "eeprom.status=\n"},
         {"--port sim:x sim re", "remove\n"},
         {"--port sim:/tmp/b eeprom re", "read\n"},
         {"--port ppdev:/dev/parport0 avr ide", "identify\n"},
@@ -1304,4 +1306,92 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
         << r.out;
     ASSERT_EQ(cli("sim export eeprom " + file("e.bin")).status, 0);
     EXPECT_EQ(readAll(file("e.bin")), std::string(256, '\xFF'));
+}
+
+TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
+{
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        for (int i = 0; i < 32768; ++i)
+            image.put(static_cast<char>(i * 7 + (i >> 8)));
+    }
+    ASSERT_EQ(cli("sim insert-eeprom 25256 --set eeprom.status=8C").status, 0);
+    EXPECT_EQ(cli("sim show").out, "eeprom=25256\navr=none\neeprom.status=8C\n");
+    EXPECT_NE(readAll(board() + "/board.ini").find("eeprom.status=8C"), std::string::npos);
+    Result r = cli("eeprom program 25256 " + file("image.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ERROR: The 25256 is write-protected from 0x0000 to 0x7FFF"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("--clear-protection"), std::string::npos) << r.out;
+    ASSERT_EQ(cli("sim export eeprom " + file("chip.bin")).status, 0);
+    EXPECT_EQ(readAll(file("chip.bin")), std::string(32768, '\xFF'));
+    r = cli("--clear-protection eeprom program 25256 " + file("image.bin"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(cli("eeprom verify 25256 " + file("image.bin")).status, 0);
+    ASSERT_EQ(cli("sim export eeprom " + file("chip.bin")).status, 0);
+    EXPECT_EQ(readAll(file("chip.bin")), readAll(file("image.bin")));
+    EXPECT_EQ(cli("sim show").out, "eeprom=25256\navr=none\neeprom.status=80\n");
+    // A key the chip does not have, or an AVR key beside it, is a usage error or a folder error.
+    EXPECT_EQ(cli("sim insert-eeprom 24C256 --set eeprom.status=00").status, 2);
+    EXPECT_EQ(cli("sim insert-eeprom 93C46x8 --set eeprom.status=00").status, 2);
+    {
+        std::ofstream ini(board() + "/board.ini", std::ios::app);
+        ini << "avr.lock=FF\n";
+    }
+    r = cli("sim show");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the 25256 sits in the AVR socket"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, TheTracesOfA25xxPageWriteAndA93CxxReadDecodeClean)
+{
+    if (!haveTool("sigrok-cli"))
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    {
+        std::ofstream image(file("image.bin"), std::ios::binary);
+        for (int i = 0; i < 32768; ++i)
+            image.put(static_cast<char>(0x30 + i % 64));
+    }
+    ASSERT_EQ(cli("sim insert-eeprom 25256").status, 0);
+    ASSERT_EQ(cli("--trace " + file("w.vcd") + " eeprom program 25256 " + file("image.bin")).status,
+              0);
+    // One decode of the whole trace: the bytes on MOSI, the decoders' warnings, the 25xx commands.
+    Result decoded = run("sigrok-cli -i " + file("w.vcd") +
+                         " -P spi:clk=sck:mosi=mosi:miso=miso:cs=reset,spiflash"
+                         " -A spi=mosi-data:warnings,spiflash");
+    ASSERT_EQ(decoded.status, 0) << decoded.out.substr(0, 2000);
+    EXPECT_EQ(decoded.out.find("arning"), std::string::npos);
+    EXPECT_EQ(decoded.out.find("deasserted during"), std::string::npos);
+    // RDSR, then WREN, RDSR and WRITE of the first page at 0000 with its 64 bytes.
+    std::string expected = "05 00 06 05 00 02 00 00";
+    for (int i = 0; i < 64; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", 0x30 + i);
+        expected += hex;
+    }
+    std::string bytes;
+    std::istringstream lines(decoded.out);
+    for (std::string line; std::getline(lines, line) && bytes.size() < expected.size();)
+        if (line.rfind("spi-1: ", 0) == 0)
+            bytes += (bytes.empty() ? "" : " ") + line.substr(7);
+    EXPECT_EQ(bytes, expected);
+    // spiflash takes three address bytes: the 25256's two and the first data byte.
+    EXPECT_NE(decoded.out.find("spiflash-1: Command: Write enable (WREN)"), std::string::npos);
+    EXPECT_NE(decoded.out.find("Page program (addr 0x000030, 63 bytes): 31 32"), std::string::npos);
+
+    ASSERT_EQ(cli("sim insert-eeprom 93C46x16 " + file("image.bin")).status, 0);
+    ASSERT_EQ(cli("--trace " + file("r.vcd") + " eeprom read 93C46x16 " + file("r.bin")).status, 0);
+    decoded = run("sigrok-cli -i " + file("r.vcd") +
+                  " -P microwire:cs=reset:sk=sck:si=mosi:so=miso,"
+                  "eeprom93xx:addresssize=6:wordsize=16 -A eeprom93xx");
+    ASSERT_EQ(decoded.status, 0) << decoded.out;
+    const std::string words = "eeprom93xx-1: Read word\neeprom93xx-1: Address: 0x0000\n"
+                              "eeprom93xx-1: Data: 0x3031\neeprom93xx-1: Data: 0x3233\n";
+    EXPECT_EQ(decoded.out.substr(0, words.size()), words);
+    EXPECT_EQ(std::count(decoded.out.begin(), decoded.out.end(), '\n'), 2 + 64);
+    decoded = run("sigrok-cli -i " + file("r.vcd") +
+                  " -P microwire:cs=reset:sk=sck:si=mosi:so=miso,eeprom93xx:addresssize=6 | "
+                  "grep -ci 'warn\\|not enough\\|should\\|not high'");
+    EXPECT_EQ(decoded.out, "0\n");
 }

@@ -7,6 +7,7 @@
 #include "hw/hardware_check.h"
 #include "i2c/eeprom_page.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/serial_eeproms.h"
 #include "sim/sim_board.h"
 #include "support/recording.h"
 
@@ -93,6 +94,7 @@ struct EepromRig {
     OperationLock lock;
     EepromPage page{lines, timing, host, lock};
     sim::Eeprom24Cxx* chip = nullptr;
+    std::vector<std::uint8_t>* chipMemory = nullptr;
 
     explicit EepromRig(int typeIndex, unsigned seed = 1)
     {
@@ -100,11 +102,18 @@ struct EepromRig {
         timing.DelayFactor = 1;
         host.recordGauges = false;
         page.cbChipChange(typeIndex);
-        auto c = std::make_unique<sim::Eeprom24Cxx>(
-            *sim::Eeprom24Cxx::findType(kEepromTypes[typeIndex].name));
-        chip = c.get();
-        std::fill(chip->memory().begin(), chip->memory().end(), 0x5A);
-        board.insertEeprom(std::move(c));
+        // A 25xx or 93Cxx sits in the AVR socket.
+        if (auto serial = sim::MakeAvrSocketEeprom(kEepromTypes[typeIndex].name)) {
+            chipMemory = &serial->memory();
+            board.insertAvr(std::move(serial));
+        } else {
+            auto c = std::make_unique<sim::Eeprom24Cxx>(
+                *sim::Eeprom24Cxx::findType(kEepromTypes[typeIndex].name));
+            chip = c.get();
+            chipMemory = &chip->memory();
+            board.insertEeprom(std::move(c));
+        }
+        std::fill(chipMemory->begin(), chipMemory->end(), 0x5A);
         const auto bytes = RandomBytes(static_cast<std::size_t>(page.ChipSize), seed);
         std::copy(bytes.begin(), bytes.end(), page.EepromImage.begin());
     }
@@ -631,36 +640,39 @@ TEST(PortFaults, AnEepromCommandEndsAtOnceWithThePortsErrorAndKeepsTheImage)
         Command command;
         bool writesStillTaken;
     };
-    for (const Row row :
-         {Row{&EepromPage::Leerchip1Click, true}, Row{&EepromPage::Grabarchip1Click, true},
-          Row{&EepromPage::Verificar1Click, true}, Row{&EepromPage::Leerchip1Click, false},
-          Row{&EepromPage::Verificar1Click, false}}) {
-        EepromRig rig(k24C32);
-        const auto image = rig.image();
-        const long whole = AccessesOf(rig, [&] { (rig.page.*row.command)(); });
-        std::copy(image.begin(), image.end(), rig.page.EepromImage.begin());
-        std::fill(rig.chip->memory().begin(), rig.chip->memory().end(), 0x5A);
-        int refreshes = 0;
-        rig.page.RefreshGrid = [&] {
-            ++refreshes;
-        };
-        rig.clear();
+    for (const int type : {k24C32, FindEepromType("25256"), FindEepromType("93C46x16")})
+        for (const Row row :
+             {Row{&EepromPage::Leerchip1Click, true}, Row{&EepromPage::Grabarchip1Click, true},
+              Row{&EepromPage::Verificar1Click, true}, Row{&EepromPage::Leerchip1Click, false},
+              Row{&EepromPage::Verificar1Click, false}}) {
+            SCOPED_TRACE(kEepromTypes[type].name);
+            EepromRig rig(type);
+            const auto image = rig.image();
+            const long whole = AccessesOf(rig, [&] { (rig.page.*row.command)(); });
+            std::copy(image.begin(), image.end(), rig.page.EepromImage.begin());
+            std::fill(rig.chipMemory->begin(), rig.chipMemory->end(), 0x5A);
+            int refreshes = 0;
+            rig.page.RefreshGrid = [&] {
+                ++refreshes;
+            };
+            rig.clear();
 
-        rig.board.stopAnsweringAfter(whole / 2, row.writesStillTaken);
-        EXPECT_EQ((rig.page.*row.command)(), Outcome::Failed);
-        const auto calls = rig.host.essentials();
-        ASSERT_EQ(calls.size(), 5u);
-        EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
-                  (std::vector<std::string>{"busy", "progress show", "progress hide", "normal"}));
-        EXPECT_EQ(calls[4].rfind("message " + kPortPrefix, 0), 0u) << calls[4];
-        EXPECT_EQ(calls[4].substr(calls[4].size() - kStopped.size()), kStopped);
-        // Nothing read from the failing port reached the image or the grid.
-        EXPECT_EQ(rig.image(), image);
-        EXPECT_EQ(refreshes, 0);
-        if (row.writesStillTaken) {
-            EXPECT_EQ(rig.board.data(), 0x00);
+            rig.board.stopAnsweringAfter(whole / 2, row.writesStillTaken);
+            EXPECT_EQ((rig.page.*row.command)(), Outcome::Failed);
+            const auto calls = rig.host.essentials();
+            ASSERT_EQ(calls.size(), 5u);
+            EXPECT_EQ(
+                std::vector<std::string>(calls.begin(), calls.begin() + 4),
+                (std::vector<std::string>{"busy", "progress show", "progress hide", "normal"}));
+            EXPECT_EQ(calls[4].rfind("message " + kPortPrefix, 0), 0u) << calls[4];
+            EXPECT_EQ(calls[4].substr(calls[4].size() - kStopped.size()), kStopped);
+            // Nothing read from the failing port reached the image or the grid.
+            EXPECT_EQ(rig.image(), image);
+            EXPECT_EQ(refreshes, 0);
+            if (row.writesStillTaken) {
+                EXPECT_EQ(rig.board.data(), 0x00);
+            }
         }
-    }
 }
 
 TEST(PortFaults, AnAvrCommandEndsAtOnceWithThePortsErrorAndWritesNoFile)

@@ -206,14 +206,36 @@ TEST(EepromGrid, CellTexts)
     EXPECT_EQ(GridCellText(big.data(), 16383, 8), "5A");
 }
 
-TEST(EepromTypes, SizesDoubleInListOrderAndTheInitialTypeIs24C128)
+TEST(EepromTypes, EachFamilyGrowsInListOrderAndItsAddressesReachTheWholeChip)
 {
-    ASSERT_EQ(kEepromTypes.size(), 11u);
-    for (std::size_t i = 0; i < kEepromTypes.size(); ++i)
-        EXPECT_EQ(kEepromTypes[i].size, 128 << i);
+    EepromBus bus = EepromBus::I2C;
+    int previous = 0;
+    for (const EepromType& t : kEepromTypes) {
+        SCOPED_TRACE(t.name);
+        // The families follow each other, each from its smallest type up.
+        EXPECT_TRUE(t.bus == bus || static_cast<int>(t.bus) == static_cast<int>(bus) + 1);
+        EXPECT_TRUE(t.size >= previous || t.bus != bus);
+        bus = t.bus;
+        previous = t.size;
+        EXPECT_EQ(t.size % t.pageSize, 0);
+        EXPECT_EQ(FindEepromType(t.name), &t - kEepromTypes.data());
+        if (t.bus == EepromBus::Spi) {
+            // Address bytes plus the 25040's a8 in the instruction cover the chip, no more.
+            const int reach = t.addressBytes == 1 ? 512 : 1 << (8 * t.addressBytes);
+            EXPECT_LE(t.size, reach);
+            EXPECT_GT(t.size, t.addressBytes == 1 ? 0 : reach >> 8);
+        } else if (t.bus == EepromBus::Microwire) {
+            // The address field counts words; the 93C56 and 93C76 carry one don't-care bit.
+            const int words = t.size * 8 / t.wordBits;
+            EXPECT_GE(1 << t.addressBits, words);
+            EXPECT_LE(1 << t.addressBits, 2 * words);
+            EXPECT_EQ(t.pageSize, t.wordBits / 8);
+        }
+    }
     EXPECT_EQ(std::string(kEepromTypes[kInitialEepromType].entry), "24C128 -16 kb");
     EXPECT_EQ(FindEepromType("24c512"), 9);
-    EXPECT_EQ(FindEepromType("24c1024"), 10);
+    EXPECT_EQ(FindEepromType("25m01"), FindEepromType("25LC1024"));
+    EXPECT_EQ(FindEepromType("93c46X16"), FindEepromType("93C46x16"));
     EXPECT_EQ(FindEepromType("24C2048"), -1);
     Rig rig;
     rig.page.EepromImage[600] = 0x12;

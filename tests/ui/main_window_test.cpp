@@ -3,6 +3,7 @@
 #include "program_fixture.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/serial_eeproms.h"
 #include "sim/sim_board.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
@@ -63,6 +64,7 @@ private slots:
     void hardwareCheck();
     void readingAChipFillsTheGrid();
     void cancelStopsARead();
+    void programmingAProtected25xxAsksFirst();
     void commandsAreDisabledWhileAnOperationRuns();
     void closingDuringAReadEndsItCleanly();
     void sharesTheBoardFolderWithTheCommandLine();
@@ -111,6 +113,38 @@ void MainWindowTest::readingAChipFillsTheGrid()
     QVERIFY(!p.progreso->isVisible());
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
+}
+
+void MainWindowTest::programmingAProtected25xxAsksFirst()
+{
+    Program p;
+    auto chip = std::make_unique<sim::Eeprom25xx>(*sim::Eeprom25xx::findType("25128"));
+    auto* raw = chip.get();
+    std::string error;
+    QVERIFY(raw->set("eeprom.status", "8C", error));
+    p.board.insertAvr(std::move(chip));
+    TVentana& w = *p.ventana;
+    w.PageControl1->setCurrentIndex(1);
+    w.cbChip->setCurrentIndex(FindEepromType("25128"));
+    std::fill_n(w.eeprom().EepromImage.begin(), 16384, 0x3C);
+    // Cancel, the default, leaves the chip as it is; OK clears the bits and programs it.
+    for (const Host::Result answer : {Host::Result::Cancel, Host::Result::Ok}) {
+        bool asked = false;
+        w.host().answerMessage = [&](const std::string& text, const std::string& caption,
+                                     Host::Buttons buttons, Host::Icon) {
+            asked = caption == "WARNING:" && buttons == Host::Buttons::OkCancelDefaultCancel &&
+                    text.find("from 0x0000 to 0x3FFF") != std::string::npos &&
+                    p.board.data() == 0x00;
+            return answer;
+        };
+        w.ToolButton4->trigger();
+        QVERIFY(asked);
+        QCOMPARE(raw->memory() == std::vector<std::uint8_t>(16384, 0x3C),
+                 answer == Host::Result::Ok);
+        QCOMPARE(int(raw->status()), answer == Host::Result::Ok ? 0x80 : 0x8C);
+        QVERIFY(w.ToolButton4->isEnabled());
+        QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    }
 }
 
 void MainWindowTest::cancelStopsARead()
@@ -229,7 +263,8 @@ void MainWindowTest::startUpState()
     QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("24CXXX"));
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     QCOMPARE(w.cbChip->currentText(), QStringLiteral("24C128 -16 kb"));
-    QCOMPARE(w.cbChip->count(), 11);
+    QCOMPARE(w.cbChip->count(), 32);
+    QCOMPARE(w.cbChip->itemText(11), QStringLiteral("25010 - 128 b"));
     QCOMPARE(w.cbChip->itemText(0), QStringLiteral("24C01 - 128 b"));
     QCOMPARE(w.cbChip->itemText(1), QStringLiteral("24C02 - 256 b"));
     QCOMPARE(w.cbChip->itemText(10), QStringLiteral("24C1024 - 128 kb"));
@@ -286,9 +321,15 @@ void MainWindowTest::menusAndHints()
     // Each hint names the command's key.
     QCOMPARE(hints,
              (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
-                          "Program chip (F6)", "|", "Verify chip (F7)", "|", "Next difference (F8)",
-                          "Previous difference (Shift+F8)", "|", "About...", "|",
+                          "Program chip (F6)", "|", "Verify chip (F7)", "Erase chip (ERAL)", "|",
+                          "Next difference (F8)", "Previous difference (Shift+F8)", "|",
+                          "About...", "|",
                           "Program and verify the chip as the open project says (Ctrl+R)"}));
+    // The erase-all is there for the 93Cxx types only.
+    for (const char* type : {"24C04", "25256", "93C46x16"}) {
+        w.cbChip->setCurrentIndex(vardel::FindEepromType(type));
+        QCOMPARE(w.btnEraseAll->isVisible(), type[0] == '9');
+    }
     // The About box opens from the menu and from the toolbar.
     w.Acercade1->trigger();
     w.ToolButton6->trigger();
@@ -513,9 +554,11 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
     w.ToolButton3->trigger();
     QCOMPARE(p.messages,
              QStringList{"ERROR|" + folder +
-                         "/board.ini, line 1: There is no 24Cxx EEPROM of type \"24C04x\"; the "
+                         "/board.ini, line 1: There is no serial EEPROM of type \"24C04x\"; the "
                          "types are 24C01, 24C02, 24C04, 24C08, 24C16, 24C32, 24C64, 24C128, "
-                         "24C256, 24C512, 24C1024"});
+                         "24C256, 24C512, 24C1024, 25010, 25020, 25040, 25080, 25160, 25320, "
+                         "25640, 25128, 25256, 25512, 25LC1024, 93C46x8, 93C46x16, 93C56x8, "
+                         "93C56x16, 93C66x8, 93C66x16, 93C76x8, 93C76x16, 93C86x8, 93C86x16"});
     QCOMPARE(readFile(folder + "/board.ini"), QByteArray("eeprom = 24C04x\n"));
 
     // Closing the window writes nothing either.

@@ -5,7 +5,9 @@
 // byte in the status bar), avr-DEVICE (the AVR page with the editors of that chip after
 // identifying it, which reads its lock and fuse bits), avr-changed (an ATmega128 with a box the
 // user changed), lockout-confirmation (the confirmation of a write that ends serial programming),
-// about, progress (during a read), configuration, manual-line-test, message-box.
+// about, progress (during a read), configuration, manual-line-test, message-box, eeprom-25256 and
+// eeprom-93c46x16 (a 25xx or 93Cxx read on the AVR socket's lines), eeprom-protected (the
+// question before programming a write-protected 25xx).
 #include "hw/bit_timing.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
@@ -90,7 +92,35 @@ int main(int argc, char** argv)
         return raw;
     };
 
-    if (what == QLatin1String("eeprom-page")) {
+    // A 25xx or 93Cxx on the AVR socket's lines, holding the same text.
+    auto insertSerial = [&](const char* type) {
+        auto chip = vardel::sim::MakeAvrSocketEeprom(type);
+        const char text[] = "Vardel reads 25xx SPI and 93Cxx Microwire EEPROMs on the AVR lines. ";
+        for (std::size_t i = 0; i < chip->memory().size(); ++i)
+            chip->memory()[i] =
+                i < 140 ? std::uint8_t(text[i % (sizeof text - 1)]) : std::uint8_t(i * 37 + 11);
+        board.removeEeprom();
+        board.insertAvr(std::move(chip));
+        w.PageControl1->setCurrentIndex(1);
+        w.cbChip->setCurrentIndex(vardel::FindEepromType(type));
+    };
+
+    if (what == QLatin1String("eeprom-25256") || what == QLatin1String("eeprom-93c46x16")) {
+        insertSerial(what.mid(7)
+                         .toUpper()
+                         .replace(QLatin1Char('X'), QLatin1Char('x'))
+                         .toLatin1()
+                         .constData());
+        w.Leerchip1Click();
+    } else if (what == QLatin1String("eeprom-protected")) {
+        box = QtHost::makeMessageBox(
+            "The 25256 is write-protected from 0x6000 to 0x7FFF (block-protect bits BP1 BP0 = "
+            "01).\rClear the block-protect bits and program the whole chip?",
+            "WARNING:", vardel::Host::Buttons::OkCancelDefaultCancel,
+            vardel::Host::Icon::Exclamation, &w);
+        box->show();
+        target = box.get();
+    } else if (what == QLatin1String("eeprom-page")) {
         insertEeprom("24C04");
         w.Leerchip1Click();
     } else if (what == QLatin1String("eeprom-verify")) {
