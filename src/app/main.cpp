@@ -2,6 +2,7 @@
 #include "hw/file_names.h"
 #include "hw/settings.h"
 #include "sim/board.h"
+#include "ui/SignalStop.h"
 #include "ui/UnAbout.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -31,7 +32,9 @@ int main(int argc, char** argv)
     // The port and trace names keep their bytes; see file_names.h.
     parser.process(vardel::ArgumentsFromArgv(argc, argv));
 
-    const vardel::sim::BoardOptions options = vardel::sim::BoardOptionsFrom(parser);
+    vardel::sim::BoardOptions options = vardel::sim::BoardOptionsFrom(parser);
+    // gpio:CHIP without a map uses the one kept in the settings (the configuration dialog's).
+    options.gpioMap = vardel::Settings().ReadString("GPIO_MAP", "");
     std::string error;
     auto board = vardel::sim::Board::open(options, error);
     if (!board) {
@@ -69,12 +72,19 @@ int main(int argc, char** argv)
         TformManual manual(&ventana);
         formManual = &manual;
         ventana.setForms(&about, &progreso, &config, &manual);
+        SignalStop stop(ventana);
         ventana.showMaximized();
         status = QApplication::exec();
         formManual = nullptr;
         formConfig = nullptr;
         formProgreso = nullptr;
         AboutBox = nullptr;
+    }
+    // With the lines low and the settings saved, a stop signal ends the process as its own.
+    board.reset();
+    if (const int signal = SignalStop::received()) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
     }
     return status;
 }

@@ -1,5 +1,7 @@
 #include "avr/avr_serial.h"
 
+#include "hw/clock.h"
+
 #include <algorithm>
 
 namespace vardel {
@@ -21,12 +23,24 @@ std::uint8_t AvrSerial::TransferByte(std::uint8_t value)
             received |= static_cast<std::uint8_t>(1u << bit);
         lines_.SetAvrMosi((value >> bit) & 1);
         // The chip sees SCK only through its XTAL clock: four periods in each phase.
+        std::int64_t phase = minSckPhaseNs_ ? clock_.nanoseconds() : 0;
         ClockPulses(3);
+        holdPhase(phase);
         lines_.SetAvrSck(1);
+        phase = minSckPhaseNs_ ? clock_.nanoseconds() : 0;
         ClockPulses(3);
+        holdPhase(phase);
         lines_.SetAvrSck(0);
     }
     return received;
+}
+
+void AvrSerial::holdPhase(std::int64_t start)
+{
+    // The counter read keeps a virtual clock moving; on the real clock it is the busy-wait of the
+    // bit delay.
+    while (minSckPhaseNs_ && clock_.nanoseconds() - start < minSckPhaseNs_)
+        clock_.QueryPerformanceCounter();
 }
 
 std::array<std::uint8_t, 4> AvrSerial::SendPacedInstruction(std::uint8_t b1, std::uint8_t b2,

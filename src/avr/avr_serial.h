@@ -50,12 +50,20 @@ public:
     LineDriver& lines() { return lines_; }
     Clock& clock() { return clock_; }
 
+    // A floor on each SCK phase in time, for a chip running on its own slow oscillator (128 kHz:
+    // two of its clocks are 16 us), which the XTAL pulses do not clock. 0, the default: the phases
+    // last their XTAL pulses only. The floor waits on the clock and writes nothing to the port.
+    void setMinimumSckPhase(std::int64_t ns) { minSckPhaseNs_ = ns; }
+
 private:
+    // Waits until `ns` have passed since `start` on the clock.
+    void holdPhase(std::int64_t start);
     // Four bytes with no XTAL pulses between them (memory access); the fourth received byte.
     std::uint8_t backToBack(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4);
 
     LineDriver& lines_;
     Clock& clock_;
+    std::int64_t minSckPhaseNs_ = 0;
 };
 
 } // namespace vardel

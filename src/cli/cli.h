@@ -29,6 +29,8 @@ struct Context {
     bool allowLockout = false;
     // --clear-protection: programming may clear a 25xx's block-protect bits.
     bool clearProtection = false;
+    // The settings' floor on an AVR SCK phase ("SCK_MIN_US"), 0 when there is none.
+    std::int64_t minSckPhaseNs = 0;
 };
 
 int usageError(const QString& message);

@@ -66,6 +66,7 @@ int runAvr(Context& ctx, const QStringList& args)
     const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
+    page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
     if (takesFile) {
         page.dialogs.save = [file] {
             return std::optional<std::string>(file);

@@ -145,6 +145,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         preset = &E::SpeedButton3Click;
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
+    page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
     // Each run starts afresh: the commands rely on the last identification, so there must be one.
     if (page.btnTipoClick() != AvrPage::Outcome::Done) {
         ReportNoAvr(page);

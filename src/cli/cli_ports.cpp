@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 #include "cli/command_line.h"
 
+#include "hw/gpio_port.h"
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
 #include "hw/port_list.h"
@@ -21,8 +22,12 @@ void PrintReading(const char* step, std::uint8_t status)
 int runPorts(const std::string& procRoot, const std::string& devRoot)
 {
     const auto ports = FindParallelPorts(procRoot, devRoot);
-    std::fputs(ParallelPortListing(ports, ::geteuid() == 0).c_str(), stdout);
-    return ports.empty() ? Failure : Success;
+    std::fputs(
+        ParallelPortListing(ports, ::geteuid() == 0, FindUsbPrinterAdapters(devRoot)).c_str(),
+        stdout);
+    const auto chips = FindGpioChips(SystemKernel(), devRoot);
+    std::fputs(GpioChipListing(chips).c_str(), stdout);
+    return ports.empty() && chips.empty() ? Failure : Success;
 }
 
 // check: the presence check with its own message, then what the status register showed at each
@@ -30,13 +35,13 @@ int runPorts(const std::string& procRoot, const std::string& devRoot)
 int runCheck(Context& ctx)
 {
     BoardCheckReadings readings;
-    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings);
+    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings, ctx.timing.get());
     if (readings.portFailed)
         return Failure;
     try {
         // The check stops at the first level that does not come back; the diagnosis needs both.
         if (!readings.afterLow)
-            readings.afterLow = ReadStatusWithSda(*ctx.lines, false);
+            readings.afterLow = ReadStatusWithSda(*ctx.lines, false, ctx.timing.get());
     } catch (const PortError& error) {
         EndOnPortFailure(error, *ctx.lines, *ctx.host);
         return Failure;

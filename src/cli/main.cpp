@@ -8,12 +8,14 @@
 #include "hw/file_names.h"
 #include "hw/hardware_check.h"
 #include "hw/port_failure.h"
+#include "hw/port_spec.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
 #include "sim/avr_target.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -165,10 +167,17 @@ int Run(int argc, char** argv)
     Context ctx;
     ctx.host = std::make_unique<CliHost>(line.yes, line.quiet);
     ctx.host->stopOnSignal(ctx.lock);
-    const sim::BoardOptions& options = line.board;
+    sim::BoardOptions options = line.board;
+    // gpio:CHIP without a map uses the one kept in the settings.
+    options.gpioMap = Settings().ReadString("GPIO_MAP", "");
     ctx.allowLockout = line.allowLockout;
     ctx.clearProtection = line.clearProtection;
     std::string error;
+    // A gpio: port without a map in --port or the settings is refused before anything is opened.
+    if (const std::string usage =
+            PortSpecUsageError(options.port, SystemKernel(), kParportProc, options.gpioMap);
+        !usage.empty())
+        return usageError(QString::fromStdString(usage));
     ctx.board = sim::Board::open(options, error);
     if (!ctx.board) {
         std::fprintf(stderr, "ERROR: %s\n", error.c_str());
@@ -183,6 +192,7 @@ int Run(int argc, char** argv)
     {
         Settings settings;
         ctx.timing->Calibrate(settings);
+        ctx.minSckPhaseNs = std::int64_t{1000} * std::max(0, settings.ReadInteger("SCK_MIN_US", 0));
     }
     if (delay)
         ctx.timing->DelayFactor = delay;
@@ -235,6 +245,8 @@ int Run(int argc, char** argv)
                                      Host::Icon::None);
             status = Failure;
         }
+    } else if (command == QLatin1String("lines") && status == Success) {
+        ctx.board->leaveLinesAtClose();
     }
     // The simulated board's folder gets what the command changed, and is free for others again.
     if (!ctx.board->release(error)) {

@@ -1,5 +1,6 @@
 #include "hw/hardware_check.h"
 
+#include "hw/bit_timing.h"
 #include "hw/host.h"
 #include "hw/line_driver.h"
 #include "hw/port_failure.h"
@@ -12,14 +13,22 @@ bool SdaHigh(std::uint8_t status)
 {
     return (status & 0x80) == 0;
 }
+
+void Settle(BitTiming* settle)
+{
+    if (settle)
+        settle->BitDelay();
+}
 } // namespace
 
-bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings)
+bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings,
+                          BitTiming* settle)
 {
     BoardCheckReadings local;
     BoardCheckReadings& read = readings ? *readings : local;
     try {
         lines.SetI2CLines(1, 1, 1);
+        Settle(settle);
         read.afterHigh = lines.ReadStatus();
         if (!SdaHigh(*read.afterHigh)) {
             lines.SetI2CLines(0, 0, 0);
@@ -27,6 +36,7 @@ bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* rea
             return false;
         }
         lines.SetI2CLines(1, 1, 0);
+        Settle(settle);
         read.afterLow = lines.ReadStatus();
         if (SdaHigh(*read.afterLow)) {
             lines.SetI2CLines(0, 0, 0);
@@ -80,9 +90,10 @@ std::string BoardDiagnosisText(BoardDiagnosis diagnosis)
     return {};
 }
 
-std::uint8_t ReadStatusWithSda(LineDriver& lines, bool sda)
+std::uint8_t ReadStatusWithSda(LineDriver& lines, bool sda, BitTiming* settle)
 {
     lines.SetI2CLines(1, 1, sda ? 1 : 0);
+    Settle(settle);
     const std::uint8_t status = lines.ReadStatus();
     lines.SetI2CLines(0, 0, 0);
     return status;

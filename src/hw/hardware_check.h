@@ -6,6 +6,7 @@
 
 namespace vardel {
 
+class BitTiming;
 class Host;
 class LineDriver;
 
@@ -18,8 +19,11 @@ struct BoardCheckReadings {
 };
 
 // The board presence check on the EEPROM wiring: SDA must read back high, then low, with the chip
-// power on. True when the board passed. A port failure ends it with the port's error.
-bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings = nullptr);
+// power on. True when the board passed. A port failure ends it with the port's error. With
+// `settle`, one bit delay lets the lines settle after each change before the status is read (a
+// freshly powered chip and a slow SDA edge), which the port's writes do not change.
+bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings = nullptr,
+                          BitTiming* settle = nullptr);
 
 // What the two readings say about the board.
 enum class BoardDiagnosis {
@@ -34,6 +38,6 @@ std::string BoardDiagnosisText(BoardDiagnosis diagnosis);
 
 // One reading of the check taken on its own: chip power and SCL on, SDA written `sda`, the status
 // register read, every line low again.
-std::uint8_t ReadStatusWithSda(LineDriver& lines, bool sda);
+std::uint8_t ReadStatusWithSda(LineDriver& lines, bool sda, BitTiming* settle = nullptr);
 
 } // namespace vardel

@@ -1,5 +1,6 @@
 #include "hw/parallel_ports.h"
 
+#include "hw/clock.h"
 #include "hw/port_list.h"
 
 #include <cerrno>
@@ -7,16 +8,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__linux__)
 #include <linux/parport.h>
 #include <linux/ppdev.h>
-#endif
-#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
-#include <sys/io.h>
-#define VARDEL_HAVE_IOPERM 1
 #endif
 
 namespace vardel {
@@ -28,96 +23,245 @@ std::string hexAddress(unsigned value)
     std::snprintf(buf, sizeof buf, "0x%X", value);
     return buf;
 }
+
+// The first line of a kernel file, without its line end; empty when the file is gone.
+std::string firstLine(Kernel& kernel, const std::string& path)
+{
+    std::string text = kernel.readFile(path).value_or("");
+    text = text.substr(0, text.find('\n'));
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
+// The port's presence is looked at every so many accesses (a few bytes of a transfer): a card
+// pulled out leaves the kernel's dummy operations behind, which take every write and read 0.
+constexpr unsigned kPresenceCheckAccesses = 256;
+
+// Who holds a parport now, from its "devices/active" entry; empty when nobody does (or the
+// kernel does not say).
+std::string holderOf(Kernel& kernel, const std::string& procEntry)
+{
+    if (procEntry.empty())
+        return {};
+    const std::string active = firstLine(kernel, procEntry + "/devices/active");
+    return active == "none" ? std::string() : active;
+}
+
+// Waits, on the port's clock, up to `limitMs` for the holder of a port to let it go. Empty when
+// it is free; else the holder that kept it.
+std::string waitForHolder(const RealPortContext& context, const std::string& procEntry,
+                          const std::string& port, std::uint32_t limitMs)
+{
+    std::string holder = holderOf(context.kernel, procEntry);
+    if (holder.empty() || limitMs == 0)
+        return holder;
+    if (context.notice)
+        context.notice(port + " is held by " + PortHolderText(holder) + "; waiting up to " +
+                       std::to_string(kPortClaimWaitMs / 1000) + " s for it");
+    for (std::uint32_t waited = 0; waited < limitMs && !holder.empty(); waited += 100) {
+        context.clock.Sleep(100);
+        holder = holderOf(context.kernel, procEntry);
+    }
+    return holder;
+}
 } // namespace
 
-std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device, std::string& error)
+std::string ClaimErrorText(const std::string& device, int err)
+{
+    const std::string what =
+        "Parallel port " + device + " cannot be claimed (PPCLAIM: " + std::strerror(err) + "): ";
+    switch (err) {
+    case ENXIO:
+        return what + "the kernel has no parallel port behind the device (the card is gone or "
+                      "its driver is not loaded: modprobe parport_pc), or another program has "
+                      "registered the port for itself alone";
+    case ENOTTY:
+    case EINVAL:
+        if (IsUsbPrinterAdapter(device))
+            return UsbPrinterAdapterText(device);
+        return device +
+               " is not a parallel port: it does not answer the ppdev claim request "
+               "(PPCLAIM: " +
+               std::strerror(err) +
+               "). Run vardel-cli ports for the parallel ports of this machine";
+    case EINTR:
+        return what + "a signal interrupted the wait for the port";
+    case ENOMEM:
+        return what + "the kernel had no memory for the port's registration";
+    default:
+        return what + "the kernel refused the claim";
+    }
+}
+
+PpdevPort::PpdevPort(int fd, std::string device, const RealPortContext& context)
+    : fd_(fd), device_(std::move(device)), context_(context)
+{
+    // The kernel's parport entry belongs to the device's own name (a link is followed).
+    const std::string real = context_.kernel.resolve(device_);
+    const std::string base = real.substr(real.rfind('/') + 1);
+    if (base.rfind("parport", 0) == 0 && base.size() > 7)
+        name_ = base;
+    const std::string address = firstLine(context_.kernel, procEntry() + "/base-addr");
+    if (!name_.empty() && !address.empty()) {
+        try {
+            base_ = hexAddress(static_cast<unsigned>(std::stoul(address)));
+        } catch (...) {
+        }
+    }
+}
+
+std::string PpdevPort::procEntry() const
+{
+    return name_.empty() ? std::string() : std::string(kParportProc) + "/" + name_;
+}
+
+std::unique_ptr<PpdevPort> PpdevPort::open(const std::string& device,
+                                           const RealPortContext& context, std::string& error)
 {
 #if defined(__linux__)
-    const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+    if (IsUsbPrinterAdapter(device)) {
+        error = UsbPrinterAdapterText(device) + ".";
+        return nullptr;
+    }
+    const int fd = context.kernel.open(device, O_RDWR);
     if (fd < 0) {
-        const int err = errno;
+        const int err = -fd;
         if (err == ENOENT)
             error = "Parallel port " + device +
                     " does not exist: is the parport_pc module loaded (modprobe parport_pc ppdev)? "
                     "Use --port sim to work with the simulated board.";
-        else if (err == EACCES || err == EPERM)
-            error = "Parallel port " + device +
-                    " cannot be opened: permission denied. Add your "
-                    "user to the 'lp' group (sudo adduser $USER lp) and log in again.";
-        else if (err == ENXIO || err == ENODEV)
+        else if (err == EACCES || err == EPERM) {
+            const std::string group = context.kernel.ownerGroup(device);
+            error = "Parallel port " + device + " cannot be opened: permission denied. " +
+                    (group.empty() || group == "root"
+                         ? std::string("Only root may open it; a udev rule can give it to the "
+                                       "group lp.")
+                         : "The device belongs to the group " + group +
+                               ": add your user to it (sudo adduser $USER " + group +
+                               ") and log in again.");
+        } else if (err == ENXIO || err == ENODEV)
             error = "Parallel port " + device + " cannot be opened: " + std::strerror(err) +
                     ". Is the ppdev module loaded (modprobe ppdev)?";
         else
             error = "Parallel port " + device + " cannot be opened: " + std::strerror(err) + ".";
         return nullptr;
     }
-    if (::ioctl(fd, PPCLAIM) != 0) {
-        const int err = errno;
-        ::close(fd);
-        // ENOTTY (or EINVAL): the device takes no ppdev requests at all, so it is no parallel
-        // port, and no driver is in the way.
-        if (err == ENOTTY || err == EINVAL) {
-            error = device +
-                    " is not a parallel port: it does not answer the ppdev claim "
-                    "request (PPCLAIM: " +
-                    std::strerror(err) +
-                    "). Run vardel-cli ports for the parallel ports of this machine.";
-            return nullptr;
-        }
-        error = "Parallel port " + device + " cannot be claimed: " + std::strerror(err) +
-                ". Another driver may hold the port: unload the printer driver (rmmod lp) or "
-                "close the program that uses it.";
+    auto port = std::unique_ptr<PpdevPort>(new PpdevPort(fd, device, context));
+    if (!port->claim(error))
         return nullptr;
-    }
-    // The board needs the plain compatibility mode with the data lines driven by the port: a port
-    // left in a bidirectional mode by another program reads its own data lines back as inputs
-    // and drives nothing onto the board.
-    int mode = IEEE1284_MODE_COMPAT;
-    const char* failed = nullptr;
-    if (::ioctl(fd, PPSETMODE, &mode) != 0)
-        failed = " cannot be set to compatibility mode (PPSETMODE): ";
-    int reverse = 0;
-    if (!failed && ::ioctl(fd, PPDATADIR, &reverse) != 0)
-        failed = " cannot drive its data lines forward (PPDATADIR): ";
-    if (failed) {
-        const int err = errno;
-        ::ioctl(fd, PPRELEASE);
-        ::close(fd);
-        error = "Parallel port " + device + failed + std::strerror(err) +
-                ". Is it a parallel port (a PCI card's port is often /dev/parport1)?";
-        return nullptr;
-    }
-    auto port = std::unique_ptr<PpdevPort>(new PpdevPort(fd, device));
-    // The kernel's parport information gives the base address, which tells an on-board port
-    // from a card's.
-    const std::string name = device.substr(device.rfind('/') + 1);
-    for (const ParallelPortInfo& p :
-         FindParallelPorts("/proc/sys/dev/parport", "/dev", [](const std::string&) { return 0; }))
-        if (p.base && "parport" + std::to_string(p.number) == name)
-            port->base_ = hexAddress(*p.base);
     return port;
 #else
+    (void)context;
     error = "Parallel port " + device + " cannot be used: ppdev exists only on Linux.";
     return nullptr;
 #endif
 }
 
+bool PpdevPort::claim(std::string& error)
+{
+#if defined(__linux__)
+    if (claimed_)
+        return true;
+    Kernel& kernel = context_.kernel;
+    // PPCLAIM sleeps for as long as another holder keeps the port: wait here instead, a bounded
+    // time, and say for whom.
+    if (const std::string holder = waitForHolder(context_, procEntry(), describe(), waitMs_);
+        !holder.empty()) {
+        error = "Parallel port " + device_ + " is held by " + PortHolderText(holder) +
+                "; it was not let go within " + std::to_string(kPortClaimWaitMs / 1000) + " s.";
+        return false;
+    }
+    if (const int r = kernel.ioctl(fd_, PPCLAIM, nullptr); r < 0) {
+        error = ClaimErrorText(device_, -r) + ".";
+        return false;
+    }
+    claimed_ = true;
+    // The board needs the plain compatibility mode with the data lines driven by the port: a port
+    // left in a bidirectional mode by another program reads its own data lines back as inputs
+    // and drives nothing onto the board.
+    int mode = IEEE1284_MODE_COMPAT;
+    int reverse = 0;
+    unsigned char low = 0;
+    const char* failed = nullptr;
+    int r = kernel.ioctl(fd_, PPSETMODE, &mode);
+    if (r < 0)
+        failed = " cannot be set to compatibility mode (PPSETMODE): ";
+    else if ((r = kernel.ioctl(fd_, PPDATADIR, &reverse)) < 0)
+        failed = " cannot drive its data lines forward (PPDATADIR): ";
+    // The kernel leaves the data lines as the last holder (or its own probe, 0xFF) left them:
+    // on this board that is the chip's supply.
+    else if ((r = kernel.ioctl(fd_, PPWDATA, &low)) < 0)
+        failed = " does not take its data lines low (PPWDATA): ";
+    if (failed) {
+        release();
+        error = "Parallel port " + device_ + failed + std::strerror(-r) +
+                ". Is it a parallel port (a PCI card's port is often /dev/parport1)?";
+        return false;
+    }
+    accesses_ = 0;
+    return true;
+#else
+    error = "ppdev exists only on Linux.";
+    return false;
+#endif
+}
+
+void PpdevPort::release()
+{
+#if defined(__linux__)
+    if (claimed_)
+        context_.kernel.ioctl(fd_, PPRELEASE, nullptr);
+#endif
+    claimed_ = false;
+}
+
 PpdevPort::~PpdevPort()
 {
 #if defined(__linux__)
-    ::ioctl(fd_, PPRELEASE);
-    ::close(fd_);
+    // The lines go low on the way out; a port someone else holds now is left to them.
+    if (!leaveLines_) {
+        std::string ignored;
+        waitMs_ = 0;
+        if (claimed_ || claim(ignored)) {
+            unsigned char low = 0;
+            context_.kernel.ioctl(fd_, PPWDATA, &low);
+        }
+    }
+    release();
+    context_.kernel.close(fd_);
 #endif
+}
+
+bool PpdevPort::present()
+{
+    if (!name_.empty())
+        return context_.kernel.readFile(procEntry() + "/base-addr").has_value();
+    return context_.kernel.exists(device_);
+}
+
+void PpdevPort::access()
+{
+    if (!claimed_)
+        throw PortError(describe(), "the port is not claimed by this program");
+    if (++accesses_ % kPresenceCheckAccesses == 0 && !present())
+        throw PortError(describe(),
+                        "the port has gone (its card was removed or its driver unloaded)");
+}
+
+void PpdevPort::fail(const char* request, int err)
+{
+    throw PortError(describe(), std::string(request) + std::strerror(err) + ")");
 }
 
 void PpdevPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
 #if defined(__linux__)
     if (port == LptDataPort) {
+        access();
         unsigned char v = value;
-        if (::ioctl(fd_, PPWDATA, &v) != 0)
-            throw PortError(describe(), std::string("writing the data lines failed (PPWDATA: ") +
-                                            std::strerror(errno) + ")");
+        if (const int r = context_.kernel.ioctl(fd_, PPWDATA, &v); r < 0)
+            fail("writing the data lines failed (PPWDATA: ", -r);
     }
 #else
     (void)port;
@@ -129,11 +273,10 @@ std::uint8_t PpdevPort::DlPortReadPortUchar(std::uint16_t port)
 {
 #if defined(__linux__)
     if (port == LptStatusPort) {
+        access();
         unsigned char v = 0;
-        if (::ioctl(fd_, PPRSTATUS, &v) != 0)
-            throw PortError(describe(),
-                            std::string("reading the status lines failed (PPRSTATUS: ") +
-                                std::strerror(errno) + ")");
+        if (const int r = context_.kernel.ioctl(fd_, PPRSTATUS, &v); r < 0)
+            fail("reading the status lines failed (PPRSTATUS: ", -r);
         return v;
     }
 #endif
@@ -146,51 +289,110 @@ std::string PpdevPort::describe() const
     return "parallel port " + device_ + (base_.empty() ? "" : " at " + base_);
 }
 
-std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, std::string& error)
+std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, const RealPortContext& context,
+                                             std::string& error)
 {
-#ifdef VARDEL_HAVE_IOPERM
-    if (::ioperm(base, 3, 1) != 0) {
-        const int err = errno;
-        error = "Port " + hexAddress(base) + " cannot be reached directly: " + std::strerror(err) +
-                ". Direct access needs root (or CAP_SYS_RAWIO); " +
-                "--port ppdev:/dev/parport0 works for members of the 'lp' group.";
+    Kernel& kernel = context.kernel;
+    if (const int r = kernel.ioperm(base, 3, true); r < 0) {
+        const int err = -r;
+        const std::string what = "Port " + hexAddress(base) +
+                                 " cannot be reached directly (ioperm: " + std::strerror(err) +
+                                 "). ";
+        // Under lockdown the kernel refuses I/O port access to root as well.
+        const std::string lockdown = kernel.readFile("/sys/kernel/security/lockdown").value_or("");
+        if (err == EPERM && kernel.root() &&
+            (lockdown.find("[integrity]") != std::string::npos ||
+             lockdown.find("[confidentiality]") != std::string::npos))
+            error = what +
+                    "The kernel is locked down (Secure Boot, or lockdown= on its command line), "
+                    "which denies direct port access to root as well; use --port "
+                    "ppdev:/dev/parportN.";
+        else if (err == ENOSYS)
+            error = "Port " + hexAddress(base) + " cannot be reached directly on this machine.";
+        else
+            error = what + "Direct access needs root (or CAP_SYS_RAWIO); --port "
+                           "ppdev:/dev/parport0 works for members of the 'lp' group.";
         return nullptr;
     }
-    return std::unique_ptr<DirectPort>(new DirectPort(base));
-#else
-    error = "Port " + hexAddress(base) + " cannot be reached directly on this machine.";
-    return nullptr;
-#endif
+    auto port = std::unique_ptr<DirectPort>(new DirectPort(base, context));
+    if (!port->claim(error))
+        return nullptr;
+    return port;
+}
+
+bool DirectPort::claim(std::string& error)
+{
+    if (claimed_)
+        return true;
+    Kernel& kernel = context_.kernel;
+    // Direct access goes past the kernel's sharing of the port: a port a driver holds is left to
+    // it, after the same bounded wait a ppdev claim has.
+    for (const ParallelPortInfo& p : FindParallelPorts(
+             kParportProc, "/dev", [](const std::string&) { return 0; }, kernel)) {
+        if (!p.base || *p.base != base_)
+            continue;
+        const std::string entry = std::string(kParportProc) + "/parport" + std::to_string(p.number);
+        procEntry_ = entry;
+        if (const std::string holder = waitForHolder(context_, entry, describe(), waitMs_);
+            !holder.empty()) {
+            error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(holder) +
+                    "; direct access would write under it.";
+            return false;
+        }
+    }
+    // Control bit 5 set turns the data lines into inputs on a bidirectional port.
+    savedControl_ = kernel.inb(static_cast<std::uint16_t>(base_ + 2));
+    if (savedControl_ & 0x20)
+        kernel.outb(static_cast<std::uint8_t>(savedControl_ & ~0x20),
+                    static_cast<std::uint16_t>(base_ + 2));
+    kernel.outb(0x00, base_);
+    claimed_ = true;
+    return true;
+}
+
+void DirectPort::release()
+{
+    if (claimed_ && (savedControl_ & 0x20))
+        context_.kernel.outb(savedControl_, static_cast<std::uint16_t>(base_ + 2));
+    claimed_ = false;
 }
 
 DirectPort::~DirectPort()
 {
-#ifdef VARDEL_HAVE_IOPERM
-    ::ioperm(base_, 3, 0);
-#endif
+    if (!leaveLines_) {
+        std::string ignored;
+        waitMs_ = 0;
+        if (claimed_ || claim(ignored))
+            context_.kernel.outb(0x00, base_);
+    }
+    release();
+    context_.kernel.ioperm(base_, 3, false);
 }
 
 // The registers keep their fixed numbers in the program; a board at another base address is
 // reached by shifting them there. An I/O instruction has no way to fail: a base address where no
 // port answers reads 0xFF, which the board check names.
+void DirectPort::access()
+{
+    if (!claimed_)
+        throw PortError(describe(), "the port is not claimed by this program");
+    // A card the kernel knew loses its /proc entry when it goes; its registers then read 0xFF.
+    if (++accesses_ % kPresenceCheckAccesses == 0 && !procEntry_.empty() &&
+        !context_.kernel.readFile(procEntry_ + "/base-addr"))
+        throw PortError(describe(),
+                        "the port has gone (its card was removed or its driver unloaded)");
+}
+
 void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
-#ifdef VARDEL_HAVE_IOPERM
-    outb(value, static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
-#else
-    (void)port;
-    (void)value;
-#endif
+    access();
+    context_.kernel.outb(value, static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
 }
 
 std::uint8_t DirectPort::DlPortReadPortUchar(std::uint16_t port)
 {
-#ifdef VARDEL_HAVE_IOPERM
-    return inb(static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
-#else
-    (void)port;
-    return 0xFF;
-#endif
+    access();
+    return context_.kernel.inb(static_cast<std::uint16_t>(base_ + (port - LptDataPort)));
 }
 
 std::string DirectPort::describe() const

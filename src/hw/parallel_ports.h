@@ -1,44 +1,101 @@
 #pragma once
 
+#include "hw/kernel.h"
 #include "hw/port_io.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace vardel {
 
-// Linux ppdev: the port is opened and claimed once, the data register written with PPWDATA and
-// the status register read with PPRSTATUS; released and closed when the object goes.
+class Clock;
+
+// How long a claim waits for another holder of the port before it gives up.
+inline constexpr std::uint32_t kPortClaimWaitMs = 5000;
+
+// What a real port needs besides its name: the kernel it reaches the port through, the clock it
+// waits on, and where it says that it waits for another holder.
+struct RealPortContext {
+    Kernel& kernel;
+    Clock& clock;
+    std::function<void(const std::string&)> notice;
+};
+
+// Linux ppdev: the device is opened once; the port is claimed for each chip operation (PPCLAIM,
+// compatibility mode, data lines forward, every line low) and released between them. The data
+// register is written with PPWDATA and the status register read with PPRSTATUS. Closing drives
+// the lines low (unless told to leave them) and releases the port.
 class PpdevPort final : public PortIo {
 public:
-    // Empty result and a message naming the device and the likely cause when it cannot be used.
-    static std::unique_ptr<PpdevPort> open(const std::string& device, std::string& error);
+    // Opens and claims the device: empty result and a message naming the device and the cause
+    // when it cannot be used.
+    static std::unique_ptr<PpdevPort> open(const std::string& device,
+                                           const RealPortContext& context, std::string& error);
     ~PpdevPort() override;
 
     void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t DlPortReadPortUchar(std::uint16_t port) override;
     std::string describe() const override;
+    bool claim(std::string& error) override;
+    void release() override;
+    void leaveLinesAtClose() override { leaveLines_ = true; }
 
 private:
-    PpdevPort(int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
+    PpdevPort(int fd, std::string device, const RealPortContext& context);
+    // The port's entry under /proc/sys/dev/parport, empty when the device name does not tell it.
+    std::string procEntry() const;
+    bool present();
+    // Counts an access; at every check interval, throws PortError when the port has gone.
+    void access();
+    [[noreturn]] void fail(const char* request, int err);
+
     int fd_;
     std::string device_;
+    std::string name_; // "parport0"
     std::string base_; // "0x378", when the kernel tells it
+    RealPortContext context_;
+    bool claimed_ = false;
+    bool leaveLines_ = false;
+    unsigned accesses_ = 0;
+    std::uint32_t waitMs_ = kPortClaimWaitMs;
 };
 
-// Direct register access with ioperm and outb/inb (root, x86 only).
+// Direct register access with ioperm and outb/inb (root, x86 only), at one of the base addresses
+// DirectAddressAllowed accepts. Each claim refuses a port the kernel has given to a driver,
+// clears the control register's data-direction bit (bit 5) and drives the lines low; the release
+// puts the control register back.
 class DirectPort final : public PortIo {
 public:
-    static std::unique_ptr<DirectPort> open(std::uint16_t base, std::string& error);
+    static std::unique_ptr<DirectPort> open(std::uint16_t base, const RealPortContext& context,
+                                            std::string& error);
     ~DirectPort() override;
 
     void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t DlPortReadPortUchar(std::uint16_t port) override;
     std::string describe() const override;
+    bool claim(std::string& error) override;
+    void release() override;
+    void leaveLinesAtClose() override { leaveLines_ = true; }
 
 private:
-    explicit DirectPort(std::uint16_t base) : base_(base) {}
+    DirectPort(std::uint16_t base, const RealPortContext& context) : base_(base), context_(context)
+    {
+    }
+    // Throws PortError outside a claim, and when the port's /proc entry has gone.
+    void access();
     std::uint16_t base_;
+    std::string procEntry_; // the kernel's entry for this base address, when it lists one
+    unsigned accesses_ = 0;
+    RealPortContext context_;
+    bool claimed_ = false;
+    bool leaveLines_ = false;
+    std::uint8_t savedControl_ = 0;
+    std::uint32_t waitMs_ = kPortClaimWaitMs;
 };
+
+// What a failed PPCLAIM means, as the kernel's ppdev gives its errno values.
+std::string ClaimErrorText(const std::string& device, int err);
 
 } // namespace vardel

@@ -37,6 +37,18 @@ public:
     virtual std::uint8_t DlPortReadPortUchar(std::uint16_t port) = 0;
     // What the user is told about the board in use ("parallel port /dev/parport0", ...).
     virtual std::string describe() const = 0;
+    // A real port is the kernel's to share: it is claimed for each chip operation and released
+    // between them. A claim drives every line low first thing; false and a message naming the
+    // port (and who holds it) when the port cannot be had.
+    virtual bool claim(std::string& error)
+    {
+        (void)error;
+        return true;
+    }
+    virtual void release() {}
+    // The lines stay as the last write left them when the port is closed (`vardel-cli lines`);
+    // otherwise closing the port drives them low.
+    virtual void leaveLinesAtClose() {}
 };
 
 } // namespace vardel

@@ -1,7 +1,9 @@
 #include "sim/board.h"
 
 #include "hw/file_names.h"
+#include "hw/gpio_port.h"
 #include "hw/parallel_ports.h"
+#include "hw/port_spec.h"
 #include "sim/board_folder.h"
 #include "sim/line_trace.h"
 #include "sim/sim_board.h"
@@ -9,7 +11,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
-#include <filesystem>
+#include <cstdio>
 
 namespace vardel::sim {
 
@@ -44,6 +46,9 @@ public:
         return v;
     }
     std::string describe() const override { return inner_.describe(); }
+    bool claim(std::string& error) override { return inner_.claim(error); }
+    void release() override { inner_.release(); }
+    void leaveLinesAtClose() override { inner_.leaveLinesAtClose(); }
 
 private:
     PortIo& inner_;
@@ -53,27 +58,14 @@ private:
     std::uint8_t inputs_ = 0;
 };
 
-bool parseAddress(const std::string& text, std::uint16_t& address)
-{
-    try {
-        std::size_t used = 0;
-        const unsigned long v = std::stoul(text, &used, 0);
-        if (used != text.size() || v > 0xFFFF)
-            return false;
-        address = static_cast<std::uint16_t>(v);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
 } // namespace
 
 void AddBoardOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR] (default: "
-                                     "ppdev on /dev/parport0 when it exists, else the simulated "
-                                     "board)."),
+                      QStringLiteral("ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or "
+                                     "sim[:DIR] (default: ppdev on /dev/parport0 when it exists, "
+                                     "else the simulated board)."),
                       QStringLiteral("PORT")});
     parser.addOption({QStringLiteral("virtual-time"),
                       QStringLiteral("Run on the virtual clock (simulated board).")});
@@ -108,22 +100,35 @@ BoardOptions BoardOptionsFrom(const QCommandLineParser& parser)
 std::string CheckBoardOptions(const BoardOptions& options, PortChoice& choice)
 {
     choice = PortChoice{};
+    Kernel& kernel = options.kernel ? *options.kernel : SystemKernel();
     std::string kind = options.port;
     if (kind.empty()) {
-        kind = std::filesystem::exists(kDefaultDevice) ? "ppdev" : "sim";
-    } else if (const auto colon = kind.find(':'); colon != std::string::npos) {
-        choice.arg = kind.substr(colon + 1);
-        kind = kind.substr(0, colon);
+        kind = kernel.exists(kDefaultDevice) ? "ppdev" : "sim";
+    } else {
+        const PortSpec spec = SplitPortSpec(kind);
+        kind = spec.kind;
+        choice.arg = spec.argument;
     }
-    if (kind != "ppdev" && kind != "direct" && kind != "sim")
+    if (kind != "ppdev" && kind != "direct" && kind != "gpio" && kind != "sim")
         return "Unknown port '" + options.port +
-               "': use ppdev[:DEVICE], direct[:ADDRESS] or sim[:DIR].";
+               "': use ppdev[:DEVICE], direct[:ADDRESS], gpio:CHIP[:MAP] or sim[:DIR].";
     choice.kind = kind;
     choice.address = LptDataPort;
-    if (kind == "direct" && !choice.arg.empty() && !parseAddress(choice.arg, choice.address))
-        return "Invalid port address '" + choice.arg + "' (for example direct:0x378).";
+    if (kind == "direct" && !choice.arg.empty()) {
+        const auto address = ParsePortAddress(choice.arg);
+        if (!address)
+            return "Invalid port address '" + choice.arg + "' (for example direct:0x378).";
+        choice.address = *address;
+    }
+    // An address of another device of the machine, a GPIO map that is not one. A gpio: port
+    // without a map may still take the settings' map, which the program adds before it opens.
+    if (const std::string usage = PortSpecUsageError(options.port, kernel, kParportProc,
+                                                     options.gpioMap, !options.gpioMap.empty());
+        !usage.empty())
+        return usage;
     // The virtual clock's waits take no time: a real chip would get none of its write times.
-    if (options.virtualTime && kind != "sim")
+    // (A double of the kernel in tests stands for no chip of its own.)
+    if (options.virtualTime && kind != "sim" && !options.kernel)
         return "--virtual-time is for the simulated board (--port sim); a real chip needs the "
                "real clock's waits";
     if (!options.simPortFault.empty()) {
@@ -169,12 +174,28 @@ std::unique_ptr<Board> Board::open(const BoardOptions& options, std::string& err
     else
         board->clock_ = std::make_unique<RealClock>();
 
+    Kernel& kernel = options.kernel ? *options.kernel : SystemKernel();
+    RealPortContext real{kernel, *board->clock_, options.notice};
+    if (!real.notice)
+        real.notice = [](const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        };
+
     const std::string& arg = choice.arg;
     if (choice.kind == "ppdev") {
         const std::string device = arg.empty() ? kDefaultDevice : arg;
-        board->backend_ = PpdevPort::open(device, error);
+        board->backend_ = PpdevPort::open(device, real, error);
     } else if (choice.kind == "direct") {
-        board->backend_ = DirectPort::open(choice.address, error);
+        board->backend_ = DirectPort::open(choice.address, real, error);
+    } else if (choice.kind == "gpio") {
+        const GpioSpec gpio = SplitGpioSpec(arg, options.gpioMap);
+        const auto map = ParseGpioMap(gpio.map, error);
+        if (!map) {
+            error = "No usable GPIO map for " + gpio.chip + " (" + error +
+                    "): give it as gpio:CHIP:MAP or set it in the configuration dialog.";
+            return nullptr;
+        }
+        board->backend_ = GpioPort::open(gpio.chip, *map, real, error);
     } else {
         auto sim = std::make_unique<SimBoard>(*board->clock_);
         if (!options.virtualTime)
@@ -231,7 +252,7 @@ std::string Board::describe() const
 bool Board::claim(std::string& error)
 {
     if (!folder_)
-        return true;
+        return port_->claim(error);
     if (!folder_->claim(folderWait_, error))
         return false;
     if (!folder_->load(*sim_, error)) {
@@ -243,7 +264,11 @@ bool Board::claim(std::string& error)
 
 bool Board::release(std::string& error)
 {
-    if (!folder_ || !folder_->claimed())
+    if (!folder_) {
+        port_->release();
+        return true;
+    }
+    if (!folder_->claimed())
         return true;
     const bool saved = folder_->save(*sim_, error);
     folder_->release();

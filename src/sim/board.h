@@ -1,9 +1,11 @@
 #pragma once
 
 #include "hw/clock.h"
+#include "hw/kernel.h"
 #include "hw/port_io.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,9 +18,11 @@ class LineTrace;
 class SimBoard;
 
 struct BoardOptions {
-    // "ppdev[:DEVICE]", "direct[:ADDRESS]", "sim[:DIR]", or empty: ppdev on /dev/parport0 when it
-    // exists, else the simulated board.
+    // "ppdev[:DEVICE]", "direct[:ADDRESS]", "gpio:CHIP[:MAP]", "sim[:DIR]", or empty: ppdev on
+    // /dev/parport0 when it exists, else the simulated board.
     std::string port;
+    // The GPIO map of the settings ("GPIO_MAP"), for gpio:CHIP without a map.
+    std::string gpioMap;
     bool virtualTime = false;
     std::string traceFile;
     // How long to wait for another process to let go of the simulated board's folder.
@@ -29,6 +33,10 @@ struct BoardOptions {
     // A save of the simulated board's folder stopped hard, for tests: the process is killed
     // (SIGKILL) once the save has written this many files. Empty: never.
     std::string simSaveKill;
+    // The kernel behind a real port (tests put a double here); null: the machine's own.
+    Kernel* kernel = nullptr;
+    // Where a real port says that it waits for another holder; null: standard error.
+    std::function<void(const std::string&)> notice;
 };
 
 // The options both programs take to choose their board: --port, --virtual-time, --trace.
@@ -37,7 +45,7 @@ BoardOptions BoardOptionsFrom(const QCommandLineParser& parser);
 
 // The board the options choose, worked out without touching a port, a folder or a file.
 struct PortChoice {
-    std::string kind; // "ppdev", "direct" or "sim"
+    std::string kind; // "ppdev", "direct", "gpio" or "sim"
     std::string arg;  // the device, the address or the folder; empty for the default
     std::uint16_t address = 0;
     long faultAfter = -1; // --sim-port-fails-after: the accesses answered, -1 for ever
@@ -66,12 +74,15 @@ public:
     std::string describe() const;
     // The simulated board's folder is claimed from open() until release(), which writes what
     // changed and lets the folder go; claim() takes it again and reloads it, so that changes
-    // made meanwhile by another program count. Nothing to do on a real port.
+    // made meanwhile by another program count. A real port is claimed from the kernel the same
+    // way (every line low at each claim) and released between chip operations.
     bool claim(std::string& error);
     bool release(std::string& error);
     // Ends the line trace, if any: false and a message when the trace file could not be written
     // whole. Lines changed afterwards are no longer recorded.
     bool finishTrace(std::string& error);
+    // Closing the board leaves the lines as last set instead of driving them low.
+    void leaveLinesAtClose() { port_->leaveLinesAtClose(); }
 
 private:
     Board() = default;

@@ -6,6 +6,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
 #include "hw/clock.h"
+#include "hw/gpio_port.h"
 #include "hw/hardware_check.h"
 #include "hw/port_io.h"
 #include "hw/settings.h"
@@ -27,6 +28,7 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -334,9 +336,23 @@ void TVentana::Configuracion2Click()
     if (!config_)
         return;
     config_->tb->setValue(timing_.DelayFactor);
+    const std::string map = settings_.ReadString("GPIO_MAP", "");
+    config_->edGpioMap->setText(QString::fromStdString(map));
     runModal(*config_);
     // However the dialog was closed, the bar's position is the new factor.
     timing_.DelayFactor = config_->tb->value();
+    // The map is kept at once, for the next start with gpio:CHIP; one that is not a map is not.
+    const std::string edited = config_->edGpioMap->text().trimmed().toStdString();
+    std::string error;
+    if (edited == map)
+        return;
+    if (!edited.empty() && !vardel::ParseGpioMap(edited, error)) {
+        host_->MessageBox("The GPIO map was not kept: " + error + ".", "ERROR",
+                          vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+        return;
+    }
+    settings_.WriteString("GPIO_MAP", edited);
+    settings_.Sync();
 }
 
 void TVentana::Checkearcorvid1Click()
@@ -344,7 +360,7 @@ void TVentana::Checkearcorvid1Click()
     runChipCommand([this] {
         vardel::Operation operation(operations_);
         if (operation.acquired())
-            vardel::Checkearcorvid1Click(lines_, *host_);
+            vardel::Checkearcorvid1Click(lines_, *host_, nullptr, &timing_);
     });
 }
 

@@ -5,6 +5,7 @@
 
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_editor.h"
+#include "hw/settings.h"
 #include "ui/QtHost.h"
 
 #include <QAction>
@@ -24,6 +25,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -97,6 +99,9 @@ QString TVentana::notebookPageCaption(QStackedWidget* notebook)
 void TVentana::buildAvrPage()
 {
     avr_ = std::make_unique<vardel::AvrPage>(lines_, clock_, *host_, operations_);
+    // A chip on its own slow oscillator may need SCK phases longer than their XTAL pulses.
+    avr_->serial().setMinimumSckPhase(std::int64_t{1000} *
+                                      std::max(0, settings_.ReadInteger("SCK_MIN_US", 0)));
     avr_->dialogs.save = [this]() -> std::optional<std::string> {
         return runFileDialog(*SD);
     };

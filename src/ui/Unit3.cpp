@@ -1,9 +1,11 @@
 #include "ui/Unit3.h"
 
+#include "hw/gpio_port.h"
 #include "ui/DialogPlace.h"
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 
@@ -15,7 +17,7 @@ TformConfig::TformConfig(QWidget* parent)
 {
     setObjectName(QStringLiteral("formConfig"));
     setWindowTitle(QStringLiteral("Configuration"));
-    setFixedSize(329, 190);
+    setFixedSize(329, 250);
     new DialogPlace(this);
 
     auto* caption = new QLabel(QStringLiteral("Communication delay factor:"), this);
@@ -46,10 +48,18 @@ TformConfig::TformConfig(QWidget* parent)
     note->setWordWrap(true);
     note->setGeometry(16, 96, 297, 48);
 
+    // The board on a GPIO header: which line carries each of the board's lines.
+    auto* gpio = new QLabel(QStringLiteral("GPIO map (--port gpio:CHIP without a map):"), this);
+    gpio->setGeometry(16, 148, 297, 18);
+    edGpioMap = new QLineEdit(this);
+    edGpioMap->setObjectName(QStringLiteral("edGpioMap"));
+    edGpioMap->setPlaceholderText(QString::fromLatin1(vardel::kGpioMapExample));
+    edGpioMap->setGeometry(16, 170, 297, 26);
+
     btnAccept = new QPushButton(QStringLiteral("ACCEPT"), this);
     btnAccept->setObjectName(QStringLiteral("btnAccept"));
     btnAccept->setDefault(true);
-    btnAccept->setGeometry(120, 152, 90, 28);
+    btnAccept->setGeometry(120, 212, 90, 28);
     connect(btnAccept, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -3,11 +3,13 @@
 #include <QDialog>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSlider;
 
-// The configuration dialog: the communication delay factor on a track bar from 1 to 50. It holds
-// no copy of the factor beyond the bar's position.
+// The configuration dialog: the communication delay factor on a track bar from 1 to 50, and the
+// GPIO map that --port gpio:CHIP uses when it names none. It holds no copy of either beyond its
+// controls.
 class TformConfig : public QDialog {
     Q_OBJECT
 public:
@@ -16,6 +18,7 @@ public:
     QSlider* tb;
     QLabel* lbTB;
     QPushButton* btnAccept;
+    QLineEdit* edGpioMap;
 
     void tbChange();
 

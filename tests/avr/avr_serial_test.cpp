@@ -262,3 +262,45 @@ TEST(AvrSerial, ProgrammingEnableStartsAFreshPowerCycleAfterThirtyOneAttempts)
     EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{500, 300, 500, 300}));
     EXPECT_EQ(rig.port.reads, 32 * 32);
 }
+
+TEST(AvrSerial, AMinimumSckPhaseStretchesThePhasesWithoutAPortWriteMore)
+{
+    // Each write with the time it was made; SCK is bit 6.
+    struct TimedPort final : PortIo {
+        Clock& clock;
+        std::vector<std::pair<std::int64_t, std::uint8_t>> writes;
+        explicit TimedPort(Clock& c) : clock(c) {}
+        void DlPortWritePortUchar(std::uint16_t, std::uint8_t value) override
+        {
+            clock.portAccess();
+            writes.emplace_back(clock.nanoseconds(), value);
+        }
+        std::uint8_t DlPortReadPortUchar(std::uint16_t) override { return 0; }
+        std::string describe() const override { return "timed"; }
+    };
+    auto shortestPhase = [](const TimedPort& port) {
+        std::int64_t shortest = INT64_MAX, since = -1;
+        for (std::size_t i = 1; i < port.writes.size(); ++i)
+            if ((port.writes[i].second ^ port.writes[i - 1].second) & 0x40) {
+                if (since >= 0)
+                    shortest = std::min(shortest, port.writes[i].first - since);
+                since = port.writes[i].first;
+            }
+        return shortest;
+    };
+    std::vector<std::uint8_t> bytes[2];
+    for (const std::int64_t floor : {0, 16'000}) {
+        VirtualClock clock;
+        TimedPort port(clock);
+        LineDriver lines(port);
+        AvrSerial serial(lines, clock);
+        serial.setMinimumSckPhase(floor);
+        lines.SetAvrLines(1, 0, 0, 0, 1);
+        serial.TransferByte(0xA5);
+        serial.TransferByte(0x3C);
+        EXPECT_EQ(shortestPhase(port) >= 16'000, floor != 0) << shortestPhase(port);
+        for (const auto& w : port.writes)
+            bytes[floor != 0].push_back(w.second);
+    }
+    EXPECT_EQ(bytes[0], bytes[1]);
+}

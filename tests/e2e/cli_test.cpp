@@ -780,6 +780,8 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
         {"sim remove", "usage: sim remove eeprom|avr"},
         {"avr program-fuses CKSEL0=0 cksel0=1", "cksel0 is named twice"},
         {"--port '' check", "--port is empty"},
+        {"--port direct:0x64 check", "0x64 belongs to another device of the machine"},
+        {"--port direct:0 check", "direct:0 is not a parallel port's base address"},
         {"avr program-fuses FOO=0", "FOO is the name of no lock or fuse bit"},
         {"eeprom read 24C04 " + file("none/out.bin"), "there is no folder"},
         {"sim export flash " + file("out.txt"), "the file name must end in BIN or HEX"},

@@ -2,8 +2,10 @@
 // fake /dev folder.
 
 #include "files/scratch_folder.h"
+#include "hw/clock.h"
 #include "hw/parallel_ports.h"
 #include "hw/port_list.h"
+#include "support/fake_kernel.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +66,7 @@ TEST(PortList, EveryPortWithItsBaseAddressItsDeviceAndWhyItCannotBeOpened)
         << user;
     EXPECT_TRUE(Has(user, "parport1: base address 0xD010")) << user;
     EXPECT_TRUE(Has(user, "/parport1  cannot be opened: permission denied")) << user;
-    EXPECT_TRUE(Has(user, "claimed now by lp (another driver")) << user;
+    EXPECT_TRUE(Has(user, "claimed now by the printer driver lp (unload it: rmmod lp)")) << user;
     EXPECT_TRUE(Has(user, "/parport2 does not exist (load the ppdev module")) << user;
     EXPECT_FALSE(Has(user, "--port direct:0x")) << user;
 
@@ -79,6 +81,30 @@ TEST(PortList, EveryPortWithItsBaseAddressItsDeviceAndWhyItCannotBeOpened)
 TEST(PortList, ADeviceThatIsNoParallelPortIsRefusedByName)
 {
     std::string error;
-    EXPECT_EQ(PpdevPort::open("/dev/null", error), nullptr);
-    EXPECT_TRUE(Has(error, "/dev/null")) << error;
+    VirtualClock clock;
+    EXPECT_EQ(PpdevPort::open("/dev/null", {SystemKernel(), clock, {}}, error), nullptr);
+    EXPECT_TRUE(Has(error, "/dev/null is not a parallel port")) << error;
+}
+
+TEST(PortList, PortsOnAUsbAdapterAreWarnedAboutAndUsbPrintersExplained)
+{
+    vardel::test::FakeKernel kernel;
+    kernel.addParport(0, 0x378, nullptr);
+    kernel.addParport(1, 0, nullptr);
+    kernel.links["/sys/class/ppdev/parport1"] =
+        "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ppdev/parport1";
+    kernel.extraDevices = {"/dev/usb/lp0", "/dev/usb/hiddev0"};
+    const auto ports = FindParallelPorts(kParportProc, "/dev", {}, kernel);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_FALSE(ports[0].onUsb);
+    EXPECT_TRUE(ports[1].onUsb);
+    const auto printers = FindUsbPrinterAdapters("/dev", kernel);
+    EXPECT_EQ(printers, std::vector<std::string>{"/dev/usb/lp0"});
+    const std::string text = ParallelPortListing(ports, true, printers);
+    EXPECT_TRUE(Has(text, "--port direct:0x378  direct access")) << text;
+    EXPECT_FALSE(Has(text, "--port direct:0x0")) << text;
+    EXPECT_TRUE(Has(text, "this port is on a USB adapter")) << text;
+    EXPECT_TRUE(Has(text, "gives this port no base address")) << text;
+    EXPECT_TRUE(Has(text, "/dev/usb/lp0 is a USB printer adapter")) << text;
+    EXPECT_TRUE(Has(ParallelPortListing({}, false, printers), "cannot drive the board")) << text;
 }

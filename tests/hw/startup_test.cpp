@@ -118,6 +118,43 @@ TEST(HardwareCheck, PassesWhenSdaFollowsAndEndsLow)
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"OK|Corvid respond correct!!!"}));
 }
 
+TEST(HardwareCheck, WithTheBitDelayEachReadWaitsForTheLinesToSettleAndWritesTheSame)
+{
+    // The time of each status read since the write before it.
+    struct SettlePort final : RecordingPort {
+        Clock& clock;
+        std::int64_t lastWrite = 0;
+        std::vector<std::int64_t> settled;
+        explicit SettlePort(Clock& c) : clock(c) {}
+        void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+        {
+            lastWrite = clock.nanoseconds();
+            RecordingPort::DlPortWritePortUchar(port, value);
+        }
+        std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+        {
+            settled.push_back(clock.nanoseconds() - lastWrite);
+            return RecordingPort::DlPortReadPortUchar(port);
+        }
+    };
+    VirtualClock clock;
+    BitTiming timing(clock);
+    timing.MeasureClock();
+    timing.DelayFactor = 2;
+    SettlePort port(clock);
+    port.statusScript = {0x00, 0x80};
+    LineDriver lines(port);
+    RecordingHost host;
+    EXPECT_TRUE(Checkearcorvid1Click(lines, host, nullptr, &timing));
+    EXPECT_EQ(port.writes, (std::vector<std::uint8_t>{0x1F, 0x0F, 0x1F, 0x00}));
+    ASSERT_EQ(port.settled.size(), 2u);
+    for (const std::int64_t ns : port.settled)
+        EXPECT_GE(ns, 50'000);
+    port.settled.clear();
+    ReadStatusWithSda(lines, false, &timing);
+    EXPECT_GE(port.settled.at(0), 50'000);
+}
+
 TEST(HardwareCheck, NamesWhichLevelTheLineDidNotFollow)
 {
     RecordingPort port;

@@ -7,6 +7,7 @@
 #include "sim/sim_board.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
+#include "ui/SignalStop.h"
 #include "ui/UnAbout.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -26,6 +27,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -42,6 +44,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -67,6 +70,7 @@ private slots:
     void programmingAProtected25xxAsksFirst();
     void commandsAreDisabledWhileAnOperationRuns();
     void closingDuringAReadEndsItCleanly();
+    void aStopSignalDuringAReadEndsItCleanly();
     void sharesTheBoardFolderWithTheCommandLine();
     void theStatusBarSaysWhatHappened();
     void choosingTheSameTypeAgainKeepsTheImage();
@@ -252,6 +256,31 @@ void MainWindowTest::closingDuringAReadEndsItCleanly()
     QCOMPARE(store->ReadString("RETARDO", ""), std::string("3"));
 }
 
+void MainWindowTest::aStopSignalDuringAReadEndsItCleanly()
+{
+    Program p(QStringLiteral("3"));
+    insertChip(p, "24C256");
+    TVentana& w = *p.ventana;
+    SignalStop stop(w);
+    w.show();
+    QObject::connect(p.progreso->Progreso, &QProgressBar::valueChanged, p.progreso.get(),
+                     [&](int v) {
+                         if (v == 5)
+                             ::raise(SIGTERM);
+                     });
+    w.ToolButton3->trigger();
+    for (int i = 0; i < 10 && w.isVisible(); ++i)
+        QCoreApplication::processEvents();
+    // The process lives on after the handler: the window stopped the read, dropped the lines and
+    // closed, and the program's own exit follows.
+    QCOMPARE(SignalStop::received(), SIGTERM);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    QVERIFY(w.lbStatus->text().startsWith(QStringLiteral("Read cancelled at 0x")));
+    p.stop();
+    QCOMPARE(p.reopenStore()->ReadString("RETARDO", ""), std::string("3"));
+}
+
 void MainWindowTest::startUpState()
 {
     Program p;
@@ -371,6 +400,18 @@ void MainWindowTest::configurationDialog()
     p.config->hide();
     QCOMPARE(p.config->btnAccept->text(), QStringLiteral("ACCEPT"));
     QVERIFY(p.config->btnAccept->isDefault());
+    // The GPIO map is kept at once; text that is no map is refused with the reason.
+    for (const char* typed : {"d0=17,d1=17,in=6", "d0=x"}) {
+        w.execModal = [&](QDialog&) {
+            p.config->edGpioMap->setText(QString::fromLatin1(typed));
+            return int(QDialog::Accepted);
+        };
+        w.Configuracion2->trigger();
+        QCOMPARE(p.reopenStore()->ReadString("GPIO_MAP", ""), std::string("d0=17,d1=17,in=6"));
+    }
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY(p.messages[0].startsWith(QStringLiteral(
+        "ERROR|The GPIO map was not kept: 'd0=x' in the GPIO map is not NAME=LINE")));
 }
 
 void MainWindowTest::configurationDialogClampsStoredFactors()

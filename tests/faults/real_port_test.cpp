@@ -1,0 +1,252 @@
+// The real ports against a double of the kernel: ppdev's claim, its errors and its dummy
+// operations after a card is pulled, the /proc entries beside it, and direct access. Behind the
+// double's ports sits the simulated board, so the chip commands run over them end to end.
+
+#include "hw/parallel_ports.h"
+#include "hw/port_list.h"
+#include "hw/port_spec.h"
+#include "i2c/eeprom_page.h"
+#include "i2c/eeprom_types.h"
+#include "sim/board.h"
+#include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
+#include "support/fake_kernel.h"
+#include "support/recording.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace vardel;
+using vardel::test::FakeKernel;
+using vardel::test::RecordingHost;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The simulated board behind the double's parport0 at 0x378, and a Board opened on it.
+struct KernelRig {
+    VirtualClock chipClock;
+    sim::SimBoard hardware{chipClock};
+    FakeKernel kernel;
+    FakeKernel::Parport& parport = kernel.addParport(0, 0x378, &hardware);
+    std::vector<std::string> notices;
+
+    std::unique_ptr<sim::Board> open(const std::string& port, std::string& error)
+    {
+        sim::BoardOptions options;
+        options.port = port;
+        options.virtualTime = true;
+        options.kernel = &kernel;
+        options.notice = [this](const std::string& text) {
+            notices.push_back(text);
+        };
+        return sim::Board::open(options, error);
+    }
+};
+
+} // namespace
+
+TEST(RealPort, EveryClaimAndTheCloseDriveTheLinesLowUnlessTheyAreToStayAsSet)
+{
+    for (const bool leave : {false, true}) {
+        KernelRig rig;
+        std::string error;
+        auto board = rig.open("ppdev:/dev/parport0", error);
+        ASSERT_TRUE(board) << error;
+        // The kernel's probe left 0xFF: the very first write takes every line low.
+        EXPECT_EQ(rig.parport.writes, std::vector<std::uint8_t>{0x00});
+        EXPECT_EQ(board->describe(), "parallel port /dev/parport0 at 0x378");
+        board->port().DlPortWritePortUchar(LptDataPort, 0x1F);
+        ASSERT_TRUE(board->release(error));
+        EXPECT_FALSE(rig.parport.claimed);
+        // Between operations the port is the kernel's: an access is refused, not done unclaimed.
+        EXPECT_THROW(board->port().DlPortWritePortUchar(LptDataPort, 0x07), PortError);
+        ASSERT_TRUE(board->claim(error)) << error;
+        EXPECT_EQ(rig.parport.writes, (std::vector<std::uint8_t>{0x00, 0x1F, 0x00}));
+        board->port().DlPortWritePortUchar(LptDataPort, 0x27);
+        if (leave)
+            board->leaveLinesAtClose();
+        board.reset();
+        EXPECT_EQ(rig.parport.writes.back(), leave ? 0x27 : 0x00);
+        EXPECT_FALSE(rig.parport.claimed);
+        EXPECT_EQ(rig.parport.claims, 2);
+    }
+}
+
+TEST(RealPort, AClaimWaitsAtMostFiveSecondsForAnotherHolderAndNamesIt)
+{
+    struct Case {
+        const char* holder;
+        int leavesAfterReads;
+        const char* named; // empty: the claim succeeds
+    };
+    for (const Case c :
+         {Case{"lp", -1, "the printer driver lp (unload it: rmmod lp)"},
+          Case{"ppdev0", -1, "another program through ppdev (ppdev0"}, Case{"ppdev0", 10, ""}}) {
+        KernelRig rig;
+        rig.parport.otherHolder = c.holder;
+        rig.parport.holderLeavesAfterReads = c.leavesAfterReads;
+        std::string error;
+        sim::BoardOptions options;
+        auto board = rig.open("ppdev:/dev/parport0", error);
+        ASSERT_EQ(rig.notices.size(), 1u);
+        EXPECT_TRUE(Has(rig.notices[0], "waiting up to 5 s")) << rig.notices[0];
+        if (*c.named) {
+            EXPECT_FALSE(board);
+            EXPECT_TRUE(Has(error, std::string("is held by ") + c.named)) << error;
+            EXPECT_TRUE(Has(error, "not let go within 5 s")) << error;
+            EXPECT_EQ(rig.parport.claims, 0);
+        } else {
+            ASSERT_TRUE(board) << error;
+            EXPECT_EQ(rig.parport.writes, std::vector<std::uint8_t>{0x00});
+        }
+    }
+}
+
+TEST(RealPort, TheClaimsErrorsAreExplainedAsTheKernelMeansThem)
+{
+    struct Case {
+        const char* device;
+        int claimErrno;
+        const char* says;
+    };
+    for (const Case c : {Case{"/dev/parport0", ENXIO, "no parallel port behind the device"},
+                         Case{"/dev/parport0", ENXIO, "registered the port for itself alone"},
+                         Case{"/dev/parport0", EINTR, "a signal interrupted the wait"},
+                         Case{"/dev/ttyS0", 0, "/dev/ttyS0 is not a parallel port"},
+                         Case{"/dev/usb/lp0", 0, "/dev/usb/lp0 is a USB printer adapter"},
+                         Case{"/dev/usb/lp0", 0, "cannot drive the board"}}) {
+        KernelRig rig;
+        rig.parport.claimErrno = c.claimErrno;
+        rig.kernel.extraDevices = {"/dev/ttyS0", "/dev/usb/lp0"};
+        std::string error;
+        EXPECT_FALSE(rig.open(std::string("ppdev:") + c.device, error));
+        EXPECT_TRUE(Has(error, c.says)) << error;
+        EXPECT_TRUE(rig.parport.writes.empty());
+    }
+}
+
+TEST(RealPort, ACardPulledOutDuringAReadEndsItAsAPortErrorWithNothingKept)
+{
+    KernelRig rig;
+    auto chip = std::make_unique<sim::Eeprom24Cxx>(*sim::Eeprom24Cxx::findType("24C256"));
+    std::fill(chip->memory().begin(), chip->memory().end(), 0x5A);
+    rig.hardware.insertEeprom(std::move(chip));
+    std::string error;
+    auto board = rig.open("ppdev:/dev/parport0", error);
+    ASSERT_TRUE(board) << error;
+
+    // The card goes after a few bytes: the kernel's dummy operations take every write and read
+    // the status as 0, which a read without the check would take for 0xFF bytes.
+    struct Puller final : PortIo {
+        PortIo& inner;
+        FakeKernel& kernel;
+        FakeKernel::Parport& parport;
+        long left = 2000;
+        Puller(PortIo& i, FakeKernel& k, FakeKernel::Parport& p) : inner(i), kernel(k), parport(p)
+        {
+        }
+        void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+        {
+            if (--left == 0)
+                kernel.removeCard(parport);
+            inner.DlPortWritePortUchar(port, value);
+        }
+        std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+        {
+            return inner.DlPortReadPortUchar(port);
+        }
+        std::string describe() const override { return inner.describe(); }
+    } puller(board->port(), rig.kernel, rig.parport);
+
+    LineDriver lines(puller);
+    BitTiming timing(board->clock());
+    timing.MeasureClock();
+    timing.DelayFactor = 1;
+    RecordingHost host;
+    host.recordGauges = false;
+    OperationLock lock;
+    EepromPage page(lines, timing, host, lock);
+    page.cbChipChange(FindEepromType("24C256"));
+    std::fill(page.EepromImage.begin(), page.EepromImage.begin() + page.ChipSize, 0x11);
+
+    EXPECT_EQ(page.Leerchip1Click(), EepromPage::Outcome::Failed);
+    const auto messages = host.messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(Has(messages.back(), "ERROR|Port error on the parallel port /dev/parport0"))
+        << messages.back();
+    EXPECT_TRUE(Has(messages.back(), "the port has gone")) << messages.back();
+    EXPECT_TRUE(std::all_of(page.EepromImage.begin(), page.EepromImage.begin() + page.ChipSize,
+                            [](std::uint8_t b) { return b == 0x11; }));
+}
+
+TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
+{
+    // The addresses --port direct: accepts, as a usage check: the kernel's ports when it lists
+    // any (base 0 is a USB adapter's), else the three standard ones.
+    struct Case {
+        unsigned kernelBase; // 0: the kernel lists no port; 1: only a USB adapter's at base 0
+        const char* spec;
+        bool accepted;
+    };
+    for (const Case c :
+         {Case{0, "direct:0x378", true}, Case{0, "direct:0x278", true}, Case{0, "direct:956", true},
+          Case{0, "direct:0x64", false}, Case{0, "direct:0x70", false}, Case{0, "direct:0", false},
+          Case{0, "direct:0x378x", false}, Case{1, "direct:0", false},
+          Case{1, "direct:0x3BC", true}, Case{0xD010, "direct:0xD010", true},
+          Case{0xD010, "direct:0x378", false}, Case{0, "direct", true},
+          Case{0, "ppdev:/dev/parport1", true}}) {
+        FakeKernel kernel;
+        if (c.kernelBase)
+            kernel.addParport(0, c.kernelBase == 1 ? 0 : c.kernelBase, nullptr);
+        const std::string usage = PortSpecUsageError(c.spec, kernel);
+        EXPECT_EQ(usage.empty(), c.accepted) << c.spec << ": " << usage;
+    }
+
+    // Control bit 5 (data lines as inputs) is cleared for the operation and put back after it,
+    // and the lines are driven low first thing and at close.
+    KernelRig rig;
+    rig.kernel.directBoard = &rig.hardware;
+    rig.kernel.registers[0x37A] = 0x2C;
+    std::string error;
+    auto board = rig.open("direct:0x378", error);
+    ASSERT_TRUE(board) << error;
+    using Out = std::pair<std::uint16_t, std::uint8_t>;
+    EXPECT_EQ(rig.kernel.outs, (std::vector<Out>{{0x37A, 0x0C}, {0x378, 0x00}}));
+    board->port().DlPortWritePortUchar(LptDataPort, 0x07);
+    // A card the kernel listed is missed as soon as its entry goes.
+    {
+        KernelRig gone;
+        auto other = gone.open("direct:0x378", error);
+        ASSERT_TRUE(other) << error;
+        gone.kernel.removeCard(gone.parport);
+        EXPECT_THROW(
+            for (int i = 0; i < 256; ++i) other->port().DlPortWritePortUchar(LptDataPort, 0x07),
+            PortError);
+    }
+    board.reset();
+    EXPECT_EQ(rig.kernel.outs,
+              (std::vector<Out>{
+                  {0x37A, 0x0C}, {0x378, 0x00}, {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}}));
+
+    // A port a driver holds is not written under it; lockdown is named as such.
+    KernelRig held;
+    held.parport.otherHolder = "lp";
+    EXPECT_FALSE(held.open("direct:0x378", error));
+    EXPECT_TRUE(Has(error, "in use by the printer driver lp")) << error;
+    EXPECT_TRUE(held.kernel.outs.empty());
+    KernelRig locked;
+    locked.kernel.iopermErrno = EPERM;
+    locked.kernel.isRoot = true;
+    locked.kernel.files["/sys/kernel/security/lockdown"] = "none [integrity] confidentiality\n";
+    EXPECT_FALSE(locked.open("direct:0x378", error));
+    EXPECT_TRUE(Has(error, "locked down")) << error;
+    locked.kernel.isRoot = false;
+    EXPECT_FALSE(locked.open("direct:0x378", error));
+    EXPECT_TRUE(Has(error, "needs root")) << error;
+}
