@@ -49,6 +49,8 @@ int runPorts(const std::string& procRoot, const std::string& devRoot);
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
+// auto FILE [--count N] [--log FILE]: a production run from a project file or a one-image HEX.
+int runAuto(Context& ctx, const QStringList& args);
 // avr parts: needs no board.
 int runAvrParts();
 

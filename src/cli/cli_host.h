@@ -35,6 +35,8 @@ public:
     static volatile std::sig_atomic_t interrupted;
     // Whether any message with an error caption was shown.
     bool errorShown() const { return errorShown_; }
+    // --yes: confirmations are answered OK.
+    bool yes() const { return yes_; }
     // The caption of the last message shown.
     const std::string& lastCaption() const { return lastCaption_; }
     // The one line after a successful read, program or verify ("24C256: 32768 bytes
@@ -59,6 +61,38 @@ private:
     std::string label_;
     bool errorShown_ = false;
     OperationLock* stopLock_ = nullptr;
+};
+
+// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
+// after every byte, end with every line low and say that the chip may be partly written.
+class StopOnInterruptHost final : public Host {
+public:
+    StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
+
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override
+    {
+        return host_.MessageBox(text, caption, buttons, icon);
+    }
+    void BusyCursor() override { host_.BusyCursor(); }
+    void NormalCursor() override { host_.NormalCursor(); }
+    void ProgressShow() override { host_.ProgressShow(); }
+    void ProgressHide() override { host_.ProgressHide(); }
+    void ProgressLabel(const std::string& text) override { host_.ProgressLabel(text); }
+    void ProgressGauge(int percent) override { host_.ProgressGauge(percent); }
+    bool CancelFlag() override { return host_.CancelFlag(); }
+    void FlashGauge(int percent) override { host_.FlashGauge(percent); }
+    void EepromGauge(int percent) override { host_.EepromGauge(percent); }
+    void ProcessMessages() override
+    {
+        host_.ProcessMessages();
+        if (CliHost::interrupted)
+            lock_.requestStop();
+    }
+
+private:
+    CliHost& host_;
+    OperationLock& lock_;
 };
 
 } // namespace vardel::cli

@@ -328,6 +328,38 @@ std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QSt
     return chip;
 }
 
+QString ParseAutoWords(const QStringList& args, AutoWords& words)
+{
+    const QString usage =
+        QStringLiteral("usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE]");
+    words = AutoWords{};
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--count") && hasValue) {
+            bool ok = false;
+            words.count = args[++i].toInt(&ok);
+            if (!ok || words.count < 1)
+                return QStringLiteral("--count takes a number from 1 up");
+        } else if (a == QLatin1String("--log") && hasValue && words.log.isEmpty()) {
+            words.log = args[++i];
+            if (words.log.isEmpty())
+                return QStringLiteral("--log is empty: give the name of the CSV file");
+        } else if (!a.startsWith(QLatin1String("--")) && words.file.isEmpty()) {
+            words.file = a;
+        } else {
+            return usage;
+        }
+    }
+    if (words.file.isEmpty())
+        return usage;
+    if (!words.file.endsWith(QLatin1String(".vardel")) &&
+        FileKindOf(FileNameFromQString(words.file)) != FileKind::Hex)
+        return QStringLiteral("'%1': auto takes a project file (.vardel) or a one-image HEX file")
+            .arg(words.file);
+    return {};
+}
+
 sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error)
 {
     QStringList positional, settings;
@@ -399,6 +431,10 @@ QString CheckCommand(const CommandLine& line)
         return CheckAvr(args);
     if (command == QLatin1String("sim"))
         return CheckSim(args, port.kind);
+    if (command == QLatin1String("auto")) {
+        AutoWords words;
+        return ParseAutoWords(args, words);
+    }
     return QStringLiteral("unknown command '%1'").arg(command);
 }
 

@@ -62,6 +62,15 @@ QString InputNameProblem(const QString& argument);
 // device or a link to nowhere, in a folder that takes the file).
 QString OutputNameProblem(const QString& argument);
 
+// auto FILE [--count N] [--log FILE]: a project file (.vardel) or a one-image HEX file, the number
+// of chips and the log that replaces the project's.
+struct AutoWords {
+    QString file;
+    int count = 1;
+    QString log;
+};
+QString ParseAutoWords(const QStringList& args, AutoWords& words);
+
 // lines [vcc=0|1] [sck=0|1] [mosi=0|1] [reset=0|1] [xtal=0|1]: the levels of VCC, SCK, MOSI, RESET
 // and XTAL, each named at most once.
 QString ParseLineLevels(const QStringList& args, std::array<std::uint8_t, 5>& levels);

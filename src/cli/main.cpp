@@ -90,7 +90,7 @@ int ListWords(const QString& kind)
 {
     std::set<std::string> words;
     if (kind == QLatin1String("commands")) {
-        words = {"ports", "check", "lines", "convert", "eeprom", "avr", "sim"};
+        words = {"ports", "check", "lines", "convert", "eeprom", "avr", "auto", "sim"};
     } else if (kind == QLatin1String("types")) {
         for (const EepromType& type : kEepromTypes) {
             words.insert(type.name);
@@ -211,6 +211,8 @@ int Run(int argc, char** argv)
             status = runAvr(ctx, args);
         else if (command == QLatin1String("sim"))
             status = runSim(ctx, args);
+        else if (command == QLatin1String("auto"))
+            status = runAuto(ctx, args);
         else
             status = usageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const std::bad_alloc&) {

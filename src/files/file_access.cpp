@@ -327,4 +327,38 @@ void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers)
     }
 }
 
+bool AppendToFile(const std::string& fileName, const std::string& text, const std::string& header,
+                  std::string* error)
+{
+    const int fd =
+        ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        SetError(error, Reason("cannot open " + fileName, errno));
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        SetError(error, fileName + " is not a regular file");
+        return false;
+    }
+    const bool created = info.st_size == 0;
+    // One write for the whole line, so that two programs appending to the log never mix lines.
+    const std::string all = (created ? header : std::string()) + text;
+    const bool ok = WriteAll(fd, reinterpret_cast<const std::uint8_t*>(all.data()), all.size()) &&
+                    ::fsync(fd) == 0;
+    const int code = errno;
+    if (::close(fd) != 0 && ok) {
+        SetError(error, Reason("cannot write " + fileName, errno));
+        return false;
+    }
+    if (!ok) {
+        SetError(error, Reason("cannot write " + fileName, code));
+        return false;
+    }
+    if (created)
+        SyncFolderOf(fs::path(fileName));
+    return true;
+}
+
 } // namespace vardel

@@ -50,6 +50,12 @@ FileBytes ReadWholeFile(const std::string& fileName, std::size_t limit,
 bool ReplaceFileContent(const std::string& fileName, const void* data, std::size_t size,
                         std::string* error = nullptr);
 
+// Appends the text to the end of the file, created when missing (then beginning with `header`),
+// and syncs it to disk. Only a regular file is written. False, with the reason in error when
+// asked, on any failure.
+bool AppendToFile(const std::string& fileName, const std::string& text, const std::string& header,
+                  std::string* error = nullptr);
+
 // Removes the temporaries of unfinished saves when one of the signals arrives, then ends the
 // process by that signal as it would have ended without the handler.
 void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers);

@@ -142,6 +142,34 @@ AvrPlacement PlaceAvrImage(const ImageFile& file, AvrMemory memory, std::span<st
     return result;
 }
 
+std::uint64_t AvrHexBase(AvrMemory memory)
+{
+    for (const AvrHexRegion& region : kAvrHexRegions)
+        if (region.memory == memory)
+            return region.base;
+    return kAvrHexEnd;
+}
+
+AvrImageBits ReadAvrImageBits(const HexImage& image)
+{
+    const std::uint64_t fuses = AvrHexBase(AvrMemory::Fuses);
+    const std::uint64_t lock = AvrHexBase(AvrMemory::Lock);
+    const std::uint64_t end = AvrHexBase(AvrMemory::Signature);
+    AvrImageBits bits;
+    for (const HexImage::Run& run : image.runs)
+        for (std::size_t i = 0; i < run.size; ++i) {
+            const std::uint64_t address = run.address + i;
+            const std::uint8_t byte = image.bytes[run.offset + i];
+            if (address >= fuses && address < fuses + 3)
+                bits.fuses[address - fuses] = byte;
+            else if (address == lock)
+                bits.lock = byte;
+            else if (address >= fuses && address < end)
+                ++bits.stray;
+        }
+    return bits;
+}
+
 std::string OtherMemoriesWarning(const AvrPlacement& placement, AvrMemory memory)
 {
     const char* own = "";

@@ -4,7 +4,9 @@
 #include "files/file_access.h"
 #include "files/unHEX.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -95,5 +97,18 @@ AvrPlacement PlaceAvrImage(const ImageFile& file, AvrMemory memory, std::span<st
 // The WARNING for the other memories' bytes a whole-program file holds: "File holds 2048 bytes of
 // flash besides the EEPROM: they are left out", one line each; empty when there are none.
 std::string OtherMemoriesWarning(const AvrPlacement& placement, AvrMemory memory);
+
+// The fuse and lock bytes of a whole-program HEX: the fuse bytes from the fuses' region base in
+// the order low, high, extended, the lock byte at the lock bits' base. Each is there only when a
+// record gives it; `stray` counts the other bytes of those two regions.
+struct AvrImageBits {
+    std::array<std::optional<std::uint8_t>, 3> fuses;
+    std::optional<std::uint8_t> lock;
+    std::uint64_t stray = 0;
+    bool any() const { return fuses[0] || fuses[1] || fuses[2] || lock; }
+};
+AvrImageBits ReadAvrImageBits(const HexImage& image);
+// The base of a memory's region.
+std::uint64_t AvrHexBase(AvrMemory memory);
 
 } // namespace vardel

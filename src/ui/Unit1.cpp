@@ -1,4 +1,5 @@
 #include "ui/Unit1.h"
+#include "ui/Unit1Auto.h"
 
 #include "avr/avr_page.h"
 #include "avr/lock_fuse_commands.h"
@@ -112,6 +113,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     host_->fileInHand = [this] {
         return QFileInfo(OD->property("lastFileName").toString()).fileName().toStdString();
     };
+    autoPanel_ = new AutoPanel(*this);
     FormCreate();
 }
 

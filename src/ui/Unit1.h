@@ -37,6 +37,7 @@ class TAboutBox;
 class TformConfig;
 class TformManual;
 class TformProgreso;
+class AutoPanel;
 
 namespace vardel {
 enum class EditorSection;
@@ -57,6 +58,9 @@ class Settings;
 // AVR page model.
 class TVentana : public QMainWindow {
     Q_OBJECT
+    // The production runs (Unit1Auto.cpp) run their commands as the window's own.
+    friend class AutoPanel;
+
 public:
     TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings& settings,
              QWidget* parent = nullptr);
@@ -301,6 +305,7 @@ private:
     TformProgreso* progress_ = nullptr;
     TformConfig* config_ = nullptr;
     TformManual* manual_ = nullptr;
+    AutoPanel* autoPanel_ = nullptr;
     bool closePending_ = false;
     bool destroyed_ = false;
 };

@@ -1143,6 +1143,8 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
         {"avr read-flash " + file("dangling.bin"), "dangling.bin' is a link to nowhere"},
         {"sim export flash " + file("null.bin"), "null.bin' is not a plain file"},
         {"- - -- x", "unknown command '-'"},
+        {"auto " + file("fw.txt"), "auto takes a project file (.vardel) or a one-image HEX"},
+        {"auto p.vardel --count 0", "--count takes a number from 1 up"},
     };
     // Another process (this one) holds the board's folder for as long as the table runs.
     const int held = ::open(board().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -1168,6 +1170,144 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
     EXPECT_NE(fifo.out.find(file("t.fifo") + ": it is a FIFO that no program reads"),
               std::string::npos)
         << fifo.out;
+}
+
+TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)
+{
+    const std::string image = SAMPLES_DIR "/blink-atmega328p-all.hex";
+    ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
+    // The fuse and lock writes are confirmed as program-fuses confirms them.
+    Result r = cli("auto " + image);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("add --yes"), std::string::npos) << r.out;
+
+    r = cli("--yes auto " + image + " --log " + file("one.csv"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("ATmega328P: programmed and verified"), std::string::npos) << r.out;
+    EXPECT_NE(readAll(file("one.csv")).find(",blink-atmega328p-all.hex,ATmega328P,1E 95 0F,,"),
+              std::string::npos);
+    EXPECT_NE(readAll(file("one.csv")).find(",E2 D9 FD,FE,ok,"), std::string::npos);
+    r = cli("sim show");
+    EXPECT_NE(r.out.find("avr.fuse.extended=FD\navr.fuse.high=D9\navr.fuse.low=E2\navr.lock=FE\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(cli("avr verify-flash " + image).status, 0);
+    ASSERT_EQ(cli("sim export avr-eeprom " + file("ee.bin")).status, 0);
+    std::string expected("hello from the EEPROM", 22);
+    expected.resize(1024, '\xFF');
+    EXPECT_EQ(readAll(file("ee.bin")), expected);
+
+    // Fuse bytes that would program RSTDISBL: refused before anything is written.
+    std::string text = readAll(image);
+    const auto at = text.find(":03000000E2D9FD45");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 17, ":03000000E259FDC5");
+    std::ofstream(file("reset-off.hex"), std::ios::binary) << text;
+    ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
+    r = cli("--yes auto " + file("reset-off.hex"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("RSTDISBL=0 ends serial programming"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Nothing was written"), std::string::npos) << r.out;
+    EXPECT_EQ(cli("avr blank-test").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.high=D9\navr.fuse.low=62\n"), std::string::npos);
+}
+
+TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
+{
+    std::ofstream(file("board.vardel"))
+        << "# the blinker, numbered from 1001\n"
+           "socket = avr\npart = ATmega328P\n"
+           "flash = " SAMPLES_DIR "/blink-atmega328p-all.hex\n"
+           "serial.memory = eeprom\nserial.address = 0x10\nserial.length = 4\n"
+           "serial.format = big-endian\n"
+           "serial.next = 1001 # advanced by each chip\n"
+           "log = runs.csv\n";
+    auto serialAt10 = [this] {
+        cli("sim export avr-eeprom " + file("ee.bin"));
+        return readAll(file("ee.bin")).substr(0x10, 4);
+    };
+    ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
+    Result r = cli("auto " + file("board.vardel"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(serialAt10(), std::string("\0\0\x03\xE9", 4));
+    EXPECT_EQ(cli("avr verify-flash " SAMPLES_DIR "/blink-atmega328p-all.hex").status, 0);
+    // Two more: the simulated board puts a fresh chip in before the second.
+    r = cli("auto " + file("board.vardel") + " --count 2");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("chip 2 of 2: a fresh ATmega328P"), std::string::npos) << r.out;
+    EXPECT_EQ(serialAt10(), std::string("\0\0\x03\xEB", 4));
+    EXPECT_NE(readAll(file("board.vardel")).find("serial.next = 1004 # advanced by each chip\n"),
+              std::string::npos);
+
+    const std::string log = readAll(file("runs.csv"));
+    const std::regex line("(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
+                          "board.vardel,ATmega328P,1E 95 0F,(\\d+),([0-9A-F]{8}),([0-9A-F]{8}),,,"
+                          "ok,\\d+\\.\\d{3}\n");
+    std::istringstream lines(log);
+    std::string header, entry;
+    std::getline(lines, header);
+    EXPECT_EQ(header, "time,project,part,signature,serial,flash_crc32,eeprom_crc32,fuses,lock,"
+                      "outcome,duration_s");
+    std::set<std::string> eepromCrcs;
+    for (int serial = 1001; serial <= 1003; ++serial) {
+        ASSERT_TRUE(std::getline(lines, entry)) << log;
+        std::smatch m;
+        const std::string withEnd = entry + "\n";
+        ASSERT_TRUE(std::regex_match(withEnd, m, line)) << entry;
+        EXPECT_EQ(m[3], std::to_string(serial));
+        eepromCrcs.insert(m[5]);
+    }
+    EXPECT_EQ(eepromCrcs.size(), 3u);
+    EXPECT_FALSE(std::getline(lines, entry));
+}
+
+TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
+{
+    const std::string project = "socket = avr\npart = ATmega328P\nserial.memory = eeprom\n"
+                                "serial.address = 0\nserial.length = 2\nserial.format = bcd\n"
+                                "log = runs.csv\n";
+    std::ofstream(file("p.vardel")) << project << "serial.next = 42\n";
+    ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
+    Result r = cli("--sim-port-fails-after 50000 auto " + file("p.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("failed at the step \"eeprom\": the flash is erased; the EEPROM is "
+                         "partly written"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(readAll(file("p.vardel")), project + "serial.next = 42\n");
+    const std::string log = readAll(file("runs.csv"));
+    EXPECT_NE(log.find(",42,,"), std::string::npos) << log;
+    EXPECT_NE(log.find(",eeprom,"), std::string::npos) << log;
+
+    // A number that does not fit is refused before the chip is touched, and logged.
+    std::ofstream(file("p.vardel")) << project << "serial.next = 10000\n";
+    ASSERT_EQ(cli("sim insert-avr ATmega328P --set avr.lock=FC").status, 0);
+    r = cli("auto " + file("p.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the serial number 10000 does not fit in 4 BCD digits"), std::string::npos)
+        << r.out;
+    EXPECT_NE(cli("sim show").out.find("avr.lock=FC"), std::string::npos);
+    EXPECT_NE(readAll(file("runs.csv")).find(",10000,,,,,refused,"), std::string::npos);
+
+    // A bit the part does not have is found when the project is read, with its line.
+    std::ofstream(file("f.vardel")) << "socket = avr\npart = ATmega328P\nfuses = CKDIV9=1\n";
+    r = cli("--yes auto " + file("f.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("f.vardel: line 3: CKDIV9 is not a fuse bit of the ATmega328P"),
+              std::string::npos)
+        << r.out;
+
+    // An image larger than the chip is refused too: nothing of it would be the chip's.
+    std::ofstream(file("big.bin"), std::ios::binary) << std::string(300, 'x');
+    std::ofstream(file("e.vardel")) << "socket = eeprom\npart = 24C02\neeprom = big.bin\n";
+    ASSERT_EQ(cli("sim insert-eeprom 24C02").status, 0);
+    r = cli("auto " + file("e.vardel"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the image holds 300 bytes, more than the 24C02's 256"),
+              std::string::npos)
+        << r.out;
+    ASSERT_EQ(cli("sim export eeprom " + file("e.bin")).status, 0);
+    EXPECT_EQ(readAll(file("e.bin")), std::string(256, '\xFF'));
 }
 
 TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)

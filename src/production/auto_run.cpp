@@ -1,0 +1,630 @@
+#include "production/auto_run.h"
+
+#include "avr/avr_page.h"
+#include "avr/part_bits.h"
+#include "files/binary_file.h"
+#include "hw/outcome_text.h"
+#include "hw/port_failure.h"
+#include "i2c/eeprom_page.h"
+#include "i2c/eeprom_types.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vardel {
+
+namespace {
+
+// The single commands report success in boxes of their own; inside an Auto run those become the
+// status line, and only errors, warnings and questions stop for the user.
+class AutoHost final : public Host {
+public:
+    explicit AutoHost(Host& host) : host_(host) {}
+    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                      Icon icon) override
+    {
+        if (buttons == Buttons::Ok && (caption == "OK" || caption == "Verification complete" ||
+                                       caption == "VERIFICATION COMPLETE")) {
+            std::string line = text;
+            std::replace(line.begin(), line.end(), '\r', ' ');
+            host_.StatusText(line);
+            return Result::Ok;
+        }
+        return host_.MessageBox(text, caption, buttons, icon);
+    }
+    void BusyCursor() override { host_.BusyCursor(); }
+    void NormalCursor() override { host_.NormalCursor(); }
+    void ProgressShow() override { host_.ProgressShow(); }
+    void ProgressHide() override { host_.ProgressHide(); }
+    void ProgressLabel(const std::string& text) override { host_.ProgressLabel(text); }
+    void ProgressGauge(int percent) override { host_.ProgressGauge(percent); }
+    bool CancelFlag() override { return host_.CancelFlag(); }
+    void FlashGauge(int percent) override { host_.FlashGauge(percent); }
+    void EepromGauge(int percent) override { host_.EepromGauge(percent); }
+    void ProcessMessages() override { host_.ProcessMessages(); }
+    void StatusText(const std::string& text) override { host_.StatusText(text); }
+
+private:
+    Host& host_;
+};
+
+std::string Hex2(std::uint8_t byte)
+{
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+std::string Hex8(std::uint32_t value)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+// A one-image HEX keeps the EEPROM from 0x810000 up and the fuses from 0x820000 up.
+bool HasBytesIn(const HexImage& image, std::uint64_t from, std::uint64_t to)
+{
+    return std::any_of(image.runs.begin(), image.runs.end(), [&](const HexImage::Run& r) {
+        return r.address < to && r.address + r.size > from;
+    });
+}
+
+// Whether an image laid into a memory of `size` bytes gave it all it holds for that memory: a
+// longer binary file, or HEX bytes past the memory's end, refuse the run. Empty, or why.
+std::string CheckPlaced(const ImageFile& file, std::size_t size, const HexPlacement& placed,
+                        const std::string& what)
+{
+    if (file.kind == FileKind::Bin && file.bin.size() > size)
+        return "the image holds " + std::to_string(file.bin.size()) + " bytes, more than the " +
+               what + "'s " + std::to_string(size);
+    if (file.kind == FileKind::Hex && placed.outside)
+        return std::to_string(placed.outside) + " bytes of the image lie past the end of the " +
+               what + ", the first at " +
+               AddressText(static_cast<std::uint32_t>(placed.firstOutside));
+    if (file.kind == FileKind::Hex && placed.inside == 0)
+        return std::string(kNoDataForMemory) + " (" + what + ")";
+    return {};
+}
+
+std::string ResolvedBeside(const std::string& projectFile, const std::string& name)
+{
+    const QString folder = QFileInfo(QString::fromStdString(projectFile)).absolutePath();
+    return QDir(folder).absoluteFilePath(QString::fromStdString(name)).toStdString();
+}
+
+// The part's fuse byte for the project's low (0), high (1) or extended (2) byte, or -1.
+int FuseByteOf(const PartBits& bits, int index)
+{
+    static const char* names[] = {"lfuse", "hfuse", "efuse"};
+    for (int byte = 0; byte < bits.part().fuseCount; ++byte)
+        if (std::string(bits.byteName(byte)) == names[index] ||
+            (index == 0 && std::string(bits.byteName(byte)) == "fuse"))
+            return byte;
+    return -1;
+}
+
+// The fuse and lock bits a job asks for, set on `bits` over what they hold; an error when a name
+// or a byte does not fit the part, or when a bit ends serial programming and `allowed` is false.
+std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
+                      std::array<std::uint8_t, 4>& named, std::string& key)
+{
+    named = {};
+    const std::optional<std::uint8_t>& lockByte = project.lockByte;
+    const AvrPart& part = bits.part();
+    const std::string chip = part.name;
+    const bool anyBits = !project.fuseBits.empty() || !project.lockBits.empty() || lockByte ||
+                         project.fuseBytes[0] || project.fuseBytes[1] || project.fuseBytes[2];
+    key = "part";
+    if (anyBits && part.catalogued)
+        return "the fuse and lock bits of the " + chip +
+               " are written with program-fuses and program-lock, not in an Auto run";
+    static const char* byteKeys[] = {"fuse.low", "fuse.high", "fuse.extended"};
+    for (int i = 0; i < 3; ++i) {
+        if (!project.fuseBytes[i])
+            continue;
+        key = byteKeys[i];
+        const int byte = FuseByteOf(bits, i);
+        if (byte < 0)
+            return std::string("the ") + chip + " has no " + byteKeys[i] + " byte";
+        const std::uint8_t value = *project.fuseBytes[i];
+        if ((value | bits.mask(byte)) != 0xFF)
+            return std::string(byteKeys[i]) + " " + Hex2(value) + " programs bits the " + chip +
+                   " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
+        bits.setValue(byte, value);
+        named[static_cast<std::size_t>(byte)] = bits.mask(byte);
+    }
+    if (lockByte) {
+        key.clear();
+        const int byte = bits.lockByte();
+        if (!bits.mask(byte) || !part.instructions.lockWrite)
+            return "the " + chip + " has no lock bits that serial programming reaches";
+        if ((*lockByte | bits.mask(byte)) != 0xFF)
+            return "the lock byte " + Hex2(*lockByte) + " programs bits the " + chip +
+                   " does not have";
+        bits.setValue(byte, static_cast<std::uint8_t>(*lockByte | ~bits.mask(byte)));
+        named[static_cast<std::size_t>(byte)] = bits.mask(byte);
+    }
+    for (const bool lock : {false, true}) {
+        key = lock ? "lock" : "fuses";
+        for (const auto& [name, programmed] : lock ? project.lockBits : project.fuseBits) {
+            const std::optional<PartBit> bit = bits.find(name);
+            if (!bit || (bit->byte == bits.lockByte()) != lock)
+                return name + " is not a " + (lock ? "lock" : "fuse") + " bit of the " + chip;
+            bits.setProgrammed(*bit, programmed);
+            named[static_cast<std::size_t>(bit->byte)] |= static_cast<std::uint8_t>(1u << bit->bit);
+        }
+    }
+    // A bit that ends serial programming, in the state the job leaves it.
+    key = "allow-lockout";
+    for (int byte = 0; byte < bits.lockByte(); ++byte)
+        for (int b = 0; b < 8; ++b) {
+            const PartBit bit{byte, b};
+            if (bits.bitName(byte, b) && (named[static_cast<std::size_t>(byte)] >> b & 1) &&
+                bits.endsSerialProgramming(bit, bits.programmed(bit)) && !allowed)
+                return std::string(bits.bitName(byte, b)) + (bits.programmed(bit) ? "=0" : "=1") +
+                       " ends serial programming of the " + chip +
+                       " for good (only a high-voltage programmer undoes it); refused unless the "
+                       "project has allow-lockout = yes and --allow-lockout is given";
+        }
+    return {};
+}
+
+bool WritesBits(const AutoJob& job, bool lock)
+{
+    const Project& p = job.project;
+    if (lock)
+        return !p.lockBits.empty() || p.lockByte;
+    return !p.fuseBits.empty() || p.fuseBytes[0] || p.fuseBytes[1] || p.fuseBytes[2];
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (const char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+} // namespace
+
+const char* const AutoRun::kLogHeader = "time,project,part,signature,serial,flash_crc32,"
+                                        "eeprom_crc32,fuses,lock,outcome,duration_s\n";
+
+AutoJobLoad LoadAutoJob(const std::string& fileName)
+{
+    AutoJobLoad result;
+    AutoJob& job = result.job;
+    job.fileName = fileName;
+    auto error = [&result, &fileName](const std::string& text) {
+        result.job = AutoJob{};
+        result.error = fileName + ": " + text;
+        return result;
+    };
+    auto readImage = [](const std::string& name, std::optional<ImageFile>& into) -> std::string {
+        const ImageRead read =
+            ReadImageFile(name, static_cast<std::size_t>(AvrPage::kPartFlashLoadLimit));
+        if (read.failure == ImageFailure::UnknownKind)
+            return name + ": the name must end in BIN or HEX";
+        if (read.failure == ImageFailure::Unreadable)
+            return name + ": " + ReadFailureReason(read.readFailure);
+        if (!read.ok())
+            return name + ": " + read.detail;
+        into = read.file;
+        return {};
+    };
+
+    if (FileKindOf(fileName) == FileKind::Hex) {
+        // A one-image HEX: the part is the chip identified.
+        std::optional<ImageFile> image;
+        if (const std::string e = readImage(fileName, image); !e.empty()) {
+            result.error = e;
+            return result;
+        }
+        job.oneImage = true;
+        job.project.socket = ProjectSocket::Avr;
+        const HexImage& hex = image->hex;
+        if (HasBytesIn(hex, 0, kAvrEepromHexBase))
+            job.flash = image;
+        if (HasBytesIn(hex, kAvrEepromHexBase, AvrHexBase(AvrMemory::Fuses)))
+            job.eeprom = image;
+        const AvrImageBits bits = ReadAvrImageBits(hex);
+        if (bits.stray)
+            return error(std::to_string(bits.stray) +
+                         " bytes of the fuses' and lock bits' regions are neither fuse bytes "
+                         "(0x820000-0x820002) nor the lock byte (0x830000)");
+        job.project.fuseBytes = bits.fuses;
+        job.project.lockByte = bits.lock;
+        if (!job.flash && !job.eeprom && !bits.any())
+            return error("the file holds nothing to program");
+        return result;
+    }
+
+    const FileBytes bytes = ReadWholeFile(fileName, 1 << 20);
+    if (!bytes.ok())
+        return error(ReadFailureReason(bytes.failure));
+    ProjectParse parse = ParseProject(bytes.bytes);
+    if (!parse.ok())
+        return error(parse.error);
+    job.project = std::move(parse.project);
+    job.text.assign(bytes.bytes.begin(), bytes.bytes.end());
+    const Project& p = job.project;
+    const auto lineOf = [&p](std::string_view key) {
+        const int line = p.lineOf(key);
+        return line ? "line " + std::to_string(line) + ": " : std::string();
+    };
+    std::uint64_t flashSize = 0, eepromSize = 0;
+    if (p.socket == ProjectSocket::Avr) {
+        const AvrPart* part = FindPartByName(p.part);
+        if (!part)
+            return error(lineOf("part") + "unknown AVR part '" + p.part +
+                         "' (vardel-cli avr parts lists them)");
+        PartBits bits(*part);
+        std::array<std::uint8_t, 4> named{};
+        std::string key;
+        if (const std::string e = ApplyBits(bits, p, true, named, key); !e.empty())
+            return error(lineOf(key) + e);
+        flashSize = part->flashBytes;
+        eepromSize = part->eepromBytes;
+    } else {
+        const int type = FindEepromType(p.part);
+        if (type < 0)
+            return error(lineOf("part") + "unknown EEPROM type '" + p.part + "' (" +
+                         EepromTypeNames() + ")");
+        eepromSize = static_cast<std::uint64_t>(kEepromTypes[static_cast<std::size_t>(type)].size);
+    }
+    if (const auto& s = p.serial) {
+        const std::uint64_t size = s->inFlash ? flashSize : eepromSize;
+        if (s->address + static_cast<std::uint64_t>(s->length) > size)
+            return error(
+                lineOf("serial.address") + "the serial number (" + std::to_string(s->length) +
+                " bytes at " + AddressText(s->address) + ") lies outside the " + p.part + "'s " +
+                (s->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) + " bytes)");
+    }
+    if (!p.flash.empty())
+        if (const std::string e = readImage(ResolvedBeside(fileName, p.flash), job.flash);
+            !e.empty())
+            return error(e);
+    if (!p.eeprom.empty())
+        if (const std::string e = readImage(ResolvedBeside(fileName, p.eeprom), job.eeprom);
+            !e.empty())
+            return error(e);
+    if (!p.log.empty())
+        job.logFile = ResolvedBeside(fileName, p.log);
+    return result;
+}
+
+struct AutoRun::Record {
+    std::int64_t start = 0;
+    std::string part;
+    std::string signature;
+    std::string flashCrc;
+    std::string eepromCrc;
+    std::string fuses;
+    std::string lock;
+    std::string outcome;
+};
+
+AutoRun::AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,
+                 OperationLock& operations)
+    : lines_(lines), clock_(clock), timing_(timing), host_(host), operations_(operations)
+{
+}
+
+AutoRun::Result AutoRun::refuse(const std::string& text)
+{
+    host_.MessageBox(text + ".\rNothing was written.", "ERROR");
+    return Result::Refused;
+}
+
+AutoRun::Result AutoRun::fail(const std::string& step, const std::string& holds, Record& record)
+{
+    failedStep_ = step;
+    record.outcome = step;
+    // The step has put the lines down itself, unless the port failed under it.
+    try {
+        lines_.SetAvrLines(0, 0, 0, 0, 0);
+    } catch (const PortError&) {
+    }
+    host_.NormalCursor();
+    host_.MessageBox("Auto run failed at the step \"" + step + "\": " + holds + ".", "ERROR");
+    return Result::Failed;
+}
+
+AutoRun::Result AutoRun::run(AutoJob& job)
+{
+    failedStep_.clear();
+    partName_.clear();
+    serial_.reset();
+    Record record;
+    record.start = clock_.nanoseconds();
+    Result result = Result::Refused;
+    // A number that does not fit is refused before the chip is touched.
+    const std::optional<SerialRule>& rule = job.project.serial;
+    std::optional<std::vector<std::uint8_t>> serialBytes;
+    if (rule) {
+        serial_ = rule->next;
+        std::string why;
+        serialBytes = SerialBytes(*rule, rule->next, &why);
+        if (!serialBytes) {
+            record.outcome = "refused";
+            result = refuse("Auto run refused: " + why);
+            writeLog(job, record);
+            return result;
+        }
+        if (rule->next > UINT64_MAX - rule->step) {
+            record.outcome = "refused";
+            result = refuse("Auto run refused: the serial number after " +
+                            std::to_string(rule->next) + " does not exist");
+            writeLog(job, record);
+            return result;
+        }
+    }
+    result =
+        job.project.socket == ProjectSocket::Avr ? runAvr(job, record) : runEeprom(job, record);
+    if (result == Result::Refused)
+        record.outcome = "refused";
+    if (result != Result::Ok) {
+        writeLog(job, record);
+        return result;
+    }
+    // The next number is taken only now that this chip holds its own, and kept at once.
+    if (rule) {
+        const std::uint64_t next = rule->next + rule->step;
+        const std::string text = WithNextSerial(job.text, next);
+        std::string error;
+        if (!ReplaceFileContent(job.fileName, text.data(), text.size(), &error)) {
+            record.outcome = "saving the serial number";
+            failedStep_ = record.outcome;
+            host_.MessageBox("The chip is programmed with the serial number " +
+                                 std::to_string(rule->next) +
+                                 ", but the next number could not be saved: " + error + ".",
+                             "ERROR");
+            writeLog(job, record);
+            return Result::Failed;
+        }
+        job.text = text;
+        job.project.serial->next = next;
+    }
+    record.outcome = "ok";
+    if (!writeLog(job, record)) {
+        failedStep_ = "log";
+        return Result::Failed;
+    }
+    return Result::Ok;
+}
+
+AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
+{
+    AutoHost host(host_);
+    AvrPage page(lines_, clock_, host, operations_);
+    const Project& project = job.project;
+    using Outcome = AvrPage::Outcome;
+
+    host_.StatusText("Auto: identify");
+    if (page.btnTipoClick() != Outcome::Done)
+        return fail("identify", "nothing was written", record);
+    const std::array<std::uint8_t, 3> signature = page.lastSignature();
+    record.signature = Hex2(signature[0]) + " " + Hex2(signature[1]) + " " + Hex2(signature[2]);
+    const AvrPart* part = job.oneImage ? FindPart(signature) : FindPartByName(project.part);
+    if (!part) {
+        host_.MessageBox("No part data for the chip with signature " + record.signature + ".",
+                         "ERROR");
+        return fail("identify", "nothing was written", record);
+    }
+    if (part->signature != signature) {
+        const AvrPart* other = FindPart(signature);
+        host_.MessageBox("The chip in the socket is " +
+                             (other ? std::string("the ") + other->name
+                                    : "one with signature " + record.signature) +
+                             ", not the project's " + part->name + ".",
+                         "ERROR");
+        return fail("identify", "nothing was written", record);
+    }
+    partName_ = part->name;
+    record.part = part->name;
+
+    // The bits are checked against the part before anything is written.
+    PartBits bits(*part);
+    std::array<std::uint8_t, 4> named{};
+    const bool writesFuses = WritesBits(job, false);
+    const bool writesLock = WritesBits(job, true);
+    if (writesFuses || writesLock) {
+        std::string key;
+        if (const std::string e = ApplyBits(
+                bits, project, allowLockout && (job.oneImage || project.allowLockout), named, key);
+            !e.empty())
+            return refuse("Auto run refused: " + e);
+    }
+    const PartBits jobBits = bits;
+
+    std::vector<std::uint8_t> flash(part->flashBytes, 0xFF);
+    std::vector<std::uint8_t> eeprom(part->eepromBytes, 0xFF);
+    const std::string chip = part->name;
+    if (job.flash)
+        if (const std::string e = CheckPlaced(
+                *job.flash, flash.size(), PlaceAvrImage(*job.flash, AvrMemory::Flash, flash).placed,
+                chip + " flash");
+            !e.empty())
+            return refuse("Auto run refused: " + e);
+    if (job.eeprom)
+        if (const std::string e = CheckPlaced(
+                *job.eeprom, eeprom.size(),
+                PlaceAvrImage(*job.eeprom, AvrMemory::Eeprom, eeprom).placed, chip + " EEPROM");
+            !e.empty())
+            return refuse("Auto run refused: " + e);
+    if (serial_) {
+        const SerialRule& rule = *project.serial;
+        std::vector<std::uint8_t>& memory = rule.inFlash ? flash : eeprom;
+        if (rule.address + static_cast<std::uint64_t>(rule.length) > memory.size())
+            return refuse("Auto run refused: the serial number lies outside the memory");
+        const auto bytes = SerialBytes(rule, *serial_);
+        std::copy(bytes->begin(), bytes->end(), memory.begin() + rule.address);
+    }
+    const bool programsFlash = job.flash || (serial_ && project.serial->inFlash);
+    const bool programsEeprom = job.eeprom || (serial_ && !project.serial->inFlash);
+    if (programsFlash)
+        record.flashCrc = Hex8(Crc32(flash));
+    if (programsEeprom)
+        record.eepromCrc = Hex8(Crc32(eeprom));
+
+    // The commands read their images from files, as they do for the user.
+    QTemporaryDir folder;
+    const std::string flashFile = folder.filePath(QStringLiteral("flash.bin")).toStdString();
+    const std::string eepromFile = folder.filePath(QStringLiteral("eeprom.bin")).toStdString();
+    if (!folder.isValid() || !WriteBinaryFile(flashFile, flash.data(), flash.size()) ||
+        !WriteBinaryFile(eepromFile, eeprom.data(), eeprom.size()))
+        return refuse("Auto run refused: no temporary folder for the images");
+    std::string current;
+    page.dialogs.open = [&current](const std::string&) {
+        return std::optional<std::string>(current);
+    };
+
+    struct Step {
+        const char* name;
+        bool wanted;
+        const char* holds; // what the chip holds when the step fails
+        std::function<Outcome()> action;
+    };
+    PartBitsCommands commands(page.serial(), *part, bits, host, operations_);
+    commands.allowLockout = allowLockout && (job.oneImage || project.allowLockout);
+    commands.showChanges = showChanges;
+    // A fuse or lock write keeps the bits the job does not name as the chip holds them.
+    auto writeBits = [&](PartBitsCommands::Kind kind) {
+        if (commands.read(kind) != Outcome::Done)
+            return Outcome::Failed;
+        const bool lock = kind == PartBitsCommands::Kind::Lock;
+        for (int byte = lock ? bits.lockByte() : 0;
+             byte < (lock ? bits.byteCount() : bits.lockByte()); ++byte) {
+            const std::uint8_t mask = named[static_cast<std::size_t>(byte)];
+            bits.setValue(byte, static_cast<std::uint8_t>((bits.value(byte) & ~mask) |
+                                                          (jobBits.value(byte) & mask)));
+        }
+        return commands.program(kind);
+    };
+    const Step steps[] = {
+        {"erase", true, "the chip may be erased",
+         [&] {
+             return page.btnBorrarClick();
+         }},
+        {"flash", programsFlash, "the chip is erased and its flash partly written",
+         [&] {
+             current = flashFile;
+             return page.btnProgFlashClick();
+         }},
+        {"eeprom", programsEeprom,
+         programsFlash ? "the flash is programmed; the EEPROM is partly written"
+                       : "the flash is erased; the EEPROM is partly written",
+         [&] {
+             current = eepromFile;
+             return page.BitBtn1Click();
+         }},
+        {"verify flash", programsFlash,
+         "flash and EEPROM are programmed, but the flash does not hold the image",
+         [&] {
+             current = flashFile;
+             return page.btnFLashVerifClick();
+         }},
+        {"verify eeprom", programsEeprom,
+         "flash and EEPROM are programmed, but the EEPROM does not hold the image",
+         [&] {
+             current = eepromFile;
+             return page.btnEEPIntClick();
+         }},
+        {"fuses", writesFuses,
+         "flash and EEPROM are programmed and verified; the fuses may be partly written (read "
+         "them back)",
+         [&] {
+             return writeBits(PartBitsCommands::Kind::Fuses);
+         }},
+        {"lock", writesLock,
+         "flash, EEPROM and fuses are programmed; the lock bits may be partly written (read "
+         "them back)",
+         [&] {
+             return writeBits(PartBitsCommands::Kind::Lock);
+         }},
+    };
+    for (const Step& step : steps) {
+        if (!step.wanted)
+            continue;
+        if (stopping())
+            return fail(step.name, std::string("stopped before it; ") + step.holds, record);
+        host_.StatusText(std::string("Auto: ") + step.name);
+        if (step.action() != Outcome::Done)
+            return fail(step.name, step.holds, record);
+        if (std::string(step.name) == "fuses")
+            for (int byte = 0; byte < bits.lockByte(); ++byte)
+                record.fuses += (record.fuses.empty() ? "" : " ") + Hex2(bits.value(byte));
+        if (std::string(step.name) == "lock")
+            record.lock = Hex2(bits.value(bits.lockByte()));
+    }
+    return Result::Ok;
+}
+
+AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
+{
+    AutoHost host(host_);
+    EepromPage page(lines_, timing_, host, operations_);
+    const int type = FindEepromType(job.project.part);
+    page.cbChipChange(type);
+    partName_ = kEepromTypes[static_cast<std::size_t>(type)].name;
+    record.part = partName_;
+    const auto size = static_cast<std::size_t>(page.ChipSize);
+    std::vector<std::uint8_t> image(size, 0xFF);
+    if (job.eeprom)
+        if (const std::string e = CheckPlaced(*job.eeprom, image.size(),
+                                              PlaceImageFile(*job.eeprom, image), partName_);
+            !e.empty())
+            return refuse("Auto run refused: " + e);
+    if (serial_) {
+        const SerialRule& rule = *job.project.serial;
+        const auto bytes = SerialBytes(rule, *serial_);
+        std::copy(bytes->begin(), bytes->end(), image.begin() + rule.address);
+    }
+    record.eepromCrc = Hex8(Crc32(image));
+    std::copy(image.begin(), image.end(), page.EepromImage.begin());
+
+    using Outcome = EepromPage::Outcome;
+    host_.StatusText("Auto: program");
+    if (page.Grabarchip1Click() != Outcome::Done)
+        return fail("program", "the chip may be partly written", record);
+    if (stopping())
+        return fail("verify", "stopped before it; the chip is programmed", record);
+    host_.StatusText("Auto: verify");
+    if (page.Verificar1Click() != Outcome::Done)
+        return fail("verify", "the chip is programmed but does not hold the image", record);
+    return Result::Ok;
+}
+
+bool AutoRun::writeLog(const AutoJob& job, const Record& record)
+{
+    if (job.logFile.empty())
+        return true;
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::string time =
+        now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+    const double seconds = static_cast<double>(clock_.nanoseconds() - record.start) / 1e9;
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", seconds);
+    const std::string project =
+        QFileInfo(QString::fromStdString(job.fileName)).fileName().toStdString();
+    const std::string line =
+        CsvField(time) + "," + CsvField(project) + "," + CsvField(record.part) + "," +
+        CsvField(record.signature) + "," + (serial_ ? std::to_string(*serial_) : std::string()) +
+        "," + record.flashCrc + "," + record.eepromCrc + "," + CsvField(record.fuses) + "," +
+        CsvField(record.lock) + "," + CsvField(record.outcome) + "," + duration + "\n";
+    std::string error;
+    if (AppendToFile(job.logFile, line, kLogHeader, &error))
+        return true;
+    host_.MessageBox("The log could not be written: " + error + ".", "ERROR");
+    return false;
+}
+
+} // namespace vardel

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "avr/lock_fuse_commands.h"
+#include "files/image_file.h"
+#include "files/project_file.h"
+#include "hw/bit_timing.h"
+#include "hw/host.h"
+#include "hw/line_driver.h"
+#include "hw/operation_lock.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vardel {
+
+// What an Auto run programs: a project file with the images it names, or a one-image HEX (flash
+// at 0, EEPROM at 0x810000, fuses at 0x820000, lock at 0x830000) for whatever AVR is identified.
+struct AutoJob {
+    Project project;
+    std::string fileName; // the project file or the one-image HEX
+    std::string text;     // the project file's text as read (the serial number is saved into it)
+    bool oneImage = false;
+    std::optional<ImageFile> flash;
+    std::optional<ImageFile> eeprom;
+    std::string logFile; // empty: no log
+};
+
+struct AutoJobLoad {
+    AutoJob job;
+    std::string error; // "FILE: line N: ..." or what could not be read
+    bool ok() const { return error.empty(); }
+};
+
+// Reads a project file (or, when the name ends in HEX, a one-image HEX) and every image file it
+// names, and checks the part and its bits against the part data. Nothing touches a port.
+AutoJobLoad LoadAutoJob(const std::string& fileName);
+
+// One chip's Auto run: for an AVR identify (the project's part), erase, program flash, program
+// EEPROM, verify both, write the fuses, then the lock bits; for a 24Cxx program and verify. Each
+// step is the single command with its own guards; the run stops at the first step that fails,
+// says which and what the chip now holds, and ends with every line low. The serial number is
+// written into the image first and advanced (and saved into the project file) only after the
+// whole run succeeded; each run appends a line to the log.
+class AutoRun {
+public:
+    enum class Result {
+        Ok,
+        Refused, // nothing was done to the chip (a serial number that does not fit, ...)
+        Failed,  // a step failed; failedStep() names it
+    };
+
+    AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,
+            OperationLock& operations);
+
+    // The front end's own consent to a bit that ends serial programming (vardel-cli's
+    // --allow-lockout); a project must allow it as well.
+    bool allowLockout = false;
+    // Bits that change, just before the confirmation of a fuse or lock write.
+    std::function<void(const std::vector<BitChange>&)> showChanges;
+    // Asked between steps: true ends the run there ("stopped").
+    std::function<bool()> stopRequested;
+
+    Result run(AutoJob& job);
+
+    // After a run: the step that failed ("" after Ok or Refused), the part identified ("" when
+    // none was), and the serial number the chip got (or was refused).
+    const std::string& failedStep() const { return failedStep_; }
+    const std::string& partName() const { return partName_; }
+    std::optional<std::uint64_t> serial() const { return serial_; }
+
+    // The header and one line of the CSV log.
+    static const char* const kLogHeader;
+
+private:
+    struct Record; // what the log line says
+    Result runAvr(AutoJob& job, Record& record);
+    Result runEeprom(AutoJob& job, Record& record);
+    Result fail(const std::string& step, const std::string& holds, Record& record);
+    Result refuse(const std::string& text);
+    bool stopping() const { return stopRequested && stopRequested(); }
+    bool writeLog(const AutoJob& job, const Record& record);
+
+    LineDriver& lines_;
+    Clock& clock_;
+    BitTiming& timing_;
+    Host& host_;
+    OperationLock& operations_;
+    std::string failedStep_;
+    std::string partName_;
+    std::optional<std::uint64_t> serial_;
+};
+
+} // namespace vardel
