@@ -53,9 +53,9 @@ GpioSpec SplitGpioSpec(const std::string& argument, const std::string& storedMap
 std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const std::string& procRoot,
                                const std::string& storedGpioMap, bool requireGpioMap)
 {
-    const PortSpec spec = SplitPortSpec(text);
-    if (spec.kind == "gpio") {
-        const GpioSpec gpio = SplitGpioSpec(spec.argument, storedGpioMap);
+    const PortSpec named = SplitPortSpec(text);
+    if (named.kind == "gpio") {
+        const GpioSpec gpio = SplitGpioSpec(named.argument, storedGpioMap);
         if (gpio.chip.empty())
             return std::string("gpio: needs the chip, as gpio:CHIP[:MAP] (for example "
                                "gpio:gpiochip0:") +
@@ -71,11 +71,11 @@ std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const st
             return error;
         return {};
     }
-    if (spec.kind != "direct" || spec.argument.empty())
+    if (named.kind != "direct" || named.argument.empty())
         return {};
-    const auto address = ParsePortAddress(spec.argument);
+    const auto address = ParsePortAddress(named.argument);
     if (!address)
-        return "invalid port address '" + spec.argument + "' (for example direct:0x378)";
+        return "invalid port address '" + named.argument + "' (for example direct:0x378)";
     const std::vector<std::uint16_t> allowed = DirectAddresses(kernel, procRoot);
     if (std::find(allowed.begin(), allowed.end(), *address) != allowed.end())
         return {};
@@ -92,7 +92,7 @@ std::string PortSpecUsageError(const std::string& text, Kernel& kernel, const st
                                     "registers to reach")
                       : std::string(given) + " belongs to another device of the machine, whose "
                                              "registers direct access would write";
-    return "direct:" + spec.argument + " is not a parallel port's base address (" + why +
+    return "direct:" + named.argument + " is not a parallel port's base address (" + why +
            "); direct access takes " + list;
 }
 

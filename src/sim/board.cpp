@@ -105,9 +105,9 @@ std::string CheckBoardOptions(const BoardOptions& options, PortChoice& choice)
     if (kind.empty()) {
         kind = kernel.exists(kDefaultDevice) ? "ppdev" : "sim";
     } else {
-        const PortSpec spec = SplitPortSpec(kind);
-        kind = spec.kind;
-        choice.arg = spec.argument;
+        const PortSpec named = SplitPortSpec(kind);
+        kind = named.kind;
+        choice.arg = named.argument;
     }
     if (kind != "ppdev" && kind != "direct" && kind != "gpio" && kind != "sim")
         return "Unknown port '" + options.port +

@@ -191,7 +191,7 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
     // any (base 0 is a USB adapter's), else the three standard ones.
     struct Case {
         unsigned kernelBase; // 0: the kernel lists no port; 1: only a USB adapter's at base 0
-        const char* spec;
+        const char* port;
         bool accepted;
     };
     for (const Case c :
@@ -204,8 +204,8 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
         FakeKernel kernel;
         if (c.kernelBase)
             kernel.addParport(0, c.kernelBase == 1 ? 0 : c.kernelBase, nullptr);
-        const std::string usage = PortSpecUsageError(c.spec, kernel);
-        EXPECT_EQ(usage.empty(), c.accepted) << c.spec << ": " << usage;
+        const std::string usage = PortSpecUsageError(c.port, kernel);
+        EXPECT_EQ(usage.empty(), c.accepted) << c.port << ": " << usage;
     }
 
     // Control bit 5 (data lines as inputs) is cleared for the operation and put back after it,
