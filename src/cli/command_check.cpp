@@ -3,12 +3,12 @@
 // that a typing slip exits 2 at once and leaves nothing behind.
 #include "cli/command_line.h"
 
-#include "parts/avr_parts.h"
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
 #include "files/binary_file.h"
 #include "hw/file_names.h"
 #include "i2c/eeprom_types.h"
+#include "parts/avr_parts.h"
 #include "sim/chips.h"
 
 #include <cctype>

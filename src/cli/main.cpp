@@ -2,7 +2,6 @@
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
 
-#include "parts/avr_parts.h"
 #include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
 #include "hw/file_names.h"
@@ -11,6 +10,7 @@
 #include "hw/port_spec.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
+#include "parts/avr_parts.h"
 #include "sim/avr_target.h"
 
 #include <QCoreApplication>

@@ -206,7 +206,9 @@ void AutoPanel::btnAutoClick()
         // The project's allow-lockout decides; the write still asks, Cancel the default.
         run.allowLockout = true;
         // Closing the window stops the step in hand, and the run with it.
-        run.stopRequested = [this] { return window_.closePending_; };
+        run.stopRequested = [this] {
+            return window_.closePending_;
+        };
         result = run.run(*job_);
         if (result == vardel::AutoRun::Result::Ok) {
             std::string done = run.partName() + " programmed and verified";

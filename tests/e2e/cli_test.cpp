@@ -1072,15 +1072,16 @@ TEST_F(Cli, AStoppedSaveLeavesTheFolderAsItWasOrAsItIs)
         const std::string fresh = file("fresh");
         std::filesystem::remove_all(fresh);
         const std::string start = VARDEL_CLI " --virtual-time --port sim:" + fresh + " ";
-        EXPECT_TRUE(killed(
-            run(start + "--sim-save-killed-after " + std::to_string(written) + " sim show").status));
+        EXPECT_TRUE(
+            killed(run(start + "--sim-save-killed-after " + std::to_string(written) + " sim show")
+                       .status));
         EXPECT_EQ(run(start + "sim show").out, before);
     }
     // A change to one chip writes its memory and board.ini.
     for (int written = 0; written <= 2; ++written) {
         SCOPED_TRACE(written);
-        EXPECT_TRUE(
-            killed(cli("--sim-save-killed-after " + std::to_string(written) + " " + insert).status));
+        EXPECT_TRUE(killed(
+            cli("--sim-save-killed-after " + std::to_string(written) + " " + insert).status));
         const std::string now = cli("sim show").out;
         EXPECT_EQ(now.find("eeprom=24C1024") != std::string::npos, written == 2) << now;
         EXPECT_EQ(now.find("eeprom=24C256") != std::string::npos, written < 2) << now;
@@ -1303,8 +1304,7 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
     ASSERT_EQ(cli("sim insert-eeprom 24C02").status, 0);
     r = cli("auto " + file("e.vardel"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("the image holds 300 bytes, more than the 24C02's 256"),
-              std::string::npos)
+    EXPECT_NE(r.out.find("the image holds 300 bytes, more than the 24C02's 256"), std::string::npos)
         << r.out;
     ASSERT_EQ(cli("sim export eeprom " + file("e.bin")).status, 0);
     EXPECT_EQ(readAll(file("e.bin")), std::string(256, '\xFF'));

@@ -351,9 +351,8 @@ void MainWindowTest::menusAndHints()
     QCOMPARE(hints,
              (QStringList{"Open file... (Ctrl+O)", "Save File... (Ctrl+S)", "|", "Read chip (F5)",
                           "Program chip (F6)", "|", "Verify chip (F7)", "Erase chip (ERAL)", "|",
-                          "Next difference (F8)", "Previous difference (Shift+F8)", "|",
-                          "About...", "|",
-                          "Program and verify the chip as the open project says (Ctrl+R)"}));
+                          "Next difference (F8)", "Previous difference (Shift+F8)", "|", "About...",
+                          "|", "Program and verify the chip as the open project says (Ctrl+R)"}));
     // The erase-all is there for the 93Cxx types only.
     for (const char* type : {"24C04", "25256", "93C46x16"}) {
         w.cbChip->setCurrentIndex(vardel::FindEepromType(type));
