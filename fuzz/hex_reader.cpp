@@ -1,6 +1,7 @@
 // The Intel HEX reader on any text, from memory: it either names a line or gives an image no
 // larger than half the text, lays it into the callers' memories without a byte outside them, and
 // reads back unchanged what the writer makes of it.
+#include "files/image_file.h"
 #include "files/unHEX.h"
 
 #include <algorithm>
@@ -23,11 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::vector<std::uint8_t> memories[] = {
         std::vector<std::uint8_t>(65536 + 1, 0xA5), std::vector<std::uint8_t>(131072 + 1, 0xA5),
         std::vector<std::uint8_t>(4096 + 1, 0xA5), std::vector<std::uint8_t>(64 + 1, 0xA5)};
+    // Each memory takes the image as it stands and as a whole program's EEPROM region.
+    vardel::ImageFile file;
+    file.kind = vardel::FileKind::Hex;
+    file.hex = image;
     for (std::vector<std::uint8_t>& memory : memories) {
         const std::size_t capacity = memory.size() - 1;
-        const auto placed = vardel::PlaceHexImage(image, vardel::AvrEepromHexOffset(image),
-                                                  std::span(memory.data(), capacity));
+        const auto placed = vardel::PlaceHexImage(image, 0, std::span(memory.data(), capacity));
         if (memory[capacity] != 0xA5 || placed.inside + placed.outside != image.bytes.size())
+            __builtin_trap();
+        vardel::PlaceAvrImage(file, vardel::AvrMemory::Eeprom, std::span(memory.data(), capacity));
+        if (memory[capacity] != 0xA5)
             __builtin_trap();
     }
     // Images up to the largest chip go through the writer and back.
