@@ -95,8 +95,8 @@ int runAuto(Context& ctx, const QStringList& args)
                 "'%1' writes fuse or lock bits, which are confirmed one chip at a time: add --yes")
                 .arg(file));
 
-    StopOnInterruptHost host(*ctx.host, ctx.lock);
-    AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, host, ctx.lock);
+    // The printing host turns a stop signal into a stop request on ctx.lock (stopOnSignal).
+    AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, *ctx.host, ctx.lock);
     run.allowLockout = ctx.allowLockout;
     run.stopRequested = [] {
         return CliHost::interrupted != 0;

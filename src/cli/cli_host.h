@@ -63,36 +63,4 @@ private:
     OperationLock* stopLock_ = nullptr;
 };
 
-// The printing Host, with a stop signal turned into a stop request: the AVR commands look at it
-// after every byte, end with every line low and say that the chip may be partly written.
-class StopOnInterruptHost final : public Host {
-public:
-    StopOnInterruptHost(CliHost& host, OperationLock& lock) : host_(host), lock_(lock) {}
-
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
-    {
-        return host_.MessageBox(text, caption, buttons, icon);
-    }
-    void BusyCursor() override { host_.BusyCursor(); }
-    void NormalCursor() override { host_.NormalCursor(); }
-    void ProgressShow() override { host_.ProgressShow(); }
-    void ProgressHide() override { host_.ProgressHide(); }
-    void ProgressLabel(const std::string& text) override { host_.ProgressLabel(text); }
-    void ProgressGauge(int percent) override { host_.ProgressGauge(percent); }
-    bool CancelFlag() override { return host_.CancelFlag(); }
-    void FlashGauge(int percent) override { host_.FlashGauge(percent); }
-    void EepromGauge(int percent) override { host_.EepromGauge(percent); }
-    void ProcessMessages() override
-    {
-        host_.ProcessMessages();
-        if (CliHost::interrupted)
-            lock_.requestStop();
-    }
-
-private:
-    CliHost& host_;
-    OperationLock& lock_;
-};
-
 } // namespace vardel::cli
