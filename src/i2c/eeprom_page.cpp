@@ -202,6 +202,17 @@ bool EepromPage::spiReadAll()
     return answered;
 }
 
+bool EepromPage::microwireAnswers(MicrowireBus& wire)
+{
+    wire.MicrowireIdle();
+    bus_.timing().WaitMilliseconds(kPowerUpMs);
+    // A whole word read, so that the READ is a complete instruction on the wire.
+    const bool answered = wire.BeginRead(0);
+    wire.ReadWord();
+    wire.Deselect();
+    return answered;
+}
+
 bool EepromPage::microwireReadAll()
 {
     MicrowireBus wire = microwireBus();
@@ -428,13 +439,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
         if (!releaseProtection(spi, *status, ended))
             return ended;
     } else {
-        wire.MicrowireIdle();
-        bus_.timing().WaitMilliseconds(kPowerUpMs);
-        // A whole word read, so that the READ is a complete instruction on the wire.
-        const bool answered = wire.BeginRead(0);
-        wire.ReadWord();
-        wire.Deselect();
-        if (!answered)
+        if (!microwireAnswers(wire))
             return programFailed(0, NoAnswerMessage(), "the chip did not answer");
         wire.WriteEnable();
     }
@@ -513,12 +518,7 @@ try {
     const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     MicrowireBus wire = microwireBus();
-    wire.MicrowireIdle();
-    bus_.timing().WaitMilliseconds(kPowerUpMs);
-    const bool answered = wire.BeginRead(0);
-    wire.ReadWord();
-    wire.Deselect();
-    if (!answered)
+    if (!microwireAnswers(wire))
         return programFailed(0, NoAnswerMessage(), "the chip did not answer");
     wire.WriteEnable();
     wire.EraseAll();

@@ -118,6 +118,8 @@ private:
     void readBytes(const std::function<std::uint8_t(int)>& next);
     SpiBus spiBus();
     MicrowireBus microwireBus();
+    // Powers a 93Cxx up and reads its first word: true when the chip answered.
+    bool microwireAnswers(MicrowireBus& wire);
     // Grabarchip1Click for a 25xx or 93Cxx.
     Outcome programSerial(std::int64_t start);
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;
