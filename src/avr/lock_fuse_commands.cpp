@@ -12,128 +12,9 @@ namespace {
 
 using E = LockFuseEditor;
 
-const char* kATmega128 = "ATmega128 (128kb flash)";
-const char* kATmega103 = "ATmega103 (128kb flash)";
-const char* kConfirmFuses =
-    "Are you sure?\r"
-    "Incorrect settings may cause problems\r"
-    "\r"
-    "Due to power availabity on the standart PC port, the clock settings could\r"
-    "result in drawing too much power to perform operations reliably or at all\r"
-    "If the ATmega appears not-respondent then try to increase the voltage,\r"
-    "and/or disconnect crystal and use clock from programmer";
-
-constexpr int kATtiny12Class = 5;
-
 const char* kNotIdentified =
     "No chip has been identified: press \"Identify microprocessor\" before programming lock or "
     "fuse bits.";
-
-// A bit of a fuse byte and the box it is read into and written from.
-struct BitBox {
-    int bit;
-    int box;
-};
-
-struct ReadStep {
-    Instruction instruction;
-    std::span<const BitBox> bits; // bit 0 first: the boxes are set in this order
-};
-
-struct WriteStep {
-    Instruction instruction;
-    int valueAt;       // the byte of the instruction that carries the fuse byte
-    std::uint8_t base; // bits no box feeds
-    std::span<const BitBox> bits;
-};
-
-struct FamilyFuses {
-    std::span<const ReadStep> reads;
-    std::span<const WriteStep> writes;
-};
-
-// ATmega128 and the default.
-constexpr BitBox kExtended128[] = {{0, E::CheckBox18}, {1, E::CheckBox17}};
-// SPIEN (bit 5) is out of reach of serial programming on the ATmega128: it is written as
-// programmed, the state the chip must be in to be talking to us at all.
-constexpr BitBox kHigh128[] = {{0, E::CheckBox26}, {1, E::CheckBox25}, {2, E::CheckBox24},
-                               {3, E::CheckBox23}, {4, E::CheckBox22}, {6, E::CheckBox20},
-                               {7, E::CheckBox19}};
-// The AT90S fuse lands in bit 0 of the lock and fuse byte that the high-byte read returns on those
-// parts, so the default read fills the AT90S box from it as well.
-constexpr BitBox kHigh128Read[] = {{0, E::CheckBox26}, {0, E::CheckBox35}, {1, E::CheckBox25},
-                                   {2, E::CheckBox24}, {3, E::CheckBox23}, {4, E::CheckBox22},
-                                   {5, E::CheckBox21}, {6, E::CheckBox20}, {7, E::CheckBox19}};
-constexpr BitBox kLow128[] = {{0, E::CheckBox34}, {1, E::CheckBox33}, {2, E::CheckBox32},
-                              {3, E::CheckBox31}, {4, E::CheckBox30}, {5, E::CheckBox29},
-                              {6, E::CheckBox28}, {7, E::CheckBox27}};
-constexpr ReadStep kReads128[] = {{{0x50, 0x08, 0x00, 0x00}, kExtended128},
-                                  {{0x58, 0x08, 0x00, 0x00}, kHigh128Read},
-                                  {{0x50, 0x00, 0x00, 0x00}, kLow128}};
-constexpr WriteStep kWrites128[] = {{{0xAC, 0xA4, 0xFF, 0x00}, 3, 0xFF, kExtended128},
-                                    {{0xAC, 0xA8, 0xFF, 0x00}, 3, 0xDF, kHigh128},
-                                    {{0xAC, 0xA0, 0xFF, 0x00}, 3, 0xFF, kLow128}};
-
-constexpr BitBox kHigh163[] = {{0, E::CheckBox45}, {1, E::CheckBox44}, {2, E::CheckBox43}};
-constexpr BitBox kLow163[] = {{0, E::CheckBox51}, {1, E::CheckBox50}, {2, E::CheckBox49},
-                              {3, E::CheckBox48}, {6, E::CheckBox47}, {7, E::CheckBox46}};
-constexpr ReadStep kReads163[] = {{{0x58, 0x08, 0x00, 0xFF}, kHigh163},
-                                  {{0x50, 0x00, 0x00, 0x00}, kLow163}};
-constexpr WriteStep kWrites163[] = {{{0xAC, 0xA0, 0xFF, 0x00}, 3, 0xFF, kLow163},
-                                    {{0xAC, 0xA8, 0xFF, 0x00}, 3, 0xFF, kHigh163}};
-
-// SPIEN is shown as read but never written: serial programming must not switch itself off.
-constexpr BitBox kRead161[] = {{0, E::CheckBox42}, {1, E::CheckBox41}, {2, E::CheckBox40},
-                               {3, E::CheckBox39}, {4, E::CheckBox38}, {5, E::CheckBox37},
-                               {6, E::CheckBox36}};
-constexpr BitBox kWrite161[] = {{0, E::CheckBox42}, {1, E::CheckBox41}, {2, E::CheckBox40},
-                                {3, E::CheckBox39}, {4, E::CheckBox38}, {6, E::CheckBox36}};
-constexpr ReadStep kReads161[] = {{{0x50, 0x00, 0x00, 0x00}, kRead161}};
-constexpr WriteStep kWrites161[] = {{{0xAC, 0xA0, 0xFF, 0x00}, 3, 0xFF, kWrite161}};
-
-constexpr BitBox kRead103[] = {
-    {0, E::CheckBox57}, {1, E::CheckBox56}, {3, E::CheckBox54}, {5, E::CheckBox55}};
-constexpr BitBox kWrite103[] = {{0, E::CheckBox57}, {1, E::CheckBox56}, {3, E::CheckBox54}};
-constexpr ReadStep kReads103[] = {{{0x50, 0x00, 0x00, 0xFF}, kRead103}};
-// The ATmega103 takes its fuses in the second byte: 1 0 1 1 EESAVE 1 SUT1 SUT0.
-constexpr WriteStep kWrites103[] = {{{0xAC, 0x00, 0x00, 0x00}, 1, 0xB4, kWrite103}};
-
-constexpr BitBox kTiny12[] = {{0, E::CheckBox65}, {1, E::CheckBox64}, {2, E::CheckBox63},
-                              {3, E::CheckBox62}, {4, E::CheckBox61}, {5, E::CheckBox60},
-                              {6, E::CheckBox59}, {7, E::CheckBox58}};
-constexpr ReadStep kReadsTiny12[] = {{{0x50, 0x00, 0x00, 0x00}, kTiny12}};
-constexpr WriteStep kWritesTiny12[] = {{{0xAC, 0xA0, 0xFF, 0x00}, 3, 0xFF, kTiny12}};
-constexpr Instruction kReadCalibration{0x38, 0x00, 0x00, 0x00};
-
-// The one fuse of the AT90S parts: AC 1011 111F.
-constexpr BitBox kAT90S[] = {{0, E::CheckBox35}};
-constexpr WriteStep kWritesAT90S[] = {{{0xAC, 0x00, 0xFF, 0x00}, 1, 0xBF, kAT90S}};
-
-FamilyFuses FusesOf(FuseFamily family)
-{
-    switch (family) {
-    case FuseFamily::ATmega163:
-        return {kReads163, kWrites163};
-    case FuseFamily::ATmega161:
-        return {kReads161, kWrites161};
-    case FuseFamily::ATmega103:
-        return {kReads103, kWrites103};
-    case FuseFamily::ATtiny12:
-        return {kReadsTiny12, kWritesTiny12};
-    case FuseFamily::AT90S:
-        return {kReads128, kWritesAT90S};
-    case FuseFamily::ATmega128:
-        break;
-    }
-    return {kReads128, kWrites128};
-}
-
-constexpr Instruction kReadLock{0x58, 0x00, 0x00, 0x00};
-
-// Bits 0 to 5 of the fourth byte of the lock write and of the lock read on the ATmega161, 163
-// and 128.
-constexpr int kLB128[] = {E::CheckBox3, E::CheckBox4, E::CheckBox5,
-                          E::CheckBox6, E::CheckBox7, E::CheckBox8};
 
 // The catalogue entry of the chip the page shows, by its processor-type text.
 const DeviceEntry* ShownDevice(const AvrPageModel& page)
@@ -151,22 +32,6 @@ bool Programmed(std::uint8_t value, int bit)
 
 } // namespace
 
-FuseFamily FuseFamilyOf(const std::string& lbTipo)
-{
-    if (lbTipo == kATmega103)
-        return FuseFamily::ATmega103;
-    if (lbTipo == "ATmega161 (16kb flash)")
-        return FuseFamily::ATmega161;
-    if (lbTipo == "ATmega163 (16kb flash)")
-        return FuseFamily::ATmega163;
-    if (lbTipo == "ATtiny12 (1kb flash)")
-        return FuseFamily::ATtiny12;
-    if (lbTipo == "AT90S8535 (8kb flash)" || lbTipo == "AT90S4434 (4kb flash)" ||
-        lbTipo == "AT90S2323 (2kb flash)" || lbTipo == "AT90S2343 (2kb flash)")
-        return FuseFamily::AT90S;
-    return FuseFamily::ATmega128;
-}
-
 LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
                                    LockFuseEditor& editor, Host& host, OperationLock& operations)
     : serial_(serial), page_(page), editor_(editor), host_(host), operations_(operations),
@@ -177,26 +42,25 @@ LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
 std::uint8_t LockFuseCommands::send(const Instruction& i)
 {
     const std::uint8_t result = serial_.SendPacedInstruction(i[0], i[1], i[2], i[3])[3];
-    serial_.ClockPulses(kSettleClocks);
+    serial_.ClockPulses(kBitsSettleClocks);
     // The settle time also covers the slowest lock or fuse write of the part last identified.
     serial_.clock().Sleep(
-        WaitCovering(kSettleMs, TimingOf(FindDeviceByLabel(page_.lbTipo())).fuseWriteUs));
+        WaitCovering(kBitsSettleMs, TimingOf(FindDeviceByLabel(page_.lbTipo())).fuseWriteUs));
     return result;
 }
 
-void LockFuseCommands::setFromBits(std::uint8_t value,
-                                   std::initializer_list<std::pair<int, int>> bitBoxes)
+const CatalogueBits& LockFuseCommands::bits() const
 {
-    for (const auto& [bit, box] : bitBoxes)
-        editor_.setChecked(box, Programmed(value, bit));
+    const DeviceEntry* shown = ShownDevice(page_);
+    return CatalogueBitsOf(shown ? shown->part->name : "");
 }
 
 BoxStates LockFuseCommands::readFuseStates()
 {
     BoxStates states;
-    for (const ReadStep& step : FusesOf(FuseFamilyOf(page_.lbTipo())).reads) {
+    for (const CatalogueBitsRead& step : bits().fuseReads) {
         const std::uint8_t value = send(step.instruction);
-        for (const BitBox& b : step.bits)
+        for (const CatalogueBit& b : step.bits)
             states.emplace_back(b.box, Programmed(value, b.bit));
     }
     return states;
@@ -211,7 +75,7 @@ try {
         return Outcome::Failed;
     for (const auto& [box, programmed] : readFuseStates())
         editor_.setChecked(box, programmed);
-    if (FuseFamilyOf(page_.lbTipo()) == FuseFamily::ATtiny12)
+    if (bits().readsCalibration)
         editor_.setCalibration(send(kReadCalibration));
     serial_.AllLinesLow();
     host_.NormalCursor();
@@ -224,9 +88,9 @@ try {
 std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
 {
     std::vector<Instruction> out;
-    for (const WriteStep& step : FusesOf(FuseFamilyOf(page_.lbTipo())).writes) {
+    for (const CatalogueBitsWrite& step : bits().fuseWrites) {
         std::uint8_t v = step.base;
-        for (const BitBox& b : step.bits) {
+        for (const CatalogueBit& b : step.bits) {
             const auto mask = static_cast<std::uint8_t>(1u << b.bit);
             v = editor_.checked(b.box) ? static_cast<std::uint8_t>(v & ~mask)
                                        : static_cast<std::uint8_t>(v | mask);
@@ -246,16 +110,13 @@ LockFuseCommands::Outcome LockFuseCommands::btnFuseBitsClick()
 Instruction LockFuseCommands::LockWriteInstruction() const
 {
     std::uint8_t b2 = 0xFF;
-    const bool mega103 = page_.lbTipo() == kATmega103;
-    const int lb1 = mega103 ? E::CheckBox53 : E::CheckBox1;
-    const int lb2 = mega103 ? E::CheckBox52 : E::CheckBox2;
-    if (editor_.checked(lb1))
+    if (editor_.checked(bits().lb1Box))
         b2 &= static_cast<std::uint8_t>(~0x02);
-    if (editor_.checked(lb2))
+    if (editor_.checked(bits().lb2Box))
         b2 &= static_cast<std::uint8_t>(~0x04);
     std::uint8_t b4 = 0xFF;
     for (int bit = 0; bit < 6; ++bit)
-        if (editor_.checked(kLB128[bit]))
+        if (editor_.checked(kLockByteBoxes[static_cast<std::size_t>(bit)]))
             b4 &= static_cast<std::uint8_t>(~(1u << bit));
     // The same instruction serves every chip: the AT90S parts, the ATmega103 and the ATtiny12
     // take LB1 and LB2 from the second byte, the others their six bits from the fourth.
@@ -267,31 +128,16 @@ LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
     return program(Kind::Lock);
 }
 
-std::vector<std::pair<int, int>> LockFuseCommands::lockBoxes() const
-{
-    if (page_.lbTipo() == kATmega103)
-        return {{E::CheckBox53, 1}, {E::CheckBox52, 2}};
-    if (page_.DeviceClass() == kATtiny12Class)
-        return {{E::CheckBox1, 1}, {E::CheckBox2, 2}};
-    const DeviceEntry* shown = ShownDevice(page_);
-    if (shown && std::string(shown->notebook1) == "AT90Sxxxx")
-        return {{E::CheckBox1, 7}, {E::CheckBox2, 6}};
-    std::vector<std::pair<int, int>> boxes;
-    for (int bit = 0; bit < 6; ++bit)
-        boxes.emplace_back(kLB128[bit], bit);
-    return boxes;
-}
-
 std::vector<int> LockFuseCommands::writtenBoxes(Kind kind) const
 {
     std::vector<int> boxes;
     if (kind == Kind::Lock) {
-        for (const auto& [box, bit] : lockBoxes())
-            boxes.push_back(box);
+        for (const CatalogueBit& b : bits().lockWritten)
+            boxes.push_back(b.box);
         return boxes;
     }
-    for (const WriteStep& step : FusesOf(FuseFamilyOf(page_.lbTipo())).writes)
-        for (const BitBox& b : step.bits)
+    for (const CatalogueBitsWrite& step : bits().fuseWrites)
+        for (const CatalogueBit& b : step.bits)
             boxes.push_back(b.box);
     return boxes;
 }
@@ -300,9 +146,9 @@ BoxStates LockFuseCommands::readWritten(Kind kind)
 {
     BoxStates states;
     if (kind == Kind::Lock) {
-        const std::uint8_t lock = send(kReadLock);
-        for (const auto& [box, bit] : lockBoxes())
-            states.emplace_back(box, Programmed(lock, bit));
+        const std::uint8_t lock = send(kReadLockBits);
+        for (const CatalogueBit& b : bits().lockWritten)
+            states.emplace_back(b.box, Programmed(lock, b.bit));
         return states;
     }
     const std::vector<int> written = writtenBoxes(kind);
@@ -331,8 +177,7 @@ public:
         // that locks it out.
         if (c_.page_.lbTipo() == AvrPageModel::kUnknownType)
             return kNotIdentified;
-        if (kind_ == Kind::Fuses && FuseFamilyOf(c_.page_.lbTipo()) == FuseFamily::ATmega128 &&
-            c_.page_.lbTipo() != kATmega128)
+        if (kind_ == Kind::Fuses && c_.bits().fuseWrites.empty())
             return "The " + c_.page_.lbTipo() +
                    " has no fuse bits that serial programming reaches.";
         return std::nullopt;
@@ -370,8 +215,8 @@ public:
     }
     std::string confirmationHead() const override
     {
-        return kind_ == Kind::Fuses && c_.page_.lbTipo() == kATmega128 ? kConfirmFuses
-                                                                       : "Are you sure?";
+        const char* head = c_.bits().fuseConfirmation;
+        return kind_ == Kind::Fuses && head ? head : "Are you sure?";
     }
     void write(const std::vector<BitState>&) override
     {
@@ -422,20 +267,10 @@ try {
         return Outcome::Failed;
     if (!writer_.enter())
         return Outcome::Failed;
-    const std::uint8_t lock = send(kReadLock);
-
-    editor_.setChecked(E::CheckBox3, Programmed(lock, 0));
-    if (page_.lbTipo() == kATmega103)
-        setFromBits(lock, {{1, E::CheckBox53}, {2, E::CheckBox52}});
-    else
-        setFromBits(lock, {{1, E::CheckBox4}, {2, E::CheckBox5}});
-    setFromBits(lock, {{3, E::CheckBox6}, {4, E::CheckBox7}, {5, E::CheckBox8}});
-    // The ATtiny12 keeps LB1 in bit 1 and LB2 in bit 2, as the ATmega103 does; the AT90S parts
-    // put them at the top of their lock and fuse byte.
-    if (page_.DeviceClass() == kATtiny12Class)
-        readAT90SLockGroup(lock, 1, 2);
-    else
-        readAT90SLockGroup(lock, 7, 6);
+    const std::uint8_t lock = send(kReadLockBits);
+    for (const CatalogueBit& b : bits().lockRead)
+        editor_.setChecked(b.box, Programmed(lock, b.bit));
+    readAT90SLockGroup(lock, bits().groupLb1Bit, bits().groupLb2Bit);
 
     serial_.AllLinesLow();
     host_.NormalCursor();

@@ -7,6 +7,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
+#include "parts/catalogue_bits.h"
 
 #include <array>
 #include <cstdint>
@@ -17,13 +18,6 @@
 #include <vector>
 
 namespace vardel {
-
-// How the fuse commands reach a chip, chosen by the processor-type text. Any text that names none
-// of these (the AT90S parts without fuses, "??" before any identification) takes the ATmega128
-// sequences.
-enum class FuseFamily { ATmega128, ATmega163, ATmega161, ATmega103, ATtiny12, AT90S };
-
-FuseFamily FuseFamilyOf(const std::string& lbTipo);
 
 using Instruction = std::array<std::uint8_t, 4>;
 
@@ -43,9 +37,6 @@ using BoxStates = std::vector<std::pair<int, bool>>;
 class LockFuseCommands {
 public:
     using Outcome = AvrPage::Outcome;
-
-    static constexpr int kSettleClocks = 1000;
-    static constexpr std::uint32_t kSettleMs = 100;
 
     LockFuseCommands(AvrSerial& serial, const AvrPageModel& page, LockFuseEditor& editor,
                      Host& host, OperationLock& operations);
@@ -77,13 +68,12 @@ private:
     // One read of the chip's bits that the write of this kind sets.
     BoxStates readWritten(Kind kind);
     BoxStates readFuseStates();
-    // The boxes that the lock write sets on the identified chip, with their bits in the lock read.
-    std::vector<std::pair<int, int>> lockBoxes() const;
+    // How the shown chip's bits go over the line and where the editor shows them.
+    const CatalogueBits& bits() const;
     std::vector<int> writtenBoxes(Kind kind) const;
     // Sends one lock or fuse instruction, paced, and gives the chip its settling clocks and time;
     // the byte received during the fourth transfer.
     std::uint8_t send(const Instruction& instruction);
-    void setFromBits(std::uint8_t value, std::initializer_list<std::pair<int, int>> bitBoxes);
     void readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2Bit);
 
     AvrSerial& serial_;

@@ -81,10 +81,13 @@ public:
     // Whether the last program command sent its write (a stop after that point lets it finish).
     bool wrote() const { return writer_.wrote(); }
 
+    // The bytes a command of this kind reads and writes: the fuse bytes, or the lock byte where
+    // serial programming reaches it.
+    std::vector<int> bytesOf(Kind kind) const;
+
 private:
     class Target;
 
-    std::vector<int> bytesOf(Kind kind) const;
     std::vector<std::uint8_t> readBytes(Kind kind);
 
     AvrSerial& serial_;

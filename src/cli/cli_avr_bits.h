@@ -37,9 +37,4 @@ void NoteWritten(Context& ctx, bool wrote, bool fuses);
 // The usage error of a lock bit asked to go back to 1 while the chip has it programmed.
 QString CannotUnprogramLock(const QString& chip, const QString& bit);
 
-// The same commands for an identified part of the part table: `named` are the NAME=0|1 words
-// (true: programmed), `preset` empty or "factory-default".
-int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bool program,
-                const std::vector<std::pair<QString, bool>>& named, const QString& preset);
-
 } // namespace vardel::cli

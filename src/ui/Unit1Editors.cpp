@@ -227,11 +227,8 @@ bool TVentana::chipHasFuses() const
 {
     if (avr_->part())
         return partBits_ && partBits_->lockByte() > 0;
-    const std::string type = avr_->model().lbTipo();
-    // The ATmega128 sequences are also what a chip without fuse bits would get.
-    if (vardel::FuseFamilyOf(type) == vardel::FuseFamily::ATmega128)
-        return type == "ATmega128 (128kb flash)";
-    return true;
+    const vardel::DeviceEntry* device = avr_->device();
+    return !vardel::CatalogueBitsOf(device ? device->part->name : "").fuseWrites.empty();
 }
 
 void TVentana::setBitsRead(bool lock, bool fuses)

@@ -110,21 +110,6 @@ constexpr int kPulsesPerInstruction = 4 * 64 + 4 * 11 + 1001;
 
 } // namespace
 
-TEST(FuseFamily, ChosenByTheExactProcessorTypeText)
-{
-    EXPECT_EQ(FuseFamilyOf("ATmega128 (128kb flash)"), FuseFamily::ATmega128);
-    EXPECT_EQ(FuseFamilyOf("ATmega103 (128kb flash)"), FuseFamily::ATmega103);
-    EXPECT_EQ(FuseFamilyOf("ATmega161 (16kb flash)"), FuseFamily::ATmega161);
-    EXPECT_EQ(FuseFamilyOf("ATmega163 (16kb flash)"), FuseFamily::ATmega163);
-    EXPECT_EQ(FuseFamilyOf("ATtiny12 (1kb flash)"), FuseFamily::ATtiny12);
-    for (const char* at90s : {"AT90S8535 (8kb flash)", "AT90S4434 (4kb flash)",
-                              "AT90S2323 (2kb flash)", "AT90S2343 (2kb flash)"})
-        EXPECT_EQ(FuseFamilyOf(at90s), FuseFamily::AT90S) << at90s;
-    for (const char* other : {"??", "AT90S8515 (8kb flash)", "AT90S4414 (4kb flash)",
-                              "AT90S2313 (2kb flash)", "ATmega163"})
-        EXPECT_EQ(FuseFamilyOf(other), FuseFamily::ATmega128) << other;
-}
-
 TEST(ProgramFuseBits, PresetsGiveTheirBytesInOrderExtendedHighLow)
 {
     struct Case {

@@ -1,0 +1,200 @@
+#include "avr/avr_bits.h"
+
+#include "avr/lock_fuse_commands.h"
+#include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
+
+namespace vardel {
+
+namespace {
+
+using E = LockFuseEditor;
+
+// A catalogue part: the boxes of the pages identification showed.
+class CatalogueBitsOfPage final : public AvrBits {
+public:
+    CatalogueBitsOfPage(AvrPage& page, Host& host, OperationLock& operations)
+        : model_(page.model()), host_(host),
+          commands_(page.serial(), page.model(), editor_, host, operations)
+    {
+    }
+
+    std::string chip() const override { return model_.lbTipo(); }
+    std::vector<std::string> names(Kind kind) const override
+    {
+        std::vector<std::string> out;
+        for (const int box : boxes(kind))
+            out.push_back(CaptionOf(box, model_));
+        return out;
+    }
+    bool readable(Kind kind) const override
+    {
+        return kind == Kind::Fuses || model_.btnReadLockBitsEnabled();
+    }
+    std::optional<std::string> presetRefusal(const std::string&) const override
+    {
+        if (shows(EditorSection::Fuse128))
+            return std::nullopt;
+        return "the presets are for the ATmega128";
+    }
+    Outcome read(Kind kind) override
+    {
+        return kind == Kind::Fuses ? commands_.btnReadFuseBitsClick()
+                                   : commands_.btnReadLockBitsClick();
+    }
+    bool programmed(const std::string& name) const override { return editor_.checked(box(name)); }
+    bool changeable(const std::string& name) const override
+    {
+        return E::GuardOf(box(name)) || E::Info(box(name)).enabled;
+    }
+    bool endsSerialProgramming(const std::string& name, bool programmed) const override
+    {
+        const FuseGuard* guard = E::GuardOf(box(name));
+        return guard && programmed == guard->lockoutChecked;
+    }
+    void applyPreset(const std::string& preset) override
+    {
+        if (preset == "factory-default")
+            editor_.SpeedButton1Click();
+        else if (preset == "low-frequency")
+            editor_.SpeedButton2Click();
+        else if (preset == "high-frequency")
+            editor_.SpeedButton3Click();
+    }
+    // Two passes, because the AT90S lock group accepts LB2 only after LB1 and releases LB1 only
+    // after LB2, whatever order the names came in.
+    bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
+    {
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const auto& [name, programmed] : wanted) {
+                const int b = box(name);
+                if (editor_.checked(b) == programmed)
+                    continue;
+                if (E::GuardOf(b) && !editor_.enabled(b) && !editor_.releaseGuard(b, host_))
+                    return false;
+                editor_.setChecked(b, programmed);
+            }
+        }
+        return true;
+    }
+    std::vector<std::string> notes(Kind kind) const override
+    {
+        std::vector<std::string> out;
+        if (kind == Kind::Lock && shows(EditorSection::LockAT90S)) {
+            // The memo starts as two lines that read as one text.
+            std::string memo = editor_.Memo1();
+            std::erase(memo, '\n');
+            out.push_back(memo);
+        }
+        if (kind == Kind::Fuses && shows(EditorSection::FuseATtiny) && editor_.calibration())
+            out.push_back("calibration=" + std::to_string(*editor_.calibration()));
+        return out;
+    }
+    Outcome program(Kind kind) override
+    {
+        commands_.showChanges = showChanges;
+        return kind == Kind::Fuses ? commands_.btnFuseBitsClick() : commands_.btnLockBitsClick();
+    }
+    bool wrote() const override { return commands_.wrote(); }
+
+private:
+    bool shows(EditorSection wanted) const
+    {
+        for (const EditorSection section : ShownSections(model_))
+            if (section == wanted)
+                return true;
+        return false;
+    }
+    std::vector<int> boxes(Kind kind) const
+    {
+        std::vector<int> out;
+        for (const EditorSection section : ShownSections(model_)) {
+            const bool lock = std::string(E::Title(section)) == "Lock Bits";
+            if (lock != (kind == Kind::Lock))
+                continue;
+            for (const int b : E::BoxesOf(section))
+                if (!E::Info(b).inert)
+                    out.push_back(b);
+        }
+        return out;
+    }
+    int box(const std::string& name) const
+    {
+        for (const Kind kind : {Kind::Fuses, Kind::Lock})
+            for (const int b : boxes(kind))
+                if (CaptionOf(b, model_) == name)
+                    return b;
+        return 0;
+    }
+
+    const AvrPageModel& model_;
+    Host& host_;
+    E editor_;
+    LockFuseCommands commands_;
+};
+
+// A part of the part table: its bytes, by the bits' own names.
+class TablePartBits final : public AvrBits {
+public:
+    TablePartBits(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
+        : bits_(part), commands_(page.serial(), part, bits_, host, operations)
+    {
+    }
+
+    std::string chip() const override { return bits_.part().label(); }
+    std::vector<std::string> names(Kind kind) const override
+    {
+        std::vector<std::string> out;
+        for (const int byte : commands_.bytesOf(kind))
+            for (int b = 0; b < 8; ++b)
+                if (const char* n = bits_.bitName(byte, b))
+                    out.emplace_back(n);
+        return out;
+    }
+    std::optional<std::string> presetRefusal(const std::string& preset) const override
+    {
+        if (preset == "factory-default")
+            return std::nullopt;
+        return chip() + " has only the preset factory-default";
+    }
+    Outcome read(Kind kind) override { return commands_.read(kind); }
+    bool programmed(const std::string& name) const override
+    {
+        return bits_.programmed(*bits_.find(name));
+    }
+    bool endsSerialProgramming(const std::string& name, bool programmed) const override
+    {
+        return bits_.endsSerialProgramming(*bits_.find(name), programmed);
+    }
+    void applyPreset(const std::string&) override { bits_.factoryDefault(); }
+    bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
+    {
+        for (const auto& [name, programmed] : wanted)
+            bits_.setProgrammed(*bits_.find(name), programmed);
+        return true;
+    }
+    Outcome program(Kind kind) override
+    {
+        commands_.allowLockout = allowLockout;
+        commands_.showChanges = showChanges;
+        return commands_.program(kind);
+    }
+    bool wrote() const override { return commands_.wrote(); }
+
+private:
+    PartBits bits_;
+    PartBitsCommands commands_;
+};
+
+} // namespace
+
+std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& operations)
+{
+    if (const AvrPart* part = page.part())
+        return std::make_unique<TablePartBits>(page, *part, host, operations);
+    if (page.device())
+        return std::make_unique<CatalogueBitsOfPage>(page, host, operations);
+    return nullptr;
+}
+
+} // namespace vardel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "avr/avr_page.h"
+#include "avr/bits_write.h"
+#include "hw/host.h"
+#include "hw/operation_lock.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vardel {
+
+// The lock and fuse bits of the identified chip by their names, whichever editor holds them (the
+// catalogue's boxes or a part-table part's bytes): what the command line reads, sets and writes.
+// Reads and writes are the editors' own commands, so every guard of the write stays.
+class AvrBits {
+public:
+    using Kind = BitsWrite::Kind;
+    using Outcome = AvrPage::Outcome;
+
+    // The bits of the chip `page` identified last; null when it identified none.
+    static std::unique_ptr<AvrBits> Of(AvrPage& page, Host& host, OperationLock& operations);
+    virtual ~AvrBits() = default;
+
+    // "ATmega163 (16kb flash)".
+    virtual std::string chip() const = 0;
+    // The bits of this kind a read shows and a write may set, in the editor's order.
+    virtual std::vector<std::string> names(Kind kind) const = 0;
+    // False for lock bits the chip cannot report: they are written unchecked.
+    virtual bool readable(Kind) const { return true; }
+    // Why a preset does not apply to the chip, or nothing.
+    virtual std::optional<std::string> presetRefusal(const std::string& preset) const = 0;
+    virtual Outcome read(Kind kind) = 0;
+    // The state of a bit named as names() gives it, as the editor holds it.
+    virtual bool programmed(const std::string& name) const = 0;
+    // False for a bit shown that serial programming cannot change.
+    virtual bool changeable(const std::string&) const { return true; }
+    // `programmed` is the state of the bit that ends serial programming.
+    virtual bool endsSerialProgramming(const std::string& name, bool programmed) const = 0;
+    virtual void applyPreset(const std::string& preset) = 0;
+    // Sets the bits in the editor; a guarded one is released through its warning first. False
+    // when a warning was not answered with OK.
+    virtual bool set(const std::vector<std::pair<std::string, bool>>& wanted) = 0;
+    // What a read shows beyond the bits: the lock mode, the calibration byte.
+    virtual std::vector<std::string> notes(Kind) const { return {}; }
+    // The write with every guard; `allowLockout` lets a bit that ends serial programming go.
+    virtual Outcome program(Kind kind) = 0;
+    // Whether the last program command sent its write.
+    virtual bool wrote() const = 0;
+
+    bool allowLockout = false;
+    // Called with the bits that change just before the confirmation.
+    std::function<void(const std::vector<BitChange>&)> showChanges;
+};
+
+} // namespace vardel
