@@ -10,6 +10,46 @@ namespace {
 
 using E = LockFuseEditor;
 
+// The boxes of this kind on the pages identification showed, in the page's order.
+std::vector<int> ShownBoxes(const AvrPageModel& model, AvrBits::Kind kind)
+{
+    std::vector<int> out;
+    for (const EditorSection section : ShownSections(model)) {
+        const bool lock = std::string(E::Title(section)) == "Lock Bits";
+        if (lock != (kind == AvrBits::Kind::Lock))
+            continue;
+        for (const int b : E::BoxesOf(section))
+            if (!E::Info(b).inert)
+                out.push_back(b);
+    }
+    return out;
+}
+
+// The box of this caption on those pages, or 0.
+int ShownBox(const AvrPageModel& model, const std::string& name)
+{
+    for (const AvrBits::Kind kind : {AvrBits::Kind::Fuses, AvrBits::Kind::Lock})
+        for (const int b : ShownBoxes(model, kind))
+            if (CaptionOf(b, model) == name)
+                return b;
+    return 0;
+}
+
+bool GuardEnds(int box, bool programmed)
+{
+    const FuseGuard* guard = E::GuardOf(box);
+    return guard && programmed == guard->lockoutChecked;
+}
+
+// The page as identification of a catalogue part shows it.
+AvrPageModel ModelOf(const AvrPart& part)
+{
+    AvrPageModel model;
+    if (const DeviceEntry* entry = FindDevice(part.signature))
+        ShowIdentified(model, *entry);
+    return model;
+}
+
 // A catalogue part: the boxes of the pages identification showed.
 class CatalogueBitsOfPage final : public AvrBits {
 public:
@@ -20,13 +60,7 @@ public:
     }
 
     std::string chip() const override { return model_.lbTipo(); }
-    std::vector<std::string> names(Kind kind) const override
-    {
-        std::vector<std::string> out;
-        for (const int box : boxes(kind))
-            out.push_back(CaptionOf(box, model_));
-        return out;
-    }
+    std::vector<std::string> names(Kind kind) const override { return NamesOn(model_, kind); }
     bool readable(Kind kind) const override
     {
         return kind == Kind::Fuses || model_.btnReadLockBitsEnabled();
@@ -49,8 +83,7 @@ public:
     }
     bool endsSerialProgramming(const std::string& name, bool programmed) const override
     {
-        const FuseGuard* guard = E::GuardOf(box(name));
-        return guard && programmed == guard->lockoutChecked;
+        return GuardEnds(box(name), programmed);
     }
     void applyPreset(const std::string& preset) override
     {
@@ -96,6 +129,23 @@ public:
         return kind == Kind::Fuses ? commands_.btnFuseBitsClick() : commands_.btnLockBitsClick();
     }
     bool wrote() const override { return commands_.wrote(); }
+    std::vector<std::uint8_t> values(Kind kind) const override
+    {
+        if (kind == Kind::Lock)
+            return {commands_.lockValue()};
+        std::vector<std::uint8_t> out;
+        for (const std::uint8_t value : commands_.fuseValues())
+            out.push_back(value);
+        return out;
+    }
+
+    static std::vector<std::string> NamesOn(const AvrPageModel& model, Kind kind)
+    {
+        std::vector<std::string> out;
+        for (const int box : ShownBoxes(model, kind))
+            out.push_back(CaptionOf(box, model));
+        return out;
+    }
 
 private:
     bool shows(EditorSection wanted) const
@@ -105,27 +155,7 @@ private:
                 return true;
         return false;
     }
-    std::vector<int> boxes(Kind kind) const
-    {
-        std::vector<int> out;
-        for (const EditorSection section : ShownSections(model_)) {
-            const bool lock = std::string(E::Title(section)) == "Lock Bits";
-            if (lock != (kind == Kind::Lock))
-                continue;
-            for (const int b : E::BoxesOf(section))
-                if (!E::Info(b).inert)
-                    out.push_back(b);
-        }
-        return out;
-    }
-    int box(const std::string& name) const
-    {
-        for (const Kind kind : {Kind::Fuses, Kind::Lock})
-            for (const int b : boxes(kind))
-                if (CaptionOf(b, model_) == name)
-                    return b;
-        return 0;
-    }
+    int box(const std::string& name) const { return ShownBox(model_, name); }
 
     const AvrPageModel& model_;
     Host& host_;
@@ -169,9 +199,20 @@ public:
     void applyPreset(const std::string&) override { bits_.factoryDefault(); }
     bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
     {
-        for (const auto& [name, programmed] : wanted)
-            bits_.setProgrammed(*bits_.find(name), programmed);
+        for (const auto& [name, programmed] : wanted) {
+            const std::optional<PartBit> bit = bits_.find(name);
+            if (!bit)
+                return false;
+            bits_.setProgrammed(*bit, programmed);
+        }
         return true;
+    }
+    std::vector<std::uint8_t> values(Kind kind) const override
+    {
+        std::vector<std::uint8_t> out;
+        for (const int byte : commands_.bytesOf(kind))
+            out.push_back(bits_.value(byte));
+        return out;
     }
     Outcome program(Kind kind) override
     {
@@ -187,6 +228,29 @@ private:
 };
 
 } // namespace
+
+std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
+{
+    if (part.catalogued)
+        return CatalogueBitsOfPage::NamesOn(ModelOf(part), kind);
+    const PartBits bits(part);
+    std::vector<std::string> out;
+    for (int byte = kind == Kind::Lock ? bits.lockByte() : 0;
+         byte < (kind == Kind::Lock ? bits.byteCount() : bits.lockByte()); ++byte)
+        for (int b = 0; b < 8; ++b)
+            if (const char* n = bits.bitName(byte, b))
+                out.emplace_back(n);
+    return out;
+}
+
+bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name, bool programmed)
+{
+    if (part.catalogued)
+        return GuardEnds(ShownBox(ModelOf(part), name), programmed);
+    const PartBits bits(part);
+    const std::optional<PartBit> bit = bits.find(name);
+    return bit && bits.endsSerialProgramming(*bit, programmed);
+}
 
 std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& operations)
 {

@@ -5,6 +5,7 @@
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,6 +52,16 @@ public:
     virtual Outcome program(Kind kind) = 0;
     // Whether the last program command sent its write.
     virtual bool wrote() const = 0;
+    // The bytes as the editor holds them: a part-table part's fuse bytes or lock byte; a
+    // catalogue part's fuse bytes as its fuse writes carry them, its lock bits in the lock read's
+    // layout.
+    virtual std::vector<std::uint8_t> values(Kind kind) const = 0;
+
+    // The bits of this kind a part's editor shows once it is identified, before any chip is.
+    static std::vector<std::string> NamesOf(const AvrPart& part, Kind kind);
+    // The bit of this name (as NamesOf gives it) in this state ends serial programming.
+    static bool EndsSerialProgramming(const AvrPart& part, const std::string& name,
+                                      bool programmed);
 
     bool allowLockout = false;
     // Called with the bits that change just before the confirmation.

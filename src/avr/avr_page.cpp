@@ -140,15 +140,20 @@ bool AvrPage::IdentifyDevice()
     lastIdentification_ = Identification::Identified;
     device_ = entry;
     partOps_.emplace(serial_, *entry->part, CataloguePacing(*entry));
-    model_.setLbTipo(entry->label);
-    model_.setDeviceClass(entry->deviceClass);
-    if (entry->checkBox35)
-        model_.setCheckBox35Caption(entry->checkBox35);
-    model_.selectPages(entry->notebook1, entry->notebook2, entry->notebook3, entry->notebook4);
-    if (entry->fuseGroup != FuseGroup::Unchanged)
-        model_.setGroupBox4Visible(entry->fuseGroup == FuseGroup::Shown);
-    model_.setReadLockBitsEnabled(entry->readLockBits);
+    ShowIdentified(model_, *entry);
     return true;
+}
+
+void ShowIdentified(AvrPageModel& model, const DeviceEntry& entry)
+{
+    model.setLbTipo(entry.label);
+    model.setDeviceClass(entry.deviceClass);
+    if (entry.checkBox35)
+        model.setCheckBox35Caption(entry.checkBox35);
+    model.selectPages(entry.notebook1, entry.notebook2, entry.notebook3, entry.notebook4);
+    if (entry.fuseGroup != FuseGroup::Unchanged)
+        model.setGroupBox4Visible(entry.fuseGroup == FuseGroup::Shown);
+    model.setReadLockBitsEnabled(entry.readLockBits);
 }
 
 AvrPage::Outcome AvrPage::btnTipoClick()

@@ -198,4 +198,8 @@ private:
     std::optional<Difference> lastDifference_;
 };
 
+// What the page shows once it has identified this catalogue chip: its processor-type text, editor
+// pages and their captions.
+void ShowIdentified(AvrPageModel& model, const DeviceEntry& entry);
+
 } // namespace vardel

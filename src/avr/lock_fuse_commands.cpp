@@ -123,6 +123,24 @@ Instruction LockFuseCommands::LockWriteInstruction() const
     return {0xAC, b2, 0xFF, b4};
 }
 
+std::vector<std::uint8_t> LockFuseCommands::fuseValues() const
+{
+    std::vector<std::uint8_t> out;
+    const std::vector<Instruction> writes = FuseWriteInstructions();
+    for (std::size_t i = 0; i < writes.size(); ++i)
+        out.push_back(writes[i][static_cast<std::size_t>(bits().fuseWrites[i].valueAt)]);
+    return out;
+}
+
+std::uint8_t LockFuseCommands::lockValue() const
+{
+    std::uint8_t value = 0xFF;
+    for (const CatalogueBit& b : bits().lockWritten)
+        if (editor_.checked(b.box))
+            value = static_cast<std::uint8_t>(value & ~(1u << b.bit));
+    return value;
+}
+
 LockFuseCommands::Outcome LockFuseCommands::btnLockBitsClick()
 {
     return program(Kind::Lock);

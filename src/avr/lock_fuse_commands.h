@@ -53,6 +53,10 @@ public:
     // it stands, in order.
     std::vector<Instruction> FuseWriteInstructions() const;
     Instruction LockWriteInstruction() const;
+    // The fuse bytes those instructions carry, in order; the lock bits they set in the layout of
+    // the lock read.
+    std::vector<std::uint8_t> fuseValues() const;
+    std::uint8_t lockValue() const;
 
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.

@@ -1,5 +1,6 @@
 #include "production/auto_run.h"
 
+#include "avr/avr_bits.h"
 #include "avr/avr_page.h"
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace vardel {
 
@@ -109,21 +111,37 @@ int FuseByteOf(const PartBits& bits, int index)
     return -1;
 }
 
-// The fuse and lock bits a job asks for, set on `bits` over what they hold; an error when a name
-// or a byte does not fit the part, or when a bit ends serial programming and `allowed` is false.
-std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
-                      std::array<std::uint8_t, 4>& named, std::string& key)
+// The fuse bits (0) and the lock bits (1) a job names, by the names the part's editor gives
+// them, each with the state it is to get.
+using JobBits = std::array<std::vector<std::pair<std::string, bool>>, 2>;
+
+void Name(std::vector<std::pair<std::string, bool>>& bits, const std::string& name, bool programmed)
 {
-    named = {};
+    for (auto& bit : bits)
+        if (bit.first == name) {
+            bit.second = programmed;
+            return;
+        }
+    bits.emplace_back(name, programmed);
+}
+
+// The fuse and lock bits a job asks for; an error when a name or a byte does not fit the part,
+// or when a bit ends serial programming and `allowed` is false.
+std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed, JobBits& out,
+                      std::string& key)
+{
+    using Kind = AvrBits::Kind;
+    out = {};
     const std::optional<std::uint8_t>& lockByte = project.lockByte;
-    const AvrPart& part = bits.part();
     const std::string chip = part.name;
-    const bool anyBits = !project.fuseBits.empty() || !project.lockBits.empty() || lockByte ||
-                         project.fuseBytes[0] || project.fuseBytes[1] || project.fuseBytes[2];
+    const bool anyBytes =
+        lockByte || project.fuseBytes[0] || project.fuseBytes[1] || project.fuseBytes[2];
     key = "part";
-    if (anyBits && part.catalogued)
+    // The catalogue parts' editors lay their bits out in bytes of their own: they are named.
+    if (anyBytes && part.catalogued)
         return "the fuse and lock bits of the " + chip +
-               " are written with program-fuses and program-lock, not in an Auto run";
+               " are given by name in an Auto run (fuses = NAME=0 ..., lock = NAME=0 ...)";
+    PartBits bits(part);
     static const char* byteKeys[] = {"fuse.low", "fuse.high", "fuse.extended"};
     for (int i = 0; i < 3; ++i) {
         if (!project.fuseBytes[i])
@@ -136,8 +154,9 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
         if ((value | bits.mask(byte)) != 0xFF)
             return std::string(byteKeys[i]) + " " + Hex2(value) + " programs bits the " + chip +
                    " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
-        bits.setValue(byte, value);
-        named[static_cast<std::size_t>(byte)] = bits.mask(byte);
+        for (int b = 0; b < 8; ++b)
+            if (const char* name = bits.bitName(byte, b))
+                Name(out[0], name, !(value >> b & 1));
     }
     if (lockByte) {
         key.clear();
@@ -147,31 +166,31 @@ std::string ApplyBits(PartBits& bits, const Project& project, bool allowed,
         if ((*lockByte | bits.mask(byte)) != 0xFF)
             return "the lock byte " + Hex2(*lockByte) + " programs bits the " + chip +
                    " does not have";
-        bits.setValue(byte, static_cast<std::uint8_t>(*lockByte | ~bits.mask(byte)));
-        named[static_cast<std::size_t>(byte)] = bits.mask(byte);
+        for (int b = 0; b < 8; ++b)
+            if (const char* name = bits.bitName(byte, b))
+                Name(out[1], name, !(*lockByte >> b & 1));
     }
     for (const bool lock : {false, true}) {
         key = lock ? "lock" : "fuses";
+        const std::vector<std::string> names =
+            AvrBits::NamesOf(part, lock ? Kind::Lock : Kind::Fuses);
         for (const auto& [name, programmed] : lock ? project.lockBits : project.fuseBits) {
-            const std::optional<PartBit> bit = bits.find(name);
-            if (!bit || (bit->byte == bits.lockByte()) != lock)
+            const auto known = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
+                return QString::fromStdString(n).compare(QString::fromStdString(name),
+                                                         Qt::CaseInsensitive) == 0;
+            });
+            if (known == names.end())
                 return name + " is not a " + (lock ? "lock" : "fuse") + " bit of the " + chip;
-            bits.setProgrammed(*bit, programmed);
-            named[static_cast<std::size_t>(bit->byte)] |= static_cast<std::uint8_t>(1u << bit->bit);
+            Name(out[lock], *known, programmed);
         }
     }
     // A bit that ends serial programming, in the state the job leaves it.
     key = "allow-lockout";
-    for (int byte = 0; byte < bits.lockByte(); ++byte)
-        for (int b = 0; b < 8; ++b) {
-            const PartBit bit{byte, b};
-            if (bits.bitName(byte, b) && (named[static_cast<std::size_t>(byte)] >> b & 1) &&
-                bits.endsSerialProgramming(bit, bits.programmed(bit)) && !allowed)
-                return std::string(bits.bitName(byte, b)) + (bits.programmed(bit) ? "=0" : "=1") +
-                       " ends serial programming of the " + chip +
-                       " for good (only a high-voltage programmer undoes it); refused unless the "
-                       "project has allow-lockout = yes and --allow-lockout is given";
-        }
+    for (const auto& [name, programmed] : out[0])
+        if (AvrBits::EndsSerialProgramming(part, name, programmed) && !allowed)
+            return name + (programmed ? "=0" : "=1") + " ends serial programming of the " + chip +
+                   " for good (only a high-voltage programmer undoes it); refused unless the "
+                   "project has allow-lockout = yes and --allow-lockout is given";
     return {};
 }
 
@@ -266,10 +285,9 @@ AutoJobLoad LoadAutoJob(const std::string& fileName)
         if (!part)
             return error(lineOf("part") + "unknown AVR part '" + p.part +
                          "' (vardel-cli avr parts lists them)");
-        PartBits bits(*part);
-        std::array<std::uint8_t, 4> named{};
+        JobBits named;
         std::string key;
-        if (const std::string e = ApplyBits(bits, p, true, named, key); !e.empty())
+        if (const std::string e = ApplyBits(*part, p, true, named, key); !e.empty())
             return error(lineOf(key) + e);
         flashSize = part->flashBytes;
         eepromSize = part->eepromBytes;
@@ -432,18 +450,16 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     record.part = part->name;
 
     // The bits are checked against the part before anything is written.
-    PartBits bits(*part);
-    std::array<std::uint8_t, 4> named{};
+    JobBits named;
     const bool writesFuses = WritesBits(job, false);
     const bool writesLock = WritesBits(job, true);
     if (writesFuses || writesLock) {
         std::string key;
         if (const std::string e = ApplyBits(
-                bits, project, allowLockout && (job.oneImage || project.allowLockout), named, key);
+                *part, project, allowLockout && (job.oneImage || project.allowLockout), named, key);
             !e.empty())
             return refuse("Auto run refused: " + e);
     }
-    const PartBits jobBits = bits;
 
     std::vector<std::uint8_t> flash(part->flashBytes, 0xFF);
     std::vector<std::uint8_t> eeprom(part->eepromBytes, 0xFF);
@@ -493,21 +509,16 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         const char* holds; // what the chip holds when the step fails
         std::function<Outcome()> action;
     };
-    PartBitsCommands commands(page.serial(), *part, bits, host, operations_);
-    commands.allowLockout = allowLockout && (job.oneImage || project.allowLockout);
-    commands.showChanges = showChanges;
+    std::unique_ptr<AvrBits> bits = AvrBits::Of(page, host, operations_);
+    bits->allowLockout = allowLockout && (job.oneImage || project.allowLockout);
+    bits->showChanges = showChanges;
     // A fuse or lock write keeps the bits the job does not name as the chip holds them.
-    auto writeBits = [&](PartBitsCommands::Kind kind) {
-        if (commands.read(kind) != Outcome::Done)
+    auto writeBits = [&](AvrBits::Kind kind) {
+        if (bits->readable(kind) && bits->read(kind) != Outcome::Done)
             return Outcome::Failed;
-        const bool lock = kind == PartBitsCommands::Kind::Lock;
-        for (int byte = lock ? bits.lockByte() : 0;
-             byte < (lock ? bits.byteCount() : bits.lockByte()); ++byte) {
-            const std::uint8_t mask = named[static_cast<std::size_t>(byte)];
-            bits.setValue(byte, static_cast<std::uint8_t>((bits.value(byte) & ~mask) |
-                                                          (jobBits.value(byte) & mask)));
-        }
-        return commands.program(kind);
+        if (!bits->set(named[kind == AvrBits::Kind::Lock]))
+            return Outcome::Failed;
+        return bits->program(kind);
     };
     const Step steps[] = {
         {"erase", true, "the chip may be erased",
@@ -542,13 +553,13 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
          "flash and EEPROM are programmed and verified; the fuses may be partly written (read "
          "them back)",
          [&] {
-             return writeBits(PartBitsCommands::Kind::Fuses);
+             return writeBits(AvrBits::Kind::Fuses);
          }},
         {"lock", writesLock,
          "flash, EEPROM and fuses are programmed; the lock bits may be partly written (read "
          "them back)",
          [&] {
-             return writeBits(PartBitsCommands::Kind::Lock);
+             return writeBits(AvrBits::Kind::Lock);
          }},
     };
     for (const Step& step : steps) {
@@ -560,10 +571,11 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         if (step.action() != Outcome::Done)
             return fail(step.name, step.holds, record);
         if (std::string(step.name) == "fuses")
-            for (int byte = 0; byte < bits.lockByte(); ++byte)
-                record.fuses += (record.fuses.empty() ? "" : " ") + Hex2(bits.value(byte));
+            for (const std::uint8_t value : bits->values(AvrBits::Kind::Fuses))
+                record.fuses += (record.fuses.empty() ? "" : " ") + Hex2(value);
         if (std::string(step.name) == "lock")
-            record.lock = Hex2(bits.value(bits.lockByte()));
+            for (const std::uint8_t value : bits->values(AvrBits::Kind::Lock))
+                record.lock = Hex2(value);
     }
     return Result::Ok;
 }

@@ -1213,6 +1213,35 @@ TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)
     EXPECT_NE(cli("sim show").out.find("avr.fuse.high=D9\navr.fuse.low=62\n"), std::string::npos);
 }
 
+TEST_F(Cli, AutoWritesTheFusesAndLockBitsOfEveryPartByName)
+{
+    struct Case {
+        const char* part;
+        const char* bits; // project lines
+        int status;
+        const char* check; // vardel-cli command afterwards, and what it prints
+        const char* shows;
+    };
+    const Case cases[] = {
+        {"ATmega163", "fuses = BODEN=0 CKSEL3=1\nlock = LB1=0\n", 0, "avr read-fuses",
+         "BODLEVEL=1\nBODEN=0\nCKSEL3=1\n"},
+        {"ATmega163", "fuses = BODEN=0 CKSEL3=1\nlock = LB1=0\n", 0, "avr read-lock", "LB1=0"},
+        {"ATmega128", "fuses = CKOPT=0\n", 0, "avr read-fuses", "CKOPT=0"},
+        {"ATtiny12", "fuses = rstdisbl=0\n", 1, "avr read-fuses", "RSTDISBL=1"},
+        {"AT90S2313", "lock = LB2=0 LB1=0\n", 0, "sim show", "avr.lock=F9"},
+        {"ATmega328P", "fuses = CKDIV8=1\nlock = LB1=0\n", 0, "avr read-lock", "LB1=0"},
+        {"ATmega163", "fuse.low = 0xE2\n", 1, "avr read-fuses", "CKSEL3=0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " " + c.bits);
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + c.part).status, 0);
+        std::ofstream(file("bits.vardel")) << "socket = avr\npart = " << c.part << "\n" << c.bits;
+        const Result r = cli("--yes auto " + file("bits.vardel"));
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_NE(cli(c.check).out.find(c.shows), std::string::npos);
+    }
+}
+
 TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
 {
     std::ofstream(file("board.vardel"))
