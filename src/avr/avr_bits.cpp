@@ -73,8 +73,7 @@ public:
     }
     Outcome read(Kind kind) override
     {
-        return kind == Kind::Fuses ? commands_.btnReadFuseBitsClick()
-                                   : commands_.btnReadLockBitsClick();
+        return commands_.read(kind);
     }
     bool programmed(const std::string& name) const override { return editor_.checked(box(name)); }
     bool changeable(const std::string& name) const override
@@ -254,11 +253,12 @@ bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name
 
 std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& operations)
 {
-    if (const AvrPart* part = page.part())
-        return std::make_unique<TablePartBits>(page, *part, host, operations);
-    if (page.device())
+    const AvrPart* part = page.identifiedPart();
+    if (!part)
+        return nullptr;
+    if (part->catalogued)
         return std::make_unique<CatalogueBitsOfPage>(page, host, operations);
-    return nullptr;
+    return std::make_unique<TablePartBits>(page, *part, host, operations);
 }
 
 } // namespace vardel

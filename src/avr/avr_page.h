@@ -103,10 +103,8 @@ public:
     AvrSerial& serial() { return serial_; }
     // The catalogue entry of the last successful identification, or null.
     const DeviceEntry* device() const { return device_; }
-    // The part-table part of the last successful identification (a chip outside the catalogue),
-    // or null.
-    const AvrPart* part() const { return part_; }
-    // The part of the last successful identification, catalogued or not, or null.
+    // The part of the last successful identification, catalogued or not, or null; `catalogued`
+    // tells which editor holds its bits.
     const AvrPart* identifiedPart() const { return device_ ? device_->part : part_; }
 
 private:

@@ -67,16 +67,37 @@ BoxStates LockFuseCommands::readFuseStates()
 }
 
 LockFuseCommands::Outcome LockFuseCommands::btnReadFuseBitsClick()
+{
+    return read(Kind::Fuses);
+}
+
+LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
+{
+    return read(Kind::Lock);
+}
+
+LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    // The disabled button stands for the AT90S parts that cannot read their lock bits serially:
+    // their answer would be an echo, shown as lock bits.
+    if (kind == Kind::Lock && !page_.btnReadLockBitsEnabled())
+        return Outcome::Failed;
     if (!writer_.enter())
         return Outcome::Failed;
-    for (const auto& [box, programmed] : readFuseStates())
-        editor_.setChecked(box, programmed);
-    if (bits().readsCalibration)
-        editor_.setCalibration(send(kReadCalibration));
+    if (kind == Kind::Fuses) {
+        for (const auto& [box, programmed] : readFuseStates())
+            editor_.setChecked(box, programmed);
+        if (bits().readsCalibration)
+            editor_.setCalibration(send(kReadCalibration));
+    } else {
+        const std::uint8_t lock = send(kReadLockBits);
+        for (const CatalogueBit& b : bits().lockRead)
+            editor_.setChecked(b.box, Programmed(lock, b.bit));
+        readAT90SLockGroup(lock, bits().groupLb1Bit, bits().groupLb2Bit);
+    }
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
@@ -272,30 +293,6 @@ void LockFuseCommands::readAT90SLockGroup(std::uint8_t lock, int lb1Bit, int lb2
         editor_.setChecked(E::CheckBox2, false);
         editor_.setChecked(E::CheckBox1, false);
     }
-}
-
-LockFuseCommands::Outcome LockFuseCommands::btnReadLockBitsClick()
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    // The disabled button stands for the AT90S parts that cannot read their lock bits serially:
-    // their answer would be an echo, shown as lock bits.
-    if (!page_.btnReadLockBitsEnabled())
-        return Outcome::Failed;
-    if (!writer_.enter())
-        return Outcome::Failed;
-    const std::uint8_t lock = send(kReadLockBits);
-    for (const CatalogueBit& b : bits().lockRead)
-        editor_.setChecked(b.box, Programmed(lock, b.bit));
-    readAT90SLockGroup(lock, bits().groupLb1Bit, bits().groupLb2Bit);
-
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    return Outcome::Done;
-} catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_);
-    return Outcome::Failed;
 }
 
 } // namespace vardel

@@ -41,6 +41,10 @@ public:
     LockFuseCommands(AvrSerial& serial, const AvrPageModel& page, LockFuseEditor& editor,
                      Host& host, OperationLock& operations);
 
+    // "Read Fuse Bits" or "Read Lock Bits": the bits of the shown chip into the editor.
+    Outcome read(BitsWrite::Kind kind);
+    // "Program Fuse Bits" or "Program Lock Bits".
+    Outcome program(BitsWrite::Kind kind);
     Outcome btnReadFuseBitsClick();
     // Cancel at the confirmation returns Cancelled; the chip was only read.
     Outcome btnFuseBitsClick();
@@ -68,7 +72,6 @@ private:
     using Kind = BitsWrite::Kind;
     class Target;
 
-    Outcome program(Kind kind);
     // One read of the chip's bits that the write of this kind sets.
     BoxStates readWritten(Kind kind);
     BoxStates readFuseStates();

@@ -246,6 +246,8 @@ private:
     void chipBitsRead(bool fuses);
     void setBitsRead(bool lock, bool fuses);
     bool chipHasFuses() const;
+    // The identified part when it is one of the part table's, shown on the page "Part".
+    const vardel::AvrPart* tablePart() const;
     // A box that differs from the chip's bit is bold, and its tool tip gives the chip's value.
     static void markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
                             bool programmed);

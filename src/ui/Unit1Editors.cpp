@@ -223,9 +223,15 @@ void TVentana::markChanged(QCheckBox* box, const QString& hint, std::optional<bo
     box->setToolTip(tip);
 }
 
+const vardel::AvrPart* TVentana::tablePart() const
+{
+    const vardel::AvrPart* part = avr_->identifiedPart();
+    return part && !part->catalogued ? part : nullptr;
+}
+
 bool TVentana::chipHasFuses() const
 {
-    if (avr_->part())
+    if (tablePart())
         return partBits_ && partBits_->lockByte() > 0;
     const vardel::DeviceEntry* device = avr_->device();
     return !vardel::CatalogueBitsOf(device ? device->part->name : "").fuseWrites.empty();
@@ -240,14 +246,14 @@ void TVentana::setBitsRead(bool lock, bool fuses)
         chipPartBytes_.fill(std::nullopt);
     }
     // A lock byte the chip cannot report is written unchecked, as it always was.
-    const bool identified = avr_->device() || avr_->part();
+    const bool identified = avr_->device() || tablePart();
     btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));
     btnFuseBits->setEnabled(fuseRead_);
 }
 
 void TVentana::chipBitsRead(bool fuses)
 {
-    if (avr_->part() && partBits_) {
+    if (tablePart() && partBits_) {
         const int lock = partBits_->lockByte();
         for (int byte = 0; byte < partBits_->byteCount(); ++byte)
             if ((byte == lock) != fuses)
@@ -298,10 +304,9 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
     Outcome outcome = Outcome::Busy;
     if (const auto part = runPartBits(fuses, program)) {
         outcome = *part;
-    } else if (fuses) {
-        outcome = program ? lockFuse_->btnFuseBitsClick() : lockFuse_->btnReadFuseBitsClick();
     } else {
-        outcome = program ? lockFuse_->btnLockBitsClick() : lockFuse_->btnReadLockBitsClick();
+        const auto kind = fuses ? vardel::BitsWrite::Kind::Fuses : vardel::BitsWrite::Kind::Lock;
+        outcome = program ? lockFuse_->program(kind) : lockFuse_->read(kind);
     }
     const std::string what = fuses ? "fuse bits" : "lock bits";
     switch (outcome) {

@@ -23,7 +23,7 @@ QString StateText(bool programmed)
 
 void TVentana::mirrorPartPage()
 {
-    const vardel::AvrPart* part = avr_->part();
+    const vardel::AvrPart* part = tablePart();
     if (part && part != partShown_) {
         partShown_ = part;
         chipPartBytes_.fill(std::nullopt);
@@ -145,7 +145,7 @@ void TVentana::partBoxClicked(int byte, int bit, bool programmed)
 
 std::optional<vardel::AvrPage::Outcome> TVentana::runPartBits(bool fuses, bool program)
 {
-    const vardel::AvrPart* part = avr_->part();
+    const vardel::AvrPart* part = tablePart();
     if (!part || avr_->model().Notebook1() != vardel::AvrPageModel::kPagePart || !partBits_)
         return std::nullopt;
     vardel::PartBitsCommands commands(avr_->serial(), *part, *partBits_, *host_, operations_);

@@ -1,4 +1,6 @@
+#include "avr/avr_page.h"
 #include "avr/avr_page_model.h"
+#include "parts/catalogue_bits.h"
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
 #include "support/recording.h"
@@ -32,69 +34,7 @@ struct Observer {
     }
 };
 
-const DeviceEntry& Entry(const char* label)
-{
-    for (const DeviceEntry& d : DeviceCatalogue())
-        if (std::string(d.label) == label)
-            return d;
-    ADD_FAILURE() << label;
-    return DeviceCatalogue()[0];
-}
-
-void Identify(AvrPageModel& model, const char* label)
-{
-    const DeviceEntry& d = Entry(label);
-    model.setLbTipo(d.label);
-    model.setDeviceClass(d.deviceClass);
-    if (d.checkBox35)
-        model.setCheckBox35Caption(d.checkBox35);
-    model.selectPages(d.notebook1, d.notebook2, d.notebook3, d.notebook4);
-    if (d.fuseGroup != FuseGroup::Unchanged)
-        model.setGroupBox4Visible(d.fuseGroup == FuseGroup::Shown);
-}
-
 } // namespace
-
-TEST(LockFuseEditor, StartsAsTheFormDoes)
-{
-    E editor;
-    const std::set<int> disabled{9, 10, 11, 12, 13, 14, 15, 16, 21, 37, 55, 60, 61};
-    for (int box = 1; box <= E::kBoxCount; ++box) {
-        EXPECT_EQ(editor.checked(box), box == E::CheckBox60) << box;
-        EXPECT_EQ(editor.enabled(box), !disabled.count(box)) << box;
-        const EditorBox& info = E::Info(box);
-        if (info.label) {
-            EXPECT_EQ(editor.label(box), box == E::CheckBox60 ? "0" : "1") << box;
-        } else {
-            EXPECT_FALSE(editor.label(box)) << box;
-        }
-    }
-    // Every box and every state label appears once.
-    std::set<int> boxes, labels;
-    for (const EditorBox& b : E::Boxes()) {
-        EXPECT_TRUE(boxes.insert(b.number).second) << b.number;
-        if (b.label) {
-            EXPECT_TRUE(labels.insert(b.label).second) << b.label;
-        }
-    }
-    EXPECT_EQ(boxes.size(), 65u);
-    EXPECT_FALSE(E::Info(E::CheckBox21).labelEnabled);
-    EXPECT_FALSE(E::Info(E::CheckBox37).labelEnabled);
-    EXPECT_TRUE(E::Info(E::CheckBox55).labelEnabled);
-    EXPECT_EQ(editor.Memo1(), "No memory lock features \nenabled.");
-    EXPECT_EQ(editor.Label63(), "??");
-    EXPECT_FALSE(editor.calibration());
-}
-
-TEST(LockFuseEditor, LayoutOrderOfThePages)
-{
-    // Within a column the highest bit stands at the top; page "103" keeps its own order.
-    EXPECT_EQ(E::BoxesOf(EditorSection::Fuse103), (std::vector<int>{54, 55, 56, 57}));
-    EXPECT_EQ(E::BoxesOf(EditorSection::LB128), (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3}));
-    EXPECT_EQ(E::BoxesOf(EditorSection::LockAT90S), (std::vector<int>{2, 1}));
-    EXPECT_STREQ(E::Title(EditorSection::LB103), "Lock Bits");
-    EXPECT_STREQ(E::Title(EditorSection::Fuse161), "Fuse Bits");
-}
 
 TEST(LockFuseEditor, AClickFlipsTheStateLabelAndOnlyARealChangeRunsTheAction)
 {
@@ -280,28 +220,26 @@ TEST(LockFuseEditor, CalibrationLabelInDecimal)
     }
 }
 
-TEST(LockFuseEditor, ShownSectionsFollowIdentification)
+// Every bit a catalogue part's lock or fuse commands read or write stands on a page its
+// identification shows, so the user sees what is written.
+TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
 {
-    using S = EditorSection;
-    AvrPageModel model;
-    EXPECT_TRUE(ShownSections(model).empty());
-
-    const std::pair<const char*, std::vector<S>> cases[] = {
-        {"ATmega128 (128kb flash)", {S::LB128, S::Fuse128}},
-        {"ATmega103 (128kb flash)", {S::LB103, S::Fuse103}},
-        {"ATmega161 (16kb flash)", {S::LB128, S::Fuse161}},
-        {"ATmega163 (16kb flash)", {S::LB128, S::Fuse163}},
-        {"AT90S8515 (8kb flash)", {S::LockAT90S}},
-        {"AT90S2343 (2kb flash)", {S::LockAT90S, S::FuseAT90S}},
-        {"ATtiny12 (1kb flash)", {S::LockAT90S, S::FuseATtiny}},
-    };
-    for (const auto& [label, sections] : cases) {
-        Identify(model, label);
-        EXPECT_EQ(ShownSections(model), sections) << label;
+    for (const DeviceEntry& entry : DeviceCatalogue()) {
+        AvrPageModel model;
+        ShowIdentified(model, entry);
+        std::set<int> shown;
+        for (const EditorSection section : ShownSections(model))
+            for (const int box : E::BoxesOf(section))
+                shown.insert(box);
+        const CatalogueBits& bits = CatalogueBitsOf(entry.part->name);
+        for (const CatalogueBitsWrite& write : bits.fuseWrites)
+            for (const CatalogueBit& b : write.bits)
+                EXPECT_TRUE(shown.count(b.box)) << entry.label << " fuse box " << b.box;
+        for (const CatalogueBit& b : bits.lockWritten)
+            EXPECT_TRUE(shown.count(b.box)) << entry.label << " lock box " << b.box;
+        EXPECT_EQ(bits.fuseWrites.empty(), !model.GroupBox4Visible() &&
+                                               model.Notebook1() == "AT90Sxxxx" &&
+                                               model.Notebook4() != "ATtiny")
+            << entry.label;
     }
-    Identify(model, "AT90S2343 (2kb flash)");
-    EXPECT_EQ(CaptionOf(E::CheckBox35, model), "RCEN");
-    Identify(model, "AT90S2323 (2kb flash)");
-    EXPECT_EQ(CaptionOf(E::CheckBox35, model), "FSTRT");
-    EXPECT_EQ(CaptionOf(E::CheckBox21, model), "SPIEN");
 }

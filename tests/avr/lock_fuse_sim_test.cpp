@@ -281,9 +281,9 @@ struct BothPaths : test::RecordingHost {
         std::string error;
         board.insertAvr(sim::MakeAvrChip(device, "", error));
         EXPECT_EQ(page.btnTipoClick(), Outcome::Done);
-        if (page.part()) {
-            bits.emplace(*page.part());
-            partCommands.emplace(page.serial(), *page.part(), *bits, *this, lock);
+        if (const AvrPart* part = page.identifiedPart(); part && !part->catalogued) {
+            bits.emplace(*part);
+            partCommands.emplace(page.serial(), *part, *bits, *this, lock);
         }
     }
     Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,

@@ -38,7 +38,7 @@ TEST(PartBits, FuseAndLockRoundTripForEachFamily)
         SimRig rig;
         ASSERT_TRUE(rig.insert(name));
         ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
-        const AvrPart& part = *rig.page.part();
+        const AvrPart& part = *rig.page.identifiedPart();
         PartBits bits(part);
         PartBitsCommands commands(rig.page.serial(), part, bits, rig.host, rig.lock);
 
@@ -90,8 +90,8 @@ TEST(PartBits, LockoutBitsNeedTheirAllowance)
         SimRig rig;
         ASSERT_TRUE(rig.insert("ATtiny85"));
         ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
-        PartBits bits(*rig.page.part());
-        PartBitsCommands commands(rig.page.serial(), *rig.page.part(), bits, rig.host, rig.lock);
+        PartBits bits(*rig.page.identifiedPart());
+        PartBitsCommands commands(rig.page.serial(), *rig.page.identifiedPart(), bits, rig.host, rig.lock);
         ASSERT_EQ(commands.read(Kind::Fuses), Outcome::Done);
         const PartBit bit = *bits.find(bitName);
         EXPECT_TRUE(bits.endsSerialProgramming(bit, true));
@@ -125,7 +125,7 @@ TEST(PartBits, OlderLockAndFuseForms)
         SimRig rig;
         ASSERT_TRUE(rig.insert(name));
         ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
-        const AvrPart& part = *rig.page.part();
+        const AvrPart& part = *rig.page.identifiedPart();
         PartBits bits(part);
         PartBitsCommands commands(rig.page.serial(), part, bits, rig.host, rig.lock);
         AvrPartOps ops(rig.page.serial(), part);
