@@ -4,6 +4,7 @@
 #include "files/unHEX.h"
 #include "hw/outcome_text.h"
 #include "hw/port_failure.h"
+#include "parts/catalogue_bits.h"
 
 #include <span>
 
@@ -39,17 +40,6 @@ std::string ByteText(std::uint8_t value)
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
-}
-
-// Where LB1 and LB2 sit in the lock read of a catalogue part: bits 0 and 1 on the ATmega parts
-// with boot lock bits, 1 and 2 on the ATmega103 and ATtiny12, 7 and 6 on the AT90S parts.
-std::pair<int, int> LockBitPlaces(const DeviceEntry& device)
-{
-    if (std::string(device.notebook1) == "ATmega128")
-        return std::string(device.notebook2) == "103" ? std::pair{1, 2} : std::pair{0, 1};
-    if (device.notebook4 && std::string(device.notebook4) == "ATtiny")
-        return {1, 2};
-    return {7, 6};
 }
 
 // The catalogue parts' pacing: a fixed wait after each flash page; written values polled by
@@ -546,7 +536,8 @@ std::optional<int> AvrPage::readLockMode()
         // The AT90S2313, 4414 and 8515 have no instruction to read their lock bits.
         if (!device_ || !device_->readLockBits)
             return std::nullopt;
-        places = LockBitPlaces(*device_);
+        const CatalogueBits& bits = CatalogueBitsOf(device_->part->name);
+        places = {bits.lb1ReadBit, bits.lb2ReadBit};
         lock = serial_.SendPacedInstruction(0x58, 0x00, 0x00, 0x00)[3];
     }
     const auto programmed = [lock](int bit) {

@@ -49,6 +49,9 @@ struct CatalogueBits {
     // from these bits of the lock read.
     int groupLb1Bit;
     int groupLb2Bit;
+    // Where LB1 and LB2 sit in the lock read: what tells the lock mode.
+    int lb1ReadBit;
+    int lb2ReadBit;
     // The ATtiny12's calibration byte (38 00 00 00) is read with the fuses.
     bool readsCalibration;
     // The confirmation of a fuse write starts with this text instead of "Are you sure?".
