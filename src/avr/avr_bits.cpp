@@ -71,10 +71,7 @@ public:
             return std::nullopt;
         return "the presets are for the ATmega128";
     }
-    Outcome read(Kind kind) override
-    {
-        return commands_.read(kind);
-    }
+    Outcome read(Kind kind) override { return commands_.read(kind); }
     bool programmed(const std::string& name) const override { return editor_.checked(box(name)); }
     bool changeable(const std::string& name) const override
     {

@@ -1,8 +1,8 @@
 #include "avr/avr_page.h"
 #include "avr/avr_page_model.h"
-#include "parts/catalogue_bits.h"
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
+#include "parts/catalogue_bits.h"
 #include "support/recording.h"
 
 #include <gtest/gtest.h>

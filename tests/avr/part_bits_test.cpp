@@ -91,7 +91,8 @@ TEST(PartBits, LockoutBitsNeedTheirAllowance)
         ASSERT_TRUE(rig.insert("ATtiny85"));
         ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
         PartBits bits(*rig.page.identifiedPart());
-        PartBitsCommands commands(rig.page.serial(), *rig.page.identifiedPart(), bits, rig.host, rig.lock);
+        PartBitsCommands commands(rig.page.serial(), *rig.page.identifiedPart(), bits, rig.host,
+                                  rig.lock);
         ASSERT_EQ(commands.read(Kind::Fuses), Outcome::Done);
         const PartBit bit = *bits.find(bitName);
         EXPECT_TRUE(bits.endsSerialProgramming(bit, true));
