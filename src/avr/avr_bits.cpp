@@ -3,6 +3,7 @@
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
+#include "parts/catalogue_bits.h"
 
 namespace vardel {
 
@@ -65,9 +66,9 @@ public:
     {
         return kind == Kind::Fuses || model_.btnReadLockBitsEnabled();
     }
-    std::optional<std::string> presetRefusal(const std::string&) const override
+    std::optional<std::string> presetRefusal(const std::string& preset) const override
     {
-        if (shows(EditorSection::Fuse128))
+        if (presetOf(preset))
             return std::nullopt;
         return "the presets are for the ATmega128";
     }
@@ -83,12 +84,8 @@ public:
     }
     void applyPreset(const std::string& preset) override
     {
-        if (preset == "factory-default")
-            editor_.SpeedButton1Click();
-        else if (preset == "low-frequency")
-            editor_.SpeedButton2Click();
-        else if (preset == "high-frequency")
-            editor_.SpeedButton3Click();
+        if (const CataloguePreset* p = presetOf(preset))
+            editor_.applyPreset(*p);
     }
     // Two passes, because the AT90S lock group accepts LB2 only after LB1 and releases LB1 only
     // after LB2, whatever order the names came in.
@@ -152,6 +149,17 @@ private:
         return false;
     }
     int box(const std::string& name) const { return ShownBox(model_, name); }
+    // The preset of this name the shown part has, or null.
+    const CataloguePreset* presetOf(const std::string& name) const
+    {
+        const DeviceEntry* shown = FindDeviceByLabel(model_.lbTipo());
+        if (!shown)
+            return nullptr;
+        for (const CataloguePreset& p : CatalogueBitsOf(shown->part->name).presets)
+            if (name == p.name)
+                return &p;
+        return nullptr;
+    }
 
     const AvrPageModel& model_;
     Host& host_;

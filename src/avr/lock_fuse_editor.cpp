@@ -1,6 +1,7 @@
 #include "avr/lock_fuse_editor.h"
 
 #include "avr/avr_page_model.h"
+#include "parts/catalogue_bits.h"
 
 #include <stdexcept>
 
@@ -255,12 +256,11 @@ void LockFuseEditor::setCalibration(std::uint8_t value)
         changed(Aspect::Calibration, 0);
 }
 
-void LockFuseEditor::applyPreset(std::initializer_list<int> programmed)
+void LockFuseEditor::applyPreset(const CataloguePreset& preset)
 {
-    // Every box of page "128" that has a state label, M103C first and CKSEL0 last.
-    for (int box = CheckBox17; box <= CheckBox34; ++box) {
+    for (int box = kPresetFirstBox; box <= kPresetLastBox; ++box) {
         bool on = false;
-        for (const int p : programmed)
+        for (const int p : preset.programmed)
             on = on || p == box;
         setChecked(box, on);
     }
@@ -268,19 +268,17 @@ void LockFuseEditor::applyPreset(std::initializer_list<int> programmed)
 
 void LockFuseEditor::SpeedButton1Click()
 {
-    applyPreset({CheckBox17, CheckBox20, CheckBox21, CheckBox24, CheckBox25, CheckBox30, CheckBox31,
-                 CheckBox32, CheckBox33});
+    applyPreset(CatalogueBitsOf("ATmega128").presets[0]);
 }
 
 void LockFuseEditor::SpeedButton2Click()
 {
-    applyPreset({CheckBox21, CheckBox23, CheckBox24, CheckBox25, CheckBox30, CheckBox31, CheckBox32,
-                 CheckBox33, CheckBox34});
+    applyPreset(CatalogueBitsOf("ATmega128").presets[1]);
 }
 
 void LockFuseEditor::SpeedButton3Click()
 {
-    applyPreset({CheckBox21, CheckBox23, CheckBox24, CheckBox25, CheckBox29, CheckBox30});
+    applyPreset(CatalogueBitsOf("ATmega128").presets[2]);
 }
 
 std::span<const FuseGuard> LockFuseEditor::Guards()

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +13,7 @@
 namespace vardel {
 
 class AvrPageModel;
+struct CataloguePreset;
 
 // The parts of the lock- and fuse-bit editors, each a page of one of the editor notebooks, except
 // LockAT90S, the "Lock Bits" group on page "AT90Sxxxx" of Notebook1.
@@ -174,6 +174,8 @@ public:
     std::optional<std::uint8_t> calibration() const { return calibration_; }
     void setCalibration(std::uint8_t value);
 
+    // A preset of the page's part: its boxes of page "128" programmed, the others not.
+    void applyPreset(const CataloguePreset& preset);
     // The three presets of "Predefined Fuse Bits Settings" (page "128" only).
     void SpeedButton1Click(); // "factory default"
     void SpeedButton2Click(); // "Low Frequency"
@@ -200,7 +202,6 @@ private:
     void CheckBox2Click();
     void setLabel(int box, const char* text);
     void setMemo(const char* text);
-    void applyPreset(std::initializer_list<int> programmed);
 
     std::array<State, kBoxCount + 1> state_{};
     std::string memo_;

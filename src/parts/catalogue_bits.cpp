@@ -77,28 +77,37 @@ constexpr const char* kConfirmFuses128 =
 
 constexpr std::span<const CatalogueBitsWrite> kNoFuses{};
 
+// The ATmega128's presets: factory default (internal RC at 1 MHz, M103C, JTAGEN and SPIEN
+// programmed), an external low-frequency crystal, and a high-frequency one with CKOPT.
+constexpr int kFactory128[] = {17, 20, 21, 24, 25, 30, 31, 32, 33};
+constexpr int kLowFrequency128[] = {21, 23, 24, 25, 30, 31, 32, 33, 34};
+constexpr int kHighFrequency128[] = {21, 23, 24, 25, 29, 30};
+constexpr CataloguePreset kPresets128[] = {{"factory-default", kFactory128},
+                                           {"low-frequency", kLowFrequency128},
+                                           {"high-frequency", kHighFrequency128}};
+
 // clang-format off
 // part, fuse reads, fuse writes, lock read, lock bits written, LB1 and LB2 boxes of the lock
-// write, AT90S group bits, LB1 and LB2 in the lock read, calibration, fuse confirmation
+// write, AT90S group bits, LB1 and LB2 in the lock read, calibration, fuse confirmation, presets
 constexpr CatalogueBits kRows[] = {
-    {"AT90S2313", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S2323", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S2343", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S4414", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S4434", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S8515", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"AT90S8535", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr},
-    {"ATmega103", kReads103, kWrites103, kLockRead103, kLockWritten103, 53, 52, 7, 6, 1, 2, false, nullptr},
-    {"ATmega128", kReads128, kWrites128, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, kConfirmFuses128},
-    {"ATmega161", kReads161, kWrites161, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, nullptr},
-    {"ATmega163", kReads163, kWrites163, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, nullptr},
-    {"ATtiny12", kReadsTiny12, kWritesTiny12, kLockRead, kLockWrittenTiny12, 1, 2, 1, 2, 1, 2, true, nullptr},
+    {"AT90S2313", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S2323", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S2343", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S4414", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S4434", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S8515", kReads128, kNoFuses, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"AT90S8535", kReads128, kWritesAT90S, kLockRead, kLockWrittenAT90S, 1, 2, 7, 6, 7, 6, false, nullptr, {}},
+    {"ATmega103", kReads103, kWrites103, kLockRead103, kLockWritten103, 53, 52, 7, 6, 1, 2, false, nullptr, {}},
+    {"ATmega128", kReads128, kWrites128, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, kConfirmFuses128, kPresets128},
+    {"ATmega161", kReads161, kWrites161, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, nullptr, {}},
+    {"ATmega163", kReads163, kWrites163, kLockRead, kLockWritten128, 1, 2, 7, 6, 0, 1, false, nullptr, {}},
+    {"ATtiny12", kReadsTiny12, kWritesTiny12, kLockRead, kLockWrittenTiny12, 1, 2, 1, 2, 1, 2, true, nullptr, {}},
 };
 // clang-format on
 
 // A chip not identified: the ATmega128's sequences, with nothing to write.
-constexpr CatalogueBits kNone{nullptr, kReads128, kNoFuses, kLockRead, kLockWritten128, 1,      2,
-                              7,       6,         0,        1,         false,           nullptr};
+constexpr CatalogueBits kNone{nullptr, kReads128, kNoFuses, kLockRead, kLockWritten128, 1, 2, 7,
+                              6,       0,         1,        false,     nullptr,         {}};
 
 } // namespace
 

@@ -29,6 +29,17 @@ struct CatalogueBitsWrite {
     std::span<const CatalogueBit> bits;
 };
 
+// A preset of the fuse page: the boxes it programs among `kPresetBoxes`, every other one of them
+// unprogrammed.
+struct CataloguePreset {
+    const char* name; // as the command line names it
+    std::span<const int> programmed;
+};
+
+// The boxes a preset sets, in the order it sets them: page "128", M103C to CKSEL0.
+inline constexpr int kPresetFirstBox = 17;
+inline constexpr int kPresetLastBox = 34;
+
 // How the lock and fuse bits of one of the twelve catalogue parts go over the serial line and
 // where the editor shows them. Every instruction goes out paced and is followed by the settling
 // XTAL pulses and pause below.
@@ -56,6 +67,8 @@ struct CatalogueBits {
     bool readsCalibration;
     // The confirmation of a fuse write starts with this text instead of "Are you sure?".
     const char* fuseConfirmation;
+    // "Predefined Fuse Bits Settings", in the order of their buttons.
+    std::span<const CataloguePreset> presets;
 };
 
 // The boxes of bits 0 to 5 of the lock write's fourth byte: LB1, LB2, BLB01, BLB02, BLB11, BLB12
