@@ -19,10 +19,7 @@ const char* kNotIdentified =
 // The catalogue entry of the chip the page shows, by its processor-type text.
 const DeviceEntry* ShownDevice(const AvrPageModel& page)
 {
-    for (const DeviceEntry& d : DeviceCatalogue())
-        if (page.lbTipo() == d.label)
-            return &d;
-    return nullptr;
+    return FindDeviceByLabel(page.lbTipo());
 }
 
 bool Programmed(std::uint8_t value, int bit)
