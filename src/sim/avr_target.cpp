@@ -314,10 +314,11 @@ AvrDevice DeviceFromPart(const AvrPart& part)
             if (!fuse.bits[bit])
                 byte.unused = static_cast<std::uint8_t>(byte.unused | (1u << bit));
         byte.factory = fuse.factory | byte.unused;
-        // SPIEN is out of reach of serial programming; unprogrammed, as RSTDISBL or DWEN
-        // programmed, it ends serial programming from the next power-up.
+        // SPIEN is out of reach of serial programming, except on the ATtiny15, which writes every
+        // fuse bit in low-voltage serial mode (as the ATtiny12); unprogrammed, as RSTDISBL or
+        // DWEN programmed, it ends serial programming from the next power-up.
         const std::uint8_t spien = namedBit(fuse, "SPIEN");
-        byte.fixed = spien;
+        byte.fixed = device.bitsForm == AvrBitsForm::Tiny15 ? 0 : spien;
         byte.lockoutWhenSet = spien;
         byte.lockoutWhenClear =
             static_cast<std::uint8_t>(namedBit(fuse, "RSTDISBL") | namedBit(fuse, "DWEN"));

@@ -1432,7 +1432,8 @@ TEST_F(Cli, TheTracesOfA25xxPageWriteAndA93CxxReadDecodeClean)
 
 // Parts whose data the table once lacked: every fuse bit of an ATmega328 named, the factory
 // preset of the USB parts a no-op on a chip as shipped, the ATmega328PB known and programmed, and
-// a fuse write on an ATmega162 given its own 16 ms before anything else reaches the chip.
+// a fuse write on an ATmega162 given its own 16 ms before anything else reaches the chip, and the
+// ATtiny15's SPIEN within serial reach.
 TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
 {
     ASSERT_EQ(cli("sim insert-avr ATmega328").status, 0);
@@ -1479,4 +1480,11 @@ TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
             last = t;
         }
     EXPECT_GE(waited, 16000);
+
+    // The ATtiny15 writes SPIEN in serial mode: unprogrammed, it ends serial programming.
+    ASSERT_EQ(cli("sim insert-avr ATtiny15").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    EXPECT_EQ(cli("--yes --allow-lockout avr program-fuses SPIEN=1").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.low=7C"), std::string::npos);
+    EXPECT_EQ(cli("avr identify").status, 1);
 }
