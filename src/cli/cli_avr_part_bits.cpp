@@ -27,8 +27,9 @@ int runPartBits(Context& ctx, AvrPage& page, const AvrPart& part, bool fuses, bo
     if (fuses) {
         for (int byte = 0; byte < part.fuseCount; ++byte)
             bytes.push_back(byte);
-    } else if (part.instructions.lockRead && part.instructions.lockWrite &&
-               bits.mask(bits.lockByte())) {
+    } else if (part.instructions.lockWrite && bits.mask(bits.lockByte()) &&
+               (program || part.instructions.lockRead)) {
+        // A lock byte the part cannot read (AT90S1200) is still written, unchecked.
         bytes.push_back(bits.lockByte());
     }
     if (bytes.empty())

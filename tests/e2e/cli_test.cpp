@@ -1433,7 +1433,7 @@ TEST_F(Cli, TheTracesOfA25xxPageWriteAndA93CxxReadDecodeClean)
 // Parts whose data the table once lacked: every fuse bit of an ATmega328 named, the factory
 // preset of the USB parts a no-op on a chip as shipped, the ATmega328PB known and programmed, and
 // a fuse write on an ATmega162 given its own 16 ms before anything else reaches the chip, and the
-// ATtiny15's SPIEN within serial reach.
+// ATtiny15's SPIEN and the AT90S1200's lock bits within serial reach.
 TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
 {
     ASSERT_EQ(cli("sim insert-avr ATmega328").status, 0);
@@ -1487,4 +1487,10 @@ TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
     EXPECT_EQ(cli("--yes --allow-lockout avr program-fuses SPIEN=1").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.fuse.low=7C"), std::string::npos);
     EXPECT_EQ(cli("avr identify").status, 1);
+
+    // The AT90S1200 writes its lock bits, though it cannot read them back.
+    ASSERT_EQ(cli("sim insert-avr AT90S1200").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    EXPECT_EQ(cli("--yes avr program-lock LB1=0").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.lock=FD"), std::string::npos);
 }
