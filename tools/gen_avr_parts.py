@@ -88,6 +88,8 @@ FACTORY_CORRECTIONS = {
     ('ATmega32U4', 0): 0x5E,
     ('ATmega16U4', 0): 0x62, ('ATmega8U2', 0): 0x62, ('ATmega16U2', 0): 0x62,
     ('ATmega32U2', 0): 0x62,
+    # One datasheet for the AT90S2333 and AT90S4433; only the latter has an initval (0xDA).
+    ('AT90S2333', 0): 0xDA,
 }
 
 

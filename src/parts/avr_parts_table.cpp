@@ -229,7 +229,7 @@ const AvrPart kParts[] = {
      {"00100000xxxxxxaaaaaaaaaaoooooooo", "00101000xxxxxxaaaaaaaaaaoooooooo", nullptr, nullptr, nullptr, nullptr, "01000000xxxxxxaaaaaaaaaaiiiiiiii", "01001000xxxxxxaaaaaaaaaaiiiiiiii", "10100000xxxxxxxxxaaaaaaaoooooooo", "11000000xxxxxxxxxaaaaaaaiiiiiiii", "1010110010000000xxxxxxxxxxxxxxxx", "0011000000000000000000aaoooooooo", "01011000xxxxxxxxxxxxxxxxxxxxxoox", "1010110011111ii1xxxxxxxxxxxxxxxx", nullptr, nullptr},
      {nullptr, "LB1", "LB2", nullptr, nullptr, nullptr, nullptr, nullptr},
      false, 1, {{
-         {"fuse", "01010000xxxxxxxxxxxxxxxxxxoooooo", "10101100101iiiiixxxxxxxxxxxxxxxx", 0xDF,
+         {"fuse", "01010000xxxxxxxxxxxxxxxxxxoooooo", "10101100101iiiiixxxxxxxxxxxxxxxx", 0xDA,
           {"CKSEL0", "CKSEL1", "CKSEL2", "BODEN", "BODLEVEL", "SPIEN", nullptr, nullptr},
           {"", "", "", "", "", "", nullptr, nullptr}},
      }},
