@@ -960,3 +960,32 @@ TEST(AvrTableParts, InternalOscillatorSetsTheShortestSckPhase)
         }
     }
 }
+
+// The part table's chips stay busy (RDY/BSY) for their data's write times: the slowest by
+// default, the fastest with avr.timing=fastest; fuse bytes for their own time.
+TEST(AvrWrite, TablePartsAreBusyForTheirDatasTimes)
+{
+    struct Case {
+        const char* part;
+        AvrSpeed speed;
+        Bytes write;
+        std::int64_t busyNs;
+    };
+    for (const Case& c : {
+             Case{"ATtiny85", AvrSpeed::Slowest, {0xC0, 0x00, 0x05, 0x42}, 4'500'000},
+             Case{"ATtiny85", AvrSpeed::Fastest, {0xC0, 0x00, 0x05, 0x42}, 4'000'000},
+             Case{"ATtiny85", AvrSpeed::Slowest, {0xAC, 0xA0, 0x00, 0x62}, 9'000'000},
+             Case{"ATmega162", AvrSpeed::Slowest, {0xAC, 0xA4, 0x00, 0xFB}, 16'000'000},
+             Case{"ATmega162", AvrSpeed::Fastest, {0xAC, 0xA4, 0x00, 0xFB}, 16'000'000},
+         }) {
+        SCOPED_TRACE(std::string(c.part) + " " + std::to_string(c.busyNs));
+        AvrTarget chip(sim::DeviceFromPart(*FindPartByName(c.part)));
+        chip.setSpeed(c.speed);
+        Host host(chip);
+        ASSERT_TRUE(host.enable());
+        host.instr(c.write[0], c.write[1], c.write[2], c.write[3]);
+        const std::int64_t t0 = host.execNs;
+        EXPECT_EQ(host.readAt(t0 + c.busyNs - 100'000, 0xF0, 0x0000) & 1, 1);
+        EXPECT_EQ(host.readAt(t0 + c.busyNs, 0xF0, 0x0000) & 1, 0);
+    }
+}
