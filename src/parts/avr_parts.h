@@ -62,6 +62,9 @@ struct AvrPart {
         const char* signature;
         const char* lockRead;
         const char* lockWrite;
+        // EEPROM pages: Load EEPROM Memory Page and Write EEPROM Memory Page, by byte address.
+        const char* eepromLoadPage = nullptr;
+        const char* eepromWritePage = nullptr;
     } instructions;
     std::array<const char*, 8> lockBits; // name of lock bit 0..7, null where the part has none
     // One of the twelve parts of the device catalogue, programmed on their own code paths.
