@@ -661,8 +661,7 @@ AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
     const std::uint32_t unit = partOps_->eepromWriteBytes();
     for (std::uint32_t start = 0; start < n; start += unit) {
         const std::span<const std::uint8_t> bytes(image.data() + start, std::min(unit, n - start));
-        // Every byte up to the page's last may hold its new value.
-        leaving(Left::Eeprom, start + static_cast<std::uint32_t>(bytes.size()) - 1);
+        leaving(Left::Eeprom, start);
         const AvrPartOps::Write written = unit > 1 ? partOps_->writeEepromPage(start, bytes)
                                                    : partOps_->writeEepromByte(start, bytes[0]);
         if (written == AvrPartOps::Write::Failed)

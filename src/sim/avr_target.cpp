@@ -303,12 +303,11 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      1,
                      {0x9A, 0xFF, 0xFF, 0xFF},
                      &part,
-                     BitsFormOf(part.name),
-                     // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have
-                     // the EEPROM page instructions, with the page of their data.
-                     (part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1
-                         ? part.eepromPageBytes
-                         : 0};
+                     BitsFormOf(part.name)};
+    // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have the EEPROM page
+    // instructions, with the page of their data.
+    if ((part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1)
+        device.eepromPageBytes = part.eepromPageBytes;
     for (int i = 0; i < part.fuseCount; ++i) {
         const AvrPartFuse& fuse = part.fuses[i];
         AvrFuseByte& byte = device.fuses[i];

@@ -349,6 +349,64 @@ TEST(AvrEeprom, SampleFileAndTheGaugeOfASixtyFourByteEeprom)
     EXPECT_EQ(rig.page.model().prFlash(), 0);
 }
 
+// Parts that write their EEPROM by pages: every byte of a full image lands where it belongs over
+// what the EEPROM held; a chip that drops the page is named at the first byte it did not take;
+// a stop ends after the page in hand. The lines are low at every end.
+TEST(AvrEeprom, PagePartsTakeEveryByteAndNameTheFirstOneLost)
+{
+    ScratchFolder folder;
+    for (const char* device : {"ATmega2560", "ATmega328P"}) {
+        SCOPED_TRACE(device);
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(device));
+        const std::size_t size = rig.target().eeprom().size();
+        std::fill(rig.target().eeprom().begin(), rig.target().eeprom().end(), 0x5A);
+        const auto image = test::RandomBytes(size, 11);
+        WriteWholeFile(folder.file("image.bin"), std::string(image.begin(), image.end()));
+        rig.answer = folder.file("image.bin");
+        ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done) << rig.host.messages().back();
+        EXPECT_EQ(rig.target().eeprom(), image);
+        EXPECT_EQ(rig.board.data(), 0x00);
+
+        // The chip already holds the image but for one byte of the page at 0x108.
+        rig.target().eeprom()[0x10A] ^= 0xFF;
+        rig.target().faults.dropWrites = true;
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.BitBtn1Click(), Outcome::Failed);
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "ERROR|The chip did not take the write at 0x010A: 0x%02X written, 0x%02X "
+                      "read back.\rThe EEPROM is partly written (up to 0x0108).",
+                      image[0x10A], image[0x10A] ^ 0xFF);
+        EXPECT_EQ(rig.host.messages(), std::vector<std::string>{text});
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+
+    test::SleepLog clock;
+    sim::SimBoard board(clock);
+    LineDriver lines(board);
+    StoppingHost host;
+    OperationLock lock;
+    host.lock = &lock;
+    host.stopAfter = 10;
+    AvrPage page(lines, clock, host, lock);
+    std::string error;
+    board.insertAvr(sim::MakeAvrChip("ATmega328P", "", error));
+    auto& target = dynamic_cast<sim::AvrTarget&>(*board.avr());
+    WriteWholeFile(folder.file("image.bin"), std::string(1024, '\x11'));
+    page.dialogs.open = [&](const std::string&) {
+        return std::optional<std::string>(folder.file("image.bin"));
+    };
+    EXPECT_EQ(page.BitBtn1Click(), Outcome::Stopped);
+    EXPECT_EQ(board.data(), 0x00);
+    const long written = std::count(target.eeprom().begin(), target.eeprom().end(), 0x11);
+    EXPECT_TRUE(std::all_of(target.eeprom().begin(), target.eeprom().begin() + written,
+                            [](std::uint8_t b) { return b == 0x11; }));
+    EXPECT_EQ(written % 4, 0);
+    EXPECT_GT(written, 4);
+    EXPECT_LT(written, 16);
+}
+
 TEST(AvrErase, EraseThenBlankTest)
 {
     SimRig rig;

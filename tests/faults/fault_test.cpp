@@ -755,6 +755,37 @@ TEST(PortFaults, AFlashProgrammingCutShortNamesTheStateOfTheChip)
     }
 }
 
+// The same for an EEPROM written by pages: the chip holds the file below the page named.
+TEST(PortFaults, AnEepromProgrammingByPagesCutShortNamesTheStateOfTheChip)
+{
+    ScratchFolder folder;
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega328P"));
+    const auto image = RandomBytes(rig.target().eeprom().size(), 5);
+    const std::string file = folder.file("eeprom.bin");
+    WriteWholeFile(file, Text(image));
+    rig.answer = file;
+    const long whole = AccessesOf(rig, [&] { rig.page.BitBtn1Click(); });
+    for (int tenth = 1; tenth < 10; tenth += 2) {
+        SCOPED_TRACE("at tenth " + std::to_string(tenth));
+        std::fill(rig.target().eeprom().begin(), rig.target().eeprom().end(), 0x00);
+        rig.host.calls.clear();
+        rig.board.stopAnsweringAfter(whole * tenth / 10, true);
+        EXPECT_EQ(rig.page.BitBtn1Click(), AvrPage::Outcome::Failed);
+        rig.board.stopAnsweringAfter(-1);
+        const std::string message = rig.host.messages().back();
+        const std::string upTo = "\rThe EEPROM is partly written (up to 0x";
+        const std::size_t at = message.rfind(upTo);
+        ASSERT_NE(at, std::string::npos) << message;
+        const std::size_t written = std::stoul(message.substr(at + upTo.size()), nullptr, 16);
+        EXPECT_EQ(written % 4, 0u);
+        EXPECT_NEAR(written, image.size() * tenth / 10, 8);
+        EXPECT_TRUE(
+            std::equal(image.begin(), image.begin() + written, rig.target().eeprom().begin()));
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
 TEST(PortFaults, TheBoardCheckNamesThePortNotTheBoard)
 {
     EepromRig rig(k24C32);
