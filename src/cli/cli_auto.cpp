@@ -32,12 +32,12 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
             }
             board->insertAvr(std::move(chip));
         } else {
-            auto chip = sim::MakeEepromChip(part, error);
+            sim::SerialEeprom chip = sim::MakeSerialEeprom(part, error);
             if (!chip) {
                 std::fprintf(stderr, "ERROR: %s\n", error.c_str());
                 return false;
             }
-            board->insertEeprom(std::move(chip));
+            sim::InsertSerialEeprom(*board, std::move(chip));
         }
         std::fprintf(stderr, "vardel-cli: chip %d of %d: a fresh %s in the simulated socket\n",
                      number, count, part.c_str());

@@ -119,13 +119,7 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
         return usageError(error);
     if (!file.isEmpty() && !loadImage(FileNameFromQString(file), chip.memory()))
         return Failure;
-    board.removeEeprom();
-    if (dynamic_cast<sim::AvrSocketEeprom*>(board.avr()) || chip.avrSocket)
-        board.removeAvr();
-    if (chip.avrSocket)
-        board.insertAvr(std::move(chip.avrSocket));
-    else
-        board.insertEeprom(std::move(chip.eepromSocket));
+    sim::InsertSerialEeprom(board, std::move(chip));
     return Success;
 }
 

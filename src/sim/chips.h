@@ -8,6 +8,8 @@
 
 namespace vardel::sim {
 
+class SimBoard;
+
 // A new 24Cxx chip of the given type ("24C04" ... "24C512", any case), memory all 0xFF.
 std::unique_ptr<EepromSocketChip> MakeEepromChip(const std::string& type, std::string& error);
 
@@ -22,6 +24,9 @@ struct SerialEeprom {
     std::vector<std::uint8_t>& memory();
 };
 SerialEeprom MakeSerialEeprom(const std::string& type, std::string& error);
+// Puts the chip in its socket as the only serial EEPROM on the board: whatever EEPROM was there
+// goes, and a 25xx or 93Cxx takes the AVR socket from any AVR.
+void InsertSerialEeprom(SimBoard& board, SerialEeprom chip);
 
 // A new AVR chip: a catalogue device by name ("ATmega128", any case), or, with an empty name, a
 // chip that answers the given signature ("1E9502").

@@ -2,6 +2,7 @@
 
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/sim_board.h"
 
 #include <algorithm>
 #include <array>
@@ -533,6 +534,17 @@ SerialEeprom MakeSerialEeprom(const std::string& type, std::string& error)
         error = "There is no serial EEPROM of type \"" + type + "\"; the types are " +
                 Eeprom24Cxx::typeNames() + ", " + AvrSocketEeprom::typeNames();
     return chip;
+}
+
+void InsertSerialEeprom(SimBoard& board, SerialEeprom chip)
+{
+    board.removeEeprom();
+    if (dynamic_cast<AvrSocketEeprom*>(board.avr()) || chip.avrSocket)
+        board.removeAvr();
+    if (chip.avrSocket)
+        board.insertAvr(std::move(chip.avrSocket));
+    else
+        board.insertEeprom(std::move(chip.eepromSocket));
 }
 
 } // namespace vardel::sim

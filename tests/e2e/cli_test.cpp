@@ -1310,6 +1310,37 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
     EXPECT_EQ(readAll(file("e.bin")), std::string(256, '\xFF'));
 }
 
+TEST_F(Cli, AutoProgramsAndNumbersSpiAndMicrowireEeproms)
+{
+    // The serial number sits in the image's last two bytes: the last word of a x16 Microwire
+    // part, and the last bytes of a 25xx page.
+    std::string image;
+    for (int i = 0; i < 512; ++i)
+        image.push_back(static_cast<char>(i * 5 + 3));
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    for (const char* type : {"25040", "93C66x16"}) {
+        SCOPED_TRACE(type);
+        const std::string head = std::string("socket = eeprom\npart = ") + type +
+                                 "\neeprom = image.bin\nserial.memory = eeprom\n"
+                                 "serial.address = 0x1FE\nserial.length = 2\n"
+                                 "serial.format = little-endian\nlog = " +
+                                 type + ".csv\n";
+        std::ofstream(file("e.vardel")) << head << "serial.next = 0x1234\n";
+        ASSERT_EQ(cli(std::string("sim insert-eeprom ") + type).status, 0);
+        const Result r = cli("auto " + file("e.vardel") + " --count 2");
+        EXPECT_EQ(r.status, 0) << r.out;
+        ASSERT_EQ(cli("sim export eeprom " + file("e.bin")).status, 0);
+        std::string expected = image;
+        expected.replace(0x1FE, 2, "\x35\x12"); // the second chip's number, 0x1235
+        EXPECT_EQ(readAll(file("e.bin")), expected);
+        EXPECT_EQ(readAll(file("e.vardel")), head + "serial.next = 4662\n");
+        const std::string log = readAll(file((std::string(type) + ".csv").c_str()));
+        EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4660,"), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4661,"), std::string::npos) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    }
+}
+
 TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
 {
     {
