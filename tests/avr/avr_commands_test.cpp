@@ -350,8 +350,7 @@ TEST(AvrEeprom, SampleFileAndTheGaugeOfASixtyFourByteEeprom)
 }
 
 // Parts that write their EEPROM by pages: every byte of a full image lands where it belongs over
-// what the EEPROM held; a chip that drops the page is named at the first byte it did not take;
-// a stop ends after the page in hand. The lines are low at every end.
+// what the EEPROM held; a chip that drops the page is named at the first byte it did not take.
 TEST(AvrEeprom, PagePartsTakeEveryByteAndNameTheFirstOneLost)
 {
     ScratchFolder folder;
@@ -381,30 +380,6 @@ TEST(AvrEeprom, PagePartsTakeEveryByteAndNameTheFirstOneLost)
         EXPECT_EQ(rig.host.messages(), std::vector<std::string>{text});
         EXPECT_EQ(rig.board.data(), 0x00);
     }
-
-    test::SleepLog clock;
-    sim::SimBoard board(clock);
-    LineDriver lines(board);
-    StoppingHost host;
-    OperationLock lock;
-    host.lock = &lock;
-    host.stopAfter = 10;
-    AvrPage page(lines, clock, host, lock);
-    std::string error;
-    board.insertAvr(sim::MakeAvrChip("ATmega328P", "", error));
-    auto& target = dynamic_cast<sim::AvrTarget&>(*board.avr());
-    WriteWholeFile(folder.file("image.bin"), std::string(1024, '\x11'));
-    page.dialogs.open = [&](const std::string&) {
-        return std::optional<std::string>(folder.file("image.bin"));
-    };
-    EXPECT_EQ(page.BitBtn1Click(), Outcome::Stopped);
-    EXPECT_EQ(board.data(), 0x00);
-    const long written = std::count(target.eeprom().begin(), target.eeprom().end(), 0x11);
-    EXPECT_TRUE(std::all_of(target.eeprom().begin(), target.eeprom().begin() + written,
-                            [](std::uint8_t b) { return b == 0x11; }));
-    EXPECT_EQ(written % 4, 0);
-    EXPECT_GT(written, 4);
-    EXPECT_LT(written, 16);
 }
 
 TEST(AvrErase, EraseThenBlankTest)
@@ -490,7 +465,11 @@ TEST(AvrOperations, OneAtATimeAndAStopEndsAfterTheByteInHand)
         EXPECT_TRUE(rig.titles.empty());
         EXPECT_EQ(rig.saveDialogs, 0);
     }
-    {
+    // One look at the stop request before the erase, then one after each byte, or after each
+    // EEPROM page of 4 bytes on the ATmega328P.
+    for (const auto& [device, eeprom, written] :
+         {std::tuple{"AT90S2313", false, 9}, {"ATmega328P", true, 12}}) {
+        SCOPED_TRACE(device);
         ScratchFolder folder;
         test::SleepLog clock;
         sim::SimBoard board(clock);
@@ -501,20 +480,21 @@ TEST(AvrOperations, OneAtATimeAndAStopEndsAfterTheByteInHand)
         host.stopAfter = 10;
         AvrPage page(lines, clock, host, lock);
         std::string error;
-        board.insertAvr(sim::MakeAvrChip("AT90S2313", "", error));
+        board.insertAvr(sim::MakeAvrChip(device, "", error));
         auto& target = dynamic_cast<sim::AvrTarget&>(*board.avr());
-        WriteWholeFile(folder.file("image.bin"), std::string(2048, '\x11'));
+        auto& memory = eeprom ? target.eeprom() : target.flash();
+        WriteWholeFile(folder.file("image.bin"), std::string(memory.size(), '\x11'));
         page.dialogs.open = [&](const std::string&) {
             return std::optional<std::string>(folder.file("image.bin"));
         };
-        EXPECT_EQ(page.btnProgFlashClick(), Outcome::Stopped);
+        EXPECT_EQ(eeprom ? page.BitBtn1Click() : page.btnProgFlashClick(), Outcome::Stopped);
         EXPECT_EQ(host.messages(),
                   (std::vector<std::string>{
                       "WARNING:|Operation stopped: the chip may be partly written."}));
         EXPECT_EQ(board.data(), 0x00);
         EXPECT_FALSE(lock.busy());
-        // One look at the stop request before the erase, then one after each byte.
-        EXPECT_EQ(std::count(target.flash().begin(), target.flash().end(), 0x11), 9);
+        EXPECT_EQ(std::count(memory.begin(), memory.begin() + written, 0x11), written);
+        EXPECT_EQ(std::count(memory.begin(), memory.end(), 0x11), written);
     }
 }
 
