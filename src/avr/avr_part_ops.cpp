@@ -215,14 +215,6 @@ void AvrPartOps::chipErase()
     extended_ = -1;
 }
 
-std::uint32_t AvrPartOps::bitsWriteMs() const
-{
-    // The part table carries no lock or fuse write time of its own yet: a lock or fuse byte is
-    // given the slowest that the part descriptions give any part's (the AT90S1200, 2333 and 4433
-    // locks), never less than the part's flash write.
-    return std::max(ceilMs(part_.flashWriteUs), kSlowestBitsWriteMs);
-}
-
 std::uint8_t AvrPartOps::readFuse(int index)
 {
     const char* pattern = part_.fuses[index].read;
@@ -232,7 +224,8 @@ std::uint8_t AvrPartOps::readFuse(int index)
 void AvrPartOps::writeFuse(int index, std::uint8_t value)
 {
     sendPaced(part_.fuses[index].write, 0, value);
-    serial_.clock().Sleep(bitsWriteMs());
+    // The slowest write the part's data gives its fuse bytes.
+    serial_.clock().Sleep(ceilMs(part_.fuseWriteUs));
 }
 
 std::uint8_t AvrPartOps::readLock()
@@ -244,7 +237,7 @@ std::uint8_t AvrPartOps::readLock()
 void AvrPartOps::writeLock(std::uint8_t value)
 {
     sendPaced(part_.instructions.lockWrite, 0, value);
-    serial_.clock().Sleep(bitsWriteMs());
+    serial_.clock().Sleep(ceilMs(part_.lockWriteUs));
 }
 
 } // namespace vardel

@@ -52,9 +52,6 @@ public:
     static constexpr int kPollRetries = 5000;
     static constexpr std::uint32_t kPollSleepMs = 1;
     static constexpr std::int64_t kPollSpanWrites = 4;
-    // The slowest lock or fuse byte write of the part descriptions, in milliseconds.
-    static constexpr std::uint32_t kSlowestBitsWriteMs = 20;
-
     AvrPartOps(AvrSerial& serial, const AvrPart& part) : AvrPartOps(serial, part, PacingOf(part)) {}
     AvrPartOps(AvrSerial& serial, const AvrPart& part, WritePacing pacing)
         : serial_(serial), part_(part), pacing_(std::move(pacing))
@@ -94,8 +91,6 @@ private:
     // Load Extended Address when the word address leaves the 64 Ki words last selected.
     void selectExtended(std::uint32_t wordAddress);
     bool awaitReady();
-    // The wait after a lock or fuse byte write.
-    std::uint32_t bitsWriteMs() const;
     // Waits for a write of `value` at `address` to end.
     Write awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
     // Waits for the write of a page of `bytes` at `start` to end: Failed or Waited, since the end

@@ -281,19 +281,21 @@ std::string AvrCatalogueNames()
 
 AvrDevice DeviceFromPart(const AvrPart& part)
 {
-    // The part data gives one time for each write, the longest; a lock or fuse byte takes the
-    // 4.5 ms the ATmega and ATtiny datasheets give.
-    const AvrTimes partTimes{std::int64_t(part.flashWriteUs) * 1000,
-                             std::int64_t(part.eepromWriteUs) * 1000,
-                             std::int64_t(part.chipEraseUs) * 1000, 4'500'000};
+    // Both ends of each write time as the part data gives them; one time covers a lock or fuse
+    // byte (the data gives every part the same for both).
+    const auto times = [](const AvrPart::WriteTimes& us) {
+        return AvrTimes{std::int64_t(us.flashUs) * 1000, std::int64_t(us.eepromUs) * 1000,
+                        std::int64_t(us.chipEraseUs) * 1000,
+                        std::int64_t(std::max(us.fuseUs, us.lockUs)) * 1000};
+    };
     AvrDevice device{part.name,
                      part.signature,
                      AvrFamily::Table,
                      part.flashBytes,
                      part.flashPageBytes / 2,
                      part.eepromBytes,
-                     partTimes,
-                     partTimes,
+                     times(part.fastest()),
+                     times(part.slowest()),
                      part.flashReadback,
                      part.eepromReadback,
                      2,
