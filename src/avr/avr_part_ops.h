@@ -36,6 +36,9 @@ struct WritePacing {
     // Page loads and the page write carry the whole word address in bytes 2 and 3, and a page is
     // written by the address of its last word.
     bool wholeAddressLoads;
+    // The EEPROM is written a page at a time (Load EEPROM Memory Page, Write EEPROM Memory Page),
+    // each page waited for as one write.
+    bool eepromPages;
 };
 
 // The pacing a part's data gives it.
@@ -69,6 +72,11 @@ public:
     // Byte-mode parts: one flash byte.
     Write writeFlashByte(std::uint32_t address, std::uint8_t value);
     Write writeEepromByte(std::uint32_t address, std::uint8_t value);
+    // The bytes the EEPROM takes in one write: its page on parts paced to write EEPROM pages, else
+    // 1.
+    std::uint32_t eepromWriteBytes() const;
+    // Loads one EEPROM page from `bytes` and writes it at byte address `start` (a page boundary).
+    Write writeEepromPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
     void chipErase();
 
     std::uint8_t readFuse(int index);
@@ -85,6 +93,9 @@ private:
     bool awaitReady();
     // Waits for a write of `value` at `address` to end.
     Write awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
+    // Waits for the write of a page of `bytes` at `start` to end: Failed or Waited, since the end
+    // of one byte's write says nothing of the others.
+    Write awaitPage(bool flash, std::uint32_t start, std::span<const std::uint8_t> bytes);
 
     AvrSerial& serial_;
     const AvrPart& part_;
