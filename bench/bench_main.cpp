@@ -6,6 +6,7 @@
 #include "hw/line_driver.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
+#include "sim/avr_target.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
@@ -526,6 +527,45 @@ BENCHMARK_CAPTURE(SimATmega128Program, OnePage, true)->Iterations(1)->Unit(bench
 BENCHMARK_CAPTURE(SimATmega128Program, Whole128KiB, false)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// "Program internal eeprom" of an ATmega2560 (4 KiB, 9 ms a write at the slowest of its part
+// data) with 4 KiB of random data, every byte read back after its write.
+void SimATmega2560EepromProgram(benchmark::State& state)
+{
+    static const std::string file = [] {
+        const auto image = RandomImage(4096, 2560);
+        const std::string name = (BenchFolder() / "eeprom-atmega2560.bin").string();
+        vardel::WriteBinaryFile(name, image.data(), image.size());
+        return name;
+    }();
+    const auto image = RandomImage(4096, 2560);
+    std::int64_t writes = 0;
+    double virtualSeconds = 0;
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        CountingPort port{board};
+        vardel::LineDriver lines{port};
+        QuietHost host;
+        vardel::OperationLock lock;
+        vardel::AvrPage page{lines, clock, host, lock};
+        page.dialogs.open = [&](const std::string&) {
+            return std::optional(file);
+        };
+        std::string error;
+        auto chip = vardel::sim::MakeAvrChip("ATmega2560", "", error);
+        const auto* target = static_cast<const vardel::sim::AvrTarget*>(chip.get());
+        board.insertAvr(std::move(chip));
+        if (page.BitBtn1Click() != vardel::AvrPage::Outcome::Done || target->eeprom() != image) {
+            state.SkipWithError("the EEPROM did not program");
+            return;
+        }
+        writes += port.writes;
+        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+    }
+    reportSimulatedRun(state, writes, virtualSeconds);
+}
+BENCHMARK(SimATmega2560EepromProgram)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

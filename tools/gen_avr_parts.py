@@ -1,17 +1,23 @@
 #!/usr/bin/env python3
 """Writes src/parts/avr_parts_table.cpp: the serially programmed AVR parts.
 
-Facts come from two descriptions of the chips that Debian ships:
-  - avr-libc's device headers (/usr/lib/avr/include/avr/io*.h): signature, flash, flash page and
-    EEPROM sizes, the fuse bytes with each bit's name, description and factory value, the lock
-    bits the part has;
-  - avrdude's part descriptions (/etc/avrdude.conf): the serial programming instruction patterns,
-    page or byte mode, write delays, polling values and the extended address instruction.
-A part is taken when both describe it, avrdude programs it over ISP (not TPI, PDI or UPDI) and the
-two agree on its signature and memory sizes.
+Facts come from two descriptions of the chips:
+  - avrdude's part descriptions, the newer edition kept in ../shared/data/avrdude.conf.in (see the
+    README beside it): signature, memory sizes and pages, the serial programming instruction
+    patterns, page or byte mode, polling values, the extended address instruction, both ends of
+    every write delay, and `initval`, each fuse and lock byte's factory value as the maker's device
+    descriptions give it;
+  - avr-libc's device headers (Debian package avr-libc, /usr/lib/avr/include/avr/io*.h), read
+    through the C preprocessor so that every header a device header includes counts: the name and
+    description of each fuse bit, which lock bits the part has, and a second opinion on signature,
+    sizes and factory values.
+A part is taken when avrdude programs it over ISP (not TPI, PDI or UPDI) and avr-libc describes its
+bits (a part avr-libc lacks takes a sibling's header, listed in SIBLING_HEADERS). Every disagreement
+between the two sources is printed with the value taken; the corrections at the top of this file
+are the datasheet facts where both are wrong or silent.
 
-Usage: tools/gen_avr_parts.py [--conf /etc/avrdude.conf] [--include /usr/lib/avr/include]
-                              [--out src/parts/avr_parts_table.cpp]
+Usage: tools/gen_avr_parts.py [--conf ../shared/data/avrdude.conf.in]
+                              [--include /usr/lib/avr/include] [--out src/parts/avr_parts_table.cpp]
 """
 
 import argparse
@@ -26,6 +32,64 @@ CATALOGUE_SIGNATURES = {
     (0x1E, 0x93, 0x01), (0x1E, 0x93, 0x03), (0x1E, 0x92, 0x01), (0x1E, 0x92, 0x02),
     (0x1E, 0x97, 0x02), (0x1E, 0x97, 0x01), (0x1E, 0x91, 0x01), (0x1E, 0x91, 0x02),
     (0x1E, 0x91, 0x03), (0x1E, 0x94, 0x01), (0x1E, 0x94, 0x02), (0x1E, 0x90, 0x05),
+}
+
+# Parts avr-libc has no header for (or one without fuse or lock bits), and the header of the sibling with the same fuse and lock
+# layout (the same datasheet, or the predecessor whose datasheet the part's own one extends).
+SIBLING_HEADERS = {
+    'ATmega328PB': 'ATmega328P',   # ATmega328P layout; the extended fuse adds CFD (below)
+    'ATmega324PB': 'ATmega324PA',  # ATmega324PA layout; the extended fuse adds CFD (below)
+    'AT90S2333': 'AT90S4433',      # one datasheet for both
+}
+
+# Fuse bits neither source names: (part, fuse index) -> {bit: (name, description)}, from the
+# parts' datasheets.
+EXTRA_FUSE_BITS = {
+    # ATmega328PB and ATmega324PB datasheets, extended fuse byte: bit 3 is CFD.
+    ('ATmega328PB', 2): {3: ('CFD', 'Clock Failure Detection enable')},
+    ('ATmega324PB', 2): {3: ('CFD', 'Clock Failure Detection enable')},
+    # ATmega165P/169/169P datasheets: extended fuse bit 0 is RSTDISBL, which their headers lack.
+    ('ATmega165P', 2): {0: ('RSTDISBL', 'External Reset disable')},
+    ('ATmega169', 2): {0: ('RSTDISBL', 'External Reset disable')},
+    ('ATmega169P', 2): {0: ('RSTDISBL', 'External Reset disable')},
+    ('ATmega165', 2): {0: ('RSTDISBL', 'External Reset disable')},
+    ('ATmega169A', 2): {0: ('RSTDISBL', 'External Reset disable')},
+    # AT90CAN32/64/128 datasheet, extended fuse byte: bit 0 is TA0SEL, reserved for factory tests
+    # (kept unprogrammed).
+    ('AT90CAN32', 2): {0: ('TA0SEL', 'Reserved for factory tests')},
+    ('AT90CAN64', 2): {0: ('TA0SEL', 'Reserved for factory tests')},
+    ('AT90CAN128', 2): {0: ('TA0SEL', 'Reserved for factory tests')},
+}
+
+# Fuse bytes whose header gives another layout than the serial read and write (the parallel
+# programming layout): (part, fuse index) -> the bits, from the datasheet's serial instructions.
+SERIAL_FUSE_BITS = {
+    ('AT90S4434', 0): {0: ('FSTRT', 'Short start-up time selected'),
+                       5: ('SPIEN', 'Serial Program Downloading Enabled')},
+    ('AT90S8535', 0): {0: ('FSTRT', 'Short start-up time selected'),
+                       5: ('SPIEN', 'Serial Program Downloading Enabled')},
+}
+
+# Lock write instructions where the part's datasheet and the part descriptions differ. The
+# ATtiny261/461/861 (and A) take their lock bits as AC E0 00 with the bits in the fourth byte
+# (ATtiny261A/461A/861A datasheet, serial programming instruction set); the part descriptions
+# give the ATtiny26 form, AC 1111 11 LB2 LB1, whose fourth byte 00 such a chip takes as both lock
+# bits. The write carries the bits in the second byte and in the fourth, so a chip decoding
+# either form takes the same bits.
+BOTH_FORMS_LOCK_WRITE = '10101100111111iixxxxxxxx111111ii'
+LOCK_WRITE_CORRECTIONS = {name: BOTH_FORMS_LOCK_WRITE for name in (
+    'ATtiny261', 'ATtiny261A', 'ATtiny461', 'ATtiny461A', 'ATtiny861', 'ATtiny861A')}
+
+# Factory values where the maker's device description (initval) is not what the parts ship with:
+# (part, fuse index) -> value. The USB parts ship running from a crystal for their boot loader:
+# the ATmega32U4 with low fuse 0x5E; the ATmega16U4/8U2/16U2/32U2 with 0x62 (initval gives
+# 0x52 and 0x5E, avr-libc 0x51 and 0x41).
+FACTORY_CORRECTIONS = {
+    ('ATmega32U4', 0): 0x5E,
+    ('ATmega16U4', 0): 0x62, ('ATmega8U2', 0): 0x62, ('ATmega16U2', 0): 0x62,
+    ('ATmega32U2', 0): 0x62,
+    # One datasheet for the AT90S2333 and AT90S4433; only the latter has an initval (0xDA).
+    ('AT90S2333', 0): 0xDA,
 }
 
 
@@ -43,80 +107,108 @@ def strip_comment(line):
 
 
 def parse_conf(path):
-    """Part blocks as dicts: {'id', 'parent', 'fields': {}, 'memories': {name: {}}}."""
+    """Part blocks as dicts: {'parent', 'fields': {}, 'memories': {name: {} or None}}."""
     text = '\n'.join(strip_comment(l) for l in open(path, encoding='utf-8', errors='replace'))
-    # Statements end with ';'; a part or memory block also ends with a lone ';'.
     tokens = re.findall(r'"[^"]*"|;|=|[^\s;=]+', text)
-    parts, i, stack = [], 0, []
-    current, memory, key, values = None, None, None, []
+    parts, i = [], 0
+    part, memory = None, None  # the open blocks; programmer blocks are read and dropped
+    in_other = False
 
-    def flush():
-        nonlocal key, values
-        if key is not None:
-            target = memory if memory is not None else (current or {}).get('fields')
-            if target is not None:
-                target[key] = values
-        key, values = None, []
+    def statement(start):
+        """key = values ; -> (key, values, index after ';')."""
+        key = tokens[start]
+        j = start + 2
+        values = []
+        while tokens[j] != ';':
+            values.append(tokens[j].strip('"').rstrip(','))
+            j += 1
+        return key, values, j + 1
 
     while i < len(tokens):
         t = tokens[i]
-        if t == 'part' and key is None:
-            current = {'fields': {}, 'memories': {}, 'parent': None}
-            memory = None
-            if i + 2 < len(tokens) and tokens[i + 1] == 'parent':
-                current['parent'] = tokens[i + 2].strip('"')
-                i += 2
-            parts.append(current)
-            i += 1
+        if part is None and not in_other:
+            if t in ('part', 'programmer', 'serialadapter'):
+                parent = None
+                j = i + 1
+                if j < len(tokens) and tokens[j] == 'parent':
+                    parent = tokens[j + 1].strip('"')
+                    j += 2
+                if t == 'part':
+                    part = {'fields': {}, 'memories': {}, 'parent': parent}
+                    parts.append(part)
+                else:
+                    in_other = True
+                i = j
+            elif i + 1 < len(tokens) and tokens[i + 1] == '=':
+                i = statement(i)[2]  # a global setting
+            else:
+                i += 1
             continue
-        if t == 'programmer' and key is None:
-            current, memory = None, None
-            i += 1
+        if in_other:
+            # Skip to the block's lone ';' (statements end in their own ';').
+            if t == ';':
+                in_other = False
+                i += 1
+            elif i + 1 < len(tokens) and tokens[i + 1] == '=':
+                i = statement(i)[2]
+            else:
+                i += 1
             continue
-        if t == 'memory' and key is None and current is not None:
-            name = tokens[i + 1].strip('"')
-            memory = current['memories'].setdefault(name, {})
-            i += 2
+        if memory is None:
+            if t == 'memory':
+                name = tokens[i + 1].strip('"')
+                if tokens[i + 2] == '=':  # memory "efuse" = NULL;
+                    part['memories'][name] = None
+                    i += 5
+                else:
+                    memory = {}
+                    part['memories'][name] = memory
+                    i += 2
+            elif t == ';':
+                part = None
+                i += 1
+            elif i + 1 < len(tokens) and tokens[i + 1] == '=':
+                key, values, i = statement(i)
+                part['fields'][key] = values
+            else:
+                raise ValueError('unexpected %r in a part' % t)
             continue
         if t == ';':
-            if key is not None:
-                flush()
-            elif memory is not None:
-                memory = None
-            else:
-                current = None
+            memory = None
             i += 1
-            continue
-        if key is None and i + 1 < len(tokens) and tokens[i + 1] == '=':
-            key = t
-            i += 2
-            continue
-        if key is not None:
-            values.append(t.strip('"').rstrip(','))
-        i += 1
-    return [p for p in parts if p.get('fields') is not None]
+        elif t == 'alias':
+            memory['alias'] = [tokens[i + 1].strip('"')]
+            i += 3
+        elif i + 1 < len(tokens) and tokens[i + 1] == '=':
+            key, values, i = statement(i)
+            memory[key] = values
+        else:
+            raise ValueError('unexpected %r in a memory' % t)
+    return parts
 
 
 def resolve(parts):
     by_id = {}
     for p in parts:
-        pid = p['fields'].get('id', [''])[0] if 'id' in p['fields'] else None
-        p['id'] = pid
-        by_id[pid] = p
+        p['id'] = p['fields'].get('id', [None])[0]
+        by_id[p['id']] = p
     resolved = {}
 
     def get(p):
         if p['id'] in resolved:
             return resolved[p['id']]
         fields, memories = {}, {}
-        if p['parent'] and p['parent'] in by_id:
+        if p['parent']:
             base = get(by_id[p['parent']])
             fields.update(base['fields'])
             memories = {k: dict(v) for k, v in base['memories'].items()}
-        # A memory block of the child changes only the keys it names.
         fields.update(p['fields'])
+        # A memory block of the child changes only the keys it names; NULL removes it.
         for name, mem in p['memories'].items():
-            memories.setdefault(name, {}).update(mem)
+            if mem is None:
+                memories.pop(name, None)
+            else:
+                memories.setdefault(name, {}).update(mem)
         r = {'id': p['id'], 'fields': fields, 'memories': memories}
         resolved[p['id']] = r
         return r
@@ -131,35 +223,58 @@ def value(fields, key, default=None):
     return v
 
 
-def number(fields, key, default=0):
+def expression(text):
+    """A number of the part descriptions: a C integer or a simple expression of them."""
+    expr = re.sub(r'\b(0[xX][0-9a-fA-F]+|\d+)[uUlL]+\b', r'\1', text)
+    if not re.fullmatch(r'[\s0-9a-fA-FxX()+*/<>|&~-]*', expr):
+        raise ValueError('not a number: ' + text)
+    return int(eval(expr))
+
+
+def number(fields, key, default=None):
     v = value(fields, key)
-    return int(v[0], 0) if v else default
+    return expression(' '.join(v)) if v else default
 
 
-def pattern(mem, key):
-    """The 32 bit roles of an instruction, most significant bit of byte 1 first."""
+class MovedBits(ValueError):
+    """An instruction that carries a byte's bits in other places than their own."""
+
+
+def pattern(mem, key, moved_ok=False):
+    """The 32 bit roles of an instruction, most significant bit of byte 1 first.
+
+    The compact form gives one character a bit ("0100.1100--00aa.aaaa--..."); the long form one
+    token a bit, naming the bit it carries ("0 0 1 1 a0 ... o1 o2 x ..."). A named bit out of its
+    place raises MovedBits, unless moved_ok: then it stands for a bit of its place."""
     v = value(mem, key)
     if not v:
         return None
-    bits = ''.join(v).replace('.', '').replace('-', '').replace(' ', '')
+    text = ' '.join(v)
+    if '.' in text or ' ' not in text.strip():
+        bits = text.replace('.', '').replace('-', '').replace(' ', '')
+    else:
+        bits = ''
+        for token in text.split():
+            m = re.fullmatch(r'([aio])(\d+)', token)
+            if m:
+                place = 31 - len(bits)
+                place = place if m.group(1) == 'a' else place % 8
+                if int(m.group(2)) != place and not moved_ok:
+                    raise MovedBits('%s carries bit %s in place %d' % (key, token, place))
+                bits += m.group(1)
+            else:
+                bits += token
     if len(bits) != 32 or not set(bits) <= set('01xaio'):
-        # The long form names address bits a0..a15; keep to the compact form avrdude 7 writes.
-        raise ValueError('unexpected instruction pattern ' + ''.join(v))
+        raise ValueError('unexpected instruction pattern ' + text)
     return bits
 
 
 # ---- avr-libc headers --------------------------------------------------------------------------
 
 def libc_devices(include):
-    """Device macro name -> header file, from avr/io.h."""
-    io = open(os.path.join(include, 'avr', 'io.h')).read()
-    devices = {}
-    for m in re.finditer(r'defined\s*\(?\s*__AVR_(\w+)__\s*\)?[^\n]*\n(?:#\s*elif[^\n]*\n)*'
-                         r'\s*#\s*include\s*<avr/(io\w+\.h)>', io):
-        pass
-    # A branch names one or more devices, then the header they share.
-    pending = []
-    for line in io.splitlines():
+    """Device name -> header file, from avr/io.h."""
+    devices, pending = {}, []
+    for line in open(os.path.join(include, 'avr', 'io.h')):
         names = re.findall(r'__AVR_(\w+?)__', line)
         if re.match(r'\s*#\s*(if|elif)', line):
             pending = names
@@ -171,63 +286,139 @@ def libc_devices(include):
     return devices
 
 
-def macros(include, device):
+_comments = {}
+
+
+def comments_of(path):
+    """Macro name -> the comment on its #define line, for one header file."""
+    if path not in _comments:
+        found = {}
+        try:
+            for line in open(path, encoding='latin-1'):
+                m = re.match(r'\s*#\s*define\s+(\w+)\b.*?/\*\s*(.*?)\s*\*/', line)
+                if m and m.group(1) not in found:
+                    found[m.group(1)] = m.group(2)
+        except OSError:
+            pass
+        _comments[path] = found
+    return _comments[path]
+
+
+def header_macros(include, device):
+    """The device's macros in definition order, through every included header:
+    [(name, value, file)], or None."""
     out = subprocess.run(
-        ['cpp', '-nostdinc', '-dM', '-D__AVR_%s__' % device, '-I' + include, '-include',
+        ['cpp', '-nostdinc', '-dD', '-D__AVR_%s__' % device, '-I' + include, '-include',
          'avr/io.h', '-'], input='', capture_output=True, text=True)
     if out.returncode != 0:
         return None
-    result = {}
+    result, current = [], ''
     for line in out.stdout.splitlines():
+        m = re.match(r'#\s*\d+\s+"([^"]+)"', line)
+        if m:
+            current = m.group(1)
+            continue
         m = re.match(r'#define (\w+)(?:\s+(.*))?$', line)
         if m:
-            result[m.group(1)] = (m.group(2) or '').strip()
+            result.append((m.group(1), (m.group(2) or '').strip(), current))
     return result
 
 
-def fuse_bits(header_text, defined):
-    """[{bit: (name, description)}] per fuse byte in header order, and the defaults' names."""
-    groups, current = [], {}
-    names = {'LFUSE_DEFAULT': 0, 'HFUSE_DEFAULT': 1, 'EFUSE_DEFAULT': 2, 'FUSE_DEFAULT': 0}
-    order = {}
-    for line in header_text.splitlines():
-        m = re.match(r'\s*#\s*define\s+FUSE_(\w+)\s+\(unsigned char\)\s*~\s*_BV\((\d)\)\s*'
-                     r'(?:/\*\s*(.*?)\s*\*/)?', line)
-        if m:
-            bit = int(m.group(2))
-            if bit not in current:
-                current[bit] = (m.group(1), m.group(3) or '')
-            continue
-        m = re.match(r'\s*#\s*define\s+(\w*FUSE_DEFAULT)\b', line)
-        if m and m.group(1) in names:
-            order[names[m.group(1)]] = current
-            current = {}
-    return order
-
-
-def eval_default(expr, defined):
-    expr = expr.replace('(unsigned char)', '')
-    expr = re.sub(r'_BV\((\d)\)', lambda m: str(1 << int(m.group(1))), expr)
+def evaluate(expr, defined, depth=0):
+    """A header's constant expression (casts, _BV, macros of other macros) as a byte value."""
+    if depth > 20:
+        raise ValueError(expr)
+    expr = re.sub(r'\(\s*unsigned\s+char\s*\)|\(\s*uint8_t\s*\)', '', expr)
+    expr = re.sub(r'_BV\s*\(\s*(\d+)\s*\)', lambda m: '(1<<%s)' % m.group(1), expr)
+    expr = re.sub(r'\b(0[xX][0-9a-fA-F]+|\d+)[uUlL]+\b', r'\1', expr)
 
     def sub(m):
         name = m.group(0)
-        if name in defined and name != m.string:
-            return '(' + eval_default(defined[name], defined) + ')'
+        if name in defined:
+            return '(%d)' % evaluate(defined[name], defined, depth + 1)
         raise ValueError(name)
 
-    expr = re.sub(r'\b[A-Z_][A-Z0-9_]*\b', sub, expr)
-    return str(eval(expr) & 0xFF)
+    expr = re.sub(r'\b[A-Za-z_]\w*\b', sub, expr)
+    if not re.fullmatch(r'[\s0-9a-fA-FxX()+*/<>|&~^-]*', expr):
+        raise ValueError(expr)
+    return int(eval(expr)) & 0xFF
+
+
+DEFAULT_INDEX = {'LFUSE_DEFAULT': 0, 'FUSE_DEFAULT': 0, 'HFUSE_DEFAULT': 1, 'EFUSE_DEFAULT': 2}
+
+
+def libc_facts(include, device):
+    """What avr-libc says of a device: macros, fuse bits per byte, factory defaults, lock bits."""
+    ordered = header_macros(include, device)
+    if not ordered:
+        return None
+    defined = {name: val for name, val, _ in ordered}
+    groups, defaults, current, index = {}, {}, {}, 0
+    for name, val, path in ordered:
+        if name in DEFAULT_INDEX:
+            index = DEFAULT_INDEX[name]
+            if current:
+                groups[index] = current
+            try:
+                defaults[index] = evaluate(val, defined)
+            except (ValueError, SyntaxError):
+                pass
+            current, index = {}, index + 1
+            continue
+        if not name.startswith('FUSE_') or name == 'FUSE_MEMORY_SIZE' or not val:
+            continue
+        try:
+            v = evaluate(val, defined)
+        except (ValueError, SyntaxError):
+            continue
+        zeros = [b for b in range(8) if not v >> b & 1]
+        if len(zeros) != 1:
+            continue
+        bit = zeros[0]
+        if bit in current:
+            # A byte whose default the header does not give: the next byte starts.
+            groups[index] = current
+            current, index = {}, index + 1
+        current[bit] = (name[len('FUSE_'):], comments_of(path).get(name, ''))
+    if current:
+        groups[index] = current
+    locks = []
+    if '__LOCK_BITS_EXIST' in defined:
+        locks += ['LB1', 'LB2']
+    if '__BOOT_LOCK_BITS_0_EXIST' in defined:
+        locks += ['BLB01', 'BLB02']
+    if '__BOOT_LOCK_BITS_1_EXIST' in defined:
+        locks += ['BLB11', 'BLB12']
+
+    def num(key):
+        try:
+            return evaluate(defined[key], defined) if key in defined else None
+        except (ValueError, SyntaxError):
+            return None
+
+    def wide(key):
+        if key not in defined:
+            return None
+        expr = re.sub(r'\b(0[xX][0-9a-fA-F]+|\d+)[uUlL]+\b', r'\1', defined[key])
+        try:
+            return int(eval(expr)) if re.fullmatch(r'[\s0-9a-fA-FxX()+*-]*', expr) else None
+        except SyntaxError:
+            return None
+
+    signature = None
+    if all('SIGNATURE_%d' % i in defined for i in range(3)):
+        signature = tuple(num('SIGNATURE_%d' % i) for i in range(3))
+    flashend, e2end = wide('FLASHEND'), wide('E2END')
+    return {
+        'bits': groups, 'defaults': defaults, 'locks': locks, 'signature': signature,
+        'flash': flashend + 1 if flashend else None,
+        'eeprom': e2end + 1 if e2end else 0,
+        'page': wide('SPM_PAGESIZE'), 'epage': wide('E2PAGESIZE'),
+        'fuse_count': wide('FUSE_MEMORY_SIZE'),
+    }
 
 
 # ---- output ------------------------------------------------------------------------------------
-
-def num(text):
-    """A C integer literal, suffixes and parentheses allowed."""
-    expr = re.sub(r'\b(0[xX][0-9a-fA-F]+|\d+)[uUlL]+\b', r'\1', text)
-    if not re.fullmatch(r'[\s0-9a-fA-FxX()+*/<>-]*', expr):
-        raise ValueError('not a number: ' + text)
-    return int(eval(expr))
-
 
 def c_string(s):
     if s is None:
@@ -235,59 +426,121 @@ def c_string(s):
     return '"' + s.replace('\\', '\\\\').replace('"', '\\"') + '"'
 
 
+def bit_places(write, bitmask):
+    """The bits a byte's write carries, lowest first: the 'i' places of the instruction's data
+    byte (the fourth, or the second on the oldest parts), kept to the part's bit mask."""
+    places = sorted({7 - i % 8 for i, c in enumerate(write) if c == 'i'}) if write else []
+    if bitmask is not None:
+        places = [b for b in places if bitmask >> b & 1]
+    return places
+
+
+def committed_rows(path):
+    """The rows of the committed table by part name: the text from the name up to the end of
+    the fuse bytes, and the instruction list."""
+    rows = {}
+    try:
+        text = open(path).read()
+    except OSError:
+        return rows
+    for m in re.finditer(r'^    \{"(\w+)", .*?^     \}\}', text, re.S | re.M):
+        # Up to the end of the fuse bytes, with the comma that follows in the newer layout.
+        rows[m.group(1)] = m.group(0)
+    return rows
+
+
 def main():
+    here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser()
-    ap.add_argument('--conf', default='/etc/avrdude.conf')
+    ap.add_argument('--conf', default=os.path.join(here, '..', '..', 'shared', 'data',
+                                                   'avrdude.conf.in'))
     ap.add_argument('--include', default='/usr/lib/avr/include')
-    ap.add_argument('--out', default=os.path.join(os.path.dirname(__file__), '..', 'src', 'parts',
+    ap.add_argument('--out', default=os.path.join(here, '..', 'src', 'parts',
                                                   'avr_parts_table.cpp'))
     args = ap.parse_args()
+    if not os.path.exists(args.conf):
+        # In a project worktree the data sits one level further up.
+        alt = os.path.join(here, '..', '..', '..', 'shared', 'data', 'avrdude.conf.in')
+        if os.path.exists(alt):
+            args.conf = alt
 
     conf = {}
     for p in resolve(parse_conf(args.conf)):
         desc = value(p['fields'], 'desc')
-        if desc:
+        if desc and not p['id'].startswith('.'):
             conf[desc[0].upper()] = p
     devices = libc_devices(args.include)
+    by_upper = {d.upper(): d for d in devices}
 
     entries, skipped, notes = [], [], []
-    for device in sorted(devices, key=str.upper):
-        p = conf.get(device.upper())
-        if p is None:
-            continue
+    # The twelve catalogue parts' rows stay as committed: their own code paths, and what they
+    # send, rest on them. Differences of the data are printed.
+    pinned = committed_rows(args.out)
+
+    def note(part, text):
+        notes.append((part, text))
+
+    for key in sorted(conf):
+        p = conf[key]
         f = p['fields']
+        name = value(f, 'desc')[0]
         modes = ' '.join(value(f, 'prog_modes', ['']))
         if 'PM_ISP' not in modes or any(m in modes for m in ('PM_TPI', 'PM_PDI', 'PM_UPDI')):
             continue
-        d = macros(args.include, device)
-        if not d or 'FLASHEND' not in d:
-            skipped.append((device, 'no flash size in the header'))
+        device = by_upper.get(key)
+        sibling = None
+        if device is None and name in SIBLING_HEADERS:
+            sibling = SIBLING_HEADERS[name]
+            device = by_upper.get(sibling.upper())
+        if device is None:
+            skipped.append((name, 'avr-libc has no header for it'))
             continue
-        conf_sig = tuple(int(x, 0) for x in value(f, 'signature', []))
-        sig = conf_sig
-        if 'SIGNATURE_0' in d:
-            sig = tuple(num(d['SIGNATURE_%d' % i]) for i in range(3))
-        if sig != conf_sig:
-            # The chip answers what avrdude reads from it; a header that disagrees is noted.
-            notes.append((device, 'header signature %02X%02X%02X, avrdude %02X%02X%02X' %
-                          (sig + conf_sig)))
-            sig = conf_sig
-        if len(sig) != 3:
+        lib = libc_facts(args.include, device)
+        if lib is None:
+            skipped.append((name, 'its header does not preprocess'))
             continue
+        if not sibling and name in SIBLING_HEADERS and not (lib['bits'] and lib['locks']):
+            # Its own header lacks the bits: the sibling's, keeping its own sizes and signature.
+            sibling = SIBLING_HEADERS[name]
+            other = libc_facts(args.include, by_upper[sibling.upper()])
+            for k in ('bits', 'defaults', 'locks', 'fuse_count'):
+                lib[k] = other[k]
+            note(name, 'bit names from the %s header (its own names none)' % sibling)
+            sibling = None
+        if sibling:
+            note(name, 'bit names from the %s header (avr-libc has none of its own)' % sibling)
         mem = p['memories']
         fm, em = mem.get('flash', {}), mem.get('eeprom', {})
-        flash = num(d['FLASHEND']) + 1
-        eeprom = num(d['E2END']) + 1 if 'E2END' in d and num(d['E2END']) > 0 else 0
-        page = num(d['SPM_PAGESIZE']) if 'SPM_PAGESIZE' in d else number(fm, 'page_size')
-        if number(fm, 'size') != flash or (eeprom and number(em, 'size') != eeprom):
-            skipped.append((device, 'sizes differ'))
+
+        sig = tuple(int(x, 0) for x in value(f, 'signature', []))
+        if len(sig) != 3:
+            skipped.append((name, 'no signature'))
             continue
+        if not sibling and lib['signature'] and lib['signature'] != sig:
+            note(name, 'signature: avr-libc %02X%02X%02X, avrdude %02X%02X%02X; took avrdude\'s '
+                 '(what the chip answers)' % (lib['signature'] + sig))
+
+        flash = number(fm, 'size', 0)
+        eeprom = number(em, 'size', 0)
         paged = value(fm, 'paged', ['no'])[0] == 'yes'
-        if paged and number(fm, 'page_size') != page:
-            skipped.append((device, 'flash page sizes differ'))
-            continue
-        if not paged:
-            page = 0
+        page = number(fm, 'page_size', 0) if paged else 0
+        epage = number(em, 'page_size', 0) if eeprom else 0
+        if not sibling:
+            for what, ours, theirs in (('flash size', flash, lib['flash']),
+                                       ('EEPROM size', eeprom, lib['eeprom']),
+                                       ('flash page', page if paged else None, lib['page']),
+                                       ('EEPROM page', epage if eeprom else None, lib['epage'])):
+                if ours is not None and theirs is not None and ours != theirs:
+                    note(name, '%s: avr-libc %d, avrdude %d; took avrdude\'s' % (what, theirs, ours))
+        catalogued = sig in CATALOGUE_SIGNATURES
+        try:
+            pattern(mem.get('lock', {}), 'read')
+        except MovedBits as e:
+            if catalogued:
+                # The catalogue's own code reads these parts' lock bits.
+                note(name, str(e) + '; kept in the answer\'s places')
+        except ValueError:
+            pass
         try:
             pats = {
                 'readLo': pattern(fm, 'read_lo'), 'readHi': pattern(fm, 'read_hi'),
@@ -297,88 +550,146 @@ def main():
                 'eRead': pattern(em, 'read'), 'eWrite': pattern(em, 'write'),
                 'chipErase': pattern(f, 'chip_erase'),
                 'sigRead': pattern(mem.get('signature', {}), 'read'),
-                'lockRead': pattern(mem.get('lock', {}), 'read'),
+                'lockRead': pattern(mem.get('lock', {}), 'read', catalogued),
                 'lockWrite': pattern(mem.get('lock', {}), 'write'),
+                'eLoadPage': pattern(em, 'loadpage_lo'), 'eWritePage': pattern(em, 'writepage'),
             }
         except ValueError as e:
-            skipped.append((device, str(e)))
+            skipped.append((name, str(e)))
             continue
         if not pats['readLo'] or not pats['readHi'] or not pats['chipErase'] or \
                 not (pats['loadLo'] and pats['writePage'] if paged else pats['writeLo']):
-            skipped.append((device, 'no serial flash instructions'))
+            skipped.append((name, 'no serial flash instructions'))
             continue
         if flash > 128 * 1024 and not pats['extAddr']:
-            skipped.append((device, 'no extended address instruction'))
+            skipped.append((name, 'no extended address instruction'))
             continue
         if eeprom and not (pats['eRead'] and pats['eWrite']):
-            skipped.append((device, 'no serial EEPROM instructions'))
+            skipped.append((name, 'no serial EEPROM instructions'))
             continue
+        if name in LOCK_WRITE_CORRECTIONS:
+            note(name, 'lock write %s (datasheet), avrdude %s' %
+                 (LOCK_WRITE_CORRECTIONS[name], pats['lockWrite']))
+            pats['lockWrite'] = LOCK_WRITE_CORRECTIONS[name]
 
-        header = open(os.path.join(args.include, 'avr', devices[device]),
-                      encoding='latin-1').read()
-        groups = fuse_bits(header, d)
-        fuse_count = num(d.get('FUSE_MEMORY_SIZE', '0'))
-        fuse_mems = ['fuse'] if fuse_count == 1 else ['lfuse', 'hfuse', 'efuse'][:fuse_count]
+        # Fuses: the bytes avrdude reaches serially, with avr-libc's bit names.
+        fuse_mems = [n for n in ('fuse', 'lfuse', 'hfuse', 'efuse') if n in mem]
+        if 'fuse' in fuse_mems and len(fuse_mems) > 1:
+            fuse_mems.remove('fuse')
         fuses = []
-        for index, name in enumerate(fuse_mems):
-            m = mem.get(name) or (mem.get('lfuse') if name == 'fuse' else None) or {}
-            key = {0: 'LFUSE_DEFAULT', 1: 'HFUSE_DEFAULT', 2: 'EFUSE_DEFAULT'}[index]
-            if fuse_count == 1 and 'FUSE_DEFAULT' in d:
-                key = 'FUSE_DEFAULT'
-            try:
-                default = int(eval_default(d[key], d)) if key in d else 0xFF
-            except (ValueError, SyntaxError, KeyError):
-                default = 0xFF
-            fuses.append({'name': name, 'read': pattern(m, 'read'), 'write': pattern(m, 'write'),
-                          'factory': default, 'bits': groups.get(index, {})})
-        if any(not fu['read'] or not fu['write'] for fu in fuses):
-            # Fuses only a parallel programmer reaches (AT90S1200): none in serial mode.
-            notes.append((device, 'fuses without serial instructions'))
-            fuses = []
-        names = []
-        if '__LOCK_BITS_EXIST' in d:
-            names += ['LB1', 'LB2']
-        if '__BOOT_LOCK_BITS_0_EXIST' in d:
-            names += ['BLB01', 'BLB02']
-        if '__BOOT_LOCK_BITS_1_EXIST' in d:
-            names += ['BLB11', 'BLB12']
-        # The lock bits sit where the part's lock write carries its data bits, lowest first:
-        # bits 0..5 on most parts, bits 1 and 2 on the AT90S parts.
-        places = list(range(8))
-        if pats['lockWrite']:
-            places = sorted({7 - i % 8 for i, c in enumerate(pats['lockWrite']) if c == 'i'})
-        lock_names = dict(zip(places, names))
-        for index, fu in enumerate(fuses):
-            spien = [b for b, (n, _) in fu['bits'].items() if n == 'SPIEN']
-            if spien and fu['factory'] >> spien[0] & 1:
+        fuse_times = []
+        for index, fname in enumerate(fuse_mems):
+            m = mem[fname]
+            read, write = pattern(m, 'read'), pattern(m, 'write')
+            if not read or not write:
+                continue
+            bitmask = number(m, 'bitmask')
+            places = bit_places(write, bitmask)
+            readable = bit_places(read.replace('o', 'i'), None)
+            bits = dict(lib['bits'].get(index, {}))
+            if (name, index) in SERIAL_FUSE_BITS:
+                note(name, '%s bits %s in the header, %s in the serial instructions (datasheet); '
+                     'took the latter' % (fname, sorted(bits.items()),
+                                          sorted(SERIAL_FUSE_BITS[(name, index)].items())))
+                bits = dict(SERIAL_FUSE_BITS[(name, index)])
+            for b, named in EXTRA_FUSE_BITS.get((name, index), {}).items():
+                note(name, '%s bit %d: %s (datasheet; the header names none)' %
+                     (fname, b, named[0]))
+                bits[b] = named
+            for b, (bit_name, _) in sorted(bits.items()):
+                if b not in places and b not in readable:
+                    note(name, '%s bit %d %s: avr-libc names it, avrdude neither reads nor '
+                         'writes it; left out' % (fname, b, bit_name))
+                    del bits[b]
+            for b in places:
+                if b not in bits:
+                    note(name, '%s bit %d: avrdude writes it, avr-libc names no bit there' %
+                         (fname, b))
+            initval = number(m, 'initval')
+            if initval is not None and initval < 0:
+                initval = None
+            header = lib['defaults'].get(index)
+            unused = 0xFF & ~sum(1 << b for b in bits)
+            factory = initval if initval is not None else header
+            if factory is None:
+                factory = 0xFF
+                note(name, '%s: neither source gives a factory value; took 0xFF' % fname)
+            if (name, index) in FACTORY_CORRECTIONS:
+                factory = FACTORY_CORRECTIONS[(name, index)]
+                note(name, '%s factory value: took 0x%02X (the parts as shipped)' % (fname, factory))
+            # Bits the part lacks read as 1.
+            factory |= unused
+            if header is not None and (header | unused) != factory:
+                note(name, '%s factory value: avr-libc 0x%02X, avrdude initval %s; took 0x%02X' %
+                     (fname, header | unused,
+                      '0x%02X' % initval if initval is not None else 'none', factory))
+            spien = [b for b, (n, _) in bits.items() if n == 'SPIEN']
+            if spien and factory >> spien[0] & 1:
                 # Every part leaves the factory ready for serial programming.
-                notes.append((device, 'factory value with SPIEN unprogrammed taken as programmed'))
-                fu['factory'] &= ~(1 << spien[0]) & 0xFF
+                note(name, '%s factory value with SPIEN unprogrammed taken as programmed' % fname)
+                factory &= ~(1 << spien[0]) & 0xFF
+            if not bits:
+                note(name, '%s: no bit names' % fname)
+            fuses.append({'name': fname, 'read': read, 'write': write, 'factory': factory,
+                          'bits': bits})
+            fuse_times.append((number(m, 'max_write_delay'), number(m, 'min_write_delay')))
+        if fuses and lib['fuse_count'] is not None and lib['fuse_count'] != len(fuses):
+            note(name, 'fuse bytes: avr-libc %d, avrdude %d; took avrdude\'s' %
+                 (lib['fuse_count'], len(fuses)))
+        if not fuses and any(n in mem for n in ('fuse', 'lfuse')):
+            note(name, 'fuses without serial instructions (a parallel programmer\'s only)')
 
-        def mode_of(m):
-            return number(m, 'mode', 0)
+        # Lock bits: avr-libc's names in the places the lock write carries.
+        lm = mem.get('lock', {})
+        lock_mask = number(lm, 'bitmask')
+        places = bit_places(pats['lockWrite'], lock_mask)
+        if name in LOCK_WRITE_CORRECTIONS:
+            places = [b for b in places if b < 2]
+        lock_names = dict(zip(places, lib['locks']))
+        if len(places) != len(lib['locks']):
+            note(name, 'lock bits: avr-libc %s, avrdude writes %d; took %s' %
+                 (' '.join(lib['locks']) or 'none', len(places),
+                  ' '.join(lock_names[b] for b in sorted(lock_names)) or 'none'))
+
+        def delays(m, default):
+            slow = number(m, 'max_write_delay')
+            fast = number(m, 'min_write_delay')
+            if slow is None:
+                slow = default
+            if fast is None or fast > slow:
+                fast = slow
+            return slow, fast
+
+        fslow, ffast = delays(fm, 4500)
+        eslow, efast = delays(em, 9000)
+        erase = number(f, 'chip_erase_delay', 9000)
+        if fuse_times:
+            fuse_slow = max(t[0] if t[0] is not None else 9000 for t in fuse_times)
+            fuse_fast = max(t[1] if t[1] is not None else fuse_slow for t in fuse_times)
+        else:
+            fuse_slow = fuse_fast = 0
+        lock_slow, lock_fast = delays(lm, 9000) if pats['lockWrite'] else (0, 0)
 
         def readback(m):
             v = value(m, 'readback')
             return (int(v[0], 0), int(v[1], 0)) if v else (0xFF, 0xFF)
 
         entries.append({
-            'name': value(f, 'desc')[0],
-            'sig': sig, 'flash': flash, 'page': page, 'eeprom': eeprom,
-            'epage': num(d.get('E2PAGESIZE', '0')),
-            'fdelay': number(fm, 'max_write_delay', 4500),
-            'edelay': number(em, 'max_write_delay', 9000),
-            'erase': number(f, 'chip_erase_delay', 9000),
-            'fmode': mode_of(fm), 'emode': mode_of(em),
+            'name': name, 'sig': sig, 'flash': flash, 'page': page, 'eeprom': eeprom,
+            'epage': epage, 'fdelay': fslow, 'edelay': eslow, 'erase': erase,
+            'fmode': number(fm, 'mode', 0), 'emode': number(em, 'mode', 0),
             'frb': readback(fm), 'erb': readback(em),
             'pats': pats, 'fuses': fuses, 'lock': lock_names,
-            'catalogued': sig in CATALOGUE_SIGNATURES,
+            'catalogued': catalogued,
+            'times': (ffast, efast, erase, fuse_slow, fuse_fast, lock_slow, lock_fast),
         })
 
     # Parts that answer the same signature are one chip under several names (ATmega8 and
-    # ATmega8A): the first name identifies it, the others stay in the list as its variants.
+    # ATmega8A): the first name identifies it, the others stay in the list as its variants. The
+    # automotive ATA parts are ATmega or ATtiny dies with a transceiver beside them: the AVR's
+    # own name comes first.
     first = {}
-    for e in entries:
+    for e in sorted(entries, key=lambda e: (e['name'].startswith('ATA'), e['name'].upper())):
         e['variantOf'] = None
         if e['sig'] in first:
             base = first[e['sig']]
@@ -394,8 +705,8 @@ def main():
 
     out = []
     w = out.append
-    w('// Generated by tools/gen_avr_parts.py from avr-libc\'s device headers and avrdude\'s part')
-    w('// descriptions; do not edit by hand. Regenerate as README.md says.')
+    w('// Generated by tools/gen_avr_parts.py from avrdude\'s part descriptions and avr-libc\'s device')
+    w('// headers; do not edit by hand. Regenerate as README.md says.')
     w('// clang-format off')
     w('#include "parts/avr_parts.h"')
     w('')
@@ -406,26 +717,26 @@ def main():
     w('const AvrPart kParts[] = {')
     for e in entries:
         p = e['pats']
-        w('    {%s, %s, {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d, %d,' %
-          ((c_string(e['name']), c_string(e['variantOf'])) + e['sig'] +
-           (e['flash'], e['page'], e['eeprom'], e['epage'])))
-        w('     %d, %d, %d, 0x%02X, 0x%02X, {0x%02X, 0x%02X}, {0x%02X, 0x%02X},' %
-          ((e['fdelay'], e['edelay'], e['erase'], e['fmode'], e['emode']) + e['frb'] + e['erb']))
-        w('     {%s},' % ', '.join(c_string(p[k]) for k in
-                                  ('readLo', 'readHi', 'loadLo', 'loadHi', 'writePage', 'extAddr',
-                                   'writeLo', 'writeHi', 'eRead', 'eWrite', 'chipErase',
-                                   'sigRead', 'lockRead', 'lockWrite')))
-        w('     {%s},' % ', '.join(c_string(e['lock'].get(b)) for b in range(8)))
-        w('     %s, %d, {{' % ('true' if e['catalogued'] else 'false', len(e['fuses'])))
-        for fu in e['fuses']:
-            bits = fu['bits']
-            w('         {%s, %s, %s, 0x%02X,' % (c_string(fu['name']), c_string(fu['read']),
-                                                 c_string(fu['write']), fu['factory']))
-            w('          {%s},' % ', '.join(c_string(bits[b][0] if b in bits else None)
-                                           for b in range(8)))
-            w('          {%s}},' % ', '.join(c_string(bits[b][1] if b in bits else None)
-                                            for b in range(8)))
-        w('     }}},')
+        if e['catalogued'] and e['name'] in pinned:
+            row = pinned[e['name']]
+            # Rows of the older layout lack the EEPROM page instructions.
+            row = re.sub(r'^(     \{(?:(?:"[01xaio]{32}"|nullptr), ){13}(?:"[01xaio]{32}"|nullptr))\},$',
+                         lambda m: m.group(1) + ', %s, %s},' % (c_string(p['eLoadPage']),
+                                                               c_string(p['eWritePage'])),
+                         row, flags=re.M)
+            fresh = '\n'.join(row_lines(e))[:-1]
+            if fresh != row:
+                notes.append((e['name'], 'catalogue part: kept its committed row; the data '
+                              'differs: ' + '; '.join(
+                                  l.strip() for l in fresh.split('\n')
+                                  if l not in row.split('\n'))))
+            w(row + ',')
+            # Their fastest flash, EEPROM and erase times stand in the catalogue's own table.
+            w('     0, 0, 0, %d, %d, %d, %d},' % e['times'][3:])
+            continue
+        for line in row_lines(e):
+            w(line)
+        w('     %d, %d, %d, %d, %d, %d, %d},' % e['times'])
     w('};')
     w('')
     w('} // namespace')
@@ -442,7 +753,36 @@ def main():
     for name, why in skipped:
         print('  left out %s: %s' % (name, why), file=sys.stderr)
     for name, why in notes:
-        print('  note %s: %s' % (name, why), file=sys.stderr)
+        print('  %s: %s' % (name, why), file=sys.stderr)
+
+
+def row_lines(e):
+    """A part's row up to the end of its fuse bytes."""
+    out = []
+    w = out.append
+    p = e['pats']
+    w('    {%s, %s, {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d, %d,' %
+      ((c_string(e['name']), c_string(e['variantOf'])) + e['sig'] +
+       (e['flash'], e['page'], e['eeprom'], e['epage'])))
+    w('     %d, %d, %d, 0x%02X, 0x%02X, {0x%02X, 0x%02X}, {0x%02X, 0x%02X},' %
+      ((e['fdelay'], e['edelay'], e['erase'], e['fmode'], e['emode']) + e['frb'] + e['erb']))
+    w('     {%s},' % ', '.join(c_string(p[k]) for k in
+                              ('readLo', 'readHi', 'loadLo', 'loadHi', 'writePage', 'extAddr',
+                               'writeLo', 'writeHi', 'eRead', 'eWrite', 'chipErase',
+                               'sigRead', 'lockRead', 'lockWrite', 'eLoadPage',
+                               'eWritePage')))
+    w('     {%s},' % ', '.join(c_string(e['lock'].get(b)) for b in range(8)))
+    w('     %s, %d, {{' % ('true' if e['catalogued'] else 'false', len(e['fuses'])))
+    for fu in e['fuses']:
+        bits = fu['bits']
+        w('         {%s, %s, %s, 0x%02X,' % (c_string(fu['name']), c_string(fu['read']),
+                                             c_string(fu['write']), fu['factory']))
+        w('          {%s},' % ', '.join(c_string(bits[b][0] if b in bits else None)
+                                       for b in range(8)))
+        w('          {%s}},' % ', '.join(c_string(bits[b][1] if b in bits else None)
+                                        for b in range(8)))
+    w('     }},')
+    return out
 
 
 if __name__ == '__main__':

@@ -179,7 +179,7 @@ public:
     std::vector<std::string> names(Kind kind) const override
     {
         std::vector<std::string> out;
-        for (const int byte : commands_.bytesOf(kind))
+        for (const int byte : bytes(kind))
             for (int b = 0; b < 8; ++b)
                 if (const char* n = bits_.bitName(byte, b))
                     out.emplace_back(n);
@@ -214,9 +214,13 @@ public:
     std::vector<std::uint8_t> values(Kind kind) const override
     {
         std::vector<std::uint8_t> out;
-        for (const int byte : commands_.bytesOf(kind))
+        for (const int byte : bytes(kind))
             out.push_back(bits_.value(byte));
         return out;
+    }
+    bool readable(Kind kind) const override
+    {
+        return kind == Kind::Fuses || bits_.part().instructions.lockRead;
     }
     Outcome program(Kind kind) override
     {
@@ -227,6 +231,16 @@ public:
     bool wrote() const override { return commands_.wrote(); }
 
 private:
+    // The bytes a write of this kind sets: the lock byte also where the part cannot read it back
+    // (AT90S1200), which is then written unchecked.
+    std::vector<int> bytes(Kind kind) const
+    {
+        const AvrPart& part = bits_.part();
+        if (kind == Kind::Lock && part.instructions.lockWrite && bits_.mask(bits_.lockByte()))
+            return {bits_.lockByte()};
+        return commands_.bytesOf(kind);
+    }
+
     PartBits bits_;
     PartBitsCommands commands_;
 };

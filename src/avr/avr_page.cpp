@@ -65,7 +65,8 @@ WritePacing CataloguePacing(const DeviceEntry& entry)
             0,
             slowest.flashWriteUs,
             slowest.eepromWriteUs,
-            true};
+            true,
+            false};
 }
 
 std::string DifferenceMessage(std::uint32_t address)
@@ -652,16 +653,20 @@ AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
 AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
 {
     const std::uint32_t n = partOps_->part().eepromBytes;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        leaving(Left::Eeprom, i);
-        const AvrPartOps::Write written = partOps_->writeEepromByte(i, image[i]);
+    // A page at a time where the part writes its EEPROM by pages, else a byte at a time.
+    const std::uint32_t unit = partOps_->eepromWriteBytes();
+    for (std::uint32_t start = 0; start < n; start += unit) {
+        const std::span<const std::uint8_t> bytes(image.data() + start, std::min(unit, n - start));
+        leaving(Left::Eeprom, start);
+        const AvrPartOps::Write written = unit > 1 ? partOps_->writeEepromPage(start, bytes)
+                                                   : partOps_->writeEepromByte(start, bytes[0]);
         if (written == AvrPartOps::Write::Failed)
             return communicationError();
         // A write the chip confirmed by answering the value has been read back already.
-        if (written != AvrPartOps::Write::Polled &&
-            !readsBack(Memory::Eeprom, i, std::span(image).subspan(i, 1)))
+        if (written != AvrPartOps::Write::Polled && !readsBack(Memory::Eeprom, start, bytes))
             return Outcome::Failed;
-        progress(Memory::Eeprom, i, n);
+        for (std::uint32_t i = start; i < start + bytes.size(); ++i)
+            progress(Memory::Eeprom, i, n);
         if (stopRequested())
             return stop(kStoppedWriting);
     }

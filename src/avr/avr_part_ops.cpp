@@ -42,7 +42,11 @@ WritePacing PacingOf(const AvrPart& part)
             AvrPartOps::kPollSleepMs,
             part.flashWriteUs,
             part.eepromWriteUs,
-            false};
+            false,
+            // Pages where the part's data says its EEPROM is written by page (bit 0 of its mode
+            // byte) and gives the two page instructions; byte by byte on every other part.
+            (part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1 &&
+                part.instructions.eepromLoadPage && part.instructions.eepromWritePage};
 }
 
 std::array<std::uint8_t, 4> AvrPartOps::send(const char* pattern, std::uint32_t address,
@@ -151,12 +155,20 @@ AvrPartOps::Write AvrPartOps::writeFlashPage(std::uint32_t start,
         serial_.clock().Sleep(pacing_.pageWaitMs);
         return Write::Waited;
     }
+    return awaitPage(true, start, bytes);
+}
+
+AvrPartOps::Write AvrPartOps::awaitPage(bool flash, std::uint32_t start,
+                                        std::span<const std::uint8_t> bytes)
+{
     // Value polling looks at a byte of the page that is not a polling answer.
+    const std::vector<std::uint8_t>& unpolled =
+        flash ? pacing_.flashUnpolled : pacing_.eepromUnpolled;
     std::uint32_t probe = 0;
-    while (probe + 1 < bytes.size() && Contains(pacing_.flashUnpolled, bytes[probe]))
+    while (probe + 1 < bytes.size() && Contains(unpolled, bytes[probe]))
         ++probe;
     // A poll of one byte says nothing of the others.
-    return awaitWrite(true, start + probe, bytes.empty() ? 0xFF : bytes[probe]) == Write::Failed
+    return awaitWrite(flash, start + probe, bytes.empty() ? 0xFF : bytes[probe]) == Write::Failed
                ? Write::Failed
                : Write::Waited;
 }
@@ -178,20 +190,29 @@ AvrPartOps::Write AvrPartOps::writeEepromByte(std::uint32_t address, std::uint8_
     return awaitWrite(false, address, value);
 }
 
+std::uint32_t AvrPartOps::eepromWriteBytes() const
+{
+    return pacing_.eepromPages ? part_.eepromPageBytes : 1;
+}
+
+AvrPartOps::Write AvrPartOps::writeEepromPage(std::uint32_t start,
+                                              std::span<const std::uint8_t> bytes)
+{
+    // The page buffer takes each byte by its place in the page; the write takes the page's
+    // address and alters only the bytes loaded.
+    for (std::uint32_t i = 0; i < bytes.size(); ++i)
+        send(part_.instructions.eepromLoadPage, start + i, bytes[i]);
+    send(part_.instructions.eepromWritePage, start, 0);
+    serial_.ClockPulses(100);
+    return awaitPage(false, start, bytes);
+}
+
 void AvrPartOps::chipErase()
 {
     sendPaced(part_.instructions.chipErase, 0, 0);
     serial_.ClockPulses(1000);
     serial_.clock().Sleep(pacing_.eraseWaitMs);
     extended_ = -1;
-}
-
-std::uint32_t AvrPartOps::bitsWriteMs() const
-{
-    // The part table carries no lock or fuse write time of its own yet: a lock or fuse byte is
-    // given the slowest that the part descriptions give any part's (the AT90S1200, 2333 and 4433
-    // locks), never less than the part's flash write.
-    return std::max(ceilMs(part_.flashWriteUs), kSlowestBitsWriteMs);
 }
 
 std::uint8_t AvrPartOps::readFuse(int index)
@@ -203,7 +224,8 @@ std::uint8_t AvrPartOps::readFuse(int index)
 void AvrPartOps::writeFuse(int index, std::uint8_t value)
 {
     sendPaced(part_.fuses[index].write, 0, value);
-    serial_.clock().Sleep(bitsWriteMs());
+    // The slowest write the part's data gives its fuse bytes.
+    serial_.clock().Sleep(ceilMs(part_.fuseWriteUs));
 }
 
 std::uint8_t AvrPartOps::readLock()
@@ -215,7 +237,7 @@ std::uint8_t AvrPartOps::readLock()
 void AvrPartOps::writeLock(std::uint8_t value)
 {
     sendPaced(part_.instructions.lockWrite, 0, value);
-    serial_.clock().Sleep(bitsWriteMs());
+    serial_.clock().Sleep(ceilMs(part_.lockWriteUs));
 }
 
 } // namespace vardel

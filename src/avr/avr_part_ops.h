@@ -36,6 +36,9 @@ struct WritePacing {
     // Page loads and the page write carry the whole word address in bytes 2 and 3, and a page is
     // written by the address of its last word.
     bool wholeAddressLoads;
+    // The EEPROM is written a page at a time (Load EEPROM Memory Page, Write EEPROM Memory Page),
+    // each page waited for as one write.
+    bool eepromPages;
 };
 
 // The pacing a part's data gives it.
@@ -49,9 +52,6 @@ public:
     static constexpr int kPollRetries = 5000;
     static constexpr std::uint32_t kPollSleepMs = 1;
     static constexpr std::int64_t kPollSpanWrites = 4;
-    // The slowest lock or fuse byte write of the part descriptions, in milliseconds.
-    static constexpr std::uint32_t kSlowestBitsWriteMs = 20;
-
     AvrPartOps(AvrSerial& serial, const AvrPart& part) : AvrPartOps(serial, part, PacingOf(part)) {}
     AvrPartOps(AvrSerial& serial, const AvrPart& part, WritePacing pacing)
         : serial_(serial), part_(part), pacing_(std::move(pacing))
@@ -72,6 +72,11 @@ public:
     // Byte-mode parts: one flash byte.
     Write writeFlashByte(std::uint32_t address, std::uint8_t value);
     Write writeEepromByte(std::uint32_t address, std::uint8_t value);
+    // The bytes the EEPROM takes in one write: its page on parts paced to write EEPROM pages, else
+    // 1.
+    std::uint32_t eepromWriteBytes() const;
+    // Loads one EEPROM page from `bytes` and writes it at byte address `start` (a page boundary).
+    Write writeEepromPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
     void chipErase();
 
     std::uint8_t readFuse(int index);
@@ -86,10 +91,11 @@ private:
     // Load Extended Address when the word address leaves the 64 Ki words last selected.
     void selectExtended(std::uint32_t wordAddress);
     bool awaitReady();
-    // The wait after a lock or fuse byte write.
-    std::uint32_t bitsWriteMs() const;
     // Waits for a write of `value` at `address` to end.
     Write awaitWrite(bool flash, std::uint32_t address, std::uint8_t value);
+    // Waits for the write of a page of `bytes` at `start` to end: Failed or Waited, since the end
+    // of one byte's write says nothing of the others.
+    Write awaitPage(bool flash, std::uint32_t start, std::span<const std::uint8_t> bytes);
 
     AvrSerial& serial_;
     const AvrPart& part_;

@@ -146,6 +146,10 @@ public:
     Target(PartBitsCommands& commands, Kind kind)
         : c_(commands), kind_(kind), bytes_(commands.bytesOf(kind))
     {
+        // A lock byte the part writes but cannot read (AT90S1200) is written unchecked.
+        const PartBits& bits = c_.bits_;
+        if (!readable() && bits.part().instructions.lockWrite && bits.mask(bits.lockByte()))
+            bytes_.push_back(bits.lockByte());
     }
 
     std::string shownName() const override { return c_.bits_.part().label(); }
@@ -160,9 +164,15 @@ public:
         return "The " + c_.bits_.part().label() + " has no " +
                (kind_ == Kind::Fuses ? "fuse" : "lock") + " bits that serial programming reaches.";
     }
+    bool readable() const override
+    {
+        return kind_ == Kind::Fuses || c_.bits_.part().instructions.lockRead;
+    }
     std::vector<BitState> read() override
     {
-        const std::vector<std::uint8_t> values = c_.readBytes(kind_);
+        // Lock bits are only ever programmed; a chip that cannot tell starts from none.
+        const std::vector<std::uint8_t> values =
+            readable() ? c_.readBytes(kind_) : std::vector<std::uint8_t>(bytes_.size(), 0xFF);
         std::vector<BitState> states;
         for (std::size_t i = 0; i < bytes_.size(); ++i)
             for (int bit = 0; bit < 8; ++bit)

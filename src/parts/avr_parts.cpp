@@ -10,6 +10,21 @@ std::string AvrPart::label() const
     return std::string(name) + " (" + std::to_string(flashBytes / 1024) + "kb flash)";
 }
 
+AvrPart::WriteTimes AvrPart::slowest() const
+{
+    return {flashWriteUs, eepromWriteUs, chipEraseUs, fuseWriteUs, lockWriteUs};
+}
+
+AvrPart::WriteTimes AvrPart::fastest() const
+{
+    const auto or_ = [](std::uint32_t fast, std::uint32_t slow) {
+        return fast ? fast : slow;
+    };
+    return {or_(flashWriteMinUs, flashWriteUs), or_(eepromWriteMinUs, eepromWriteUs),
+            or_(chipEraseMinUs, chipEraseUs), or_(fuseWriteMinUs, fuseWriteUs),
+            or_(lockWriteMinUs, lockWriteUs)};
+}
+
 const AvrPart* FindPart(const std::array<std::uint8_t, 3>& signature)
 {
     for (const AvrPart& part : AvrParts())

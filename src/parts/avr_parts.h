@@ -62,15 +62,43 @@ struct AvrPart {
         const char* signature;
         const char* lockRead;
         const char* lockWrite;
+        // Load EEPROM Memory Page (by byte address within the page) and Write EEPROM Memory Page
+        // (by the page's byte address); null where the part writes its EEPROM byte by byte only.
+        const char* eepromLoadPage = nullptr;
+        const char* eepromWritePage = nullptr;
     } instructions;
     std::array<const char*, 8> lockBits; // name of lock bit 0..7, null where the part has none
     // One of the twelve parts of the device catalogue, programmed on their own code paths.
     bool catalogued;
     int fuseCount;
     std::array<AvrPartFuse, 3> fuses;
+    // The other end of each time above, the fastest the data gives (0: the slowest holds), and
+    // the fuse and lock byte writes, slowest (fuseWriteUs, lockWriteUs: the longest of the part's
+    // fuse bytes) and fastest, in microseconds. A row that gives no lock or fuse time takes the
+    // longest any part gives.
+    std::uint32_t flashWriteMinUs = 0;
+    std::uint32_t eepromWriteMinUs = 0;
+    std::uint32_t chipEraseMinUs = 0;
+    std::uint32_t fuseWriteUs = kSlowestBitsWriteUs;
+    std::uint32_t fuseWriteMinUs = 0;
+    std::uint32_t lockWriteUs = kSlowestBitsWriteUs;
+    std::uint32_t lockWriteMinUs = 0;
+
+    // The longest fuse or lock byte write of any part (AT90S1200/2333/4433 lock bits).
+    static constexpr std::uint32_t kSlowestBitsWriteUs = 20000;
 
     // "ATmega328P (32kb flash)".
     std::string label() const;
+    // Each memory's write time at one end of the data's range, in microseconds.
+    struct WriteTimes {
+        std::uint32_t flashUs;
+        std::uint32_t eepromUs;
+        std::uint32_t chipEraseUs;
+        std::uint32_t fuseUs;
+        std::uint32_t lockUs;
+    };
+    WriteTimes slowest() const;
+    WriteTimes fastest() const;
     // The part tells a finished write by RDY/BSY.
     bool pollsReadyBusy() const { return ((flashMode | eepromMode) & 0x48) != 0; }
 };

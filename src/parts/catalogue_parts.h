@@ -40,7 +40,5 @@ const AvrPart& PartOf(const CataloguePart& part);
 
 // The part table's rows written by the generator, in name order.
 std::span<const AvrPart> GeneratedAvrParts();
-// The rows the part data lacks, written by hand.
-std::span<const AvrPart> HandWrittenAvrParts();
 
 } // namespace vardel

@@ -281,19 +281,21 @@ std::string AvrCatalogueNames()
 
 AvrDevice DeviceFromPart(const AvrPart& part)
 {
-    // The part data gives one time for each write, the longest; a lock or fuse byte takes the
-    // 4.5 ms the ATmega and ATtiny datasheets give.
-    const AvrTimes partTimes{std::int64_t(part.flashWriteUs) * 1000,
-                             std::int64_t(part.eepromWriteUs) * 1000,
-                             std::int64_t(part.chipEraseUs) * 1000, 4'500'000};
+    // Both ends of each write time as the part data gives them; one time covers a lock or fuse
+    // byte (the data gives every part the same for both).
+    const auto times = [](const AvrPart::WriteTimes& us) {
+        return AvrTimes{std::int64_t(us.flashUs) * 1000, std::int64_t(us.eepromUs) * 1000,
+                        std::int64_t(us.chipEraseUs) * 1000,
+                        std::int64_t(std::max(us.fuseUs, us.lockUs)) * 1000};
+    };
     AvrDevice device{part.name,
                      part.signature,
                      AvrFamily::Table,
                      part.flashBytes,
                      part.flashPageBytes / 2,
                      part.eepromBytes,
-                     partTimes,
-                     partTimes,
+                     times(part.fastest()),
+                     times(part.slowest()),
                      part.flashReadback,
                      part.eepromReadback,
                      2,
@@ -304,6 +306,10 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      {0x9A, 0xFF, 0xFF, 0xFF},
                      &part,
                      BitsFormOf(part.name)};
+    // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have the EEPROM page
+    // instructions, with the page of their data.
+    if ((part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1)
+        device.eepromPageBytes = part.eepromPageBytes;
     for (int i = 0; i < part.fuseCount; ++i) {
         const AvrPartFuse& fuse = part.fuses[i];
         AvrFuseByte& byte = device.fuses[i];
@@ -312,10 +318,11 @@ AvrDevice DeviceFromPart(const AvrPart& part)
             if (!fuse.bits[bit])
                 byte.unused = static_cast<std::uint8_t>(byte.unused | (1u << bit));
         byte.factory = fuse.factory | byte.unused;
-        // SPIEN is out of reach of serial programming; unprogrammed, as RSTDISBL or DWEN
-        // programmed, it ends serial programming from the next power-up.
+        // SPIEN is out of reach of serial programming, except on the ATtiny15, which writes every
+        // fuse bit in low-voltage serial mode (as the ATtiny12); unprogrammed, as RSTDISBL or
+        // DWEN programmed, it ends serial programming from the next power-up.
         const std::uint8_t spien = namedBit(fuse, "SPIEN");
-        byte.fixed = spien;
+        byte.fixed = device.bitsForm == AvrBitsForm::Tiny15 ? 0 : spien;
         byte.lockoutWhenSet = spien;
         byte.lockoutWhenClear =
             static_cast<std::uint8_t>(namedBit(fuse, "RSTDISBL") | namedBit(fuse, "DWEN"));
@@ -336,7 +343,9 @@ AvrTarget::AvrTarget(const AvrDevice& device)
     : timing{device.slowest.flashWriteNs, device.slowest.eepromWriteNs, device.slowest.eraseNs,
              device.slowest.fuseWriteNs, device.sckPhaseClocks},
       device_(device), flash_(device.flashBytes, 0xFF), eeprom_(device.eepromBytes, 0xFF),
-      pageBuffer_(device.pageWords * 2, 0xFF), calibration_(device.calibration)
+      pageBuffer_(device.pageWords * 2, 0xFF), eepromPage_(device.eepromPageBytes, 0xFF),
+      eepromLoaded_(device.eepromPageBytes), eepromWriting_(device.eepromPageBytes),
+      calibration_(device.calibration)
 {
     for (int i = 0; i < 3; ++i)
         fuses_[i] = fusesLatched_[i] = device.fuses[i].factory | device.fuses[i].unused;
@@ -415,13 +424,16 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
             // cells of a write cut short are left undefined (here: erased).
             if (busy_ != Busy::None && busy_ != Busy::Erase && ns < busyEndNs_ &&
                 !faults.dropWrites) {
-                auto& memory = busy_ == Busy::EepromByte ? eeprom_ : flash_;
-                std::fill_n(memory.begin() + busyAddress_, busyLength_, 0xFF);
+                const bool eeprom = busy_ == Busy::EepromByte || busy_ == Busy::EepromPage;
+                auto& memory = eeprom ? eeprom_ : flash_;
+                for (std::uint32_t i = 0; i < busyLength_; ++i)
+                    if (beingWritten(busyAddress_ + i))
+                        memory[busyAddress_ + i] = 0xFF;
             }
             programming_ = false;
             echoing_ = false;
             busy_ = Busy::None;
-            std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+            clearPageBuffers();
         }
     }
     if (!vcc_) {
@@ -519,7 +531,7 @@ void AvrTarget::startInterface(std::int64_t ns)
     echoing_ = false;
     frameBit_ = offsetPending_ ? ((syncOffsetBits % 32) + 32) % 32 : 0;
     offsetPending_ = false;
-    std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+    clearPageBuffers();
 }
 
 int AvrTarget::phaseClocksNeeded() const
@@ -595,14 +607,14 @@ bool AvrTarget::readDatum(std::int64_t ns, std::uint8_t& datum) const
         const std::uint32_t word =
             ((std::uint32_t(extendedAddress_) << 16) | address) & (device_.flashBytes / 2 - 1);
         const std::uint32_t at = word * 2 + (op == 0x28 ? 1 : 0);
-        datum = polled(device_.pageWords ? Busy::FlashPage : Busy::FlashByte, at, flash_[at], ns);
+        datum = polled(true, at, flash_[at], ns);
         return true;
     }
     case 0xA0: {
         if (locked)
             return false;
         const std::uint32_t at = address & (device_.eepromBytes - 1);
-        datum = polled(Busy::EepromByte, at, eeprom_[at], ns);
+        datum = polled(false, at, eeprom_[at], ns);
         return true;
     }
     case 0xF0:
@@ -684,13 +696,27 @@ bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
     }
 }
 
-std::uint8_t AvrTarget::polled(Busy kind, std::uint32_t address, std::uint8_t value,
+bool AvrTarget::beingWritten(std::uint32_t address) const
+{
+    if (address < busyAddress_ || address >= busyAddress_ + busyLength_)
+        return false;
+    return busy_ != Busy::EepromPage || eepromWriting_[address - busyAddress_];
+}
+
+void AvrTarget::clearPageBuffers()
+{
+    std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+    std::fill(eepromPage_.begin(), eepromPage_.end(), 0xFF);
+    std::fill(eepromLoaded_.begin(), eepromLoaded_.end(), false);
+}
+
+std::uint8_t AvrTarget::polled(bool flash, std::uint32_t address, std::uint8_t value,
                                std::int64_t ns) const
 {
-    const bool flash = kind != Busy::EepromByte;
     const auto& polling = flash ? device_.flashPolling : device_.eepromPolling;
-    if (busy_ == kind && ns < busyEndNs_ && address >= busyAddress_ &&
-        address < busyAddress_ + busyLength_)
+    const bool writingFlash = busy_ == Busy::FlashByte || busy_ == Busy::FlashPage;
+    const bool writingEeprom = busy_ == Busy::EepromByte || busy_ == Busy::EepromPage;
+    if ((flash ? writingFlash : writingEeprom) && ns < busyEndNs_ && beingWritten(address))
         return ns - busyStartNs_ < (busyEndNs_ - busyStartNs_) / 2 ? polling[0] : polling[1];
     const long last = flash ? lastFlashWrite_ : lastEepromWrite_;
     if (faults.pollingNeverDone && last == static_cast<long>(address))
@@ -761,7 +787,7 @@ void AvrTarget::execute(std::int64_t ns)
         if (!eesave)
             std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
         lock_ = 0xFF;
-        std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+        clearPageBuffers();
         startBusy(Busy::Erase, 0, 0, timing.eraseNs, ns);
         return;
     }
@@ -778,8 +804,39 @@ void AvrTarget::execute(std::int64_t ns)
     const bool flashWrite = op == 0x40 || op == 0x48;
     const bool pageWrite = op == 0x4C && device_.pageWords != 0;
     const bool eepromWrite = op == 0xC0;
-    if (!(flashWrite || pageWrite || eepromWrite) || busy || writesLocked())
+    const bool eepromPageLoad = op == 0xC1 && device_.eepromPageBytes != 0;
+    const bool eepromPageWrite = op == 0xC2 && device_.eepromPageBytes != 0;
+    if (!(flashWrite || pageWrite || eepromWrite || eepromPageLoad || eepromPageWrite) || busy ||
+        writesLocked())
         return;
+
+    if (eepromPageLoad) {
+        // C1 00 aa ii: the byte's place in the page is the low bits of the third byte.
+        const std::uint32_t place = frame_[2] & (device_.eepromPageBytes - 1);
+        eepromPage_[place] = data;
+        eepromLoaded_[place] = true;
+        return;
+    }
+    if (eepromPageWrite) {
+        // C2 aa aa xx: the page of the address; the bytes loaded are erased and written.
+        const std::uint32_t start =
+            address & (device_.eepromBytes - 1) & ~(device_.eepromPageBytes - 1);
+        long first = -1;
+        for (std::uint32_t i = 0; i < device_.eepromPageBytes; ++i) {
+            if (!eepromLoaded_[i])
+                continue;
+            if (!faults.dropWrites)
+                eeprom_[start + i] = eepromPage_[i];
+            if (first < 0)
+                first = static_cast<long>(start + i);
+        }
+        eepromWriting_ = eepromLoaded_;
+        std::fill(eepromPage_.begin(), eepromPage_.end(), 0xFF);
+        std::fill(eepromLoaded_.begin(), eepromLoaded_.end(), false);
+        lastEepromWrite_ = first;
+        startBusy(Busy::EepromPage, start, device_.eepromPageBytes, timing.eepromWriteNs, ns);
+        return;
+    }
 
     const std::uint32_t word =
         ((std::uint32_t(extendedAddress_) << 16) | address) & (device_.flashBytes / 2 - 1);

@@ -101,6 +101,9 @@ struct AvrDevice {
     // The table part a Table device is built from.
     const AvrPart* part = nullptr;
     AvrBitsForm bitsForm = AvrBitsForm::Standard;
+    // The EEPROM page of Load EEPROM Memory Page (C1) and Write EEPROM Memory Page (C2), in
+    // bytes; 0 on the parts that write their EEPROM only a byte at a time (C0).
+    std::uint32_t eepromPageBytes = 0;
 };
 
 // A simulated chip of a part of the AVR part table: its memories, page buffer, write times and
@@ -140,6 +143,11 @@ std::string AvrCatalogueNames();
 // executes each frame on its 32nd bit; RESET high or power off leaves programming mode, and power
 // off resets the interface but keeps memories, fuses and lock bits, except the cells of a flash or
 // EEPROM write still in progress, which are left undefined (erased, here).
+//
+// EEPROM pages (the newer parts, AvrDevice::eepromPageBytes): Load EEPROM Memory Page puts a byte
+// in the page buffer at its place in the page, Write EEPROM Memory Page writes the page of its
+// address: only the bytes loaded since the last page write change (each erased and written), the
+// others keep their value, and the whole page takes one EEPROM write time.
 //
 // Writes program flash by ANDing: on the byte-written AT90S parts and on the page parts alike a
 // flash cell can only lose 1 bits until a chip erase, since serial programming has no flash erase
@@ -218,7 +226,7 @@ public:
     Faults faults;
 
 private:
-    enum class Busy { None, Erase, FlashByte, FlashPage, EepromByte, LockOrFuse };
+    enum class Busy { None, Erase, FlashByte, FlashPage, EepromByte, EepromPage, LockOrFuse };
 
     void powerUp(std::int64_t ns);
     void startInterface(std::int64_t ns);
@@ -233,8 +241,15 @@ private:
     bool writeLockOrFuse();
     void startBusy(Busy kind, std::uint32_t address, std::uint32_t length, std::int64_t duration,
                    std::int64_t ns);
-    std::uint8_t polled(Busy kind, std::uint32_t address, std::uint8_t value,
+    // What a read of `address` in flash (or EEPROM) answers: its value, or the polling value
+    // while a write of that memory covers it.
+    std::uint8_t polled(bool flash, std::uint32_t address, std::uint8_t value,
                         std::int64_t ns) const;
+    // The bytes of the write in progress, from busyAddress_: every one of busyLength_, or those
+    // an EEPROM page write takes.
+    bool beingWritten(std::uint32_t address) const;
+    // The page buffers, emptied at power-up, RESET, a chip erase and after each page write.
+    void clearPageBuffers();
     bool lockMode3() const;
     // Period of the part's own oscillator when its fuses, as latched at power-up, select the
     // internal RC oscillator; 0 when it runs on XTAL.
@@ -248,6 +263,10 @@ private:
     std::vector<std::uint8_t> flash_;
     std::vector<std::uint8_t> eeprom_;
     std::vector<std::uint8_t> pageBuffer_;
+    std::vector<std::uint8_t> eepromPage_;
+    // The EEPROM page's bytes loaded since its last write, then those of the write in progress.
+    std::vector<bool> eepromLoaded_;
+    std::vector<bool> eepromWriting_;
     std::array<std::uint8_t, 3> fuses_{};
     std::array<std::uint8_t, 3> fusesLatched_{};
     std::array<std::uint8_t, 4> calibration_{};

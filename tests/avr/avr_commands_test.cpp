@@ -349,6 +349,39 @@ TEST(AvrEeprom, SampleFileAndTheGaugeOfASixtyFourByteEeprom)
     EXPECT_EQ(rig.page.model().prFlash(), 0);
 }
 
+// Parts that write their EEPROM by pages: every byte of a full image lands where it belongs over
+// what the EEPROM held; a chip that drops the page is named at the first byte it did not take.
+TEST(AvrEeprom, PagePartsTakeEveryByteAndNameTheFirstOneLost)
+{
+    ScratchFolder folder;
+    for (const char* device : {"ATmega2560", "ATmega328P"}) {
+        SCOPED_TRACE(device);
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(device));
+        const std::size_t size = rig.target().eeprom().size();
+        std::fill(rig.target().eeprom().begin(), rig.target().eeprom().end(), 0x5A);
+        const auto image = test::RandomBytes(size, 11);
+        WriteWholeFile(folder.file("image.bin"), std::string(image.begin(), image.end()));
+        rig.answer = folder.file("image.bin");
+        ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done) << rig.host.messages().back();
+        EXPECT_EQ(rig.target().eeprom(), image);
+        EXPECT_EQ(rig.board.data(), 0x00);
+
+        // The chip already holds the image but for one byte of the page at 0x108.
+        rig.target().eeprom()[0x10A] ^= 0xFF;
+        rig.target().faults.dropWrites = true;
+        rig.host.calls.clear();
+        EXPECT_EQ(rig.page.BitBtn1Click(), Outcome::Failed);
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "ERROR|The chip did not take the write at 0x010A: 0x%02X written, 0x%02X "
+                      "read back.\rThe EEPROM is partly written (up to 0x0108).",
+                      image[0x10A], image[0x10A] ^ 0xFF);
+        EXPECT_EQ(rig.host.messages(), std::vector<std::string>{text});
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
 TEST(AvrErase, EraseThenBlankTest)
 {
     SimRig rig;
@@ -432,7 +465,11 @@ TEST(AvrOperations, OneAtATimeAndAStopEndsAfterTheByteInHand)
         EXPECT_TRUE(rig.titles.empty());
         EXPECT_EQ(rig.saveDialogs, 0);
     }
-    {
+    // One look at the stop request before the erase, then one after each byte, or after each
+    // EEPROM page of 4 bytes on the ATmega328P.
+    for (const auto& [device, eeprom, written] :
+         {std::tuple{"AT90S2313", false, 9}, {"ATmega328P", true, 12}}) {
+        SCOPED_TRACE(device);
         ScratchFolder folder;
         test::SleepLog clock;
         sim::SimBoard board(clock);
@@ -443,20 +480,21 @@ TEST(AvrOperations, OneAtATimeAndAStopEndsAfterTheByteInHand)
         host.stopAfter = 10;
         AvrPage page(lines, clock, host, lock);
         std::string error;
-        board.insertAvr(sim::MakeAvrChip("AT90S2313", "", error));
+        board.insertAvr(sim::MakeAvrChip(device, "", error));
         auto& target = dynamic_cast<sim::AvrTarget&>(*board.avr());
-        WriteWholeFile(folder.file("image.bin"), std::string(2048, '\x11'));
+        auto& memory = eeprom ? target.eeprom() : target.flash();
+        WriteWholeFile(folder.file("image.bin"), std::string(memory.size(), '\x11'));
         page.dialogs.open = [&](const std::string&) {
             return std::optional<std::string>(folder.file("image.bin"));
         };
-        EXPECT_EQ(page.btnProgFlashClick(), Outcome::Stopped);
+        EXPECT_EQ(eeprom ? page.BitBtn1Click() : page.btnProgFlashClick(), Outcome::Stopped);
         EXPECT_EQ(host.messages(),
                   (std::vector<std::string>{
                       "WARNING:|Operation stopped: the chip may be partly written."}));
         EXPECT_EQ(board.data(), 0x00);
         EXPECT_FALSE(lock.busy());
-        // One look at the stop request before the erase, then one after each byte.
-        EXPECT_EQ(std::count(target.flash().begin(), target.flash().end(), 0x11), 9);
+        EXPECT_EQ(std::count(memory.begin(), memory.begin() + written, 0x11), written);
+        EXPECT_EQ(std::count(memory.begin(), memory.end(), 0x11), written);
     }
 }
 

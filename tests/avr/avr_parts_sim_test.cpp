@@ -121,7 +121,7 @@ TEST(AvrPartRoundTrip, ReadingPast128KiB)
 
 // Every part that `avr parts` lists goes into the simulated socket by that name, is identified
 // (under the first of its names) and takes a flash image; the EEPROM, whose every byte is
-// written, once for each way a part reports its EEPROM writes.
+// written, once for each way a part reports its EEPROM writes and each EEPROM page.
 TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
 {
     ScratchFolder folder;
@@ -135,7 +135,8 @@ TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
         return std::equal(bytes.begin(), bytes.end(), memory.begin(),
                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
     };
-    std::set<std::tuple<bool, std::uint8_t, std::uint8_t, std::uint8_t>> eepromKinds;
+    std::set<std::tuple<bool, std::uint8_t, std::uint8_t, std::uint8_t, std::uint32_t, bool>>
+        eepromKinds;
     for (const AvrPart& part : AvrParts()) {
         SCOPED_TRACE(part.name);
         SimRig rig;
@@ -150,7 +151,8 @@ TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
         EXPECT_TRUE(holds(flash, rig.target().flash()));
         if (eepromKinds
                 .insert({part.catalogued, part.eepromMode, part.eepromReadback[0],
-                         part.eepromReadback[1]})
+                         part.eepromReadback[1], part.eepromPageBytes,
+                         part.instructions.eepromLoadPage != nullptr})
                 .second) {
             rig.answer = eepromFile;
             ASSERT_EQ(rig.page.BitBtn1Click(), Outcome::Done)

@@ -119,6 +119,54 @@ TEST(AvrPartsTable, FamiliesAsTheirDatasheetsGiveThem)
     EXPECT_FALSE(PartBits(*FindPartByName("ATmega48P")).find("BLB01"));
 }
 
+// Every part with fuses names bits in every fuse byte, and leaves the factory as a chip
+// that can be programmed again: SPIEN programmed, reset and debugWIRE left alone, the bits it
+// lacks read as 1. Each write time has its fastest end no slower than its slowest.
+TEST(AvrPartsTable, EveryPartNamesItsFuseBitsAndShipsProgrammable)
+{
+    EXPECT_GE(AvrParts().size(), 160u);
+    for (const char* name : {"ATmega328PB", "ATmega324PB", "ATmega168PB", "AT90S2323"})
+        EXPECT_NE(FindPartByName(name), nullptr) << name;
+    for (const AvrPart& p : AvrParts()) {
+        SCOPED_TRACE(p.name);
+        const AvrPart::WriteTimes slow = p.slowest(), fast = p.fastest();
+        EXPECT_LE(fast.flashUs, slow.flashUs);
+        EXPECT_LE(fast.eepromUs, slow.eepromUs);
+        EXPECT_LE(fast.fuseUs, slow.fuseUs);
+        EXPECT_LE(fast.lockUs, slow.lockUs);
+        EXPECT_EQ(p.fuseCount > 0, slow.fuseUs > 0);
+        if (p.catalogued)
+            continue; // their own editors know their bits
+        int spien = 0;
+        for (int f = 0; f < p.fuseCount; ++f) {
+            const AvrPartFuse& fuse = p.fuses[f];
+            SCOPED_TRACE(fuse.name);
+            std::uint8_t named = 0;
+            for (int bit = 0; bit < 8; ++bit) {
+                if (fuse.bits[bit]) {
+                    named |= 1u << bit;
+                    const std::string n(fuse.bits[bit]);
+                    const bool programmed = !(fuse.factory >> bit & 1);
+                    spien += n == "SPIEN" && programmed;
+                    EXPECT_FALSE(programmed && (n == "RSTDISBL" || n == "DWEN")) << n;
+                }
+            }
+            EXPECT_NE(named, 0);
+            EXPECT_EQ(fuse.factory | named, 0xFF);
+        }
+        // Parts of one fuse byte in the oldest form cannot unprogram SPIEN serially and some
+        // do not show it.
+        if (p.fuseCount > 1) {
+            EXPECT_EQ(spien, 1);
+        }
+    }
+    // The USB parts ship running their boot loader from a crystal.
+    EXPECT_EQ(FindPartByName("ATmega32U4")->fuses[0].factory, 0x5E);
+    EXPECT_EQ(FindPartByName("ATmega8U2")->fuses[0].factory, 0x62);
+    EXPECT_EQ(FindPartByName("ATmega644P")->fuses[0].factory, 0x62);
+    EXPECT_NE(PartBits(*FindPartByName("ATtiny88")).find("SELFPRGEN"), std::nullopt);
+}
+
 TEST(AvrPartsTable, InstructionsFromPatterns)
 {
     const AvrPart& m2560 = *FindPartByName("ATmega2560");

@@ -171,6 +171,29 @@ TEST(AvrSerial, MemoryInstructionsAreSentBackToBack)
     EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{100}));
 }
 
+// An EEPROM page: each byte loaded by its place in the page, the page written by its address,
+// then RDY/BSY polled until the chip is ready.
+TEST(AvrSerial, AnEepromPageIsLoadedWrittenByItsAddressAndPolled)
+{
+    ScriptedRig rig;
+    enterProgrammingLevels(rig);
+    const AvrPart& part = *FindPartByName("ATmega2560");
+    AvrPartOps ops(rig.serial, part);
+    ASSERT_EQ(ops.eepromWriteBytes(), 8u);
+    // Busy on the first poll, ready on the second.
+    rig.port.statusScript.assign(9 * 32, 0x00);
+    QueueMisoBytes(rig.port, {0x00, 0xF0, 0x00, 0x01, 0x00, 0xF0, 0x00, 0x00});
+    const std::uint8_t page[8] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87};
+    EXPECT_EQ(ops.writeEepromPage(0xFF8, page), AvrPartOps::Write::Waited);
+    std::vector<std::uint8_t> expected;
+    for (std::uint8_t i = 0; i < 8; ++i)
+        expected.insert(expected.end(), {0xC1, 0x00, i, page[i]});
+    expected.insert(expected.end(),
+                    {0xC2, 0x0F, 0xF8, 0x00, 0xF0, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x00});
+    EXPECT_EQ(MosiBytes(rig.port.writes), expected);
+    EXPECT_TRUE(rig.clock.sleeps.empty());
+}
+
 TEST(AvrSerial, ProgrammingEnableInSyncAtOnceCostsOnePowerCycle)
 {
     ScriptedRig rig;

@@ -1,5 +1,6 @@
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -1456,4 +1457,69 @@ TEST_F(Cli, TheTracesOfA25xxPageWriteAndA93CxxReadDecodeClean)
                   " -P microwire:cs=reset:sk=sck:si=mosi:so=miso,eeprom93xx:addresssize=6 | "
                   "grep -ci 'warn\\|not enough\\|should\\|not high'");
     EXPECT_EQ(decoded.out, "0\n");
+}
+
+// Parts whose data the table once lacked: every fuse bit of an ATmega328 named, the factory
+// preset of the USB parts a no-op on a chip as shipped, the ATmega328PB known and programmed, and
+// a fuse write on an ATmega162 given its own 16 ms before anything else reaches the chip, and the
+// ATtiny15's SPIEN and the AT90S1200's lock bits within serial reach.
+TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
+{
+    ASSERT_EQ(cli("sim insert-avr ATmega328").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    Streams s = apart("avr read-fuses");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '='), 19) << s.out;
+    EXPECT_NE(s.out.find("SPIEN=0"), std::string::npos);
+
+    for (const char* part : {"ATmega16U2", "ATmega32U4"}) {
+        SCOPED_TRACE(part);
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + part).status, 0);
+        ASSERT_EQ(cli("avr identify").status, 0);
+        const std::string before = cli("sim show").out;
+        s = apart("--yes avr program-fuses --preset factory-default");
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(s.err.find("->"), std::string::npos) << s.err;
+        EXPECT_EQ(cli("sim show").out, before);
+    }
+
+    ASSERT_EQ(cli("sim insert-avr --signature 1E9516").status, 0);
+    EXPECT_EQ(apart("avr identify").out, "ATmega328PB (32kb flash)\n");
+    ASSERT_EQ(cli("sim insert-avr ATmega328PB").status, 0);
+    std::string image(32768, '\0');
+    std::mt19937 random(328);
+    for (char& c : image)
+        c = static_cast<char>(random());
+    std::ofstream(file("pb.bin"), std::ios::binary) << image;
+    EXPECT_EQ(cli("avr program-flash " + file("pb.bin")).status, 0);
+    EXPECT_EQ(cli("avr verify-flash " + file("pb.bin")).status, 0);
+
+    ASSERT_EQ(cli("sim insert-avr ATmega162").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    ASSERT_EQ(cli("--trace " + file("fuse.vcd") + " --yes avr program-fuses BODLEVEL0=0").status,
+              0);
+    // Times in microseconds; the waits of power-up and power-down are 300 ms and more.
+    std::ifstream vcd(file("fuse.vcd"));
+    long long last = -1, waited = 0;
+    for (std::string line; std::getline(vcd, line);)
+        if (line.size() > 1 && line[0] == '#') {
+            const long long t = std::stoll(line.substr(1));
+            if (last >= 0 && t - last < 300000)
+                waited = std::max(waited, t - last);
+            last = t;
+        }
+    EXPECT_GE(waited, 16000);
+
+    // The ATtiny15 writes SPIEN in serial mode: unprogrammed, it ends serial programming.
+    ASSERT_EQ(cli("sim insert-avr ATtiny15").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    EXPECT_EQ(cli("--yes --allow-lockout avr program-fuses SPIEN=1").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.low=7C"), std::string::npos);
+    EXPECT_EQ(cli("avr identify").status, 1);
+
+    // The AT90S1200 writes its lock bits, though it cannot read them back.
+    ASSERT_EQ(cli("sim insert-avr AT90S1200").status, 0);
+    ASSERT_EQ(cli("avr identify").status, 0);
+    EXPECT_EQ(cli("--yes avr program-lock LB1=0").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.lock=FD"), std::string::npos);
 }

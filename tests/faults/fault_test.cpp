@@ -719,37 +719,42 @@ TEST(PortFaults, AnAvrCommandEndsAtOnceWithThePortsErrorAndWritesNoFile)
     }
 }
 
-// A port that fails at any tenth of a flash programming: the message names how far the chip
-// got, and the chip holds the file up to the address it names.
+// A port that fails at any tenth of a flash programming, or of an EEPROM one by pages: the message
+// names how far the chip got, and the chip holds the file up to the address it names.
 TEST(PortFaults, AFlashProgrammingCutShortNamesTheStateOfTheChip)
 {
     ScratchFolder folder;
-    for (const char* device : {"AT90S2313", "ATmega163", "ATmega328P"}) {
+    for (const auto& [device, eeprom] : {std::pair{"AT90S2313", false},
+                                         {"ATmega163", false},
+                                         {"ATmega328P", false},
+                                         {"ATmega328P", true}}) {
+        const auto program = eeprom ? &AvrPage::BitBtn1Click : &AvrPage::btnProgFlashClick;
         SimRig rig;
         ASSERT_TRUE(rig.insert(device));
-        const std::size_t size = rig.target().flash().size();
-        const auto image = RandomBytes(size, 3);
+        auto& memory = eeprom ? rig.target().eeprom() : rig.target().flash();
+        const auto image = RandomBytes(memory.size(), 3);
         const std::string file = folder.file("flash.bin");
         WriteWholeFile(file, Text(image));
         rig.answer = file;
-        const long whole = AccessesOf(rig, [&] { rig.page.btnProgFlashClick(); });
+        const long whole = AccessesOf(rig, [&] { (rig.page.*program)(); });
         for (int tenth = 1; tenth < 10; ++tenth) {
-            SCOPED_TRACE(std::string(device) + " at tenth " + std::to_string(tenth));
-            std::fill(rig.target().flash().begin(), rig.target().flash().end(), 0x00);
+            SCOPED_TRACE(std::string(device) + (eeprom ? " EEPROM" : "") + " at tenth " +
+                         std::to_string(tenth));
+            std::fill(memory.begin(), memory.end(), 0x00);
             rig.host.calls.clear();
             rig.board.stopAnsweringAfter(whole * tenth / 10, true);
-            EXPECT_EQ(rig.page.btnProgFlashClick(), AvrPage::Outcome::Failed);
+            EXPECT_EQ((rig.page.*program)(), AvrPage::Outcome::Failed);
             rig.board.stopAnsweringAfter(-1);
             const std::string message = rig.host.messages().back();
-            const std::string upTo = "The flash is erased and partly written (up to 0x";
+            const std::string upTo = eeprom ? "The EEPROM is partly written (up to 0x"
+                                            : "The flash is erased and partly written (up to 0x";
             const std::size_t at = message.rfind('\r');
             ASSERT_NE(at, std::string::npos);
             const std::string left = message.substr(at + 1);
             ASSERT_EQ(left.rfind(upTo, 0), 0u) << left;
             const std::size_t written = std::stoul(left.substr(upTo.size()), nullptr, 16);
             EXPECT_GT(written, 0u);
-            EXPECT_TRUE(
-                std::equal(image.begin(), image.begin() + written, rig.target().flash().begin()));
+            EXPECT_TRUE(std::equal(image.begin(), image.begin() + written, memory.begin()));
             EXPECT_EQ(rig.board.data(), 0x00);
         }
     }

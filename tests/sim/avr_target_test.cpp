@@ -960,3 +960,70 @@ TEST(AvrTableParts, InternalOscillatorSetsTheShortestSckPhase)
         }
     }
 }
+
+// The part table's chips stay busy (RDY/BSY) for their data's write times: the slowest by
+// default, the fastest with avr.timing=fastest; fuse bytes for their own time.
+TEST(AvrWrite, TablePartsAreBusyForTheirDatasTimes)
+{
+    struct Case {
+        const char* part;
+        AvrSpeed speed;
+        Bytes write;
+        std::int64_t busyNs;
+    };
+    for (const Case& c : {
+             Case{"ATtiny85", AvrSpeed::Slowest, {0xC0, 0x00, 0x05, 0x42}, 4'500'000},
+             Case{"ATtiny85", AvrSpeed::Fastest, {0xC0, 0x00, 0x05, 0x42}, 4'000'000},
+             Case{"ATtiny85", AvrSpeed::Slowest, {0xAC, 0xA0, 0x00, 0x62}, 9'000'000},
+             Case{"ATmega162", AvrSpeed::Slowest, {0xAC, 0xA4, 0x00, 0xFB}, 16'000'000},
+             Case{"ATmega162", AvrSpeed::Fastest, {0xAC, 0xA4, 0x00, 0xFB}, 16'000'000},
+         }) {
+        SCOPED_TRACE(std::string(c.part) + " " + std::to_string(c.busyNs));
+        AvrTarget chip(sim::DeviceFromPart(*FindPartByName(c.part)));
+        chip.setSpeed(c.speed);
+        Host host(chip);
+        ASSERT_TRUE(host.enable());
+        host.instr(c.write[0], c.write[1], c.write[2], c.write[3]);
+        const std::int64_t t0 = host.execNs;
+        EXPECT_EQ(host.readAt(t0 + c.busyNs - 100'000, 0xF0, 0x0000) & 1, 1);
+        EXPECT_EQ(host.readAt(t0 + c.busyNs, 0xF0, 0x0000) & 1, 0);
+    }
+}
+
+// Load EEPROM Memory Page takes a byte by its place in the page, Write EEPROM Memory Page the page
+// of its address: only the bytes loaded change, the page takes one EEPROM write time (RDY/BSY),
+// loads while it lasts are lost, and a supply cut leaves only its own bytes erased. A part
+// without EEPROM pages only echoes both.
+TEST(AvrTableParts, AnEepromPageChangesTheBytesLoadedInOneWriteTime)
+{
+    AvrTarget chip(sim::DeviceFromPart(*FindPartByName("ATmega2560"))); // 8-byte pages, 9 ms
+    std::fill(chip.eeprom().begin(), chip.eeprom().end(), 0x11);
+    Host host(chip);
+    ASSERT_TRUE(host.enable());
+    host.instr(0xC1, 0x00, 0x09, 0xA1); // place 1
+    host.instr(0xC1, 0x00, 0x06, 0xB6); // place 6
+    host.instr(0xC2, 0x01, 0x0C, 0x00); // the page at 0x108
+    const std::int64_t t0 = host.execNs;
+    EXPECT_EQ(host.readAt(t0 + 8'000'000, 0xF0, 0x0000), 0x01);
+    host.instr(0xC1, 0x00, 0x00, 0x55); // lost: the chip is busy
+    EXPECT_EQ(host.readAt(t0 + 9'000'000, 0xF0, 0x0000), 0x00);
+    std::vector<std::uint8_t> expected(4096, 0x11);
+    expected[0x109] = 0xA1;
+    expected[0x10E] = 0xB6;
+    EXPECT_EQ(chip.eeprom(), expected);
+    host.instr(0xC1, 0x00, 0x02, 0x22);
+    host.instr(0xC2, 0x0F, 0xF8, 0x00); // the last page
+    EXPECT_EQ(host.read(0xA0, 0x0FFA), 0xFF) << "polling value while written";
+    host.powerDown();
+    expected[0xFFA] = 0xFF;
+    expected[0xFF9] = 0x11;
+    EXPECT_EQ(chip.eeprom(), expected);
+
+    AvrTarget byBytes(sim::DeviceFromPart(*FindPartByName("ATmega8")));
+    Host byHost(byBytes);
+    ASSERT_TRUE(byHost.enable());
+    byHost.instr(0xC1, 0x00, 0x00, 0x12);
+    EXPECT_EQ(byHost.instr(0xC2, 0x00, 0x00, 0x00), (Bytes{0x12, 0xC2, 0x00, 0x00}));
+    byHost.waitMs(10);
+    EXPECT_EQ(byBytes.eeprom(), std::vector<std::uint8_t>(512, 0xFF));
+}
