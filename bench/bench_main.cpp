@@ -22,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <random>
@@ -446,12 +447,14 @@ BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// "Program Flash" then "Verify Flash" of a 128 KiB part (ATmega128 or ATmega103, at the slowest
-// write times of its part data) with a 128 KiB image: 512 pages loaded byte by byte, then every
-// byte read back.
-void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
+// Runs `commands` on an AVR page over a fresh simulated board holding a new chip of `device`,
+// with `file` offered to every open dialog, and reports the port writes and virtual time they
+// took. `commands` answers whether the chip ended as it should; `failure` says what went wrong.
+void SimAvrPageRun(benchmark::State& state, const char* device, const std::string& file,
+                   const std::function<bool(vardel::AvrPage&, const QuietHost&,
+                                            const vardel::sim::AvrTarget&)>& commands,
+                   const char* failure)
 {
-    const ImageFiles& files = ImageOf(static_cast<std::size_t>(k128KiB));
     std::int64_t writes = 0;
     double virtualSeconds = 0;
     for (auto _ : state) {
@@ -463,20 +466,35 @@ void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
         vardel::OperationLock lock;
         vardel::AvrPage page{lines, clock, host, lock};
         page.dialogs.open = [&](const std::string&) {
-            return std::optional(files.bin);
+            return std::optional(file);
         };
         std::string error;
-        board.insertAvr(vardel::sim::MakeAvrChip(device, "", error));
-        if (page.btnProgFlashClick() != vardel::AvrPage::Outcome::Done ||
-            page.btnFLashVerifClick() != vardel::AvrPage::Outcome::Done ||
-            host.lastMessage != "Verification complete|VERIFICATION: OK !!!!!") {
-            state.SkipWithError("the flash did not program and verify");
+        auto chip = vardel::sim::MakeAvrChip(device, "", error);
+        const auto* target = static_cast<const vardel::sim::AvrTarget*>(chip.get());
+        board.insertAvr(std::move(chip));
+        if (!commands(page, host, *target)) {
+            state.SkipWithError(failure);
             return;
         }
         writes += port.writes;
         virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
     }
     reportSimulatedRun(state, writes, virtualSeconds);
+}
+
+// "Program Flash" then "Verify Flash" of a 128 KiB part (ATmega128 or ATmega103, at the slowest
+// write times of its part data) with a 128 KiB image: 512 pages loaded byte by byte, then every
+// byte read back.
+void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
+{
+    SimAvrPageRun(
+        state, device, ImageOf(static_cast<std::size_t>(k128KiB)).bin,
+        [](vardel::AvrPage& page, const QuietHost& host, const vardel::sim::AvrTarget&) {
+            return page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done &&
+                   page.btnFLashVerifClick() == vardel::AvrPage::Outcome::Done &&
+                   host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
+        },
+        "the flash did not program and verify");
 }
 BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")
     ->Iterations(1)
@@ -498,30 +516,12 @@ void SimATmega128Program(benchmark::State& state, bool onePage)
         vardel::WriteBinaryFile(name, image.data(), image.size());
         return name;
     }();
-    const std::string file = onePage ? onePageFile : ImageOf(static_cast<std::size_t>(k128KiB)).bin;
-    std::int64_t writes = 0;
-    double virtualSeconds = 0;
-    for (auto _ : state) {
-        vardel::VirtualClock clock;
-        vardel::sim::SimBoard board{clock};
-        CountingPort port{board};
-        vardel::LineDriver lines{port};
-        QuietHost host;
-        vardel::OperationLock lock;
-        vardel::AvrPage page{lines, clock, host, lock};
-        page.dialogs.open = [&](const std::string&) {
-            return std::optional(file);
-        };
-        std::string error;
-        board.insertAvr(vardel::sim::MakeAvrChip("ATmega128", "", error));
-        if (page.btnProgFlashClick() != vardel::AvrPage::Outcome::Done) {
-            state.SkipWithError("the flash did not program");
-            return;
-        }
-        writes += port.writes;
-        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
-    }
-    reportSimulatedRun(state, writes, virtualSeconds);
+    SimAvrPageRun(
+        state, "ATmega128", onePage ? onePageFile : ImageOf(static_cast<std::size_t>(k128KiB)).bin,
+        [](vardel::AvrPage& page, const QuietHost&, const vardel::sim::AvrTarget&) {
+            return page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done;
+        },
+        "the flash did not program");
 }
 BENCHMARK_CAPTURE(SimATmega128Program, OnePage, true)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(SimATmega128Program, Whole128KiB, false)
@@ -539,31 +539,12 @@ void SimATmega2560EepromProgram(benchmark::State& state)
         return name;
     }();
     const auto image = RandomImage(4096, 2560);
-    std::int64_t writes = 0;
-    double virtualSeconds = 0;
-    for (auto _ : state) {
-        vardel::VirtualClock clock;
-        vardel::sim::SimBoard board{clock};
-        CountingPort port{board};
-        vardel::LineDriver lines{port};
-        QuietHost host;
-        vardel::OperationLock lock;
-        vardel::AvrPage page{lines, clock, host, lock};
-        page.dialogs.open = [&](const std::string&) {
-            return std::optional(file);
-        };
-        std::string error;
-        auto chip = vardel::sim::MakeAvrChip("ATmega2560", "", error);
-        const auto* target = static_cast<const vardel::sim::AvrTarget*>(chip.get());
-        board.insertAvr(std::move(chip));
-        if (page.BitBtn1Click() != vardel::AvrPage::Outcome::Done || target->eeprom() != image) {
-            state.SkipWithError("the EEPROM did not program");
-            return;
-        }
-        writes += port.writes;
-        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
-    }
-    reportSimulatedRun(state, writes, virtualSeconds);
+    SimAvrPageRun(
+        state, "ATmega2560", file,
+        [&](vardel::AvrPage& page, const QuietHost&, const vardel::sim::AvrTarget& chip) {
+            return page.BitBtn1Click() == vardel::AvrPage::Outcome::Done && chip.eeprom() == image;
+        },
+        "the EEPROM did not program");
 }
 BENCHMARK(SimATmega2560EepromProgram)->Iterations(1)->Unit(benchmark::kMillisecond);
 
