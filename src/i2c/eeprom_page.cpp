@@ -295,6 +295,18 @@ try {
     return endOnPortFailure(error, true);
 }
 
+EepromPage::Outcome EepromPage::programEnded(bool cancelled, int reached, std::int64_t start)
+{
+    if (cancelled) {
+        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
+               ": chip partly programmed");
+        return Outcome::Cancelled;
+    }
+    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
+           ", not verified");
+    return Outcome::Done;
+}
+
 EepromPage::Outcome EepromPage::endOnPortFailure(const PortError& error, bool restoreImage)
 {
     // Bytes from a port that failed are not the chip's: the image and the grid stay as they were.
@@ -352,14 +364,7 @@ try {
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
-    if (cancelled) {
-        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
-               ": chip partly programmed");
-        return Outcome::Cancelled;
-    }
-    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
-           ", not verified");
-    return Outcome::Done;
+    return programEnded(cancelled, reached, start);
 } catch (const PortError& error) {
     return endOnPortFailure(error, false);
 }
@@ -486,14 +491,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetAvrLines(0, 0, 0, 0, 0);
-    if (cancelled) {
-        report("Programming cancelled at " + AddressText(static_cast<std::uint32_t>(reached)) +
-               ": chip partly programmed");
-        return Outcome::Cancelled;
-    }
-    report("Programmed " + std::to_string(ChipSize) + " bytes in " + elapsedSince(start) +
-           ", not verified");
-    return Outcome::Done;
+    return programEnded(cancelled, reached, start);
 }
 
 EepromPage::Outcome EepromPage::EraseAllClick()

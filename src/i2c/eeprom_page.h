@@ -132,6 +132,9 @@ private:
     void refresh();
     // The way out of a command the port failed under; `restoreImage` puts back the image that
     // EepromBackup keeps.
+    // The status line of a program run that ended with the lines low: cancelled at `reached`, or
+    // done since `start` (ns on the clock).
+    Outcome programEnded(bool cancelled, int reached, std::int64_t start);
     Outcome endOnPortFailure(const PortError& error, bool restoreImage);
     void report(std::string text);
     std::string elapsedSince(std::int64_t start);
