@@ -51,48 +51,81 @@ AvrPageModel ModelOf(const AvrPart& part)
     return model;
 }
 
-// A catalogue part: the boxes of the pages identification showed.
-class CatalogueBitsOfPage final : public AvrBits {
+// The lock and fuse bits of the identified part: its bytes (PartBits) and its one set of
+// commands (PartBitsCommands). The twelve catalogue parts are seen through their editor's boxes,
+// as the window shows them: their names are the boxes' captions, a guarded box is released
+// through its warning, the AT90S lock group keeps its LB1/LB2 rule, and the lock mode and the
+// calibration byte are noted.
+class PartBitsOfPage final : public AvrBits {
 public:
-    CatalogueBitsOfPage(AvrPage& page, Host& host, OperationLock& operations)
-        : model_(page.model()), host_(host),
-          commands_(page.serial(), page.model(), editor_, host, operations)
+    PartBitsOfPage(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
+        : page_(page), model_(page.model()), host_(host), operations_(operations),
+          sends_(FindCatalogueBits(part.name)), bits_(part),
+          view_(page.serial(), page.model(), editor_, host, operations)
     {
     }
 
-    std::string chip() const override { return model_.lbTipo(); }
-    std::vector<std::string> names(Kind kind) const override { return NamesOn(model_, kind); }
-    bool readable(Kind kind) const override
+    std::string chip() const override { return sends_ ? model_.lbTipo() : bits_.part().label(); }
+    std::vector<std::string> names(Kind kind) const override
     {
-        return kind == Kind::Fuses || model_.btnReadLockBitsEnabled();
+        if (sends_)
+            return NamesOn(model_, kind);
+        std::vector<std::string> out;
+        for (const PartBit& b : commands().writtenBits(kind))
+            out.emplace_back(bits_.bitName(b.byte, b.bit));
+        return out;
     }
+    bool readable(Kind kind) const override { return commands().readable(kind); }
     std::optional<std::string> presetRefusal(const std::string& preset) const override
     {
+        if (!sends_)
+            return preset == "factory-default"
+                       ? std::nullopt
+                       : std::optional<std::string>(chip() + " has only the preset factory-default");
         if (presetOf(preset))
             return std::nullopt;
         return "the presets are for the ATmega128";
     }
-    Outcome read(Kind kind) override { return commands_.read(kind); }
-    bool programmed(const std::string& name) const override { return editor_.checked(box(name)); }
+    Outcome read(Kind kind) override
+    {
+        if (sends_)
+            return view_.read(kind);
+        return commands().read(kind);
+    }
+    bool programmed(const std::string& name) const override
+    {
+        return sends_ ? editor_.checked(box(name)) : bits_.programmed(*bits_.find(name));
+    }
     bool changeable(const std::string& name) const override
     {
-        return E::GuardOf(box(name)) || E::Info(box(name)).enabled;
+        return !sends_ || E::GuardOf(box(name)) || E::Info(box(name)).enabled;
     }
     bool endsSerialProgramming(const std::string& name, bool programmed) const override
     {
-        return GuardEnds(box(name), programmed);
+        if (sends_)
+            return GuardEnds(box(name), programmed);
+        return bits_.endsSerialProgramming(*bits_.find(name), programmed);
     }
     void applyPreset(const std::string& preset) override
     {
-        if (const CataloguePreset* p = presetOf(preset))
+        if (!sends_)
+            bits_.factoryDefault();
+        else if (const CataloguePreset* p = presetOf(preset))
             editor_.applyPreset(*p);
     }
-    // Two passes, because the AT90S lock group accepts LB2 only after LB1 and releases LB1 only
-    // after LB2, whatever order the names came in.
+    // Two passes through the editor, because the AT90S lock group accepts LB2 only after LB1 and
+    // releases LB1 only after LB2, whatever order the names came in.
     bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
     {
-        for (int pass = 0; pass < 2; ++pass) {
+        for (int pass = 0; pass < (sends_ ? 2 : 1); ++pass) {
             for (const auto& [name, programmed] : wanted) {
+                if (!sends_) {
+                    const std::optional<PartBit> bit = bits_.find(name);
+                    if (!bit)
+                        return false;
+                    bits_.setProgrammed(*bit, programmed);
+                    continue;
+                }
                 const int b = box(name);
                 if (editor_.checked(b) == programmed)
                     continue;
@@ -118,17 +151,26 @@ public:
     }
     Outcome program(Kind kind) override
     {
-        commands_.showChanges = showChanges;
-        return kind == Kind::Fuses ? commands_.btnFuseBitsClick() : commands_.btnLockBitsClick();
+        if (sends_) {
+            view_.showChanges = showChanges;
+            const Outcome outcome = view_.program(kind);
+            wrote_ = view_.wrote();
+            return outcome;
+        }
+        PartBitsCommands c = commands();
+        c.allowLockout = allowLockout;
+        c.showChanges = showChanges;
+        const Outcome outcome = c.program(kind);
+        wrote_ = c.wrote();
+        return outcome;
     }
-    bool wrote() const override { return commands_.wrote(); }
+    bool wrote() const override { return wrote_; }
     std::vector<std::uint8_t> values(Kind kind) const override
     {
-        if (kind == Kind::Lock)
-            return {commands_.lockValue()};
+        const PartBits bits = sends_ ? view_.bytes() : bits_;
         std::vector<std::uint8_t> out;
-        for (const std::uint8_t value : commands_.fuseValues())
-            out.push_back(value);
+        for (const int byte : commands().bytesOf(kind))
+            out.push_back(bits.value(byte));
         return out;
     }
 
@@ -141,6 +183,10 @@ public:
     }
 
 private:
+    PartBitsCommands commands() const
+    {
+        return PartBitsCommands(page_.serial(), bits_.part(), bits_, host_, operations_);
+    }
     bool shows(EditorSection wanted) const
     {
         for (const EditorSection section : ShownSections(model_))
@@ -152,105 +198,29 @@ private:
     // The preset of this name the shown part has, or null.
     const CataloguePreset* presetOf(const std::string& name) const
     {
-        const DeviceEntry* shown = FindDeviceByLabel(model_.lbTipo());
-        if (!shown)
-            return nullptr;
-        for (const CataloguePreset& p : CatalogueBitsOf(shown->part->name).presets)
+        for (const CataloguePreset& p : sends_->presets)
             if (name == p.name)
                 return &p;
         return nullptr;
     }
 
+    AvrPage& page_;
     const AvrPageModel& model_;
     Host& host_;
+    OperationLock& operations_;
+    const CatalogueBits* sends_;
+    mutable PartBits bits_;
     E editor_;
-    LockFuseCommands commands_;
-};
-
-// A part of the part table: its bytes, by the bits' own names.
-class TablePartBits final : public AvrBits {
-public:
-    TablePartBits(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
-        : bits_(part), commands_(page.serial(), part, bits_, host, operations)
-    {
-    }
-
-    std::string chip() const override { return bits_.part().label(); }
-    std::vector<std::string> names(Kind kind) const override
-    {
-        std::vector<std::string> out;
-        for (const int byte : bytes(kind))
-            for (int b = 0; b < 8; ++b)
-                if (const char* n = bits_.bitName(byte, b))
-                    out.emplace_back(n);
-        return out;
-    }
-    std::optional<std::string> presetRefusal(const std::string& preset) const override
-    {
-        if (preset == "factory-default")
-            return std::nullopt;
-        return chip() + " has only the preset factory-default";
-    }
-    Outcome read(Kind kind) override { return commands_.read(kind); }
-    bool programmed(const std::string& name) const override
-    {
-        return bits_.programmed(*bits_.find(name));
-    }
-    bool endsSerialProgramming(const std::string& name, bool programmed) const override
-    {
-        return bits_.endsSerialProgramming(*bits_.find(name), programmed);
-    }
-    void applyPreset(const std::string&) override { bits_.factoryDefault(); }
-    bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
-    {
-        for (const auto& [name, programmed] : wanted) {
-            const std::optional<PartBit> bit = bits_.find(name);
-            if (!bit)
-                return false;
-            bits_.setProgrammed(*bit, programmed);
-        }
-        return true;
-    }
-    std::vector<std::uint8_t> values(Kind kind) const override
-    {
-        std::vector<std::uint8_t> out;
-        for (const int byte : bytes(kind))
-            out.push_back(bits_.value(byte));
-        return out;
-    }
-    bool readable(Kind kind) const override
-    {
-        return kind == Kind::Fuses || bits_.part().instructions.lockRead;
-    }
-    Outcome program(Kind kind) override
-    {
-        commands_.allowLockout = allowLockout;
-        commands_.showChanges = showChanges;
-        return commands_.program(kind);
-    }
-    bool wrote() const override { return commands_.wrote(); }
-
-private:
-    // The bytes a write of this kind sets: the lock byte also where the part cannot read it back
-    // (AT90S1200), which is then written unchecked.
-    std::vector<int> bytes(Kind kind) const
-    {
-        const AvrPart& part = bits_.part();
-        if (kind == Kind::Lock && part.instructions.lockWrite && bits_.mask(bits_.lockByte()))
-            return {bits_.lockByte()};
-        return commands_.bytesOf(kind);
-    }
-
-    PartBits bits_;
-    PartBitsCommands commands_;
+    LockFuseCommands view_;
+    bool wrote_ = false;
 };
 
 } // namespace
 
 std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
 {
-    if (part.catalogued)
-        return CatalogueBitsOfPage::NamesOn(ModelOf(part), kind);
+    if (FindCatalogueBits(part.name))
+        return PartBitsOfPage::NamesOn(ModelOf(part), kind);
     const PartBits bits(part);
     std::vector<std::string> out;
     for (int byte = kind == Kind::Lock ? bits.lockByte() : 0;
@@ -263,7 +233,7 @@ std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
 
 bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name, bool programmed)
 {
-    if (part.catalogued)
+    if (FindCatalogueBits(part.name))
         return GuardEnds(ShownBox(ModelOf(part), name), programmed);
     const PartBits bits(part);
     const std::optional<PartBit> bit = bits.find(name);
@@ -275,9 +245,7 @@ std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& o
     const AvrPart* part = page.identifiedPart();
     if (!part)
         return nullptr;
-    if (part->catalogued)
-        return std::make_unique<CatalogueBitsOfPage>(page, host, operations);
-    return std::make_unique<TablePartBits>(page, *part, host, operations);
+    return std::make_unique<PartBitsOfPage>(page, *part, host, operations);
 }
 
 } // namespace vardel

@@ -268,17 +268,17 @@ void LockFuseEditor::applyPreset(const CataloguePreset& preset)
 
 void LockFuseEditor::SpeedButton1Click()
 {
-    applyPreset(CatalogueBitsOf("ATmega128").presets[0]);
+    applyPreset(FindCatalogueBits("ATmega128")->presets[0]);
 }
 
 void LockFuseEditor::SpeedButton2Click()
 {
-    applyPreset(CatalogueBitsOf("ATmega128").presets[1]);
+    applyPreset(FindCatalogueBits("ATmega128")->presets[1]);
 }
 
 void LockFuseEditor::SpeedButton3Click()
 {
-    applyPreset(CatalogueBitsOf("ATmega128").presets[2]);
+    applyPreset(FindCatalogueBits("ATmega128")->presets[2]);
 }
 
 std::span<const FuseGuard> LockFuseEditor::Guards()

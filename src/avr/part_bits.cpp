@@ -1,6 +1,9 @@
 #include "avr/part_bits.h"
 
+#include "avr/device_catalogue.h"
 #include "hw/port_failure.h"
+
+#include <algorithm>
 
 #include <cctype>
 
@@ -92,33 +95,137 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
-    : serial_(serial), ops_(serial, part), bits_(bits), host_(host), operations_(operations),
-      writer_(serial, host, operations)
+    : serial_(serial), ops_(serial, part), sends_(FindCatalogueBits(part.name)), bits_(bits),
+      host_(host), operations_(operations), writer_(serial, host, operations)
+{
+}
+
+PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part,
+                                   const CatalogueBits& sends, PartBits& bits, Host& host,
+                                   OperationLock& operations)
+    : serial_(serial), ops_(serial, part), sends_(&sends), bits_(bits), host_(host),
+      operations_(operations), writer_(serial, host, operations)
 {
 }
 
 std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
 {
     std::vector<int> bytes;
+    const AvrPart& part = bits_.part();
     if (kind == Kind::Lock) {
-        if (bits_.part().instructions.lockRead && bits_.part().instructions.lockWrite &&
-            bits_.mask(bits_.lockByte()))
+        if (part.instructions.lockWrite && bits_.mask(bits_.lockByte()))
             bytes.push_back(bits_.lockByte());
         return bytes;
     }
-    for (int byte = 0; byte < bits_.part().fuseCount; ++byte)
+    for (int byte = 0; byte < part.fuseCount; ++byte)
         bytes.push_back(byte);
     return bytes;
 }
 
-std::vector<std::uint8_t> PartBitsCommands::readBytes(Kind kind)
+std::vector<PartBit> PartBitsCommands::writtenBits(Kind kind) const
 {
-    std::vector<std::uint8_t> values;
-    for (const int byte : bytesOf(kind))
-        values.push_back(static_cast<std::uint8_t>(
-            (byte == bits_.lockByte() ? ops_.readLock() : ops_.readFuse(byte)) |
-            ~bits_.mask(byte)));
-    return values;
+    std::vector<PartBit> out;
+    if (!sends_) {
+        for (const int byte : bytesOf(kind))
+            for (int bit = 0; bit < 8; ++bit)
+                if (bits_.bitName(byte, bit))
+                    out.push_back({byte, bit});
+        return out;
+    }
+    // A catalogue part: the bits its writes carry, in the order its reads give them.
+    std::vector<PartBit> written;
+    for (const CatalogueInstruction& w :
+         kind == Kind::Fuses ? sends_->fuseWrites : std::span(&sends_->lockWrite, 1))
+        for (const CatalogueBit& b : w.bits)
+            written.push_back(b.bit);
+    if (!readable(kind) || written.empty())
+        return written;
+    for (const CatalogueInstruction& r :
+         kind == Kind::Fuses ? sends_->fuseReads : std::span(&sends_->lockRead, 1))
+        for (const CatalogueBit& b : r.bits)
+            if (std::ranges::find(written, b.bit) != written.end() &&
+                std::ranges::find(out, b.bit) == out.end())
+                out.push_back(b.bit);
+    return out;
+}
+
+std::uint8_t PartBitsCommands::send(const std::array<std::uint8_t, 4>& i)
+{
+    const std::uint8_t result = serial_.SendPacedInstruction(i[0], i[1], i[2], i[3])[3];
+    serial_.ClockPulses(kBitsSettleClocks);
+    // The settle time also covers the slowest lock or fuse write of the part.
+    serial_.clock().Sleep(
+        WaitCovering(kBitsSettleMs, TimingOf(FindDevice(bits_.part().signature)).fuseWriteUs));
+    return result;
+}
+
+std::array<std::uint8_t, 4> PartBitsCommands::encode(const CatalogueInstruction& write) const
+{
+    std::array<std::uint8_t, 4> out = write.instruction;
+    std::uint8_t& value = out[static_cast<std::size_t>(write.valueAt)];
+    for (const CatalogueBit& b : write.bits) {
+        const auto mask = static_cast<std::uint8_t>(1u << b.at);
+        value = bits_.programmed(b.bit) ? static_cast<std::uint8_t>(value & ~mask)
+                                        : static_cast<std::uint8_t>(value | mask);
+    }
+    return out;
+}
+
+void PartBitsCommands::readInto(Kind kind, PartBits& into)
+{
+    if (!sends_) {
+        for (const int byte : bytesOf(kind))
+            into.setValue(byte, byte == bits_.lockByte() ? ops_.readLock() : ops_.readFuse(byte));
+        return;
+    }
+    for (const CatalogueInstruction& r :
+         kind == Kind::Fuses ? sends_->fuseReads : std::span(&sends_->lockRead, 1)) {
+        const std::uint8_t value = send(r.instruction);
+        if (kind == Kind::Lock)
+            lockAnswer_ = value;
+        for (const CatalogueBit& b : r.bits)
+            into.setProgrammed(b.bit, !(value >> b.at & 1));
+    }
+}
+
+std::vector<std::array<std::uint8_t, 4>> PartBitsCommands::writeInstructions(Kind kind) const
+{
+    std::vector<std::array<std::uint8_t, 4>> out;
+    if (!sends_)
+        return out;
+    if (kind == Kind::Fuses) {
+        for (const CatalogueInstruction& w : sends_->fuseWrites)
+            out.push_back(encode(w));
+        return out;
+    }
+    std::array<std::uint8_t, 4> i = encode(sends_->lockWrite);
+    const std::uint8_t echo = sends_->lockEcho;
+    i[3] = static_cast<std::uint8_t>((i[3] & ~echo) | (lockAnswer_ & echo));
+    out.push_back(i);
+    return out;
+}
+
+void PartBitsCommands::write(Kind kind, const std::vector<BitState>& before)
+{
+    if (sends_) {
+        for (const std::array<std::uint8_t, 4>& i : writeInstructions(kind))
+            send(i);
+        return;
+    }
+    for (const int byte : bytesOf(kind)) {
+        // The byte as the chip held it: only the bytes that change are written.
+        std::uint8_t was = 0xFF;
+        for (const BitState& bit : before)
+            if (bit.box / 8 == byte && bit.programmed)
+                was = static_cast<std::uint8_t>(was & ~(1u << bit.box % 8));
+        const std::uint8_t value = bits_.value(byte);
+        if (static_cast<std::uint8_t>(value | ~bits_.mask(byte)) == was)
+            continue;
+        if (byte == bits_.lockByte())
+            ops_.writeLock(value);
+        else
+            ops_.writeFuse(byte, value);
+    }
 }
 
 PartBitsCommands::Outcome PartBitsCommands::read(Kind kind)
@@ -126,12 +233,14 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    // A chip that cannot report its lock bits would answer with an echo, shown as lock bits.
+    if (!readable(kind))
+        return Outcome::Failed;
     if (!writer_.enter())
         return Outcome::Failed;
-    const std::vector<int> bytes = bytesOf(kind);
-    const std::vector<std::uint8_t> values = readBytes(kind);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bits_.setValue(bytes[i], values[i]);
+    readInto(kind, bits_);
+    if (kind == Kind::Fuses && sends_ && sends_->readsCalibration)
+        calibration_ = send(kReadCalibration);
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
@@ -140,16 +249,12 @@ try {
     return Outcome::Failed;
 }
 
-// A part-table part's bytes as the lock or fuse write sees them: a bit is `byte * 8 + bit`.
+// The part's bytes as the lock or fuse write sees them: a bit is `byte * 8 + bit`.
 class PartBitsCommands::Target final : public BitsTarget {
 public:
     Target(PartBitsCommands& commands, Kind kind)
-        : c_(commands), kind_(kind), bytes_(commands.bytesOf(kind))
+        : c_(commands), kind_(kind), bits_(commands.writtenBits(kind))
     {
-        // A lock byte the part writes but cannot read (AT90S1200) is written unchecked.
-        const PartBits& bits = c_.bits_;
-        if (!readable() && bits.part().instructions.lockWrite && bits.mask(bits.lockByte()))
-            bytes_.push_back(bits.lockByte());
     }
 
     std::string shownName() const override { return c_.bits_.part().label(); }
@@ -159,25 +264,27 @@ public:
     }
     std::optional<std::string> refusal() const override
     {
-        if (!bytes_.empty())
+        if (c_.refused)
+            return c_.refused;
+        if (!bits_.empty())
             return std::nullopt;
         return "The " + c_.bits_.part().label() + " has no " +
                (kind_ == Kind::Fuses ? "fuse" : "lock") + " bits that serial programming reaches.";
     }
-    bool readable() const override
-    {
-        return kind_ == Kind::Fuses || c_.bits_.part().instructions.lockRead;
-    }
+    bool readable() const override { return c_.readable(kind_); }
     std::vector<BitState> read() override
     {
         // Lock bits are only ever programmed; a chip that cannot tell starts from none.
-        const std::vector<std::uint8_t> values =
-            readable() ? c_.readBytes(kind_) : std::vector<std::uint8_t>(bytes_.size(), 0xFF);
+        PartBits chip = c_.bits_;
+        for (const int byte : c_.bytesOf(kind_))
+            chip.setValue(byte, 0xFF);
+        if (readable())
+            c_.readInto(kind_, chip);
         std::vector<BitState> states;
-        for (std::size_t i = 0; i < bytes_.size(); ++i)
-            for (int bit = 0; bit < 8; ++bit)
-                if (const char* name = c_.bits_.bitName(bytes_[i], bit))
-                    states.push_back({bytes_[i] * 8 + bit, name, !(values[i] >> bit & 1)});
+        for (const PartBit& b : bits_) {
+            const char* name = chip.bitName(b.byte, b.bit);
+            states.push_back({b.byte * 8 + b.bit, name ? name : "", chip.programmed(b)});
+        }
         return states;
     }
     bool wanted(int box) const override { return c_.bits_.programmed(bitOf(box)); }
@@ -185,34 +292,25 @@ public:
     {
         return c_.bits_.endsSerialProgramming(bitOf(box), programmed);
     }
-    std::optional<std::string> lockoutRefusal(int) const override
+    std::optional<std::string> lockoutRefusal(int box) const override
     {
+        if (c_.lockoutRefusal)
+            return c_.lockoutRefusal(bitOf(box));
         return c_.allowLockout ? std::nullopt : std::optional<std::string>("");
     }
-    void write(const std::vector<BitState>& before) override
+    std::string confirmationHead() const override
     {
-        for (const int byte : bytes_) {
-            // The byte as the chip held it: only the bytes that change are written.
-            std::uint8_t was = 0xFF;
-            for (const BitState& bit : before)
-                if (bitOf(bit.box).byte == byte && bit.programmed)
-                    was = static_cast<std::uint8_t>(was & ~(1u << bitOf(bit.box).bit));
-            const std::uint8_t value = c_.bits_.value(byte);
-            if (static_cast<std::uint8_t>(value | ~c_.bits_.mask(byte)) == was)
-                continue;
-            if (byte == c_.bits_.lockByte())
-                c_.ops_.writeLock(value);
-            else
-                c_.ops_.writeFuse(byte, value);
-        }
+        const char* head = c_.sends_ ? c_.sends_->fuseConfirmation : nullptr;
+        return kind_ == Kind::Fuses && head ? head : "Are you sure?";
     }
+    void write(const std::vector<BitState>& before) override { c_.write(kind_, before); }
 
 private:
     static PartBit bitOf(int box) { return {box / 8, box % 8}; }
 
     PartBitsCommands& c_;
     Kind kind_;
-    std::vector<int> bytes_;
+    std::vector<PartBit> bits_;
 };
 
 PartBitsCommands::Outcome PartBitsCommands::program(Kind kind)

@@ -6,6 +6,7 @@
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "parts/avr_parts.h"
+#include "parts/catalogue_bits.h"
 
 #include <array>
 #include <cstdint>
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace vardel {
-
-// A bit of a part-table part's fuse or lock bytes: byte 0 .. fuseCount - 1 are the fuse bytes in
-// the part's order, byte fuseCount is the lock byte.
-struct PartBit {
-    int byte;
-    int bit;
-};
 
 // The fuse and lock bytes of a part-table part as the editor page and the command line hold
 // them: the value the chip is to get, a programmed bit stored as 0. Bits the part does not have
@@ -59,11 +53,16 @@ private:
     std::array<std::uint8_t, 4> values_{};
 };
 
-// "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" for a part of
-// the part table, with the same care as for the catalogue parts: the chip in the socket must be
-// the identified part, the bytes are read twice and must agree, each bit that changes is shown in
-// the confirmation (Cancel the default), a bit that ends serial programming is written only when
-// `allowLockout` is set, lock bits are only ever programmed, and the chip is read back afterwards.
+// "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" for every part:
+// the chip in the socket must be the identified part, the bytes are read twice and must agree,
+// each bit that changes is shown in the confirmation (Cancel the default), a bit that ends serial
+// programming is written only when `allowLockout` (or `lockoutRefusal`) lets it, lock bits are
+// only ever programmed, and the chip is read back afterwards.
+//
+// The bits go over the line as the part's data says: the twelve catalogue parts send their own
+// fixed instructions, each paced and followed by settling XTAL pulses and a pause, and write every
+// fuse instruction they have; the other parts send their instruction patterns and write the
+// bytes that change.
 class PartBitsCommands {
 public:
     using Outcome = AvrPage::Outcome;
@@ -71,31 +70,60 @@ public:
 
     PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits, Host& host,
                      OperationLock& operations);
+    // A catalogue part's instructions for `part` (the unidentified chip's for a read).
+    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const CatalogueBits& sends,
+                     PartBits& bits, Host& host, OperationLock& operations);
 
+    // A read of lock bits the chip cannot report fails without port access.
     Outcome read(Kind kind);
     Outcome program(Kind kind);
 
     bool allowLockout = false;
+    // What the user must do first before a bit that ends serial programming goes ("" for nothing
+    // more to say), or null when it may; unset, `allowLockout` decides.
+    std::function<std::optional<std::string>(PartBit)> lockoutRefusal;
+    // Why a write cannot start at all, before any port access (set by an editor that knows more).
+    std::optional<std::string> refused;
     // Called with the bits that change just before the confirmation.
     std::function<void(const std::vector<BitChange>&)> showChanges;
     // Whether the last program command sent its write (a stop after that point lets it finish).
     bool wrote() const { return writer_.wrote(); }
+    // The ATtiny12's calibration byte, once a fuse read got it.
+    std::optional<std::uint8_t> calibration() const { return calibration_; }
 
     // The bytes a command of this kind reads and writes: the fuse bytes, or the lock byte where
     // serial programming reaches it.
     std::vector<int> bytesOf(Kind kind) const;
+    // The bits a write of this kind sets, in the order a read gives them.
+    std::vector<PartBit> writtenBits(Kind kind) const;
+    // The instructions a catalogue part's write of this kind sends for the bytes as they stand
+    // (none for the other parts).
+    std::vector<std::array<std::uint8_t, 4>> writeInstructions(Kind kind) const;
+    bool readable(Kind kind) const
+    {
+        return kind == Kind::Fuses || bits_.part().instructions.lockRead;
+    }
 
 private:
     class Target;
 
-    std::vector<std::uint8_t> readBytes(Kind kind);
+    // One read of the bits of this kind into `into`.
+    void readInto(Kind kind, PartBits& into);
+    void write(Kind kind, const std::vector<BitState>& before);
+    // A catalogue part's instruction, paced, with its settling clocks and time; the byte received
+    // during the fourth transfer.
+    std::uint8_t send(const std::array<std::uint8_t, 4>& instruction);
+    std::array<std::uint8_t, 4> encode(const CatalogueInstruction& write) const;
 
     AvrSerial& serial_;
     AvrPartOps ops_;
+    const CatalogueBits* sends_;
     PartBits& bits_;
     Host& host_;
     OperationLock& operations_;
     BitsWrite writer_;
+    std::optional<std::uint8_t> calibration_;
+    std::uint8_t lockAnswer_ = 0xFF;
 };
 
 } // namespace vardel

@@ -8,6 +8,14 @@
 
 namespace vardel {
 
+// A bit of a part's fuse and lock bytes: byte 0 .. fuseCount - 1 are the fuse bytes in the part's
+// order (low, high, extended), byte fuseCount is the lock byte.
+struct PartBit {
+    int byte;
+    int bit;
+    bool operator==(const PartBit&) const = default;
+};
+
 // One fuse byte of a part: its serial instructions, factory value and the bits it has.
 struct AvrPartFuse {
     const char* name; // "lfuse", "hfuse", "efuse", or "fuse" on parts with one fuse byte

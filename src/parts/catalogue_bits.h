@@ -1,5 +1,7 @@
 #pragma once
 
+#include "parts/avr_parts.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -7,26 +9,25 @@
 
 namespace vardel {
 
-// A bit of a lock or fuse byte of a catalogue part and the editor box it is shown in (n of the
-// lock and fuse editor's CheckBoxn).
+// A bit of an instruction sent or of its answer, and the bit of the part's own bytes it carries.
 struct CatalogueBit {
-    int bit;
-    int box;
+    int at;
+    PartBit bit;
 };
 
-// One read of a fuse byte: the instruction and the boxes set from its answer, in this order.
-struct CatalogueBitsRead {
-    std::array<std::uint8_t, 4> instruction;
-    std::span<const CatalogueBit> bits;
-};
-
-// One write of a fuse byte: the instruction, the byte of it that carries the value, the bits no
-// box feeds, and the boxes that give the others.
-struct CatalogueBitsWrite {
+// One lock or fuse instruction of a catalogue part. A read takes the bits from the fourth byte
+// received; a write sends `instruction` with each bit listed cleared where the part's bit is
+// programmed, the others as `instruction` has them.
+struct CatalogueInstruction {
     std::array<std::uint8_t, 4> instruction;
     int valueAt;
-    std::uint8_t base;
     std::span<const CatalogueBit> bits;
+};
+
+// A check box of the lock and fuse editor (n of CheckBoxn) and the part's bit it shows.
+struct CatalogueBox {
+    int box;
+    PartBit bit;
 };
 
 // A preset of the fuse page: the boxes it programs among `kPresetBoxes`, every other one of them
@@ -40,26 +41,22 @@ struct CataloguePreset {
 inline constexpr int kPresetFirstBox = 17;
 inline constexpr int kPresetLastBox = 34;
 
-// How the lock and fuse bits of one of the twelve catalogue parts go over the serial line and
-// where the editor shows them. Every instruction goes out paced and is followed by the settling
-// XTAL pulses and pause below.
+// How the lock and fuse bytes of one of the twelve catalogue parts go over the serial line and
+// where the editor shows their bits. Every instruction goes out paced and is followed by the
+// settling XTAL pulses and pause below.
 struct CatalogueBits {
     const char* part;
-    std::span<const CatalogueBitsRead> fuseReads;
+    std::span<const CatalogueInstruction> fuseReads;
     // Empty: serial programming reaches none of the part's fuses.
-    std::span<const CatalogueBitsWrite> fuseWrites;
-    // The lock read (58 00 00 00): the box each bit of its answer sets.
-    std::span<const CatalogueBit> lockRead;
-    // The lock bits the lock write sets, with their place in the lock read.
-    std::span<const CatalogueBit> lockWritten;
-    // The lock write AC b2 FF b4: LB1 and LB2 in bits 1 and 2 of b2 come from these boxes, b4
-    // carries kLockByteBoxes.
-    int lb1Box;
-    int lb2Box;
-    // The AT90S lock group (CheckBox1 LB1, CheckBox2 LB2, whose LB2 goes only with LB1) is read
-    // from these bits of the lock read.
-    int groupLb1Bit;
-    int groupLb2Bit;
+    std::span<const CatalogueInstruction> fuseWrites;
+    CatalogueInstruction lockRead;
+    CatalogueInstruction lockWrite;
+    // These bits of the lock write's fourth byte repeat the last lock read's answer (which these
+    // parts ignore in the write).
+    std::uint8_t lockEcho;
+    // The editor boxes of the part's pages. CheckBox1 and CheckBox2, the AT90S lock group, follow
+    // their LB1/LB2 rule.
+    std::span<const CatalogueBox> boxes;
     // Where LB1 and LB2 sit in the lock read: what tells the lock mode.
     int lb1ReadBit;
     int lb2ReadBit;
@@ -71,19 +68,15 @@ struct CatalogueBits {
     std::span<const CataloguePreset> presets;
 };
 
-// The boxes of bits 0 to 5 of the lock write's fourth byte: LB1, LB2, BLB01, BLB02, BLB11, BLB12
-// of the ATmega161, 163 and 128.
-inline constexpr std::array<int, 6> kLockByteBoxes{3, 4, 5, 6, 7, 8};
-
 // Settling after each lock or fuse instruction: XTAL pulses, and at least this pause (and never
 // less than the part's slowest lock or fuse write).
 inline constexpr int kBitsSettleClocks = 1000;
 inline constexpr std::uint32_t kBitsSettleMs = 100;
 inline constexpr std::array<std::uint8_t, 4> kReadCalibration{0x38, 0x00, 0x00, 0x00};
-inline constexpr std::array<std::uint8_t, 4> kReadLockBits{0x58, 0x00, 0x00, 0x00};
 
-// The bits of the catalogue part of this name; a name of none of them (a chip not identified)
-// gets the ATmega128's sequences with no fuse write.
-const CatalogueBits& CatalogueBitsOf(std::string_view part);
+// The bits of the catalogue part of this name, or null for a part of the generated table.
+const CatalogueBits* FindCatalogueBits(std::string_view part);
+// A chip not identified: the ATmega128's reads, with no write.
+const CatalogueBits& UnidentifiedCatalogueBits();
 
 } // namespace vardel

@@ -234,7 +234,9 @@ bool TVentana::chipHasFuses() const
     if (tablePart())
         return partBits_ && partBits_->lockByte() > 0;
     const vardel::DeviceEntry* device = avr_->device();
-    return !vardel::CatalogueBitsOf(device ? device->part->name : "").fuseWrites.empty();
+    const vardel::CatalogueBits* bits =
+        device ? vardel::FindCatalogueBits(device->part->name) : nullptr;
+    return bits && !bits->fuseWrites.empty();
 }
 
 void TVentana::setBitsRead(bool lock, bool fuses)

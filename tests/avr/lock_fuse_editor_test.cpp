@@ -2,6 +2,7 @@
 #include "avr/avr_page_model.h"
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "parts/catalogue_bits.h"
 #include "support/recording.h"
 
@@ -220,26 +221,40 @@ TEST(LockFuseEditor, CalibrationLabelInDecimal)
     }
 }
 
-// Every bit a catalogue part's lock or fuse commands read or write stands on a page its
-// identification shows, so the user sees what is written.
+// Every bit a catalogue part's lock or fuse commands write has a box on a page its identification
+// shows, captioned with the bit's name, so the user sees what is written.
 TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
 {
     for (const DeviceEntry& entry : DeviceCatalogue()) {
+        const CatalogueBits* bits = FindCatalogueBits(entry.part->name);
+        if (!bits)
+            continue;
         AvrPageModel model;
         ShowIdentified(model, entry);
         std::set<int> shown;
         for (const EditorSection section : ShownSections(model))
             for (const int box : E::BoxesOf(section))
                 shown.insert(box);
-        const CatalogueBits& bits = CatalogueBitsOf(entry.part->name);
-        for (const CatalogueBitsWrite& write : bits.fuseWrites)
-            for (const CatalogueBit& b : write.bits)
-                EXPECT_TRUE(shown.count(b.box)) << entry.label << " fuse box " << b.box;
-        for (const CatalogueBit& b : bits.lockWritten)
-            EXPECT_TRUE(shown.count(b.box)) << entry.label << " lock box " << b.box;
-        EXPECT_EQ(bits.fuseWrites.empty(), !model.GroupBox4Visible() &&
-                                               model.Notebook1() == "AT90Sxxxx" &&
-                                               model.Notebook4() != "ATtiny")
+        const PartBits part(*entry.part);
+        auto boxOf = [&](PartBit bit) {
+            for (const CatalogueBox& b : bits->boxes)
+                if (b.bit == bit)
+                    return b.box;
+            return 0;
+        };
+        std::vector<CatalogueInstruction> writes(bits->fuseWrites.begin(), bits->fuseWrites.end());
+        writes.push_back(bits->lockWrite);
+        for (const CatalogueInstruction& write : writes)
+            for (const CatalogueBit& b : write.bits) {
+                const int box = boxOf(b.bit);
+                EXPECT_TRUE(shown.count(box)) << entry.label << " box " << box;
+                const char* name = part.bitName(b.bit.byte, b.bit.bit);
+                ASSERT_NE(name, nullptr) << entry.label << " box " << box;
+                EXPECT_EQ(CaptionOf(box, model), name) << entry.label;
+            }
+        EXPECT_EQ(bits->fuseWrites.empty(), !model.GroupBox4Visible() &&
+                                                model.Notebook1() == "AT90Sxxxx" &&
+                                                model.Notebook4() != "ATtiny")
             << entry.label;
     }
 }
