@@ -28,7 +28,7 @@ const AvrPart& LockFuseCommands::part() const
 {
     const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
     return shown && FindCatalogueBits(shown->part->name) ? *shown->part
-                                                          : *FindPartByName("ATmega128");
+                                                         : *FindPartByName("ATmega128");
 }
 
 const CatalogueBits& LockFuseCommands::sends() const
@@ -44,21 +44,6 @@ PartBits LockFuseCommands::bytes() const
     for (const CatalogueBox& b : sends().boxes)
         bits.setProgrammed(b.bit, editor_.checked(b.box));
     return bits;
-}
-
-std::vector<Instruction> LockFuseCommands::FuseWriteInstructions() const
-{
-    PartBits bits = bytes();
-    return PartBitsCommands(serial_, part(), sends(), bits, host_, operations_)
-        .writeInstructions(Kind::Fuses);
-}
-
-Instruction LockFuseCommands::LockWriteInstruction() const
-{
-    PartBits bits = bytes();
-    return PartBitsCommands(serial_, part(), sends(), bits, host_, operations_)
-        .writeInstructions(Kind::Lock)
-        .front();
 }
 
 void LockFuseCommands::show(const PartBits& bits, Kind kind)
@@ -97,6 +82,10 @@ void LockFuseCommands::show(const PartBits& bits, Kind kind)
 
 LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 {
+    if (tableBytes) {
+        PartBitsCommands commands(serial_, tableBytes->part(), *tableBytes, host_, operations_);
+        return commands.read(kind);
+    }
     PartBits bits = bytes();
     PartBitsCommands commands(serial_, part(), sends(), bits, host_, operations_);
     const Outcome outcome = commands.read(kind);
@@ -110,6 +99,14 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 
 LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
 {
+    if (tableBytes) {
+        PartBitsCommands commands(serial_, tableBytes->part(), *tableBytes, host_, operations_);
+        commands.allowLockout = allowLockout;
+        commands.showChanges = showChanges;
+        const Outcome outcome = commands.program(kind);
+        wrote_ = commands.wrote();
+        return outcome;
+    }
     PartBits bits = bytes();
     PartBitsCommands commands(serial_, part(), sends(), bits, host_, operations_);
     // Whatever sequence the page would choose, a write to an unknown chip can be the one that

@@ -10,20 +10,17 @@
 #include "hw/operation_lock.h"
 #include "parts/catalogue_bits.h"
 
-#include <array>
-#include <cstdint>
 #include <functional>
 #include <vector>
 
 namespace vardel {
 
-using Instruction = std::array<std::uint8_t, 4>;
-
-// "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" of the
-// catalogue's lock and fuse editor: a view of the editor's boxes over the bytes of the part the
-// page identified last (by its processor-type text), each box one bit of them. The commands are
-// the part's own (PartBitsCommands): the boxes give the bytes a write sends, and a read sets the
-// boxes from the bytes, the AT90S lock group by its LB1/LB2 rule.
+// "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" of the window,
+// for every part, through the part's one set of commands (PartBitsCommands). The catalogue's lock
+// and fuse editor is a view of its boxes over the bytes of the part the page identified last (by
+// its processor-type text), each box one bit of them: the boxes give the bytes a write sends, and
+// a read sets the boxes from the bytes, the AT90S lock group by its LB1/LB2 rule. A part of the
+// generated table has its bytes on its own page (`tableBytes`).
 class LockFuseCommands {
 public:
     using Outcome = AvrPage::Outcome;
@@ -43,10 +40,12 @@ public:
 
     // The shown part's bytes as the boxes give them.
     PartBits bytes() const;
-    // The instructions "Program Fuse Bits" and "Program Lock Bits" would send for the editor as
-    // it stands, in order.
-    std::vector<Instruction> FuseWriteInstructions() const;
-    Instruction LockWriteInstruction() const;
+
+    // A part of the generated table: the bytes its editor page holds, which the commands read and
+    // write directly, and whether a bit that ends serial programming may go (its warning was
+    // answered). Null: the catalogue's boxes.
+    PartBits* tableBytes = nullptr;
+    bool allowLockout = false;
 
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.

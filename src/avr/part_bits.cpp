@@ -108,13 +108,13 @@ PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part,
 {
 }
 
-std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
+std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind)
 {
     std::vector<int> bytes;
-    const AvrPart& part = bits_.part();
-    if (kind == Kind::Lock) {
-        if (part.instructions.lockWrite && bits_.mask(bits_.lockByte()))
-            bytes.push_back(bits_.lockByte());
+    const AvrPart& part = bits.part();
+    if (kind == BitsWrite::Kind::Lock) {
+        if (part.instructions.lockWrite && bits.mask(bits.lockByte()))
+            bytes.push_back(bits.lockByte());
         return bytes;
     }
     for (int byte = 0; byte < part.fuseCount; ++byte)
@@ -122,31 +122,43 @@ std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
     return bytes;
 }
 
-std::vector<PartBit> PartBitsCommands::writtenBits(Kind kind) const
+std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
+                                 const CatalogueBits* sends)
 {
+    using Kind = BitsWrite::Kind;
     std::vector<PartBit> out;
-    if (!sends_) {
-        for (const int byte : bytesOf(kind))
+    if (!sends) {
+        for (const int byte : BytesOf(bits, kind))
             for (int bit = 0; bit < 8; ++bit)
-                if (bits_.bitName(byte, bit))
+                if (bits.bitName(byte, bit))
                     out.push_back({byte, bit});
         return out;
     }
     // A catalogue part: the bits its writes carry, in the order its reads give them.
     std::vector<PartBit> written;
     for (const CatalogueInstruction& w :
-         kind == Kind::Fuses ? sends_->fuseWrites : std::span(&sends_->lockWrite, 1))
+         kind == Kind::Fuses ? sends->fuseWrites : std::span(&sends->lockWrite, 1))
         for (const CatalogueBit& b : w.bits)
             written.push_back(b.bit);
-    if (!readable(kind) || written.empty())
+    if ((kind == Kind::Lock && !bits.part().instructions.lockRead) || written.empty())
         return written;
     for (const CatalogueInstruction& r :
-         kind == Kind::Fuses ? sends_->fuseReads : std::span(&sends_->lockRead, 1))
+         kind == Kind::Fuses ? sends->fuseReads : std::span(&sends->lockRead, 1))
         for (const CatalogueBit& b : r.bits)
             if (std::ranges::find(written, b.bit) != written.end() &&
                 std::ranges::find(out, b.bit) == out.end())
                 out.push_back(b.bit);
     return out;
+}
+
+std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
+{
+    return BytesOf(bits_, kind);
+}
+
+std::vector<PartBit> PartBitsCommands::writtenBits(Kind kind) const
+{
+    return BitsWritten(bits_, kind, sends_);
 }
 
 std::uint8_t PartBitsCommands::send(const std::array<std::uint8_t, 4>& i)

@@ -53,6 +53,13 @@ private:
     std::array<std::uint8_t, 4> values_{};
 };
 
+// The bits of `bits`' part that a write of this kind sets, in the order a read gives them: every
+// named bit of the bytes written, or, for a catalogue part (`sends`), the bits its writes carry.
+std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
+                                 const CatalogueBits* sends);
+// The fuse bytes, or the lock byte where serial programming reaches it.
+std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind);
+
 // "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" for every part:
 // the chip in the socket must be the identified part, the bytes are read twice and must agree,
 // each bit that changes is shown in the confirmation (Cancel the default), a bit that ends serial

@@ -8,6 +8,7 @@
 #include "hw/port_failure.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
+#include "parts/catalogue_bits.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -134,14 +135,33 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     out = {};
     const std::optional<std::uint8_t>& lockByte = project.lockByte;
     const std::string chip = part.name;
-    const bool anyBytes =
-        lockByte || project.fuseBytes[0] || project.fuseBytes[1] || project.fuseBytes[2];
-    key = "part";
-    // The catalogue parts' editors lay their bits out in bytes of their own: they are named.
-    if (anyBytes && part.catalogued)
-        return "the fuse and lock bits of the " + chip +
-               " are given by name in an Auto run (fuses = NAME=0 ..., lock = NAME=0 ...)";
     PartBits bits(part);
+    // A byte sets the part's bits. The twelve catalogue parts' writes do not reach every bit
+    // their bytes have: such a bit (SPIEN, on each of them) is taken in the one state a chip
+    // that answers serial programming holds it in, and any other state is refused.
+    const CatalogueBits* sends = FindCatalogueBits(part.name);
+    auto byBytes = [&](int byte, std::uint8_t value, const std::string& what,
+                       std::vector<std::pair<std::string, bool>>& into) -> std::string {
+        if ((value | bits.mask(byte)) != 0xFF)
+            return what + " " + Hex2(value) + " programs bits the " + chip +
+                   " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
+        const std::vector<PartBit> reached =
+            BitsWritten(bits, byte == bits.lockByte() ? Kind::Lock : Kind::Fuses, sends);
+        for (int b = 0; b < 8; ++b) {
+            const char* name = bits.bitName(byte, b);
+            const bool programmed = !(value >> b & 1);
+            if (!name)
+                continue;
+            if (std::ranges::find(reached, PartBit{byte, b}) != reached.end())
+                Name(into, name, programmed);
+            else if (programmed != (std::string_view(name) == "SPIEN"))
+                return what + " " + Hex2(value) + " sets " + name + (programmed ? "=0" : "=1") +
+                       ", which serial programming cannot change on the " + chip +
+                       " (a chip that answers it holds " + name + "=" +
+                       (std::string_view(name) == "SPIEN" ? "0" : "1") + ")";
+        }
+        return {};
+    };
     static const char* byteKeys[] = {"fuse.low", "fuse.high", "fuse.extended"};
     for (int i = 0; i < 3; ++i) {
         if (!project.fuseBytes[i])
@@ -150,25 +170,17 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
         const int byte = FuseByteOf(bits, i);
         if (byte < 0)
             return std::string("the ") + chip + " has no " + byteKeys[i] + " byte";
-        const std::uint8_t value = *project.fuseBytes[i];
-        if ((value | bits.mask(byte)) != 0xFF)
-            return std::string(byteKeys[i]) + " " + Hex2(value) + " programs bits the " + chip +
-                   " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
-        for (int b = 0; b < 8; ++b)
-            if (const char* name = bits.bitName(byte, b))
-                Name(out[0], name, !(value >> b & 1));
+        if (const std::string e = byBytes(byte, *project.fuseBytes[i], byteKeys[i], out[0]);
+            !e.empty())
+            return e;
     }
     if (lockByte) {
         key.clear();
         const int byte = bits.lockByte();
         if (!bits.mask(byte) || !part.instructions.lockWrite)
             return "the " + chip + " has no lock bits that serial programming reaches";
-        if ((*lockByte | bits.mask(byte)) != 0xFF)
-            return "the lock byte " + Hex2(*lockByte) + " programs bits the " + chip +
-                   " does not have";
-        for (int b = 0; b < 8; ++b)
-            if (const char* name = bits.bitName(byte, b))
-                Name(out[1], name, !(*lockByte >> b & 1));
+        if (const std::string e = byBytes(byte, *lockByte, "the lock byte", out[1]); !e.empty())
+            return e;
     }
     for (const bool lock : {false, true}) {
         key = lock ? "lock" : "fuses";

@@ -235,9 +235,6 @@ private:
     void fillPartPage();
     void partBoxClicked(int byte, int bit, bool programmed);
     void releasePartGuard(vardel::PartBit bit);
-    // The four lock and fuse commands for an identified table part; nothing when the page shows
-    // another chip.
-    std::optional<vardel::AvrPage::Outcome> runPartBits(bool fuses, bool program);
     // One of the four lock and fuse commands, on the identified chip's editor, with its outcome
     // in the status bar; run inside runChipCommand.
     vardel::AvrPage::Outcome runBitsCommand(bool fuses, bool program);

@@ -304,12 +304,15 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
 {
     using Outcome = vardel::AvrPage::Outcome;
     Outcome outcome = Outcome::Busy;
-    if (const auto part = runPartBits(fuses, program)) {
-        outcome = *part;
-    } else {
-        const auto kind = fuses ? vardel::BitsWrite::Kind::Fuses : vardel::BitsWrite::Kind::Lock;
-        outcome = program ? lockFuse_->program(kind) : lockFuse_->read(kind);
-    }
+    // A part of the generated table has its bytes on the page "Part".
+    const bool partPage =
+        tablePart() && partBits_ && avr_->model().Notebook1() == vardel::AvrPageModel::kPagePart;
+    lockFuse_->tableBytes = partPage ? partBits_.get() : nullptr;
+    lockFuse_->allowLockout = partLockoutAllowed_;
+    const auto kind = fuses ? vardel::BitsWrite::Kind::Fuses : vardel::BitsWrite::Kind::Lock;
+    outcome = program ? lockFuse_->program(kind) : lockFuse_->read(kind);
+    if (partPage)
+        mirrorPartPage();
     const std::string what = fuses ? "fuse bits" : "lock bits";
     switch (outcome) {
     case Outcome::Done:

@@ -142,17 +142,3 @@ void TVentana::partBoxClicked(int byte, int bit, bool programmed)
     partBits_->setProgrammed({byte, bit}, programmed);
     mirrorPartPage();
 }
-
-std::optional<vardel::AvrPage::Outcome> TVentana::runPartBits(bool fuses, bool program)
-{
-    const vardel::AvrPart* part = tablePart();
-    if (!part || avr_->model().Notebook1() != vardel::AvrPageModel::kPagePart || !partBits_)
-        return std::nullopt;
-    vardel::PartBitsCommands commands(avr_->serial(), *part, *partBits_, *host_, operations_);
-    commands.allowLockout = partLockoutAllowed_;
-    using Kind = vardel::PartBitsCommands::Kind;
-    const Kind kind = fuses ? Kind::Fuses : Kind::Lock;
-    const auto outcome = program ? commands.program(kind) : commands.read(kind);
-    mirrorPartPage();
-    return outcome;
-}

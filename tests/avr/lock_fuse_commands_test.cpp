@@ -86,21 +86,6 @@ struct Rig : test::ScriptedRig {
 
 using Texts = std::vector<std::string>;
 
-std::string Text(const Instruction& i)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%02X %02X %02X %02X", i[0], i[1], i[2], i[3]);
-    return text;
-}
-
-Texts Texts_(const std::vector<Instruction>& instructions)
-{
-    Texts out;
-    for (const Instruction& i : instructions)
-        out.push_back(Text(i));
-    return out;
-}
-
 constexpr std::array<std::uint8_t, 3> kSignature161{0x1E, 0x94, 0x01};
 constexpr std::array<std::uint8_t, 3> kSignature128{0x1E, 0x97, 0x02};
 
@@ -109,25 +94,6 @@ constexpr std::array<std::uint8_t, 3> kSignature128{0x1E, 0x97, 0x02};
 constexpr int kPulsesPerInstruction = 4 * 64 + 4 * 11 + 1001;
 
 } // namespace
-
-TEST(ProgramFuseBits, PresetsGiveTheirBytesInOrderExtendedHighLow)
-{
-    struct Case {
-        void (E::*preset)();
-        Texts sent;
-    };
-    const Case cases[] = {
-        {&E::SpeedButton1Click, {"AC A4 FF FD", "AC A8 FF 99", "AC A0 FF E1"}},
-        {&E::SpeedButton2Click, {"AC A4 FF FF", "AC A8 FF D1", "AC A0 FF E0"}},
-        {&E::SpeedButton3Click, {"AC A4 FF FF", "AC A8 FF D1", "AC A0 FF CF"}},
-    };
-    for (const Case& c : cases) {
-        Rig rig;
-        rig.identifiedAs("ATmega128 (128kb flash)");
-        (rig.editor.*c.preset)();
-        EXPECT_EQ(Texts_(rig.commands.FuseWriteInstructions()), c.sent);
-    }
-}
 
 TEST(ProgramFuseBits, ChecksTheChipReadsTwiceAsksWritesAndReadsBack)
 {
@@ -159,52 +125,6 @@ TEST(ProgramFuseBits, ChecksTheChipReadsTwiceAsksWritesAndReadsBack)
     EXPECT_EQ(rig.port.writes[rig.user.writesAtMessage[0] - 1], 0x00);
     EXPECT_EQ(rig.user.writesAtMessage[1], rig.port.writes.size());
     EXPECT_EQ(rig.port.writes.back(), 0x00);
-}
-
-TEST(ProgramFuseBits, BytesOfEachFamilyFromTheBoxes)
-{
-    struct Case {
-        const char* label;
-        std::vector<int> checked;
-        Texts sent;
-    };
-    const Case cases[] = {
-        {"ATmega103 (128kb flash)", {E::CheckBox54, E::CheckBox56, E::CheckBox57}, {"AC B4 00 00"}},
-        {"ATmega103 (128kb flash)", {}, {"AC BF 00 00"}},
-        // SPIEN and the other pages' boxes do not reach the byte.
-        {"ATmega103 (128kb flash)", {E::CheckBox56, E::CheckBox55, E::CheckBox23}, {"AC BD 00 00"}},
-        // Low byte before high byte; bits 5 and 4 of the low byte, 7 to 3 of the high, are 1.
-        {"ATmega163 (16kb flash)",
-         {E::CheckBox51, E::CheckBox47, E::CheckBox43},
-         {"AC A0 FF BE", "AC A8 FF FB"}},
-        {"ATmega163 (16kb flash)",
-         {E::CheckBox43, E::CheckBox44, E::CheckBox45, E::CheckBox46, E::CheckBox47, E::CheckBox48,
-          E::CheckBox49, E::CheckBox50, E::CheckBox51},
-         {"AC A0 FF 30", "AC A8 FF F8"}},
-        // SPIEN is never written on the ATmega161: bits 7 and 5 stay 1.
-        {"ATmega161 (16kb flash)", {E::CheckBox36, E::CheckBox37, E::CheckBox41}, {"AC A0 FF BD"}},
-        {"ATmega161 (16kb flash)",
-         {E::CheckBox38, E::CheckBox39, E::CheckBox40, E::CheckBox42},
-         {"AC A0 FF E2"}},
-        // The ATmega128 cannot change SPIEN serially: it goes out programmed, box or not.
-        {"ATmega128 (128kb flash)",
-         {E::CheckBox18, E::CheckBox19, E::CheckBox27},
-         {"AC A4 FF FE", "AC A8 FF 5F", "AC A0 FF 7F"}},
-        // The ATtiny12 SPIEN box starts checked.
-        {"ATtiny12 (1kb flash)", {}, {"AC A0 FF DF"}},
-        {"ATtiny12 (1kb flash)", {E::CheckBox61, E::CheckBox62}, {"AC A0 FF C7"}},
-        {"AT90S8535 (8kb flash)", {E::CheckBox35}, {"AC BE FF 00"}},
-        {"AT90S4434 (4kb flash)", {}, {"AC BF FF 00"}},
-        {"AT90S2323 (2kb flash)", {E::CheckBox35, E::CheckBox26}, {"AC BE FF 00"}},
-        {"AT90S2343 (2kb flash)", {E::CheckBox26}, {"AC BF FF 00"}},
-    };
-    for (const Case& c : cases) {
-        Rig rig;
-        rig.identifiedAs(c.label);
-        for (const int box : c.checked)
-            rig.editor.setChecked(box, true);
-        EXPECT_EQ(Texts_(rig.commands.FuseWriteInstructions()), c.sent) << c.label;
-    }
 }
 
 TEST(ProgramLockAndFuseBits, RefusedWithoutTheIdentifiedChipOrAReliableRead)
@@ -433,32 +353,6 @@ TEST(ReadFuseBits, EachFamilyReadsItsOwnBytesIntoItsOwnPage)
         EXPECT_EQ(rig.sent(), (Texts{"50 08 00 00", "58 08 00 00", "50 00 00 00"}));
         EXPECT_TRUE(rig.editor.checked(E::CheckBox35));
         EXPECT_EQ(rig.editor.label(E::CheckBox35), "0");
-    }
-}
-
-TEST(ProgramLockBits, OneInstructionFromTheEditors)
-{
-    struct Case {
-        const char* label;
-        std::vector<int> checked;
-        const char* sent;
-    };
-    const Case cases[] = {
-        {"ATmega128 (128kb flash)", {}, "AC FF FF FF"},
-        {"AT90S8515 (8kb flash)", {E::CheckBox1, E::CheckBox2}, "AC F9 FF FF"},
-        {"ATmega163 (16kb flash)", {3, 4, 5, 6, 7, 8}, "AC FF FF C0"},
-        {"ATmega161 (16kb flash)", {E::CheckBox3, E::CheckBox6}, "AC FF FF F6"},
-        {"ATtiny12 (1kb flash)", {E::CheckBox1}, "AC FD FF FF"},
-        // The ATmega103 takes LB1 and LB2 from its own page, not from the AT90S group.
-        {"ATmega103 (128kb flash)", {E::CheckBox53}, "AC FD FF FF"},
-        {"ATmega103 (128kb flash)", {E::CheckBox52, E::CheckBox1, E::CheckBox2}, "AC FB FF FF"},
-    };
-    for (const Case& c : cases) {
-        Rig rig;
-        rig.identifiedAs(c.label);
-        for (const int box : c.checked)
-            rig.editor.setChecked(box, true);
-        EXPECT_EQ(Text(rig.commands.LockWriteInstruction()), c.sent) << c.label;
     }
 }
 
