@@ -271,19 +271,11 @@ try {
     host_.BusyCursor();
     // Kept aside for a port failure, which leaves the image as it was.
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
-    const bool read = readChip();
-    if (!read)
-        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
-    const bool cancelled = read && readCancelled_;
-    host_.NormalCursor();
-    lines_.SetI2CLines(0, 0, 0);
+    const bool read = readChipFor("Read");
     refresh();
-    if (!read) {
-        report(type().bus == EepromBus::I2C ? "Read failed: the chip did not acknowledge"
-                                            : "Read failed: the chip did not answer");
+    if (!read)
         return Outcome::Failed;
-    }
-    if (cancelled) {
+    if (readCancelled_) {
         report("Read cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
                ": image partly updated");
         return Outcome::Cancelled;
@@ -293,6 +285,20 @@ try {
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, true);
+}
+
+bool EepromPage::readChipFor(const std::string& command)
+{
+    const bool read = readChip();
+    const bool i2c = type().bus == EepromBus::I2C;
+    if (!read)
+        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR");
+    host_.NormalCursor();
+    lines_.SetI2CLines(0, 0, 0);
+    if (!read)
+        report(command + (i2c ? " failed: the chip did not acknowledge"
+                              : " failed: the chip did not answer"));
+    return read;
 }
 
 EepromPage::Outcome EepromPage::programEnded(bool cancelled, int reached, std::int64_t start)
@@ -546,24 +552,16 @@ try {
     host_.BusyCursor();
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
-    const bool read = readChip();
-    const bool cancelled = read && readCancelled_;
+    const bool read = readChipFor("Verify");
     auto restore = [this] {
         std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin());
     };
     if (!read) {
-        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
-        host_.NormalCursor();
-        lines_.SetI2CLines(0, 0, 0);
         restore();
-        report(type().bus == EepromBus::I2C ? "Verify failed: the chip did not acknowledge"
-                                            : "Verify failed: the chip did not answer");
         return Outcome::Failed;
     }
-    host_.NormalCursor();
-    lines_.SetI2CLines(0, 0, 0);
     // Bytes that were never read prove nothing: a cancelled verify gives no verdict.
-    if (cancelled) {
+    if (readCancelled_) {
         restore();
         report("Verify cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
                ": nothing compared");
