@@ -50,7 +50,6 @@
 #include <functional>
 #include <memory>
 
-
 using namespace vardel;
 using vardel::test::FileInodes;
 
