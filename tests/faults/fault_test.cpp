@@ -101,6 +101,24 @@ struct EepromRig {
 
 const int k24C32 = FindEepromType("24C32");
 
+using EepromCommand = EepromPage::Outcome (EepromPage::*)();
+constexpr EepromCommand kRead = &EepromPage::Leerchip1Click;
+constexpr EepromCommand kVerify = &EepromPage::Verificar1Click;
+
+// Each command fails for want of an acknowledge, between the busy and the normal cursor, with the
+// image as it was and every line low.
+void ExpectNoAck(EepromRig& rig, std::initializer_list<EepromCommand> commands)
+{
+    const auto image = rig.image();
+    for (const EepromCommand command : commands) {
+        rig.clear();
+        EXPECT_EQ((rig.page.*command)(), EepromPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+        EXPECT_EQ(rig.image(), image);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
 // ---- AVR side --------------------------------------------------------------------------------
 
 const char* const kNotDetected = "ERROR|Processor not detected!!!";
@@ -176,13 +194,7 @@ TEST(NoBoard, EepromCommandsFindNoChipAndKeepTheImage)
     rig.board.setDisconnected(true);
     const auto image = rig.image();
 
-    for (auto command : {&EepromPage::Leerchip1Click, &EepromPage::Verificar1Click}) {
-        rig.clear();
-        EXPECT_EQ((rig.page.*command)(), EepromPage::Outcome::Failed);
-        EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-        EXPECT_EQ(rig.image(), image);
-        EXPECT_EQ(rig.board.data(), 0x00);
-    }
+    ExpectNoAck(rig, {kRead, kVerify});
 
     rig.clear();
     EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
@@ -261,17 +273,8 @@ TEST(EepromFaults, AChipThatStaysBusyIsNeverAddressed)
     rig.chip->busyForever = true;
     const auto image = rig.image();
 
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
     // Addressing fails before any byte is read: no progress window.
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kRead, kVerify});
 
     rig.clear();
     rig.port.starts = 0;
@@ -289,20 +292,10 @@ TEST(EepromFaults, AStuckSdaIsNoChipNotAChipFullOfZeros)
 {
     EepromRig rig(k24C32);
     rig.chip->sdaStuckLow = true;
-    const auto image = rig.image();
-
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
+    ExpectNoAck(rig, {kRead});
     // An image of zeros is exactly what a held line would read as: it must not verify.
     std::fill_n(rig.page.EepromImage.begin(), rig.page.ChipSize, 0x00);
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), std::vector<std::uint8_t>(4096, 0x00));
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kVerify});
 
     rig.clear();
     EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
@@ -320,17 +313,7 @@ TEST(EepromFaults, AChipPulledOutBetweenOperationsKeepsItsContents)
     ASSERT_EQ(rig.memory(), image);
 
     auto pulled = rig.board.removeEeprom();
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
-    rig.clear();
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kVerify, kRead});
 
     // Put back, it still holds what was programmed.
     rig.board.insertEeprom(std::move(pulled));
