@@ -117,8 +117,9 @@ private:
     bool readChipFor(const std::string& command);
     bool spiReadAll();
     bool microwireReadAll();
-    // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel.
-    void readBytes(const std::function<std::uint8_t(int)>& next);
+    // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel;
+    // false when next gave nothing, which ends the read there.
+    bool readBytes(const std::function<std::optional<std::uint8_t>(int)>& next);
     SpiBus spiBus();
     MicrowireBus microwireBus();
     // Powers a 93Cxx up and reads its first word: true when the chip answered.
