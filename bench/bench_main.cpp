@@ -323,22 +323,25 @@ void BM_ConvertProcess(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 // Start-up is most of a small conversion: more runs even out its noise.
-BENCHMARK(BM_ConvertProcess)
-    ->ArgNames({"hex_to_bin", "bytes"})
-    ->Args({0, k128KiB})
-    ->Args({1, k128KiB})
-    ->UseManualTime()
-    ->Iterations(20)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ConvertProcess)
-    ->ArgNames({"hex_to_bin", "bytes"})
-    ->Args({0, k16MiB})
-    ->Args({1, k16MiB})
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
+const bool kConvertRegistered = [] {
+    for (const auto& [bytes, runs] : {std::pair<std::int64_t, int>{k128KiB, 20}, {k16MiB, 3}})
+        benchmark::RegisterBenchmark("BM_ConvertProcess", BM_ConvertProcess)
+            ->ArgNames({"hex_to_bin", "bytes"})
+            ->Args({0, bytes})
+            ->Args({1, bytes})
+            ->UseManualTime()
+            ->Iterations(runs)
+            ->Unit(benchmark::kMillisecond);
+    return true;
+}();
 
 // ---- whole operations on the simulated board -------------------------------------------------
+
+// On the virtual clock every run of an operation takes the same time: one is measure enough.
+void OneRun(benchmark::internal::Benchmark* b)
+{
+    b->Iterations(1)->Unit(benchmark::kMillisecond);
+}
 
 // Counts the data-register writes on their way to the board.
 class CountingPort final : public vardel::PortIo {
@@ -434,18 +437,10 @@ void SimEeprom(benchmark::State& state, const char* type, bool program)
     state.counters["writes_per_byte"] =
         static_cast<double>(writes) / static_cast<double>(state.iterations()) / size;
 }
-BENCHMARK_CAPTURE(SimEeprom, 24C512Read, "24C512", false)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SimEeprom, 24C1024Read, "24C1024", false)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SimEeprom, 24C512Program, "24C512", true)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimEeprom, 24C512Read, "24C512", false)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimEeprom, 24C1024Read, "24C1024", false)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimEeprom, 24C512Program, "24C512", true)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)->Apply(OneRun);
 
 // Runs `commands` on an AVR page over a fresh simulated board holding a new chip of `device`,
 // with `file` offered to every open dialog, and reports the port writes and virtual time they
@@ -496,12 +491,8 @@ void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
         },
         "the flash did not program and verify");
 }
-BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")->Apply(OneRun);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")->Apply(OneRun);
 
 // "Program Flash" alone of an ATmega128: a program of one 256-byte page (the rest of the file's
 // 128 KiB 0xFF, as the erase leaves it) against all 128 KiB of random data. Pages all 0xFF are
@@ -523,10 +514,8 @@ void SimATmega128Program(benchmark::State& state, bool onePage)
         },
         "the flash did not program");
 }
-BENCHMARK_CAPTURE(SimATmega128Program, OnePage, true)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SimATmega128Program, Whole128KiB, false)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SimATmega128Program, OnePage, true)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimATmega128Program, Whole128KiB, false)->Apply(OneRun);
 
 // "Program internal eeprom" of an ATmega2560 (4 KiB, 9 ms a write at the slowest of its part
 // data) with 4 KiB of random data, every byte read back after its write.
@@ -546,7 +535,7 @@ void SimATmega2560EepromProgram(benchmark::State& state)
         },
         "the EEPROM did not program");
 }
-BENCHMARK(SimATmega2560EepromProgram)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(SimATmega2560EepromProgram)->Apply(OneRun);
 
 } // namespace
 

@@ -20,7 +20,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     // A save cut short by the desktop session leaves no temporary beside the user's file.
-    vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
+    vardel::RemoveTemporariesOnSignals();
     QApplication::setApplicationName(QStringLiteral("Vardel"));
     QApplication::setApplicationVersion(QStringLiteral("1.2"));
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,7 +31,7 @@ int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
         // Ctrl-C or a closed terminal must not leave a half-written image beside the output.
-        vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
+        vardel::RemoveTemporariesOnSignals();
         int status = vardel::cli::Convert(std::vector<std::string>(argv + 2, argv + argc));
         // Messages that could not be written fail the run as well.
         if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0 ||

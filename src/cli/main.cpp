@@ -42,19 +42,6 @@ extern "C" void onStopSignal(int signal)
     RemoveUnfinishedTemporaries();
 }
 
-void StopOnSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    // Reads, writes and waits go on where they were: the command looks at the flag itself.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&action.sa_mask, s);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(s, &action, nullptr);
-}
-
 const char* SignalName(int signal)
 {
     switch (signal) {
@@ -152,7 +139,7 @@ int Run(int argc, char** argv)
         std::vector<std::string> files;
         for (const QString& a : args)
             files.push_back(FileNameFromQString(a));
-        RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
+        RemoveTemporariesOnSignals();
         return Convert(files);
     }
     // Listing the ports needs no board, and must not claim one.
@@ -197,7 +184,8 @@ int Run(int argc, char** argv)
     if (delay)
         ctx.timing->DelayFactor = delay;
 
-    StopOnSignals();
+    // Reads, writes and waits go on where they were: the command looks at the flag itself.
+    HandleSignals(kStopSignals, onStopSignal, SA_RESTART);
 
     int status = Usage;
     try {

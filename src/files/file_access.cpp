@@ -313,18 +313,22 @@ void RemoveUnfinishedTemporaries()
     UnlinkTemporaries();
 }
 
+void HandleSignals(std::initializer_list<int> signalNumbers, void (*handler)(int), int flags)
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    for (const int s : signalNumbers)
+        sigaddset(&action.sa_mask, s);
+    for (const int s : signalNumbers)
+        ::sigaction(s, &action, nullptr);
+}
+
 void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers)
 {
-    for (const int s : signalNumbers) {
-        struct sigaction action {};
-        action.sa_handler = RemoveTemporariesAndDie;
-        sigemptyset(&action.sa_mask);
-        // Further signals wait until the temporaries are gone.
-        for (const int other : signalNumbers)
-            sigaddset(&action.sa_mask, other);
-        action.sa_flags = SA_RESETHAND;
-        ::sigaction(s, &action, nullptr);
-    }
+    // Further signals wait until the temporaries are gone.
+    HandleSignals(signalNumbers, RemoveTemporariesAndDie, SA_RESETHAND);
 }
 
 bool AppendToFile(const std::string& fileName, const std::string& text, const std::string& header,

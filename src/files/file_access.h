@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -56,9 +57,16 @@ bool ReplaceFileContent(const std::string& fileName, const void* data, std::size
 bool AppendToFile(const std::string& fileName, const std::string& text, const std::string& header,
                   std::string* error = nullptr);
 
+// The signals that end a run of the programs: Ctrl-C, kill and a closed terminal.
+inline constexpr std::initializer_list<int> kStopSignals{SIGINT, SIGTERM, SIGHUP};
+
+// Installs `handler` for each of the signals, with sigaction's `flags`; while it runs, the others
+// wait.
+void HandleSignals(std::initializer_list<int> signalNumbers, void (*handler)(int), int flags);
+
 // Removes the temporaries of unfinished saves when one of the signals arrives, then ends the
 // process by that signal as it would have ended without the handler.
-void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers);
+void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers = kStopSignals);
 
 // Removes the temporaries of unfinished saves at once, so that those saves fail; safe to call
 // from a signal handler that lets the program end in its own time.

@@ -191,7 +191,7 @@ std::string GpioChipListing(const std::vector<GpioChipInfo>& chips)
 }
 
 GpioPort::GpioPort(int fd, std::string device, const GpioMap& map, const RealPortContext& context)
-    : chipFd_(fd), device_(std::move(device)), map_(map), context_(context)
+    : RealPort(context), chipFd_(fd), device_(std::move(device)), map_(map)
 {
     for (const auto& d : map_.data)
         if (d && std::find(offsets_.begin(), offsets_.end(), *d) == offsets_.end())

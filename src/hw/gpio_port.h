@@ -53,7 +53,7 @@ std::string GpioChipListing(const std::vector<GpioChipInfo>& chips);
 // inputs with the pull-up the board's open inputs need), a data byte written with one set-values
 // call and the inputs read with one get-values call, the lines let go between operations and at
 // close (driven low first unless told to leave them).
-class GpioPort final : public PortIo {
+class GpioPort final : public RealPort {
 public:
     // CHIP is a device path or a chip name ("gpiochip0").
     static std::unique_ptr<GpioPort> open(const std::string& chip, const GpioMap& map,
@@ -65,7 +65,6 @@ public:
     std::string describe() const override;
     bool claim(std::string& error) override;
     void release() override;
-    void leaveLinesAtClose() override { leaveLines_ = true; }
 
 private:
     GpioPort(int fd, std::string device, const GpioMap& map, const RealPortContext& context);
@@ -78,10 +77,8 @@ private:
     int requestFd_ = -1;
     std::string device_;
     GpioMap map_;
-    RealPortContext context_;
     std::vector<unsigned> offsets_; // the request's lines: the outputs, then the inputs
     std::size_t outputs_ = 0;
-    bool leaveLines_ = false;
 };
 
 } // namespace vardel

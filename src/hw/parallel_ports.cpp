@@ -94,8 +94,26 @@ std::string ClaimErrorText(const std::string& device, int err)
     }
 }
 
+void ParallelPort::access()
+{
+    if (!claimed_)
+        throw PortError(describe(), "the port is not claimed by this program");
+    if (++accesses_ % kPresenceCheckAccesses == 0 && !present())
+        throw PortError(describe(),
+                        "the port has gone (its card was removed or its driver unloaded)");
+}
+
+bool ParallelPort::claimedToClose()
+{
+    if (leaveLines_)
+        return false;
+    std::string ignored;
+    waitMs_ = 0;
+    return claimed_ || claim(ignored);
+}
+
 PpdevPort::PpdevPort(int fd, std::string device, const RealPortContext& context)
-    : fd_(fd), device_(std::move(device)), context_(context)
+    : ParallelPort(context), fd_(fd), device_(std::move(device))
 {
     // The kernel's parport entry belongs to the device's own name (a link is followed).
     const std::string real = context_.kernel.resolve(device_);
@@ -219,14 +237,9 @@ void PpdevPort::release()
 PpdevPort::~PpdevPort()
 {
 #if defined(__linux__)
-    // The lines go low on the way out; a port someone else holds now is left to them.
-    if (!leaveLines_) {
-        std::string ignored;
-        waitMs_ = 0;
-        if (claimed_ || claim(ignored)) {
-            unsigned char low = 0;
-            context_.kernel.ioctl(fd_, PPWDATA, &low);
-        }
+    if (claimedToClose()) {
+        unsigned char low = 0;
+        context_.kernel.ioctl(fd_, PPWDATA, &low);
     }
     release();
     context_.kernel.close(fd_);
@@ -238,15 +251,6 @@ bool PpdevPort::present()
     if (!name_.empty())
         return context_.kernel.readFile(procEntry() + "/base-addr").has_value();
     return context_.kernel.exists(device_);
-}
-
-void PpdevPort::access()
-{
-    if (!claimed_)
-        throw PortError(describe(), "the port is not claimed by this program");
-    if (++accesses_ % kPresenceCheckAccesses == 0 && !present())
-        throw PortError(describe(),
-                        "the port has gone (its card was removed or its driver unloaded)");
 }
 
 void PpdevPort::fail(const char* request, int err)
@@ -359,30 +363,21 @@ void DirectPort::release()
 
 DirectPort::~DirectPort()
 {
-    if (!leaveLines_) {
-        std::string ignored;
-        waitMs_ = 0;
-        if (claimed_ || claim(ignored))
-            context_.kernel.outb(0x00, base_);
-    }
+    if (claimedToClose())
+        context_.kernel.outb(0x00, base_);
     release();
     context_.kernel.ioperm(base_, 3, false);
+}
+
+// A card the kernel knew loses its /proc entry when it goes; its registers then read 0xFF.
+bool DirectPort::present()
+{
+    return procEntry_.empty() || context_.kernel.readFile(procEntry_ + "/base-addr").has_value();
 }
 
 // The registers keep their fixed numbers in the program; a board at another base address is
 // reached by shifting them there. An I/O instruction has no way to fail: a base address where no
 // port answers reads 0xFF, which the board check names.
-void DirectPort::access()
-{
-    if (!claimed_)
-        throw PortError(describe(), "the port is not claimed by this program");
-    // A card the kernel knew loses its /proc entry when it goes; its registers then read 0xFF.
-    if (++accesses_ % kPresenceCheckAccesses == 0 && !procEntry_.empty() &&
-        !context_.kernel.readFile(procEntry_ + "/base-addr"))
-        throw PortError(describe(),
-                        "the port has gone (its card was removed or its driver unloaded)");
-}
-
 void DirectPort::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value)
 {
     access();

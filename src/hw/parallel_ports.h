@@ -23,11 +23,41 @@ struct RealPortContext {
     std::function<void(const std::string&)> notice;
 };
 
+// A port of this machine, reached through the kernel as the context says; closing it drives its
+// lines low unless told to leave them.
+class RealPort : public PortIo {
+public:
+    void leaveLinesAtClose() override { leaveLines_ = true; }
+
+protected:
+    explicit RealPort(const RealPortContext& context) : context_(context) {}
+
+    RealPortContext context_;
+    bool leaveLines_ = false;
+};
+
+// A parallel port, through ppdev or directly: claimed for each chip operation, and looked at every
+// so many accesses for a card that has gone.
+class ParallelPort : public RealPort {
+protected:
+    using RealPort::RealPort;
+    // Throws PortError outside a claim, and at every check interval when the port has gone.
+    void access();
+    virtual bool present() = 0;
+    // At close: whether the lines are to be driven low, the port claimed for it if it is free
+    // now (a port someone else holds is left to them).
+    bool claimedToClose();
+
+    bool claimed_ = false;
+    unsigned accesses_ = 0;
+    std::uint32_t waitMs_ = kPortClaimWaitMs;
+};
+
 // Linux ppdev: the device is opened once; the port is claimed for each chip operation (PPCLAIM,
 // compatibility mode, data lines forward, every line low) and released between them. The data
 // register is written with PPWDATA and the status register read with PPRSTATUS. Closing drives
 // the lines low (unless told to leave them) and releases the port.
-class PpdevPort final : public PortIo {
+class PpdevPort final : public ParallelPort {
 public:
     // Opens and claims the device: empty result and a message naming the device and the cause
     // when it cannot be used.
@@ -40,33 +70,25 @@ public:
     std::string describe() const override;
     bool claim(std::string& error) override;
     void release() override;
-    void leaveLinesAtClose() override { leaveLines_ = true; }
 
 private:
     PpdevPort(int fd, std::string device, const RealPortContext& context);
     // The port's entry under /proc/sys/dev/parport, empty when the device name does not tell it.
     std::string procEntry() const;
-    bool present();
-    // Counts an access; at every check interval, throws PortError when the port has gone.
-    void access();
+    bool present() override;
     [[noreturn]] void fail(const char* request, int err);
 
     int fd_;
     std::string device_;
     std::string name_; // "parport0"
     std::string base_; // "0x378", when the kernel tells it
-    RealPortContext context_;
-    bool claimed_ = false;
-    bool leaveLines_ = false;
-    unsigned accesses_ = 0;
-    std::uint32_t waitMs_ = kPortClaimWaitMs;
 };
 
 // Direct register access with ioperm and outb/inb (root, x86 only), at one of the base addresses
 // DirectAddressAllowed accepts. Each claim refuses a port the kernel has given to a driver,
 // clears the control register's data-direction bit (bit 5) and drives the lines low; the release
 // puts the control register back.
-class DirectPort final : public PortIo {
+class DirectPort final : public ParallelPort {
 public:
     static std::unique_ptr<DirectPort> open(std::uint16_t base, const RealPortContext& context,
                                             std::string& error);
@@ -77,22 +99,18 @@ public:
     std::string describe() const override;
     bool claim(std::string& error) override;
     void release() override;
-    void leaveLinesAtClose() override { leaveLines_ = true; }
 
 private:
-    DirectPort(std::uint16_t base, const RealPortContext& context) : base_(base), context_(context)
+    DirectPort(std::uint16_t base, const RealPortContext& context)
+        : ParallelPort(context), base_(base)
     {
     }
-    // Throws PortError outside a claim, and when the port's /proc entry has gone.
-    void access();
+    // Gone when the port's /proc entry has gone; a port the kernel does not list is taken as there.
+    bool present() override;
+
     std::uint16_t base_;
     std::string procEntry_; // the kernel's entry for this base address, when it lists one
-    unsigned accesses_ = 0;
-    RealPortContext context_;
-    bool claimed_ = false;
-    bool leaveLines_ = false;
     std::uint8_t savedControl_ = 0;
-    std::uint32_t waitMs_ = kPortClaimWaitMs;
 };
 
 // What a failed PPCLAIM means, as the kernel's ppdev gives its errno values.

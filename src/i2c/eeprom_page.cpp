@@ -102,39 +102,27 @@ bool EepromPage::EepromReadAll()
         return false;
     }
     bus_.Pause();
-    host_.ProgressGauge(0);
-    host_.ProgressShow();
-    readCancelled_ = false;
-    for (int i = 0; i < ChipSize; ++i) {
-        EepromImage[i] = bus_.I2CReadByte();
-        progress(i, kReadSuffix);
-        host_.ProcessMessages();
-        // A cancelled read ends on the byte in hand, which the master does not acknowledge.
-        if (cancelRequested()) {
-            readCancelled_ = true;
-            readReached_ = i;
-            break;
-        }
-        if ((i + 1) % kWordAddressSpan == 0 && i + 1 < ChipSize) {
+    // The master acknowledges each byte as it asks for the next one.
+    const bool read = readBytes([this](int i) -> std::optional<std::uint8_t> {
+        if (i > 0 && i % kWordAddressSpan == 0) {
             // The end of the word address's reach: the read ends here as a cancelled one does,
             // and the next half is addressed with its own device address.
             bus_.I2CStop();
             bus_.Pause();
-            if (!addressForRead(static_cast<unsigned>(i + 1))) {
-                host_.ProgressHide();
-                bus_.I2CStop();
-                lines_.SetI2CLines(0, 0, 0);
-                return false;
-            }
+            if (!addressForRead(static_cast<unsigned>(i)))
+                return std::nullopt;
             bus_.Pause();
-            continue;
+        } else if (i > 0) {
+            bus_.I2CMasterAck();
         }
+        return bus_.I2CReadByte();
+    });
+    // A cancelled read ends on the byte in hand, which the master does not acknowledge.
+    if (read && !readCancelled_)
         bus_.I2CMasterAck();
-    }
-    host_.ProgressHide();
     bus_.I2CStop();
     lines_.SetI2CLines(0, 0, 0);
-    return true;
+    return read;
 }
 
 std::string EepromPage::NoAnswerMessage() const
@@ -168,13 +156,18 @@ bool EepromPage::readChip()
     return EepromReadAll();
 }
 
-void EepromPage::readBytes(const std::function<std::uint8_t(int)>& next)
+bool EepromPage::readBytes(const std::function<std::optional<std::uint8_t>(int)>& next)
 {
     host_.ProgressGauge(0);
     host_.ProgressShow();
     readCancelled_ = false;
     for (int i = 0; i < ChipSize; ++i) {
-        EepromImage[i] = next(i);
+        const std::optional<std::uint8_t> byte = next(i);
+        if (!byte) {
+            host_.ProgressHide();
+            return false;
+        }
+        EepromImage[i] = *byte;
         progress(i, kReadSuffix);
         host_.ProcessMessages();
         if (cancelRequested()) {
@@ -184,6 +177,7 @@ void EepromPage::readBytes(const std::function<std::uint8_t(int)>& next)
         }
     }
     host_.ProgressHide();
+    return true;
 }
 
 bool EepromPage::spiReadAll()
@@ -271,19 +265,11 @@ try {
     host_.BusyCursor();
     // Kept aside for a port failure, which leaves the image as it was.
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
-    const bool read = readChip();
-    if (!read)
-        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
-    const bool cancelled = read && readCancelled_;
-    host_.NormalCursor();
-    lines_.SetI2CLines(0, 0, 0);
+    const bool read = readChipFor("Read");
     refresh();
-    if (!read) {
-        report(type().bus == EepromBus::I2C ? "Read failed: the chip did not acknowledge"
-                                            : "Read failed: the chip did not answer");
+    if (!read)
         return Outcome::Failed;
-    }
-    if (cancelled) {
+    if (readCancelled_) {
         report("Read cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
                ": image partly updated");
         return Outcome::Cancelled;
@@ -293,6 +279,20 @@ try {
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, true);
+}
+
+bool EepromPage::readChipFor(const std::string& command)
+{
+    const bool read = readChip();
+    const bool i2c = type().bus == EepromBus::I2C;
+    if (!read)
+        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR");
+    host_.NormalCursor();
+    lines_.SetI2CLines(0, 0, 0);
+    if (!read)
+        report(command + (i2c ? " failed: the chip did not acknowledge"
+                              : " failed: the chip did not answer"));
+    return read;
 }
 
 EepromPage::Outcome EepromPage::programEnded(bool cancelled, int reached, std::int64_t start)
@@ -546,24 +546,16 @@ try {
     host_.BusyCursor();
     std::copy_n(EepromImage.begin(), ChipSize, EepromBackup.begin());
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
-    const bool read = readChip();
-    const bool cancelled = read && readCancelled_;
+    const bool read = readChipFor("Verify");
     auto restore = [this] {
         std::copy_n(EepromBackup.begin(), ChipSize, EepromImage.begin());
     };
     if (!read) {
-        host_.MessageBox(type().bus == EepromBus::I2C ? AckMessage() : NoAnswerMessage(), "ERROR");
-        host_.NormalCursor();
-        lines_.SetI2CLines(0, 0, 0);
         restore();
-        report(type().bus == EepromBus::I2C ? "Verify failed: the chip did not acknowledge"
-                                            : "Verify failed: the chip did not answer");
         return Outcome::Failed;
     }
-    host_.NormalCursor();
-    lines_.SetI2CLines(0, 0, 0);
     // Bytes that were never read prove nothing: a cancelled verify gives no verdict.
-    if (cancelled) {
+    if (readCancelled_) {
         restore();
         report("Verify cancelled at " + AddressText(static_cast<std::uint32_t>(readReached_)) +
                ": nothing compared");

@@ -112,10 +112,14 @@ private:
     bool addressForRead(unsigned address);
     // The whole chip into EepromImage by the type's bus; false when the chip did not answer.
     bool readChip();
+    // readChip for Read and Verify, ending with the normal cursor and every line low; when the
+    // chip did not answer, its ERROR and the status line "`command` failed: ...", and false.
+    bool readChipFor(const std::string& command);
     bool spiReadAll();
     bool microwireReadAll();
-    // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel.
-    void readBytes(const std::function<std::uint8_t(int)>& next);
+    // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel;
+    // false when next gave nothing, which ends the read there.
+    bool readBytes(const std::function<std::optional<std::uint8_t>(int)>& next);
     SpiBus spiBus();
     MicrowireBus microwireBus();
     // Powers a 93Cxx up and reads its first word: true when the chip answered.
@@ -130,11 +134,11 @@ private:
     bool cancelRequested();
     void progress(int position, const char* suffix);
     void refresh();
-    // The way out of a command the port failed under; `restoreImage` puts back the image that
-    // EepromBackup keeps.
     // The status line of a program run that ended with the lines low: cancelled at `reached`, or
     // done since `start` (ns on the clock).
     Outcome programEnded(bool cancelled, int reached, std::int64_t start);
+    // The way out of a command the port failed under; `restoreImage` puts back the image that
+    // EepromBackup keeps.
     Outcome endOnPortFailure(const PortError& error, bool restoreImage);
     void report(std::string text);
     std::string elapsedSince(std::int64_t start);

@@ -2,7 +2,7 @@
 
 namespace vardel {
 
-void I2CBus::I2CStart()
+void I2CBus::releaseSdaClockHigh()
 {
     lines_.SetI2CScl(0);
     Pause(2);
@@ -12,6 +12,11 @@ void I2CBus::I2CStart()
     Pause(2);
     lines_.SetI2CScl(1);
     Pause(2);
+}
+
+void I2CBus::I2CStart()
+{
+    releaseSdaClockHigh();
     // SDA falling while SCL is high: the START condition.
     lines_.SetI2CSda(0);
     Pause(2);
@@ -45,14 +50,7 @@ void I2CBus::I2CWriteByte(std::uint8_t value)
 
 bool I2CBus::I2CReadAck()
 {
-    lines_.SetI2CScl(0);
-    Pause(2);
-    lines_.SetI2CSda(0);
-    Pause(2);
-    lines_.SetI2CSda(1);
-    Pause(2);
-    lines_.SetI2CScl(1);
-    Pause(2);
+    releaseSdaClockHigh();
     return !lines_.ReadI2CSda();
 }
 

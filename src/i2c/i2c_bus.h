@@ -1,7 +1,6 @@
 #pragma once
 
-#include "hw/bit_timing.h"
-#include "hw/line_driver.h"
+#include "hw/bit_bang_bus.h"
 
 #include <cstdint>
 
@@ -9,9 +8,9 @@ namespace vardel {
 
 // The program as the only master of the EEPROM's I2C bus, bit-banged on the EEPROM wiring. Every
 // step is one line change followed by its pauses; SDA is released by driving it high.
-class I2CBus {
+class I2CBus final : public BitBangBus {
 public:
-    I2CBus(LineDriver& lines, BitTiming& timing) : lines_(lines), timing_(timing) {}
+    using BitBangBus::BitBangBus;
 
     // Supply on, SCL and SDA high, all in one write.
     void I2CIdle() { lines_.SetI2CLines(1, 1, 1); }
@@ -24,18 +23,10 @@ public:
     std::uint8_t I2CReadByte();
     void I2CMasterAck();
 
-    void Pause(int count = 1)
-    {
-        for (int i = 0; i < count; ++i)
-            timing_.BitDelay();
-    }
-
-    LineDriver& lines() { return lines_; }
-    BitTiming& timing() { return timing_; }
-
 private:
-    LineDriver& lines_;
-    BitTiming& timing_;
+    // SCL low, SDA low and then released, SCL high, each with two pauses: how a START and the
+    // acknowledge clock begin.
+    void releaseSdaClockHigh();
 };
 
 } // namespace vardel

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "hw/bit_timing.h"
-#include "hw/line_driver.h"
+#include "hw/bit_bang_bus.h"
 
 #include <cstdint>
 
@@ -10,12 +9,12 @@ namespace vardel {
 // The program as the master of a 93Cxx Microwire EEPROM in the AVR socket: RESET is the chip's CS
 // (active high), SCK its SK, MOSI its DI and MISO its DO. The chip takes DI on the rising edge of
 // SK and moves DO on it; every instruction is a start bit, a two-bit opcode and an address field.
-class MicrowireBus {
+class MicrowireBus final : public BitBangBus {
 public:
     // addressBits: the width of the address field (don't-care bits included); wordBits: 8 with
     // ORG low, 16 with ORG high.
     MicrowireBus(LineDriver& lines, BitTiming& timing, int addressBits, int wordBits)
-        : lines_(lines), timing_(timing), addressBits_(addressBits), wordBits_(wordBits)
+        : BitBangBus(lines, timing), addressBits_(addressBits), wordBits_(wordBits)
     {
     }
 
@@ -43,12 +42,6 @@ public:
     bool WaitReady(int maxMs);
 
     int wordBits() const { return wordBits_; }
-    void Pause(int count = 1)
-    {
-        for (int i = 0; i < count; ++i)
-            timing_.BitDelay();
-    }
-    BitTiming& timing() { return timing_; }
 
 private:
     // Start bit, opcode and address field in one run of bits.
@@ -56,8 +49,6 @@ private:
     // The opcode-00 instructions, told apart by the two top bits of the address field.
     void special(unsigned top);
 
-    LineDriver& lines_;
-    BitTiming& timing_;
     int addressBits_;
     int wordBits_;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "hw/bit_timing.h"
-#include "hw/line_driver.h"
+#include "hw/bit_bang_bus.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +10,7 @@ namespace vardel {
 // The program as the master of a 25xx SPI EEPROM in the AVR socket: RESET is the chip's /CS,
 // SCK its clock, MOSI its SI and MISO its SO. SPI mode 0: the chip takes SI on the rising edge of
 // SCK and moves SO on the falling one; every step is one line change and a bit delay.
-class SpiBus {
+class SpiBus final : public BitBangBus {
 public:
     static constexpr std::uint8_t kWrite = 0x02;
     static constexpr std::uint8_t kRead = 0x03;
@@ -30,7 +29,7 @@ public:
     // addressBytes: 1 to 3; chipSize: for the one-address-byte parts, whose a8 travels in bit 3
     // of READ and WRITE.
     SpiBus(LineDriver& lines, BitTiming& timing, int addressBytes, int chipSize)
-        : lines_(lines), timing_(timing), addressBytes_(addressBytes), chipSize_(chipSize)
+        : BitBangBus(lines, timing), addressBytes_(addressBytes), chipSize_(chipSize)
     {
     }
 
@@ -57,17 +56,7 @@ public:
     // the memory), or nothing when none is protected.
     static std::optional<int> ProtectedFrom(std::uint8_t status, int chipSize);
 
-    void Pause(int count = 1)
-    {
-        for (int i = 0; i < count; ++i)
-            timing_.BitDelay();
-    }
-    LineDriver& lines() { return lines_; }
-    BitTiming& timing() { return timing_; }
-
 private:
-    LineDriver& lines_;
-    BitTiming& timing_;
     int addressBytes_;
     int chipSize_;
 };

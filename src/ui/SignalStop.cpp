@@ -34,20 +34,13 @@ SignalStop::SignalStop(TVentana& window) : window_(window)
         return;
     notifier_ = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SignalStop::onSignal);
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
     // Reads, writes and waits go on where they were: the window looks at the pipe itself.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&action.sa_mask, s);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(s, &action, nullptr);
+    vardel::HandleSignals(vardel::kStopSignals, onStopSignal, SA_RESTART);
 }
 
 SignalStop::~SignalStop()
 {
-    vardel::RemoveTemporariesOnSignals({SIGINT, SIGTERM, SIGHUP});
+    vardel::RemoveTemporariesOnSignals();
 }
 
 void SignalStop::onSignal()

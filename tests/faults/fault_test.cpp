@@ -26,6 +26,7 @@ using vardel::test::ReadWholeFile;
 using vardel::test::RecordingHost;
 using vardel::test::ScratchFolder;
 using vardel::test::SimRig;
+using vardel::test::StartCounter;
 using vardel::test::WriteWholeFile;
 
 namespace {
@@ -40,33 +41,6 @@ std::string PageFailure(int address)
            "byte no. " +
            std::to_string(address) + ")";
 }
-
-// Passes every access on to the board and counts START conditions: SDA falling while SCL stays
-// high.
-class StartWatch final : public PortIo {
-public:
-    explicit StartWatch(PortIo& inner) : inner_(inner) {}
-    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
-    {
-        if (port == LptDataPort) {
-            if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
-                ++starts;
-            last_ = value;
-        }
-        inner_.DlPortWritePortUchar(port, value);
-    }
-    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
-    {
-        return inner_.DlPortReadPortUchar(port);
-    }
-    std::string describe() const override { return inner_.describe(); }
-
-    int starts = 0;
-
-private:
-    PortIo& inner_;
-    std::uint8_t last_ = 0;
-};
 
 // A recording host that runs `onLabel` when the progress label is given this text: a fault can
 // then strike between two units of work.
@@ -87,7 +61,7 @@ public:
 struct EepromRig {
     VirtualClock clock;
     sim::SimBoard board{clock};
-    StartWatch port{board};
+    StartCounter port{board, clock};
     LineDriver lines{port};
     BitTiming timing{clock};
     LabelHookHost host;
@@ -127,6 +101,24 @@ struct EepromRig {
 
 const int k24C32 = FindEepromType("24C32");
 
+using EepromCommand = EepromPage::Outcome (EepromPage::*)();
+constexpr EepromCommand kRead = &EepromPage::Leerchip1Click;
+constexpr EepromCommand kVerify = &EepromPage::Verificar1Click;
+
+// Each command fails for want of an acknowledge, between the busy and the normal cursor, with the
+// image as it was and every line low.
+void ExpectNoAck(EepromRig& rig, std::initializer_list<EepromCommand> commands)
+{
+    const auto image = rig.image();
+    for (const EepromCommand command : commands) {
+        rig.clear();
+        EXPECT_EQ((rig.page.*command)(), EepromPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
+        EXPECT_EQ(rig.image(), image);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+}
+
 // ---- AVR side --------------------------------------------------------------------------------
 
 const char* const kNotDetected = "ERROR|Processor not detected!!!";
@@ -165,6 +157,33 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
     return bytes;
 }
 
+using AvrCommand = AvrPage::Outcome (AvrPage::*)();
+
+// Each command given `file` fails with `message` between the busy and the normal cursor and
+// leaves the file as it was; a flash read then fails with it as well and writes no file. Every
+// line ends low.
+void ExpectEachFails(SimRig& rig, const ScratchFolder& folder, const std::string& file,
+                     std::initializer_list<AvrCommand> commands, const std::string& message)
+{
+    const std::string before = ReadWholeFile(file);
+    for (const AvrCommand command : commands) {
+        rig.host.calls.clear();
+        rig.answer = file;
+        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
+        EXPECT_EQ(rig.host.essentials(),
+                  (std::vector<std::string>{"busy", "message " + message, "normal"}));
+        EXPECT_EQ(ReadWholeFile(file), before);
+        EXPECT_EQ(rig.board.data(), 0x00);
+    }
+    const auto names = folder.names();
+    rig.host.calls.clear();
+    rig.answer = folder.file("dump" + file.substr(file.rfind('.')));
+    EXPECT_EQ(rig.page.btnLeerFlashClick(), AvrPage::Outcome::Failed);
+    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{message}));
+    EXPECT_EQ(folder.names(), names);
+    EXPECT_EQ(rig.board.data(), 0x00);
+}
+
 } // namespace
 
 // ---- no board on the port --------------------------------------------------------------------
@@ -175,16 +194,7 @@ TEST(NoBoard, EepromCommandsFindNoChipAndKeepTheImage)
     rig.board.setDisconnected(true);
     const auto image = rig.image();
 
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kRead, kVerify});
 
     rig.clear();
     EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
@@ -263,17 +273,8 @@ TEST(EepromFaults, AChipThatStaysBusyIsNeverAddressed)
     rig.chip->busyForever = true;
     const auto image = rig.image();
 
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
     // Addressing fails before any byte is read: no progress window.
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kRead, kVerify});
 
     rig.clear();
     rig.port.starts = 0;
@@ -291,20 +292,10 @@ TEST(EepromFaults, AStuckSdaIsNoChipNotAChipFullOfZeros)
 {
     EepromRig rig(k24C32);
     rig.chip->sdaStuckLow = true;
-    const auto image = rig.image();
-
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
+    ExpectNoAck(rig, {kRead});
     // An image of zeros is exactly what a held line would read as: it must not verify.
     std::fill_n(rig.page.EepromImage.begin(), rig.page.ChipSize, 0x00);
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), std::vector<std::uint8_t>(4096, 0x00));
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kVerify});
 
     rig.clear();
     EXPECT_EQ(rig.page.Grabarchip1Click(), EepromPage::Outcome::Failed);
@@ -322,17 +313,7 @@ TEST(EepromFaults, AChipPulledOutBetweenOperationsKeepsItsContents)
     ASSERT_EQ(rig.memory(), image);
 
     auto pulled = rig.board.removeEeprom();
-    rig.clear();
-    EXPECT_EQ(rig.page.Verificar1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
-
-    rig.clear();
-    EXPECT_EQ(rig.page.Leerchip1Click(), EepromPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.essentials(), (std::vector<std::string>{"busy", kAck, "normal"}));
-    EXPECT_EQ(rig.image(), image);
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectNoAck(rig, {kVerify, kRead});
 
     // Put back, it still holds what was programmed.
     rig.board.insertEeprom(std::move(pulled));
@@ -395,26 +376,8 @@ TEST(AvrFaults, AChipThatNeverEchoesIsNotDetectedAndNotTouched)
 
     const std::string file = folder.file("image.hex");
     WriteWholeFile(file, ":0400000001020304F2\r\n:00000001FF\r\n");
-    const std::string before = ReadWholeFile(file);
-    for (auto command : {&AvrPage::btnProgFlashClick, &AvrPage::BitBtn1Click}) {
-        rig.host.calls.clear();
-        rig.answer = file;
-        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
-        EXPECT_EQ(
-            rig.host.essentials(),
-            (std::vector<std::string>{"busy", std::string("message ") + kNotDetected, "normal"}));
-        EXPECT_EQ(ReadWholeFile(file), before);
-        EXPECT_EQ(rig.board.data(), 0x00);
-    }
-
-    // A read writes no file.
-    rig.host.calls.clear();
-    rig.answer = folder.file("dump.hex");
-    EXPECT_EQ(rig.page.btnLeerFlashClick(), AvrPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kNotDetected}));
-    EXPECT_EQ(folder.names(), (std::vector<std::string>{"image.hex"}));
-    EXPECT_EQ(rig.board.data(), 0x00);
-
+    ExpectEachFails(rig, folder, file, {&AvrPage::btnProgFlashClick, &AvrPage::BitBtn1Click},
+                    kNotDetected);
     EXPECT_EQ(rig.target().flash(), Pattern(8192));
     EXPECT_EQ(rig.target().eeprom(), Pattern(512));
 }
@@ -541,25 +504,10 @@ TEST(AvrFaults, AProtectedChipIsNamedAndLeftAlone)
 
     const std::string file = folder.file("image.bin");
     WriteWholeFile(file, Text(RandomBytes(512, 6)));
-    const std::string before = ReadWholeFile(file);
-    for (auto command :
-         {&AvrPage::btnProgFlashClick, &AvrPage::btnFLashVerifClick, &AvrPage::BitBtn1Click,
-          &AvrPage::btnEEPIntClick, &AvrPage::btnTestBlankClick}) {
-        rig.host.calls.clear();
-        rig.answer = file;
-        EXPECT_EQ((rig.page.*command)(), AvrPage::Outcome::Failed);
-        EXPECT_EQ(
-            rig.host.essentials(),
-            (std::vector<std::string>{"busy", std::string("message ") + kProtected, "normal"}));
-        EXPECT_EQ(ReadWholeFile(file), before);
-        EXPECT_EQ(rig.board.data(), 0x00);
-    }
-    rig.host.calls.clear();
-    rig.answer = folder.file("dump.bin");
-    EXPECT_EQ(rig.page.btnLeerFlashClick(), AvrPage::Outcome::Failed);
-    EXPECT_EQ(rig.host.messages(), (std::vector<std::string>{kProtected}));
-    EXPECT_EQ(folder.names(), (std::vector<std::string>{"image.bin"}));
-    EXPECT_EQ(rig.board.data(), 0x00);
+    ExpectEachFails(rig, folder, file,
+                    {&AvrPage::btnProgFlashClick, &AvrPage::btnFLashVerifClick,
+                     &AvrPage::BitBtn1Click, &AvrPage::btnEEPIntClick, &AvrPage::btnTestBlankClick},
+                    kProtected);
     EXPECT_EQ(rig.target().flash(), flash);
     EXPECT_EQ(rig.target().eeprom(), eeprom);
 }

@@ -10,6 +10,7 @@
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
 #include "support/fake_kernel.h"
+#include "support/recording.h"
 
 #include <QTemporaryDir>
 
@@ -22,6 +23,7 @@
 
 using namespace vardel;
 using vardel::test::FakeKernel;
+using vardel::test::PassingPort;
 
 // The commands' usage errors go through the program's own printer, which lives with its main().
 int vardel::cli::usageError(const QString& message)
@@ -41,21 +43,14 @@ bool Has(const std::string& text, const std::string& part)
 const char* const kMap = "d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,d6=5,sda=6,miso=13";
 
 // Passes the program's accesses on and keeps the data bytes it wrote; `onWrite` runs before each.
-struct Tap final : PortIo {
-    explicit Tap(PortIo& inner) : inner(inner) {}
-    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+struct Tap final : PassingPort {
+    using PassingPort::PassingPort;
+    void written(std::uint16_t, std::uint8_t value) override
     {
         if (onWrite)
             onWrite();
         writes.push_back(value);
-        inner.DlPortWritePortUchar(port, value);
     }
-    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
-    {
-        return inner.DlPortReadPortUchar(port);
-    }
-    std::string describe() const override { return inner.describe(); }
-    PortIo& inner;
     std::vector<std::uint8_t> writes;
     std::function<void()> onWrite;
 };

@@ -19,6 +19,7 @@
 
 using namespace vardel;
 using vardel::test::FakeKernel;
+using vardel::test::PassingPort;
 using vardel::test::RecordingHost;
 
 namespace {
@@ -143,25 +144,19 @@ TEST(RealPort, ACardPulledOutDuringAReadEndsItAsAPortErrorWithNothingKept)
 
     // The card goes after a few bytes: the kernel's dummy operations take every write and read
     // the status as 0, which a read without the check would take for 0xFF bytes.
-    struct Puller final : PortIo {
-        PortIo& inner;
+    struct Puller final : PassingPort {
         FakeKernel& kernel;
         FakeKernel::Parport& parport;
         long left = 2000;
-        Puller(PortIo& i, FakeKernel& k, FakeKernel::Parport& p) : inner(i), kernel(k), parport(p)
+        Puller(PortIo& i, FakeKernel& k, FakeKernel::Parport& p)
+            : PassingPort(i), kernel(k), parport(p)
         {
         }
-        void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+        void written(std::uint16_t, std::uint8_t) override
         {
             if (--left == 0)
                 kernel.removeCard(parport);
-            inner.DlPortWritePortUchar(port, value);
         }
-        std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
-        {
-            return inner.DlPortReadPortUchar(port);
-        }
-        std::string describe() const override { return inner.describe(); }
     } puller(board->port(), rig.kernel, rig.parport);
 
     LineDriver lines(puller);

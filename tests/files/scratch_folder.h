@@ -4,9 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace vardel::test {
 
@@ -57,6 +60,18 @@ inline std::string ReadWholeFile(const std::string& name)
 inline void WriteWholeFile(const std::string& name, const std::string& content)
 {
     std::ofstream(name, std::ios::binary) << content;
+}
+
+// Each file's inode: a file that is replaced whole gets a new one.
+inline std::map<std::string, std::uintmax_t> FileInodes(const std::string& folder)
+{
+    std::map<std::string, std::uintmax_t> result;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        struct stat st {};
+        ::stat(entry.path().c_str(), &st);
+        result[entry.path().filename().string()] = st.st_ino;
+    }
+    return result;
 }
 
 inline std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed)

@@ -21,44 +21,10 @@
 
 using namespace vardel;
 using vardel::test::RecordingHost;
+using vardel::test::StartCounter;
 using Outcome = EepromPage::Outcome;
 
 namespace {
-
-// Counts START conditions among the bytes the program writes: SDA falling while SCL stays high;
-// notes when the last STOP (SDA rising while SCL stays high) and the power-off came.
-class StartCounter final : public PortIo {
-public:
-    StartCounter(PortIo& inner, const Clock& clock) : inner_(inner), clock_(clock) {}
-    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
-    {
-        if (port == LptDataPort) {
-            if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
-                ++starts;
-            if ((last_ & 0x08) && (value & 0x08) && !(last_ & 0x10) && (value & 0x10))
-                lastStopNs = clock_.nanoseconds();
-            if ((last_ & 0x07) && !(value & 0x07))
-                powerOffNs = clock_.nanoseconds();
-            last_ = value;
-            writes.push_back(value);
-        }
-        inner_.DlPortWritePortUchar(port, value);
-    }
-    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
-    {
-        return inner_.DlPortReadPortUchar(port);
-    }
-    std::string describe() const override { return inner_.describe(); }
-    int starts = 0;
-    std::vector<std::uint8_t> writes;
-    std::int64_t lastStopNs = -1;
-    std::int64_t powerOffNs = -1;
-
-private:
-    PortIo& inner_;
-    const Clock& clock_;
-    std::uint8_t last_ = 0;
-};
 
 // The EEPROM page over the simulated board with a chip of the given type in its socket.
 struct Bench {

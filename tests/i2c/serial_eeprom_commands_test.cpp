@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace vardel;
+using vardel::test::PassingPort;
 using vardel::test::RecordingHost;
 using Outcome = EepromPage::Outcome;
 
@@ -16,10 +17,13 @@ namespace {
 
 // Splits the data-register writes into SPI frames: the MOSI bytes clocked in (rising SCK) while
 // RESET, the 25xx's /CS, is low.
-class SpiFrames final : public PortIo {
+class SpiFrames final : public PassingPort {
 public:
-    explicit SpiFrames(PortIo& inner) : inner_(inner) {}
-    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    using PassingPort::PassingPort;
+    std::vector<std::vector<std::uint8_t>> frames;
+
+private:
+    void written(std::uint16_t port, std::uint8_t value) override
     {
         if (port == LptDataPort && (value & 0x07)) {
             const bool selected = !(value & 0x10);
@@ -36,17 +40,8 @@ public:
             }
         }
         last_ = value;
-        inner_.DlPortWritePortUchar(port, value);
     }
-    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
-    {
-        return inner_.DlPortReadPortUchar(port);
-    }
-    std::string describe() const override { return inner_.describe(); }
-    std::vector<std::vector<std::uint8_t>> frames;
 
-private:
-    PortIo& inner_;
     std::uint8_t last_ = 0;
     int bits_ = 0;
     std::vector<std::uint8_t> frame_;

@@ -1,3 +1,4 @@
+#include "files/scratch_folder.h"
 #include "hw/hardware_check.h"
 #include "hw/line_driver.h"
 #include "sim/avr_target.h"
@@ -12,18 +13,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 using namespace vardel;
 using vardel::sim::SimBoard;
+using vardel::test::FileInodes;
 
 TEST(SimBoard, AnEmptySocketLetsSdaFollowTheOutputAndMisoFloatHigh)
 {
@@ -111,18 +111,6 @@ sim::BoardOptions simAt(const std::string& folder, std::chrono::milliseconds wai
     return options;
 }
 
-// Each file's inode: a file the board rewrites gets a new one (it replaces files whole).
-std::map<std::string, std::uintmax_t> inodes(const std::string& folder)
-{
-    std::map<std::string, std::uintmax_t> result;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        struct stat st {};
-        ::stat(entry.path().c_str(), &st);
-        result[entry.path().filename().string()] = st.st_ino;
-    }
-    return result;
-}
-
 } // namespace
 
 TEST(Board, ANewFolderStartsWithBothSocketsFilledAndIsWrittenOnlyWhereItChanged)
@@ -134,18 +122,18 @@ TEST(Board, ANewFolderStartsWithBothSocketsFilledAndIsWrittenOnlyWhereItChanged)
     ASSERT_TRUE(board) << error;
     EXPECT_EQ(board->describe(), "simulated board (EEPROM socket: 24C256; AVR socket: ATmega128)");
     ASSERT_TRUE(board->release(error)) << error;
-    const auto written = inodes(folder);
+    const auto written = FileInodes(folder);
     EXPECT_EQ(written.size(), 4u); // board.ini and the three memories
 
     // Nothing changed: nothing written. One chip changed: its file alone.
     ASSERT_TRUE(board->claim(error)) << error;
     ASSERT_TRUE(board->release(error)) << error;
-    EXPECT_EQ(inodes(folder), written);
+    EXPECT_EQ(FileInodes(folder), written);
     ASSERT_TRUE(board->claim(error)) << error;
     static_cast<sim::AvrTarget*>(board->sim()->avr())->eeprom()[7] = 0x00;
     ASSERT_TRUE(board->release(error)) << error;
     // A new version of that memory, named by a new board.ini; the old one is gone.
-    auto now = inodes(folder);
+    auto now = FileInodes(folder);
     EXPECT_EQ(now.count("avr-eeprom-1.bin"), 0u);
     EXPECT_EQ(now.count("avr-eeprom-2.bin"), 1u);
     EXPECT_NE(now.at("board.ini"), written.at("board.ini"));

@@ -40,6 +40,58 @@ public:
     std::string describe() const override { return "recording port"; }
 };
 
+// Passes every access on to another port; `written` sees each write first, as a watch on the
+// cable would.
+class PassingPort : public PortIo {
+public:
+    explicit PassingPort(PortIo& inner) : inner_(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        written(port, value);
+        inner_.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        return inner_.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner_.describe(); }
+
+protected:
+    virtual void written(std::uint16_t port, std::uint8_t value) = 0;
+
+private:
+    PortIo& inner_;
+};
+
+// Counts START conditions among the bytes the program writes: SDA falling while SCL stays high;
+// notes when the last STOP (SDA rising while SCL stays high) and the power-off came.
+class StartCounter final : public PassingPort {
+public:
+    StartCounter(PortIo& inner, const Clock& clock) : PassingPort(inner), clock_(clock) {}
+    int starts = 0;
+    std::vector<std::uint8_t> writes;
+    std::int64_t lastStopNs = -1;
+    std::int64_t powerOffNs = -1;
+
+private:
+    void written(std::uint16_t port, std::uint8_t value) override
+    {
+        if (port == LptDataPort) {
+            if ((last_ & 0x08) && (value & 0x08) && (last_ & 0x10) && !(value & 0x10))
+                ++starts;
+            if ((last_ & 0x08) && (value & 0x08) && !(last_ & 0x10) && (value & 0x10))
+                lastStopNs = clock_.nanoseconds();
+            if ((last_ & 0x07) && !(value & 0x07))
+                powerOffNs = clock_.nanoseconds();
+            last_ = value;
+            writes.push_back(value);
+        }
+    }
+
+    const Clock& clock_;
+    std::uint8_t last_ = 0;
+};
+
 // Records every call the core makes to the user, in order, as short texts:
 // "message CAPTION|text", "busy", "normal", "progress show", "label TEXT", "gauge N", ...
 class RecordingHost : public Host {

@@ -1,3 +1,4 @@
+#include "files/scratch_folder.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_page.h"
 #include "program_fixture.h"
@@ -47,12 +48,10 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 
-#include <sys/stat.h>
-
 using namespace vardel;
+using vardel::test::FileInodes;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -516,18 +515,6 @@ void MainWindowTest::hardwareCheck()
 }
 
 namespace {
-// Each file's inode: a file the board rewrites gets a new one (it replaces files whole).
-std::map<std::string, std::uintmax_t> inodes(const std::string& folder)
-{
-    std::map<std::string, std::uintmax_t> result;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        struct stat st {};
-        ::stat(entry.path().c_str(), &st);
-        result[entry.path().filename().string()] = st.st_ino;
-    }
-    return result;
-}
-
 // The board as vardel-cli opens it: claimed for the run, or not at all.
 std::unique_ptr<sim::Board> openAsTheCommandLine(const QString& folder, std::string& error)
 {
@@ -559,7 +546,7 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
         cli->sim()->insertAvr(sim::MakeAvrChip("", "1E9999", error));
         QVERIFY2(cli->release(error), error.c_str());
     }
-    const auto written = inodes(folder.toStdString());
+    const auto written = FileInodes(folder.toStdString());
 
     // The next operation works on the sockets as the folder has them, holds the folder while it
     // runs (its message comes before its end), and writes nothing back.
@@ -581,7 +568,7 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
     QCOMPARE(w.lbBoard->text(),
              QStringLiteral("Board: simulated board (EEPROM socket: empty; AVR socket: chip with "
                             "signature 1E 99 99)"));
-    QCOMPARE(inodes(folder.toStdString()), written);
+    QCOMPARE(FileInodes(folder.toStdString()), written);
 
     // A board.ini damaged meanwhile: a message naming it, nothing runs, nothing is written.
     {
@@ -589,7 +576,7 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
         QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ini.write("eeprom = 24C04x\n");
     }
-    const auto damaged = inodes(folder.toStdString());
+    const auto damaged = FileInodes(folder.toStdString());
     p.messages.clear();
     w.ToolButton3->trigger();
     QCOMPARE(p.messages,
@@ -603,7 +590,7 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
 
     // Closing the window writes nothing either.
     p.stop();
-    QCOMPARE(inodes(folder.toStdString()), damaged);
+    QCOMPARE(FileInodes(folder.toStdString()), damaged);
 }
 
 void MainWindowTest::theStatusBarSaysWhatHappened()
