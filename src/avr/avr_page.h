@@ -104,7 +104,7 @@ public:
     // The catalogue entry of the last successful identification, or null.
     const DeviceEntry* device() const { return device_; }
     // The part of the last successful identification, catalogued or not, or null; `catalogued`
-    // tells which editor holds its bits.
+    // tells which editor page shows its bits.
     const AvrPart* identifiedPart() const { return device_ ? device_->part : part_; }
 
 private:
