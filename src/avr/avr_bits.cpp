@@ -3,7 +3,7 @@
 #include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 namespace vardel {
 

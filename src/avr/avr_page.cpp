@@ -4,7 +4,7 @@
 #include "files/unHEX.h"
 #include "hw/outcome_text.h"
 #include "hw/port_failure.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 #include <span>
 

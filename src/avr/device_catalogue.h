@@ -9,9 +9,6 @@
 
 namespace vardel {
 
-// What the fuse group GroupBox4 does when the chip is identified.
-enum class FuseGroup { Hidden, Shown, Unchanged };
-
 // One chip of the catalogue, with the editor pages that identification selects for it. Its facts
 // (signature, sizes, write times) are its part's; the rest is how this program shows and
 // programs it.

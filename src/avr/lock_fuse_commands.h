@@ -8,7 +8,7 @@
 #include "avr/part_bits.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 #include <functional>
 #include <vector>

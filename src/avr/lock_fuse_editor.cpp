@@ -1,7 +1,7 @@
 #include "avr/lock_fuse_editor.h"
 
 #include "avr/avr_page_model.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 #include <stdexcept>
 
@@ -10,92 +10,6 @@ namespace vardel {
 namespace {
 
 using S = EditorSection;
-
-constexpr const char* kSelectBootSize = "Select Boot Size";
-constexpr const char* kStartUpTime = "Select start-up time";
-constexpr const char* kClockSource = "Select Clock source";
-
-// clang-format off
-// number, section, caption, hint, state label, column, starts checked, enabled, label enabled,
-// inert
-constexpr EditorBox kBoxes[] = {
-    {10, S::LB128, "7", "", 0, "", false, false, true, true},
-    {9, S::LB128, "6", "", 0, "", false, false, true, true},
-    {8, S::LB128, "BLB12", "Boot lock bit 12", 0, "", false, true, true, false},
-    {7, S::LB128, "BLB11", "Boot lock bit 11", 0, "", false, true, true, false},
-    {6, S::LB128, "BLB02", "Boot lock bit 02", 0, "", false, true, true, false},
-    {5, S::LB128, "BLB01", "Boot lock bit 01", 0, "", false, true, true, false},
-    {4, S::LB128, "LB2", "Lock bit 2", 0, "", false, true, true, false},
-    {3, S::LB128, "LB1", "Lock bit 1", 0, "", false, true, true, false},
-
-    {52, S::LB103, "LB2", "Lock Bit 2", 55, "", false, true, true, false},
-    {53, S::LB103, "LB1", "Lock Bit 1", 56, "", false, true, true, false},
-
-    {2, S::LockAT90S, "LB2", "", 10, "", false, true, true, false},
-    {1, S::LockAT90S, "LB1", "", 32, "", false, true, true, false},
-
-    {11, S::Fuse128, "7", "", 0, "Extended", false, false, true, true},
-    {12, S::Fuse128, "6", "", 0, "Extended", false, false, true, true},
-    {13, S::Fuse128, "5", "", 0, "Extended", false, false, true, true},
-    {14, S::Fuse128, "4", "", 0, "Extended", false, false, true, true},
-    {15, S::Fuse128, "3", "", 0, "Extended", false, false, true, true},
-    {16, S::Fuse128, "2", "", 0, "Extended", false, false, true, true},
-    {17, S::Fuse128, "M103C", "ATmega103 compatibility mode", 14, "Extended", false, true, true, false},
-    {18, S::Fuse128, "WDTON", "Watchdog Timer always on", 15, "Extended", false, true, true, false},
-    {19, S::Fuse128, "OCDEN", "Enable OCD", 16, "Hi", false, true, true, false},
-    {20, S::Fuse128, "JTAGEN", "Enable JTAG", 17, "Hi", false, true, true, false},
-    {21, S::Fuse128, "SPIEN", "Enable Serial Program and Data Downloading ", 18, "Hi", false, false, false, false},
-    {22, S::Fuse128, "CKOPT", "Oscillator options", 19, "Hi", false, true, true, false},
-    {23, S::Fuse128, "EESAVE", "EEPROM memory is preserved through the Chip Erase", 20, "Hi", false, true, true, false},
-    {24, S::Fuse128, "BOOTSZ1", kSelectBootSize, 21, "Hi", false, true, true, false},
-    {25, S::Fuse128, "BOOTSZ0", kSelectBootSize, 22, "Hi", false, true, true, false},
-    {26, S::Fuse128, "BOOTRST", "Select Reset Vector", 23, "Hi", false, true, true, false},
-    {27, S::Fuse128, "BODLEVEL", "Brown out detector trigger level", 24, "Low", false, true, true, false},
-    {28, S::Fuse128, "BODEN", "Brown out detector enable", 25, "Low", false, true, true, false},
-    {29, S::Fuse128, "SUT1", kStartUpTime, 26, "Low", false, true, true, false},
-    {30, S::Fuse128, "SUT0", kStartUpTime, 27, "Low", false, true, true, false},
-    {31, S::Fuse128, "CKSEL3", kClockSource, 28, "Low", false, true, true, false},
-    {32, S::Fuse128, "CKSEL2", kClockSource, 29, "Low", false, true, true, false},
-    {33, S::Fuse128, "CKSEL1", kClockSource, 30, "Low", false, true, true, false},
-    {34, S::Fuse128, "CKSEL0", kClockSource, 31, "Low", false, true, true, false},
-
-    {43, S::Fuse163, "BOOTSZ1", "", 45, "Hi", false, true, true, false},
-    {44, S::Fuse163, "BOOTSZ0", "", 46, "Hi", false, true, true, false},
-    {45, S::Fuse163, "BOOTRST", "", 47, "Hi", false, true, true, false},
-    {46, S::Fuse163, "BODLEVEL", "", 48, "Lo", false, true, true, false},
-    {47, S::Fuse163, "BODEN", "", 49, "Lo", false, true, true, false},
-    {48, S::Fuse163, "CKSEL3", "", 50, "Lo", false, true, true, false},
-    {49, S::Fuse163, "CKSEL2", "", 51, "Lo", false, true, true, false},
-    {50, S::Fuse163, "CKSEL1", "", 52, "Lo", false, true, true, false},
-    {51, S::Fuse163, "CKSEL0", "", 53, "Lo", false, true, true, false},
-
-    {36, S::Fuse161, "BOOTRST", "", 35, "", false, true, true, false},
-    {37, S::Fuse161, "SPIEN", "", 36, "", false, false, false, false},
-    {38, S::Fuse161, "BODLEVEL", "", 37, "", false, true, true, false},
-    {39, S::Fuse161, "BODEN", "", 38, "", false, true, true, false},
-    {40, S::Fuse161, "CKSEL2", "", 39, "", false, true, true, false},
-    {41, S::Fuse161, "CKSEL1", "", 40, "", false, true, true, false},
-    {42, S::Fuse161, "CKSEL0", "", 41, "", false, true, true, false},
-
-    {54, S::Fuse103, "EESAVE", "", 58, "", false, true, true, false},
-    {55, S::Fuse103, "SPIEN", "", 59, "", false, false, true, false},
-    {56, S::Fuse103, "SUT1", "", 60, "", false, true, true, false},
-    {57, S::Fuse103, "SUT0", "", 61, "", false, true, true, false},
-
-    {35, S::FuseAT90S, "FSTRT", "", 33, "", false, true, true, false},
-
-    {58, S::FuseATtiny, "BODLEVEL", "", 64, "", false, true, true, false},
-    {59, S::FuseATtiny, "BODEN", "", 65, "", false, true, true, false},
-    {60, S::FuseATtiny, "SPIEN", "", 66, "", true, false, true, false},
-    {61, S::FuseATtiny, "RSTDISBL", "", 67, "", false, false, true, false},
-    {62, S::FuseATtiny, "CKSEL3", "", 68, "", false, true, true, false},
-    {63, S::FuseATtiny, "CKSEL2", "", 69, "", false, true, true, false},
-    {64, S::FuseATtiny, "CKSEL1", "", 70, "", false, true, true, false},
-    {65, S::FuseATtiny, "CKSEL0", "", 71, "", false, true, true, false},
-};
-// clang-format on
-
-static_assert(std::size(kBoxes) == LockFuseEditor::kBoxCount);
 
 constexpr const char* kSpienWarning =
     "Warning !!!\r"
@@ -128,7 +42,7 @@ const char* StateText(bool checked)
 
 LockFuseEditor::LockFuseEditor()
 {
-    for (const EditorBox& box : kBoxes) {
+    for (const EditorBox& box : CatalogueEditorBoxes()) {
         State& s = state_[box.number];
         s.checked = box.startsChecked;
         s.enabled = box.enabled;
@@ -140,12 +54,12 @@ LockFuseEditor::LockFuseEditor()
 
 std::span<const EditorBox> LockFuseEditor::Boxes()
 {
-    return kBoxes;
+    return CatalogueEditorBoxes();
 }
 
 const EditorBox& LockFuseEditor::Info(int number)
 {
-    for (const EditorBox& box : kBoxes)
+    for (const EditorBox& box : CatalogueEditorBoxes())
         if (box.number == number)
             return box;
     throw std::out_of_range("no CheckBox" + std::to_string(number));
@@ -154,7 +68,7 @@ const EditorBox& LockFuseEditor::Info(int number)
 std::vector<int> LockFuseEditor::BoxesOf(EditorSection section)
 {
     std::vector<int> out;
-    for (const EditorBox& box : kBoxes)
+    for (const EditorBox& box : CatalogueEditorBoxes())
         if (box.section == section)
             out.push_back(box.number);
     return out;

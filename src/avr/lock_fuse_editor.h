@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hw/host.h"
+#include "parts/catalogue_parts.h"
 
 #include <array>
 #include <cstdint>
@@ -13,35 +14,6 @@
 namespace vardel {
 
 class AvrPageModel;
-struct CataloguePreset;
-
-// The parts of the lock- and fuse-bit editors, each a page of one of the editor notebooks, except
-// LockAT90S, the "Lock Bits" group on page "AT90Sxxxx" of Notebook1.
-enum class EditorSection {
-    Fuse128,    // Notebook2 page "128"
-    Fuse163,    // Notebook2 page "163"
-    Fuse161,    // Notebook2 page "161"
-    Fuse103,    // Notebook2 page "103"
-    FuseAT90S,  // Notebook4 page "AT90Sxxxx", the one-box group GroupBox4
-    FuseATtiny, // Notebook4 page "ATtiny"
-    LB128,      // Notebook3 page "LB128"
-    LB103,      // Notebook3 page "LB103"
-    LockAT90S,  // group "Lock Bits" of Notebook1 page "AT90Sxxxx", with Memo1
-};
-
-// One check box of the editors, as the form lays it out.
-struct EditorBox {
-    int number; // n of CheckBoxn
-    EditorSection section;
-    const char* caption; // CheckBox35's is the form's; identification may change it
-    const char* hint;    // "" when the box has none
-    int label;           // n of its state label Labeln, 0 when it has none
-    const char* column;  // column heading on pages "128" and "163", else ""
-    bool startsChecked;
-    bool enabled; // as the form has it; only the guards of the ATtiny page change it
-    bool labelEnabled;
-    bool inert; // never read or written: the unused bits shown for completeness
-};
 
 // A fuse bit that ends serial programming in one of its states: SPIEN unprogrammed, RSTDISBL or
 // DWEN programmed. Its box stays disabled until the user answers its warning with OK.

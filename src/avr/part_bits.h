@@ -6,7 +6,7 @@
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "parts/avr_parts.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 #include <array>
 #include <cstdint>

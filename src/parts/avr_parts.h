@@ -77,7 +77,8 @@ struct AvrPart {
     } instructions;
     std::array<const char*, 8> lockBits; // name of lock bit 0..7, null where the part has none
     // One of the twelve parts of the device catalogue: their rows are kept as committed by the
-    // generator, their lock and fuse instructions and editor pages stand in `CatalogueBits`.
+    // generator, their lock and fuse instructions and editor pages stand in `CataloguePart`
+    // (parts/catalogue_parts.cpp).
     bool catalogued;
     int fuseCount;
     std::array<AvrPartFuse, 3> fuses;

@@ -239,7 +239,7 @@ const AvrPart kParts[] = {
      {"00100000xxxxxxaaaaaaaaaaoooooooo", "00101000xxxxxxaaaaaaaaaaoooooooo", nullptr, nullptr, nullptr, nullptr, "01000000xxxxxxaaaaaaaaaaiiiiiiii", "01001000xxxxxxaaaaaaaaaaiiiiiiii", "1010000000000000xaaaaaaaoooooooo", "1100000000000000xaaaaaaaiiiiiiii", "10101100100xxxxxxxxxxxxxxxxxxxxx", "00110000xxxxxxxxxxxxxxaaoooooooo", "01011000xxxxxxxxxxxxxxxxoooxxxxo", "1010110011111ii1xxxxxxxxxxxxxxxx", nullptr, nullptr},
      {nullptr, "LB1", "LB2", nullptr, nullptr, nullptr, nullptr, nullptr},
      true, 1, {{
-         {"fuse", "01011000xxxxxxxxxxxxxxxxoooxxxxo", "101011001011111ixxxxxxxxxxxxxxxx", 0xDF,
+         {"fuse", "01011000xxxxxxxxxxxxxxxxoooxxxxo", "101011001011111ixxxxxxxxxxxxxxxx", 0xDE,
           {"RCEN", nullptr, nullptr, nullptr, nullptr, "SPIEN", nullptr, nullptr},
           {"", nullptr, nullptr, nullptr, nullptr, "", nullptr, nullptr}},
      }},
@@ -2227,7 +2227,7 @@ const AvrPart kParts[] = {
      {"00100000xxxxxxxaaaaaaaaaoooooooo", "00101000xxxxxxxaaaaaaaaaoooooooo", nullptr, nullptr, nullptr, nullptr, "01000000xxxxxxxaaaaaaaaaiiiiiiii", "01001000xxxxxxxaaaaaaaaaiiiiiiii", "10100000xxxxxxxxxxaaaaaaoooooooo", "11000000xxxxxxxxxxaaaaaaiiiiiiii", "10101100100xxxxxxxxxxxxxxxxxxxxx", "00110000xxxxxxxx000000aaoooooooo", "01011000xxxxxxxxxxxxxxxxxxxxxoox", "1010110011111ii1xxxxxxxxxxxxxxxx", nullptr, nullptr},
      {nullptr, "LB1", "LB2", nullptr, nullptr, nullptr, nullptr, nullptr},
      true, 1, {{
-         {"fuse", "01010000xxxxxxxxxxxxxxxxoooooooo", "10101100101xxxxxxxxxxxxxiiiiiiii", 0x52,
+         {"fuse", "01010000xxxxxxxxxxxxxxxxoooooooo", "10101100101xxxxxxxxxxxxxiiiiiiii", 0xD2,
           {"CKSEL0", "CKSEL1", "CKSEL2", "CKSEL3", "RSTDISBL", "SPIEN", "BODEN", "BODLEVEL"},
           {"", "", "", "", "", "", "", ""}},
      }},

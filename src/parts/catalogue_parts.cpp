@@ -11,44 +11,287 @@ namespace vardel {
 
 namespace {
 
-// Times in microseconds: flash (a byte or a page), EEPROM byte, chip erase, lock or fuse byte.
-// The fuse bytes are those of the serial read: the AT90S2323/2343/4434/8535 keep SPIEN
-// in bit 5 and FSTRT (RCEN on the AT90S2343, which ships running on its internal RC oscillator)
-// in bit 0; the ATmega103 x x SPIEN x EESAVE x SUT1 SUT0; the ATmega161 x BOOTRST SPIEN BODLEVEL
-// BODEN CKSEL2..0; the ATmega163 low BODLEVEL BODEN x x CKSEL3..0 and high x x x x 1 BOOTSZ1
-// BOOTSZ0 BOOTRST; the ATmega128 CKSEL 0001 (internal RC 1 MHz), SPIEN and JTAGEN programmed,
-// M103C programmed; the ATtiny12 BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0, internal RC.
-// clang-format off
-constexpr CataloguePart kCatalogue[] = {
-    {"AT90S2313", {4000, 4000, 20000, 9000}, {9000, 9000, 20000, 9000}, 0, {0xFF, 0xFF, 0xFF}},
-    {"AT90S2323", {9000, 9000, 18000, 9000}, {20000, 20000, 18000, 20000}, 1, {0xDF, 0xFF, 0xFF}},
-    {"AT90S2343", {9000, 9000, 18000, 9000}, {20000, 20000, 18000, 20000}, 1, {0xDE, 0xFF, 0xFF}},
-    {"AT90S4414", {9000, 9000, 20000, 9000}, {20000, 20000, 20000, 9000}, 0, {0xFF, 0xFF, 0xFF}},
-    {"AT90S4434", {9000, 9000, 20000, 9000}, {20000, 20000, 20000, 20000}, 1, {0xDF, 0xFF, 0xFF}},
-    {"AT90S8515", {4000, 4000, 20000, 9000}, {9000, 9000, 20000, 9000}, 0, {0xFF, 0xFF, 0xFF}},
-    {"AT90S8535", {9000, 9000, 20000, 9000}, {20000, 20000, 20000, 9000}, 1, {0xDF, 0xFF, 0xFF}},
-    {"ATmega103", {22000, 4000, 112000, 9000}, {56000, 9000, 112000, 9000}, 1, {0xDF, 0xFF, 0xFF}},
-    {"ATmega128", {4500, 9000, 9000, 9000}, {4500, 9000, 9000, 9000}, 3, {0xE1, 0x99, 0xFD}},
-    {"ATmega161", {14000, 3400, 28000, 2000}, {14000, 3400, 28000, 2000}, 1, {0xDA, 0xFF, 0xFF}},
-    {"ATmega163", {16000, 4000, 32000, 2000}, {16000, 4000, 32000, 2000}, 2, {0xF2, 0xFF, 0xFF}},
-    {"ATtiny12", {4500, 9000, 20000, 9000}, {20000, 20000, 20000, 9000}, 1, {0xD2, 0xFF, 0xFF}},
-};
+constexpr const char* kAt90s = "AT90Sxxxx";
+constexpr const char* kMega = "ATmega128";
 
+// Bit places are the part's own bytes (AvrPart): 0 the low fuse byte (or the only one), 1 the
+// high, 2 the extended; the lock byte follows the fuse bytes. Box numbers are the lock and fuse
+// editor's: 1-2 the AT90S lock group, 3-8 page "LB128", 17-34 page "128", 35 the AT90S fuse,
+// 36-42 page "161", 43-51 page "163", 52-53 page "LB103", 54-57 page "103", 58-65 page "ATtiny".
+
+using I = CatalogueInstruction;
+
+// Bits 0 to 7 of byte `b`, read from or written to the same bits of an instruction.
+template <int B>
+constexpr CatalogueBit kWhole[] = {{0, {B, 0}}, {1, {B, 1}}, {2, {B, 2}}, {3, {B, 3}},
+                                   {4, {B, 4}}, {5, {B, 5}}, {6, {B, 6}}, {7, {B, 7}}};
+// LB1, LB2, BLB01, BLB02, BLB11 and BLB12 in bits 0 to 5.
+template <int L>
+constexpr CatalogueBit kLockBits[] = {{0, {L, 0}}, {1, {L, 1}}, {2, {L, 2}},
+                                      {3, {L, 3}}, {4, {L, 4}}, {5, {L, 5}}};
+template <int L>
+constexpr CatalogueBox kLockBoxes[] = {{3, {L, 0}}, {4, {L, 1}}, {5, {L, 2}},
+                                       {6, {L, 3}}, {7, {L, 4}}, {8, {L, 5}}};
+// The lock read and the write of the ATmega161, 163 and 128: the six bits in the fourth byte.
+template <int L> constexpr I kLockRead6{{0x58, 0x00, 0x00, 0x00}, 3, kLockBits<L>};
+template <int L> constexpr I kLockWrite6{{0xAC, 0xFF, 0xFF, 0xFF}, 3, kLockBits<L>};
+// The others take LB1 and LB2 in bits 1 and 2 of the write's second byte, their lock byte's
+// bits 1 and 2.
+template <int L> constexpr CatalogueBit kLb12[] = {{1, {L, 1}}, {2, {L, 2}}};
+template <int L> constexpr I kLockWrite2{{0xAC, 0xFF, 0xFF, 0xFF}, 1, kLb12<L>};
+
+// ATmega128: extended, high and low byte. SPIEN (high bit 5) is out of reach of serial
+// programming: it is written as programmed, the state the chip must be in to be talking to us
+// at all.
+constexpr CatalogueBit kExtended128[] = {{0, {2, 0}}, {1, {2, 1}}};
+constexpr CatalogueBit kHighWrite128[] = {{0, {1, 0}}, {1, {1, 1}}, {2, {1, 2}}, {3, {1, 3}},
+                                          {4, {1, 4}}, {6, {1, 6}}, {7, {1, 7}}};
+constexpr I kReads128[] = {{{0x50, 0x08, 0x00, 0x00}, 3, kExtended128},
+                           {{0x58, 0x08, 0x00, 0x00}, 3, kWhole<1>},
+                           {{0x50, 0x00, 0x00, 0x00}, 3, kWhole<0>}};
+constexpr I kWrites128[] = {{{0xAC, 0xA4, 0xFF, 0xFF}, 3, kExtended128},
+                            {{0xAC, 0xA8, 0xFF, 0xDF}, 3, kHighWrite128},
+                            {{0xAC, 0xA0, 0xFF, 0xFF}, 3, kWhole<0>}};
+constexpr CatalogueBox kBoxes128[] = {
+    {17, {2, 1}}, {18, {2, 0}}, {19, {1, 7}}, {20, {1, 6}}, {21, {1, 5}}, {22, {1, 4}},
+    {23, {1, 3}}, {24, {1, 2}}, {25, {1, 1}}, {26, {1, 0}}, {27, {0, 7}}, {28, {0, 6}},
+    {29, {0, 5}}, {30, {0, 4}}, {31, {0, 3}}, {32, {0, 2}}, {33, {0, 1}}, {34, {0, 0}},
+    {3, {3, 0}},  {4, {3, 1}},  {5, {3, 2}},  {6, {3, 3}},  {7, {3, 4}},  {8, {3, 5}}};
+
+// ATmega163: low byte BODLEVEL, BODEN, CKSEL3..0; high byte BOOTSZ1, BOOTSZ0, BOOTRST.
+constexpr CatalogueBit kHigh163[] = {{0, {1, 0}}, {1, {1, 1}}, {2, {1, 2}}};
+constexpr CatalogueBit kLow163[] = {{0, {0, 0}}, {1, {0, 1}}, {2, {0, 2}},
+                                    {3, {0, 3}}, {6, {0, 6}}, {7, {0, 7}}};
+constexpr I kReads163[] = {{{0x58, 0x08, 0x00, 0xFF}, 3, kHigh163},
+                           {{0x50, 0x00, 0x00, 0x00}, 3, kLow163}};
+constexpr I kWrites163[] = {{{0xAC, 0xA0, 0xFF, 0xFF}, 3, kLow163},
+                            {{0xAC, 0xA8, 0xFF, 0xFF}, 3, kHigh163}};
+constexpr CatalogueBox kBoxes163[] = {{43, {1, 2}}, {44, {1, 1}}, {45, {1, 0}}, {46, {0, 7}},
+                                      {47, {0, 6}}, {48, {0, 3}}, {49, {0, 2}}, {50, {0, 1}},
+                                      {51, {0, 0}}, {3, {2, 0}},  {4, {2, 1}},  {5, {2, 2}},
+                                      {6, {2, 3}},  {7, {2, 4}},  {8, {2, 5}}};
+
+// ATmega161: SPIEN is shown as read but never written: serial programming must not switch itself
+// off.
+constexpr CatalogueBit kRead161[] = {{0, {0, 0}}, {1, {0, 1}}, {2, {0, 2}}, {3, {0, 3}},
+                                     {4, {0, 4}}, {5, {0, 5}}, {6, {0, 6}}};
+constexpr CatalogueBit kWrite161[] = {{0, {0, 0}}, {1, {0, 1}}, {2, {0, 2}},
+                                      {3, {0, 3}}, {4, {0, 4}}, {6, {0, 6}}};
+constexpr I kReads161[] = {{{0x50, 0x00, 0x00, 0x00}, 3, kRead161}};
+constexpr I kWrites161[] = {{{0xAC, 0xA0, 0xFF, 0xFF}, 3, kWrite161}};
+constexpr CatalogueBox kBoxes161[] = {{36, {0, 6}}, {37, {0, 5}}, {38, {0, 4}}, {39, {0, 3}},
+                                      {40, {0, 2}}, {41, {0, 1}}, {42, {0, 0}}, {3, {1, 0}},
+                                      {4, {1, 1}},  {5, {1, 2}},  {6, {1, 3}},  {7, {1, 4}},
+                                      {8, {1, 5}}};
+
+// ATmega103: the fuse byte x x SPIEN x EESAVE x SUT1 SUT0; the write takes it in the second byte
+// as 1 0 1 1 EESAVE 1 SUT1 SUT0.
+constexpr CatalogueBit kRead103[] = {{0, {0, 0}}, {1, {0, 1}}, {3, {0, 3}}, {5, {0, 5}}};
+constexpr CatalogueBit kWrite103[] = {{0, {0, 0}}, {1, {0, 1}}, {3, {0, 3}}};
+constexpr I kReads103[] = {{{0x50, 0x00, 0x00, 0xFF}, 3, kRead103}};
+constexpr I kWrites103[] = {{{0xAC, 0xB4, 0x00, 0x00}, 1, kWrite103}};
+constexpr CatalogueBox kBoxes103[] = {{57, {0, 0}}, {56, {0, 1}}, {54, {0, 3}},
+                                      {55, {0, 5}}, {53, {1, 1}}, {52, {1, 2}}};
+
+// ATtiny12: BODLEVEL, BODEN, SPIEN, RSTDISBL, CKSEL3..0; LB1 and LB2 in the AT90S lock group.
+constexpr I kReadsTiny12[] = {{{0x50, 0x00, 0x00, 0x00}, 3, kWhole<0>}};
+constexpr I kWritesTiny12[] = {{{0xAC, 0xA0, 0xFF, 0xFF}, 3, kWhole<0>}};
+constexpr CatalogueBox kBoxesTiny12[] = {{58, {0, 7}}, {59, {0, 6}}, {60, {0, 5}}, {61, {0, 4}},
+                                         {62, {0, 3}}, {63, {0, 2}}, {64, {0, 1}}, {65, {0, 0}},
+                                         {1, {1, 1}},  {2, {1, 2}}};
+
+// The AT90S parts are read with the ATmega128's sequence. The one fuse of those that have one
+// lands in bit 0 of the lock and fuse byte that the high-byte read returns; it is written as
+// AC 1011 111F.
+constexpr CatalogueBit kFuseAT90S[] = {{0, {0, 0}}};
+constexpr I kReadsAT90S[] = {{{0x50, 0x08, 0x00, 0x00}, 3, {}},
+                             {{0x58, 0x08, 0x00, 0x00}, 3, kFuseAT90S},
+                             {{0x50, 0x00, 0x00, 0x00}, 3, {}}};
+constexpr I kWritesAT90S[] = {{{0xAC, 0xBF, 0xFF, 0x00}, 1, kFuseAT90S}};
+// Their LB1 and LB2 sit at the top of the lock and fuse byte.
+template <int L> constexpr CatalogueBit kLockReadAT90S[] = {{7, {L, 1}}, {6, {L, 2}}};
+template <int L> constexpr CatalogueBox kBoxesAT90S[] = {{35, {0, 0}}, {1, {L, 1}}, {2, {L, 2}}};
+constexpr CatalogueBox kBoxesAT90SNoFuse[] = {{1, {0, 1}}, {2, {0, 2}}};
+
+constexpr std::array<std::uint8_t, 4> kReadLock{0x58, 0x00, 0x00, 0x00};
+constexpr I kLockReadAT90S1{kReadLock, 3, kLockReadAT90S<1>};
+constexpr I kLockReadAT90S0{kReadLock, 3, kLockReadAT90S<0>};
+constexpr I kLockReadLow1{kReadLock, 3, kLb12<1>};
+
+constexpr const char* kConfirmFuses128 =
+    "Are you sure?\r"
+    "Incorrect settings may cause problems\r"
+    "\r"
+    "Due to power availabity on the standart PC port, the clock settings could\r"
+    "result in drawing too much power to perform operations reliably or at all\r"
+    "If the ATmega appears not-respondent then try to increase the voltage,\r"
+    "and/or disconnect crystal and use clock from programmer";
+
+constexpr std::span<const I> kNoFuses{};
+
+// The ATmega128's presets: factory default (internal RC at 1 MHz, M103C, JTAGEN and SPIEN
+// programmed), an external low-frequency crystal, and a high-frequency one with CKOPT.
+constexpr int kFactory128[] = {17, 20, 21, 24, 25, 30, 31, 32, 33};
+constexpr int kLowFrequency128[] = {21, 23, 24, 25, 30, 31, 32, 33, 34};
+constexpr int kHighFrequency128[] = {21, 23, 24, 25, 29, 30};
+constexpr CataloguePreset kPresets128[] = {{"factory-default", kFactory128},
+                                           {"low-frequency", kLowFrequency128},
+                                           {"high-frequency", kHighFrequency128}};
+
+// Fastest flash, EEPROM and erase times in microseconds, from the datasheets (the part table's
+// rows hold the slowest); none where the slowest holds.
+constexpr std::array<std::uint32_t, 3> k4000{4000, 4000, 20000};
+constexpr std::array<std::uint32_t, 3> k9000{9000, 9000, 20000};
+
+// clang-format off
+// In the order identification tests the signatures: part, processor-type text, device class,
+// wait after a page write, editor pages (notebooks 1 to 4), caption of CheckBox35, fuse group,
+// lock bits readable, fastest times; fuse reads, fuse writes, lock read, lock write, lock read
+// echoed, editor boxes, LB1 and LB2 in the lock read, calibration, fuse confirmation, presets.
+constexpr CataloguePart kRows[] = {
+    {"AT90S8515", "AT90S8515 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false, k4000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
+    {"AT90S8535", "AT90S8535 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true, k9000,
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
+    {"AT90S4414", "AT90S4414 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false, k9000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
+    {"AT90S4434", "AT90S4434 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true, k9000,
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
+    {"ATmega128", "ATmega128 (128kb flash)", 2, 6, kMega, "128", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true, {},
+     kReads128, kWrites128, kLockRead6<3>, kLockWrite6<3>, 0x00, kBoxes128, 0, 1, false, kConfirmFuses128, kPresets128},
+    {"ATmega103", "ATmega103 (128kb flash)", 2, 6, kMega, "103", "LB103", nullptr, nullptr, FuseGroup::Unchanged, true, {22000, 4000, 112000},
+     kReads103, kWrites103, kLockReadLow1, kLockWrite2<1>, 0x39, kBoxes103, 1, 2, false, nullptr, {}},
+    {"AT90S2313", "AT90S2313 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false, k4000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
+    {"AT90S2323", "AT90S2323 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true, {9000, 9000, 18000},
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
+    {"AT90S2343", "AT90S2343 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "RCEN", FuseGroup::Shown, true, {9000, 9000, 18000},
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
+    {"ATmega161", "ATmega161 (16kb flash)", 4, 18, kMega, "161", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true, {},
+     kReads161, kWrites161, kLockRead6<1>, kLockWrite6<1>, 0x00, kBoxes161, 0, 1, false, nullptr, {}},
+    {"ATmega163", "ATmega163 (16kb flash)", 4, 18, kMega, "163", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true, {},
+     kReads163, kWrites163, kLockRead6<2>, kLockWrite6<2>, 0x00, kBoxes163, 0, 1, false, nullptr, {}},
+    {"ATtiny12", "ATtiny12 (1kb flash)", 5, 0, kAt90s, nullptr, nullptr, "ATtiny", nullptr, FuseGroup::Unchanged, true, {4500, 9000, 20000},
+     kReadsTiny12, kWritesTiny12, kLockReadLow1, kLockWrite2<1>, 0x3F, kBoxesTiny12, 1, 2, true, nullptr, {}},
+};
+// clang-format on
+
+constexpr CataloguePart kNone{nullptr,        nullptr,   0,         0,        nullptr,
+                              nullptr,        nullptr,   nullptr,   nullptr,  FuseGroup::Unchanged,
+                              true,           {0, 0, 0}, kReads128, kNoFuses, kLockRead6<3>,
+                              kLockWrite6<3>, 0x00,      kBoxes128, 0,        1,
+                              false,          nullptr,   {}};
+
+constexpr const char* kSelectBootSize = "Select Boot Size";
+constexpr const char* kStartUpTime = "Select start-up time";
+constexpr const char* kClockSource = "Select Clock source";
+
+using S = EditorSection;
+
+// The boxes of the lock and fuse editors, one layout for the twelve parts.
+// clang-format off
+// number, section, caption, hint, state label, column, starts checked, enabled, label enabled,
+// inert
+constexpr EditorBox kBoxes[] = {
+    {10, S::LB128, "7", "", 0, "", false, false, true, true},
+    {9, S::LB128, "6", "", 0, "", false, false, true, true},
+    {8, S::LB128, "BLB12", "Boot lock bit 12", 0, "", false, true, true, false},
+    {7, S::LB128, "BLB11", "Boot lock bit 11", 0, "", false, true, true, false},
+    {6, S::LB128, "BLB02", "Boot lock bit 02", 0, "", false, true, true, false},
+    {5, S::LB128, "BLB01", "Boot lock bit 01", 0, "", false, true, true, false},
+    {4, S::LB128, "LB2", "Lock bit 2", 0, "", false, true, true, false},
+    {3, S::LB128, "LB1", "Lock bit 1", 0, "", false, true, true, false},
+
+    {52, S::LB103, "LB2", "Lock Bit 2", 55, "", false, true, true, false},
+    {53, S::LB103, "LB1", "Lock Bit 1", 56, "", false, true, true, false},
+
+    {2, S::LockAT90S, "LB2", "", 10, "", false, true, true, false},
+    {1, S::LockAT90S, "LB1", "", 32, "", false, true, true, false},
+
+    {11, S::Fuse128, "7", "", 0, "Extended", false, false, true, true},
+    {12, S::Fuse128, "6", "", 0, "Extended", false, false, true, true},
+    {13, S::Fuse128, "5", "", 0, "Extended", false, false, true, true},
+    {14, S::Fuse128, "4", "", 0, "Extended", false, false, true, true},
+    {15, S::Fuse128, "3", "", 0, "Extended", false, false, true, true},
+    {16, S::Fuse128, "2", "", 0, "Extended", false, false, true, true},
+    {17, S::Fuse128, "M103C", "ATmega103 compatibility mode", 14, "Extended", false, true, true, false},
+    {18, S::Fuse128, "WDTON", "Watchdog Timer always on", 15, "Extended", false, true, true, false},
+    {19, S::Fuse128, "OCDEN", "Enable OCD", 16, "Hi", false, true, true, false},
+    {20, S::Fuse128, "JTAGEN", "Enable JTAG", 17, "Hi", false, true, true, false},
+    {21, S::Fuse128, "SPIEN", "Enable Serial Program and Data Downloading ", 18, "Hi", false, false, false, false},
+    {22, S::Fuse128, "CKOPT", "Oscillator options", 19, "Hi", false, true, true, false},
+    {23, S::Fuse128, "EESAVE", "EEPROM memory is preserved through the Chip Erase", 20, "Hi", false, true, true, false},
+    {24, S::Fuse128, "BOOTSZ1", kSelectBootSize, 21, "Hi", false, true, true, false},
+    {25, S::Fuse128, "BOOTSZ0", kSelectBootSize, 22, "Hi", false, true, true, false},
+    {26, S::Fuse128, "BOOTRST", "Select Reset Vector", 23, "Hi", false, true, true, false},
+    {27, S::Fuse128, "BODLEVEL", "Brown out detector trigger level", 24, "Low", false, true, true, false},
+    {28, S::Fuse128, "BODEN", "Brown out detector enable", 25, "Low", false, true, true, false},
+    {29, S::Fuse128, "SUT1", kStartUpTime, 26, "Low", false, true, true, false},
+    {30, S::Fuse128, "SUT0", kStartUpTime, 27, "Low", false, true, true, false},
+    {31, S::Fuse128, "CKSEL3", kClockSource, 28, "Low", false, true, true, false},
+    {32, S::Fuse128, "CKSEL2", kClockSource, 29, "Low", false, true, true, false},
+    {33, S::Fuse128, "CKSEL1", kClockSource, 30, "Low", false, true, true, false},
+    {34, S::Fuse128, "CKSEL0", kClockSource, 31, "Low", false, true, true, false},
+
+    {43, S::Fuse163, "BOOTSZ1", "", 45, "Hi", false, true, true, false},
+    {44, S::Fuse163, "BOOTSZ0", "", 46, "Hi", false, true, true, false},
+    {45, S::Fuse163, "BOOTRST", "", 47, "Hi", false, true, true, false},
+    {46, S::Fuse163, "BODLEVEL", "", 48, "Lo", false, true, true, false},
+    {47, S::Fuse163, "BODEN", "", 49, "Lo", false, true, true, false},
+    {48, S::Fuse163, "CKSEL3", "", 50, "Lo", false, true, true, false},
+    {49, S::Fuse163, "CKSEL2", "", 51, "Lo", false, true, true, false},
+    {50, S::Fuse163, "CKSEL1", "", 52, "Lo", false, true, true, false},
+    {51, S::Fuse163, "CKSEL0", "", 53, "Lo", false, true, true, false},
+
+    {36, S::Fuse161, "BOOTRST", "", 35, "", false, true, true, false},
+    {37, S::Fuse161, "SPIEN", "", 36, "", false, false, false, false},
+    {38, S::Fuse161, "BODLEVEL", "", 37, "", false, true, true, false},
+    {39, S::Fuse161, "BODEN", "", 38, "", false, true, true, false},
+    {40, S::Fuse161, "CKSEL2", "", 39, "", false, true, true, false},
+    {41, S::Fuse161, "CKSEL1", "", 40, "", false, true, true, false},
+    {42, S::Fuse161, "CKSEL0", "", 41, "", false, true, true, false},
+
+    {54, S::Fuse103, "EESAVE", "", 58, "", false, true, true, false},
+    {55, S::Fuse103, "SPIEN", "", 59, "", false, false, true, false},
+    {56, S::Fuse103, "SUT1", "", 60, "", false, true, true, false},
+    {57, S::Fuse103, "SUT0", "", 61, "", false, true, true, false},
+
+    {35, S::FuseAT90S, "FSTRT", "", 33, "", false, true, true, false},
+
+    {58, S::FuseATtiny, "BODLEVEL", "", 64, "", false, true, true, false},
+    {59, S::FuseATtiny, "BODEN", "", 65, "", false, true, true, false},
+    {60, S::FuseATtiny, "SPIEN", "", 66, "", true, false, true, false},
+    {61, S::FuseATtiny, "RSTDISBL", "", 67, "", false, false, true, false},
+    {62, S::FuseATtiny, "CKSEL3", "", 68, "", false, true, true, false},
+    {63, S::FuseATtiny, "CKSEL2", "", 69, "", false, true, true, false},
+    {64, S::FuseATtiny, "CKSEL1", "", 70, "", false, true, true, false},
+    {65, S::FuseATtiny, "CKSEL0", "", 71, "", false, true, true, false},
+};
 // clang-format on
 
 } // namespace
 
 std::span<const CataloguePart> CatalogueParts()
 {
-    return kCatalogue;
+    return kRows;
 }
 
 const CataloguePart* FindCataloguePart(std::string_view name)
 {
-    for (const CataloguePart& part : kCatalogue)
+    for (const CataloguePart& part : kRows)
         if (name == part.name)
             return &part;
     return nullptr;
+}
+
+const CatalogueBits& UnidentifiedCatalogueBits()
+{
+    return kNone;
+}
+
+std::span<const EditorBox> CatalogueEditorBoxes()
+{
+    return kBoxes;
 }
 
 const AvrPart& PartOf(const CataloguePart& part)
@@ -63,6 +306,13 @@ std::span<const AvrPart> AvrParts()
 {
     static const std::vector<AvrPart> parts = [] {
         std::vector<AvrPart> all(GeneratedAvrParts().begin(), GeneratedAvrParts().end());
+        // The generator leaves the fastest times of the catalogue parts to their own rows.
+        for (AvrPart& row : all)
+            if (const CataloguePart* own = row.catalogued ? FindCataloguePart(row.name) : nullptr) {
+                row.flashWriteMinUs = own->fastestUs[0];
+                row.eepromWriteMinUs = own->fastestUs[1];
+                row.chipEraseMinUs = own->fastestUs[2];
+            }
         // In the generator's order: by name, in any case.
         const auto upper = [](const char* name) {
             std::string out(name);

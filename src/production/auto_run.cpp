@@ -8,7 +8,7 @@
 #include "hw/port_failure.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -82,10 +82,13 @@ constexpr ChipRow kChips[] = {
 };
 // clang-format on
 
-AvrTimes nanoseconds(const PartTiming& us)
+// Both ends of each write time as the part data gives them; one time covers a lock or fuse byte
+// (the data gives every part the same for both).
+AvrTimes nanoseconds(const AvrPart::WriteTimes& us)
 {
-    return {std::int64_t(us.flashWriteUs) * 1000, std::int64_t(us.eepromWriteUs) * 1000,
-            std::int64_t(us.chipEraseUs) * 1000, std::int64_t(us.fuseWriteUs) * 1000};
+    return {std::int64_t(us.flashUs) * 1000, std::int64_t(us.eepromUs) * 1000,
+            std::int64_t(us.chipEraseUs) * 1000,
+            std::int64_t(std::max(us.fuseUs, us.lockUs)) * 1000};
 }
 
 // The catalogue's chips, each with its part's facts.
@@ -94,26 +97,25 @@ const std::vector<AvrDevice>& Catalogue()
     static const std::vector<AvrDevice> devices = [] {
         std::vector<AvrDevice> out;
         for (const ChipRow& chip : kChips) {
-            const CataloguePart& facts = *FindCataloguePart(chip.name);
-            const AvrPart& part = PartOf(facts);
+            const AvrPart& part = PartOf(*FindCataloguePart(chip.name));
             AvrDevice device{chip.name,
                              part.signature,
                              chip.family,
                              part.flashBytes,
                              part.flashPageBytes / 2,
                              part.eepromBytes,
-                             nanoseconds(facts.fastest),
-                             nanoseconds(facts.slowest),
+                             nanoseconds(part.fastest()),
+                             nanoseconds(part.slowest()),
                              part.flashReadback,
                              part.eepromReadback,
                              chip.sckPhaseClocks,
-                             facts.fuseCount,
+                             part.fuseCount,
                              chip.fuses,
                              chip.fuseAfterPowerCycle,
                              chip.calibrationCount,
                              chip.calibration};
-            for (int i = 0; i < facts.fuseCount; ++i)
-                device.fuses[i].factory = facts.fuseFactory[i];
+            for (int i = 0; i < part.fuseCount; ++i)
+                device.fuses[i].factory = part.fuses[i].factory;
             out.push_back(device);
         }
         return out;
@@ -281,21 +283,14 @@ std::string AvrCatalogueNames()
 
 AvrDevice DeviceFromPart(const AvrPart& part)
 {
-    // Both ends of each write time as the part data gives them; one time covers a lock or fuse
-    // byte (the data gives every part the same for both).
-    const auto times = [](const AvrPart::WriteTimes& us) {
-        return AvrTimes{std::int64_t(us.flashUs) * 1000, std::int64_t(us.eepromUs) * 1000,
-                        std::int64_t(us.chipEraseUs) * 1000,
-                        std::int64_t(std::max(us.fuseUs, us.lockUs)) * 1000};
-    };
     AvrDevice device{part.name,
                      part.signature,
                      AvrFamily::Table,
                      part.flashBytes,
                      part.flashPageBytes / 2,
                      part.eepromBytes,
-                     times(part.fastest()),
-                     times(part.slowest()),
+                     nanoseconds(part.fastest()),
+                     nanoseconds(part.slowest()),
                      part.flashReadback,
                      part.eepromReadback,
                      2,

@@ -3,7 +3,7 @@
 #include "avr/device_catalogue.h"
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
-#include "parts/catalogue_bits.h"
+#include "parts/catalogue_parts.h"
 #include "support/recording.h"
 
 #include <gtest/gtest.h>
