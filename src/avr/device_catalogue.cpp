@@ -16,18 +16,9 @@ const std::vector<DeviceEntry>& Catalogue()
             const AvrPart& part = PartOf(row);
             const bool pollsZero = part.eepromReadback[0] == 0x00 || part.eepromReadback[1] == 0x00;
             const AvrPart::WriteTimes slowest = part.slowest();
-            out.push_back({&part,
+            out.push_back({row.shown,
+                           &part,
                            part.signature,
-                           row.label,
-                           row.deviceClass,
-                           row.pageWaitMs,
-                           row.notebook1,
-                           row.notebook2,
-                           row.notebook3,
-                           row.notebook4,
-                           row.checkBox35,
-                           row.fuseGroup,
-                           row.readLockBits,
                            pollsZero,
                            {slowest.flashUs, slowest.eepromUs, slowest.chipEraseUs,
                             std::max(slowest.fuseUs, slowest.lockUs)}});

@@ -12,20 +12,9 @@ namespace vardel {
 // One chip of the catalogue, with the editor pages that identification selects for it. Its facts
 // (signature, sizes, write times) are its part's; the rest is how this program shows and
 // programs it.
-struct DeviceEntry {
+struct DeviceEntry : CatalogueShown {
     const AvrPart* part;
     std::array<std::uint8_t, 3> signature;
-    const char* label; // the processor-type text, also the key of the lock and fuse commands
-    int deviceClass;
-    // The fixed wait after each page write of the page-written parts.
-    std::uint32_t pageWaitMs;
-    const char* notebook1;  // "ATmega128" or "AT90Sxxxx"
-    const char* notebook2;  // fuse page of the ATmega editors, or null
-    const char* notebook3;  // lock page of the ATmega editors, or null
-    const char* notebook4;  // fuse page of the AT90S editors, or null
-    const char* checkBox35; // caption of the one-bit fuse box, or null
-    FuseGroup fuseGroup;
-    bool readLockBits;
     // The EEPROM answers 0x00 to a read of a byte it is still writing, so a 0x00 written there
     // cannot be told done by polling.
     bool eepromPollsZero;

@@ -81,13 +81,9 @@ struct EditorBox {
     bool inert; // never read or written: the unused bits shown for completeness
 };
 
-// One of the twelve parts of the first catalogue: what this program knows of it beyond its row of
-// the part table (signature, sizes, slowest write times, bits and their factory values stand
-// there). How it is shown (processor-type text, editor pages), paced, and how its lock and fuse
-// bytes go over the serial line and where the editor shows their bits. Every lock or fuse
-// instruction goes out paced and is followed by the settling XTAL pulses and pause below.
-struct CataloguePart {
-    const char* name;
+// How a catalogue part is shown and paced: its processor-type text, device class, page wait and
+// the editor pages identification selects.
+struct CatalogueShown {
     const char* label; // the processor-type text, also the key of the lock and fuse commands
     int deviceClass;
     // The fixed wait after each page write of the page-written parts.
@@ -99,6 +95,16 @@ struct CataloguePart {
     const char* checkBox35; // caption of the one-bit fuse box, or null
     FuseGroup fuseGroup;
     bool readLockBits;
+};
+
+// One of the twelve parts of the first catalogue: what this program knows of it beyond its row of
+// the part table (signature, sizes, slowest write times, bits and their factory values stand
+// there). How it is shown (processor-type text, editor pages), paced, and how its lock and fuse
+// bytes go over the serial line and where the editor shows their bits. Every lock or fuse
+// instruction goes out paced and is followed by the settling XTAL pulses and pause below.
+struct CataloguePart {
+    const char* name;
+    CatalogueShown shown;
     // The fastest flash (byte or page), EEPROM byte and chip erase the datasheets give, in
     // microseconds; the part table's row holds the slowest.
     std::array<std::uint32_t, 3> fastestUs;
