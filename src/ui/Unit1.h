@@ -23,6 +23,7 @@ class QComboBox;
 class QFileDialog;
 class QTableView;
 class QToolBar;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QModelIndex;
@@ -227,6 +228,34 @@ private:
     void buildAvrPage();
     void buildEditors();
     QWidget* sectionWidget(vardel::EditorSection section);
+    // A check-box group of the lock and fuse editors as data: the catalogue pages' groups come
+    // from the editor's boxes, the page "Part"'s from the part's bytes (a group per byte).
+    struct BitBoxView {
+        int editorBox = 0; // the catalogue editor's box it shows; 0: the part's (byte, bit)
+        int byte = 0;
+        int bit = 0;
+        QString name; // object name
+        QString caption;
+        QString hint;
+        QString state;       // object name of its state label, empty when it has none
+        QString column;      // heading of its column, empty for none
+        QString release;     // caption of the button that releases a box guarding a lock-out
+        QString releaseName; // and its object name
+        bool enabled = true;
+        bool stateEnabled = true;
+    };
+    struct BitGroupView {
+        QString name; // object name of a group of its own
+        QString title;
+        bool stateFirst = false; // the state label left of its box
+        bool oneRow = false;     // every box side by side
+        std::vector<BitBoxView> boxes;
+    };
+    BitGroupView editorGroup(vardel::EditorSection section) const;
+    static std::vector<BitGroupView> partGroups(const vardel::PartBits& bits);
+    // The one builder of both: boxes, state labels, column headings and release buttons into
+    // grid, each box connected to the editor box or the (byte, bit) it shows.
+    void buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupView& group);
     void mirrorEditorBox(int box);
     // The editor page of a part of the part table ("Part"): a column per fuse byte and one for
     // the lock byte, a box per bit with its name, description as hint and state label, and the
