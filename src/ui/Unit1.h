@@ -274,9 +274,10 @@ private:
     bool chipHasFuses() const;
     // The identified part when it is one of the part table's, shown on the page "Part".
     const vardel::AvrPart* tablePart() const;
-    // A box that differs from the chip's bit is bold, and its tool tip gives the chip's value.
-    static void markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
-                            bool programmed);
+    // Shows a box of either kind of page and its state label; a box that differs from the chip's
+    // bit is bold, and its tool tip gives the chip's value after its hint.
+    static void showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
+                        const QString& stateText, std::optional<bool> chip);
     std::string identificationText(bool identified) const;
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);

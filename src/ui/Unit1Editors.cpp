@@ -241,28 +241,26 @@ void TVentana::mirrorEditorBox(int n)
     QCheckBox* box = CheckBoxes[n];
     if (!box)
         return;
-    const QSignalBlocker blocker(box);
-    box->setChecked(editor_->checked(n));
-    box->setEnabled(editor_->enabled(n));
     box->setText(QString::fromStdString(vardel::CaptionOf(n, avr_->model())));
-    if (QLabel* label = StateLabels[n]) {
-        label->setText(QString::fromStdString(editor_->label(n).value_or("")));
-        label->setEnabled(LockFuseEditor::Info(n).labelEnabled);
-    }
-    markChanged(box, QString::fromUtf8(LockFuseEditor::Info(n).hint), chipChecked_[n],
-                editor_->checked(n));
+    showBox(box, StateLabels[n], editor_->checked(n), editor_->enabled(n),
+            QString::fromStdString(editor_->label(n).value_or("")), chipChecked_[n]);
 }
 
-void TVentana::markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
-                           bool programmed)
+void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
+                       const QString& stateText, std::optional<bool> chip)
 {
+    const QSignalBlocker blocker(box);
+    box->setChecked(programmed);
+    box->setEnabled(enabled);
+    if (state)
+        state->setText(stateText);
     const bool changed = chip && *chip != programmed;
     QFont font = box->font();
     if (font.bold() != changed) {
         font.setBold(changed);
         box->setFont(font);
     }
-    QString tip = hint;
+    QString tip = box->property("hint").toString();
     if (changed)
         tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                (*chip ? QStringLiteral("Changed: the chip holds 0 (programmed)")

@@ -4,22 +4,9 @@
 #include "avr/avr_page.h"
 #include "avr/part_bits.h"
 
-#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QStackedWidget>
-#include <QVBoxLayout>
-
-namespace {
-
-QString StateText(bool programmed)
-{
-    return programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed");
-}
-
-} // namespace
 
 std::vector<TVentana::BitGroupView> TVentana::partGroups(const vardel::PartBits& bits)
 {
@@ -70,12 +57,10 @@ void TVentana::mirrorPartPage()
     }
     for (const PartBox& b : partBoxes_) {
         const bool programmed = partBits_->programmed({b.byte, b.bit});
-        b.box->setChecked(programmed);
-        b.box->setEnabled(!b.guarded || b.released);
-        b.state->setText(StateText(programmed));
         const std::optional<std::uint8_t>& chip = chipPartBytes_[b.byte];
-        markChanged(b.box, b.box->property("hint").toString(),
-                    chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt, programmed);
+        showBox(b.box, b.state, programmed, !b.guarded || b.released,
+                programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
+                chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt);
     }
 }
 
