@@ -231,22 +231,15 @@ private:
     // A check-box group of the lock and fuse editors as data: the catalogue pages' groups come
     // from the editor's boxes, the page "Part"'s from the part's bytes (a group per byte).
     struct BitBoxView {
-        int editorBox = 0; // the catalogue editor's box it shows; 0: the part's (byte, bit)
-        int byte = 0;
-        int bit = 0;
-        QString name; // object name
-        QString caption;
-        QString hint;
-        QString state;       // object name of its state label, empty when it has none
-        QString column;      // heading of its column, empty for none
-        QString release;     // caption of the button that releases a box guarding a lock-out
-        QString releaseName; // and its object name
-        bool enabled = true;
-        bool stateEnabled = true;
+        int editorBox = 0, byte = 0, bit = 0; // the editor box it shows, else the (byte, bit)
+        QString name, caption, hint;          // name: object name
+        QString state;                // object name of its state label, empty when it has none
+        QString column;               // heading of its column, empty for none
+        QString release, releaseName; // the button that releases a box guarding a lock-out
+        bool enabled = true, stateEnabled = true;
     };
     struct BitGroupView {
-        QString name; // object name of a group of its own
-        QString title;
+        QString name, title;     // name: object name of a group of its own
         bool stateFirst = false; // the state label left of its box
         bool oneRow = false;     // every box side by side
         std::vector<BitBoxView> boxes;
@@ -261,7 +254,6 @@ private:
     // the lock byte, a box per bit with its name, description as hint and state label, and the
     // "factory default" preset. Rebuilt when another part is identified.
     void mirrorPartPage();
-    void fillPartPage();
     void partBoxClicked(int byte, int bit, bool programmed);
     void releasePartGuard(vardel::PartBit bit);
     // One of the four lock and fuse commands, on the identified chip's editor, with its outcome

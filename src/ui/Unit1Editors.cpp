@@ -307,19 +307,14 @@ void TVentana::chipBitsRead(bool fuses)
                 chipPartBytes_[byte] = partBits_->value(byte);
         mirrorPartPage();
     } else {
-        for (const EditorSection section :
-             {EditorSection::Fuse128, EditorSection::Fuse163, EditorSection::Fuse161,
-              EditorSection::Fuse103, EditorSection::FuseAT90S, EditorSection::FuseATtiny,
-              EditorSection::LB128, EditorSection::LB103, EditorSection::LockAT90S}) {
-            const bool lockSection = section == EditorSection::LB128 ||
-                                     section == EditorSection::LB103 ||
-                                     section == EditorSection::LockAT90S;
+        for (const vardel::EditorBox& box : LockFuseEditor::Boxes()) {
+            const bool lockSection = box.section == EditorSection::LB128 ||
+                                     box.section == EditorSection::LB103 ||
+                                     box.section == EditorSection::LockAT90S;
             if (lockSection == fuses)
                 continue;
-            for (const int n : LockFuseEditor::BoxesOf(section)) {
-                chipChecked_[n] = editor_->checked(n);
-                mirrorEditorBox(n);
-            }
+            chipChecked_[box.number] = editor_->checked(box.number);
+            mirrorEditorBox(box.number);
         }
     }
     setBitsRead(lockRead_ || !fuses, fuseRead_ || fuses);

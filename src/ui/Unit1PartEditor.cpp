@@ -53,7 +53,37 @@ void TVentana::mirrorPartPage()
         chipPartBytes_.fill(std::nullopt);
         partBits_ = std::make_unique<vardel::PartBits>(*part);
         partLockoutAllowed_ = false;
-        fillPartPage();
+        // The widgets of the part shown before go with their layout.
+        for (QObject* child : partPage_->children())
+            if (child->isWidgetType())
+                delete child;
+        delete partPage_->layout();
+        partBoxes_.clear();
+
+        auto* layout = new QGridLayout(partPage_);
+        // Two groups to a row: four side by side do not fit beside the command columns on a
+        // 1024-pixel screen or at 150 %.
+        constexpr int kGroupsPerRow = 2;
+        int shown = 0;
+        for (const BitGroupView& view : partGroups(*partBits_)) {
+            auto* group = new QGroupBox(view.title, partPage_);
+            group->setObjectName(view.name);
+            auto* column = new QGridLayout(group);
+            buildBitGroup(group, column, view);
+            column->setRowStretch(column->rowCount(), 1);
+            layout->addWidget(group, shown / kGroupsPerRow, shown % kGroupsPerRow);
+            ++shown;
+        }
+        const int below = (shown + kGroupsPerRow - 1) / kGroupsPerRow;
+        auto* preset = new QPushButton(QStringLiteral("factory default"), partPage_);
+        preset->setObjectName(QStringLiteral("PartFactoryDefault"));
+        preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
+        connect(preset, &QPushButton::clicked, this, [this] {
+            partBits_->factoryDefault();
+            mirrorPartPage();
+        });
+        layout->addWidget(preset, below, 0);
+        layout->setRowStretch(below + 1, 1);
     }
     for (const PartBox& b : partBoxes_) {
         const bool programmed = partBits_->programmed({b.byte, b.bit});
@@ -62,41 +92,6 @@ void TVentana::mirrorPartPage()
                 programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
                 chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt);
     }
-}
-
-void TVentana::fillPartPage()
-{
-    // The widgets of the part shown before go with their layout.
-    for (QObject* child : partPage_->children())
-        if (child->isWidgetType())
-            delete child;
-    delete partPage_->layout();
-    partBoxes_.clear();
-
-    auto* layout = new QGridLayout(partPage_);
-    // Two groups to a row: four side by side do not fit beside the command columns on a
-    // 1024-pixel screen or at 150 %.
-    constexpr int kGroupsPerRow = 2;
-    int shown = 0;
-    for (const BitGroupView& view : partGroups(*partBits_)) {
-        auto* group = new QGroupBox(view.title, partPage_);
-        group->setObjectName(view.name);
-        auto* column = new QGridLayout(group);
-        buildBitGroup(group, column, view);
-        column->setRowStretch(column->rowCount(), 1);
-        layout->addWidget(group, shown / kGroupsPerRow, shown % kGroupsPerRow);
-        ++shown;
-    }
-    const int below = (shown + kGroupsPerRow - 1) / kGroupsPerRow;
-    auto* preset = new QPushButton(QStringLiteral("factory default"), partPage_);
-    preset->setObjectName(QStringLiteral("PartFactoryDefault"));
-    preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
-    connect(preset, &QPushButton::clicked, this, [this] {
-        partBits_->factoryDefault();
-        mirrorPartPage();
-    });
-    layout->addWidget(preset, below, 0);
-    layout->setRowStretch(below + 1, 1);
 }
 
 void TVentana::releasePartGuard(vardel::PartBit b)
