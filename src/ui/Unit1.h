@@ -23,6 +23,7 @@ class QComboBox;
 class QFileDialog;
 class QTableView;
 class QToolBar;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QModelIndex;
@@ -227,12 +228,32 @@ private:
     void buildAvrPage();
     void buildEditors();
     QWidget* sectionWidget(vardel::EditorSection section);
+    // A check-box group of the lock and fuse editors as data: the catalogue pages' groups come
+    // from the editor's boxes, the page "Part"'s from the part's bytes (a group per byte).
+    struct BitBoxView {
+        int editorBox = 0, byte = 0, bit = 0; // the editor box it shows, else the (byte, bit)
+        QString name, caption, hint;          // name: object name
+        QString state;                // object name of its state label, empty when it has none
+        QString column;               // heading of its column, empty for none
+        QString release, releaseName; // the button that releases a box guarding a lock-out
+        bool enabled = true, stateEnabled = true;
+    };
+    struct BitGroupView {
+        QString name, title;     // name: object name of a group of its own
+        bool stateFirst = false; // the state label left of its box
+        bool oneRow = false;     // every box side by side
+        std::vector<BitBoxView> boxes;
+    };
+    BitGroupView editorGroup(vardel::EditorSection section) const;
+    static std::vector<BitGroupView> partGroups(const vardel::PartBits& bits);
+    // The one builder of both: boxes, state labels, column headings and release buttons into
+    // grid, each box connected to the editor box or the (byte, bit) it shows.
+    void buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupView& group);
     void mirrorEditorBox(int box);
     // The editor page of a part of the part table ("Part"): a column per fuse byte and one for
     // the lock byte, a box per bit with its name, description as hint and state label, and the
     // "factory default" preset. Rebuilt when another part is identified.
     void mirrorPartPage();
-    void fillPartPage();
     void partBoxClicked(int byte, int bit, bool programmed);
     void releasePartGuard(vardel::PartBit bit);
     // One of the four lock and fuse commands, on the identified chip's editor, with its outcome
@@ -245,9 +266,10 @@ private:
     bool chipHasFuses() const;
     // The identified part when it is one of the part table's, shown on the page "Part".
     const vardel::AvrPart* tablePart() const;
-    // A box that differs from the chip's bit is bold, and its tool tip gives the chip's value.
-    static void markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
-                            bool programmed);
+    // Shows a box of either kind of page and its state label; a box that differs from the chip's
+    // bit is bold, and its tool tip gives the chip's value after its hint.
+    static void showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
+                        const QString& stateText, std::optional<bool> chip);
     std::string identificationText(bool identified) const;
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);

@@ -67,6 +67,90 @@ QWidget* TVentana::sectionWidget(EditorSection section)
     return nullptr;
 }
 
+TVentana::BitGroupView TVentana::editorGroup(EditorSection section) const
+{
+    BitGroupView group;
+    group.title = QString::fromLatin1(LockFuseEditor::Title(section));
+    group.stateFirst = true;
+    group.oneRow = section == EditorSection::LB128;
+    for (const int n : LockFuseEditor::BoxesOf(section)) {
+        const vardel::EditorBox& info = LockFuseEditor::Info(n);
+        BitBoxView& box = group.boxes.emplace_back();
+        box.editorBox = n;
+        box.name = QStringLiteral("CheckBox%1").arg(n);
+        box.caption = QString::fromStdString(vardel::CaptionOf(n, avr_->model()));
+        box.hint = QString::fromUtf8(info.hint);
+        if (info.label)
+            box.state = QStringLiteral("Label%1").arg(info.label);
+        box.column = QString::fromLatin1(info.column);
+        box.enabled = info.enabled;
+        box.stateEnabled = info.labelEnabled;
+    }
+    return group;
+}
+
+void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupView& group)
+{
+    // Each column of boxes takes two grid columns, the box's and its state label's.
+    const int boxColumn = group.stateFirst ? 1 : 0;
+    QStringList columns;
+    std::vector<int> rowsInColumn;
+    for (const BitBoxView& view : group.boxes) {
+        int column = static_cast<int>(columns.indexOf(view.column));
+        if (column < 0) {
+            column = static_cast<int>(columns.size());
+            columns << view.column;
+            rowsInColumn.push_back(view.column.isEmpty() ? 0 : 1);
+            if (!view.column.isEmpty())
+                grid->addWidget(new QLabel(view.column, parent), 0, 2 * column + boxColumn);
+        }
+        int& row = rowsInColumn[column];
+        auto* box = new QCheckBox(view.caption, parent);
+        box->setObjectName(view.name);
+        box->setToolTip(view.hint);
+        box->setProperty("hint", view.hint);
+        box->setEnabled(view.enabled);
+        QLabel* state = nullptr;
+        if (!view.state.isEmpty()) {
+            state = new QLabel(parent);
+            state->setObjectName(view.state);
+            state->setEnabled(view.stateEnabled);
+        }
+        if (group.oneRow) {
+            grid->addWidget(box, 0, grid->columnCount());
+        } else {
+            grid->addWidget(box, row, 2 * column + boxColumn);
+            if (state)
+                grid->addWidget(state, row, 2 * column + 1 - boxColumn);
+            ++row;
+        }
+        if (const int n = view.editorBox) {
+            CheckBoxes[n] = box;
+            StateLabels[n] = state;
+            connect(box, &QCheckBox::clicked, this, [this, n] {
+                editor_->click(n);
+                mirrorEditorBox(n);
+            });
+            continue;
+        }
+        const int byte = view.byte;
+        const int bit = view.bit;
+        partBoxes_.push_back({box, state, byte, bit, !view.release.isEmpty()});
+        if (!view.release.isEmpty()) {
+            // The box stays disabled until its button has been pressed and the warning answered
+            // with OK.
+            auto* release = new QPushButton(view.release, parent);
+            release->setObjectName(view.releaseName);
+            grid->addWidget(release, row++, 2 * column, 1, 2);
+            connect(release, &QPushButton::clicked, this, [this, byte, bit] {
+                releasePartGuard({byte, bit});
+            });
+        }
+        connect(box, &QCheckBox::clicked, this,
+                [this, byte, bit](bool checked) { partBoxClicked(byte, bit, checked); });
+    }
+}
+
 void TVentana::buildEditors()
 {
     editor_ = std::make_unique<LockFuseEditor>();
@@ -80,10 +164,11 @@ void TVentana::buildEditors()
           EditorSection::Fuse103, EditorSection::FuseAT90S, EditorSection::FuseATtiny,
           EditorSection::LB128, EditorSection::LB103, EditorSection::LockAT90S}) {
         QWidget* parent = sectionWidget(section);
+        const BitGroupView group = editorGroup(section);
         auto* outer = new QVBoxLayout(parent);
         // The notebook pages carry their heading; the groups have it as their title.
         if (!qobject_cast<QGroupBox*>(parent)) {
-            auto* title = new QLabel(QString::fromLatin1(LockFuseEditor::Title(section)), parent);
+            auto* title = new QLabel(group.title, parent);
             QFont bold = title->font();
             bold.setBold(true);
             title->setFont(bold);
@@ -91,45 +176,7 @@ void TVentana::buildEditors()
         }
         auto* grid = new QGridLayout;
         outer->addLayout(grid);
-        const bool leftToRight = section == EditorSection::LB128;
-        QStringList columns;
-        std::vector<int> rowsInColumn;
-        for (const int n : LockFuseEditor::BoxesOf(section)) {
-            const vardel::EditorBox& info = LockFuseEditor::Info(n);
-            const QString heading = QString::fromLatin1(info.column);
-            int column = static_cast<int>(columns.indexOf(heading));
-            if (column < 0) {
-                column = static_cast<int>(columns.size());
-                columns << heading;
-                rowsInColumn.push_back(heading.isEmpty() ? 0 : 1);
-                if (!heading.isEmpty())
-                    grid->addWidget(new QLabel(heading, parent), 0, 2 * column + 1);
-            }
-            int& row = rowsInColumn[column];
-            auto* box =
-                new QCheckBox(QString::fromStdString(vardel::CaptionOf(n, avr_->model())), parent);
-            box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
-            if (*info.hint)
-                box->setToolTip(QString::fromUtf8(info.hint));
-            CheckBoxes[n] = box;
-            connect(box, &QCheckBox::clicked, this, [this, n] {
-                editor_->click(n);
-                mirrorEditorBox(n);
-            });
-            if (info.label) {
-                auto* label = new QLabel(parent);
-                label->setObjectName(QStringLiteral("Label%1").arg(info.label));
-                StateLabels[n] = label;
-            }
-            if (leftToRight) {
-                grid->addWidget(box, 0, static_cast<int>(n == 0 ? 0 : grid->columnCount()));
-            } else {
-                if (StateLabels[n])
-                    grid->addWidget(StateLabels[n], row, 2 * column);
-                grid->addWidget(box, row, 2 * column + 1);
-                ++row;
-            }
-        }
+        buildBitGroup(parent, grid, group);
         // The boxes keep to their labels; the room left goes to the right.
         grid->setColumnStretch(grid->columnCount(), 1);
         if (section == EditorSection::LockAT90S) {
@@ -194,28 +241,26 @@ void TVentana::mirrorEditorBox(int n)
     QCheckBox* box = CheckBoxes[n];
     if (!box)
         return;
-    const QSignalBlocker blocker(box);
-    box->setChecked(editor_->checked(n));
-    box->setEnabled(editor_->enabled(n));
     box->setText(QString::fromStdString(vardel::CaptionOf(n, avr_->model())));
-    if (QLabel* label = StateLabels[n]) {
-        label->setText(QString::fromStdString(editor_->label(n).value_or("")));
-        label->setEnabled(LockFuseEditor::Info(n).labelEnabled);
-    }
-    markChanged(box, QString::fromUtf8(LockFuseEditor::Info(n).hint), chipChecked_[n],
-                editor_->checked(n));
+    showBox(box, StateLabels[n], editor_->checked(n), editor_->enabled(n),
+            QString::fromStdString(editor_->label(n).value_or("")), chipChecked_[n]);
 }
 
-void TVentana::markChanged(QCheckBox* box, const QString& hint, std::optional<bool> chip,
-                           bool programmed)
+void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
+                       const QString& stateText, std::optional<bool> chip)
 {
+    const QSignalBlocker blocker(box);
+    box->setChecked(programmed);
+    box->setEnabled(enabled);
+    if (state)
+        state->setText(stateText);
     const bool changed = chip && *chip != programmed;
     QFont font = box->font();
     if (font.bold() != changed) {
         font.setBold(changed);
         box->setFont(font);
     }
-    QString tip = hint;
+    QString tip = box->property("hint").toString();
     if (changed)
         tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                (*chip ? QStringLiteral("Changed: the chip holds 0 (programmed)")
@@ -262,19 +307,14 @@ void TVentana::chipBitsRead(bool fuses)
                 chipPartBytes_[byte] = partBits_->value(byte);
         mirrorPartPage();
     } else {
-        for (const EditorSection section :
-             {EditorSection::Fuse128, EditorSection::Fuse163, EditorSection::Fuse161,
-              EditorSection::Fuse103, EditorSection::FuseAT90S, EditorSection::FuseATtiny,
-              EditorSection::LB128, EditorSection::LB103, EditorSection::LockAT90S}) {
-            const bool lockSection = section == EditorSection::LB128 ||
-                                     section == EditorSection::LB103 ||
-                                     section == EditorSection::LockAT90S;
+        for (const vardel::EditorBox& box : LockFuseEditor::Boxes()) {
+            const bool lockSection = box.section == EditorSection::LB128 ||
+                                     box.section == EditorSection::LB103 ||
+                                     box.section == EditorSection::LockAT90S;
             if (lockSection == fuses)
                 continue;
-            for (const int n : LockFuseEditor::BoxesOf(section)) {
-                chipChecked_[n] = editor_->checked(n);
-                mirrorEditorBox(n);
-            }
+            chipChecked_[box.number] = editor_->checked(box.number);
+            mirrorEditorBox(box.number);
         }
     }
     setBitsRead(lockRead_ || !fuses, fuseRead_ || fuses);

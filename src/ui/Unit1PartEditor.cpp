@@ -4,22 +4,46 @@
 #include "avr/avr_page.h"
 #include "avr/part_bits.h"
 
-#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QStackedWidget>
-#include <QVBoxLayout>
 
-namespace {
-
-QString StateText(bool programmed)
+std::vector<TVentana::BitGroupView> TVentana::partGroups(const vardel::PartBits& bits)
 {
-    return programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed");
+    std::vector<BitGroupView> groups;
+    for (int byte = 0; byte < bits.byteCount(); ++byte) {
+        if (!bits.mask(byte))
+            continue;
+        const QString byteName = QLatin1String(bits.byteName(byte));
+        BitGroupView& group = groups.emplace_back();
+        group.name = QStringLiteral("PartByte_") + byteName;
+        group.title = byte == bits.lockByte() ? QStringLiteral("Lock Bits")
+                                              : QStringLiteral("Fuse ") + byteName;
+        for (int bit = 7; bit >= 0; --bit) {
+            const char* name = bits.bitName(byte, bit);
+            if (!name)
+                continue;
+            const QString caption = QLatin1String(name);
+            BitBoxView& box = group.boxes.emplace_back();
+            box.byte = byte;
+            box.bit = bit;
+            box.name = QStringLiteral("PartBit_") + caption;
+            box.caption = caption;
+            const char* description = bits.description(byte, bit);
+            box.hint = description && *description ? QString::fromLatin1(description) : caption;
+            box.state = QStringLiteral("PartState_") + caption;
+            // As on the catalogue's pages: a bit that ends serial programming in one of its
+            // states has a button that releases its box after a warning.
+            if (bits.endsSerialProgramming({byte, bit}, true) ||
+                bits.endsSerialProgramming({byte, bit}, false)) {
+                box.release = QStringLiteral("Enable %1 modification").arg(caption);
+                box.releaseName = QStringLiteral("PartEnable_") + caption;
+                box.enabled = false;
+            }
+        }
+    }
+    return groups;
 }
-
-} // namespace
 
 void TVentana::mirrorPartPage()
 {
@@ -29,90 +53,45 @@ void TVentana::mirrorPartPage()
         chipPartBytes_.fill(std::nullopt);
         partBits_ = std::make_unique<vardel::PartBits>(*part);
         partLockoutAllowed_ = false;
-        fillPartPage();
+        // The widgets of the part shown before go with their layout.
+        for (QObject* child : partPage_->children())
+            if (child->isWidgetType())
+                delete child;
+        delete partPage_->layout();
+        partBoxes_.clear();
+
+        auto* layout = new QGridLayout(partPage_);
+        // Two groups to a row: four side by side do not fit beside the command columns on a
+        // 1024-pixel screen or at 150 %.
+        constexpr int kGroupsPerRow = 2;
+        int shown = 0;
+        for (const BitGroupView& view : partGroups(*partBits_)) {
+            auto* group = new QGroupBox(view.title, partPage_);
+            group->setObjectName(view.name);
+            auto* column = new QGridLayout(group);
+            buildBitGroup(group, column, view);
+            column->setRowStretch(column->rowCount(), 1);
+            layout->addWidget(group, shown / kGroupsPerRow, shown % kGroupsPerRow);
+            ++shown;
+        }
+        const int below = (shown + kGroupsPerRow - 1) / kGroupsPerRow;
+        auto* preset = new QPushButton(QStringLiteral("factory default"), partPage_);
+        preset->setObjectName(QStringLiteral("PartFactoryDefault"));
+        preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
+        connect(preset, &QPushButton::clicked, this, [this] {
+            partBits_->factoryDefault();
+            mirrorPartPage();
+        });
+        layout->addWidget(preset, below, 0);
+        layout->setRowStretch(below + 1, 1);
     }
     for (const PartBox& b : partBoxes_) {
         const bool programmed = partBits_->programmed({b.byte, b.bit});
-        b.box->setChecked(programmed);
-        b.box->setEnabled(!b.guarded || b.released);
-        b.state->setText(StateText(programmed));
         const std::optional<std::uint8_t>& chip = chipPartBytes_[b.byte];
-        markChanged(b.box, b.box->property("hint").toString(),
-                    chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt, programmed);
+        showBox(b.box, b.state, programmed, !b.guarded || b.released,
+                programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
+                chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt);
     }
-}
-
-void TVentana::fillPartPage()
-{
-    // The widgets of the part shown before go with their layout.
-    for (QObject* child : partPage_->children())
-        if (child->isWidgetType())
-            delete child;
-    delete partPage_->layout();
-    partBoxes_.clear();
-
-    auto* layout = new QGridLayout(partPage_);
-    const vardel::PartBits& bits = *partBits_;
-    // Two groups to a row: four side by side do not fit beside the command columns on a
-    // 1024-pixel screen or at 150 %.
-    constexpr int kGroupsPerRow = 2;
-    int shown = 0;
-    for (int byte = 0; byte < bits.byteCount(); ++byte) {
-        if (!bits.mask(byte))
-            continue;
-        auto* group =
-            new QGroupBox(byte == bits.lockByte()
-                              ? QStringLiteral("Lock Bits")
-                              : QStringLiteral("Fuse %1").arg(QLatin1String(bits.byteName(byte))),
-                          partPage_);
-        group->setObjectName(QStringLiteral("PartByte_%1").arg(QLatin1String(bits.byteName(byte))));
-        auto* column = new QGridLayout(group);
-        int row = 0;
-        for (int bit = 7; bit >= 0; --bit) {
-            const char* name = bits.bitName(byte, bit);
-            if (!name)
-                continue;
-            auto* box = new QCheckBox(QString::fromLatin1(name), group);
-            box->setObjectName(QStringLiteral("PartBit_%1").arg(QLatin1String(name)));
-            const char* description = bits.description(byte, bit);
-            box->setToolTip(QString::fromLatin1(description && *description ? description : name));
-            box->setProperty("hint", box->toolTip());
-            auto* state = new QLabel(group);
-            state->setObjectName(QStringLiteral("PartState_%1").arg(QLatin1String(name)));
-            column->addWidget(box, row, 0);
-            column->addWidget(state, row, 1);
-            ++row;
-            const bool guarded = bits.endsSerialProgramming({byte, bit}, true) ||
-                                 bits.endsSerialProgramming({byte, bit}, false);
-            partBoxes_.push_back({box, state, byte, bit, guarded});
-            if (guarded) {
-                // As on the catalogue's pages: the box stays disabled until its button has been
-                // pressed and the warning answered with OK.
-                auto* release = new QPushButton(
-                    QStringLiteral("Enable %1 modification").arg(QLatin1String(name)), group);
-                release->setObjectName(QStringLiteral("PartEnable_%1").arg(QLatin1String(name)));
-                column->addWidget(release, row++, 0, 1, 2);
-                connect(release, &QPushButton::clicked, this, [this, byte, bit] {
-                    releasePartGuard({byte, bit});
-                });
-            }
-            connect(box, &QCheckBox::clicked, this,
-                    [this, byte, bit](bool checked) { partBoxClicked(byte, bit, checked); });
-        }
-        column->setRowStretch(row, 1);
-        layout->addWidget(group, shown / kGroupsPerRow, shown % kGroupsPerRow);
-        ++shown;
-    }
-    const int below = (shown + kGroupsPerRow - 1) / kGroupsPerRow;
-    auto* preset = new QPushButton(QStringLiteral("factory default"), partPage_);
-    preset->setObjectName(QStringLiteral("PartFactoryDefault"));
-    preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
-    connect(preset, &QPushButton::clicked, this, [this] {
-        partBits_->factoryDefault();
-        mirrorPartPage();
-    });
-    layout->addWidget(preset, below, 0);
-    layout->setRowStretch(below + 1, 1);
 }
 
 void TVentana::releasePartGuard(vardel::PartBit b)

@@ -481,6 +481,11 @@ void AvrPageTest::partEditorPageFromTheData()
     QVERIFY(!bit("CKDIV8")->isChecked());
     bit("CKDIV8")->click();
     QVERIFY(bit("CKDIV8")->isChecked());
+    // Marked as a catalogue page's box is, by the same code.
+    QVERIFY(bit("CKDIV8")->font().bold());
+    QVERIFY(bit("CKDIV8")->toolTip().endsWith(
+        QStringLiteral("\nChanged: the chip holds 1 (unprogrammed)")));
+    QVERIFY(!bit("CKOUT")->font().bold());
     bit("EESAVE")->click();
     p.messages.clear();
     w.btnFuseBits->click();

@@ -4,10 +4,11 @@
 // WHAT: eeprom-page, eeprom-verify (differences found, the second one selected with the chip's
 // byte in the status bar), avr-DEVICE (the AVR page with the editors of that chip after
 // identifying it, which reads its lock and fuse bits), avr-changed (an ATmega128 with a box the
-// user changed), lockout-confirmation (the confirmation of a write that ends serial programming),
-// about, progress (during a read), configuration, manual-line-test, message-box, eeprom-25256 and
-// eeprom-93c46x16 (a 25xx or 93Cxx read on the AVR socket's lines), eeprom-protected (the
-// question before programming a write-protected 25xx).
+// user changed), avr-part-changed (an ATmega328P with a box released and one changed),
+// lockout-confirmation (the confirmation of a write that ends serial programming), about, progress
+// (during a read), configuration, manual-line-test, message-box, eeprom-25256 and eeprom-93c46x16
+// (a 25xx or 93Cxx read on the AVR socket's lines), eeprom-protected (the question before
+// programming a write-protected 25xx).
 #include "hw/bit_timing.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
@@ -191,10 +192,14 @@ int main(int argc, char** argv)
     } else if (what.startsWith(QLatin1String("avr-"))) {
         // avr-atmega128, avr-at90s8535, ...: the AVR page after identifying the chip, which reads
         // its lock and fuse bits into the editors; avr-changed: an ATmega128 and a box changed.
+        // avr-part-changed: an ATmega328P on the page "Part", RSTDISBL released and CKDIV8 changed.
         const bool changed = what == QLatin1String("avr-changed");
+        const bool partChanged = what == QLatin1String("avr-part-changed");
         std::string error;
-        auto chip = vardel::sim::MakeAvrChip(
-            changed ? std::string("ATmega128") : what.mid(4).toStdString(), "", error);
+        auto chip = vardel::sim::MakeAvrChip(changed       ? std::string("ATmega128")
+                                             : partChanged ? std::string("ATmega328P")
+                                                           : what.mid(4).toStdString(),
+                                             "", error);
         if (!chip) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
@@ -204,6 +209,10 @@ int main(int argc, char** argv)
         w.btnTipoClick();
         if (changed)
             w.CheckBoxes[22]->click(); // CKOPT
+        if (partChanged) {
+            w.findChild<QPushButton*>(QStringLiteral("PartEnable_RSTDISBL"))->click();
+            w.findChild<QCheckBox*>(QStringLiteral("PartBit_CKDIV8"))->click();
+        }
     } else {
         std::fprintf(stderr, "unknown screenshot '%s'\n", argv[1]);
         return 2;
