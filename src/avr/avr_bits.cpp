@@ -60,7 +60,7 @@ class PartBitsOfPage final : public AvrBits {
 public:
     PartBitsOfPage(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
         : page_(page), model_(page.model()), host_(host), operations_(operations),
-          sends_(FindCatalogueBits(part.name)), bits_(part),
+          sends_(FindCataloguePart(part.name)), bits_(part),
           view_(page.serial(), page.model(), editor_, host, operations)
     {
     }
@@ -81,7 +81,8 @@ public:
         if (!sends_)
             return preset == "factory-default"
                        ? std::nullopt
-                       : std::optional<std::string>(chip() + " has only the preset factory-default");
+                       : std::optional<std::string>(chip() +
+                                                    " has only the preset factory-default");
         if (presetOf(preset))
             return std::nullopt;
         return "the presets are for the ATmega128";
@@ -208,7 +209,7 @@ private:
     const AvrPageModel& model_;
     Host& host_;
     OperationLock& operations_;
-    const CatalogueBits* sends_;
+    const CataloguePart* sends_;
     mutable PartBits bits_;
     E editor_;
     LockFuseCommands view_;
@@ -219,7 +220,7 @@ private:
 
 std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
 {
-    if (FindCatalogueBits(part.name))
+    if (FindCataloguePart(part.name))
         return PartBitsOfPage::NamesOn(ModelOf(part), kind);
     const PartBits bits(part);
     std::vector<std::string> out;
@@ -233,7 +234,7 @@ std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
 
 bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name, bool programmed)
 {
-    if (FindCatalogueBits(part.name))
+    if (FindCataloguePart(part.name))
         return GuardEnds(ShownBox(ModelOf(part), name), programmed);
     const PartBits bits(part);
     const std::optional<PartBit> bit = bits.find(name);

@@ -537,7 +537,7 @@ std::optional<int> AvrPage::readLockMode()
         // The AT90S2313, 4414 and 8515 have no instruction to read their lock bits.
         if (!device_ || !device_->readLockBits)
             return std::nullopt;
-        const CatalogueBits& bits = *FindCatalogueBits(device_->part->name);
+        const CataloguePart& bits = *FindCataloguePart(device_->part->name);
         places = {bits.lb1ReadBit, bits.lb2ReadBit};
         lock = serial_.SendPacedInstruction(0x58, 0x00, 0x00, 0x00)[3];
     }

@@ -27,15 +27,15 @@ LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
 const AvrPart& LockFuseCommands::part() const
 {
     const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    return shown && FindCatalogueBits(shown->part->name) ? *shown->part
+    return shown && FindCataloguePart(shown->part->name) ? *shown->part
                                                          : *FindPartByName("ATmega128");
 }
 
-const CatalogueBits& LockFuseCommands::sends() const
+const CataloguePart& LockFuseCommands::sends() const
 {
     const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    const CatalogueBits* bits = shown ? FindCatalogueBits(shown->part->name) : nullptr;
-    return bits ? *bits : UnidentifiedCatalogueBits();
+    const CataloguePart* bits = shown ? FindCataloguePart(shown->part->name) : nullptr;
+    return bits ? *bits : UnidentifiedCataloguePart();
 }
 
 PartBits LockFuseCommands::bytes() const
@@ -49,7 +49,7 @@ PartBits LockFuseCommands::bytes() const
 void LockFuseCommands::show(const PartBits& bits, Kind kind)
 {
     // In the order the reads give the bits, as a user watching the labels sees them change.
-    const CatalogueBits& row = sends();
+    const CataloguePart& row = sends();
     std::optional<bool> lb1, lb2;
     for (const CatalogueInstruction& read :
          kind == Kind::Fuses ? row.fuseReads : std::span(&row.lockRead, 1))

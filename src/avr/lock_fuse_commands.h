@@ -57,7 +57,7 @@ private:
     using Kind = BitsWrite::Kind;
 
     const AvrPart& part() const;
-    const CatalogueBits& sends() const;
+    const CataloguePart& sends() const;
     // The boxes of bits of this kind set from the bytes.
     void show(const PartBits& bits, Kind kind);
 

@@ -182,17 +182,17 @@ void LockFuseEditor::applyPreset(const CataloguePreset& preset)
 
 void LockFuseEditor::SpeedButton1Click()
 {
-    applyPreset(FindCatalogueBits("ATmega128")->presets[0]);
+    applyPreset(FindCataloguePart("ATmega128")->presets[0]);
 }
 
 void LockFuseEditor::SpeedButton2Click()
 {
-    applyPreset(FindCatalogueBits("ATmega128")->presets[1]);
+    applyPreset(FindCataloguePart("ATmega128")->presets[1]);
 }
 
 void LockFuseEditor::SpeedButton3Click()
 {
-    applyPreset(FindCatalogueBits("ATmega128")->presets[2]);
+    applyPreset(FindCataloguePart("ATmega128")->presets[2]);
 }
 
 std::span<const FuseGuard> LockFuseEditor::Guards()

@@ -95,13 +95,13 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
-    : serial_(serial), ops_(serial, part), sends_(FindCatalogueBits(part.name)), bits_(bits),
+    : serial_(serial), ops_(serial, part), sends_(FindCataloguePart(part.name)), bits_(bits),
       host_(host), operations_(operations), writer_(serial, host, operations)
 {
 }
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part,
-                                   const CatalogueBits& sends, PartBits& bits, Host& host,
+                                   const CataloguePart& sends, PartBits& bits, Host& host,
                                    OperationLock& operations)
     : serial_(serial), ops_(serial, part), sends_(&sends), bits_(bits), host_(host),
       operations_(operations), writer_(serial, host, operations)
@@ -123,7 +123,7 @@ std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind)
 }
 
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
-                                 const CatalogueBits* sends)
+                                 const CataloguePart* sends)
 {
     using Kind = BitsWrite::Kind;
     std::vector<PartBit> out;

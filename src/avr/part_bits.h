@@ -56,7 +56,7 @@ private:
 // The bits of `bits`' part that a write of this kind sets, in the order a read gives them: every
 // named bit of the bytes written, or, for a catalogue part (`sends`), the bits its writes carry.
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
-                                 const CatalogueBits* sends);
+                                 const CataloguePart* sends);
 // The fuse bytes, or the lock byte where serial programming reaches it.
 std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind);
 
@@ -78,7 +78,7 @@ public:
     PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits, Host& host,
                      OperationLock& operations);
     // A catalogue part's instructions for `part` (the unidentified chip's for a read).
-    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const CatalogueBits& sends,
+    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const CataloguePart& sends,
                      PartBits& bits, Host& host, OperationLock& operations);
 
     // A read of lock bits the chip cannot report fails without port access.
@@ -124,7 +124,7 @@ private:
 
     AvrSerial& serial_;
     AvrPartOps ops_;
-    const CatalogueBits* sends_;
+    const CataloguePart* sends_;
     PartBits& bits_;
     Host& host_;
     OperationLock& operations_;

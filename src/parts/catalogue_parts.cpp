@@ -282,7 +282,7 @@ const CataloguePart* FindCataloguePart(std::string_view name)
     return nullptr;
 }
 
-const CatalogueBits& UnidentifiedCatalogueBits()
+const CataloguePart& UnidentifiedCataloguePart()
 {
     return kNone;
 }

@@ -129,8 +129,6 @@ struct CataloguePart {
     // "Predefined Fuse Bits Settings", in the order of their buttons.
     std::span<const CataloguePreset> presets;
 };
-// The lock and fuse columns of a catalogue part.
-using CatalogueBits = CataloguePart;
 
 // Settling after each lock or fuse instruction: XTAL pulses, and at least this pause (and never
 // less than the part's slowest lock or fuse write).
@@ -142,12 +140,8 @@ inline constexpr std::array<std::uint8_t, 4> kReadCalibration{0x38, 0x00, 0x00, 
 std::span<const CataloguePart> CatalogueParts();
 // The catalogue part of this name (exactly as listed), or null for a part of the generated table.
 const CataloguePart* FindCataloguePart(std::string_view name);
-inline const CatalogueBits* FindCatalogueBits(std::string_view part)
-{
-    return FindCataloguePart(part);
-}
 // A chip not identified: the ATmega128's reads, with no write.
-const CatalogueBits& UnidentifiedCatalogueBits();
+const CataloguePart& UnidentifiedCataloguePart();
 // Its row of the part table.
 const AvrPart& PartOf(const CataloguePart& part);
 // Every box of the lock and fuse editors, one layout for the twelve parts.

@@ -139,7 +139,7 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     // A byte sets the part's bits. The twelve catalogue parts' writes do not reach every bit
     // their bytes have: such a bit (SPIEN, on each of them) is taken in the one state a chip
     // that answers serial programming holds it in, and any other state is refused.
-    const CatalogueBits* sends = FindCatalogueBits(part.name);
+    const CataloguePart* sends = FindCataloguePart(part.name);
     auto byBytes = [&](int byte, std::uint8_t value, const std::string& what,
                        std::vector<std::pair<std::string, bool>>& into) -> std::string {
         if ((value | bits.mask(byte)) != 0xFF)

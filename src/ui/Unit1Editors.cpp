@@ -279,8 +279,8 @@ bool TVentana::chipHasFuses() const
     if (tablePart())
         return partBits_ && partBits_->lockByte() > 0;
     const vardel::DeviceEntry* device = avr_->device();
-    const vardel::CatalogueBits* bits =
-        device ? vardel::FindCatalogueBits(device->part->name) : nullptr;
+    const vardel::CataloguePart* bits =
+        device ? vardel::FindCataloguePart(device->part->name) : nullptr;
     return bits && !bits->fuseWrites.empty();
 }
 

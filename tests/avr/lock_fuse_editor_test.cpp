@@ -226,7 +226,7 @@ TEST(LockFuseEditor, CalibrationLabelInDecimal)
 TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
 {
     for (const DeviceEntry& entry : DeviceCatalogue()) {
-        const CatalogueBits* bits = FindCatalogueBits(entry.part->name);
+        const CataloguePart* bits = FindCataloguePart(entry.part->name);
         if (!bits)
             continue;
         AvrPageModel model;
