@@ -6,11 +6,6 @@
 #include "cli/cli_avr_bits.h"
 #include "parts/avr_parts.h"
 
-#include "files/binary_file.h"
-#include "files/image_file.h"
-
-#include <QTemporaryDir>
-
 #include <cstdio>
 
 namespace vardel::cli {
@@ -27,27 +22,12 @@ void ReportNoAvr(const AvrPage& page)
 
 namespace {
 
-// The verdict names the first difference; a read of the whole memory into a temporary BIN file
-// gives all of them.
-void ListAvrDifferences(AvrPage& page, const std::string& file, bool flash)
+// The verdict names the first difference; the verify kept the chip's and the file's bytes as it
+// compared them, so all of them are listed without reading the chip again.
+void ListAvrDifferences(const AvrPage& page)
 {
-    QTemporaryDir folder;
-    if (!folder.isValid())
-        return;
-    const std::string copy = folder.filePath(QStringLiteral("chip.bin")).toStdString();
-    page.dialogs.save = [copy] {
-        return std::optional<std::string>(copy);
-    };
-    if ((flash ? page.btnLeerFlashClick() : page.btnLeerEEPIntClick()) != AvrPage::Outcome::Done)
-        return;
-    const ImageRead chip = ReadImageFile(copy, std::size_t{1} << 20);
-    const ImageRead image = ReadImageFile(file, std::size_t{1} << 20);
-    if (!chip.ok() || !image.ok())
-        return;
-    const std::vector<std::uint8_t>& bytes = chip.file.bin;
-    std::vector<std::uint8_t> expected(bytes.size(), 0xFF);
-    PlaceAvrImage(image.file, flash ? AvrMemory::Flash : AvrMemory::Eeprom, expected);
-    PrintDifferences(bytes.data(), expected.data(), bytes.size());
+    if (const auto& difference = page.lastDifference())
+        PrintDifferences(difference->chip.data(), difference->file.data(), difference->chip.size());
 }
 
 } // namespace
@@ -124,7 +104,7 @@ int runAvr(Context& ctx, const QStringList& args)
     ReportNoAvr(page);
     if (outcome == Outcome::Failed && action.startsWith(QLatin1String("verify-")) &&
         ctx.host->lastCaption() == "End verification")
-        ListAvrDifferences(page, file, flash);
+        ListAvrDifferences(page);
     return Failure;
 }
 
