@@ -111,7 +111,9 @@ bool AvrPage::IdentifyDevice()
         partOps_.emplace(serial_, *part);
         model_.setLbTipo(part->label());
         model_.selectPages(AvrPageModel::kPagePart);
-        model_.setReadLockBitsEnabled(true);
+        // A part that cannot read its lock bits (AT90S1200) writes them unchecked, as the
+        // catalogue's AT90S parts do.
+        model_.setReadLockBitsEnabled(part->instructions.lockRead != nullptr);
         return true;
     }
     if (!entry) {

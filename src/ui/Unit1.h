@@ -263,6 +263,8 @@ private:
     // enabled, and boxes the user changes from here are marked.
     void chipBitsRead(bool fuses);
     void setBitsRead(bool lock, bool fuses);
+    // The two program buttons as the bits read and the identified chip allow.
+    void enableBitsWrites();
     bool chipHasFuses() const;
     // The identified part when it is one of the part table's, shown on the page "Part".
     const vardel::AvrPart* tablePart() const;

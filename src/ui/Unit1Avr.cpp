@@ -360,6 +360,7 @@ void TVentana::mirrorAvrModel()
     showPage(Notebook4, m.Notebook4());
     GroupBox4->setVisible(m.GroupBox4Visible());
     btnReadLockBits->setEnabled(m.btnReadLockBitsEnabled());
+    enableBitsWrites();
     prFlash->setValue(m.prFlash());
     prEEPInt->setValue(m.prEEPInt());
     // CheckBox35 is captioned for the identified chip.

@@ -292,6 +292,11 @@ void TVentana::setBitsRead(bool lock, bool fuses)
         chipChecked_.fill(std::nullopt);
         chipPartBytes_.fill(std::nullopt);
     }
+    enableBitsWrites();
+}
+
+void TVentana::enableBitsWrites()
+{
     // A lock byte the chip cannot report is written unchecked, as it always was.
     const bool identified = avr_->device() || tablePart();
     btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));

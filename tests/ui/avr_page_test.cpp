@@ -52,6 +52,7 @@ private slots:
     void guardedFuseBitsNeedTheirButtonAndThenLockTheChipOut();
     void fusesALockedChipIgnoresAreReportedNotSet();
     void partEditorPageFromTheData();
+    void partPageWritesLockBitsTheChipCannotRead();
     void identifyReadsTheBitsIntoTheEditors();
     void closingDuringAProgramStopsItWithTheLinesLow();
 };
@@ -526,6 +527,33 @@ void AvrPageTest::partEditorPageFromTheData()
              QStringList{QStringLiteral("ERROR|Processor not detected!!!\rCheck that the chip sits "
                                         "in the socket the right way round, that the board is on "
                                         "the port chosen and that its supply is on.")});
+}
+
+// The AT90S1200 (page "Part") and the AT90S2313 (the catalogue's AT90S group) cannot read their
+// lock bits: identified, they write them unchecked, and say so before the write.
+void AvrPageTest::partPageWritesLockBitsTheChipCannotRead()
+{
+    for (const char* device : {"AT90S1200", "AT90S2313"}) {
+        Program p;
+        TVentana& w = *p.ventana;
+        sim::AvrTarget* chip = insertAvr(p, device);
+        w.btnTipo->click();
+        QVERIFY(!w.btnReadLockBits->isEnabled());
+        QVERIFY2(w.btnLockBits->isEnabled(), device);
+        QCheckBox* lb1 = w.findChild<QCheckBox*>(QStringLiteral("PartBit_LB1"));
+        if (!lb1)
+            lb1 = w.CheckBoxes[1];
+        lb1->click();
+        p.messages.clear();
+        w.btnLockBits->click();
+        QCOMPARE(p.messages.size(), 2);
+        QVERIFY2(p.messages[0].contains(QStringLiteral("LB1 1 -> 0")), qPrintable(p.messages[0]));
+        QVERIFY2(p.messages[0].contains(QStringLiteral("cannot read its lock bits")),
+                 qPrintable(p.messages[0]));
+        QVERIFY2(p.messages[1].startsWith(QStringLiteral("OK|")), qPrintable(p.messages[1]));
+        QVERIFY2(chip->lock() != 0xFF, device);
+        QCOMPARE(p.board.data(), std::uint8_t(0x00));
+    }
 }
 
 void AvrPageTest::identifyReadsTheBitsIntoTheEditors()
