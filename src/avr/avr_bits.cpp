@@ -1,163 +1,140 @@
 #include "avr/avr_bits.h"
 
-#include "avr/lock_fuse_commands.h"
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
 #include "parts/catalogue_parts.h"
+
+#include <algorithm>
 
 namespace vardel {
 
 namespace {
 
 using E = LockFuseEditor;
+using Kind = AvrBits::Kind;
 
-// The boxes of this kind on the pages identification showed, in the page's order.
-std::vector<int> ShownBoxes(const AvrPageModel& model, AvrBits::Kind kind)
+// The bits of this kind in the order the part's editor shows them: a catalogue part's boxes as the
+// editor lays them out, every bit of the bytes written otherwise.
+std::vector<PartBit> ShownBits(const PartBits& bits, Kind kind)
 {
-    std::vector<int> out;
-    for (const EditorSection section : ShownSections(model)) {
-        const bool lock = std::string(E::Title(section)) == "Lock Bits";
-        if (lock != (kind == AvrBits::Kind::Lock))
-            continue;
-        for (const int b : E::BoxesOf(section))
-            if (!E::Info(b).inert)
-                out.push_back(b);
-    }
+    const CataloguePart* row = FindCataloguePart(bits.part().name);
+    if (!row)
+        return BitsWritten(bits, kind, nullptr);
+    std::vector<PartBit> out;
+    for (const EditorBox& box : CatalogueEditorBoxes())
+        for (const CatalogueBox& b : row->boxes)
+            if (b.box == box.number && (b.bit.byte == bits.lockByte()) == (kind == Kind::Lock))
+                out.push_back(b.bit);
     return out;
 }
 
-// The box of this caption on those pages, or 0.
-int ShownBox(const AvrPageModel& model, const std::string& name)
+Kind KindOf(const PartBits& bits, PartBit bit)
 {
-    for (const AvrBits::Kind kind : {AvrBits::Kind::Fuses, AvrBits::Kind::Lock})
-        for (const int b : ShownBoxes(model, kind))
-            if (CaptionOf(b, model) == name)
-                return b;
-    return 0;
+    return bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses;
 }
 
-bool GuardEnds(int box, bool programmed)
+// The presets of a part: a catalogue part's own, the factory default of any other.
+std::vector<CataloguePreset> PresetsOf(const AvrPart& part)
 {
-    const FuseGuard* guard = E::GuardOf(box);
-    return guard && programmed == guard->lockoutChecked;
-}
-
-// The page as identification of a catalogue part shows it.
-AvrPageModel ModelOf(const AvrPart& part)
-{
-    AvrPageModel model;
-    if (const DeviceEntry* entry = FindDevice(part.signature))
-        ShowIdentified(model, *entry);
-    return model;
+    if (const CataloguePart* row = FindCataloguePart(part.name))
+        return {row->presets.begin(), row->presets.end()};
+    CataloguePreset factory{"factory-default", {0xFF, 0xFF, 0xFF}};
+    for (int byte = 0; byte < part.fuseCount; ++byte)
+        factory.fuses[static_cast<std::size_t>(byte)] = part.fuses[byte].factory;
+    return {factory};
 }
 
 // The lock and fuse bits of the identified part: its bytes (PartBits) and its one set of
-// commands (PartBitsCommands). The twelve catalogue parts are seen through their editor's boxes,
-// as the window shows them: their names are the boxes' captions, a guarded box is released
-// through its warning, the AT90S lock group keeps its LB1/LB2 rule, and the lock mode and the
-// calibration byte are noted.
+// commands (PartBitsCommands). What a catalogue part's editor adds stands in its row: the order
+// of the bits, the warnings of its guarded boxes, the lock modes of the AT90S lock group and the
+// seed's presets.
 class PartBitsOfPage final : public AvrBits {
 public:
     PartBitsOfPage(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
-        : page_(page), model_(page.model()), host_(host), operations_(operations),
-          sends_(FindCataloguePart(part.name)), bits_(part),
-          view_(page.serial(), page.model(), editor_, host, operations)
+        : page_(page), host_(host), operations_(operations), row_(FindCataloguePart(part.name)),
+          bits_(part)
     {
     }
 
-    std::string chip() const override { return sends_ ? model_.lbTipo() : bits_.part().label(); }
-    std::vector<std::string> names(Kind kind) const override
-    {
-        if (sends_)
-            return NamesOn(model_, kind);
-        std::vector<std::string> out;
-        for (const PartBit& b : commands().writtenBits(kind))
-            out.emplace_back(bits_.bitName(b.byte, b.bit));
-        return out;
-    }
+    std::string chip() const override { return bits_.part().label(); }
+    std::vector<std::string> names(Kind kind) const override { return NamesOf(bits_.part(), kind); }
     bool readable(Kind kind) const override { return commands().readable(kind); }
     std::optional<std::string> presetRefusal(const std::string& preset) const override
     {
-        if (!sends_)
-            return preset == "factory-default"
-                       ? std::nullopt
-                       : std::optional<std::string>(chip() +
-                                                    " has only the preset factory-default");
-        if (presetOf(preset))
-            return std::nullopt;
-        return "the presets are for the ATmega128";
+        const std::vector<CataloguePreset> presets = PresetsOf(bits_.part());
+        std::string names;
+        for (const CataloguePreset& p : presets) {
+            if (preset == p.name)
+                return std::nullopt;
+            names += (names.empty() ? "" : ", ") + std::string(p.name);
+        }
+        if (presets.empty())
+            return "the presets are for the ATmega128";
+        return chip() + " has only the preset" + (presets.size() > 1 ? "s " : " ") + names;
     }
     Outcome read(Kind kind) override
     {
-        if (sends_)
-            return view_.read(kind);
-        return commands().read(kind);
+        PartBitsCommands c = commands();
+        const Outcome outcome = c.read(kind);
+        if (c.calibration())
+            calibration_ = c.calibration();
+        return outcome;
     }
     bool programmed(const std::string& name) const override
     {
-        return sends_ ? editor_.checked(box(name)) : bits_.programmed(*bits_.find(name));
+        return bits_.programmed(*bits_.find(name));
     }
     bool changeable(const std::string& name) const override
     {
-        return !sends_ || E::GuardOf(box(name)) || E::Info(box(name)).enabled;
+        const PartBit bit = *bits_.find(name);
+        return std::ranges::count(commands().writtenBits(KindOf(bits_, bit)), bit) > 0;
     }
     bool endsSerialProgramming(const std::string& name, bool programmed) const override
     {
-        if (sends_)
-            return GuardEnds(box(name), programmed);
         return bits_.endsSerialProgramming(*bits_.find(name), programmed);
     }
     void applyPreset(const std::string& preset) override
     {
-        if (!sends_)
-            bits_.factoryDefault();
-        else if (const CataloguePreset* p = presetOf(preset))
-            editor_.applyPreset(*p);
+        for (const CataloguePreset& p : PresetsOf(bits_.part()))
+            if (preset == p.name)
+                for (int byte = 0; byte < bits_.part().fuseCount; ++byte)
+                    bits_.setValue(byte, p.fuses[static_cast<std::size_t>(byte)]);
     }
-    // Two passes through the editor, because the AT90S lock group accepts LB2 only after LB1 and
-    // releases LB1 only after LB2, whatever order the names came in.
-    bool set(const std::vector<std::pair<std::string, bool>>& wanted) override
+    std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted) override
     {
-        for (int pass = 0; pass < (sends_ ? 2 : 1); ++pass) {
-            for (const auto& [name, programmed] : wanted) {
-                if (!sends_) {
-                    const std::optional<PartBit> bit = bits_.find(name);
-                    if (!bit)
-                        return false;
-                    bits_.setProgrammed(*bit, programmed);
-                    continue;
-                }
-                const int b = box(name);
-                if (editor_.checked(b) == programmed)
-                    continue;
-                if (E::GuardOf(b) && !editor_.enabled(b) && !editor_.releaseGuard(b, host_))
-                    return false;
-                editor_.setChecked(b, programmed);
-            }
+        PartBits next = bits_;
+        for (const auto& [name, programmed] : wanted) {
+            const std::optional<PartBit> bit = bits_.find(name);
+            if (!bit)
+                return name + " is not a bit of the " + bits_.part().name;
+            if (next.programmed(*bit) == programmed)
+                continue;
+            if (!release(*bit))
+                return std::string();
+            next.setProgrammed(*bit, programmed);
         }
-        return true;
+        if (row_ && KeepsLockModes(*row_)) {
+            const PartBit lb1 = *next.find("LB1"), lb2 = *next.find("LB2");
+            if (next.programmed(lb2) && !next.programmed(lb1))
+                return "LB2 can be programmed only together with LB1";
+        }
+        bits_ = next;
+        return std::nullopt;
     }
     std::vector<std::string> notes(Kind kind) const override
     {
         std::vector<std::string> out;
-        if (kind == Kind::Lock && shows(EditorSection::LockAT90S)) {
-            // The memo starts as two lines that read as one text.
-            std::string memo = editor_.Memo1();
-            std::erase(memo, '\n');
-            out.push_back(memo);
+        if (kind == Kind::Lock && row_ && KeepsLockModes(*row_)) {
+            const bool lb1 = bits_.programmed(*bits_.find("LB1"));
+            const bool lb2 = bits_.programmed(*bits_.find("LB2"));
+            out.emplace_back(!lb1 ? E::kNoLock : lb2 ? E::kLockLB1LB2 : E::kLockLB1);
         }
-        if (kind == Kind::Fuses && shows(EditorSection::FuseATtiny) && editor_.calibration())
-            out.push_back("calibration=" + std::to_string(*editor_.calibration()));
+        if (kind == Kind::Fuses && calibration_)
+            out.push_back("calibration=" + std::to_string(*calibration_));
         return out;
     }
     Outcome program(Kind kind) override
     {
-        if (sends_) {
-            view_.showChanges = showChanges;
-            const Outcome outcome = view_.program(kind);
-            wrote_ = view_.wrote();
-            return outcome;
-        }
         PartBitsCommands c = commands();
         c.allowLockout = allowLockout;
         c.showChanges = showChanges;
@@ -168,18 +145,9 @@ public:
     bool wrote() const override { return wrote_; }
     std::vector<std::uint8_t> values(Kind kind) const override
     {
-        const PartBits bits = sends_ ? view_.bytes() : bits_;
         std::vector<std::uint8_t> out;
         for (const int byte : commands().bytesOf(kind))
-            out.push_back(bits.value(byte));
-        return out;
-    }
-
-    static std::vector<std::string> NamesOn(const AvrPageModel& model, Kind kind)
-    {
-        std::vector<std::string> out;
-        for (const int box : ShownBoxes(model, kind))
-            out.push_back(CaptionOf(box, model));
+            out.push_back(bits_.value(byte));
         return out;
     }
 
@@ -188,31 +156,28 @@ private:
     {
         return PartBitsCommands(page_.serial(), bits_.part(), bits_, host_, operations_);
     }
-    bool shows(EditorSection wanted) const
+    // A bit whose editor box is guarded changes only once the user answered its warning with OK,
+    // as the box is clicked only once its button did.
+    bool release(PartBit bit)
     {
-        for (const EditorSection section : ShownSections(model_))
-            if (section == wanted)
-                return true;
-        return false;
-    }
-    int box(const std::string& name) const { return ShownBox(model_, name); }
-    // The preset of this name the shown part has, or null.
-    const CataloguePreset* presetOf(const std::string& name) const
-    {
-        for (const CataloguePreset& p : sends_->presets)
-            if (name == p.name)
-                return &p;
-        return nullptr;
+        if (!row_ || std::ranges::count(released_, bit))
+            return true;
+        for (const CatalogueBox& b : row_->boxes)
+            if (const FuseGuard* guard = b.bit == bit ? E::GuardOf(b.box) : nullptr) {
+                if (!E::WarningAnswered(*guard, host_))
+                    return false;
+                released_.push_back(bit);
+            }
+        return true;
     }
 
     AvrPage& page_;
-    const AvrPageModel& model_;
     Host& host_;
     OperationLock& operations_;
-    const CataloguePart* sends_;
+    const CataloguePart* row_;
     mutable PartBits bits_;
-    E editor_;
-    LockFuseCommands view_;
+    std::vector<PartBit> released_;
+    std::optional<std::uint8_t> calibration_;
     bool wrote_ = false;
 };
 
@@ -220,22 +185,15 @@ private:
 
 std::vector<std::string> AvrBits::NamesOf(const AvrPart& part, Kind kind)
 {
-    if (FindCataloguePart(part.name))
-        return PartBitsOfPage::NamesOn(ModelOf(part), kind);
     const PartBits bits(part);
     std::vector<std::string> out;
-    for (int byte = kind == Kind::Lock ? bits.lockByte() : 0;
-         byte < (kind == Kind::Lock ? bits.byteCount() : bits.lockByte()); ++byte)
-        for (int b = 0; b < 8; ++b)
-            if (const char* n = bits.bitName(byte, b))
-                out.emplace_back(n);
+    for (const PartBit& b : ShownBits(bits, kind))
+        out.emplace_back(bits.bitName(b.byte, b.bit));
     return out;
 }
 
 bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name, bool programmed)
 {
-    if (FindCataloguePart(part.name))
-        return GuardEnds(ShownBox(ModelOf(part), name), programmed);
     const PartBits bits(part);
     const std::optional<PartBit> bit = bits.find(name);
     return bit && bits.endsSerialProgramming(*bit, programmed);

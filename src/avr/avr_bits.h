@@ -15,9 +15,9 @@
 
 namespace vardel {
 
-// The lock and fuse bits of the identified chip by their names, whichever editor holds them (the
-// catalogue's boxes or a part-table part's bytes): what the command line reads, sets and writes.
-// Reads and writes are the editors' own commands, so every guard of the write stays.
+// The lock and fuse bits of the identified chip by their names, held as the part's bytes: what the
+// command line and the production runs read, set and write. Reads and writes are the part's one
+// set of commands (PartBitsCommands), so every guard of the write stays.
 class AvrBits {
 public:
     using Kind = BitsWrite::Kind;
@@ -29,35 +29,36 @@ public:
 
     // "ATmega163 (16kb flash)".
     virtual std::string chip() const = 0;
-    // The bits of this kind a read shows and a write may set, in the editor's order.
+    // The bits of this kind a read shows and a write may set, in the order the part's editor shows
+    // them.
     virtual std::vector<std::string> names(Kind kind) const = 0;
     // False for lock bits the chip cannot report: they are written unchecked.
     virtual bool readable(Kind) const { return true; }
     // Why a preset does not apply to the chip, or nothing.
     virtual std::optional<std::string> presetRefusal(const std::string& preset) const = 0;
     virtual Outcome read(Kind kind) = 0;
-    // The state of a bit named as names() gives it, as the editor holds it.
+    // The state of a bit named as names() gives it.
     virtual bool programmed(const std::string& name) const = 0;
     // False for a bit shown that serial programming cannot change.
     virtual bool changeable(const std::string&) const { return true; }
     // `programmed` is the state of the bit that ends serial programming.
     virtual bool endsSerialProgramming(const std::string& name, bool programmed) const = 0;
     virtual void applyPreset(const std::string& preset) = 0;
-    // Sets the bits in the editor; a guarded one is released through its warning first. False
-    // when a warning was not answered with OK.
-    virtual bool set(const std::vector<std::pair<std::string, bool>>& wanted) = 0;
+    // Sets the bits; a bit whose editor box is guarded is released through its warning first.
+    // Nothing when they are set, otherwise why not (empty when a warning was answered Cancel: it
+    // said enough), and nothing is set.
+    virtual std::optional<std::string>
+    set(const std::vector<std::pair<std::string, bool>>& wanted) = 0;
     // What a read shows beyond the bits: the lock mode, the calibration byte.
     virtual std::vector<std::string> notes(Kind) const { return {}; }
     // The write with every guard; `allowLockout` lets a bit that ends serial programming go.
     virtual Outcome program(Kind kind) = 0;
     // Whether the last program command sent its write.
     virtual bool wrote() const = 0;
-    // The bytes as the editor holds them: a part-table part's fuse bytes or lock byte; a
-    // catalogue part's fuse bytes as its fuse writes carry them, its lock bits in the lock read's
-    // layout.
+    // The fuse bytes, or the lock byte, as they stand.
     virtual std::vector<std::uint8_t> values(Kind kind) const = 0;
 
-    // The bits of this kind a part's editor shows once it is identified, before any chip is.
+    // The bits of this kind names() gives for the part, before any chip is read.
     static std::vector<std::string> NamesOf(const AvrPart& part, Kind kind);
     // The bit of this name (as NamesOf gives it) in this state ends serial programming.
     static bool EndsSerialProgramming(const AvrPart& part, const std::string& name,

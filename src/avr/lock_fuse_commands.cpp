@@ -68,9 +68,8 @@ void LockFuseCommands::show(const PartBits& bits, Kind kind)
     if (!lb1 || !lb2)
         return;
     // LB2 is accepted only while LB1 is checked and LB1 released only while LB2 is not, so the
-    // box that the rule would otherwise refuse goes second. LB2 without LB1 is no lock mode the
-    // editor can show: both boxes end unchecked, whatever an earlier read left in them, rather
-    // than a stale LB1 turning it into mode 3 (which the next Program Lock Bits would then write).
+    // box that the rule would otherwise refuse goes second. The read gives LB2 only with LB1
+    // (ShowLockMode), so both boxes end as read, whatever an earlier read left in them.
     if (*lb1) {
         editor_.setChecked(E::CheckBox1, true);
         editor_.setChecked(E::CheckBox2, *lb2);

@@ -172,12 +172,12 @@ void LockFuseEditor::setCalibration(std::uint8_t value)
 
 void LockFuseEditor::applyPreset(const CataloguePreset& preset)
 {
-    for (int box = kPresetFirstBox; box <= kPresetLastBox; ++box) {
-        bool on = false;
-        for (const int p : preset.programmed)
-            on = on || p == box;
-        setChecked(box, on);
-    }
+    // The fuse boxes of page "128", in the order the page lays them out.
+    const CataloguePart& part = *FindCataloguePart("ATmega128");
+    for (const CatalogueBox& b : part.boxes)
+        if (b.bit.byte < PartOf(part).fuseCount)
+            setChecked(b.box,
+                       !(preset.fuses[static_cast<std::size_t>(b.bit.byte)] >> b.bit.bit & 1));
 }
 
 void LockFuseEditor::SpeedButton1Click()
@@ -208,14 +208,19 @@ const FuseGuard* LockFuseEditor::GuardOf(int box)
     return nullptr;
 }
 
+bool LockFuseEditor::WarningAnswered(const FuseGuard& guard, Host& host)
+{
+    // Enter must not be the way into a chip that only a high-voltage programmer brings back.
+    return host.MessageBox(guard.warning, "WARNING", Host::Buttons::OkCancelDefaultCancel,
+                           Host::Icon::Exclamation) == Host::Result::Ok;
+}
+
 bool LockFuseEditor::releaseGuard(int box, Host& host)
 {
     const FuseGuard* guard = GuardOf(box);
     if (!guard)
         return enabled(box);
-    // Enter must not be the way into a chip that only a high-voltage programmer brings back.
-    if (host.MessageBox(guard->warning, "WARNING", Host::Buttons::OkCancelDefaultCancel,
-                        Host::Icon::Exclamation) != Host::Result::Ok)
+    if (!WarningAnswered(*guard, host))
         return enabled(box);
     State& s = state_[box];
     if (!s.enabled) {

@@ -146,7 +146,7 @@ public:
     std::optional<std::uint8_t> calibration() const { return calibration_; }
     void setCalibration(std::uint8_t value);
 
-    // A preset of the page's part: its boxes of page "128" programmed, the others not.
+    // A preset of page "128": every fuse box of the page set from its bytes.
     void applyPreset(const CataloguePreset& preset);
     // The three presets of "Predefined Fuse Bits Settings" (page "128" only).
     void SpeedButton1Click(); // "factory default"
@@ -155,8 +155,10 @@ public:
     // The guarded bits, and the guard of a box (null when it has none).
     static std::span<const FuseGuard> Guards();
     static const FuseGuard* GuardOf(int box);
-    // Shows the guard's warning (OK and Cancel, Cancel the default, exclamation icon); on OK the
-    // box can be clicked for as long as the program runs. True when it is enabled afterwards.
+    // The guard's warning (OK and Cancel, Cancel the default, exclamation icon): true on OK.
+    static bool WarningAnswered(const FuseGuard& guard, Host& host);
+    // Shows the guard's warning; on OK the box can be clicked for as long as the program runs.
+    // True when it is enabled afterwards.
     bool releaseGuard(int box, Host& host);
     // "Enable SPIEN modification" and "Enable RSTDISBL modification" of page "ATtiny".
     bool SpeedButton4Click(Host& host) { return releaseGuard(CheckBox60, host); }

@@ -82,6 +82,14 @@ void PartBits::factoryDefault()
         setValue(byte, part_->fuses[byte].factory);
 }
 
+void ShowLockMode(PartBits& bits)
+{
+    const std::optional<PartBit> lb1 = bits.find("LB1");
+    const std::optional<PartBit> lb2 = bits.find("LB2");
+    if (lb1 && lb2 && bits.programmed(*lb2) && !bits.programmed(*lb1))
+        bits.setProgrammed(*lb2, false);
+}
+
 bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 {
     const char* name = bitName(bit.byte, bit.bit);
@@ -166,8 +174,8 @@ std::uint8_t PartBitsCommands::send(const std::array<std::uint8_t, 4>& i)
     const std::uint8_t result = serial_.SendPacedInstruction(i[0], i[1], i[2], i[3])[3];
     serial_.ClockPulses(kBitsSettleClocks);
     // The settle time also covers the slowest lock or fuse write of the part.
-    serial_.clock().Sleep(
-        WaitCovering(kBitsSettleMs, TimingOf(FindDevice(bits_.part().signature)).fuseWriteUs));
+    const AvrPart::WriteTimes slowest = bits_.part().slowest();
+    serial_.clock().Sleep(WaitCovering(kBitsSettleMs, std::max(slowest.fuseUs, slowest.lockUs)));
     return result;
 }
 
@@ -251,6 +259,8 @@ try {
     if (!writer_.enter())
         return Outcome::Failed;
     readInto(kind, bits_);
+    if (kind == Kind::Lock && sends_ && KeepsLockModes(*sends_))
+        ShowLockMode(bits_);
     if (kind == Kind::Fuses && sends_ && sends_->readsCalibration)
         calibration_ = send(kReadCalibration);
     serial_.AllLinesLow();

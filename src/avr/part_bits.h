@@ -53,6 +53,11 @@ private:
     std::array<std::uint8_t, 4> values_{};
 };
 
+// A part whose lock group takes LB2 only together with LB1 (KeepsLockModes) shows LB2 without LB1,
+// which is no lock mode, as no lock bit programmed. Nothing is written that way: a lock write
+// starts from the bits the chip holds.
+void ShowLockMode(PartBits& bits);
+
 // The bits of `bits`' part that a write of this kind sets, in the order a read gives them: every
 // named bit of the bytes written, or, for a catalogue part (`sends`), the bits its writes carry.
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,

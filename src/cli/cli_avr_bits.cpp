@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -130,15 +131,15 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
             return UsageOnChip(page, CannotUnprogramLock(chip, r.typed));
         if (bits->programmed(r.name) == r.programmed)
             continue;
+        if (!bits->changeable(r.name))
+            return UsageOnChip(page,
+                               QStringLiteral("%1 cannot be changed on %2").arg(r.typed, chip));
         // A bit that ends serial programming is written only when asked for twice over.
         if (bits->endsSerialProgramming(r.name, r.programmed) && !ctx.allowLockout)
             return Fail(QStringLiteral("%1=%2 ends serial programming of the %3 for good (only a "
                                        "high-voltage programmer undoes it); refused without "
                                        "--allow-lockout")
                             .arg(r.typed, r.programmed ? "0" : "1", chip));
-        if (!bits->changeable(r.name))
-            return UsageOnChip(page,
-                               QStringLiteral("%1 cannot be changed on %2").arg(r.typed, chip));
     }
     if (!words.preset.isEmpty())
         bits->applyPreset(words.preset.toStdString());
@@ -146,12 +147,8 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     for (const Request& r : requests)
         wanted.emplace_back(r.name, r.programmed);
     // A guarded bit's warning is answered like any confirmation (--yes).
-    if (!bits->set(wanted))
-        return Failure;
-    for (const Request& r : requests)
-        if (bits->programmed(r.name) != r.programmed)
-            return UsageOnChip(page,
-                               QStringLiteral("LB2 can be programmed only together with LB1"));
+    if (const std::optional<std::string> refused = bits->set(wanted))
+        return refused->empty() ? Failure : UsageOnChip(page, QString::fromStdString(*refused));
 
     // The command checks the chip, lists the changes here before its confirmation, writes and
     // reads back.

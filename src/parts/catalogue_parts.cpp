@@ -130,13 +130,11 @@ constexpr const char* kConfirmFuses128 =
 constexpr std::span<const I> kNoFuses{};
 
 // The ATmega128's presets: factory default (internal RC at 1 MHz, M103C, JTAGEN and SPIEN
-// programmed), an external low-frequency crystal, and a high-frequency one with CKOPT.
-constexpr int kFactory128[] = {17, 20, 21, 24, 25, 30, 31, 32, 33};
-constexpr int kLowFrequency128[] = {21, 23, 24, 25, 30, 31, 32, 33, 34};
-constexpr int kHighFrequency128[] = {21, 23, 24, 25, 29, 30};
-constexpr CataloguePreset kPresets128[] = {{"factory-default", kFactory128},
-                                           {"low-frequency", kLowFrequency128},
-                                           {"high-frequency", kHighFrequency128}};
+// programmed), an external low-frequency crystal (CKSEL 0000, SUT 10) and an external
+// high-frequency one (CKSEL 1111, SUT 00).
+constexpr CataloguePreset kPresets128[] = {{"factory-default", {0xE1, 0x99, 0xFD}},
+                                           {"low-frequency", {0xE0, 0xD1, 0xFF}},
+                                           {"high-frequency", {0xCF, 0xD1, 0xFF}}};
 
 // Fastest flash, EEPROM and erase times in microseconds, from the datasheets (the part table's
 // rows hold the slowest); none where the slowest holds.
@@ -285,6 +283,11 @@ const CataloguePart* FindCataloguePart(std::string_view name)
 const CataloguePart& UnidentifiedCataloguePart()
 {
     return kNone;
+}
+
+bool KeepsLockModes(const CataloguePart& part)
+{
+    return std::ranges::any_of(part.boxes, [](const CatalogueBox& b) { return b.box == 1; });
 }
 
 std::span<const EditorBox> CatalogueEditorBoxes()

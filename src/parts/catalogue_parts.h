@@ -39,16 +39,12 @@ struct CatalogueBox {
     PartBit bit;
 };
 
-// A preset of the fuse page: the boxes it programs among `kPresetBoxes`, every other one of them
-// unprogrammed.
+// A preset of "Predefined Fuse Bits Settings": the part's fuse bytes as its row numbers them (low,
+// high, extended), a programmed bit stored as 0.
 struct CataloguePreset {
     const char* name; // as the command line names it
-    std::span<const int> programmed;
+    std::array<std::uint8_t, 3> fuses;
 };
-
-// The boxes a preset sets, in the order it sets them: page "128", M103C to CKSEL0.
-inline constexpr int kPresetFirstBox = 17;
-inline constexpr int kPresetLastBox = 34;
 
 // What identification does with the one-bit fuse group GroupBox4 of page "AT90Sxxxx".
 enum class FuseGroup { Hidden, Shown, Unchanged };
@@ -144,6 +140,9 @@ const CataloguePart* FindCataloguePart(std::string_view name);
 const CataloguePart& UnidentifiedCataloguePart();
 // Its row of the part table.
 const AvrPart& PartOf(const CataloguePart& part);
+// Its LB1 and LB2 sit in the AT90S lock group, which takes LB2 only together with LB1: a lock
+// mode 1, 2 or 3.
+bool KeepsLockModes(const CataloguePart& part);
 // Every box of the lock and fuse editors, one layout for the twelve parts.
 std::span<const EditorBox> CatalogueEditorBoxes();
 

@@ -140,26 +140,32 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     // their bytes have: such a bit (SPIEN, on each of them) is taken in the one state a chip
     // that answers serial programming holds it in, and any other state is refused.
     const CataloguePart* sends = FindCataloguePart(part.name);
+    // Whether the bit is named for the write, or why it cannot be.
+    auto reach = [&](PartBit bit, bool programmed, const std::string& what,
+                     std::vector<std::pair<std::string, bool>>& into) -> std::string {
+        const std::vector<PartBit> reached =
+            BitsWritten(bits, bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses, sends);
+        const std::string name = bits.bitName(bit.byte, bit.bit);
+        if (std::ranges::find(reached, bit) != reached.end())
+            Name(into, name, programmed);
+        else if (programmed != (name == "SPIEN"))
+            return what + " sets " + name + (programmed ? "=0" : "=1") +
+                   ", which serial programming cannot change on the " + chip +
+                   " (a chip that answers it holds " + name + "=" + (name == "SPIEN" ? "0" : "1") +
+                   ")";
+        return {};
+    };
     auto byBytes = [&](int byte, std::uint8_t value, const std::string& what,
                        std::vector<std::pair<std::string, bool>>& into) -> std::string {
         if ((value | bits.mask(byte)) != 0xFF)
             return what + " " + Hex2(value) + " programs bits the " + chip +
                    " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
-        const std::vector<PartBit> reached =
-            BitsWritten(bits, byte == bits.lockByte() ? Kind::Lock : Kind::Fuses, sends);
-        for (int b = 0; b < 8; ++b) {
-            const char* name = bits.bitName(byte, b);
-            const bool programmed = !(value >> b & 1);
-            if (!name)
-                continue;
-            if (std::ranges::find(reached, PartBit{byte, b}) != reached.end())
-                Name(into, name, programmed);
-            else if (programmed != (std::string_view(name) == "SPIEN"))
-                return what + " " + Hex2(value) + " sets " + name + (programmed ? "=0" : "=1") +
-                       ", which serial programming cannot change on the " + chip +
-                       " (a chip that answers it holds " + name + "=" +
-                       (std::string_view(name) == "SPIEN" ? "0" : "1") + ")";
-        }
+        for (int b = 0; b < 8; ++b)
+            if (bits.bitName(byte, b))
+                if (const std::string e =
+                        reach({byte, b}, !(value >> b & 1), what + " " + Hex2(value), into);
+                    !e.empty())
+                    return e;
         return {};
     };
     static const char* byteKeys[] = {"fuse.low", "fuse.high", "fuse.extended"};
@@ -193,7 +199,10 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
             });
             if (known == names.end())
                 return name + " is not a " + (lock ? "lock" : "fuse") + " bit of the " + chip;
-            Name(out[lock], *known, programmed);
+            if (const std::string e =
+                    reach(*bits.find(*known), programmed, "the project", out[lock]);
+                !e.empty())
+                return e;
         }
     }
     // A bit that ends serial programming, in the state the job leaves it.
@@ -528,8 +537,12 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     auto writeBits = [&](AvrBits::Kind kind) {
         if (bits->readable(kind) && bits->read(kind) != Outcome::Done)
             return Outcome::Failed;
-        if (!bits->set(named[kind == AvrBits::Kind::Lock]))
+        if (const std::optional<std::string> refused =
+                bits->set(named[kind == AvrBits::Kind::Lock])) {
+            if (!refused->empty())
+                host_.MessageBox(*refused + ".\rNothing was written.", "ERROR");
             return Outcome::Failed;
+        }
         return bits->program(kind);
     };
     const Step steps[] = {

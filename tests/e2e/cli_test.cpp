@@ -332,6 +332,19 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
     r = cli("--yes avr program-fuses CKOPT=0");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(cli("sim show").out.find("avr.fuse.high=89\n"), std::string::npos);
+    // Its presets set every fuse byte; the other catalogue parts have none.
+    const std::pair<const char*, const char*> presets[] = {
+        {"low-frequency", "avr.fuse.extended=FF\navr.fuse.high=D1\navr.fuse.low=E0\n"},
+        {"high-frequency", "avr.fuse.extended=FF\navr.fuse.high=D1\navr.fuse.low=CF\n"},
+        {"factory-default", "avr.fuse.extended=FD\navr.fuse.high=99\navr.fuse.low=E1\n"}};
+    for (const auto& [preset, bytes] : presets) {
+        EXPECT_EQ(cli(std::string("--yes avr program-fuses --preset ") + preset).status, 0);
+        EXPECT_NE(cli("sim show").out.find(bytes), std::string::npos) << preset;
+    }
+    ASSERT_EQ(cli("sim insert-avr ATmega163").status, 0);
+    r = cli("--yes avr program-fuses --preset factory-default");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("the presets are for the ATmega128"), std::string::npos) << r.out;
 
     // An ATtiny12 locked with LB1 alone shows as locked.
     ASSERT_EQ(cli("sim insert-avr ATtiny12 --set avr.lock=FD").status, 0);
@@ -1280,6 +1293,12 @@ TEST_F(Cli, AutoWritesTheFuseAndLockBytesOfTheCatalogueParts)
         {"ATtiny12", "fuse.low = 0xF2\n", 1, "SPIEN=1 ends serial programming", "avr read-fuses",
          "SPIEN=0"},
         {"AT90S8535", "fuse.low = 0xDE\n", 0, "programmed", "avr read-fuses", "FSTRT=0"},
+        // Bits by name follow the same rules.
+        {"ATmega128", "fuses = SPIEN=1\n", 1,
+         "the project sets SPIEN=1, which serial programming cannot change", "sim show",
+         "avr.fuse.high=99\n"},
+        {"AT90S8535", "lock = LB2=0\n", 1, "LB2 can be programmed only together with LB1",
+         "avr read-lock", "LB2=1\nLB1=1\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.part) + " " + c.bits);
