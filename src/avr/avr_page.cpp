@@ -1,5 +1,6 @@
 #include "avr/avr_page.h"
 
+#include "avr/part_bits.h"
 #include "files/binary_file.h"
 #include "files/unHEX.h"
 #include "hw/outcome_text.h"
@@ -146,7 +147,7 @@ void ShowIdentified(AvrPageModel& model, const DeviceEntry& entry)
     model.selectPages(entry.notebook1, entry.notebook2, entry.notebook3, entry.notebook4);
     if (entry.fuseGroup != FuseGroup::Unchanged)
         model.setGroupBox4Visible(entry.fuseGroup == FuseGroup::Shown);
-    model.setReadLockBitsEnabled(entry.readLockBits);
+    model.setReadLockBitsEnabled(entry.part->instructions.lockRead != nullptr);
 }
 
 AvrPage::Outcome AvrPage::btnTipoClick()
@@ -519,36 +520,29 @@ try {
 
 std::optional<int> AvrPage::readLockMode()
 {
-    std::uint8_t lock = 0xFF;
-    std::pair<int, int> places{-1, -1};
-    if (part_) {
-        const AvrPart& part = *part_;
-        if (!part.instructions.lockRead)
-            return std::nullopt;
-        for (int bit = 0; bit < 8; ++bit) {
-            const std::string name = part.lockBits[bit] ? part.lockBits[bit] : "";
-            if (name == "LB1")
-                places.first = bit;
-            else if (name == "LB2")
-                places.second = bit;
-        }
-        if (places.first < 0)
-            return std::nullopt;
-        lock = partOps_->readLock();
+    // The AT90S1200, 2313, 4414 and 8515 have no instruction to read their lock bits.
+    const AvrPart* part = identifiedPart();
+    if (!part || !part->instructions.lockRead)
+        return std::nullopt;
+    PartBits bits(*part);
+    const std::optional<PartBit> lb1 = bits.find("LB1");
+    const std::optional<PartBit> lb2 = bits.find("LB2");
+    if (!lb1)
+        return std::nullopt;
+    // The catalogue parts answer with the bits where their own lock read has them.
+    if (const CataloguePart* row = FindCataloguePart(part->name)) {
+        const CatalogueInstruction& read = row->lockRead;
+        const std::array<std::uint8_t, 4>& i = read.instruction;
+        const std::uint8_t answer = serial_.SendPacedInstruction(
+            i[0], i[1], i[2], i[3])[static_cast<std::size_t>(read.valueAt)];
+        for (const CatalogueBit& b : read.bits)
+            bits.setProgrammed(b.bit, !(answer >> b.at & 1));
     } else {
-        // The AT90S2313, 4414 and 8515 have no instruction to read their lock bits.
-        if (!device_ || !device_->readLockBits)
-            return std::nullopt;
-        const CataloguePart& bits = *FindCataloguePart(device_->part->name);
-        places = {bits.lb1ReadBit, bits.lb2ReadBit};
-        lock = serial_.SendPacedInstruction(0x58, 0x00, 0x00, 0x00)[3];
+        bits.setValue(bits.lockByte(), partOps_->readLock());
     }
-    const auto programmed = [lock](int bit) {
-        return bit >= 0 && !(lock >> bit & 1);
-    };
-    if (!programmed(places.first))
+    if (!bits.programmed(*lb1))
         return 1;
-    return programmed(places.second) ? 3 : 2;
+    return lb2 && bits.programmed(*lb2) ? 3 : 2;
 }
 
 AvrPage::Outcome AvrPage::refuseIfLocked(Memory memory)

@@ -144,39 +144,38 @@ constexpr std::array<std::uint32_t, 3> k9000{9000, 9000, 20000};
 // clang-format off
 // In the order identification tests the signatures: part, processor-type text, device class,
 // wait after a page write, editor pages (notebooks 1 to 4), caption of CheckBox35, fuse group,
-// lock bits readable, fastest times; fuse reads, fuse writes, lock read, lock write, lock read
-// echoed, editor boxes, LB1 and LB2 in the lock read, calibration, fuse confirmation, presets.
+// fastest times; fuse reads, fuse writes, lock read, lock write, lock read echoed, editor boxes,
+// calibration, fuse confirmation, presets.
 constexpr CataloguePart kRows[] = {
-    {"AT90S8515", {"AT90S8515 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false}, k4000,
-     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
-    {"AT90S8535", {"AT90S8535 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true}, k9000,
-     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
-    {"AT90S4414", {"AT90S4414 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false}, k9000,
-     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
-    {"AT90S4434", {"AT90S4434 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true}, k9000,
-     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
-    {"ATmega128", {"ATmega128 (128kb flash)", 2, 6, kMega, "128", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true}, {},
-     kReads128, kWrites128, kLockRead6<3>, kLockWrite6<3>, 0x00, kBoxes128, 0, 1, false, kConfirmFuses128, kPresets128},
-    {"ATmega103", {"ATmega103 (128kb flash)", 2, 6, kMega, "103", "LB103", nullptr, nullptr, FuseGroup::Unchanged, true}, {22000, 4000, 112000},
-     kReads103, kWrites103, kLockReadLow1, kLockWrite2<1>, 0x39, kBoxes103, 1, 2, false, nullptr, {}},
-    {"AT90S2313", {"AT90S2313 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden, false}, k4000,
-     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, 7, 6, false, nullptr, {}},
-    {"AT90S2323", {"AT90S2323 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown, true}, {9000, 9000, 18000},
-     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
-    {"AT90S2343", {"AT90S2343 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "RCEN", FuseGroup::Shown, true}, {9000, 9000, 18000},
-     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, 7, 6, false, nullptr, {}},
-    {"ATmega161", {"ATmega161 (16kb flash)", 4, 18, kMega, "161", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true}, {},
-     kReads161, kWrites161, kLockRead6<1>, kLockWrite6<1>, 0x00, kBoxes161, 0, 1, false, nullptr, {}},
-    {"ATmega163", {"ATmega163 (16kb flash)", 4, 18, kMega, "163", "LB128", nullptr, nullptr, FuseGroup::Unchanged, true}, {},
-     kReads163, kWrites163, kLockRead6<2>, kLockWrite6<2>, 0x00, kBoxes163, 0, 1, false, nullptr, {}},
-    {"ATtiny12", {"ATtiny12 (1kb flash)", 5, 0, kAt90s, nullptr, nullptr, "ATtiny", nullptr, FuseGroup::Unchanged, true}, {4500, 9000, 20000},
-     kReadsTiny12, kWritesTiny12, kLockReadLow1, kLockWrite2<1>, 0x3F, kBoxesTiny12, 1, 2, true, nullptr, {}},
+    {"AT90S8515", {"AT90S8515 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden}, k4000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, false, nullptr, {}},
+    {"AT90S8535", {"AT90S8535 (8kb flash)", 0, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown}, k9000,
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, false, nullptr, {}},
+    {"AT90S4414", {"AT90S4414 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden}, k9000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, false, nullptr, {}},
+    {"AT90S4434", {"AT90S4434 (4kb flash)", 1, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown}, k9000,
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, false, nullptr, {}},
+    {"ATmega128", {"ATmega128 (128kb flash)", 2, 6, kMega, "128", "LB128", nullptr, nullptr, FuseGroup::Unchanged}, {},
+     kReads128, kWrites128, kLockRead6<3>, kLockWrite6<3>, 0x00, kBoxes128, false, kConfirmFuses128, kPresets128},
+    {"ATmega103", {"ATmega103 (128kb flash)", 2, 6, kMega, "103", "LB103", nullptr, nullptr, FuseGroup::Unchanged}, {22000, 4000, 112000},
+     kReads103, kWrites103, kLockReadLow1, kLockWrite2<1>, 0x39, kBoxes103, false, nullptr, {}},
+    {"AT90S2313", {"AT90S2313 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, nullptr, FuseGroup::Hidden}, k4000,
+     kReadsAT90S, kNoFuses, kLockReadAT90S0, kLockWrite2<0>, 0x00, kBoxesAT90SNoFuse, false, nullptr, {}},
+    {"AT90S2323", {"AT90S2323 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "FSTRT", FuseGroup::Shown}, {9000, 9000, 18000},
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, false, nullptr, {}},
+    {"AT90S2343", {"AT90S2343 (2kb flash)", 3, 0, kAt90s, nullptr, nullptr, kAt90s, "RCEN", FuseGroup::Shown}, {9000, 9000, 18000},
+     kReadsAT90S, kWritesAT90S, kLockReadAT90S1, kLockWrite2<1>, 0x3F, kBoxesAT90S<1>, false, nullptr, {}},
+    {"ATmega161", {"ATmega161 (16kb flash)", 4, 18, kMega, "161", "LB128", nullptr, nullptr, FuseGroup::Unchanged}, {},
+     kReads161, kWrites161, kLockRead6<1>, kLockWrite6<1>, 0x00, kBoxes161, false, nullptr, {}},
+    {"ATmega163", {"ATmega163 (16kb flash)", 4, 18, kMega, "163", "LB128", nullptr, nullptr, FuseGroup::Unchanged}, {},
+     kReads163, kWrites163, kLockRead6<2>, kLockWrite6<2>, 0x00, kBoxes163, false, nullptr, {}},
+    {"ATtiny12", {"ATtiny12 (1kb flash)", 5, 0, kAt90s, nullptr, nullptr, "ATtiny", nullptr, FuseGroup::Unchanged}, {4500, 9000, 20000},
+     kReadsTiny12, kWritesTiny12, kLockReadLow1, kLockWrite2<1>, 0x3F, kBoxesTiny12, true, nullptr, {}},
 };
 // clang-format on
 
 constexpr CataloguePart kNone{nullptr,        {},   {},        kReads128, kNoFuses, kLockRead6<3>,
-                              kLockWrite6<3>, 0x00, kBoxes128, 0,         1,        false,
-                              nullptr,        {}};
+                              kLockWrite6<3>, 0x00, kBoxes128, false,     nullptr,  {}};
 
 constexpr const char* kSelectBootSize = "Select Boot Size";
 constexpr const char* kStartUpTime = "Select start-up time";

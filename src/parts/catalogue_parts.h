@@ -78,7 +78,8 @@ struct EditorBox {
 };
 
 // How a catalogue part is shown and paced: its processor-type text, device class, page wait and
-// the editor pages identification selects.
+// the editor pages identification selects ("Read Lock Bits" is enabled where its row has a lock
+// read).
 struct CatalogueShown {
     const char* label; // the processor-type text, also the key of the lock and fuse commands
     int deviceClass;
@@ -90,7 +91,6 @@ struct CatalogueShown {
     const char* notebook4;  // fuse page of the AT90S editors, or null
     const char* checkBox35; // caption of the one-bit fuse box, or null
     FuseGroup fuseGroup;
-    bool readLockBits;
 };
 
 // One of the twelve parts of the first catalogue: what this program knows of it beyond its row of
@@ -115,9 +115,6 @@ struct CataloguePart {
     // The editor boxes of the part's pages. CheckBox1 and CheckBox2, the AT90S lock group, follow
     // their LB1/LB2 rule.
     std::span<const CatalogueBox> boxes;
-    // Where LB1 and LB2 sit in the lock read: what tells the lock mode.
-    int lb1ReadBit;
-    int lb2ReadBit;
     // The ATtiny12's calibration byte (38 00 00 00) is read with the fuses.
     bool readsCalibration;
     // The confirmation of a fuse write starts with this text instead of "Are you sure?".

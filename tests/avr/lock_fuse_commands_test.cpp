@@ -51,7 +51,7 @@ struct Rig : test::ScriptedRig {
         for (const DeviceEntry& d : DeviceCatalogue())
             if (std::string(d.label) == label) {
                 model.setDeviceClass(d.deviceClass);
-                model.setReadLockBitsEnabled(d.readLockBits);
+                model.setReadLockBitsEnabled(d.part->instructions.lockRead != nullptr);
             }
     }
     void answerEnable() { QueueMisoBytes(port, {0x00, 0xAC, 0x53, 0x00}); }
