@@ -28,6 +28,13 @@ std::vector<PartBit> ShownBits(const PartBits& bits, Kind kind)
     return out;
 }
 
+// False also for a name the part does not have.
+bool Programmed(const PartBits& bits, const std::string& name)
+{
+    const std::optional<PartBit> bit = bits.find(name);
+    return bit && bits.programmed(*bit);
+}
+
 Kind KindOf(const PartBits& bits, PartBit bit)
 {
     return bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses;
@@ -80,18 +87,16 @@ public:
             calibration_ = c.calibration();
         return outcome;
     }
-    bool programmed(const std::string& name) const override
-    {
-        return bits_.programmed(*bits_.find(name));
-    }
+    bool programmed(const std::string& name) const override { return Programmed(bits_, name); }
     bool changeable(const std::string& name) const override
     {
-        const PartBit bit = *bits_.find(name);
-        return std::ranges::count(commands().writtenBits(KindOf(bits_, bit)), bit) > 0;
+        const std::optional<PartBit> bit = bits_.find(name);
+        return bit && std::ranges::count(commands().writtenBits(KindOf(bits_, *bit)), *bit) > 0;
     }
     bool endsSerialProgramming(const std::string& name, bool programmed) const override
     {
-        return bits_.endsSerialProgramming(*bits_.find(name), programmed);
+        const std::optional<PartBit> bit = bits_.find(name);
+        return bit && bits_.endsSerialProgramming(*bit, programmed);
     }
     void applyPreset(const std::string& preset) override
     {
@@ -114,8 +119,7 @@ public:
             next.setProgrammed(*bit, programmed);
         }
         if (row_ && KeepsLockModes(*row_)) {
-            const PartBit lb1 = *next.find("LB1"), lb2 = *next.find("LB2");
-            if (next.programmed(lb2) && !next.programmed(lb1))
+            if (Programmed(next, "LB2") && !Programmed(next, "LB1"))
                 return "LB2 can be programmed only together with LB1";
         }
         bits_ = next;
@@ -125,8 +129,8 @@ public:
     {
         std::vector<std::string> out;
         if (kind == Kind::Lock && row_ && KeepsLockModes(*row_)) {
-            const bool lb1 = bits_.programmed(*bits_.find("LB1"));
-            const bool lb2 = bits_.programmed(*bits_.find("LB2"));
+            const bool lb1 = Programmed(bits_, "LB1");
+            const bool lb2 = Programmed(bits_, "LB2");
             out.emplace_back(!lb1 ? E::kNoLock : lb2 ? E::kLockLB1LB2 : E::kLockLB1);
         }
         if (kind == Kind::Fuses && calibration_)
