@@ -102,22 +102,10 @@ bool AvrPage::IdentifyDevice()
     model_.setDeviceClass(0);
     const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
     lastSignature_ = signature;
+    // The catalogue's entry first: it names the part where another row has the same signature.
     const DeviceEntry* entry = FindDevice(signature);
-    const AvrPart* part = entry ? nullptr : FindPart(signature);
-    if (part) {
-        // A part of the part table: named by its data, and programmed through its own
-        // instructions.
-        lastIdentification_ = Identification::Identified;
-        part_ = part;
-        partOps_.emplace(serial_, *part);
-        model_.setLbTipo(part->label());
-        model_.selectPages(AvrPageModel::kPagePart);
-        // A part that cannot read its lock bits (AT90S1200) writes them unchecked, as the
-        // catalogue's AT90S parts do.
-        model_.setReadLockBitsEnabled(part->instructions.lockRead != nullptr);
-        return true;
-    }
-    if (!entry) {
+    const AvrPart* part = entry ? entry->part : FindPart(signature);
+    if (!part) {
         if (signature == kProtectedSignature) {
             lastIdentification_ = Identification::Protected;
             host_.MessageBox(kProtected, kError);
@@ -132,9 +120,21 @@ bool AvrPage::IdentifyDevice()
         return false;
     }
     lastIdentification_ = Identification::Identified;
+    part_ = part;
     device_ = entry;
-    partOps_.emplace(serial_, *entry->part, CataloguePacing(*entry));
-    ShowIdentified(model_, *entry);
+    if (device_) {
+        // A catalogue part: shown on its own editor pages, and paced as the catalogue paces it.
+        partOps_.emplace(serial_, *part, CataloguePacing(*device_));
+        ShowIdentified(model_, *device_);
+    } else {
+        // Any other part: named by its data, its bits on the page "Part", and programmed as its
+        // data says. One that cannot read its lock bits (AT90S1200) writes them unchecked, as
+        // the catalogue's AT90S parts do.
+        partOps_.emplace(serial_, *part);
+        model_.setLbTipo(part->label());
+        model_.selectPages(AvrPageModel::kPagePart);
+        model_.setReadLockBitsEnabled(part->instructions.lockRead != nullptr);
+    }
     return true;
 }
 

@@ -105,7 +105,7 @@ public:
     const DeviceEntry* device() const { return device_; }
     // The part of the last successful identification, catalogued or not, or null; `catalogued`
     // tells which editor page shows its bits.
-    const AvrPart* identifiedPart() const { return device_ ? device_->part : part_; }
+    const AvrPart* identifiedPart() const { return part_; }
 
 private:
     enum class Memory { Flash, Eeprom };
