@@ -14,13 +14,18 @@ using E = LockFuseEditor;
 using Kind = AvrBits::Kind;
 
 // The bits of this kind in the order the part's editor shows them: a catalogue part's boxes as the
-// editor lays them out, every bit of the bytes written otherwise.
+// editor lays them out, every named bit of the bytes read and written otherwise.
 std::vector<PartBit> ShownBits(const PartBits& bits, Kind kind)
 {
-    const CataloguePart* row = FindCataloguePart(bits.part().name);
-    if (!row)
-        return BitsWritten(bits, kind, nullptr);
     std::vector<PartBit> out;
+    const CataloguePart* row = FindCataloguePart(bits.part().name);
+    if (!row) {
+        for (const int byte : BytesOf(bits, kind))
+            for (int bit = 0; bit < 8; ++bit)
+                if (bits.bitName(byte, bit))
+                    out.push_back({byte, bit});
+        return out;
+    }
     for (const EditorBox& box : CatalogueEditorBoxes())
         for (const CatalogueBox& b : row->boxes)
             if (b.box == box.number && (b.bit.byte == bits.lockByte()) == (kind == Kind::Lock))

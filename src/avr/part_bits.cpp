@@ -136,10 +136,15 @@ std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
     using Kind = BitsWrite::Kind;
     std::vector<PartBit> out;
     if (!sends) {
-        for (const int byte : BytesOf(bits, kind))
+        // The named bits each byte's write instruction carries.
+        const AvrPart& part = bits.part();
+        for (const int byte : BytesOf(bits, kind)) {
+            const std::uint8_t carried = CarriedBits(
+                byte == bits.lockByte() ? part.instructions.lockWrite : part.fuses[byte].write);
             for (int bit = 0; bit < 8; ++bit)
-                if (bits.bitName(byte, bit))
+                if (bits.bitName(byte, bit) && (carried >> bit & 1))
                     out.push_back({byte, bit});
+        }
         return out;
     }
     // A catalogue part: the bits its writes carry, in the order its reads give them.
@@ -233,13 +238,19 @@ void PartBitsCommands::write(Kind kind, const std::vector<BitState>& before)
         return;
     }
     for (const int byte : bytesOf(kind)) {
-        // The byte as the chip held it: only the bytes that change are written.
+        // The bits the write carries as the chip held them: only the bytes that change are
+        // written.
         std::uint8_t was = 0xFF;
+        std::uint8_t carried = 0;
         for (const BitState& bit : before)
-            if (bit.box / 8 == byte && bit.programmed)
-                was = static_cast<std::uint8_t>(was & ~(1u << bit.box % 8));
+            if (bit.box / 8 == byte) {
+                const auto one = static_cast<std::uint8_t>(1u << bit.box % 8);
+                carried = static_cast<std::uint8_t>(carried | one);
+                if (bit.programmed)
+                    was = static_cast<std::uint8_t>(was & ~one);
+            }
         const std::uint8_t value = bits_.value(byte);
-        if (static_cast<std::uint8_t>(value | ~bits_.mask(byte)) == was)
+        if (((value ^ was) & carried) == 0)
             continue;
         if (byte == bits_.lockByte())
             ops_.writeLock(value);

@@ -58,8 +58,9 @@ private:
 // starts from the bits the chip holds.
 void ShowLockMode(PartBits& bits);
 
-// The bits of `bits`' part that a write of this kind sets, in the order a read gives them: every
-// named bit of the bytes written, or, for a catalogue part (`sends`), the bits its writes carry.
+// The bits of `bits`' part that a write of this kind sets, in the order a read gives them: the
+// named bits of the bytes written that their write instruction carries (the AT90S4433's cannot
+// reach SPIEN), or, for a catalogue part (`sends`), the bits its writes carry.
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
                                  const CataloguePart* sends);
 // The fuse bytes, or the lock byte where serial programming reaches it.

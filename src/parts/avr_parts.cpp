@@ -78,6 +78,15 @@ std::array<std::uint8_t, 4> EncodeInstruction(const char* pattern, std::uint32_t
     return bytes;
 }
 
+std::uint8_t CarriedBits(const char* pattern)
+{
+    std::uint8_t carried = 0;
+    for (int i = 0; pattern && i < 32; ++i)
+        if (pattern[i] == 'i')
+            carried = static_cast<std::uint8_t>(carried | 1u << (7 - i % 8));
+    return carried;
+}
+
 std::uint8_t DecodeAnswer(const char* pattern, const std::array<std::uint8_t, 4>& received)
 {
     std::uint8_t answer = 0;

@@ -123,6 +123,8 @@ const AvrPart* FindPartByName(std::string_view name);
 // The four bytes of an instruction for this address and data byte.
 std::array<std::uint8_t, 4> EncodeInstruction(const char* pattern, std::uint32_t address,
                                               std::uint8_t data);
+// The bits of the data byte a write instruction carries ('i'); 0 for no instruction.
+std::uint8_t CarriedBits(const char* pattern);
 // The answer bits ('o') of an instruction from the four bytes received.
 std::uint8_t DecodeAnswer(const char* pattern, const std::array<std::uint8_t, 4>& received);
 

@@ -306,6 +306,7 @@ private:
         int bit;
         bool guarded = false;  // a bit that ends serial programming in one of its states
         bool released = false; // its warning has been answered with OK
+        bool fixed = false;    // a bit serial programming cannot change
     };
     QWidget* partPage_ = nullptr;
     const vardel::AvrPart* partShown_ = nullptr;

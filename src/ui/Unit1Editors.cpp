@@ -135,7 +135,8 @@ void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupV
         }
         const int byte = view.byte;
         const int bit = view.bit;
-        partBoxes_.push_back({box, state, byte, bit, !view.release.isEmpty()});
+        partBoxes_.push_back({box, state, byte, bit, !view.release.isEmpty(), false,
+                              !view.enabled && view.release.isEmpty()});
         if (!view.release.isEmpty()) {
             // The box stays disabled until its button has been pressed and the warning answered
             // with OK.

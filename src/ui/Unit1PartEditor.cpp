@@ -8,8 +8,14 @@
 #include <QGroupBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 std::vector<TVentana::BitGroupView> TVentana::partGroups(const vardel::PartBits& bits)
 {
+    using Kind = vardel::BitsWrite::Kind;
+    std::vector<vardel::PartBit> written = vardel::BitsWritten(bits, Kind::Fuses, nullptr);
+    for (const vardel::PartBit& b : vardel::BitsWritten(bits, Kind::Lock, nullptr))
+        written.push_back(b);
     std::vector<BitGroupView> groups;
     for (int byte = 0; byte < bits.byteCount(); ++byte) {
         if (!bits.mask(byte))
@@ -32,10 +38,13 @@ std::vector<TVentana::BitGroupView> TVentana::partGroups(const vardel::PartBits&
             const char* description = bits.description(byte, bit);
             box.hint = description && *description ? QString::fromLatin1(description) : caption;
             box.state = QStringLiteral("PartState_") + caption;
-            // As on the catalogue's pages: a bit that ends serial programming in one of its
-            // states has a button that releases its box after a warning.
-            if (bits.endsSerialProgramming({byte, bit}, true) ||
-                bits.endsSerialProgramming({byte, bit}, false)) {
+            // As on the catalogue's pages: a bit that serial programming cannot change is shown
+            // disabled, and one that ends serial programming in one of its states has a button
+            // that releases its box after a warning.
+            if (std::ranges::count(written, vardel::PartBit{byte, bit}) == 0) {
+                box.enabled = false;
+            } else if (bits.endsSerialProgramming({byte, bit}, true) ||
+                       bits.endsSerialProgramming({byte, bit}, false)) {
                 box.release = QStringLiteral("Enable %1 modification").arg(caption);
                 box.releaseName = QStringLiteral("PartEnable_") + caption;
                 box.enabled = false;
@@ -53,10 +62,9 @@ void TVentana::mirrorPartPage()
         chipPartBytes_.fill(std::nullopt);
         partBits_ = std::make_unique<vardel::PartBits>(*part);
         partLockoutAllowed_ = false;
-        // The widgets of the part shown before go with their layout.
-        for (QObject* child : partPage_->children())
-            if (child->isWidgetType())
-                delete child;
+        // The widgets of the part shown before go with their layout. (Deleting a child while
+        // walking children() itself would skip every other one.)
+        qDeleteAll(partPage_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
         delete partPage_->layout();
         partBoxes_.clear();
 
@@ -88,7 +96,7 @@ void TVentana::mirrorPartPage()
     for (const PartBox& b : partBoxes_) {
         const bool programmed = partBits_->programmed({b.byte, b.bit});
         const std::optional<std::uint8_t>& chip = chipPartBytes_[b.byte];
-        showBox(b.box, b.state, programmed, !b.guarded || b.released,
+        showBox(b.box, b.state, programmed, !b.fixed && (!b.guarded || b.released),
                 programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
                 chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt);
     }

@@ -1588,6 +1588,13 @@ TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
     EXPECT_EQ(cli("--yes --allow-lockout avr program-fuses SPIEN=1").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.fuse.low=7C"), std::string::npos);
     EXPECT_EQ(cli("avr identify").status, 1);
+    // The AT90S4433's fuse write cannot reach SPIEN: the bit is read, but not changed.
+    ASSERT_EQ(cli("sim insert-avr AT90S4433").status, 0);
+    EXPECT_NE(cli("avr read-fuses").out.find("SPIEN=0\n"), std::string::npos);
+    const Result spien = cli("--yes --allow-lockout avr program-fuses SPIEN=1");
+    EXPECT_EQ(spien.status, 2);
+    EXPECT_NE(spien.out.find("SPIEN cannot be changed on AT90S4433"), std::string::npos)
+        << spien.out;
 
     // The AT90S1200 writes its lock bits, though it cannot read them back.
     ASSERT_EQ(cli("sim insert-avr AT90S1200").status, 0);

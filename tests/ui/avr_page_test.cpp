@@ -527,6 +527,20 @@ void AvrPageTest::partEditorPageFromTheData()
              QStringList{QStringLiteral("ERROR|Processor not detected!!!\rCheck that the chip sits "
                                         "in the socket the right way round, that the board is on "
                                         "the port chosen and that its supply is on.")});
+
+    // Another part gets its own page, none of the ATmega328P's groups left. A bit its write
+    // cannot reach is shown disabled, with no button to release it.
+    insertAvr(p, "AT90S4433");
+    w.btnTipo->click();
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("AT90S4433 (4kb flash)"));
+    QStringList groups;
+    for (const QGroupBox* g : w.Notebook1->currentWidget()->findChildren<QGroupBox*>())
+        groups << g->objectName();
+    QCOMPARE(groups, (QStringList{"PartByte_fuse", "PartByte_lock"}));
+    QVERIFY(bit("SPIEN") && !bit("SPIEN")->isEnabled());
+    QVERIFY(!w.findChild<QPushButton*>(QStringLiteral("PartEnable_SPIEN")));
+    w.btnReadFuseBits->click();
+    QVERIFY(bit("SPIEN")->isChecked() && !bit("SPIEN")->isEnabled());
 }
 
 // The AT90S1200 (page "Part") and the AT90S2313 (the catalogue's AT90S group) cannot read their
