@@ -50,11 +50,6 @@ PartTiming SlowestOfCatalogue()
     return out;
 }
 
-PartTiming TimingOf(const DeviceEntry* entry)
-{
-    return entry ? entry->slowest : SlowestOfCatalogue();
-}
-
 std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs)
 {
     return std::max(usualMs, (slowestUs + 999) / 1000);

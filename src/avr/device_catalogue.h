@@ -35,8 +35,6 @@ const DeviceEntry* FindDeviceByLabel(const std::string& label);
 
 // The slowest time of each kind over the whole catalogue: what a chip not identified may take.
 PartTiming SlowestOfCatalogue();
-// The timing of a part, or the catalogue's slowest when the part is not known.
-PartTiming TimingOf(const DeviceEntry* entry);
 // A wait in whole milliseconds: at least `usualMs`, and never shorter than `slowestUs`.
 std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs);
 

@@ -231,26 +231,6 @@ bool LockFuseEditor::releaseGuard(int box, Host& host)
     return true;
 }
 
-std::vector<EditorSection> ShownSections(const AvrPageModel& page)
-{
-    std::vector<EditorSection> shown;
-    if (page.Notebook1() == "ATmega128") {
-        shown.push_back(page.Notebook3() == "LB103" ? S::LB103 : S::LB128);
-        const std::string& fuses = page.Notebook2();
-        shown.push_back(fuses == "128"   ? S::Fuse128
-                        : fuses == "161" ? S::Fuse161
-                        : fuses == "103" ? S::Fuse103
-                                         : S::Fuse163);
-    } else if (page.Notebook1() == "AT90Sxxxx") {
-        shown.push_back(S::LockAT90S);
-        if (page.Notebook4() == "ATtiny")
-            shown.push_back(S::FuseATtiny);
-        else if (page.GroupBox4Visible())
-            shown.push_back(S::FuseAT90S);
-    }
-    return shown;
-}
-
 std::string CaptionOf(int box, const AvrPageModel& page)
 {
     if (box == LockFuseEditor::CheckBox35)

@@ -31,7 +31,7 @@ struct FuseGuard {
 // click action when, and only when, its state changes, exactly as a user click does: reads and
 // presets rely on it for the labels, and the AT90S lock group for its LB1/LB2 rule. The window
 // mirrors the model through `changed` and forwards clicks to click(); the model never knows a
-// widget, and which sections are shown is identification's business (ShownSections).
+// widget, and which sections are shown is identification's business (the pages it selects).
 class LockFuseEditor {
 public:
     static constexpr int kBoxCount = 65;
@@ -182,12 +182,6 @@ private:
     std::string label63_ = "??";
     std::optional<std::uint8_t> calibration_;
 };
-
-// The editor sections that identification shows on the AVR page, from the pages it selected: none
-// on "Empty"; the lock page of Notebook3 and the fuse page of Notebook2 on "ATmega128"; the AT90S
-// lock group and the fuse page of Notebook4 on "AT90Sxxxx" (its AT90S fuse group only while
-// GroupBox4 is visible).
-std::vector<EditorSection> ShownSections(const AvrPageModel& page);
 
 // The caption a box shows on the page: CheckBox35's is the one identification gave it.
 std::string CaptionOf(int box, const AvrPageModel& page);

@@ -109,9 +109,6 @@ public:
     std::vector<int> bytesOf(Kind kind) const;
     // The bits a write of this kind sets, in the order a read gives them.
     std::vector<PartBit> writtenBits(Kind kind) const;
-    // The instructions a catalogue part's write of this kind sends for the bytes as they stand
-    // (none for the other parts).
-    std::vector<std::array<std::uint8_t, 4>> writeInstructions(Kind kind) const;
     bool readable(Kind kind) const
     {
         return kind == Kind::Fuses || bits_.part().instructions.lockRead;
@@ -119,6 +116,10 @@ public:
 
 private:
     class Target;
+
+    // The instructions a catalogue part's write of this kind sends for the bytes as they stand
+    // (none for the other parts).
+    std::vector<std::array<std::uint8_t, 4>> writeInstructions(Kind kind) const;
 
     // One read of the bits of this kind into `into`.
     void readInto(Kind kind, PartBits& into);

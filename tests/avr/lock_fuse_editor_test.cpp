@@ -1,3 +1,4 @@
+#include "avr/avr_bits.h"
 #include "avr/avr_page.h"
 #include "avr/avr_page_model.h"
 #include "avr/device_catalogue.h"
@@ -221,8 +222,33 @@ TEST(LockFuseEditor, CalibrationLabelInDecimal)
     }
 }
 
+// The editor sections the pages identification selected show: the lock page of Notebook3 and the
+// fuse page of Notebook2 on "ATmega128"; the AT90S lock group and the fuse page of Notebook4 on
+// "AT90Sxxxx" (its AT90S fuse group only while GroupBox4 is visible).
+std::vector<EditorSection> ShownSections(const AvrPageModel& page)
+{
+    using S = EditorSection;
+    std::vector<EditorSection> shown;
+    if (page.Notebook1() == "ATmega128") {
+        shown.push_back(page.Notebook3() == "LB103" ? S::LB103 : S::LB128);
+        const std::string& fuses = page.Notebook2();
+        shown.push_back(fuses == "128"   ? S::Fuse128
+                        : fuses == "161" ? S::Fuse161
+                        : fuses == "103" ? S::Fuse103
+                                         : S::Fuse163);
+    } else if (page.Notebook1() == "AT90Sxxxx") {
+        shown.push_back(S::LockAT90S);
+        if (page.Notebook4() == "ATtiny")
+            shown.push_back(S::FuseATtiny);
+        else if (page.GroupBox4Visible())
+            shown.push_back(S::FuseAT90S);
+    }
+    return shown;
+}
+
 // Every bit a catalogue part's lock or fuse commands write has a box on a page its identification
-// shows, captioned with the bit's name, so the user sees what is written.
+// shows, captioned with the bit's name, so the user sees what is written; the command line names
+// the bits the shown boxes caption, in the pages' order.
 TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
 {
     for (const DeviceEntry& entry : DeviceCatalogue()) {
@@ -232,9 +258,16 @@ TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
         AvrPageModel model;
         ShowIdentified(model, entry);
         std::set<int> shown;
+        std::vector<std::string> captions[2]; // fuses, lock
         for (const EditorSection section : ShownSections(model))
-            for (const int box : E::BoxesOf(section))
+            for (const int box : E::BoxesOf(section)) {
                 shown.insert(box);
+                if (!E::Info(box).inert)
+                    captions[std::string(E::Title(section)) == "Lock Bits"].push_back(
+                        CaptionOf(box, model));
+            }
+        EXPECT_EQ(AvrBits::NamesOf(*entry.part, AvrBits::Kind::Fuses), captions[0]) << entry.label;
+        EXPECT_EQ(AvrBits::NamesOf(*entry.part, AvrBits::Kind::Lock), captions[1]) << entry.label;
         const PartBits part(*entry.part);
         auto boxOf = [&](PartBit bit) {
             for (const CatalogueBox& b : bits->boxes)
