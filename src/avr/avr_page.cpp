@@ -535,8 +535,7 @@ std::optional<int> AvrPage::readLockMode()
         const std::array<std::uint8_t, 4>& i = read.instruction;
         const std::uint8_t answer = serial_.SendPacedInstruction(
             i[0], i[1], i[2], i[3])[static_cast<std::size_t>(read.valueAt)];
-        for (const CatalogueBit& b : read.bits)
-            bits.setProgrammed(b.bit, !(answer >> b.at & 1));
+        TakeAnswer(read, answer, bits);
     } else {
         bits.setValue(bits.lockByte(), partOps_->readLock());
     }

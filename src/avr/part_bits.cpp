@@ -82,6 +82,12 @@ void PartBits::factoryDefault()
         setValue(byte, part_->fuses[byte].factory);
 }
 
+void TakeAnswer(const CatalogueInstruction& read, std::uint8_t answer, PartBits& bits)
+{
+    for (const CatalogueBit& b : read.bits)
+        bits.setProgrammed(b.bit, !(answer >> b.at & 1));
+}
+
 void ShowLockMode(PartBits& bits)
 {
     const std::optional<PartBit> lb1 = bits.find("LB1");
@@ -208,8 +214,7 @@ void PartBitsCommands::readInto(Kind kind, PartBits& into)
         const std::uint8_t value = send(r.instruction);
         if (kind == Kind::Lock)
             lockAnswer_ = value;
-        for (const CatalogueBit& b : r.bits)
-            into.setProgrammed(b.bit, !(value >> b.at & 1));
+        TakeAnswer(r, value, into);
     }
 }
 

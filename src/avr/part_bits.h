@@ -53,6 +53,9 @@ private:
     std::array<std::uint8_t, 4> values_{};
 };
 
+// The bits a catalogue part's read instruction gives, from the byte it answered, into `bits`.
+void TakeAnswer(const CatalogueInstruction& read, std::uint8_t answer, PartBits& bits);
+
 // A part whose lock group takes LB2 only together with LB1 (KeepsLockModes) shows LB2 without LB1,
 // which is no lock mode, as no lock bit programmed. Nothing is written that way: a lock write
 // starts from the bits the chip holds.
