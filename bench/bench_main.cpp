@@ -6,6 +6,7 @@
 #include "hw/line_driver.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
+#include "production/auto_run.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
@@ -492,6 +493,62 @@ void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
         "the flash did not program and verify");
 }
 BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")->Apply(OneRun);
+
+// "Program Flash" with its verify in one job (vardel-cli's program-flash --verify): the pages
+// are not read back after their writes, every byte is read once, in the verify.
+void SimAvrFlashProgramVerifyOnePass(benchmark::State& state, const char* device)
+{
+    SimAvrPageRun(
+        state, device, ImageOf(static_cast<std::size_t>(k128KiB)).bin,
+        [](vardel::AvrPage& page, const QuietHost& host, const vardel::sim::AvrTarget&) {
+            return page.ProgramVerifyFlash() == vardel::AvrPage::Outcome::Done &&
+                   host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
+        },
+        "the flash did not program and verify");
+}
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerifyOnePass, ATmega128, "ATmega128")->Apply(OneRun);
+
+// One Auto chip of an ATmega328P: 32 KiB of flash and 1 KiB of EEPROM of random data, the fuse
+// bytes and the lock byte, in one session.
+void SimAutoChipATmega328P(benchmark::State& state)
+{
+    static const std::string project = [] {
+        const auto flash = RandomImage(32768, 328);
+        const auto eeprom = RandomImage(1024, 329);
+        const std::filesystem::path folder = BenchFolder();
+        vardel::WriteBinaryFile((folder / "auto-flash.bin").string(), flash.data(), flash.size());
+        vardel::WriteBinaryFile((folder / "auto-eeprom.bin").string(), eeprom.data(),
+                                eeprom.size());
+        const std::string name = (folder / "auto-atmega328p.vardel").string();
+        std::ofstream(name) << "socket = avr\npart = ATmega328P\nflash = auto-flash.bin\n"
+                               "eeprom = auto-eeprom.bin\nfuse.low = 0xFF\nfuse.high = 0xDA\n"
+                               "fuse.extended = 0xFD\nlock = LB1=0 LB2=0\n";
+        return name;
+    }();
+    std::int64_t writes = 0;
+    double virtualSeconds = 0;
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        CountingPort port{board};
+        vardel::LineDriver lines{port};
+        vardel::BitTiming timing{clock};
+        QuietHost host;
+        vardel::OperationLock lock;
+        std::string error;
+        board.insertAvr(vardel::sim::MakeAvrChip("ATmega328P", "", error));
+        vardel::AutoJobLoad load = vardel::LoadAutoJob(project);
+        vardel::AutoRun run{lines, clock, timing, host, lock};
+        if (!load.ok() || run.run(load.job) != vardel::AutoRun::Result::Ok) {
+            state.SkipWithError(("the Auto run failed: " + host.lastMessage).c_str());
+            return;
+        }
+        writes += port.writes;
+        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+    }
+    reportSimulatedRun(state, writes, virtualSeconds);
+}
+BENCHMARK(SimAutoChipATmega328P)->Apply(OneRun);
 BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")->Apply(OneRun);
 
 // "Program Flash" alone of an ATmega128: a program of one 256-byte page (the rest of the file's

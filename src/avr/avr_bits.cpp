@@ -62,8 +62,8 @@ std::vector<CataloguePreset> PresetsOf(const AvrPart& part)
 // seed's presets.
 class PartBitsOfPage final : public AvrBits {
 public:
-    PartBitsOfPage(AvrPage& page, const AvrPart& part, Host& host, OperationLock& operations)
-        : page_(page), host_(host), operations_(operations), row_(FindCataloguePart(part.name)),
+    PartBitsOfPage(AvrSerial& serial, const AvrPart& part, Host& host, OperationLock& operations)
+        : serial_(serial), host_(host), operations_(operations), row_(FindCataloguePart(part.name)),
           bits_(part)
     {
     }
@@ -152,6 +152,24 @@ public:
         return outcome;
     }
     bool wrote() const override { return wrote_; }
+    void readNow(Kind kind) override { commands().readNow(kind); }
+    void erasedLock() override { bits_.setValue(bits_.lockByte(), 0xFF); }
+    std::string planNow(Kind kind, BitsPlan& plan, bool erased) override
+    {
+        // One set of commands from the plan to the write: a catalogue part's lock write repeats
+        // the answer of the lock read before it.
+        planned_.emplace(commands());
+        planned_->allowLockout = allowLockout;
+        return planned_->planNow(kind, plan, erased);
+    }
+    std::string applyNow(Kind kind, const BitsPlan& plan) override
+    {
+        if (!planned_)
+            planned_.emplace(commands());
+        const std::string failed = planned_->applyNow(kind, plan);
+        wrote_ = planned_->wrote();
+        return failed;
+    }
     std::vector<std::uint8_t> values(Kind kind) const override
     {
         std::vector<std::uint8_t> out;
@@ -163,7 +181,7 @@ public:
 private:
     PartBitsCommands commands() const
     {
-        return PartBitsCommands(page_.serial(), bits_.part(), bits_, host_, operations_);
+        return PartBitsCommands(serial_, bits_.part(), bits_, host_, operations_);
     }
     // A bit whose editor box is guarded changes only once the user answered its warning with OK,
     // as the box is clicked only once its button did.
@@ -180,12 +198,13 @@ private:
         return true;
     }
 
-    AvrPage& page_;
+    AvrSerial& serial_;
     Host& host_;
     OperationLock& operations_;
     const CataloguePart* row_;
     mutable PartBits bits_;
     std::vector<PartBit> released_;
+    std::optional<PartBitsCommands> planned_;
     std::optional<std::uint8_t> calibration_;
     bool wrote_ = false;
 };
@@ -213,7 +232,13 @@ std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& o
     const AvrPart* part = page.identifiedPart();
     if (!part)
         return nullptr;
-    return std::make_unique<PartBitsOfPage>(page, *part, host, operations);
+    return std::make_unique<PartBitsOfPage>(page.serial(), *part, host, operations);
+}
+
+std::unique_ptr<AvrBits> AvrBits::For(AvrSerial& serial, const AvrPart& part, Host& host,
+                                      OperationLock& operations)
+{
+    return std::make_unique<PartBitsOfPage>(serial, part, host, operations);
 }
 
 } // namespace vardel

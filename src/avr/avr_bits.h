@@ -25,6 +25,9 @@ public:
 
     // The bits of the chip `page` identified last; null when it identified none.
     static std::unique_ptr<AvrBits> Of(AvrPage& page, Host& host, OperationLock& operations);
+    // The bits of `part`, read and written through `serial`.
+    static std::unique_ptr<AvrBits> For(AvrSerial& serial, const AvrPart& part, Host& host,
+                                        OperationLock& operations);
     virtual ~AvrBits() = default;
 
     // "ATmega163 (16kb flash)".
@@ -57,6 +60,15 @@ public:
     virtual bool wrote() const = 0;
     // The fuse bytes, or the lock byte, as they stand.
     virtual std::vector<std::uint8_t> values(Kind kind) const = 0;
+
+    // Inside a job's session (the chip in programming mode, identified as this part): the bits as
+    // the chip holds them, or as an erase leaves the lock bits; the plan of the write of the bits
+    // as they stand; and that write, read back in the same session. The strings are empty, or why
+    // not.
+    virtual void readNow(Kind kind) = 0;
+    virtual void erasedLock() = 0;
+    virtual std::string planNow(Kind kind, BitsPlan& plan, bool erased) = 0;
+    virtual std::string applyNow(Kind kind, const BitsPlan& plan) = 0;
 
     // The bits of this kind names() gives for the part, before any chip is read.
     static std::vector<std::string> NamesOf(const AvrPart& part, Kind kind);

@@ -19,8 +19,6 @@ namespace {
 
 const char* kError = "ERROR";
 const char* kNotDetected = "Processor not detected!!!";
-const char* kProtected = "Atmel is Read/Write protected (Received ID=00 01 02)";
-const char* kUnknownChip = "Unknown Atmel chip";
 const char* kCantCreate = "Can't create file!!";
 const char* kCantOpen = "Can't open file!!";
 const char* kUnknownFileType = "Unknown file type: the name must end in BIN or HEX!!";
@@ -34,40 +32,11 @@ const char* kStoppedBeforeErase = "Operation stopped before the erase: nothing w
 const char* kStoppedCaption = "WARNING:";
 const char* kWarning = "WARNING:";
 
-constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
-
 std::string ByteText(std::uint8_t value)
 {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
-}
-
-// The catalogue parts' pacing: a fixed wait after each flash page; written values polled by
-// reading them back except those the parts answer while writing (and 0xFF, and 0x00 where the
-// EEPROM answers it), which are waited out for at least kUnpolledWaitMs; EEPROM polled without a
-// pause; every wait covering the part's slowest write.
-WritePacing CataloguePacing(const DeviceEntry& entry)
-{
-    const PartTiming& slowest = entry.slowest;
-    std::vector<std::uint8_t> eepromUnpolled{0x80, 0x7F, 0xFF};
-    if (entry.eepromPollsZero)
-        eepromUnpolled.push_back(0x00);
-    return {WaitCovering(AvrSerial::kChipEraseMs, slowest.chipEraseUs),
-            false,
-            WaitCovering(entry.pageWaitMs, slowest.flashWriteUs),
-            true,
-            true,
-            {0x80, 0x7F},
-            eepromUnpolled,
-            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.flashWriteUs),
-            WaitCovering(AvrPage::kUnpolledWaitMs, slowest.eepromWriteUs),
-            AvrPartOps::kPollSleepMs,
-            0,
-            slowest.flashWriteUs,
-            slowest.eepromWriteUs,
-            true,
-            false};
 }
 
 std::string DifferenceMessage(std::uint32_t address)
@@ -92,48 +61,36 @@ bool AvrPage::IdentifyDevice()
     // Until the chip has answered, it has not been detected (a port failure may end this early).
     lastIdentification_ = Identification::NotDetected;
     lastSignature_ = {};
-    if (!serial_.ProgrammingEnable()) {
-        lastIdentification_ = Identification::NotDetected;
+    const AvrIdentity identity = IdentifyAvr(serial_);
+    lastIdentification_ = identity.result;
+    lastSignature_ = identity.signature;
+    if (identity.result == Identification::NotDetected) {
         model_.selectPages(AvrPageModel::kPageEmpty);
         host_.MessageBox(kNotDetected, kError);
         serial_.AllLinesLow();
         return false;
     }
     model_.setDeviceClass(0);
-    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
-    lastSignature_ = signature;
-    // The catalogue's entry first: it names the part where another row has the same signature.
-    const DeviceEntry* entry = FindDevice(signature);
-    const AvrPart* part = entry ? entry->part : FindPart(signature);
-    if (!part) {
-        if (signature == kProtectedSignature) {
-            lastIdentification_ = Identification::Protected;
-            host_.MessageBox(kProtected, kError);
-        } else if (signature[0] == 0x1E) {
-            lastIdentification_ = Identification::UnknownAtmel;
-            host_.MessageBox(kUnknownChip, kError);
-        } else {
-            lastIdentification_ = Identification::OtherSignature;
-        }
+    if (identity.result != Identification::Identified) {
+        if (const std::string error = IdentificationError(identity); !error.empty())
+            host_.MessageBox(error, kError);
         model_.selectPages(AvrPageModel::kPageEmpty);
         serial_.AllLinesLow();
         return false;
     }
-    lastIdentification_ = Identification::Identified;
-    part_ = part;
-    device_ = entry;
+    part_ = identity.part;
+    device_ = identity.entry;
+    partOps_.emplace(serial_, *part_, PacingFor(identity));
     if (device_) {
-        // A catalogue part: shown on its own editor pages, and paced as the catalogue paces it.
-        partOps_.emplace(serial_, *part, CataloguePacing(*device_));
+        // A catalogue part: shown on its own editor pages.
         ShowIdentified(model_, *device_);
     } else {
         // Any other part: named by its data, its bits on the page "Part", and programmed as its
         // data says. One that cannot read its lock bits (AT90S1200) writes them unchecked, as
         // the catalogue's AT90S parts do.
-        partOps_.emplace(serial_, *part);
-        model_.setLbTipo(part->label());
+        model_.setLbTipo(part_->label());
         model_.selectPages(AvrPageModel::kPagePart);
-        model_.setReadLockBitsEnabled(part->instructions.lockRead != nullptr);
+        model_.setReadLockBitsEnabled(part_->instructions.lockRead != nullptr);
     }
     return true;
 }
@@ -518,30 +475,112 @@ try {
     return endOnPortFailure(error);
 }
 
+AvrPage::Outcome AvrPage::ProgramVerifyFlash()
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reportedVerify(reported(
+        {"Programmed and verified {n} bytes of flash in {t}", "Programming flash", Memory::Flash},
+        start, programVerified(Memory::Flash)));
+}
+
+AvrPage::Outcome AvrPage::ProgramVerifyEeprom()
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reportedVerify(reported({"Programmed and verified {n} bytes of internal eeprom in {t}",
+                                    "Programming internal eeprom", Memory::Eeprom},
+                                   start, programVerified(Memory::Eeprom)));
+}
+
+AvrPage::Outcome AvrPage::programVerified(Memory memory)
+{
+    if (operations_.busy())
+        return Outcome::Busy;
+    lastDifference_.reset();
+    const std::optional<std::string> fileName =
+        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
+    if (!fileName)
+        return Outcome::Cancelled;
+    ImageFile file;
+    if (!loadImage(*fileName, file))
+        return Outcome::Failed;
+    AvrSession session(serial_, host_, operations_);
+    host_.BusyCursor();
+    const AvrStepOutcome opened = session.open();
+    device_ = nullptr;
+    part_ = nullptr;
+    partOps_.reset();
+    lastIdentification_ = session.identity().result;
+    lastSignature_ = session.identity().signature;
+    if (opened.kind != AvrStepOutcome::Kind::Done) {
+        host_.NormalCursor();
+        model_.selectPages(AvrPageModel::kPageEmpty);
+        if (!opened.reason.empty())
+            host_.MessageBox(opened.reason, kError);
+        return opened.kind == AvrStepOutcome::Kind::Refused ? Outcome::Busy : Outcome::Failed;
+    }
+    part_ = &session.part();
+    device_ = session.identity().entry;
+    partOps_.emplace(serial_, *part_, PacingFor(session.identity()));
+    if (device_) {
+        ShowIdentified(model_, *device_);
+    } else {
+        model_.setLbTipo(part_->label());
+        model_.selectPages(AvrPageModel::kPagePart);
+        model_.setReadLockBitsEnabled(part_->instructions.lockRead != nullptr);
+    }
+    std::vector<std::uint8_t> image;
+    if (!placeImage(memory, file, image))
+        return Outcome::Failed;
+    const std::uint32_t n = memorySize(memory);
+    image.resize(n);
+    const AvrMemory which = memory == Memory::Flash ? AvrMemory::Flash : AvrMemory::Eeprom;
+    AvrJob job;
+    job.progress = [this, memory](const AvrStep&, std::uint32_t index, std::uint32_t size) {
+        progress(memory, index, size);
+    };
+    if (memory == Memory::Flash)
+        job.steps.push_back(AvrStep::EraseChip());
+    job.steps.push_back(AvrStep::Program(which, image, true));
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    host_.NormalCursor();
+    const AvrStepOutcome& out = outcomes.back();
+    using K = AvrStepOutcome::Kind;
+    const std::string holds = HoldsText(job.steps, outcomes);
+    if (outcomes.front().kind == K::PortFault || out.kind == K::PortFault) {
+        host_.MessageBox((outcomes.front().kind == K::PortFault ? outcomes.front() : out).reason +
+                             "\r" + "The chip: " + holds + ".",
+                         kError);
+        return Outcome::Failed;
+    }
+    if (out.kind == K::Stopped || outcomes.front().kind == K::Stopped) {
+        host_.MessageBox(out.holds == AvrStepOutcome::Holds::Written
+                             ? "Operation stopped during the verify: " + out.reason + "."
+                             : std::string(out.holds == AvrStepOutcome::Holds::Unchanged &&
+                                                   memory == Memory::Eeprom
+                                               ? kStoppedBeforeWriting
+                                               : kStoppedWriting),
+                         kStoppedCaption);
+        return Outcome::Stopped;
+    }
+    if (out.kind != K::Done) {
+        host_.MessageBox(
+            out.reason + (out.kind == K::ChipFault ? "\rThe chip: " + holds + "." : ""), kError);
+        return Outcome::Failed;
+    }
+    if (out.differs) {
+        lastDifference_ =
+            Difference{memory == Memory::Flash, out.firstDifference, out.differs, out.chip, image};
+        host_.MessageBox(DifferenceMessage(out.firstDifference), "End verification");
+        return Outcome::Failed;
+    }
+    host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+    return Outcome::Done;
+}
+
 std::optional<int> AvrPage::readLockMode()
 {
-    // The AT90S1200, 2313, 4414 and 8515 have no instruction to read their lock bits.
-    const AvrPart* part = identifiedPart();
-    if (!part || !part->instructions.lockRead)
-        return std::nullopt;
-    PartBits bits(*part);
-    const std::optional<PartBit> lb1 = bits.find("LB1");
-    const std::optional<PartBit> lb2 = bits.find("LB2");
-    if (!lb1)
-        return std::nullopt;
-    // The catalogue parts answer with the bits where their own lock read has them.
-    if (const CataloguePart* row = FindCataloguePart(part->name)) {
-        const CatalogueInstruction& read = row->lockRead;
-        const std::array<std::uint8_t, 4>& i = read.instruction;
-        const std::uint8_t answer = serial_.SendPacedInstruction(
-            i[0], i[1], i[2], i[3])[static_cast<std::size_t>(read.valueAt)];
-        TakeAnswer(read, answer, bits);
-    } else {
-        bits.setValue(bits.lockByte(), partOps_->readLock());
-    }
-    if (!bits.programmed(*lb1))
-        return 1;
-    return lb2 && bits.programmed(*lb2) ? 3 : 2;
+    return partOps_ ? ReadLockMode(serial_, *partOps_) : std::nullopt;
 }
 
 AvrPage::Outcome AvrPage::refuseIfLocked(Memory memory)

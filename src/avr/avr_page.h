@@ -3,6 +3,7 @@
 #include "avr/avr_page_model.h"
 #include "avr/avr_part_ops.h"
 #include "avr/avr_serial.h"
+#include "avr/avr_session.h"
 #include "avr/device_catalogue.h"
 #include "files/image_file.h"
 #include "hw/host.h"
@@ -34,7 +35,7 @@ public:
     static constexpr long kEepromLoadLimit = 4100;
     static constexpr int kPollRetries = AvrPartOps::kPollRetries;
     // The wait for a catalogue part's written value that cannot be polled, at the least.
-    static constexpr std::uint32_t kUnpolledWaitMs = 12;
+    static constexpr std::uint32_t kUnpolledWaitMs = kCatalogueUnpolledWaitMs;
     static constexpr std::int64_t kPollSpanWrites = AvrPartOps::kPollSpanWrites;
 
     // Titles of the open dialog: its own, and the ones the two verify commands show it with.
@@ -52,7 +53,7 @@ public:
     };
 
     // Why the last identification ended as it did.
-    enum class Identification { Identified, NotDetected, Protected, UnknownAtmel, OtherSignature };
+    using Identification = AvrIdentification;
 
     // The window's two shared file dialogs, or the command line's FILE argument. Each returns the
     // chosen file name, or nothing when the user cancelled.
@@ -84,7 +85,10 @@ public:
     Outcome BitBtn1Click();       // "Program internal eeprom"
     Outcome btnEEPIntClick();     // "Verify internal eeprom"
     Outcome btnBorrarClick();     // "Erase chip"
-    Outcome btnTestBlankClick();  // "Blank-test"
+    // Program and verify in one job and one pass: every byte is read once, in the verify.
+    Outcome ProgramVerifyFlash();
+    Outcome ProgramVerifyEeprom();
+    Outcome btnTestBlankClick(); // "Blank-test"
 
     // What the last verify found different: the first differing address, how many bytes differ,
     // and the chip's and the file's bytes over the whole memory as it compared them. Empty after
@@ -114,6 +118,7 @@ private:
     Outcome verifyWithFile(Memory memory);
     // "Program Flash" and "Program internal eeprom": the file, then the chip.
     Outcome programFromFile(Memory memory);
+    Outcome programVerified(Memory memory);
     // Page by page (pages all 0xFF are left as the erase left them), or byte by byte (bytes 0xFF
     // likewise), through the part's own instructions.
     Outcome programFlash(const std::vector<std::uint8_t>& image);

@@ -2,6 +2,7 @@
 
 #include "avr/avr_page.h"
 #include "avr/avr_serial.h"
+#include "avr/bits_plan.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 
@@ -13,28 +14,6 @@
 #include <vector>
 
 namespace vardel {
-
-// A bit that a lock or fuse write changes: programmed (0) or not (1) on the chip before, and as
-// the editor has it. `box` names the bit in its editor.
-struct BitChange {
-    int box;
-    std::string name;
-    bool wasProgrammed;
-    bool programmed;
-};
-// "CKOPT 1 -> 0": the bit as the chip stores it, before and after.
-std::string ChangeText(const BitChange& change);
-
-// The line a confirmation puts above its change list when the write ends serial programming.
-std::string LockoutNote(const std::string& part);
-
-// One bit that a write sets, as one read of the chip gives it.
-struct BitState {
-    int box;
-    std::string name;
-    bool programmed;
-    bool operator==(const BitState&) const = default;
-};
 
 // What a lock or fuse write needs to know of the bits it sets, whichever editor holds them.
 class BitsTarget {
@@ -83,6 +62,16 @@ public:
     std::function<void(const std::vector<BitChange>&)> showChanges;
     // Whether the last program command sent its write (a stop after that point lets it finish).
     bool wrote() const { return wrote_; }
+
+    // With the chip in programming mode and known to be the target's: reads the bits twice and
+    // finds what the write changes and whether each change is allowed. `erased`: the job erases
+    // the chip before this write, so its lock bits start unprogrammed. Empty, or why the write
+    // must not go out (the port is left as it is, nothing is shown).
+    std::string plan(Kind kind, BitsTarget& target, BitsPlan& out, bool erased = false);
+    // Sends the write of a plan, then reads the chip back: after a fresh power-up, or in the same
+    // session (`inSession`; a part that takes a new value only at power-up is read again after
+    // one). Empty when the chip holds every bit, otherwise why not.
+    std::string apply(Kind kind, BitsTarget& target, const BitsPlan& plan, bool inSession);
 
     // Busy cursor and Programming Enable; false after the failure has been reported.
     bool enter();

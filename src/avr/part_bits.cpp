@@ -351,6 +351,26 @@ private:
     std::vector<PartBit> bits_;
 };
 
+void PartBitsCommands::readNow(Kind kind)
+{
+    if (readable(kind))
+        readInto(kind, bits_);
+}
+
+std::string PartBitsCommands::planNow(Kind kind, BitsPlan& plan, bool erased)
+{
+    Target target(*this, kind);
+    if (const std::optional<std::string> refused = target.refusal())
+        return *refused;
+    return writer_.plan(kind, target, plan, erased);
+}
+
+std::string PartBitsCommands::applyNow(Kind kind, const BitsPlan& plan)
+{
+    Target target(*this, kind);
+    return writer_.apply(kind, target, plan, true);
+}
+
 PartBitsCommands::Outcome PartBitsCommands::program(Kind kind)
 {
     Target target(*this, kind);

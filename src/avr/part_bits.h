@@ -94,6 +94,14 @@ public:
     Outcome read(Kind kind);
     Outcome program(Kind kind);
 
+    // Inside a job's session, the chip in programming mode and identified: one read of the
+    // bits of this kind into the bytes; the plan of a write of the bytes as they stand (empty,
+    // or why it must not go out); and its write with the read-back in the same session (empty,
+    // or why the chip does not hold the bits).
+    void readNow(Kind kind);
+    std::string planNow(Kind kind, BitsPlan& plan, bool erased);
+    std::string applyNow(Kind kind, const BitsPlan& plan);
+
     bool allowLockout = false;
     // What the user must do first before a bit that ends serial programming goes ("" for nothing
     // more to say), or null when it may; unset, `allowLockout` decides.

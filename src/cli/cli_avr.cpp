@@ -39,11 +39,13 @@ int runAvr(Context& ctx, const QStringList& args)
     const QString action = args[0];
     if (const int status = runAvrBits(ctx, action, args.mid(1)); status >= 0)
         return status;
+    QStringList words = args;
+    const bool verify = words.removeOne(QStringLiteral("--verify"));
     const bool takesFile =
         action == QLatin1String("read-flash") || action == QLatin1String("program-flash") ||
         action == QLatin1String("verify-flash") || action == QLatin1String("read-eeprom") ||
         action == QLatin1String("program-eeprom") || action == QLatin1String("verify-eeprom");
-    const std::string file = takesFile ? FileNameFromQString(args[1]) : std::string();
+    const std::string file = takesFile ? FileNameFromQString(words[1]) : std::string();
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
@@ -76,22 +78,23 @@ int runAvr(Context& ctx, const QStringList& args)
     } else if (action == QLatin1String("read-flash")) {
         outcome = page.btnLeerFlashClick();
     } else if (action == QLatin1String("program-flash")) {
-        outcome = page.btnProgFlashClick();
+        outcome = verify ? page.ProgramVerifyFlash() : page.btnProgFlashClick();
     } else if (action == QLatin1String("verify-flash")) {
         outcome = page.btnFLashVerifClick();
     } else if (action == QLatin1String("read-eeprom")) {
         outcome = page.btnLeerEEPIntClick();
     } else if (action == QLatin1String("program-eeprom")) {
-        outcome = page.BitBtn1Click();
+        outcome = verify ? page.ProgramVerifyEeprom() : page.BitBtn1Click();
     } else if (action == QLatin1String("verify-eeprom")) {
         outcome = page.btnEEPIntClick();
     }
     if (outcome == Outcome::Done) {
         if (takesFile) {
-            const std::string what = action.startsWith(QLatin1String("read-")) ? "read into " + file
-                                     : action.startsWith(QLatin1String("program-"))
-                                         ? std::string("programmed, not verified")
-                                         : std::string("verified");
+            const std::string what =
+                action.startsWith(QLatin1String("read-")) ? "read into " + file
+                : action.startsWith(QLatin1String("program-"))
+                    ? std::string(verify ? "programmed and verified" : "programmed, not verified")
+                    : std::string("verified");
             // "ATmega128 (128kb flash)": the name alone, the size follows in bytes.
             const std::string& type = page.model().lbTipo();
             const AvrPart* part = page.identifiedPart();
@@ -102,7 +105,7 @@ int runAvr(Context& ctx, const QStringList& args)
         return Success;
     }
     ReportNoAvr(page);
-    if (outcome == Outcome::Failed && action.startsWith(QLatin1String("verify-")) &&
+    if (outcome == Outcome::Failed && (action.startsWith(QLatin1String("verify-")) || verify) &&
         ctx.host->lastCaption() == "End verification")
         ListAvrDifferences(page);
     return Failure;

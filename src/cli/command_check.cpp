@@ -25,7 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kAvrUsage = "usage: avr identify|erase|blank-test, avr read-flash|program-flash|"
-                        "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE, "
+                        "verify-flash FILE, avr read-eeprom|program-eeprom|verify-eeprom FILE "
+                        "(program with --verify), "
                         "avr read-fuses|program-fuses [NAME=0|1 ...] [--preset P], "
                         "avr read-lock|program-lock [NAME=0|1 ...]";
 const char* kBitsUsage = "usage: avr read-fuses | program-fuses [NAME=0|1 ...] [--preset "
@@ -71,9 +72,13 @@ QString CheckAvr(const QStringList& args)
     if (args.isEmpty())
         return QString::fromLatin1(kAvrUsage);
     const QString& action = args[0];
-    const QStringList rest = args.mid(1);
+    QStringList rest = args.mid(1);
     if (action == QLatin1String("parts"))
         return NoArguments(QStringLiteral("avr parts"), rest);
+    // program-flash and program-eeprom verify in the same job with --verify.
+    if (action.startsWith(QLatin1String("program-")) && !action.endsWith(QLatin1String("-fuses")) &&
+        !action.endsWith(QLatin1String("-lock")) && rest.count(QStringLiteral("--verify")) == 1)
+        rest.removeOne(QStringLiteral("--verify"));
     const bool fuses = action.endsWith(QLatin1String("-fuses"));
     if (action == QLatin1String("read-fuses") || action == QLatin1String("program-fuses") ||
         action == QLatin1String("read-lock") || action == QLatin1String("program-lock")) {

@@ -32,7 +32,8 @@ const char* kCommands = R"(Commands:
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
                                              it, or tests that flash and EEPROM are blank
   avr read-flash|program-flash|verify-flash FILE
-                                             the flash memory with an image file
+                                             the flash memory with an image file; program
+                                             with --verify also verifies, in the same session
   avr read-eeprom|program-eeprom|verify-eeprom FILE
                                              the internal EEPROM with an image file
   avr read-fuses | program-fuses [NAME=0|1 ...] [--preset factory-default|low-frequency|high-frequency]

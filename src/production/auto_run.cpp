@@ -2,6 +2,7 @@
 
 #include "avr/avr_bits.h"
 #include "avr/avr_page.h"
+#include "avr/avr_session.h"
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
 #include "hw/outcome_text.h"
@@ -13,7 +14,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -223,6 +223,14 @@ bool WritesBits(const AutoJob& job, bool lock)
     return !p.fuseBits.empty() || p.fuseBytes[0] || p.fuseBytes[1] || p.fuseBytes[2];
 }
 
+// A message's lines joined into one, for a log line.
+std::string Oneline(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
 std::string CsvField(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
@@ -236,7 +244,7 @@ std::string CsvField(const std::string& text)
 } // namespace
 
 const char* const AutoRun::kLogHeader = "time,project,part,signature,serial,flash_crc32,"
-                                        "eeprom_crc32,fuses,lock,outcome,duration_s\n";
+                                        "eeprom_crc32,fuses,lock,outcome,duration_s,kind,reason\n";
 
 AutoJobLoad LoadAutoJob(const std::string& fileName)
 {
@@ -348,7 +356,10 @@ struct AutoRun::Record {
     std::string eepromCrc;
     std::string fuses;
     std::string lock;
-    std::string outcome;
+    std::string outcome; // the step that failed, for the log's outcome column
+    std::string kind;    // ok, failed, refused, stopped or cancelled
+    std::string step;
+    std::string reason;
 };
 
 AutoRun::AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,
@@ -367,6 +378,9 @@ AutoRun::Result AutoRun::fail(const std::string& step, const std::string& holds,
 {
     failedStep_ = step;
     record.outcome = step;
+    record.step = step;
+    if (record.kind.empty())
+        record.kind = "failed";
     // The step has put the lines down itself, unless the port failed under it.
     try {
         lines_.SetAvrLines(0, 0, 0, 0, 0);
@@ -394,12 +408,15 @@ AutoRun::Result AutoRun::run(AutoJob& job)
         serialBytes = SerialBytes(*rule, rule->next, &why);
         if (!serialBytes) {
             record.outcome = "refused";
+            record.kind = "refused";
+            record.reason = why;
             result = refuse("Auto run refused: " + why);
             writeLog(job, record);
             return result;
         }
         if (rule->next > UINT64_MAX - rule->step) {
             record.outcome = "refused";
+            record.kind = "refused";
             result = refuse("Auto run refused: the serial number after " +
                             std::to_string(rule->next) + " does not exist");
             writeLog(job, record);
@@ -408,8 +425,12 @@ AutoRun::Result AutoRun::run(AutoJob& job)
     }
     result =
         job.project.socket == ProjectSocket::Avr ? runAvr(job, record) : runEeprom(job, record);
-    if (result == Result::Refused)
+    if (result == Result::Refused) {
         record.outcome = "refused";
+        record.kind = "refused";
+    }
+    if (result == Result::Cancelled)
+        record.outcome = "cancelled";
     if (result != Result::Ok) {
         writeLog(job, record);
         return result;
@@ -421,6 +442,8 @@ AutoRun::Result AutoRun::run(AutoJob& job)
         std::string error;
         if (!ReplaceFileContent(job.fileName, text.data(), text.size(), &error)) {
             record.outcome = "saving the serial number";
+            record.kind = "failed";
+            record.reason = error;
             failedStep_ = record.outcome;
             host_.MessageBox("The chip is programmed with the serial number " +
                                  std::to_string(rule->next) +
@@ -433,6 +456,7 @@ AutoRun::Result AutoRun::run(AutoJob& job)
         job.project.serial->next = next;
     }
     record.outcome = "ok";
+    record.kind = "ok";
     if (!writeLog(job, record)) {
         failedStep_ = "log";
         return Result::Failed;
@@ -440,31 +464,70 @@ AutoRun::Result AutoRun::run(AutoJob& job)
     return Result::Ok;
 }
 
+namespace {
+
+// How Auto names a step of its job, in its messages and its log.
+std::string StepName(const AvrStep& step, const AvrStepOutcome& out)
+{
+    const bool flash = step.memory == AvrMemory::Flash;
+    switch (step.kind) {
+    case AvrStep::Kind::Erase:
+        return "erase";
+    case AvrStep::Kind::Write:
+        // A write whose every byte went out failed in its verify.
+        if (out.holds == AvrStepOutcome::Holds::Written)
+            return flash ? "verify flash" : "verify eeprom";
+        return flash ? "flash" : "eeprom";
+    case AvrStep::Kind::Fuses:
+        return "fuses";
+    case AvrStep::Kind::Lock:
+        return "lock";
+    default:
+        return flash ? "verify flash" : "verify eeprom";
+    }
+}
+
+// The reason's own text without the closing line a refusal of a single command carries.
+std::string WithoutNothingWritten(std::string text)
+{
+    for (const char* tail : {"\rNothing was written.", ".\rNothing was written."})
+        if (text.ends_with(tail))
+            text.erase(text.size() - std::string(tail).size());
+    while (text.ends_with("."))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
 AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
 {
-    AutoHost host(host_);
-    AvrPage page(lines_, clock_, host, operations_);
     const Project& project = job.project;
-    using Outcome = AvrPage::Outcome;
+    AvrSerial serial(lines_, clock_);
+    AvrSession session(serial, host_, operations_);
 
     host_.StatusText("Auto: identify");
-    if (page.btnTipoClick() != Outcome::Done)
-        return fail("identify", "nothing was written", record);
-    const std::array<std::uint8_t, 3> signature = page.lastSignature();
-    record.signature = Hex2(signature[0]) + " " + Hex2(signature[1]) + " " + Hex2(signature[2]);
-    const AvrPart* part = job.oneImage ? FindPart(signature) : FindPartByName(project.part);
-    if (!part) {
-        host_.MessageBox("No part data for the chip with signature " + record.signature + ".",
-                         "ERROR");
+    host_.BusyCursor();
+    const AvrStepOutcome opened = session.open();
+    if (opened.kind != AvrStepOutcome::Kind::Done) {
+        host_.NormalCursor();
+        if (!opened.reason.empty())
+            host_.MessageBox(opened.reason, "ERROR");
+        record.reason = opened.reason;
         return fail("identify", "nothing was written", record);
     }
-    if (part->signature != signature) {
+    const std::array<std::uint8_t, 3> signature = session.identity().signature;
+    record.signature = Hex2(signature[0]) + " " + Hex2(signature[1]) + " " + Hex2(signature[2]);
+    const AvrPart* part = job.oneImage ? &session.part() : FindPartByName(project.part);
+    if (!part || part->signature != signature) {
         const AvrPart* other = FindPart(signature);
-        host_.MessageBox("The chip in the socket is " +
-                             (other ? std::string("the ") + other->name
-                                    : "one with signature " + record.signature) +
-                             ", not the project's " + part->name + ".",
-                         "ERROR");
+        session.close();
+        host_.NormalCursor();
+        record.reason =
+            "The chip in the socket is " +
+            (other ? std::string("the ") + other->name : "one with signature " + record.signature) +
+            ", not the project's " + (part ? part->name : project.part) + ".";
+        host_.MessageBox(record.reason, "ERROR");
         return fail("identify", "nothing was written", record);
     }
     partName_ = part->name;
@@ -474,12 +537,17 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     JobBits named;
     const bool writesFuses = WritesBits(job, false);
     const bool writesLock = WritesBits(job, true);
+    const bool allowed = allowLockout && (job.oneImage || project.allowLockout);
+    auto refused = [&](const std::string& why) {
+        session.close();
+        host_.NormalCursor();
+        record.reason = why;
+        return refuse("Auto run refused: " + why);
+    };
     if (writesFuses || writesLock) {
         std::string key;
-        if (const std::string e = ApplyBits(
-                *part, project, allowLockout && (job.oneImage || project.allowLockout), named, key);
-            !e.empty())
-            return refuse("Auto run refused: " + e);
+        if (const std::string e = ApplyBits(*part, project, allowed, named, key); !e.empty())
+            return refused(e);
     }
 
     std::vector<std::uint8_t> flash(part->flashBytes, 0xFF);
@@ -490,18 +558,18 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
                 *job.flash, flash.size(), PlaceAvrImage(*job.flash, AvrMemory::Flash, flash).placed,
                 chip + " flash");
             !e.empty())
-            return refuse("Auto run refused: " + e);
+            return refused(e);
     if (job.eeprom)
         if (const std::string e = CheckPlaced(
                 *job.eeprom, eeprom.size(),
                 PlaceAvrImage(*job.eeprom, AvrMemory::Eeprom, eeprom).placed, chip + " EEPROM");
             !e.empty())
-            return refuse("Auto run refused: " + e);
+            return refused(e);
     if (serial_) {
         const SerialRule& rule = *project.serial;
         std::vector<std::uint8_t>& memory = rule.inFlash ? flash : eeprom;
         if (rule.address + static_cast<std::uint64_t>(rule.length) > memory.size())
-            return refuse("Auto run refused: the serial number lies outside the memory");
+            return refused("the serial number lies outside the memory");
         const auto bytes = SerialBytes(rule, *serial_);
         std::copy(bytes->begin(), bytes->end(), memory.begin() + rule.address);
     }
@@ -512,95 +580,92 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     if (programsEeprom)
         record.eepromCrc = Hex8(Crc32(eeprom));
 
-    // The commands read their images from files, as they do for the user.
-    QTemporaryDir folder;
-    const std::string flashFile = folder.filePath(QStringLiteral("flash.bin")).toStdString();
-    const std::string eepromFile = folder.filePath(QStringLiteral("eeprom.bin")).toStdString();
-    if (!folder.isValid() || !WriteBinaryFile(flashFile, flash.data(), flash.size()) ||
-        !WriteBinaryFile(eepromFile, eeprom.data(), eeprom.size()))
-        return refuse("Auto run refused: no temporary folder for the images");
-    std::string current;
-    page.dialogs.open = [&current](const std::string&) {
-        return std::optional<std::string>(current);
+    // One session: erase once, each memory written and verified in one pass, then the fuses, then
+    // the lock bits, with no power cycle between them. A fuse that ends serial programming takes
+    // effect only at the next power-up, so the lock write after it still reaches the chip.
+    AvrJob avr;
+    avr.allowLockout = allowed;
+    avr.showChanges = showChanges;
+    avr.stopRequested = [this] {
+        return stopping();
     };
+    const auto gauges = GaugeProgress(host_);
+    avr.progress = [this, &gauges](const AvrStep& step, std::uint32_t index, std::uint32_t size) {
+        if (index == 0)
+            host_.StatusText(std::string("Auto: ") +
+                             (step.memory == AvrMemory::Flash ? "flash" : "eeprom"));
+        gauges(step, index, size);
+    };
+    avr.steps.push_back(AvrStep::EraseChip());
+    if (programsFlash)
+        avr.steps.push_back(AvrStep::Program(AvrMemory::Flash, std::move(flash), true));
+    if (programsEeprom)
+        avr.steps.push_back(AvrStep::Program(AvrMemory::Eeprom, std::move(eeprom), true));
+    if (writesFuses)
+        avr.steps.push_back(AvrStep::SetBits(false, named[0]));
+    if (writesLock)
+        avr.steps.push_back(AvrStep::SetBits(true, named[1]));
+    host_.StatusText("Auto: erase");
+    const std::vector<AvrStepOutcome> outcomes = session.run(avr);
+    session.close();
+    host_.NormalCursor();
 
-    struct Step {
-        const char* name;
-        bool wanted;
-        const char* holds; // what the chip holds when the step fails
-        std::function<Outcome()> action;
-    };
-    std::unique_ptr<AvrBits> bits = AvrBits::Of(page, host, operations_);
-    bits->allowLockout = allowLockout && (job.oneImage || project.allowLockout);
-    bits->showChanges = showChanges;
-    // A fuse or lock write keeps the bits the job does not name as the chip holds them.
-    auto writeBits = [&](AvrBits::Kind kind) {
-        if (bits->readable(kind) && bits->read(kind) != Outcome::Done)
-            return Outcome::Failed;
-        if (const std::optional<std::string> refused =
-                bits->set(named[kind == AvrBits::Kind::Lock])) {
-            if (!refused->empty())
-                host_.MessageBox(*refused + ".\rNothing was written.", "ERROR");
-            return Outcome::Failed;
-        }
-        return bits->program(kind);
-    };
-    const Step steps[] = {
-        {"erase", true, "the chip may be erased",
-         [&] {
-             return page.btnBorrarClick();
-         }},
-        {"flash", programsFlash, "the chip is erased and its flash partly written",
-         [&] {
-             current = flashFile;
-             return page.btnProgFlashClick();
-         }},
-        {"eeprom", programsEeprom,
-         programsFlash ? "the flash is programmed; the EEPROM is partly written"
-                       : "the flash is erased; the EEPROM is partly written",
-         [&] {
-             current = eepromFile;
-             return page.BitBtn1Click();
-         }},
-        {"verify flash", programsFlash,
-         "flash and EEPROM are programmed, but the flash does not hold the image",
-         [&] {
-             current = flashFile;
-             return page.btnFLashVerifClick();
-         }},
-        {"verify eeprom", programsEeprom,
-         "flash and EEPROM are programmed, but the EEPROM does not hold the image",
-         [&] {
-             current = eepromFile;
-             return page.btnEEPIntClick();
-         }},
-        {"fuses", writesFuses,
-         "flash and EEPROM are programmed and verified; the fuses may be partly written (read "
-         "them back)",
-         [&] {
-             return writeBits(AvrBits::Kind::Fuses);
-         }},
-        {"lock", writesLock,
-         "flash, EEPROM and fuses are programmed; the lock bits may be partly written (read "
-         "them back)",
-         [&] {
-             return writeBits(AvrBits::Kind::Lock);
-         }},
-    };
-    for (const Step& step : steps) {
-        if (!step.wanted)
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const AvrStepOutcome& out = outcomes[i];
+        const AvrStep& step = avr.steps[i];
+        if (out.ok()) {
+            if (step.kind == AvrStep::Kind::Fuses)
+                for (const std::uint8_t value : out.values)
+                    record.fuses += (record.fuses.empty() ? "" : " ") + Hex2(value);
+            if (step.kind == AvrStep::Kind::Lock)
+                for (const std::uint8_t value : out.values)
+                    record.lock = Hex2(value);
             continue;
-        if (stopping())
-            return fail(step.name, std::string("stopped before it; ") + step.holds, record);
-        host_.StatusText(std::string("Auto: ") + step.name);
-        if (step.action() != Outcome::Done)
-            return fail(step.name, step.holds, record);
-        if (std::string(step.name) == "fuses")
-            for (const std::uint8_t value : bits->values(AvrBits::Kind::Fuses))
-                record.fuses += (record.fuses.empty() ? "" : " ") + Hex2(value);
-        if (std::string(step.name) == "lock")
-            for (const std::uint8_t value : bits->values(AvrBits::Kind::Lock))
-                record.lock = Hex2(value);
+        }
+        const std::string name = StepName(step, out);
+        const std::string holds = HoldsText(avr.steps, outcomes);
+        const bool inMemory = step.memory == AvrMemory::Flash || step.memory == AvrMemory::Eeprom;
+        const std::string memory = step.memory == AvrMemory::Flash ? "flash" : "EEPROM";
+        using K = AvrStepOutcome::Kind;
+        switch (out.kind) {
+        case K::Cancelled:
+            record.reason = out.reason;
+            record.kind = "cancelled";
+            failedStep_ = name;
+            record.step = name;
+            host_.StatusText("Auto run cancelled at the step \"" + name +
+                             "\": nothing was written");
+            return Result::Cancelled;
+        case K::Refused:
+            record.reason = WithoutNothingWritten(out.reason);
+            return refuse("Auto run refused: " + record.reason);
+        case K::Stopped:
+            record.kind = "stopped";
+            record.reason = out.reason;
+            return fail(name, out.reason + "; " + holds, record);
+        case K::PortFault:
+            record.reason = out.reason;
+            host_.MessageBox(out.reason, "ERROR");
+            return fail(name, holds, record);
+        case K::ChipFault:
+            record.reason = out.reason;
+            host_.MessageBox(out.reason +
+                                 (out.atAddress && inMemory
+                                      ? "\rAt " + AddressText(out.at) + " of the " + memory + "."
+                                      : std::string()),
+                             "ERROR");
+            return fail(name, holds, record);
+        case K::Done: // a verify that found a difference
+            record.reason = std::to_string(out.differs) + " bytes of the " + memory +
+                            " differ from the image, the first at " +
+                            AddressText(out.firstDifference);
+            return fail(name,
+                        holds + "; the " + memory + " does not hold the image (" + record.reason +
+                            ")",
+                        record);
+        case K::NotRun:
+            break;
+        }
     }
     return Result::Ok;
 }
@@ -656,7 +721,8 @@ bool AutoRun::writeLog(const AutoJob& job, const Record& record)
         CsvField(time) + "," + CsvField(project) + "," + CsvField(record.part) + "," +
         CsvField(record.signature) + "," + (serial_ ? std::to_string(*serial_) : std::string()) +
         "," + record.flashCrc + "," + record.eepromCrc + "," + CsvField(record.fuses) + "," +
-        CsvField(record.lock) + "," + CsvField(record.outcome) + "," + duration + "\n";
+        CsvField(record.lock) + "," + CsvField(record.outcome) + "," + duration + "," +
+        CsvField(record.kind) + "," + CsvField(Oneline(record.reason)) + "\n";
     std::string error;
     if (AppendToFile(job.logFile, line, kLogHeader, &error))
         return true;

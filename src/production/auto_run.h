@@ -49,8 +49,9 @@ class AutoRun {
 public:
     enum class Result {
         Ok,
-        Refused, // nothing was done to the chip (a serial number that does not fit, ...)
-        Failed,  // a step failed; failedStep() names it
+        Refused,   // nothing was done to the chip (a serial number that does not fit, ...)
+        Failed,    // a step failed; failedStep() names it
+        Cancelled, // the user answered the confirmation with Cancel: nothing was written
     };
 
     AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,

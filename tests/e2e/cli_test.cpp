@@ -1345,12 +1345,12 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
     const std::string log = readAll(file("runs.csv"));
     const std::regex line("(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
                           "board.vardel,ATmega328P,1E 95 0F,(\\d+),([0-9A-F]{8}),([0-9A-F]{8}),,,"
-                          "ok,\\d+\\.\\d{3}\n");
+                          "ok,\\d+\\.\\d{3},ok,\n");
     std::istringstream lines(log);
     std::string header, entry;
     std::getline(lines, header);
     EXPECT_EQ(header, "time,project,part,signature,serial,flash_crc32,eeprom_crc32,fuses,lock,"
-                      "outcome,duration_s");
+                      "outcome,duration_s,kind,reason");
     std::set<std::string> eepromCrcs;
     for (int serial = 1001; serial <= 1003; ++serial) {
         ASSERT_TRUE(std::getline(lines, entry)) << log;
@@ -1373,14 +1373,15 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
     ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
     Result r = cli("--sim-port-fails-after 50000 auto " + file("p.vardel"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("failed at the step \"eeprom\": the flash is erased; the EEPROM is "
-                         "partly written"),
+    EXPECT_NE(r.out.find("failed at the step \"eeprom\": the chip is erased; the EEPROM is "
+                         "partly written (up to 0x"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(readAll(file("p.vardel")), project + "serial.next = 42\n");
     const std::string log = readAll(file("runs.csv"));
     EXPECT_NE(log.find(",42,,"), std::string::npos) << log;
     EXPECT_NE(log.find(",eeprom,"), std::string::npos) << log;
+    EXPECT_NE(log.find(",failed,Port error on the simulated board"), std::string::npos) << log;
 
     // A number that does not fit is refused before the chip is touched, and logged.
     std::ofstream(file("p.vardel")) << project << "serial.next = 10000\n";
