@@ -443,37 +443,42 @@ BENCHMARK_CAPTURE(SimEeprom, 24C1024Read, "24C1024", false)->Apply(OneRun);
 BENCHMARK_CAPTURE(SimEeprom, 24C512Program, "24C512", true)->Apply(OneRun);
 BENCHMARK_CAPTURE(SimEeprom, 24C1024Program, "24C1024", true)->Apply(OneRun);
 
-// Runs `commands` on an AVR page over a fresh simulated board holding a new chip of `device`,
-// with `file` offered to every open dialog, and reports the port writes and virtual time they
-// took. `commands` answers whether the chip ended as it should; `failure` says what went wrong.
+// A fresh simulated board with its port counted, and the AVR page over it.
+struct SimAvrRig {
+    vardel::VirtualClock clock;
+    vardel::sim::SimBoard board{clock};
+    CountingPort port{board};
+    vardel::LineDriver lines{port};
+    vardel::BitTiming timing{clock};
+    QuietHost host;
+    vardel::OperationLock lock;
+    vardel::AvrPage page{lines, clock, host, lock};
+};
+
+// Runs `commands` over a fresh simulated board holding a new chip of `device`, with `file` offered
+// to every open dialog of the page, and reports the port writes and virtual time they took.
+// `commands` answers whether the chip ended as it should; `failure` says what went wrong.
 void SimAvrPageRun(benchmark::State& state, const char* device, const std::string& file,
-                   const std::function<bool(vardel::AvrPage&, const QuietHost&,
-                                            const vardel::sim::AvrTarget&)>& commands,
+                   const std::function<bool(SimAvrRig&, const vardel::sim::AvrTarget&)>& commands,
                    const char* failure)
 {
     std::int64_t writes = 0;
     double virtualSeconds = 0;
     for (auto _ : state) {
-        vardel::VirtualClock clock;
-        vardel::sim::SimBoard board{clock};
-        CountingPort port{board};
-        vardel::LineDriver lines{port};
-        QuietHost host;
-        vardel::OperationLock lock;
-        vardel::AvrPage page{lines, clock, host, lock};
-        page.dialogs.open = [&](const std::string&) {
+        SimAvrRig rig;
+        rig.page.dialogs.open = [&](const std::string&) {
             return std::optional(file);
         };
         std::string error;
         auto chip = vardel::sim::MakeAvrChip(device, "", error);
         const auto* target = static_cast<const vardel::sim::AvrTarget*>(chip.get());
-        board.insertAvr(std::move(chip));
-        if (!commands(page, host, *target)) {
-            state.SkipWithError(failure);
+        rig.board.insertAvr(std::move(chip));
+        if (!commands(rig, *target)) {
+            state.SkipWithError((std::string(failure) + ": " + rig.host.lastMessage).c_str());
             return;
         }
-        writes += port.writes;
-        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
+        writes += rig.port.writes;
+        virtualSeconds += static_cast<double>(rig.clock.nanoseconds()) / 1e9;
     }
     reportSimulatedRun(state, writes, virtualSeconds);
 }
@@ -485,10 +490,10 @@ void SimAvrFlashProgramVerify(benchmark::State& state, const char* device)
 {
     SimAvrPageRun(
         state, device, ImageOf(static_cast<std::size_t>(k128KiB)).bin,
-        [](vardel::AvrPage& page, const QuietHost& host, const vardel::sim::AvrTarget&) {
-            return page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done &&
-                   page.btnFLashVerifClick() == vardel::AvrPage::Outcome::Done &&
-                   host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
+        [](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+            return rig.page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done &&
+                   rig.page.btnFLashVerifClick() == vardel::AvrPage::Outcome::Done &&
+                   rig.host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
         },
         "the flash did not program and verify");
 }
@@ -498,11 +503,13 @@ BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")->Apply(OneRu
 // are not read back after their writes, every byte is read once, in the verify.
 void SimAvrFlashProgramVerifyOnePass(benchmark::State& state, const char* device)
 {
+    const std::string file = ImageOf(static_cast<std::size_t>(k128KiB)).bin;
     SimAvrPageRun(
-        state, device, ImageOf(static_cast<std::size_t>(k128KiB)).bin,
-        [](vardel::AvrPage& page, const QuietHost& host, const vardel::sim::AvrTarget&) {
-            return page.ProgramVerifyFlash() == vardel::AvrPage::Outcome::Done &&
-                   host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
+        state, device, file,
+        [&file](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+            return rig.page.ProgramMemory(vardel::AvrPage::Memory::Flash, file, true) ==
+                       vardel::AvrPage::Outcome::Done &&
+                   rig.host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
         },
         "the flash did not program and verify");
 }
@@ -525,28 +532,14 @@ void SimAutoChipATmega328P(benchmark::State& state)
                                "fuse.extended = 0xFD\nlock = LB1=0 LB2=0\n";
         return name;
     }();
-    std::int64_t writes = 0;
-    double virtualSeconds = 0;
-    for (auto _ : state) {
-        vardel::VirtualClock clock;
-        vardel::sim::SimBoard board{clock};
-        CountingPort port{board};
-        vardel::LineDriver lines{port};
-        vardel::BitTiming timing{clock};
-        QuietHost host;
-        vardel::OperationLock lock;
-        std::string error;
-        board.insertAvr(vardel::sim::MakeAvrChip("ATmega328P", "", error));
-        vardel::AutoJobLoad load = vardel::LoadAutoJob(project);
-        vardel::AutoRun run{lines, clock, timing, host, lock};
-        if (!load.ok() || run.run(load.job) != vardel::AutoRun::Result::Ok) {
-            state.SkipWithError(("the Auto run failed: " + host.lastMessage).c_str());
-            return;
-        }
-        writes += port.writes;
-        virtualSeconds += static_cast<double>(clock.nanoseconds()) / 1e9;
-    }
-    reportSimulatedRun(state, writes, virtualSeconds);
+    SimAvrPageRun(
+        state, "ATmega328P", project,
+        [](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+            vardel::AutoJobLoad load = vardel::LoadAutoJob(project);
+            vardel::AutoRun run{rig.lines, rig.clock, rig.timing, rig.host, rig.lock};
+            return load.ok() && run.run(load.job) == vardel::AutoRun::Result::Ok;
+        },
+        "the Auto run failed");
 }
 BENCHMARK(SimAutoChipATmega328P)->Apply(OneRun);
 BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")->Apply(OneRun);
@@ -566,8 +559,8 @@ void SimATmega128Program(benchmark::State& state, bool onePage)
     }();
     SimAvrPageRun(
         state, "ATmega128", onePage ? onePageFile : ImageOf(static_cast<std::size_t>(k128KiB)).bin,
-        [](vardel::AvrPage& page, const QuietHost&, const vardel::sim::AvrTarget&) {
-            return page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done;
+        [](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+            return rig.page.btnProgFlashClick() == vardel::AvrPage::Outcome::Done;
         },
         "the flash did not program");
 }
@@ -587,8 +580,9 @@ void SimATmega2560EepromProgram(benchmark::State& state)
     const auto image = RandomImage(4096, 2560);
     SimAvrPageRun(
         state, "ATmega2560", file,
-        [&](vardel::AvrPage& page, const QuietHost&, const vardel::sim::AvrTarget& chip) {
-            return page.BitBtn1Click() == vardel::AvrPage::Outcome::Done && chip.eeprom() == image;
+        [&](SimAvrRig& rig, const vardel::sim::AvrTarget& chip) {
+            return rig.page.BitBtn1Click() == vardel::AvrPage::Outcome::Done &&
+                   chip.eeprom() == image;
         },
         "the EEPROM did not program");
 }

@@ -32,13 +32,6 @@ const char* kStoppedBeforeErase = "Operation stopped before the erase: nothing w
 const char* kStoppedCaption = "WARNING:";
 const char* kWarning = "WARNING:";
 
-std::string ByteText(std::uint8_t value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
 std::string DifferenceMessage(std::uint32_t address)
 {
     char digits[16];
@@ -55,19 +48,30 @@ AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& ope
 
 bool AvrPage::IdentifyDevice()
 {
+    forget();
+    if (showIdentity(IdentifyAvr(serial_)))
+        return true;
+    serial_.AllLinesLow();
+    return false;
+}
+
+void AvrPage::forget()
+{
     device_ = nullptr;
     part_ = nullptr;
     partOps_.reset();
     // Until the chip has answered, it has not been detected (a port failure may end this early).
     lastIdentification_ = Identification::NotDetected;
     lastSignature_ = {};
-    const AvrIdentity identity = IdentifyAvr(serial_);
+}
+
+bool AvrPage::showIdentity(const AvrIdentity& identity)
+{
     lastIdentification_ = identity.result;
     lastSignature_ = identity.signature;
     if (identity.result == Identification::NotDetected) {
         model_.selectPages(AvrPageModel::kPageEmpty);
         host_.MessageBox(kNotDetected, kError);
-        serial_.AllLinesLow();
         return false;
     }
     model_.setDeviceClass(0);
@@ -75,7 +79,6 @@ bool AvrPage::IdentifyDevice()
         if (const std::string error = IdentificationError(identity); !error.empty())
             host_.MessageBox(error, kError);
         model_.selectPages(AvrPageModel::kPageEmpty);
-        serial_.AllLinesLow();
         return false;
     }
     part_ = identity.part;
@@ -95,6 +98,37 @@ bool AvrPage::IdentifyDevice()
     return true;
 }
 
+std::optional<AvrPage::Outcome> AvrPage::openSession(AvrSession& session)
+{
+    forget();
+    const AvrStepOutcome opened = session.open();
+    if (opened.kind == AvrStepOutcome::Kind::PortFault) {
+        host_.NormalCursor();
+        host_.MessageBox(std::string(kCommunicationError) + "\r" + opened.reason, kError);
+        return Outcome::Failed;
+    }
+    if (opened.kind == AvrStepOutcome::Kind::Refused)
+        return Outcome::Busy;
+    if (showIdentity(session.identity()))
+        return std::nullopt;
+    host_.NormalCursor();
+    return Outcome::Failed;
+}
+
+std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> AvrPage::jobProgress()
+{
+    // Every byte's address, as the single commands have always reported it, a write's pages
+    // included.
+    return [this, next = std::uint32_t{0}](const AvrStep& step, std::uint32_t index,
+                                           std::uint32_t size) mutable {
+        if (index + 1 < next)
+            next = 0;
+        const Memory memory = step.memory == AvrMemory::Flash ? Memory::Flash : Memory::Eeprom;
+        for (; next <= index; ++next)
+            progress(memory, next, size);
+    };
+}
+
 void ShowIdentified(AvrPageModel& model, const DeviceEntry& entry)
 {
     model.setLbTipo(entry.label);
@@ -108,6 +142,11 @@ void ShowIdentified(AvrPageModel& model, const DeviceEntry& entry)
 }
 
 AvrPage::Outcome AvrPage::btnTipoClick()
+{
+    return Identify();
+}
+
+AvrPage::Outcome AvrPage::Identify()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -128,11 +167,6 @@ std::uint32_t AvrPage::memorySize(Memory memory) const
     if (!part)
         return 0;
     return memory == Memory::Flash ? part->flashBytes : part->eepromBytes;
-}
-
-std::uint8_t AvrPage::readByte(Memory memory, std::uint32_t address)
-{
-    return memory == Memory::Flash ? partOps_->readFlash(address) : partOps_->readEeprom(address);
 }
 
 void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
@@ -237,107 +271,76 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
     return true;
 }
 
-AvrPage::Outcome AvrPage::readToFile(Memory memory)
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
+AvrPage::Outcome AvrPage::readToFile(Memory memory, const std::string& fileName)
+{
+    AvrSession session(serial_, host_, operations_);
+    if (!session.acquired())
         return Outcome::Busy;
-    const std::optional<std::string> fileName = dialogs.save ? dialogs.save() : std::nullopt;
-    if (!fileName)
-        return Outcome::Cancelled;
     // A name that selects no format would have the whole read thrown away without a word.
-    const FileKind kind = FileKindOf(*fileName);
+    const FileKind kind = FileKindOf(fileName);
     if (kind == FileKind::Other) {
         host_.MessageBox(kUnknownFileType, kError);
         return Outcome::Failed;
     }
 
     host_.BusyCursor();
-    if (!IdentifyDevice()) {
-        host_.NormalCursor();
-        return Outcome::Failed;
-    }
-    const std::uint32_t n = memorySize(memory);
-    std::vector<std::uint8_t> image(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        image[i] = readByte(memory, i);
-        progress(memory, i, n);
-        if (stopRequested())
-            return stop(kStoppedReading);
-    }
+    if (const std::optional<Outcome> failed = openSession(session))
+        return *failed;
+    AvrJob job;
+    job.progress = jobProgress();
+    job.steps.push_back(AvrStep::ReadMemory(AvrMemoryOf(memory)));
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedReading))
+        return *ended;
     host_.NormalCursor();
 
+    const std::vector<std::uint8_t>& image = outcomes.front().chip;
     bool written = false;
     if (kind == FileKind::Bin) {
         host_.BusyCursor();
-        written = WriteBinaryFile(*fileName, image.data(), image.size());
+        written = WriteBinaryFile(fileName, image.data(), image.size());
         host_.NormalCursor();
     } else {
-        written = WriteIntelHexFile(*fileName, image.data(), image.size());
+        written = WriteIntelHexFile(fileName, image.data(), image.size());
     }
     if (!written) {
         host_.MessageBox(kCantCreate, kError);
-        serial_.AllLinesLow();
         return Outcome::Failed;
     }
-    serial_.AllLinesLow();
     return Outcome::Done;
-} catch (const PortError& error) {
-    return endOnPortFailure(error);
 }
 
-AvrPage::Outcome AvrPage::verifyWithFile(Memory memory)
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
+AvrPage::Outcome AvrPage::verifyWithFile(Memory memory, const std::string& fileName)
+{
+    AvrSession session(serial_, host_, operations_);
+    if (!session.acquired())
         return Outcome::Busy;
     lastDifference_.reset();
-    const char* title = memory == Memory::Flash ? kVerifyFlashTitle : kVerifyEepromTitle;
-    const std::optional<std::string> fileName = dialogs.open ? dialogs.open(title) : std::nullopt;
-    if (!fileName)
-        return Outcome::Cancelled;
     // The file is read before the chip is powered: a file that cannot be read must not be
     // compared as if it were all 0xFF.
     ImageFile file;
-    if (!loadImage(*fileName, file))
+    if (!loadImage(fileName, file))
         return Outcome::Failed;
 
     host_.BusyCursor();
-    if (!IdentifyDevice()) {
-        host_.NormalCursor();
-        return Outcome::Failed;
-    }
+    if (const std::optional<Outcome> failed = openSession(session))
+        return *failed;
     std::vector<std::uint8_t> image;
     if (!placeImage(memory, file, image, true))
         return Outcome::Failed;
-    const std::uint32_t n = memorySize(memory);
+    image.resize(memorySize(memory));
     // The whole memory is compared, so that every difference can be shown, not only the first.
-    std::vector<std::uint8_t> chip(n);
-    std::optional<std::uint32_t> difference;
-    std::uint32_t count = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        chip[i] = readByte(memory, i);
-        if (chip[i] != image[i]) {
-            if (!difference)
-                difference = i;
-            ++count;
-        }
-        progress(memory, i, n);
-        if (stopRequested())
-            return stop(kStoppedChecking);
-    }
-    if (difference)
-        lastDifference_ = Difference{memory == Memory::Flash, *difference, count, std::move(chip),
-                                     std::vector<std::uint8_t>(image.begin(), image.begin() + n)};
+    AvrJob job;
+    job.progress = jobProgress();
+    job.steps.push_back(AvrStep::Compare(AvrMemoryOf(memory), image));
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedChecking))
+        return *ended;
     host_.NormalCursor();
-    if (difference)
-        host_.MessageBox(DifferenceMessage(*difference), "End verification");
-    else
-        host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
-    serial_.AllLinesLow();
-    return difference ? Outcome::Failed : Outcome::Done;
-} catch (const PortError& error) {
-    return endOnPortFailure(error);
+    host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+    return Outcome::Done;
 }
 
 AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Outcome outcome)
@@ -376,32 +379,109 @@ AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Out
     return outcome;
 }
 
+AvrPage::Report AvrPage::ReadReport(Memory memory)
+{
+    return memory == Memory::Flash
+               ? Report{"Read {n} bytes of flash in {t}", "Reading flash", memory}
+               : Report{"Read {n} bytes of internal eeprom in {t}", "Reading internal eeprom",
+                        memory};
+}
+
+AvrPage::Report AvrPage::VerifyReport(Memory memory)
+{
+    return memory == Memory::Flash
+               ? Report{"Verified {n} bytes of flash in {t}: no difference", "Verifying flash",
+                        memory}
+               : Report{"Verified {n} bytes of internal eeprom in {t}: no difference",
+                        "Verifying internal eeprom", memory};
+}
+
+AvrPage::Report AvrPage::ProgramReport(Memory memory, bool verify)
+{
+    if (memory == Memory::Flash)
+        return {verify ? "Programmed and verified {n} bytes of flash in {t}"
+                       : "Programmed {n} bytes of flash in {t}, not verified",
+                "Programming flash", memory};
+    return {verify ? "Programmed and verified {n} bytes of internal eeprom in {t}"
+                   : "Programmed {n} bytes of internal eeprom in {t}, not verified",
+            "Programming internal eeprom", memory};
+}
+
+AvrPage::Outcome AvrPage::ReadMemory(Memory memory, const std::string& fileName)
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reported(ReadReport(memory), start, readToFile(memory, fileName));
+}
+
+AvrPage::Outcome AvrPage::VerifyMemory(Memory memory, const std::string& fileName)
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    return reportedVerify(reported(VerifyReport(memory), start, verifyWithFile(memory, fileName)));
+}
+
+AvrPage::Outcome AvrPage::ProgramMemory(Memory memory, const std::string& fileName, bool verify)
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    const Outcome outcome =
+        reported(ProgramReport(memory, verify), start, programFromFile(memory, fileName, verify));
+    return verify ? reportedVerify(outcome) : outcome;
+}
+
+AvrPage::Outcome AvrPage::withFile(const char* title, const Report& report,
+                                   const std::function<Outcome(const std::string&)>& command)
+{
+    const std::int64_t start = serial_.clock().nanoseconds();
+    // Nothing is asked while another chip operation runs.
+    if (operations_.busy())
+        return Outcome::Busy;
+    const std::optional<std::string> fileName =
+        title ? (dialogs.open ? dialogs.open(title) : std::nullopt)
+              : (dialogs.save ? dialogs.save() : std::nullopt);
+    if (!fileName)
+        return reported(report, start, Outcome::Cancelled);
+    return command(*fileName);
+}
+
 AvrPage::Outcome AvrPage::btnLeerFlashClick()
 {
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Read {n} bytes of flash in {t}", "Reading flash", Memory::Flash}, start,
-                    readToFile(Memory::Flash));
+    return withFile(nullptr, ReadReport(Memory::Flash),
+                    [this](const std::string& file) { return ReadMemory(Memory::Flash, file); });
 }
+
 AvrPage::Outcome AvrPage::btnLeerEEPIntClick()
 {
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reported(
-        {"Read {n} bytes of internal eeprom in {t}", "Reading internal eeprom", Memory::Eeprom},
-        start, readToFile(Memory::Eeprom));
+    return withFile(nullptr, ReadReport(Memory::Eeprom),
+                    [this](const std::string& file) { return ReadMemory(Memory::Eeprom, file); });
 }
+
 AvrPage::Outcome AvrPage::btnFLashVerifClick()
 {
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reportedVerify(reported(
-        {"Verified {n} bytes of flash in {t}: no difference", "Verifying flash", Memory::Flash},
-        start, verifyWithFile(Memory::Flash)));
+    if (!operations_.busy())
+        lastDifference_.reset();
+    return withFile(kVerifyFlashTitle, VerifyReport(Memory::Flash),
+                    [this](const std::string& file) { return VerifyMemory(Memory::Flash, file); });
 }
+
 AvrPage::Outcome AvrPage::btnEEPIntClick()
 {
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reportedVerify(reported({"Verified {n} bytes of internal eeprom in {t}: no difference",
-                                    "Verifying internal eeprom", Memory::Eeprom},
-                                   start, verifyWithFile(Memory::Eeprom)));
+    if (!operations_.busy())
+        lastDifference_.reset();
+    return withFile(kVerifyEepromTitle, VerifyReport(Memory::Eeprom),
+                    [this](const std::string& file) { return VerifyMemory(Memory::Eeprom, file); });
+}
+
+AvrPage::Outcome AvrPage::btnProgFlashClick()
+{
+    return withFile(
+        kOpenTitle, ProgramReport(Memory::Flash, false),
+        [this](const std::string& file) { return ProgramMemory(Memory::Flash, file, false); });
+}
+
+AvrPage::Outcome AvrPage::BitBtn1Click()
+{
+    return withFile(
+        kOpenTitle, ProgramReport(Memory::Eeprom, false),
+        [this](const std::string& file) { return ProgramMemory(Memory::Eeprom, file, false); });
 }
 
 AvrPage::Outcome AvrPage::reportedVerify(Outcome outcome)
@@ -416,297 +496,127 @@ AvrPage::Outcome AvrPage::reportedVerify(Outcome outcome)
     return outcome;
 }
 
-AvrPage::Outcome AvrPage::btnProgFlashClick()
+AvrPage::Outcome AvrPage::programFromFile(Memory memory, const std::string& fileName, bool verify)
 {
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reported(
-        {"Programmed {n} bytes of flash in {t}, not verified", "Programming flash", Memory::Flash},
-        start, programFromFile(Memory::Flash));
-}
-
-AvrPage::Outcome AvrPage::BitBtn1Click()
-{
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reported({"Programmed {n} bytes of internal eeprom in {t}, not verified",
-                     "Programming internal eeprom", Memory::Eeprom},
-                    start, programFromFile(Memory::Eeprom));
-}
-
-AvrPage::Outcome AvrPage::programFromFile(Memory memory)
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
+    AvrSession session(serial_, host_, operations_);
+    if (!session.acquired())
         return Outcome::Busy;
-    const std::optional<std::string> fileName =
-        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
-    if (!fileName)
-        return Outcome::Cancelled;
+    if (verify)
+        lastDifference_.reset();
     // Flash programming starts with an erase, and every EEPROM byte is written: a file that
     // cannot be read must stop the command before either.
     ImageFile file;
-    if (!loadImage(*fileName, file))
+    if (!loadImage(fileName, file))
         return Outcome::Failed;
 
-    leaving(Left::Untouched);
     host_.BusyCursor();
-    if (!IdentifyDevice()) {
-        host_.NormalCursor();
-        serial_.AllLinesLow();
-        return Outcome::Failed;
-    }
+    if (const std::optional<Outcome> failed = openSession(session))
+        return *failed;
     // Which addresses count as inside is known once the chip is: still before the erase.
     std::vector<std::uint8_t> image;
     if (!placeImage(memory, file, image))
         return Outcome::Failed;
-    // A stop that came while the file was checked ends the command before the chip changes.
-    host_.ProcessMessages();
-    if (stopRequested())
-        return stop(kStoppedBeforeWriting);
-    if (memory == Memory::Flash) {
-        // The erase also releases the lock bits: they are looked at after it.
-        leaving(Left::FlashErasing);
-        partOps_->chipErase();
-        leaving(Left::FlashErased);
-    }
-    if (const Outcome locked = refuseIfLocked(memory); locked != Outcome::Done)
-        return locked;
-    return memory == Memory::Eeprom ? programEeprom(image) : programFlash(image);
-} catch (const PortError& error) {
-    return endOnPortFailure(error);
-}
-
-AvrPage::Outcome AvrPage::ProgramVerifyFlash()
-{
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reportedVerify(reported(
-        {"Programmed and verified {n} bytes of flash in {t}", "Programming flash", Memory::Flash},
-        start, programVerified(Memory::Flash)));
-}
-
-AvrPage::Outcome AvrPage::ProgramVerifyEeprom()
-{
-    const std::int64_t start = serial_.clock().nanoseconds();
-    return reportedVerify(reported({"Programmed and verified {n} bytes of internal eeprom in {t}",
-                                    "Programming internal eeprom", Memory::Eeprom},
-                                   start, programVerified(Memory::Eeprom)));
-}
-
-AvrPage::Outcome AvrPage::programVerified(Memory memory)
-{
-    if (operations_.busy())
-        return Outcome::Busy;
-    lastDifference_.reset();
-    const std::optional<std::string> fileName =
-        dialogs.open ? dialogs.open(kOpenTitle) : std::nullopt;
-    if (!fileName)
-        return Outcome::Cancelled;
-    ImageFile file;
-    if (!loadImage(*fileName, file))
-        return Outcome::Failed;
-    AvrSession session(serial_, host_, operations_);
-    host_.BusyCursor();
-    const AvrStepOutcome opened = session.open();
-    device_ = nullptr;
-    part_ = nullptr;
-    partOps_.reset();
-    lastIdentification_ = session.identity().result;
-    lastSignature_ = session.identity().signature;
-    if (opened.kind != AvrStepOutcome::Kind::Done) {
-        host_.NormalCursor();
-        model_.selectPages(AvrPageModel::kPageEmpty);
-        if (!opened.reason.empty())
-            host_.MessageBox(opened.reason, kError);
-        return opened.kind == AvrStepOutcome::Kind::Refused ? Outcome::Busy : Outcome::Failed;
-    }
-    part_ = &session.part();
-    device_ = session.identity().entry;
-    partOps_.emplace(serial_, *part_, PacingFor(session.identity()));
-    if (device_) {
-        ShowIdentified(model_, *device_);
-    } else {
-        model_.setLbTipo(part_->label());
-        model_.selectPages(AvrPageModel::kPagePart);
-        model_.setReadLockBitsEnabled(part_->instructions.lockRead != nullptr);
-    }
-    std::vector<std::uint8_t> image;
-    if (!placeImage(memory, file, image))
-        return Outcome::Failed;
-    const std::uint32_t n = memorySize(memory);
-    image.resize(n);
-    const AvrMemory which = memory == Memory::Flash ? AvrMemory::Flash : AvrMemory::Eeprom;
+    image.resize(memorySize(memory));
     AvrJob job;
-    job.progress = [this, memory](const AvrStep&, std::uint32_t index, std::uint32_t size) {
-        progress(memory, index, size);
-    };
+    job.progress = jobProgress();
+    // The erase also releases the lock bits: the write looks at them after it.
     if (memory == Memory::Flash)
         job.steps.push_back(AvrStep::EraseChip());
-    job.steps.push_back(AvrStep::Program(which, image, true));
+    job.steps.push_back(AvrStep::Program(AvrMemoryOf(memory), image, verify));
     const std::vector<AvrStepOutcome> outcomes = session.run(job);
     session.close();
+    if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedWriting))
+        return *ended;
     host_.NormalCursor();
-    const AvrStepOutcome& out = outcomes.back();
-    using K = AvrStepOutcome::Kind;
-    const std::string holds = HoldsText(job.steps, outcomes);
-    if (outcomes.front().kind == K::PortFault || out.kind == K::PortFault) {
-        host_.MessageBox((outcomes.front().kind == K::PortFault ? outcomes.front() : out).reason +
-                             "\r" + "The chip: " + holds + ".",
-                         kError);
-        return Outcome::Failed;
-    }
-    if (out.kind == K::Stopped || outcomes.front().kind == K::Stopped) {
-        host_.MessageBox(out.holds == AvrStepOutcome::Holds::Written
-                             ? "Operation stopped during the verify: " + out.reason + "."
-                             : std::string(out.holds == AvrStepOutcome::Holds::Unchanged &&
-                                                   memory == Memory::Eeprom
-                                               ? kStoppedBeforeWriting
-                                               : kStoppedWriting),
-                         kStoppedCaption);
-        return Outcome::Stopped;
-    }
-    if (out.kind != K::Done) {
-        host_.MessageBox(
-            out.reason + (out.kind == K::ChipFault ? "\rThe chip: " + holds + "." : ""), kError);
-        return Outcome::Failed;
-    }
-    if (out.differs) {
-        lastDifference_ =
-            Difference{memory == Memory::Flash, out.firstDifference, out.differs, out.chip, image};
-        host_.MessageBox(DifferenceMessage(out.firstDifference), "End verification");
-        return Outcome::Failed;
-    }
-    host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+    if (verify)
+        host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
     return Outcome::Done;
 }
 
-std::optional<int> AvrPage::readLockMode()
+std::string AvrPage::LeftText(const AvrJob& job, const std::vector<AvrStepOutcome>& outcomes)
 {
-    return partOps_ ? ReadLockMode(serial_, *partOps_) : std::nullopt;
-}
-
-AvrPage::Outcome AvrPage::refuseIfLocked(Memory memory)
-{
-    const std::optional<int> mode = readLockMode();
-    if (!mode || *mode == 1)
-        return Outcome::Done;
-    return failWrite(std::string("The lock bits forbid programming the ") +
-                     (memory == Memory::Flash ? "flash" : "EEPROM") +
-                     ": the chip is in lock mode " + std::to_string(*mode) +
-                     (*mode == 3 ? " (LB1 and LB2 programmed)" : " (LB1 programmed)") +
-                     ".\rOnly \"Erase chip\" releases them, and it erases the flash and the "
-                     "EEPROM with them." +
-                     (left_ == Left::Untouched ? "\rNothing was written." : ""));
-}
-
-bool AvrPage::readsBack(Memory memory, std::uint32_t start, std::span<const std::uint8_t> bytes)
-{
-    for (std::uint32_t i = 0; i < bytes.size(); ++i) {
-        const std::uint8_t held = readByte(memory, start + i);
-        if (held != bytes[i]) {
-            failWrite("The chip did not take the write at " + AddressText(start + i) + ": " +
-                      ByteText(bytes[i]) + " written, " + ByteText(held) + " read back.");
-            return false;
+    using Holds = AvrStepOutcome::Holds;
+    std::string text;
+    for (std::size_t i = 0; i < job.steps.size() && i < outcomes.size(); ++i) {
+        const AvrStep& step = job.steps[i];
+        const AvrStepOutcome& out = outcomes[i];
+        const bool flash = step.memory == AvrMemory::Flash;
+        if (step.kind == AvrStep::Kind::Erase) {
+            if (out.holds == Holds::MayBeErased)
+                text = "The flash may be erased.";
+            else if (out.holds == Holds::Erased)
+                text = "The flash is erased.";
+        } else if (step.kind == AvrStep::Kind::Write && out.holds == Holds::PartlyWritten) {
+            text = flash ? "The flash is erased and partly written (up to " + AddressText(out.at) +
+                               ")."
+                         : "The EEPROM is partly written (up to " + AddressText(out.at) + ").";
+        } else if (step.kind == AvrStep::Kind::Write && out.holds != Holds::Unchanged) {
+            text = flash ? "The flash is programmed." : "The EEPROM is programmed.";
         }
     }
-    return true;
+    return text;
 }
 
-std::string AvrPage::leftText() const
+std::optional<AvrPage::Outcome> AvrPage::endOfJob(const AvrJob& job,
+                                                  const std::vector<AvrStepOutcome>& outcomes,
+                                                  const char* stopped)
 {
-    switch (left_) {
-    case Left::Untouched:
-        return {};
-    case Left::ChipErasing:
-        return "The chip may be erased.";
-    case Left::ChipErased:
-        return "The chip is erased.";
-    case Left::FlashErasing:
-        return "The flash may be erased.";
-    case Left::FlashErased:
-        return "The flash is erased.";
-    case Left::Flash:
-        return "The flash is erased and partly written (up to " + AddressText(leftAt_) + ").";
-    case Left::Eeprom:
-        return "The EEPROM is partly written (up to " + AddressText(leftAt_) + ").";
-    }
-    return {};
-}
-
-AvrPage::Outcome AvrPage::failWrite(const std::string& text)
-{
-    const std::string left = leftText();
+    using Kind = AvrStepOutcome::Kind;
+    const auto failed =
+        std::ranges::find_if(outcomes, [](const AvrStepOutcome& out) { return !out.ok(); });
+    if (failed == outcomes.end())
+        return std::nullopt;
+    const AvrStepOutcome& out = *failed;
+    const AvrStep& step = job.steps[static_cast<std::size_t>(failed - outcomes.begin())];
+    const std::string left = LeftText(job, outcomes);
+    const auto withLeft = [&left](const std::string& text) {
+        return left.empty() ? text : text + "\r" + left;
+    };
     host_.NormalCursor();
-    serial_.AllLinesLow();
-    host_.MessageBox(left.empty() ? text : text + "\r" + left, kError);
+    switch (out.kind) {
+    case Kind::Stopped:
+        // A write stopped before it sent anything has not touched the chip; a verify stopped
+        // part of the way has compared only what it read, and says so, never that it differs.
+        if (step.kind == AvrStep::Kind::Write && out.holds == AvrStepOutcome::Holds::Written)
+            host_.MessageBox("Operation stopped during the verify: " + out.reason + ".\r" + left,
+                             kStoppedCaption);
+        else if (step.kind == AvrStep::Kind::Write && left.empty())
+            host_.MessageBox(kStoppedBeforeWriting, kStoppedCaption);
+        else
+            host_.MessageBox(stopped, kStoppedCaption);
+        return Outcome::Stopped;
+    case Kind::PortFault:
+        host_.MessageBox(withLeft(std::string(kCommunicationError) + "\r" + out.reason), kError);
+        return Outcome::Failed;
+    case Kind::Refused:
+        host_.MessageBox(
+            left.empty() ? out.reason + "\rNothing was written." : withLeft(out.reason), kError);
+        return Outcome::Failed;
+    case Kind::ChipFault:
+    case Kind::Cancelled:
+    case Kind::NotRun:
+        host_.MessageBox(withLeft(out.reason), kError);
+        return Outcome::Failed;
+    case Kind::Done:
+        break;
+    }
+    // A verify or a blank check that found a difference.
+    if (step.kind == AvrStep::Kind::BlankCheck) {
+        host_.MessageBox(step.memory == AvrMemory::Flash ? "Flash is not blank!!!"
+                                                         : "EEPROM is not blank!!!",
+                         "NO BLANK");
+        return Outcome::Failed;
+    }
+    lastDifference_ = Difference{step.memory == AvrMemory::Flash, out.firstDifference, out.differs,
+                                 out.chip, step.bytes};
+    host_.MessageBox(DifferenceMessage(out.firstDifference), "End verification");
     return Outcome::Failed;
 }
 
 AvrPage::Outcome AvrPage::endOnPortFailure(const PortError& error)
 {
-    EndOnPortFailure(error, lines_, host_, kCommunicationError, leftText());
+    EndOnPortFailure(error, lines_, host_, kCommunicationError, erasing_);
     return Outcome::Failed;
-}
-
-AvrPage::Outcome AvrPage::communicationError()
-{
-    return failWrite(kCommunicationError);
-}
-
-AvrPage::Outcome AvrPage::programFlash(const std::vector<std::uint8_t>& image)
-{
-    const AvrPart& part = partOps_->part();
-    const std::uint32_t n = part.flashBytes;
-    const std::uint32_t unit = part.flashPageBytes ? part.flashPageBytes : 1;
-    for (std::uint32_t start = 0; start < n; start += unit) {
-        const std::span<const std::uint8_t> bytes(image.data() + start, unit);
-        // The erase left 0xFF everywhere: a page or byte of nothing else needs no write.
-        const bool blank =
-            std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
-        if (!blank) {
-            leaving(Left::Flash, start);
-            const AvrPartOps::Write written = part.flashPageBytes
-                                                  ? partOps_->writeFlashPage(start, bytes)
-                                                  : partOps_->writeFlashByte(start, bytes[0]);
-            if (written == AvrPartOps::Write::Failed)
-                return communicationError();
-            // RDY/BSY, a fixed wait, or the poll of one byte of the page: none of them says the
-            // chip holds the rest.
-            if (written != AvrPartOps::Write::Polled && !readsBack(Memory::Flash, start, bytes))
-                return Outcome::Failed;
-        }
-        // The address reached, byte by byte, as the window's status line shows it.
-        for (std::uint32_t i = start; i < start + unit; ++i)
-            progress(Memory::Flash, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
-}
-
-AvrPage::Outcome AvrPage::programEeprom(const std::vector<std::uint8_t>& image)
-{
-    const std::uint32_t n = partOps_->part().eepromBytes;
-    // A page at a time where the part writes its EEPROM by pages, else a byte at a time.
-    const std::uint32_t unit = partOps_->eepromWriteBytes();
-    for (std::uint32_t start = 0; start < n; start += unit) {
-        const std::span<const std::uint8_t> bytes(image.data() + start, std::min(unit, n - start));
-        leaving(Left::Eeprom, start);
-        const AvrPartOps::Write written = unit > 1 ? partOps_->writeEepromPage(start, bytes)
-                                                   : partOps_->writeEepromByte(start, bytes[0]);
-        if (written == AvrPartOps::Write::Failed)
-            return communicationError();
-        // A write the chip confirmed by answering the value has been read back already.
-        if (written != AvrPartOps::Write::Polled && !readsBack(Memory::Eeprom, start, bytes))
-            return Outcome::Failed;
-        for (std::uint32_t i = start; i < start + bytes.size(); ++i)
-            progress(Memory::Eeprom, i, n);
-        if (stopRequested())
-            return stop(kStoppedWriting);
-    }
-    host_.NormalCursor();
-    serial_.AllLinesLow();
-    return Outcome::Done;
 }
 
 AvrPage::Outcome AvrPage::erase()
@@ -714,7 +624,7 @@ try {
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
-    leaving(Left::Untouched);
+    erasing_.clear();
     host_.BusyCursor();
     // No identification: the erase is what unlocks a read and write protected chip.
     if (!serial_.ProgrammingEnable()) {
@@ -725,13 +635,13 @@ try {
     }
     // A stop that came before the erase went out cancels it.
     host_.ProcessMessages();
-    if (stopRequested())
+    if (operations_.stopRequested())
         return stop(kStoppedBeforeErase);
     // The chip is not identified (a protected one could not be): the wait covers the slowest
     // erase of every part.
-    leaving(Left::ChipErasing);
+    erasing_ = "The chip may be erased.";
     serial_.ChipErase(WaitCovering(AvrSerial::kChipEraseMs, SlowestOfCatalogue().chipEraseUs));
-    leaving(Left::ChipErased);
+    erasing_ = "The chip is erased.";
     serial_.AllLinesLow();
     host_.NormalCursor();
     host_.MessageBox("Chip erased !!", "OK");
@@ -741,53 +651,43 @@ try {
 }
 
 AvrPage::Outcome AvrPage::blankTest()
-try {
-    Operation operation(operations_);
-    if (!operation.acquired())
+{
+    AvrSession session(serial_, host_, operations_);
+    if (!session.acquired())
         return Outcome::Busy;
     host_.BusyCursor();
-    struct Phase {
-        Memory memory;
-        const char* notBlank;
-    };
-    for (const Phase phase : {Phase{Memory::Flash, "Flash is not blank!!!"},
-                              Phase{Memory::Eeprom, "EEPROM is not blank!!!"}}) {
-        // Each phase starts from a fresh power cycle.
-        if (!IdentifyDevice()) {
-            host_.NormalCursor();
-            return Outcome::Failed;
-        }
-        const std::uint32_t n = memorySize(phase.memory);
-        std::vector<std::uint8_t> image(n);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            image[i] = readByte(phase.memory, i);
-            progress(phase.memory, i, n);
-            if (stopRequested())
-                return stop(kStoppedChecking);
-        }
-        if (std::any_of(image.begin(), image.end(), [](std::uint8_t b) { return b != 0xFF; })) {
-            host_.NormalCursor();
-            serial_.AllLinesLow();
-            host_.MessageBox(phase.notBlank, "NO BLANK");
-            return Outcome::Failed;
-        }
-        serial_.AllLinesLow();
-    }
+    if (const std::optional<Outcome> failed = openSession(session))
+        return *failed;
+    AvrJob job;
+    job.progress = jobProgress();
+    job.steps.push_back(AvrStep::BlankMemory(AvrMemory::Flash));
+    job.steps.push_back(AvrStep::BlankMemory(AvrMemory::Eeprom));
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedChecking))
+        return *ended;
     host_.NormalCursor();
-    serial_.AllLinesLow();
     host_.MessageBox("Flash and internal eeprom are blank", "BLANK-TEST");
     return Outcome::Done;
-} catch (const PortError& error) {
-    return endOnPortFailure(error);
 }
 
 AvrPage::Outcome AvrPage::btnBorrarClick()
+{
+    return EraseChip();
+}
+
+AvrPage::Outcome AvrPage::EraseChip()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
     return reported({"Chip erased in {t}", "Erasing the chip", std::nullopt}, start, erase());
 }
 
 AvrPage::Outcome AvrPage::btnTestBlankClick()
+{
+    return BlankTest();
+}
+
+AvrPage::Outcome AvrPage::BlankTest()
 {
     const std::int64_t start = serial_.clock().nanoseconds();
     const Outcome outcome = blankTest();

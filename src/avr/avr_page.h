@@ -85,9 +85,18 @@ public:
     Outcome BitBtn1Click();       // "Program internal eeprom"
     Outcome btnEEPIntClick();     // "Verify internal eeprom"
     Outcome btnBorrarClick();     // "Erase chip"
-    // Program and verify in one job and one pass: every byte is read once, in the verify.
-    Outcome ProgramVerifyFlash();
-    Outcome ProgramVerifyEeprom();
+
+    // The commands behind the buttons, each one job of one session, for a file already chosen.
+    // A program with `verify` reads every byte once, in the verify.
+    enum class Memory { Flash, Eeprom };
+    Outcome ReadMemory(Memory memory, const std::string& fileName);
+    Outcome ProgramMemory(Memory memory, const std::string& fileName, bool verify);
+    Outcome VerifyMemory(Memory memory, const std::string& fileName);
+    Outcome Identify();
+    // Chip Erase without an identification: it is what unlocks a protected chip.
+    Outcome EraseChip();
+    // Flash, then EEPROM, compared with 0xFF.
+    Outcome BlankTest();
     Outcome btnTestBlankClick(); // "Blank-test"
 
     // What the last verify found different: the first differing address, how many bytes differ,
@@ -112,17 +121,25 @@ public:
     const AvrPart* identifiedPart() const { return part_; }
 
 private:
-    enum class Memory { Flash, Eeprom };
-
-    Outcome readToFile(Memory memory);
-    Outcome verifyWithFile(Memory memory);
-    // "Program Flash" and "Program internal eeprom": the file, then the chip.
-    Outcome programFromFile(Memory memory);
-    Outcome programVerified(Memory memory);
-    // Page by page (pages all 0xFF are left as the erase left them), or byte by byte (bytes 0xFF
-    // likewise), through the part's own instructions.
-    Outcome programFlash(const std::vector<std::uint8_t>& image);
-    Outcome programEeprom(const std::vector<std::uint8_t>& image);
+    Outcome readToFile(Memory memory, const std::string& fileName);
+    Outcome verifyWithFile(Memory memory, const std::string& fileName);
+    // "Program Flash" and "Program internal eeprom": the file, then the chip, in one job (with
+    // `verify`, the verify too, each byte read once).
+    Outcome programFromFile(Memory memory, const std::string& fileName, bool verify);
+    static AvrMemory AvrMemoryOf(Memory memory)
+    {
+        return memory == Memory::Flash ? AvrMemory::Flash : AvrMemory::Eeprom;
+    }
+    // No chip identified.
+    void forget();
+    // The identified chip (or why none was) on the page, as IdentifyDevice shows it; true when it
+    // was identified. The lines are left as they are.
+    bool showIdentity(const AvrIdentity& identity);
+    // Opens a command's session: nothing when the chip is identified and shown; otherwise how the
+    // command ends, its message shown and the cursor restored.
+    std::optional<Outcome> openSession(AvrSession& session);
+    // The page's gauges and status line over a job's progress.
+    std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> jobProgress();
     // Reads and checks an image file before any port access; false after an error message.
     bool loadImage(const std::string& fileName, ImageFile& file);
     // Lays the file into a 0xFF-filled buffer for the identified chip's memory, warning of what
@@ -131,37 +148,13 @@ private:
     bool placeImage(Memory memory, const ImageFile& file, std::vector<std::uint8_t>& buffer,
                     bool verifying = false);
     std::uint32_t memorySize(Memory memory) const;
-    std::uint8_t readByte(Memory memory, std::uint32_t address);
-    // The error that ends a write the chip never confirmed.
-    Outcome communicationError();
-    // The lock mode (1 to 3: LB1 and LB2 as the chip holds them) where the identified part can
-    // read its lock bits; nothing where it cannot.
-    std::optional<int> readLockMode();
-    // Ends a program command, before its first write, on a chip whose lock bits forbid writing
-    // the memory; Done when they do not (or the part cannot tell).
-    Outcome refuseIfLocked(Memory memory);
-    // Reads back what a write has just stored from `start`: a write that is not confirmed by
-    // polling its value is only trusted once the chip holds it. False after the error message.
-    bool readsBack(Memory memory, std::uint32_t start, std::span<const std::uint8_t> bytes);
-    // How a write command has left the chip so far, for the message of a failure that ends it.
-    enum class Left {
-        Untouched,
-        ChipErasing,
-        ChipErased,
-        FlashErasing,
-        FlashErased,
-        Flash,
-        Eeprom
-    };
-    void leaving(Left left, std::uint32_t at = 0)
-    {
-        left_ = left;
-        leftAt_ = at;
-    }
-    // "The EEPROM is partly written (up to 0x01A0).", or empty while the chip is untouched.
-    std::string leftText() const;
-    // The error message with how the chip was left below it; Failed, the lines low.
-    Outcome failWrite(const std::string& text);
+    // "The flash is erased and partly written (up to 0x01A0).", or empty while the job has not
+    // touched the chip.
+    static std::string LeftText(const AvrJob& job, const std::vector<AvrStepOutcome>& outcomes);
+    // The way out of a job that did not end as asked: its message (how the chip was left below
+    // it), the cursor restored; nothing when every step ended well.
+    std::optional<Outcome> endOfJob(const AvrJob& job, const std::vector<AvrStepOutcome>& outcomes,
+                                    const char* stopped);
     // The way out of a command the port failed under: nothing read is used.
     Outcome endOnPortFailure(const PortError& error);
     void progress(Memory memory, std::uint32_t index, std::uint32_t size);
@@ -173,13 +166,18 @@ private:
                           // stopped at"
         std::optional<Memory> memory;
     };
+    static Report ReadReport(Memory memory);
+    static Report VerifyReport(Memory memory);
+    static Report ProgramReport(Memory memory, bool verify);
+    // A button's command: the dialog's file (`title`: the open dialog's, null: the save dialog),
+    // then the command; Busy without a dialog while another operation runs.
+    Outcome withFile(const char* title, const Report& report,
+                     const std::function<Outcome(const std::string&)>& command);
     Outcome erase();
     Outcome blankTest();
     Outcome reported(const Report& report, std::int64_t start, Outcome outcome);
     // A verify difference names the count and the first address in the status line.
     Outcome reportedVerify(Outcome outcome);
-    // After each unit of work: true when the operation must end now.
-    bool stopRequested() const { return operations_.stopRequested(); }
     Outcome stop(const char* text);
 
     LineDriver& lines_;
@@ -192,8 +190,8 @@ private:
     std::uint32_t reached_ = 0;
     // When it was done: a command reports reached_ only when it got that far itself.
     std::int64_t reachedAt_ = -1;
-    Left left_ = Left::Untouched;
-    std::uint32_t leftAt_ = 0;
+    // How "Erase chip" has left the chip so far, for a port failure under it.
+    std::string erasing_;
     const AvrPart* part_ = nullptr;
     std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;

@@ -142,10 +142,15 @@ AvrSession::~AvrSession()
 
 void AvrSession::close()
 {
-    if (!operation_.acquired())
-        return;
-    AllLinesLowIfPortTakesIt(serial_.lines());
     open_ = false;
+    if (!touched_)
+        return;
+    touched_ = false;
+    try {
+        serial_.AllLinesLow();
+    } catch (const PortError&) {
+        // The port that failed under the job takes nothing more; its failure has been reported.
+    }
 }
 
 AvrStepOutcome AvrSession::open()
@@ -156,16 +161,18 @@ AvrStepOutcome AvrSession::open()
         out.reason = "Another chip operation is running.";
         return out;
     }
+    touched_ = true;
     try {
         identity_ = IdentifyAvr(serial_);
     } catch (const PortError& error) {
         AllLinesLowIfPortTakesIt(serial_.lines());
+        touched_ = false;
         out.kind = Kind::PortFault;
         out.reason = PortFailureMessage(error);
         return out;
     }
     if (identity_.result != AvrIdentification::Identified) {
-        AllLinesLowIfPortTakesIt(serial_.lines());
+        close();
         out.kind = Kind::ChipFault;
         out.reason = IdentificationError(identity_);
         return out;
@@ -265,6 +272,7 @@ std::vector<AvrStepOutcome> AvrSession::run(const AvrJob& job)
         }
     } catch (const PortError& error) {
         AllLinesLowIfPortTakesIt(serial_.lines());
+        touched_ = false;
         if (at < outcomes.size()) {
             outcomes[at].kind = Kind::PortFault;
             outcomes[at].reason = PortFailureMessage(error);
@@ -375,17 +383,17 @@ void AvrSession::write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& o
         out.reason = "the flash is written only after an erase";
         return;
     }
-    // The erase releases the lock bits; without it they may forbid the write.
-    if (!erasedBefore_)
-        if (const std::optional<int> mode = ReadLockMode(serial_, *ops_); mode && *mode > 1) {
-            out.reason = std::string("The lock bits forbid programming the ") +
-                         (flash ? "flash" : "EEPROM") + ": the chip is in lock mode " +
-                         std::to_string(*mode) +
-                         (*mode == 3 ? " (LB1 and LB2 programmed)" : " (LB1 programmed)") +
-                         ".\rOnly \"Erase chip\" releases them, and it erases the flash and the "
-                         "EEPROM with them.";
-            return;
-        }
+    // Lock bits may forbid the write (an erase before it has released them: the read confirms
+    // it took).
+    if (const std::optional<int> mode = ReadLockMode(serial_, *ops_); mode && *mode > 1) {
+        out.reason = std::string("The lock bits forbid programming the ") +
+                     (flash ? "flash" : "EEPROM") + ": the chip is in lock mode " +
+                     std::to_string(*mode) +
+                     (*mode == 3 ? " (LB1 and LB2 programmed)" : " (LB1 programmed)") +
+                     ".\rOnly \"Erase chip\" releases them, and it erases the flash and the "
+                     "EEPROM with them.";
+        return;
+    }
     const AvrPart& p = part();
     const std::uint32_t unit =
         flash ? (p.flashPageBytes ? p.flashPageBytes : 1) : ops_->eepromWriteBytes();
@@ -393,18 +401,18 @@ void AvrSession::write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& o
     for (std::uint32_t start = 0; start < n; start += unit) {
         const std::span<const std::uint8_t> bytes(step.bytes.data() + start,
                                                   std::min(unit, n - start));
+        // A stop that comes before a write instruction goes out cancels that write.
+        if (start > 0 && stopping(job)) {
+            out.kind = Kind::Stopped;
+            out.at = start;
+            out.atAddress = true;
+            out.reason = "stopped before the write at " + AddressText(start);
+            return;
+        }
         // The erase left 0xFF everywhere: a flash page or byte of nothing else needs no write.
         const bool blank =
             flash && std::ranges::all_of(bytes, [](std::uint8_t b) { return b == 0xFF; });
         if (!blank) {
-            // A stop that comes before a write instruction goes out cancels that write.
-            if (stopping(job)) {
-                out.kind = Kind::Stopped;
-                out.at = start;
-                out.atAddress = true;
-                out.reason = "stopped before the write at " + AddressText(start);
-                return;
-            }
             out.holds = Holds::PartlyWritten;
             out.at = start;
             const AvrPartOps::Write written =
@@ -425,7 +433,6 @@ void AvrSession::write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& o
                     if (const std::uint8_t held = readByte(step.memory, start + i);
                         held != bytes[i]) {
                         out.kind = Kind::ChipFault;
-                        out.at = start + i;
                         out.atAddress = true;
                         out.reason = "The chip did not take the write at " +
                                      AddressText(start + i) + ": " + ByteText(bytes[i]) +

@@ -81,6 +81,25 @@ struct AvrStep {
         step.verify = verify;
         return step;
     }
+    static AvrStep Compare(AvrMemory memory, std::vector<std::uint8_t> bytes)
+    {
+        AvrStep step = Program(memory, std::move(bytes), false);
+        step.kind = Kind::Verify;
+        return step;
+    }
+    static AvrStep ReadMemory(AvrMemory memory)
+    {
+        AvrStep step;
+        step.kind = Kind::Read;
+        step.memory = memory;
+        return step;
+    }
+    static AvrStep BlankMemory(AvrMemory memory)
+    {
+        AvrStep step = ReadMemory(memory);
+        step.kind = Kind::BlankCheck;
+        return step;
+    }
     static AvrStep SetBits(bool lock, std::vector<std::pair<std::string, bool>> bits)
     {
         AvrStep step;
@@ -157,6 +176,8 @@ public:
     // Refused when another operation runs; ChipFault when no known part answered (`identity()`
     // says why); PortFault.
     AvrStepOutcome open();
+    // Whether the session holds the operation (false: another one runs, and open() refuses).
+    bool acquired() const { return operation_.acquired(); }
     const AvrIdentity& identity() const { return identity_; }
     const AvrPart& part() const { return *identity_.part; }
     AvrPartOps& ops() { return *ops_; }
@@ -198,6 +219,8 @@ private:
     std::vector<std::optional<std::vector<BitChange>>> confirmed_;
     bool erasedBefore_ = false;
     bool open_ = false;
+    // The session has driven the lines: its way out puts them low.
+    bool touched_ = false;
 };
 
 // A job's progress as the AVR page shows it: the address reached every 256 bytes in the status

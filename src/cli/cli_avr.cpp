@@ -32,8 +32,9 @@ void ListAvrDifferences(const AvrPage& page)
 
 } // namespace
 
-// avr ...: the AVR page's commands. Each run starts afresh, so the chip is identified first even
-// where the window relies on the last identification; the file dialogs are answered with FILE.
+// avr ...: the AVR page's commands, each one job of one session with FILE as its image. Each run
+// starts afresh, so the chip is identified first even where the window relies on the last
+// identification.
 int runAvr(Context& ctx, const QStringList& args)
 {
     const QString action = args[0];
@@ -49,44 +50,32 @@ int runAvr(Context& ctx, const QStringList& args)
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
-    if (takesFile) {
-        page.dialogs.save = [file] {
-            return std::optional<std::string>(file);
-        };
-        page.dialogs.open = [file](const std::string&) {
-            return std::optional<std::string>(file);
-        };
-    }
 
     using Outcome = AvrPage::Outcome;
+    using Memory = AvrPage::Memory;
     Outcome outcome = Outcome::Failed;
     const bool flash = action.endsWith(QLatin1String("-flash"));
+    const Memory memory = flash ? Memory::Flash : Memory::Eeprom;
     if (action == QLatin1String("identify")) {
-        outcome = page.btnTipoClick();
+        outcome = page.Identify();
         if (outcome == Outcome::Done)
             std::printf("%s\n", page.model().lbTipo().c_str());
     } else if (action == QLatin1String("erase")) {
         // The erase needs no signature, and it is what unlocks a protected chip; only a chip that
         // does not answer at all ends the command here.
-        outcome = page.btnTipoClick();
+        outcome = page.Identify();
         if (page.lastIdentification() != AvrPage::Identification::NotDetected)
-            outcome = page.btnBorrarClick();
+            outcome = page.EraseChip();
         if (outcome == Outcome::Done)
             ctx.host->doneBeforeStop = "after the chip was erased";
     } else if (action == QLatin1String("blank-test")) {
-        outcome = page.btnTestBlankClick();
-    } else if (action == QLatin1String("read-flash")) {
-        outcome = page.btnLeerFlashClick();
-    } else if (action == QLatin1String("program-flash")) {
-        outcome = verify ? page.ProgramVerifyFlash() : page.btnProgFlashClick();
-    } else if (action == QLatin1String("verify-flash")) {
-        outcome = page.btnFLashVerifClick();
-    } else if (action == QLatin1String("read-eeprom")) {
-        outcome = page.btnLeerEEPIntClick();
-    } else if (action == QLatin1String("program-eeprom")) {
-        outcome = verify ? page.ProgramVerifyEeprom() : page.BitBtn1Click();
-    } else if (action == QLatin1String("verify-eeprom")) {
-        outcome = page.btnEEPIntClick();
+        outcome = page.BlankTest();
+    } else if (action.startsWith(QLatin1String("read-"))) {
+        outcome = page.ReadMemory(memory, file);
+    } else if (action.startsWith(QLatin1String("program-"))) {
+        outcome = page.ProgramMemory(memory, file, verify);
+    } else if (action.startsWith(QLatin1String("verify-"))) {
+        outcome = page.VerifyMemory(memory, file);
     }
     if (outcome == Outcome::Done) {
         if (takesFile) {
@@ -105,8 +94,7 @@ int runAvr(Context& ctx, const QStringList& args)
         return Success;
     }
     ReportNoAvr(page);
-    if (outcome == Outcome::Failed && (action.startsWith(QLatin1String("verify-")) || verify) &&
-        ctx.host->lastCaption() == "End verification")
+    if (outcome == Outcome::Failed && page.lastDifference())
         ListAvrDifferences(page);
     return Failure;
 }
