@@ -1163,6 +1163,8 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
         {"- - -- x", "unknown command '-'"},
         {"auto " + file("fw.txt"), "auto takes a project file (.vardel) or a one-image HEX"},
         {"auto p.vardel --count 0", "--count takes a number from 1 up"},
+        {"avr read-flash x.bin --verify", "usage: avr"},
+        {"avr program-eeprom x.bin --verify --verify", "usage: avr"},
     };
     // Another process (this one) holds the board's folder for as long as the table runs.
     const int held = ::open(board().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -1228,6 +1230,30 @@ TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)
     EXPECT_NE(r.out.find("Nothing was written"), std::string::npos) << r.out;
     EXPECT_EQ(cli("avr blank-test").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.fuse.high=D9\navr.fuse.low=62\n"), std::string::npos);
+}
+
+// --verify verifies in the same job; a plain program keeps its read-back of each write.
+TEST_F(Cli, ProgramWithVerifyChecksEveryByteOnce)
+{
+    const std::string image = SAMPLES_DIR "/blink-atmega163.hex";
+    for (const char* words : {"program-flash --verify ", "program-eeprom --verify "}) {
+        SCOPED_TRACE(words);
+        ASSERT_EQ(cli("sim insert-avr ATmega163").status, 0);
+        const bool flash = std::string(words).starts_with("program-flash");
+        const std::string file =
+            flash ? image : std::string(SAMPLES_DIR "/blink-atmega163-eeprom.hex");
+        const Result r = cli("avr " + std::string(words) + file);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("Verification complete: VERIFICATION: OK !!!!!"), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find(flash ? "16384 bytes of flash programmed and verified"
+                                   : "512 bytes of EEPROM programmed and verified"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(
+            cli(std::string("avr ") + (flash ? "verify-flash " : "verify-eeprom ") + file).status,
+            0);
+    }
 }
 
 TEST_F(Cli, AutoWritesTheFusesAndLockBitsOfEveryPartByName)
