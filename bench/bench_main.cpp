@@ -367,7 +367,8 @@ private:
 // A host with no one in front of it: it keeps the last message and answers nothing else.
 class QuietHost final : public vardel::Host {
 public:
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons, Icon) override
+    Result MessageBox(const std::string& text, const std::string& caption, Kind, Buttons,
+                      Icon) override
     {
         lastMessage = caption + "|" + text;
         return Result::Ok;

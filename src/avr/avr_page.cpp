@@ -71,13 +71,13 @@ bool AvrPage::showIdentity(const AvrIdentity& identity)
     lastSignature_ = identity.signature;
     if (identity.result == Identification::NotDetected) {
         model_.selectPages(AvrPageModel::kPageEmpty);
-        host_.MessageBox(kNotDetected, kError);
+        host_.MessageBox(kNotDetected, kError, Host::Kind::Error);
         return false;
     }
     model_.setDeviceClass(0);
     if (identity.result != Identification::Identified) {
         if (const std::string error = IdentificationError(identity); !error.empty())
-            host_.MessageBox(error, kError);
+            host_.MessageBox(error, kError, Host::Kind::Error);
         model_.selectPages(AvrPageModel::kPageEmpty);
         return false;
     }
@@ -104,7 +104,8 @@ std::optional<AvrPage::Outcome> AvrPage::openSession(AvrSession& session)
     const AvrStepOutcome opened = session.open();
     if (opened.kind == AvrStepOutcome::Kind::PortFault) {
         host_.NormalCursor();
-        host_.MessageBox(std::string(kCommunicationError) + "\r" + opened.reason, kError);
+        host_.MessageBox(std::string(kCommunicationError) + "\r" + opened.reason, kError,
+                         Host::Kind::Error);
         return Outcome::Failed;
     }
     if (opened.kind == AvrStepOutcome::Kind::Refused)
@@ -195,7 +196,7 @@ AvrPage::Outcome AvrPage::stop(const char* text)
 {
     host_.NormalCursor();
     serial_.AllLinesLow();
-    host_.MessageBox(text, kStoppedCaption);
+    host_.MessageBox(text, kStoppedCaption, Host::Kind::Warning);
     return Outcome::Stopped;
 }
 
@@ -206,20 +207,20 @@ bool AvrPage::loadImage(const std::string& fileName, ImageFile& file)
     switch (read.failure) {
     case ImageFailure::None:
         if (!read.warning.empty())
-            host_.MessageBox(read.warning, kWarning);
+            host_.MessageBox(read.warning, kWarning, Host::Kind::Warning);
         file = std::move(read.file);
         return true;
     case ImageFailure::UnknownKind:
         // Programming an erased chip, or comparing with 0xFF, because of a mistyped name would
         // pass for success.
-        host_.MessageBox(kUnknownFileType, kError);
+        host_.MessageBox(kUnknownFileType, kError, Host::Kind::Error);
         return false;
     case ImageFailure::Unreadable:
-        host_.MessageBox(kCantOpen, kError);
+        host_.MessageBox(kCantOpen, kError, Host::Kind::Error);
         return false;
     case ImageFailure::Malformed:
     case ImageFailure::Empty:
-        host_.MessageBox(read.detail, kError);
+        host_.MessageBox(read.detail, kError, Host::Kind::Error);
         return false;
     }
     return false;
@@ -250,7 +251,7 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
                     " bytes, the " + (flash ? "flash " : "EEPROM ") + std::to_string(n) + ".\r" +
                     (verifying ? "Only the first " + std::to_string(n) + " bytes are compared"
                                : std::string("Data will be truncated")),
-                kWarning);
+                kWarning, Host::Kind::Warning);
         }
         return true;
     }
@@ -260,14 +261,14 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
     if (split.placed.inside == 0) {
         host_.NormalCursor();
         serial_.AllLinesLow();
-        host_.MessageBox(kNoDataForMemory, kError);
+        host_.MessageBox(kNoDataForMemory, kError, Host::Kind::Error);
         return false;
     }
     // A whole program's file: the other memories' bytes are never taken for this one's.
     if (!split.others.empty())
-        host_.MessageBox(OtherMemoriesWarning(split, which), kWarning);
+        host_.MessageBox(OtherMemoriesWarning(split, which), kWarning, Host::Kind::Warning);
     if (split.placed.outside > 0)
-        host_.MessageBox(OutsideMemoryWarning(split.placed), kWarning);
+        host_.MessageBox(OutsideMemoryWarning(split.placed), kWarning, Host::Kind::Warning);
     return true;
 }
 
@@ -279,7 +280,7 @@ AvrPage::Outcome AvrPage::readToFile(Memory memory, const std::string& fileName)
     // A name that selects no format would have the whole read thrown away without a word.
     const FileKind kind = FileKindOf(fileName);
     if (kind == FileKind::Other) {
-        host_.MessageBox(kUnknownFileType, kError);
+        host_.MessageBox(kUnknownFileType, kError, Host::Kind::Error);
         return Outcome::Failed;
     }
 
@@ -305,7 +306,7 @@ AvrPage::Outcome AvrPage::readToFile(Memory memory, const std::string& fileName)
         written = WriteIntelHexFile(fileName, image.data(), image.size());
     }
     if (!written) {
-        host_.MessageBox(kCantCreate, kError);
+        host_.MessageBox(kCantCreate, kError, Host::Kind::Error);
         return Outcome::Failed;
     }
     return Outcome::Done;
@@ -339,7 +340,7 @@ AvrPage::Outcome AvrPage::verifyWithFile(Memory memory, const std::string& fileN
     if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedChecking))
         return *ended;
     host_.NormalCursor();
-    host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+    host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete", Host::Kind::Verdict);
     return Outcome::Done;
 }
 
@@ -529,7 +530,7 @@ AvrPage::Outcome AvrPage::programFromFile(Memory memory, const std::string& file
         return *ended;
     host_.NormalCursor();
     if (verify)
-        host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete");
+        host_.MessageBox("VERIFICATION: OK !!!!!", "Verification complete", Host::Kind::Verdict);
     return Outcome::Done;
 }
 
@@ -579,23 +580,25 @@ std::optional<AvrPage::Outcome> AvrPage::endOfJob(const AvrJob& job,
         // part of the way has compared only what it read, and says so, never that it differs.
         if (step.kind == AvrStep::Kind::Write && out.holds == AvrStepOutcome::Holds::Written)
             host_.MessageBox("Operation stopped during the verify: " + out.reason + ".\r" + left,
-                             kStoppedCaption);
+                             kStoppedCaption, Host::Kind::Warning);
         else if (step.kind == AvrStep::Kind::Write && left.empty())
-            host_.MessageBox(kStoppedBeforeWriting, kStoppedCaption);
+            host_.MessageBox(kStoppedBeforeWriting, kStoppedCaption, Host::Kind::Warning);
         else
-            host_.MessageBox(stopped, kStoppedCaption);
+            host_.MessageBox(stopped, kStoppedCaption, Host::Kind::Warning);
         return Outcome::Stopped;
     case Kind::PortFault:
-        host_.MessageBox(withLeft(std::string(kCommunicationError) + "\r" + out.reason), kError);
+        host_.MessageBox(withLeft(std::string(kCommunicationError) + "\r" + out.reason), kError,
+                         Host::Kind::Error);
         return Outcome::Failed;
     case Kind::Refused:
-        host_.MessageBox(
-            left.empty() ? out.reason + "\rNothing was written." : withLeft(out.reason), kError);
+        host_.MessageBox(left.empty() ? out.reason + "\rNothing was written."
+                                      : withLeft(out.reason),
+                         kError, Host::Kind::Error);
         return Outcome::Failed;
     case Kind::ChipFault:
     case Kind::Cancelled:
     case Kind::NotRun:
-        host_.MessageBox(withLeft(out.reason), kError);
+        host_.MessageBox(withLeft(out.reason), kError, Host::Kind::Error);
         return Outcome::Failed;
     case Kind::Done:
         break;
@@ -604,12 +607,13 @@ std::optional<AvrPage::Outcome> AvrPage::endOfJob(const AvrJob& job,
     if (step.kind == AvrStep::Kind::BlankCheck) {
         host_.MessageBox(step.memory == AvrMemory::Flash ? "Flash is not blank!!!"
                                                          : "EEPROM is not blank!!!",
-                         "NO BLANK");
+                         "NO BLANK", Host::Kind::Difference);
         return Outcome::Failed;
     }
     lastDifference_ = Difference{step.memory == AvrMemory::Flash, out.firstDifference, out.differs,
                                  out.chip, step.bytes};
-    host_.MessageBox(DifferenceMessage(out.firstDifference), "End verification");
+    host_.MessageBox(DifferenceMessage(out.firstDifference), "End verification",
+                     Host::Kind::Difference);
     return Outcome::Failed;
 }
 
@@ -629,7 +633,7 @@ try {
     // No identification: the erase is what unlocks a read and write protected chip.
     if (!serial_.ProgrammingEnable()) {
         host_.NormalCursor();
-        host_.MessageBox(kNotDetected, kError);
+        host_.MessageBox(kNotDetected, kError, Host::Kind::Error);
         serial_.AllLinesLow();
         return Outcome::Failed;
     }
@@ -644,7 +648,7 @@ try {
     erasing_ = "The chip is erased.";
     serial_.AllLinesLow();
     host_.NormalCursor();
-    host_.MessageBox("Chip erased !!", "OK");
+    host_.MessageBox("Chip erased !!", "OK", Host::Kind::Success);
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error);
@@ -667,7 +671,7 @@ AvrPage::Outcome AvrPage::blankTest()
     if (const std::optional<Outcome> ended = endOfJob(job, outcomes, kStoppedChecking))
         return *ended;
     host_.NormalCursor();
-    host_.MessageBox("Flash and internal eeprom are blank", "BLANK-TEST");
+    host_.MessageBox("Flash and internal eeprom are blank", "BLANK-TEST", Host::Kind::Verdict);
     return Outcome::Done;
 }
 

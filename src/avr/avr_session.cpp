@@ -346,7 +346,7 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
     host_.NormalCursor();
     AvrStepOutcome out;
     if (host_.MessageBox(question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
-                         Host::Buttons::OkCancelDefaultCancel,
+                         Host::Kind::Question, Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok) {
         out.kind = Kind::Cancelled;
         out.reason = "the confirmation was cancelled";

@@ -25,7 +25,7 @@ AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
 {
     host.MessageBox(std::string("Operation stopped before the write: the ") +
                         (fuses ? "fuses were" : "lock bits were") + " not written.",
-                    "WARNING:");
+                    "WARNING:", Host::Kind::Warning);
     return AvrPage::Outcome::Stopped;
 }
 
@@ -48,7 +48,7 @@ bool BitsWrite::enter()
     if (serial_.ProgrammingEnable())
         return true;
     host_.NormalCursor();
-    host_.MessageBox(kNotDetected, kError);
+    host_.MessageBox(kNotDetected, kError, Host::Kind::Error);
     serial_.AllLinesLow();
     return false;
 }
@@ -57,7 +57,7 @@ AvrPage::Outcome BitsWrite::fail(const std::string& text)
 {
     serial_.AllLinesLow();
     host_.NormalCursor();
-    host_.MessageBox(text, kError);
+    host_.MessageBox(text, kError, Host::Kind::Error);
     return AvrPage::Outcome::Failed;
 }
 
@@ -172,7 +172,7 @@ try {
     const bool fuses = kind == Kind::Fuses;
     wrote_ = false;
     if (const std::optional<std::string> refused = target.refusal()) {
-        host_.MessageBox(*refused + "\r" + kNothingWritten, kError);
+        host_.MessageBox(*refused + "\r" + kNothingWritten, kError, Host::Kind::Error);
         return Outcome::Failed;
     }
     if (!enter() || !sameChip(target))
@@ -182,19 +182,19 @@ try {
     serial_.AllLinesLow();
     host_.NormalCursor();
     if (!refused.empty()) {
-        host_.MessageBox(refused, kError);
+        host_.MessageBox(refused, kError, Host::Kind::Error);
         return Outcome::Failed;
     }
     const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";
     if (planned.nothingToDo()) {
-        host_.MessageBox(done, "OK");
+        host_.MessageBox(done, "OK", Host::Kind::Success);
         return Outcome::Done;
     }
 
     if (showChanges)
         showChanges(planned.changes);
     if (host_.MessageBox(planned.question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
-                         Host::Buttons::OkCancelDefaultCancel,
+                         Host::Kind::Question, Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok)
         return Outcome::Cancelled;
     // A stop that came while the question was open cancels the write.
@@ -216,7 +216,7 @@ try {
         return fail(failed);
     serial_.AllLinesLow();
     host_.NormalCursor();
-    host_.MessageBox(done, "OK");
+    host_.MessageBox(done, "OK", Host::Kind::Success);
     return Outcome::Done;
 } catch (const PortError& error) {
     EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, kind == Kind::Fuses));

@@ -211,7 +211,8 @@ const FuseGuard* LockFuseEditor::GuardOf(int box)
 bool LockFuseEditor::WarningAnswered(const FuseGuard& guard, Host& host)
 {
     // Enter must not be the way into a chip that only a high-voltage programmer brings back.
-    return host.MessageBox(guard.warning, "WARNING", Host::Buttons::OkCancelDefaultCancel,
+    return host.MessageBox(guard.warning, "WARNING", Host::Kind::Question,
+                           Host::Buttons::OkCancelDefaultCancel,
                            Host::Icon::Exclamation) == Host::Result::Ok;
 }
 

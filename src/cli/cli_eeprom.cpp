@@ -57,7 +57,7 @@ int runEeprom(Context& ctx, const QStringList& args)
         const Outcome done = page.Leerchip1Click();
         if (done == Outcome::Cancelled) {
             ctx.host->MessageBox("Operation stopped: no file was written.", "WARNING",
-                                 Host::Buttons::Ok, Host::Icon::None);
+                                 Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
             return Failure;
         }
         if (done != Outcome::Done || page.Guardar1Click(file) != Outcome::Done)
@@ -75,7 +75,7 @@ int runEeprom(Context& ctx, const QStringList& args)
         }
         if (done == Outcome::Cancelled)
             ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
-                                 Host::Buttons::Ok, Host::Icon::None);
+                                 Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
         else if (page.refusedProtected())
             CliHost::note("run again with --clear-protection to clear the block-protect bits");
         else
@@ -90,7 +90,7 @@ int runEeprom(Context& ctx, const QStringList& args)
     }
     if (done == Outcome::Cancelled)
         ctx.host->MessageBox("Operation stopped before the end: nothing was compared.", "WARNING",
-                             Host::Buttons::Ok, Host::Icon::None);
+                             Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
     // The verdict names the first difference; the chip's bytes the verify read give all of them
     // (the verify has put the file's image back).
     if (const auto& difference = page.lastDifference())

@@ -29,21 +29,7 @@ void CliHost::note(const std::string& text)
     std::fprintf(stderr, "vardel-cli: %s\n", text.c_str());
 }
 
-namespace {
-// The verdicts of verify and blank test are what those commands produce: they go to standard
-// output with the other results, every other message to standard error.
-bool IsVerdict(const std::string& caption)
-{
-    for (const char* verdict :
-         {"VERIFICATION COMPLETE", "VERIFICATION ERROR", "Verification complete",
-          "End verification", "BLANK-TEST", "NO BLANK"})
-        if (caption == verdict)
-            return true;
-    return false;
-}
-} // namespace
-
-Host::Result CliHost::MessageBox(const std::string& text, const std::string& caption,
+Host::Result CliHost::MessageBox(const std::string& text, const std::string& caption, Kind kind,
                                  Buttons buttons, Icon)
 {
     if (progressVisible_ && terminal_)
@@ -56,12 +42,12 @@ Host::Result CliHost::MessageBox(const std::string& text, const std::string& cap
     std::string title = caption;
     if (!title.empty() && title.back() == ':')
         title.pop_back();
-    lastCaption_ = caption;
-    std::FILE* stream = IsVerdict(caption) ? stdout : stderr;
+    // The verdicts of verify and blank test are what those commands produce: they go to standard
+    // output with the other results, every other message to standard error.
+    std::FILE* stream = kind == Kind::Verdict || kind == Kind::Difference ? stdout : stderr;
     std::fprintf(stream, "%s: %s\n", title.c_str(), shown.c_str());
     std::fflush(stream);
-    if (caption == "ERROR" || caption == "VERIFICATION ERROR" || caption == "NO BLANK" ||
-        caption == "End verification")
+    if (kind == Kind::Error || kind == Kind::Difference)
         errorShown_ = true;
     if (buttons != Buttons::Ok) {
         if (yes_)

@@ -15,8 +15,8 @@ public:
     // `quiet`: no summary line after a command.
     CliHost(bool yes, bool quiet);
 
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override;
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override;
     void BusyCursor() override {}
     void NormalCursor() override {}
     void ProgressShow() override;
@@ -33,12 +33,10 @@ public:
 
     // The number of the stop signal (SIGINT, SIGTERM, SIGHUP) that arrived, or 0.
     static volatile std::sig_atomic_t interrupted;
-    // Whether any message with an error caption was shown.
+    // Whether an error, or a difference a verify or blank test found, was shown.
     bool errorShown() const { return errorShown_; }
     // --yes: confirmations are answered OK.
     bool yes() const { return yes_; }
-    // The caption of the last message shown.
-    const std::string& lastCaption() const { return lastCaption_; }
     // The one line after a successful read, program or verify ("24C256: 32768 bytes
     // programmed, not verified"), on standard error unless --quiet.
     void summary(const std::string& text) const;
@@ -53,7 +51,6 @@ private:
 
     bool yes_;
     bool quiet_;
-    std::string lastCaption_;
     bool terminal_;
     bool progressVisible_ = false;
     bool cancelled_ = false;

@@ -229,8 +229,8 @@ int Run(int argc, char** argv)
         } catch (const PortError& e) {
             // A command that failed on the port has said so already.
             if (status == Success)
-                ctx.host->MessageBox(PortFailureMessage(e), "ERROR", Host::Buttons::Ok,
-                                     Host::Icon::None);
+                ctx.host->MessageBox(PortFailureMessage(e), "ERROR", Host::Kind::Error,
+                                     Host::Buttons::Ok, Host::Icon::None);
             status = Failure;
         }
     } else if (command == QLatin1String("lines") && status == Success) {

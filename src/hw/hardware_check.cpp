@@ -32,7 +32,7 @@ bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* rea
         read.afterHigh = lines.ReadStatus();
         if (!SdaHigh(*read.afterHigh)) {
             lines.SetI2CLines(0, 0, 0);
-            host.MessageBox("Corvid don't respond correct!!!", "ERROR");
+            host.MessageBox("Corvid don't respond correct!!!", "ERROR", Host::Kind::Error);
             return false;
         }
         lines.SetI2CLines(1, 1, 0);
@@ -40,11 +40,11 @@ bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* rea
         read.afterLow = lines.ReadStatus();
         if (SdaHigh(*read.afterLow)) {
             lines.SetI2CLines(0, 0, 0);
-            host.MessageBox("Corvid DON'T respond correct!!!", "ERROR");
+            host.MessageBox("Corvid DON'T respond correct!!!", "ERROR", Host::Kind::Error);
             return false;
         }
         lines.SetI2CLines(1, 1, 1);
-        host.MessageBox("Corvid respond correct!!!", "OK");
+        host.MessageBox("Corvid respond correct!!!", "OK", Host::Kind::Success);
         lines.SetI2CLines(0, 0, 0);
         return true;
     } catch (const PortError& error) {

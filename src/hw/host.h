@@ -14,11 +14,21 @@ public:
     enum class Buttons { Ok, OkCancel, OkCancelDefaultCancel };
     enum class Icon { None, Exclamation };
     enum class Result { Ok, Cancel };
+    // What a message is. A front end chooses where it goes, its icon and the exit status by its
+    // kind, never by its words.
+    enum class Kind {
+        Error,      // the command failed, or refused before it did anything
+        Warning,    // it went on, or stopped, with something the user must know
+        Question,   // a confirmation: OK or Cancel
+        Success,    // the command did what it was asked
+        Verdict,    // a verify or blank test found the chip as it should be
+        Difference, // a verify or blank test found the chip different, or not blank
+    };
 
     virtual ~Host() = default;
 
     // Texts that the system joins with a carriage return are shown as separate lines.
-    virtual Result MessageBox(const std::string& text, const std::string& caption,
+    virtual Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
                               Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
 
     virtual void BusyCursor() = 0;

@@ -33,7 +33,7 @@ void EndOnPortFailure(const PortError& error, LineDriver& lines, Host& host,
         text = firstLine + "\r" + text;
     if (!lastLine.empty())
         text += "\r" + lastLine;
-    host.MessageBox(text, "ERROR");
+    host.MessageBox(text, "ERROR", Host::Kind::Error);
 }
 
 } // namespace vardel

@@ -286,7 +286,7 @@ bool EepromPage::readChipFor(const std::string& command)
     const bool read = readChip();
     const bool i2c = type().bus == EepromBus::I2C;
     if (!read)
-        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR");
+        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR", Host::Kind::Error);
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     if (!read)
@@ -341,7 +341,7 @@ try {
             host_.MessageBox("Brak potwierdzenia odbioru danych przez chip!!!\r(Didn't receive "
                              "ACK at byte no. " +
                                  std::to_string(p) + ")",
-                             "ERROR");
+                             "ERROR", Host::Kind::Error);
             host_.NormalCursor();
             // A chip that stopped answering is not left powered in its socket.
             lines_.SetI2CLines(0, 0, 0);
@@ -375,7 +375,7 @@ EepromPage::Outcome EepromPage::programFailed(int address, const std::string& me
     host_.ProgressHide();
     host_.NormalCursor();
     lines_.SetAvrLines(0, 0, 0, 0, 0);
-    host_.MessageBox(message, "ERROR");
+    host_.MessageBox(message, "ERROR", Host::Kind::Error);
     report("Programming failed at " + AddressText(static_cast<std::uint32_t>(address)) + ": " +
            why);
     return Outcome::Failed;
@@ -399,11 +399,11 @@ bool EepromPage::releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& en
         const bool clear =
             protection == Protection::Ask &&
             host_.MessageBox(range + "\rClear the block-protect bits and program the whole chip?",
-                             "WARNING:", Host::Buttons::OkCancelDefaultCancel,
+                             "WARNING:", Host::Kind::Question, Host::Buttons::OkCancelDefaultCancel,
                              Host::Icon::Exclamation) == Host::Result::Ok;
         if (!clear) {
             if (protection == Protection::Refuse)
-                host_.MessageBox(range + "\rNothing was written.", "ERROR");
+                host_.MessageBox(range + "\rNothing was written.", "ERROR", Host::Kind::Error);
             report("Programming refused: the chip is write-protected, nothing written");
             refusedProtected_ = true;
             ended = protection == Protection::Ask ? Outcome::Cancelled : Outcome::Failed;
@@ -503,12 +503,12 @@ try {
     if (type().bus != EepromBus::Microwire) {
         host_.MessageBox(std::string("The ") + type().name +
                              " has no erase-all instruction: only the 93Cxx types have one",
-                         "ERROR");
+                         "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
     if (host_.MessageBox(std::string("Erase every word of the ") + type().name +
                              " (ERAL)? Its whole memory becomes FF.",
-                         "WARNING:", Host::Buttons::OkCancelDefaultCancel,
+                         "WARNING:", Host::Kind::Question, Host::Buttons::OkCancelDefaultCancel,
                          Host::Icon::Exclamation) != Host::Result::Ok) {
         report("Erase cancelled: nothing done");
         return Outcome::Cancelled;
@@ -525,7 +525,8 @@ try {
     host_.NormalCursor();
     lines_.SetAvrLines(0, 0, 0, 0, 0);
     if (!ready) {
-        host_.MessageBox("The chip stays busy after the erase-all (ERAL)", "ERROR");
+        host_.MessageBox("The chip stays busy after the erase-all (ERAL)", "ERROR",
+                         Host::Kind::Error);
         report("Erase failed: the chip stays busy");
         return Outcome::Failed;
     }
@@ -576,7 +577,7 @@ try {
                (lastDifference_->count == 1 ? " differing byte" : " differing bytes") +
                ", the first at " + AddressText(static_cast<std::uint32_t>(lastDifference_->first)));
         host_.MessageBox("Defference found at byte no.: " + std::to_string(position),
-                         "VERIFICATION ERROR");
+                         "VERIFICATION ERROR", Host::Kind::Difference);
         restore();
         return Outcome::Failed;
     }
@@ -584,7 +585,8 @@ try {
     refresh();
     report("Verified " + std::to_string(ChipSize) + " bytes of " + type().name + " in " +
            elapsedSince(start) + ": no difference");
-    host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE");
+    host_.MessageBox("Weryfikacja chipu przebiegła prawidłowo!!!", "VERIFICATION COMPLETE",
+                     Host::Kind::Verdict);
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, true);
@@ -594,7 +596,8 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
 {
     const FileKind kind = FileKindOf(fileName);
     if (kind == FileKind::Other) {
-        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR");
+        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR",
+                         Host::Kind::Error);
         return Outcome::Failed;
     }
     // The file is read whole and checked aside first: an unreadable or damaged one leaves the
@@ -602,15 +605,15 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
     // One byte more than the largest chip, so a file too long for it still gets its warning.
     const ImageRead read = ReadImageFile(fileName, kImageCapacity);
     if (read.failure == ImageFailure::Unreadable) {
-        host_.MessageBox("Can't open file!!", "ERROR");
+        host_.MessageBox("Can't open file!!", "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
     if (!read.ok()) {
-        host_.MessageBox(read.detail, "ERROR");
+        host_.MessageBox(read.detail, "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
     if (!read.warning.empty())
-        host_.MessageBox(read.warning, "WARNING:");
+        host_.MessageBox(read.warning, "WARNING:", Host::Kind::Warning);
     std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
     if (kind == FileKind::Bin) {
         const std::size_t n = read.file.bin.size();
@@ -623,22 +626,22 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
             host_.MessageBox("File contains more data than processor can fit:\rData will be "
                              "truncated" +
                                  sizes,
-                             "WARNING:");
+                             "WARNING:", Host::Kind::Warning);
         else if (n < static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains less data than processor can fit:\rFree space will "
                              "be filled by FF" +
                                  sizes,
-                             "WARNING:");
+                             "WARNING:", Host::Kind::Warning);
     } else {
         const HexPlacement placed =
             PlaceImageFile(read.file, std::span<std::uint8_t>(loaded.data(), ChipSize));
         if (placed.inside == 0) {
-            host_.MessageBox(kNoDataForMemory, "ERROR");
+            host_.MessageBox(kNoDataForMemory, "ERROR", Host::Kind::Error);
             return Outcome::Failed;
         }
         EepromImage = std::move(loaded);
         if (placed.outside > 0)
-            host_.MessageBox(OutsideMemoryWarning(placed), "WARNING:");
+            host_.MessageBox(OutsideMemoryWarning(placed), "WARNING:", Host::Kind::Warning);
     }
     refresh();
     return Outcome::Done;
@@ -655,11 +658,12 @@ EepromPage::Outcome EepromPage::Guardar1Click(const std::string& fileName)
     } else if (kind == FileKind::Hex) {
         written = WriteIntelHexFile(fileName, EepromImage.data(), ChipSize);
     } else {
-        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR");
+        host_.MessageBox("Unknown file type: the name must end in BIN or HEX!!", "ERROR",
+                         Host::Kind::Error);
         return Outcome::Failed;
     }
     if (!written) {
-        host_.MessageBox("Can't create file!!", "ERROR");
+        host_.MessageBox("Can't create file!!", "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
     return Outcome::Done;

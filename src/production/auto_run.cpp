@@ -28,17 +28,16 @@ namespace {
 class AutoHost final : public Host {
 public:
     explicit AutoHost(Host& host) : host_(host) {}
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override
     {
-        if (buttons == Buttons::Ok && (caption == "OK" || caption == "Verification complete" ||
-                                       caption == "VERIFICATION COMPLETE")) {
+        if (kind == Kind::Success || kind == Kind::Verdict) {
             std::string line = text;
             std::replace(line.begin(), line.end(), '\r', ' ');
             host_.StatusText(line);
             return Result::Ok;
         }
-        return host_.MessageBox(text, caption, buttons, icon);
+        return host_.MessageBox(text, caption, kind, buttons, icon);
     }
     void BusyCursor() override { host_.BusyCursor(); }
     void NormalCursor() override { host_.NormalCursor(); }
@@ -370,7 +369,7 @@ AutoRun::AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,
 
 AutoRun::Result AutoRun::refuse(const std::string& text)
 {
-    host_.MessageBox(text + ".\rNothing was written.", "ERROR");
+    host_.MessageBox(text + ".\rNothing was written.", "ERROR", Host::Kind::Error);
     return Result::Refused;
 }
 
@@ -387,7 +386,8 @@ AutoRun::Result AutoRun::fail(const std::string& step, const std::string& holds,
     } catch (const PortError&) {
     }
     host_.NormalCursor();
-    host_.MessageBox("Auto run failed at the step \"" + step + "\": " + holds + ".", "ERROR");
+    host_.MessageBox("Auto run failed at the step \"" + step + "\": " + holds + ".", "ERROR",
+                     Host::Kind::Error);
     return Result::Failed;
 }
 
@@ -448,7 +448,7 @@ AutoRun::Result AutoRun::run(AutoJob& job)
             host_.MessageBox("The chip is programmed with the serial number " +
                                  std::to_string(rule->next) +
                                  ", but the next number could not be saved: " + error + ".",
-                             "ERROR");
+                             "ERROR", Host::Kind::Error);
             writeLog(job, record);
             return Result::Failed;
         }
@@ -512,7 +512,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     if (opened.kind != AvrStepOutcome::Kind::Done) {
         host_.NormalCursor();
         if (!opened.reason.empty())
-            host_.MessageBox(opened.reason, "ERROR");
+            host_.MessageBox(opened.reason, "ERROR", Host::Kind::Error);
         record.reason = opened.reason;
         return fail("identify", "nothing was written", record);
     }
@@ -527,7 +527,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
             "The chip in the socket is " +
             (other ? std::string("the ") + other->name : "one with signature " + record.signature) +
             ", not the project's " + (part ? part->name : project.part) + ".";
-        host_.MessageBox(record.reason, "ERROR");
+        host_.MessageBox(record.reason, "ERROR", Host::Kind::Error);
         return fail("identify", "nothing was written", record);
     }
     partName_ = part->name;
@@ -645,7 +645,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
             return fail(name, out.reason + "; " + holds, record);
         case K::PortFault:
             record.reason = out.reason;
-            host_.MessageBox(out.reason, "ERROR");
+            host_.MessageBox(out.reason, "ERROR", Host::Kind::Error);
             return fail(name, holds, record);
         case K::ChipFault:
             record.reason = out.reason;
@@ -653,7 +653,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
                                  (out.atAddress && inMemory
                                       ? "\rAt " + AddressText(out.at) + " of the " + memory + "."
                                       : std::string()),
-                             "ERROR");
+                             "ERROR", Host::Kind::Error);
             return fail(name, holds, record);
         case K::Done: // a verify that found a difference
             record.reason = std::to_string(out.differs) + " bytes of the " + memory +
@@ -726,7 +726,7 @@ bool AutoRun::writeLog(const AutoJob& job, const Record& record)
     std::string error;
     if (AppendToFile(job.logFile, line, kLogHeader, &error))
         return true;
-    host_.MessageBox("The log could not be written: " + error + ".", "ERROR");
+    host_.MessageBox("The log could not be written: " + error + ".", "ERROR", Host::Kind::Error);
     return false;
 }
 

@@ -54,35 +54,39 @@ std::string QtHost::withAdvice(const std::string& text, const std::string& file)
 }
 
 vardel::Host::Result QtHost::MessageBox(const std::string& message, const std::string& caption,
-                                        Buttons buttons, Icon icon)
+                                        Kind kind, Buttons buttons, Icon icon)
 {
     const std::string text = withAdvice(message, fileInHand ? fileInHand() : std::string());
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
-    const auto box = makeMessageBox(text, caption, buttons, icon, owner_);
+    const auto box = makeMessageBox(text, caption, kind, buttons, icon, owner_);
     return box->exec() == QMessageBox::Ok ? Result::Ok : Result::Cancel;
 }
 
-QMessageBox::Icon QtHost::iconFor(const std::string& caption, Buttons buttons, Icon icon)
+QMessageBox::Icon QtHost::iconFor(Kind kind, Icon icon)
 {
-    const QString c = QString::fromStdString(caption).toUpper();
-    if (c.contains(QLatin1String("ERROR")))
+    switch (kind) {
+    case Kind::Error:
         return QMessageBox::Critical;
-    // A lock-out guard, a stopped operation, a chip that is not blank or differs from its file.
-    if (icon == Icon::Exclamation || c.contains(QLatin1String("WARNING")) ||
-        c.contains(QLatin1String("NO BLANK")) || c.contains(QLatin1String("END VERIFICATION")))
+    case Kind::Warning:
+    case Kind::Difference:
         return QMessageBox::Warning;
-    if (buttons != Buttons::Ok)
-        return QMessageBox::Question;
+    case Kind::Question:
+        // A confirmation that can lock a chip out is a warning first.
+        return icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::Question;
+    case Kind::Success:
+    case Kind::Verdict:
+        break;
+    }
     return QMessageBox::Information;
 }
 
 std::unique_ptr<QMessageBox> QtHost::makeMessageBox(const std::string& text,
-                                                    const std::string& caption, Buttons buttons,
-                                                    Icon icon, QWidget* owner)
+                                                    const std::string& caption, Kind kind,
+                                                    Buttons buttons, Icon icon, QWidget* owner)
 {
     auto box = std::make_unique<QMessageBox>(
-        iconFor(caption, buttons, icon), QString::fromStdString(caption), displayText(text),
+        iconFor(kind, icon), QString::fromStdString(caption), displayText(text),
         buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel, owner);
     if (buttons == Buttons::OkCancelDefaultCancel)
         box->setDefaultButton(QMessageBox::Cancel);

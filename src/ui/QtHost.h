@@ -30,8 +30,8 @@ public:
     std::function<Result(const std::string& text, const std::string& caption, Buttons, Icon)>
         answerMessage;
 
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override;
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override;
     void BusyCursor() override;
     void NormalCursor() override;
     void ProgressShow() override;
@@ -44,12 +44,12 @@ public:
     void ProcessMessages() override;
     void StatusText(const std::string& text) override;
 
-    // The message box as it is shown: the icon that fits its caption (an error, a warning, a
-    // question or news), and at least as wide as the caption in its title bar.
+    // The message box as it is shown: the icon of its kind (an error, a warning or a difference, a
+    // question, or news), and at least as wide as the caption in its title bar.
     static std::unique_ptr<QMessageBox> makeMessageBox(const std::string& text,
-                                                       const std::string& caption, Buttons buttons,
-                                                       Icon icon, QWidget* owner);
-    static QMessageBox::Icon iconFor(const std::string& caption, Buttons buttons, Icon icon);
+                                                       const std::string& caption, Kind kind,
+                                                       Buttons buttons, Icon icon, QWidget* owner);
+    static QMessageBox::Icon iconFor(Kind kind, Icon icon);
 
     // The text as the message box shows it: a carriage return starts a new line.
     static QString displayText(const std::string& text);

@@ -256,7 +256,8 @@ bool TVentana::claimBoardForCommand()
     // The sockets as the folder now has them, whoever changed them.
     updateBoardLabel();
     if (!claimed)
-        host_->MessageBox(error, "ERROR", vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+        host_->MessageBox(error, "ERROR", vardel::Host::Kind::Error, vardel::Host::Buttons::Ok,
+                          vardel::Host::Icon::None);
     return claimed;
 }
 
@@ -264,7 +265,8 @@ void TVentana::releaseBoardAfterCommand()
 {
     std::string error;
     if (releaseBoard && !releaseBoard(error))
-        host_->MessageBox(error, "ERROR", vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+        host_->MessageBox(error, "ERROR", vardel::Host::Kind::Error, vardel::Host::Buttons::Ok,
+                          vardel::Host::Icon::None);
     updateBoardLabel();
 }
 
@@ -310,7 +312,7 @@ void TVentana::closeEvent(QCloseEvent* event)
         const auto answer = host_->MessageBox(
             "A chip operation is running. Stop it after the byte in hand and close Vardel?\r"
             "A chip left partly written must be programmed again.",
-            "WARNING:", vardel::Host::Buttons::OkCancelDefaultCancel,
+            "WARNING:", vardel::Host::Kind::Question, vardel::Host::Buttons::OkCancelDefaultCancel,
             vardel::Host::Icon::Exclamation);
         if (answer == vardel::Host::Result::Ok)
             stopOperationThenClose();
@@ -348,7 +350,8 @@ void TVentana::Configuracion2Click()
         return;
     if (!edited.empty() && !vardel::ParseGpioMap(edited, error)) {
         host_->MessageBox("The GPIO map was not kept: " + error + ".", "ERROR",
-                          vardel::Host::Buttons::Ok, vardel::Host::Icon::None);
+                          vardel::Host::Kind::Error, vardel::Host::Buttons::Ok,
+                          vardel::Host::Icon::None);
         return;
     }
     settings_.WriteString("GPIO_MAP", edited);

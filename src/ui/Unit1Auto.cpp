@@ -129,7 +129,8 @@ bool AutoPanel::openProject(const std::string& fileName)
     vardel::AutoJobLoad load = vardel::LoadAutoJob(fileName);
     if (!load.ok() || load.job.oneImage) {
         static_cast<vardel::Host&>(window_.host())
-            .MessageBox(load.ok() ? fileName + ": not a project file" : load.error, "ERROR");
+            .MessageBox(load.ok() ? fileName + ": not a project file" : load.error, "ERROR",
+                        vardel::Host::Kind::Error);
         return false;
     }
     job_ = std::move(load.job);
@@ -177,7 +178,8 @@ void AutoPanel::SaveProject1Click()
     std::string error;
     if (!vardel::ReplaceFileContent(EncodedName(target), text.data(), text.size(), &error)) {
         static_cast<vardel::Host&>(window_.host())
-            .MessageBox("The project could not be saved: " + error, "ERROR");
+            .MessageBox("The project could not be saved: " + error, "ERROR",
+                        vardel::Host::Kind::Error);
         return;
     }
     // The saved file is the project from now on: its serial numbers go on from there.
@@ -215,7 +217,8 @@ void AutoPanel::btnAutoClick()
             if (run.serial())
                 done += ", serial number " + std::to_string(*run.serial());
             window_.host().StatusText(done);
-            static_cast<vardel::Host&>(window_.host()).MessageBox(done + ".", "OK");
+            static_cast<vardel::Host&>(window_.host())
+                .MessageBox(done + ".", "OK", vardel::Host::Kind::Success);
         }
     });
     setEnabled(true);

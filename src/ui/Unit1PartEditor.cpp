@@ -114,7 +114,8 @@ void TVentana::releasePartGuard(vardel::PartBit b)
             "programmer, and only a high-voltage programmer undoes it.\r"
             "Enable " +
             name + " modification - are you sure?",
-        "WARNING", vardel::Host::Buttons::OkCancelDefaultCancel, vardel::Host::Icon::Exclamation);
+        "WARNING", vardel::Host::Kind::Question, vardel::Host::Buttons::OkCancelDefaultCancel,
+        vardel::Host::Icon::Exclamation);
     if (answer != vardel::Host::Result::Ok)
         return;
     partLockoutAllowed_ = true;

@@ -27,11 +27,11 @@ namespace {
 struct PortHost : RecordingHost {
     RecordingPort* port = nullptr;
     std::vector<std::size_t> writesAtMessage;
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override
     {
         writesAtMessage.push_back(port->writes.size());
-        return RecordingHost::MessageBox(text, caption, buttons, icon);
+        return RecordingHost::MessageBox(text, caption, kind, buttons, icon);
     }
 };
 

@@ -286,12 +286,12 @@ struct BothPaths : test::RecordingHost {
             partCommands.emplace(page.serial(), *part, *bits, *this, lock);
         }
     }
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override
     {
         if (buttons != Buttons::Ok && stopAtQuestion)
             lock.requestStop();
-        return RecordingHost::MessageBox(text, caption, buttons, icon);
+        return RecordingHost::MessageBox(text, caption, kind, buttons, icon);
     }
     sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
     std::array<std::uint8_t, 4> held()

@@ -105,9 +105,13 @@ public:
     int labels = 0;
     bool cancel = false;
 
-    Result MessageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                      Icon icon) override
+    // The kind of each message, in order.
+    std::vector<Kind> kinds;
+
+    Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
+                      Buttons buttons, Icon icon) override
     {
+        kinds.push_back(kind);
         calls.push_back("message " + caption + "|" + text +
                         (buttons != Buttons::Ok ? "|okcancel" : "") +
                         (buttons == Buttons::OkCancelDefaultCancel ? "|default cancel" : "") +

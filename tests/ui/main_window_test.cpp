@@ -816,25 +816,28 @@ void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()
 {
     using B = Host::Buttons;
     using I = Host::Icon;
+    using K = Host::Kind;
+    // The icon comes from the message's kind, whatever its caption says.
     const struct {
         const char* caption;
+        K kind;
         B buttons;
         I icon;
         QMessageBox::Icon shown;
     } cases[] = {
-        {"ERROR", B::Ok, I::None, QMessageBox::Critical},
-        {"VERIFICATION ERROR", B::Ok, I::None, QMessageBox::Critical},
-        {"WARNING:", B::Ok, I::None, QMessageBox::Warning},
-        {"WARNING", B::OkCancelDefaultCancel, I::Exclamation, QMessageBox::Warning},
-        {"NO BLANK", B::Ok, I::None, QMessageBox::Warning},
-        {"End verification", B::Ok, I::None, QMessageBox::Warning},
-        {"Program Lock Bits", B::OkCancel, I::None, QMessageBox::Question},
-        {"OK", B::Ok, I::None, QMessageBox::Information},
-        {"VERIFICATION COMPLETE", B::Ok, I::None, QMessageBox::Information},
-        {"BLANK-TEST", B::Ok, I::None, QMessageBox::Information},
+        {"ERROR", K::Error, B::Ok, I::None, QMessageBox::Critical},
+        {"VERIFICATION ERROR", K::Difference, B::Ok, I::None, QMessageBox::Warning},
+        {"WARNING:", K::Warning, B::Ok, I::None, QMessageBox::Warning},
+        {"WARNING", K::Question, B::OkCancelDefaultCancel, I::Exclamation, QMessageBox::Warning},
+        {"NO BLANK", K::Difference, B::Ok, I::None, QMessageBox::Warning},
+        {"End verification", K::Difference, B::Ok, I::None, QMessageBox::Warning},
+        {"Program Lock Bits", K::Question, B::OkCancel, I::None, QMessageBox::Question},
+        {"OK", K::Success, B::Ok, I::None, QMessageBox::Information},
+        {"VERIFICATION COMPLETE", K::Verdict, B::Ok, I::None, QMessageBox::Information},
+        {"BLANK-TEST", K::Verdict, B::Ok, I::None, QMessageBox::Information},
     };
     for (const auto& c : cases) {
-        const auto box = QtHost::makeMessageBox("x", c.caption, c.buttons, c.icon, nullptr);
+        const auto box = QtHost::makeMessageBox("x", c.caption, c.kind, c.buttons, c.icon, nullptr);
         QCOMPARE(box->icon(), c.shown);
         QFont bold = box->font();
         bold.setBold(true);
@@ -845,8 +848,9 @@ void MainWindowTest::messageBoxesCarryTheirIconAndWholeCaption()
     // A text of long lines is not wrapped a word short of each line, where the screen has room.
     const std::string line =
         "Due to power availabity on the standart PC port, the clock settings could";
-    const auto box = QtHost::makeMessageBox("Are you sure?\r" + line + "\r" + line, "x",
-                                            B::OkCancel, I::Exclamation, nullptr);
+    const auto box =
+        QtHost::makeMessageBox("Are you sure?\r" + line + "\r" + line, "x",
+                               vardel::Host::Kind::Question, B::OkCancel, I::Exclamation, nullptr);
     box->show();
     auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
     QVERIFY(label);

@@ -117,7 +117,7 @@ int main(int argc, char** argv)
         box = QtHost::makeMessageBox(
             "The 25256 is write-protected from 0x6000 to 0x7FFF (block-protect bits BP1 BP0 = "
             "01).\rClear the block-protect bits and program the whole chip?",
-            "WARNING:", vardel::Host::Buttons::OkCancelDefaultCancel,
+            "WARNING:", vardel::Host::Kind::Question, vardel::Host::Buttons::OkCancelDefaultCancel,
             vardel::Host::Icon::Exclamation, &w);
         box->show();
         target = box.get();
@@ -162,7 +162,8 @@ int main(int argc, char** argv)
         target = &manual;
     } else if (what == QLatin1String("message-box")) {
         box = QtHost::makeMessageBox("Defference found at byte no.: 1443", "VERIFICATION ERROR",
-                                     vardel::Host::Buttons::Ok, vardel::Host::Icon::None, &w);
+                                     vardel::Host::Kind::Difference, vardel::Host::Buttons::Ok,
+                                     vardel::Host::Icon::None, &w);
         box->show();
         target = box.get();
     } else if (what == QLatin1String("lockout-confirmation")) {
@@ -184,7 +185,7 @@ int main(int argc, char** argv)
         w.findChild<QPushButton*>(QStringLiteral("PartEnable_RSTDISBL"))->click();
         w.findChild<QCheckBox*>(QStringLiteral("PartBit_RSTDISBL"))->click();
         w.btnFuseBitsClick();
-        box = QtHost::makeMessageBox(question, "Program Fuse Bits",
+        box = QtHost::makeMessageBox(question, "Program Fuse Bits", vardel::Host::Kind::Question,
                                      vardel::Host::Buttons::OkCancelDefaultCancel,
                                      vardel::Host::Icon::Exclamation, &w);
         box->show();
