@@ -359,7 +359,9 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
         out.reason = "stopped before it";
         return {0, out};
     }
-    // The socket may have changed while the question was open.
+    // The socket may have changed while the question was open; the power cycle has reset the
+    // chip's extended address, so the next flash access selects it afresh.
+    ops_.emplace(serial_, *identity_.part, PacingFor(identity_));
     if (!reenter()) {
         serial_.AllLinesLow();
         out.kind = Kind::ChipFault;
@@ -513,6 +515,8 @@ void AvrSession::bits(const AvrJob& job, const AvrStep& step, std::size_t index,
             return;
         }
         out.holds = Holds::PartlyWritten;
+        // The read-back may power the chip up afresh (the parts that take a fuse only then).
+        ops_.emplace(serial_, *identity_.part, PacingFor(identity_));
         if (const std::string failed = b.applyNow(kind, plan); !failed.empty()) {
             out.kind = Kind::ChipFault;
             out.reason = failed;

@@ -73,7 +73,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
     // Each run starts afresh: the commands rely on the last identification, so there must be one.
     std::unique_ptr<AvrBits> bits;
-    if (page.btnTipoClick() == AvrPage::Outcome::Done)
+    if (page.Identify() == AvrPage::Outcome::Done)
         bits = AvrBits::Of(page, *ctx.host, ctx.lock);
     if (!bits) {
         ReportNoAvr(page);

@@ -28,7 +28,7 @@ int eraseAll(Context& ctx, int type)
 {
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);
-    if (page.EraseAllClick() != EepromPage::Outcome::Done)
+    if (page.EraseAll() != EepromPage::Outcome::Done)
         return Failure;
     ctx.host->summary(std::string(page.type().name) + ": erased, every word all ones");
     return Success;
@@ -39,12 +39,14 @@ int eraseAll(Context& ctx, int type)
 // list and the file opened or saved as the page's Open and Save do.
 int runEeprom(Context& ctx, const QStringList& args)
 {
-    const QString action = args[0];
+    QStringList words = args;
+    const bool verify = words.removeOne(QStringLiteral("--verify"));
+    const QString action = words[0];
     const bool read = action == QLatin1String("read");
-    const int type = FindEepromType(args[1].toStdString());
+    const int type = FindEepromType(words[1].toStdString());
     if (action == QLatin1String("erase"))
         return eraseAll(ctx, type);
-    const std::string file = FileNameFromQString(args[2]);
+    const std::string file = FileNameFromQString(words[2]);
 
     EepromPage page(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     page.cbChipChange(type);
@@ -54,38 +56,40 @@ int runEeprom(Context& ctx, const QStringList& args)
     const std::string bytes = chip + ": " + std::to_string(page.ChipSize) + " bytes ";
     using Outcome = EepromPage::Outcome;
     if (read) {
-        const Outcome done = page.Leerchip1Click();
+        const Outcome done = page.ReadChip();
         if (done == Outcome::Cancelled) {
             ctx.host->MessageBox("Operation stopped: no file was written.", "WARNING",
                                  Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
             return Failure;
         }
-        if (done != Outcome::Done || page.Guardar1Click(file) != Outcome::Done)
+        if (done != Outcome::Done || page.SaveImage(file) != Outcome::Done)
             return Failure;
         ctx.host->summary(bytes + "read into " + file);
         return Success;
     }
-    if (page.Abrir1Click(file) != Outcome::Done)
+    if (page.OpenImage(file) != Outcome::Done)
         return Failure;
     if (action == QLatin1String("program")) {
-        const Outcome done = page.Grabarchip1Click();
-        if (done == Outcome::Done) {
-            ctx.host->summary(bytes + "programmed, not verified");
-            return Success;
-        }
+        const Outcome done = page.ProgramChip();
         if (done == Outcome::Cancelled)
             ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
                                  Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
-        else if (page.refusedProtected())
+        else if (done != Outcome::Done && page.refusedProtected())
             CliHost::note("run again with --clear-protection to clear the block-protect bits");
-        else
+        else if (done != Outcome::Done)
             CliHost::note("the chip may be partly written");
-        return Failure;
+        if (done != Outcome::Done)
+            return Failure;
+        if (!verify) {
+            ctx.host->summary(bytes + "programmed, not verified");
+            return Success;
+        }
     }
 
-    const Outcome done = page.Verificar1Click();
+    // With --verify the program goes on to the verify as part of the same command.
+    const Outcome done = page.VerifyChip();
     if (done == Outcome::Done) {
-        ctx.host->summary(bytes + "verified");
+        ctx.host->summary(bytes + (verify ? "programmed and verified" : "verified"));
         return Success;
     }
     if (done == Outcome::Cancelled)

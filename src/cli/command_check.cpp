@@ -46,11 +46,17 @@ QString NoArguments(const QString& what, const QStringList& args)
     return args.isEmpty() ? QString() : QStringLiteral("%1 takes no arguments").arg(what);
 }
 
-QString CheckEeprom(const QStringList& args)
+QString CheckEeprom(const QStringList& words)
 {
+    // eeprom program verifies in the same command with --verify.
+    QStringList args = words;
+    if (!args.isEmpty() && args[0] == QLatin1String("program") &&
+        args.count(QStringLiteral("--verify")) == 1)
+        args.removeOne(QStringLiteral("--verify"));
     const bool erase = args.size() == 2 && args[0] == QLatin1String("erase");
     if (args.size() != 3 && !erase)
-        return QStringLiteral("usage: eeprom read|program|verify TYPE FILE, or eeprom erase TYPE");
+        return QStringLiteral("usage: eeprom read|program|verify TYPE FILE (program with "
+                              "--verify), or eeprom erase TYPE");
     const QString& action = args[0];
     const bool read = action == QLatin1String("read");
     if (!read && !erase && action != QLatin1String("program") && action != QLatin1String("verify"))

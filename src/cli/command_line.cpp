@@ -24,7 +24,8 @@ const char* kCommands = R"(Commands:
                                              93C56x16, 93C66x8, 93C66x16, 93C76x8, 93C76x16,
                                              93C86x8, 93C86x16 on the AVR socket's lines; a
                                              write-protected 25xx is programmed only with
-                                             --clear-protection
+                                             --clear-protection; program with --verify also
+                                             verifies
   eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones,
                                              after a confirmation (--yes)
   avr parts                                  every AVR part known: name, signature, flash,

@@ -255,7 +255,7 @@ bool EepromPage::EepromWritePage(unsigned address)
     return acked;
 }
 
-EepromPage::Outcome EepromPage::Leerchip1Click()
+EepromPage::Outcome EepromPage::ReadChip()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -317,7 +317,7 @@ EepromPage::Outcome EepromPage::endOnPortFailure(const PortError& error, bool re
     return Outcome::Failed;
 }
 
-EepromPage::Outcome EepromPage::Grabarchip1Click()
+EepromPage::Outcome EepromPage::ProgramChip()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -494,7 +494,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
     return programEnded(cancelled, reached, start);
 }
 
-EepromPage::Outcome EepromPage::EraseAllClick()
+EepromPage::Outcome EepromPage::EraseAll()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -537,7 +537,7 @@ try {
     return endOnPortFailure(error, false);
 }
 
-EepromPage::Outcome EepromPage::Verificar1Click()
+EepromPage::Outcome EepromPage::VerifyChip()
 try {
     Operation operation(operations_);
     if (!operation.acquired())
@@ -592,7 +592,7 @@ try {
     return endOnPortFailure(error, true);
 }
 
-EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
+EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
 {
     const FileKind kind = FileKindOf(fileName);
     if (kind == FileKind::Other) {
@@ -647,7 +647,7 @@ EepromPage::Outcome EepromPage::Abrir1Click(const std::string& fileName)
     return Outcome::Done;
 }
 
-EepromPage::Outcome EepromPage::Guardar1Click(const std::string& fileName)
+EepromPage::Outcome EepromPage::SaveImage(const std::string& fileName)
 {
     const FileKind kind = FileKindOf(fileName);
     bool written = false;

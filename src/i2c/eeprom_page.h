@@ -60,12 +60,19 @@ public:
     // One page write of the image at `address`; false when a byte was not acknowledged.
     bool EepromWritePage(unsigned address);
 
-    Outcome Leerchip1Click();
-    Outcome Grabarchip1Click();
-    Outcome Verificar1Click();
+    // The chip commands, each one operation: the chip read into the image, the image programmed
+    // into the chip, the chip compared with the image.
+    Outcome ReadChip();
+    Outcome ProgramChip();
+    Outcome VerifyChip();
+    // The toolbar's and menus' handlers run them.
+    Outcome Leerchip1Click() { return ReadChip(); }
+    Outcome Grabarchip1Click() { return ProgramChip(); }
+    Outcome Verificar1Click() { return VerifyChip(); }
     // ERAL: every word of a 93Cxx becomes all ones, after a confirmation (Cancel the default).
     // Other types have no such instruction: an ERROR, nothing done.
-    Outcome EraseAllClick();
+    Outcome EraseAll();
+    Outcome EraseAllClick() { return EraseAll(); }
 
     // What programming does with a 25xx whose block-protect bits protect part of it: ask (the
     // window), refuse (the command line without --clear-protection) or clear them (with it).
@@ -74,9 +81,11 @@ public:
     // The last programming ended at a write-protected chip without writing anything.
     bool refusedProtected() const { return refusedProtected_; }
 
-    // Open and Save after the dialog gave a file name.
-    Outcome Abrir1Click(const std::string& fileName);
-    Outcome Guardar1Click(const std::string& fileName);
+    // Open and Save of an image file (after the dialog gave its name, in the window).
+    Outcome OpenImage(const std::string& fileName);
+    Outcome SaveImage(const std::string& fileName);
+    Outcome Abrir1Click(const std::string& fileName) { return OpenImage(fileName); }
+    Outcome Guardar1Click(const std::string& fileName) { return SaveImage(fileName); }
 
     // Called wherever the grid must show the image again.
     std::function<void()> RefreshGrid;
@@ -124,7 +133,7 @@ private:
     MicrowireBus microwireBus();
     // Powers a 93Cxx up and reads its first word: true when the chip answered.
     bool microwireAnswers(MicrowireBus& wire);
-    // Grabarchip1Click for a 25xx or 93Cxx.
+    // ProgramChip for a 25xx or 93Cxx.
     Outcome programSerial(std::int64_t start);
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;
     // false when the command ends here (the outcome in `ended`).

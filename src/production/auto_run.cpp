@@ -695,12 +695,12 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
 
     using Outcome = EepromPage::Outcome;
     host_.StatusText("Auto: program");
-    if (page.Grabarchip1Click() != Outcome::Done)
+    if (page.ProgramChip() != Outcome::Done)
         return fail("program", "the chip may be partly written", record);
     if (stopping())
         return fail("verify", "stopped before it; the chip is programmed", record);
     host_.StatusText("Auto: verify");
-    if (page.Verificar1Click() != Outcome::Done)
+    if (page.VerifyChip() != Outcome::Done)
         return fail("verify", "the chip is programmed but does not hold the image", record);
     return Result::Ok;
 }

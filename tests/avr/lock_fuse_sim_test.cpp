@@ -262,10 +262,22 @@ TEST(LockFuseOnChip, AT90SWithoutLockReadStillProgramsLockBits)
 
 namespace {
 
+// A clock on which a stop signal can arrive during the next power-up's pause.
+struct StopInPowerUp : test::SleepLog {
+    OperationLock* stopping = nullptr;
+    void Sleep(std::uint32_t ms) override
+    {
+        if (stopping && ms == AvrSerial::kPowerUpMs)
+            stopping->requestStop();
+        SleepLog::Sleep(ms);
+    }
+};
+
 // A chip of the catalogue or of the part table, identified, with the lock and fuse commands of
-// its path; the host can play a stop signal that arrives while the write's question is open.
+// its path; the host can play a stop signal that arrives while the write's question is open, or
+// during the power-up after it.
 struct BothPaths : test::RecordingHost {
-    test::SleepLog clock;
+    StopInPowerUp clock;
     sim::SimBoard board{clock};
     LineDriver lines{board};
     OperationLock lock;
@@ -275,6 +287,7 @@ struct BothPaths : test::RecordingHost {
     std::optional<PartBits> bits;
     std::optional<PartBitsCommands> partCommands;
     bool stopAtQuestion = false;
+    bool stopAfterQuestion = false;
 
     explicit BothPaths(const char* device)
     {
@@ -291,6 +304,8 @@ struct BothPaths : test::RecordingHost {
     {
         if (buttons != Buttons::Ok && stopAtQuestion)
             lock.requestStop();
+        if (buttons != Buttons::Ok && stopAfterQuestion)
+            clock.stopping = &lock;
         return RecordingHost::MessageBox(text, caption, kind, buttons, icon);
     }
     sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
@@ -330,12 +345,15 @@ struct BothPaths : test::RecordingHost {
 TEST(LockFuseOnChip, AStopBeforeTheWriteLeavesTheBitsAsTheyWere)
 {
     for (const bool fuses : {true, false}) {
-        for (const char* device : {"ATmega128", "ATmega328P"}) {
-            SCOPED_TRACE(std::string(device) + (fuses ? " fuses" : " lock"));
+        for (const auto& [device, afterQuestion] :
+             {std::pair{"ATmega128", false}, {"ATmega328P", false}, {"ATmega328P", true}}) {
+            SCOPED_TRACE(std::string(device) + (fuses ? " fuses" : " lock") +
+                         (afterQuestion ? ", during the power-up after the question" : ""));
             BothPaths rig(device);
             const auto before = rig.held();
             rig.prepare(fuses);
-            rig.stopAtQuestion = true;
+            rig.stopAtQuestion = !afterQuestion;
+            rig.stopAfterQuestion = afterQuestion;
             EXPECT_EQ(rig.program(fuses), Outcome::Stopped);
             EXPECT_FALSE(rig.wrote());
             EXPECT_EQ(rig.messages().back(),

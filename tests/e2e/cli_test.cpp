@@ -1165,6 +1165,7 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
         {"auto p.vardel --count 0", "--count takes a number from 1 up"},
         {"avr read-flash x.bin --verify", "usage: avr"},
         {"avr program-eeprom x.bin --verify --verify", "usage: avr"},
+        {"eeprom read 24C02 x.bin --verify", "usage: eeprom"},
     };
     // Another process (this one) holds the board's folder for as long as the table runs.
     const int held = ::open(board().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
