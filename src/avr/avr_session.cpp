@@ -549,6 +549,13 @@ std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> GaugeProgress(
     };
 }
 
+bool Changed(const std::vector<AvrStepOutcome>& outcomes)
+{
+    return std::ranges::any_of(outcomes, [](const AvrStepOutcome& out) {
+        return out.holds != AvrStepOutcome::Holds::Unchanged;
+    });
+}
+
 std::string HoldsText(const std::vector<AvrStep>& steps,
                       const std::vector<AvrStepOutcome>& outcomes)
 {

@@ -232,5 +232,7 @@ std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> GaugeProgress(
 // steps that ran.
 std::string HoldsText(const std::vector<AvrStep>& steps,
                       const std::vector<AvrStepOutcome>& outcomes);
+// Whether any step of the job may have changed the chip.
+bool Changed(const std::vector<AvrStepOutcome>& outcomes);
 
 } // namespace vardel

@@ -638,7 +638,12 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
             return Result::Cancelled;
         case K::Refused:
             record.reason = WithoutNothingWritten(out.reason);
-            return refuse("Auto run refused: " + record.reason);
+            // A refusal before the first write leaves the chip as it was; a later one names
+            // what the steps before it wrote.
+            if (!Changed(outcomes))
+                return refuse("Auto run refused: " + record.reason);
+            host_.MessageBox(record.reason + ".", "ERROR", Host::Kind::Error);
+            return fail(name, holds, record);
         case K::Stopped:
             record.kind = "stopped";
             record.reason = out.reason;
