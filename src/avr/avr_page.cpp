@@ -174,12 +174,8 @@ void AvrPage::progress(Memory memory, std::uint32_t index, std::uint32_t size)
 {
     reached_ = index;
     reachedAt_ = serial_.clock().nanoseconds();
-    // The address reached, every 256 bytes and at the end: "Flash 0x1A00 of 0x20000".
-    if (index % 0x100 == 0 || index + 1 == size)
-        host_.StatusText(std::string(memory == Memory::Flash ? "Flash " : "Internal eeprom ") +
-                         AddressText(index + 1 == size ? size : index) + " of " +
-                         AddressText(size));
-    const int percent = static_cast<int>(std::ceil(index * 100.0 / size));
+    ShowProgress(host_, memory == Memory::Flash, index, size);
+    const int percent = ProgressPercent(index, size);
     // The gauge is only repainted when it moves: a 128 KiB flash would otherwise redraw it
     // 131,072 times for 101 different values.
     if (memory == Memory::Flash) {

@@ -34,8 +34,6 @@ public:
     static constexpr std::size_t kEepromBufferSize = 4101;
     static constexpr long kEepromLoadLimit = 4100;
     static constexpr int kPollRetries = AvrPartOps::kPollRetries;
-    // The wait for a catalogue part's written value that cannot be polled, at the least.
-    static constexpr std::uint32_t kUnpolledWaitMs = kCatalogueUnpolledWaitMs;
     static constexpr std::int64_t kPollSpanWrites = AvrPartOps::kPollSpanWrites;
 
     // Titles of the open dialog: its own, and the ones the two verify commands show it with.

@@ -7,6 +7,7 @@
 #include "parts/catalogue_parts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -15,6 +16,8 @@ namespace vardel {
 namespace {
 
 constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
+// The wait for a catalogue part's written value that cannot be polled, at the least.
+constexpr std::uint32_t kCatalogueUnpolledWaitMs = 12;
 const char* kCommunicationError = "Atmel communication error...";
 
 std::string ByteText(std::uint8_t value)
@@ -243,25 +246,11 @@ std::vector<AvrStepOutcome> AvrSession::run(const AvrJob& job)
                 compare(job, step, std::vector<std::uint8_t>(memorySize(step.memory), 0xFF),
                         Holds::Unchanged, out);
                 break;
-            case AvrStep::Kind::Read: {
-                const std::uint32_t n = memorySize(step.memory);
-                out.chip.resize(n);
+            case AvrStep::Kind::Read:
                 out.kind = Kind::Done;
-                for (std::uint32_t i = 0; i < n; ++i) {
-                    out.chip[i] = readByte(step.memory, i);
-                    if (job.progress)
-                        job.progress(step, i, n);
-                    if (stopping(job)) {
-                        out.kind = Kind::Stopped;
-                        out.at = i;
-                        out.atAddress = true;
-                        out.reason = "stopped at " + AddressText(i) + ": nothing was kept";
-                        out.chip.clear();
-                        break;
-                    }
-                }
+                if (!readMemory(job, step, out))
+                    out.reason = "stopped at " + AddressText(out.at) + ": nothing was kept";
                 break;
-            }
             case AvrStep::Kind::Fuses:
             case AvrStep::Kind::Lock:
                 bits(job, step, at, out);
@@ -451,6 +440,26 @@ void AvrSession::write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& o
         compare(job, step, step.bytes, Holds::Written, out);
 }
 
+bool AvrSession::readMemory(const AvrJob& job, const AvrStep& step, AvrStepOutcome& out)
+{
+    const std::uint32_t n = memorySize(step.memory);
+    out.chip.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        out.chip[i] = step.memory == AvrMemory::Flash ? ops_->readFlash(i) : ops_->readEeprom(i);
+        if (job.progress)
+            job.progress(step, i, n);
+        // A stop after the last byte loses nothing: the memory has been read whole.
+        if (i + 1 < n && stopping(job)) {
+            out.kind = Kind::Stopped;
+            out.at = i + 1;
+            out.atAddress = true;
+            out.chip.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
 void AvrSession::compare(const AvrJob& job, const AvrStep& step,
                          const std::vector<std::uint8_t>& expected, Holds before,
                          AvrStepOutcome& out)
@@ -464,27 +473,17 @@ void AvrSession::compare(const AvrJob& job, const AvrStep& step,
         return;
     }
     out.kind = Kind::Done;
-    out.chip.resize(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        out.chip[i] = readByte(step.memory, i);
+    if (!readMemory(job, step, out)) {
+        out.reason = "the compare stopped at " + AddressText(out.at) +
+                     ": nothing from there on was compared";
+        return;
+    }
+    for (std::uint32_t i = 0; i < n; ++i)
         if (out.chip[i] != expected[i]) {
             if (!out.differs)
                 out.firstDifference = i;
             ++out.differs;
         }
-        if (job.progress)
-            job.progress(step, i, n);
-        if (stopping(job) && i + 1 < n) {
-            out.kind = Kind::Stopped;
-            out.at = i + 1;
-            out.atAddress = true;
-            out.reason = "the compare stopped at " + AddressText(i + 1) +
-                         ": nothing from there on was compared";
-            out.differs = 0;
-            out.chip.clear();
-            return;
-        }
-    }
     if (!out.differs && before == Holds::Written)
         out.holds = Holds::Verified;
 }
@@ -527,16 +526,25 @@ void AvrSession::bits(const AvrJob& job, const AvrStep& step, std::size_t index,
     out.values = b.values(kind);
 }
 
+void ShowProgress(Host& host, bool flash, std::uint32_t index, std::uint32_t size)
+{
+    if (index % 0x100 == 0 || index + 1 == size)
+        host.StatusText(std::string(flash ? "Flash " : "Internal eeprom ") +
+                        AddressText(index + 1 == size ? size : index) + " of " + AddressText(size));
+}
+
+int ProgressPercent(std::uint32_t index, std::uint32_t size)
+{
+    return static_cast<int>(std::ceil(index * 100.0 / size));
+}
+
 std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> GaugeProgress(Host& host)
 {
     auto shown = std::make_shared<std::array<int, 2>>(std::array<int, 2>{-1, -1});
     return [&host, shown](const AvrStep& step, std::uint32_t index, std::uint32_t size) {
         const bool flash = step.memory == AvrMemory::Flash;
-        if (index % 0x100 == 0 || index + 1 == size)
-            host.StatusText(std::string(flash ? "Flash " : "Internal eeprom ") +
-                            AddressText(index + 1 == size ? size : index) + " of " +
-                            AddressText(size));
-        const int percent = static_cast<int>((index + 1) * 100.0 / size);
+        ShowProgress(host, flash, index, size);
+        const int percent = ProgressPercent(index, size);
         int& last = (*shown)[flash ? 0 : 1];
         if (percent != last) {
             last = percent;

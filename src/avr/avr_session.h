@@ -22,9 +22,6 @@ namespace vardel {
 
 class AvrBits;
 
-// The wait for a catalogue part's written value that cannot be polled, at the least.
-inline constexpr std::uint32_t kCatalogueUnpolledWaitMs = 12;
-
 // Why an identification ended as it did.
 enum class AvrIdentification { Identified, NotDetected, Protected, UnknownAtmel, OtherSignature };
 
@@ -180,7 +177,6 @@ public:
     bool acquired() const { return operation_.acquired(); }
     const AvrIdentity& identity() const { return identity_; }
     const AvrPart& part() const { return *identity_.part; }
-    AvrPartOps& ops() { return *ops_; }
 
     // Runs the steps in order, the first that does not end Done ending the job; a verify that
     // finds a difference ends it too. One outcome per step. The fuse and lock writes are planned
@@ -193,6 +189,9 @@ public:
 
 private:
     bool stopping(const AvrJob& job) const;
+    // The step's memory read whole into `out.chip`; false when a stop ended it (`out` then says
+    // where, and holds nothing read).
+    bool readMemory(const AvrJob& job, const AvrStep& step, AvrStepOutcome& out);
     void write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& out);
     // Reads the step's memory and compares it with `expected`; `before` is what the step's own
     // writes left (Verified once they compare equal).
@@ -223,6 +222,10 @@ private:
     bool touched_ = false;
 };
 
+// The address a job has reached, every 256 bytes and at the end, in the status line ("Flash 0x1A00
+// of 0x20000"), and the gauge's percent at that address.
+void ShowProgress(Host& host, bool flash, std::uint32_t index, std::uint32_t size);
+int ProgressPercent(std::uint32_t index, std::uint32_t size);
 // A job's progress as the AVR page shows it: the address reached every 256 bytes in the status
 // line ("Flash 0x1A00 of 0x20000"), the memory's gauge when it moves, queued events run.
 std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> GaugeProgress(Host& host);

@@ -83,8 +83,7 @@ std::string BitsWrite::plan(Kind kind, BitsTarget& target, BitsPlan& out, bool e
     if (target.read() != before)
         return std::string("The ") + what +
                " bits read differently twice: the connection to the chip is "
-               "unreliable.\rCheck the cable and the supply.\r" +
-               kNothingWritten;
+               "unreliable.\rCheck the cable and the supply.";
     if (erased && !fuses)
         for (BitState& bit : before)
             bit.programmed = false;
@@ -95,17 +94,15 @@ std::string BitsWrite::plan(Kind kind, BitsTarget& target, BitsPlan& out, bool e
             continue;
         out.changes.push_back({bit.box, bit.name, bit.programmed, wanted});
         if (!fuses && bit.programmed)
-            return bit.name +
-                   " is programmed on the chip: only \"Erase chip\" releases "
-                   "lock bits.\r" +
-                   kNothingWritten;
+            return bit.name + " is programmed on the chip: only \"Erase chip\" releases "
+                              "lock bits.";
         if (!target.endsSerialProgramming(bit.box, wanted))
             continue;
         if (const std::optional<std::string> first = target.lockoutRefusal(bit.box))
             return bit.name + (wanted ? " programmed" : " unprogrammed") +
                    " ends serial programming: only a high-voltage programmer "
                    "undoes it." +
-                   (first->empty() ? "" : " " + *first) + "\r" + kNothingWritten;
+                   (first->empty() ? "" : " " + *first);
         out.lockout = true;
     }
     std::string question = target.confirmationHead();
@@ -182,7 +179,7 @@ try {
     serial_.AllLinesLow();
     host_.NormalCursor();
     if (!refused.empty()) {
-        host_.MessageBox(refused, kError, Host::Kind::Error);
+        host_.MessageBox(refused + "\r" + kNothingWritten, kError, Host::Kind::Error);
         return Outcome::Failed;
     }
     const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";

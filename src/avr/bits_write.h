@@ -66,7 +66,7 @@ public:
     // With the chip in programming mode and known to be the target's: reads the bits twice and
     // finds what the write changes and whether each change is allowed. `erased`: the job erases
     // the chip before this write, so its lock bits start unprogrammed. Empty, or why the write
-    // must not go out (the port is left as it is, nothing is shown).
+    // must not go out (the port is left as it is, nothing is shown, nothing has been written).
     std::string plan(Kind kind, BitsTarget& target, BitsPlan& out, bool erased = false);
     // Sends the write of a plan, then reads the chip back: after a fresh power-up, or in the same
     // session (`inSession`; a part that takes a new value only at power-up is read again after

@@ -487,12 +487,9 @@ std::string StepName(const AvrStep& step, const AvrStepOutcome& out)
     }
 }
 
-// The reason's own text without the closing line a refusal of a single command carries.
-std::string WithoutNothingWritten(std::string text)
+// A reason without its full stop, for the sentence Auto puts it in.
+std::string WithoutFullStop(std::string text)
 {
-    for (const char* tail : {"\rNothing was written.", ".\rNothing was written."})
-        if (text.ends_with(tail))
-            text.erase(text.size() - std::string(tail).size());
     while (text.ends_with("."))
         text.pop_back();
     return text;
@@ -637,7 +634,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
                              "\": nothing was written");
             return Result::Cancelled;
         case K::Refused:
-            record.reason = WithoutNothingWritten(out.reason);
+            record.reason = WithoutFullStop(out.reason);
             // A refusal before the first write leaves the chip as it was; a later one names
             // what the steps before it wrote.
             if (!Changed(outcomes))
