@@ -84,14 +84,6 @@ public:
             return "the presets are for the ATmega128";
         return chip() + " has only the preset" + (presets.size() > 1 ? "s " : " ") + names;
     }
-    Outcome read(Kind kind) override
-    {
-        PartBitsCommands c = commands();
-        const Outcome outcome = c.read(kind);
-        if (c.calibration())
-            calibration_ = c.calibration();
-        return outcome;
-    }
     bool programmed(const std::string& name) const override { return Programmed(bits_, name); }
     bool changeable(const std::string& name) const override
     {
@@ -110,7 +102,8 @@ public:
                 for (int byte = 0; byte < bits_.part().fuseCount; ++byte)
                     bits_.setValue(byte, p.fuses[static_cast<std::size_t>(byte)]);
     }
-    std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted) override
+    std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted,
+                                   bool askGuards) override
     {
         PartBits next = bits_;
         for (const auto& [name, programmed] : wanted) {
@@ -119,7 +112,7 @@ public:
                 return name + " is not a bit of the " + bits_.part().name;
             if (next.programmed(*bit) == programmed)
                 continue;
-            if (!release(*bit))
+            if (askGuards && !release(*bit))
                 return std::string();
             next.setProgrammed(*bit, programmed);
         }
@@ -142,17 +135,14 @@ public:
             out.push_back("calibration=" + std::to_string(*calibration_));
         return out;
     }
-    Outcome program(Kind kind) override
+    void readNow(Kind kind) override { commands().readNow(kind); }
+    void readShown(Kind kind) override
     {
         PartBitsCommands c = commands();
-        c.allowLockout = allowLockout;
-        c.showChanges = showChanges;
-        const Outcome outcome = c.program(kind);
-        wrote_ = c.wrote();
-        return outcome;
+        c.readShown(kind);
+        if (c.calibration())
+            calibration_ = c.calibration();
     }
-    bool wrote() const override { return wrote_; }
-    void readNow(Kind kind) override { commands().readNow(kind); }
     void erasedLock() override { bits_.setValue(bits_.lockByte(), 0xFF); }
     std::string planNow(Kind kind, BitsPlan& plan, bool erased) override
     {
@@ -166,9 +156,7 @@ public:
     {
         if (!planned_)
             planned_.emplace(commands());
-        const std::string failed = planned_->applyNow(kind, plan);
-        wrote_ = planned_->wrote();
-        return failed;
+        return planned_->applyNow(kind, plan);
     }
     std::vector<std::uint8_t> values(Kind kind) const override
     {
@@ -206,7 +194,6 @@ private:
     std::vector<PartBit> released_;
     std::optional<PartBitsCommands> planned_;
     std::optional<std::uint8_t> calibration_;
-    bool wrote_ = false;
 };
 
 } // namespace
@@ -225,14 +212,6 @@ bool AvrBits::EndsSerialProgramming(const AvrPart& part, const std::string& name
     const PartBits bits(part);
     const std::optional<PartBit> bit = bits.find(name);
     return bit && bits.endsSerialProgramming(*bit, programmed);
-}
-
-std::unique_ptr<AvrBits> AvrBits::Of(AvrPage& page, Host& host, OperationLock& operations)
-{
-    const AvrPart* part = page.identifiedPart();
-    if (!part)
-        return nullptr;
-    return std::make_unique<PartBitsOfPage>(page.serial(), *part, host, operations);
 }
 
 std::unique_ptr<AvrBits> AvrBits::For(AvrSerial& serial, const AvrPart& part, Host& host,

@@ -21,10 +21,7 @@ namespace vardel {
 class AvrBits {
 public:
     using Kind = BitsWrite::Kind;
-    using Outcome = AvrPage::Outcome;
 
-    // The bits of the chip `page` identified last; null when it identified none.
-    static std::unique_ptr<AvrBits> Of(AvrPage& page, Host& host, OperationLock& operations);
     // The bits of `part`, read and written through `serial`.
     static std::unique_ptr<AvrBits> For(AvrSerial& serial, const AvrPart& part, Host& host,
                                         OperationLock& operations);
@@ -39,7 +36,6 @@ public:
     virtual bool readable(Kind) const { return true; }
     // Why a preset does not apply to the chip, or nothing.
     virtual std::optional<std::string> presetRefusal(const std::string& preset) const = 0;
-    virtual Outcome read(Kind kind) = 0;
     // The state of a bit named as names() gives it.
     virtual bool programmed(const std::string& name) const = 0;
     // False for a bit shown that serial programming cannot change.
@@ -47,17 +43,14 @@ public:
     // `programmed` is the state of the bit that ends serial programming.
     virtual bool endsSerialProgramming(const std::string& name, bool programmed) const = 0;
     virtual void applyPreset(const std::string& preset) = 0;
-    // Sets the bits; a bit whose editor box is guarded is released through its warning first.
-    // Nothing when they are set, otherwise why not (empty when a warning was answered Cancel: it
-    // said enough), and nothing is set.
-    virtual std::optional<std::string>
-    set(const std::vector<std::pair<std::string, bool>>& wanted) = 0;
+    // Sets the bits; a bit whose editor box is guarded is released through its warning first
+    // (unless `askGuards` is false: a check of what the job will ask). Nothing when they are set,
+    // otherwise why not (empty when a warning was answered Cancel: it said enough), and nothing
+    // is set.
+    virtual std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted,
+                                           bool askGuards = true) = 0;
     // What a read shows beyond the bits: the lock mode, the calibration byte.
     virtual std::vector<std::string> notes(Kind) const { return {}; }
-    // The write with every guard; `allowLockout` lets a bit that ends serial programming go.
-    virtual Outcome program(Kind kind) = 0;
-    // Whether the last program command sent its write.
-    virtual bool wrote() const = 0;
     // The fuse bytes, or the lock byte, as they stand.
     virtual std::vector<std::uint8_t> values(Kind kind) const = 0;
 
@@ -66,6 +59,8 @@ public:
     // as they stand; and that write, read back in the same session. The strings are empty, or why
     // not.
     virtual void readNow(Kind kind) = 0;
+    // The same read as a person sees it (what notes() adds comes with it).
+    virtual void readShown(Kind kind) = 0;
     virtual void erasedLock() = 0;
     virtual std::string planNow(Kind kind, BitsPlan& plan, bool erased) = 0;
     virtual std::string applyNow(Kind kind, const BitsPlan& plan) = 0;
@@ -76,9 +71,8 @@ public:
     static bool EndsSerialProgramming(const AvrPart& part, const std::string& name,
                                       bool programmed);
 
+    // Lets a bit that ends serial programming go.
     bool allowLockout = false;
-    // Called with the bits that change just before the confirmation.
-    std::function<void(const std::vector<BitChange>&)> showChanges;
 };
 
 } // namespace vardel

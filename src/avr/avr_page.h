@@ -118,6 +118,10 @@ public:
     // tells which editor page shows its bits.
     const AvrPart* identifiedPart() const { return part_; }
 
+    // Opens a command's session: nothing when the chip is identified and shown; otherwise how the
+    // command ends, its message shown and the cursor restored.
+    std::optional<Outcome> openSession(AvrSession& session);
+
 private:
     Outcome readToFile(Memory memory, const std::string& fileName);
     Outcome verifyWithFile(Memory memory, const std::string& fileName);
@@ -133,9 +137,6 @@ private:
     // The identified chip (or why none was) on the page, as IdentifyDevice shows it; true when it
     // was identified. The lines are left as they are.
     bool showIdentity(const AvrIdentity& identity);
-    // Opens a command's session: nothing when the chip is identified and shown; otherwise how the
-    // command ends, its message shown and the cursor restored.
-    std::optional<Outcome> openSession(AvrSession& session);
     // The page's gauges and status line over a job's progress.
     std::function<void(const AvrStep&, std::uint32_t, std::uint32_t)> jobProgress();
     // Reads and checks an image file before any port access; false after an error message.

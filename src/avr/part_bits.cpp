@@ -274,11 +274,7 @@ try {
         return Outcome::Failed;
     if (!writer_.enter())
         return Outcome::Failed;
-    readInto(kind, bits_);
-    if (kind == Kind::Lock && sends_ && KeepsLockModes(*sends_))
-        ShowLockMode(bits_);
-    if (kind == Kind::Fuses && sends_ && sends_->readsCalibration)
-        calibration_ = send(kReadCalibration);
+    readShown(kind);
     serial_.AllLinesLow();
     host_.NormalCursor();
     return Outcome::Done;
@@ -355,6 +351,15 @@ void PartBitsCommands::readNow(Kind kind)
 {
     if (readable(kind))
         readInto(kind, bits_);
+}
+
+void PartBitsCommands::readShown(Kind kind)
+{
+    readNow(kind);
+    if (kind == Kind::Lock && sends_ && KeepsLockModes(*sends_))
+        ShowLockMode(bits_);
+    if (kind == Kind::Fuses && sends_ && sends_->readsCalibration)
+        calibration_ = send(kReadCalibration);
 }
 
 std::string PartBitsCommands::planNow(Kind kind, BitsPlan& plan, bool erased)

@@ -99,6 +99,9 @@ public:
     // or why it must not go out); and its write with the read-back in the same session (empty,
     // or why the chip does not hold the bits).
     void readNow(Kind kind);
+    // The same read as a person sees it: an AT90S's lock mode as its LB1 and LB2 give it, the
+    // ATtiny12's calibration byte with its fuses.
+    void readShown(Kind kind);
     std::string planNow(Kind kind, BitsPlan& plan, bool erased);
     std::string applyNow(Kind kind, const BitsPlan& plan);
 

@@ -2,6 +2,8 @@
 
 #include "avr/avr_bits.h"
 #include "avr/avr_page.h"
+#include "avr/avr_session.h"
+#include "hw/port_failure.h"
 #include "hw/port_io.h"
 
 #include <cstdio>
@@ -32,19 +34,49 @@ int UsageOnChip(AvrPage& page, const QString& message)
     return usageError(message);
 }
 
-void NoteWritten(Context& ctx, bool wrote, bool fuses)
-{
-    if (wrote)
-        ctx.host->doneBeforeStop =
-            fuses ? "after the fuses were written" : "after the lock bits were written";
-}
-
 QString CannotUnprogramLock(const QString& chip, const QString& bit)
 {
     return QStringLiteral("%1 cannot unprogram lock bit %2: only a chip erase (avr erase) clears "
                           "the lock bits")
         .arg(chip, bit);
 }
+
+namespace {
+
+// How a write of the bits ended, told as the window tells it.
+int Reported(Context& ctx, const AvrStepOutcome& out, bool fuses)
+{
+    using Kind = AvrStepOutcome::Kind;
+    Host& host = *ctx.host;
+    const bool wrote = out.holds != AvrStepOutcome::Holds::Unchanged;
+    if (wrote)
+        ctx.host->doneBeforeStop =
+            fuses ? "after the fuses were written" : "after the lock bits were written";
+    switch (out.kind) {
+    case Kind::Done:
+        host.MessageBox(fuses ? "Fuse Bits set !!" : "Lock Bits set !!", "OK", Host::Kind::Success);
+        return Success;
+    case Kind::Refused:
+        host.MessageBox(out.reason + "\rNothing was written.", "ERROR", Host::Kind::Error);
+        return Failure;
+    case Kind::Stopped:
+        StoppedBeforeWrite(host, fuses);
+        return Failure;
+    case Kind::PortFault:
+        host.MessageBox(wrote ? out.reason + "\r" + WrittenText(true, fuses) : out.reason, "ERROR",
+                        Host::Kind::Error);
+        return Failure;
+    case Kind::ChipFault:
+        host.MessageBox(out.reason, "ERROR", Host::Kind::Error);
+        return Failure;
+    case Kind::Cancelled: // the question or the warning said enough
+    case Kind::NotRun:
+        break;
+    }
+    return Failure;
+}
+
+} // namespace
 
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
@@ -69,16 +101,17 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     if (const QString problem = ParseBitWords(fuses, program, args, words); !problem.isEmpty())
         return usageError(problem);
 
+    // One session: the chip identified, its bits read, written and read back without a power
+    // cycle between (the lines go low only while the confirmation is open).
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
-    // Each run starts afresh: the commands rely on the last identification, so there must be one.
-    std::unique_ptr<AvrBits> bits;
-    if (page.Identify() == AvrPage::Outcome::Done)
-        bits = AvrBits::Of(page, *ctx.host, ctx.lock);
-    if (!bits) {
+    AvrSession session(page.serial(), *ctx.host, ctx.lock);
+    if (page.openSession(session)) {
         ReportNoAvr(page);
         return Failure;
     }
+    std::unique_ptr<AvrBits> bits =
+        AvrBits::For(page.serial(), session.part(), *ctx.host, ctx.lock);
     const QString chip = QString::fromStdString(bits->chip());
     QStringList names;
     for (const std::string& name : bits->names(kind))
@@ -90,22 +123,19 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         if (const auto refusal = bits->presetRefusal(words.preset.toStdString()))
             return UsageOnChip(page, QString::fromStdString(*refusal));
     // NAME=0|1: the bit as the chip stores it, 0 programmed; `name` as the chip's editor has it.
-    struct Request {
-        QString typed;
+    std::vector<std::pair<std::string, bool>> wanted;
+    std::vector<QString> typed;
+    for (const auto& [word, programmed] : words.named) {
         std::string name;
-        bool programmed;
-    };
-    std::vector<Request> requests;
-    for (const auto& [typed, programmed] : words.named) {
-        Request r{typed, {}, programmed};
-        for (const QString& name : names)
-            if (typed.compare(name, Qt::CaseInsensitive) == 0)
-                r.name = name.toStdString();
-        if (r.name.empty())
+        for (const QString& n : names)
+            if (word.compare(n, Qt::CaseInsensitive) == 0)
+                name = n.toStdString();
+        if (name.empty())
             return UsageOnChip(page,
                                QStringLiteral("%1 is not a %2 bit of %3; it has %4")
-                                   .arg(typed, kindName, chip, names.join(QStringLiteral(", "))));
-        requests.push_back(r);
+                                   .arg(word, kindName, chip, names.join(QStringLiteral(", "))));
+        wanted.emplace_back(name, programmed);
+        typed.push_back(word);
     }
 
     // Lock bits a part cannot report can only be written; lock bits are only ever programmed,
@@ -113,9 +143,15 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     const bool readable = bits->readable(kind);
     if (!program && !readable)
         return Fail(QStringLiteral("%1 cannot read its lock bits").arg(chip));
-    if (readable && bits->read(kind) != AvrPage::Outcome::Done)
+    try {
+        if (readable)
+            bits->readShown(kind);
+    } catch (const PortError& error) {
+        EndOnPortFailure(error, page.serial().lines(), *ctx.host);
         return Failure;
+    }
     if (!program) {
+        session.close();
         for (const QString& name : names)
             std::printf("%s=%d\n", name.toLocal8Bit().constData(),
                         bits->programmed(name.toStdString()) ? 0 : 1);
@@ -124,43 +160,54 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Success;
     }
 
-    for (const Request& r : requests) {
+    std::vector<bool> before;
+    for (const QString& name : names)
+        before.push_back(bits->programmed(name.toStdString()));
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        const auto& [name, programmed] = wanted[i];
         // Only a chip erase takes a lock bit back; a part that cannot read its lock bits gets
         // no write that would look like it did.
-        if (!fuses && !r.programmed && (!readable || bits->programmed(r.name)))
-            return UsageOnChip(page, CannotUnprogramLock(chip, r.typed));
-        if (bits->programmed(r.name) == r.programmed)
+        if (!fuses && !programmed && (!readable || bits->programmed(name)))
+            return UsageOnChip(page, CannotUnprogramLock(chip, typed[i]));
+        if (bits->programmed(name) == programmed)
             continue;
-        if (!bits->changeable(r.name))
+        if (!bits->changeable(name))
             return UsageOnChip(page,
-                               QStringLiteral("%1 cannot be changed on %2").arg(r.typed, chip));
+                               QStringLiteral("%1 cannot be changed on %2").arg(typed[i], chip));
         // A bit that ends serial programming is written only when asked for twice over.
-        if (bits->endsSerialProgramming(r.name, r.programmed) && !ctx.allowLockout)
+        if (bits->endsSerialProgramming(name, programmed) && !ctx.allowLockout)
             return Fail(QStringLiteral("%1=%2 ends serial programming of the %3 for good (only a "
                                        "high-voltage programmer undoes it); refused without "
                                        "--allow-lockout")
-                            .arg(r.typed, r.programmed ? "0" : "1", chip));
+                            .arg(typed[i], programmed ? "0" : "1", chip));
     }
     if (!words.preset.isEmpty())
         bits->applyPreset(words.preset.toStdString());
-    std::vector<std::pair<std::string, bool>> wanted;
-    for (const Request& r : requests)
-        wanted.emplace_back(r.name, r.programmed);
-    // A guarded bit's warning is answered like any confirmation (--yes).
-    if (const std::optional<std::string> refused = bits->set(wanted))
-        return refused->empty() ? Failure : UsageOnChip(page, QString::fromStdString(*refused));
+    // Checked here, asked in the job: a guarded bit's warning is answered like any confirmation
+    // (--yes).
+    if (const std::optional<std::string> refused = bits->set(wanted, false))
+        return UsageOnChip(page, QString::fromStdString(*refused));
+    // The job sets the named bits and those the preset moves; every other stays as the chip
+    // holds it.
+    std::vector<std::pair<std::string, bool>> all = wanted;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (const std::string name = names[i].toStdString();
+            bits->programmed(name) != before[static_cast<std::size_t>(i)])
+            all.emplace_back(name, bits->programmed(name));
 
-    // The command checks the chip, lists the changes here before its confirmation, writes and
-    // reads back.
-    bits->allowLockout = ctx.allowLockout;
-    bits->showChanges = [](const std::vector<BitChange>& changes) {
+    AvrJob job;
+    job.steps.push_back(AvrStep::SetBits(!fuses, all));
+    job.allowLockout = ctx.allowLockout;
+    // The changes are listed here before the confirmation.
+    job.showChanges = [](const std::vector<BitChange>& changes) {
         for (const BitChange& c : changes)
             std::fprintf(stderr, "%s\n", ChangeText(c).c_str());
         std::fflush(stderr);
     };
-    const AvrPage::Outcome written = bits->program(kind);
-    NoteWritten(ctx, bits->wrote(), fuses);
-    return written == AvrPage::Outcome::Done ? Success : Failure;
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    ctx.host->NormalCursor();
+    return Reported(ctx, outcomes.front(), fuses);
 }
 
 } // namespace vardel::cli

@@ -31,9 +31,6 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args);
 // A usage error found once the chip is known: the identification left it powered, the lines go
 // low first.
 int UsageOnChip(AvrPage& page, const QString& message);
-// Once a lock or fuse write has gone out, a stop signal lets it finish: the run's last note
-// says so.
-void NoteWritten(Context& ctx, bool wrote, bool fuses);
 // The usage error of a lock bit asked to go back to 1 while the chip has it programmed.
 QString CannotUnprogramLock(const QString& chip, const QString& bit);
 
