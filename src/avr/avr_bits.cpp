@@ -5,6 +5,7 @@
 #include "parts/catalogue_parts.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vardel {
 
@@ -135,7 +136,12 @@ public:
             out.push_back("calibration=" + std::to_string(*calibration_));
         return out;
     }
-    void readNow(Kind kind) override { commands().readNow(kind); }
+    void readNow(Kind kind) override
+    {
+        commands().readNow(kind);
+        if (commands().readable(kind))
+            read_ = bits_;
+    }
     void readShown(Kind kind) override
     {
         PartBitsCommands c = commands();
@@ -150,6 +156,8 @@ public:
         // the answer of the lock read before it.
         planned_.emplace(commands());
         planned_->allowLockout = allowLockout;
+        planned_->lockoutRefusal = lockoutRefusal;
+        planned_->held = std::exchange(read_, std::nullopt);
         return planned_->planNow(kind, plan, erased);
     }
     std::string applyNow(Kind kind, const BitsPlan& plan) override
@@ -193,6 +201,8 @@ private:
     mutable PartBits bits_;
     std::vector<PartBit> released_;
     std::optional<PartBitsCommands> planned_;
+    // The chip's bits as readNow() gave them, before set() changed any.
+    std::optional<PartBits> read_;
     std::optional<std::uint8_t> calibration_;
 };
 

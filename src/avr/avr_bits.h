@@ -71,8 +71,10 @@ public:
     static bool EndsSerialProgramming(const AvrPart& part, const std::string& name,
                                       bool programmed);
 
-    // Lets a bit that ends serial programming go.
+    // Lets a bit that ends serial programming go; `lockoutRefusal`, where set, decides instead
+    // (as PartBitsCommands has it).
     bool allowLockout = false;
+    std::function<std::optional<std::string>(PartBit)> lockoutRefusal;
 };
 
 } // namespace vardel

@@ -294,13 +294,14 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
         out.kind = Kind::Refused;
         std::unique_ptr<AvrBits> b = AvrBits::For(serial_, part(), host_, operations_);
         b->allowLockout = job.allowLockout;
+        b->lockoutRefusal = job.lockoutRefusal;
         // The bits the job does not name stay as the chip holds them; lock bits that the job's
         // erase releases start unprogrammed.
         if (lock && erased)
             b->erasedLock();
         else if (b->readable(kind))
             b->readNow(kind);
-        if (const std::optional<std::string> refused = b->set(step.bits)) {
+        if (const std::optional<std::string> refused = b->set(step.bits, !job.guardsAnswered)) {
             out.kind = refused->empty() ? Kind::Cancelled : Kind::Refused;
             out.reason = *refused;
             return {i, out};

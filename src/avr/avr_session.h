@@ -148,6 +148,12 @@ struct AvrJob {
     std::vector<AvrStep> steps;
     // The front end's consent to a bit that ends serial programming.
     bool allowLockout = false;
+    // Where set, it decides instead for each such bit: null lets it go, otherwise what the user
+    // must do first ("" for nothing more to say).
+    std::function<std::optional<std::string>(PartBit)> lockoutRefusal;
+    // The warnings of guarded bits were answered as the front end set them (the window asks as
+    // a box is clicked); otherwise the job asks them.
+    bool guardsAnswered = false;
     // The bits that change, before the one confirmation of the job's fuse and lock writes.
     std::function<void(const std::vector<BitChange>&)> showChanges;
     // Asked before each write and between units of work, besides the operation's stop request.

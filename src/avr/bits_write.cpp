@@ -21,12 +21,39 @@ std::string WrittenText(bool wrote, bool fuses)
                  : "The lock bits were written; read them back.";
 }
 
-AvrPage::Outcome StoppedBeforeWrite(Host& host, bool fuses)
+AvrPage::Outcome ReportBitsWrite(Host& host, const AvrStepOutcome& out, bool fuses)
 {
-    host.MessageBox(std::string("Operation stopped before the write: the ") +
-                        (fuses ? "fuses were" : "lock bits were") + " not written.",
-                    "WARNING:", Host::Kind::Warning);
-    return AvrPage::Outcome::Stopped;
+    using Kind = AvrStepOutcome::Kind;
+    // A Cancel came with the normal cursor; every other end restores it.
+    if (out.kind == Kind::Cancelled)
+        return AvrPage::Outcome::Cancelled;
+    host.NormalCursor();
+    switch (out.kind) {
+    case Kind::Done:
+        host.MessageBox(fuses ? "Fuse Bits set !!" : "Lock Bits set !!", "OK", Host::Kind::Success);
+        return AvrPage::Outcome::Done;
+    case Kind::Refused:
+        host.MessageBox(out.reason + "\r" + kNothingWritten, kError, Host::Kind::Error);
+        return AvrPage::Outcome::Failed;
+    case Kind::Cancelled:
+        break;
+    case Kind::Stopped:
+        host.MessageBox(std::string("Operation stopped before the write: the ") +
+                            (fuses ? "fuses were" : "lock bits were") + " not written.",
+                        "WARNING:", Host::Kind::Warning);
+        return AvrPage::Outcome::Stopped;
+    case Kind::PortFault: {
+        const bool wrote = out.holds != AvrStepOutcome::Holds::Unchanged;
+        host.MessageBox(wrote ? out.reason + "\r" + WrittenText(true, fuses) : out.reason, kError,
+                        Host::Kind::Error);
+        return AvrPage::Outcome::Failed;
+    }
+    case Kind::ChipFault:
+    case Kind::NotRun:
+        host.MessageBox(out.reason.empty() ? kNotDetected : out.reason, kError, Host::Kind::Error);
+        return AvrPage::Outcome::Failed;
+    }
+    return AvrPage::Outcome::Failed;
 }
 
 std::string LockoutNote(const std::string& part)
@@ -40,35 +67,6 @@ std::string ChangeText(const BitChange& change)
 {
     return change.name + (change.wasProgrammed ? " 0 -> " : " 1 -> ") +
            (change.programmed ? "0" : "1");
-}
-
-bool BitsWrite::enter()
-{
-    host_.BusyCursor();
-    if (serial_.ProgrammingEnable())
-        return true;
-    host_.NormalCursor();
-    host_.MessageBox(kNotDetected, kError, Host::Kind::Error);
-    serial_.AllLinesLow();
-    return false;
-}
-
-AvrPage::Outcome BitsWrite::fail(const std::string& text)
-{
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(text, kError, Host::Kind::Error);
-    return AvrPage::Outcome::Failed;
-}
-
-bool BitsWrite::sameChip(const BitsTarget& target)
-{
-    const std::array<std::uint8_t, 3> signature = serial_.ReadSignature();
-    if (target.isShown(signature))
-        return true;
-    const DeviceEntry* found = FindDevice(signature);
-    fail(WrongChipText(signature, found ? found->label : nullptr, target.shownName()));
-    return false;
 }
 
 std::string BitsWrite::plan(Kind kind, BitsTarget& target, BitsPlan& out, bool erased)
@@ -117,11 +115,10 @@ std::string BitsWrite::plan(Kind kind, BitsTarget& target, BitsPlan& out, bool e
     return {};
 }
 
-std::string BitsWrite::apply(Kind kind, BitsTarget& target, const BitsPlan& plan, bool inSession)
+std::string BitsWrite::apply(Kind kind, BitsTarget& target, const BitsPlan& plan)
 {
     const bool fuses = kind == Kind::Fuses;
     const char* what = fuses ? "fuse" : "lock";
-    wrote_ = true;
     target.write(plan.before);
     if (!plan.readable)
         return {};
@@ -133,91 +130,22 @@ std::string BitsWrite::apply(Kind kind, BitsTarget& target, const BitsPlan& plan
                     (text.empty() ? "" : ", ") + bit.name + " is " + (bit.programmed ? "0" : "1");
         return text;
     };
-    auto afterPowerUp = [&]() -> std::optional<std::string> {
+    // Read back in the same session: a power cycle would cost the job's next steps their time,
+    // and a write that has just ended serial programming on purpose can only be read back now.
+    // The AT90S2323 and 2343 take a new fuse value only at power-up: a read that misses the
+    // write is made again after one.
+    std::string bits = missed();
+    if (!bits.empty() && !plan.lockout) {
         serial_.AllLinesLow();
         if (!serial_.ProgrammingEnable())
             return std::string("The chip did not answer after the write: the ") + what +
                    " bits could not be read back.\r" + (fuses ? "Fuse" : "Lock") + " Bits NOT set.";
-        return std::nullopt;
-    };
-    // Read back as the chip will start next time: the AT90S2323 and 2343 take a new fuse value
-    // only at power-up. A write that has just ended serial programming on purpose can only be
-    // read back now, before the supply goes off; so is every write inside a job, which a power
-    // cycle would cost its next steps' time (the parts that take the value at power-up are read
-    // again after one).
-    if (!plan.lockout && !inSession)
-        if (const auto failed = afterPowerUp())
-            return *failed;
-    std::string bits = missed();
-    if (!bits.empty() && inSession && !plan.lockout) {
-        if (const auto failed = afterPowerUp())
-            return *failed;
         bits = missed();
     }
     if (!bits.empty())
         return "The chip did not take every " + std::string(what) + " bit: " + bits +
                " after the write.\r" + (fuses ? "Fuse" : "Lock") + " Bits NOT set.";
     return {};
-}
-
-AvrPage::Outcome BitsWrite::program(Kind kind, BitsTarget& target)
-try {
-    using Outcome = AvrPage::Outcome;
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
-    const bool fuses = kind == Kind::Fuses;
-    wrote_ = false;
-    if (const std::optional<std::string> refused = target.refusal()) {
-        host_.MessageBox(*refused + "\r" + kNothingWritten, kError, Host::Kind::Error);
-        return Outcome::Failed;
-    }
-    if (!enter() || !sameChip(target))
-        return Outcome::Failed;
-    BitsPlan planned;
-    const std::string refused = plan(kind, target, planned);
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    if (!refused.empty()) {
-        host_.MessageBox(refused + "\r" + kNothingWritten, kError, Host::Kind::Error);
-        return Outcome::Failed;
-    }
-    const char* done = fuses ? "Fuse Bits set !!" : "Lock Bits set !!";
-    if (planned.nothingToDo()) {
-        host_.MessageBox(done, "OK", Host::Kind::Success);
-        return Outcome::Done;
-    }
-
-    if (showChanges)
-        showChanges(planned.changes);
-    if (host_.MessageBox(planned.question, fuses ? "Program Fuse Bits" : "Program Lock Bits",
-                         Host::Kind::Question, Host::Buttons::OkCancelDefaultCancel,
-                         Host::Icon::Exclamation) != Host::Result::Ok)
-        return Outcome::Cancelled;
-    // A stop that came while the question was open cancels the write.
-    host_.ProcessMessages();
-    if (operations_.stopRequested())
-        return StoppedBeforeWrite(host_, fuses);
-
-    // The socket may have changed while the question was open.
-    if (!enter() || !sameChip(target))
-        return Outcome::Failed;
-    // A stop that came during the power-up's pauses still comes before the write.
-    host_.ProcessMessages();
-    if (operations_.stopRequested()) {
-        serial_.AllLinesLow();
-        host_.NormalCursor();
-        return StoppedBeforeWrite(host_, fuses);
-    }
-    if (const std::string failed = apply(kind, target, planned, false); !failed.empty())
-        return fail(failed);
-    serial_.AllLinesLow();
-    host_.NormalCursor();
-    host_.MessageBox(done, "OK", Host::Kind::Success);
-    return Outcome::Done;
-} catch (const PortError& error) {
-    EndOnPortFailure(error, serial_.lines(), host_, {}, WrittenText(wrote_, kind == Kind::Fuses));
-    return AvrPage::Outcome::Failed;
 }
 
 } // namespace vardel

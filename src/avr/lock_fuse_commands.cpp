@@ -1,5 +1,7 @@
 #include "avr/lock_fuse_commands.h"
 
+#include "avr/avr_bits.h"
+#include "avr/avr_session.h"
 #include "avr/device_catalogue.h"
 
 #include <optional>
@@ -98,34 +100,68 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 
 LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
 {
-    if (tableBytes) {
-        PartBitsCommands commands(serial_, tableBytes->part(), *tableBytes, host_, operations_);
-        commands.allowLockout = allowLockout;
-        commands.showChanges = showChanges;
-        const Outcome outcome = commands.program(kind);
-        wrote_ = commands.wrote();
-        return outcome;
-    }
-    PartBits bits = bytes();
-    PartBitsCommands commands(serial_, part(), sends(), bits, host_, operations_);
+    const bool fuses = kind == Kind::Fuses;
+    AvrSession session(serial_, host_, operations_);
+    if (!session.acquired())
+        return Outcome::Busy;
+    // The bits as the editor shows them.
+    PartBits shown = tableBytes ? *tableBytes : bytes();
+    const AvrPart& p = shown.part();
+    const auto refuse = [this](const std::string& why) {
+        host_.MessageBox(why + "\rNothing was written.", "ERROR", Host::Kind::Error);
+        return Outcome::Failed;
+    };
     // Whatever sequence the page would choose, a write to an unknown chip can be the one that
     // locks it out.
-    if (page_.lbTipo() == AvrPageModel::kUnknownType)
-        commands.refused = kNotIdentified;
-    commands.lockoutRefusal = [this](PartBit bit) -> std::optional<std::string> {
-        for (const CatalogueBox& b : sends().boxes)
-            if (b.bit == bit && E::GuardOf(b.box)) {
-                if (editor_.enabled(b.box))
-                    return std::nullopt;
-                return std::string("Press \"") + E::GuardOf(b.box)->button +
-                       "\" first if that is what you want.";
-            }
-        return "";
-    };
-    commands.showChanges = showChanges;
-    const Outcome outcome = commands.program(kind);
-    wrote_ = commands.wrote();
-    return outcome;
+    if (!tableBytes && page_.lbTipo() == AvrPageModel::kUnknownType)
+        return refuse(kNotIdentified);
+    if (PartBitsCommands(serial_, p, shown, host_, operations_).writtenBits(kind).empty())
+        return refuse("The " + p.label() + " has no " + (fuses ? "fuse" : "lock") +
+                      " bits that serial programming reaches.");
+
+    // One session: the chip must be the one the editor shows.
+    host_.BusyCursor();
+    const AvrStepOutcome opened = session.open();
+    const AvrIdentity& found = session.identity();
+    if (opened.kind == AvrStepOutcome::Kind::PortFault ||
+        found.result == AvrIdentification::NotDetected)
+        return ReportBitsWrite(host_, opened, fuses);
+    if (found.result != AvrIdentification::Identified || found.signature != p.signature) {
+        session.close();
+        host_.NormalCursor();
+        const DeviceEntry* device = FindDevice(found.signature);
+        host_.MessageBox(
+            WrongChipText(found.signature, device ? device->label : nullptr, p.label()), "ERROR",
+            Host::Kind::Error);
+        return Outcome::Failed;
+    }
+
+    AvrJob job;
+    std::vector<std::pair<std::string, bool>> bits;
+    for (const std::string& name : AvrBits::NamesOf(p, kind))
+        if (const std::optional<PartBit> bit = shown.find(name))
+            bits.emplace_back(name, shown.programmed(*bit));
+    job.steps.push_back(AvrStep::SetBits(!fuses, bits));
+    // A guarded box was released through its warning as it was clicked.
+    job.guardsAnswered = true;
+    if (tableBytes) {
+        job.allowLockout = allowLockout;
+    } else {
+        job.lockoutRefusal = [this](PartBit bit) -> std::optional<std::string> {
+            for (const CatalogueBox& b : sends().boxes)
+                if (b.bit == bit && E::GuardOf(b.box)) {
+                    if (editor_.enabled(b.box))
+                        return std::nullopt;
+                    return std::string("Press \"") + E::GuardOf(b.box)->button +
+                           "\" first if that is what you want.";
+                }
+            return "";
+        };
+    }
+    job.showChanges = showChanges;
+    const std::vector<AvrStepOutcome> outcomes = session.run(job);
+    session.close();
+    return ReportBitsWrite(host_, outcomes.front(), fuses);
 }
 
 } // namespace vardel

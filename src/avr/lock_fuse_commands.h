@@ -50,8 +50,6 @@ public:
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.
     std::function<void(const std::vector<BitChange>&)> showChanges;
-    // Whether the last program command sent its write (a stop after that point lets it finish).
-    bool wrote() const { return wrote_; }
 
 private:
     using Kind = BitsWrite::Kind;
@@ -66,7 +64,6 @@ private:
     LockFuseEditor& editor_;
     Host& host_;
     OperationLock& operations_;
-    bool wrote_ = false;
 };
 
 } // namespace vardel

@@ -110,7 +110,7 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
     : serial_(serial), ops_(serial, part), sends_(FindCataloguePart(part.name)), bits_(bits),
-      host_(host), operations_(operations), writer_(serial, host, operations)
+      host_(host), operations_(operations), writer_(serial)
 {
 }
 
@@ -118,7 +118,7 @@ PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part,
                                    const CataloguePart& sends, PartBits& bits, Host& host,
                                    OperationLock& operations)
     : serial_(serial), ops_(serial, part), sends_(&sends), bits_(bits), host_(host),
-      operations_(operations), writer_(serial, host, operations)
+      operations_(operations), writer_(serial)
 {
 }
 
@@ -272,8 +272,13 @@ try {
     // A chip that cannot report its lock bits would answer with an echo, shown as lock bits.
     if (!readable(kind))
         return Outcome::Failed;
-    if (!writer_.enter())
+    host_.BusyCursor();
+    if (!serial_.ProgrammingEnable()) {
+        host_.NormalCursor();
+        host_.MessageBox("Processor not detected!!!", "ERROR", Host::Kind::Error);
+        serial_.AllLinesLow();
         return Outcome::Failed;
+    }
     readShown(kind);
     serial_.AllLinesLow();
     host_.NormalCursor();
@@ -298,8 +303,6 @@ public:
     }
     std::optional<std::string> refusal() const override
     {
-        if (c_.refused)
-            return c_.refused;
         if (!bits_.empty())
             return std::nullopt;
         return "The " + c_.bits_.part().label() + " has no " +
@@ -310,10 +313,15 @@ public:
     {
         // Lock bits are only ever programmed; a chip that cannot tell starts from none.
         PartBits chip = c_.bits_;
-        for (const int byte : c_.bytesOf(kind_))
-            chip.setValue(byte, 0xFF);
-        if (readable())
-            c_.readInto(kind_, chip);
+        if (c_.held) {
+            chip = *c_.held;
+            c_.held.reset();
+        } else {
+            for (const int byte : c_.bytesOf(kind_))
+                chip.setValue(byte, 0xFF);
+            if (readable())
+                c_.readInto(kind_, chip);
+        }
         std::vector<BitState> states;
         for (const PartBit& b : bits_) {
             const char* name = chip.bitName(b.byte, b.bit);
@@ -373,14 +381,7 @@ std::string PartBitsCommands::planNow(Kind kind, BitsPlan& plan, bool erased)
 std::string PartBitsCommands::applyNow(Kind kind, const BitsPlan& plan)
 {
     Target target(*this, kind);
-    return writer_.apply(kind, target, plan, true);
-}
-
-PartBitsCommands::Outcome PartBitsCommands::program(Kind kind)
-{
-    Target target(*this, kind);
-    writer_.showChanges = showChanges;
-    return writer_.program(kind, target);
+    return writer_.apply(kind, target, plan);
 }
 
 } // namespace vardel

@@ -69,9 +69,8 @@ std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
 // The fuse bytes, or the lock byte where serial programming reaches it.
 std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind);
 
-// "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" for every part:
-// the chip in the socket must be the identified part, the bytes are read twice and must agree,
-// each bit that changes is shown in the confirmation (Cancel the default), a bit that ends serial
+// "Read Fuse Bits" and "Read Lock Bits" for every part, and the plan and the write of a job's lock
+// or fuse step (BitsWrite): the bytes are read twice and must agree, a bit that ends serial
 // programming is written only when `allowLockout` (or `lockoutRefusal`) lets it, lock bits are
 // only ever programmed, and the chip is read back afterwards.
 //
@@ -92,7 +91,6 @@ public:
 
     // A read of lock bits the chip cannot report fails without port access.
     Outcome read(Kind kind);
-    Outcome program(Kind kind);
 
     // Inside a job's session, the chip in programming mode and identified: one read of the
     // bits of this kind into the bytes; the plan of a write of the bytes as they stand (empty,
@@ -109,12 +107,9 @@ public:
     // What the user must do first before a bit that ends serial programming goes ("" for nothing
     // more to say), or null when it may; unset, `allowLockout` decides.
     std::function<std::optional<std::string>(PartBit)> lockoutRefusal;
-    // Why a write cannot start at all, before any port access (set by an editor that knows more).
-    std::optional<std::string> refused;
-    // Called with the bits that change just before the confirmation.
-    std::function<void(const std::vector<BitChange>&)> showChanges;
-    // Whether the last program command sent its write (a stop after that point lets it finish).
-    bool wrote() const { return writer_.wrote(); }
+    // The bits as a read in this session has just given them: a plan takes them as the first of
+    // its two reads.
+    std::optional<PartBits> held;
     // The ATtiny12's calibration byte, once a fuse read got it.
     std::optional<std::uint8_t> calibration() const { return calibration_; }
 

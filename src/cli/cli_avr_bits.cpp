@@ -41,43 +41,6 @@ QString CannotUnprogramLock(const QString& chip, const QString& bit)
         .arg(chip, bit);
 }
 
-namespace {
-
-// How a write of the bits ended, told as the window tells it.
-int Reported(Context& ctx, const AvrStepOutcome& out, bool fuses)
-{
-    using Kind = AvrStepOutcome::Kind;
-    Host& host = *ctx.host;
-    const bool wrote = out.holds != AvrStepOutcome::Holds::Unchanged;
-    if (wrote)
-        ctx.host->doneBeforeStop =
-            fuses ? "after the fuses were written" : "after the lock bits were written";
-    switch (out.kind) {
-    case Kind::Done:
-        host.MessageBox(fuses ? "Fuse Bits set !!" : "Lock Bits set !!", "OK", Host::Kind::Success);
-        return Success;
-    case Kind::Refused:
-        host.MessageBox(out.reason + "\rNothing was written.", "ERROR", Host::Kind::Error);
-        return Failure;
-    case Kind::Stopped:
-        StoppedBeforeWrite(host, fuses);
-        return Failure;
-    case Kind::PortFault:
-        host.MessageBox(wrote ? out.reason + "\r" + WrittenText(true, fuses) : out.reason, "ERROR",
-                        Host::Kind::Error);
-        return Failure;
-    case Kind::ChipFault:
-        host.MessageBox(out.reason, "ERROR", Host::Kind::Error);
-        return Failure;
-    case Kind::Cancelled: // the question or the warning said enough
-    case Kind::NotRun:
-        break;
-    }
-    return Failure;
-}
-
-} // namespace
-
 int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
 {
     using Kind = AvrBits::Kind;
@@ -206,8 +169,11 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     };
     const std::vector<AvrStepOutcome> outcomes = session.run(job);
     session.close();
-    ctx.host->NormalCursor();
-    return Reported(ctx, outcomes.front(), fuses);
+    if (outcomes.front().holds != AvrStepOutcome::Holds::Unchanged)
+        ctx.host->doneBeforeStop =
+            fuses ? "after the fuses were written" : "after the lock bits were written";
+    return ReportBitsWrite(*ctx.host, outcomes.front(), fuses) == AvrPage::Outcome::Done ? Success
+                                                                                         : Failure;
 }
 
 } // namespace vardel::cli

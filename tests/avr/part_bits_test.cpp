@@ -1,3 +1,4 @@
+#include "avr/lock_fuse_commands.h"
 #include "avr/part_bits.h"
 #include "sim_rig.h"
 
@@ -24,6 +25,16 @@ void FlipSafeBits(PartBits& bits, int byte)
         if (!bits.endsSerialProgramming(b, !bits.programmed(b)))
             bits.setProgrammed(b, !bits.programmed(b));
     }
+}
+
+// The bytes written as the window's part page writes them: one job of one session.
+Outcome Program(SimRig& rig, PartBits& bits, Kind kind, bool allowLockout = false)
+{
+    LockFuseEditor editor;
+    LockFuseCommands commands(rig.page.serial(), rig.page.model(), editor, rig.host, rig.lock);
+    commands.tableBytes = &bits;
+    commands.allowLockout = allowLockout;
+    return commands.program(kind);
 }
 
 } // namespace
@@ -54,7 +65,7 @@ TEST(PartBits, FuseAndLockRoundTripForEachFamily)
             FlipSafeBits(bits, f);
         rig.host.answers = {Host::Result::Ok};
         rig.clock.sleeps.clear();
-        ASSERT_EQ(commands.program(Kind::Fuses), Outcome::Done)
+        ASSERT_EQ(Program(rig, bits, Kind::Fuses), Outcome::Done)
             << testing::PrintToString(rig.host.messages());
         // Each byte written is given the slowest fuse write the part's data gives.
         const std::uint32_t fuseMs = (part.fuseWriteUs + 999) / 1000;
@@ -69,11 +80,11 @@ TEST(PartBits, FuseAndLockRoundTripForEachFamily)
         const int lock = bits.lockByte();
         bits.setValue(lock, 0x00);
         rig.host.answers = {Host::Result::Ok};
-        ASSERT_EQ(commands.program(Kind::Lock), Outcome::Done);
+        ASSERT_EQ(Program(rig, bits, Kind::Lock), Outcome::Done);
         EXPECT_EQ(rig.target().lock() & bits.mask(lock), 0);
         bits.setValue(lock, 0xFF);
         rig.host.calls.clear();
-        EXPECT_EQ(commands.program(Kind::Lock), Outcome::Failed);
+        EXPECT_EQ(Program(rig, bits, Kind::Lock), Outcome::Failed);
         EXPECT_EQ(rig.host.messages(),
                   (std::vector<std::string>{"ERROR|LB1 is programmed on the chip: only \"Erase "
                                             "chip\" releases lock bits.\rNothing was written."}));
@@ -101,13 +112,12 @@ TEST(PartBits, LockoutBitsNeedTheirAllowance)
         EXPECT_TRUE(bits.endsSerialProgramming(bit, true));
         bits.setProgrammed(bit, true);
         rig.host.calls.clear();
-        EXPECT_EQ(commands.program(Kind::Fuses), Outcome::Failed);
+        EXPECT_EQ(Program(rig, bits, Kind::Fuses), Outcome::Failed);
         EXPECT_EQ(rig.target().fuse(1), 0xDF);
         EXPECT_NE(rig.host.messages().at(0).find("ends serial programming"), std::string::npos);
 
-        commands.allowLockout = true;
         rig.host.answers = {Host::Result::Ok};
-        ASSERT_EQ(commands.program(Kind::Fuses), Outcome::Done);
+        ASSERT_EQ(Program(rig, bits, Kind::Fuses, true), Outcome::Done);
         EXPECT_EQ(rig.target().fuse(1), bits.value(1));
         EXPECT_EQ(rig.page.btnTipoClick(), Outcome::Failed);
     }
@@ -138,14 +148,15 @@ TEST(PartBits, OlderLockAndFuseForms)
         for (int f = 0; f < part.fuseCount; ++f)
             FlipSafeBits(bits, f);
         rig.host.answers = {Host::Result::Ok, Host::Result::Ok};
-        ASSERT_EQ(commands.program(Kind::Fuses), part.fuseCount ? Outcome::Done : Outcome::Failed);
+        ASSERT_EQ(Program(rig, bits, Kind::Fuses),
+                  part.fuseCount ? Outcome::Done : Outcome::Failed);
         for (int f = 0; f < part.fuseCount; ++f)
             EXPECT_EQ(rig.target().fuse(f), bits.value(f)) << part.fuses[f].name;
         const std::uint8_t lb1 = part.lockBits[0] ? 0x01 : 0x02; // LB2 the next bit up
         bits.setValue(bits.lockByte(), static_cast<std::uint8_t>(~lb1));
         ASSERT_TRUE(rig.page.serial().ProgrammingEnable());
         if (commanded)
-            ASSERT_EQ(commands.program(Kind::Lock), Outcome::Done);
+            ASSERT_EQ(Program(rig, bits, Kind::Lock), Outcome::Done);
         else
             ops.writeLock(static_cast<std::uint8_t>(~lb1));
         EXPECT_EQ(rig.target().lock(), static_cast<std::uint8_t>(~lb1));
