@@ -69,25 +69,23 @@ int runEeprom(Context& ctx, const QStringList& args)
     }
     if (page.OpenImage(file) != Outcome::Done)
         return Failure;
-    if (action == QLatin1String("program")) {
-        const Outcome done = page.ProgramChip();
+    const bool program = action == QLatin1String("program");
+    // With --verify the verify follows the write in the same job.
+    const Outcome done = program ? page.ProgramChip(verify) : page.VerifyChip();
+    if (program && !page.programmed()) {
         if (done == Outcome::Cancelled)
             ctx.host->MessageBox("Operation stopped: the chip may be partly written.", "WARNING",
                                  Host::Kind::Warning, Host::Buttons::Ok, Host::Icon::None);
-        else if (done != Outcome::Done && page.refusedProtected())
+        else if (page.refusedProtected())
             CliHost::note("run again with --clear-protection to clear the block-protect bits");
-        else if (done != Outcome::Done)
+        else
             CliHost::note("the chip may be partly written");
-        if (done != Outcome::Done)
-            return Failure;
-        if (!verify) {
-            ctx.host->summary(bytes + "programmed, not verified");
-            return Success;
-        }
+        return Failure;
     }
-
-    // With --verify the program goes on to the verify as part of the same command.
-    const Outcome done = page.VerifyChip();
+    if (program && !verify) {
+        ctx.host->summary(bytes + "programmed, not verified");
+        return Success;
+    }
     if (done == Outcome::Done) {
         ctx.host->summary(bytes + (verify ? "programmed and verified" : "verified"));
         return Success;

@@ -317,11 +317,28 @@ EepromPage::Outcome EepromPage::endOnPortFailure(const PortError& error, bool re
     return Outcome::Failed;
 }
 
-EepromPage::Outcome EepromPage::ProgramChip()
-try {
+EepromPage::Outcome EepromPage::ProgramChip(bool verify)
+{
+    // With the verify, one operation: nothing else starts between the write and the compare.
+    programmed_ = false;
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    const Outcome written = program();
+    programmed_ = written == Outcome::Done;
+    return written == Outcome::Done && verify ? this->verify() : written;
+}
+
+EepromPage::Outcome EepromPage::VerifyChip()
+{
+    Operation operation(operations_);
+    if (!operation.acquired())
+        return Outcome::Busy;
+    return verify();
+}
+
+EepromPage::Outcome EepromPage::program()
+try {
     const int pageSize = type().pageSize;
     lastDifference_.reset();
     const std::int64_t start = bus_.timing().clock().nanoseconds();
@@ -537,11 +554,8 @@ try {
     return endOnPortFailure(error, false);
 }
 
-EepromPage::Outcome EepromPage::VerifyChip()
+EepromPage::Outcome EepromPage::verify()
 try {
-    Operation operation(operations_);
-    if (!operation.acquired())
-        return Outcome::Busy;
     lastDifference_.reset();
     const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();

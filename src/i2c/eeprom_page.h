@@ -63,7 +63,8 @@ public:
     // The chip commands, each one operation: the chip read into the image, the image programmed
     // into the chip, the chip compared with the image.
     Outcome ReadChip();
-    Outcome ProgramChip();
+    // With `verify`, the verify follows the write in the same operation.
+    Outcome ProgramChip(bool verify = false);
     Outcome VerifyChip();
     // The toolbar's and menus' handlers run them.
     Outcome Leerchip1Click() { return ReadChip(); }
@@ -103,6 +104,9 @@ public:
         std::vector<std::uint8_t> chip;
     };
     const std::optional<Difference>& lastDifference() const { return lastDifference_; }
+    // The last ProgramChip wrote the whole image (an outcome other than Done then is its
+    // verify's).
+    bool programmed() const { return programmed_; }
 
     std::vector<std::uint8_t> EepromImage;
     std::vector<std::uint8_t> EepromBackup;
@@ -116,6 +120,9 @@ public:
     std::string NoAnswerMessage() const;
 
 private:
+    // The write and the compare of ProgramChip and VerifyChip, inside their operation.
+    Outcome program();
+    Outcome verify();
     // START, the write part of a random read of `address` and the repeated START with the read
     // control byte; false when a byte was not acknowledged.
     bool addressForRead(unsigned address);
@@ -163,6 +170,7 @@ private:
     int readReached_ = 0;
     std::string lastOutcome_;
     std::optional<Difference> lastDifference_;
+    bool programmed_ = false;
 };
 
 } // namespace vardel

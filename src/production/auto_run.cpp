@@ -697,12 +697,17 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
 
     using Outcome = EepromPage::Outcome;
     host_.StatusText("Auto: program");
-    if (page.ProgramChip() != Outcome::Done)
+    // The write and its verify, one job.
+    const Outcome done = page.ProgramChip(true);
+    if (done == Outcome::Cancelled) {
+        record.kind = "stopped";
+        record.reason = page.lastOutcome();
+    }
+    if (!page.programmed())
         return fail("program", "the chip may be partly written", record);
-    if (stopping())
-        return fail("verify", "stopped before it; the chip is programmed", record);
-    host_.StatusText("Auto: verify");
-    if (page.VerifyChip() != Outcome::Done)
+    if (done == Outcome::Cancelled)
+        return fail("verify", "stopped; the chip is programmed, not all of it compared", record);
+    if (done != Outcome::Done)
         return fail("verify", "the chip is programmed but does not hold the image", record);
     return Result::Ok;
 }
