@@ -35,7 +35,7 @@ int runPorts(const std::string& procRoot, const std::string& devRoot)
 int runCheck(Context& ctx)
 {
     BoardCheckReadings readings;
-    const bool passed = Checkearcorvid1Click(*ctx.lines, *ctx.host, &readings, ctx.timing.get());
+    const bool passed = CheckBoard(*ctx.lines, *ctx.host, &readings, ctx.timing.get());
     if (readings.portFailed)
         return Failure;
     try {

@@ -21,8 +21,7 @@ void Settle(BitTiming* settle)
 }
 } // namespace
 
-bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings,
-                          BitTiming* settle)
+bool CheckBoard(LineDriver& lines, Host& host, BoardCheckReadings* readings, BitTiming* settle)
 {
     BoardCheckReadings local;
     BoardCheckReadings& read = readings ? *readings : local;

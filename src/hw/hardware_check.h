@@ -18,12 +18,13 @@ struct BoardCheckReadings {
     bool portFailed = false; // the port's error ended the check; it has been shown
 };
 
-// The board presence check on the EEPROM wiring: SDA must read back high, then low, with the chip
-// power on. True when the board passed. A port failure ends it with the port's error. With
-// `settle`, one bit delay lets the lines settle after each change before the status is read (a
-// freshly powered chip and a slow SDA edge), which the port's writes do not change.
-bool Checkearcorvid1Click(LineDriver& lines, Host& host, BoardCheckReadings* readings = nullptr,
-                          BitTiming* settle = nullptr);
+// The board presence check on the EEPROM wiring ("Check hardware", Checkearcorvid1Click): SDA must
+// read back high, then low, with the chip power on. True when the board passed. A port failure ends
+// it with the port's error. With `settle`, one bit delay lets the lines settle after each change
+// before the status is read (a freshly powered chip and a slow SDA edge), which the port's writes
+// do not change.
+bool CheckBoard(LineDriver& lines, Host& host, BoardCheckReadings* readings = nullptr,
+                BitTiming* settle = nullptr);
 
 // What the two readings say about the board.
 enum class BoardDiagnosis {

@@ -363,7 +363,7 @@ void TVentana::Checkearcorvid1Click()
     runChipCommand([this] {
         vardel::Operation operation(operations_);
         if (operation.acquired())
-            vardel::Checkearcorvid1Click(lines_, *host_, nullptr, &timing_);
+            vardel::CheckBoard(lines_, *host_, nullptr, &timing_);
     });
 }
 

@@ -715,7 +715,7 @@ TEST(PortFaults, TheBoardCheckNamesThePortNotTheBoard)
         rig.clear();
         rig.board.stopAnsweringAfter(answered);
         BoardCheckReadings readings;
-        EXPECT_FALSE(Checkearcorvid1Click(rig.lines, rig.host, &readings));
+        EXPECT_FALSE(CheckBoard(rig.lines, rig.host, &readings));
         EXPECT_TRUE(readings.portFailed);
         ASSERT_EQ(rig.host.messages().size(), 1u);
         EXPECT_EQ(rig.host.messages()[0].rfind(kPortPrefix, 0), 0u) << rig.host.messages()[0];
@@ -739,7 +739,7 @@ TEST(BoardCheck, TheStatusRegisterTellsNoBoardFromAStuckLineFromABoardThatAnswer
         EepromRig rig(k24C32);
         row.fault(rig);
         BoardCheckReadings readings;
-        EXPECT_EQ(Checkearcorvid1Click(rig.lines, rig.host, &readings), row.passes);
+        EXPECT_EQ(CheckBoard(rig.lines, rig.host, &readings), row.passes);
         // The check stops at the first level that does not come back; vardel-cli reads the other.
         const std::uint8_t low =
             readings.afterLow ? *readings.afterLow : ReadStatusWithSda(rig.lines, false);

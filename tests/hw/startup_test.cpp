@@ -113,7 +113,7 @@ TEST(HardwareCheck, PassesWhenSdaFollowsAndEndsLow)
     port.statusScript = {0x00, 0x80}; // SDA high, then low
     LineDriver lines(port);
     RecordingHost host;
-    EXPECT_TRUE(Checkearcorvid1Click(lines, host));
+    EXPECT_TRUE(CheckBoard(lines, host));
     EXPECT_EQ(port.writes, (std::vector<std::uint8_t>{0x1F, 0x0F, 0x1F, 0x00}));
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"OK|Corvid respond correct!!!"}));
 }
@@ -145,7 +145,7 @@ TEST(HardwareCheck, WithTheBitDelayEachReadWaitsForTheLinesToSettleAndWritesTheS
     port.statusScript = {0x00, 0x80};
     LineDriver lines(port);
     RecordingHost host;
-    EXPECT_TRUE(Checkearcorvid1Click(lines, host, nullptr, &timing));
+    EXPECT_TRUE(CheckBoard(lines, host, nullptr, &timing));
     EXPECT_EQ(port.writes, (std::vector<std::uint8_t>{0x1F, 0x0F, 0x1F, 0x00}));
     ASSERT_EQ(port.settled.size(), 2u);
     for (const std::int64_t ns : port.settled)
@@ -161,11 +161,11 @@ TEST(HardwareCheck, NamesWhichLevelTheLineDidNotFollow)
     LineDriver lines(port);
     RecordingHost host;
     port.status = 0x80; // stuck low
-    EXPECT_FALSE(Checkearcorvid1Click(lines, host));
+    EXPECT_FALSE(CheckBoard(lines, host));
     EXPECT_EQ(port.writes, (std::vector<std::uint8_t>{0x1F, 0x00}));
     port.writes.clear();
     port.status = 0x00; // stuck high
-    EXPECT_FALSE(Checkearcorvid1Click(lines, host));
+    EXPECT_FALSE(CheckBoard(lines, host));
     EXPECT_EQ(port.writes, (std::vector<std::uint8_t>{0x1F, 0x0F, 0x00}));
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"ERROR|Corvid don't respond correct!!!",
                                                          "ERROR|Corvid DON'T respond correct!!!"}));

@@ -47,10 +47,10 @@ TEST(SimBoard, TheHardwareCheckPassesOnTheBoardAndFailsWithoutIt)
     SimBoard board(clock);
     LineDriver lines(board);
     test::RecordingHost host;
-    EXPECT_TRUE(Checkearcorvid1Click(lines, host));
+    EXPECT_TRUE(CheckBoard(lines, host));
     EXPECT_EQ(board.data(), 0x00);
     board.setDisconnected(true);
-    EXPECT_FALSE(Checkearcorvid1Click(lines, host));
+    EXPECT_FALSE(CheckBoard(lines, host));
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"OK|Corvid respond correct!!!",
                                                          "ERROR|Corvid DON'T respond correct!!!"}));
     EXPECT_EQ(board.data(), 0x00);
