@@ -81,17 +81,64 @@ LOCK_WRITE_CORRECTIONS = {name: BOTH_FORMS_LOCK_WRITE for name in (
     'ATtiny261', 'ATtiny261A', 'ATtiny461', 'ATtiny461A', 'ATtiny861', 'ATtiny861A')}
 
 # Factory values where the maker's device description (initval) is not what the parts ship with:
-# (part, fuse index) -> value. The USB parts ship running from a crystal for their boot loader:
-# the ATmega32U4 with low fuse 0x5E; the ATmega16U4/8U2/16U2/32U2 with 0x62 (initval gives
-# 0x52 and 0x5E, avr-libc 0x51 and 0x41).
+# (part, fuse index) -> value, with the source.
+#  - The USB parts leave the factory with Atmel's DFU boot loader, which needs the crystal for
+#    USB: low fuse 0x5E (external crystal, CKDIV8 programmed). ATmega16U4/32U4 datasheet, fuse
+#    tables: low 0x5E, extended 0xF3 (HWBE programmed, BODLEVEL 011; initval gives the RC
+#    variant's 0x52 and 0xFB). ATmega8U2/16U2/32U2: the datasheet's fuse table gives 0x62 (the
+#    blank die on its RC oscillator), the maker's device data 0x5E; the parts as shipped run the
+#    DFU boot loader from the crystal, so 0x5E (0x62 would move a fresh chip to the RC oscillator
+#    and stop its boot loader's USB).
+#  - ATtiny2313A datasheet, fuse low byte: 0x64 (8 MHz RC, CKDIV8 programmed), as the ATtiny2313.
 FACTORY_CORRECTIONS = {
-    ('ATmega32U4', 0): 0x5E,
-    ('ATmega16U4', 0): 0x62, ('ATmega8U2', 0): 0x62, ('ATmega16U2', 0): 0x62,
-    ('ATmega32U2', 0): 0x62,
+    ('ATmega32U4', 0): 0x5E, ('ATmega32U4', 2): 0xF3,
+    ('ATmega16U4', 0): 0x5E, ('ATmega16U4', 2): 0xF3,
+    ('ATmega8U2', 0): 0x5E, ('ATmega16U2', 0): 0x5E, ('ATmega32U2', 0): 0x5E,
+    ('ATtiny2313A', 0): 0x64,
     # One datasheet for the AT90S2333 and AT90S4433; only the latter has an initval (0xDA).
     ('AT90S2333', 0): 0xDA,
 }
 
+
+# What a fuse bit does to serial programming, by its meaning in the datasheets, whatever name a
+# part's data gives it: programmed, the external reset disabled (RSTDISBL, the AT90USB82/162's
+# RSTDSBL) or debugWIRE enabled (DWEN) end serial programming from the next power-up; so does
+# serial programming disabled (SPIEN unprogrammed).
+ENDS_WHEN_PROGRAMMED = ('RSTDISBL', 'RSTDSBL', 'DWEN')
+ENDS_WHEN_UNPROGRAMMED = ('SPIEN',)
+ENDS_WHEN_PROGRAMMED_MEANING = re.compile(r'reset\s*disabl|debug\s*wire\s*enabl', re.I)
+
+
+def ends_serial_masks(fuses):
+    """The masks of the bits that end serial programming, programmed and unprogrammed, of each
+    fuse byte; `fuses` gives each byte's bits as {bit: (name, description)}."""
+    programmed, unprogrammed = [0, 0, 0], [0, 0, 0]
+    for index, bits in enumerate(fuses):
+        for b, (bit_name, description) in bits.items():
+            if bit_name in ENDS_WHEN_PROGRAMMED or \
+                    ENDS_WHEN_PROGRAMMED_MEANING.search(description or ''):
+                programmed[index] |= 1 << b
+            if bit_name in ENDS_WHEN_UNPROGRAMMED:
+                unprogrammed[index] |= 1 << b
+    return programmed, unprogrammed
+
+
+def committed_fuse_bits(row):
+    """Each fuse byte's bits of a committed row, as {bit: (name, description)}."""
+    out = []
+    for m in re.finditer(r'\{"\w+", (?:"[01xaio]{32}"|nullptr), (?:"[01xaio]{32}"|nullptr), '
+                         r'0x[0-9A-F]{2},\n +\{([^}]*)\},\n +\{([^}]*)\}\}', row):
+        names = [n.strip() for n in m.group(1).split(',')]
+        texts = [t.strip() for t in m.group(2).split(',')]
+        out.append({b: (names[b].strip('"'), texts[b].strip('"'))
+                    for b in range(8) if names[b] != 'nullptr'})
+    return out
+
+
+def masks_text(fuses):
+    programmed, unprogrammed = ends_serial_masks(fuses)
+    return '{%s}, {%s}' % (', '.join('0x%02X' % m for m in programmed),
+                           ', '.join('0x%02X' % m for m in unprogrammed))
 
 # ---- avrdude.conf ------------------------------------------------------------------------------
 
@@ -732,11 +779,13 @@ def main():
                                   if l not in row.split('\n'))))
             w(row + ',')
             # Their fastest flash, EEPROM and erase times stand in the catalogue's own table.
-            w('     0, 0, 0, %d, %d, %d, %d},' % e['times'][3:])
+            w('     0, 0, 0, %d, %d, %d, %d,' % e['times'][3:])
+            w('     %s},' % masks_text(committed_fuse_bits(row)))
             continue
         for line in row_lines(e):
             w(line)
-        w('     %d, %d, %d, %d, %d, %d, %d},' % e['times'])
+        w('     %d, %d, %d, %d, %d, %d, %d,' % e['times'])
+        w('     %s},' % masks_text([fu['bits'] for fu in e['fuses']]))
     w('};')
     w('')
     w('} // namespace')

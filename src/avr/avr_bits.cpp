@@ -46,15 +46,23 @@ Kind KindOf(const PartBits& bits, PartBit bit)
     return bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses;
 }
 
-// The presets of a part: a catalogue part's own, the factory default of any other.
+// The presets of a part: a catalogue part's own, and the factory default of every part that has
+// fuses, from its data.
 std::vector<CataloguePreset> PresetsOf(const AvrPart& part)
 {
+    std::vector<CataloguePreset> out;
     if (const CataloguePart* row = FindCataloguePart(part.name))
-        return {row->presets.begin(), row->presets.end()};
-    CataloguePreset factory{"factory-default", {0xFF, 0xFF, 0xFF}};
-    for (int byte = 0; byte < part.fuseCount; ++byte)
-        factory.fuses[static_cast<std::size_t>(byte)] = part.fuses[byte].factory;
-    return {factory};
+        out.assign(row->presets.begin(), row->presets.end());
+    const bool hasFactory = std::ranges::any_of(out, [](const CataloguePreset& p) {
+        return std::string_view(p.name) == "factory-default";
+    });
+    if (part.fuseCount > 0 && !hasFactory) {
+        CataloguePreset factory{"factory-default", {0xFF, 0xFF, 0xFF}};
+        for (int byte = 0; byte < part.fuseCount; ++byte)
+            factory.fuses[static_cast<std::size_t>(byte)] = part.fuses[byte].factory;
+        out.push_back(factory);
+    }
+    return out;
 }
 
 // The lock and fuse bits of the identified part: its bytes (PartBits) and its one set of
@@ -82,7 +90,7 @@ public:
             names += (names.empty() ? "" : ", ") + std::string(p.name);
         }
         if (presets.empty())
-            return "the presets are for the ATmega128";
+            return chip() + " has no fuse bits that a preset could set";
         return chip() + " has only the preset" + (presets.size() > 1 ? "s " : " ") + names;
     }
     bool programmed(const std::string& name) const override { return Programmed(bits_, name); }

@@ -98,13 +98,12 @@ void ShowLockMode(PartBits& bits)
 
 bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 {
-    const char* name = bitName(bit.byte, bit.bit);
-    if (!name || bit.byte == lockByte())
+    if (bit.byte < 0 || bit.byte >= part_->fuseCount)
         return false;
-    const std::string_view n(name);
-    if (n == "SPIEN")
-        return !programmed;
-    return (n == "RSTDISBL" || n == "DWEN") && programmed;
+    const auto byte = static_cast<std::size_t>(bit.byte);
+    const std::uint8_t mask =
+        programmed ? part_->endsWhenProgrammed[byte] : part_->endsWhenUnprogrammed[byte];
+    return (mask >> bit.bit & 1) != 0;
 }
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,

@@ -44,8 +44,9 @@ public:
     // The fuse bytes as the part leaves the factory; the lock byte is left alone.
     void factoryDefault();
 
-    // SPIEN unprogrammed, RSTDISBL or DWEN programmed: the chip no longer enters serial
-    // programming from its next power-up. True when `programmed` is that state of the bit.
+    // The part's data says the bit in this state ends serial programming from the chip's next
+    // power-up (SPIEN unprogrammed; the external reset disabled or debugWIRE enabled, whatever
+    // the part names them, programmed).
     bool endsSerialProgramming(PartBit bit, bool programmed) const;
 
 private:

@@ -93,6 +93,12 @@ struct AvrPart {
     std::uint32_t fuseWriteMinUs = 0;
     std::uint32_t lockWriteUs = kSlowestBitsWriteUs;
     std::uint32_t lockWriteMinUs = 0;
+    // What each fuse bit does to serial programming, by its meaning (one mask per fuse byte):
+    // programmed, a bit of `endsWhenProgrammed` ends it from the next power-up (the external
+    // reset disabled, debugWIRE enabled); unprogrammed, a bit of `endsWhenUnprogrammed` does
+    // (serial programming disabled).
+    std::array<std::uint8_t, 3> endsWhenProgrammed{};
+    std::array<std::uint8_t, 3> endsWhenUnprogrammed{};
 
     // The longest fuse or lock byte write of any part (AT90S1200/2333/4433 lock bits).
     static constexpr std::uint32_t kSlowestBitsWriteUs = 20000;

@@ -316,11 +316,10 @@ AvrDevice DeviceFromPart(const AvrPart& part)
         // SPIEN is out of reach of serial programming, except on the ATtiny15, which writes every
         // fuse bit in low-voltage serial mode (as the ATtiny12); unprogrammed, as RSTDISBL or
         // DWEN programmed, it ends serial programming from the next power-up.
-        const std::uint8_t spien = namedBit(fuse, "SPIEN");
+        const std::uint8_t spien = part.endsWhenUnprogrammed[static_cast<std::size_t>(i)];
         byte.fixed = device.bitsForm == AvrBitsForm::Tiny15 ? 0 : spien;
         byte.lockoutWhenSet = spien;
-        byte.lockoutWhenClear =
-            static_cast<std::uint8_t>(namedBit(fuse, "RSTDISBL") | namedBit(fuse, "DWEN"));
+        byte.lockoutWhenClear = part.endsWhenProgrammed[static_cast<std::size_t>(i)];
     }
     return device;
 }

@@ -96,7 +96,8 @@ TEST(AvrPartsTable, FamiliesAsTheirDatasheetsGiveThem)
              Expected{"ATmega2560", {0x1E, 0x98, 0x01}, 262144, 256, 4096, 3, 0x62},
              // avr-libc gives the ATmega32U4 a factory low fuse of 51, the datasheet 5E.
              Expected{"ATmega32U4", {0x1E, 0x95, 0x87}, 32768, 128, 1024, 3, 0x5E},
-             Expected{"ATmega16U2", {0x1E, 0x94, 0x89}, 16384, 128, 512, 3, 0x62},
+             Expected{"ATmega16U2", {0x1E, 0x94, 0x89}, 16384, 128, 512, 3, 0x5E},
+             Expected{"ATtiny2313A", {0x1E, 0x91, 0x0A}, 2048, 32, 128, 3, 0x64},
          }) {
         SCOPED_TRACE(e.name);
         const AvrPart* p = FindPartByName(e.name);
@@ -146,11 +147,17 @@ TEST(AvrPartsTable, EveryPartNamesItsFuseBitsAndShipsProgrammable)
                     const std::string n(fuse.bits[bit]);
                     const bool programmed = !(fuse.factory >> bit & 1);
                     spien += n == "SPIEN" && programmed;
-                    EXPECT_FALSE(programmed && (n == "RSTDISBL" || n == "DWEN")) << n;
                 }
             }
             EXPECT_NE(named, 0);
             EXPECT_EQ(fuse.factory | named, 0xFF);
+            // The bits that end serial programming are bits the byte has, in their harmless
+            // state as the part ships.
+            const auto i = static_cast<std::size_t>(f);
+            EXPECT_EQ(p.endsWhenProgrammed[i] & ~named, 0);
+            EXPECT_EQ(p.endsWhenUnprogrammed[i] & ~named, 0);
+            EXPECT_EQ(~fuse.factory & p.endsWhenProgrammed[i], 0);
+            EXPECT_EQ(fuse.factory & p.endsWhenUnprogrammed[i], 0);
         }
         // Parts of one fuse byte in the oldest form cannot unprogram SPIEN serially and some
         // do not show it.
@@ -160,7 +167,7 @@ TEST(AvrPartsTable, EveryPartNamesItsFuseBitsAndShipsProgrammable)
     }
     // The USB parts ship running their boot loader from a crystal.
     EXPECT_EQ(FindPartByName("ATmega32U4")->fuses[0].factory, 0x5E);
-    EXPECT_EQ(FindPartByName("ATmega8U2")->fuses[0].factory, 0x62);
+    EXPECT_EQ(FindPartByName("ATmega8U2")->fuses[0].factory, 0x5E);
     EXPECT_EQ(FindPartByName("ATmega644P")->fuses[0].factory, 0x62);
     EXPECT_NE(PartBits(*FindPartByName("ATtiny88")).find("SELFPRGEN"), std::nullopt);
 }

@@ -332,7 +332,7 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
     r = cli("--yes avr program-fuses CKOPT=0");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(cli("sim show").out.find("avr.fuse.high=89\n"), std::string::npos);
-    // Its presets set every fuse byte; the other catalogue parts have none.
+    // Its presets set every fuse byte.
     const std::pair<const char*, const char*> presets[] = {
         {"low-frequency", "avr.fuse.extended=FF\navr.fuse.high=D1\navr.fuse.low=E0\n"},
         {"high-frequency", "avr.fuse.extended=FF\navr.fuse.high=D1\navr.fuse.low=CF\n"},
@@ -341,10 +341,6 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
         EXPECT_EQ(cli(std::string("--yes avr program-fuses --preset ") + preset).status, 0);
         EXPECT_NE(cli("sim show").out.find(bytes), std::string::npos) << preset;
     }
-    ASSERT_EQ(cli("sim insert-avr ATmega163").status, 0);
-    r = cli("--yes avr program-fuses --preset factory-default");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("the presets are for the ATmega128"), std::string::npos) << r.out;
 
     // An ATtiny12 locked with LB1 alone shows as locked.
     ASSERT_EQ(cli("sim insert-avr ATtiny12 --set avr.lock=FD").status, 0);
@@ -352,6 +348,38 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("LB1=0"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("LB2=1"), std::string::npos) << r.out;
+}
+
+// The factory-default preset of every part with fuses comes from its data: on a fresh chip it
+// changes nothing, the USB parts keeping their crystal and HWBE as they ship.
+TEST_F(Cli, TheFactoryDefaultPresetLeavesAFreshChipAsItIs)
+{
+    for (const char* part : {"ATmega163", "ATmega161", "ATtiny12", "AT90S2323", "AT90S8535",
+                             "ATmega103", "ATmega32U4", "ATmega16U4", "ATmega16U2", "ATtiny2313A"}) {
+        SCOPED_TRACE(part);
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + part).status, 0);
+        const std::string before = cli("sim show").out;
+        const Result r = cli("--yes avr program-fuses --preset factory-default");
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out.find(" -> "), std::string::npos) << r.out;
+        EXPECT_EQ(cli("sim show").out, before);
+    }
+    ASSERT_EQ(cli("sim insert-avr ATmega32U4").status, 0);
+    EXPECT_NE(cli("sim show").out.find("avr.fuse.extended=F3\n"), std::string::npos);
+}
+
+// A bit that ends serial programming is known by what it does, whatever the part names it: the
+// AT90USB162's RSTDSBL is refused without --allow-lockout, and with it the chip stops answering.
+TEST_F(Cli, AResetDisableBitOfAnyNameNeedsTheLockoutAllowance)
+{
+    ASSERT_EQ(cli("sim insert-avr AT90USB162").status, 0);
+    Result r = cli("--yes avr program-fuses RSTDSBL=0");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("refused without --allow-lockout"), std::string::npos) << r.out;
+    EXPECT_EQ(cli("avr identify").status, 0);
+    r = cli("--yes --allow-lockout avr program-fuses RSTDSBL=0");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(cli("avr identify").status, 0);
 }
 
 TEST_F(Cli, TheAvrTimingKeyIsSetShownAndKeptWithTheBoard)
