@@ -31,6 +31,12 @@ std::vector<PartBit> ShownBits(const PartBits& bits, Kind kind)
         for (const CatalogueBox& b : row->boxes)
             if (b.box == box.number && (b.bit.byte == bits.lockByte()) == (kind == Kind::Lock))
                 out.push_back(b.bit);
+    // A named bit the reads give that no box shows (the AT90S2323's SPIEN) comes after them.
+    for (const CatalogueInstruction& read :
+         kind == Kind::Fuses ? row->fuseReads : std::span(&row->lockRead, 1))
+        for (const CatalogueBit& r : read.bits)
+            if (bits.bitName(r.bit.byte, r.bit.bit) && !std::ranges::count(out, r.bit))
+                out.push_back(r.bit);
     return out;
 }
 

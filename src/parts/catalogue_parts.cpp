@@ -101,11 +101,12 @@ constexpr CatalogueBox kBoxesTiny12[] = {{58, {0, 7}}, {59, {0, 6}}, {60, {0, 5}
                                          {1, {1, 1}},  {2, {1, 2}}};
 
 // The AT90S parts are read with the ATmega128's sequence. The one fuse of those that have one
-// lands in bit 0 of the lock and fuse byte that the high-byte read returns; it is written as
-// AC 1011 111F.
+// lands in bit 0 of the lock and fuse byte that the high-byte read returns, SPIEN in bit 5; the
+// fuse is written as AC 1011 111F, which cannot reach SPIEN.
 constexpr CatalogueBit kFuseAT90S[] = {{0, {0, 0}}};
+constexpr CatalogueBit kFuseReadAT90S[] = {{0, {0, 0}}, {5, {0, 5}}};
 constexpr I kReadsAT90S[] = {{{0x50, 0x08, 0x00, 0x00}, 3, {}},
-                             {{0x58, 0x08, 0x00, 0x00}, 3, kFuseAT90S},
+                             {{0x58, 0x08, 0x00, 0x00}, 3, kFuseReadAT90S},
                              {{0x50, 0x00, 0x00, 0x00}, 3, {}}};
 constexpr I kWritesAT90S[] = {{{0xAC, 0xBF, 0xFF, 0x00}, 1, kFuseAT90S}};
 // Their LB1 and LB2 sit at the top of the lock and fuse byte.

@@ -354,8 +354,9 @@ TEST_F(Cli, FuseAndLockCommandsChangeOnlyWhatIsNamedAndConfirmed)
 // changes nothing, the USB parts keeping their crystal and HWBE as they ship.
 TEST_F(Cli, TheFactoryDefaultPresetLeavesAFreshChipAsItIs)
 {
-    for (const char* part : {"ATmega163", "ATmega161", "ATtiny12", "AT90S2323", "AT90S8535",
-                             "ATmega103", "ATmega32U4", "ATmega16U4", "ATmega16U2", "ATtiny2313A"}) {
+    for (const char* part :
+         {"ATmega163", "ATmega161", "ATtiny12", "AT90S2323", "AT90S8535", "ATmega103", "ATmega32U4",
+          "ATmega16U4", "ATmega16U2", "ATtiny2313A"}) {
         SCOPED_TRACE(part);
         ASSERT_EQ(cli(std::string("sim insert-avr ") + part).status, 0);
         const std::string before = cli("sim show").out;
@@ -366,6 +367,18 @@ TEST_F(Cli, TheFactoryDefaultPresetLeavesAFreshChipAsItIs)
     }
     ASSERT_EQ(cli("sim insert-avr ATmega32U4").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.fuse.extended=F3\n"), std::string::npos);
+}
+
+// The AT90S parts' fuse read gives SPIEN beside their one fuse: shown, and out of a write's reach.
+TEST_F(Cli, TheAt90sFuseReadShowsSpien)
+{
+    for (const char* part : {"AT90S2323", "AT90S8535"}) {
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + part).status, 0);
+        EXPECT_EQ(cli("avr read-fuses").out, "FSTRT=1\nSPIEN=0\n") << part;
+        const Result r = cli("--yes avr program-fuses SPIEN=1");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.out.find("SPIEN cannot be changed on"), std::string::npos) << r.out;
+    }
 }
 
 // A bit that ends serial programming is known by what it does, whatever the part names it: the
