@@ -80,6 +80,13 @@ BOTH_FORMS_LOCK_WRITE = '10101100111111iixxxxxxxx111111ii'
 LOCK_WRITE_CORRECTIONS = {name: BOTH_FORMS_LOCK_WRITE for name in (
     'ATtiny261', 'ATtiny261A', 'ATtiny461', 'ATtiny461A', 'ATtiny861', 'ATtiny861A')}
 
+# Lock bits where avr-libc names fewer than the part has: part -> the names, from the datasheet.
+# ATmega32HVB/32HVBrevB datasheet, lock bit byte: BLB12 BLB11 BLB02 BLB01 LB2 LB1 (the revB
+# header names LB1 and LB2 only; avrdude writes all six).
+LOCK_BITS_CORRECTIONS = {
+    'ATmega32HVBrevB': ['LB1', 'LB2', 'BLB01', 'BLB02', 'BLB11', 'BLB12'],
+}
+
 # Factory values where the maker's device description (initval) is not what the parts ship with:
 # (part, fuse index) -> value, with the source.
 #  - The USB parts leave the factory with Atmel's DFU boot loader, which needs the crystal for
@@ -692,6 +699,10 @@ def main():
         places = bit_places(pats['lockWrite'], lock_mask)
         if name in LOCK_WRITE_CORRECTIONS:
             places = [b for b in places if b < 2]
+        if name in LOCK_BITS_CORRECTIONS:
+            note(name, 'lock bits: avr-libc %s; took %s (datasheet)' %
+                 (' '.join(lib['locks']), ' '.join(LOCK_BITS_CORRECTIONS[name])))
+            lib['locks'] = LOCK_BITS_CORRECTIONS[name]
         lock_names = dict(zip(places, lib['locks']))
         if len(places) != len(lib['locks']):
             note(name, 'lock bits: avr-libc %s, avrdude writes %d; took %s' %

@@ -1648,7 +1648,7 @@ const AvrPart kParts[] = {
     {"ATmega32HVBrevB", "ATmega32HVB", {0x1E, 0x95, 0x10}, 32768, 128, 1024, 4,
      4500, 4000, 4000, 0x41, 0x41, {0xFF, 0xFF}, {0xFF, 0xFF},
      {"0010000000aaaaaaaaaaaaaaoooooooo", "0010100000aaaaaaaaaaaaaaoooooooo", "010000000000000000aaaaaaiiiiiiii", "010010000000000000aaaaaaiiiiiiii", "0100110000aaaaaaaa000000xxxxxxxx", nullptr, nullptr, nullptr, "10100000000000aaaaaaaaaaoooooooo", "11000000000000aaaaaaaaaaiiiiiiii", "10101100100000000000000000000000", "0011000000000000000000aaoooooooo", "0101100000000000xxxxxxxx11oooooo", "10101100111000000000000011iiiiii", "1100000100000000000000aaiiiiiiii", "11000010000000aaaaaaaa00xxxxxxxx"},
-     {"LB1", "LB2", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+     {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12", nullptr, nullptr},
      false, 2, {{
          {"lfuse", "0101000000000000xxxxxxxxoooooooo", "1010110010100000xxxxxxxxiiiiiiii", 0xDD,
           {"OSCSEL0", "OSCSEL1", "SUT0", "SUT1", "SUT2", "SPIEN", "EESAVE", "WDTON"},

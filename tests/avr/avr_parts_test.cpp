@@ -118,6 +118,8 @@ TEST(AvrPartsTable, FamiliesAsTheirDatasheetsGiveThem)
     EXPECT_EQ(at90s4433.fuses[0].factory & 0x20, 0);
     EXPECT_EQ(PartBits(*FindPartByName("ATmega169P")).find("RSTDISBL").value().byte, 2);
     EXPECT_FALSE(PartBits(*FindPartByName("ATmega48P")).find("BLB01"));
+    // The ATmega32HVBrevB has the boot lock bits of its datasheet, which its header leaves out.
+    EXPECT_EQ(PartBits(*FindPartByName("ATmega32HVBrevB")).find("BLB12"), (PartBit{2, 5}));
 }
 
 // Every part with fuses names bits in every fuse byte, and leaves the factory as a chip
