@@ -49,7 +49,7 @@ AvrPage::AvrPage(LineDriver& lines, Clock& clock, Host& host, OperationLock& ope
 bool AvrPage::IdentifyDevice()
 {
     forget();
-    if (showIdentity(IdentifyAvr(serial_)))
+    if (showIdentity(IdentifyAvr(serial_, partChoice)))
         return true;
     serial_.AllLinesLow();
     return false;
@@ -91,7 +91,7 @@ bool AvrPage::showIdentity(const AvrIdentity& identity)
         // Any other part: named by its data, its bits on the page "Part", and programmed as its
         // data says. One that cannot read its lock bits (AT90S1200) writes them unchecked, as
         // the catalogue's AT90S parts do.
-        model_.setLbTipo(part_->label());
+        model_.setLbTipo(IdentityLabel(identity));
         model_.selectPages(AvrPageModel::kPagePart);
         model_.setReadLockBitsEnabled(part_->instructions.lockRead != nullptr);
     }
@@ -270,7 +270,7 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
 
 AvrPage::Outcome AvrPage::readToFile(Memory memory, const std::string& fileName)
 {
-    AvrSession session(serial_, host_, operations_);
+    AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
     // A name that selects no format would have the whole read thrown away without a word.
@@ -310,7 +310,7 @@ AvrPage::Outcome AvrPage::readToFile(Memory memory, const std::string& fileName)
 
 AvrPage::Outcome AvrPage::verifyWithFile(Memory memory, const std::string& fileName)
 {
-    AvrSession session(serial_, host_, operations_);
+    AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
     lastDifference_.reset();
@@ -495,7 +495,7 @@ AvrPage::Outcome AvrPage::reportedVerify(Outcome outcome)
 
 AvrPage::Outcome AvrPage::programFromFile(Memory memory, const std::string& fileName, bool verify)
 {
-    AvrSession session(serial_, host_, operations_);
+    AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
     if (verify)
@@ -652,7 +652,7 @@ try {
 
 AvrPage::Outcome AvrPage::blankTest()
 {
-    AvrSession session(serial_, host_, operations_);
+    AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
     host_.BusyCursor();

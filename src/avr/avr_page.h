@@ -117,6 +117,9 @@ public:
     // The part of the last successful identification, catalogued or not, or null; `catalogued`
     // tells which editor page shows its bits.
     const AvrPart* identifiedPart() const { return part_; }
+    // The part the user named for the chip in the socket (vardel-cli --part), where several
+    // parts answer its signature; empty: the first of them.
+    std::string partChoice;
 
     // Opens a command's session: nothing when the chip is identified and shown; otherwise how the
     // command ends, its message shown and the cursor restored.

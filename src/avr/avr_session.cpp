@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace vardel {
 
@@ -66,9 +67,10 @@ using Holds = AvrStepOutcome::Holds;
 
 } // namespace
 
-AvrIdentity IdentifyAvr(AvrSerial& serial)
+AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen)
 {
     AvrIdentity identity;
+    identity.chosen = chosen;
     if (!serial.ProgrammingEnable())
         return identity;
     identity.signature = serial.ReadSignature();
@@ -83,7 +85,43 @@ AvrIdentity IdentifyAvr(AvrSerial& serial)
     identity.result = AvrIdentification::Identified;
     identity.part = part;
     identity.entry = entry;
+    const std::vector<const AvrPart*> answering = PartsAnswering(identity.signature);
+    if (std::ranges::any_of(answering, [&](const AvrPart* p) { return !SameBits(*p, *part); }))
+        identity.choices = answering;
+    if (chosen.empty())
+        return identity;
+    const auto named = std::ranges::find_if(
+        answering, [&](const AvrPart* p) { return FindPartByName(chosen) == p; });
+    if (named == answering.end()) {
+        identity.result = AvrIdentification::NotChosen;
+        return identity;
+    }
+    // A part whose bits differ is taken as named; another name of the same chip changes nothing.
+    if (!identity.choices.empty()) {
+        identity.part = *named;
+        identity.entry = entry && entry->part == *named ? entry : nullptr;
+    }
+    identity.choices.clear();
     return identity;
+}
+
+std::string ChoicesText(const std::vector<const AvrPart*>& parts)
+{
+    std::string names;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        names += (i == 0                  ? ""
+                  : i + 1 == parts.size() ? " or "
+                                          : ", ") +
+                 std::string(parts[i]->name);
+    return names;
+}
+
+std::string IdentityLabel(const AvrIdentity& identity)
+{
+    if (identity.choices.empty())
+        return identity.part->label();
+    return ChoicesText(identity.choices) + " (" + std::to_string(identity.part->flashBytes / 1024) +
+           "kb flash)";
 }
 
 std::string IdentificationError(const AvrIdentity& identity)
@@ -95,6 +133,14 @@ std::string IdentificationError(const AvrIdentity& identity)
         return "Atmel is Read/Write protected (Received ID=00 01 02)";
     case AvrIdentification::UnknownAtmel:
         return "Unknown Atmel chip";
+    case AvrIdentification::NotChosen: {
+        char signature[16];
+        std::snprintf(signature, sizeof signature, "%02X %02X %02X", identity.signature[0],
+                      identity.signature[1], identity.signature[2]);
+        return "The chip in the socket (signature " + std::string(signature) + ", " +
+               ChoicesText(PartsAnswering(identity.signature)) + ") is not the " + identity.chosen +
+               ".";
+    }
     case AvrIdentification::Identified:
     case AvrIdentification::OtherSignature:
         break;
@@ -133,8 +179,9 @@ std::optional<int> ReadLockMode(AvrSerial& serial, AvrPartOps& ops)
     return lb2 && bits.programmed(*lb2) ? 3 : 2;
 }
 
-AvrSession::AvrSession(AvrSerial& serial, Host& host, OperationLock& operations)
-    : serial_(serial), host_(host), operations_(operations), operation_(operations)
+AvrSession::AvrSession(AvrSerial& serial, Host& host, OperationLock& operations, std::string chosen)
+    : serial_(serial), host_(host), operations_(operations), operation_(operations),
+      chosen_(std::move(chosen))
 {
 }
 
@@ -166,7 +213,7 @@ AvrStepOutcome AvrSession::open()
     }
     touched_ = true;
     try {
-        identity_ = IdentifyAvr(serial_);
+        identity_ = IdentifyAvr(serial_, chosen_);
     } catch (const PortError& error) {
         AllLinesLowIfPortTakesIt(serial_.lines());
         touched_ = false;

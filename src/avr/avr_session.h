@@ -23,7 +23,14 @@ namespace vardel {
 class AvrBits;
 
 // Why an identification ended as it did.
-enum class AvrIdentification { Identified, NotDetected, Protected, UnknownAtmel, OtherSignature };
+enum class AvrIdentification {
+    Identified,
+    NotDetected,
+    Protected,
+    UnknownAtmel,
+    OtherSignature,
+    NotChosen, // a known part, not the one the user named
+};
 
 // The chip in the socket as its signature names it.
 struct AvrIdentity {
@@ -33,12 +40,25 @@ struct AvrIdentity {
     const AvrPart* part = nullptr;
     // The catalogue's entry where the part has one: its pages and its pacing.
     const DeviceEntry* entry = nullptr;
+    // The parts the signature may be whose lock or fuse bits differ (the AT90PWM1, AT90PWM2B and
+    // AT90PWM3B), `part` the first; empty when the signature names one chip, or when the user
+    // named the part.
+    std::vector<const AvrPart*> choices;
+    // The part the user named (--part), or empty.
+    std::string chosen;
 };
+
+// "AT90PWM1, AT90PWM2B or AT90PWM3B".
+std::string ChoicesText(const std::vector<const AvrPart*>& parts);
+// "AT90PWM1, AT90PWM2B or AT90PWM3B (8kb flash)" for a signature of several parts, the part's
+// label otherwise.
+std::string IdentityLabel(const AvrIdentity& identity);
 
 // Programming Enable (powering the chip up), then the signature, looked up in the catalogue first
 // (its entry names the part where another row has the same signature), then in the part table.
-// On Identified the chip stays powered and in programming mode.
-AvrIdentity IdentifyAvr(AvrSerial& serial);
+// On Identified the chip stays powered and in programming mode. `chosen`: the part the user
+// named, one of those that answer the signature (NotChosen otherwise).
+AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen = {});
 // The ERROR that a failed identification shows ("Processor not detected!!!"); empty for a
 // signature that names no maker at all (an empty socket), which has no message of its own.
 std::string IdentificationError(const AvrIdentity& identity);
@@ -170,7 +190,7 @@ struct AvrJob {
 // fuse value only then).
 class AvrSession {
 public:
-    AvrSession(AvrSerial& serial, Host& host, OperationLock& operations);
+    AvrSession(AvrSerial& serial, Host& host, OperationLock& operations, std::string chosen = {});
     ~AvrSession();
     AvrSession(const AvrSession&) = delete;
     AvrSession& operator=(const AvrSession&) = delete;
@@ -217,6 +237,7 @@ private:
     Host& host_;
     OperationLock& operations_;
     Operation operation_;
+    std::string chosen_;
     AvrIdentity identity_;
     std::optional<AvrPartOps> ops_;
     // The bits of the job's fuse and lock steps, and the changes the user confirmed for each.

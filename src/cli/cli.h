@@ -29,6 +29,8 @@ struct Context {
     bool allowLockout = false;
     // --clear-protection: programming may clear a 25xx's block-protect bits.
     bool clearProtection = false;
+    // --part: the part in the socket, of those that answer its signature.
+    std::string part;
     // The settings' floor on an AVR SCK phase ("SCK_MIN_US"), 0 when there is none.
     std::int64_t minSckPhaseNs = 0;
 };

@@ -50,6 +50,7 @@ int runAvr(Context& ctx, const QStringList& args)
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
+    page.partChoice = ctx.part;
 
     using Outcome = AvrPage::Outcome;
     using Memory = AvrPage::Memory;

@@ -68,11 +68,18 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     // cycle between (the lines go low only while the confirmation is open).
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
     page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
-    AvrSession session(page.serial(), *ctx.host, ctx.lock);
+    page.partChoice = ctx.part;
+    AvrSession session(page.serial(), *ctx.host, ctx.lock, page.partChoice);
     if (page.openSession(session)) {
         ReportNoAvr(page);
         return Failure;
     }
+    // Parts that share the signature but not their bits: the user names the one in the socket.
+    if (const std::vector<const AvrPart*>& choices = session.identity().choices; !choices.empty())
+        return UsageOnChip(page, QStringLiteral("the chip's signature is that of the %1, whose %2 "
+                                                "bits differ: name the one in the socket with "
+                                                "--part")
+                                     .arg(QString::fromStdString(ChoicesText(choices)), kindName));
     std::unique_ptr<AvrBits> bits =
         AvrBits::For(page.serial(), session.part(), *ctx.host, ctx.lock);
     const QString chip = QString::fromStdString(bits->chip());

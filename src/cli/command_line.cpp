@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "parts/avr_parts.h"
+
 #include <QCommandLineParser>
 
 namespace vardel::cli {
@@ -89,6 +91,11 @@ const QCommandLineOption allowLockoutOption(
     QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
                    "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
                    "well."));
+const QCommandLineOption partOption(
+    QStringLiteral("part"),
+    QStringLiteral("The AVR part in the socket where several answer its signature with other "
+                   "lock or fuse bits (AT90PWM1, AT90PWM2B or AT90PWM3B)."),
+    QStringLiteral("NAME"));
 const QCommandLineOption clearProtectionOption(
     QStringLiteral("clear-protection"),
     QStringLiteral("Let eeprom program clear a 25xx's block-protect bits (BP1, BP0) and program "
@@ -119,8 +126,8 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
-    parser.addOptions(
-        {delayOption, yesOption, quietOption, allowLockoutOption, clearProtectionOption});
+    parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption,
+                       clearProtectionOption, partOption});
     parser.addOption(ListWordsOption());
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
@@ -180,6 +187,12 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
     line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
     line.clearProtection = parser.isSet(clearProtectionOption);
+    line.part = parser.value(partOption);
+    if (parser.isSet(partOption) && !FindPartByName(line.part.toStdString())) {
+        line.error =
+            QStringLiteral("--part %1 names no AVR part (avr parts lists them)").arg(line.part);
+        return line;
+    }
     line.error = CheckCommand(line);
     return line;
 }

@@ -34,6 +34,7 @@ struct CommandLine {
     bool quiet = false;           // no summary line
     bool allowLockout = false;    // a fuse write may end serial programming
     bool clearProtection = false; // a 25xx's block-protect bits may be cleared
+    QString part;                 // --part NAME: which of the parts sharing a signature
 };
 
 // The options and commands of vardel-cli-core; one parser serves any number of command lines.

@@ -159,6 +159,7 @@ int Run(int argc, char** argv)
     options.gpioMap = Settings().ReadString("GPIO_MAP", "");
     ctx.allowLockout = line.allowLockout;
     ctx.clearProtection = line.clearProtection;
+    ctx.part = line.part.toStdString();
     std::string error;
     // A gpio: port without a map in --port or the settings is refused before anything is opened.
     if (const std::string usage =

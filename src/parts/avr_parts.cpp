@@ -48,6 +48,33 @@ const AvrPart* FindPartByName(std::string_view name)
     return nullptr;
 }
 
+std::vector<const AvrPart*> PartsAnswering(const std::array<std::uint8_t, 3>& signature)
+{
+    std::vector<const AvrPart*> out;
+    if (const AvrPart* first = FindPart(signature))
+        out.push_back(first);
+    for (const AvrPart& part : AvrParts())
+        if (part.signature == signature && part.variantOf)
+            out.push_back(&part);
+    return out;
+}
+
+bool SameBits(const AvrPart& a, const AvrPart& b)
+{
+    const auto named = [](const std::array<const char*, 8>& bits) {
+        int mask = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            mask |= bits[static_cast<std::size_t>(bit)] ? 1 << bit : 0;
+        return mask;
+    };
+    if (a.fuseCount != b.fuseCount || named(a.lockBits) != named(b.lockBits))
+        return false;
+    for (int i = 0; i < a.fuseCount; ++i)
+        if (named(a.fuses[i].bits) != named(b.fuses[i].bits))
+            return false;
+    return true;
+}
+
 std::array<std::uint8_t, 4> EncodeInstruction(const char* pattern, std::uint32_t address,
                                               std::uint8_t data)
 {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vardel {
 
@@ -125,6 +126,11 @@ std::span<const AvrPart> AvrParts();
 const AvrPart* FindPart(const std::array<std::uint8_t, 3>& signature);
 // The part of this name in any case, or null.
 const AvrPart* FindPartByName(std::string_view name);
+// Every part that answers this signature, the first of its names first.
+std::vector<const AvrPart*> PartsAnswering(const std::array<std::uint8_t, 3>& signature);
+// The two parts' fuse and lock bytes have the same bits (their names and the bits they lack
+// aside): a program that takes one for the other can set every bit the chip has.
+bool SameBits(const AvrPart& a, const AvrPart& b);
 
 // The four bytes of an instruction for this address and data byte.
 std::array<std::uint8_t, 4> EncodeInstruction(const char* pattern, std::uint32_t address,

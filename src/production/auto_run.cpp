@@ -501,12 +501,15 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
 {
     const Project& project = job.project;
     AvrSerial serial(lines_, clock_);
-    AvrSession session(serial, host_, operations_);
+    // The project's part is the one in the socket, of the parts that answer its signature.
+    AvrSession session(serial, host_, operations_, job.oneImage ? std::string() : project.part);
 
     host_.StatusText("Auto: identify");
     host_.BusyCursor();
     const AvrStepOutcome opened = session.open();
-    if (opened.kind != AvrStepOutcome::Kind::Done) {
+    // Another chip than the project's is named below, as a wrong chip.
+    const bool other = session.identity().result == AvrIdentification::NotChosen;
+    if (opened.kind != AvrStepOutcome::Kind::Done && !other) {
         host_.NormalCursor();
         if (!opened.reason.empty())
             host_.MessageBox(opened.reason, "ERROR", Host::Kind::Error);

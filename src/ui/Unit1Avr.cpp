@@ -413,6 +413,9 @@ std::string TVentana::identificationText(bool identified) const
         return std::string("Identify failed: unknown Atmel chip, signature ") + signature;
     case I::OtherSignature:
         return std::string("Identify failed: signature ") + signature + " is no AVR's";
+    case I::NotChosen:
+        return std::string("Identify failed: signature ") + signature +
+               " is not the part's that was named";
     case I::NotDetected:
     case I::Identified:
         break;

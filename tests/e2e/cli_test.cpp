@@ -381,6 +381,39 @@ TEST_F(Cli, TheAt90sFuseReadShowsSpien)
     }
 }
 
+// Parts that answer one signature with other fuse bits identify as all of them; --part (or the
+// project's part) names the one in the socket, and a lock or fuse command waits for it.
+TEST_F(Cli, ASignatureOfSeveralPartsIsAChoice)
+{
+    ASSERT_EQ(cli("sim insert-avr AT90PWM2B").status, 0);
+    EXPECT_EQ(cli("avr identify").out, "AT90PWM1, AT90PWM2B or AT90PWM3B (8kb flash)\n");
+    struct Case {
+        const char* command;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"avr read-fuses", 2, "name the one in the socket with --part"},
+        {"--part nonsense avr identify", 2, "--part nonsense names no AVR part"},
+        {"--part ATmega8 avr identify", 1, "(signature 1E 93 83, AT90PWM1, AT90PWM2B or "
+                                           "AT90PWM3B) is not the ATmega8."},
+        {"--part at90pwm2b --yes avr program-fuses PSC1RB=0", 0, "OK: Fuse Bits set !!"},
+        {"--part AT90PWM2B avr read-fuses", 0, "PSC1RB=0"},
+    };
+    for (const Case& c : cases) {
+        const Result r = cli(c.command);
+        EXPECT_EQ(r.status, c.status) << c.command << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.command << "\n" << r.out;
+    }
+    ASSERT_EQ(cli("sim insert-avr AT90PWM3B").status, 0);
+    std::ofstream(file("pwm.vardel")) << "socket = avr\npart = AT90PWM3B\nfuses = PSC1RB=0\n";
+    EXPECT_EQ(cli("--yes auto " + file("pwm.vardel")).status, 0);
+    EXPECT_NE(cli("--part AT90PWM3B avr read-fuses").out.find("PSC1RB=0"), std::string::npos);
+    // Two names of one chip are no choice.
+    ASSERT_EQ(cli("sim insert-avr ATmega8A").status, 0);
+    EXPECT_EQ(cli("avr identify").out, "ATmega8 (8kb flash)\n");
+}
+
 // A bit that ends serial programming is known by what it does, whatever the part names it: the
 // AT90USB162's RSTDSBL is refused without --allow-lockout, and with it the chip stops answering.
 TEST_F(Cli, AResetDisableBitOfAnyNameNeedsTheLockoutAllowance)
