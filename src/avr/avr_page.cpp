@@ -63,12 +63,16 @@ void AvrPage::forget()
     // Until the chip has answered, it has not been detected (a port failure may end this early).
     lastIdentification_ = Identification::NotDetected;
     lastSignature_ = {};
+    choices_.clear();
+    picked_ = false;
 }
 
 bool AvrPage::showIdentity(const AvrIdentity& identity)
 {
     lastIdentification_ = identity.result;
     lastSignature_ = identity.signature;
+    choices_ = identity.choices;
+    picked_ = identity.picked;
     if (identity.result == Identification::NotDetected) {
         model_.selectPages(AvrPageModel::kPageEmpty);
         host_.MessageBox(kNotDetected, kError, Host::Kind::Error);

@@ -120,6 +120,10 @@ public:
     // The part the user named for the chip in the socket (vardel-cli --part), where several
     // parts answer its signature; empty: the first of them.
     std::string partChoice;
+    // The parts the last identified signature may be whose bits differ, and whether the one in
+    // the socket was named (`partChoice`); empty for a signature of one chip.
+    const std::vector<const AvrPart*>& partChoices() const { return choices_; }
+    bool partPicked() const { return picked_; }
 
     // Opens a command's session: nothing when the chip is identified and shown; otherwise how the
     // command ends, its message shown and the cursor restored.
@@ -197,6 +201,8 @@ private:
     const AvrPart* part_ = nullptr;
     std::optional<AvrPartOps> partOps_;
     Identification lastIdentification_ = Identification::NotDetected;
+    std::vector<const AvrPart*> choices_;
+    bool picked_ = false;
     std::array<std::uint8_t, 3> lastSignature_{};
     std::optional<Difference> lastDifference_;
 };

@@ -100,8 +100,8 @@ AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen)
     if (!identity.choices.empty()) {
         identity.part = *named;
         identity.entry = entry && entry->part == *named ? entry : nullptr;
+        identity.picked = true;
     }
-    identity.choices.clear();
     return identity;
 }
 
@@ -118,7 +118,7 @@ std::string ChoicesText(const std::vector<const AvrPart*>& parts)
 
 std::string IdentityLabel(const AvrIdentity& identity)
 {
-    if (identity.choices.empty())
+    if (!identity.undecided())
         return identity.part->label();
     return ChoicesText(identity.choices) + " (" + std::to_string(identity.part->flashBytes / 1024) +
            "kb flash)";

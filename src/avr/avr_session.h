@@ -41,11 +41,15 @@ struct AvrIdentity {
     // The catalogue's entry where the part has one: its pages and its pacing.
     const DeviceEntry* entry = nullptr;
     // The parts the signature may be whose lock or fuse bits differ (the AT90PWM1, AT90PWM2B and
-    // AT90PWM3B), `part` the first; empty when the signature names one chip, or when the user
-    // named the part.
+    // AT90PWM3B); empty when the signature names one chip.
     std::vector<const AvrPart*> choices;
-    // The part the user named (--part), or empty.
+    // The part the user named (--part, the window's choice), or empty; `picked`: it is one of
+    // the choices, and `part`.
     std::string chosen;
+    bool picked = false;
+    // Several parts may be in the socket and none was named: a command that depends on the
+    // difference waits for the choice.
+    bool undecided() const { return !choices.empty() && !picked; }
 };
 
 // "AT90PWM1, AT90PWM2B or AT90PWM3B".

@@ -101,7 +101,7 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
 {
     const bool fuses = kind == Kind::Fuses;
-    AvrSession session(serial_, host_, operations_);
+    AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
     // The bits as the editor shows them.
@@ -126,6 +126,12 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     if (opened.kind == AvrStepOutcome::Kind::PortFault ||
         found.result == AvrIdentification::NotDetected)
         return ReportBitsWrite(host_, opened, fuses);
+    if (found.result == AvrIdentification::Identified && found.undecided()) {
+        session.close();
+        host_.NormalCursor();
+        return refuse("The chip's signature is that of the " + ChoicesText(found.choices) +
+                      ", whose bits differ: choose the part in the socket first.");
+    }
     if (found.result != AvrIdentification::Identified || found.signature != p.signature) {
         session.close();
         host_.NormalCursor();

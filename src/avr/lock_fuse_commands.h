@@ -46,6 +46,8 @@ public:
     // answered). Null: the catalogue's boxes.
     PartBits* tableBytes = nullptr;
     bool allowLockout = false;
+    // The part the user chose where several answer the chip's signature (AvrPage::partChoice).
+    std::string partChoice;
 
     // Called with the bits that change just before the confirmation is shown (the command line
     // prints them); the confirmation lists them as well.

@@ -75,11 +75,12 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
         return Failure;
     }
     // Parts that share the signature but not their bits: the user names the one in the socket.
-    if (const std::vector<const AvrPart*>& choices = session.identity().choices; !choices.empty())
-        return UsageOnChip(page, QStringLiteral("the chip's signature is that of the %1, whose %2 "
-                                                "bits differ: name the one in the socket with "
-                                                "--part")
-                                     .arg(QString::fromStdString(ChoicesText(choices)), kindName));
+    if (const AvrIdentity& identity = session.identity(); identity.undecided())
+        return UsageOnChip(
+            page, QStringLiteral("the chip's signature is that of the %1, whose %2 "
+                                 "bits differ: name the one in the socket with "
+                                 "--part")
+                      .arg(QString::fromStdString(ChoicesText(identity.choices)), kindName));
     std::unique_ptr<AvrBits> bits =
         AvrBits::For(page.serial(), session.part(), *ctx.host, ctx.lock);
     const QString chip = QString::fromStdString(bits->chip());

@@ -100,6 +100,8 @@ public:
 
     // The AVR page.
     void btnTipoClick();
+    // A part chosen in cbPart: the chip identified again as that part.
+    void cbPartChange(int index);
     void btnTestBlankClick();
     void btnLeerFlashClick();
     void btnLeerEEPIntClick();
@@ -159,6 +161,9 @@ public:
     QTableView* SG;
 
     QLabel* lbTipo;
+    // The part in the socket, where several answer its signature with other bits; hidden
+    // otherwise.
+    QComboBox* cbPart;
     QPushButton* btnTipo;
     QScrollArea* editorScroll; // holds Notebook1
     QStackedWidget* Notebook1;
@@ -268,6 +273,10 @@ private:
     bool chipHasFuses() const;
     // The identified part when it is one of the part table's, shown on the page "Part".
     const vardel::AvrPart* tablePart() const;
+    // Identify microprocessor with the part chosen (AvrPage::partChoice), then the bits read.
+    void identify();
+    // cbPart with the parts the last signature may be, the chosen one current.
+    void showPartChoices();
     // Shows a box of either kind of page and its state label; a box that differs from the chip's
     // bit is bold, and its tool tip gives the chip's value after its hint.
     static void showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,

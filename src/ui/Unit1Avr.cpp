@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -137,7 +138,15 @@ void TVentana::buildAvrPage()
     btnTipo->setToolTip(QStringLiteral("Sprawdzenie typu procesora ATMEL"));
     btnTipo->setLayoutDirection(Qt::RightToLeft); // the icon to the right of the caption
     connect(btnTipo, &QPushButton::clicked, this, &TVentana::btnTipoClick);
-    typeLayout->addWidget(btnTipo, 1, 0, 1, 2);
+    cbPart = new QComboBox(typePanel);
+    cbPart->setObjectName(QStringLiteral("cbPart"));
+    cbPart->setPlaceholderText(QStringLiteral("Choose the part in the socket"));
+    cbPart->setToolTip(QStringLiteral("These parts answer the same signature with other fuse or "
+                                      "lock bits"));
+    cbPart->setVisible(false);
+    connect(cbPart, &QComboBox::activated, this, &TVentana::cbPartChange);
+    typeLayout->addWidget(cbPart, 1, 0, 1, 2);
+    typeLayout->addWidget(btnTipo, 2, 0, 1, 2);
     left->addWidget(typePanel);
 
     // The editors scroll when the window is smaller than them, so that the command columns keep
@@ -354,6 +363,7 @@ void TVentana::mirrorAvrModel()
 {
     const vardel::AvrPageModel& m = avr_->model();
     lbTipo->setText(QString::fromStdString(m.lbTipo()));
+    showPartChoices();
     showPage(Notebook1, m.Notebook1());
     showPage(Notebook2, m.Notebook2());
     showPage(Notebook3, m.Notebook3());
@@ -374,6 +384,33 @@ void TVentana::mirrorAvrModel()
 }
 
 void TVentana::btnTipoClick()
+{
+    // A new identification: the chip may be another one, so no part is chosen for it yet.
+    avr_->partChoice.clear();
+    identify();
+}
+
+void TVentana::cbPartChange(int index)
+{
+    if (index < 0)
+        return;
+    avr_->partChoice = cbPart->itemText(index).toStdString();
+    identify();
+}
+
+void TVentana::showPartChoices()
+{
+    const QSignalBlocker quiet(cbPart);
+    cbPart->clear();
+    for (const vardel::AvrPart* part : avr_->partChoices())
+        cbPart->addItem(QString::fromLatin1(part->name));
+    const vardel::AvrPart* shown = avr_->identifiedPart();
+    cbPart->setCurrentIndex(
+        avr_->partPicked() && shown ? cbPart->findText(QString::fromLatin1(shown->name)) : -1);
+    cbPart->setVisible(cbPart->count() > 0);
+}
+
+void TVentana::identify()
 {
     runChipCommand([this] {
         setBitsRead(false, false);

@@ -355,6 +355,7 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
         tablePart() && partBits_ && avr_->model().Notebook1() == vardel::AvrPageModel::kPagePart;
     lockFuse_->tableBytes = partPage ? partBits_.get() : nullptr;
     lockFuse_->allowLockout = partLockoutAllowed_;
+    lockFuse_->partChoice = avr_->partChoice;
     const auto kind = fuses ? vardel::BitsWrite::Kind::Fuses : vardel::BitsWrite::Kind::Lock;
     outcome = program ? lockFuse_->program(kind) : lockFuse_->read(kind);
     if (partPage)

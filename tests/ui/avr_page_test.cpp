@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -53,6 +54,7 @@ private slots:
     void fusesALockedChipIgnoresAreReportedNotSet();
     void partEditorPageFromTheData();
     void partPageWritesLockBitsTheChipCannotRead();
+    void aSignatureOfSeveralPartsIsAChoice();
     void identifyReadsTheBitsIntoTheEditors();
     void closingDuringAProgramStopsItWithTheLinesLow();
 };
@@ -637,6 +639,41 @@ void AvrPageTest::closingDuringAProgramStopsItWithTheLinesLow()
     QCOMPARE(w.prFlash->value(), 3);
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
     QCOMPARE(chip->flash()[0], std::uint8_t(0x0C)); // the start was written
+}
+
+// Parts that answer one signature with other bits: the window names all of them and offers the
+// choice; the fuses are written only once a part is chosen, by that part's bits.
+void AvrPageTest::aSignatureOfSeveralPartsIsAChoice()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    sim::AvrTarget* chip = insertAvr(p, "AT90PWM2B");
+    w.btnTipo->click();
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("AT90PWM1, AT90PWM2B or AT90PWM3B (8kb flash)"));
+    QVERIFY(!w.cbPart->isHidden());
+    QCOMPARE(w.cbPart->count(), 3);
+    QCOMPARE(w.cbPart->currentIndex(), -1);
+    p.messages.clear();
+    w.btnFuseBits->click();
+    QVERIFY2(p.messages.value(0).contains(QStringLiteral("choose the part in the socket first")),
+             qPrintable(p.messages.value(0)));
+
+    w.cbPart->setCurrentIndex(1);
+    emit w.cbPart->activated(1);
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("AT90PWM2B (8kb flash)"));
+    QCOMPARE(w.cbPart->currentText(), QStringLiteral("AT90PWM2B"));
+    auto* psc1rb = w.findChild<QCheckBox*>(QStringLiteral("PartBit_PSC1RB"));
+    QVERIFY(psc1rb);
+    psc1rb->click();
+    p.messages.clear();
+    w.btnFuseBits->click();
+    QCOMPARE(p.messages.value(1), QStringLiteral("OK|Fuse Bits set !!"));
+    QCOMPARE(chip->fuse(2) & 0x40, 0);
+    // Another chip, identified afresh, is no choice.
+    insertAvr(p, "ATmega328P");
+    w.btnTipo->click();
+    QVERIFY(w.cbPart->isHidden());
+    QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
 }
 
 QTEST_MAIN(AvrPageTest)
