@@ -395,8 +395,9 @@ TEST_F(Cli, ASignatureOfSeveralPartsIsAChoice)
     const Case cases[] = {
         {"avr read-fuses", 2, "name the one in the socket with --part"},
         {"--part nonsense avr identify", 2, "--part nonsense names no AVR part"},
-        {"--part ATmega8 avr identify", 1, "(signature 1E 93 83, AT90PWM1, AT90PWM2B or "
-                                           "AT90PWM3B) is not the ATmega8."},
+        {"--part ATmega8 avr identify", 1,
+         "(signature 1E 93 83, AT90PWM1, AT90PWM2B or "
+         "AT90PWM3B) is not the ATmega8."},
         {"--part at90pwm2b --yes avr program-fuses PSC1RB=0", 0, "OK: Fuse Bits set !!"},
         {"--part AT90PWM2B avr read-fuses", 0, "PSC1RB=0"},
     };
