@@ -152,8 +152,9 @@ public:
     }
     void readNow(Kind kind) override
     {
-        commands().readNow(kind);
-        if (commands().readable(kind))
+        PartBitsCommands c = commands();
+        c.readNow(kind);
+        if (c.readable(kind))
             read_ = bits_;
     }
     void readShown(Kind kind) override

@@ -90,8 +90,7 @@ AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen)
         identity.choices = answering;
     if (chosen.empty())
         return identity;
-    const auto named = std::ranges::find_if(
-        answering, [&](const AvrPart* p) { return FindPartByName(chosen) == p; });
+    const auto named = std::ranges::find(answering, FindPartByName(chosen));
     if (named == answering.end()) {
         identity.result = AvrIdentification::NotChosen;
         return identity;

@@ -7,7 +7,6 @@
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,8 +21,6 @@ public:
     virtual ~BitsTarget() = default;
     // "ATmega128 (128kb flash)": the chip the editor shows.
     virtual std::string shownName() const = 0;
-    // The chip in the socket answers this signature: it is the one the editor shows.
-    virtual bool isShown(const std::array<std::uint8_t, 3>& signature) const = 0;
     // Why the write cannot start at all, before any port access.
     virtual std::optional<std::string> refusal() const = 0;
     // False for lock bits the chip cannot read back: they are written unchecked.

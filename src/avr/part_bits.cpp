@@ -296,10 +296,6 @@ public:
     }
 
     std::string shownName() const override { return c_.bits_.part().label(); }
-    bool isShown(const std::array<std::uint8_t, 3>& signature) const override
-    {
-        return signature == c_.bits_.part().signature;
-    }
     std::optional<std::string> refusal() const override
     {
         if (!bits_.empty())
