@@ -26,9 +26,12 @@ import re
 import subprocess
 import sys
 
-# The twelve parts of the device catalogue: listed with the others, but programmed on their own
-# code paths.
-CATALOGUE_SIGNATURES = {
+# The twelve parts of the first catalogue (and the ATmega128A, the ATmega128 by another name) are
+# written by hand in src/parts/catalogue_parts.cpp, from their datasheets: their lock and fuse
+# instructions, bits, factory values and times are the datasheets' where the data differs
+# (the AT90S lock read's bits, the ATmega163's and ATtiny12's fuse bytes, write times, ...). The
+# generator leaves every part of these signatures out.
+HAND_WRITTEN_SIGNATURES = {
     (0x1E, 0x93, 0x01), (0x1E, 0x93, 0x03), (0x1E, 0x92, 0x01), (0x1E, 0x92, 0x02),
     (0x1E, 0x97, 0x02), (0x1E, 0x97, 0x01), (0x1E, 0x91, 0x01), (0x1E, 0x91, 0x02),
     (0x1E, 0x91, 0x03), (0x1E, 0x94, 0x01), (0x1E, 0x94, 0x02), (0x1E, 0x90, 0x05),
@@ -129,23 +132,6 @@ def ends_serial_masks(fuses):
                 unprogrammed[index] |= 1 << b
     return programmed, unprogrammed
 
-
-def committed_fuse_bits(row):
-    """Each fuse byte's bits of a committed row, as {bit: (name, description)}."""
-    out = []
-    for m in re.finditer(r'\{"\w+", (?:"[01xaio]{32}"|nullptr), (?:"[01xaio]{32}"|nullptr), '
-                         r'0x[0-9A-F]{2},\n +\{([^}]*)\},\n +\{([^}]*)\}\}', row):
-        names = [n.strip() for n in m.group(1).split(',')]
-        texts = [t.strip() for t in m.group(2).split(',')]
-        out.append({b: (names[b].strip('"'), texts[b].strip('"'))
-                    for b in range(8) if names[b] != 'nullptr'})
-    return out
-
-
-def masks_text(fuses):
-    programmed, unprogrammed = ends_serial_masks(fuses)
-    return '{%s}, {%s}' % (', '.join('0x%02X' % m for m in programmed),
-                           ', '.join('0x%02X' % m for m in unprogrammed))
 
 # ---- avrdude.conf ------------------------------------------------------------------------------
 
@@ -294,12 +280,12 @@ class MovedBits(ValueError):
     """An instruction that carries a byte's bits in other places than their own."""
 
 
-def pattern(mem, key, moved_ok=False):
+def pattern(mem, key):
     """The 32 bit roles of an instruction, most significant bit of byte 1 first.
 
     The compact form gives one character a bit ("0100.1100--00aa.aaaa--..."); the long form one
     token a bit, naming the bit it carries ("0 0 1 1 a0 ... o1 o2 x ..."). A named bit out of its
-    place raises MovedBits, unless moved_ok: then it stands for a bit of its place."""
+    place raises MovedBits."""
     v = value(mem, key)
     if not v:
         return None
@@ -313,7 +299,7 @@ def pattern(mem, key, moved_ok=False):
             if m:
                 place = 31 - len(bits)
                 place = place if m.group(1) == 'a' else place % 8
-                if int(m.group(2)) != place and not moved_ok:
+                if int(m.group(2)) != place:
                     raise MovedBits('%s carries bit %s in place %d' % (key, token, place))
                 bits += m.group(1)
             else:
@@ -489,20 +475,6 @@ def bit_places(write, bitmask):
     return places
 
 
-def committed_rows(path):
-    """The rows of the committed table by part name: the text from the name up to the end of
-    the fuse bytes, and the instruction list."""
-    rows = {}
-    try:
-        text = open(path).read()
-    except OSError:
-        return rows
-    for m in re.finditer(r'^    \{"(\w+)", .*?^     \}\}', text, re.S | re.M):
-        # Up to the end of the fuse bytes, with the comma that follows in the newer layout.
-        rows[m.group(1)] = m.group(0)
-    return rows
-
-
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser()
@@ -527,9 +499,6 @@ def main():
     by_upper = {d.upper(): d for d in devices}
 
     entries, skipped, notes = [], [], []
-    # The twelve catalogue parts' rows stay as committed: their own code paths, and what they
-    # send, rest on them. Differences of the data are printed.
-    pinned = committed_rows(args.out)
 
     def note(part, text):
         notes.append((part, text))
@@ -586,15 +555,8 @@ def main():
                                        ('EEPROM page', epage if eeprom else None, lib['epage'])):
                 if ours is not None and theirs is not None and ours != theirs:
                     note(name, '%s: avr-libc %d, avrdude %d; took avrdude\'s' % (what, theirs, ours))
-        catalogued = sig in CATALOGUE_SIGNATURES
-        try:
-            pattern(mem.get('lock', {}), 'read')
-        except MovedBits as e:
-            if catalogued:
-                # The catalogue's own code reads these parts' lock bits.
-                note(name, str(e) + '; kept in the answer\'s places')
-        except ValueError:
-            pass
+        if sig in HAND_WRITTEN_SIGNATURES:
+            continue
         try:
             pats = {
                 'readLo': pattern(fm, 'read_lo'), 'readHi': pattern(fm, 'read_hi'),
@@ -604,7 +566,7 @@ def main():
                 'eRead': pattern(em, 'read'), 'eWrite': pattern(em, 'write'),
                 'chipErase': pattern(f, 'chip_erase'),
                 'sigRead': pattern(mem.get('signature', {}), 'read'),
-                'lockRead': pattern(mem.get('lock', {}), 'read', catalogued),
+                'lockRead': pattern(mem.get('lock', {}), 'read'),
                 'lockWrite': pattern(mem.get('lock', {}), 'write'),
                 'eLoadPage': pattern(em, 'loadpage_lo'), 'eWritePage': pattern(em, 'writepage'),
             }
@@ -738,7 +700,6 @@ def main():
             'fmode': number(fm, 'mode', 0), 'emode': number(em, 'mode', 0),
             'frb': readback(fm), 'erb': readback(em),
             'pats': pats, 'fuses': fuses, 'lock': lock_names,
-            'catalogued': catalogued,
             'times': (ffast, efast, erase, fuse_slow, fuse_fast, lock_slow, lock_fast),
         })
 
@@ -774,29 +735,8 @@ def main():
     w('')
     w('const AvrPart kParts[] = {')
     for e in entries:
-        p = e['pats']
-        if e['catalogued'] and e['name'] in pinned:
-            row = pinned[e['name']]
-            # Rows of the older layout lack the EEPROM page instructions.
-            row = re.sub(r'^(     \{(?:(?:"[01xaio]{32}"|nullptr), ){13}(?:"[01xaio]{32}"|nullptr))\},$',
-                         lambda m: m.group(1) + ', %s, %s},' % (c_string(p['eLoadPage']),
-                                                               c_string(p['eWritePage'])),
-                         row, flags=re.M)
-            fresh = '\n'.join(row_lines(e))[:-1]
-            if fresh != row:
-                notes.append((e['name'], 'catalogue part: kept its committed row; the data '
-                              'differs: ' + '; '.join(
-                                  l.strip() for l in fresh.split('\n')
-                                  if l not in row.split('\n'))))
-            w(row + ',')
-            # Their fastest flash, EEPROM and erase times stand in the catalogue's own table.
-            w('     0, 0, 0, %d, %d, %d, %d,' % e['times'][3:])
-            w('     %s},' % masks_text(committed_fuse_bits(row)))
-            continue
         for line in row_lines(e):
             w(line)
-        w('     %d, %d, %d, %d, %d, %d, %d,' % e['times'])
-        w('     %s},' % masks_text([fu['bits'] for fu in e['fuses']]))
     w('};')
     w('')
     w('} // namespace')
@@ -817,31 +757,54 @@ def main():
 
 
 def row_lines(e):
-    """A part's row up to the end of its fuse bytes."""
+    """A part's row, its fields named; those at their defaults left out."""
     out = []
     w = out.append
     p = e['pats']
-    w('    {%s, %s, {0x%02X, 0x%02X, 0x%02X}, %d, %d, %d, %d,' %
-      ((c_string(e['name']), c_string(e['variantOf'])) + e['sig'] +
-       (e['flash'], e['page'], e['eeprom'], e['epage'])))
-    w('     %d, %d, %d, 0x%02X, 0x%02X, {0x%02X, 0x%02X}, {0x%02X, 0x%02X},' %
-      ((e['fdelay'], e['edelay'], e['erase'], e['fmode'], e['emode']) + e['frb'] + e['erb']))
-    w('     {%s},' % ', '.join(c_string(p[k]) for k in
-                              ('readLo', 'readHi', 'loadLo', 'loadHi', 'writePage', 'extAddr',
-                               'writeLo', 'writeHi', 'eRead', 'eWrite', 'chipErase',
-                               'sigRead', 'lockRead', 'lockWrite', 'eLoadPage',
-                               'eWritePage')))
-    w('     {%s},' % ', '.join(c_string(e['lock'].get(b)) for b in range(8)))
-    w('     %s, %d, {{' % ('true' if e['catalogued'] else 'false', len(e['fuses'])))
-    for fu in e['fuses']:
-        bits = fu['bits']
-        w('         {%s, %s, %s, 0x%02X,' % (c_string(fu['name']), c_string(fu['read']),
-                                             c_string(fu['write']), fu['factory']))
-        w('          {%s},' % ', '.join(c_string(bits[b][0] if b in bits else None)
-                                       for b in range(8)))
-        w('          {%s}},' % ', '.join(c_string(bits[b][1] if b in bits else None)
-                                        for b in range(8)))
-    w('     }},')
+    head = '    {.name = %s, ' % c_string(e['name'])
+    if e['variantOf']:
+        head += '.variantOf = %s, ' % c_string(e['variantOf'])
+    w(head + '.signature = {0x%02X, 0x%02X, 0x%02X},' % e['sig'])
+    w('     .flashBytes = %d, .flashPageBytes = %d, .eepromBytes = %d, .eepromPageBytes = %d,' %
+      (e['flash'], e['page'], e['eeprom'], e['epage']))
+    w('     .flashWriteUs = %d, .eepromWriteUs = %d, .chipEraseUs = %d,' %
+      (e['fdelay'], e['edelay'], e['erase']))
+    w('     .flashMode = 0x%02X, .eepromMode = 0x%02X, .flashReadback = {0x%02X, 0x%02X},'
+      ' .eepromReadback = {0x%02X, 0x%02X},' %
+      ((e['fmode'], e['emode']) + e['frb'] + e['erb']))
+    w('     .instructions = {')
+    for k, field in (('readLo', 'readLo'), ('readHi', 'readHi'), ('loadLo', 'loadLo'),
+                     ('loadHi', 'loadHi'), ('writePage', 'writePage'),
+                     ('extAddr', 'loadExtAddr'), ('writeLo', 'writeLo'),
+                     ('writeHi', 'writeHi'), ('eRead', 'eepromRead'), ('eWrite', 'eepromWrite'),
+                     ('chipErase', 'chipErase'), ('sigRead', 'signature'),
+                     ('lockRead', 'lockRead'), ('lockWrite', 'lockWrite'),
+                     ('eLoadPage', 'eepromLoadPage'), ('eWritePage', 'eepromWritePage')):
+        if p[k]:
+            w('         .%s = %s,' % (field, c_string(p[k])))
+    w('     },')
+    w('     .lockBits = {%s},' % ', '.join(c_string(e['lock'].get(b)) for b in range(8)))
+    w('     .fuseCount = %d,' % len(e['fuses']))
+    if e['fuses']:
+        w('     .fuses = {{')
+        for fu in e['fuses']:
+            bits = fu['bits']
+            w('         {.name = %s, .read = %s, .write = %s, .factory = 0x%02X,' %
+              (c_string(fu['name']), c_string(fu['read']), c_string(fu['write']),
+               fu['factory']))
+            w('          .bits = {%s},' % ', '.join(c_string(bits[b][0] if b in bits else None)
+                                                 for b in range(8)))
+            w('          .descriptions = {%s}},' %
+              ', '.join(c_string(bits[b][1] if b in bits else None) for b in range(8)))
+        w('     }},')
+    t = e['times']
+    w('     .flashWriteMinUs = %d, .eepromWriteMinUs = %d, .chipEraseMinUs = %d,' % t[:3])
+    w('     .fuseWriteUs = %d, .fuseWriteMinUs = %d, .lockWriteUs = %d, .lockWriteMinUs = %d,' %
+      t[3:])
+    programmed, unprogrammed = ends_serial_masks([fu['bits'] for fu in e['fuses']])
+    w('     .endsWhenProgrammed = {%s}, .endsWhenUnprogrammed = {%s}},' %
+      (', '.join('0x%02X' % m for m in programmed),
+       ', '.join('0x%02X' % m for m in unprogrammed)))
     return out
 
 

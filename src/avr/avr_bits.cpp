@@ -3,6 +3,7 @@
 #include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
 #include "parts/catalogue_parts.h"
+#include "parts/serial_bits.h"
 
 #include <algorithm>
 #include <utility>
@@ -14,29 +15,25 @@ namespace {
 using E = LockFuseEditor;
 using Kind = AvrBits::Kind;
 
-// The bits of this kind in the order the part's editor shows them: a catalogue part's boxes as the
-// editor lays them out, every named bit of the bytes read and written otherwise.
+// The bits of this kind in the order the part's editor shows them: the boxes of its own page as
+// the editor lays them out, then the named bits the reads and writes give that no box shows (the
+// AT90S2323's SPIEN).
 std::vector<PartBit> ShownBits(const PartBits& bits, Kind kind)
 {
     std::vector<PartBit> out;
-    const CataloguePart* row = FindCataloguePart(bits.part().name);
-    if (!row) {
-        for (const int byte : BytesOf(bits, kind))
-            for (int bit = 0; bit < 8; ++bit)
-                if (bits.bitName(byte, bit))
-                    out.push_back({byte, bit});
-        return out;
-    }
+    const std::span<const CatalogueBox> boxes = EditorBoxesOf(bits.part());
     for (const EditorBox& box : CatalogueEditorBoxes())
-        for (const CatalogueBox& b : row->boxes)
+        for (const CatalogueBox& b : boxes)
             if (b.box == box.number && (b.bit.byte == bits.lockByte()) == (kind == Kind::Lock))
                 out.push_back(b.bit);
-    // A named bit the reads give that no box shows (the AT90S2323's SPIEN) comes after them.
-    for (const CatalogueInstruction& read :
-         kind == Kind::Fuses ? row->fuseReads : std::span(&row->lockRead, 1))
-        for (const CatalogueBit& r : read.bits)
-            if (bits.bitName(r.bit.byte, r.bit.bit) && !std::ranges::count(out, r.bit))
-                out.push_back(r.bit);
+    const SerialBits& serial = SerialBitsOf(bits.part());
+    const bool lock = kind == Kind::Lock;
+    for (const auto* list : {lock ? &serial.lockReads : &serial.fuseReads,
+                             lock ? &serial.lockWrites : &serial.fuseWrites})
+        for (const BitsInstruction& i : *list)
+            for (const CatalogueBit& r : i.bits)
+                if (bits.bitName(r.bit.byte, r.bit.bit) && !std::ranges::count(out, r.bit))
+                    out.push_back(r.bit);
     return out;
 }
 
@@ -52,34 +49,13 @@ Kind KindOf(const PartBits& bits, PartBit bit)
     return bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses;
 }
 
-// The presets of a part: a catalogue part's own, and the factory default of every part that has
-// fuses, from its data.
-std::vector<CataloguePreset> PresetsOf(const AvrPart& part)
-{
-    std::vector<CataloguePreset> out;
-    if (const CataloguePart* row = FindCataloguePart(part.name))
-        out.assign(row->presets.begin(), row->presets.end());
-    const bool hasFactory = std::ranges::any_of(out, [](const CataloguePreset& p) {
-        return std::string_view(p.name) == "factory-default";
-    });
-    if (part.fuseCount > 0 && !hasFactory) {
-        CataloguePreset factory{"factory-default", {0xFF, 0xFF, 0xFF}};
-        for (int byte = 0; byte < part.fuseCount; ++byte)
-            factory.fuses[static_cast<std::size_t>(byte)] = part.fuses[byte].factory;
-        out.push_back(factory);
-    }
-    return out;
-}
-
 // The lock and fuse bits of the identified part: its bytes (PartBits) and its one set of
-// commands (PartBitsCommands). What a catalogue part's editor adds stands in its row: the order
-// of the bits, the warnings of its guarded boxes, the lock modes of the AT90S lock group and the
-// seed's presets.
+// commands (PartBitsCommands). Its description adds the lock modes and the presets, its editor
+// page the order of the bits and the warnings of its guarded boxes.
 class PartBitsOfPage final : public AvrBits {
 public:
     PartBitsOfPage(AvrSerial& serial, const AvrPart& part, Host& host, OperationLock& operations)
-        : serial_(serial), host_(host), operations_(operations), row_(FindCataloguePart(part.name)),
-          bits_(part)
+        : serial_(serial), host_(host), operations_(operations), bits_(part)
     {
     }
 
@@ -88,7 +64,7 @@ public:
     bool readable(Kind kind) const override { return commands().readable(kind); }
     std::optional<std::string> presetRefusal(const std::string& preset) const override
     {
-        const std::vector<CataloguePreset> presets = PresetsOf(bits_.part());
+        const std::vector<CataloguePreset>& presets = SerialBitsOf(bits_.part()).presets;
         std::string names;
         for (const CataloguePreset& p : presets) {
             if (preset == p.name)
@@ -112,7 +88,7 @@ public:
     }
     void applyPreset(const std::string& preset) override
     {
-        for (const CataloguePreset& p : PresetsOf(bits_.part()))
+        for (const CataloguePreset& p : SerialBitsOf(bits_.part()).presets)
             if (preset == p.name)
                 for (int byte = 0; byte < bits_.part().fuseCount; ++byte)
                     bits_.setValue(byte, p.fuses[static_cast<std::size_t>(byte)]);
@@ -131,7 +107,7 @@ public:
                 return std::string();
             next.setProgrammed(*bit, programmed);
         }
-        if (row_ && KeepsLockModes(*row_)) {
+        if (SerialBitsOf(bits_.part()).keepsLockModes) {
             if (Programmed(next, "LB2") && !Programmed(next, "LB1"))
                 return "LB2 can be programmed only together with LB1";
         }
@@ -141,7 +117,7 @@ public:
     std::vector<std::string> notes(Kind kind) const override
     {
         std::vector<std::string> out;
-        if (kind == Kind::Lock && row_ && KeepsLockModes(*row_)) {
+        if (kind == Kind::Lock && SerialBitsOf(bits_.part()).keepsLockModes) {
             const bool lb1 = Programmed(bits_, "LB1");
             const bool lb2 = Programmed(bits_, "LB2");
             out.emplace_back(!lb1 ? E::kNoLock : lb2 ? E::kLockLB1LB2 : E::kLockLB1);
@@ -167,8 +143,8 @@ public:
     void erasedLock() override { bits_.setValue(bits_.lockByte(), 0xFF); }
     std::string planNow(Kind kind, BitsPlan& plan, bool erased) override
     {
-        // One set of commands from the plan to the write: a catalogue part's lock write repeats
-        // the answer of the lock read before it.
+        // One set of commands from the plan to the write: a lock write may repeat the answer of
+        // the lock read before it.
         planned_.emplace(commands());
         planned_->allowLockout = allowLockout;
         planned_->lockoutRefusal = lockoutRefusal;
@@ -198,9 +174,9 @@ private:
     // as the box is clicked only once its button did.
     bool release(PartBit bit)
     {
-        if (!row_ || std::ranges::count(released_, bit))
+        if (std::ranges::count(released_, bit))
             return true;
-        for (const CatalogueBox& b : row_->boxes)
+        for (const CatalogueBox& b : EditorBoxesOf(bits_.part()))
             if (const FuseGuard* guard = b.bit == bit ? E::GuardOf(b.box) : nullptr) {
                 if (!E::WarningAnswered(*guard, host_))
                     return false;
@@ -212,7 +188,6 @@ private:
     AvrSerial& serial_;
     Host& host_;
     OperationLock& operations_;
-    const CataloguePart* row_;
     mutable PartBits bits_;
     std::vector<PartBit> released_;
     std::optional<PartBitsCommands> planned_;

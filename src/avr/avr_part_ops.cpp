@@ -23,32 +23,6 @@ bool Contains(const std::vector<std::uint8_t>& values, std::uint8_t value)
 
 } // namespace
 
-WritePacing PacingOf(const AvrPart& part)
-{
-    // Value polling: bit 5 of the mode byte in page mode, bit 2 in byte mode.
-    const auto valuePolling = [](std::uint8_t mode) {
-        return (mode & (mode & 0x01 ? 0x20 : 0x04)) != 0;
-    };
-    return {ceilMs(part.chipEraseUs),
-            part.pollsReadyBusy(),
-            0,
-            valuePolling(part.flashMode),
-            valuePolling(part.eepromMode),
-            {part.flashReadback[0], part.flashReadback[1]},
-            {part.eepromReadback[0], part.eepromReadback[1]},
-            ceilMs(part.flashWriteUs),
-            ceilMs(part.eepromWriteUs),
-            AvrPartOps::kPollSleepMs,
-            AvrPartOps::kPollSleepMs,
-            part.flashWriteUs,
-            part.eepromWriteUs,
-            false,
-            // Pages where the part's data says its EEPROM is written by page (bit 0 of its mode
-            // byte) and gives the two page instructions; byte by byte on every other part.
-            (part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1 &&
-                part.instructions.eepromLoadPage && part.instructions.eepromWritePage};
-}
-
 std::array<std::uint8_t, 4> AvrPartOps::send(const char* pattern, std::uint32_t address,
                                              std::uint8_t data)
 {

@@ -2,6 +2,7 @@
 
 #include "avr/avr_serial.h"
 #include "parts/avr_parts.h"
+#include "parts/serial_bits.h"
 
 #include <cstdint>
 #include <span>
@@ -9,48 +10,13 @@
 
 namespace vardel {
 
-// How the program waits for a part's writes and erase. A part of the part table is paced as its
-// data says (`PacingOf`); the catalogue parts carry their own columns (device_catalogue).
-struct WritePacing {
-    // The sleep after Chip Erase.
-    std::uint32_t eraseWaitMs;
-    // The part tells a finished write by RDY/BSY polling.
-    bool readyBusy;
-    // A flash page is waited out for this long after its write, rather than polled (0: polled).
-    std::uint32_t pageWaitMs;
-    // Written values are polled by reading them back, except these, which a part answers while
-    // still writing; those are waited out.
-    bool flashValuePolling;
-    bool eepromValuePolling;
-    std::vector<std::uint8_t> flashUnpolled;
-    std::vector<std::uint8_t> eepromUnpolled;
-    std::uint32_t flashUnpolledWaitMs;
-    std::uint32_t eepromUnpolledWaitMs;
-    // The sleep between two polling reads.
-    std::uint32_t flashPollSleepMs;
-    std::uint32_t eepromPollSleepMs;
-    // A poll that has spent its retries goes on, a millisecond at a time, until four of these
-    // have passed: a fast port must not give up on a slow chip.
-    std::uint32_t flashSlowestUs;
-    std::uint32_t eepromSlowestUs;
-    // Page loads and the page write carry the whole word address in bytes 2 and 3, and a page is
-    // written by the address of its last word.
-    bool wholeAddressLoads;
-    // The EEPROM is written a page at a time (Load EEPROM Memory Page, Write EEPROM Memory Page),
-    // each page waited for as one write.
-    bool eepromPages;
-};
-
-// The pacing a part's data gives it.
-WritePacing PacingOf(const AvrPart& part);
-
 // The memory, lock and fuse instructions of an AVR part, built from its own instruction patterns.
 // Memory instructions go back to back, erase, lock and fuse instructions paced. Each write waits
 // as its pacing says.
 class AvrPartOps {
 public:
     static constexpr int kPollRetries = 5000;
-    static constexpr std::uint32_t kPollSleepMs = 1;
+    static constexpr std::uint32_t kPollSleepMs = kPollSleepMsOfParts;
     static constexpr std::int64_t kPollSpanWrites = 4;
     AvrPartOps(AvrSerial& serial, const AvrPart& part) : AvrPartOps(serial, part, PacingOf(part)) {}
     AvrPartOps(AvrSerial& serial, const AvrPart& part, WritePacing pacing)

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
 // The wait for a catalogue part's written value that cannot be polled, at the least.
-constexpr std::uint32_t kCatalogueUnpolledWaitMs = 12;
 const char* kCommunicationError = "Atmel communication error...";
 
 std::string ByteText(std::uint8_t value)
@@ -26,33 +25,6 @@ std::string ByteText(std::uint8_t value)
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
-}
-
-// The catalogue parts' pacing: a fixed wait after each flash page; written values polled by
-// reading them back except those the parts answer while writing (and 0xFF, and 0x00 where the
-// EEPROM answers it), which are waited out for at least kCatalogueUnpolledWaitMs; EEPROM polled
-// without a pause; every wait covering the part's slowest write.
-WritePacing CataloguePacing(const DeviceEntry& entry)
-{
-    const PartTiming& slowest = entry.slowest;
-    std::vector<std::uint8_t> eepromUnpolled{0x80, 0x7F, 0xFF};
-    if (entry.eepromPollsZero)
-        eepromUnpolled.push_back(0x00);
-    return {WaitCovering(AvrSerial::kChipEraseMs, slowest.chipEraseUs),
-            false,
-            WaitCovering(entry.pageWaitMs, slowest.flashWriteUs),
-            true,
-            true,
-            {0x80, 0x7F},
-            eepromUnpolled,
-            WaitCovering(kCatalogueUnpolledWaitMs, slowest.flashWriteUs),
-            WaitCovering(kCatalogueUnpolledWaitMs, slowest.eepromWriteUs),
-            AvrPartOps::kPollSleepMs,
-            0,
-            slowest.flashWriteUs,
-            slowest.eepromWriteUs,
-            true,
-            false};
 }
 
 bool SameChanges(const std::vector<BitChange>& a, const std::vector<BitChange>& b)
@@ -149,7 +121,7 @@ std::string IdentificationError(const AvrIdentity& identity)
 
 WritePacing PacingFor(const AvrIdentity& identity)
 {
-    return identity.entry ? CataloguePacing(*identity.entry) : PacingOf(*identity.part);
+    return PacingOf(*identity.part);
 }
 
 std::optional<int> ReadLockMode(AvrSerial& serial, AvrPartOps& ops)
@@ -163,15 +135,12 @@ std::optional<int> ReadLockMode(AvrSerial& serial, AvrPartOps& ops)
     const std::optional<PartBit> lb2 = bits.find("LB2");
     if (!lb1)
         return std::nullopt;
-    // The catalogue parts answer with the bits where their own lock read has them.
-    if (const CataloguePart* row = FindCataloguePart(part.name)) {
-        const CatalogueInstruction& read = row->lockRead;
+    // The bits where the part's lock read has them.
+    for (const BitsInstruction& read : SerialBitsOf(part).lockReads) {
         const std::array<std::uint8_t, 4>& i = read.instruction;
         const std::uint8_t answer = serial.SendPacedInstruction(
             i[0], i[1], i[2], i[3])[static_cast<std::size_t>(read.valueAt)];
         TakeAnswer(read, answer, bits);
-    } else {
-        bits.setValue(bits.lockByte(), ops.readLock());
     }
     if (!bits.programmed(*lb1))
         return 1;

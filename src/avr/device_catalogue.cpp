@@ -50,11 +50,6 @@ PartTiming SlowestOfCatalogue()
     return out;
 }
 
-std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs)
-{
-    return std::max(usualMs, (slowestUs + 999) / 1000);
-}
-
 std::span<const DeviceEntry> DeviceCatalogue()
 {
     return Catalogue();

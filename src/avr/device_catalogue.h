@@ -1,6 +1,7 @@
 #pragma once
 
 #include "parts/catalogue_parts.h"
+#include "parts/serial_bits.h"
 
 #include <array>
 #include <cstdint>
@@ -35,8 +36,6 @@ const DeviceEntry* FindDeviceByLabel(const std::string& label);
 
 // The slowest time of each kind over the whole catalogue: what a chip not identified may take.
 PartTiming SlowestOfCatalogue();
-// A wait in whole milliseconds: at least `usualMs`, and never shorter than `slowestUs`.
-std::uint32_t WaitCovering(std::uint32_t usualMs, std::uint32_t slowestUs);
 
 // "1E 97 02".
 std::string SignatureText(const std::array<std::uint8_t, 3>& signature);

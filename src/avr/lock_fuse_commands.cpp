@@ -25,25 +25,23 @@ LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
 {
 }
 
-// A chip not identified is read as an ATmega128 and never written.
+// A chip not identified is read as the part the editor shows first and never written.
 const AvrPart& LockFuseCommands::part() const
 {
     const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    return shown && FindCataloguePart(shown->part->name) ? *shown->part
-                                                         : *FindPartByName("ATmega128");
+    return shown ? *shown->part : UnidentifiedPart();
 }
 
-const CataloguePart& LockFuseCommands::sends() const
+const SerialBits& LockFuseCommands::serialBits() const
 {
     const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    const CataloguePart* bits = shown ? FindCataloguePart(shown->part->name) : nullptr;
-    return bits ? *bits : UnidentifiedCataloguePart();
+    return shown ? SerialBitsOf(*shown->part) : UnidentifiedSerialBits();
 }
 
 PartBits LockFuseCommands::bytes() const
 {
     PartBits bits(part());
-    for (const CatalogueBox& b : sends().boxes)
+    for (const CatalogueBox& b : EditorBoxesOf(part()))
         bits.setProgrammed(b.bit, editor_.checked(b.box));
     return bits;
 }
@@ -51,12 +49,11 @@ PartBits LockFuseCommands::bytes() const
 void LockFuseCommands::show(const PartBits& bits, Kind kind)
 {
     // In the order the reads give the bits, as a user watching the labels sees them change.
-    const CataloguePart& row = sends();
+    const SerialBits& serial = serialBits();
     std::optional<bool> lb1, lb2;
-    for (const CatalogueInstruction& read :
-         kind == Kind::Fuses ? row.fuseReads : std::span(&row.lockRead, 1))
+    for (const BitsInstruction& read : kind == Kind::Fuses ? serial.fuseReads : serial.lockReads)
         for (const CatalogueBit& r : read.bits)
-            for (const CatalogueBox& b : row.boxes) {
+            for (const CatalogueBox& b : EditorBoxesOf(part())) {
                 if (b.bit != r.bit)
                     continue;
                 const bool programmed = bits.programmed(b.bit);
@@ -88,7 +85,7 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
         return commands.read(kind);
     }
     PartBits bits = bytes();
-    PartBitsCommands commands(serial_, part(), sends(), bits, host_, operations_);
+    PartBitsCommands commands(serial_, part(), serialBits(), bits, host_, operations_);
     const Outcome outcome = commands.read(kind);
     if (outcome != Outcome::Done)
         return outcome;
@@ -154,7 +151,7 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
         job.allowLockout = allowLockout;
     } else {
         job.lockoutRefusal = [this](PartBit bit) -> std::optional<std::string> {
-            for (const CatalogueBox& b : sends().boxes)
+            for (const CatalogueBox& b : EditorBoxesOf(part()))
                 if (b.bit == bit && E::GuardOf(b.box)) {
                     if (editor_.enabled(b.box))
                         return std::nullopt;

@@ -57,7 +57,7 @@ private:
     using Kind = BitsWrite::Kind;
 
     const AvrPart& part() const;
-    const CataloguePart& sends() const;
+    const SerialBits& serialBits() const;
     // The boxes of bits of this kind set from the bytes.
     void show(const PartBits& bits, Kind kind);
 

@@ -2,6 +2,7 @@
 
 #include "avr/avr_page_model.h"
 #include "parts/catalogue_parts.h"
+#include "parts/serial_bits.h"
 
 #include <stdexcept>
 
@@ -172,27 +173,27 @@ void LockFuseEditor::setCalibration(std::uint8_t value)
 
 void LockFuseEditor::applyPreset(const CataloguePreset& preset)
 {
-    // The fuse boxes of page "128", in the order the page lays them out.
-    const CataloguePart& part = *FindCataloguePart("ATmega128");
-    for (const CatalogueBox& b : part.boxes)
-        if (b.bit.byte < PartOf(part).fuseCount)
+    // The fuse boxes of the presets' page, in the order the page lays them out.
+    const AvrPart& part = PresetPart();
+    for (const CatalogueBox& b : EditorBoxesOf(part))
+        if (b.bit.byte < part.fuseCount)
             setChecked(b.box,
                        !(preset.fuses[static_cast<std::size_t>(b.bit.byte)] >> b.bit.bit & 1));
 }
 
 void LockFuseEditor::SpeedButton1Click()
 {
-    applyPreset(FindCataloguePart("ATmega128")->presets[0]);
+    applyPreset(SerialBitsOf(PresetPart()).presets[0]);
 }
 
 void LockFuseEditor::SpeedButton2Click()
 {
-    applyPreset(FindCataloguePart("ATmega128")->presets[1]);
+    applyPreset(SerialBitsOf(PresetPart()).presets[1]);
 }
 
 void LockFuseEditor::SpeedButton3Click()
 {
-    applyPreset(FindCataloguePart("ATmega128")->presets[2]);
+    applyPreset(SerialBitsOf(PresetPart()).presets[2]);
 }
 
 std::span<const FuseGuard> LockFuseEditor::Guards()

@@ -82,7 +82,7 @@ void PartBits::factoryDefault()
         setValue(byte, part_->fuses[byte].factory);
 }
 
-void TakeAnswer(const CatalogueInstruction& read, std::uint8_t answer, PartBits& bits)
+void TakeAnswer(const BitsInstruction& read, std::uint8_t answer, PartBits& bits)
 {
     for (const CatalogueBit& b : read.bits)
         bits.setProgrammed(b.bit, !(answer >> b.at & 1));
@@ -108,16 +108,14 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
-    : serial_(serial), ops_(serial, part), sends_(FindCataloguePart(part.name)), bits_(bits),
-      host_(host), operations_(operations), writer_(serial)
+    : PartBitsCommands(serial, part, SerialBitsOf(part), bits, host, operations)
 {
 }
 
-PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part,
-                                   const CataloguePart& sends, PartBits& bits, Host& host,
-                                   OperationLock& operations)
-    : serial_(serial), ops_(serial, part), sends_(&sends), bits_(bits), host_(host),
-      operations_(operations), writer_(serial)
+PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart&, const SerialBits& sends,
+                                   PartBits& bits, Host& host, OperationLock& operations)
+    : serial_(serial), serialBits_(sends), bits_(bits), host_(host), operations_(operations),
+      writer_(serial)
 {
 }
 
@@ -136,37 +134,29 @@ std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind)
 }
 
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
-                                 const CataloguePart* sends)
+                                 const SerialBits& serial)
 {
-    using Kind = BitsWrite::Kind;
-    std::vector<PartBit> out;
-    if (!sends) {
-        // The named bits each byte's write instruction carries.
-        const AvrPart& part = bits.part();
-        for (const int byte : BytesOf(bits, kind)) {
-            const std::uint8_t carried = CarriedBits(
-                byte == bits.lockByte() ? part.instructions.lockWrite : part.fuses[byte].write);
-            for (int bit = 0; bit < 8; ++bit)
-                if (bits.bitName(byte, bit) && (carried >> bit & 1))
-                    out.push_back({byte, bit});
-        }
-        return out;
-    }
-    // A catalogue part: the bits its writes carry, in the order its reads give them.
+    const bool lock = kind == BitsWrite::Kind::Lock;
     std::vector<PartBit> written;
-    for (const CatalogueInstruction& w :
-         kind == Kind::Fuses ? sends->fuseWrites : std::span(&sends->lockWrite, 1))
+    for (const BitsInstruction& w : lock ? serial.lockWrites : serial.fuseWrites)
         for (const CatalogueBit& b : w.bits)
-            written.push_back(b.bit);
-    if ((kind == Kind::Lock && !bits.part().instructions.lockRead) || written.empty())
-        return written;
-    for (const CatalogueInstruction& r :
-         kind == Kind::Fuses ? sends->fuseReads : std::span(&sends->lockRead, 1))
+            if (bits.bitName(b.bit.byte, b.bit.bit) && !std::ranges::count(written, b.bit))
+                written.push_back(b.bit);
+    // In the order the reads give them, then any the reads do not give.
+    std::vector<PartBit> out;
+    for (const BitsInstruction& r : lock ? serial.lockReads : serial.fuseReads)
         for (const CatalogueBit& b : r.bits)
-            if (std::ranges::find(written, b.bit) != written.end() &&
-                std::ranges::find(out, b.bit) == out.end())
+            if (std::ranges::count(written, b.bit) && !std::ranges::count(out, b.bit))
                 out.push_back(b.bit);
+    for (const PartBit& b : written)
+        if (!std::ranges::count(out, b))
+            out.push_back(b);
     return out;
+}
+
+std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind)
+{
+    return BitsWritten(bits, kind, SerialBitsOf(bits.part()));
 }
 
 std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
@@ -176,20 +166,32 @@ std::vector<int> PartBitsCommands::bytesOf(Kind kind) const
 
 std::vector<PartBit> PartBitsCommands::writtenBits(Kind kind) const
 {
-    return BitsWritten(bits_, kind, sends_);
+    return BitsWritten(bits_, kind, serialBits_);
 }
 
-std::uint8_t PartBitsCommands::send(const std::array<std::uint8_t, 4>& i)
+const std::vector<BitsInstruction>& PartBitsCommands::reads(Kind kind) const
 {
-    const std::uint8_t result = serial_.SendPacedInstruction(i[0], i[1], i[2], i[3])[3];
-    serial_.ClockPulses(kBitsSettleClocks);
-    // The settle time also covers the slowest lock or fuse write of the part.
-    const AvrPart::WriteTimes slowest = bits_.part().slowest();
-    serial_.clock().Sleep(WaitCovering(kBitsSettleMs, std::max(slowest.fuseUs, slowest.lockUs)));
+    return kind == Kind::Fuses ? serialBits_.fuseReads : serialBits_.lockReads;
+}
+
+const std::vector<BitsInstruction>& PartBitsCommands::writes(Kind kind) const
+{
+    return kind == Kind::Fuses ? serialBits_.fuseWrites : serialBits_.lockWrites;
+}
+
+std::uint8_t PartBitsCommands::send(const BitsInstruction& instruction)
+{
+    const std::array<std::uint8_t, 4>& i = instruction.instruction;
+    const std::uint8_t result = serial_.SendPacedInstruction(
+        i[0], i[1], i[2], i[3])[static_cast<std::size_t>(instruction.valueAt)];
+    if (instruction.settleClocks > 0)
+        serial_.ClockPulses(instruction.settleClocks);
+    if (instruction.settleMs > 0)
+        serial_.clock().Sleep(instruction.settleMs);
     return result;
 }
 
-std::array<std::uint8_t, 4> PartBitsCommands::encode(const CatalogueInstruction& write) const
+std::array<std::uint8_t, 4> PartBitsCommands::encode(const BitsInstruction& write) const
 {
     std::array<std::uint8_t, 4> out = write.instruction;
     std::uint8_t& value = out[static_cast<std::size_t>(write.valueAt)];
@@ -203,63 +205,34 @@ std::array<std::uint8_t, 4> PartBitsCommands::encode(const CatalogueInstruction&
 
 void PartBitsCommands::readInto(Kind kind, PartBits& into)
 {
-    if (!sends_) {
-        for (const int byte : bytesOf(kind))
-            into.setValue(byte, byte == bits_.lockByte() ? ops_.readLock() : ops_.readFuse(byte));
-        return;
-    }
-    for (const CatalogueInstruction& r :
-         kind == Kind::Fuses ? sends_->fuseReads : std::span(&sends_->lockRead, 1)) {
-        const std::uint8_t value = send(r.instruction);
+    for (const BitsInstruction& r : reads(kind)) {
+        const std::uint8_t value = send(r);
         if (kind == Kind::Lock)
             lockAnswer_ = value;
         TakeAnswer(r, value, into);
     }
 }
 
-std::vector<std::array<std::uint8_t, 4>> PartBitsCommands::writeInstructions(Kind kind) const
-{
-    std::vector<std::array<std::uint8_t, 4>> out;
-    if (!sends_)
-        return out;
-    if (kind == Kind::Fuses) {
-        for (const CatalogueInstruction& w : sends_->fuseWrites)
-            out.push_back(encode(w));
-        return out;
-    }
-    std::array<std::uint8_t, 4> i = encode(sends_->lockWrite);
-    const std::uint8_t echo = sends_->lockEcho;
-    i[3] = static_cast<std::uint8_t>((i[3] & ~echo) | (lockAnswer_ & echo));
-    out.push_back(i);
-    return out;
-}
-
 void PartBitsCommands::write(Kind kind, const std::vector<BitState>& before)
 {
-    if (sends_) {
-        for (const std::array<std::uint8_t, 4>& i : writeInstructions(kind))
-            send(i);
-        return;
-    }
-    for (const int byte : bytesOf(kind)) {
-        // The bits the write carries as the chip held them: only the bytes that change are
-        // written.
-        std::uint8_t was = 0xFF;
-        std::uint8_t carried = 0;
-        for (const BitState& bit : before)
-            if (bit.box / 8 == byte) {
-                const auto one = static_cast<std::uint8_t>(1u << bit.box % 8);
-                carried = static_cast<std::uint8_t>(carried | one);
-                if (bit.programmed)
-                    was = static_cast<std::uint8_t>(was & ~one);
-            }
-        const std::uint8_t value = bits_.value(byte);
-        if (((value ^ was) & carried) == 0)
+    for (const BitsInstruction& w : writes(kind)) {
+        // Unless the part takes every write, only an instruction whose bits change goes out.
+        const bool changes = std::ranges::any_of(w.bits, [&](const CatalogueBit& b) {
+            return std::ranges::any_of(before, [&](const BitState& state) {
+                return state.box == b.bit.byte * 8 + b.bit.bit &&
+                       state.programmed != bits_.programmed(b.bit);
+            });
+        });
+        if (!serialBits_.writesAll && !changes)
             continue;
-        if (byte == bits_.lockByte())
-            ops_.writeLock(value);
-        else
-            ops_.writeFuse(byte, value);
+        BitsInstruction out = w;
+        out.instruction = encode(w);
+        if (kind == Kind::Lock) {
+            std::uint8_t& fourth = out.instruction[3];
+            fourth = static_cast<std::uint8_t>((fourth & ~serialBits_.lockEcho) |
+                                               (lockAnswer_ & serialBits_.lockEcho));
+        }
+        send(out);
     }
 }
 
@@ -337,7 +310,7 @@ public:
     }
     std::string confirmationHead() const override
     {
-        const char* head = c_.sends_ ? c_.sends_->fuseConfirmation : nullptr;
+        const char* head = c_.serialBits_.fuseConfirmation;
         return kind_ == Kind::Fuses && head ? head : "Are you sure?";
     }
     void write(const std::vector<BitState>& before) override { c_.write(kind_, before); }
@@ -359,10 +332,10 @@ void PartBitsCommands::readNow(Kind kind)
 void PartBitsCommands::readShown(Kind kind)
 {
     readNow(kind);
-    if (kind == Kind::Lock && sends_ && KeepsLockModes(*sends_))
+    if (kind == Kind::Lock && serialBits_.keepsLockModes)
         ShowLockMode(bits_);
-    if (kind == Kind::Fuses && sends_ && sends_->readsCalibration)
-        calibration_ = send(kReadCalibration);
+    if (kind == Kind::Fuses && serialBits_.calibrationRead)
+        calibration_ = send(*serialBits_.calibrationRead);
 }
 
 std::string PartBitsCommands::planNow(Kind kind, BitsPlan& plan, bool erased)

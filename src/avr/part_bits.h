@@ -7,6 +7,7 @@
 #include "hw/operation_lock.h"
 #include "parts/avr_parts.h"
 #include "parts/catalogue_parts.h"
+#include "parts/serial_bits.h"
 
 #include <array>
 #include <cstdint>
@@ -54,19 +55,20 @@ private:
     std::array<std::uint8_t, 4> values_{};
 };
 
-// The bits a catalogue part's read instruction gives, from the byte it answered, into `bits`.
-void TakeAnswer(const CatalogueInstruction& read, std::uint8_t answer, PartBits& bits);
+// The bits a read instruction gives, from the byte it answered, into `bits`.
+void TakeAnswer(const BitsInstruction& read, std::uint8_t answer, PartBits& bits);
 
-// A part whose lock group takes LB2 only together with LB1 (KeepsLockModes) shows LB2 without LB1,
-// which is no lock mode, as no lock bit programmed. Nothing is written that way: a lock write
+// A part whose lock group takes LB2 only together with LB1 (`keepsLockModes`) shows LB2 without
+// LB1, which is no lock mode, as no lock bit programmed. Nothing is written that way: a lock write
 // starts from the bits the chip holds.
 void ShowLockMode(PartBits& bits);
 
-// The bits of `bits`' part that a write of this kind sets, in the order a read gives them: the
-// named bits of the bytes written that their write instruction carries (the AT90S4433's cannot
-// reach SPIEN), or, for a catalogue part (`sends`), the bits its writes carry.
+// The named bits of `bits`' part that a write of this kind sets (the AT90S4433's cannot reach
+// SPIEN), in the order a read gives them; as `serial` sends them, or as the part's own description
+// does.
 std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind,
-                                 const CataloguePart* sends);
+                                 const SerialBits& serial);
+std::vector<PartBit> BitsWritten(const PartBits& bits, BitsWrite::Kind kind);
 // The fuse bytes, or the lock byte where serial programming reaches it.
 std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind);
 
@@ -75,10 +77,8 @@ std::vector<int> BytesOf(const PartBits& bits, BitsWrite::Kind kind);
 // programming is written only when `allowLockout` (or `lockoutRefusal`) lets it, lock bits are
 // only ever programmed, and the chip is read back afterwards.
 //
-// The bits go over the line as the part's data says: the twelve catalogue parts send their own
-// fixed instructions, each paced and followed by settling XTAL pulses and a pause, and write every
-// fuse instruction they have; the other parts send their instruction patterns and write the
-// bytes that change.
+// The bits go over the line as the part's description (SerialBits) says: each instruction paced
+// and followed by its settling, every write instruction or only those whose bits change.
 class PartBitsCommands {
 public:
     using Outcome = AvrPage::Outcome;
@@ -86,8 +86,8 @@ public:
 
     PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits, Host& host,
                      OperationLock& operations);
-    // A catalogue part's instructions for `part` (the unidentified chip's for a read).
-    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const CataloguePart& sends,
+    // Other instructions for `part` (the unidentified chip's for a read).
+    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const SerialBits& sends,
                      PartBits& bits, Host& host, OperationLock& operations);
 
     // A read of lock bits the chip cannot report fails without port access.
@@ -127,21 +127,18 @@ public:
 private:
     class Target;
 
-    // The instructions a catalogue part's write of this kind sends for the bytes as they stand
-    // (none for the other parts).
-    std::vector<std::array<std::uint8_t, 4>> writeInstructions(Kind kind) const;
-
     // One read of the bits of this kind into `into`.
     void readInto(Kind kind, PartBits& into);
     void write(Kind kind, const std::vector<BitState>& before);
-    // A catalogue part's instruction, paced, with its settling clocks and time; the byte received
-    // during the fourth transfer.
-    std::uint8_t send(const std::array<std::uint8_t, 4>& instruction);
-    std::array<std::uint8_t, 4> encode(const CatalogueInstruction& write) const;
+    // The instruction, paced, with its settling clocks and time; the byte received at its
+    // `valueAt`.
+    std::uint8_t send(const BitsInstruction& instruction);
+    std::array<std::uint8_t, 4> encode(const BitsInstruction& write) const;
+    const std::vector<BitsInstruction>& reads(Kind kind) const;
+    const std::vector<BitsInstruction>& writes(Kind kind) const;
 
     AvrSerial& serial_;
-    AvrPartOps ops_;
-    const CataloguePart* sends_;
+    const SerialBits& serialBits_;
     PartBits& bits_;
     Host& host_;
     OperationLock& operations_;

@@ -19,12 +19,12 @@ struct PartBit {
 
 // One fuse byte of a part: its serial instructions, factory value and the bits it has.
 struct AvrPartFuse {
-    const char* name; // "lfuse", "hfuse", "efuse", or "fuse" on parts with one fuse byte
-    const char* read; // instruction pattern (see AvrPart)
-    const char* write;
-    std::uint8_t factory;
-    std::array<const char*, 8> bits;         // name of bit 0..7; null where the part has none
-    std::array<const char*, 8> descriptions; // what the bit does; empty when the data gives none
+    const char* name{}; // "lfuse", "hfuse", "efuse", or "fuse" on parts with one fuse byte
+    const char* read{}; // instruction pattern (see AvrPart)
+    const char* write{};
+    std::uint8_t factory{};
+    std::array<const char*, 8> bits{};         // name of bit 0..7; null where the part has none
+    std::array<const char*, 8> descriptions{}; // what the bit does; empty when the data gives none
 };
 
 // A classic serially programmed AVR as its data describes it.
@@ -35,54 +35,53 @@ struct AvrPartFuse {
 // the data bit of its place in its byte, and 'o' marks a bit of the answer, received in that place.
 // A null pattern: the part has no such instruction.
 struct AvrPart {
-    const char* name;
+    const char* name{};
     // Another name of the same chip (same signature): identification names the first.
-    const char* variantOf;
-    std::array<std::uint8_t, 3> signature;
-    std::uint32_t flashBytes;
-    std::uint32_t flashPageBytes; // 0: flash is written byte by byte
-    std::uint32_t eepromBytes;
-    std::uint32_t eepromPageBytes;
+    const char* variantOf{};
+    std::array<std::uint8_t, 3> signature{};
+    std::uint32_t flashBytes{};
+    std::uint32_t flashPageBytes{}; // 0: flash is written byte by byte
+    std::uint32_t eepromBytes{};
+    std::uint32_t eepromPageBytes{};
     // Longest write and erase times, in microseconds.
-    std::uint32_t flashWriteUs;
-    std::uint32_t eepromWriteUs;
-    std::uint32_t chipEraseUs;
+    std::uint32_t flashWriteUs{};
+    std::uint32_t eepromWriteUs{};
+    std::uint32_t chipEraseUs{};
     // How the part reports a finished write (as a programmer's mode byte): bit 0 page mode; in
     // page mode bit 4 timed, bit 5 value polling, bit 6 RDY/BSY polling; in byte mode bits 1, 2
     // and 3 the same.
-    std::uint8_t flashMode;
-    std::uint8_t eepromMode;
+    std::uint8_t flashMode{};
+    std::uint8_t eepromMode{};
     // What a read of a byte being written answers: a written byte equal to one of these cannot
     // be told done by polling its value.
-    std::array<std::uint8_t, 2> flashReadback;
-    std::array<std::uint8_t, 2> eepromReadback;
+    std::array<std::uint8_t, 2> flashReadback{};
+    std::array<std::uint8_t, 2> eepromReadback{};
     struct Instructions {
-        const char* readLo; // flash, by word address
-        const char* readHi;
-        const char* loadLo; // page buffer, by word address
-        const char* loadHi;
-        const char* writePage;
-        const char* loadExtAddr; // the word address bits above 16 (flash past 128 KiB)
-        const char* writeLo;     // byte-mode flash
-        const char* writeHi;
-        const char* eepromRead;
-        const char* eepromWrite;
-        const char* chipErase;
-        const char* signature;
-        const char* lockRead;
-        const char* lockWrite;
+        const char* readLo{}; // flash, by word address
+        const char* readHi{};
+        const char* loadLo{}; // page buffer, by word address
+        const char* loadHi{};
+        const char* writePage{};
+        const char* loadExtAddr{}; // the word address bits above 16 (flash past 128 KiB)
+        const char* writeLo{};     // byte-mode flash
+        const char* writeHi{};
+        const char* eepromRead{};
+        const char* eepromWrite{};
+        const char* chipErase{};
+        const char* signature{};
+        const char* lockRead{};
+        const char* lockWrite{};
         // Load EEPROM Memory Page (by byte address within the page) and Write EEPROM Memory Page
         // (by the page's byte address); null where the part writes its EEPROM byte by byte only.
         const char* eepromLoadPage = nullptr;
         const char* eepromWritePage = nullptr;
-    } instructions;
-    std::array<const char*, 8> lockBits; // name of lock bit 0..7, null where the part has none
-    // One of the twelve parts of the device catalogue: their rows are kept as committed by the
-    // generator, their lock and fuse instructions and editor pages stand in `CataloguePart`
-    // (parts/catalogue_parts.cpp).
-    bool catalogued;
-    int fuseCount;
-    std::array<AvrPartFuse, 3> fuses;
+    } instructions{};
+    std::array<const char*, 8> lockBits{}; // name of lock bit 0..7, null where the part has none
+    // One of the parts of the first catalogue, written by hand (parts/catalogue_parts.cpp): its
+    // own lock and fuse instructions, pacing and editor page stand beside it there.
+    bool catalogued{};
+    int fuseCount{};
+    std::array<AvrPartFuse, 3> fuses{};
     // The other end of each time above, the fastest the data gives (0: the slowest holds), and
     // the fuse and lock byte writes, slowest (fuseWriteUs, lockWriteUs: the longest of the part's
     // fuse bytes) and fastest, in microseconds. A row that gives no lock or fuse time takes the

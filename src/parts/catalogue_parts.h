@@ -101,9 +101,6 @@ struct CatalogueShown {
 struct CataloguePart {
     const char* name;
     CatalogueShown shown;
-    // The fastest flash (byte or page), EEPROM byte and chip erase the datasheets give, in
-    // microseconds; the part table's row holds the slowest.
-    std::array<std::uint32_t, 3> fastestUs;
     std::span<const CatalogueInstruction> fuseReads;
     // Empty: serial programming reaches none of the part's fuses.
     std::span<const CatalogueInstruction> fuseWrites;

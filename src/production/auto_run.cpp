@@ -135,23 +135,23 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     const std::optional<std::uint8_t>& lockByte = project.lockByte;
     const std::string chip = part.name;
     PartBits bits(part);
-    // A byte sets the part's bits. The twelve catalogue parts' writes do not reach every bit
-    // their bytes have: such a bit (SPIEN, on each of them) is taken in the one state a chip
-    // that answers serial programming holds it in, and any other state is refused.
-    const CataloguePart* sends = FindCataloguePart(part.name);
+    // A byte sets the part's bits. Serial programming does not reach every bit some parts'
+    // bytes have: such a bit is taken in the one state a chip that answers serial programming
+    // holds it in (programmed where unprogrammed would end serial programming: SPIEN), and any
+    // other state is refused.
     // Whether the bit is named for the write, or why it cannot be.
     auto reach = [&](PartBit bit, bool programmed, const std::string& what,
                      std::vector<std::pair<std::string, bool>>& into) -> std::string {
         const std::vector<PartBit> reached =
-            BitsWritten(bits, bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses, sends);
+            BitsWritten(bits, bit.byte == bits.lockByte() ? Kind::Lock : Kind::Fuses);
         const std::string name = bits.bitName(bit.byte, bit.bit);
+        const bool held = bits.endsSerialProgramming(bit, false);
         if (std::ranges::find(reached, bit) != reached.end())
             Name(into, name, programmed);
-        else if (programmed != (name == "SPIEN"))
+        else if (programmed != held)
             return what + " sets " + name + (programmed ? "=0" : "=1") +
                    ", which serial programming cannot change on the " + chip +
-                   " (a chip that answers it holds " + name + "=" + (name == "SPIEN" ? "0" : "1") +
-                   ")";
+                   " (a chip that answers it holds " + name + "=" + (held ? "0" : "1") + ")";
         return {};
     };
     auto byBytes = [&](int byte, std::uint8_t value, const std::string& what,

@@ -272,7 +272,7 @@ void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enab
 const vardel::AvrPart* TVentana::tablePart() const
 {
     const vardel::AvrPart* part = avr_->identifiedPart();
-    return part && !part->catalogued ? part : nullptr;
+    return part && vardel::EditorBoxesOf(*part).empty() ? part : nullptr;
 }
 
 bool TVentana::chipHasFuses() const
@@ -280,9 +280,7 @@ bool TVentana::chipHasFuses() const
     if (tablePart())
         return partBits_ && partBits_->lockByte() > 0;
     const vardel::DeviceEntry* device = avr_->device();
-    const vardel::CataloguePart* bits =
-        device ? vardel::FindCataloguePart(device->part->name) : nullptr;
-    return bits && !bits->fuseWrites.empty();
+    return device && !vardel::SerialBitsOf(*device->part).fuseWrites.empty();
 }
 
 void TVentana::setBitsRead(bool lock, bool fuses)

@@ -13,8 +13,8 @@
 std::vector<TVentana::BitGroupView> TVentana::partGroups(const vardel::PartBits& bits)
 {
     using Kind = vardel::BitsWrite::Kind;
-    std::vector<vardel::PartBit> written = vardel::BitsWritten(bits, Kind::Fuses, nullptr);
-    for (const vardel::PartBit& b : vardel::BitsWritten(bits, Kind::Lock, nullptr))
+    std::vector<vardel::PartBit> written = vardel::BitsWritten(bits, Kind::Fuses);
+    for (const vardel::PartBit& b : vardel::BitsWritten(bits, Kind::Lock))
         written.push_back(b);
     std::vector<BitGroupView> groups;
     for (int byte = 0; byte < bits.byteCount(); ++byte) {
