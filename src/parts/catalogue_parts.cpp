@@ -170,8 +170,9 @@ constexpr CataloguePart kRows[] = {
 };
 // clang-format on
 
-constexpr CataloguePart kNone{nullptr,        {},       kReads128, kNoFuses, kLockRead6<3>,
-                              kLockWrite6<3>, 0x00, kBoxes128, false,     nullptr,  {}};
+constexpr CataloguePart kNone{
+    nullptr,   {},    kReads128, kNoFuses, kLockRead6<3>, kLockWrite6<3>, 0x00,
+    kBoxes128, false, nullptr,   {}};
 
 constexpr const char* kSelectBootSize = "Select Boot Size";
 constexpr const char* kStartUpTime = "Select start-up time";
