@@ -37,6 +37,16 @@ HAND_WRITTEN_SIGNATURES = {
     (0x1E, 0x91, 0x03), (0x1E, 0x94, 0x01), (0x1E, 0x94, 0x02), (0x1E, 0x90, 0x05),
 }
 
+# Parts whose datasheets give their lock and fuse instructions in an older form than the ATmega's
+# (AvrBitsLayout): what a chip of them decodes.
+BITS_LAYOUTS = {
+    'AT90S1200': 'At90s1200',  # lock bits written as AC 1111 1 LB2 LB1 1, never read
+    'AT90S2333': 'At90s4433',  # one datasheet with the AT90S4433
+    'AT90S4433': 'At90s4433',  # fuse write AC 101 BODLEVEL BODEN CKSEL2..0, read 50 with SPIEN
+    'ATtiny15': 'Tiny15',      # fuse byte in the fourth byte of AC 101x
+    'ATtiny26': 'Tiny26',      # lock bits written as AC 1111 11 LB2 LB1
+}
+
 # Parts avr-libc has no header for (or one without fuse or lock bits), and the header of the sibling with the same fuse and lock
 # layout (the same datasheet, or the predecessor whose datasheet the part's own one extends).
 SIBLING_HEADERS = {
@@ -802,9 +812,12 @@ def row_lines(e):
     w('     .fuseWriteUs = %d, .fuseWriteMinUs = %d, .lockWriteUs = %d, .lockWriteMinUs = %d,' %
       t[3:])
     programmed, unprogrammed = ends_serial_masks([fu['bits'] for fu in e['fuses']])
-    w('     .endsWhenProgrammed = {%s}, .endsWhenUnprogrammed = {%s}},' %
+    layout = ''
+    if e['name'] in BITS_LAYOUTS:
+        layout = ',\n     .bitsLayout = AvrBitsLayout::' + BITS_LAYOUTS[e['name']]
+    w('     .endsWhenProgrammed = {%s}, .endsWhenUnprogrammed = {%s}%s},' %
       (', '.join('0x%02X' % m for m in programmed),
-       ', '.join('0x%02X' % m for m in unprogrammed)))
+       ', '.join('0x%02X' % m for m in unprogrammed), layout))
     return out
 
 

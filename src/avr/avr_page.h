@@ -114,8 +114,7 @@ public:
     AvrSerial& serial() { return serial_; }
     // The catalogue entry of the last successful identification, or null.
     const DeviceEntry* device() const { return device_; }
-    // The part of the last successful identification, catalogued or not, or null; `catalogued`
-    // tells which editor page shows its bits.
+    // The part of the last successful identification, or null.
     const AvrPart* identifiedPart() const { return part_; }
     // The part the user named for the chip in the socket (vardel-cli --part), where several
     // parts answer its signature; empty: the first of them.

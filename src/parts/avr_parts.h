@@ -27,6 +27,35 @@ struct AvrPartFuse {
     std::array<const char*, 8> descriptions{}; // what the bit does; empty when the data gives none
 };
 
+// How a part's datasheet lays out its lock and fuse instructions in serial programming mode: what
+// a chip of it decodes. The program itself sends what the part's instructions (and SerialBits)
+// say; the simulated chips decode by this.
+enum class AvrBitsLayout {
+    // 58 00 / 58 08 / 50 00 / 50 08 read the lock, high, low and extended bytes; AC E0 / A8 / A0 /
+    // A4 write them with the bits in the fourth byte.
+    Standard,
+    // AT90S1200: lock bits written as AC 1111 1 LB2 LB1 1 and never read; no fuses.
+    At90s1200,
+    // AT90S2333/4433: lock as the AT90S1200, read by 58 in bits 2..1; fuse written as
+    // AC 101 BODLEVEL BODEN CKSEL2..0 and read by 50 in bits 5..0 with SPIEN.
+    At90s4433,
+    // ATtiny15: lock as the AT90S4433; fuse byte BODLEVEL BODEN SPIEN RSTDISBL 1 1 CKSEL1..0
+    // written in the fourth byte of AC 101x and read by 50.
+    Tiny15,
+    // ATtiny26: lock bits written as AC 1111 11 LB2 LB1, read by 58 in bits 1..0; fuses as
+    // Standard.
+    Tiny26,
+    // The first catalogue's forms. AT90S2313/4414/8515: lock bits written only. AT90S2323/2343/
+    // 4434/8535: lock and fuse bits read in one byte, one fuse written.
+    At90sLockOnly,
+    At90sLockAndFuse,
+    ATmega103,
+    ATmega161,
+    ATmega163,
+    ATmega128,
+    ATtiny12,
+};
+
 // A classic serially programmed AVR as its data describes it.
 //
 // Instruction patterns are 32 characters, the bits of the four instruction bytes from bit 7 of
@@ -99,6 +128,9 @@ struct AvrPart {
     // (serial programming disabled).
     std::array<std::uint8_t, 3> endsWhenProgrammed{};
     std::array<std::uint8_t, 3> endsWhenUnprogrammed{};
+    AvrBitsLayout bitsLayout = AvrBitsLayout::Standard;
+    // A new fuse value acts only after a power cycle (the AT90S2323/2343 latch it at power-up).
+    bool fuseAfterPowerUp = false;
 
     // The longest fuse or lock byte write of any part (AT90S1200/2333/4433 lock bits).
     static constexpr std::uint32_t kSlowestBitsWriteUs = 20000;

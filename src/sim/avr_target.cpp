@@ -4,8 +4,6 @@
 
 #include "sim/chips.h"
 
-#include "parts/catalogue_parts.h"
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -45,40 +43,35 @@ constexpr AvrFuseByte fuseCells(std::uint8_t unused, std::uint8_t fixed = 0,
 // not exist.
 constexpr AvrFuseByte kAt90sFuse = fuseCells(0xDE, 0x20, 0x20);
 
-// The chips of the catalogue as serial programming sees them: the instruction family they
-// decode, the XTAL clocks an SCK phase needs, their fuse cells, whether a new fuse acts only after
-// a power cycle, and their calibration bytes (which differ from chip to chip; these are plausible
-// values). Signature, sizes, write times, polling answers and factory values are the part's facts.
+// The chips of the first catalogue as serial programming sees them, by the layout of their lock
+// and fuse instructions (one part each, or the AT90S of one form): the instruction family they
+// decode, the XTAL clocks an SCK phase needs, their fuse cells and their calibration bytes (which
+// differ from chip to chip; these are plausible values). Signature, sizes, write times, polling
+// answers, factory values and when a new fuse acts are the part's facts.
 struct ChipRow {
-    const char* name;
+    AvrBitsLayout layout;
     AvrFamily family;
     int sckPhaseClocks;
     std::array<AvrFuseByte, 3> fuses;
-    bool fuseAfterPowerCycle;
     int calibrationCount;
     std::array<std::uint8_t, 4> calibration;
 };
 
 // clang-format off
-constexpr ChipRow kChips[] = {
-    {"AT90S2313", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S2323", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
-    {"AT90S2343", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, true, 0, kNoCalibration},
-    {"AT90S4414", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S4434", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
-    {"AT90S8515", AvrFamily::At90sLockOnly, 2, kNoFuses, false, 0, kNoCalibration},
-    {"AT90S8535", AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+constexpr ChipRow kLayoutChips[] = {
+    {AvrBitsLayout::At90sLockOnly, AvrFamily::At90sLockOnly, 2, kNoFuses, 0, kNoCalibration},
+    {AvrBitsLayout::At90sLockAndFuse, AvrFamily::At90sLockAndFuse, 2, {kAt90sFuse, kNoFuse, kNoFuse}, 0, kNoCalibration},
     // Fuse x x SPIEN x EESAVE x SUT1 SUT0.
-    {"ATmega103", AvrFamily::ATmega103, 2, {fuseCells(0xD4, 0x20, 0x20), kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    {AvrBitsLayout::ATmega103, AvrFamily::ATmega103, 2, {fuseCells(0xD4, 0x20, 0x20), kNoFuse, kNoFuse}, 0, kNoCalibration},
     // High: SPIEN (bit 5) out of serial reach; extended: bits 7..2 do not exist.
-    {"ATmega128", AvrFamily::ATmega128, 2, {fuseCells(0x00), fuseCells(0x00, 0x20, 0x20), fuseCells(0xFC)}, false, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
+    {AvrBitsLayout::ATmega128, AvrFamily::ATmega128, 2, {fuseCells(0x00), fuseCells(0x00, 0x20, 0x20), fuseCells(0xFC)}, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
     // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0.
-    {"ATmega161", AvrFamily::ATmega161, 2, {fuseCells(0x80, 0x20, 0x20), kNoFuse, kNoFuse}, false, 0, kNoCalibration},
+    {AvrBitsLayout::ATmega161, AvrFamily::ATmega161, 2, {fuseCells(0x80, 0x20, 0x20), kNoFuse, kNoFuse}, 0, kNoCalibration},
     // Low BODLEVEL BODEN x x CKSEL3..0; high x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST.
-    {"ATmega163", AvrFamily::ATmega163, 2, {fuseCells(0x30), fuseCells(0xF8), kNoFuse}, false, 1, {0xA8, 0xFF, 0xFF, 0xFF}},
+    {AvrBitsLayout::ATmega163, AvrFamily::ATmega163, 2, {fuseCells(0x30), fuseCells(0xF8), kNoFuse}, 1, {0xA8, 0xFF, 0xFF, 0xFF}},
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0, every bit writable in low-voltage serial mode,
     // SPIEN included.
-    {"ATtiny12", AvrFamily::ATtiny12, 2, {fuseCells(0x00, 0x00, 0x20, 0x10), kNoFuse, kNoFuse}, false, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
+    {AvrBitsLayout::ATtiny12, AvrFamily::ATtiny12, 2, {fuseCells(0x00, 0x00, 0x20, 0x10), kNoFuse, kNoFuse}, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
 };
 // clang-format on
 
@@ -96,11 +89,13 @@ const std::vector<AvrDevice>& Catalogue()
 {
     static const std::vector<AvrDevice> devices = [] {
         std::vector<AvrDevice> out;
-        for (const ChipRow& chip : kChips) {
-            const AvrPart& part = PartOf(*FindCataloguePart(chip.name));
-            AvrDevice device{chip.name,
+        for (const AvrPart& part : AvrParts()) {
+            const auto chip = std::ranges::find(kLayoutChips, part.bitsLayout, &ChipRow::layout);
+            if (chip == std::end(kLayoutChips) || part.variantOf)
+                continue;
+            AvrDevice device{part.name,
                              part.signature,
-                             chip.family,
+                             chip->family,
                              part.flashBytes,
                              part.flashPageBytes / 2,
                              part.eepromBytes,
@@ -108,12 +103,12 @@ const std::vector<AvrDevice>& Catalogue()
                              nanoseconds(part.slowest()),
                              part.flashReadback,
                              part.eepromReadback,
-                             chip.sckPhaseClocks,
+                             chip->sckPhaseClocks,
                              part.fuseCount,
-                             chip.fuses,
-                             chip.fuseAfterPowerCycle,
-                             chip.calibrationCount,
-                             chip.calibration};
+                             chip->fuses,
+                             part.fuseAfterPowerUp,
+                             chip->calibrationCount,
+                             chip->calibration};
             for (int i = 0; i < part.fuseCount; ++i)
                 device.fuses[i].factory = part.fuses[i].factory;
             out.push_back(device);
@@ -228,20 +223,21 @@ bool isAt90s(AvrFamily family)
     return family == AvrFamily::At90sLockOnly || family == AvrFamily::At90sLockAndFuse;
 }
 
-// The table parts whose lock and fuse instructions predate the ATmega form, as their datasheets
-// give them. The ATtiny261/461/861 write their lock bits as AC E0 00 with the bits in the fourth
-// byte, the ATmega form.
-AvrBitsForm BitsFormOf(std::string_view name)
+// The form a table part's datasheet gives its lock and fuse instructions.
+AvrBitsForm BitsFormOf(AvrBitsLayout layout)
 {
-    static constexpr std::pair<std::string_view, AvrBitsForm> kForms[] = {
-        {"AT90S1200", AvrBitsForm::At90s1200}, {"AT90S2333", AvrBitsForm::At90s4433},
-        {"AT90S4433", AvrBitsForm::At90s4433}, {"ATtiny15", AvrBitsForm::Tiny15},
-        {"ATtiny26", AvrBitsForm::Tiny26},
-    };
-    for (const auto& [part, form] : kForms)
-        if (part == name)
-            return form;
-    return AvrBitsForm::Standard;
+    switch (layout) {
+    case AvrBitsLayout::At90s1200:
+        return AvrBitsForm::At90s1200;
+    case AvrBitsLayout::At90s4433:
+        return AvrBitsForm::At90s4433;
+    case AvrBitsLayout::Tiny15:
+        return AvrBitsForm::Tiny15;
+    case AvrBitsLayout::Tiny26:
+        return AvrBitsForm::Tiny26;
+    default:
+        return AvrBitsForm::Standard;
+    }
 }
 
 // Lock mode 3 hides the signature and the memories on the AT90S parts and the ATtiny12/15.
@@ -300,7 +296,7 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      1,
                      {0x9A, 0xFF, 0xFF, 0xFF},
                      &part,
-                     BitsFormOf(part.name)};
+                     BitsFormOf(part.bitsLayout)};
     // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have the EEPROM page
     // instructions, with the page of their data.
     if ((part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1)
@@ -394,7 +390,7 @@ bool AvrTarget::readyBusy(std::int64_t ns) const
 
 std::string AvrTarget::title() const
 {
-    if (catalogued())
+    if (named())
         return device_.name;
     return "the chip with signature " + hex(device_.signature.data(), 3);
 }
@@ -951,7 +947,7 @@ bool AvrTarget::writeLockOrFuse()
 
 void AvrTarget::describe(ChipKeys& keys) const
 {
-    if (catalogued())
+    if (named())
         keys["avr"] = device_.name;
     keys["avr.signature"] = hex(device_.signature.data(), 3);
     for (int i = 0; i < device_.fuseCount; ++i)
@@ -1038,11 +1034,12 @@ std::unique_ptr<AvrSocketChip> MakeAvrChip(const std::string& device, const std:
     }
     const AvrDevice* found = FindAvrDevice(device);
     const AvrPart* part = found ? nullptr : FindPartByName(device);
-    // Another name of a catalogued chip (the ATmega128A of the ATmega128) is that chip.
-    if (part && part->catalogued)
-        found = FindAvrDevice(part->variantOf ? part->variantOf : part->name);
+    // Another name of a chip of the first catalogue (the ATmega128A of the ATmega128) is that
+    // chip.
+    if (part && part->variantOf)
+        found = FindAvrDevice(part->variantOf);
     if (!found) {
-        if (!part || part->catalogued) {
+        if (!part) {
             error = "There is no AVR device \"" + device + "\"; the simulated board takes " +
                     AvrCatalogueNames() + " and the parts vardel-cli avr parts lists";
             return nullptr;

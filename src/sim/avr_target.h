@@ -181,7 +181,8 @@ public:
     std::vector<ChipMemoryFile> memoryFiles() override;
 
     const AvrDevice& device() const { return device_; }
-    bool catalogued() const { return device_.name[0] != '\0'; }
+    // A chip of a named part, not one known only by its signature.
+    bool named() const { return device_.name[0] != '\0'; }
     // "ATmega128", or "the chip with signature 1E9502".
     std::string title() const;
     bool programming() const { return programming_; }
