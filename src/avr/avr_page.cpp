@@ -87,7 +87,7 @@ bool AvrPage::showIdentity(const AvrIdentity& identity)
     }
     part_ = identity.part;
     device_ = identity.entry;
-    partOps_.emplace(serial_, *part_, PacingFor(identity));
+    partOps_.emplace(serial_, *part_);
     if (device_) {
         // A catalogue part: shown on its own editor pages.
         ShowIdentified(model_, *device_);

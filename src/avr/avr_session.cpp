@@ -119,11 +119,6 @@ std::string IdentificationError(const AvrIdentity& identity)
     return {};
 }
 
-WritePacing PacingFor(const AvrIdentity& identity)
-{
-    return PacingOf(*identity.part);
-}
-
 std::optional<int> ReadLockMode(AvrSerial& serial, AvrPartOps& ops)
 {
     // The AT90S1200, 2313, 4414 and 8515 have no instruction to read their lock bits.
@@ -195,7 +190,7 @@ AvrStepOutcome AvrSession::open()
         out.reason = IdentificationError(identity_);
         return out;
     }
-    ops_.emplace(serial_, *identity_.part, PacingFor(identity_));
+    ops_.emplace(serial_, *identity_.part);
     open_ = true;
     out.kind = Kind::Done;
     return out;
@@ -366,7 +361,7 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
     }
     // The socket may have changed while the question was open; the power cycle has reset the
     // chip's extended address, so the next flash access selects it afresh.
-    ops_.emplace(serial_, *identity_.part, PacingFor(identity_));
+    ops_.emplace(serial_, *identity_.part);
     if (!reenter()) {
         serial_.AllLinesLow();
         out.kind = Kind::ChipFault;
@@ -531,7 +526,7 @@ void AvrSession::bits(const AvrJob& job, const AvrStep& step, std::size_t index,
         }
         out.holds = Holds::PartlyWritten;
         // The read-back may power the chip up afresh (the parts that take a fuse only then).
-        ops_.emplace(serial_, *identity_.part, PacingFor(identity_));
+        ops_.emplace(serial_, *identity_.part);
         if (const std::string failed = b.applyNow(kind, plan); !failed.empty()) {
             out.kind = Kind::ChipFault;
             out.reason = failed;

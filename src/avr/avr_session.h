@@ -66,9 +66,6 @@ AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen = {});
 // The ERROR that a failed identification shows ("Processor not detected!!!"); empty for a
 // signature that names no maker at all (an empty socket), which has no message of its own.
 std::string IdentificationError(const AvrIdentity& identity);
-// How the identified part's writes are waited for: the catalogue's own pacing for its parts, the
-// part data's for every other.
-WritePacing PacingFor(const AvrIdentity& identity);
 // The lock mode (1 to 3: LB1 and LB2 as the chip holds them) where the part can read its lock
 // bits; nothing where it cannot. The chip must be in programming mode.
 std::optional<int> ReadLockMode(AvrSerial& serial, AvrPartOps& ops);

@@ -63,8 +63,14 @@ SerialBits FromCatalogue(const AvrPart& part, const CataloguePart& row)
     const std::uint32_t settle =
         WaitCovering(kBitsSettleMs, std::max(slowest.fuseUs, slowest.lockUs));
     SerialBits out;
-    for (const CatalogueInstruction& r : row.fuseReads)
-        out.fuseReads.push_back(FromRow(r, settle));
+    for (const CatalogueInstruction& r : row.fuseReads) {
+        // The AT90S parts without a fuse read the others' sequence: its answer holds no bit of
+        // theirs.
+        BitsInstruction read = FromRow(r, settle);
+        std::erase_if(read.bits,
+                      [&](const CatalogueBit& b) { return b.bit.byte >= part.fuseCount; });
+        out.fuseReads.push_back(read);
+    }
     for (const CatalogueInstruction& w : row.fuseWrites)
         out.fuseWrites.push_back(FromRow(w, settle));
     if (part.instructions.lockRead)

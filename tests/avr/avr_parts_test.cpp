@@ -1,6 +1,7 @@
 #include "avr/device_catalogue.h"
 #include "avr/part_bits.h"
 #include "parts/avr_parts.h"
+#include "parts/serial_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,67 @@ TEST(AvrPartsTable, EveryPartNamesItsFuseBitsAndShipsProgrammable)
     EXPECT_EQ(FindPartByName("ATmega8U2")->fuses[0].factory, 0x5E);
     EXPECT_EQ(FindPartByName("ATmega644P")->fuses[0].factory, 0x62);
     EXPECT_NE(PartBits(*FindPartByName("ATtiny88")).find("SELFPRGEN"), std::nullopt);
+}
+
+// Every part's lock and fuse description holds together: its instructions reach bits of the bytes
+// of their kind, a write sets only bits a read gives back and waits out the part's slowest write,
+// every named fuse bit is read or held by its meaning, and the presets set bits the part has.
+TEST(AvrPartsTable, EveryLockAndFuseDescriptionHoldsTogether)
+{
+    for (const AvrPart& p : AvrParts()) {
+        SCOPED_TRACE(p.name);
+        const SerialBits& s = SerialBitsOf(p);
+        const PartBits bits(p);
+        const AvrPart::WriteTimes slowest = p.slowest();
+        std::set<std::pair<int, int>> read;
+        const auto check = [&](const std::vector<BitsInstruction>& list, bool lock, bool write) {
+            for (const BitsInstruction& i : list) {
+                EXPECT_TRUE(i.valueAt >= 0 && i.valueAt <= 3);
+                if (write) {
+                    EXPECT_GE(i.settleMs * 1000, lock ? slowest.lockUs : slowest.fuseUs);
+                }
+                for (const CatalogueBit& b : i.bits) {
+                    EXPECT_TRUE(b.at >= 0 && b.at <= 7);
+                    EXPECT_EQ(b.bit.byte == bits.lockByte(), lock);
+                    EXPECT_TRUE(b.bit.byte >= 0 && b.bit.byte < bits.byteCount());
+                    if (!write && bits.bitName(b.bit.byte, b.bit.bit)) {
+                        read.insert({b.bit.byte, b.bit.bit});
+                    }
+                }
+            }
+        };
+        check(s.fuseReads, false, false);
+        check(s.fuseWrites, false, true);
+        check(s.lockReads, true, false);
+        check(s.lockWrites, true, true);
+        EXPECT_EQ(s.lockReads.empty(), p.instructions.lockRead == nullptr);
+        for (const BitsWrite::Kind kind : {BitsWrite::Kind::Fuses, BitsWrite::Kind::Lock}) {
+            for (const PartBit& b : BitsWritten(bits, kind)) {
+                if (kind == BitsWrite::Kind::Fuses || !s.lockReads.empty()) {
+                    EXPECT_TRUE(read.count({b.byte, b.bit})) << bits.bitName(b.byte, b.bit);
+                }
+            }
+        }
+        for (int byte = 0; byte < p.fuseCount; ++byte) {
+            for (int bit = 0; bit < 8; ++bit) {
+                if (bits.bitName(byte, bit) && !read.count({byte, bit})) {
+                    EXPECT_TRUE(bits.endsSerialProgramming({byte, bit}, false))
+                        << bits.bitName(byte, bit) << " neither read nor held";
+                }
+            }
+        }
+        if (s.keepsLockModes) {
+            EXPECT_TRUE(bits.find("LB1") && bits.find("LB2"));
+        }
+        bool factory = false;
+        for (const CataloguePreset& preset : s.presets)
+            for (int byte = 0; byte < p.fuseCount; ++byte) {
+                const auto at = static_cast<std::size_t>(byte);
+                EXPECT_EQ(preset.fuses[at] | bits.mask(byte), 0xFF) << preset.name;
+                factory = factory || std::string(preset.name) == "factory-default";
+            }
+        EXPECT_EQ(factory, p.fuseCount > 0);
+    }
 }
 
 TEST(AvrPartsTable, InstructionsFromPatterns)
