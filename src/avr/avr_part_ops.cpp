@@ -189,25 +189,6 @@ void AvrPartOps::chipErase()
     extended_ = -1;
 }
 
-std::uint8_t AvrPartOps::readFuse(int index)
-{
-    const char* pattern = part_.fuses[index].read;
-    return DecodeAnswer(pattern, sendPaced(pattern, 0, 0));
-}
-
-void AvrPartOps::writeFuse(int index, std::uint8_t value)
-{
-    sendPaced(part_.fuses[index].write, 0, value);
-    // The slowest write the part's data gives its fuse bytes.
-    serial_.clock().Sleep(ceilMs(part_.fuseWriteUs));
-}
-
-std::uint8_t AvrPartOps::readLock()
-{
-    const char* pattern = part_.instructions.lockRead;
-    return DecodeAnswer(pattern, sendPaced(pattern, 0, 0));
-}
-
 void AvrPartOps::writeLock(std::uint8_t value)
 {
     sendPaced(part_.instructions.lockWrite, 0, value);

@@ -45,9 +45,8 @@ public:
     Write writeEepromPage(std::uint32_t start, std::span<const std::uint8_t> bytes);
     void chipErase();
 
-    std::uint8_t readFuse(int index);
-    void writeFuse(int index, std::uint8_t value);
-    std::uint8_t readLock();
+    // The lock byte, written with the part's own pattern (lock and fuse commands go through
+    // PartBitsCommands).
     void writeLock(std::uint8_t value);
 
 private:

@@ -170,10 +170,6 @@ constexpr CataloguePart kRows[] = {
 };
 // clang-format on
 
-constexpr CataloguePart kNone{
-    nullptr,   {},    kReads128, kNoFuses, kLockRead6<3>, kLockWrite6<3>, 0x00,
-    kBoxes128, false, nullptr,   {}};
-
 constexpr const char* kSelectBootSize = "Select Boot Size";
 constexpr const char* kStartUpTime = "Select start-up time";
 constexpr const char* kClockSource = "Select Clock source";
@@ -651,11 +647,6 @@ const CataloguePart* FindCataloguePart(std::string_view name)
         if (name == part.name)
             return &part;
     return nullptr;
-}
-
-const CataloguePart& UnidentifiedCataloguePart()
-{
-    return kNone;
 }
 
 bool KeepsLockModes(const CataloguePart& part)

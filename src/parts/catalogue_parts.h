@@ -130,8 +130,6 @@ inline constexpr std::array<std::uint8_t, 4> kReadCalibration{0x38, 0x00, 0x00, 
 std::span<const CataloguePart> CatalogueParts();
 // The catalogue part of this name (exactly as listed), or null for a part of the generated table.
 const CataloguePart* FindCataloguePart(std::string_view name);
-// A chip not identified: the ATmega128's reads, with no write.
-const CataloguePart& UnidentifiedCataloguePart();
 // Its row of the part table.
 const AvrPart& PartOf(const CataloguePart& part);
 // Its LB1 and LB2 sit in the AT90S lock group, which takes LB2 only together with LB1: a lock
