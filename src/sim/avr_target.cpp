@@ -67,8 +67,9 @@ constexpr ChipRow kLayoutChips[] = {
     {AvrBitsLayout::ATmega128, AvrFamily::ATmega128, 2, {fuseCells(0x00), fuseCells(0x00, 0x20, 0x20), fuseCells(0xFC)}, 4, {0xA3, 0xA7, 0xAB, 0xB0}},
     // Fuse x BOOTRST SPIEN BODLEVEL BODEN CKSEL2..0.
     {AvrBitsLayout::ATmega161, AvrFamily::ATmega161, 2, {fuseCells(0x80, 0x20, 0x20), kNoFuse, kNoFuse}, 0, kNoCalibration},
-    // Low BODLEVEL BODEN x x CKSEL3..0; high x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST.
-    {AvrBitsLayout::ATmega163, AvrFamily::ATmega163, 2, {fuseCells(0x30), fuseCells(0xF8), kNoFuse}, 1, {0xA8, 0xFF, 0xFF, 0xFF}},
+    // Low BODLEVEL BODEN SPIEN x CKSEL3..0, SPIEN out of reach of serial programming (which
+    // answers bits 5 and 4 as 1); high x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST.
+    {AvrBitsLayout::ATmega163, AvrFamily::ATmega163, 2, {fuseCells(0x10, 0x20, 0x20), fuseCells(0xF8), kNoFuse}, 1, {0xA8, 0xFF, 0xFF, 0xFF}},
     // Fuse BODLEVEL BODEN SPIEN RSTDISBL CKSEL3..0, every bit writable in low-voltage serial mode,
     // SPIEN included.
     {AvrBitsLayout::ATtiny12, AvrFamily::ATtiny12, 2, {fuseCells(0x00, 0x00, 0x20, 0x10), kNoFuse, kNoFuse}, 1, {0x4C, 0xFF, 0xFF, 0xFF}},
@@ -650,7 +651,7 @@ bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
         if (op == 0x58)
             datum = second ? fuses_[1] : lock_;
         else if (op == 0x50 && !second)
-            datum = fuses_[0];
+            datum = fuses_[0] | 0x30;
         else if (op == 0x38)
             datum = calibration_[0];
         else

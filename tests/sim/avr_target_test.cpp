@@ -611,13 +611,16 @@ TEST(AvrLockAndFuse, ATmega163And128HaveLowHighExtendedFusesAndCalibration)
     AvrTarget m163(device("ATmega163"));
     Host h163(m163);
     ASSERT_TRUE(h163.enable());
+    // The chip holds D2, SPIEN (bit 5) programmed as it ships; the read answers bits 5 and 4 as 1.
+    EXPECT_EQ(m163.fuse(0), 0xD2);
     EXPECT_EQ(h163.read(0x50, 0x0000), 0xF2);
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xFF);
     EXPECT_EQ(h163.read(0x58, 0x0000), 0xFF);
     EXPECT_EQ(h163.read(0x38, 0x0000), 0xA8);
     h163.write(0xAC, 0xA0, 0x00, 0xE1);
     h163.write(0xAC, 0xA8, 0x00, 0x00);       // x x x x 1 BOOTSZ1 BOOTSZ0 BOOTRST
-    EXPECT_EQ(h163.read(0x50, 0x0000), 0xF1); // bits 5 and 4 do not exist: they read 1
+    EXPECT_EQ(h163.read(0x50, 0x0000), 0xF1); // serial programming cannot reach SPIEN
+    EXPECT_EQ(m163.fuse(0), 0xD1);
     EXPECT_EQ(h163.read(0x58, 0x0800), 0xF8);
     // No extended fuse: 50 08 is only echoed.
     EXPECT_EQ(h163.instr(0x50, 0x08, 0x44, 0x00)[3], 0x44);
