@@ -17,7 +17,6 @@ namespace vardel {
 namespace {
 
 constexpr std::array<std::uint8_t, 3> kProtectedSignature{0x00, 0x01, 0x02};
-// The wait for a catalogue part's written value that cannot be polled, at the least.
 const char* kCommunicationError = "Atmel communication error...";
 
 std::string ByteText(std::uint8_t value)

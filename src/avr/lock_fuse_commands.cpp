@@ -85,7 +85,7 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
         return commands.read(kind);
     }
     PartBits bits = bytes();
-    PartBitsCommands commands(serial_, part(), serialBits(), bits, host_, operations_);
+    PartBitsCommands commands(serial_, serialBits(), bits, host_, operations_);
     const Outcome outcome = commands.read(kind);
     if (outcome != Outcome::Done)
         return outcome;

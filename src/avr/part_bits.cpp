@@ -108,12 +108,12 @@ bool PartBits::endsSerialProgramming(PartBit bit, bool programmed) const
 
 PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits,
                                    Host& host, OperationLock& operations)
-    : PartBitsCommands(serial, part, SerialBitsOf(part), bits, host, operations)
+    : PartBitsCommands(serial, SerialBitsOf(part), bits, host, operations)
 {
 }
 
-PartBitsCommands::PartBitsCommands(AvrSerial& serial, const AvrPart&, const SerialBits& sends,
-                                   PartBits& bits, Host& host, OperationLock& operations)
+PartBitsCommands::PartBitsCommands(AvrSerial& serial, const SerialBits& sends, PartBits& bits,
+                                   Host& host, OperationLock& operations)
     : serial_(serial), serialBits_(sends), bits_(bits), host_(host), operations_(operations),
       writer_(serial)
 {

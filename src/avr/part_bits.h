@@ -87,8 +87,8 @@ public:
     PartBitsCommands(AvrSerial& serial, const AvrPart& part, PartBits& bits, Host& host,
                      OperationLock& operations);
     // Other instructions for `part` (the unidentified chip's for a read).
-    PartBitsCommands(AvrSerial& serial, const AvrPart& part, const SerialBits& sends,
-                     PartBits& bits, Host& host, OperationLock& operations);
+    PartBitsCommands(AvrSerial& serial, const SerialBits& sends, PartBits& bits, Host& host,
+                     OperationLock& operations);
 
     // A read of lock bits the chip cannot report fails without port access.
     Outcome read(Kind kind);

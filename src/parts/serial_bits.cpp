@@ -8,11 +8,6 @@ namespace vardel {
 
 namespace {
 
-std::uint32_t CeilMs(std::uint32_t us)
-{
-    return (us + 999) / 1000;
-}
-
 // An instruction of the first catalogue's rows, paced by the settling every one of them takes.
 BitsInstruction FromRow(const CatalogueInstruction& row, std::uint32_t settleMs)
 {
@@ -95,14 +90,15 @@ SerialBits FromPatterns(const AvrPart& part)
         if (fuse.read)
             out.fuseReads.push_back(FromPattern(fuse.read, byte, 'o', 0));
         if (fuse.write)
-            out.fuseWrites.push_back(FromPattern(fuse.write, byte, 'i', CeilMs(part.fuseWriteUs)));
+            out.fuseWrites.push_back(
+                FromPattern(fuse.write, byte, 'i', WaitCovering(0, part.fuseWriteUs)));
     }
     const bool lockBits = std::ranges::any_of(part.lockBits, [](const char* n) { return n; });
     if (part.instructions.lockRead)
         out.lockReads.push_back(FromPattern(part.instructions.lockRead, part.fuseCount, 'o', 0));
     if (part.instructions.lockWrite && lockBits)
         out.lockWrites.push_back(FromPattern(part.instructions.lockWrite, part.fuseCount, 'i',
-                                             CeilMs(part.lockWriteUs)));
+                                             WaitCovering(0, part.lockWriteUs)));
     AddFactoryDefault(part, out.presets);
     return out;
 }
@@ -186,15 +182,15 @@ WritePacing PacingOf(const AvrPart& part)
     const auto valuePolling = [](std::uint8_t mode) {
         return (mode & (mode & 0x01 ? 0x20 : 0x04)) != 0;
     };
-    return {CeilMs(part.chipEraseUs),
+    return {WaitCovering(0, part.chipEraseUs),
             part.pollsReadyBusy(),
             0,
             valuePolling(part.flashMode),
             valuePolling(part.eepromMode),
             {part.flashReadback[0], part.flashReadback[1]},
             {part.eepromReadback[0], part.eepromReadback[1]},
-            CeilMs(part.flashWriteUs),
-            CeilMs(part.eepromWriteUs),
+            WaitCovering(0, part.flashWriteUs),
+            WaitCovering(0, part.eepromWriteUs),
             kPollSleepMsOfParts,
             kPollSleepMsOfParts,
             part.flashWriteUs,

@@ -181,14 +181,14 @@ bool hasLock(AvrFamily family)
 // boot lock bits.
 std::uint8_t lockBits(const AvrDevice& device)
 {
-    switch (device.bitsForm) {
-    case AvrBitsForm::At90s1200:
-    case AvrBitsForm::At90s4433:
-    case AvrBitsForm::Tiny15:
+    switch (device.bitsLayout) {
+    case AvrBitsLayout::At90s1200:
+    case AvrBitsLayout::At90s4433:
+    case AvrBitsLayout::Tiny15:
         return 0x06;
-    case AvrBitsForm::Tiny26:
+    case AvrBitsLayout::Tiny26:
         return 0x03;
-    case AvrBitsForm::Standard:
+    default:
         break;
     }
     if (device.family == AvrFamily::Table) {
@@ -224,30 +224,13 @@ bool isAt90s(AvrFamily family)
     return family == AvrFamily::At90sLockOnly || family == AvrFamily::At90sLockAndFuse;
 }
 
-// The form a table part's datasheet gives its lock and fuse instructions.
-AvrBitsForm BitsFormOf(AvrBitsLayout layout)
-{
-    switch (layout) {
-    case AvrBitsLayout::At90s1200:
-        return AvrBitsForm::At90s1200;
-    case AvrBitsLayout::At90s4433:
-        return AvrBitsForm::At90s4433;
-    case AvrBitsLayout::Tiny15:
-        return AvrBitsForm::Tiny15;
-    case AvrBitsLayout::Tiny26:
-        return AvrBitsForm::Tiny26;
-    default:
-        return AvrBitsForm::Standard;
-    }
-}
-
 // Lock mode 3 hides the signature and the memories on the AT90S parts and the ATtiny12/15.
 bool hidesInMode3(const AvrDevice& device)
 {
-    switch (device.bitsForm) {
-    case AvrBitsForm::At90s1200:
-    case AvrBitsForm::At90s4433:
-    case AvrBitsForm::Tiny15:
+    switch (device.bitsLayout) {
+    case AvrBitsLayout::At90s1200:
+    case AvrBitsLayout::At90s4433:
+    case AvrBitsLayout::Tiny15:
         return true;
     default:
         return isAt90s(device.family) || device.family == AvrFamily::ATtiny12;
@@ -297,7 +280,7 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      1,
                      {0x9A, 0xFF, 0xFF, 0xFF},
                      &part,
-                     BitsFormOf(part.bitsLayout)};
+                     part.bitsLayout};
     // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have the EEPROM page
     // instructions, with the page of their data.
     if ((part.eepromMode & 0x01) != 0 && part.eepromPageBytes > 1)
@@ -314,7 +297,7 @@ AvrDevice DeviceFromPart(const AvrPart& part)
         // fuse bit in low-voltage serial mode (as the ATtiny12); unprogrammed, as RSTDISBL or
         // DWEN programmed, it ends serial programming from the next power-up.
         const std::uint8_t spien = part.endsWhenUnprogrammed[static_cast<std::size_t>(i)];
-        byte.fixed = device.bitsForm == AvrBitsForm::Tiny15 ? 0 : spien;
+        byte.fixed = device.bitsLayout == AvrBitsLayout::Tiny15 ? 0 : spien;
         byte.lockoutWhenSet = spien;
         byte.lockoutWhenClear = part.endsWhenProgrammed[static_cast<std::size_t>(i)];
     }
@@ -658,10 +641,11 @@ bool AvrTarget::readLockOrFuse(std::uint8_t& datum) const
             return false;
         return true;
     case AvrFamily::Table:
-        if (device_.bitsForm != AvrBitsForm::Standard && device_.bitsForm != AvrBitsForm::Tiny26) {
+        if (device_.bitsLayout != AvrBitsLayout::Standard &&
+            device_.bitsLayout != AvrBitsLayout::Tiny26) {
             // One lock byte and at most one fuse byte, each answered in its key's layout
             // whatever the other bytes hold; the AT90S1200 reads neither.
-            if (op == 0x58 && device_.bitsForm != AvrBitsForm::At90s1200)
+            if (op == 0x58 && device_.bitsLayout != AvrBitsLayout::At90s1200)
                 datum = lock_;
             else if (op == 0x50 && device_.fuseCount > 0)
                 datum = fuses_[0];
@@ -889,19 +873,19 @@ bool AvrTarget::writeLockOrFuse()
             fuse = 0, value = b3, mask = 0xFF;
         break;
     case AvrFamily::Table:
-        if (device_.bitsForm == AvrBitsForm::Tiny26) {
+        if (device_.bitsLayout == AvrBitsLayout::Tiny26) {
             if ((b1 & 0xE0) == 0xE0) {
                 if ((b1 & 0xFC) == 0xFC) // AC 1111 1121, the bits in the second byte
                     lockFrom = 1;
                 break;
             }
-        } else if (device_.bitsForm != AvrBitsForm::Standard) {
+        } else if (device_.bitsLayout != AvrBitsLayout::Standard) {
             if ((b1 & 0xF9) == 0xF9) // AC 1111 1211
                 lockFrom = 1;
-            else if ((b1 & 0xE0) == 0xA0 && device_.bitsForm == AvrBitsForm::At90s4433 &&
+            else if ((b1 & 0xE0) == 0xA0 && device_.bitsLayout == AvrBitsLayout::At90s4433 &&
                      device_.fuseCount > 0) // AC 101A 9876: BODLEVEL BODEN CKSEL2..0
                 fuse = 0, value = b1 & 0x1F, mask = 0x1F;
-            else if ((b1 & 0xE0) == 0xA0 && device_.bitsForm == AvrBitsForm::Tiny15)
+            else if ((b1 & 0xE0) == 0xA0 && device_.bitsLayout == AvrBitsLayout::Tiny15)
                 fuse = 0, value = b3, mask = 0xF3; // AC 101x xxxx xxxx xxxx 8765 1121
             break;
         }
@@ -931,8 +915,8 @@ bool AvrTarget::writeLockOrFuse()
         return true;
     }
     // The AT90S parts keep their fuses open to serial programming in every lock mode.
-    const bool at90sForm =
-        device_.bitsForm == AvrBitsForm::At90s1200 || device_.bitsForm == AvrBitsForm::At90s4433;
+    const bool at90sForm = device_.bitsLayout == AvrBitsLayout::At90s1200 ||
+                           device_.bitsLayout == AvrBitsLayout::At90s4433;
     const bool bootLockParts =
         lockBits(device_) == 0x3F || (device_.family == AvrFamily::Table && !at90sForm);
     if (bootLockParts && writesLocked())

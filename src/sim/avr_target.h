@@ -27,26 +27,8 @@ enum class AvrFamily {
     // A part of the AVR part table: the serial instruction set of the ATmega and ATtiny parts
     // (lock and fuse bytes read with 58/50, written with AC E0/A0/A8/A4, RDY/BSY with F0 where
     // the part has it, Load Extended Address 4D past 128 KiB), or the older lock and fuse
-    // instructions of AvrBitsForm.
+    // instructions of its part's `bitsLayout`.
     Table,
-};
-
-// How a part of the part table lays out its lock and fuse instructions, from its datasheet.
-enum class AvrBitsForm {
-    // 58 00 / 58 08 / 50 00 / 50 08 read the lock, high, low and extended bytes; AC E0 / A8 / A0 /
-    // A4 write them with the bits in the fourth byte.
-    Standard,
-    // AT90S1200: lock bits written as AC 1111 1 LB2 LB1 1 and never read; no fuses.
-    At90s1200,
-    // AT90S2333/4433: lock as the AT90S1200, read by 58 in bits 2..1; fuse written as
-    // AC 101 BODLEVEL BODEN CKSEL2..0 and read by 50 in bits 5..0 with SPIEN.
-    At90s4433,
-    // ATtiny15: lock as the AT90S4433; fuse byte BODLEVEL BODEN SPIEN RSTDISBL 1 1 CKSEL1..0
-    // written in the fourth byte of AC 101x and read by 50.
-    Tiny15,
-    // ATtiny26: lock bits written as AC 1111 11 LB2 LB1, read by 58 in bits 1..0; fuses as
-    // Standard.
-    Tiny26,
 };
 
 // One fuse byte as the chip stores it and as its key shows it (programmed bits are 0).
@@ -100,7 +82,8 @@ struct AvrDevice {
     std::array<std::uint8_t, 4> calibration;
     // The table part a Table device is built from.
     const AvrPart* part = nullptr;
-    AvrBitsForm bitsForm = AvrBitsForm::Standard;
+    // How a Table device decodes its lock and fuse instructions: its part's layout.
+    AvrBitsLayout bitsLayout = AvrBitsLayout::Standard;
     // The EEPROM page of Load EEPROM Memory Page (C1) and Write EEPROM Memory Page (C2), in
     // bytes; 0 on the parts that write their EEPROM only a byte at a time (C0).
     std::uint32_t eepromPageBytes = 0;
