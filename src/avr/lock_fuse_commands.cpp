@@ -4,6 +4,7 @@
 #include "avr/avr_session.h"
 #include "avr/device_catalogue.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -11,80 +12,53 @@ namespace vardel {
 
 namespace {
 
-using E = LockFuseEditor;
-
 const char* kNotIdentified =
     "No chip has been identified: press \"Identify microprocessor\" before programming lock or "
     "fuse bits.";
 
 } // namespace
 
-LockFuseCommands::LockFuseCommands(AvrSerial& serial, const AvrPageModel& page,
-                                   LockFuseEditor& editor, Host& host, OperationLock& operations)
-    : serial_(serial), page_(page), editor_(editor), host_(host), operations_(operations)
+LockFuseCommands::LockFuseCommands(AvrSerial& serial, LockFuseEditor& editor, Host& host,
+                                   OperationLock& operations)
+    : serial_(serial), editor_(editor), host_(host), operations_(operations)
 {
 }
 
 // A chip not identified is read as the part the editor shows first and never written.
-const AvrPart& LockFuseCommands::part() const
-{
-    const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    return shown ? *shown->part : UnidentifiedPart();
-}
-
 const SerialBits& LockFuseCommands::serialBits() const
 {
-    const DeviceEntry* shown = FindDeviceByLabel(page_.lbTipo());
-    return shown ? SerialBitsOf(*shown->part) : UnidentifiedSerialBits();
-}
-
-PartBits LockFuseCommands::bytes() const
-{
-    PartBits bits(part());
-    for (const CatalogueBox& b : EditorBoxesOf(part()))
-        bits.setProgrammed(b.bit, editor_.checked(b.box));
-    return bits;
+    return editor_.shown() ? SerialBitsOf(*editor_.shown()) : UnidentifiedSerialBits();
 }
 
 void LockFuseCommands::show(const PartBits& bits, Kind kind)
 {
     // In the order the reads give the bits, as a user watching the labels sees them change.
     const SerialBits& serial = serialBits();
-    std::optional<bool> lb1, lb2;
+    std::vector<PartBit> order;
     for (const BitsInstruction& read : kind == Kind::Fuses ? serial.fuseReads : serial.lockReads)
         for (const CatalogueBit& r : read.bits)
-            for (const CatalogueBox& b : EditorBoxesOf(part())) {
-                if (b.bit != r.bit)
-                    continue;
-                const bool programmed = bits.programmed(b.bit);
-                if (b.box == E::CheckBox1)
-                    lb1 = programmed;
-                else if (b.box == E::CheckBox2)
-                    lb2 = programmed;
-                else
-                    editor_.setChecked(b.box, programmed);
-            }
-    if (!lb1 || !lb2)
-        return;
-    // LB2 is accepted only while LB1 is checked and LB1 released only while LB2 is not, so the
-    // box that the rule would otherwise refuse goes second. The read gives LB2 only with LB1
-    // (ShowLockMode), so both boxes end as read, whatever an earlier read left in them.
-    if (*lb1) {
-        editor_.setChecked(E::CheckBox1, true);
-        editor_.setChecked(E::CheckBox2, *lb2);
-    } else {
-        editor_.setChecked(E::CheckBox2, false);
-        editor_.setChecked(E::CheckBox1, false);
+            if (bits.bitName(r.bit.byte, r.bit.bit) && !std::ranges::count(order, r.bit))
+                order.push_back(r.bit);
+    // LB2 is accepted only while LB1 is programmed and LB1 released only while LB2 is not, so the
+    // bit that the rule would otherwise refuse goes second. The read gives LB2 only with LB1
+    // (ShowLockMode), so both end as read, whatever an earlier read left.
+    const std::optional<PartBit> lb1 = bits.find("LB1");
+    const std::optional<PartBit> lb2 = bits.find("LB2");
+    if (serial.keepsLockModes && lb1 && lb2 && std::ranges::count(order, *lb1) &&
+        std::ranges::count(order, *lb2)) {
+        std::erase(order, *lb1);
+        std::erase(order, *lb2);
+        const bool locked = bits.programmed(*lb1);
+        order.push_back(locked ? *lb1 : *lb2);
+        order.push_back(locked ? *lb2 : *lb1);
     }
+    for (const PartBit& bit : order)
+        editor_.setProgrammed(bit, bits.programmed(bit));
 }
 
 LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 {
-    if (tableBytes) {
-        PartBitsCommands commands(serial_, tableBytes->part(), *tableBytes, host_, operations_);
-        return commands.read(kind);
-    }
-    PartBits bits = bytes();
+    PartBits bits = editor_.bits();
     PartBitsCommands commands(serial_, serialBits(), bits, host_, operations_);
     const Outcome outcome = commands.read(kind);
     if (outcome != Outcome::Done)
@@ -102,7 +76,7 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     if (!session.acquired())
         return Outcome::Busy;
     // The bits as the editor shows them.
-    PartBits shown = tableBytes ? *tableBytes : bytes();
+    PartBits shown = editor_.bits();
     const AvrPart& p = shown.part();
     const auto refuse = [this](const std::string& why) {
         host_.MessageBox(why + "\rNothing was written.", "ERROR", Host::Kind::Error);
@@ -110,7 +84,7 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     };
     // Whatever sequence the page would choose, a write to an unknown chip can be the one that
     // locks it out.
-    if (!tableBytes && page_.lbTipo() == AvrPageModel::kUnknownType)
+    if (!editor_.shown())
         return refuse(kNotIdentified);
     if (PartBitsCommands(serial_, p, shown, host_, operations_).writtenBits(kind).empty())
         return refuse("The " + p.label() + " has no " + (fuses ? "fuse" : "lock") +
@@ -147,20 +121,9 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     job.steps.push_back(AvrStep::SetBits(!fuses, bits));
     // A guarded box was released through its warning as it was clicked.
     job.guardsAnswered = true;
-    if (tableBytes) {
-        job.allowLockout = allowLockout;
-    } else {
-        job.lockoutRefusal = [this](PartBit bit) -> std::optional<std::string> {
-            for (const CatalogueBox& b : EditorBoxesOf(part()))
-                if (b.bit == bit && E::GuardOf(b.box)) {
-                    if (editor_.enabled(b.box))
-                        return std::nullopt;
-                    return std::string("Press \"") + E::GuardOf(b.box)->button +
-                           "\" first if that is what you want.";
-                }
-            return "";
-        };
-    }
+    job.lockoutRefusal = [this](PartBit bit) {
+        return editor_.lockoutRefusal(bit);
+    };
     job.showChanges = showChanges;
     const std::vector<AvrStepOutcome> outcomes = session.run(job);
     session.close();

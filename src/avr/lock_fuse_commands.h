@@ -1,7 +1,6 @@
 #pragma once
 
 #include "avr/avr_page.h"
-#include "avr/avr_page_model.h"
 #include "avr/avr_serial.h"
 #include "avr/bits_write.h"
 #include "avr/lock_fuse_editor.h"
@@ -16,17 +15,15 @@
 namespace vardel {
 
 // "Read Fuse Bits", "Program Fuse Bits", "Read Lock Bits" and "Program Lock Bits" of the window,
-// for every part, through the part's one set of commands (PartBitsCommands). The catalogue's lock
-// and fuse editor is a view of its boxes over the bytes of the part the page identified last (by
-// its processor-type text), each box one bit of them: the boxes give the bytes a write sends, and
-// a read sets the boxes from the bytes, the AT90S lock group by its LB1/LB2 rule. A part of the
-// generated table has its bytes on its own page (`tableBytes`).
+// for every part, through the part's one set of commands (PartBitsCommands), on the bytes of the
+// editor (LockFuseEditor::bits(), the part it shows): a write sends them, a read sets them bit by
+// bit as the boxes that show them would be clicked, the AT90S lock group by its LB1/LB2 rule.
 class LockFuseCommands {
 public:
     using Outcome = AvrPage::Outcome;
 
-    LockFuseCommands(AvrSerial& serial, const AvrPageModel& page, LockFuseEditor& editor,
-                     Host& host, OperationLock& operations);
+    LockFuseCommands(AvrSerial& serial, LockFuseEditor& editor, Host& host,
+                     OperationLock& operations);
 
     // "Read Fuse Bits" or "Read Lock Bits": the bits of the shown chip into the editor.
     Outcome read(BitsWrite::Kind kind);
@@ -38,14 +35,6 @@ public:
     Outcome btnReadLockBitsClick() { return read(BitsWrite::Kind::Lock); }
     Outcome btnLockBitsClick() { return program(BitsWrite::Kind::Lock); }
 
-    // The shown part's bytes as the boxes give them.
-    PartBits bytes() const;
-
-    // A part of the generated table: the bytes its editor page holds, which the commands read and
-    // write directly, and whether a bit that ends serial programming may go (its warning was
-    // answered). Null: the catalogue's boxes.
-    PartBits* tableBytes = nullptr;
-    bool allowLockout = false;
     // The part the user chose where several answer the chip's signature (AvrPage::partChoice).
     std::string partChoice;
 
@@ -56,13 +45,11 @@ public:
 private:
     using Kind = BitsWrite::Kind;
 
-    const AvrPart& part() const;
     const SerialBits& serialBits() const;
-    // The boxes of bits of this kind set from the bytes.
+    // The editor's bits of this kind set from the bytes.
     void show(const PartBits& bits, Kind kind);
 
     AvrSerial& serial_;
-    const AvrPageModel& page_;
     LockFuseEditor& editor_;
     Host& host_;
     OperationLock& operations_;

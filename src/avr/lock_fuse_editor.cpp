@@ -4,6 +4,7 @@
 #include "parts/catalogue_parts.h"
 #include "parts/serial_bits.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vardel {
@@ -51,6 +52,83 @@ LockFuseEditor::LockFuseEditor()
             s.label = StateText(box.startsChecked);
     }
     memo_ = std::string(kMemoAtStart[0]) + "\n" + kMemoAtStart[1];
+    bind(nullptr);
+}
+
+void LockFuseEditor::show(const AvrPart* part)
+{
+    if (part != shown_)
+        bind(part);
+}
+
+void LockFuseEditor::bind(const AvrPart* part)
+{
+    shown_ = part;
+    const AvrPart& p = part ? *part : UnidentifiedPart();
+    bits_.emplace(p);
+    for (int byte = p.fuseCount; byte < bits_->byteCount(); ++byte)
+        bits_->setValue(byte, 0xFF);
+    boxes_ = EditorBoxesOf(p);
+    released_.clear();
+    for (const CatalogueBox& b : boxes_)
+        bits_->setProgrammed(b.bit, state_[b.box].checked);
+}
+
+std::optional<PartBit> LockFuseEditor::bitOf(int box) const
+{
+    for (const CatalogueBox& b : boxes_)
+        if (b.box == box)
+            return b.bit;
+    return std::nullopt;
+}
+
+int LockFuseEditor::boxOf(PartBit bit) const
+{
+    for (const CatalogueBox& b : boxes_)
+        if (b.bit == bit)
+            return b.box;
+    return 0;
+}
+
+void LockFuseEditor::setProgrammed(PartBit bit, bool programmed)
+{
+    if (const int box = boxOf(bit))
+        setChecked(box, programmed);
+    else
+        bits_->setProgrammed(bit, programmed);
+}
+
+void LockFuseEditor::factoryDefault()
+{
+    const PartBits factory(bits_->part());
+    for (int byte = 0; byte < bits_->part().fuseCount; ++byte)
+        for (int bit = 7; bit >= 0; --bit)
+            if (bits_->bitName(byte, bit))
+                setProgrammed({byte, bit}, factory.programmed({byte, bit}));
+}
+
+void LockFuseEditor::releaseBit(PartBit bit)
+{
+    if (!released(bit))
+        released_.push_back(bit);
+}
+
+bool LockFuseEditor::released(PartBit bit) const
+{
+    return std::ranges::count(released_, bit) > 0;
+}
+
+std::optional<std::string> LockFuseEditor::lockoutRefusal(PartBit bit) const
+{
+    if (released(bit))
+        return std::nullopt;
+    const int box = boxOf(bit);
+    const FuseGuard* guard = box ? GuardOf(box) : nullptr;
+    if (!guard)
+        return "";
+    if (enabled(box))
+        return std::nullopt;
+    return std::string("Press \"") + guard->button + "\" first if that is what you want.";
 }
 
 std::span<const EditorBox> LockFuseEditor::Boxes()
@@ -100,6 +178,8 @@ void LockFuseEditor::setChecked(int box, bool checked)
     if (s.checked == checked)
         return;
     s.checked = checked;
+    if (const std::optional<PartBit> bit = bitOf(box))
+        bits_->setProgrammed(*bit, checked);
     if (changed)
         changed(Aspect::Checked, box);
     runClickAction(box);

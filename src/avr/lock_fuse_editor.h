@@ -1,5 +1,6 @@
 #pragma once
 
+#include "avr/part_bits.h"
 #include "hw/host.h"
 #include "parts/catalogue_parts.h"
 
@@ -24,8 +25,13 @@ struct FuseGuard {
     const char* warning; // the warning's text, lines separated by '\r'
 };
 
-// The lock- and fuse-bit editors without their widgets: every check box with caption, hint,
-// enabled state and state label, the lock-mode text of Memo1 and the ATtiny12 calibration label.
+// The lock- and fuse-bit editor without its widgets: the bytes of the part shown, and every check
+// box of the catalogue's pages with caption, hint, enabled state and state label, the lock-mode
+// text of Memo1 and the ATtiny12 calibration label.
+//
+// The bytes are the one state of the editor: a box of the shown part's pages is a view of one bit
+// of them (EditorBoxesOf), and a part without pages of its own shows them on a page built from its
+// bits. Boxes of pages the part does not use keep a state of their own.
 //
 // A checked box means the bit is programmed, which the chip stores as 0. Setting a box runs its
 // click action when, and only when, its state changes, exactly as a user click does: reads and
@@ -128,6 +134,26 @@ public:
     // Heading of the section: "Fuse Bits" or "Lock Bits".
     static const char* Title(EditorSection section);
 
+    // The part whose bytes the editor holds (null: no chip identified, which is read as
+    // UnidentifiedPart()). Another part starts from its factory fuse bytes and no lock bit,
+    // except for the bits its boxes show, which keep what the boxes show.
+    void show(const AvrPart* part);
+    const AvrPart* shown() const { return shown_; }
+    const PartBits& bits() const { return *bits_; }
+    // The bit a box shows for the part, if it shows one.
+    std::optional<PartBit> bitOf(int box) const;
+    // Sets a bit as a read or a click on its box does: a box that shows it runs its click action.
+    void setProgrammed(PartBit bit, bool programmed);
+    // The fuse bytes as the part leaves the factory.
+    void factoryDefault();
+    // A bit that ends serial programming, released through its warning for the shown part.
+    void releaseBit(PartBit bit);
+    bool released(PartBit bit) const;
+    // What the user must do first before this bit goes in a state that ends serial programming
+    // ("" for nothing more to say), or nothing when it may: a box guarded on its page must have
+    // been enabled through its warning, any other bit released.
+    std::optional<std::string> lockoutRefusal(PartBit bit) const;
+
     bool checked(int box) const { return state_.at(box).checked; }
     bool enabled(int box) const { return state_.at(box).enabled; }
     // The state label's caption ("0" programmed, "1" not), or nothing for a box without one.
@@ -171,6 +197,8 @@ private:
         std::string label;
     };
 
+    void bind(const AvrPart* part);
+    int boxOf(PartBit bit) const;
     void runClickAction(int box);
     void CheckBox1Click();
     void CheckBox2Click();
@@ -178,6 +206,10 @@ private:
     void setMemo(const char* text);
 
     std::array<State, kBoxCount + 1> state_{};
+    const AvrPart* shown_ = nullptr;
+    std::optional<PartBits> bits_;
+    std::span<const CatalogueBox> boxes_;
+    std::vector<PartBit> released_;
     std::string memo_;
     std::string label63_ = "??";
     std::optional<std::uint8_t> calibration_;

@@ -271,6 +271,10 @@ private:
     // The two program buttons as the bits read and the identified chip allow.
     void enableBitsWrites();
     bool chipHasFuses() const;
+    // The chip's state of the bit as the last read found it, if it was read.
+    std::optional<bool> chipBit(std::optional<vardel::PartBit> bit) const;
+    // Every box of the editors and the page "Part" as the editor's bits stand.
+    void showEditorBits();
     // The identified part when it is one of the part table's, shown on the page "Part".
     const vardel::AvrPart* tablePart() const;
     // Identify microprocessor with the part chosen (AvrPage::partChoice), then the bits read.
@@ -313,24 +317,19 @@ private:
         QLabel* state;
         int byte;
         int bit;
-        bool guarded = false;  // a bit that ends serial programming in one of its states
-        bool released = false; // its warning has been answered with OK
-        bool fixed = false;    // a bit serial programming cannot change
+        bool guarded = false; // a bit that ends serial programming in one of its states
+        bool fixed = false;   // a bit serial programming cannot change
     };
     QWidget* partPage_ = nullptr;
     const vardel::AvrPart* partShown_ = nullptr;
-    std::unique_ptr<vardel::PartBits> partBits_;
     std::vector<PartBox> partBoxes_;
-    // The chip's bits as the last read found them (catalogue boxes; part-table bytes), and
-    // whether the editors hold the chip's lock and fuse bits.
-    std::array<std::optional<bool>, 66> chipChecked_{};
-    std::array<std::optional<std::uint8_t>, 4> chipPartBytes_{};
+    // The chip's bytes as the last read found them, and whether the editors hold the chip's lock
+    // and fuse bits.
+    std::array<std::optional<std::uint8_t>, 4> chipBytes_{};
     bool lockRead_ = false;
     bool fuseRead_ = false;
     // The processor type the editors' bits belong to.
     std::string bitsOf_;
-    // Set when the user has confirmed the warning of a bit that ends serial programming.
-    bool partLockoutAllowed_ = false;
     EepromGridModel* gridModel_ = nullptr;
     std::vector<std::uint32_t> avrDifferences_;
     int avrDifferenceAt_ = -1;

@@ -362,6 +362,8 @@ void TVentana::setAvrTabOrder()
 void TVentana::mirrorAvrModel()
 {
     const vardel::AvrPageModel& m = avr_->model();
+    // The editor holds the bytes of the chip identified last.
+    editor_->show(avr_->identifiedPart());
     lbTipo->setText(QString::fromStdString(m.lbTipo()));
     showPartChoices();
     showPage(Notebook1, m.Notebook1());

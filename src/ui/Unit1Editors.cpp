@@ -135,7 +135,7 @@ void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupV
         }
         const int byte = view.byte;
         const int bit = view.bit;
-        partBoxes_.push_back({box, state, byte, bit, !view.release.isEmpty(), false,
+        partBoxes_.push_back({box, state, byte, bit, !view.release.isEmpty(),
                               !view.enabled && view.release.isEmpty()});
         if (!view.release.isEmpty()) {
             // The box stays disabled until its button has been pressed and the warning answered
@@ -155,8 +155,8 @@ void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupV
 void TVentana::buildEditors()
 {
     editor_ = std::make_unique<LockFuseEditor>();
-    lockFuse_ = std::make_unique<vardel::LockFuseCommands>(avr_->serial(), avr_->model(), *editor_,
-                                                           *host_, operations_);
+    lockFuse_ =
+        std::make_unique<vardel::LockFuseCommands>(avr_->serial(), *editor_, *host_, operations_);
     CheckBoxes.fill(nullptr);
     StateLabels.fill(nullptr);
 
@@ -244,7 +244,7 @@ void TVentana::mirrorEditorBox(int n)
         return;
     box->setText(QString::fromStdString(vardel::CaptionOf(n, avr_->model())));
     showBox(box, StateLabels[n], editor_->checked(n), editor_->enabled(n),
-            QString::fromStdString(editor_->label(n).value_or("")), chipChecked_[n]);
+            QString::fromStdString(editor_->label(n).value_or("")), chipBit(editor_->bitOf(n)));
 }
 
 void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
@@ -275,52 +275,50 @@ const vardel::AvrPart* TVentana::tablePart() const
     return part && vardel::EditorBoxesOf(*part).empty() ? part : nullptr;
 }
 
+std::optional<bool> TVentana::chipBit(std::optional<vardel::PartBit> bit) const
+{
+    if (!bit || !chipBytes_[bit->byte])
+        return std::nullopt;
+    return !(*chipBytes_[bit->byte] >> bit->bit & 1);
+}
+
 bool TVentana::chipHasFuses() const
 {
-    if (tablePart())
-        return partBits_ && partBits_->lockByte() > 0;
-    const vardel::DeviceEntry* device = avr_->device();
-    return device && !vardel::SerialBitsOf(*device->part).fuseWrites.empty();
+    const vardel::AvrPart* part = editor_->shown();
+    return part && !vardel::SerialBitsOf(*part).fuseWrites.empty();
 }
 
 void TVentana::setBitsRead(bool lock, bool fuses)
 {
     lockRead_ = lock;
     fuseRead_ = fuses;
-    if (!lock && !fuses) {
-        chipChecked_.fill(std::nullopt);
-        chipPartBytes_.fill(std::nullopt);
-    }
+    if (!lock && !fuses)
+        chipBytes_.fill(std::nullopt);
     enableBitsWrites();
 }
 
 void TVentana::enableBitsWrites()
 {
     // A lock byte the chip cannot report is written unchecked, as it always was.
-    const bool identified = avr_->device() || tablePart();
+    const bool identified = editor_->shown() != nullptr;
     btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));
     btnFuseBits->setEnabled(fuseRead_);
 }
 
+void TVentana::showEditorBits()
+{
+    for (int n = 1; n <= LockFuseEditor::kBoxCount; ++n)
+        mirrorEditorBox(n);
+    mirrorPartPage();
+}
+
 void TVentana::chipBitsRead(bool fuses)
 {
-    if (tablePart() && partBits_) {
-        const int lock = partBits_->lockByte();
-        for (int byte = 0; byte < partBits_->byteCount(); ++byte)
-            if ((byte == lock) != fuses)
-                chipPartBytes_[byte] = partBits_->value(byte);
-        mirrorPartPage();
-    } else {
-        for (const vardel::EditorBox& box : LockFuseEditor::Boxes()) {
-            const bool lockSection = box.section == EditorSection::LB128 ||
-                                     box.section == EditorSection::LB103 ||
-                                     box.section == EditorSection::LockAT90S;
-            if (lockSection == fuses)
-                continue;
-            chipChecked_[box.number] = editor_->checked(box.number);
-            mirrorEditorBox(box.number);
-        }
-    }
+    const vardel::PartBits& bits = editor_->bits();
+    for (int byte = 0; byte < bits.byteCount(); ++byte)
+        if ((byte == bits.lockByte()) != fuses)
+            chipBytes_[byte] = bits.value(byte);
+    showEditorBits();
     setBitsRead(lockRead_ || !fuses, fuseRead_ || fuses);
 }
 
@@ -348,16 +346,11 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
 {
     using Outcome = vardel::AvrPage::Outcome;
     Outcome outcome = Outcome::Busy;
-    // A part of the generated table has its bytes on the page "Part".
-    const bool partPage =
-        tablePart() && partBits_ && avr_->model().Notebook1() == vardel::AvrPageModel::kPagePart;
-    lockFuse_->tableBytes = partPage ? partBits_.get() : nullptr;
-    lockFuse_->allowLockout = partLockoutAllowed_;
+    editor_->show(avr_->identifiedPart());
     lockFuse_->partChoice = avr_->partChoice;
     const auto kind = fuses ? vardel::BitsWrite::Kind::Fuses : vardel::BitsWrite::Kind::Lock;
     outcome = program ? lockFuse_->program(kind) : lockFuse_->read(kind);
-    if (partPage)
-        mirrorPartPage();
+    mirrorPartPage();
     const std::string what = fuses ? "fuse bits" : "lock bits";
     switch (outcome) {
     case Outcome::Done:

@@ -2,6 +2,7 @@
 
 #include "QtHost.h"
 #include "avr/avr_page.h"
+#include "avr/lock_fuse_editor.h"
 #include "avr/part_bits.h"
 
 #include <QGridLayout>
@@ -59,9 +60,7 @@ void TVentana::mirrorPartPage()
     const vardel::AvrPart* part = tablePart();
     if (part && part != partShown_) {
         partShown_ = part;
-        chipPartBytes_.fill(std::nullopt);
-        partBits_ = std::make_unique<vardel::PartBits>(*part);
-        partLockoutAllowed_ = false;
+        editor_->show(part);
         // The widgets of the part shown before go with their layout. (Deleting a child while
         // walking children() itself would skip every other one.)
         qDeleteAll(partPage_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
@@ -73,7 +72,7 @@ void TVentana::mirrorPartPage()
         // 1024-pixel screen or at 150 %.
         constexpr int kGroupsPerRow = 2;
         int shown = 0;
-        for (const BitGroupView& view : partGroups(*partBits_)) {
+        for (const BitGroupView& view : partGroups(editor_->bits())) {
             auto* group = new QGroupBox(view.title, partPage_);
             group->setObjectName(view.name);
             auto* column = new QGridLayout(group);
@@ -87,25 +86,27 @@ void TVentana::mirrorPartPage()
         preset->setObjectName(QStringLiteral("PartFactoryDefault"));
         preset->setToolTip(QStringLiteral("The fuse bits as the part leaves the factory"));
         connect(preset, &QPushButton::clicked, this, [this] {
-            partBits_->factoryDefault();
+            editor_->factoryDefault();
             mirrorPartPage();
         });
         layout->addWidget(preset, below, 0);
         layout->setRowStretch(below + 1, 1);
     }
+    if (!part)
+        return;
     for (const PartBox& b : partBoxes_) {
-        const bool programmed = partBits_->programmed({b.byte, b.bit});
-        const std::optional<std::uint8_t>& chip = chipPartBytes_[b.byte];
-        showBox(b.box, b.state, programmed, !b.fixed && (!b.guarded || b.released),
+        const vardel::PartBit bit{b.byte, b.bit};
+        const bool programmed = editor_->bits().programmed(bit);
+        showBox(b.box, b.state, programmed, !b.fixed && (!b.guarded || editor_->released(bit)),
                 programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
-                chip ? std::optional<bool>(!(*chip >> b.bit & 1)) : std::nullopt);
+                chipBit(bit));
     }
 }
 
 void TVentana::releasePartGuard(vardel::PartBit b)
 {
-    const std::string name = partBits_->bitName(b.byte, b.bit);
-    const bool programmedEnds = partBits_->endsSerialProgramming(b, true);
+    const std::string name = editor_->bits().bitName(b.byte, b.bit);
+    const bool programmedEnds = editor_->bits().endsSerialProgramming(b, true);
     // Cancel is the default: Enter must not be the way into a chip only a high-voltage
     // programmer brings back.
     const auto answer = host_->MessageBox(
@@ -118,15 +119,12 @@ void TVentana::releasePartGuard(vardel::PartBit b)
         vardel::Host::Icon::Exclamation);
     if (answer != vardel::Host::Result::Ok)
         return;
-    partLockoutAllowed_ = true;
-    for (PartBox& p : partBoxes_)
-        if (p.byte == b.byte && p.bit == b.bit)
-            p.released = true;
+    editor_->releaseBit(b);
     mirrorPartPage();
 }
 
 void TVentana::partBoxClicked(int byte, int bit, bool programmed)
 {
-    partBits_->setProgrammed({byte, bit}, programmed);
+    editor_->setProgrammed({byte, bit}, programmed);
     mirrorPartPage();
 }

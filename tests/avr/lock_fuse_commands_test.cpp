@@ -39,7 +39,7 @@ struct PortHost : RecordingHost {
 struct Rig : test::ScriptedRig {
     E editor;
     PortHost user;
-    LockFuseCommands commands{serial, page.model(), editor, user, lock};
+    LockFuseCommands commands{serial, editor, user, lock};
 
     Rig() { user.port = &port; }
 
@@ -48,8 +48,10 @@ struct Rig : test::ScriptedRig {
     {
         AvrPageModel& model = page.model();
         model.setLbTipo(label);
+        editor.show(nullptr);
         for (const DeviceEntry& d : DeviceCatalogue())
             if (std::string(d.label) == label) {
+                editor.show(d.part);
                 model.setDeviceClass(d.deviceClass);
                 model.setReadLockBitsEnabled(d.part->instructions.lockRead != nullptr);
             }

@@ -296,3 +296,52 @@ TEST(LockFuseEditor, EveryBitTheCommandsWriteIsShownForItsPart)
             << entry.label;
     }
 }
+
+// The editor's bytes are its one state: a box of the shown part's page and the bit it shows never
+// disagree, whichever way the change came, and the LB1/LB2 rule holds for both.
+TEST(LockFuseEditor, TheBoxesOfTheShownPartAreItsBits)
+{
+    E editor;
+    RecordingHost host;
+    host.answers = {Host::Result::Ok};
+    const AvrPart& tiny12 = *FindPartByName("ATtiny12");
+    editor.click(E::CheckBox59); // BODEN, before the part is shown: kept when it is
+    editor.show(&tiny12);
+    const auto bit = [&](const char* name) {
+        return *editor.bits().find(name);
+    };
+    EXPECT_TRUE(editor.bits().programmed(bit("BODEN")));
+    editor.click(E::CheckBox62);
+    EXPECT_TRUE(editor.bits().programmed(bit("CKSEL3")));
+    editor.setProgrammed(bit("CKSEL3"), false);
+    EXPECT_FALSE(editor.checked(E::CheckBox62));
+    EXPECT_EQ(editor.label(E::CheckBox62), "1");
+
+    editor.setProgrammed(bit("LB2"), true); // refused without LB1
+    EXPECT_FALSE(editor.bits().programmed(bit("LB2")));
+    EXPECT_FALSE(editor.checked(E::CheckBox2));
+    editor.setProgrammed(bit("LB1"), true);
+    editor.setProgrammed(bit("LB2"), true);
+    EXPECT_EQ(editor.Memo1(), E::kLockLB1LB2);
+    EXPECT_TRUE(editor.bits().programmed(bit("LB2")));
+
+    // A guarded box's bit may lock the chip out only once its warning was answered; a bit of a
+    // part without pages once it was released.
+    EXPECT_EQ(editor.lockoutRefusal(bit("RSTDISBL")),
+              "Press \"Enable RSTDISBL modification\" first if that is what you want.");
+    EXPECT_TRUE(editor.SpeedButton5Click(host));
+    EXPECT_EQ(editor.lockoutRefusal(bit("RSTDISBL")), std::nullopt);
+
+    const AvrPart& m328 = *FindPartByName("ATmega328P");
+    editor.show(&m328);
+    EXPECT_EQ(editor.bits().value(1), m328.fuses[1].factory);
+    EXPECT_EQ(editor.bits().value(m328.fuseCount), 0xFF);
+    EXPECT_TRUE(editor.checked(E::CheckBox59)) << "boxes of other pages keep their state";
+    const PartBit rstdisbl = bit("RSTDISBL");
+    EXPECT_EQ(editor.lockoutRefusal(rstdisbl), "");
+    editor.releaseBit(rstdisbl);
+    EXPECT_EQ(editor.lockoutRefusal(rstdisbl), std::nullopt);
+    editor.show(&tiny12);
+    editor.show(&m328);
+    EXPECT_EQ(editor.lockoutRefusal(rstdisbl), "") << "a release holds for its part only";
+}

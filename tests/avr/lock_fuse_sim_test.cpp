@@ -28,7 +28,7 @@ struct SimRig {
     OperationLock lock;
     AvrPage page{lines, clock, host, lock};
     E editor;
-    LockFuseCommands commands{page.serial(), page.model(), editor, host, lock};
+    LockFuseCommands commands{page.serial(), editor, host, lock};
 
     explicit SimRig(const std::string& device)
     {
@@ -37,6 +37,7 @@ struct SimRig {
         EXPECT_TRUE(chip) << error;
         board.insertAvr(std::move(chip));
         EXPECT_EQ(page.btnTipoClick(), Outcome::Done) << device;
+        editor.show(page.identifiedPart());
     }
     sim::AvrTarget& chip() { return dynamic_cast<sim::AvrTarget&>(*board.avr()); }
     void set(const char* key, const char* value)
@@ -53,7 +54,8 @@ struct SimRig {
     std::unique_ptr<E> readBack(bool fuses)
     {
         auto fresh = std::make_unique<E>();
-        LockFuseCommands reader(page.serial(), page.model(), *fresh, host, lock);
+        fresh->show(page.identifiedPart());
+        LockFuseCommands reader(page.serial(), *fresh, host, lock);
         EXPECT_EQ(fuses ? reader.btnReadFuseBitsClick() : reader.btnReadLockBitsClick(),
                   Outcome::Done);
         return fresh;
@@ -283,9 +285,7 @@ struct BothPaths : test::RecordingHost {
     OperationLock lock;
     AvrPage page{lines, clock, *this, lock};
     E editor;
-    LockFuseCommands commands{page.serial(), page.model(), editor, *this, lock};
-    std::optional<PartBits> bits;
-    std::optional<PartBitsCommands> partCommands;
+    LockFuseCommands commands{page.serial(), editor, *this, lock};
     bool stopAtQuestion = false;
     bool stopAfterQuestion = false;
 
@@ -294,10 +294,7 @@ struct BothPaths : test::RecordingHost {
         std::string error;
         board.insertAvr(sim::MakeAvrChip(device, "", error));
         EXPECT_EQ(page.btnTipoClick(), Outcome::Done);
-        if (const AvrPart* part = page.identifiedPart(); part && !part->catalogued) {
-            bits.emplace(*part);
-            partCommands.emplace(page.serial(), *part, *bits, *this, lock);
-        }
+        editor.show(page.identifiedPart());
     }
     Result MessageBox(const std::string& text, const std::string& caption, Kind kind,
                       Buttons buttons, Icon icon) override
@@ -316,21 +313,13 @@ struct BothPaths : test::RecordingHost {
     // Reads the chip and asks for one change: EESAVE flipped, or LB1 programmed.
     void prepare(bool fuses)
     {
-        using Kind = PartBitsCommands::Kind;
-        if (partCommands) {
-            ASSERT_EQ(partCommands->read(fuses ? Kind::Fuses : Kind::Lock), Outcome::Done);
-            const PartBit bit = *bits->find(fuses ? "EESAVE" : "LB1");
-            bits->setProgrammed(bit, !fuses || !bits->programmed(bit));
-        } else {
-            ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
-                      Outcome::Done);
-            const int box = fuses ? E::CheckBox23 : E::CheckBox3; // EESAVE, LB1
-            editor.setChecked(box, !fuses || !editor.checked(box));
-        }
+        ASSERT_EQ(fuses ? commands.btnReadFuseBitsClick() : commands.btnReadLockBitsClick(),
+                  Outcome::Done);
+        const PartBit bit = *editor.bits().find(fuses ? "EESAVE" : "LB1");
+        editor.setProgrammed(bit, !fuses || !editor.bits().programmed(bit));
     }
     Outcome program(bool fuses)
     {
-        commands.tableBytes = partCommands ? &*bits : nullptr;
         return fuses ? commands.btnFuseBitsClick() : commands.btnLockBitsClick();
     }
 };

@@ -31,9 +31,15 @@ void FlipSafeBits(PartBits& bits, int byte)
 Outcome Program(SimRig& rig, PartBits& bits, Kind kind, bool allowLockout = false)
 {
     LockFuseEditor editor;
-    LockFuseCommands commands(rig.page.serial(), rig.page.model(), editor, rig.host, rig.lock);
-    commands.tableBytes = &bits;
-    commands.allowLockout = allowLockout;
+    editor.show(&bits.part());
+    for (int byte = 0; byte < bits.byteCount(); ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if (bits.bitName(byte, bit)) {
+                editor.setProgrammed({byte, bit}, bits.programmed({byte, bit}));
+                if (allowLockout)
+                    editor.releaseBit({byte, bit});
+            }
+    LockFuseCommands commands(rig.page.serial(), editor, rig.host, rig.lock);
     return commands.program(kind);
 }
 
