@@ -70,11 +70,11 @@ std::string SignatureText(const std::array<std::uint8_t, 3>& signature)
     return text;
 }
 
-std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const char* found,
+std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const std::string& found,
                           const std::string& shown)
 {
     return "The chip in the socket (signature " + SignatureText(signature) +
-           (found ? std::string(", ") + found : std::string()) + ") is not the " + shown +
+           (found.empty() ? std::string() : ", " + found) + ") is not the " + shown +
            " this page shows.\rPress \"Identify microprocessor\" first and check the bits "
            "again.\rNothing was written.";
 }

@@ -40,8 +40,8 @@ PartTiming SlowestOfCatalogue();
 // "1E 97 02".
 std::string SignatureText(const std::array<std::uint8_t, 3>& signature);
 // What a lock or fuse command says when the socket holds another chip than the page shows
-// (`found`: the catalogue's name for the chip in the socket, or null), before it writes nothing.
-std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const char* found,
+// (`found`: the name of the chip in the socket, or "" for none known), before it writes nothing.
+std::string WrongChipText(const std::array<std::uint8_t, 3>& signature, const std::string& found,
                           const std::string& shown);
 
 } // namespace vardel

@@ -106,10 +106,10 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     if (found.result != AvrIdentification::Identified || found.signature != p.signature) {
         session.close();
         host_.NormalCursor();
-        const DeviceEntry* device = FindDevice(found.signature);
-        host_.MessageBox(
-            WrongChipText(found.signature, device ? device->label : nullptr, p.label()), "ERROR",
-            Host::Kind::Error);
+        const bool named = found.result == AvrIdentification::Identified && found.part;
+        host_.MessageBox(WrongChipText(found.signature, named ? found.part->label() : "",
+                                       p.label()),
+                         "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
 
