@@ -2,6 +2,7 @@
 
 #include "avr/avr_page.h"
 #include "avr/bits_write.h"
+#include "avr/part_bits.h"
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 
@@ -15,55 +16,58 @@
 
 namespace vardel {
 
-// The lock and fuse bits of the identified chip by their names, held as the part's bytes: what the
-// command line and the production runs read, set and write. Reads and writes are the part's one
-// set of commands (PartBitsCommands), so every guard of the write stays.
+// The lock and fuse bits of the identified chip by their names, held as the part's bytes
+// (PartBits): what the command line and the production runs read, set and write. Reads and writes
+// are the part's one set of commands (PartBitsCommands), so every guard of the write stays; its
+// description adds the lock modes and the presets, its editor page the order of the bits and the
+// warnings of its guarded boxes.
 class AvrBits {
 public:
     using Kind = BitsWrite::Kind;
 
     // The bits of `part`, read and written through `serial`.
-    static std::unique_ptr<AvrBits> For(AvrSerial& serial, const AvrPart& part, Host& host,
-                                        OperationLock& operations);
-    virtual ~AvrBits() = default;
+    AvrBits(AvrSerial& serial, const AvrPart& part, Host& host, OperationLock& operations);
 
     // "ATmega163 (16kb flash)".
-    virtual std::string chip() const = 0;
+    std::string chip() const { return bits_.part().label(); }
     // The bits of this kind a read shows and a write may set, in the order the part's editor shows
     // them.
-    virtual std::vector<std::string> names(Kind kind) const = 0;
+    std::vector<std::string> names(Kind kind) const { return NamesOf(bits_.part(), kind); }
     // False for lock bits the chip cannot report: they are written unchecked.
-    virtual bool readable(Kind) const { return true; }
+    bool readable(Kind kind) const { return commands().readable(kind); }
     // Why a preset does not apply to the chip, or nothing.
-    virtual std::optional<std::string> presetRefusal(const std::string& preset) const = 0;
+    std::optional<std::string> presetRefusal(const std::string& preset) const;
     // The state of a bit named as names() gives it.
-    virtual bool programmed(const std::string& name) const = 0;
+    bool programmed(const std::string& name) const;
     // False for a bit shown that serial programming cannot change.
-    virtual bool changeable(const std::string&) const { return true; }
+    bool changeable(const std::string& name) const;
     // `programmed` is the state of the bit that ends serial programming.
-    virtual bool endsSerialProgramming(const std::string& name, bool programmed) const = 0;
-    virtual void applyPreset(const std::string& preset) = 0;
+    bool endsSerialProgramming(const std::string& name, bool programmed) const
+    {
+        return EndsSerialProgramming(bits_.part(), name, programmed);
+    }
+    void applyPreset(const std::string& preset);
     // Sets the bits; a bit whose editor box is guarded is released through its warning first
     // (unless `askGuards` is false: a check of what the job will ask). Nothing when they are set,
     // otherwise why not (empty when a warning was answered Cancel: it said enough), and nothing
     // is set.
-    virtual std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted,
-                                           bool askGuards = true) = 0;
+    std::optional<std::string> set(const std::vector<std::pair<std::string, bool>>& wanted,
+                                   bool askGuards = true);
     // What a read shows beyond the bits: the lock mode, the calibration byte.
-    virtual std::vector<std::string> notes(Kind) const { return {}; }
+    std::vector<std::string> notes(Kind kind) const;
     // The fuse bytes, or the lock byte, as they stand.
-    virtual std::vector<std::uint8_t> values(Kind kind) const = 0;
+    std::vector<std::uint8_t> values(Kind kind) const;
 
     // Inside a job's session (the chip in programming mode, identified as this part): the bits as
     // the chip holds them, or as an erase leaves the lock bits; the plan of the write of the bits
     // as they stand; and that write, read back in the same session. The strings are empty, or why
     // not.
-    virtual void readNow(Kind kind) = 0;
+    void readNow(Kind kind);
     // The same read as a person sees it (what notes() adds comes with it).
-    virtual void readShown(Kind kind) = 0;
-    virtual void erasedLock() = 0;
-    virtual std::string planNow(Kind kind, BitsPlan& plan, bool erased) = 0;
-    virtual std::string applyNow(Kind kind, const BitsPlan& plan) = 0;
+    void readShown(Kind kind);
+    void erasedLock() { bits_.setValue(bits_.lockByte(), 0xFF); }
+    std::string planNow(Kind kind, BitsPlan& plan, bool erased);
+    std::string applyNow(Kind kind, const BitsPlan& plan);
 
     // The bits of this kind names() gives for the part, before any chip is read.
     static std::vector<std::string> NamesOf(const AvrPart& part, Kind kind);
@@ -75,6 +79,25 @@ public:
     // (as PartBitsCommands has it).
     bool allowLockout = false;
     std::function<std::optional<std::string>(PartBit)> lockoutRefusal;
+
+private:
+    PartBitsCommands commands() const
+    {
+        return PartBitsCommands(serial_, bits_.part(), bits_, host_, operations_);
+    }
+    // A bit whose editor box is guarded changes only once the user answered its warning with OK,
+    // as the box is clicked only once its button did.
+    bool release(PartBit bit);
+
+    AvrSerial& serial_;
+    Host& host_;
+    OperationLock& operations_;
+    mutable PartBits bits_;
+    std::vector<PartBit> released_;
+    std::optional<PartBitsCommands> planned_;
+    // The chip's bits as readNow() gave them, before set() changed any.
+    std::optional<PartBits> read_;
+    std::optional<std::uint8_t> calibration_;
 };
 
 } // namespace vardel

@@ -301,7 +301,7 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
         const Bits kind = lock ? Bits::Lock : Bits::Fuses;
         AvrStepOutcome out;
         out.kind = Kind::Refused;
-        std::unique_ptr<AvrBits> b = AvrBits::For(serial_, part(), host_, operations_);
+        std::unique_ptr<AvrBits> b = std::make_unique<AvrBits>(serial_, part(), host_, operations_);
         b->allowLockout = job.allowLockout;
         b->lockoutRefusal = job.lockoutRefusal;
         // The bits the job does not name stay as the chip holds them; lock bits that the job's

@@ -82,7 +82,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
                                  "--part")
                       .arg(QString::fromStdString(ChoicesText(identity.choices)), kindName));
     std::unique_ptr<AvrBits> bits =
-        AvrBits::For(page.serial(), session.part(), *ctx.host, ctx.lock);
+        std::make_unique<AvrBits>(page.serial(), session.part(), *ctx.host, ctx.lock);
     const QString chip = QString::fromStdString(bits->chip());
     QStringList names;
     for (const std::string& name : bits->names(kind))
