@@ -257,6 +257,56 @@ constexpr EditorBox kBoxes[] = {
 };
 // clang-format on
 
+// The ATmega128A is the ATmega128 under another name; its datasheet names the low fuse's clock
+// and start-up bits SUT_CKSEL0 to SUT_CKSEL5.
+AvrPart Mega128A(AvrPart part)
+{
+    part.name = "ATmega128A";
+    part.variantOf = "ATmega128";
+    part.fuses[0].bits = {"SUT_CKSEL0", "SUT_CKSEL1", "SUT_CKSEL2", "SUT_CKSEL3",
+                          "SUT_CKSEL4", "SUT_CKSEL5", "BODEN",      "BODLEVEL"};
+    return part;
+}
+
+// clang-format off
+const AvrPart kMega128 =
+{.name = "ATmega128", .signature = {0x1E, 0x97, 0x02},
+ .flashBytes = 131072, .flashPageBytes = 256, .eepromBytes = 4096, .eepromPageBytes = 8,
+ .flashWriteUs = 4500, .eepromWriteUs = 9000, .chipEraseUs = 9000,
+ .flashMode = 0x21, .eepromMode = 0x04, .flashReadback = {0xFF, 0xFF}, .eepromReadback = {0xFF, 0xFF},
+ .instructions = {
+     .readLo = "00100000aaaaaaaaaaaaaaaaoooooooo",
+     .readHi = "00101000aaaaaaaaaaaaaaaaoooooooo",
+     .loadLo = "01000000xxxxxxxxxaaaaaaaiiiiiiii",
+     .loadHi = "01001000xxxxxxxxxaaaaaaaiiiiiiii",
+     .writePage = "01001100aaaaaaaaaxxxxxxxxxxxxxxx",
+     .eepromRead = "10100000xxxxaaaaaaaaaaaaoooooooo",
+     .eepromWrite = "11000000xxxxaaaaaaaaaaaaiiiiiiii",
+     .chipErase = "1010110010000000xxxxxxxxxxxxxxxx",
+     .signature = "00110000xxxxxxxxxxxxxxaaoooooooo",
+     .lockRead = "0101100000000000xxxxxxxxoooooooo",
+     .lockWrite = "10101100111xxxxxxxxxxxxx11iiiiii",
+ },
+ .lockBits = {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12", nullptr, nullptr},
+ .catalogued = true,
+ .fuseCount = 3,
+ .fuses = {{
+     {.name = "lfuse", .read = "0101000000000000xxxxxxxxoooooooo", .write = "1010110010100000xxxxxxxxiiiiiiii", .factory = 0xE1,
+      .bits = {"CKSEL0", "CKSEL1", "CKSEL2", "CKSEL3", "SUT0", "SUT1", "BODEN", "BODLEVEL"},
+      .descriptions = {"", "", "", "", "", "", "", ""}},
+     {.name = "hfuse", .read = "0101100000001000xxxxxxxxoooooooo", .write = "1010110010101000xxxxxxxxiiiiiiii", .factory = 0x99,
+      .bits = {"BOOTRST", "BOOTSZ0", "BOOTSZ1", "EESAVE", "CKOPT", "SPIEN", "JTAGEN", "OCDEN"},
+      .descriptions = {"", "", "", "", "", "", "", ""}},
+     {.name = "efuse", .read = "0101000000001000xxxxxxxxoooooooo", .write = "1010110010100100xxxxxxxxxxxxxxii", .factory = 0xFD,
+      .bits = {"WDTON", "M103C", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+      .descriptions = {"", "", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
+ }},
+ .flashWriteMinUs = 0, .eepromWriteMinUs = 0, .chipEraseMinUs = 0,
+ .fuseWriteUs = 4500, .fuseWriteMinUs = 4500, .lockWriteUs = 4500, .lockWriteMinUs = 4500,
+ .endsWhenProgrammed = {0x00, 0x00, 0x00}, .endsWhenUnprogrammed = {0x00, 0x20, 0x00},
+ .bitsLayout = AvrBitsLayout::ATmega128};
+// clang-format on
+
 // The parts of the first catalogue as their datasheets give them (the generator leaves their
 // signatures out): sizes, instruction patterns, lock and fuse bits, factory values and both ends of
 // each write time. Where the data the generator reads differs, these hold: the AT90S's lock read
@@ -472,76 +522,8 @@ const AvrPart kOwnRows[] = {
      .fuseWriteUs = 9000, .fuseWriteMinUs = 9000, .lockWriteUs = 9000, .lockWriteMinUs = 9000,
      .endsWhenProgrammed = {0x00, 0x00, 0x00}, .endsWhenUnprogrammed = {0x20, 0x00, 0x00},
      .bitsLayout = AvrBitsLayout::ATmega103},
-    {.name = "ATmega128", .signature = {0x1E, 0x97, 0x02},
-     .flashBytes = 131072, .flashPageBytes = 256, .eepromBytes = 4096, .eepromPageBytes = 8,
-     .flashWriteUs = 4500, .eepromWriteUs = 9000, .chipEraseUs = 9000,
-     .flashMode = 0x21, .eepromMode = 0x04, .flashReadback = {0xFF, 0xFF}, .eepromReadback = {0xFF, 0xFF},
-     .instructions = {
-         .readLo = "00100000aaaaaaaaaaaaaaaaoooooooo",
-         .readHi = "00101000aaaaaaaaaaaaaaaaoooooooo",
-         .loadLo = "01000000xxxxxxxxxaaaaaaaiiiiiiii",
-         .loadHi = "01001000xxxxxxxxxaaaaaaaiiiiiiii",
-         .writePage = "01001100aaaaaaaaaxxxxxxxxxxxxxxx",
-         .eepromRead = "10100000xxxxaaaaaaaaaaaaoooooooo",
-         .eepromWrite = "11000000xxxxaaaaaaaaaaaaiiiiiiii",
-         .chipErase = "1010110010000000xxxxxxxxxxxxxxxx",
-         .signature = "00110000xxxxxxxxxxxxxxaaoooooooo",
-         .lockRead = "0101100000000000xxxxxxxxoooooooo",
-         .lockWrite = "10101100111xxxxxxxxxxxxx11iiiiii",
-     },
-     .lockBits = {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12", nullptr, nullptr},
-     .catalogued = true,
-     .fuseCount = 3,
-     .fuses = {{
-         {.name = "lfuse", .read = "0101000000000000xxxxxxxxoooooooo", .write = "1010110010100000xxxxxxxxiiiiiiii", .factory = 0xE1,
-          .bits = {"CKSEL0", "CKSEL1", "CKSEL2", "CKSEL3", "SUT0", "SUT1", "BODEN", "BODLEVEL"},
-          .descriptions = {"", "", "", "", "", "", "", ""}},
-         {.name = "hfuse", .read = "0101100000001000xxxxxxxxoooooooo", .write = "1010110010101000xxxxxxxxiiiiiiii", .factory = 0x99,
-          .bits = {"BOOTRST", "BOOTSZ0", "BOOTSZ1", "EESAVE", "CKOPT", "SPIEN", "JTAGEN", "OCDEN"},
-          .descriptions = {"", "", "", "", "", "", "", ""}},
-         {.name = "efuse", .read = "0101000000001000xxxxxxxxoooooooo", .write = "1010110010100100xxxxxxxxxxxxxxii", .factory = 0xFD,
-          .bits = {"WDTON", "M103C", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-          .descriptions = {"", "", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
-     }},
-     .flashWriteMinUs = 0, .eepromWriteMinUs = 0, .chipEraseMinUs = 0,
-     .fuseWriteUs = 4500, .fuseWriteMinUs = 4500, .lockWriteUs = 4500, .lockWriteMinUs = 4500,
-     .endsWhenProgrammed = {0x00, 0x00, 0x00}, .endsWhenUnprogrammed = {0x00, 0x20, 0x00},
-     .bitsLayout = AvrBitsLayout::ATmega128},
-    {.name = "ATmega128A", .variantOf = "ATmega128", .signature = {0x1E, 0x97, 0x02},
-     .flashBytes = 131072, .flashPageBytes = 256, .eepromBytes = 4096, .eepromPageBytes = 8,
-     .flashWriteUs = 4500, .eepromWriteUs = 9000, .chipEraseUs = 9000,
-     .flashMode = 0x21, .eepromMode = 0x04, .flashReadback = {0xFF, 0xFF}, .eepromReadback = {0xFF, 0xFF},
-     .instructions = {
-         .readLo = "00100000aaaaaaaaaaaaaaaaoooooooo",
-         .readHi = "00101000aaaaaaaaaaaaaaaaoooooooo",
-         .loadLo = "01000000xxxxxxxxxaaaaaaaiiiiiiii",
-         .loadHi = "01001000xxxxxxxxxaaaaaaaiiiiiiii",
-         .writePage = "01001100aaaaaaaaaxxxxxxxxxxxxxxx",
-         .eepromRead = "10100000xxxxaaaaaaaaaaaaoooooooo",
-         .eepromWrite = "11000000xxxxaaaaaaaaaaaaiiiiiiii",
-         .chipErase = "1010110010000000xxxxxxxxxxxxxxxx",
-         .signature = "00110000xxxxxxxxxxxxxxaaoooooooo",
-         .lockRead = "0101100000000000xxxxxxxxoooooooo",
-         .lockWrite = "10101100111xxxxxxxxxxxxx11iiiiii",
-     },
-     .lockBits = {"LB1", "LB2", "BLB01", "BLB02", "BLB11", "BLB12", nullptr, nullptr},
-     .catalogued = true,
-     .fuseCount = 3,
-     .fuses = {{
-         {.name = "lfuse", .read = "0101000000000000xxxxxxxxoooooooo", .write = "1010110010100000xxxxxxxxiiiiiiii", .factory = 0xE1,
-          .bits = {"SUT_CKSEL0", "SUT_CKSEL1", "SUT_CKSEL2", "SUT_CKSEL3", "SUT_CKSEL4", "SUT_CKSEL5", "BODEN", "BODLEVEL"},
-          .descriptions = {"", "", "", "", "", "", "", ""}},
-         {.name = "hfuse", .read = "0101100000001000xxxxxxxxoooooooo", .write = "1010110010101000xxxxxxxxiiiiiiii", .factory = 0x99,
-          .bits = {"BOOTRST", "BOOTSZ0", "BOOTSZ1", "EESAVE", "CKOPT", "SPIEN", "JTAGEN", "OCDEN"},
-          .descriptions = {"", "", "", "", "", "", "", ""}},
-         {.name = "efuse", .read = "0101000000001000xxxxxxxxoooooooo", .write = "1010110010100100xxxxxxxxxxxxxxii", .factory = 0xFD,
-          .bits = {"WDTON", "M103C", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-          .descriptions = {"", "", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
-     }},
-     .flashWriteMinUs = 0, .eepromWriteMinUs = 0, .chipEraseMinUs = 0,
-     .fuseWriteUs = 4500, .fuseWriteMinUs = 4500, .lockWriteUs = 4500, .lockWriteMinUs = 4500,
-     .endsWhenProgrammed = {0x00, 0x00, 0x00}, .endsWhenUnprogrammed = {0x00, 0x20, 0x00},
-     .bitsLayout = AvrBitsLayout::ATmega128},
+    kMega128,
+    Mega128A(kMega128),
     {.name = "ATmega161", .signature = {0x1E, 0x94, 0x01},
      .flashBytes = 16384, .flashPageBytes = 128, .eepromBytes = 512, .eepromPageBytes = 0,
      .flashWriteUs = 14000, .eepromWriteUs = 3400, .chipEraseUs = 28000,
