@@ -399,11 +399,19 @@ void AvrSession::write(const AvrJob& job, const AvrStep& step, AvrStepOutcome& o
     const std::uint32_t unit =
         flash ? (p.flashPageBytes ? p.flashPageBytes : 1) : ops_->eepromWriteBytes();
     out.kind = Kind::Done;
-    for (std::uint32_t start = 0; start < n; start += unit) {
+    const auto [from, to] = step.only.value_or(std::pair<std::uint32_t, std::uint32_t>{0, n});
+    if (from > to || to > n) {
+        out.reason = "the bytes to write lie outside the memory";
+        return;
+    }
+    for (std::uint32_t unitStart = from - from % unit; unitStart < to; unitStart += unit) {
+        // A unit the written range cuts loads only the bytes in it; a page write alters only
+        // the bytes loaded.
+        const std::uint32_t start = std::max(unitStart, from);
         const std::span<const std::uint8_t> bytes(step.bytes.data() + start,
-                                                  std::min(unit, n - start));
+                                                  std::min(unitStart + unit, to) - start);
         // A stop that comes before a write instruction goes out cancels that write.
-        if (start > 0 && stopping(job)) {
+        if (start > from && stopping(job)) {
             out.kind = Kind::Stopped;
             out.at = start;
             out.atAddress = true;
@@ -488,7 +496,8 @@ void AvrSession::compare(const AvrJob& job, const AvrStep& step,
                      ": nothing from there on was compared";
         return;
     }
-    for (std::uint32_t i = 0; i < n; ++i)
+    const auto [from, to] = step.only.value_or(std::pair<std::uint32_t, std::uint32_t>{0, n});
+    for (std::uint32_t i = from; i < to; ++i)
         if (out.chip[i] != expected[i]) {
             if (!out.differs)
                 out.firstDifference = i;

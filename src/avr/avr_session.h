@@ -86,6 +86,9 @@ struct AvrStep {
     AvrMemory memory = AvrMemory::Flash;
     std::vector<std::uint8_t> bytes;
     bool verify = false;
+    // Write: only these bytes, [first, second), are written and compared; the rest of the memory
+    // stays as the chip holds it (an EEPROM that keeps a board's own data). Unset: all of it.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> only;
     // Fuses and Lock: each bit by the name the part's editor gives it, true for programmed.
     std::vector<std::pair<std::string, bool>> bits;
 

@@ -4,6 +4,7 @@
 #include "hw/bit_timing.h"
 #include "hw/line_driver.h"
 #include "hw/operation_lock.h"
+#include "production/auto_run.h"
 #include "sim/board.h"
 
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace vardel::cli {
 
@@ -52,7 +54,10 @@ int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
 // auto FILE [--count N] [--log FILE]: a production run from a project file or a one-image HEX.
-int runAuto(Context& ctx, const QStringList& args);
+// auto reads its job first, before the board is opened: what the project or the words can
+// refuse is refused there (a status to exit with), and the project file stays held for the run.
+std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job);
+int runAuto(Context& ctx, const QStringList& args, AutoJob& job);
 // avr parts: needs no board.
 int runAvrParts();
 

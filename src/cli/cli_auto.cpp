@@ -66,34 +66,42 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
 
 } // namespace
 
-// auto FILE [--count N] [--log FILE]: the whole programming of one chip, or of N in a row, from a
-// project file or a one-image HEX.
-int runAuto(Context& ctx, const QStringList& args)
+std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job)
 {
-    // The words were checked before the board was opened.
     AutoWords words;
     if (const QString problem = ParseAutoWords(args, words); !problem.isEmpty())
         return usageError(problem);
-    const QString& file = words.file;
-    const QString& log = words.log;
-    const int count = words.count;
-    const std::string fileName = FileNameFromQString(file);
-    AutoJobLoad load = LoadAutoJob(fileName);
+    AutoJobLoad load = LoadAutoJob(FileNameFromQString(words.file), true);
     if (!load.ok()) {
         std::fprintf(stderr, "ERROR: %s\n", load.error.c_str());
         return Failure;
     }
-    AutoJob& job = load.job;
-    if (!log.isEmpty())
-        job.logFile = FileNameFromQString(log);
+    job = std::move(load.job);
+    if (!words.log.isEmpty())
+        job.logFile = FileNameFromQString(words.log);
     const bool writesBits = !job.project.fuseBits.empty() || !job.project.lockBits.empty() ||
                             job.project.lockByte || job.project.fuseBytes[0] ||
                             job.project.fuseBytes[1] || job.project.fuseBytes[2];
-    if (writesBits && !ctx.host->yes())
+    if (writesBits && !yes)
         return usageError(
             QStringLiteral(
                 "'%1' writes fuse or lock bits, which are confirmed one chip at a time: add --yes")
-                .arg(file));
+                .arg(words.file));
+    if (!job.logFile.empty())
+        if (const std::string why = CheckLogFile(job.logFile); !why.empty()) {
+            std::fprintf(stderr, "ERROR: %s: nothing was programmed\n", why.c_str());
+            return Failure;
+        }
+    return std::nullopt;
+}
+
+// auto FILE [--count N] [--log FILE]: the whole programming of one chip, or of N in a row, from a
+// project file or a one-image HEX.
+int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
+{
+    AutoWords words;
+    ParseAutoWords(args, words);
+    const int count = words.count;
 
     // The printing host turns a stop signal into a stop request on ctx.lock (stopOnSignal).
     AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, *ctx.host, ctx.lock);
@@ -107,13 +115,30 @@ int runAuto(Context& ctx, const QStringList& args)
         std::fflush(stderr);
     };
     std::string part = job.project.part;
+    int good = 0, failed = 0, refused = 0;
+    // Every batch of more than one chip ends with its counts, however it ends.
+    const auto counts = [&] {
+        if (count > 1)
+            ctx.host->summary("Batch: " + std::to_string(good) + " good, " +
+                              std::to_string(failed) + " failed, " + std::to_string(refused) +
+                              " refused, " + std::to_string(count - good - failed - refused) +
+                              " not started");
+        return good == count ? Success : Failure;
+    };
     for (int chip = 1; chip <= count; ++chip) {
         if (chip > 1 && !NextChip(ctx, job, part, chip, count))
-            return Failure;
-        if (run.run(job) != AutoRun::Result::Ok)
-            return Failure;
+            return counts();
+        const AutoRun::Result result = run.run(job);
         // A one-image HEX is for whatever part the first chip was.
-        part = run.partName();
+        if (part.empty())
+            part = run.partName();
+        if (result != AutoRun::Result::Ok) {
+            ++(result == AutoRun::Result::Refused ? refused : failed);
+            if (!words.keepGoing || CliHost::interrupted)
+                return counts();
+            continue;
+        }
+        ++good;
         std::string done = run.partName() + ": ";
         if (count > 1)
             done += "chip " + std::to_string(chip) + " of " + std::to_string(count) + " ";
@@ -122,7 +147,7 @@ int runAuto(Context& ctx, const QStringList& args)
             done += ", serial number " + std::to_string(*run.serial());
         ctx.host->summary(done);
     }
-    return Success;
+    return counts();
 }
 
 } // namespace vardel::cli

@@ -342,7 +342,7 @@ std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QSt
 QString ParseAutoWords(const QStringList& args, AutoWords& words)
 {
     const QString usage =
-        QStringLiteral("usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE]");
+        QStringLiteral("usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going]");
     words = AutoWords{};
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -352,6 +352,8 @@ QString ParseAutoWords(const QStringList& args, AutoWords& words)
             words.count = args[++i].toInt(&ok);
             if (!ok || words.count < 1)
                 return QStringLiteral("--count takes a number from 1 up");
+        } else if (a == QLatin1String("--keep-going") && !words.keepGoing) {
+            words.keepGoing = true;
         } else if (a == QLatin1String("--log") && hasValue && words.log.isEmpty()) {
             words.log = args[++i];
             if (words.log.isEmpty())

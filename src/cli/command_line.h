@@ -69,6 +69,7 @@ struct AutoWords {
     QString file;
     int count = 1;
     QString log;
+    bool keepGoing = false; // --keep-going: a failed or refused chip does not end the batch
 };
 QString ParseAutoWords(const QStringList& args, AutoWords& words);
 

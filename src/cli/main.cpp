@@ -150,6 +150,10 @@ int Run(int argc, char** argv)
         return runAvrParts();
 
     const int delay = line.delay;
+    AutoJob autoJob;
+    if (command == QLatin1String("auto"))
+        if (const std::optional<int> refused = prepareAuto(args, line.yes, autoJob))
+            return *refused;
 
     Context ctx;
     ctx.host = std::make_unique<CliHost>(line.yes, line.quiet);
@@ -201,7 +205,7 @@ int Run(int argc, char** argv)
         else if (command == QLatin1String("sim"))
             status = runSim(ctx, args);
         else if (command == QLatin1String("auto"))
-            status = runAuto(ctx, args);
+            status = runAuto(ctx, args, autoJob);
         else
             status = usageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const std::bad_alloc&) {

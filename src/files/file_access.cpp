@@ -11,6 +11,7 @@
 #include <random>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -235,7 +236,7 @@ FileBytes ReadWholeFile(const std::string& fileName, std::size_t limit, ReadLimi
 }
 
 bool ReplaceFileContent(const std::string& fileName, const void* content, std::size_t size,
-                        std::string* error)
+                        std::string* error, int* held)
 {
     if (fileName.empty()) {
         SetError(error, "no file name");
@@ -289,6 +290,13 @@ bool ReplaceFileContent(const std::string& fileName, const void* content, std::s
         ok = false;
         code = errno;
     }
+    // The new content is held before it takes the name; the hold on the old one ends after.
+    int hold = -1;
+    if (ok && held) {
+        hold = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        ok = hold >= 0 && ::flock(hold, LOCK_EX | LOCK_NB) == 0;
+        code = errno;
+    }
     if (::close(fd) != 0 && ok) {
         ok = false;
         code = errno;
@@ -298,10 +306,16 @@ bool ReplaceFileContent(const std::string& fileName, const void* content, std::s
         code = errno;
     }
     if (!ok) {
+        if (hold >= 0)
+            ::close(hold);
         ::unlink(temporary.c_str());
         ReleaseTemporary(slot);
         SetError(error, Reason("cannot write " + target.string(), code));
         return false;
+    }
+    if (held) {
+        ::close(*held);
+        *held = hold;
     }
     ReleaseTemporary(slot);
     SyncFolderOf(target);

@@ -47,9 +47,11 @@ FileBytes ReadWholeFile(const std::string& fileName, std::size_t limit,
 // the process may set them. The new content is written to a temporary file beside the target,
 // synced, renamed over it, and the folder is synced after the rename. Where the folder cannot take
 // a new file but the file itself is writable, the file is rewritten in place. False, with the
-// reason in error when asked, on any failure; no temporary file is left behind.
+// reason in error when asked, on any failure; no temporary file is left behind. `held`: the
+// descriptor of the file under an exclusive flock (FileHold), which passes to the new content
+// before it takes the name, so that no other holder finds the file free in between.
 bool ReplaceFileContent(const std::string& fileName, const void* data, std::size_t size,
-                        std::string* error = nullptr);
+                        std::string* error = nullptr, int* held = nullptr);
 
 // Appends the text to the end of the file, created when missing (then beginning with `header`),
 // and syncs it to disk. Only a regular file is written. False, with the reason in error when

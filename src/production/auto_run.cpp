@@ -10,14 +10,22 @@
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
 #include "parts/catalogue_parts.h"
+#include "parts/serial_bits.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace vardel {
 
@@ -93,6 +101,9 @@ std::string CheckPlaced(const ImageFile& file, std::size_t size, const HexPlacem
         return std::string(kNoDataForMemory) + " (" + what + ")";
     return {};
 }
+
+// What the log must have free on its disk before a chip is started: many lines' worth.
+constexpr unsigned long long kLogRoomBytes = 64 * 1024;
 
 std::string ResolvedBeside(const std::string& projectFile, const std::string& name)
 {
@@ -204,6 +215,20 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
                 return e;
         }
     }
+    // The chip is erased first, which leaves no lock bit programmed.
+    if (SerialBitsOf(part).keepsLockModes) {
+        const auto programmed = [&](const char* name) {
+            return std::ranges::any_of(out[1], [&](const auto& bit) {
+                return QString::fromStdString(bit.first).compare(QLatin1String(name),
+                                                                 Qt::CaseInsensitive) == 0 &&
+                       bit.second;
+            });
+        };
+        if (programmed("LB2") && !programmed("LB1"))
+            return "the " + chip +
+                   " takes LB2 only together with LB1: program both (lock mode 3) "
+                   "or LB1 alone (lock mode 2)";
+    }
     // A bit that ends serial programming, in the state the job leaves it.
     key = "allow-lockout";
     for (const auto& [name, programmed] : out[0])
@@ -245,7 +270,7 @@ std::string CsvField(const std::string& text)
 const char* const AutoRun::kLogHeader = "time,project,part,signature,serial,flash_crc32,"
                                         "eeprom_crc32,fuses,lock,outcome,duration_s,kind,reason\n";
 
-AutoJobLoad LoadAutoJob(const std::string& fileName)
+AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
 {
     AutoJobLoad result;
     AutoJob& job = result.job;
@@ -294,6 +319,15 @@ AutoJobLoad LoadAutoJob(const std::string& fileName)
         return result;
     }
 
+    // Held before it is read: another run's serial number is saved by then.
+    std::shared_ptr<FileHold> held;
+    if (hold) {
+        held = std::make_shared<FileHold>();
+        if (std::string why; !held->hold(fileName, kProjectHoldWait, why)) {
+            result.error = why;
+            return result;
+        }
+    }
     const FileBytes bytes = ReadWholeFile(fileName, 1 << 20);
     if (!bytes.ok())
         return error(ReadFailureReason(bytes.failure));
@@ -342,9 +376,46 @@ AutoJobLoad LoadAutoJob(const std::string& fileName)
         if (const std::string e = readImage(ResolvedBeside(fileName, p.eeprom), job.eeprom);
             !e.empty())
             return error(e);
+    if (const auto& s = p.serial) {
+        // The number goes where the image leaves the memory blank, or it would replace the
+        // image's own bytes.
+        const std::optional<ImageFile>& image = s->inFlash ? job.flash : job.eeprom;
+        if (image) {
+            std::vector<std::uint8_t> memory(s->inFlash ? flashSize : eepromSize, 0xFF);
+            if (p.socket == ProjectSocket::Avr)
+                PlaceAvrImage(*image, s->inFlash ? AvrMemory::Flash : AvrMemory::Eeprom, memory);
+            else
+                PlaceImageFile(*image, memory);
+            for (std::uint32_t at = s->address; at < s->address + s->length; ++at)
+                if (memory[at] != 0xFF)
+                    return error(lineOf("serial.address") + "the serial number (" +
+                                 std::to_string(s->length) + " bytes at " +
+                                 AddressText(s->address) +
+                                 ") would replace bytes of the image, the first at " +
+                                 AddressText(at) + ": place it where the image is blank (FF)");
+        }
+    }
     if (!p.log.empty())
         job.logFile = ResolvedBeside(fileName, p.log);
+    job.hold = std::move(held);
     return result;
+}
+
+std::string CheckLogFile(const std::string& fileName)
+{
+    const int fd =
+        ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return "the log " + fileName + " cannot be written: " + std::strerror(errno);
+    struct stat info {};
+    struct statvfs room {};
+    std::string why;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        why = "the log " + fileName + " is not a regular file";
+    else if (::fstatvfs(fd, &room) == 0 && room.f_bavail * room.f_frsize < kLogRoomBytes)
+        why = "the log " + fileName + " has no room left on its disk";
+    ::close(fd);
+    return why;
 }
 
 struct AutoRun::Record {
@@ -359,6 +430,8 @@ struct AutoRun::Record {
     std::string kind;    // ok, failed, refused, stopped or cancelled
     std::string step;
     std::string reason;
+    // Something was written into the chip: a serial number in the job may be in it.
+    bool touched = false;
 };
 
 AutoRun::AutoRun(LineDriver& lines, Clock& clock, BitTiming& timing, Host& host,
@@ -431,37 +504,65 @@ AutoRun::Result AutoRun::run(AutoJob& job)
     }
     if (result == Result::Cancelled)
         record.outcome = "cancelled";
-    if (result != Result::Ok) {
-        writeLog(job, record);
-        return result;
-    }
-    // The next number is taken only now that this chip holds its own, and kept at once.
-    if (rule) {
+    // A number that may be in a chip is spent, whatever came after its write: the next chip
+    // gets the next one.
+    if (rule && record.touched) {
         const std::uint64_t next = rule->next + rule->step;
-        const std::string text = WithNextSerial(job.text, next);
-        std::string error;
-        if (!ReplaceFileContent(job.fileName, text.data(), text.size(), &error)) {
-            record.outcome = "saving the serial number";
-            record.kind = "failed";
-            record.reason = error;
-            failedStep_ = record.outcome;
-            host_.MessageBox("The chip is programmed with the serial number " +
-                                 std::to_string(rule->next) +
-                                 ", but the next number could not be saved: " + error + ".",
-                             "ERROR", Host::Kind::Error);
-            writeLog(job, record);
-            return Result::Failed;
+        const std::string used = std::to_string(rule->next);
+        if (const std::string error = saveNextSerial(job, rule->next, next); !error.empty()) {
+            record.reason += (record.reason.empty() ? "" : "; ") + std::string("serial number ") +
+                             used + " used; " + error;
+            if (result == Result::Ok) {
+                record.outcome = "saving the serial number";
+                record.kind = "failed";
+                failedStep_ = record.outcome;
+                host_.MessageBox("The chip is programmed with the serial number " + used + ", " +
+                                     error + ".",
+                                 "ERROR", Host::Kind::Error);
+                result = Result::Failed;
+            }
+        } else if (result != Result::Ok) {
+            record.reason += (record.reason.empty() ? "" : "; ") + std::string("serial number ") +
+                             used + " spent";
         }
-        job.text = text;
-        job.project.serial->next = next;
     }
-    record.outcome = "ok";
-    record.kind = "ok";
-    if (!writeLog(job, record)) {
+    if (result == Result::Ok) {
+        record.outcome = "ok";
+        record.kind = "ok";
+    }
+    if (!writeLog(job, record) && result == Result::Ok) {
         failedStep_ = "log";
         return Result::Failed;
     }
-    return Result::Ok;
+    return result;
+}
+
+std::string AutoRun::saveNextSerial(AutoJob& job, std::uint64_t used, std::uint64_t next)
+{
+    // Read again: only serial.next changes, and a change made to the file meanwhile stays.
+    const FileBytes bytes = ReadWholeFile(job.fileName, 1 << 20);
+    if (!bytes.ok())
+        return "the next number could not be saved: " + job.fileName + " " +
+               ReadFailureReason(bytes.failure);
+    const ProjectParse now = ParseProject(bytes.bytes);
+    if (!now.ok() || !now.project.serial || now.project.serial->next != used)
+        return "the next number was not saved: " + job.fileName +
+               (now.ok() && now.project.serial
+                    ? " was given serial.next = " + std::to_string(now.project.serial->next) +
+                          " meanwhile, which stays"
+                    : " was changed meanwhile and no longer gives serial.next");
+    const std::string text = WithNextSerial(
+        std::string_view(reinterpret_cast<const char*>(bytes.bytes.data()), bytes.bytes.size()),
+        next);
+    std::string error;
+    const bool saved = job.hold
+                           ? job.hold->replace(text.data(), text.size(), &error)
+                           : ReplaceFileContent(job.fileName, text.data(), text.size(), &error);
+    if (!saved)
+        return "the next number could not be saved: " + error;
+    job.text = text;
+    job.project.serial->next = next;
+    return {};
 }
 
 namespace {
@@ -596,19 +697,33 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
                              (step.memory == AvrMemory::Flash ? "flash" : "eeprom"));
         gauges(step, index, size);
     };
-    avr.steps.push_back(AvrStep::EraseChip());
+    // Only a job with an image to write erases the chip: fuses, lock bits and a serial number
+    // alone leave the memories as they are.
+    if (job.flash || job.eeprom || programsFlash)
+        avr.steps.push_back(AvrStep::EraseChip());
     if (programsFlash)
         avr.steps.push_back(AvrStep::Program(AvrMemory::Flash, std::move(flash), true));
-    if (programsEeprom)
-        avr.steps.push_back(AvrStep::Program(AvrMemory::Eeprom, std::move(eeprom), true));
+    if (programsEeprom) {
+        AvrStep step = AvrStep::Program(AvrMemory::Eeprom, std::move(eeprom), true);
+        // A serial number alone writes its own bytes: the rest of an EEPROM that the chip keeps
+        // through an erase (EESAVE) is the board's own data.
+        if (!job.eeprom)
+            step.only = {project.serial->address,
+                         project.serial->address +
+                             static_cast<std::uint32_t>(project.serial->length)};
+        avr.steps.push_back(std::move(step));
+    }
     if (writesFuses)
         avr.steps.push_back(AvrStep::SetBits(false, named[0]));
     if (writesLock)
         avr.steps.push_back(AvrStep::SetBits(true, named[1]));
-    host_.StatusText("Auto: erase");
+    host_.StatusText(avr.steps.empty() || avr.steps[0].kind != AvrStep::Kind::Erase
+                         ? "Auto: program"
+                         : "Auto: erase");
     const std::vector<AvrStepOutcome> outcomes = session.run(avr);
     session.close();
     host_.NormalCursor();
+    record.touched = Changed(outcomes);
 
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const AvrStepOutcome& out = outcomes[i];
@@ -701,6 +816,7 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
     using Outcome = EepromPage::Outcome;
     host_.StatusText("Auto: program");
     // The write and its verify, one job.
+    record.touched = true;
     const Outcome done = page.ProgramChip(true);
     if (done == Outcome::Cancelled) {
         record.kind = "stopped";

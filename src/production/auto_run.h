@@ -1,6 +1,7 @@
 #pragma once
 
 #include "avr/lock_fuse_commands.h"
+#include "files/file_hold.h"
 #include "files/image_file.h"
 #include "files/project_file.h"
 #include "hw/bit_timing.h"
@@ -9,8 +10,10 @@
 #include "hw/operation_lock.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +30,8 @@ struct AutoJob {
     std::optional<ImageFile> flash;
     std::optional<ImageFile> eeprom;
     std::string logFile; // empty: no log
+    // The project file held for the run (null: not held); its serial.next is saved through it.
+    std::shared_ptr<FileHold> hold;
 };
 
 struct AutoJobLoad {
@@ -35,9 +40,17 @@ struct AutoJobLoad {
     bool ok() const { return error.empty(); }
 };
 
+// How long a run waits for another that holds its project file.
+inline constexpr std::chrono::milliseconds kProjectHoldWait{5000};
+
 // Reads a project file (or, when the name ends in HEX, a one-image HEX) and every image file it
-// names, and checks the part and its bits against the part data. Nothing touches a port.
-AutoJobLoad LoadAutoJob(const std::string& fileName);
+// names, and checks the part, its bits, the serial number's place and the log against the part
+// data and the images, so that what the project can refuse is refused before any chip. With
+// `hold` the project file is held first (waiting up to kProjectHoldWait for another run), until
+// the job goes. Nothing touches a port.
+AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold = false);
+// Whether the log can take a line: empty, or why not. A missing log is created (empty).
+std::string CheckLogFile(const std::string& fileName);
 
 // One chip's Auto run: for an AVR identify (the project's part), erase, program flash, program
 // EEPROM, verify both, write the fuses, then the lock bits; for a 24Cxx program and verify. Each
@@ -81,6 +94,8 @@ private:
     Result runAvr(AutoJob& job, Record& record);
     Result runEeprom(AutoJob& job, Record& record);
     Result fail(const std::string& step, const std::string& holds, Record& record);
+    // serial.next moved on to `next` in the project file, read again: empty, or why not.
+    std::string saveNextSerial(AutoJob& job, std::uint64_t used, std::uint64_t next);
     Result refuse(const std::string& text);
     bool stopping() const { return stopRequested && stopRequested(); }
     bool writeLog(const AutoJob& job, const Record& record);

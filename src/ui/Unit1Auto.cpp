@@ -124,9 +124,9 @@ void AutoPanel::showProject()
     lbProject->setText(text);
 }
 
-bool AutoPanel::openProject(const std::string& fileName)
+bool AutoPanel::openProject(const std::string& fileName, bool hold)
 {
-    vardel::AutoJobLoad load = vardel::LoadAutoJob(fileName);
+    vardel::AutoJobLoad load = vardel::LoadAutoJob(fileName, hold);
     if (!load.ok() || load.job.oneImage) {
         static_cast<vardel::Host&>(window_.host())
             .MessageBox(load.ok() ? fileName + ": not a project file" : load.error, "ERROR",
@@ -195,8 +195,9 @@ void AutoPanel::btnAutoClick()
         if (!job_)
             return;
     }
-    // The project and its images are read afresh: a file rebuilt since counts.
-    if (!openProject(job_->fileName))
+    // The project and its images are read afresh: a file rebuilt since counts. The project is
+    // held for the run: another station's run on it waits.
+    if (!openProject(job_->fileName, true))
         return;
     window_.PageControl1->setCurrentWidget(
         job_->project.socket == vardel::ProjectSocket::Avr ? window_.tsAvr : window_.tsEeprom);
@@ -221,6 +222,7 @@ void AutoPanel::btnAutoClick()
                 .MessageBox(done + ".", "OK", vardel::Host::Kind::Success);
         }
     });
+    job_->hold.reset();
     setEnabled(true);
     showProject();
 }

@@ -22,7 +22,8 @@ public:
     explicit AutoPanel(TVentana& window);
 
     // Opens the project file (false, after a message, when it cannot be read).
-    bool openProject(const std::string& fileName);
+    // With `hold` the project file stays held until the job lets it go.
+    bool openProject(const std::string& fileName, bool hold = false);
     void OpenProject1Click();
     void SaveProject1Click();
     void btnAutoClick();

@@ -145,6 +145,87 @@ TEST(AvrJob, ACancelledConfirmationLeavesTheChipAsItWasAndIsLoggedAsACancel)
     EXPECT_EQ(rig.board.data() & 0x1F, 0);
 }
 
+// Only what a project names is written: a serial number alone in the EEPROM is its own bytes (the
+// rest is the board's data, kept through an erase by EESAVE), and without an image nothing is
+// erased.
+TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
+{
+    const std::string head = "socket = avr\npart = ATmega328P\n";
+    const struct {
+        const char* lines;
+        bool flashKept;
+    } cases[] = {
+        {"serial.memory = eeprom\nserial.address = 0x20\nserial.length = 2\n"
+         "serial.format = big-endian\nserial.next = 0x1234\n",
+         true},
+        {"fuses = CKDIV8=1\n", true},
+        {"flash = " VARDEL_SAMPLES_DIR "/blink-atmega328p-all.hex\nserial.memory = eeprom\n"
+         "serial.address = 0x20\nserial.length = 2\nserial.format = big-endian\n"
+         "serial.next = 0x1234\n",
+         false},
+    };
+    for (const auto& c : cases) {
+        AutoRig rig;
+        sim::AvrTarget& chip = rig.insert("ATmega328P");
+        std::string error;
+        ASSERT_TRUE(chip.set("avr.fuse.high", "D1", error)) << error; // EESAVE programmed
+        chip.flash()[0x7000] = 0x5A;
+        for (std::size_t i = 0; i < chip.eeprom().size(); ++i)
+            chip.eeprom()[i] = static_cast<std::uint8_t>(i);
+        std::vector<std::uint8_t> expected = chip.eeprom();
+        AutoJobLoad load = LoadAutoJob(rig.file("p.vardel", head + c.lines));
+        ASSERT_TRUE(load.ok()) << load.error;
+        AutoRun run(rig.lines, rig.clock, rig.timing, rig.host, rig.lock);
+        rig.host.answers = {Host::Result::Ok};
+        ASSERT_EQ(run.run(load.job), AutoRun::Result::Ok) << c.lines;
+        if (load.job.project.serial) {
+            expected[0x20] = 0x12;
+            expected[0x21] = 0x34;
+        }
+        EXPECT_EQ(chip.eeprom(), expected) << c.lines;
+        EXPECT_EQ(chip.flash()[0x7000] == 0x5A, c.flashKept) << c.lines;
+    }
+}
+
+// The project is read again when the next serial number is saved: an edit made during the run
+// stays, and a serial.next given meanwhile is not overwritten (the run says so).
+TEST(AutoRun, AnEditOfTheProjectDuringTheRunIsKept)
+{
+    const std::string head = "socket = avr\npart = ATmega328P\nserial.memory = eeprom\n"
+                             "serial.address = 0\nserial.length = 2\nserial.format = bcd\n"
+                             "log = runs.csv\n";
+    const struct {
+        const char* edit; // the project as another hand leaves it during the run
+        AutoRun::Result result;
+        const char* after;
+    } cases[] = {
+        {"serial.next = 41\n# a note made meanwhile\n", AutoRun::Result::Ok,
+         "serial.next = 42\n# a note made meanwhile\n"},
+        {"serial.next = 9000\n", AutoRun::Result::Failed, "serial.next = 9000\n"},
+    };
+    for (const auto& c : cases) {
+        AutoRig rig;
+        rig.insert("ATmega328P");
+        const std::string project = rig.file("p.vardel", head + "serial.next = 41\n");
+        AutoJobLoad load = LoadAutoJob(project, true);
+        ASSERT_TRUE(load.ok()) << load.error;
+        AutoRun run(rig.lines, rig.clock, rig.timing, rig.host, rig.lock);
+        bool edited = false;
+        run.stopRequested = [&] {
+            if (!edited)
+                rig.file("p.vardel", head + c.edit);
+            edited = true;
+            return false;
+        };
+        EXPECT_EQ(run.run(load.job), c.result) << c.edit;
+        EXPECT_EQ(rig.read("p.vardel"), head + c.after);
+        EXPECT_EQ(rig.read("runs.csv").find("was given serial.next = 9000 meanwhile") !=
+                      std::string::npos,
+                  c.result == AutoRun::Result::Failed)
+            << rig.read("runs.csv");
+    }
+}
+
 // A stop or a port fault during a verify says where the compare ended, never that the chip
 // differs from the image.
 TEST(AvrJob, AVerifyCutShortNeverSaysTheChipDiffers)

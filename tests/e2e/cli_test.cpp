@@ -1399,7 +1399,8 @@ TEST_F(Cli, AutoWritesTheFuseAndLockBytesOfTheCatalogueParts)
         {"ATmega128", "fuses = SPIEN=1\n", 1,
          "the project sets SPIEN=1, which serial programming cannot change", "sim show",
          "avr.fuse.high=99\n"},
-        {"AT90S8535", "lock = LB2=0\n", 1, "LB2 can be programmed only together with LB1",
+        // Refused when the project is read, before the chip is erased.
+        {"AT90S8535", "lock = LB2=0\n", 1, "line 3: the AT90S8535 takes LB2 only together with LB1",
          "avr read-lock", "LB2=1\nLB1=1\n"},
     };
     for (const Case& c : cases) {
@@ -1466,7 +1467,7 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
     EXPECT_FALSE(std::getline(lines, entry));
 }
 
-TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
+TEST_F(Cli, AutoStoppedByAPortFaultSpendsTheSerialNumberAndLogsTheStep)
 {
     const std::string project = "socket = avr\npart = ATmega328P\nserial.memory = eeprom\n"
                                 "serial.address = 0\nserial.length = 2\nserial.format = bcd\n"
@@ -1475,15 +1476,18 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
     ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
     Result r = cli("--sim-port-fails-after 50000 auto " + file("p.vardel"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("failed at the step \"eeprom\": the chip is erased; the EEPROM is "
-                         "partly written (up to 0x"),
+    // A serial number alone is its own two bytes, written without an erase; the fault comes in
+    // the compare after them.
+    EXPECT_NE(r.out.find("failed at the step \"verify eeprom\": the EEPROM is programmed"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(readAll(file("p.vardel")), project + "serial.next = 42\n");
+    // The chip may hold 42: the next one gets 43.
+    EXPECT_EQ(readAll(file("p.vardel")), project + "serial.next = 43\n");
     const std::string log = readAll(file("runs.csv"));
     EXPECT_NE(log.find(",42,,"), std::string::npos) << log;
-    EXPECT_NE(log.find(",eeprom,"), std::string::npos) << log;
+    EXPECT_NE(log.find(",verify eeprom,"), std::string::npos) << log;
     EXPECT_NE(log.find(",failed,Port error on the simulated board"), std::string::npos) << log;
+    EXPECT_NE(log.find("serial number 42 spent"), std::string::npos) << log;
 
     // A number that does not fit is refused before the chip is touched, and logged.
     std::ofstream(file("p.vardel")) << project << "serial.next = 10000\n";
@@ -1517,11 +1521,23 @@ TEST_F(Cli, AutoStoppedByAPortFaultKeepsTheSerialNumberAndLogsTheStep)
 
 TEST_F(Cli, AutoProgramsAndNumbersSpiAndMicrowireEeproms)
 {
-    // The serial number sits in the image's last two bytes: the last word of a x16 Microwire
-    // part, and the last bytes of a 25xx page.
+    // The serial number sits in the image's last two bytes, which the image leaves blank: the
+    // last word of a x16 Microwire part, and the last bytes of a 25xx page.
     std::string image;
     for (int i = 0; i < 512; ++i)
         image.push_back(static_cast<char>(i * 5 + 3));
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    std::ofstream(file("over.vardel"))
+        << "socket = eeprom\npart = 25040\neeprom = image.bin\nserial.memory = eeprom\n"
+           "serial.address = 0x1FE\nserial.length = 2\nserial.format = bcd\nserial.next = 7\n";
+    ASSERT_EQ(cli("sim insert-eeprom 25040").status, 0);
+    Result over = cli("auto " + file("over.vardel"));
+    EXPECT_EQ(over.status, 1);
+    EXPECT_NE(over.out.find("line 5: the serial number (2 bytes at 0x01FE) would replace bytes of "
+                            "the image, the first at 0x01FE"),
+              std::string::npos)
+        << over.out;
+    image.replace(0x1FE, 2, "\xFF\xFF");
     std::ofstream(file("image.bin"), std::ios::binary) << image;
     for (const char* type : {"25040", "93C66x16"}) {
         SCOPED_TRACE(type);
@@ -1544,6 +1560,63 @@ TEST_F(Cli, AutoProgramsAndNumbersSpiAndMicrowireEeproms)
         EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4661,"), std::string::npos) << log;
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
     }
+}
+
+// Two stations on one project, refusals that come before a port is opened, and a batch that goes
+// on after a failed chip and ends with its counts.
+TEST_F(Cli, AutoStationsShareOneProjectAndABatchEndsWithItsCounts)
+{
+    std::ofstream(file("p.vardel"))
+        << "socket = avr\npart = ATmega328P\nserial.memory = eeprom\nserial.address = 0\n"
+           "serial.length = 2\nserial.format = big-endian\nserial.next = 7000\nlog = runs.csv\n";
+    const auto on = [this](const char* station, const std::string& args) {
+        return "XDG_CONFIG_HOME=" + dir.path().toStdString() +
+               " " VARDEL_CLI " --port sim:" + file(station) + " --virtual-time " + args;
+    };
+    const auto serialOf = [&](const char* station) {
+        run(on(station, "sim export avr-eeprom " + file("ee.bin")));
+        const std::string bytes = readAll(file("ee.bin"));
+        return (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
+    };
+    for (const char* station : {"s1", "s2"})
+        ASSERT_EQ(run(on(station, "sim insert-avr ATmega328P")).status, 0);
+    run("(" + on("s1", "auto " + file("p.vardel")) + " >" + file("a.out") + " 2>&1) & (" +
+        on("s2", "auto " + file("p.vardel")) + " >" + file("b.out") + " 2>&1) & wait");
+    EXPECT_EQ((std::set<int>{serialOf("s1"), serialOf("s2")}), (std::set<int>{7000, 7001}))
+        << readAll(file("a.out")) << readAll(file("b.out"));
+    EXPECT_NE(readAll(file("p.vardel")).find("serial.next = 7002\n"), std::string::npos);
+
+    // Refused before any port is opened: the station's board folder is never made.
+    std::ofstream(file("f.vardel")) << "socket = avr\npart = ATmega328P\nfuses = CKDIV8=1\n";
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } refusals[] = {
+        {"auto " + file("p.vardel") + " --log /no/such/dir/x.csv", 1,
+         "the log /no/such/dir/x.csv cannot be written"},
+        {"auto " + file("f.vardel"), 2, "writes fuse or lock bits"},
+    };
+    for (const auto& r : refusals) {
+        const Result result = run(on("never", r.args));
+        EXPECT_EQ(result.status, r.status) << result.out;
+        EXPECT_NE(result.out.find(r.says), std::string::npos) << result.out;
+        EXPECT_FALSE(std::filesystem::exists(file("never"))) << r.args;
+    }
+
+    // The first chip is another part: with --keep-going the fresh ones after it are programmed.
+    for (const bool keepGoing : {false, true}) {
+        ASSERT_EQ(run(on("s1", "sim insert-avr ATtiny85")).status, 0);
+        const Result r = run(on("s1", "auto " + file("p.vardel") + " --count 3" +
+                                          (keepGoing ? " --keep-going" : "")));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find(keepGoing ? "Batch: 2 good, 1 failed, 0 refused, 0 not started"
+                                       : "Batch: 0 good, 1 failed, 0 refused, 2 not started"),
+                  std::string::npos)
+            << r.out;
+    }
+    // The chip that failed at its identification took no number.
+    EXPECT_NE(readAll(file("p.vardel")).find("serial.next = 7004\n"), std::string::npos);
 }
 
 TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
