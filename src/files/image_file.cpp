@@ -156,17 +156,22 @@ AvrImageBits ReadAvrImageBits(const HexImage& image)
     const std::uint64_t lock = AvrHexBase(AvrMemory::Lock);
     const std::uint64_t end = AvrHexBase(AvrMemory::Signature);
     AvrImageBits bits;
+    std::array<std::optional<std::uint8_t>, 3> signature;
     for (const HexImage::Run& run : image.runs)
         for (std::size_t i = 0; i < run.size; ++i) {
             const std::uint64_t address = run.address + i;
             const std::uint8_t byte = image.bytes[run.offset + i];
-            if (address >= fuses && address < fuses + 3)
+            if (address >= end && address < end + 3)
+                signature[2 - (address - end)] = byte;
+            else if (address >= fuses && address < fuses + 3)
                 bits.fuses[address - fuses] = byte;
             else if (address == lock)
                 bits.lock = byte;
             else if (address >= fuses && address < end)
                 ++bits.stray;
         }
+    if (signature[0] && signature[1] && signature[2])
+        bits.signature = std::array<std::uint8_t, 3>{*signature[0], *signature[1], *signature[2]};
     return bits;
 }
 

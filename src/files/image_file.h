@@ -100,10 +100,13 @@ std::string OtherMemoriesWarning(const AvrPlacement& placement, AvrMemory memory
 
 // The fuse and lock bytes of a whole-program HEX: the fuse bytes from the fuses' region base in
 // the order low, high, extended, the lock byte at the lock bits' base. Each is there only when a
-// record gives it; `stray` counts the other bytes of those two regions.
+// record gives it; `stray` counts the other bytes of those two regions. The signature of the part
+// the image was built for (avr-libc's .signature: its three bytes from the last), when the image
+// gives all three.
 struct AvrImageBits {
     std::array<std::optional<std::uint8_t>, 3> fuses;
     std::optional<std::uint8_t> lock;
+    std::optional<std::array<std::uint8_t, 3>> signature;
     std::uint64_t stray = 0;
     bool any() const { return fuses[0] || fuses[1] || fuses[2] || lock; }
 };

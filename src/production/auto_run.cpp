@@ -265,6 +265,41 @@ std::string CsvField(const std::string& text)
     return quoted + "\"";
 }
 
+// "the ATmega328P (signature 1E 95 0F)", or the signature alone for no known part.
+std::string BuiltFor(const std::array<std::uint8_t, 3>& signature)
+{
+    const std::string text =
+        "signature " + Hex2(signature[0]) + " " + Hex2(signature[1]) + " " + Hex2(signature[2]);
+    const AvrPart* part = FindPart(signature);
+    return part ? "the " + std::string(part->name) + " (" + text + ")" : "a part with " + text;
+}
+
+// A whole-program HEX named as a project's flash is taken whole, as it is on its own: its EEPROM,
+// fuse and lock regions and the signature of the part it was built for. What the project's own
+// lines give (eeprom, fuse bytes, named bits, which go on top) stays theirs. Empty, or why not.
+std::string TakeWholeProgram(AutoJob& job,
+                             const std::function<std::string(std::string_view)>& lineOf)
+{
+    const HexImage& hex = job.flash->hex;
+    if (job.flash->kind != FileKind::Hex || !HasBytesIn(hex, kAvrEepromHexBase, kAvrHexEnd))
+        return {};
+    Project& p = job.project;
+    const AvrImageBits bits = ReadAvrImageBits(hex);
+    if (bits.stray)
+        return lineOf("flash") + std::to_string(bits.stray) +
+               " bytes of the flash image's fuse and lock regions are neither fuse bytes "
+               "(0x820000-0x820002) nor the lock byte (0x830000)";
+    if (!job.eeprom && HasBytesIn(hex, kAvrEepromHexBase, AvrHexBase(AvrMemory::Fuses)))
+        job.eeprom = job.flash;
+    for (std::size_t i = 0; i < bits.fuses.size(); ++i)
+        if (!p.fuseBytes[i])
+            p.fuseBytes[i] = bits.fuses[i];
+    if (!p.lockByte)
+        p.lockByte = bits.lock;
+    job.signature = bits.signature;
+    return {};
+}
+
 } // namespace
 
 const char* const AutoRun::kLogHeader = "time,project,part,signature,serial,flash_crc32,"
@@ -314,6 +349,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                          "(0x820000-0x820002) nor the lock byte (0x830000)");
         job.project.fuseBytes = bits.fuses;
         job.project.lockByte = bits.lock;
+        job.signature = bits.signature;
         if (!job.flash && !job.eeprom && !bits.any())
             return error("the file holds nothing to program");
         return result;
@@ -337,16 +373,30 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
     job.project = std::move(parse.project);
     job.text.assign(bytes.bytes.begin(), bytes.bytes.end());
     const Project& p = job.project;
-    const auto lineOf = [&p](std::string_view key) {
+    const std::function<std::string(std::string_view)> lineOf = [&p](std::string_view key) {
         const int line = p.lineOf(key);
         return line ? "line " + std::to_string(line) + ": " : std::string();
     };
     std::uint64_t flashSize = 0, eepromSize = 0;
+    if (!p.flash.empty())
+        if (const std::string e = readImage(ResolvedBeside(fileName, p.flash), job.flash);
+            !e.empty())
+            return error(e);
+    if (!p.eeprom.empty())
+        if (const std::string e = readImage(ResolvedBeside(fileName, p.eeprom), job.eeprom);
+            !e.empty())
+            return error(e);
+    if (p.socket == ProjectSocket::Avr && job.flash)
+        if (const std::string e = TakeWholeProgram(job, lineOf); !e.empty())
+            return error(e);
     if (p.socket == ProjectSocket::Avr) {
         const AvrPart* part = FindPartByName(p.part);
         if (!part)
             return error(lineOf("part") + "unknown AVR part '" + p.part +
                          "' (vardel-cli avr parts lists them)");
+        if (job.signature && *job.signature != part->signature)
+            return error(lineOf("flash") + "the image was built for " + BuiltFor(*job.signature) +
+                         ", not for the project's " + part->name);
         JobBits named;
         std::string key;
         if (const std::string e = ApplyBits(*part, p, true, named, key); !e.empty())
@@ -368,14 +418,6 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                 " bytes at " + AddressText(s->address) + ") lies outside the " + p.part + "'s " +
                 (s->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) + " bytes)");
     }
-    if (!p.flash.empty())
-        if (const std::string e = readImage(ResolvedBeside(fileName, p.flash), job.flash);
-            !e.empty())
-            return error(e);
-    if (!p.eeprom.empty())
-        if (const std::string e = readImage(ResolvedBeside(fileName, p.eeprom), job.eeprom);
-            !e.empty())
-            return error(e);
     if (const auto& s = p.serial) {
         // The number goes where the image leaves the memory blank, or it would replace the
         // image's own bytes.
@@ -619,11 +661,26 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     }
     const std::array<std::uint8_t, 3> signature = session.identity().signature;
     record.signature = Hex2(signature[0]) + " " + Hex2(signature[1]) + " " + Hex2(signature[2]);
+    // An image built for another part is refused before anything is written.
+    if (job.signature && *job.signature != signature && !other) {
+        session.close();
+        host_.NormalCursor();
+        const AvrPart* inSocket = FindPart(signature);
+        record.reason = "the image was built for " + BuiltFor(*job.signature) +
+                        "; the chip in the socket is " +
+                        (inSocket ? std::string("the ") + inSocket->name
+                                  : "one with signature " + record.signature) +
+                        ".";
+        record.part = inSocket ? inSocket->name : "";
+        return refuse("Auto run refused: " + WithoutFullStop(record.reason));
+    }
     const AvrPart* part = job.oneImage ? &session.part() : FindPartByName(project.part);
     if (!part || part->signature != signature) {
         const AvrPart* other = FindPart(signature);
         session.close();
         host_.NormalCursor();
+        // The log names the part found, whatever it is.
+        record.part = other ? other->name : "";
         record.reason =
             "The chip in the socket is " +
             (other ? std::string("the ") + other->name : "one with signature " + record.signature) +

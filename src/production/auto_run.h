@@ -29,6 +29,8 @@ struct AutoJob {
     bool oneImage = false;
     std::optional<ImageFile> flash;
     std::optional<ImageFile> eeprom;
+    // The part a whole-program HEX was built for (its .signature), checked against the chip.
+    std::optional<std::array<std::uint8_t, 3>> signature;
     std::string logFile; // empty: no log
     // The project file held for the run (null: not held); its serial.next is saved through it.
     std::shared_ptr<FileHold> hold;

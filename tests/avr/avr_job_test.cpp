@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -154,15 +155,17 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
     const struct {
         const char* lines;
         bool flashKept;
+        const char* eepromText; // what the image gives the EEPROM: all of it is written
     } cases[] = {
         {"serial.memory = eeprom\nserial.address = 0x20\nserial.length = 2\n"
          "serial.format = big-endian\nserial.next = 0x1234\n",
-         true},
-        {"fuses = CKDIV8=1\n", true},
+         true, nullptr},
+        {"fuses = CKDIV8=1\n", true, nullptr},
+        // A whole-program HEX as the flash gives the EEPROM its text, and its fuses.
         {"flash = " VARDEL_SAMPLES_DIR "/blink-atmega328p-all.hex\nserial.memory = eeprom\n"
          "serial.address = 0x20\nserial.length = 2\nserial.format = big-endian\n"
-         "serial.next = 0x1234\n",
-         false},
+         "serial.next = 0x1234\nallow-lockout = no\n",
+         false, "hello from the EEPROM"},
     };
     for (const auto& c : cases) {
         AutoRig rig;
@@ -173,6 +176,10 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
         for (std::size_t i = 0; i < chip.eeprom().size(); ++i)
             chip.eeprom()[i] = static_cast<std::uint8_t>(i);
         std::vector<std::uint8_t> expected = chip.eeprom();
+        if (c.eepromText) {
+            std::ranges::fill(expected, 0xFF);
+            std::copy_n(c.eepromText, std::strlen(c.eepromText) + 1, expected.begin());
+        }
         AutoJobLoad load = LoadAutoJob(rig.file("p.vardel", head + c.lines));
         ASSERT_TRUE(load.ok()) << load.error;
         AutoRun run(rig.lines, rig.clock, rig.timing, rig.host, rig.lock);
@@ -184,6 +191,10 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
         }
         EXPECT_EQ(chip.eeprom(), expected) << c.lines;
         EXPECT_EQ(chip.flash()[0x7000] == 0x5A, c.flashKept) << c.lines;
+        if (c.eepromText) {
+            EXPECT_EQ(chip.fuse(0), 0xE2);
+            EXPECT_EQ(chip.fuse(1), 0xD9);
+        }
     }
 }
 

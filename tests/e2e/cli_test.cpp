@@ -1308,6 +1308,50 @@ TEST_F(Cli, AutoWritesAWholeProgramImageIntoAFreshChip)
     EXPECT_NE(cli("sim show").out.find("avr.fuse.high=D9\navr.fuse.low=62\n"), std::string::npos);
 }
 
+// A whole-program HEX named as a project's flash is taken whole, and an image built for another
+// part (its .signature, 0F 95 1E at 0x840000 for the ATmega328P) goes into no other chip.
+TEST_F(Cli, AWholeProgramImageIsTakenWholeAndOnlyForItsOwnPart)
+{
+    std::string text = readAll(SAMPLES_DIR "/blink-atmega328p-all.hex");
+    text.insert(text.rfind(":00000001FF"), ":02000004008476\n:030000000F951E3B\n");
+    std::ofstream(file("sig.hex"), std::ios::binary) << text;
+    const struct {
+        const char* part;    // in the socket
+        const char* project; // null: the HEX on its own
+        int status;
+        const char* says;
+    } cases[] = {
+        {"ATmega328P", "ATmega328P", 0, "programmed and verified"},
+        {"ATmega328P", nullptr, 0, "programmed and verified"},
+        {"ATmega168", nullptr, 1,
+         "the image was built for the ATmega328P (signature 1E 95 0F); the chip in the socket "
+         "is the ATmega168"},
+        {"ATmega168", "ATmega168", 1,
+         "line 3: the image was built for the ATmega328P (signature 1E 95 0F), not for the "
+         "project's ATmega168"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " " + (c.project ? c.project : "HEX"));
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + c.part).status, 0);
+        std::ofstream(file("all.vardel"))
+            << "socket = avr\npart = " << (c.project ? c.project : "") << "\nflash = sig.hex\n";
+        const Result r = cli("--yes auto " + file(c.project ? "all.vardel" : "sig.hex"));
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+        const std::string show = cli("sim show").out;
+        // The EEPROM text, the fuses and the lock byte came with the flash, or nothing did.
+        EXPECT_EQ(show.find("avr.fuse.high=D9\navr.fuse.low=E2\navr.lock=FE") != std::string::npos,
+                  c.status == 0)
+            << show;
+        if (c.status == 0) {
+            ASSERT_EQ(cli("sim export avr-eeprom " + file("ee.bin")).status, 0);
+            EXPECT_EQ(readAll(file("ee.bin")).substr(0, 21), "hello from the EEPROM");
+        } else {
+            EXPECT_EQ(cli("avr blank-test").status, 0);
+        }
+    }
+}
+
 // --verify verifies in the same job; a plain program keeps its read-back of each write.
 TEST_F(Cli, ProgramWithVerifyChecksEveryByteOnce)
 {
@@ -1424,31 +1468,34 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
         << "# the blinker, numbered from 1001\n"
            "socket = avr\npart = ATmega328P\n"
            "flash = " SAMPLES_DIR "/blink-atmega328p-all.hex\n"
-           "serial.memory = eeprom\nserial.address = 0x10\nserial.length = 4\n"
+           "serial.memory = eeprom\nserial.address = 0x20\nserial.length = 4\n"
            "serial.format = big-endian\n"
            "serial.next = 1001 # advanced by each chip\n"
            "log = runs.csv\n";
-    auto serialAt10 = [this] {
+    // The image's EEPROM text (22 bytes), fuses and lock byte come with it; the number goes
+    // after the text.
+    auto serialAt20 = [this] {
         cli("sim export avr-eeprom " + file("ee.bin"));
-        return readAll(file("ee.bin")).substr(0x10, 4);
+        return readAll(file("ee.bin")).substr(0x20, 4);
     };
     ASSERT_EQ(cli("sim insert-avr ATmega328P").status, 0);
-    Result r = cli("auto " + file("board.vardel"));
+    Result r = cli("--yes auto " + file("board.vardel"));
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(serialAt10(), std::string("\0\0\x03\xE9", 4));
+    EXPECT_EQ(serialAt20(), std::string("\0\0\x03\xE9", 4));
     EXPECT_EQ(cli("avr verify-flash " SAMPLES_DIR "/blink-atmega328p-all.hex").status, 0);
     // Two more: the simulated board puts a fresh chip in before the second.
-    r = cli("auto " + file("board.vardel") + " --count 2");
+    r = cli("--yes auto " + file("board.vardel") + " --count 2");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("chip 2 of 2: a fresh ATmega328P"), std::string::npos) << r.out;
-    EXPECT_EQ(serialAt10(), std::string("\0\0\x03\xEB", 4));
+    EXPECT_EQ(serialAt20(), std::string("\0\0\x03\xEB", 4));
     EXPECT_NE(readAll(file("board.vardel")).find("serial.next = 1004 # advanced by each chip\n"),
               std::string::npos);
 
     const std::string log = readAll(file("runs.csv"));
-    const std::regex line("(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
-                          "board.vardel,ATmega328P,1E 95 0F,(\\d+),([0-9A-F]{8}),([0-9A-F]{8}),,,"
-                          "ok,\\d+\\.\\d{3},ok,\n");
+    const std::regex line(
+        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
+        "board.vardel,ATmega328P,1E 95 0F,(\\d+),([0-9A-F]{8}),([0-9A-F]{8}),E2 D9 FD,FE,"
+        "ok,\\d+\\.\\d{3},ok,\n");
     std::istringstream lines(log);
     std::string header, entry;
     std::getline(lines, header);

@@ -63,7 +63,11 @@ void AutoWindowTest::autoButtonAsksForAProjectAndProgramsTheNextNumber()
     p.nextFile = project;
     a.btnAuto->click();
     // Only the outcome is a box; the steps' own "OK" boxes went to the status line.
-    QCOMPARE(p.messages, QStringList{"OK|ATmega328P programmed and verified, serial number 7."});
+    // The image's fuses and lock byte come with its flash: one question lists both.
+    QCOMPARE(p.messages.size(), 2);
+    QVERIFY(p.messages[0].startsWith("Program Fuse Bits|Are you sure?"));
+    QVERIFY(p.messages[0].contains("BODLEVEL1 1 -> 0") && p.messages[0].contains("LB1 1 -> 0"));
+    QCOMPARE(p.messages[1], "OK|ATmega328P programmed and verified, serial number 7.");
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(chip->eeprom().data()) + 0x20, 3),
              QByteArray("007"));
     QCOMPARE(chip->flash()[0], std::uint8_t(0x0C));
