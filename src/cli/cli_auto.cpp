@@ -106,6 +106,8 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
     // The printing host turns a stop signal into a stop request on ctx.lock (stopOnSignal).
     AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, *ctx.host, ctx.lock);
     run.allowLockout = ctx.allowLockout;
+    run.protection =
+        ctx.clearProtection ? EepromPage::Protection::Clear : EepromPage::Protection::Refuse;
     run.stopRequested = [] {
         return CliHost::interrupted != 0;
     };

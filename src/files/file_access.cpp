@@ -348,8 +348,9 @@ void RemoveTemporariesOnSignals(std::initializer_list<int> signalNumbers)
 bool AppendToFile(const std::string& fileName, const std::string& text, const std::string& header,
                   std::string* error)
 {
-    const int fd =
-        ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    int fd = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) {
         SetError(error, Reason("cannot open " + fileName, errno));
         return false;
@@ -361,11 +362,18 @@ bool AppendToFile(const std::string& fileName, const std::string& text, const st
         return false;
     }
     const bool created = info.st_size == 0;
+    // A line cut short before (a crash, a full disk) is ended, so the next one starts whole.
+    char last = '\n';
+    if (!created && ::pread(fd, &last, 1, info.st_size - 1) != 1)
+        last = '\n';
     // One write for the whole line, so that two programs appending to the log never mix lines.
-    const std::string all = (created ? header : std::string()) + text;
-    const bool ok = WriteAll(fd, reinterpret_cast<const std::uint8_t*>(all.data()), all.size()) &&
-                    ::fsync(fd) == 0;
+    const std::string all = (created ? header : std::string()) + (last == '\n' ? "" : "\n") + text;
+    bool ok = WriteAll(fd, reinterpret_cast<const std::uint8_t*>(all.data()), all.size()) &&
+              ::fsync(fd) == 0;
     const int code = errno;
+    // A line written in part is taken back: the file holds whole lines or none of this one.
+    if (!ok && ::ftruncate(fd, info.st_size) == 0)
+        ::fsync(fd);
     if (::close(fd) != 0 && ok) {
         SetError(error, Reason("cannot write " + fileName, errno));
         return false;

@@ -70,10 +70,12 @@ std::string Hex2(std::uint8_t byte)
     return text;
 }
 
-std::string Hex8(std::uint32_t value)
+// A CRC as the log writes it, "0x0123ABCD": with its prefix no spreadsheet takes it for a number
+// (12345678, or 1E345678 in scientific notation).
+std::string CrcText(std::uint32_t value)
 {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
     return text;
 }
 
@@ -734,9 +736,9 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     const bool programsFlash = job.flash || (serial_ && project.serial->inFlash);
     const bool programsEeprom = job.eeprom || (serial_ && !project.serial->inFlash);
     if (programsFlash)
-        record.flashCrc = Hex8(Crc32(flash));
+        record.flashCrc = CrcText(Crc32(flash));
     if (programsEeprom)
-        record.eepromCrc = Hex8(Crc32(eeprom));
+        record.eepromCrc = CrcText(Crc32(eeprom));
 
     // One session: erase once, each memory written and verified in one pass, then the fuses, then
     // the lock bits, with no power cycle between them. A fuse that ends serial programming takes
@@ -851,6 +853,7 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
 {
     AutoHost host(host_);
     EepromPage page(lines_, timing_, host, operations_);
+    page.protection = protection;
     const int type = FindEepromType(job.project.part);
     page.cbChipChange(type);
     partName_ = kEepromTypes[static_cast<std::size_t>(type)].name;
@@ -867,7 +870,7 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
         const auto bytes = SerialBytes(rule, *serial_);
         std::copy(bytes->begin(), bytes->end(), image.begin() + rule.address);
     }
-    record.eepromCrc = Hex8(Crc32(image));
+    record.eepromCrc = CrcText(Crc32(image));
     std::copy(image.begin(), image.end(), page.EepromImage.begin());
 
     using Outcome = EepromPage::Outcome;

@@ -8,6 +8,7 @@
 #include "hw/host.h"
 #include "hw/line_driver.h"
 #include "hw/operation_lock.h"
+#include "i2c/eeprom_page.h"
 
 #include <array>
 #include <chrono>
@@ -79,6 +80,9 @@ public:
     std::function<void(const std::vector<BitChange>&)> showChanges;
     // Asked between steps: true ends the run there ("stopped").
     std::function<bool()> stopRequested;
+    // What a 25xx's block protection gets: asked (the window), refused, or cleared
+    // (--clear-protection), as in a single program command.
+    EepromPage::Protection protection = EepromPage::Protection::Ask;
 
     Result run(AutoJob& job);
 

@@ -1494,7 +1494,7 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
     const std::string log = readAll(file("runs.csv"));
     const std::regex line(
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
-        "board.vardel,ATmega328P,1E 95 0F,(\\d+),([0-9A-F]{8}),([0-9A-F]{8}),E2 D9 FD,FE,"
+        "board.vardel,ATmega328P,1E 95 0F,(\\d+),0x([0-9A-F]{8}),0x([0-9A-F]{8}),E2 D9 FD,FE,"
         "ok,\\d+\\.\\d{3},ok,\n");
     std::istringstream lines(log);
     std::string header, entry;
@@ -1692,6 +1692,15 @@ TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
     ASSERT_EQ(cli("sim export eeprom " + file("chip.bin")).status, 0);
     EXPECT_EQ(readAll(file("chip.bin")), readAll(file("image.bin")));
     EXPECT_EQ(cli("sim show").out, "eeprom=25256\navr=none\neeprom.status=80\n");
+    // Auto takes the same word: --yes alone does not clear the protection.
+    std::ofstream(file("p.vardel")) << "socket = eeprom\npart = 25256\neeprom = image.bin\n";
+    for (const auto& [words, status] :
+         {std::pair<std::string, int>{"--yes auto ", 1}, {"--clear-protection auto ", 0}}) {
+        ASSERT_EQ(cli("sim insert-eeprom 25256 --set eeprom.status=8C").status, 0);
+        r = cli(words + file("p.vardel"));
+        EXPECT_EQ(r.status, status) << r.out;
+        EXPECT_EQ(cli("sim show").out.find("eeprom.status=8C") == std::string::npos, status == 0);
+    }
     // A key the chip does not have, or an AVR key beside it, is a usage error or a folder error.
     EXPECT_EQ(cli("sim insert-eeprom 24C256 --set eeprom.status=00").status, 2);
     EXPECT_EQ(cli("sim insert-eeprom 93C46x8 --set eeprom.status=00").status, 2);

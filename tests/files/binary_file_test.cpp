@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+using vardel::AppendToFile;
 using vardel::FileKind;
 using vardel::FileKindOf;
 using vardel::FileTypeSuffix;
@@ -137,6 +138,31 @@ TEST(AtomicReplacement, ShortWriteLeavesTheExistingFileWhole)
     EXPECT_FALSE(textWritten);
     EXPECT_EQ(ReadWholeFile(file), "original image");
     EXPECT_EQ(folder.names(), std::vector<std::string>{"flash.bin"});
+}
+
+// A log line goes in whole or not at all, and a line cut short before (a crash, a full disk) is
+// ended first, so the next one is never joined to it.
+TEST(LogAppend, ALineGoesInWholeOrNotAtAll)
+{
+    ScratchFolder folder;
+    const auto log = folder.file("runs.csv");
+    ASSERT_TRUE(AppendToFile(log, "first\n", "head\n"));
+    WriteWholeFile(log, ReadWholeFile(log) + "cut sh");
+    ASSERT_TRUE(AppendToFile(log, "second\n", "head\n"));
+    EXPECT_EQ(ReadWholeFile(log), "head\nfirst\ncut sh\nsecond\n");
+
+    // No room for the whole line: a file size limit cuts the write short, even for root.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 40;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = AppendToFile(log, std::string(100, 'x') + "\n", "head\n");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadWholeFile(log), "head\nfirst\ncut sh\nsecond\n");
 }
 
 TEST(AtomicReplacement, AFileWritableInAReadOnlyFolderIsRewrittenInPlace)
