@@ -77,6 +77,8 @@ std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job)
         return Failure;
     }
     job = std::move(load.job);
+    for (const std::string& note : load.notes)
+        std::fprintf(stderr, "NOTE: %s: %s\n", job.fileName.c_str(), note.c_str());
     if (!words.log.isEmpty())
         job.logFile = FileNameFromQString(words.log);
     const bool writesBits = !job.project.fuseBits.empty() || !job.project.lockBits.empty() ||

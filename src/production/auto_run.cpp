@@ -17,6 +17,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -141,7 +142,7 @@ void Name(std::vector<std::pair<std::string, bool>>& bits, const std::string& na
 // The fuse and lock bits a job asks for; an error when a name or a byte does not fit the part,
 // or when a bit ends serial programming and `allowed` is false.
 std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed, JobBits& out,
-                      std::string& key)
+                      std::string& key, std::vector<std::string>* notes = nullptr)
 {
     using Kind = AvrBits::Kind;
     out = {};
@@ -169,9 +170,18 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     };
     auto byBytes = [&](int byte, std::uint8_t value, const std::string& what,
                        std::vector<std::pair<std::string, bool>>& into) -> std::string {
-        if ((value | bits.mask(byte)) != 0xFF)
-            return what + " " + Hex2(value) + " programs bits the " + chip +
-                   " does not have (its bits: " + Hex2(bits.mask(byte)) + ")";
+        // Bits the part does not have are ignored, as other programmers ignore them (Arduino's
+        // extended fuse CB for the ATmega32U4), and said; the part's own bits go as given.
+        if (const auto absent = static_cast<std::uint8_t>(~(value | bits.mask(byte)));
+            absent && notes) {
+            std::string list;
+            for (int b = 7; b >= 0; --b)
+                if (absent >> b & 1)
+                    list += (list.empty() ? "" : ", ") + std::to_string(b);
+            notes->push_back(what + " " + Hex2(value) + " programs bit" +
+                             (std::popcount(absent) > 1 ? "s " : " ") + list + ", which the " +
+                             chip + " does not have: ignored");
+        }
         for (int b = 0; b < 8; ++b)
             if (bits.bitName(byte, b))
                 if (const std::string e =
@@ -401,7 +411,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                          ", not for the project's " + part->name);
         JobBits named;
         std::string key;
-        if (const std::string e = ApplyBits(*part, p, true, named, key); !e.empty())
+        if (const std::string e = ApplyBits(*part, p, true, named, key, &result.notes); !e.empty())
             return error(lineOf(key) + e);
         flashSize = part->flashBytes;
         eepromSize = part->eepromBytes;
@@ -706,8 +716,14 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     };
     if (writesFuses || writesLock) {
         std::string key;
-        if (const std::string e = ApplyBits(*part, project, allowed, named, key); !e.empty())
+        std::vector<std::string> notes;
+        if (const std::string e = ApplyBits(*part, project, allowed, named, key, &notes);
+            !e.empty())
             return refused(e);
+        // A project's notes were given when it was read; a whole-program HEX's are given here.
+        if (job.oneImage)
+            for (const std::string& note : notes)
+                host_.MessageBox(note + ".", "WARNING", Host::Kind::Warning);
     }
 
     std::vector<std::uint8_t> flash(part->flashBytes, 0xFF);

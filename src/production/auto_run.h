@@ -40,6 +40,8 @@ struct AutoJob {
 struct AutoJobLoad {
     AutoJob job;
     std::string error; // "FILE: line N: ..." or what could not be read
+    // What the front end tells the user beside: bits of a fuse byte the part does not have.
+    std::vector<std::string> notes;
     bool ok() const { return error.empty(); }
 };
 

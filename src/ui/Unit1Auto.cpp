@@ -135,6 +135,8 @@ bool AutoPanel::openProject(const std::string& fileName, bool hold)
     }
     job_ = std::move(load.job);
     showProject();
+    for (const std::string& note : load.notes)
+        window_.host().StatusText(note);
     return true;
 }
 
