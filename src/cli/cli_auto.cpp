@@ -129,9 +129,17 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
                               " not started");
         return good == count ? Success : Failure;
     };
+    for (const std::string& image : ImagesText(job))
+        CliHost::note("image " + image);
     for (int chip = 1; chip <= count; ++chip) {
         if (chip > 1 && !NextChip(ctx, job, part, chip, count))
             return counts();
+        // What was checked at the start is what every chip gets.
+        if (const std::string changed = ChangedImage(job); !changed.empty()) {
+            std::fprintf(stderr, "ERROR: %s changed during the batch: it ends here\n",
+                         changed.c_str());
+            return counts();
+        }
         const AutoRun::Result result = run.run(job);
         // A one-image HEX is for whatever part the first chip was.
         if (part.empty())

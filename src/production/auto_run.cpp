@@ -327,7 +327,8 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         result.error = fileName + ": " + text;
         return result;
     };
-    auto readImage = [](const std::string& name, std::optional<ImageFile>& into) -> std::string {
+    auto readImage = [&job](const std::string& name,
+                            std::optional<ImageFile>& into) -> std::string {
         const ImageRead read =
             ReadImageFile(name, static_cast<std::size_t>(AvrPage::kPartFlashLoadLimit));
         if (read.failure == ImageFailure::UnknownKind)
@@ -337,6 +338,8 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         if (!read.ok())
             return name + ": " + read.detail;
         into = read.file;
+        const FileBytes bytes = ReadWholeFile(name, static_cast<std::size_t>(1) << 30);
+        job.images.push_back({name, Crc32(bytes.bytes)});
         return {};
     };
 
@@ -453,6 +456,24 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         job.logFile = ResolvedBeside(fileName, p.log);
     job.hold = std::move(held);
     return result;
+}
+
+std::vector<std::string> ImagesText(const AutoJob& job)
+{
+    std::vector<std::string> out;
+    for (const AutoJob::ImageStamp& image : job.images)
+        out.push_back(image.fileName + " CRC-32 " + CrcText(image.crc));
+    return out;
+}
+
+std::string ChangedImage(const AutoJob& job)
+{
+    for (const AutoJob::ImageStamp& image : job.images) {
+        const FileBytes bytes = ReadWholeFile(image.fileName, static_cast<std::size_t>(1) << 30);
+        if (!bytes.ok() || Crc32(bytes.bytes) != image.crc)
+            return image.fileName;
+    }
+    return {};
 }
 
 std::string CheckLogFile(const std::string& fileName)

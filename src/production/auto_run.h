@@ -30,6 +30,12 @@ struct AutoJob {
     bool oneImage = false;
     std::optional<ImageFile> flash;
     std::optional<ImageFile> eeprom;
+    // Each image file read, with the CRC-32 of its content: a batch stops when one changes.
+    struct ImageStamp {
+        std::string fileName;
+        std::uint32_t crc;
+    };
+    std::vector<ImageStamp> images;
     // The part a whole-program HEX was built for (its .signature), checked against the chip.
     std::optional<std::array<std::uint8_t, 3>> signature;
     std::string logFile; // empty: no log
@@ -54,6 +60,10 @@ inline constexpr std::chrono::milliseconds kProjectHoldWait{5000};
 // `hold` the project file is held first (waiting up to kProjectHoldWait for another run), until
 // the job goes. Nothing touches a port.
 AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold = false);
+// The image files as the batch started, "flash.hex CRC-32 0x0123ABCD" each; and the first one whose
+// content has changed since (empty: none), for a batch to stop before its next chip.
+std::vector<std::string> ImagesText(const AutoJob& job);
+std::string ChangedImage(const AutoJob& job);
 // Whether the log can take a line: empty, or why not. A missing log is created (empty).
 std::string CheckLogFile(const std::string& fileName);
 

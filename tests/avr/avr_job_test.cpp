@@ -198,6 +198,21 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
     }
 }
 
+// The images are stamped when the batch starts: one that changes under it is found before the
+// next chip.
+TEST(AutoRun, AnImageChangedDuringABatchIsFound)
+{
+    AutoRig rig;
+    const std::string image = rig.file("fw.bin", std::string(64, '\x5A'));
+    AutoJobLoad load =
+        LoadAutoJob(rig.file("p.vardel", "socket = avr\npart = ATmega328P\nflash = fw.bin\n"));
+    ASSERT_TRUE(load.ok()) << load.error;
+    ASSERT_EQ(ImagesText(load.job).size(), 1u);
+    EXPECT_EQ(ChangedImage(load.job), "");
+    rig.file("fw.bin", std::string(64, '\x5B'));
+    EXPECT_EQ(ChangedImage(load.job), image);
+}
+
 // The project is read again when the next serial number is saved: an edit made during the run
 // stays, and a serial.next given meanwhile is not overwritten (the run says so).
 TEST(AutoRun, AnEditOfTheProjectDuringTheRunIsKept)
