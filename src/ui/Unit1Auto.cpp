@@ -201,8 +201,19 @@ void AutoPanel::btnAutoClick()
     // held for the run: another station's run on it waits.
     if (!openProject(job_->fileName, true))
         return;
-    window_.PageControl1->setCurrentWidget(
-        job_->project.socket == vardel::ProjectSocket::Avr ? window_.tsAvr : window_.tsEeprom);
+    // A project runs on its own socket's page only: the page shows the chip it programs.
+    const bool avr = job_->project.socket == vardel::ProjectSocket::Avr;
+    QWidget* own = avr ? window_.tsAvr : window_.tsEeprom;
+    QWidget* shown = window_.PageControl1->currentWidget();
+    if (shown != own && (shown == window_.tsAvr || shown == window_.tsEeprom)) {
+        job_->hold.reset();
+        static_cast<vardel::Host&>(window_.host())
+            .MessageBox(std::string("The open project is for the ") +
+                            (avr ? "AVR socket" : "24CXXX socket") +
+                            ": switch to its page to run it.\rNothing was written.",
+                        "ERROR", vardel::Host::Kind::Error);
+        return;
+    }
     vardel::AutoRun::Result result = vardel::AutoRun::Result::Refused;
     setEnabled(false);
     window_.runChipCommand([this, &result] {

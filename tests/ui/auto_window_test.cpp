@@ -146,6 +146,14 @@ void AutoWindowTest::autoOnTheEepromPageProgramsThe24Cxx()
               "serial.next = 0x1234\nserial.step = 2\nlog = label.csv\n");
     p.nextFile = p.dir.path() + "/label.vardel";
     panel(p).OpenProject1->trigger();
+    // On the AVR page a 24Cxx project is refused: the page would not show the chip it programs.
+    w.PageControl1->setCurrentWidget(w.tsAvr);
+    panel(p).ToolButtonAuto->trigger();
+    QCOMPARE(p.messages, QStringList{"ERROR|The open project is for the 24CXXX socket: switch to "
+                                     "its page to run it.\rNothing was written."});
+    QCOMPARE(chip->memory()[0], std::uint8_t(0xFF));
+    p.messages.clear();
+    w.PageControl1->setCurrentWidget(w.tsEeprom);
     panel(p).ToolButtonAuto->trigger();
     QCOMPARE(p.messages, QStringList{"OK|24C02 programmed and verified, serial number 4660."});
     QCOMPARE(w.PageControl1->currentWidget(), w.tsEeprom);
