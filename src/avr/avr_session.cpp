@@ -215,6 +215,13 @@ bool AvrSession::reenter()
     return serial_.ProgrammingEnable() && serial_.ReadSignature() == identity_.signature;
 }
 
+std::optional<int> AvrSession::lockMode()
+try {
+    return open_ && ops_ ? ReadLockMode(serial_, *ops_) : std::nullopt;
+} catch (const PortError&) {
+    return std::nullopt;
+}
+
 std::vector<AvrStepOutcome> AvrSession::run(const AvrJob& job)
 {
     std::vector<AvrStepOutcome> outcomes(job.steps.size());

@@ -207,6 +207,9 @@ public:
     bool acquired() const { return operation_.acquired(); }
     const AvrIdentity& identity() const { return identity_; }
     const AvrPart& part() const { return *identity_.part; }
+    // The lock mode the open session's chip is in (1: no lock bit programmed), where the part can
+    // tell; nothing where it cannot, or the port failed.
+    std::optional<int> lockMode();
 
     // Runs the steps in order, the first that does not end Done ending the job; a verify that
     // finds a difference ends it too. One outcome per step. The fuse and lock writes are planned

@@ -68,12 +68,11 @@ std::optional<std::uint8_t> HexByte(std::string_view s)
     return static_cast<std::uint8_t>(*value);
 }
 
-constexpr const char* kKeys[] = {"socket",        "part",          "flash",
-                                 "eeprom",        "fuses",         "fuse.low",
-                                 "fuse.high",     "fuse.extended", "lock",
-                                 "allow-lockout", "serial.memory", "serial.address",
-                                 "serial.length", "serial.format", "serial.width",
-                                 "serial.next",   "serial.step",   "log"};
+constexpr const char* kKeys[] = {
+    "socket",        "part",           "flash",         "eeprom",        "fuses",
+    "fuse.low",      "fuse.high",      "fuse.extended", "lock",          "allow-lockout",
+    "serial.memory", "serial.address", "serial.length", "serial.format", "serial.width",
+    "serial.next",   "serial.step",    "log",           "blank-only"};
 
 constexpr const char* kFormats[] = {"little-endian", "big-endian", "ascii", "bcd"};
 
@@ -173,8 +172,8 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     if (has("log"))
         p.log = value("log");
     const bool eepromSocket = p.socket == ProjectSocket::Eeprom;
-    for (const char* avrOnly :
-         {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock", "allow-lockout"})
+    for (const char* avrOnly : {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock",
+                                "allow-lockout", "blank-only"})
         if (eepromSocket && has(avrOnly))
             return fail(line(avrOnly), std::string("an EEPROM socket has no ") + avrOnly);
     if (eepromSocket && !has("eeprom"))
@@ -211,6 +210,11 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
         if (value("allow-lockout") != "yes" && value("allow-lockout") != "no")
             return fail(line("allow-lockout"), "allow-lockout is yes or no");
         p.allowLockout = value("allow-lockout") == "yes";
+    }
+    if (has("blank-only")) {
+        if (value("blank-only") != "yes" && value("blank-only") != "no")
+            return fail(line("blank-only"), "blank-only is yes or no");
+        p.blankOnly = value("blank-only") == "yes";
     }
 
     bool anySerial = false;
@@ -302,6 +306,8 @@ std::string ProjectText(const Project& p)
     put("lock", BitsText(p.lockBits));
     if (p.allowLockout)
         put("allow-lockout", "yes");
+    if (p.blankOnly)
+        put("blank-only", "yes");
     if (const auto& s = p.serial) {
         put("serial.memory", s->inFlash ? "flash" : "eeprom");
         put(

@@ -43,6 +43,8 @@ struct Project {
     std::array<std::optional<std::uint8_t>, 3> fuseBytes; // fuse.low, fuse.high, fuse.extended
     std::vector<NamedBit> lockBits;
     bool allowLockout = false;
+    // blank-only: a chip that is not erased and unlocked is refused before anything is written.
+    bool blankOnly = false;
     std::optional<SerialRule> serial;
     std::string log; // the CSV log, relative to the project file's folder
     // Not a key: the lock byte of a one-image HEX.

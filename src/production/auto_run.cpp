@@ -724,6 +724,33 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     partName_ = part->name;
     record.part = part->name;
 
+    // blank-only: a chip that holds anything (a board run twice) is refused before it is touched.
+    if (project.blankOnly) {
+        std::string why;
+        if (const std::optional<int> mode = session.lockMode(); mode && *mode > 1)
+            why = "its lock bits are programmed (lock mode " + std::to_string(*mode) + ")";
+        AvrJob blank;
+        blank.steps = {AvrStep::BlankMemory(AvrMemory::Flash),
+                       AvrStep::BlankMemory(AvrMemory::Eeprom)};
+        const std::vector<AvrStepOutcome> found =
+            why.empty() ? session.run(blank) : std::vector<AvrStepOutcome>{};
+        for (std::size_t i = 0; i < found.size() && why.empty(); ++i) {
+            const char* memory = i == 0 ? "flash" : "EEPROM";
+            if (found[i].kind != AvrStepOutcome::Kind::Done)
+                why = std::string("its ") + memory + " could not be checked: " + found[i].reason;
+            else if (found[i].differs)
+                why = std::string("its ") + memory + " holds " + std::to_string(found[i].differs) +
+                      " bytes that are not FF, the first at " +
+                      AddressText(found[i].firstDifference);
+        }
+        if (!why.empty()) {
+            session.close();
+            host_.NormalCursor();
+            record.reason = "the chip is not blank: " + why + " (blank-only = yes)";
+            return refuse("Auto run refused: " + record.reason);
+        }
+    }
+
     // The bits are checked against the part before anything is written.
     JobBits named;
     const bool writesFuses = WritesBits(job, false);

@@ -198,6 +198,45 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
     }
 }
 
+// blank-only: the same chip run twice, or a locked one, is refused before anything is written,
+// and takes no number.
+TEST(AutoRun, BlankOnlyRefusesAChipThatHoldsAnything)
+{
+    AutoRig rig;
+    sim::AvrTarget& chip = rig.insert("ATmega328P");
+    const std::string project =
+        rig.file("p.vardel", "socket = avr\npart = ATmega328P\nflash = " VARDEL_SAMPLES_DIR
+                             "/blink-atmega163.hex\nblank-only = yes\nserial.memory = eeprom\n"
+                             "serial.address = 0\nserial.length = 1\nserial.format = bcd\n"
+                             "serial.next = 1\n");
+    const struct {
+        const char* lock; // set on the chip first, or null
+        AutoRun::Result result;
+        const char* says;
+    } runs[] = {
+        {nullptr, AutoRun::Result::Ok, ""},
+        {nullptr, AutoRun::Result::Refused, "its flash holds "},
+        {"FC", AutoRun::Result::Refused, "its lock bits are programmed (lock mode 3)"},
+    };
+    for (const auto& r : runs) {
+        std::string error;
+        if (r.lock) {
+            ASSERT_TRUE(chip.set("avr.lock", r.lock, error)) << error;
+        }
+        const std::vector<std::uint8_t> before = chip.flash();
+        AutoJobLoad load = LoadAutoJob(project);
+        ASSERT_TRUE(load.ok()) << load.error;
+        AutoRun run(rig.lines, rig.clock, rig.timing, rig.host, rig.lock);
+        EXPECT_EQ(run.run(load.job), r.result) << r.says;
+        if (r.result == AutoRun::Result::Refused) {
+            EXPECT_EQ(chip.flash(), before);
+            EXPECT_NE(rig.host.messages().back().find(r.says), std::string::npos)
+                << rig.host.messages().back();
+        }
+    }
+    EXPECT_NE(rig.read("p.vardel").find("serial.next = 2\n"), std::string::npos);
+}
+
 // The images are stamped when the batch starts: one that changes under it is found before the
 // next chip.
 TEST(AutoRun, AnImageChangedDuringABatchIsFound)
