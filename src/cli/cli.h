@@ -53,9 +53,10 @@ int runPorts(const std::string& procRoot, const std::string& devRoot);
 int runEeprom(Context& ctx, const QStringList& args);
 int runSim(Context& ctx, const QStringList& args);
 int runAvr(Context& ctx, const QStringList& args);
-// auto FILE [--count N] [--log FILE]: a production run from a project file or a one-image HEX.
-// auto reads its job first, before the board is opened: what the project or the words can
-// refuse is refused there (a status to exit with), and the project file stays held for the run.
+// auto FILE [--count N] [--log FILE] [--keep-going]: a production run from a project file or a
+// one-image HEX. auto reads its job first, before the board is opened: what the project or the
+// words can refuse is refused there (a status to exit with), and the project file stays held for
+// the run.
 std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job);
 int runAuto(Context& ctx, const QStringList& args, AutoJob& job);
 // avr parts: needs no board.

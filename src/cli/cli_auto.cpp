@@ -97,8 +97,8 @@ std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job)
     return std::nullopt;
 }
 
-// auto FILE [--count N] [--log FILE]: the whole programming of one chip, or of N in a row, from a
-// project file or a one-image HEX.
+// auto FILE [--count N] [--log FILE] [--keep-going]: the whole programming of one chip, or of N in
+// a row, from a project file or a one-image HEX.
 int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
 {
     AutoWords words;

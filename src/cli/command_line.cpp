@@ -48,7 +48,7 @@ const char* kCommands = R"(Commands:
   avr read-lock | program-lock [NAME=0|1 ...]
                                              prints or programs the lock bits (only a chip
                                              erase clears them)
-  auto FILE.vardel|FILE.hex [--count N] [--log FILE]
+  auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going]
                                              a production run: identify (the project's part),
                                              erase, program and verify flash and EEPROM, then
                                              the fuses and the lock bits (an EEPROM: program
@@ -57,7 +57,9 @@ const char* kCommands = R"(Commands:
                                              fails. A one-image HEX (EEPROM at 0x810000, fuses
                                              at 0x820000, lock at 0x830000) programs the chip
                                              identified. --count N runs N chips, asking for
-                                             each; --log appends a CSV line per run
+                                             each, and ends with the counts; --keep-going
+                                             goes on past a failed chip; --log appends a CSV
+                                             line per run
   sim show                                   the simulated board's chips as key=value lines
   sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]
                                              a new serial EEPROM, blank or holding FILE: a

@@ -63,8 +63,8 @@ QString InputNameProblem(const QString& argument);
 // device or a link to nowhere, in a folder that takes the file).
 QString OutputNameProblem(const QString& argument);
 
-// auto FILE [--count N] [--log FILE]: a project file (.vardel) or a one-image HEX file, the number
-// of chips and the log that replaces the project's.
+// auto FILE [--count N] [--log FILE] [--keep-going]: a project file (.vardel) or a one-image HEX
+// file, the number of chips and the log that replaces the project's.
 struct AutoWords {
     QString file;
     int count = 1;
