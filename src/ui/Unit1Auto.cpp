@@ -201,6 +201,14 @@ void AutoPanel::btnAutoClick()
     // held for the run: another station's run on it waits.
     if (!openProject(job_->fileName, true))
         return;
+    // A log that cannot take the run's line is found before the chip takes a number.
+    if (!job_->logFile.empty())
+        if (const std::string why = vardel::CheckLogFile(job_->logFile); !why.empty()) {
+            job_->hold.reset();
+            static_cast<vardel::Host&>(window_.host())
+                .MessageBox(why + ".\rNothing was written.", "ERROR", vardel::Host::Kind::Error);
+            return;
+        }
     // A project runs on its own socket's page only: the page shows the chip it programs.
     const bool avr = job_->project.socket == vardel::ProjectSocket::Avr;
     QWidget* own = avr ? window_.tsAvr : window_.tsEeprom;
