@@ -246,4 +246,8 @@ void AutoPanel::btnAutoClick()
     job_->hold.reset();
     setEnabled(true);
     showProject();
+    // The AVR page shows the chip as it now is: its type, and its lock and fuse bits in the
+    // editors, read from the chip.
+    if (avr && result == vardel::AutoRun::Result::Ok)
+        window_.identify();
 }

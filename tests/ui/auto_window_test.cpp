@@ -74,6 +74,10 @@ void AutoWindowTest::autoButtonAsksForAProjectAndProgramsTheNextNumber()
     QCOMPARE(a.lbProject->text(),
              QStringLiteral("Project: blinker.vardel (ATmega328P), next serial number: 8"));
     QVERIFY(readFile(project).contains("serial.next = 8\n"));
+    // The page shows the chip as it now is: its type, and the fuse bits the run wrote.
+    QVERIFY(w.lbTipo->text().startsWith("ATmega328P"));
+    QCOMPARE(w.editor().bits().value(1), chip->fuse(1));
+    QCOMPARE(chip->fuse(1), std::uint8_t(0xD9));
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
     QVERIFY(w.tsAvr->isEnabled() && a.btnAuto->isEnabled());
 
