@@ -65,9 +65,7 @@ void LockFuseEditor::bind(const AvrPart* part)
 {
     shown_ = part;
     const AvrPart& p = part ? *part : UnidentifiedPart();
-    bits_.emplace(p);
-    for (int byte = p.fuseCount; byte < bits_->byteCount(); ++byte)
-        bits_->setValue(byte, 0xFF);
+    bits_.emplace(p); // factory fuses, no lock bit
     boxes_ = EditorBoxesOf(p);
     released_.clear();
     for (const CatalogueBox& b : boxes_)

@@ -27,22 +27,16 @@ bool FileHold::hold(const std::string& fileName, std::chrono::milliseconds wait,
 {
     if (fd_ >= 0)
         return true;
-    const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) {
             error = fileName + " cannot be opened: " + std::strerror(errno);
             return false;
         }
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int e = errno;
-            if (e == EINTR)
-                continue;
-            if (e != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-                const std::string holder = e == EWOULDBLOCK ? FlockHolderOf(fd) : std::string();
-                ::close(fd);
-                error =
-                    e == EWOULDBLOCK
+        if (const int e = WaitForFlock(fd, wait)) {
+            const std::string holder = e == EWOULDBLOCK ? FlockHolderOf(fd) : std::string();
+            ::close(fd);
+            error = e == EWOULDBLOCK
                         ? fileName + " is in use by " +
                               (holder.empty() ? std::string("another program") : holder) +
                               " (waited " +
@@ -50,9 +44,7 @@ bool FileHold::hold(const std::string& fileName, std::chrono::milliseconds wait,
                                   std::chrono::duration_cast<std::chrono::seconds>(wait).count()) +
                               " s for it)"
                         : fileName + " cannot be held: " + std::strerror(e);
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return false;
         }
         // A holder that saved the file meanwhile gave the name to new content: hold that.
         struct stat opened {
@@ -65,6 +57,20 @@ bool FileHold::hold(const std::string& fileName, std::chrono::milliseconds wait,
         }
         ::close(fd);
     }
+}
+
+int WaitForFlock(int fd, std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        if (e == EINTR)
+            continue;
+        if (e != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+            return e;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
 }
 
 bool FileHold::replace(const void* data, std::size_t size, std::string* error)

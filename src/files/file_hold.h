@@ -29,6 +29,10 @@ private:
     int fd_ = -1;
 };
 
+// Takes an exclusive flock on the open file, waiting up to `wait` for another holder: 0, or the
+// errno that ended the wait (EWOULDBLOCK: still held when the wait was over).
+int WaitForFlock(int fd, std::chrono::milliseconds wait);
+
 // "vardel-cli (process 1234)" for the process holding an flock on the open file, or "" when
 // this machine does not know one.
 std::string FlockHolderOf(int fd);

@@ -1,5 +1,7 @@
 #include "files/image_file.h"
 
+#include "files/project_file.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -29,6 +31,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
         result.detail = EmptyFileError(fileName);
         return result;
     }
+    result.crc = Crc32(read.bytes);
     if (bin) {
         result.file.bin = std::move(read.bytes);
         return result;

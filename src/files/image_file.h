@@ -30,6 +30,8 @@ enum class ImageFailure {
 
 struct ImageRead {
     ImageFile file;
+    // CRC-32 of the bytes read (a binary file's up to its limit).
+    std::uint32_t crc = 0;
     ImageFailure failure = ImageFailure::None;
     ReadFailure readFailure = ReadFailure::None;
     std::string detail;

@@ -142,7 +142,7 @@ void Name(std::vector<std::pair<std::string, bool>>& bits, const std::string& na
 // The fuse and lock bits a job asks for; an error when a name or a byte does not fit the part,
 // or when a bit ends serial programming and `allowed` is false.
 std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed, JobBits& out,
-                      std::string& key, std::vector<std::string>* notes = nullptr)
+                      std::string& key, std::vector<std::string>& notes)
 {
     using Kind = AvrBits::Kind;
     out = {};
@@ -172,15 +172,14 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
                        std::vector<std::pair<std::string, bool>>& into) -> std::string {
         // Bits the part does not have are ignored, as other programmers ignore them (Arduino's
         // extended fuse CB for the ATmega32U4), and said; the part's own bits go as given.
-        if (const auto absent = static_cast<std::uint8_t>(~(value | bits.mask(byte)));
-            absent && notes) {
+        if (const auto absent = static_cast<std::uint8_t>(~(value | bits.mask(byte)))) {
             std::string list;
             for (int b = 7; b >= 0; --b)
                 if (absent >> b & 1)
                     list += (list.empty() ? "" : ", ") + std::to_string(b);
-            notes->push_back(what + " " + Hex2(value) + " programs bit" +
-                             (std::popcount(absent) > 1 ? "s " : " ") + list + ", which the " +
-                             chip + " does not have: ignored");
+            notes.push_back(what + " " + Hex2(value) + " programs bit" +
+                            (std::popcount(absent) > 1 ? "s " : " ") + list + ", which the " +
+                            chip + " does not have: ignored");
         }
         for (int b = 0; b < 8; ++b)
             if (bits.bitName(byte, b))
@@ -229,12 +228,9 @@ std::string ApplyBits(const AvrPart& part, const Project& project, bool allowed,
     }
     // The chip is erased first, which leaves no lock bit programmed.
     if (SerialBitsOf(part).keepsLockModes) {
+        // The job names each bit as the part does.
         const auto programmed = [&](const char* name) {
-            return std::ranges::any_of(out[1], [&](const auto& bit) {
-                return QString::fromStdString(bit.first).compare(QLatin1String(name),
-                                                                 Qt::CaseInsensitive) == 0 &&
-                       bit.second;
-            });
+            return std::ranges::count(out[1], std::pair<std::string, bool>(name, true)) > 0;
         };
         if (programmed("LB2") && !programmed("LB1"))
             return "the " + chip +
@@ -286,23 +282,22 @@ std::string BuiltFor(const std::array<std::uint8_t, 3>& signature)
     return part ? "the " + std::string(part->name) + " (" + text + ")" : "a part with " + text;
 }
 
-// A whole-program HEX named as a project's flash is taken whole, as it is on its own: its EEPROM,
-// fuse and lock regions and the signature of the part it was built for. What the project's own
-// lines give (eeprom, fuse bytes, named bits, which go on top) stays theirs. Empty, or why not.
-std::string TakeWholeProgram(AutoJob& job,
-                             const std::function<std::string(std::string_view)>& lineOf)
+// What a whole-program HEX gives beyond the flash, taken into the job as the HEX does on its own:
+// its EEPROM, fuse and lock regions and the signature of the part it was built for. What the job
+// has already (a project's eeprom, fuse bytes; named bits go on top) stays. Empty, or why not,
+// naming the fuse and lock regions as `regions`.
+std::string TakeWholeProgram(AutoJob& job, const ImageFile& image, const char* regions)
 {
-    const HexImage& hex = job.flash->hex;
-    if (job.flash->kind != FileKind::Hex || !HasBytesIn(hex, kAvrEepromHexBase, kAvrHexEnd))
+    const HexImage& hex = image.hex;
+    if (image.kind != FileKind::Hex || !HasBytesIn(hex, kAvrEepromHexBase, kAvrHexEnd))
         return {};
     Project& p = job.project;
     const AvrImageBits bits = ReadAvrImageBits(hex);
     if (bits.stray)
-        return lineOf("flash") + std::to_string(bits.stray) +
-               " bytes of the flash image's fuse and lock regions are neither fuse bytes "
-               "(0x820000-0x820002) nor the lock byte (0x830000)";
+        return std::to_string(bits.stray) + " bytes of " + regions +
+               " are neither fuse bytes (0x820000-0x820002) nor the lock byte (0x830000)";
     if (!job.eeprom && HasBytesIn(hex, kAvrEepromHexBase, AvrHexBase(AvrMemory::Fuses)))
-        job.eeprom = job.flash;
+        job.eeprom = image;
     for (std::size_t i = 0; i < bits.fuses.size(); ++i)
         if (!p.fuseBytes[i])
             p.fuseBytes[i] = bits.fuses[i];
@@ -310,6 +305,12 @@ std::string TakeWholeProgram(AutoJob& job,
         p.lockByte = bits.lock;
     job.signature = bits.signature;
     return {};
+}
+
+// An image file as a job reads it, and as a batch reads it again to see that it has not changed.
+ImageRead ReadJobImage(const std::string& name)
+{
+    return ReadImageFile(name, static_cast<std::size_t>(AvrPage::kPartFlashLoadLimit));
 }
 
 } // namespace
@@ -329,8 +330,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
     };
     auto readImage = [&job](const std::string& name,
                             std::optional<ImageFile>& into) -> std::string {
-        const ImageRead read =
-            ReadImageFile(name, static_cast<std::size_t>(AvrPage::kPartFlashLoadLimit));
+        const ImageRead read = ReadJobImage(name);
         if (read.failure == ImageFailure::UnknownKind)
             return name + ": the name must end in BIN or HEX";
         if (read.failure == ImageFailure::Unreadable)
@@ -338,8 +338,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         if (!read.ok())
             return name + ": " + read.detail;
         into = read.file;
-        const FileBytes bytes = ReadWholeFile(name, static_cast<std::size_t>(1) << 30);
-        job.images.push_back({name, Crc32(bytes.bytes)});
+        job.images.push_back({name, read.crc});
         return {};
     };
 
@@ -352,20 +351,13 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         }
         job.oneImage = true;
         job.project.socket = ProjectSocket::Avr;
-        const HexImage& hex = image->hex;
-        if (HasBytesIn(hex, 0, kAvrEepromHexBase))
+        if (HasBytesIn(image->hex, 0, kAvrEepromHexBase))
             job.flash = image;
-        if (HasBytesIn(hex, kAvrEepromHexBase, AvrHexBase(AvrMemory::Fuses)))
-            job.eeprom = image;
-        const AvrImageBits bits = ReadAvrImageBits(hex);
-        if (bits.stray)
-            return error(std::to_string(bits.stray) +
-                         " bytes of the fuses' and lock bits' regions are neither fuse bytes "
-                         "(0x820000-0x820002) nor the lock byte (0x830000)");
-        job.project.fuseBytes = bits.fuses;
-        job.project.lockByte = bits.lock;
-        job.signature = bits.signature;
-        if (!job.flash && !job.eeprom && !bits.any())
+        if (const std::string e =
+                TakeWholeProgram(job, *image, "the fuses' and lock bits' regions");
+            !e.empty())
+            return error(e);
+        if (!job.flash && !job.eeprom && !WritesBits(job, false) && !WritesBits(job, true))
             return error("the file holds nothing to program");
         return result;
     }
@@ -388,7 +380,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
     job.project = std::move(parse.project);
     job.text.assign(bytes.bytes.begin(), bytes.bytes.end());
     const Project& p = job.project;
-    const std::function<std::string(std::string_view)> lineOf = [&p](std::string_view key) {
+    const auto lineOf = [&p](std::string_view key) {
         const int line = p.lineOf(key);
         return line ? "line " + std::to_string(line) + ": " : std::string();
     };
@@ -402,8 +394,10 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
             !e.empty())
             return error(e);
     if (p.socket == ProjectSocket::Avr && job.flash)
-        if (const std::string e = TakeWholeProgram(job, lineOf); !e.empty())
-            return error(e);
+        if (const std::string e =
+                TakeWholeProgram(job, *job.flash, "the flash image's fuse and lock regions");
+            !e.empty())
+            return error(lineOf("flash") + e);
     if (p.socket == ProjectSocket::Avr) {
         const AvrPart* part = FindPartByName(p.part);
         if (!part)
@@ -414,7 +408,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                          ", not for the project's " + part->name);
         JobBits named;
         std::string key;
-        if (const std::string e = ApplyBits(*part, p, true, named, key, &result.notes); !e.empty())
+        if (const std::string e = ApplyBits(*part, p, true, named, key, result.notes); !e.empty())
             return error(lineOf(key) + e);
         flashSize = part->flashBytes;
         eepromSize = part->eepromBytes;
@@ -469,8 +463,8 @@ std::vector<std::string> ImagesText(const AutoJob& job)
 std::string ChangedImage(const AutoJob& job)
 {
     for (const AutoJob::ImageStamp& image : job.images) {
-        const FileBytes bytes = ReadWholeFile(image.fileName, static_cast<std::size_t>(1) << 30);
-        if (!bytes.ok() || Crc32(bytes.bytes) != image.crc)
+        const ImageRead read = ReadJobImage(image.fileName);
+        if (!read.ok() || read.crc != image.crc)
             return image.fileName;
     }
     return {};
@@ -642,6 +636,12 @@ std::string AutoRun::saveNextSerial(AutoJob& job, std::uint64_t used, std::uint6
 
 namespace {
 
+// The chip in the socket as a message names it: "the ATmega168", or "one with signature ...".
+std::string ChipText(const AvrPart* part, const std::string& signature)
+{
+    return part ? std::string("the ") + part->name : "one with signature " + signature;
+}
+
 // How Auto names a step of its job, in its messages and its log.
 std::string StepName(const AvrStep& step, const AvrStepOutcome& out)
 {
@@ -700,10 +700,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         host_.NormalCursor();
         const AvrPart* inSocket = FindPart(signature);
         record.reason = "the image was built for " + BuiltFor(*job.signature) +
-                        "; the chip in the socket is " +
-                        (inSocket ? std::string("the ") + inSocket->name
-                                  : "one with signature " + record.signature) +
-                        ".";
+                        "; the chip in the socket is " + ChipText(inSocket, record.signature) + ".";
         record.part = inSocket ? inSocket->name : "";
         return refuse("Auto run refused: " + WithoutFullStop(record.reason));
     }
@@ -714,10 +711,8 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         host_.NormalCursor();
         // The log names the part found, whatever it is.
         record.part = other ? other->name : "";
-        record.reason =
-            "The chip in the socket is " +
-            (other ? std::string("the ") + other->name : "one with signature " + record.signature) +
-            ", not the project's " + (part ? part->name : project.part) + ".";
+        record.reason = "The chip in the socket is " + ChipText(other, record.signature) +
+                        ", not the project's " + (part ? part->name : project.part) + ".";
         host_.MessageBox(record.reason, "ERROR", Host::Kind::Error);
         return fail("identify", "nothing was written", record);
     }
@@ -765,8 +760,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
     if (writesFuses || writesLock) {
         std::string key;
         std::vector<std::string> notes;
-        if (const std::string e = ApplyBits(*part, project, allowed, named, key, &notes);
-            !e.empty())
+        if (const std::string e = ApplyBits(*part, project, allowed, named, key, notes); !e.empty())
             return refused(e);
         // A project's notes were given when it was read; a whole-program HEX's are given here.
         if (job.oneImage)

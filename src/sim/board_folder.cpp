@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 #include "files/file_access.h"
+#include "files/file_hold.h"
 
 #include "sim/board_ini.h"
 #include "sim/chips.h"
@@ -281,20 +282,13 @@ bool BoardFolder::claim(std::chrono::milliseconds wait, std::string& error)
             "The simulated board's folder " + dir_ + " cannot be opened: " + std::strerror(errno);
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        if (e == EINTR)
-            continue;
-        if (e != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd);
-            error = e == EWOULDBLOCK ? "Another program is using the simulated board in " + dir_ +
-                                           " (waited " + seconds(wait) + " s for it)"
-                                     : "The simulated board's folder " + dir_ +
-                                           " cannot be claimed: " + std::strerror(e);
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (const int e = WaitForFlock(fd, wait)) {
+        ::close(fd);
+        error = e == EWOULDBLOCK ? "Another program is using the simulated board in " + dir_ +
+                                       " (waited " + seconds(wait) + " s for it)"
+                                 : "The simulated board's folder " + dir_ +
+                                       " cannot be claimed: " + std::strerror(e);
+        return false;
     }
     fd_ = fd;
     return true;
