@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth openbox fonts-dejavu-core
+    libelf-dev
     sigrok-cli srecord
     help2man gzip file dpkg-dev lintian bash-completion
 )

@@ -34,7 +34,7 @@ echo "== Fuzzing (bounded)"
 cmake -S "$top/fuzz" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$top/build-fuzz" -j2
 for target in hex_reader:hex binary_loader:bin settings_values:settings board_ini:board_ini \
-    command_line:command_line project_file:project; do
+    command_line:command_line project_file:project elf_reader:elf; do
     name=${target%%:*}
     seeds=${target##*:}
     # Every input that ever failed stays in the corpus: each is run once first, so a fault found

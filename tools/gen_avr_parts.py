@@ -579,6 +579,7 @@ def main():
                 'lockRead': pattern(mem.get('lock', {}), 'read'),
                 'lockWrite': pattern(mem.get('lock', {}), 'write'),
                 'eLoadPage': pattern(em, 'loadpage_lo'), 'eWritePage': pattern(em, 'writepage'),
+                'calRead': pattern(mem.get('calibration', {}), 'read'),
             }
         except ValueError as e:
             skipped.append((name, str(e)))
@@ -789,7 +790,8 @@ def row_lines(e):
                      ('writeHi', 'writeHi'), ('eRead', 'eepromRead'), ('eWrite', 'eepromWrite'),
                      ('chipErase', 'chipErase'), ('sigRead', 'signature'),
                      ('lockRead', 'lockRead'), ('lockWrite', 'lockWrite'),
-                     ('eLoadPage', 'eepromLoadPage'), ('eWritePage', 'eepromWritePage')):
+                     ('eLoadPage', 'eepromLoadPage'), ('eWritePage', 'eepromWritePage'),
+                     ('calRead', 'calibrationRead')):
         if p[k]:
             w('         .%s = %s,' % (field, c_string(p[k])))
     w('     },')

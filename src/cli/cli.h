@@ -33,6 +33,8 @@ struct Context {
     bool clearProtection = false;
     // --part: the part in the socket, of those that answer its signature.
     std::string part;
+    // The port as given (--port), or as the board chosen without it describes itself.
+    std::string portName;
     // The settings' floor on an AVR SCK phase ("SCK_MIN_US"), 0 when there is none.
     std::int64_t minSckPhaseNs = 0;
 };

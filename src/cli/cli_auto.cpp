@@ -108,6 +108,7 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
     // The printing host turns a stop signal into a stop request on ctx.lock (stopOnSignal).
     AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, *ctx.host, ctx.lock);
     run.allowLockout = ctx.allowLockout;
+    run.station = StationName(ctx.portName);
     run.protection =
         ctx.clearProtection ? EepromPage::Protection::Clear : EepromPage::Protection::Refuse;
     run.stopRequested = [] {
@@ -140,6 +141,7 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
                          changed.c_str());
             return counts();
         }
+        run.batchIndex = chip;
         const AutoRun::Result result = run.run(job);
         // A one-image HEX is for whatever part the first chip was.
         if (part.empty())

@@ -104,8 +104,10 @@ QString CheckAvr(const QStringList& args)
     if (!takesFile)
         return {};
     // A read whose file could not be written would be thrown away after the whole memory.
-    return action.startsWith(QLatin1String("read-")) ? OutputNameProblem(rest[0])
-                                                     : InputNameProblem(rest[0]);
+    if (action.startsWith(QLatin1String("read-")))
+        return OutputNameProblem(rest[0]);
+    // An AVR memory is also read from the ELF program avr-gcc links.
+    return IsElfName(FileNameFromQString(rest[0])) ? QString() : InputNameProblem(rest[0]);
 }
 
 QString CheckSim(const QStringList& args, const std::string& port)
@@ -367,8 +369,11 @@ QString ParseAutoWords(const QStringList& args, AutoWords& words)
     if (words.file.isEmpty())
         return usage;
     if (!words.file.endsWith(QLatin1String(".vardel")) &&
-        FileKindOf(FileNameFromQString(words.file)) != FileKind::Hex)
-        return QStringLiteral("'%1': auto takes a project file (.vardel) or a one-image HEX file")
+        FileKindOf(FileNameFromQString(words.file)) != FileKind::Hex &&
+        !IsElfName(FileNameFromQString(words.file)))
+        return QStringLiteral(
+                   "'%1': auto takes a project file (.vardel), a one-image HEX file or an ELF "
+                   "program")
             .arg(words.file);
     return {};
 }

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 #include "cli/cli_convert.h"
 #include "cli/command_line.h"
+#include "production/auto_run.h"
 
 #include "cli/cli_avr_bits.h"
 #include "files/file_access.h"
@@ -132,7 +133,7 @@ int Run(int argc, char** argv)
         return usageError(line.error);
     if (!line.listWords.isEmpty())
         return ListWords(line.listWords);
-    const QString& command = line.command;
+    QString command = line.command;
     QStringList args = line.args;
     // Converting files needs no board.
     if (command == QLatin1String("convert")) {
@@ -151,6 +152,19 @@ int Run(int argc, char** argv)
 
     const int delay = line.delay;
     AutoJob autoJob;
+    // A whole program's file (flash, EEPROM, fuses, lock bits) given to program-flash is programmed
+    // whole, as auto programs it: no memory of it is left out, and its signature is checked first.
+    if (command == QLatin1String("avr") && !args.isEmpty() &&
+        args[0] == QLatin1String("program-flash")) {
+        QStringList words = args.mid(1);
+        words.removeAll(QStringLiteral("--verify"));
+        if (words.size() == 1 && HoldsWholeProgram(FileNameFromQString(words[0]))) {
+            CliHost::note(words[0].toStdString() +
+                          " is a whole program: every memory it holds is programmed and verified");
+            command = QStringLiteral("auto");
+            args = words;
+        }
+    }
     if (command == QLatin1String("auto"))
         if (const std::optional<int> refused = prepareAuto(args, line.yes, autoJob))
             return *refused;
@@ -179,6 +193,7 @@ int Run(int argc, char** argv)
     // what the commands print stays as it is).
     if (options.port.empty() && command != QLatin1String("sim"))
         std::fprintf(stderr, "vardel-cli: using the %s\n", ctx.board->describe().c_str());
+    ctx.portName = options.port.empty() ? ctx.board->describe() : options.port;
     ctx.lines = std::make_unique<LineDriver>(ctx.board->port());
     ctx.timing = std::make_unique<BitTiming>(ctx.board->clock());
     {

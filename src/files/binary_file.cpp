@@ -13,7 +13,9 @@ std::string FileTypeSuffix(const std::string& fileName)
     return fileName.substr(fileName.size() - 3);
 }
 
-FileKind FileKindOf(const std::string& fileName)
+namespace {
+
+std::string UpperSuffix(const std::string& fileName)
 {
     std::string suffix = FileTypeSuffix(fileName);
     // Plain A-Z folding: the user's locale must not change what a file name means.
@@ -21,6 +23,19 @@ FileKind FileKindOf(const std::string& fileName)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     }
+    return suffix;
+}
+
+} // namespace
+
+bool IsElfName(const std::string& fileName)
+{
+    return UpperSuffix(fileName) == "ELF";
+}
+
+FileKind FileKindOf(const std::string& fileName)
+{
+    const std::string suffix = UpperSuffix(fileName);
     if (suffix == "BIN")
         return FileKind::Bin;
     if (suffix == "HEX")

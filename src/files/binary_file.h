@@ -12,6 +12,8 @@ std::string FileTypeSuffix(const std::string& fileName);
 // What the name's last three characters, upper-cased, make of a file: "BIN", "HEX", or neither.
 enum class FileKind { Bin, Hex, Other };
 FileKind FileKindOf(const std::string& fileName);
+// The name ends in ELF: an AVR program as avr-gcc links it, read as an image (never written).
+bool IsElfName(const std::string& fileName);
 
 // Writes the bytes as the whole file, replacing it only once the new content is complete (a
 // temporary file beside it, then a rename; see ReplaceFileContent). False when it cannot be

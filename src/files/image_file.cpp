@@ -1,5 +1,6 @@
 #include "files/image_file.h"
 
+#include "files/elf_image.h"
 #include "files/project_file.h"
 
 #include <algorithm>
@@ -12,7 +13,9 @@ const char* const kNoDataForMemory = "no data for this memory";
 ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
 {
     ImageRead result;
-    result.file.kind = FileKindOf(fileName);
+    // An ELF program's segments are laid at their addresses, as a HEX file's records are.
+    const bool elf = IsElfName(fileName);
+    result.file.kind = elf ? FileKind::Hex : FileKindOf(fileName);
     if (result.file.kind == FileKind::Other) {
         result.failure = ImageFailure::UnknownKind;
         return result;
@@ -36,7 +39,7 @@ ImageRead ReadImageFile(const std::string& fileName, std::size_t binLimit)
         result.file.bin = std::move(read.bytes);
         return result;
     }
-    HexParse parse = ParseIntelHex(read.bytes);
+    HexParse parse = elf ? ParseElfImage(read.bytes) : ParseIntelHex(read.bytes);
     if (!parse.ok()) {
         result.failure = ImageFailure::Malformed;
         result.detail = std::move(parse.error);

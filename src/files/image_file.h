@@ -22,7 +22,7 @@ struct ImageFile {
 
 enum class ImageFailure {
     None,
-    UnknownKind, // the name ends in neither BIN nor HEX
+    UnknownKind, // the name ends in neither BIN, HEX nor ELF
     Unreadable,  // see the read failure
     Malformed,   // an Intel HEX fault, "line N: ..." in detail
     Empty,       // 0 bytes, what a failed build or download leaves: the detail names the file

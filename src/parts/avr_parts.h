@@ -104,6 +104,9 @@ struct AvrPart {
         // (by the page's byte address); null where the part writes its EEPROM byte by byte only.
         const char* eepromLoadPage = nullptr;
         const char* eepromWritePage = nullptr;
+        // Read Calibration Byte: the oscillator's factory calibration, by its number ('a' bits)
+        // where the part keeps one for each frequency; byte 0 is the default frequency's.
+        const char* calibrationRead = nullptr;
     } instructions{};
     std::array<const char*, 8> lockBits{}; // name of lock bit 0..7, null where the part has none
     // One of the parts of the first catalogue, written by hand (parts/catalogue_parts.cpp): its

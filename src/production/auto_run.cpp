@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <bit>
@@ -316,7 +317,8 @@ ImageRead ReadJobImage(const std::string& name)
 } // namespace
 
 const char* const AutoRun::kLogHeader = "time,project,part,signature,serial,flash_crc32,"
-                                        "eeprom_crc32,fuses,lock,outcome,duration_s,kind,reason\n";
+                                        "eeprom_crc32,fuses,lock,outcome,duration_s,kind,reason,"
+                                        "station,batch_index\n";
 
 AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
 {
@@ -342,8 +344,8 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         return {};
     };
 
-    if (FileKindOf(fileName) == FileKind::Hex) {
-        // A one-image HEX: the part is the chip identified.
+    if (FileKindOf(fileName) == FileKind::Hex || IsElfName(fileName)) {
+        // A one-image HEX or an ELF program: the part is the chip identified.
         std::optional<ImageFile> image;
         if (const std::string e = readImage(fileName, image); !e.empty()) {
             result.error = e;
@@ -452,6 +454,19 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
     return result;
 }
 
+std::string StationName(const std::string& port)
+{
+    return QSysInfo::machineHostName().toStdString() + ", " + port;
+}
+
+bool HoldsWholeProgram(const std::string& fileName)
+{
+    const ImageRead read = ReadJobImage(fileName);
+    return read.ok() && read.file.kind == FileKind::Hex &&
+           HasBytesIn(read.file.hex, 0, kAvrEepromHexBase) &&
+           HasBytesIn(read.file.hex, kAvrEepromHexBase, kAvrHexEnd);
+}
+
 std::vector<std::string> ImagesText(const AutoJob& job)
 {
     std::vector<std::string> out;
@@ -541,11 +556,21 @@ AutoRun::Result AutoRun::run(AutoJob& job)
     Record record;
     record.start = clock_.nanoseconds();
     Result result = Result::Refused;
-    // A number that does not fit is refused before the chip is touched.
     const std::optional<SerialRule>& rule = job.project.serial;
+    if (rule)
+        serial_ = rule->next;
+    // The chip's start is logged, with the number it is to get, before anything reaches it: a log
+    // that cannot take it refuses the chip.
+    record.outcome = record.kind = "started";
+    if (!writeLog(job, record)) {
+        failedStep_ = "log";
+        return Result::Refused;
+    }
+    record.outcome.clear();
+    record.kind.clear();
+    // A number that does not fit is refused before the chip is touched.
     std::optional<std::vector<std::uint8_t>> serialBytes;
     if (rule) {
-        serial_ = rule->next;
         std::string why;
         serialBytes = SerialBytes(*rule, rule->next, &why);
         if (!serialBytes) {
@@ -966,7 +991,8 @@ bool AutoRun::writeLog(const AutoJob& job, const Record& record)
         CsvField(record.signature) + "," + (serial_ ? std::to_string(*serial_) : std::string()) +
         "," + record.flashCrc + "," + record.eepromCrc + "," + CsvField(record.fuses) + "," +
         CsvField(record.lock) + "," + CsvField(record.outcome) + "," + duration + "," +
-        CsvField(record.kind) + "," + CsvField(Oneline(record.reason)) + "\n";
+        CsvField(record.kind) + "," + CsvField(Oneline(record.reason)) + "," + CsvField(station) +
+        "," + (batchIndex > 0 ? std::to_string(batchIndex) : std::string()) + "\n";
     std::string error;
     if (AppendToFile(job.logFile, line, kLogHeader, &error))
         return true;

@@ -60,12 +60,19 @@ inline constexpr std::chrono::milliseconds kProjectHoldWait{5000};
 // `hold` the project file is held first (waiting up to kProjectHoldWait for another run), until
 // the job goes. Nothing touches a port.
 AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold = false);
+// The file is a whole program (an Intel HEX or ELF file with flash bytes and bytes of the
+// EEPROM's region or above), which a job takes memory by memory.
+bool HoldsWholeProgram(const std::string& fileName);
 // The image files as the batch started, "flash.hex CRC-32 0x0123ABCD" each; and the first one whose
 // content has changed since (empty: none), for a batch to stop before its next chip.
 std::vector<std::string> ImagesText(const AutoJob& job);
 std::string ChangedImage(const AutoJob& job);
 // Whether the log can take a line: empty, or why not. A missing log is created (empty).
 std::string CheckLogFile(const std::string& fileName);
+
+// The log's station: this computer's name and the board's port ("bench-2, parallel port
+// /dev/parport0").
+std::string StationName(const std::string& port);
 
 // One chip's Auto run: for an AVR identify (the project's part), erase, program flash, program
 // EEPROM, verify both, write the fuses, then the lock bits; for a 24Cxx program and verify. Each
@@ -96,6 +103,11 @@ public:
     // (--clear-protection), as in a single program command.
     EepromPage::Protection protection = EepromPage::Protection::Ask;
 
+    // Where the run happens, for the log: "host port" (the computer's name and the board's port),
+    // and the chip's place in its batch (1 for the first; 0: no batch).
+    std::string station;
+    int batchIndex = 0;
+
     Result run(AutoJob& job);
 
     // After a run: the step that failed ("" after Ok or Refused), the part identified ("" when
@@ -104,7 +116,8 @@ public:
     const std::string& partName() const { return partName_; }
     std::optional<std::uint64_t> serial() const { return serial_; }
 
-    // The header and one line of the CSV log.
+    // The header of the CSV log. Each chip gets a line when it starts (kind "started") and one
+    // when it ends, so that a run killed outright still leaves its start.
     static const char* const kLogHeader;
 
 private:

@@ -121,6 +121,11 @@ void AutoPanel::showProject()
                             QString::fromStdString(p.part));
     if (p.serial)
         text += QStringLiteral(", next serial number: %1").arg(p.serial->next);
+    if (counts_.total())
+        text += QStringLiteral("; batch: %1 good, %2 failed, %3 refused")
+                    .arg(counts_.good)
+                    .arg(counts_.failed)
+                    .arg(counts_.refused);
     lbProject->setText(text);
 }
 
@@ -149,7 +154,10 @@ void AutoPanel::OpenProject1Click()
     PD->setFileMode(QFileDialog::ExistingFile);
     if (!window_.runFileDialog(*PD))
         return;
-    openProject(EncodedName(PD->selectedFiles().constFirst()));
+    // A project opened starts a batch of its own.
+    if (openProject(EncodedName(PD->selectedFiles().constFirst())))
+        counts_ = {};
+    showProject();
 }
 
 void AutoPanel::SaveProject1Click()
@@ -229,6 +237,8 @@ void AutoPanel::btnAutoClick()
                             window_.operations());
         // The project's allow-lockout decides; the write still asks, Cancel the default.
         run.allowLockout = true;
+        run.station = vardel::StationName(window_.port_.describe());
+        run.batchIndex = counts_.total() + 1;
         // Closing the window stops the step in hand, and the run with it.
         run.stopRequested = [this] {
             return window_.closePending_;
@@ -245,6 +255,13 @@ void AutoPanel::btnAutoClick()
     });
     job_->hold.reset();
     setEnabled(true);
+    // A cancelled chip was never started: the batch counts what was tried.
+    if (result == vardel::AutoRun::Result::Ok)
+        ++counts_.good;
+    else if (result == vardel::AutoRun::Result::Failed)
+        ++counts_.failed;
+    else if (result == vardel::AutoRun::Result::Refused)
+        ++counts_.refused;
     showProject();
     // The AVR page shows the chip as it now is: its type, and its lock and fuse bits in the
     // editors, read from the chip.

@@ -44,4 +44,9 @@ private:
 
     TVentana& window_;
     std::optional<vardel::AutoJob> job_;
+    // The chips run since the project was opened: the window's batch.
+    struct Counts {
+        int good = 0, failed = 0, refused = 0;
+        int total() const { return good + failed + refused; }
+    } counts_;
 };

@@ -108,9 +108,13 @@ void TVentana::buildAvrPage()
     };
     avr_->dialogs.open = [this](const std::string& title) -> std::optional<std::string> {
         OD->setWindowTitle(QString::fromStdString(title));
+        // An AVR memory is also read from the ELF program avr-gcc links.
+        const QStringList filters = OD->nameFilters();
+        OD->setNameFilters(filters + QStringList{QStringLiteral("AVR programs (*.elf)")});
         std::optional<std::string> chosen = runFileDialog(*OD);
         // The verify commands lend the dialog a title of their own; it gets its own one back.
         OD->setWindowTitle(QStringLiteral("Open file"));
+        OD->setNameFilters(filters);
         return chosen;
     };
 

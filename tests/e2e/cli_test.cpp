@@ -1236,7 +1236,8 @@ TEST_F(Cli, UsageErrorsTouchNoFolderPortOrTraceFile)
         {"avr read-flash " + file("dangling.bin"), "dangling.bin' is a link to nowhere"},
         {"sim export flash " + file("null.bin"), "null.bin' is not a plain file"},
         {"- - -- x", "unknown command '-'"},
-        {"auto " + file("fw.txt"), "auto takes a project file (.vardel) or a one-image HEX"},
+        {"auto " + file("fw.txt"),
+         "auto takes a project file (.vardel), a one-image HEX file or an ELF"},
         {"auto p.vardel --count 0", "--count takes a number from 1 up"},
         {"avr read-flash x.bin --verify", "usage: avr"},
         {"avr program-eeprom x.bin --verify --verify", "usage: avr"},
@@ -1315,27 +1316,40 @@ TEST_F(Cli, AWholeProgramImageIsTakenWholeAndOnlyForItsOwnPart)
     std::string text = readAll(SAMPLES_DIR "/blink-atmega328p-all.hex");
     text.insert(text.rfind(":00000001FF"), ":02000004008476\n:030000000F951E3B\n");
     std::ofstream(file("sig.hex"), std::ios::binary) << text;
+    // avr-gcc's ELF output of a program with initialised data, and avr-objcopy's HEX of it.
+    const std::string elf = ELF_DIR "/blink-data-atmega328p.elf";
     const struct {
         const char* part;    // in the socket
-        const char* project; // null: the HEX on its own
+        const char* project; // null: the image on its own
+        const char* command;
+        bool elf;
         int status;
         const char* says;
     } cases[] = {
-        {"ATmega328P", "ATmega328P", 0, "programmed and verified"},
-        {"ATmega328P", nullptr, 0, "programmed and verified"},
-        {"ATmega168", nullptr, 1,
+        {"ATmega328P", "ATmega328P", "auto", false, 0, "programmed and verified"},
+        {"ATmega328P", nullptr, "auto", false, 0, "programmed and verified"},
+        {"ATmega168", nullptr, "auto", false, 1,
          "the image was built for the ATmega328P (signature 1E 95 0F); the chip in the socket "
          "is the ATmega168"},
-        {"ATmega168", "ATmega168", 1,
+        {"ATmega168", "ATmega168", "auto", false, 1,
          "line 3: the image was built for the ATmega328P (signature 1E 95 0F), not for the "
          "project's ATmega168"},
+        {"ATmega328P", nullptr, "avr program-flash", false, 0, "programmed and verified"},
+        {"ATmega328P", "ATmega328P", "auto", true, 0, "programmed and verified"},
+        {"ATmega328P", nullptr, "avr program-flash", true, 0, "programmed and verified"},
+        {"ATmega168", nullptr, "avr program-flash", true, 1,
+         "the chip in the socket is the "
+         "ATmega168"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.part) + " " + (c.project ? c.project : "HEX"));
+        SCOPED_TRACE(std::string(c.part) + " " + (c.project ? c.project : c.command) +
+                     (c.elf ? " ELF" : ""));
         ASSERT_EQ(cli(std::string("sim insert-avr ") + c.part).status, 0);
-        std::ofstream(file("all.vardel"))
-            << "socket = avr\npart = " << (c.project ? c.project : "") << "\nflash = sig.hex\n";
-        const Result r = cli("--yes auto " + file(c.project ? "all.vardel" : "sig.hex"));
+        const std::string image = c.elf ? elf : file("sig.hex");
+        std::ofstream(file("all.vardel")) << "socket = avr\npart = " << (c.project ? c.project : "")
+                                          << "\nflash = " << image << "\n";
+        const Result r =
+            cli(std::string("--yes ") + c.command + " " + (c.project ? file("all.vardel") : image));
         EXPECT_EQ(r.status, c.status) << r.out;
         EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
         const std::string show = cli("sim show").out;
@@ -1346,6 +1360,10 @@ TEST_F(Cli, AWholeProgramImageIsTakenWholeAndOnlyForItsOwnPart)
         if (c.status == 0) {
             ASSERT_EQ(cli("sim export avr-eeprom " + file("ee.bin")).status, 0);
             EXPECT_EQ(readAll(file("ee.bin")).substr(0, 21), "hello from the EEPROM");
+            // The ELF program's code and its .data after it, as its HEX has them.
+            if (c.elf) {
+                EXPECT_EQ(cli("avr verify-flash " ELF_DIR "/blink-data-atmega328p.hex").status, 0);
+            }
         } else {
             EXPECT_EQ(cli("avr blank-test").status, 0);
         }
@@ -1500,22 +1518,34 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
               std::string::npos);
 
     const std::string log = readAll(file("runs.csv"));
+    // Each chip's start, then its end, with the station and the chip's place in its batch.
+    const std::string time = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)";
+    const std::string station = "\"[^,]+, sim:[^\"]+\"";
+    const std::regex start("(" + time + "),board.vardel,,,(\\d+),,,,,started,0\\.000,started,," +
+                           station + ",(\\d)\n");
     const std::regex line(
-        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)),"
-        "board.vardel,ATmega328P,1E 95 0F,(\\d+),0x([0-9A-F]{8}),0x([0-9A-F]{8}),E2 D9 FD,FE,"
-        "ok,\\d+\\.\\d{3},ok,\n");
+        "(" + time +
+        "),board.vardel,ATmega328P,1E 95 0F,(\\d+),0x([0-9A-F]{8}),0x([0-9A-F]{8}),"
+        "E2 D9 FD,FE,ok,\\d+\\.\\d{3},ok,," +
+        station + ",(\\d)\n");
     std::istringstream lines(log);
     std::string header, entry;
     std::getline(lines, header);
     EXPECT_EQ(header, "time,project,part,signature,serial,flash_crc32,eeprom_crc32,fuses,lock,"
-                      "outcome,duration_s,kind,reason");
+                      "outcome,duration_s,kind,reason,station,batch_index");
     std::set<std::string> eepromCrcs;
-    for (int serial = 1001; serial <= 1003; ++serial) {
-        ASSERT_TRUE(std::getline(lines, entry)) << log;
+    for (const auto& [serial, index] : {std::pair{1001, 1}, {1002, 1}, {1003, 2}}) {
         std::smatch m;
-        const std::string withEnd = entry + "\n";
+        ASSERT_TRUE(std::getline(lines, entry)) << log;
+        std::string withEnd = entry + "\n";
+        ASSERT_TRUE(std::regex_match(withEnd, m, start)) << entry;
+        EXPECT_EQ(m[3], std::to_string(serial));
+        EXPECT_EQ(m[4], std::to_string(index));
+        ASSERT_TRUE(std::getline(lines, entry)) << log;
+        withEnd = entry + "\n";
         ASSERT_TRUE(std::regex_match(withEnd, m, line)) << entry;
         EXPECT_EQ(m[3], std::to_string(serial));
+        EXPECT_EQ(m[6], std::to_string(index));
         eepromCrcs.insert(m[5]);
     }
     EXPECT_EQ(eepromCrcs.size(), 3u);
@@ -1613,7 +1643,8 @@ TEST_F(Cli, AutoProgramsAndNumbersSpiAndMicrowireEeproms)
         const std::string log = readAll(file((std::string(type) + ".csv").c_str()));
         EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4660,"), std::string::npos) << log;
         EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4661,"), std::string::npos) << log;
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+        // The header, and each chip's start and end.
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
     }
 }
 

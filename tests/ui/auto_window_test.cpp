@@ -72,7 +72,8 @@ void AutoWindowTest::autoButtonAsksForAProjectAndProgramsTheNextNumber()
              QByteArray("007"));
     QCOMPARE(chip->flash()[0], std::uint8_t(0x0C));
     QCOMPARE(a.lbProject->text(),
-             QStringLiteral("Project: blinker.vardel (ATmega328P), next serial number: 8"));
+             QStringLiteral("Project: blinker.vardel (ATmega328P), next serial number: 8; batch: 1 "
+                            "good, 0 failed, 0 refused"));
     QVERIFY(readFile(project).contains("serial.next = 8\n"));
     // The page shows the chip as it now is: its type, and the fuse bits the run wrote.
     QVERIFY(w.lbTipo->text().startsWith("ATmega328P"));
@@ -89,7 +90,8 @@ void AutoWindowTest::autoButtonAsksForAProjectAndProgramsTheNextNumber()
     QVERIFY(p.messages[0].contains("is the ATmega168, not the project's ATmega328P"));
     QCOMPARE(p.messages[1], QStringLiteral("ERROR|Auto run failed at the step \"identify\": "
                                            "nothing was written."));
-    QVERIFY(a.lbProject->text().endsWith("next serial number: 8"));
+    QVERIFY(
+        a.lbProject->text().endsWith("next serial number: 8; batch: 1 good, 1 failed, 0 refused"));
 }
 
 void AutoWindowTest::projectsOpenAndSaveThroughTheProgramMenu()
@@ -164,7 +166,8 @@ void AutoWindowTest::autoOnTheEepromPageProgramsThe24Cxx()
     image[0xF0] = char(0x34);
     image[0xF1] = char(0x12);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(chip->memory().data()), 256), image);
-    QVERIFY(panel(p).lbProject->text().endsWith("next serial number: 4662"));
+    QCOMPARE(panel(p).lbProject->text().section(", ", 1),
+             "next serial number: 4662; batch: 1 good, 0 failed, 0 refused");
     QVERIFY(readFile(p.dir.path() + "/label.csv").contains(",24C02,,4660,,"));
 }
 
