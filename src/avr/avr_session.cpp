@@ -222,6 +222,17 @@ try {
     return std::nullopt;
 }
 
+std::optional<std::uint8_t> AvrSession::calibrationByte()
+try {
+    const char* read = open_ ? identity_.part->instructions.calibrationRead : nullptr;
+    if (!read)
+        return std::nullopt;
+    const std::array<std::uint8_t, 4> i = EncodeInstruction(read, 0, 0);
+    return DecodeAnswer(read, serial_.SendPacedInstruction(i[0], i[1], i[2], i[3]));
+} catch (const PortError&) {
+    return std::nullopt;
+}
+
 std::vector<AvrStepOutcome> AvrSession::run(const AvrJob& job)
 {
     std::vector<AvrStepOutcome> outcomes(job.steps.size());

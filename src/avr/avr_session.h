@@ -210,6 +210,9 @@ public:
     // The lock mode the open session's chip is in (1: no lock bit programmed), where the part can
     // tell; nothing where it cannot, or the port failed.
     std::optional<int> lockMode();
+    // The open session's chip's oscillator calibration byte (the default frequency's), where the
+    // part has one; nothing where it has not, or the port failed.
+    std::optional<std::uint8_t> calibrationByte();
 
     // Runs the steps in order, the first that does not end Done ending the job; a verify that
     // finds a difference ends it too. One outcome per step. The fuse and lock writes are planned

@@ -68,11 +68,27 @@ std::optional<std::uint8_t> HexByte(std::string_view s)
     return static_cast<std::uint8_t>(*value);
 }
 
-constexpr const char* kKeys[] = {
-    "socket",        "part",           "flash",         "eeprom",        "fuses",
-    "fuse.low",      "fuse.high",      "fuse.extended", "lock",          "allow-lockout",
-    "serial.memory", "serial.address", "serial.length", "serial.format", "serial.width",
-    "serial.next",   "serial.step",    "log",           "blank-only"};
+constexpr const char* kKeys[] = {"socket",
+                                 "part",
+                                 "flash",
+                                 "eeprom",
+                                 "fuses",
+                                 "fuse.low",
+                                 "fuse.high",
+                                 "fuse.extended",
+                                 "lock",
+                                 "allow-lockout",
+                                 "serial.memory",
+                                 "serial.address",
+                                 "serial.length",
+                                 "serial.format",
+                                 "serial.width",
+                                 "serial.next",
+                                 "serial.step",
+                                 "log",
+                                 "blank-only",
+                                 "calibration.memory",
+                                 "calibration.address"};
 
 constexpr const char* kFormats[] = {"little-endian", "big-endian", "ascii", "bcd"};
 
@@ -172,8 +188,9 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     if (has("log"))
         p.log = value("log");
     const bool eepromSocket = p.socket == ProjectSocket::Eeprom;
-    for (const char* avrOnly : {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock",
-                                "allow-lockout", "blank-only"})
+    for (const char* avrOnly :
+         {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock", "allow-lockout",
+          "blank-only", "calibration.memory", "calibration.address"})
         if (eepromSocket && has(avrOnly))
             return fail(line(avrOnly), std::string("an EEPROM socket has no ") + avrOnly);
     if (eepromSocket && !has("eeprom"))
@@ -215,6 +232,21 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
         if (value("blank-only") != "yes" && value("blank-only") != "no")
             return fail(line("blank-only"), "blank-only is yes or no");
         p.blankOnly = value("blank-only") == "yes";
+    }
+    if (has("calibration.memory") || has("calibration.address")) {
+        for (const char* k : {"calibration.memory", "calibration.address"})
+            if (!has(k))
+                return fail(lineNumber, std::string("a calibration byte's place needs ") + k);
+        Project::CalibrationPlace place;
+        place.inFlash = value("calibration.memory") == "flash";
+        if (!place.inFlash && value("calibration.memory") != "eeprom")
+            return fail(line("calibration.memory"), "calibration.memory is flash or eeprom");
+        const auto address = Number(value("calibration.address"));
+        if (!address || *address > 0xFFFFFFFFu)
+            return fail(line("calibration.address"),
+                        "calibration.address takes an address (1023 or 0x3FF)");
+        place.address = static_cast<std::uint32_t>(*address);
+        p.calibration = place;
     }
 
     bool anySerial = false;
@@ -322,6 +354,12 @@ std::string ProjectText(const Project& p)
             put("serial.width", std::to_string(s->width));
         put("serial.next", std::to_string(s->next));
         put("serial.step", std::to_string(s->step));
+    }
+    if (const auto& c = p.calibration) {
+        put("calibration.memory", c->inFlash ? "flash" : "eeprom");
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%X", static_cast<unsigned>(c->address));
+        put("calibration.address", address);
     }
     put("log", p.log);
     return text;

@@ -46,6 +46,13 @@ struct Project {
     // blank-only: a chip that is not erased and unlocked is refused before anything is written.
     bool blankOnly = false;
     std::optional<SerialRule> serial;
+    // calibration.memory and calibration.address: where each chip's oscillator calibration byte
+    // is copied (flash or EEPROM), for firmware that sets OSCCAL from it.
+    struct CalibrationPlace {
+        bool inFlash = false;
+        std::uint32_t address = 0;
+    };
+    std::optional<CalibrationPlace> calibration;
     std::string log; // the CSV log, relative to the project file's folder
     // Not a key: the lock byte of a one-image HEX.
     std::optional<std::uint8_t> lockByte;

@@ -429,16 +429,22 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                 " bytes at " + AddressText(s->address) + ") lies outside the " + p.part + "'s " +
                 (s->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) + " bytes)");
     }
+    // What the images put into a memory, FF where they leave it blank.
+    const auto imageIn = [&](bool inFlash) {
+        std::vector<std::uint8_t> memory(inFlash ? flashSize : eepromSize, 0xFF);
+        if (const std::optional<ImageFile>& image = inFlash ? job.flash : job.eeprom) {
+            if (p.socket == ProjectSocket::Avr)
+                PlaceAvrImage(*image, inFlash ? AvrMemory::Flash : AvrMemory::Eeprom, memory);
+            else
+                PlaceImageFile(*image, memory);
+        }
+        return memory;
+    };
     if (const auto& s = p.serial) {
         // The number goes where the image leaves the memory blank, or it would replace the
         // image's own bytes.
-        const std::optional<ImageFile>& image = s->inFlash ? job.flash : job.eeprom;
-        if (image) {
-            std::vector<std::uint8_t> memory(s->inFlash ? flashSize : eepromSize, 0xFF);
-            if (p.socket == ProjectSocket::Avr)
-                PlaceAvrImage(*image, s->inFlash ? AvrMemory::Flash : AvrMemory::Eeprom, memory);
-            else
-                PlaceImageFile(*image, memory);
+        if (s->inFlash ? job.flash : job.eeprom) {
+            const std::vector<std::uint8_t> memory = imageIn(s->inFlash);
             for (std::uint32_t at = s->address; at < s->address + s->length; ++at)
                 if (memory[at] != 0xFF)
                     return error(lineOf("serial.address") + "the serial number (" +
@@ -447,6 +453,27 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
                                  ") would replace bytes of the image, the first at " +
                                  AddressText(at) + ": place it where the image is blank (FF)");
         }
+    }
+    if (const auto& c = p.calibration) {
+        const AvrPart* part = FindPartByName(p.part);
+        const std::string where = "the calibration byte (at " + AddressText(c->address) + ")";
+        const std::uint64_t size = c->inFlash ? flashSize : eepromSize;
+        if (!part->instructions.calibrationRead)
+            return error(lineOf("calibration.address") + "the " + part->name +
+                         " has no oscillator calibration byte that serial programming reads");
+        if (c->address >= size)
+            return error(lineOf("calibration.address") + where + " lies outside the " + p.part +
+                         "'s " + (c->inFlash ? "flash" : "EEPROM") + " (" + std::to_string(size) +
+                         " bytes)");
+        if (imageIn(c->inFlash)[c->address] != 0xFF)
+            return error(lineOf("calibration.address") + where +
+                         " would replace a byte of the image: place it where the image is blank "
+                         "(FF)");
+        if (const auto& s = p.serial;
+            s && s->inFlash == c->inFlash && c->address >= s->address &&
+            c->address < s->address + static_cast<std::uint64_t>(s->length))
+            return error(lineOf("calibration.address") + where +
+                         " lies among the serial number's bytes");
     }
     if (!p.log.empty())
         job.logFile = ResolvedBeside(fileName, p.log);
@@ -816,8 +843,18 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         const auto bytes = SerialBytes(rule, *serial_);
         std::copy(bytes->begin(), bytes->end(), memory.begin() + rule.address);
     }
-    const bool programsFlash = job.flash || (serial_ && project.serial->inFlash);
-    const bool programsEeprom = job.eeprom || (serial_ && !project.serial->inFlash);
+    // The chip's own oscillator calibration byte, copied where the project says.
+    const auto& calibration = project.calibration;
+    if (calibration) {
+        const std::optional<std::uint8_t> byte = session.calibrationByte();
+        if (!byte)
+            return refused("the " + chip + "'s calibration byte could not be read");
+        (calibration->inFlash ? flash : eeprom)[calibration->address] = *byte;
+    }
+    const bool programsFlash =
+        job.flash || (serial_ && project.serial->inFlash) || (calibration && calibration->inFlash);
+    const bool programsEeprom = job.eeprom || (serial_ && !project.serial->inFlash) ||
+                                (calibration && !calibration->inFlash);
     if (programsFlash)
         record.flashCrc = CrcText(Crc32(flash));
     if (programsEeprom)
@@ -845,15 +882,23 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
         avr.steps.push_back(AvrStep::EraseChip());
     if (programsFlash)
         avr.steps.push_back(AvrStep::Program(AvrMemory::Flash, std::move(flash), true));
-    if (programsEeprom) {
-        AvrStep step = AvrStep::Program(AvrMemory::Eeprom, std::move(eeprom), true);
-        // A serial number alone writes its own bytes: the rest of an EEPROM that the chip keeps
-        // through an erase (EESAVE) is the board's own data.
-        if (!job.eeprom)
-            step.only = {project.serial->address,
-                         project.serial->address +
-                             static_cast<std::uint32_t>(project.serial->length)};
-        avr.steps.push_back(std::move(step));
+    if (job.eeprom) {
+        avr.steps.push_back(AvrStep::Program(AvrMemory::Eeprom, std::move(eeprom), true));
+    } else if (programsEeprom) {
+        // A serial number and a calibration byte alone write their own bytes: the rest of an
+        // EEPROM that the chip keeps through an erase (EESAVE) is the board's own data.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+        if (serial_ && !project.serial->inFlash)
+            ranges.emplace_back(project.serial->address,
+                                project.serial->address +
+                                    static_cast<std::uint32_t>(project.serial->length));
+        if (calibration && !calibration->inFlash)
+            ranges.emplace_back(calibration->address, calibration->address + 1);
+        for (const auto& range : ranges) {
+            AvrStep step = AvrStep::Program(AvrMemory::Eeprom, eeprom, true);
+            step.only = range;
+            avr.steps.push_back(std::move(step));
+        }
     }
     if (writesFuses)
         avr.steps.push_back(AvrStep::SetBits(false, named[0]));

@@ -261,6 +261,18 @@ std::string AvrCatalogueNames()
     return names;
 }
 
+namespace {
+
+// The calibration bytes a part keeps, one for each value of its read's address bits; none
+// without the read.
+int CalibrationBytes(const AvrPart& part)
+{
+    const char* read = part.instructions.calibrationRead;
+    return read ? 1 << std::count(read, read + 32, 'a') : 0;
+}
+
+} // namespace
+
 AvrDevice DeviceFromPart(const AvrPart& part)
 {
     AvrDevice device{part.name,
@@ -277,8 +289,8 @@ AvrDevice DeviceFromPart(const AvrPart& part)
                      part.fuseCount,
                      kNoFuses,
                      false,
-                     1,
-                     {0x9A, 0xFF, 0xFF, 0xFF},
+                     CalibrationBytes(part),
+                     {0x9A, 0x9B, 0x9C, 0x9D},
                      &part,
                      part.bitsLayout};
     // The parts whose EEPROM is programmed by pages (bit 0 of its mode byte) have the EEPROM page

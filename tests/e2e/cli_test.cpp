@@ -1552,6 +1552,56 @@ TEST_F(Cli, AutoGivesEachChipTheNextSerialNumberAndLogsIt)
     EXPECT_FALSE(std::getline(lines, entry));
 }
 
+// calibration.address copies each chip's own oscillator calibration byte into its flash or
+// EEPROM, beside the rest of the job; a place that cannot take it is refused before any chip.
+TEST_F(Cli, AutoCopiesTheChipsCalibrationByte)
+{
+    const struct {
+        const char* part;
+        const char* lines; // besides socket and part
+        const char* says;  // null: programmed, the byte 5C at `at` of `memory`
+        const char* memory;
+        std::size_t at;
+    } cases[] = {
+        {"ATmega328P", "calibration.memory = eeprom\ncalibration.address = 0x3FF\n", nullptr,
+         "avr-eeprom", 0x3FF},
+        {"ATmega163",
+         "flash = " SAMPLES_DIR "/blink-atmega163.hex\ncalibration.memory = flash\n"
+         "calibration.address = 0x3FFF\n",
+         nullptr, "flash", 0x3FFF},
+        {"AT90S8515", "calibration.memory = eeprom\ncalibration.address = 0\n",
+         "line 4: the AT90S8515 has no oscillator calibration byte", nullptr, 0},
+        {"ATmega328P", "calibration.memory = eeprom\ncalibration.address = 1024\n",
+         "lies outside the ATmega328P's EEPROM (1024 bytes)", nullptr, 0},
+        {"ATmega163",
+         "flash = " SAMPLES_DIR "/blink-atmega163.hex\ncalibration.memory = flash\n"
+         "calibration.address = 0\n",
+         "would replace a byte of the image", nullptr, 0},
+        {"ATmega328P",
+         "calibration.memory = eeprom\ncalibration.address = 0x11\n"
+         "serial.memory = eeprom\nserial.address = 0x10\nserial.length = 2\n"
+         "serial.format = ascii\nserial.next = 12\n",
+         "lies among the serial number's bytes", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " " + c.lines);
+        ASSERT_EQ(cli(std::string("sim insert-avr ") + c.part +
+                      (c.says ? "" : " --set avr.calibration=5C"))
+                      .status,
+                  0);
+        std::ofstream(file("cal.vardel")) << "socket = avr\npart = " << c.part << "\n" << c.lines;
+        const Result r = cli("auto " + file("cal.vardel"));
+        if (c.says) {
+            EXPECT_EQ(r.status, 1) << r.out;
+            EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << r.out;
+        ASSERT_EQ(cli(std::string("sim export ") + c.memory + " " + file("m.bin")).status, 0);
+        EXPECT_EQ(readAll(file("m.bin")).at(c.at), '\x5C');
+    }
+}
+
 TEST_F(Cli, AutoStoppedByAPortFaultSpendsTheSerialNumberAndLogsTheStep)
 {
     const std::string project = "socket = avr\npart = ATmega328P\nserial.memory = eeprom\n"
