@@ -131,8 +131,10 @@ bool EepromPage::EepromReadAll()
 std::string EepromPage::NoAnswerMessage() const
 {
     return std::string("No answer from the ") + type().name + " in the AVR socket" +
-           (type().bus == EepromBus::Spi ? " (its status register reads FF: nothing drives SO)"
-                                         : " (no 0 bit after the READ address)");
+           (type().bus == EepromBus::Spi
+                ? " (its status register reads FF: nothing drives SO)"
+                : " (no 0 bit after the READ address: an empty socket, or a chip wired for the "
+                  "other organisation, x8 or x16)");
 }
 
 SpiBus EepromPage::spiBus()
@@ -227,6 +229,13 @@ std::optional<EepromPage::Difference> EepromPage::notErased(MicrowireBus& wire)
     }
     wire.Deselect();
     return left.count ? std::optional<Difference>(left) : std::nullopt;
+}
+
+bool EepromPage::wordReads(MicrowireBus& wire, int index, std::uint32_t word)
+{
+    const bool read = wire.BeginRead(static_cast<unsigned>(index)) && wire.ReadWord() == word;
+    wire.Deselect();
+    return read;
 }
 
 std::string EepromPage::organisationMessage(int address) const
@@ -506,6 +515,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
     bool cancelled = false;
     int reached = 0;
     for (int p = 0; p < ChipSize; p += step) {
+        std::uint32_t word = 0;
         if (spiType) {
             spi.WriteEnable();
             if (!(spi.ReadStatus() & SpiBus::kWriteEnableLatch))
@@ -519,7 +529,6 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
                 spi.SpiTransfer(EepromImage[p + i]);
             spi.Deselect();
         } else {
-            std::uint32_t word = 0;
             for (int i = 0; i < step; ++i)
                 word = (word << 8) | EepromImage[p + i];
             wire.Write(static_cast<unsigned>(p / step), word);
@@ -532,7 +541,9 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
             return programFailed(
                 p, "The chip stays busy after the write at byte no. " + std::to_string(p),
                 "the chip stays busy");
-        if (cycle == MicrowireBus::Cycle::NeverBusy)
+        // A process descheduled between the write and its first look finds the cycle over: the
+        // word read back tells.
+        if (cycle == MicrowireBus::Cycle::NeverBusy && !wordReads(wire, p / step, word))
             return programFailed(p, organisationMessage(p),
                                  "the chip showed no write cycle (x8 or x16 organisation?)");
         progress(p, kProgramSuffix);

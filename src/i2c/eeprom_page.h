@@ -143,6 +143,8 @@ private:
     // Reads a powered 93Cxx whole: the bytes that are not FF (all of them when the chip did not
     // answer), or nothing when every byte is.
     std::optional<Difference> notErased(MicrowireBus& wire);
+    // True when word no. `index` of a powered 93Cxx reads as `word`.
+    bool wordReads(MicrowireBus& wire, int index, std::uint32_t word);
     // The ERROR when a 93Cxx showed no write cycle after a write at `address`.
     std::string organisationMessage(int address) const;
     // ProgramChip for a 25xx or 93Cxx.

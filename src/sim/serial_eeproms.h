@@ -28,6 +28,9 @@ public:
     void describe(ChipKeys& keys) const override;
     bool set(const std::string& key, const std::string& value, std::string& error) override;
 
+    // A write cycle runs at this time.
+    bool inWriteCycle(std::int64_t nanoseconds) const { return busy(nanoseconds); }
+
     // Every 25xx and 93Cxx type, for messages.
     static std::string typeNames();
 
