@@ -345,19 +345,12 @@ TEST(EepromCommands, CancelAfterByte99LeavesTheRestOfTheImage)
 
 TEST(EepromCommands, EveryReadEndsWithTheMastersMissingAcknowledgeAndAStop)
 {
-    const struct {
-        const char* type;
-        int cancelAfter; // labels, -1: none
-        int ends;
-    } cases[] = {{"24C04", -1, 1}, {"24C1024", -1, 2}, {"24C128", 100, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.type);
-        Bench b(FindEepromType(c.type));
+    for (const auto& [type, ends] : {std::pair<const char*, int>{"24C04", 1}, {"24C1024", 2}}) {
+        Bench b(FindEepromType(type));
         // Zeros: a byte sent after an acknowledge would hold SDA low through the STOP.
         std::fill(b.chip->memory().begin(), b.chip->memory().end(), 0x00);
-        b.host.cancelAfterLabels = c.cancelAfter;
-        b.page.Leerchip1Click();
-        EXPECT_EQ(b.chip->readsEndedByStop, c.ends);
+        EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
+        EXPECT_EQ(b.chip->readsEndedByStop, ends) << type;
     }
 }
 
