@@ -99,10 +99,14 @@ AvrPartOps::Write AvrPartOps::awaitWrite(bool flash, std::uint32_t address, std:
     }
     const std::int64_t span =
         kPollSpanWrites * (flash ? pacing_.flashSlowestUs : pacing_.eepromSlowestUs) * 1000;
-    while (!written && clock.nanoseconds() - start < span) {
-        clock.Sleep(kPollSleepMs);
-        written = read() == value;
-    }
+    // Then a millisecond at a time until the span is over, and a last look after it.
+    bool again = false;
+    written = written || PollUntil(clock, start + span, [&] {
+                  if (again)
+                      clock.Sleep(kPollSleepMs);
+                  again = true;
+                  return read() == value;
+              });
     return written ? Write::Polled : Write::Failed;
 }
 

@@ -66,7 +66,9 @@ const char* kCommands = R"(Commands:
                                              24Cxx in the EEPROM socket, a 25xx or 93Cxx in
                                              the AVR socket in place of an AVR (one EEPROM at
                                              a time); eeprom.status=8C sets a 25xx's status
-                                             register (WPEN, BP1, BP0)
+                                             register (WPEN, BP1, BP0), eeprom.maker=
+                                             microchip|atmel|st its maker's status bits;
+                                             eeprom.eral=ignored has a 93Cxx ignore ERAL
   sim insert-avr DEVICE|--signature XXYYZZ [--flash FILE] [--eeprom FILE] [--set KEY=VALUE ...]
                                              a new AVR chip in the simulated board's socket;
                                              KEY as sim show prints it (avr.fuse.low=E1, ...),

@@ -65,4 +65,18 @@ protected:
     std::uint32_t tickOffset_;
 };
 
+// Asks `done` until it answers true or the deadline is reached, and gives up only after a look
+// that began at or past the deadline: a process descheduled beyond it still sees a chip that is
+// done.
+template <typename Done> bool PollUntil(const Clock& clock, std::int64_t deadlineNs, Done&& done)
+{
+    for (;;) {
+        const bool late = clock.nanoseconds() >= deadlineNs;
+        if (done())
+            return true;
+        if (late)
+            return false;
+    }
+}
+
 } // namespace vardel

@@ -107,6 +107,7 @@ bool EepromPage::EepromReadAll()
         if (i > 0 && i % kWordAddressSpan == 0) {
             // The end of the word address's reach: the read ends here as a cancelled one does,
             // and the next half is addressed with its own device address.
+            bus_.I2CMasterNack();
             bus_.I2CStop();
             bus_.Pause();
             if (!addressForRead(static_cast<unsigned>(i)))
@@ -117,9 +118,11 @@ bool EepromPage::EepromReadAll()
         }
         return bus_.I2CReadByte();
     });
-    // A cancelled read ends on the byte in hand, which the master does not acknowledge.
-    if (read && !readCancelled_)
-        bus_.I2CMasterAck();
+    // The last byte, or the byte in hand of a cancelled read, is not acknowledged: an
+    // acknowledge would have the chip send the next byte, whose 0 bit would hold SDA low
+    // through the STOP.
+    if (read)
+        bus_.I2CMasterNack();
     bus_.I2CStop();
     lines_.SetI2CLines(0, 0, 0);
     return read;
@@ -129,8 +132,9 @@ std::string EepromPage::NoAnswerMessage() const
 {
     return std::string("No answer from the ") + type().name + " in the AVR socket" +
            (type().bus == EepromBus::Spi
-                ? " (its status register reads bits 6..4 as ones: nothing drives SO)"
-                : " (no 0 bit after the READ address)");
+                ? " (its status register reads FF: nothing drives SO)"
+                : " (no 0 bit after the READ address: an empty socket, or a chip wired for the "
+                  "other organisation, x8 or x16)");
 }
 
 SpiBus EepromPage::spiBus()
@@ -186,7 +190,7 @@ bool EepromPage::spiReadAll()
     spi.SpiIdle();
     bus_.timing().WaitMilliseconds(kPowerUpMs);
     // A write cycle still running (the supply went on moments after a write) ignores READ.
-    const bool answered = spi.WaitWhileBusy(kBusyLimitMs).has_value();
+    const bool answered = spi.WaitWhileBusy(kBusyLimitMs, false).has_value();
     if (answered) {
         spi.BeginTransfer(SpiBus::kRead, 0);
         readBytes([&spi](int) { return spi.SpiTransfer(0); });
@@ -205,6 +209,44 @@ bool EepromPage::microwireAnswers(MicrowireBus& wire)
     wire.ReadWord();
     wire.Deselect();
     return answered;
+}
+
+std::optional<EepromPage::Difference> EepromPage::notErased(MicrowireBus& wire)
+{
+    Difference left;
+    // No dummy 0: nothing drives DO, and its pull-up would read as erased words.
+    if (!wire.BeginRead(0))
+        left.count = ChipSize;
+    const int bytesPerWord = wire.wordBits() / 8;
+    for (int i = 0; left.count < ChipSize && i < ChipSize; i += bytesPerWord) {
+        const std::uint32_t word = wire.ReadWord();
+        for (int b = 0; b < bytesPerWord; ++b) {
+            if (((word >> (8 * (bytesPerWord - 1 - b))) & 0xFF) == 0xFF)
+                continue;
+            if (left.count++ == 0)
+                left.first = i + b;
+        }
+    }
+    wire.Deselect();
+    return left.count ? std::optional<Difference>(left) : std::nullopt;
+}
+
+bool EepromPage::wordReads(MicrowireBus& wire, int index, std::uint32_t word)
+{
+    const bool read = wire.BeginRead(static_cast<unsigned>(index)) && wire.ReadWord() == word;
+    wire.Deselect();
+    return read;
+}
+
+std::string EepromPage::organisationMessage(int address) const
+{
+    // The x8 and x16 types of a size are named alike but for their ending.
+    const std::string name = type().name;
+    const bool bytes = type().wordBits == 8;
+    const std::string other = name.substr(0, name.rfind('x')) + (bytes ? "x16" : "x8");
+    return "The chip showed no write cycle after the write at byte no. " + std::to_string(address) +
+           ": is it wired for " + (bytes ? "16-bit words (ORG high)" : "bytes (ORG low)") +
+           "? Then it is a " + other + ", not a " + name + ".";
 }
 
 bool EepromPage::microwireReadAll()
@@ -430,9 +472,11 @@ bool EepromPage::releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& en
         spi.SpiIdle();
         bus_.timing().WaitMilliseconds(kPowerUpMs);
     }
-    // WPEN only locks the status register with /WP low, and /WP is tied high: it is kept.
-    spi.WriteStatus(static_cast<std::uint8_t>(status & SpiBus::kWriteProtectEnable));
-    const std::optional<std::uint8_t> after = spi.WaitWhileBusy(kBusyLimitMs);
+    // WPEN only locks the status register with /WP low, and /WP is tied high: it is kept where
+    // there is one (bit 7 of the 25010 to 25040 is no WPEN, ST's read it as 1).
+    const bool hasWpen = type().addressBytes > 1;
+    spi.WriteStatus(static_cast<std::uint8_t>(hasWpen ? status & SpiBus::kWriteProtectEnable : 0));
+    const std::optional<std::uint8_t> after = spi.WaitWhileBusy(kBusyLimitMs, true);
     if (!after || (*after & SpiBus::kBlockProtect)) {
         ended = programFailed(*from,
                               range + "\rThe chip kept its block-protect bits: nothing was "
@@ -454,7 +498,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
     if (spiType) {
         spi.SpiIdle();
         bus_.timing().WaitMilliseconds(kPowerUpMs);
-        const std::optional<std::uint8_t> status = spi.WaitWhileBusy(kBusyLimitMs);
+        const std::optional<std::uint8_t> status = spi.WaitWhileBusy(kBusyLimitMs, false);
         if (!status)
             return programFailed(0, NoAnswerMessage(), "the chip did not answer");
         Outcome ended = Outcome::Failed;
@@ -471,6 +515,7 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
     bool cancelled = false;
     int reached = 0;
     for (int p = 0; p < ChipSize; p += step) {
+        std::uint32_t word = 0;
         if (spiType) {
             spi.WriteEnable();
             if (!(spi.ReadStatus() & SpiBus::kWriteEnableLatch))
@@ -484,17 +529,23 @@ EepromPage::Outcome EepromPage::programSerial(std::int64_t start)
                 spi.SpiTransfer(EepromImage[p + i]);
             spi.Deselect();
         } else {
-            std::uint32_t word = 0;
             for (int i = 0; i < step; ++i)
                 word = (word << 8) | EepromImage[p + i];
             wire.Write(static_cast<unsigned>(p / step), word);
         }
-        const bool ready =
-            spiType ? spi.WaitWhileBusy(kBusyLimitMs).has_value() : wire.WaitReady(kBusyLimitMs);
-        if (!ready)
+        const MicrowireBus::Cycle cycle =
+            spiType ? (spi.WaitWhileBusy(kBusyLimitMs, true) ? MicrowireBus::Cycle::Done
+                                                             : MicrowireBus::Cycle::StaysBusy)
+                    : wire.WaitReady(kBusyLimitMs);
+        if (cycle == MicrowireBus::Cycle::StaysBusy)
             return programFailed(
                 p, "The chip stays busy after the write at byte no. " + std::to_string(p),
                 "the chip stays busy");
+        // A process descheduled between the write and its first look finds the cycle over: the
+        // word read back tells.
+        if (cycle == MicrowireBus::Cycle::NeverBusy && !wordReads(wire, p / step, word))
+            return programFailed(p, organisationMessage(p),
+                                 "the chip showed no write cycle (x8 or x16 organisation?)");
         progress(p, kProgramSuffix);
         host_.ProcessMessages();
         if (cancelRequested()) {
@@ -537,14 +588,27 @@ try {
         return programFailed(0, NoAnswerMessage(), "the chip did not answer");
     wire.WriteEnable();
     wire.EraseAll();
-    const bool ready = wire.WaitReady(kBusyLimitMs);
+    const bool ready = wire.WaitReady(kBusyLimitMs) != MicrowireBus::Cycle::StaysBusy;
     wire.WriteDisable();
+    // Some parts do ERAL only at a supply of 4.5 to 5.5 V and may ignore it below: the chip is
+    // read back.
+    const std::optional<Difference> left = ready ? notErased(wire) : std::nullopt;
     host_.NormalCursor();
     lines_.SetAvrLines(0, 0, 0, 0, 0);
     if (!ready) {
         host_.MessageBox("The chip stays busy after the erase-all (ERAL)", "ERROR",
                          Host::Kind::Error);
         report("Erase failed: the chip stays busy");
+        return Outcome::Failed;
+    }
+    if (left) {
+        const std::string first = AddressText(static_cast<std::uint32_t>(left->first));
+        host_.MessageBox(std::string("The ") + type().name + " ignored the erase-all (ERAL): " +
+                             std::to_string(left->count) + " bytes are not FF, the first at " +
+                             first + ". Some parts do ERAL only at a supply of 4.5 to 5.5 V.",
+                         "ERROR", Host::Kind::Error);
+        report("Erase failed: the chip ignored ERAL, " + std::to_string(left->count) +
+               " bytes are not FF, the first at " + first);
         return Outcome::Failed;
     }
     report(std::string("Erased all ") + std::to_string(ChipSize) + " bytes of " + type().name +

@@ -140,6 +140,13 @@ private:
     MicrowireBus microwireBus();
     // Powers a 93Cxx up and reads its first word: true when the chip answered.
     bool microwireAnswers(MicrowireBus& wire);
+    // Reads a powered 93Cxx whole: the bytes that are not FF (all of them when the chip did not
+    // answer), or nothing when every byte is.
+    std::optional<Difference> notErased(MicrowireBus& wire);
+    // True when word no. `index` of a powered 93Cxx reads as `word`.
+    bool wordReads(MicrowireBus& wire, int index, std::uint32_t word);
+    // The ERROR when a 93Cxx showed no write cycle after a write at `address`.
+    std::string organisationMessage(int address) const;
     // ProgramChip for a 25xx or 93Cxx.
     Outcome programSerial(std::int64_t start);
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;

@@ -86,4 +86,14 @@ void I2CBus::I2CMasterAck()
     Pause();
 }
 
+void I2CBus::I2CMasterNack()
+{
+    lines_.SetI2CScl(0);
+    Pause();
+    lines_.SetI2CSda(1);
+    Pause();
+    lines_.SetI2CScl(1);
+    Pause();
+}
+
 } // namespace vardel

@@ -22,6 +22,9 @@ public:
     bool I2CReadAck();
     std::uint8_t I2CReadByte();
     void I2CMasterAck();
+    // The ninth clock with SDA released: the master wants no more bytes, and the chip lets SDA go
+    // for the STOP that follows.
+    void I2CMasterNack();
 
 private:
     // SCL low, SDA low and then released, SCL high, each with two pauses: how a START and the

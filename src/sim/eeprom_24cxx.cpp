@@ -92,6 +92,7 @@ void Eeprom24Cxx::pins(bool power, bool scl, bool sdaMaster, std::int64_t nanose
             if (!power)
                 cycleRunning_ = false;
             reset();
+            readEnded_ = false;
             address_ = 0;
         }
         powered_ = power;
@@ -143,6 +144,7 @@ void Eeprom24Cxx::onStart()
 {
     // A START in the middle of a write (a repeated START) drops the page buffer unwritten.
     reset();
+    readEnded_ = false;
     phase_ = Phase::Receiving;
     expect_ = Expect::Control;
 }
@@ -162,6 +164,9 @@ void Eeprom24Cxx::onStop(std::int64_t nanoseconds)
         cycleBase_ = pageBase_;
         cycleLoaded_ = pageLoaded_;
     }
+    if (readEnded_)
+        ++readsEndedByStop;
+    readEnded_ = false;
     reset();
 }
 
@@ -217,10 +222,12 @@ void Eeprom24Cxx::onFalling()
         break;
     case Phase::AckIn:
         // No acknowledge: the master wants no more; wait for its STOP (or a START).
-        if (masterAck_)
+        if (masterAck_) {
             startSending();
-        else
+        } else {
             reset();
+            readEnded_ = true;
+        }
         break;
     default:
         break;

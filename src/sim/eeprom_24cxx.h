@@ -66,6 +66,11 @@ public:
     // within the 64 KiB half it is in (0xFFFF to 0, 0x1FFFF to 0x10000).
     bool readWrapsWithinHalf = false;
 
+    // Reads ended as the chip expects: the master's missing acknowledge after a byte, then STOP.
+    // After an acknowledge the chip sends the next byte, and a 0 bit of it holds SDA low through
+    // the master's STOP.
+    int readsEndedByStop = 0;
+
 private:
     enum class Phase {
         Idle,      // waiting for START
@@ -103,6 +108,7 @@ private:
     std::uint8_t shift_ = 0;
     bool reading_ = false;           // the acknowledged control byte asked for a read
     bool masterAck_ = false;         // sampled on the ninth clock of a byte we sent
+    bool readEnded_ = false;         // the master did not acknowledge the last byte sent
     std::uint32_t blockAddress_ = 0; // high address bits from a write's control byte
     std::uint32_t addressHigh_ = 0;
 

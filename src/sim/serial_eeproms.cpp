@@ -14,6 +14,10 @@ namespace vardel::sim {
 namespace {
 const char* kMemoryFile = "eeprom.bin";
 const char* kStatusKey = "eeprom.status";
+const char* kMakerKey = "eeprom.maker";
+const char* kEraseAllKey = "eeprom.eral";
+
+constexpr std::array<const char*, 3> kMakerNames{"microchip", "atmel", "st"};
 
 // From the makers' datasheets; the page is the smallest any maker's part has.
 constexpr std::array<Spi25Type, 11> kSpiTypes{{
@@ -128,11 +132,22 @@ Eeprom25xx::Eeprom25xx(const Spi25Type& type)
 void Eeprom25xx::describe(ChipKeys& keys) const
 {
     AvrSocketEeprom::describe(keys);
+    keys[kMakerKey] = kMakerNames[static_cast<std::size_t>(maker_)];
     keys[kStatusKey] = hexByte(status_);
 }
 
 bool Eeprom25xx::set(const std::string& key, const std::string& value, std::string& error)
 {
+    if (key == kMakerKey) {
+        for (std::size_t i = 0; i < kMakerNames.size(); ++i)
+            if (value == kMakerNames[i]) {
+                maker_ = static_cast<Maker>(i);
+                return true;
+            }
+        error =
+            std::string(kMakerKey) + " takes microchip, atmel or st; \"" + value + "\" is not one";
+        return false;
+    }
     if (key != kStatusKey)
         return AvrSocketEeprom::set(key, value, error);
     unsigned parsed = 0;
@@ -143,13 +158,20 @@ bool Eeprom25xx::set(const std::string& key, const std::string& value, std::stri
                 "BP0 (bits 3 and 2) set, for example 8C; \"" + value + "\" is not one";
         return false;
     }
-    status_ = static_cast<std::uint8_t>(parsed);
+    // As a WRSR would: the 25010 to 25040 have no WPEN to keep.
+    status_ = static_cast<std::uint8_t>(parsed & nonVolatileBits());
     return true;
 }
 
 std::uint8_t Eeprom25xx::statusNow(std::int64_t nanoseconds) const
 {
-    return static_cast<std::uint8_t>(status_ | (wel_ ? 0x02 : 0) | (busy(nanoseconds) ? 0x01 : 0));
+    const bool cycle = busy(nanoseconds);
+    std::uint8_t ones = 0;
+    if (maker_ == Maker::Atmel && cycle)
+        ones = small() ? 0xF0 : 0x70;
+    else if (maker_ == Maker::St && small())
+        ones = 0xF0;
+    return static_cast<std::uint8_t>(status_ | ones | (wel_ ? 0x02 : 0) | (cycle ? 0x01 : 0));
 }
 
 bool Eeprom25xx::isProtected(std::uint32_t address) const
@@ -294,7 +316,7 @@ void Eeprom25xx::onDeselect(std::int64_t nanoseconds)
         break;
     case 0x01:
         if (wel_ && byteCount_ >= 2) {
-            status_ = static_cast<std::uint8_t>(newStatus_ & kNonVolatileBits);
+            status_ = static_cast<std::uint8_t>(newStatus_ & nonVolatileBits());
             startWriteCycle(nanoseconds, writeCycleNs, {});
         }
         wel_ = false;
@@ -342,6 +364,24 @@ const Microwire93Type* Eeprom93Cxx::findType(std::string_view name)
 Eeprom93Cxx::Eeprom93Cxx(const Microwire93Type& type)
     : AvrSocketEeprom(type.name, type.bytes), type_(type)
 {
+}
+
+void Eeprom93Cxx::describe(ChipKeys& keys) const
+{
+    AvrSocketEeprom::describe(keys);
+    keys[kEraseAllKey] = eraseAllIgnored ? "ignored" : "done";
+}
+
+bool Eeprom93Cxx::set(const std::string& key, const std::string& value, std::string& error)
+{
+    if (key != kEraseAllKey)
+        return AvrSocketEeprom::set(key, value, error);
+    if (value != "done" && value != "ignored") {
+        error = std::string(kEraseAllKey) + " takes done or ignored; \"" + value + "\" is not one";
+        return false;
+    }
+    eraseAllIgnored = value == "ignored";
+    return true;
 }
 
 std::uint32_t Eeprom93Cxx::words() const
@@ -489,7 +529,8 @@ void Eeprom93Cxx::onDeselect(std::int64_t nanoseconds)
         opcode_ == 0b01 || opcode_ == 0b11 || (opcode_ == 0b00 && (top == 0b10 || top == 0b01));
     // A write, erase, ERAL or WRAL whose bits are all in starts its cycle as CS goes low, if
     // writes are enabled; otherwise it is lost.
-    if (!complete || !programs || !ewen_ || busy(nanoseconds)) {
+    const bool all = opcode_ == 0b00;
+    if (!complete || !programs || !ewen_ || busy(nanoseconds) || (all && eraseAllIgnored)) {
         phase_ = Phase::Start;
         return;
     }

@@ -28,6 +28,9 @@ public:
     void describe(ChipKeys& keys) const override;
     bool set(const std::string& key, const std::string& value, std::string& error) override;
 
+    // A write cycle runs at this time.
+    bool inWriteCycle(std::int64_t nanoseconds) const { return busy(nanoseconds); }
+
     // Every 25xx and 93Cxx type, for messages.
     static std::string typeNames();
 
@@ -56,13 +59,19 @@ struct Spi25Type {
 };
 
 // A 25xx SPI serial EEPROM: SPI mode 0, /CS active low, the status register with WIP, WEL,
-// BP1 BP0 and WPEN (with /WP tied high, WPEN locks nothing). Powers up with WEL reset; a WRITE or
-// WRSR without WEL is ignored; a WRITE takes effect when /CS rises after a whole data byte, wraps
-// within its page and runs a write cycle during which only RDSR is answered.
+// BP1 BP0 and, from the 25080 on, WPEN (with /WP tied high, WPEN locks nothing). Powers up with
+// WEL reset; a WRITE or WRSR without WEL is ignored; a WRITE takes effect when /CS rises after a
+// whole data byte, wraps within its page and runs a write cycle during which only RDSR is
+// answered. The status register's other bits read as the maker's parts read them.
 class Eeprom25xx final : public AvrSocketEeprom {
 public:
     static constexpr std::int64_t kWriteCycleNs = 5'000'000;
     static constexpr std::uint8_t kNonVolatileBits = 0x8C;
+
+    // Bits 7..4: Microchip's read 0; Atmel's read as ones while a write cycle runs (bits 7..4 of
+    // the AT25010B to AT25040B, 6..4 of the larger parts); ST's M95010 to M95040 always read
+    // them as ones.
+    enum class Maker { Microchip, Atmel, St };
 
     static std::span<const Spi25Type> types();
     static const Spi25Type* findType(std::string_view name);
@@ -76,15 +85,20 @@ public:
     bool set(const std::string& key, const std::string& value, std::string& error) override;
 
     std::uint8_t status() const { return status_; }
+    Maker maker() const { return maker_; }
     std::int64_t writeCycleNs = kWriteCycleNs;
 
 private:
+    // The one-address-byte parts, the 25010 to 25040: no maker's has WPEN.
+    bool small() const { return type_.addressBytes == 1; }
+    std::uint8_t nonVolatileBits() const { return small() ? 0x0C : kNonVolatileBits; }
     void onByte(std::uint8_t byte, std::int64_t nanoseconds);
     void onDeselect(std::int64_t nanoseconds);
     std::uint8_t statusNow(std::int64_t nanoseconds) const;
     bool isProtected(std::uint32_t address) const;
 
     const Spi25Type& type_;
+    Maker maker_ = Maker::Microchip;
     std::uint8_t status_ = 0; // WPEN, BP1, BP0: kept while unpowered
     bool wel_ = false;
     bool powered_ = false;
@@ -132,8 +146,13 @@ public:
     bool miso() const override;
     void timeIs(std::int64_t nanoseconds) override { now_ = nanoseconds; }
 
+    void describe(ChipKeys& keys) const override;
+    bool set(const std::string& key, const std::string& value, std::string& error) override;
+
     bool writeEnabled() const { return ewen_; }
     std::int64_t writeCycleNs = kWriteCycleNs;
+    // ERAL and WRAL ignored, as by parts that do them only at 4.5 to 5.5 V on a lower supply.
+    bool eraseAllIgnored = false;
 
 private:
     enum class Phase { Start, Opcode, Address, DataIn, ReadOut, Done };

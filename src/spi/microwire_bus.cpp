@@ -73,18 +73,21 @@ void MicrowireBus::Write(unsigned address, std::uint32_t word)
     Deselect();
 }
 
-bool MicrowireBus::WaitReady(int maxMs)
+MicrowireBus::Cycle MicrowireBus::WaitReady(int maxMs)
 {
     Clock& clock = timing_.clock();
     const std::int64_t deadline = clock.nanoseconds() + std::int64_t{maxMs} * 1'000'000;
     Select();
-    bool ready = lines_.ReadAvrMiso();
-    while (!ready && clock.nanoseconds() <= deadline) {
-        Pause();
-        ready = lines_.ReadAvrMiso();
+    Cycle cycle = Cycle::NeverBusy;
+    if (!lines_.ReadAvrMiso()) {
+        const bool ready = PollUntil(clock, deadline, [this] {
+            Pause();
+            return lines_.ReadAvrMiso();
+        });
+        cycle = ready ? Cycle::Done : Cycle::StaysBusy;
     }
     Deselect();
-    return ready;
+    return cycle;
 }
 
 } // namespace vardel

@@ -37,9 +37,13 @@ public:
     void EraseAll() { special(0b10); }
     // WRITE of one word; the write cycle starts as CS goes low.
     void Write(unsigned address, std::uint32_t word);
+    // How a write or erase ended.
+    enum class Cycle { Done, NeverBusy, StaysBusy };
     // After a write or erase: with CS high again, DO reads 0 while the chip is busy and 1 once it
-    // is ready. Polls for at most `maxMs`; false when the chip stayed busy.
-    bool WaitReady(int maxMs);
+    // is ready. Polls for at most `maxMs`. A write cycle lasts milliseconds and the first look
+    // comes a bit delay after CS fell, so a chip ready at once started none (NeverBusy): it took
+    // the instruction as another one, or did not take it.
+    Cycle WaitReady(int maxMs);
 
     int wordBits() const { return wordBits_; }
 

@@ -70,19 +70,21 @@ void SpiBus::BeginTransfer(std::uint8_t instruction, unsigned address)
         SpiTransfer(static_cast<std::uint8_t>(address >> (8 * i)));
 }
 
-std::optional<std::uint8_t> SpiBus::WaitWhileBusy(int maxMs)
+std::optional<std::uint8_t> SpiBus::WaitWhileBusy(int maxMs, bool afterWrite)
 {
     Clock& clock = timing_.clock();
     const std::int64_t deadline = clock.nanoseconds() + std::int64_t{maxMs} * 1'000'000;
-    for (;;) {
-        const std::uint8_t status = ReadStatus();
-        if (status & kUnusedStatusBits)
-            return std::nullopt;
-        if (!(status & kWriteInProgress))
-            return status;
-        if (clock.nanoseconds() > deadline)
-            return std::nullopt;
-    }
+    std::uint8_t status = 0;
+    const auto empty = [&] {
+        return !afterWrite && status == kNoChipStatus;
+    };
+    const bool ended = PollUntil(clock, deadline, [&] {
+        status = ReadStatus();
+        return !(status & kWriteInProgress) || empty();
+    });
+    if (!ended || empty())
+        return std::nullopt;
+    return status;
 }
 
 std::optional<int> SpiBus::ProtectedFrom(std::uint8_t status, int chipSize)

@@ -22,9 +22,12 @@ public:
     static constexpr std::uint8_t kWriteInProgress = 0x01;
     static constexpr std::uint8_t kWriteEnableLatch = 0x02;
     static constexpr std::uint8_t kBlockProtect = 0x0C;
+    // WPEN (SRWD on ST's parts) from the 25080 on; no maker's 25010 to 25040 has it.
     static constexpr std::uint8_t kWriteProtectEnable = 0x80;
-    // Bits 6..4 read 0 on every maker's part; an SO line that nobody drives reads all ones.
-    static constexpr std::uint8_t kUnusedStatusBits = 0x70;
+    // An SO line that nobody drives: the board pulls it up. The bits above BP1 differ by maker
+    // (Atmel's read as ones during a write cycle, ST's 25010 to 25040 always), so only a status
+    // of all ones with no write running is an empty socket.
+    static constexpr std::uint8_t kNoChipStatus = 0xFF;
 
     // addressBytes: 1 to 3; chipSize: for the one-address-byte parts, whose a8 travels in bit 3
     // of READ and WRITE.
@@ -48,9 +51,10 @@ public:
     // Selects the chip and sends READ or WRITE with the address; the caller moves the data and
     // deselects.
     void BeginTransfer(std::uint8_t instruction, unsigned address);
-    // Polls RDSR until the write in progress has ended, for at most `maxMs`; the last status read,
-    // or nothing when the chip stayed busy or the status reads as no chip's (bits 6..4 set).
-    std::optional<std::uint8_t> WaitWhileBusy(int maxMs);
+    // Polls RDSR until the write in progress has ended, for at most `maxMs`: the last status
+    // read, or nothing when the chip stayed busy or, with no write of ours running
+    // (`afterWrite` false), the status reads FF. During a write only WIP counts.
+    std::optional<std::uint8_t> WaitWhileBusy(int maxMs, bool afterWrite);
 
     // The first address a status register's BP1 BP0 protect (the upper quarter, half or all of
     // the memory), or nothing when none is protected.

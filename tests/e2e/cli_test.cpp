@@ -1023,7 +1023,8 @@ TEST(Completion, OffersCommandsTypesDevicesAndBitNames)
         {"e", "eeprom\n"},
         {"eeprom read 24c2", "24C256\n"},
         {"eeprom program 93c46", "93C46X16\n93C46X8\n"}, // any case, as the program takes them
-        {"sim insert-eeprom 25256 --set ", "eeprom.status=\n"},
+        {"sim insert-eeprom 25256 --set ", "eeprom.maker=\neeprom.status=\n"},
+        {"sim insert-eeprom 93c46x8 --set ", "eeprom.eral=\n"},
         {"--port sim:x sim re", "remove\n"},
         {"--port sim:/tmp/b eeprom re", "read\n"},
         {"--port ppdev:/dev/parport0 avr ide", "identify\n"},
@@ -1772,7 +1773,8 @@ TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
             image.put(static_cast<char>(i * 7 + (i >> 8)));
     }
     ASSERT_EQ(cli("sim insert-eeprom 25256 --set eeprom.status=8C").status, 0);
-    EXPECT_EQ(cli("sim show").out, "eeprom=25256\navr=none\neeprom.status=8C\n");
+    EXPECT_EQ(cli("sim show").out,
+              "eeprom=25256\navr=none\neeprom.maker=microchip\neeprom.status=8C\n");
     EXPECT_NE(readAll(board() + "/board.ini").find("eeprom.status=8C"), std::string::npos);
     // With --verify, a refused write is told as one and nothing is compared.
     Result r = cli("eeprom program --verify 25256 " + file("image.bin"));
@@ -1789,7 +1791,8 @@ TEST_F(Cli, A25xxOnTheAvrSocketIsKeptInTheFolderAndRefusedWhileProtected)
     EXPECT_NE(r.out.find("25256: 32768 bytes programmed and verified"), std::string::npos) << r.out;
     ASSERT_EQ(cli("sim export eeprom " + file("chip.bin")).status, 0);
     EXPECT_EQ(readAll(file("chip.bin")), readAll(file("image.bin")));
-    EXPECT_EQ(cli("sim show").out, "eeprom=25256\navr=none\neeprom.status=80\n");
+    EXPECT_EQ(cli("sim show").out,
+              "eeprom=25256\navr=none\neeprom.maker=microchip\neeprom.status=80\n");
     // Auto takes the same word: --yes alone does not clear the protection.
     std::ofstream(file("p.vardel")) << "socket = eeprom\npart = 25256\neeprom = image.bin\n";
     for (const auto& [words, status] :

@@ -335,10 +335,23 @@ TEST(EepromCommands, CancelAfterByte99LeavesTheRestOfTheImage)
     EXPECT_TRUE(std::all_of(b.page.EepromImage.begin() + 100, b.page.EepromImage.begin() + 16384,
                             [](std::uint8_t v) { return v == 0x5A; }));
     EXPECT_TRUE(b.host.messages().empty());
-    // After byte 99 comes the STOP, with no acknowledge clock: SCL low, SDA low, SCL high,
-    // SDA high, then every line low (by the read and again by the command).
-    const std::vector<std::uint8_t> tail(b.port.writes.end() - 7, b.port.writes.end());
-    EXPECT_EQ(tail, (std::vector<std::uint8_t>{0x1F, 0x17, 0x07, 0x0F, 0x1F, 0x00, 0x00}));
+    // After byte 99 the acknowledge clock with SDA released (SCL low, SDA high, SCL high), the
+    // STOP (SCL low, SDA low, SCL high, SDA high), then every line low (by the read and again by
+    // the command).
+    const std::vector<std::uint8_t> tail(b.port.writes.end() - 9, b.port.writes.end());
+    EXPECT_EQ(tail,
+              (std::vector<std::uint8_t>{0x17, 0x17, 0x1F, 0x17, 0x07, 0x0F, 0x1F, 0x00, 0x00}));
+}
+
+TEST(EepromCommands, EveryReadEndsWithTheMastersMissingAcknowledgeAndAStop)
+{
+    for (const auto& [type, ends] : {std::pair<const char*, int>{"24C04", 1}, {"24C1024", 2}}) {
+        Bench b(FindEepromType(type));
+        // Zeros: a byte sent after an acknowledge would hold SDA low through the STOP.
+        std::fill(b.chip->memory().begin(), b.chip->memory().end(), 0x00);
+        EXPECT_EQ(b.page.Leerchip1Click(), Outcome::Done);
+        EXPECT_EQ(b.chip->readsEndedByStop, ends) << type;
+    }
 }
 
 TEST(EepromCommands, ACancelledVerifyGivesNoVerdictAndRestoresTheImage)

@@ -47,11 +47,41 @@ private:
     std::vector<std::uint8_t> frame_;
 };
 
+// Holds the program off the processor for 60 ms once, after the `look`-th status read since the
+// chip select last changed, if the chip's write cycle runs then.
+class Descheduling final : public PassingPort {
+public:
+    Descheduling(PortIo& inner, VirtualClock& clock) : PassingPort(inner), clock_(clock) {}
+    int look = 0;
+    sim::AvrSocketEeprom* chip = nullptr;
+    bool held = false;
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        const std::uint8_t value = PassingPort::DlPortReadPortUchar(port);
+        if (++reads_ == look && !held && chip->inWriteCycle(clock_.nanoseconds())) {
+            held = true;
+            clock_.advance(60'000'000);
+        }
+        return value;
+    }
+
+private:
+    void written(std::uint16_t, std::uint8_t value) override
+    {
+        reads_ = (value ^ last_) & 0x10 ? 0 : reads_;
+        last_ = value;
+    }
+    VirtualClock& clock_;
+    std::uint8_t last_ = 0;
+    int reads_ = 0;
+};
+
 // The EEPROM page with a 25xx or 93Cxx on the simulated board's AVR socket.
 struct SerialBench {
     VirtualClock clock;
     sim::SimBoard board{clock};
-    SpiFrames port{board};
+    Descheduling held{board, clock};
+    SpiFrames port{held};
     LineDriver lines{port};
     BitTiming timing{clock};
     RecordingHost host;
@@ -59,15 +89,18 @@ struct SerialBench {
     EepromPage page{lines, timing, host, lock};
     sim::AvrSocketEeprom* chip = nullptr;
 
-    explicit SerialBench(const std::string& type, bool withChip = true)
+    // chipType: the chip in the socket, when it is not the type chosen.
+    explicit SerialBench(const std::string& type, bool withChip = true,
+                         const std::string& chipType = {})
     {
         timing.MeasureClock();
         timing.DelayFactor = 1;
         host.recordGauges = false;
         page.cbChipChange(FindEepromType(type));
         if (withChip) {
-            auto c = sim::MakeAvrSocketEeprom(type);
+            auto c = sim::MakeAvrSocketEeprom(chipType.empty() ? type : chipType);
             chip = c.get();
+            held.chip = chip;
             board.insertAvr(std::move(c));
         }
     }
@@ -215,4 +248,54 @@ TEST(SerialEepromCommands, EraseAllEmptiesA93CxxAndIsRefusedForOtherTypes)
     SerialBench spi("25256");
     EXPECT_EQ(spi.page.EraseAllClick(), Outcome::Failed);
     EXPECT_TRUE(spi.port.frames.empty());
+}
+
+TEST(SerialEepromCommands, OtherMakers25xxAndStatusChecksDelayedPastTheBusyLimitProgram)
+{
+    const struct {
+        const char* type;
+        const char* maker;
+        int look; // the status read after which the program is held off; 0: none
+    } cases[] = {{"25040", "atmel", 0},
+                 {"25020", "st", 0},
+                 {"25256", "atmel", 0},
+                 {"25256", "st", 16},
+                 {"93C46x16", "", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + c.maker);
+        SerialBench b(c.type);
+        std::string error;
+        // All protected: cleared first, with ST's bits 7..4 read as ones.
+        ASSERT_TRUE(!*c.maker || (b.chip->set("eeprom.maker", c.maker, error) &&
+                                  b.chip->set("eeprom.status", "8C", error)))
+            << error;
+        b.held.look = c.look;
+        b.page.protection = EepromPage::Protection::Clear;
+        const std::vector<std::uint8_t> image = b.randomImage(21);
+        EXPECT_EQ(b.page.ProgramChip(true), Outcome::Done) << b.page.lastOutcome();
+        EXPECT_EQ(b.held.held, c.look > 0);
+        EXPECT_EQ(b.chip->memory(), image);
+    }
+}
+
+TEST(SerialEepromCommands, A93CxxOfTheOtherOrganisationIsNamedAndAnIgnoredEralIsTold)
+{
+    // Word 0 begins with a 0, which the x8 READ takes for the dummy 0.
+    SerialBench b("93C46x8", true, "93C46x16");
+    b.chip->memory()[0] = 0x00;
+    const std::vector<std::uint8_t> before = b.chip->memory();
+    b.randomImage(8);
+    EXPECT_EQ(b.page.Grabarchip1Click(), Outcome::Failed);
+    EXPECT_NE(b.host.messages().at(0).find("no. 0: is it wired for 16-bit words (ORG high)? Then "
+                                           "it is a 93C46x16, not a 93C46x8."),
+              std::string::npos);
+    EXPECT_EQ(b.chip->memory(), before);
+
+    SerialBench e("93C66x16");
+    std::string error;
+    ASSERT_TRUE(e.chip->set("eeprom.eral", "ignored", error)) << error;
+    e.chip->memory()[7] = 0x00;
+    EXPECT_EQ(e.page.EraseAllClick(), Outcome::Failed);
+    EXPECT_EQ(e.page.lastOutcome(), "Erase failed: the chip ignored ERAL, 1 bytes are not FF, "
+                                    "the first at 0x0007");
 }

@@ -197,3 +197,19 @@ TEST(Eeprom93Cxx, WritesNeedEwenAndShowBusyThenReady)
     instruction(0b101'000000u << 16 | 0x1234, 9 + 16);
     EXPECT_EQ(chip.memory()[0], 0xFF);
 }
+
+TEST(Eeprom25xx, AnAtmel25040ShowsBits7To4DuringAWriteAndHasNoWpen)
+{
+    Eeprom25xx chip(*Eeprom25xx::findType("25040"));
+    std::string error;
+    ASSERT_TRUE(chip.set("eeprom.maker", "atmel", error)) << error;
+    Lines l{chip};
+    l.power(true);
+    l.cs = true;
+    l.apply();
+    l.frame({0x06});
+    l.frame({0x01, 0x8C});
+    EXPECT_EQ(status(l), 0xFD);
+    l.wait(Eeprom25xx::kWriteCycleNs);
+    EXPECT_EQ(status(l), 0x0C);
+}
