@@ -270,27 +270,23 @@ TEST(GpioPort, ABusyLineAndAVanishedChipAreReportedWithTheirLines)
     }
 }
 
-TEST(GpioPort, TheChipIsFoundByItsLabelNameOrPathAndShownWithItsLabel)
+TEST(GpioPort, TheChipIsFoundByItsLabelNameOrPath)
 {
     // A Raspberry Pi 5 before kernel 6.6.45: gpiochip0 is the SoC's own chip, the header's lines
     // are on gpiochip4.
     struct Case {
         const char* chip;
-        int opened;        // the chip whose lines were requested; -1: none
-        const char* error; // empty: opened
+        int opened; // the chip whose lines were requested; -1: none
+        const char* error;
     };
     for (const Case c :
          {Case{"pinctrl-rp1", 4, ""}, Case{"gpiochip0", 0, ""}, Case{"/dev/gpiochip4", 4, ""},
-          Case{"pinctrl-bcm2711", -1,
-               "GPIO chip pinctrl-bcm2711 does not exist (no GPIO chip has that name or label): "
-               "vardel-cli ports lists the GPIO chips of this machine (gpiochip0 "
-               "[gpio-brcmstb@107d508500], gpiochip1 [twin], gpiochip2 [twin], gpiochip4 "
-               "[pinctrl-rp1])."},
+          Case{"pinctrl-bcm2711", -1, "no GPIO chip has that name or label"},
+          Case{"pinctrl-bcm2711", -1, "gpiochip4 [pinctrl-rp1])."},
           Case{"twin", -1, "GPIO chip twin: 2 chips have that label"}}) {
         FakeKernel kernel;
         kernel.addGpioChip(0, nullptr).label = "gpio-brcmstb@107d508500";
-        kernel.addGpioChip(1, nullptr).label = "twin";
-        kernel.addGpioChip(2, nullptr).label = "twin";
+        kernel.addGpioChip(1, nullptr).label = kernel.addGpioChip(2, nullptr).label = "twin";
         kernel.addGpioChip(4, nullptr).label = "pinctrl-rp1";
         std::string error;
         CliRun gpio(std::string("gpio:") + c.chip + ":" + kMap, &kernel, error);
@@ -299,14 +295,8 @@ TEST(GpioPort, TheChipIsFoundByItsLabelNameOrPathAndShownWithItsLabel)
             EXPECT_EQ(kernel.gpioChips["/dev/gpiochip" + std::to_string(n)].requests,
                       n == c.opened ? 1 : 0)
                 << c.chip << " on chip " << n;
-        if (c.opened == 4) {
-            EXPECT_TRUE(Has(gpio.ctx.board->describe(), "/dev/gpiochip4 [pinctrl-rp1] (d0=17"));
-        }
-        if (c.opened == 0) {
-            const std::string listing = GpioChipListing(FindGpioChips(kernel));
-            EXPECT_TRUE(Has(listing, "--port gpio:pinctrl-rp1:MAP")) << listing;
-            EXPECT_TRUE(Has(listing, "--port gpio:gpiochip1:MAP")) << listing;
-        }
+        const std::string listing = GpioChipListing(FindGpioChips(kernel));
+        EXPECT_TRUE(Has(listing, "gpio:pinctrl-rp1:MAP") && Has(listing, "gpio:gpiochip1:MAP"));
     }
     FakeKernel none;
     EXPECT_EQ(GpioChipListing(FindGpioChips(none)),
@@ -338,11 +328,8 @@ TEST(GpioPort, CheckWithNothingOnTheLinesSaysNoBoardAndLinesHoldsTheLinesItSet)
         EXPECT_EQ(rig.chip.bytes.back(), 0x17); // the supply bits and RESET
     };
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
     EXPECT_EQ(cli::runLines(lines.ctx, {"vcc=1", "reset=1"}), cli::Success);
     testing::internal::GetCapturedStdout();
-    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(held, 1);
     EXPECT_TRUE(lines.ctx.linesLetGo);
-    EXPECT_TRUE(Has(said, "press Ctrl+C to let them go")) << said;
 }
