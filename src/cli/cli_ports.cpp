@@ -46,6 +46,10 @@ int runCheck(Context& ctx)
         EndOnPortFailure(error, *ctx.lines, *ctx.host);
         return Failure;
     }
+    // A real port is named, with its base address or a GPIO chip's label and map, so the user
+    // sees which lines were checked.
+    if (!ctx.board->sim())
+        std::printf("Checked on the %s\n", ctx.board->describe().c_str());
     PrintReading("high", *readings.afterHigh);
     PrintReading("low", *readings.afterLow);
     std::printf("%s\n",

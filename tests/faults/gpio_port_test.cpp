@@ -315,6 +315,7 @@ TEST(GpioPort, CheckWithNothingOnTheLinesSaysNoBoardAndLinesHoldsTheLinesItSet)
     EXPECT_EQ(cli::runCheck(check.ctx), cli::Failure);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(Has(out, "no board on this port")) << out;
+    EXPECT_TRUE(Has(out, "Checked on the GPIO chip /dev/gpiochip0 [pinctrl-test] (d0=17")) << out;
     check.ctx.board.reset();
 
     // Lines let go go back to inputs here, so `lines` holds them while they are followed.
