@@ -255,18 +255,16 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
         // Meanwhile a ppdev user (the window) does not get the port.
         EXPECT_FALSE(rig.open("ppdev:/dev/parport0", error));
         EXPECT_EQ(rig.parport.claims, 1);
-        using Out = std::pair<std::uint16_t, std::uint8_t>;
-        std::vector<Out> claim = {{0x378, 0x00}, {0x37A, 0x0C}};
-        if (ecp)
-            claim.insert(claim.begin(), {0x77A, 0x34});
-        EXPECT_EQ(rig.kernel.outs, claim);
         board->port().DlPortWritePortUchar(LptDataPort, 0x07);
         board.reset();
-        std::vector<Out> all = claim;
-        all.insert(all.end(), {{0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}});
-        if (ecp)
-            all.push_back({0x77A, 0x74});
-        EXPECT_EQ(rig.kernel.outs, all);
+        using Out = std::pair<std::uint16_t, std::uint8_t>;
+        std::vector<Out> outs = {
+            {0x378, 0x00}, {0x37A, 0x0C}, {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}};
+        if (ecp) {
+            outs.insert(outs.begin(), {0x77A, 0x34});
+            outs.push_back({0x77A, 0x74});
+        }
+        EXPECT_EQ(rig.kernel.outs, outs);
         EXPECT_FALSE(rig.parport.claimed);
     }
     std::string error;
