@@ -91,7 +91,8 @@ bool lockDevice(const RealPortContext& context, int fd, const std::string& port,
 } // namespace
 
 ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::string& procEntry,
-                          const std::string& port, std::uint32_t limitMs)
+                          const std::string& port, std::uint32_t limitMs,
+                          const std::function<void()>& beforeClaim)
 {
 #if defined(__linux__)
     if (!lockDevice(context, fd, port, limitMs))
@@ -101,7 +102,10 @@ ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::str
     // program checks and claims under the same lock; a driver that comes in between only makes
     // the claim wait, and the claim is woken when the time is out.
     ParportClaim result;
-    if (std::string holder = waitForHolder(context, procEntry, port, limitMs); !holder.empty()) {
+    std::string holder = waitForHolder(context, procEntry, port, limitMs);
+    if (holder.empty() && beforeClaim)
+        beforeClaim();
+    if (!holder.empty()) {
         result = {ParportClaim::Held, std::move(holder), 0};
     } else if (const int r = context.kernel.ioctlWithin(fd, PPCLAIM, nullptr,
                                                         limitMs ? limitMs : kPortClaimMinMs);
@@ -120,6 +124,7 @@ ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::str
     (void)procEntry;
     (void)port;
     (void)limitMs;
+    (void)beforeClaim;
     return {ParportClaim::Failed, {}, ENOSYS};
 #endif
 }
@@ -402,11 +407,26 @@ bool DirectPort::claim(std::string& error)
     if (claimed_)
         return true;
     Kernel& kernel = context_.kernel;
+    // 0x00 into the latch while the data lines are not yet driven: the kernel's claim drives
+    // them forward (its state for the port), and so does clearing control bit 5 below. In the
+    // ECP port's FIFO modes a data write goes to the FIFO, not the latch: PS/2 mode first, with
+    // its interrupts and DMA off, as the kernel's own claim sets it.
+    bool latched = false;
+    auto latchZero = [&] {
+        if (ecp_) {
+            savedEcr_ = kernel.inb(ecr());
+            if (savedEcr_ != kEcrPs2)
+                kernel.outb(kEcrPs2, ecr());
+        }
+        kernel.outb(0x00, base_);
+        latched = true;
+    };
     // Direct access goes past the kernel's sharing of the port: the port is claimed from the
     // kernel through ppdev where it can be, else a port a driver holds is left to it, after the
     // same bounded wait a ppdev claim has.
     if (ppdevFd_ >= 0) {
-        const ParportClaim got = ClaimParport(context_, ppdevFd_, procEntry_, describe(), waitMs_);
+        const ParportClaim got =
+            ClaimParport(context_, ppdevFd_, procEntry_, describe(), waitMs_, latchZero);
         if (got.outcome == ParportClaim::Held) {
             error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(got.holder) +
                     "; direct access would write under it.";
@@ -423,15 +443,12 @@ bool DirectPort::claim(std::string& error)
                 "; direct access would write under it.";
         return false;
     }
-    // In the ECP port's FIFO modes a data write goes to the FIFO, not the latch: PS/2 mode, with
-    // its interrupts and DMA off, as the kernel's own claim sets it.
-    if (ecp_) {
-        savedEcr_ = kernel.inb(ecr());
-        if (savedEcr_ != kEcrPs2)
-            kernel.outb(kEcrPs2, ecr());
-    }
-    // 0x00 into the latch first: control bit 5 set turns the data lines into inputs on a
-    // bidirectional port, and clearing it drives the latch onto the board.
+    if (!latched)
+        latchZero();
+    // The kernel's claim may have put back a mode of its own.
+    if (ecp_ && kernel.inb(ecr()) != kEcrPs2)
+        kernel.outb(kEcrPs2, ecr());
+    // Control bit 5 set turns the data lines into inputs on a bidirectional port.
     savedControl_ = kernel.inb(static_cast<std::uint16_t>(base_ + 2));
     kernel.outb(0x00, base_);
     if (savedControl_ & 0x20)

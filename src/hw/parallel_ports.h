@@ -127,14 +127,16 @@ private:
 
 // A claim of a parport through its open ppdev device `fd`: under an advisory lock on the device
 // (which every Vardel program takes to claim), the holder check of the port's devices/active
-// entry and PPCLAIM, each bounded by `limitMs`.
+// entry and PPCLAIM, each bounded by `limitMs`. `beforeClaim` runs once the port is found free,
+// just before PPCLAIM.
 struct ParportClaim {
     enum Outcome { Claimed, Held, Failed } outcome = Claimed;
     std::string holder; // Held: who keeps the port, as devices/active names it
     int err = 0;        // Failed: PPCLAIM's errno
 };
 ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::string& procEntry,
-                          const std::string& port, std::uint32_t limitMs);
+                          const std::string& port, std::uint32_t limitMs,
+                          const std::function<void()>& beforeClaim = {});
 
 // What a failed PPCLAIM means, as the kernel's ppdev gives its errno values.
 std::string ClaimErrorText(const std::string& device, int err);

@@ -141,6 +141,7 @@ TEST(RealPort, AHolderThatComesBetweenTheCheckAndTheClaimCannotKeepItAsleep)
         EXPECT_FALSE(second) << c.comes;
         EXPECT_TRUE(Has(secondError, c.secondError)) << secondError;
         EXPECT_EQ(rig.parport.claimed, !!board);
+        EXPECT_EQ(rig.parport.claimWaits, std::string(c.comes) == "lp" ? 1 : 0);
     }
 }
 
@@ -258,13 +259,14 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
         board->port().DlPortWritePortUchar(LptDataPort, 0x07);
         board.reset();
         using Out = std::pair<std::uint16_t, std::uint8_t>;
-        std::vector<Out> outs = {
-            {0x378, 0x00}, {0x37A, 0x0C}, {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}};
+        std::vector<Out> outs = {{0x378, 0x00}, {0x378, 0x00}, {0x37A, 0x0C},
+                                 {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}};
         if (ecp) {
             outs.insert(outs.begin(), {0x77A, 0x34});
             outs.push_back({0x77A, 0x74});
         }
         EXPECT_EQ(rig.kernel.outs, outs);
+        EXPECT_EQ(rig.parport.outsBeforeClaim, ecp ? 2u : 1u); // the latch, before the kernel's
         EXPECT_FALSE(rig.parport.claimed);
     }
     std::string error;

@@ -55,7 +55,8 @@ public:
         int claims = 0;
         int claimFd = -1;                   // the open device that holds the claim
         int claimWaits = 0;                 // bounded PPCLAIMs that slept
-        std::function<void()> onActiveRead; // runs at each read of devices/active
+        std::size_t outsBeforeClaim = 0;    // direct writes done before the last PPCLAIM
+        std::function<void()> onActiveRead; // runs after each read of devices/active
     };
 
     std::map<std::string, std::string> files;
@@ -251,9 +252,10 @@ public:
     {
         for (auto& [device, p] : parports)
             if (path == p.proc + "/devices/active" && !p.removed) {
+                const std::string text = holder(p) + "\n";
                 if (const auto hook = p.onActiveRead)
                     hook();
-                return holder(p) + "\n";
+                return text;
             }
         const auto it = files.find(path);
         if (it == files.end())
@@ -457,6 +459,7 @@ private:
     {
         p.claimed = true;
         p.claimFd = fd;
+        p.outsBeforeClaim = outs.size();
         ++p.claims;
         if (!p.removed)
             files[p.proc + "/devices/active"] = "ppdev0\n";
