@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -37,6 +38,10 @@ struct Context {
     std::string portName;
     // The settings' floor on an AVR SCK phase ("SCK_MIN_US"), 0 when there is none.
     std::int64_t minSckPhaseNs = 0;
+    // `lines` on a port whose lines do not stay once let go (GPIO) holds them until this returns:
+    // by default until a stop signal (Ctrl+C). The lines are then let go, driven low first.
+    std::function<void()> holdLines;
+    bool linesLetGo = false;
 };
 
 int usageError(const QString& message);

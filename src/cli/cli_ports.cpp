@@ -46,6 +46,10 @@ int runCheck(Context& ctx)
         EndOnPortFailure(error, *ctx.lines, *ctx.host);
         return Failure;
     }
+    // A real port is named, with its base address or a GPIO chip's label and map, so the user
+    // sees which lines were checked.
+    if (!ctx.board->sim())
+        std::printf("Checked on the %s\n", ctx.board->describe().c_str());
     PrintReading("high", *readings.afterHigh);
     PrintReading("low", *readings.afterLow);
     std::printf("%s\n",
@@ -71,7 +75,24 @@ int runLines(Context& ctx, const QStringList& args)
     }
     std::printf("VCC=%d SCK=%d MOSI=%d RESET=%d XTAL=%d\nMISO=%d\n", levels[0], levels[1],
                 levels[2], levels[3], levels[4], miso ? 1 : 0);
-    std::fputs("The lines stay as set until the next command drives the port.\n", stderr);
+    if (ctx.board->keepsLinesWhenLetGo()) {
+        std::fputs("The lines stay as set until the next command drives the port.\n", stderr);
+        return Success;
+    }
+    // Lines let go may go back to inputs (mainline kernels) or keep their levels (the Raspberry
+    // Pi's): they are held here instead, as long as the user follows them.
+    std::fflush(stdout);
+    std::fputs("The lines stay as set while vardel-cli holds them: press Ctrl+C to let them "
+               "go.\n",
+               stderr);
+    if (ctx.holdLines)
+        ctx.holdLines();
+    else
+        while (!CliHost::interrupted)
+            ::usleep(100000);
+    CliHost::interrupted = 0;
+    ctx.linesLetGo = true;
+    std::fputs("The lines are driven low and let go.\n", stderr);
     return Success;
 }
 

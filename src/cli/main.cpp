@@ -243,7 +243,7 @@ int Run(int argc, char** argv)
     // there to leave the lines as the user set them, to be followed with a meter.
     // A usage error was found before the port was touched (or put the lines down itself).
     if (command != QLatin1String("sim") && status != Usage &&
-        (command != QLatin1String("lines") || status != Success)) {
+        (command != QLatin1String("lines") || status != Success || ctx.linesLetGo)) {
         try {
             ctx.lines->SetI2CLines(0, 0, 0);
         } catch (const PortError& e) {
@@ -253,7 +253,7 @@ int Run(int argc, char** argv)
                                      Host::Buttons::Ok, Host::Icon::None);
             status = Failure;
         }
-    } else if (command == QLatin1String("lines") && status == Success) {
+    } else if (command == QLatin1String("lines") && status == Success && !ctx.linesLetGo) {
         ctx.board->leaveLinesAtClose();
     }
     // The simulated board's folder gets what the command changed, and is free for others again.

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -34,11 +36,6 @@ std::string PermissionText(const std::string& device, const std::string& group)
            group + " (sudo adduser $USER " + group + ", then log in again)";
 }
 
-std::string ChipPath(const std::string& chip)
-{
-    return chip.find('/') == std::string::npos ? "/dev/" + chip : chip;
-}
-
 } // namespace
 
 std::optional<GpioMap> ParseGpioMap(const std::string& text, std::string& error)
@@ -48,16 +45,24 @@ std::optional<GpioMap> ParseGpioMap(const std::string& text, std::string& error)
     std::istringstream in(text);
     std::string item;
     const std::string form = std::string(" (for example ") + kGpioMapExample + ")";
-    if (text.empty()) {
+    auto trimmed = [](const std::string& t) {
+        const auto first = t.find_first_not_of(" \t");
+        return first == std::string::npos ? std::string()
+                                          : t.substr(first, t.find_last_not_of(" \t") - first + 1);
+    };
+    if (trimmed(text).empty()) {
         error = "the GPIO map is empty" + form;
         return std::nullopt;
     }
+    // Which keys name each line, to find a line given twice.
+    std::map<unsigned, std::vector<std::string>> keysOf;
     while (std::getline(in, item, ',')) {
+        item = trimmed(item);
         const auto eq = item.find('=');
-        std::string key = item.substr(0, eq == std::string::npos ? 0 : eq);
+        std::string key = trimmed(item.substr(0, eq == std::string::npos ? 0 : eq));
         std::transform(key.begin(), key.end(), key.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        const std::string value = eq == std::string::npos ? "" : trimmed(item.substr(eq + 1));
         unsigned long offset = 0;
         std::size_t used = 0;
         bool number = !value.empty() && std::isdigit(static_cast<unsigned char>(value[0]));
@@ -94,16 +99,39 @@ std::optional<GpioMap> ParseGpioMap(const std::string& text, std::string& error)
                     form;
             return std::nullopt;
         }
+        keysOf[line].push_back(key);
     }
+    // The board drives D0 to D6: the supply (D0 to D2), SCL or XTAL, SDA out or RESET, MOSI, SCK.
+    static const char* const kDataLines[] = {"the supply",   "the supply",        "the supply",
+                                             "SCL and XTAL", "SDA out and RESET", "MOSI",
+                                             "SCK"};
+    for (std::size_t bit = 0; bit < std::size(kDataLines); ++bit)
+        if (!map.data[bit]) {
+            error = "the GPIO map gives d" + std::to_string(bit) + " (" + kDataLines[bit] +
+                    ") no line: the board needs d0 to d6" + form;
+            return std::nullopt;
+        }
     if (!map.sda && !map.miso) {
         error = "the GPIO map gives the board's input no line (in=LINE)" + form;
         return std::nullopt;
     }
-    for (const auto& d : map.data)
-        if (d && (d == map.sda || d == map.miso)) {
-            error = "GPIO line " + std::to_string(*d) + " cannot be both a data bit and the input";
-            return std::nullopt;
-        }
+    // Only the supply bits may share a line (wired together), and both inputs through `in`.
+    for (const auto& [line, keys] : keysOf) {
+        if (keys.size() < 2 || std::all_of(keys.begin(), keys.end(), [](const std::string& k) {
+                return k == "d0" || k == "d1" || k == "d2";
+            }))
+            continue;
+        const bool data =
+            std::any_of(keys.begin(), keys.end(), [](const std::string& k) { return k[0] == 'd'; });
+        const bool input =
+            std::any_of(keys.begin(), keys.end(), [](const std::string& k) { return k[0] != 'd'; });
+        error = "GPIO line " + std::to_string(line) + " is given to both " + keys[0] + " and " +
+                keys[1] +
+                (data && input ? ": it cannot be both a data bit and the input"
+                 : input       ? ": in=" + std::to_string(line) + " puts both inputs on one line"
+                               : ": only the supply bits d0 to d2 may share a line");
+        return std::nullopt;
+    }
     return map;
 }
 
@@ -163,12 +191,19 @@ std::vector<GpioChipInfo> FindGpioChips(Kernel& kernel, const std::string& devRo
 
 std::string GpioChipListing(const std::vector<GpioChipInfo>& chips)
 {
+    if (chips.empty())
+        return "No GPIO chip found: the kernel lists no /dev/gpiochipN.\n";
     std::string text;
     for (const GpioChipInfo& chip : chips) {
         text += chip.name + (chip.label.empty() ? "" : " [" + chip.label + "]");
         if (chip.openError == 0)
             text += ": " + std::to_string(chip.lines) + " lines";
-        text += "\n  --port gpio:" + chip.name + ":MAP  ";
+        // The label names the chip whatever number the kernel gave it, where no other chip has it.
+        const bool unique = !chip.label.empty() && chip.label.find(':') == std::string::npos &&
+                            std::count_if(chips.begin(), chips.end(), [&](const GpioChipInfo& c) {
+                                return c.label == chip.label;
+                            }) == 1;
+        text += "\n  --port gpio:" + (unique ? chip.label : chip.name) + ":MAP  ";
         if (chip.openError == EACCES || chip.openError == EPERM)
             text += PermissionText(chip.device, chip.group);
         else if (chip.openError)
@@ -184,9 +219,8 @@ std::string GpioChipListing(const std::vector<GpioChipInfo>& chips)
             text += "\n";
         }
     }
-    if (!chips.empty())
-        text += std::string("MAP names the GPIO line of each board line, for example ") +
-                kGpioMapExample + "\n";
+    text += std::string("MAP names the GPIO line of each board line, for example ") +
+            kGpioMapExample + "\n";
     return text;
 }
 
@@ -202,11 +236,47 @@ GpioPort::GpioPort(int fd, std::string device, const GpioMap& map, const RealPor
             offsets_.push_back(*in);
 }
 
+std::string ResolveGpioChip(const std::string& chip, Kernel& kernel, std::string& error,
+                            const std::string& devRoot)
+{
+    if (chip.find('/') != std::string::npos)
+        return chip;
+    const std::string named = devRoot + "/" + chip;
+    if (kernel.exists(named))
+        return named;
+    // Not a chip's name: a chip's label ("pinctrl-bcm2711"), which does not change with the order
+    // in which the kernel numbers its chips.
+    const std::vector<GpioChipInfo> chips = FindGpioChips(kernel, devRoot);
+    std::vector<std::string> matches;
+    std::string known;
+    for (const GpioChipInfo& c : chips) {
+        if (c.label == chip)
+            matches.push_back(c.device);
+        known += (known.empty() ? "" : ", ") + c.name +
+                 (c.label.empty() ? std::string() : " [" + c.label + "]");
+    }
+    if (matches.size() == 1)
+        return matches[0];
+    if (matches.size() > 1) {
+        error = "GPIO chip " + chip + ": " + std::to_string(matches.size()) +
+                " chips have that label (" + known + "); give the chip's name instead.";
+        return {};
+    }
+    error = "GPIO chip " + (chip.rfind("gpiochip", 0) == 0 ? named : chip) + " does not exist" +
+            (chip.rfind("gpiochip", 0) == 0 ? std::string()
+                                            : " (no GPIO chip has that name or label)") +
+            ": vardel-cli ports lists the GPIO chips of this machine" +
+            (known.empty() ? std::string(" (it has none)") : " (" + known + ")") + ".";
+    return {};
+}
+
 std::unique_ptr<GpioPort> GpioPort::open(const std::string& chip, const GpioMap& map,
                                          const RealPortContext& context, std::string& error)
 {
-    const std::string device = ChipPath(chip);
     Kernel& kernel = context.kernel;
+    const std::string device = ResolveGpioChip(chip, kernel, error);
+    if (device.empty())
+        return nullptr;
     const int fd = kernel.open(device, O_RDWR);
     if (fd < 0) {
         const int err = -fd;
@@ -227,10 +297,11 @@ std::unique_ptr<GpioPort> GpioPort::open(const std::string& chip, const GpioMap&
         return nullptr;
     }
     auto port = std::unique_ptr<GpioPort>(new GpioPort(fd, device, map, context));
+    port->label_ = std::string(info.label, strnlen(info.label, sizeof info.label));
     for (const unsigned offset : port->offsets_)
         if (offset >= info.lines) {
-            error = "GPIO chip " + device + " has no line " + std::to_string(offset) + ": it has " +
-                    std::to_string(info.lines) + " lines (0 to " +
+            error = "GPIO chip " + port->chipText() + " has no line " + std::to_string(offset) +
+                    ": it has " + std::to_string(info.lines) + " lines (0 to " +
                     std::to_string(info.lines ? info.lines - 1 : 0) + ").";
             return nullptr;
         }
@@ -283,11 +354,11 @@ bool GpioPort::claim(std::string& error)
     if (const int r = context_.kernel.ioctl(chipFd_, GPIO_V2_GET_LINE_IOCTL, &request); r < 0) {
         const int err = -r;
         if (err == EBUSY)
-            error = "GPIO chip " + device_ + ": " + busyLine() + ".";
+            error = "GPIO chip " + chipText() + ": " + busyLine() + ".";
         else if (err == ENODEV)
-            error = "GPIO chip " + device_ + " has gone (lines " + Offsets(offsets_) + ").";
+            error = "GPIO chip " + chipText() + " has gone (lines " + Offsets(offsets_) + ").";
         else
-            error = "GPIO chip " + device_ + " does not give lines " + Offsets(offsets_) + ": " +
+            error = "GPIO chip " + chipText() + " does not give lines " + Offsets(offsets_) + ": " +
                     std::strerror(err) + ".";
         return false;
     }
@@ -370,8 +441,10 @@ std::uint8_t GpioPort::DlPortReadPortUchar(std::uint16_t port)
         r < 0)
         fail("reading", -r);
     // The status byte as the parallel port gives it: SDA on BUSY, inverted by the port; MISO on
-    // ACK. An input without a line reads as nothing answering.
-    std::uint8_t status = 0x40;
+    // ACK. An input without a line reads as nothing answering; PE, SELECT and ERROR, which the
+    // board leaves open, read high as a port's pull-ups give them, so that the lines with nothing
+    // on them read as a parallel port without a board does.
+    std::uint8_t status = 0x78;
     if (map_.sda && (values.bits >> index(map_.sda) & 1) == 0)
         status |= 0x80;
     if (map_.miso && (values.bits >> index(map_.miso) & 1) == 0)
@@ -381,7 +454,12 @@ std::uint8_t GpioPort::DlPortReadPortUchar(std::uint16_t port)
 
 std::string GpioPort::describe() const
 {
-    return "GPIO chip " + device_ + " (" + GpioMapText(map_) + ")";
+    return "GPIO chip " + chipText() + " (" + GpioMapText(map_) + ")";
+}
+
+std::string GpioPort::chipText() const
+{
+    return device_ + (label_.empty() ? std::string() : " [" + label_ + "]");
 }
 
 } // namespace vardel

@@ -48,6 +48,12 @@ std::vector<GpioChipInfo> FindGpioChips(Kernel& kernel = SystemKernel(),
                                         const std::string& devRoot = "/dev");
 std::string GpioChipListing(const std::vector<GpioChipInfo>& chips);
 
+// The device of --port gpio:CHIP: CHIP is a device path, a chip's name ("gpiochip0") or a chip's
+// label ("pinctrl-bcm2711", found by asking each chip). Empty, and the reason, when no chip or
+// more than one answers to it.
+std::string ResolveGpioChip(const std::string& chip, Kernel& kernel, std::string& error,
+                            const std::string& devRoot = "/dev");
+
 // The board on a GPIO chip through the kernel's character device (the v2 interface): all the
 // mapped lines in one request for each chip operation (the outputs low from the first moment, the
 // inputs with the pull-up the board's open inputs need), a data byte written with one set-values
@@ -55,7 +61,7 @@ std::string GpioChipListing(const std::vector<GpioChipInfo>& chips);
 // close (driven low first unless told to leave them).
 class GpioPort final : public RealPort {
 public:
-    // CHIP is a device path or a chip name ("gpiochip0").
+    // CHIP as ResolveGpioChip takes it.
     static std::unique_ptr<GpioPort> open(const std::string& chip, const GpioMap& map,
                                           const RealPortContext& context, std::string& error);
     ~GpioPort() override;
@@ -65,17 +71,22 @@ public:
     std::string describe() const override;
     bool claim(std::string& error) override;
     void release() override;
+    // Released lines keep their levels on some kernels and go back to inputs on others.
+    bool keepsLinesWhenLetGo() const override { return false; }
 
 private:
     GpioPort(int fd, std::string device, const GpioMap& map, const RealPortContext& context);
     // Why line `offset` cannot be had: who uses it, as the kernel's line information says.
     std::string busyLine() const;
     std::string offsetsText() const;
+    // "/dev/gpiochip0 [pinctrl-bcm2711]"
+    std::string chipText() const;
     [[noreturn]] void fail(const char* what, int err) const;
 
     int chipFd_;
     int requestFd_ = -1;
     std::string device_;
+    std::string label_;
     GpioMap map_;
     std::vector<unsigned> offsets_; // the request's lines: the outputs, then the inputs
     std::size_t outputs_ = 0;

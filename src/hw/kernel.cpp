@@ -1,14 +1,22 @@
 #include "hw/kernel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <mutex>
+#include <pthread.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
@@ -19,6 +27,11 @@
 namespace vardel {
 
 namespace {
+
+// The signal that wakes a sleeping ioctl: its handler does nothing, and it is installed without
+// SA_RESTART so that the ioctl returns EINTR.
+constexpr int kWakeSignal = SIGALRM;
+void Woken(int) {}
 
 class SystemKernelImpl final : public Kernel {
 public:
@@ -32,6 +45,45 @@ public:
         const int r = ::ioctl(fd, request, argument);
         return r < 0 ? -errno : r;
     }
+    int ioctlWithin(int fd, unsigned long request, void* argument, std::uint32_t limitMs) override
+    {
+        struct sigaction wake {
+        }, previous{};
+        wake.sa_handler = Woken;
+        sigemptyset(&wake.sa_mask);
+        if (::sigaction(kWakeSignal, &wake, &previous) != 0)
+            return ioctl(fd, request, argument);
+        sigset_t unblocked, mask;
+        sigemptyset(&unblocked);
+        sigaddset(&unblocked, kWakeSignal);
+        pthread_sigmask(SIG_UNBLOCK, &unblocked, &mask);
+        // A watchdog signals this thread once the time is out, and again every 50 ms, in case the
+        // first signal came just before the ioctl went to sleep.
+        const pthread_t caller = pthread_self();
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        std::thread watchdog([&] {
+            std::unique_lock lock(m);
+            auto wait = std::chrono::milliseconds(limitMs);
+            while (!cv.wait_for(lock, wait, [&] { return done; })) {
+                pthread_kill(caller, kWakeSignal);
+                wait = std::chrono::milliseconds(50);
+            }
+        });
+        const int r = ::ioctl(fd, request, argument);
+        const int err = errno;
+        {
+            std::lock_guard lock(m);
+            done = true;
+        }
+        cv.notify_one();
+        watchdog.join();
+        pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+        ::sigaction(kWakeSignal, &previous, nullptr);
+        return r < 0 ? -err : r;
+    }
+    int flock(int fd, int operation) override { return ::flock(fd, operation) == 0 ? 0 : -errno; }
     void close(int fd) override { ::close(fd); }
     std::optional<std::string> readFile(const std::string& path) override
     {

@@ -17,6 +17,12 @@ public:
     virtual int open(const std::string& path, int flags) = 0;
     // The ioctl's result, or -errno.
     virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
+    // An ioctl that may sleep in the kernel (PPCLAIM while another holds the port), woken by a
+    // signal after `limitMs`: its result, -EINTR when the time ran out.
+    virtual int ioctlWithin(int fd, unsigned long request, void* argument,
+                            std::uint32_t limitMs) = 0;
+    // flock(2) on an open device (LOCK_EX | LOCK_NB, LOCK_UN): 0 or -errno.
+    virtual int flock(int fd, int operation) = 0;
     virtual void close(int fd) = 0;
     // A /proc or /sys file's text, or nothing when it cannot be read (gone, no such entry).
     virtual std::optional<std::string> readFile(const std::string& path) = 0;

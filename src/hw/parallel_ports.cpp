@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 
 #if defined(__linux__)
@@ -38,6 +39,10 @@ std::string firstLine(Kernel& kernel, const std::string& path)
 // pulled out leaves the kernel's dummy operations behind, which take every write and read 0.
 constexpr unsigned kPresenceCheckAccesses = 256;
 
+// The ECP extended control register in PS/2 mode (mode bits 001), error interrupt and service
+// off: data writes reach the latch and the direction bit works.
+constexpr std::uint8_t kEcrPs2 = 0x34;
+
 // Who holds a parport now, from its "devices/active" entry; empty when nobody does (or the
 // kernel does not say).
 std::string holderOf(Kernel& kernel, const std::string& procEntry)
@@ -65,7 +70,64 @@ std::string waitForHolder(const RealPortContext& context, const std::string& pro
     }
     return holder;
 }
+
+// Takes the advisory lock on an open ppdev device, waiting up to `limitMs` for another Vardel
+// program that is claiming the port. A file system without locks is no reason to refuse.
+bool lockDevice(const RealPortContext& context, int fd, const std::string& port,
+                std::uint32_t limitMs)
+{
+    int r = context.kernel.flock(fd, LOCK_EX | LOCK_NB);
+    if (r != -EWOULDBLOCK || limitMs == 0)
+        return r != -EWOULDBLOCK;
+    if (context.notice)
+        context.notice(port + " is being claimed by another Vardel program; waiting up to " +
+                       std::to_string(kPortClaimWaitMs / 1000) + " s for it");
+    for (std::uint32_t waited = 0; waited < limitMs && r == -EWOULDBLOCK; waited += 100) {
+        context.clock.Sleep(100);
+        r = context.kernel.flock(fd, LOCK_EX | LOCK_NB);
+    }
+    return r != -EWOULDBLOCK;
+}
 } // namespace
+
+ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::string& procEntry,
+                          const std::string& port, std::uint32_t limitMs,
+                          const std::function<void()>& beforeClaim)
+{
+#if defined(__linux__)
+    if (!lockDevice(context, fd, port, limitMs))
+        return {ParportClaim::Held, kAnotherVardel, 0};
+    // PPCLAIM sleeps for as long as another holder keeps the port, and holds ppdev's own mutex
+    // while it sleeps: wait here instead, a bounded time, and say for whom. Another Vardel
+    // program checks and claims under the same lock; a driver that comes in between only makes
+    // the claim wait, and the claim is woken when the time is out.
+    ParportClaim result;
+    std::string holder = waitForHolder(context, procEntry, port, limitMs);
+    if (holder.empty() && beforeClaim)
+        beforeClaim();
+    if (!holder.empty()) {
+        result = {ParportClaim::Held, std::move(holder), 0};
+    } else if (const int r = context.kernel.ioctlWithin(fd, PPCLAIM, nullptr,
+                                                        limitMs ? limitMs : kPortClaimMinMs);
+               r == -EINTR) {
+        std::string now = holderOf(context.kernel, procEntry);
+        result = now.empty() ? ParportClaim{ParportClaim::Failed, {}, EINTR}
+                             : ParportClaim{ParportClaim::Held, std::move(now), 0};
+    } else if (r < 0) {
+        result = {ParportClaim::Failed, {}, -r};
+    }
+    context.kernel.flock(fd, LOCK_UN);
+    return result;
+#else
+    (void)context;
+    (void)fd;
+    (void)procEntry;
+    (void)port;
+    (void)limitMs;
+    (void)beforeClaim;
+    return {ParportClaim::Failed, {}, ENOSYS};
+#endif
+}
 
 std::string ClaimErrorText(const std::string& device, int err)
 {
@@ -86,7 +148,8 @@ std::string ClaimErrorText(const std::string& device, int err)
                std::strerror(err) +
                "). Run vardel-cli ports for the parallel ports of this machine";
     case EINTR:
-        return what + "a signal interrupted the wait for the port";
+        return what + "the wait for the port was cut short (another holder kept it longer than " +
+               std::to_string(kPortClaimWaitMs / 1000) + " s, or a signal came)";
     case ENOMEM:
         return what + "the kernel had no memory for the port's registration";
     default:
@@ -182,16 +245,14 @@ bool PpdevPort::claim(std::string& error)
     if (claimed_)
         return true;
     Kernel& kernel = context_.kernel;
-    // PPCLAIM sleeps for as long as another holder keeps the port: wait here instead, a bounded
-    // time, and say for whom.
-    if (const std::string holder = waitForHolder(context_, procEntry(), describe(), waitMs_);
-        !holder.empty()) {
-        error = "Parallel port " + device_ + " is held by " + PortHolderText(holder) +
+    const ParportClaim got = ClaimParport(context_, fd_, procEntry(), describe(), waitMs_);
+    if (got.outcome == ParportClaim::Held) {
+        error = "Parallel port " + device_ + " is held by " + PortHolderText(got.holder) +
                 "; it was not let go within " + std::to_string(kPortClaimWaitMs / 1000) + " s.";
         return false;
     }
-    if (const int r = kernel.ioctl(fd_, PPCLAIM, nullptr); r < 0) {
-        error = ClaimErrorText(device_, -r) + ".";
+    if (got.outcome == ParportClaim::Failed) {
+        error = ClaimErrorText(device_, got.err) + ".";
         return false;
     }
     claimed_ = true;
@@ -319,6 +380,23 @@ std::unique_ptr<DirectPort> DirectPort::open(std::uint16_t base, const RealPortC
         return nullptr;
     }
     auto port = std::unique_ptr<DirectPort>(new DirectPort(base, context));
+    for (const ParallelPortInfo& p : FindParallelPorts(
+             kParportProc, "/dev", [](const std::string&) { return 0; }, kernel)) {
+        if (!p.base || *p.base != base)
+            continue;
+        port->procEntry_ = std::string(kParportProc) + "/parport" + std::to_string(p.number);
+        port->ecp_ =
+            p.modes.find("ECP") != std::string::npos && kernel.ioperm(port->ecr(), 1, true) == 0;
+        port->device_ = p.device;
+        if (const int fd = kernel.open(p.device, O_RDWR); fd >= 0)
+            port->ppdevFd_ = fd;
+        else if (context.notice)
+            context.notice("Port " + hexAddress(base) + ": " + p.device + " cannot be opened (" +
+                           std::strerror(-fd) +
+                           "), so the port is not claimed from the kernel; load ppdev "
+                           "(modprobe ppdev) so that no driver writes under direct access");
+        break;
+    }
     if (!port->claim(error))
         return nullptr;
     return port;
@@ -329,35 +407,69 @@ bool DirectPort::claim(std::string& error)
     if (claimed_)
         return true;
     Kernel& kernel = context_.kernel;
-    // Direct access goes past the kernel's sharing of the port: a port a driver holds is left to
-    // it, after the same bounded wait a ppdev claim has.
-    for (const ParallelPortInfo& p : FindParallelPorts(
-             kParportProc, "/dev", [](const std::string&) { return 0; }, kernel)) {
-        if (!p.base || *p.base != base_)
-            continue;
-        const std::string entry = std::string(kParportProc) + "/parport" + std::to_string(p.number);
-        procEntry_ = entry;
-        if (const std::string holder = waitForHolder(context_, entry, describe(), waitMs_);
-            !holder.empty()) {
-            error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(holder) +
+    // 0x00 into the latch while the data lines are not yet driven: the kernel's claim drives
+    // them forward (its state for the port), and so does clearing control bit 5 below. In the
+    // ECP port's FIFO modes a data write goes to the FIFO, not the latch: PS/2 mode first, with
+    // its interrupts and DMA off, as the kernel's own claim sets it.
+    bool latched = false;
+    auto latchZero = [&] {
+        if (ecp_) {
+            savedEcr_ = kernel.inb(ecr());
+            if (savedEcr_ != kEcrPs2)
+                kernel.outb(kEcrPs2, ecr());
+        }
+        kernel.outb(0x00, base_);
+        latched = true;
+    };
+    // Direct access goes past the kernel's sharing of the port: the port is claimed from the
+    // kernel through ppdev where it can be, else a port a driver holds is left to it, after the
+    // same bounded wait a ppdev claim has.
+    if (ppdevFd_ >= 0) {
+        const ParportClaim got =
+            ClaimParport(context_, ppdevFd_, procEntry_, describe(), waitMs_, latchZero);
+        if (got.outcome == ParportClaim::Held) {
+            error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(got.holder) +
                     "; direct access would write under it.";
             return false;
         }
+        if (got.outcome == ParportClaim::Failed) {
+            error = ClaimErrorText(device_, got.err) + ".";
+            return false;
+        }
+        ppdevClaimed_ = true;
+    } else if (const std::string holder = waitForHolder(context_, procEntry_, describe(), waitMs_);
+               !holder.empty()) {
+        error = "Port " + hexAddress(base_) + " is in use by " + PortHolderText(holder) +
+                "; direct access would write under it.";
+        return false;
     }
+    if (!latched)
+        latchZero();
+    // The kernel's claim may have put back a mode of its own.
+    if (ecp_ && kernel.inb(ecr()) != kEcrPs2)
+        kernel.outb(kEcrPs2, ecr());
     // Control bit 5 set turns the data lines into inputs on a bidirectional port.
     savedControl_ = kernel.inb(static_cast<std::uint16_t>(base_ + 2));
+    kernel.outb(0x00, base_);
     if (savedControl_ & 0x20)
         kernel.outb(static_cast<std::uint8_t>(savedControl_ & ~0x20),
                     static_cast<std::uint16_t>(base_ + 2));
-    kernel.outb(0x00, base_);
     claimed_ = true;
     return true;
 }
 
 void DirectPort::release()
 {
+    Kernel& kernel = context_.kernel;
     if (claimed_ && (savedControl_ & 0x20))
-        context_.kernel.outb(savedControl_, static_cast<std::uint16_t>(base_ + 2));
+        kernel.outb(savedControl_, static_cast<std::uint16_t>(base_ + 2));
+    if (claimed_ && ecp_ && savedEcr_ != kEcrPs2)
+        kernel.outb(savedEcr_, ecr());
+#if defined(__linux__)
+    if (ppdevClaimed_)
+        kernel.ioctl(ppdevFd_, PPRELEASE, nullptr);
+#endif
+    ppdevClaimed_ = false;
     claimed_ = false;
 }
 
@@ -366,6 +478,10 @@ DirectPort::~DirectPort()
     if (claimedToClose())
         context_.kernel.outb(0x00, base_);
     release();
+    if (ppdevFd_ >= 0)
+        context_.kernel.close(ppdevFd_);
+    if (ecp_)
+        context_.kernel.ioperm(ecr(), 1, false);
     context_.kernel.ioperm(base_, 3, false);
 }
 

@@ -15,6 +15,9 @@ class Clock;
 // How long a claim waits for another holder of the port before it gives up.
 inline constexpr std::uint32_t kPortClaimWaitMs = 5000;
 
+// A claim at close does not wait for another holder, but PPCLAIM still gets this long.
+inline constexpr std::uint32_t kPortClaimMinMs = 100;
+
 // What a real port needs besides its name: the kernel it reaches the port through, the clock it
 // waits on, and where it says that it waits for another holder.
 struct RealPortContext {
@@ -85,9 +88,12 @@ private:
 };
 
 // Direct register access with ioperm and outb/inb (root, x86 only), at one of the base addresses
-// DirectAddressAllowed accepts. Each claim refuses a port the kernel has given to a driver,
-// clears the control register's data-direction bit (bit 5) and drives the lines low; the release
-// puts the control register back.
+// DirectAddressAllowed accepts. Where the kernel lists the port at that base address, each claim
+// first claims it from the kernel through its ppdev device (so that neither the printer driver nor
+// a ppdev user drives it meanwhile), and an ECP port's extended control register (base + 0x402) is
+// put in PS/2 mode, where data writes reach the latch. The claim writes 0x00 to the data register
+// before it clears the control register's data-direction bit (bit 5), so a byte left in the latch
+// never reaches the lines; the release puts both registers back and lets the kernel have the port.
 class DirectPort final : public ParallelPort {
 public:
     static std::unique_ptr<DirectPort> open(std::uint16_t base, const RealPortContext& context,
@@ -107,11 +113,30 @@ private:
     }
     // Gone when the port's /proc entry has gone; a port the kernel does not list is taken as there.
     bool present() override;
+    std::uint16_t ecr() const { return static_cast<std::uint16_t>(base_ + 0x402); }
 
     std::uint16_t base_;
     std::string procEntry_; // the kernel's entry for this base address, when it lists one
+    std::string device_;    // its ppdev device, when that opens
+    int ppdevFd_ = -1;
+    bool ppdevClaimed_ = false;
+    bool ecp_ = false; // the kernel found an extended control register
     std::uint8_t savedControl_ = 0;
+    std::uint8_t savedEcr_ = 0;
 };
+
+// A claim of a parport through its open ppdev device `fd`: under an advisory lock on the device
+// (which every Vardel program takes to claim), the holder check of the port's devices/active
+// entry and PPCLAIM, each bounded by `limitMs`. `beforeClaim` runs once the port is found free,
+// just before PPCLAIM.
+struct ParportClaim {
+    enum Outcome { Claimed, Held, Failed } outcome = Claimed;
+    std::string holder; // Held: who keeps the port, as devices/active names it
+    int err = 0;        // Failed: PPCLAIM's errno
+};
+ParportClaim ClaimParport(const RealPortContext& context, int fd, const std::string& procEntry,
+                          const std::string& port, std::uint32_t limitMs,
+                          const std::function<void()>& beforeClaim = {});
 
 // What a failed PPCLAIM means, as the kernel's ppdev gives its errno values.
 std::string ClaimErrorText(const std::string& device, int err);

@@ -49,6 +49,9 @@ public:
     // The lines stay as the last write left them when the port is closed (`vardel-cli lines`);
     // otherwise closing the port drives them low.
     virtual void leaveLinesAtClose() {}
+    // Whether lines left as set stay so once the program has let the port go (a parallel port's
+    // registers keep what was written).
+    virtual bool keepsLinesWhenLetGo() const { return true; }
 };
 
 } // namespace vardel

@@ -132,6 +132,8 @@ std::string PortHolderText(const std::string& active)
     if (active.rfind("ppdev", 0) == 0)
         return "another program through ppdev (" + active +
                "; the Vardel window holds the port only while a command runs)";
+    if (active == kAnotherVardel)
+        return "another Vardel program, which is claiming it";
     if (active == "lp" || active.rfind("lp", 0) == 0)
         return "the printer driver " + active + " (unload it: rmmod lp)";
     return "the driver " + active;

@@ -45,6 +45,9 @@ std::vector<std::string> FindUsbPrinterAdapters(const std::string& devRoot,
 bool IsUsbPrinterAdapter(const std::string& device);
 std::string UsbPrinterAdapterText(const std::string& device);
 
+// The holder named when another Vardel program is claiming the port (it holds the device's lock).
+inline constexpr const char* kAnotherVardel = "vardel";
+
 // Who holds a port, as the kernel's "devices/active" names it, said for the user: "the printer
 // driver lp (unload it: rmmod lp)", "another program through ppdev (ppdev0)".
 std::string PortHolderText(const std::string& active);

@@ -83,6 +83,7 @@ public:
     bool finishTrace(std::string& error);
     // Closing the board leaves the lines as last set instead of driving them low.
     void leaveLinesAtClose() { port_->leaveLinesAtClose(); }
+    bool keepsLinesWhenLetGo() const { return backend_->keepsLinesWhenLetGo(); }
 
 private:
     Board() = default;

@@ -236,6 +236,41 @@ TEST_F(Cli, TheTraceOfAReadDecodesAsI2C)
     EXPECT_EQ(decoded.out.find("Warning"), std::string::npos);
 }
 
+TEST_F(Cli, TheReadmesSigrokCommandsRunAsWrittenOnTheTracesBeforeThem)
+{
+    if (!haveTool("sigrok-cli"))
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    const std::string readme = readAll(README_FILE);
+    const auto from = readme.find("## Watching the lines");
+    ASSERT_NE(from, std::string::npos);
+    std::istringstream section(readme.substr(from, readme.find("\n## ", from + 1) - from));
+    int decoded = 0;
+    for (std::string line; std::getline(section, line);) {
+        const bool ours = line.rfind("    vardel-cli ", 0) == 0;
+        if (!ours && line.rfind("    sigrok-cli ", 0) != 0)
+            continue;
+        std::string command = line.substr(4);
+        if (ours)
+            command = "XDG_CONFIG_HOME=" + dir.path().toStdString() + " " VARDEL_CLI +
+                      std::regex_replace(command.substr(10), std::regex("/tmp/board"), board());
+        const Result r = run("cd " + dir.path().toStdString() + " && " + command);
+        EXPECT_EQ(r.status, 0) << line << "\n" << r.out.substr(0, 2000);
+        if (ours)
+            continue;
+        ++decoded;
+        // The decoder that is shown printed something, and none failed (sigrok-cli exits 0
+        // after a decoder's exception).
+        std::smatch shown;
+        ASSERT_TRUE(std::regex_search(line, shown, std::regex("-A ([a-z0-9_]+)"))) << line;
+        EXPECT_NE(r.out.find(shown[1].str() + "-1: "), std::string::npos) << line << "\n"
+                                                                          << r.out.substr(0, 2000);
+        EXPECT_EQ(r.out.find("Traceback"), std::string::npos) << line << "\n"
+                                                              << r.out.substr(0, 2000);
+        EXPECT_EQ(r.out.find("failed"), std::string::npos) << line;
+    }
+    EXPECT_GE(decoded, 7);
+}
+
 TEST_F(Cli, TheTraceOfAnIdentificationDecodesAsAvrSerialProgramming)
 {
     if (!haveTool("sigrok-cli"))

@@ -121,13 +121,20 @@ TEST(GpioPort, TheMapIsReadWithItsFormShownOnAMistake)
         const char* error; // empty: accepted
     };
     for (const Case c :
-         {Case{kMap, ""}, Case{"d0=17,d3=23,d4=24,sda=6,miso=13", ""},
+         {Case{kMap, ""}, Case{"d0=17, d1=17 ,d2=17,d3=23,d4=24,d5=25,d6=5, in=6", ""},
           Case{"", "the GPIO map is empty (for example d0=17"},
           Case{"d0=17,d1=x", "'d1=x' in the GPIO map is not NAME=LINE"},
           Case{"d0=17,d0=18,in=6", "d0 is named twice"}, Case{"d0=17,in=6,sda=7", "named twice"},
           Case{"d0=17,d9=3,in=6", "'d9' is no line of the board"},
-          Case{"d0=17,d1=27", "gives the board's input no line"},
-          Case{"d0=6,in=6", "cannot be both a data bit and the input"}}) {
+          Case{"in=6", "gives d0 (the supply) no line: the board needs d0 to d6"},
+          Case{"d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,in=6", "gives d6 (SCK) no line"},
+          Case{"d0=17,d1=27,d2=22,d3=23,d4=24,d5=25,d6=5", "gives the board's input no line"},
+          Case{"d0=6,d1=27,d2=22,d3=23,d4=24,d5=25,d6=5,in=6", "cannot be both a data bit"},
+          Case{"d0=17,d1=27,d2=22,d3=23,d4=23,d5=25,d6=5,in=6",
+               "line 23 is given to both d3 and d4: only the supply bits"},
+          Case{"d0=5,d1=27,d2=22,d3=23,d4=24,d5=25,d6=5,in=6", "given to both d0 and d6"},
+          Case{"d0=17,d1=27,d2=22,d3=23,d4=24,d5=25,d6=5,sda=6,miso=6",
+               "in=6 puts both inputs on one line"}}) {
         std::string error;
         const auto map = ParseGpioMap(c.text, error);
         EXPECT_EQ(map.has_value(), !*c.error) << c.text;
@@ -178,7 +185,8 @@ TEST(GpioPort, EepromAndAvrRoundTripsRunAsOnTheSimulatedBoard)
     GpioRig rig;
     CliRun gpio(std::string("gpio:gpiochip0:") + kMap, &rig.kernel, error);
     ASSERT_TRUE(gpio.ctx.board) << error;
-    EXPECT_EQ(gpio.ctx.board->describe(), std::string("GPIO chip /dev/gpiochip0 (") + kMap + ")");
+    EXPECT_EQ(gpio.ctx.board->describe(),
+              std::string("GPIO chip /dev/gpiochip0 [pinctrl-test] (") + kMap + ")");
     // One request for the lines, outputs low from the first moment, the input pulled up.
     EXPECT_EQ(rig.chip.requests, 1);
     EXPECT_EQ(rig.chip.bytes, std::vector<std::uint8_t>{0x00});
@@ -214,14 +222,16 @@ TEST(GpioPort, ABusyLineAndAVanishedChipAreReportedWithTheirLines)
         rig.chip.usedBy[23] = "spi0 CS1";
         CliRun gpio(std::string("gpio:gpiochip0:") + kMap, &rig.kernel, error);
         EXPECT_FALSE(gpio.ctx.board);
-        EXPECT_EQ(error, "GPIO chip /dev/gpiochip0: line 23 is in use by \"spi0 CS1\".");
+        EXPECT_EQ(error,
+                  "GPIO chip /dev/gpiochip0 [pinctrl-test]: line 23 is in use by \"spi0 CS1\".");
         const std::string listing = GpioChipListing(FindGpioChips(rig.kernel));
         EXPECT_TRUE(Has(listing, "gpiochip0 [pinctrl-test]: 54 lines\n")) << listing;
         EXPECT_TRUE(Has(listing, "in use by others: 23 (spi0 CS1)\n")) << listing;
-        EXPECT_TRUE(Has(listing, "--port gpio:gpiochip0:MAP  you may open it")) << listing;
-        CliRun far("gpio:gpiochip0:d0=17,in=60", &rig.kernel, error);
+        EXPECT_TRUE(Has(listing, "--port gpio:pinctrl-test:MAP  you may open it")) << listing;
+        const std::string map = "d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,d6=5,in=";
+        CliRun far("gpio:gpiochip0:" + map + "60", &rig.kernel, error);
         EXPECT_TRUE(Has(error, "has no line 60: it has 54 lines")) << error;
-        CliRun none("gpio:gpiochip7:d0=17,in=6", &rig.kernel, error);
+        CliRun none("gpio:gpiochip7:" + map + "6", &rig.kernel, error);
         EXPECT_TRUE(Has(error, "/dev/gpiochip7 does not exist")) << error;
         rig.kernel.openErrors["/dev/gpiochip0"] = EACCES;
         rig.kernel.groups["/dev/gpiochip0"] = "gpio";
@@ -258,4 +268,69 @@ TEST(GpioPort, ABusyLineAndAVanishedChipAreReportedWithTheirLines)
         EXPECT_TRUE(gpio.ctx.board->release(error));
         EXPECT_TRUE(rig.chip.requested.empty());
     }
+}
+
+TEST(GpioPort, TheChipIsFoundByItsLabelNameOrPath)
+{
+    // A Raspberry Pi 5 before kernel 6.6.45: gpiochip0 is the SoC's own chip, the header's lines
+    // are on gpiochip4.
+    struct Case {
+        const char* chip;
+        int opened; // the chip whose lines were requested; -1: none
+        const char* error;
+    };
+    for (const Case c :
+         {Case{"pinctrl-rp1", 4, ""}, Case{"gpiochip0", 0, ""}, Case{"/dev/gpiochip4", 4, ""},
+          Case{"pinctrl-bcm2711", -1, "no GPIO chip has that name or label"},
+          Case{"pinctrl-bcm2711", -1, "gpiochip4 [pinctrl-rp1])."},
+          Case{"twin", -1, "GPIO chip twin: 2 chips have that label"}}) {
+        FakeKernel kernel;
+        kernel.addGpioChip(0, nullptr).label = "gpio-brcmstb@107d508500";
+        kernel.addGpioChip(1, nullptr).label = kernel.addGpioChip(2, nullptr).label = "twin";
+        kernel.addGpioChip(4, nullptr).label = "pinctrl-rp1";
+        std::string error;
+        CliRun gpio(std::string("gpio:") + c.chip + ":" + kMap, &kernel, error);
+        EXPECT_TRUE(Has(error, c.error)) << c.chip << ": " << error;
+        for (const int n : {0, 1, 2, 4})
+            EXPECT_EQ(kernel.gpioChips["/dev/gpiochip" + std::to_string(n)].requests,
+                      n == c.opened ? 1 : 0)
+                << c.chip << " on chip " << n;
+        const std::string listing = GpioChipListing(FindGpioChips(kernel));
+        EXPECT_TRUE(Has(listing, "gpio:pinctrl-rp1:MAP") && Has(listing, "gpio:gpiochip1:MAP"));
+    }
+    FakeKernel none;
+    EXPECT_EQ(GpioChipListing(FindGpioChips(none)),
+              "No GPIO chip found: the kernel lists no /dev/gpiochipN.\n");
+}
+
+TEST(GpioPort, CheckWithNothingOnTheLinesSaysNoBoardAndLinesHoldsTheLinesItSet)
+{
+    // Both inputs on lines with nothing wired to them float to their pull-ups.
+    GpioRig rig;
+    rig.chip.sda = rig.chip.miso = std::nullopt;
+    std::string error;
+    CliRun check(std::string("gpio:pinctrl-test:") + kMap, &rig.kernel, error);
+    ASSERT_TRUE(check.ctx.board) << error;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cli::runCheck(check.ctx), cli::Failure);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(Has(out, "no board on this port")) << out;
+    EXPECT_TRUE(Has(out, "Checked on the GPIO chip /dev/gpiochip0 [pinctrl-test] (d0=17")) << out;
+    check.ctx.board.reset();
+
+    // Lines let go go back to inputs here, so `lines` holds them while they are followed.
+    rig.chip.revertOnRelease = true;
+    CliRun lines(std::string("gpio:pinctrl-test:") + kMap, &rig.kernel, error);
+    ASSERT_TRUE(lines.ctx.board) << error;
+    int held = 0;
+    lines.ctx.holdLines = [&] {
+        ++held;
+        EXPECT_EQ(rig.chip.requested.size(), 7u);
+        EXPECT_EQ(rig.chip.bytes.back(), 0x17); // the supply bits and RESET
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cli::runLines(lines.ctx, {"vcc=1", "reset=1"}), cli::Success);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(held, 1);
+    EXPECT_TRUE(lines.ctx.linesLetGo);
 }

@@ -109,6 +109,42 @@ TEST(RealPort, AClaimWaitsAtMostFiveSecondsForAnotherHolderAndNamesIt)
     }
 }
 
+TEST(RealPort, AHolderThatComesBetweenTheCheckAndTheClaimCannotKeepItAsleep)
+{
+    // Right after the claim's first look at devices/active, the printer driver takes the port
+    // (and keeps it, or lets it go while the claim sleeps), or another Vardel program claims it.
+    struct Case {
+        const char* comes; // "vardel": a second Board on the same device
+        int leavesAfterReads;
+        const char* error;       // of the first Board; empty: it gets the port
+        const char* secondError; // the second Board never gets the port
+    };
+    for (const Case c :
+         {Case{"lp", -1, "is held by the printer driver lp", ""}, Case{"lp", 0, "", ""},
+          Case{"vardel", -1, "", "another Vardel program, which is claiming it"}}) {
+        KernelRig rig;
+        std::unique_ptr<sim::Board> second;
+        std::string secondError;
+        rig.parport.onActiveRead = [&] {
+            rig.parport.onActiveRead = nullptr;
+            if (std::string(c.comes) == "vardel") {
+                second = rig.open("ppdev:/dev/parport0", secondError);
+            } else {
+                rig.parport.otherHolder = c.comes;
+                rig.parport.holderLeavesAfterReads = c.leavesAfterReads;
+            }
+        };
+        std::string error;
+        auto board = rig.open("ppdev:/dev/parport0", error);
+        EXPECT_EQ(!board, *c.error != 0) << c.comes << ": " << error;
+        EXPECT_TRUE(Has(error, c.error)) << error;
+        EXPECT_FALSE(second) << c.comes;
+        EXPECT_TRUE(Has(secondError, c.secondError)) << secondError;
+        EXPECT_EQ(rig.parport.claimed, !!board);
+        EXPECT_EQ(rig.parport.claimWaits, std::string(c.comes) == "lp" ? 1 : 0);
+    }
+}
+
 TEST(RealPort, TheClaimsErrorsAreExplainedAsTheKernelMeansThem)
 {
     struct Case {
@@ -118,7 +154,7 @@ TEST(RealPort, TheClaimsErrorsAreExplainedAsTheKernelMeansThem)
     };
     for (const Case c : {Case{"/dev/parport0", ENXIO, "no parallel port behind the device"},
                          Case{"/dev/parport0", ENXIO, "registered the port for itself alone"},
-                         Case{"/dev/parport0", EINTR, "a signal interrupted the wait"},
+                         Case{"/dev/parport0", EINTR, "the wait for the port was cut short"},
                          Case{"/dev/ttyS0", 0, "/dev/ttyS0 is not a parallel port"},
                          Case{"/dev/usb/lp0", 0, "/dev/usb/lp0 is a USB printer adapter"},
                          Case{"/dev/usb/lp0", 0, "cannot drive the board"}}) {
@@ -203,17 +239,37 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
         EXPECT_EQ(usage.empty(), c.accepted) << c.port << ": " << usage;
     }
 
-    // Control bit 5 (data lines as inputs) is cleared for the operation and put back after it,
-    // and the lines are driven low first thing and at close.
-    KernelRig rig;
-    rig.kernel.directBoard = &rig.hardware;
-    rig.kernel.registers[0x37A] = 0x2C;
+    // The port is claimed from the kernel for the operation; an ECP port is put in PS/2 mode;
+    // 0x00 goes into the latch before control bit 5 (data lines as inputs) is cleared; both
+    // registers are put back after the operation, and the lines are driven low at close.
+    for (const bool ecp : {false, true}) {
+        KernelRig rig;
+        rig.kernel.directBoard = &rig.hardware;
+        rig.kernel.registers[0x37A] = 0x2C;
+        rig.kernel.registers[0x77A] = 0x74;
+        if (ecp)
+            rig.kernel.files[rig.parport.proc + "/modes"] = "PCSPP,TRISTATE,COMPAT,ECP\n";
+        std::string error;
+        auto board = rig.open("direct:0x378", error);
+        ASSERT_TRUE(board) << error;
+        EXPECT_TRUE(rig.parport.claimed);
+        // Meanwhile a ppdev user (the window) does not get the port.
+        EXPECT_FALSE(rig.open("ppdev:/dev/parport0", error));
+        EXPECT_EQ(rig.parport.claims, 1);
+        board->port().DlPortWritePortUchar(LptDataPort, 0x07);
+        board.reset();
+        using Out = std::pair<std::uint16_t, std::uint8_t>;
+        std::vector<Out> outs = {{0x378, 0x00}, {0x378, 0x00}, {0x37A, 0x0C},
+                                 {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}};
+        if (ecp) {
+            outs.insert(outs.begin(), {0x77A, 0x34});
+            outs.push_back({0x77A, 0x74});
+        }
+        EXPECT_EQ(rig.kernel.outs, outs);
+        EXPECT_EQ(rig.parport.outsBeforeClaim, ecp ? 2u : 1u); // the latch, before the kernel's
+        EXPECT_FALSE(rig.parport.claimed);
+    }
     std::string error;
-    auto board = rig.open("direct:0x378", error);
-    ASSERT_TRUE(board) << error;
-    using Out = std::pair<std::uint16_t, std::uint8_t>;
-    EXPECT_EQ(rig.kernel.outs, (std::vector<Out>{{0x37A, 0x0C}, {0x378, 0x00}}));
-    board->port().DlPortWritePortUchar(LptDataPort, 0x07);
     // A card the kernel listed is missed as soon as its entry goes.
     {
         KernelRig gone;
@@ -224,10 +280,6 @@ TEST(RealPort, DirectAccessTakesOnlyAParallelPortsBaseAndLeavesItAsItFoundIt)
             for (int i = 0; i < 256; ++i) other->port().DlPortWritePortUchar(LptDataPort, 0x07),
             PortError);
     }
-    board.reset();
-    EXPECT_EQ(rig.kernel.outs,
-              (std::vector<Out>{
-                  {0x37A, 0x0C}, {0x378, 0x00}, {0x378, 0x07}, {0x378, 0x00}, {0x37A, 0x2C}}));
 
     // A port a driver holds is not written under it; lockdown is named as such.
     KernelRig held;

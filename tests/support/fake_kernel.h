@@ -3,24 +3,33 @@
 // A double of the kernel side of the real ports: ppdev's ioctls on /dev/parportN devices backed
 // by a board (the simulated one), the /proc/sys/dev/parport entries that go with them, and the
 // x86 port instructions of direct access. It behaves as the kernel's ppdev does: PPCLAIM fails
-// with the errno a test sets, accesses without a claim fail with EINVAL, and a port whose card is
-// removed answers with the dummy operations (writes taken, status 0) and loses its /proc entry.
-// Its GPIO chips speak the v2 interface of the character device (chip and line information, one
-// request for several lines, set and get values, EBUSY for a line another holds, ENODEV once the
-// chip is gone); the board's connector is wired to chosen lines of a chip.
+// with the errno a test sets and sleeps while another holds the port (nothing else runs while it
+// sleeps, so an unbounded one fails the test; a bounded one ends with EINTR unless the holder goes
+// meanwhile), accesses without a claim fail with EINVAL, flock keeps two opens of a device apart,
+// and a port whose card is removed answers with the dummy operations (writes taken, status 0) and
+// loses its /proc entry. Its GPIO chips speak the v2 interface of the character device (chip and
+// line information, one request for several lines, set and get values, EBUSY for a line another
+// holds or one named twice in a request, EINVAL for a values call with an empty mask, ENODEV once
+// the chip is gone, and released lines back to inputs when the chip is set to); the board's
+// connector is wired to chosen lines of a chip.
 
 #include "hw/kernel.h"
 #include "hw/port_io.h"
 
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
 #include <sys/ioctl.h>
 
 #include <linux/gpio.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -44,6 +53,10 @@ public:
         int holderLeavesAfterReads = -1;
         std::vector<std::uint8_t> writes; // every data byte written through ppdev
         int claims = 0;
+        int claimFd = -1;                   // the open device that holds the claim
+        int claimWaits = 0;                 // bounded PPCLAIMs that slept
+        std::size_t outsBeforeClaim = 0;    // direct writes done before the last PPCLAIM
+        std::function<void()> onActiveRead; // runs after each read of devices/active
     };
 
     std::map<std::string, std::string> files;
@@ -74,6 +87,9 @@ public:
         std::set<unsigned> requested;     // lines a request of ours holds
         std::vector<std::uint8_t> bytes;  // every data byte the board's connector saw
         int requests = 0;
+        // Released lines go back to inputs (mainline pinctrl drivers); otherwise they keep their
+        // levels (the Raspberry Pi's kernel).
+        bool revertOnRelease = false;
     };
     std::map<std::string, GpioChip> gpioChips;
 
@@ -134,20 +150,24 @@ public:
         if (request == PPCLAIM) {
             if (p.claimErrno)
                 return -p.claimErrno;
-            if (holder(p) != "none")
-                return -EDEADLK; // ppdev would sleep here: the port must not ask while it is held
-            if (p.claimed)
+            if (p.claimFd == fd)
                 return -EINVAL;
-            p.claimed = true;
-            ++p.claims;
-            if (!p.removed)
-                files[p.proc + "/devices/active"] = "ppdev0\n";
-            return 0;
+            if (heldFrom(p, fd)) {
+                // The kernel sleeps until the holder lets go, which cannot happen while the
+                // caller sleeps here.
+                ADD_FAILURE() << "PPCLAIM on " << p.device << " sleeps for ever: it is held by "
+                              << holder(p);
+                return -EINTR;
+            }
+            return grant(p, fd);
         }
+        if (p.claimFd != fd)
+            return -EINVAL;
         if (!p.claimed)
             return -EINVAL;
         if (request == PPRELEASE) {
             p.claimed = false;
+            p.claimFd = -1;
             if (!p.removed)
                 files[p.proc + "/devices/active"] = "none\n";
             return 0;
@@ -168,25 +188,75 @@ public:
         }
         return -ENOTTY;
     }
+    int ioctlWithin(int fd, unsigned long request, void* argument, std::uint32_t) override
+    {
+        const auto f = fds_.find(fd);
+        const auto pp = f == fds_.end() ? parports.end() : parports.find(f->second);
+        if (request != PPCLAIM || pp == parports.end() || pp->second.claimErrno)
+            return ioctl(fd, request, argument);
+        Parport& p = pp->second;
+        if (!heldFrom(p, fd))
+            return ioctl(fd, request, argument);
+        ++p.claimWaits;
+        // A holder that leaves at all leaves while the claim sleeps; the claim then wakes up.
+        if (p.otherHolder.empty() || p.holderLeavesAfterReads < 0)
+            return -EINTR;
+        p.otherHolder.clear();
+        return grant(p, fd);
+    }
+    int flock(int fd, int operation) override
+    {
+        const auto f = fds_.find(fd);
+        if (f == fds_.end())
+            return -EBADF;
+        const auto lock = locks_.find(f->second);
+        if (operation & LOCK_UN) {
+            if (lock != locks_.end() && lock->second == fd)
+                locks_.erase(lock);
+            return 0;
+        }
+        if (lock != locks_.end() && lock->second != fd)
+            return -EWOULDBLOCK;
+        locks_[f->second] = fd;
+        return 0;
+    }
     void close(int fd) override
     {
         if (const auto r = requests_.find(fd); r != requests_.end()) {
-            for (const unsigned o : r->second.offsets)
-                r->second.chip->requested.erase(o);
+            GpioChip& chip = *r->second.chip;
+            for (const unsigned o : r->second.offsets) {
+                chip.requested.erase(o);
+                if (chip.revertOnRelease) {
+                    chip.outputs.erase(o);
+                    chip.pulledUp.erase(o);
+                }
+            }
+            if (chip.revertOnRelease)
+                drive(chip);
             requests_.erase(r);
             return;
         }
         if (const auto f = fds_.find(fd); f != fds_.end()) {
-            if (const auto pp = parports.find(f->second); pp != parports.end())
+            if (const auto pp = parports.find(f->second);
+                pp != parports.end() && pp->second.claimFd == fd) {
                 pp->second.claimed = false;
+                pp->second.claimFd = -1;
+            }
+            if (const auto lock = locks_.find(f->second);
+                lock != locks_.end() && lock->second == fd)
+                locks_.erase(lock);
             fds_.erase(f);
         }
     }
     std::optional<std::string> readFile(const std::string& path) override
     {
         for (auto& [device, p] : parports)
-            if (path == p.proc + "/devices/active" && !p.removed)
-                return holder(p) + "\n";
+            if (path == p.proc + "/devices/active" && !p.removed) {
+                const std::string text = holder(p) + "\n";
+                if (const auto hook = p.onActiveRead)
+                    hook();
+                return text;
+            }
         const auto it = files.find(path);
         if (it == files.end())
             return std::nullopt;
@@ -288,7 +358,8 @@ private:
             const unsigned offset = req->offsets[i];
             if (offset >= chip.lines)
                 return -EINVAL;
-            if (chip.usedBy.count(offset) || chip.requested.count(offset))
+            if (chip.usedBy.count(offset) || chip.requested.count(offset) ||
+                std::find(line.offsets.begin(), line.offsets.end(), offset) != line.offsets.end())
                 return -EBUSY;
             std::uint64_t flags = req->config.flags;
             std::optional<bool> initial;
@@ -326,6 +397,10 @@ private:
         if (chip.removed)
             return -ENODEV;
         auto* values = static_cast<gpio_v2_line_values*>(argument);
+        if ((request == GPIO_V2_LINE_SET_VALUES_IOCTL ||
+             request == GPIO_V2_LINE_GET_VALUES_IOCTL) &&
+            values->mask == 0)
+            return -EINVAL;
         if (request == GPIO_V2_LINE_SET_VALUES_IOCTL) {
             for (std::size_t i = 0; i < line.offsets.size(); ++i)
                 if (values->mask >> i & 1) {
@@ -374,6 +449,23 @@ private:
     }
 
     std::map<int, LineRequest> requests_;
+
+    // Whether the port is held by anyone but the open device `fd`.
+    bool heldFrom(Parport& p, int fd)
+    {
+        return !p.otherHolder.empty() || (p.claimFd >= 0 && p.claimFd != fd);
+    }
+    int grant(Parport& p, int fd)
+    {
+        p.claimed = true;
+        p.claimFd = fd;
+        p.outsBeforeClaim = outs.size();
+        ++p.claims;
+        if (!p.removed)
+            files[p.proc + "/devices/active"] = "ppdev0\n";
+        return 0;
+    }
+    std::map<std::string, int> locks_; // device: the open device holding its flock
 
     std::string holder(Parport& p)
     {

@@ -399,13 +399,14 @@ void MainWindowTest::configurationDialog()
     QCOMPARE(p.config->btnAccept->text(), QStringLiteral("ACCEPT"));
     QVERIFY(p.config->btnAccept->isDefault());
     // The GPIO map is kept at once; text that is no map is refused with the reason.
-    for (const char* typed : {"d0=17,d1=17,in=6", "d0=x"}) {
+    for (const char* typed : {"d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,d6=5,in=6", "d0=x"}) {
         w.execModal = [&](QDialog&) {
             p.config->edGpioMap->setText(QString::fromLatin1(typed));
             return int(QDialog::Accepted);
         };
         w.Configuracion2->trigger();
-        QCOMPARE(p.reopenStore()->ReadString("GPIO_MAP", ""), std::string("d0=17,d1=17,in=6"));
+        QCOMPARE(p.reopenStore()->ReadString("GPIO_MAP", ""),
+                 std::string("d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,d6=5,in=6"));
     }
     QCOMPARE(p.messages.size(), 1);
     QVERIFY(p.messages[0].startsWith(QStringLiteral(
