@@ -64,6 +64,22 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
     return false;
 }
 
+// --wait-for-chip: probes the socket every 300 ms until a chip answers (`present`) or none does;
+// false when a stop signal ends the wait.
+bool WaitForSocket(Context& ctx, const AutoJob& job, bool present)
+{
+    while (!CliHost::interrupted) {
+        if (ChipAnswers(*ctx.lines, ctx.board->clock(), *ctx.timing, job.project) == present) {
+            // A chip pressed in answers before it sits firmly: it is given a moment.
+            if (present)
+                ctx.board->clock().Sleep(500);
+            return true;
+        }
+        ctx.board->clock().Sleep(300);
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<int> prepareAuto(const QStringList& args, bool yes, AutoJob& job)
@@ -132,9 +148,18 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
     };
     for (const std::string& image : ImagesText(job))
         CliHost::note("image " + image);
+    if (words.waitForChip && ctx.board->sim())
+        return usageError(QStringLiteral(
+            "--wait-for-chip is for a real board: the simulated board puts each chip in itself"));
     for (int chip = 1; chip <= count; ++chip) {
-        if (chip > 1 && !NextChip(ctx, job, part, chip, count))
+        if (words.waitForChip) {
+            std::fprintf(stderr, "vardel-cli: waiting for chip %d of %d in the socket\n", chip,
+                         count);
+            if (!WaitForSocket(ctx, job, true))
+                return counts();
+        } else if (chip > 1 && !NextChip(ctx, job, part, chip, count)) {
             return counts();
+        }
         // What was checked at the start is what every chip gets.
         if (const std::string changed = ChangedImage(job); !changed.empty()) {
             std::fprintf(stderr, "ERROR: %s changed during the batch: it ends here\n",
@@ -143,12 +168,19 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
         }
         run.batchIndex = chip;
         const AutoRun::Result result = run.run(job);
+        // The next chip is awaited only once this one has been taken out.
+        const auto takenOut = [&] {
+            if (!words.waitForChip || chip == count)
+                return true;
+            std::fprintf(stderr, "vardel-cli: take chip %d out of the socket\n", chip);
+            return WaitForSocket(ctx, job, false);
+        };
         // A one-image HEX is for whatever part the first chip was.
         if (part.empty())
             part = run.partName();
         if (result != AutoRun::Result::Ok) {
             ++(result == AutoRun::Result::Refused ? refused : failed);
-            if (!words.keepGoing || CliHost::interrupted)
+            if (!words.keepGoing || CliHost::interrupted || !takenOut())
                 return counts();
             continue;
         }
@@ -160,6 +192,8 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
         if (run.serial())
             done += ", serial number " + std::to_string(*run.serial());
         ctx.host->summary(done);
+        if (!takenOut())
+            return counts();
     }
     return counts();
 }

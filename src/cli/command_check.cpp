@@ -344,7 +344,8 @@ std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QSt
 QString ParseAutoWords(const QStringList& args, AutoWords& words)
 {
     const QString usage =
-        QStringLiteral("usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going]");
+        QStringLiteral("usage: auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going] "
+                       "[--wait-for-chip]");
     words = AutoWords{};
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -356,6 +357,8 @@ QString ParseAutoWords(const QStringList& args, AutoWords& words)
                 return QStringLiteral("--count takes a number from 1 up");
         } else if (a == QLatin1String("--keep-going") && !words.keepGoing) {
             words.keepGoing = true;
+        } else if (a == QLatin1String("--wait-for-chip") && !words.waitForChip) {
+            words.waitForChip = true;
         } else if (a == QLatin1String("--log") && hasValue && words.log.isEmpty()) {
             words.log = args[++i];
             if (words.log.isEmpty())

@@ -48,7 +48,7 @@ const char* kCommands = R"(Commands:
   avr read-lock | program-lock [NAME=0|1 ...]
                                              prints or programs the lock bits (only a chip
                                              erase clears them)
-  auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going]
+  auto FILE.vardel|FILE.hex [--count N] [--log FILE] [--keep-going] [--wait-for-chip]
                                              a production run: identify (the project's part),
                                              erase, program and verify flash and EEPROM, then
                                              the fuses and the lock bits (an EEPROM: program
@@ -59,7 +59,9 @@ const char* kCommands = R"(Commands:
                                              identified. --count N runs N chips, asking for
                                              each, and ends with the counts; --keep-going
                                              goes on past a failed chip; --log appends a CSV
-                                             line per run
+                                             line per run; --wait-for-chip (a real board)
+                                             starts each chip when it answers in the socket
+                                             and waits for it to be taken out
   sim show                                   the simulated board's chips as key=value lines
   sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]
                                              a new serial EEPROM, blank or holding FILE: a

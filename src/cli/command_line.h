@@ -70,6 +70,9 @@ struct AutoWords {
     int count = 1;
     QString log;
     bool keepGoing = false; // --keep-going: a failed or refused chip does not end the batch
+    // --wait-for-chip: on a real board each chip starts when one answers in the socket, and the
+    // next is awaited once it has been taken out.
+    bool waitForChip = false;
 };
 QString ParseAutoWords(const QStringList& args, AutoWords& words);
 

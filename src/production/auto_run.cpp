@@ -9,8 +9,11 @@
 #include "hw/port_failure.h"
 #include "i2c/eeprom_page.h"
 #include "i2c/eeprom_types.h"
+#include "i2c/i2c_bus.h"
 #include "parts/catalogue_parts.h"
 #include "parts/serial_bits.h"
+#include "spi/microwire_bus.h"
+#include "spi/spi_bus.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -479,6 +482,51 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         job.logFile = ResolvedBeside(fileName, p.log);
     job.hold = std::move(held);
     return result;
+}
+
+bool ChipAnswers(LineDriver& lines, Clock& clock, BitTiming& timing, const Project& project)
+{
+    struct AllLow {
+        LineDriver& lines;
+        ~AllLow()
+        {
+            try {
+                lines.SetAvrLines(0, 0, 0, 0, 0);
+                lines.SetI2CLines(0, 0, 0);
+            } catch (const PortError&) {
+            }
+        }
+    } low{lines};
+    if (project.socket == ProjectSocket::Avr)
+        return AvrSerial(lines, clock).ProgrammingEnable();
+    const int index = FindEepromType(project.part);
+    if (index < 0)
+        return false;
+    const EepromType& type = kEepromTypes[static_cast<std::size_t>(index)];
+    switch (type.bus) {
+    case EepromBus::I2C: {
+        I2CBus bus(lines, timing);
+        bus.I2CIdle();
+        bus.I2CStart();
+        bus.I2CWriteByte(0xA0);
+        const bool ack = bus.I2CReadAck();
+        bus.I2CStop();
+        return ack;
+    }
+    case EepromBus::Spi: {
+        SpiBus bus(lines, timing, type.addressBytes, type.size);
+        bus.SpiIdle();
+        return bus.ReadStatus() != 0xFF;
+    }
+    case EepromBus::Microwire: {
+        MicrowireBus bus(lines, timing, type.addressBits, type.wordBits);
+        bus.MicrowireIdle();
+        const bool answered = bus.BeginRead(0);
+        bus.Deselect();
+        return answered;
+    }
+    }
+    return false;
 }
 
 std::string StationName(const std::string& port)

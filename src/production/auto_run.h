@@ -74,6 +74,12 @@ std::string CheckLogFile(const std::string& fileName);
 // /dev/parport0").
 std::string StationName(const std::string& port);
 
+// Whether a chip of the project's socket answers now: an AVR that takes Programming Enable, a
+// 24Cxx that acknowledges its address, a 25xx whose status is not FF, a 93Cxx that gives its
+// read's dummy 0 bit. Every line is low afterwards (the chip unpowered), on every way out; a port
+// failure is thrown as PortError.
+bool ChipAnswers(LineDriver& lines, Clock& clock, BitTiming& timing, const Project& project);
+
 // One chip's Auto run: for an AVR identify (the project's part), erase, program flash, program
 // EEPROM, verify both, write the fuses, then the lock bits; for a 24Cxx program and verify. Each
 // step is the single command with its own guards; the run stops at the first step that fails,

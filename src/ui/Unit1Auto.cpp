@@ -1,10 +1,12 @@
 #include "ui/Unit1Auto.h"
 
 #include "files/file_access.h"
+#include "i2c/eeprom_types.h"
 #include "ui/QtHost.h"
 #include "ui/Unit1.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -231,8 +233,9 @@ void AutoPanel::btnAutoClick()
         return;
     }
     vardel::AutoRun::Result result = vardel::AutoRun::Result::Refused;
+    std::string done;
     setEnabled(false);
-    window_.runChipCommand([this, &result] {
+    window_.runChipCommand([this, &result, &done] {
         vardel::AutoRun run(window_.lines(), window_.clock_, window_.timing(), window_.host(),
                             window_.operations());
         // The project's allow-lockout decides; the write still asks, Cancel the default.
@@ -245,7 +248,7 @@ void AutoPanel::btnAutoClick()
         };
         result = run.run(*job_);
         if (result == vardel::AutoRun::Result::Ok) {
-            std::string done = run.partName() + " programmed and verified";
+            done = run.partName() + " programmed and verified";
             if (run.serial())
                 done += ", serial number " + std::to_string(*run.serial());
             window_.host().StatusText(done);
@@ -267,4 +270,11 @@ void AutoPanel::btnAutoClick()
     // editors, read from the chip.
     if (avr && result == vardel::AutoRun::Result::Ok)
         window_.identify();
+    // The EEPROM page shows the chip's type and, in the grid, what the chip now holds; the status
+    // line keeps the run's outcome.
+    if (!avr && result == vardel::AutoRun::Result::Ok) {
+        window_.cbChip->setCurrentIndex(vardel::FindEepromType(job_->project.part));
+        window_.runChipCommand([this] { window_.eeprom_->ReadChip(); });
+        window_.host().StatusText(done);
+    }
 }

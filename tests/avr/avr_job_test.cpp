@@ -161,6 +161,11 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
          "serial.format = big-endian\nserial.next = 0x1234\n",
          true, nullptr},
         {"fuses = CKDIV8=1\n", true, nullptr},
+        // The chip's calibration byte (9A) beside the number: each written alone.
+        {"serial.memory = eeprom\nserial.address = 0x20\nserial.length = 2\n"
+         "serial.format = big-endian\nserial.next = 0x1234\ncalibration.memory = eeprom\n"
+         "calibration.address = 0x3FF\n",
+         true, nullptr},
         // A whole-program HEX as the flash gives the EEPROM its text, and its fuses.
         {"flash = " VARDEL_SAMPLES_DIR "/blink-atmega328p-all.hex\nserial.memory = eeprom\n"
          "serial.address = 0x20\nserial.length = 2\nserial.format = big-endian\n"
@@ -189,12 +194,39 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
             expected[0x20] = 0x12;
             expected[0x21] = 0x34;
         }
+        if (load.job.project.calibration)
+            expected[0x3FF] = 0x9A;
         EXPECT_EQ(chip.eeprom(), expected) << c.lines;
         EXPECT_EQ(chip.flash()[0x7000] == 0x5A, c.flashKept) << c.lines;
         if (c.eepromText) {
             EXPECT_EQ(chip.fuse(0), 0xE2);
             EXPECT_EQ(chip.fuse(1), 0xD9);
         }
+    }
+}
+
+// --wait-for-chip's probe: a chip of the project's socket answers while it is in, on every bus,
+// and the lines are low after each look.
+TEST(AutoRun, AChipAnswersInItsSocketUntilItIsTakenOut)
+{
+    for (const char* part : {"ATmega328P", "24C256", "25040", "93C46x16"}) {
+        SCOPED_TRACE(part);
+        AutoRig rig;
+        Project project;
+        project.part = part;
+        project.socket =
+            std::string(part).starts_with("AT") ? ProjectSocket::Avr : ProjectSocket::Eeprom;
+        std::string error;
+        if (project.socket == ProjectSocket::Avr)
+            rig.insert(part);
+        else
+            sim::InsertSerialEeprom(rig.board, sim::MakeSerialEeprom(part, error));
+        EXPECT_TRUE(ChipAnswers(rig.lines, rig.clock, rig.timing, project));
+        EXPECT_EQ(rig.board.data(), 0x00);
+        rig.board.removeAvr();
+        rig.board.removeEeprom();
+        EXPECT_FALSE(ChipAnswers(rig.lines, rig.clock, rig.timing, project));
+        EXPECT_EQ(rig.board.data(), 0x00);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "sim/eeprom_24cxx.h"
 #include "ui/Unit1Auto.h"
 
+#include <QComboBox>
 #include <QAction>
 #include <QLabel>
 #include <QTabWidget>
@@ -166,6 +167,9 @@ void AutoWindowTest::autoOnTheEepromPageProgramsThe24Cxx()
     image[0xF0] = char(0x34);
     image[0xF1] = char(0x12);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(chip->memory().data()), 256), image);
+    // The page shows the chip: its type, and what it holds in the grid.
+    QVERIFY(w.cbChip->currentText().startsWith("24C02"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(w.eeprom().EepromImage.data()), 256), image);
     QCOMPARE(panel(p).lbProject->text().section(", ", 1),
              "next serial number: 4662; batch: 1 good, 0 failed, 0 refused");
     QVERIFY(readFile(p.dir.path() + "/label.csv").contains(",24C02,,4660,,"));
