@@ -234,6 +234,11 @@ TEST_F(Cli, TheTraceOfAReadDecodesAsI2C)
         "i2c-1: Data read: 0C",  "i2c-1: ACK",   "i2c-1: Data read: 94",     "i2c-1: ACK"};
     EXPECT_EQ(events, expected) << decoded.out.substr(0, 2000);
     EXPECT_EQ(decoded.out.find("Warning"), std::string::npos);
+    // The read ends with the master's missing acknowledge, then STOP.
+    const Result warnings = run("sigrok-cli -i " + file("read.vcd") +
+                                " -P i2c:scl=scl:sda=sda,eeprom24xx:chip=onsemi_cat24c256"
+                                " -A eeprom24xx=warnings");
+    EXPECT_EQ(warnings.out, "") << warnings.out.substr(0, 2000);
 }
 
 TEST_F(Cli, TheReadmesSigrokCommandsRunAsWrittenOnTheTracesBeforeThem)
