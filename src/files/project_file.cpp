@@ -188,9 +188,8 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     if (has("log"))
         p.log = value("log");
     const bool eepromSocket = p.socket == ProjectSocket::Eeprom;
-    for (const char* avrOnly :
-         {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock", "allow-lockout",
-          "blank-only", "calibration.memory", "calibration.address"})
+    for (const char* avrOnly : {"flash", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock",
+                                "allow-lockout", "calibration.memory", "calibration.address"})
         if (eepromSocket && has(avrOnly))
             return fail(line(avrOnly), std::string("an EEPROM socket has no ") + avrOnly);
     if (eepromSocket && !has("eeprom"))

@@ -1047,9 +1047,27 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
         std::copy(bytes->begin(), bytes->end(), image.begin() + rule.address);
     }
     record.eepromCrc = CrcText(Crc32(image));
+    using Outcome = EepromPage::Outcome;
+    // blank-only: a chip that holds anything (a board run twice) is refused before it is written.
+    if (job.project.blankOnly) {
+        host_.StatusText("Auto: blank check");
+        if (page.ReadChip() != Outcome::Done)
+            return fail("blank check", "nothing was written", record);
+        const auto data = std::span(page.EepromImage).first(size);
+        const auto notBlank = [](std::uint8_t b) {
+            return b != 0xFF;
+        };
+        if (const auto first = std::ranges::find_if(data, notBlank); first != data.end()) {
+            record.reason = "the chip is not blank: it holds " +
+                            std::to_string(std::ranges::count_if(data, notBlank)) +
+                            " bytes that are not FF, the first at " +
+                            AddressText(static_cast<std::uint32_t>(first - data.begin())) +
+                            " (blank-only = yes)";
+            return refuse("Auto run refused: " + record.reason);
+        }
+    }
     std::copy(image.begin(), image.end(), page.EepromImage.begin());
 
-    using Outcome = EepromPage::Outcome;
     host_.StatusText("Auto: program");
     // The write and its verify, one job.
     record.touched = true;

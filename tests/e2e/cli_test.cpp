@@ -1736,6 +1736,15 @@ TEST_F(Cli, AutoProgramsAndNumbersSpiAndMicrowireEeproms)
         EXPECT_NE(log.find(std::string(",e.vardel,") + type + ",,4661,"), std::string::npos) << log;
         // The header, and each chip's start and end.
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
+        // blank-only: the programmed chip run again is refused and takes no number.
+        std::ofstream(file("e.vardel")) << head << "serial.next = 4662\nblank-only = yes\n";
+        const Result again = cli("auto " + file("e.vardel"));
+        EXPECT_EQ(again.status, 1);
+        EXPECT_NE(again.out.find("the chip is not blank: it holds 510 bytes that are not FF, the "
+                                 "first at 0x0000"),
+                  std::string::npos)
+            << again.out;
+        EXPECT_NE(readAll(file("e.vardel")).find("serial.next = 4662\n"), std::string::npos);
     }
 }
 
