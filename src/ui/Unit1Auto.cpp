@@ -156,9 +156,16 @@ void AutoPanel::OpenProject1Click()
     PD->setFileMode(QFileDialog::ExistingFile);
     if (!window_.runFileDialog(*PD))
         return;
-    // A project opened starts a batch of its own.
-    if (openProject(EncodedName(PD->selectedFiles().constFirst())))
+    // A project opened starts a batch of its own, with its images as they are now.
+    if (openProject(EncodedName(PD->selectedFiles().constFirst()))) {
         counts_ = {};
+        batchImages_ = job_->images;
+        std::string images;
+        for (const std::string& image : vardel::ImagesText(*job_))
+            images += (images.empty() ? "Images: " : ", ") + image;
+        if (!images.empty())
+            window_.host().StatusText(images);
+    }
     showProject();
 }
 
@@ -211,6 +218,27 @@ void AutoPanel::btnAutoClick()
     // held for the run: another station's run on it waits.
     if (!openProject(job_->fileName, true))
         return;
+    // An image rebuilt since the batch began is used only once the user agrees to a new batch.
+    for (const vardel::AutoJob::ImageStamp& now : job_->images) {
+        const auto then =
+            std::ranges::find(batchImages_, now.fileName, &vardel::AutoJob::ImageStamp::fileName);
+        if (then == batchImages_.end() || then->crc == now.crc)
+            continue;
+        char crcs[64];
+        std::snprintf(crcs, sizeof crcs, "CRC-32 0x%08X, now 0x%08X", then->crc, now.crc);
+        if (static_cast<vardel::Host&>(window_.host())
+                .MessageBox(now.fileName + " has changed since the batch began (" + crcs +
+                                ").\rStart a new batch with the new content?",
+                            "WARNING:", vardel::Host::Kind::Question,
+                            vardel::Host::Buttons::OkCancelDefaultCancel) !=
+            vardel::Host::Result::Ok) {
+            job_->hold.reset();
+            return;
+        }
+        counts_ = {};
+        break;
+    }
+    batchImages_ = job_->images;
     // A log that cannot take the run's line is found before the chip takes a number.
     if (!job_->logFile.empty())
         if (const std::string why = vardel::CheckLogFile(job_->logFile); !why.empty()) {

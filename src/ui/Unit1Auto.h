@@ -44,6 +44,9 @@ private:
 
     TVentana& window_;
     std::optional<vardel::AutoJob> job_;
+    // The image files as the batch began (their CRC-32): a chip is programmed with other content
+    // only once the user agrees to a new batch.
+    std::vector<vardel::AutoJob::ImageStamp> batchImages_;
     // The chips run since the project was opened: the window's batch.
     struct Counts {
         int good = 0, failed = 0, refused = 0;

@@ -173,6 +173,17 @@ void AutoWindowTest::autoOnTheEepromPageProgramsThe24Cxx()
     QCOMPARE(panel(p).lbProject->text().section(", ", 1),
              "next serial number: 4662; batch: 1 good, 0 failed, 0 refused");
     QVERIFY(readFile(p.dir.path() + "/label.csv").contains(",24C02,,4660,,"));
+
+    // An image rebuilt since the batch began: asked about, and with OK a new batch begins.
+    image[0] = char(0x5A);
+    writeText(p.dir.path() + "/image.bin", image.left(0xF0));
+    p.messages.clear();
+    panel(p).ToolButtonAuto->trigger();
+    QCOMPARE(p.messages.size(), 2);
+    QVERIFY(p.messages[0].startsWith("WARNING:|") &&
+            p.messages[0].contains("image.bin has changed since the batch began"));
+    QCOMPARE(chip->memory()[0], std::uint8_t(0x5A));
+    QVERIFY(panel(p).lbProject->text().endsWith("batch: 1 good, 0 failed, 0 refused"));
 }
 
 QTEST_MAIN(AutoWindowTest)
