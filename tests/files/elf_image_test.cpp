@@ -1,5 +1,4 @@
 #include "files/elf_image.h"
-#include "files/image_file.h"
 
 #include <gtest/gtest.h>
 
@@ -15,27 +14,8 @@ std::vector<std::uint8_t> ReadBytes(const char* name)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The ELF program gives every memory the bytes its avr-objcopy HEX gives, .data at its load
-// address in flash.
-TEST(ElfImage, GivesTheBytesOfItsIntelHex)
-{
-    const ImageRead elf = ReadImageFile(VARDEL_ELF_DIR "/blink-data-atmega328p.elf", 0);
-    const ImageRead hex = ReadImageFile(VARDEL_ELF_DIR "/blink-data-atmega328p.hex", 0);
-    ASSERT_TRUE(elf.ok()) << elf.detail;
-    ASSERT_TRUE(hex.ok()) << hex.detail;
-    EXPECT_TRUE(elf.warning.empty());
-    for (const AvrMemory memory : {AvrMemory::Flash, AvrMemory::Eeprom}) {
-        std::vector<std::uint8_t> fromElf(32768, 0xFF), fromHex(32768, 0xFF);
-        PlaceAvrImage(elf.file, memory, fromElf);
-        PlaceAvrImage(hex.file, memory, fromHex);
-        EXPECT_EQ(fromElf, fromHex);
-    }
-    const AvrImageBits bits = ReadAvrImageBits(elf.file.hex);
-    EXPECT_EQ(bits.fuses[1], 0xD9);
-    EXPECT_EQ(bits.lock, 0xFE);
-    EXPECT_EQ(bits.signature, (std::array<std::uint8_t, 3>{0x1E, 0x95, 0x0F}));
-}
-
+// What is not a linked AVR program is refused with its reason and no image; the bytes a good
+// one gives are compared with its HEX by the command-line tests.
 TEST(ElfImage, RefusesWhatIsNoLinkedAvrProgram)
 {
     const std::vector<std::uint8_t> good = ReadBytes(VARDEL_ELF_DIR "/blink-data-atmega328p.elf");
