@@ -1,5 +1,5 @@
 // The ELF reader on any bytes: it either refuses them with a reason and no image, or gives an
-// image of no more bytes than the file holds, every segment's bytes taken from inside the file,
+// image no larger than the AVR memories' span, every segment's bytes taken from inside the file,
 // and each of its memories laid into an AVR's without a byte outside them.
 #include "files/elf_image.h"
 #include "files/image_file.h"
@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         return 0;
     }
-    if (parse.image.bytes.size() > size)
+    // Segments may share the file's bytes, but never the AVR memories' addresses.
+    if (parse.image.bytes.size() > vardel::kAvrHexEnd)
         __builtin_trap();
     vardel::ImageFile file;
     file.kind = vardel::FileKind::Hex;

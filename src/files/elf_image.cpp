@@ -1,5 +1,7 @@
 #include "files/elf_image.h"
 
+#include "files/image_file.h"
+
 #include <gelf.h>
 #include <libelf.h>
 
@@ -64,9 +66,12 @@ HexParse ParseElfImage(std::span<const std::uint8_t> file)
         if (segment.p_offset > file.size() || segment.p_filesz > file.size() - segment.p_offset)
             return refuse("segment " + std::to_string(i) +
                           " lies past the end of the file: the file is cut short");
-        if (segment.p_paddr > UINT32_MAX || segment.p_filesz > UINT32_MAX - segment.p_paddr)
+        if (segment.p_paddr >= kAvrHexEnd || segment.p_filesz > kAvrHexEnd - segment.p_paddr)
             return refuse("segment " + std::to_string(i) + " loads at " + Hex(segment.p_paddr) +
-                          ", beyond any AVR memory");
+                          ", beyond every AVR memory");
+        // Segments that do not overlap hold at most the AVR memories' span between them.
+        if (segment.p_filesz > kAvrHexEnd - image.bytes.size())
+            return refuse("two segments load the same addresses");
         image.runs.push_back(
             {segment.p_paddr, image.bytes.size(), static_cast<std::size_t>(segment.p_filesz)});
         const auto* from = file.data() + segment.p_offset;
