@@ -1,6 +1,8 @@
 #include "program_fixture.h"
 
 #include "avr/avr_page.h"
+#include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 
@@ -57,6 +59,7 @@ private slots:
     void aSignatureOfSeveralPartsIsAChoice();
     void identifyReadsTheBitsIntoTheEditors();
     void closingDuringAProgramStopsItWithTheLinesLow();
+    void editorsAfterABlankTestShowTheChipOrNothing();
 };
 
 namespace {
@@ -674,6 +677,73 @@ void AvrPageTest::aSignatureOfSeveralPartsIsAChoice()
     w.btnTipo->click();
     QVERIFY(w.cbPart->isHidden());
     QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
+}
+
+namespace {
+// Every box that shows a bit of the identified chip either shows it as the chip holds it or is
+// cleared; gives how many are cleared.
+int checkEditorsAgainstChip(TVentana& w, const sim::AvrTarget& chip)
+{
+    const PartBits& bits = w.editor().bits();
+    const auto holds = [&](int byte, int bit) {
+        const std::uint8_t v = byte == bits.lockByte() ? chip.lock() : chip.fuse(byte);
+        return !(v >> bit & 1);
+    };
+    int cleared = 0;
+    const auto check = [&](QCheckBox* box, int byte, int bit) {
+        if (box->checkState() == Qt::PartiallyChecked) {
+            ++cleared;
+            if (box->isEnabled())
+                qWarning("%s is cleared but enabled", qPrintable(box->objectName()));
+            return box->isEnabled() ? 1000 : 0;
+        }
+        if (box->isChecked() != holds(byte, bit))
+            qWarning("%s differs from the chip", qPrintable(box->objectName()));
+        return box->isChecked() != holds(byte, bit) ? 1000 : 0;
+    };
+    int wrong = 0;
+    for (int n = 1; n <= 65; ++n)
+        if (const auto bit = w.editor().bitOf(n); bit && w.CheckBoxes[n])
+            wrong += check(w.CheckBoxes[n], bit->byte, bit->bit);
+    for (QCheckBox* box : w.findChildren<QCheckBox*>())
+        if (box->objectName().startsWith(QStringLiteral("PartBit_")) && box->isVisibleTo(&w))
+            wrong += check(box, box->property("byte").toInt(), box->property("bit").toInt());
+    return wrong + cleared;
+}
+} // namespace
+
+// A blank test identifies the chip: the editors then show its bits only once they are read.
+void AvrPageTest::editorsAfterABlankTestShowTheChipOrNothing()
+{
+    struct Case {
+        const char* before;
+        const char* device;
+        const char* low;
+        const char* high;
+    };
+    const Case cases[] = {{"ATmega163", "ATmega328P", "E2", "DE"},
+                          {"ATmega163", "ATmega128", "E4", "89"}};
+    for (const Case& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        insertAvr(p, c.before);
+        w.btnTipo->click();
+        sim::AvrTarget* chip = insertAvr(p, c.device);
+        std::string error;
+        QVERIFY(chip->set("avr.fuse.low", c.low, error));
+        QVERIFY(chip->set("avr.fuse.high", c.high, error));
+        w.btnTestBlank->click();
+        QVERIFY(w.lbTipo->text().startsWith(QLatin1String(c.device)));
+        const int cleared = checkEditorsAgainstChip(w, *chip);
+        QVERIFY2(cleared > 0 && cleared < 1000, c.device);
+        QVERIFY(!w.lbEditorNote->isHidden());
+        QVERIFY(w.lbEditorNote->text().contains(QStringLiteral("lock and fuse bits")));
+        QVERIFY(!w.btnFuseBits->isEnabled());
+        w.btnReadFuseBits->click();
+        w.btnReadLockBits->click();
+        QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
+        QVERIFY(w.lbEditorNote->isHidden());
+    }
 }
 
 QTEST_MAIN(AvrPageTest)
