@@ -403,6 +403,9 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
                                   : "Read the " + what + " of " + avr_->model().lbTipo());
         break;
     case Outcome::Cancelled:
+        // The confirmation read the chip: the editors show what it holds, not what it held.
+        if (lockFuse_->cancelledWithChipBits())
+            chipBitsRead(fuses);
         host_->StatusText(std::string(fuses ? "Program Fuse Bits" : "Program Lock Bits") +
                           " cancelled: the chip was not changed");
         break;

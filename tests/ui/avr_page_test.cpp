@@ -60,6 +60,7 @@ private slots:
     void identifyReadsTheBitsIntoTheEditors();
     void closingDuringAProgramStopsItWithTheLinesLow();
     void editorsAfterABlankTestShowTheChipOrNothing();
+    void aCancelledWriteShowsTheBitsItReadInTheChip();
 };
 
 namespace {
@@ -743,6 +744,39 @@ void AvrPageTest::editorsAfterABlankTestShowTheChipOrNothing()
         w.btnReadLockBits->click();
         QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
         QVERIFY(w.lbEditorNote->isHidden());
+    }
+}
+
+// The chip changed behind the window's back (vardel-cli) is read by the write's plan; after a
+// Cancel the editors show it as read.
+void AvrPageTest::aCancelledWriteShowsTheBitsItReadInTheChip()
+{
+    struct Case {
+        const char* key;
+        const char* before; // when identified
+        const char* after;  // when programmed
+        int box;
+        QToolButton* TVentana::*button;
+    };
+    // Lock bits only ever go programmed: an erase behind the window's back releases them.
+    const Case cases[] = {{"avr.fuse.low", "E1", "C4", 22, &TVentana::btnFuseBits},
+                          {"avr.lock", "FC", "FF", 5, &TVentana::btnLockBits}};
+    for (const Case& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        sim::AvrTarget* chip = insertAvr(p, "ATmega128");
+        std::string error;
+        QVERIFY(chip->set(c.key, c.before, error));
+        w.btnTipo->click();
+        QVERIFY(chip->set(c.key, c.after, error));
+        w.host().answerMessage = [&](const std::string&, const std::string&, Host::Buttons b,
+                                     Host::Icon) {
+            return b == Host::Buttons::Ok ? Host::Result::Ok : Host::Result::Cancel;
+        };
+        w.CheckBoxes[c.box]->click();
+        (w.*c.button)->click();
+        QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
+        QVERIFY(w.lbStatus->text().endsWith(QStringLiteral("cancelled: the chip was not changed")));
     }
 }
 
