@@ -275,6 +275,8 @@ void TVentana::runChipCommand(const std::function<void()>& command)
     if (operations_.busy() || !claimBoardForCommand())
         return;
     setCommandsEnabled(false);
+    // Every AVR command powers whatever chip is in the socket, which may be another one.
+    forgetAvrDifferences();
     command();
     setCommandsEnabled(true);
     releaseBoardAfterCommand();
@@ -546,23 +548,35 @@ void TVentana::Guardar1Click()
 
 void TVentana::Leerchip1Click()
 {
-    runChipCommand([this] { eeprom_->Leerchip1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Leerchip1Click();
+    });
 }
 
 void TVentana::Grabarchip1Click()
 {
-    runChipCommand([this] { eeprom_->Grabarchip1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Grabarchip1Click();
+    });
 }
 
 void TVentana::Verificar1Click()
 {
-    runChipCommand([this] { eeprom_->Verificar1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Verificar1Click();
+    });
     showFirstDifference();
 }
 
 void TVentana::EraseAllClick()
 {
-    runChipCommand([this] { eeprom_->EraseAllClick(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->EraseAllClick();
+    });
 }
 
 void TVentana::showFirstDifference()
@@ -614,6 +628,12 @@ void TVentana::stepDifference(bool forward)
     host_->StatusText("Difference " + std::to_string(index + 1) + " of " +
                       std::to_string(all.size()) + " at " +
                       cell.data(Qt::ToolTipRole).toString().toStdString());
+}
+
+void TVentana::forgetEepromDifferences()
+{
+    gridModel_->setDifferences({}, {});
+    updateDifferenceActions();
 }
 
 void TVentana::updateDifferenceActions()

@@ -301,6 +301,10 @@ private:
     void selectCell(const QModelIndex& cell);
     void stepDifference(bool forward);
     void updateDifferenceActions();
+    // A verify's marks belong to the image and the chip it compared: a command that may change
+    // either takes them away.
+    void forgetEepromDifferences();
+    void forgetAvrDifferences();
     // The AVR page's verify differences, stepped through in the status bar.
     void showAvrDifferences();
     void stepAvrDifference(bool forward);

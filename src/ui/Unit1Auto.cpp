@@ -233,6 +233,7 @@ void AutoPanel::btnAutoClick()
     vardel::AutoRun::Result result = vardel::AutoRun::Result::Refused;
     setEnabled(false);
     window_.runChipCommand([this, &result] {
+        window_.forgetEepromDifferences();
         vardel::AutoRun run(window_.lines(), window_.clock_, window_.timing(), window_.host(),
                             window_.operations());
         // The project's allow-lockout decides; the write still asks, Cancel the default.

@@ -487,10 +487,17 @@ void TVentana::btnFLashVerifClick()
     showAvrDifferences();
 }
 
-void TVentana::showAvrDifferences()
+void TVentana::forgetAvrDifferences()
 {
     avrDifferences_.clear();
     avrDifferenceAt_ = -1;
+    btnNextAvrDifference->setEnabled(false);
+    btnPreviousAvrDifference->setEnabled(false);
+}
+
+void TVentana::showAvrDifferences()
+{
+    forgetAvrDifferences();
     if (const auto& d = avr_->lastDifference())
         for (std::uint32_t a = 0; a < d->chip.size(); ++a)
             if (d->chip[a] != d->file[a])

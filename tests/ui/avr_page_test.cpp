@@ -416,6 +416,14 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
     QCOMPARE(walked, expected + QStringList{expected[0]});
     w.btnPreviousAvrDifference->click();
     QCOMPARE(w.lbStatus->text(), expected[4]);
+    // Another chip identified: the differences were the other chip's, and F8 steps none.
+    insertAvr(p, "ATmega128");
+    w.btnTipo->click();
+    const QString identified = w.lbStatus->text();
+    QVERIFY(!w.btnNextAvrDifference->isEnabled());
+    w.btnNextAvrDifference->setEnabled(true);
+    w.btnNextAvrDifference->click();
+    QCOMPARE(w.lbStatus->text(), identified);
 }
 
 void AvrPageTest::manualLineTest()

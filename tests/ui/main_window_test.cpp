@@ -56,6 +56,7 @@ using vardel::test::FileInodes;
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void verifyMarksGoWhenImageOrChipChanges();
     void startUpState();
     void menusAndHints();
     void configurationDialog();
@@ -679,6 +680,32 @@ void MainWindowTest::theStatusBarSaysWhatHappened()
     w.cbChip->setCurrentIndex(k24C04 + 1);
     QVERIFY(!w.NextDifference->isEnabled());
     QVERIFY(!w.SG->model()->index(0, 4).data(Qt::BackgroundRole).isValid());
+}
+
+// After a verify with differences, a command that makes the image or the chip another takes the
+// marks away, and F8 has nothing left to step.
+void MainWindowTest::verifyMarksGoWhenImageOrChipChanges()
+{
+    for (const int command : {3, 4, 5}) { // Read, Program, a verify without difference
+        Program p;
+        TVentana& w = *p.ventana;
+        sim::Eeprom24Cxx* chip = insertChip(p, "24C04");
+        w.cbChip->setCurrentIndex(k24C04);
+        w.ToolButton3->trigger();
+        for (const int a : {0x005, 0x0A0})
+            chip->memory()[a] ^= 0x10;
+        w.ToolButton5->trigger();
+        QVERIFY(w.NextDifference->isEnabled());
+        if (command == 5)
+            for (const int a : {0x005, 0x0A0})
+                chip->memory()[a] ^= 0x10;
+        (command == 3 ? w.ToolButton3 : command == 4 ? w.ToolButton4 : w.ToolButton5)->trigger();
+        const QString status = w.lbStatus->text();
+        QVERIFY(!w.NextDifference->isEnabled());
+        QVERIFY(!w.SG->model()->index(0, 6).data(Qt::BackgroundRole).isValid());
+        w.nextDifferenceClick();
+        QCOMPARE(w.lbStatus->text(), status);
+    }
 }
 
 void MainWindowTest::choosingTheSameTypeAgainKeepsTheImage()
