@@ -344,7 +344,7 @@ void TVentana::enableBitsWrites()
     // A lock byte the chip cannot report is written unchecked, as it always was.
     const bool identified = editor_->shown() != nullptr;
     btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));
-    btnFuseBits->setEnabled(fuseRead_);
+    btnFuseBits->setEnabled(fuseRead_ && identified);
 }
 
 void TVentana::showEditorBits()
@@ -366,6 +366,10 @@ void TVentana::chipBitsRead(bool fuses)
 
 void TVentana::btnReadLockBitsClick()
 {
+    // Bits read from a chip nobody identified would be read as some other part's: the chip is
+    // identified first, which reads its bits into its own editor.
+    if (!avr_->identifiedPart())
+        return btnTipoClick();
     runChipCommand([this] { runBitsCommand(false, false); });
 }
 
@@ -376,6 +380,8 @@ void TVentana::btnLockBitsClick()
 
 void TVentana::btnReadFuseBitsClick()
 {
+    if (!avr_->identifiedPart())
+        return btnTipoClick();
     runChipCommand([this] { runBitsCommand(true, false); });
 }
 

@@ -61,6 +61,7 @@ private slots:
     void closingDuringAProgramStopsItWithTheLinesLow();
     void editorsAfterABlankTestShowTheChipOrNothing();
     void aCancelledWriteShowsTheBitsItReadInTheChip();
+    void readingBitsBeforeAnIdentificationIdentifiesFirst();
 };
 
 namespace {
@@ -786,6 +787,27 @@ void AvrPageTest::aCancelledWriteShowsTheBitsItReadInTheChip()
         QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
         QVERIFY(w.lbStatus->text().endsWith(QStringLiteral("cancelled: the chip was not changed")));
     }
+}
+
+void AvrPageTest::readingBitsBeforeAnIdentificationIdentifiesFirst()
+{
+    for (QToolButton* TVentana::*read : {&TVentana::btnReadFuseBits, &TVentana::btnReadLockBits})
+        for (const bool inserted : {true, false}) {
+            Program p;
+            TVentana& w = *p.ventana;
+            sim::AvrTarget* chip = inserted ? insertAvr(p, "ATmega128") : nullptr;
+            std::string error;
+            if (chip)
+                QVERIFY(chip->set("avr.fuse.high", "89", error));
+            (w.*read)->click();
+            QVERIFY2(!w.lbStatus->text().contains(QStringLiteral("??")),
+                     qPrintable(w.lbStatus->text()));
+            QCOMPARE(w.btnFuseBits->isEnabled(), inserted);
+            QCOMPARE(w.lbTipo->text(),
+                     inserted ? QStringLiteral("ATmega128 (128kb flash)") : QStringLiteral("??"));
+            if (chip)
+                QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
+        }
 }
 
 QTEST_MAIN(AvrPageTest)
