@@ -1,4 +1,5 @@
 #include "ui/Unit1.h"
+#include "ui/StatusLabel.h"
 #include "ui/Unit1Auto.h"
 
 #include "avr/avr_page.h"
@@ -91,7 +92,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     lbBoard->setObjectName(QStringLiteral("lbBoard"));
     statusBar()->addWidget(lbBoard, 1);
     updateBoardLabel();
-    lbStatus = new QLabel(this);
+    lbStatus = new StatusLabel(this);
     lbStatus->setObjectName(QStringLiteral("lbStatus"));
     // A long outcome text is cut at the window's edge rather than widening the window.
     lbStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -277,9 +278,13 @@ void TVentana::runChipCommand(const std::function<void()>& command)
     setCommandsEnabled(false);
     // Every AVR command powers whatever chip is in the socket, which may be another one.
     forgetAvrDifferences();
+    // The command's last box appears once the status bar says how it ended and the board is let
+    // go.
+    host_->holdMessages();
     command();
     setCommandsEnabled(true);
     releaseBoardAfterCommand();
+    host_->showHeldMessages();
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
 }

@@ -62,6 +62,7 @@ private slots:
     void editorsAfterABlankTestShowTheChipOrNothing();
     void aCancelledWriteShowsTheBitsItReadInTheChip();
     void readingBitsBeforeAnIdentificationIdentifiesFirst();
+    void theStatusBarSaysTheOutcomeWhenItsBoxAppears();
 };
 
 namespace {
@@ -808,6 +809,55 @@ void AvrPageTest::readingBitsBeforeAnIdentificationIdentifiesFirst()
             if (chip)
                 QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
         }
+}
+
+void AvrPageTest::theStatusBarSaysTheOutcomeWhenItsBoxAppears()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto* chip = insertAvr(p, "ATmega128");
+    w.btnTipo->click();
+    QStringList atTheBox;
+    Host::Result answer = Host::Result::Cancel;
+    w.host().answerMessage = [&](const std::string&, const std::string& caption, Host::Buttons b,
+                                 Host::Icon) {
+        atTheBox << QString::fromStdString(caption) + "|" + w.lbStatus->text();
+        return b == Host::Buttons::Ok ? Host::Result::Ok : answer;
+    };
+    w.CheckBoxes[22]->click();
+    w.btnFuseBits->click(); // cancelled
+    answer = Host::Result::Ok;
+    w.CheckBoxes[22]->click(); // the Cancel showed the chip's bits again
+    w.btnFuseBits->click();
+    w.btnTestBlank->click();
+    p.board.removeAvr();
+    w.btnTipo->click();
+    QCOMPARE(atTheBox.size(), 5);
+    QVERIFY(atTheBox[0].startsWith(QStringLiteral("Program Fuse Bits|")));
+    QVERIFY2(atTheBox[2].startsWith(
+                 QStringLiteral("OK|Programmed the fuse bits of ATmega128 (128kb flash)")),
+             qPrintable(atTheBox[2]));
+    QVERIFY2(atTheBox[3].startsWith(QStringLiteral("BLANK-TEST|Blank test in")),
+             qPrintable(atTheBox[3]));
+    QCOMPARE(atTheBox[4], QStringLiteral("ERROR|Identify failed: processor not detected"));
+    QCOMPARE(chip->fuse(1) & 0x10, 0);
+
+    // On a small screen the whole text is there: cut with its whole text as the tool tip.
+    w.resize(1024, 636);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const int width : {1024, 640}) {
+        w.resize(width, 636);
+        QTRY_COMPARE(w.width(), width);
+        w.host().StatusText("Identified ATmega128 (128kb flash), signature 0x1E 0x97 0x02; lock "
+                            "and fuse bits read");
+        w.lbStatus->repaint();
+        const bool fits = QFontMetrics(w.lbStatus->font()).horizontalAdvance(w.lbStatus->text()) <=
+                          w.lbStatus->contentsRect().width();
+        QCOMPARE(w.lbStatus->toolTip(), fits ? QString() : w.lbStatus->text());
+        if (width == 640)
+            QVERIFY(!fits);
+    }
 }
 
 QTEST_MAIN(AvrPageTest)
