@@ -128,7 +128,7 @@ void AvrBits::readNow(Kind kind)
     PartBitsCommands c = commands();
     c.readNow(kind);
     if (c.readable(kind))
-        read_ = bits_;
+        read_ = found_ = bits_;
 }
 
 void AvrBits::readShown(Kind kind)
@@ -162,6 +162,15 @@ std::vector<std::uint8_t> AvrBits::values(Kind kind) const
     std::vector<std::uint8_t> out;
     for (const int byte : commands().bytesOf(kind))
         out.push_back(bits_.value(byte));
+    return out;
+}
+
+std::vector<std::uint8_t> AvrBits::readValues(Kind kind) const
+{
+    std::vector<std::uint8_t> out;
+    if (found_)
+        for (const int byte : commands().bytesOf(kind))
+            out.push_back(found_->value(byte));
     return out;
 }
 

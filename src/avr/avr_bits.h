@@ -57,6 +57,8 @@ public:
     std::vector<std::string> notes(Kind kind) const;
     // The fuse bytes, or the lock byte, as they stand.
     std::vector<std::uint8_t> values(Kind kind) const;
+    // The same bytes as readNow() found them in the chip; empty before a read.
+    std::vector<std::uint8_t> readValues(Kind kind) const;
 
     // Inside a job's session (the chip in programming mode, identified as this part): the bits as
     // the chip holds them, or as an erase leaves the lock bits; the plan of the write of the bits
@@ -97,6 +99,8 @@ private:
     std::optional<PartBitsCommands> planned_;
     // The chip's bits as readNow() gave them, before set() changed any.
     std::optional<PartBits> read_;
+    // The same, kept for readValues() once a plan has taken read_.
+    std::optional<PartBits> found_;
     std::optional<std::uint8_t> calibration_;
 };
 

@@ -367,6 +367,10 @@ std::pair<std::size_t, AvrStepOutcome> AvrSession::prepare(const AvrJob& job)
                          Host::Icon::Exclamation) != Host::Result::Ok) {
         out.kind = Kind::Cancelled;
         out.reason = "the confirmation was cancelled";
+        // The chip as the plan read it: the front end shows what it holds, not what it held.
+        if (bits_[first])
+            out.values = bits_[first]->readValues(
+                job.steps[first].kind == AvrStep::Kind::Lock ? Bits::Lock : Bits::Fuses);
         return {first, out};
     }
     host_.BusyCursor();

@@ -161,7 +161,8 @@ struct AvrStepOutcome {
     std::uint32_t firstDifference = 0;
     // Read, and a verify or blank check: the chip's bytes as they were compared.
     std::vector<std::uint8_t> chip;
-    // Fuses and Lock: the bytes the chip holds afterwards (fuse bytes in order, or the lock byte).
+    // Fuses and Lock: the bytes the chip holds afterwards (fuse bytes in order, or the lock byte);
+    // after a Cancel, as read before the question.
     std::vector<std::uint8_t> values;
 
     bool ok() const { return kind == Kind::Done && differs == 0; }

@@ -72,6 +72,7 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
 LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
 {
     const bool fuses = kind == Kind::Fuses;
+    cancelledWithChipBits_ = false;
     AvrSession session(serial_, host_, operations_, partChoice);
     if (!session.acquired())
         return Outcome::Busy;
@@ -107,9 +108,9 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
         session.close();
         host_.NormalCursor();
         const bool named = found.result == AvrIdentification::Identified && found.part;
-        host_.MessageBox(WrongChipText(found.signature, named ? found.part->label() : "",
-                                       p.label()),
-                         "ERROR", Host::Kind::Error);
+        host_.MessageBox(
+            WrongChipText(found.signature, named ? found.part->label() : "", p.label()), "ERROR",
+            Host::Kind::Error);
         return Outcome::Failed;
     }
 
@@ -127,7 +128,18 @@ LockFuseCommands::Outcome LockFuseCommands::program(Kind kind)
     job.showChanges = showChanges;
     const std::vector<AvrStepOutcome> outcomes = session.run(job);
     session.close();
-    return ReportBitsWrite(host_, outcomes.front(), fuses);
+    const AvrStepOutcome& out = outcomes.front();
+    // Cancelled, the editor shows the bits as the chip was found to hold them before the question.
+    const std::vector<int> bytes =
+        PartBitsCommands(serial_, p, shown, host_, operations_).bytesOf(kind);
+    if (out.kind == AvrStepOutcome::Kind::Cancelled && out.values.size() == bytes.size()) {
+        PartBits chip = editor_.bits();
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            chip.setValue(bytes[i], out.values[i]);
+        show(chip, kind);
+        cancelledWithChipBits_ = true;
+    }
+    return ReportBitsWrite(host_, out, fuses);
 }
 
 } // namespace vardel

@@ -27,8 +27,12 @@ public:
 
     // "Read Fuse Bits" or "Read Lock Bits": the bits of the shown chip into the editor.
     Outcome read(BitsWrite::Kind kind);
-    // "Program Fuse Bits" or "Program Lock Bits"; Cancel at the confirmation returns Cancelled.
+    // "Program Fuse Bits" or "Program Lock Bits"; Cancel at the confirmation returns Cancelled,
+    // the editor then holding the bits as the chip was read before the question.
     Outcome program(BitsWrite::Kind kind);
+    // The last program() was cancelled at its confirmation after reading the chip: the editor
+    // holds the chip's bits of that kind.
+    bool cancelledWithChipBits() const { return cancelledWithChipBits_; }
     Outcome btnReadFuseBitsClick() { return read(BitsWrite::Kind::Fuses); }
     Outcome btnFuseBitsClick() { return program(BitsWrite::Kind::Fuses); }
     // Refused (Failed, no port access) for the AT90S parts that have no lock read instruction.
@@ -49,6 +53,7 @@ private:
     // The editor's bits of this kind set from the bytes.
     void show(const PartBits& bits, Kind kind);
 
+    bool cancelledWithChipBits_ = false;
     AvrSerial& serial_;
     LockFuseEditor& editor_;
     Host& host_;

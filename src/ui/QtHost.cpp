@@ -57,6 +57,35 @@ vardel::Host::Result QtHost::MessageBox(const std::string& message, const std::s
                                         Kind kind, Buttons buttons, Icon icon)
 {
     const std::string text = withAdvice(message, fileInHand ? fileInHand() : std::string());
+    if (holding_ > 0 && buttons == Buttons::Ok) {
+        held_.push_back({text, caption, kind, icon});
+        return Result::Ok;
+    }
+    flush();
+    return show(text, caption, kind, buttons, icon);
+}
+
+void QtHost::flush()
+{
+    // A box shown may run events that hold another one: each is taken off before it is shown.
+    while (!held_.empty()) {
+        const Held h = held_.front();
+        held_.erase(held_.begin());
+        show(h.text, h.caption, h.kind, Buttons::Ok, h.icon);
+    }
+}
+
+void QtHost::showHeldMessages()
+{
+    if (holding_ > 0)
+        --holding_;
+    if (holding_ == 0)
+        flush();
+}
+
+vardel::Host::Result QtHost::show(const std::string& text, const std::string& caption, Kind kind,
+                                  Buttons buttons, Icon icon)
+{
     if (answerMessage)
         return answerMessage(text, caption, buttons, icon);
     const auto box = makeMessageBox(text, caption, kind, buttons, icon, owner_);
@@ -125,6 +154,7 @@ void QtHost::StatusText(const std::string& text)
 // there before".
 void QtHost::BusyCursor()
 {
+    flush();
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -138,6 +168,7 @@ void QtHost::NormalCursor()
 
 void QtHost::ProgressShow()
 {
+    flush();
     if (progress_)
         progress_->show();
 }
@@ -150,12 +181,14 @@ void QtHost::ProgressHide()
 
 void QtHost::ProgressLabel(const std::string& text)
 {
+    flush();
     if (progress_)
         progress_->lbProg->setText(QString::fromStdString(text));
 }
 
 void QtHost::ProgressGauge(int percent)
 {
+    flush();
     if (progress_)
         progress_->Progreso->setValue(percent);
 }
@@ -167,17 +200,20 @@ bool QtHost::CancelFlag()
 
 void QtHost::FlashGauge(int percent)
 {
+    flush();
     if (flash_)
         flash_->setValue(percent);
 }
 
 void QtHost::EepromGauge(int percent)
 {
+    flush();
     if (eeprom_)
         eeprom_->setValue(percent);
 }
 
 void QtHost::ProcessMessages()
 {
+    flush();
     QApplication::processEvents();
 }

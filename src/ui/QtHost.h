@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -61,7 +62,25 @@ public:
     // The file the command in hand works on (the window's last chosen file).
     std::function<std::string()> fileInHand;
 
+    // While a chip command runs, a box that only says something (an OK button alone) waits until
+    // the command does anything else the user sees, or until showHeldMessages(): the status bar
+    // then already says how the command ended when the box appears. Nests.
+    void holdMessages() { ++holding_; }
+    void showHeldMessages();
+
 private:
+    struct Held {
+        std::string text, caption;
+        Kind kind;
+        Icon icon;
+    };
+    Result show(const std::string& text, const std::string& caption, Kind kind, Buttons buttons,
+                Icon icon);
+    // Shows what is held, in order, before anything else the user sees.
+    void flush();
+    int holding_ = 0;
+    std::vector<Held> held_;
+
     QWidget* owner_;
     TformProgreso* progress_;
     QProgressBar* flash_ = nullptr;

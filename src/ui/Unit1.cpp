@@ -1,4 +1,5 @@
 #include "ui/Unit1.h"
+#include "ui/StatusLabel.h"
 #include "ui/Unit1Auto.h"
 
 #include "avr/avr_page.h"
@@ -91,7 +92,7 @@ TVentana::TVentana(vardel::PortIo& port, vardel::Clock& clock, vardel::Settings&
     lbBoard->setObjectName(QStringLiteral("lbBoard"));
     statusBar()->addWidget(lbBoard, 1);
     updateBoardLabel();
-    lbStatus = new QLabel(this);
+    lbStatus = new StatusLabel(this);
     lbStatus->setObjectName(QStringLiteral("lbStatus"));
     // A long outcome text is cut at the window's edge rather than widening the window.
     lbStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -275,9 +276,15 @@ void TVentana::runChipCommand(const std::function<void()>& command)
     if (operations_.busy() || !claimBoardForCommand())
         return;
     setCommandsEnabled(false);
+    // Every AVR command powers whatever chip is in the socket, which may be another one.
+    forgetAvrDifferences();
+    // The command's last box appears once the status bar says how it ended and the board is let
+    // go.
+    host_->holdMessages();
     command();
     setCommandsEnabled(true);
     releaseBoardAfterCommand();
+    host_->showHeldMessages();
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -546,23 +553,35 @@ void TVentana::Guardar1Click()
 
 void TVentana::Leerchip1Click()
 {
-    runChipCommand([this] { eeprom_->Leerchip1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Leerchip1Click();
+    });
 }
 
 void TVentana::Grabarchip1Click()
 {
-    runChipCommand([this] { eeprom_->Grabarchip1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Grabarchip1Click();
+    });
 }
 
 void TVentana::Verificar1Click()
 {
-    runChipCommand([this] { eeprom_->Verificar1Click(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->Verificar1Click();
+    });
     showFirstDifference();
 }
 
 void TVentana::EraseAllClick()
 {
-    runChipCommand([this] { eeprom_->EraseAllClick(); });
+    runChipCommand([this] {
+        forgetEepromDifferences();
+        eeprom_->EraseAllClick();
+    });
 }
 
 void TVentana::showFirstDifference()
@@ -614,6 +633,12 @@ void TVentana::stepDifference(bool forward)
     host_->StatusText("Difference " + std::to_string(index + 1) + " of " +
                       std::to_string(all.size()) + " at " +
                       cell.data(Qt::ToolTipRole).toString().toStdString());
+}
+
+void TVentana::forgetEepromDifferences()
+{
+    gridModel_->setDifferences({}, {});
+    updateDifferenceActions();
 }
 
 void TVentana::updateDifferenceActions()

@@ -165,6 +165,8 @@ public:
     // otherwise.
     QComboBox* cbPart;
     QPushButton* btnTipo;
+    // Says which of the identified chip's bits the editors do not hold (their boxes cleared).
+    QLabel* lbEditorNote;
     QScrollArea* editorScroll; // holds Notebook1
     QStackedWidget* Notebook1;
     QStackedWidget* Notebook2;
@@ -283,8 +285,13 @@ private:
     void showPartChoices();
     // Shows a box of either kind of page and its state label; a box that differs from the chip's
     // bit is bold, and its tool tip gives the chip's value after its hint.
+    // A box whose bit the chip has not given (`cleared`) shows no state and cannot be clicked.
     static void showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
-                        const QString& stateText, std::optional<bool> chip);
+                        const QString& stateText, std::optional<bool> chip, bool cleared);
+    // The identified chip's bit is one its reads give, and the editors do not hold it.
+    bool bitCleared(std::optional<vardel::PartBit> bit) const;
+    // lbEditorNote, Memo1 and the calibration label as the bits held allow.
+    void showEditorNote();
     std::string identificationText(bool identified) const;
     // While a chip operation runs, nothing that could start a second one can be clicked.
     void setCommandsEnabled(bool enabled);
@@ -294,6 +301,10 @@ private:
     void selectCell(const QModelIndex& cell);
     void stepDifference(bool forward);
     void updateDifferenceActions();
+    // A verify's marks belong to the image and the chip it compared: a command that may change
+    // either takes them away.
+    void forgetEepromDifferences();
+    void forgetAvrDifferences();
     // The AVR page's verify differences, stepped through in the status bar.
     void showAvrDifferences();
     void stepAvrDifference(bool forward);

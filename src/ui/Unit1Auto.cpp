@@ -264,6 +264,7 @@ void AutoPanel::btnAutoClick()
     std::string done;
     setEnabled(false);
     window_.runChipCommand([this, &result, &done] {
+        window_.forgetEepromDifferences();
         vardel::AutoRun run(window_.lines(), window_.clock_, window_.timing(), window_.host(),
                             window_.operations());
         // The project's allow-lockout decides; the write still asks, Cancel the default.

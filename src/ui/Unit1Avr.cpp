@@ -152,6 +152,11 @@ void TVentana::buildAvrPage()
     typeLayout->addWidget(cbPart, 1, 0, 1, 2);
     typeLayout->addWidget(btnTipo, 2, 0, 1, 2);
     left->addWidget(typePanel);
+    lbEditorNote = new QLabel(tsAvr);
+    lbEditorNote->setObjectName(QStringLiteral("lbEditorNote"));
+    lbEditorNote->setWordWrap(true);
+    lbEditorNote->setVisible(false);
+    left->addWidget(lbEditorNote);
 
     // The editors scroll when the window is smaller than them, so that the command columns keep
     // their place on a small screen.
@@ -333,8 +338,11 @@ void TVentana::buildAvrPage()
     buildEditors();
     setAvrTabOrder();
     setBitsRead(false, false);
-    avr_->model().changed = [this](vardel::AvrPageModel::Aspect) {
+    avr_->model().changed = [this](vardel::AvrPageModel::Aspect aspect) {
         mirrorAvrModel();
+        // Whether the lock bits can be read decides whether their boxes wait for a read.
+        if (aspect == vardel::AvrPageModel::Aspect::ReadLockBits)
+            showEditorBits();
     };
     mirrorAvrModel();
 }
@@ -479,10 +487,17 @@ void TVentana::btnFLashVerifClick()
     showAvrDifferences();
 }
 
-void TVentana::showAvrDifferences()
+void TVentana::forgetAvrDifferences()
 {
     avrDifferences_.clear();
     avrDifferenceAt_ = -1;
+    btnNextAvrDifference->setEnabled(false);
+    btnPreviousAvrDifference->setEnabled(false);
+}
+
+void TVentana::showAvrDifferences()
+{
+    forgetAvrDifferences();
     if (const auto& d = avr_->lastDifference())
         for (std::uint32_t a = 0; a < d->chip.size(); ++a)
             if (d->chip[a] != d->file[a])

@@ -107,6 +107,10 @@ void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupV
         int& row = rowsInColumn[column];
         auto* box = new QCheckBox(view.caption, parent);
         box->setObjectName(view.name);
+        if (!view.editorBox) {
+            box->setProperty("byte", view.byte);
+            box->setProperty("bit", view.bit);
+        }
         box->setToolTip(view.hint);
         box->setProperty("hint", view.hint);
         box->setEnabled(view.enabled);
@@ -226,15 +230,12 @@ void TVentana::buildEditors()
     editor_->changed = [this](LockFuseEditor::Aspect aspect, int box) {
         if (box > 0)
             mirrorEditorBox(box);
-        if (aspect == LockFuseEditor::Aspect::Memo)
-            Memo1->setPlainText(QString::fromStdString(editor_->Memo1()));
-        if (aspect == LockFuseEditor::Aspect::Calibration)
-            Label63->setText(QString::fromStdString(editor_->Label63()));
+        if (aspect == LockFuseEditor::Aspect::Memo || aspect == LockFuseEditor::Aspect::Calibration)
+            showEditorNote();
     };
     for (int n = 1; n <= LockFuseEditor::kBoxCount; ++n)
         mirrorEditorBox(n);
-    Memo1->setPlainText(QString::fromStdString(editor_->Memo1()));
-    Label63->setText(QString::fromStdString(editor_->Label63()));
+    showEditorNote();
 }
 
 void TVentana::mirrorEditorBox(int n)
@@ -244,17 +245,54 @@ void TVentana::mirrorEditorBox(int n)
         return;
     box->setText(QString::fromStdString(vardel::CaptionOf(n, avr_->model())));
     showBox(box, StateLabels[n], editor_->checked(n), editor_->enabled(n),
-            QString::fromStdString(editor_->label(n).value_or("")), chipBit(editor_->bitOf(n)));
+            QString::fromStdString(editor_->label(n).value_or("")), chipBit(editor_->bitOf(n)),
+            bitCleared(editor_->bitOf(n)));
+}
+
+bool TVentana::bitCleared(std::optional<vardel::PartBit> bit) const
+{
+    if (!bit || !editor_->shown() || chipBytes_[bit->byte])
+        return false;
+    // Lock bits the chip cannot report are written as the boxes show them: those are never read.
+    return bit->byte == editor_->bits().lockByte() ? avr_->model().btnReadLockBitsEnabled()
+                                                   : chipHasFuses();
+}
+
+void TVentana::showEditorNote()
+{
+    const vardel::PartBits& bits = editor_->bits();
+    bool lock = false;
+    bool fuses = false;
+    for (int byte = 0; byte < bits.byteCount(); ++byte)
+        if (bits.mask(byte) && bitCleared(vardel::PartBit{byte, 0}))
+            (byte == bits.lockByte() ? lock : fuses) = true;
+    const char* what = lock && fuses ? "lock and fuse bits" : lock ? "lock bits" : "fuse bits";
+    const char* how = lock && fuses ? "\"Read Lock Bits\" and \"Read Fuse Bits\""
+                      : lock        ? "\"Read Lock Bits\""
+                                    : "\"Read Fuse Bits\"";
+    lbEditorNote->setText(QStringLiteral("The %1 of this chip have not been read: their boxes stay "
+                                         "cleared until %2 reads them.")
+                              .arg(QLatin1String(what), QLatin1String(how)));
+    lbEditorNote->setVisible(lock || fuses);
+    // The lock mode and the calibration byte are the chip's only once read.
+    Memo1->setPlainText(lock ? QStringLiteral("Lock bits not read.")
+                             : QString::fromStdString(editor_->Memo1()));
+    Label63->setText(fuses ? QStringLiteral("??") : QString::fromStdString(editor_->Label63()));
 }
 
 void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enabled,
-                       const QString& stateText, std::optional<bool> chip)
+                       const QString& stateText, std::optional<bool> chip, bool cleared)
 {
     const QSignalBlocker blocker(box);
-    box->setChecked(programmed);
-    box->setEnabled(enabled);
+    if (cleared) {
+        box->setCheckState(Qt::PartiallyChecked);
+    } else {
+        box->setTristate(false);
+        box->setChecked(programmed);
+    }
+    box->setEnabled(enabled && !cleared);
     if (state)
-        state->setText(stateText);
+        state->setText(cleared ? QStringLiteral("?") : stateText);
     const bool changed = chip && *chip != programmed;
     QFont font = box->font();
     if (font.bold() != changed) {
@@ -266,6 +304,9 @@ void TVentana::showBox(QCheckBox* box, QLabel* state, bool programmed, bool enab
         tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                (*chip ? QStringLiteral("Changed: the chip holds 0 (programmed)")
                       : QStringLiteral("Changed: the chip holds 1 (unprogrammed)"));
+    if (cleared)
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
+               QStringLiteral("Not read from this chip");
     box->setToolTip(tip);
 }
 
@@ -295,6 +336,7 @@ void TVentana::setBitsRead(bool lock, bool fuses)
     if (!lock && !fuses)
         chipBytes_.fill(std::nullopt);
     enableBitsWrites();
+    showEditorBits();
 }
 
 void TVentana::enableBitsWrites()
@@ -302,7 +344,7 @@ void TVentana::enableBitsWrites()
     // A lock byte the chip cannot report is written unchecked, as it always was.
     const bool identified = editor_->shown() != nullptr;
     btnLockBits->setEnabled(lockRead_ || (identified && !avr_->model().btnReadLockBitsEnabled()));
-    btnFuseBits->setEnabled(fuseRead_);
+    btnFuseBits->setEnabled(fuseRead_ && identified);
 }
 
 void TVentana::showEditorBits()
@@ -310,6 +352,7 @@ void TVentana::showEditorBits()
     for (int n = 1; n <= LockFuseEditor::kBoxCount; ++n)
         mirrorEditorBox(n);
     mirrorPartPage();
+    showEditorNote();
 }
 
 void TVentana::chipBitsRead(bool fuses)
@@ -318,12 +361,15 @@ void TVentana::chipBitsRead(bool fuses)
     for (int byte = 0; byte < bits.byteCount(); ++byte)
         if ((byte == bits.lockByte()) != fuses)
             chipBytes_[byte] = bits.value(byte);
-    showEditorBits();
     setBitsRead(lockRead_ || !fuses, fuseRead_ || fuses);
 }
 
 void TVentana::btnReadLockBitsClick()
 {
+    // Bits read from a chip nobody identified would be read as some other part's: the chip is
+    // identified first, which reads its bits into its own editor.
+    if (!avr_->identifiedPart())
+        return btnTipoClick();
     runChipCommand([this] { runBitsCommand(false, false); });
 }
 
@@ -334,6 +380,8 @@ void TVentana::btnLockBitsClick()
 
 void TVentana::btnReadFuseBitsClick()
 {
+    if (!avr_->identifiedPart())
+        return btnTipoClick();
     runChipCommand([this] { runBitsCommand(true, false); });
 }
 
@@ -361,6 +409,9 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
                                   : "Read the " + what + " of " + avr_->model().lbTipo());
         break;
     case Outcome::Cancelled:
+        // The confirmation read the chip: the editors show what it holds, not what it held.
+        if (lockFuse_->cancelledWithChipBits())
+            chipBitsRead(fuses);
         host_->StatusText(std::string(fuses ? "Program Fuse Bits" : "Program Lock Bits") +
                           " cancelled: the chip was not changed");
         break;

@@ -99,7 +99,7 @@ void TVentana::mirrorPartPage()
         const bool programmed = editor_->bits().programmed(bit);
         showBox(b.box, b.state, programmed, !b.fixed && (!b.guarded || editor_->released(bit)),
                 programmed ? QStringLiteral("0 programmed") : QStringLiteral("1 unprogrammed"),
-                chipBit(bit));
+                chipBit(bit), bitCleared(bit));
     }
 }
 

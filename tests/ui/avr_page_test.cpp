@@ -1,6 +1,8 @@
 #include "program_fixture.h"
 
 #include "avr/avr_page.h"
+#include "avr/lock_fuse_editor.h"
+#include "avr/part_bits.h"
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 
@@ -12,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -57,6 +60,9 @@ private slots:
     void aSignatureOfSeveralPartsIsAChoice();
     void identifyReadsTheBitsIntoTheEditors();
     void closingDuringAProgramStopsItWithTheLinesLow();
+    void editorsShowTheChipOrNothing();
+    void aCancelledWriteShowsTheBitsItReadInTheChip();
+    void theStatusBarSaysTheOutcomeWhenItsBoxAppears();
 };
 
 namespace {
@@ -412,6 +418,14 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
     QCOMPARE(walked, expected + QStringList{expected[0]});
     w.btnPreviousAvrDifference->click();
     QCOMPARE(w.lbStatus->text(), expected[4]);
+    // Another chip identified: the differences were the other chip's, and F8 steps none.
+    insertAvr(p, "ATmega128");
+    w.btnTipo->click();
+    const QString identified = w.lbStatus->text();
+    QVERIFY(!w.btnNextAvrDifference->isEnabled());
+    w.btnNextAvrDifference->setEnabled(true);
+    w.btnNextAvrDifference->click();
+    QCOMPARE(w.lbStatus->text(), identified);
 }
 
 void AvrPageTest::manualLineTest()
@@ -674,6 +688,132 @@ void AvrPageTest::aSignatureOfSeveralPartsIsAChoice()
     w.btnTipo->click();
     QVERIFY(w.cbPart->isHidden());
     QCOMPARE(w.lbTipo->text(), QStringLiteral("ATmega328P (32kb flash)"));
+}
+
+namespace {
+// Every box that shows a bit of the identified chip shows it as the chip holds it, or is cleared
+// and disabled; gives how many are cleared, 1000 for each that is wrong.
+int checkEditorsAgainstChip(TVentana& w, const sim::AvrTarget& chip)
+{
+    const PartBits& bits = w.editor().bits();
+    int result = 0;
+    const auto check = [&](QCheckBox* box, int byte, int bit) {
+        const std::uint8_t v = byte == bits.lockByte() ? chip.lock() : chip.fuse(byte);
+        const bool cleared = box->checkState() == Qt::PartiallyChecked;
+        result += cleared && !box->isEnabled()                      ? 1
+                  : !cleared && box->isChecked() != !(v >> bit & 1) ? 1000
+                                                                    : 0;
+    };
+    for (int n = 1; n <= 65; ++n)
+        if (const auto bit = w.editor().bitOf(n); bit && w.CheckBoxes[n])
+            check(w.CheckBoxes[n], bit->byte, bit->bit);
+    for (QCheckBox* box :
+         w.findChildren<QCheckBox*>(QRegularExpression(QStringLiteral("^PartBit_"))))
+        if (box->isVisibleTo(&w))
+            check(box, box->property("byte").toInt(), box->property("bit").toInt());
+    return result;
+}
+} // namespace
+
+// A blank test identifies the chip: its bits show once read. A read with no chip identified
+// identifies it first.
+void AvrPageTest::editorsShowTheChipOrNothing()
+{
+    const struct {
+        const char* before;
+        QToolButton* TVentana::*command;
+        const char* device;
+    } cases[] = {{"ATmega163", &TVentana::btnTestBlank, "ATmega328P"},
+                 {"ATmega163", &TVentana::btnTestBlank, "ATmega128"},
+                 {nullptr, &TVentana::btnReadFuseBits, "ATmega128"},
+                 {nullptr, &TVentana::btnReadLockBits, "ATmega128"}};
+    for (const auto& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        if (c.before) {
+            insertAvr(p, c.before);
+            w.btnTipo->click();
+        }
+        sim::AvrTarget* chip = insertAvr(p, c.device);
+        std::string error;
+        QVERIFY(chip->set("avr.fuse.low", "E2", error) && chip->set("avr.fuse.high", "DE", error));
+        (w.*c.command)->click();
+        QVERIFY(w.lbTipo->text().startsWith(QLatin1String(c.device)));
+        QVERIFY(!w.lbStatus->text().contains(QStringLiteral("??")));
+        const int cleared = checkEditorsAgainstChip(w, *chip);
+        QCOMPARE(cleared > 0, !w.lbEditorNote->isHidden());
+        QCOMPARE(cleared > 0, bool(c.before));
+        QVERIFY(cleared < 1000 && w.btnFuseBits->isEnabled() == !c.before);
+        w.btnReadFuseBits->click();
+        w.btnReadLockBits->click();
+        QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
+    }
+}
+
+// The chip changed behind the window's back (vardel-cli) is read by the write's plan; after a
+// Cancel the editors show it as read. Lock bits only ever go programmed: an erase releases them.
+void AvrPageTest::aCancelledWriteShowsTheBitsItReadInTheChip()
+{
+    const struct {
+        const char *key, *before, *after;
+        int box;
+        QToolButton* TVentana::*button;
+    } cases[] = {{"avr.fuse.low", "E1", "C4", 22, &TVentana::btnFuseBits},
+                 {"avr.lock", "FC", "FF", 5, &TVentana::btnLockBits}};
+    for (const auto& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        sim::AvrTarget* chip = insertAvr(p, "ATmega128");
+        std::string error;
+        QVERIFY(chip->set(c.key, c.before, error));
+        w.btnTipo->click();
+        QVERIFY(chip->set(c.key, c.after, error));
+        w.host().answerMessage = [](auto&, auto&, Host::Buttons b, Host::Icon) {
+            return b == Host::Buttons::Ok ? Host::Result::Ok : Host::Result::Cancel;
+        };
+        w.CheckBoxes[c.box]->click();
+        (w.*c.button)->click();
+        QCOMPARE(checkEditorsAgainstChip(w, *chip), 0);
+    }
+}
+
+// When a result box appears, the status bar says how its command ended; a text too long for the
+// status bar is cut and given whole as its tool tip.
+void AvrPageTest::theStatusBarSaysTheOutcomeWhenItsBoxAppears()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    insertAvr(p, "ATmega128");
+    w.btnTipo->click();
+    QStringList atTheBox;
+    w.host().answerMessage = [&](auto&, const std::string& caption, Host::Buttons b, Host::Icon) {
+        atTheBox << QString::fromStdString(caption) + "|" + w.lbStatus->text();
+        return atTheBox.size() == 1 && b != Host::Buttons::Ok ? Host::Result::Cancel
+                                                              : Host::Result::Ok;
+    };
+    for (QToolButton* b : {w.btnFuseBits, w.btnFuseBits, w.btnTestBlank}) {
+        w.CheckBoxes[22]->setChecked(true);
+        emit w.CheckBoxes[22]->clicked(true);
+        b->click();
+    }
+    p.board.removeAvr();
+    w.btnTipo->click();
+    QCOMPARE(atTheBox.mid(2).replaceInStrings(QRegularExpression(QStringLiteral(" [(0-9].*")), ""),
+             (QStringList{"OK|Programmed the fuse bits of ATmega128", "BLANK-TEST|Blank test in",
+                          "ERROR|Identify failed: processor not detected"}));
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const int width : {1024, 640}) {
+        w.resize(width, 636);
+        QTRY_COMPARE(w.width(), width);
+        w.host().StatusText(atTheBox[2].toStdString() + " and read them back");
+        w.lbStatus->repaint();
+        const bool fits = w.lbStatus->fontMetrics().horizontalAdvance(w.lbStatus->text()) <=
+                          w.lbStatus->contentsRect().width();
+        QCOMPARE(w.lbStatus->toolTip(), fits ? QString() : w.lbStatus->text());
+        QVERIFY(width == 1024 || !fits);
+    }
 }
 
 QTEST_MAIN(AvrPageTest)

@@ -56,6 +56,7 @@ using vardel::test::FileInodes;
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void verifyMarksGoWhenImageOrChipChanges();
     void startUpState();
     void menusAndHints();
     void configurationDialog();
@@ -549,19 +550,19 @@ void MainWindowTest::sharesTheBoardFolderWithTheCommandLine()
     }
     const auto written = FileInodes(folder.toStdString());
 
-    // The next operation works on the sockets as the folder has them, holds the folder while it
-    // runs (its message comes before its end), and writes nothing back.
-    bool heldDuringTheOperation = false;
+    // The next operation works on the sockets as the folder has them, lets the folder go before
+    // its result box appears (the box waits for the operation's end), and writes nothing back.
+    bool freeAtTheMessage = false;
     const auto answer = w.host().answerMessage;
     w.host().answerMessage = [&](const std::string& text, const std::string& caption,
                                  Host::Buttons buttons, Host::Icon icon) {
         std::string error;
-        heldDuringTheOperation = !openAsTheCommandLine(folder, error);
+        freeAtTheMessage = openAsTheCommandLine(folder, error) != nullptr;
         return answer(text, caption, buttons, icon);
     };
     w.PageControl1->setCurrentIndex(1);
     w.ToolButton3->trigger();
-    QVERIFY(heldDuringTheOperation);
+    QVERIFY(freeAtTheMessage);
     w.host().answerMessage = answer;
     QCOMPARE(p.messages.size(), 1);
     QVERIFY2(p.messages[0].contains(QStringLiteral("(Didn't receive ACK)")),
@@ -679,6 +680,28 @@ void MainWindowTest::theStatusBarSaysWhatHappened()
     w.cbChip->setCurrentIndex(k24C04 + 1);
     QVERIFY(!w.NextDifference->isEnabled());
     QVERIFY(!w.SG->model()->index(0, 4).data(Qt::BackgroundRole).isValid());
+}
+
+// After a verify with differences, a command that makes the image or the chip another takes the
+// marks away, and F8 has nothing left to step: Read, Program, a verify without difference.
+void MainWindowTest::verifyMarksGoWhenImageOrChipChanges()
+{
+    for (const int command : {3, 4, 5}) {
+        Program p;
+        TVentana& w = *p.ventana;
+        sim::Eeprom24Cxx* chip = insertChip(p, "24C04");
+        w.cbChip->setCurrentIndex(k24C04);
+        w.ToolButton3->trigger();
+        chip->memory()[5] ^= 0x10;
+        w.ToolButton5->trigger();
+        QVERIFY(w.NextDifference->isEnabled());
+        chip->memory()[5] ^= command == 5 ? 0x10 : 0;
+        (command == 3 ? w.ToolButton3 : command == 4 ? w.ToolButton4 : w.ToolButton5)->trigger();
+        const QString status = w.lbStatus->text();
+        QVERIFY(!w.SG->model()->index(0, 6).data(Qt::BackgroundRole).isValid());
+        w.nextDifferenceClick();
+        QCOMPARE(w.lbStatus->text(), status);
+    }
 }
 
 void MainWindowTest::choosingTheSameTypeAgainKeepsTheImage()
