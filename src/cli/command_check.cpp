@@ -10,6 +10,7 @@
 #include "i2c/eeprom_types.h"
 #include "parts/avr_parts.h"
 #include "sim/chips.h"
+#include "sim/spi_flash_chip.h"
 
 #include <cctype>
 #include <cerrno>
@@ -115,7 +116,8 @@ QString CheckSim(const QStringList& args, const std::string& port)
     if (port != "sim")
         return QStringLiteral("the sim commands need the simulated board (--port sim)");
     if (args.isEmpty())
-        return QStringLiteral("usage: sim show|insert-eeprom|insert-avr|remove|export");
+        return QStringLiteral(
+            "usage: sim show|insert-eeprom|insert-avr|insert-flash|remove|export");
     const QString& action = args[0];
     const QStringList rest = args.mid(1);
     if (action == QLatin1String("show"))
@@ -123,6 +125,11 @@ QString CheckSim(const QStringList& args, const std::string& port)
     if (action == QLatin1String("insert-eeprom")) {
         QString file, error;
         MakeInsertedEeprom(rest, file, error);
+        return error;
+    }
+    if (action == QLatin1String("insert-flash")) {
+        QString file, error;
+        MakeInsertedFlash(rest, file, error);
         return error;
     }
     if (action == QLatin1String("insert-avr")) {
@@ -422,6 +429,49 @@ sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QSt
         }
         if (!chip.avrSocket->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(),
                                  why)) {
+            error = FromStd(why);
+            return {};
+        }
+    }
+    return chip;
+}
+
+std::unique_ptr<sim::SpiFlashChip> MakeInsertedFlash(const QStringList& args, QString& file,
+                                                     QString& error)
+{
+    QStringList positional, settings;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--set") && i + 1 < args.size())
+            settings << args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")))
+            positional << args[i];
+        else
+            positional.clear();
+    }
+    if (positional.isEmpty() || positional.size() > 2 ||
+        positional.size() + 2 * settings.size() != args.size()) {
+        error = QStringLiteral("usage: sim insert-flash PART [FILE] [--set KEY=VALUE ...]");
+        return {};
+    }
+    if (positional.size() == 2) {
+        file = positional[1];
+        if (error = InputNameProblem(file); !error.isEmpty())
+            return {};
+    }
+    auto chip = sim::MakeSpiFlashChip(positional[0].toStdString());
+    if (!chip) {
+        error = QStringLiteral("There is no SPI flash of part \"%1\"; the parts are %2")
+                    .arg(positional[0], FromStd(sim::SpiFlashChip::typeNames()));
+        return {};
+    }
+    for (const QString& setting : settings) {
+        const qsizetype eq = setting.indexOf(QLatin1Char('='));
+        std::string why;
+        if (eq <= 0) {
+            error = QStringLiteral("--set takes KEY=VALUE, for example flash.status=1C");
+            return {};
+        }
+        if (!chip->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(), why)) {
             error = FromStd(why);
             return {};
         }

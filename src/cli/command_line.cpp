@@ -75,8 +75,13 @@ const char* kCommands = R"(Commands:
                                              a new AVR chip in the simulated board's socket;
                                              KEY as sim show prints it (avr.fuse.low=E1, ...),
                                              avr.timing=slowest|fastest for its write times
+  sim insert-flash PART [FILE] [--set KEY=VALUE ...]
+                                             a new SPI flash (W25Q64, GD25Q16) in the AVR
+                                             socket, blank or holding FILE; flash.status=1C
+                                             sets its status register (SR1, or SR2 and SR1)
   sim remove eeprom|avr                      empties a socket
-  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory
+  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory (flash: an AVR's
+                                             or an SPI flash's)
 
 Exit status: 0 success, 1 an error or a verify difference, 2 a usage error.
 )";
