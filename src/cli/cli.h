@@ -56,6 +56,7 @@ bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory,
                std::optional<AvrMemory> avr = std::nullopt);
 // A memory into an image file, by the file's ending; false and the error when it fails.
 bool saveImage(const std::string& file, const std::vector<std::uint8_t>& memory);
+int runFlash(Context& ctx, const QStringList& args);
 
 // The bytes a verify found different, on standard output: one "0x0064: chip 5A, file 3F" line
 // each for the first 16, then "N bytes differ".

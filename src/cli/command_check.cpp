@@ -74,6 +74,30 @@ QString CheckEeprom(const QStringList& words)
     return read ? OutputNameProblem(args[2]) : InputNameProblem(args[2]);
 }
 
+QString CheckFlash(const QStringList& words)
+{
+    QStringList args = words;
+    if (!args.isEmpty() && args[0] == QLatin1String("program") &&
+        args.count(QStringLiteral("--verify")) == 1)
+        args.removeOne(QStringLiteral("--verify"));
+    const QString usage = QStringLiteral("usage: flash identify|erase|blank-test, or flash "
+                                         "read|program|verify FILE (program with --verify)");
+    if (args.isEmpty())
+        return usage;
+    const QString& action = args[0];
+    const bool bare = action == QLatin1String("identify") || action == QLatin1String("erase") ||
+                      action == QLatin1String("blank-test");
+    const bool read = action == QLatin1String("read");
+    if (!bare && !read && action != QLatin1String("program") && action != QLatin1String("verify"))
+        return QStringLiteral("unknown flash command '%1'").arg(action);
+    if (args.size() != (bare ? 1 : 2))
+        return usage;
+    if (bare)
+        return {};
+    // A read whose file could not be written would be thrown away after the whole chip.
+    return read ? OutputNameProblem(args[1]) : InputNameProblem(args[1]);
+}
+
 QString CheckAvr(const QStringList& args)
 {
     if (args.isEmpty())
@@ -498,6 +522,8 @@ QString CheckCommand(const CommandLine& line)
     }
     if (command == QLatin1String("eeprom"))
         return CheckEeprom(args);
+    if (command == QLatin1String("flash"))
+        return CheckFlash(args);
     if (command == QLatin1String("avr"))
         return CheckAvr(args);
     if (command == QLatin1String("sim"))

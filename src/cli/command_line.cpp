@@ -30,6 +30,14 @@ const char* kCommands = R"(Commands:
                                              verifies
   eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones,
                                              after a confirmation (--yes)
+  flash identify | erase | blank-test        an SPI NOR flash (W25Q, MX25L, GD25Q, ...) in
+                                             the AVR socket: prints its part, JEDEC ID, size
+                                             and status register; erases the whole chip; or
+                                             tests that it is blank
+  flash read|program|verify FILE             the whole flash with an image file; program
+                                             erases and writes only what differs, with
+                                             --verify also verifies; a write into a
+                                             protected range needs --clear-protection
   avr parts                                  every AVR part known: name, signature, flash,
                                              EEPROM and flash page size in bytes
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
@@ -110,7 +118,8 @@ const QCommandLineOption partOption(
 const QCommandLineOption clearProtectionOption(
     QStringLiteral("clear-protection"),
     QStringLiteral("Let eeprom program clear a 25xx's block-protect bits (BP1, BP0) and program "
-                   "the whole chip; without it a write-protected chip is left as it is."));
+                   "the whole chip, and flash program and erase clear an SPI flash's; without "
+                   "it a write-protected chip is left as it is."));
 } // namespace
 
 namespace {
