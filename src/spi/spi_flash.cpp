@@ -475,6 +475,9 @@ bool SpiFlash::checkProtection(const std::vector<bool>& touched)
     const auto total = static_cast<std::uint32_t>(size());
     std::optional<FlashRange> range;
     std::string bits;
+    // The BP bits of the other makers: Micron's BP0-BP2 and BP3 at bit 6 (TB at bit 5), else
+    // BP0-BP3 at bits 2-5 (bit 6 is Macronix's and ISSI's QE, which is kept).
+    const std::uint8_t bpMask = id_[0] == 0x20 ? 0x5C : 0x3C;
     const auto bit = [this](int n) {
         return std::to_string((status_ >> n) & 1);
     };
@@ -483,7 +486,6 @@ bool SpiFlash::checkProtection(const std::vector<bool>& touched)
         bits = "BP2 BP1 BP0 = " + bit(4) + bit(3) + bit(2) + ", TB = " + bit(5) +
                ", SEC = " + bit(6) + ", CMP = " + bit(14);
     } else {
-        const std::uint8_t bpMask = id_[0] == 0x20 ? 0x5C : 0x3C;
         if (status_ & bpMask)
             range = FlashRange{0, total};
         bits = "status register " + hex2(status_) + ", whose protected range is not known here";
@@ -533,7 +535,7 @@ bool SpiFlash::checkProtection(const std::vector<bool>& touched)
     if (part_->protection == FlashProtection::WinbondStyle)
         range = WinbondProtectedRange(status_, size(), part_->smallestProtected);
     else
-        range = (status_ & 0x7C) ? std::optional<FlashRange>(FlashRange{0, total}) : std::nullopt;
+        range = (status_ & bpMask) ? std::optional<FlashRange>(FlashRange{0, total}) : std::nullopt;
     if (hit()) {
         fail(text + "\rThe chip kept its protection (status " + hex2(status_ >> 8) + hex2(status_) +
              "): nothing was written.");
