@@ -914,6 +914,12 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
         {"avr program-fuses FOO=0", "FOO is the name of no lock or fuse bit"},
         {"eeprom read 24C04 " + file("none/out.bin"), "there is no folder"},
         {"sim export flash " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"flash read " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"flash verify --verify " + file("in.bin"), "usage: flash identify"},
+        {"flash identify now", "usage: flash identify"},
+        {"flash write " + file("in.bin"), "unknown flash command 'write'"},
+        {"sim insert-flash W25Q99", "There is no SPI flash of part \"W25Q99\""},
+        {"sim insert-flash W25Q64 --set flash.status=03", "flash.status takes SR1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
