@@ -169,7 +169,7 @@ void SpiFlashChip::erase(std::uint32_t address, std::uint32_t size, std::int64_t
             return;
     std::fill_n(memory_.begin() + base, size, 0xFF);
     erasedBytes_ += size;
-    busyUntil_ = now_ + time;
+    busyUntil_ = now_ + time + extraBusyNs;
 }
 
 std::uint8_t SpiFlashChip::nextOut()
@@ -338,7 +338,7 @@ void SpiFlashChip::onDeselect()
             status_ = static_cast<std::uint16_t>((status_ & kSr1Writable) |
                                                  ((newStatus_[1] << 8) & kCmp));
         // No status write time is given: it takes a page program's.
-        busyUntil_ = now_ + type_.pageProgramNs;
+        busyUntil_ = now_ + type_.pageProgramNs + extraBusyNs;
         return;
     case 0x02: {
         if (!wel || byteCount_ <= 4)
@@ -350,7 +350,7 @@ void SpiFlashChip::onDeselect()
         for (std::uint32_t i = 0; i < kPageSize; ++i)
             if (pageLoaded_[i])
                 memory_[base + i] &= page_[i];
-        busyUntil_ = now_ + type_.pageProgramNs;
+        busyUntil_ = now_ + type_.pageProgramNs + extraBusyNs;
         return;
     }
     case 0x20:

@@ -57,6 +57,8 @@ public:
     bool poweredDown() const { return deepPowerDown_; }
     // Every byte an erase has cleared since the chip was made, kept with the board.
     std::uint64_t erasedBytes() const { return erasedBytes_; }
+    // Added to every program, erase and status write time: a part that stays busy.
+    std::int64_t extraBusyNs = 0;
     // Whether a program or erase may change this address under the block-protect bits.
     bool isProtected(std::uint32_t address) const;
 

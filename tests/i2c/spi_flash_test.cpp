@@ -3,6 +3,7 @@
 #include "spi/spi_flash.h"
 #include "support/recording.h"
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -116,4 +117,27 @@ TEST(SpiFlash, AChangeWithinOneSectorErasesItAloneAndProgramsItsPages)
     EXPECT_EQ(b.chip->erasedBytes(), 4096u);
     EXPECT_EQ(b.chip->memory(), image);
     EXPECT_EQ(b.port.lastData, 0);
+}
+
+TEST(SpiFlash, APageThatStaysBusyPastItsDeadlineFailsTheProgramWithTheLinesLow)
+{
+    // The GD25Q16's page limit is 50 ms (no maximum known): 40 ms more stays within it, 60 not.
+    const struct {
+        std::int64_t extraNs;
+        SpiFlash::Outcome outcome;
+    } cases[] = {{40'000'000, SpiFlash::Outcome::Done}, {60'000'000, SpiFlash::Outcome::Failed}};
+    for (const auto& c : cases) {
+        FlashBench b;
+        b.chip->extraBusyNs = c.extraNs;
+        std::vector<std::uint8_t> image = b.chip->memory();
+        // One byte's bits cleared: a page program without an erase.
+        *std::find_if(image.begin(), image.end(), [](std::uint8_t v) { return v != 0; }) = 0;
+        EXPECT_EQ(b.flash.Program(image, false), c.outcome);
+        EXPECT_EQ(b.flash.pagesProgrammed, c.outcome == SpiFlash::Outcome::Done ? 1 : 0);
+        EXPECT_EQ(b.port.lastData, 0);
+        const auto messages = b.host.messages();
+        EXPECT_EQ(!messages.empty() &&
+                      messages.back().find("did not end in time") != std::string::npos,
+                  c.outcome == SpiFlash::Outcome::Failed);
+    }
 }
