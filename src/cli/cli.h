@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/cli_host.h"
+#include "files/image_file.h"
 #include "hw/bit_timing.h"
 #include "hw/line_driver.h"
 #include "hw/operation_lock.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace vardel::cli {
 
@@ -45,6 +48,15 @@ struct Context {
 };
 
 int usageError(const QString& message);
+
+// An image file (BIN or HEX) into a memory of its size, FF where the file gives nothing; false
+// and the error on standard error when it cannot be read. An AVR memory takes its own region of a
+// whole-program HEX file.
+bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory,
+               std::optional<AvrMemory> avr = std::nullopt);
+// A memory into an image file, by the file's ending; false and the error when it fails.
+bool saveImage(const std::string& file, const std::vector<std::uint8_t>& memory);
+int runFlash(Context& ctx, const QStringList& args);
 
 // The bytes a verify found different, on standard output: one "0x0064: chip 5A, file 3F" line
 // each for the first 16, then "N bytes differ".

@@ -9,6 +9,7 @@
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
 
 #include <algorithm>
 #include <optional>
@@ -16,13 +17,11 @@
 
 namespace vardel::cli {
 
-namespace {
-
 // Loads an image file into a chip memory, FF where the file gives nothing; the memory is left as it
 // was when the file cannot be read or is damaged. An AVR memory takes its own region of a
 // whole-program HEX file (the EEPROM avr-gcc's .eeprom addresses from 0x810000 up).
 bool loadImage(const std::string& file, std::vector<std::uint8_t>& memory,
-               std::optional<AvrMemory> avr = std::nullopt)
+               std::optional<AvrMemory> avr)
 {
     // One byte more than the memory, so that a file too long for it gets its warning.
     ImageRead read = ReadImageFile(file, memory.size() + 1);
@@ -90,6 +89,8 @@ bool saveImage(const std::string& file, const std::vector<std::uint8_t>& memory)
     return ok;
 }
 
+namespace {
+
 int show(sim::SimBoard& board)
 {
     sim::ChipKeys keys;
@@ -101,7 +102,8 @@ int show(sim::SimBoard& board)
         std::printf("eeprom=none\n");
     else
         std::printf("eeprom=%s\n", keys["eeprom"].c_str());
-    if (keys.find("avr") == keys.end() && keys.find("avr.signature") == keys.end())
+    if (keys.find("avr") == keys.end() && keys.find("avr.signature") == keys.end() &&
+        keys.find("flash") == keys.end())
         std::printf("avr=none\n");
     for (const auto& [key, value] : keys)
         if (key != "eeprom")
@@ -120,6 +122,21 @@ int insertEeprom(sim::SimBoard& board, const QStringList& args)
     if (!file.isEmpty() && !loadImage(FileNameFromQString(file), chip.memory()))
         return Failure;
     sim::InsertSerialEeprom(board, std::move(chip));
+    return Success;
+}
+
+// sim insert-flash PART [FILE] [--set KEY=VALUE ...]: an SPI flash in the AVR socket, where the
+// 25xx go, in place of whatever was there.
+int insertFlash(sim::SimBoard& board, const QStringList& args)
+{
+    QString file, error;
+    auto chip = MakeInsertedFlash(args, file, error);
+    if (!chip)
+        return usageError(error);
+    if (!file.isEmpty() && !loadImage(FileNameFromQString(file), chip->memory()))
+        return Failure;
+    board.removeAvr();
+    board.insertAvr(std::move(chip));
     return Success;
 }
 
@@ -143,6 +160,8 @@ int insertAvr(sim::SimBoard& board, const QStringList& args)
 
 int exportAvr(sim::SimBoard& board, bool flash, const std::string& file)
 {
+    if (auto* chip = dynamic_cast<sim::SpiFlashChip*>(board.avr()); chip && flash)
+        return saveImage(file, chip->memory()) ? Success : Failure;
     auto* target = dynamic_cast<sim::AvrTarget*>(board.avr());
     if (!target) {
         if (auto* serial = dynamic_cast<sim::AvrSocketEeprom*>(board.avr()))
@@ -184,6 +203,8 @@ int runSim(Context& ctx, const QStringList& args)
         return insertEeprom(board, rest);
     if (action == QLatin1String("insert-avr"))
         return insertAvr(board, rest);
+    if (action == QLatin1String("insert-flash"))
+        return insertFlash(board, rest);
     if (action == QLatin1String("remove")) {
         // A 25xx or 93Cxx is the board's EEPROM, in the AVR socket.
         if (rest[0] == QLatin1String("eeprom") && !board.eeprom() &&

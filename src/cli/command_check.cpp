@@ -10,6 +10,7 @@
 #include "i2c/eeprom_types.h"
 #include "parts/avr_parts.h"
 #include "sim/chips.h"
+#include "sim/spi_flash_chip.h"
 
 #include <cctype>
 #include <cerrno>
@@ -73,6 +74,30 @@ QString CheckEeprom(const QStringList& words)
     return read ? OutputNameProblem(args[2]) : InputNameProblem(args[2]);
 }
 
+QString CheckFlash(const QStringList& words)
+{
+    QStringList args = words;
+    if (!args.isEmpty() && args[0] == QLatin1String("program") &&
+        args.count(QStringLiteral("--verify")) == 1)
+        args.removeOne(QStringLiteral("--verify"));
+    const QString usage = QStringLiteral("usage: flash identify|erase|blank-test, or flash "
+                                         "read|program|verify FILE (program with --verify)");
+    if (args.isEmpty())
+        return usage;
+    const QString& action = args[0];
+    const bool bare = action == QLatin1String("identify") || action == QLatin1String("erase") ||
+                      action == QLatin1String("blank-test");
+    const bool read = action == QLatin1String("read");
+    if (!bare && !read && action != QLatin1String("program") && action != QLatin1String("verify"))
+        return QStringLiteral("unknown flash command '%1'").arg(action);
+    if (args.size() != (bare ? 1 : 2))
+        return usage;
+    if (bare)
+        return {};
+    // A read whose file could not be written would be thrown away after the whole chip.
+    return read ? OutputNameProblem(args[1]) : InputNameProblem(args[1]);
+}
+
 QString CheckAvr(const QStringList& args)
 {
     if (args.isEmpty())
@@ -115,7 +140,8 @@ QString CheckSim(const QStringList& args, const std::string& port)
     if (port != "sim")
         return QStringLiteral("the sim commands need the simulated board (--port sim)");
     if (args.isEmpty())
-        return QStringLiteral("usage: sim show|insert-eeprom|insert-avr|remove|export");
+        return QStringLiteral(
+            "usage: sim show|insert-eeprom|insert-avr|insert-flash|remove|export");
     const QString& action = args[0];
     const QStringList rest = args.mid(1);
     if (action == QLatin1String("show"))
@@ -123,6 +149,11 @@ QString CheckSim(const QStringList& args, const std::string& port)
     if (action == QLatin1String("insert-eeprom")) {
         QString file, error;
         MakeInsertedEeprom(rest, file, error);
+        return error;
+    }
+    if (action == QLatin1String("insert-flash")) {
+        QString file, error;
+        MakeInsertedFlash(rest, file, error);
         return error;
     }
     if (action == QLatin1String("insert-avr")) {
@@ -429,6 +460,49 @@ sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QSt
     return chip;
 }
 
+std::unique_ptr<sim::SpiFlashChip> MakeInsertedFlash(const QStringList& args, QString& file,
+                                                     QString& error)
+{
+    QStringList positional, settings;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--set") && i + 1 < args.size())
+            settings << args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")))
+            positional << args[i];
+        else
+            positional.clear();
+    }
+    if (positional.isEmpty() || positional.size() > 2 ||
+        positional.size() + 2 * settings.size() != args.size()) {
+        error = QStringLiteral("usage: sim insert-flash PART [FILE] [--set KEY=VALUE ...]");
+        return {};
+    }
+    if (positional.size() == 2) {
+        file = positional[1];
+        if (error = InputNameProblem(file); !error.isEmpty())
+            return {};
+    }
+    auto chip = sim::MakeSpiFlashChip(positional[0].toStdString());
+    if (!chip) {
+        error = QStringLiteral("There is no SPI flash of part \"%1\"; the parts are %2")
+                    .arg(positional[0], FromStd(sim::SpiFlashChip::typeNames()));
+        return {};
+    }
+    for (const QString& setting : settings) {
+        const qsizetype eq = setting.indexOf(QLatin1Char('='));
+        std::string why;
+        if (eq <= 0) {
+            error = QStringLiteral("--set takes KEY=VALUE, for example flash.status=1C");
+            return {};
+        }
+        if (!chip->set(setting.left(eq).toStdString(), setting.mid(eq + 1).toStdString(), why)) {
+            error = FromStd(why);
+            return {};
+        }
+    }
+    return chip;
+}
+
 QString CheckCommand(const CommandLine& line)
 {
     sim::PortChoice port;
@@ -448,6 +522,8 @@ QString CheckCommand(const CommandLine& line)
     }
     if (command == QLatin1String("eeprom"))
         return CheckEeprom(args);
+    if (command == QLatin1String("flash"))
+        return CheckFlash(args);
     if (command == QLatin1String("avr"))
         return CheckAvr(args);
     if (command == QLatin1String("sim"))

@@ -30,6 +30,14 @@ const char* kCommands = R"(Commands:
                                              verifies
   eeprom erase TYPE                          a 93Cxx's erase-all (ERAL): every word all ones,
                                              after a confirmation (--yes)
+  flash identify | erase | blank-test        an SPI NOR flash (W25Q, MX25L, GD25Q, ...) in
+                                             the AVR socket: prints its part, JEDEC ID, size
+                                             and status register; erases the whole chip; or
+                                             tests that it is blank
+  flash read|program|verify FILE             the whole flash with an image file; program
+                                             erases and writes only what differs, with
+                                             --verify also verifies; a write into a
+                                             protected range needs --clear-protection
   avr parts                                  every AVR part known: name, signature, flash,
                                              EEPROM and flash page size in bytes
   avr identify | erase | blank-test          identifies the chip (prints its type), erases
@@ -75,8 +83,13 @@ const char* kCommands = R"(Commands:
                                              a new AVR chip in the simulated board's socket;
                                              KEY as sim show prints it (avr.fuse.low=E1, ...),
                                              avr.timing=slowest|fastest for its write times
+  sim insert-flash PART [FILE] [--set KEY=VALUE ...]
+                                             a new SPI flash (W25Q64, GD25Q16) in the AVR
+                                             socket, blank or holding FILE; flash.status=1C
+                                             sets its status register (SR1, or SR2 and SR1)
   sim remove eeprom|avr                      empties a socket
-  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory
+  sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory (flash: an AVR's
+                                             or an SPI flash's)
 
 Exit status: 0 success, 1 an error or a verify difference, 2 a usage error.
 )";
@@ -105,7 +118,8 @@ const QCommandLineOption partOption(
 const QCommandLineOption clearProtectionOption(
     QStringLiteral("clear-protection"),
     QStringLiteral("Let eeprom program clear a 25xx's block-protect bits (BP1, BP0) and program "
-                   "the whole chip; without it a write-protected chip is left as it is."));
+                   "the whole chip, and flash program and erase clear an SPI flash's; without "
+                   "it a write-protected chip is left as it is."));
 } // namespace
 
 namespace {

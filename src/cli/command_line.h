@@ -3,6 +3,7 @@
 #include "sim/board.h"
 #include "sim/chips.h"
 #include "sim/sockets.h"
+#include "sim/spi_flash_chip.h"
 
 #include <QString>
 #include <QStringList>
@@ -102,6 +103,12 @@ std::unique_ptr<sim::AvrSocketChip> MakeInsertedAvr(const QStringList& args, QSt
 // EEPROM socket, a 25xx or 93Cxx for the AVR socket) with its settings, and the file named for
 // its memory (empty when none); neither chip and the usage error when a word is wrong.
 sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error);
+
+// sim insert-flash PART [FILE] [--set KEY=VALUE ...]: the new SPI flash for the AVR socket with
+// its settings, and the file named for its memory (empty when none); null and the usage error when
+// a word is wrong.
+std::unique_ptr<sim::SpiFlashChip> MakeInsertedFlash(const QStringList& args, QString& file,
+                                                     QString& error);
 
 inline CommandLine ParseCommandLine(const QStringList& arguments)
 {

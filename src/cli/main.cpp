@@ -78,7 +78,7 @@ int ListWords(const QString& kind)
 {
     std::set<std::string> words;
     if (kind == QLatin1String("commands")) {
-        words = {"ports", "check", "lines", "convert", "eeprom", "avr", "auto", "sim"};
+        words = {"ports", "check", "lines", "convert", "eeprom", "flash", "avr", "auto", "sim"};
     } else if (kind == QLatin1String("types")) {
         for (const EepromType& type : kEepromTypes) {
             words.insert(type.name);
@@ -215,6 +215,8 @@ int Run(int argc, char** argv)
             status = runLines(ctx, args);
         else if (command == QLatin1String("eeprom"))
             status = runEeprom(ctx, args);
+        else if (command == QLatin1String("flash"))
+            status = runFlash(ctx, args);
         else if (command == QLatin1String("avr"))
             status = runAvr(ctx, args);
         else if (command == QLatin1String("sim"))

@@ -7,6 +7,7 @@
 #include "sim/board_ini.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
 
 #include <QStandardPaths>
 
@@ -115,6 +116,25 @@ bool makeChips(const BoardIni& ini, const std::string& where,
             return true;
         }
     }
+    if (const auto f = ini.keys.find("flash"); f != end) {
+        auto chip = MakeSpiFlashChip(f->second.value);
+        if (!chip)
+            return fail(f->second.line, "There is no SPI flash of part \"" + f->second.value +
+                                            "\"; the parts are " + SpiFlashChip::typeNames());
+        for (const auto& [key, value] : ini.keys) {
+            if (key.rfind("flash.", 0) == 0 && !chip->set(key, value.value, why))
+                return fail(value.line, why);
+            // A flash chip takes the AVR socket's lines, as a 25xx does.
+            if (key.rfind("avr", 0) == 0)
+                return fail(value.line, "the " + f->second.value + " sits in the AVR socket, so " +
+                                            key + " cannot stand beside it");
+        }
+        avr = std::move(chip);
+        return true;
+    }
+    for (const auto& [key, value] : ini.keys)
+        if (key.rfind("flash.", 0) == 0)
+            return fail(value.line, key + " is a key of an SPI flash, but no flash key names one");
     if (a == end && s == end) {
         for (const auto& [key, value] : ini.keys)
             if (key.rfind("avr.", 0) == 0)
@@ -190,6 +210,9 @@ std::vector<std::string> allMemoryNames()
             names.push_back(m.file);
     if (auto avr = MakeAvrChip("ATmega128", "", why))
         for (const ChipMemoryFile& m : avr->memoryFiles())
+            names.push_back(m.file);
+    if (auto flash = MakeSpiFlashChip("GD25Q16"))
+        for (const ChipMemoryFile& m : flash->memoryFiles())
             names.push_back(m.file);
     return names;
 }

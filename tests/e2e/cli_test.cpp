@@ -914,6 +914,12 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
         {"avr program-fuses FOO=0", "FOO is the name of no lock or fuse bit"},
         {"eeprom read 24C04 " + file("none/out.bin"), "there is no folder"},
         {"sim export flash " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"flash read " + file("out.txt"), "the file name must end in BIN or HEX"},
+        {"flash verify --verify " + file("in.bin"), "usage: flash identify"},
+        {"flash identify now", "usage: flash identify"},
+        {"flash write " + file("in.bin"), "unknown flash command 'write'"},
+        {"sim insert-flash W25Q99", "There is no SPI flash of part \"W25Q99\""},
+        {"sim insert-flash W25Q64 --set flash.status=03", "flash.status takes SR1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -1985,4 +1991,125 @@ TEST_F(Cli, PartsFromTheNewerDataAreNamedProgrammedAndWaitedFor)
     ASSERT_EQ(cli("avr identify").status, 0);
     EXPECT_EQ(cli("--yes avr program-lock LB1=0").status, 0);
     EXPECT_NE(cli("sim show").out.find("avr.lock=FD"), std::string::npos);
+}
+
+// ---- SPI NOR flash ----
+
+namespace {
+std::string randomImage(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char& b : bytes)
+        b = static_cast<char>(rng() & 0xFF);
+    return bytes;
+}
+} // namespace
+
+TEST_F(Cli, EachSimulatedFlashRoundTripsThroughBinAndHex)
+{
+    const struct {
+        const char* part;
+        std::size_t size;
+        const char* ext;
+        const char* identified;
+    } cases[] = {
+        {"GD25Q16", 2u << 20, "hex", "GD25Q16 (GigaDevice), JEDEC ID C8 40 15, 2097152 bytes"},
+        {"W25Q64", 8u << 20, "bin", "W25Q64 (Winbond), JEDEC ID EF 40 17, 8388608 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.part);
+        const std::string image = randomImage(c.size, 42);
+        std::ofstream(file("image.bin"), std::ios::binary) << image;
+        const std::string in = file("in.") + c.ext, out = file("out.") + c.ext;
+        ASSERT_EQ(run(VARDEL_CLI " convert " + file("image.bin") + " " + in).status, 0);
+        ASSERT_EQ(cli(std::string("sim insert-flash ") + c.part).status, 0);
+        EXPECT_EQ(cli("flash blank-test").status, 0);
+        const Streams id = apart("flash identify");
+        EXPECT_EQ(id.status, 0);
+        EXPECT_NE(id.out.find(c.identified), std::string::npos) << id.out;
+        const Result programmed = cli("flash program " + in + " --verify");
+        EXPECT_EQ(programmed.status, 0) << programmed.out;
+        EXPECT_NE(programmed.out.find("verified"), std::string::npos) << programmed.out;
+        EXPECT_EQ(cli("flash verify " + in).status, 0);
+        ASSERT_EQ(cli("flash read " + out).status, 0);
+        ASSERT_EQ(run(VARDEL_CLI " convert " + out + " " + file("back.bin")).status, 0);
+        EXPECT_TRUE(readAll(file("back.bin")) == image);
+        EXPECT_EQ(cli("flash blank-test").status, 1);
+    }
+}
+
+TEST_F(Cli, AFourKilobyteChangeErasesOneSectorAndProgramsOnlyItsPages)
+{
+    const std::size_t size = 2u << 20;
+    std::string image = randomImage(size, 7);
+    std::ofstream(file("full.bin"), std::ios::binary) << image;
+    image.replace(0x10000, 4096, randomImage(4096, 8));
+    std::ofstream(file("changed.bin"), std::ios::binary) << image;
+    ASSERT_EQ(cli("sim insert-flash GD25Q16 " + file("full.bin")).status, 0);
+    const Result programmed = cli("flash program " + file("changed.bin"));
+    EXPECT_EQ(programmed.status, 0);
+    EXPECT_NE(programmed.out.find("1 sectors and 0 blocks erased, 16 pages programmed"),
+              std::string::npos)
+        << programmed.out;
+    EXPECT_NE(cli("sim show").out.find("flash.erased=4096\n"), std::string::npos);
+    ASSERT_EQ(cli("sim export flash " + file("chip.bin")).status, 0);
+    EXPECT_TRUE(readAll(file("chip.bin")) == image);
+}
+
+TEST_F(Cli, AWriteIntoAProtectedRangeIsRefusedNamingItUnlessTheBitsMayBeCleared)
+{
+    // GD25Q16: BP2..BP0 = 001 protects the upper 64K, 111 everything; the change is at 0x1F0000.
+    const struct {
+        const char* status;
+        const char* options;
+        int exit;
+        const char* said;
+        const char* statusAfter;
+    } cases[] = {
+        {"1C", "", 1, "write-protected from 0x0000 to 0x1FFFFF (BP2 BP1 BP0 = 111", "1C"},
+        {"04", "", 1, "write-protected from 0x1F0000 to 0x1FFFFF (BP2 BP1 BP0 = 001", "04"},
+        {"24", "", 0, "16 pages programmed", "24"}, // TB: the lowest 64K instead
+        {"1C", "--clear-protection ", 0, "The block-protect bits were cleared", "00"},
+        {"9C", "--clear-protection ", 0, "16 pages programmed", "80"}, // SRP0 kept
+    };
+    std::string image(2u << 20, '\xFF');
+    image.replace(0x1F0000, 4096, randomImage(4096, 9));
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.status) + " " + c.options);
+        ASSERT_EQ(
+            cli(std::string("sim insert-flash GD25Q16 --set flash.status=") + c.status).status, 0);
+        const Result r = cli(std::string(c.options) + "flash program " + file("image.bin"));
+        EXPECT_EQ(r.status, c.exit) << r.out;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+        const std::string shown = cli("sim show").out;
+        EXPECT_NE(shown.find(std::string("flash.status=") + c.statusAfter + "\n"),
+                  std::string::npos)
+            << shown;
+        ASSERT_EQ(cli("sim export flash " + file("chip.bin")).status, 0);
+        EXPECT_EQ(readAll(file("chip.bin")) == image, c.exit == 0);
+    }
+    ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.status=24").status, 0);
+    EXPECT_NE(
+        apart("flash identify").out.find("status 0024\nwrite-protected from 0x0000 to 0xFFFF\n"),
+        std::string::npos);
+    ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.status=1C").status, 0);
+    EXPECT_EQ(cli("flash erase").status, 1);
+    EXPECT_EQ(cli("--clear-protection flash erase").status, 0);
+}
+
+TEST_F(Cli, AnEmptySocketIsNoChipWithAWiringHint)
+{
+    ASSERT_EQ(cli("sim remove avr").status, 0);
+    for (const char* command : {"flash identify", "flash blank-test", "flash erase"}) {
+        SCOPED_TRACE(command);
+        const Streams r = apart(command);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("No chip: the JEDEC ID reads FF FF FF"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("pin 1"), std::string::npos);
+    }
+    EXPECT_EQ(cli("flash read " + file("x.bin")).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(file("x.bin")));
 }
