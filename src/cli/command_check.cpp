@@ -412,9 +412,13 @@ QString ParseAutoWords(const QStringList& args, AutoWords& words)
     return {};
 }
 
-sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error)
+namespace {
+
+// The words of sim insert-eeprom and sim insert-flash: the chip's name, an optional FILE (whose
+// name is checked) and --set KEY=VALUE pairs; false, with `error`, when they do not fit `usage`.
+bool SplitInsertWords(const QStringList& args, const char* usage, QStringList& positional,
+                      QStringList& settings, QString& file, QString& error)
 {
-    QStringList positional, settings;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--set") && i + 1 < args.size())
             settings << args[++i];
@@ -425,14 +429,25 @@ sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QSt
     }
     if (positional.isEmpty() || positional.size() > 2 ||
         positional.size() + 2 * settings.size() != args.size()) {
-        error = QStringLiteral("usage: sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]");
-        return {};
+        error = QString::fromLatin1(usage);
+        return false;
     }
     if (positional.size() == 2) {
         file = positional[1];
         if (error = InputNameProblem(file); !error.isEmpty())
-            return {};
+            return false;
     }
+    return true;
+}
+
+} // namespace
+
+sim::SerialEeprom MakeInsertedEeprom(const QStringList& args, QString& file, QString& error)
+{
+    QStringList positional, settings;
+    if (!SplitInsertWords(args, "usage: sim insert-eeprom TYPE [FILE] [--set KEY=VALUE ...]",
+                          positional, settings, file, error))
+        return {};
     std::string why;
     // A type or a setting that the simulated chips do not have is a usage error.
     sim::SerialEeprom chip = sim::MakeSerialEeprom(positional[0].toStdString(), why);
@@ -464,24 +479,9 @@ std::unique_ptr<sim::SpiFlashChip> MakeInsertedFlash(const QStringList& args, QS
                                                      QString& error)
 {
     QStringList positional, settings;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--set") && i + 1 < args.size())
-            settings << args[++i];
-        else if (!args[i].startsWith(QLatin1String("--")))
-            positional << args[i];
-        else
-            positional.clear();
-    }
-    if (positional.isEmpty() || positional.size() > 2 ||
-        positional.size() + 2 * settings.size() != args.size()) {
-        error = QStringLiteral("usage: sim insert-flash PART [FILE] [--set KEY=VALUE ...]");
+    if (!SplitInsertWords(args, "usage: sim insert-flash PART [FILE] [--set KEY=VALUE ...]",
+                          positional, settings, file, error))
         return {};
-    }
-    if (positional.size() == 2) {
-        file = positional[1];
-        if (error = InputNameProblem(file); !error.isEmpty())
-            return {};
-    }
     auto chip = sim::MakeSpiFlashChip(positional[0].toStdString());
     if (!chip) {
         error = QStringLiteral("There is no SPI flash of part \"%1\"; the parts are %2")
