@@ -1,35 +1,78 @@
 #include "avr/avr_serial.h"
 
 #include "hw/clock.h"
+#include "hw/settings.h"
 
 #include <algorithm>
 
 namespace vardel {
 
-void AvrSerial::ClockPulses(int count)
+namespace {
+
+// The phase that more than `cycles` periods of a clock of `hz` need, with one period to spare.
+std::int64_t PhaseNs(std::uint32_t hz, int cycles)
 {
-    for (int i = 0; i <= count; ++i) {
+    const std::int64_t periods = cycles + 1;
+    return (periods * 1'000'000'000 + hz - 1) / hz;
+}
+
+} // namespace
+
+AvrPace AvrSerial::startPace() const
+{
+    return AvrPace{4, PhaseNs(kSlowestClockHz, 2), true, true};
+}
+
+AvrPace AvrSerial::paceFor(const ChipClock& clock) const
+{
+    AvrPace pace = startPace();
+    if (clock.source == ChipClock::Source::Xtal) {
+        // Each CPU clock is `divider` XTAL periods; a phase needs more than two of them.
+        pace = AvrPace{3 * clock.divider, 0, true, false};
+    } else if (clock.source == ChipClock::Source::Own && clock.hz > 0) {
+        pace = AvrPace{0, PhaseNs(clock.hz, clock.hz >= 12'000'000 ? 3 : 2), false, true};
+    }
+    if (safePace_) {
+        pace.phasePulses = std::max(pace.phasePulses, startPace().phasePulses);
+        pace.settlePulses = true;
+    }
+    return pace;
+}
+
+void AvrSerial::pulses(int count)
+{
+    for (int i = 0; i < count; ++i) {
         lines_.SetAvrXtal(0);
         lines_.SetAvrXtal(1);
     }
 }
 
+void AvrSerial::ClockPulses(int count)
+{
+    if (pace_.settlePulses)
+        pulses(count + 1);
+}
+
 std::uint8_t AvrSerial::TransferByte(std::uint8_t value)
 {
     std::uint8_t received = 0;
+    std::int64_t low = clock_.nanoseconds();
     for (int bit = 7; bit >= 0; --bit) {
         // The chip put this bit on MISO at the falling edge that ended the previous bit.
-        if (lines_.ReadAvrMiso())
+        if (!pace_.lateMiso && lines_.ReadAvrMiso())
             received |= static_cast<std::uint8_t>(1u << bit);
         lines_.SetAvrMosi((value >> bit) & 1);
-        // The chip sees SCK only through its XTAL clock: four periods in each phase.
-        std::int64_t phase = minSckPhaseNs_ ? clock_.nanoseconds() : 0;
-        ClockPulses(3);
-        holdPhase(phase);
+        // The chip sees SCK only through its own clock: each phase lasts the pace's XTAL pulses
+        // (where XTAL clocks it) and its time.
+        pulses(pace_.phasePulses);
+        holdPhase(low);
+        if (pace_.lateMiso && lines_.ReadAvrMiso())
+            received |= static_cast<std::uint8_t>(1u << bit);
+        const std::int64_t high = clock_.nanoseconds();
         lines_.SetAvrSck(1);
-        phase = minSckPhaseNs_ ? clock_.nanoseconds() : 0;
-        ClockPulses(3);
-        holdPhase(phase);
+        pulses(pace_.phasePulses);
+        holdPhase(high);
+        low = clock_.nanoseconds();
         lines_.SetAvrSck(0);
     }
     return received;
@@ -39,7 +82,8 @@ void AvrSerial::holdPhase(std::int64_t start)
 {
     // The counter read keeps a virtual clock moving; on the real clock it is the busy-wait of the
     // bit delay.
-    while (minSckPhaseNs_ && clock_.nanoseconds() - start < minSckPhaseNs_)
+    const std::int64_t ns = std::max(pace_.phaseNs, minSckPhaseNs_);
+    while (ns && clock_.nanoseconds() - start < ns)
         clock_.QueryPerformanceCounter();
 }
 
@@ -57,6 +101,8 @@ std::array<std::uint8_t, 4> AvrSerial::SendPacedInstruction(std::uint8_t b1, std
 
 bool AvrSerial::ProgrammingEnable()
 {
+    // Until its fuses are read, nothing tells how the chip is clocked.
+    pace_ = startPace();
     for (int cycle = 0; cycle < kPowerCycles; ++cycle) {
         AllLinesLow();
         clock_.Sleep(kPowerOffMs);
@@ -77,10 +123,14 @@ bool AvrSerial::ProgrammingEnable()
             if (inSync)
                 return true;
             // One extra SCK pulse shifts the chip's bit frame by one against ours.
+            std::int64_t phase = clock_.nanoseconds();
             lines_.SetAvrSck(1);
             ClockPulses(10);
+            holdPhase(phase);
+            phase = clock_.nanoseconds();
             lines_.SetAvrSck(0);
             ClockPulses(10);
+            holdPhase(phase);
         }
     }
     return false;
@@ -99,6 +149,15 @@ void AvrSerial::ChipErase(std::uint32_t waitMs)
     SendPacedInstruction(0xAC, 0x80, 0x00, 0x00);
     ClockPulses(1000);
     clock_.Sleep(std::max(waitMs, kChipEraseMs));
+}
+
+AvrPaceSettings AvrPaceSettings::Read(const Settings& settings)
+{
+    AvrPaceSettings pace;
+    pace.minSckPhaseNs =
+        std::int64_t{1000} * std::clamp(settings.ReadInteger("SCK_MIN_US", 0), 0, 100'000);
+    pace.safe = settings.ReadInteger("AVR_SAFE_PACE", 0) != 0;
+    return pace;
 }
 
 } // namespace vardel

@@ -59,8 +59,10 @@ AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen)
     const std::vector<const AvrPart*> answering = PartsAnswering(identity.signature);
     if (std::ranges::any_of(answering, [&](const AvrPart* p) { return !SameBits(*p, *part); }))
         identity.choices = answering;
-    if (chosen.empty())
+    if (chosen.empty()) {
+        identity.clock = PaceByChipClock(serial, *part);
         return identity;
+    }
     const auto named = std::ranges::find(answering, FindPartByName(chosen));
     if (named == answering.end()) {
         identity.result = AvrIdentification::NotChosen;
@@ -72,7 +74,30 @@ AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen)
         identity.entry = entry && entry->part == *named ? entry : nullptr;
         identity.picked = true;
     }
+    identity.clock = PaceByChipClock(serial, *identity.part);
     return identity;
+}
+
+ChipClock PaceByChipClock(AvrSerial& serial, const AvrPart& part)
+{
+    std::vector<std::uint8_t> fuses;
+    if (ClockDependsOnFuses(part)) {
+        // The fuses as the chip holds them; it took its clock from them at power-up, and this
+        // session has written none since.
+        PartBits bits(part);
+        for (const BitsInstruction& read : SerialBitsOf(part).fuseReads) {
+            const std::array<std::uint8_t, 4>& i = read.instruction;
+            TakeAnswer(read,
+                       serial.SendPacedInstruction(i[0], i[1], i[2],
+                                                   i[3])[static_cast<std::size_t>(read.valueAt)],
+                       bits);
+        }
+        for (int byte = 0; byte < part.fuseCount; ++byte)
+            fuses.push_back(bits.value(byte));
+    }
+    const ChipClock clock = ClockOf(part, fuses);
+    serial.usePace(serial.paceFor(clock));
+    return clock;
 }
 
 std::string ChoicesText(const std::vector<const AvrPart*>& parts)
@@ -212,7 +237,11 @@ std::uint8_t AvrSession::readByte(AvrMemory memory, std::uint32_t address)
 
 bool AvrSession::reenter()
 {
-    return serial_.ProgrammingEnable() && serial_.ReadSignature() == identity_.signature;
+    if (!serial_.ProgrammingEnable() || serial_.ReadSignature() != identity_.signature)
+        return false;
+    // The power-up took the clock from the fuses as they are now.
+    identity_.clock = PaceByChipClock(serial_, *identity_.part);
+    return true;
 }
 
 std::optional<int> AvrSession::lockMode()

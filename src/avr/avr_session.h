@@ -8,6 +8,7 @@
 #include "hw/host.h"
 #include "hw/operation_lock.h"
 #include "parts/avr_parts.h"
+#include "parts/part_clock.h"
 
 #include <array>
 #include <cstdint>
@@ -47,6 +48,8 @@ struct AvrIdentity {
     // the choices, and `part`.
     std::string chosen;
     bool picked = false;
+    // What clocks the chip, from its fuses; the session is paced by it.
+    ChipClock clock;
     // Several parts may be in the socket and none was named: a command that depends on the
     // difference waits for the choice.
     bool undecided() const { return !choices.empty() && !picked; }
@@ -63,6 +66,10 @@ std::string IdentityLabel(const AvrIdentity& identity);
 // On Identified the chip stays powered and in programming mode. `chosen`: the part the user
 // named, one of those that answer the signature (NotChosen otherwise).
 AvrIdentity IdentifyAvr(AvrSerial& serial, const std::string& chosen = {});
+// Reads the fuses that choose the part's clock (none where its clock does not depend on them)
+// and paces the serial interface by that clock from here on. The chip must be in programming
+// mode.
+ChipClock PaceByChipClock(AvrSerial& serial, const AvrPart& part);
 // The ERROR that a failed identification shows ("Processor not detected!!!"); empty for a
 // signature that names no maker at all (an empty socket), which has no message of its own.
 std::string IdentificationError(const AvrIdentity& identity);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "avr/avr_serial.h"
+
 #include "cli/cli_host.h"
 #include "files/image_file.h"
 #include "hw/bit_timing.h"
@@ -39,8 +41,8 @@ struct Context {
     std::string part;
     // The port as given (--port), or as the board chosen without it describes itself.
     std::string portName;
-    // The settings' floor on an AVR SCK phase ("SCK_MIN_US"), 0 when there is none.
-    std::int64_t minSckPhaseNs = 0;
+    // The AVR pace: the settings' floor on an SCK phase and safe pace, or --slow.
+    AvrPaceSettings avrPace;
     // `lines` on a port whose lines do not stay once let go (GPIO) holds them until this returns:
     // by default until a stop signal (Ctrl+C). The lines are then let go, driven low first.
     std::function<void()> holdLines;

@@ -123,6 +123,7 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
 
     // The printing host turns a stop signal into a stop request on ctx.lock (stopOnSignal).
     AutoRun run(*ctx.lines, ctx.board->clock(), *ctx.timing, *ctx.host, ctx.lock);
+    run.avrPace = ctx.avrPace;
     run.allowLockout = ctx.allowLockout;
     run.station = StationName(ctx.portName);
     run.protection =

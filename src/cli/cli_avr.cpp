@@ -49,7 +49,7 @@ int runAvr(Context& ctx, const QStringList& args)
     const std::string file = takesFile ? FileNameFromQString(words[1]) : std::string();
 
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
-    page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
+    ctx.avrPace.applyTo(page.serial());
     page.partChoice = ctx.part;
 
     using Outcome = AvrPage::Outcome;

@@ -67,7 +67,7 @@ int runAvrBits(Context& ctx, const QString& action, const QStringList& args)
     // One session: the chip identified, its bits read, written and read back without a power
     // cycle between (the lines go low only while the confirmation is open).
     AvrPage page(*ctx.lines, ctx.board->clock(), *ctx.host, ctx.lock);
-    page.serial().setMinimumSckPhase(ctx.minSckPhaseNs);
+    ctx.avrPace.applyTo(page.serial());
     page.partChoice = ctx.part;
     AvrSession session(page.serial(), *ctx.host, ctx.lock, page.partChoice);
     if (page.openSession(session)) {

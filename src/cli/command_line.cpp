@@ -110,6 +110,11 @@ const QCommandLineOption allowLockoutOption(
     QStringLiteral("Let program-fuses write a bit that ends serial programming (SPIEN=1, "
                    "RSTDISBL=0); only a high-voltage programmer undoes it. Needs --yes as "
                    "well."));
+const QCommandLineOption slowOption(
+    QStringLiteral("slow"),
+    QStringLiteral("Clock AVR chips at the safe pace throughout (XTAL pulses in every SCK phase, "
+                   "as for a chip of unknown clock) instead of as fast as the chip's clock "
+                   "allows: for boards with long cables."));
 const QCommandLineOption partOption(
     QStringLiteral("part"),
     QStringLiteral("The AVR part in the socket where several answer its signature with other "
@@ -147,7 +152,7 @@ CommandLineParser::CommandLineParser() : parser_(std::make_unique<QCommandLinePa
     parser.addVersionOption();
     sim::AddBoardOptions(parser);
     parser.addOptions({delayOption, yesOption, quietOption, allowLockoutOption,
-                       clearProtectionOption, partOption});
+                       clearProtectionOption, partOption, slowOption});
     parser.addOption(ListWordsOption());
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
 }
@@ -206,6 +211,7 @@ CommandLine CommandLineParser::parse(const QStringList& arguments)
     line.yes = parser.isSet(yesOption);
     line.quiet = parser.isSet(quietOption);
     line.allowLockout = parser.isSet(allowLockoutOption);
+    line.slow = parser.isSet(slowOption);
     line.clearProtection = parser.isSet(clearProtectionOption);
     line.part = parser.value(partOption);
     if (parser.isSet(partOption) && !FindPartByName(line.part.toStdString())) {

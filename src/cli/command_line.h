@@ -34,6 +34,7 @@ struct CommandLine {
     bool yes = false;
     bool quiet = false;           // no summary line
     bool allowLockout = false;    // a fuse write may end serial programming
+    bool slow = false;            // AVR chips at the safe pace throughout
     bool clearProtection = false; // a 25xx's block-protect bits may be cleared
     QString part;                 // --part NAME: which of the parts sharing a signature
 };

@@ -199,7 +199,8 @@ int Run(int argc, char** argv)
     {
         Settings settings;
         ctx.timing->Calibrate(settings);
-        ctx.minSckPhaseNs = std::int64_t{1000} * std::max(0, settings.ReadInteger("SCK_MIN_US", 0));
+        ctx.avrPace = AvrPaceSettings::Read(settings);
+        ctx.avrPace.safe = ctx.avrPace.safe || line.slow;
     }
     if (delay)
         ctx.timing->DelayFactor = delay;

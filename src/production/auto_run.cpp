@@ -777,6 +777,7 @@ AutoRun::Result AutoRun::runAvr(AutoJob& job, Record& record)
 {
     const Project& project = job.project;
     AvrSerial serial(lines_, clock_);
+    avrPace.applyTo(serial);
     // The project's part is the one in the socket, of the parts that answer its signature.
     AvrSession session(serial, host_, operations_, job.oneImage ? std::string() : project.part);
 

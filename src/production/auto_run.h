@@ -108,6 +108,8 @@ public:
     // What a 25xx's block protection gets: asked (the window), refused, or cleared
     // (--clear-protection), as in a single program command.
     EepromPage::Protection protection = EepromPage::Protection::Ask;
+    // The AVR pace the user set (a floor on each SCK phase, the safe pace).
+    AvrPaceSettings avrPace;
 
     // Where the run happens, for the log: "host port" (the computer's name and the board's port),
     // and the chip's place in its batch (1 for the first; 0: no batch).

@@ -2,6 +2,7 @@
 
 #include "files/binary_file.h"
 
+#include "parts/part_clock.h"
 #include "sim/chips.h"
 
 #include <algorithm>
@@ -109,7 +110,8 @@ const std::vector<AvrDevice>& Catalogue()
                              chip->fuses,
                              part.fuseAfterPowerUp,
                              chip->calibrationCount,
-                             chip->calibration};
+                             chip->calibration,
+                             &part};
             for (int i = 0; i < part.fuseCount; ++i)
                 device.fuses[i].factory = part.fuses[i].factory;
             out.push_back(device);
@@ -125,6 +127,8 @@ const char* const kFlashFile = "flash.bin";
 const char* const kSlowest = "slowest";
 const char* const kFastest = "fastest";
 const char* const kEepromFile = "avr-eeprom.bin";
+// SCK edges the chip lost to phases shorter than its clock allows, each garbling an instruction.
+const char* const kLostEdgesKey = "avr.sck_lost";
 
 std::string upper(std::string_view text)
 {
@@ -349,34 +353,16 @@ void AvrTarget::setSpeed(AvrSpeed speed)
 
 std::int64_t AvrTarget::internalClockNs() const
 {
-    if (device_.family != AvrFamily::Table || device_.fuseCount == 0)
+    if (!device_.part)
         return 0;
-    // The clock select bits of the low fuse: 0010 selects the calibrated RC oscillator of about
-    // 8 MHz (9.6 MHz on the parts with two CKSEL bits), 0001 the 1 MHz RC of the parts without a
-    // clock prescaler fuse that offer 1, 2, 4 and 8 MHz; CKDIV8 programmed divides by eight.
-    const AvrPartFuse& low = device_.part->fuses[0];
-    int cksel = 0, width = 0;
-    for (int i = 0; i < 4; ++i) {
-        const std::uint8_t bit = namedBit(low, "CKSEL" + std::to_string(i));
-        if (!bit)
-            continue;
-        width = i + 1;
-        if (fusesLatched_[0] & bit)
-            cksel |= 1 << i;
-    }
-    if (width == 0)
+    // The clock the fuses, as latched at power-up, select: the board's XTAL line, or the chip's
+    // own oscillator. A setting the part data does not tell runs on XTAL.
+    const std::span<const std::uint8_t> fuses(fusesLatched_.data(),
+                                              static_cast<std::size_t>(device_.fuseCount));
+    const ChipClock clock = ClockOf(*device_.part, fuses);
+    if (clock.source != ChipClock::Source::Own || clock.hz == 0)
         return 0;
-    const std::uint8_t ckdiv8 = namedBit(low, "CKDIV8");
-    std::int64_t hz = 0;
-    if (cksel == 2)
-        hz = width == 2 ? 9'600'000 : 8'000'000;
-    else if (cksel == 1 && width == 4 && !ckdiv8)
-        hz = 1'000'000;
-    else
-        return 0;
-    if (ckdiv8 && !(fusesLatched_[0] & ckdiv8))
-        hz /= 8;
-    return 1'000'000'000 / hz;
+    return (std::int64_t{1'000'000'000} + clock.hz - 1) / clock.hz;
 }
 
 bool AvrTarget::readyBusy(std::int64_t ns) const
@@ -452,8 +438,12 @@ void AvrTarget::pins(bool vcc, bool reset, bool xtal, bool sck, bool mosi, std::
     if (sck != sck_) {
         // A chip on its own oscillator needs each SCK phase to last two of its clocks (three
         // from 12 MHz on); XTAL pulses do not reach it.
-        const bool seen = internalClockNs_ ? ns - lastSckChangeNs_ >= 2 * internalClockNs_
+        const int ownClocks = internalClockNs_ && internalClockNs_ * 12 < 1000 ? 3 : 2;
+        const bool seen = internalClockNs_ ? ns - lastSckChangeNs_ >= ownClocks * internalClockNs_
                                            : phaseClocks_ >= phaseClocksNeeded();
+        // An edge lost while the interface listens garbles the instruction it belongs to.
+        if (!seen && !reset_)
+            ++lostSckEdges_;
         lastSckChangeNs_ = ns;
         sck_ = sck;
         phaseClocks_ = 0;
@@ -954,6 +944,9 @@ void AvrTarget::describe(ChipKeys& keys) const
     if (device_.calibrationCount > 0)
         keys["avr.calibration"] = hex(calibration_[0]);
     keys["avr.timing"] = speed_ == AvrSpeed::Slowest ? kSlowest : kFastest;
+    // A fault, reported once there has been one.
+    if (lostSckEdges_)
+        keys[kLostEdgesKey] = std::to_string(lostSckEdges_);
 }
 
 bool AvrTarget::set(const std::string& key, const std::string& value, std::string& error)
@@ -966,6 +959,17 @@ bool AvrTarget::set(const std::string& key, const std::string& value, std::strin
             return true;
         error = key + " cannot be changed: it is " + title() + "; insert another chip instead";
         return false;
+    }
+    if (key == kLostEdgesKey) {
+        // The count the chip has kept of SCK edges it did not see; a test may reset it.
+        if (value.empty() || value.size() > 9 ||
+            !std::ranges::all_of(value, [](char c) { return c >= '0' && c <= '9'; })) {
+            error = std::string("The value of ") + kLostEdgesKey + " must be a count, not \"" +
+                    value + "\"";
+            return false;
+        }
+        lostSckEdges_ = std::stol(value);
+        return true;
     }
     if (key == "avr.timing") {
         const std::string speed = upper(value);
@@ -987,7 +991,7 @@ bool AvrTarget::set(const std::string& key, const std::string& value, std::strin
         describe(keys);
         std::string known;
         for (const auto& [name, unused] : keys)
-            if (name != "avr" && name != "avr.signature")
+            if (name != "avr" && name != "avr.signature" && name != kLostEdgesKey)
                 known += (known.empty() ? "" : ", ") + name;
         error = "The AVR key " + key + " does not exist on " + title() +
                 (known.empty() ? std::string("; it has none to set") : "; it has " + known);

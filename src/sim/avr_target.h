@@ -181,6 +181,9 @@ public:
     // Lock bits in the key's layout: bits 2 LB2 and 1 LB1 on the AT90S parts, the ATmega103 and
     // the ATtiny12; bits 5..0 BLB12 BLB11 BLB02 BLB01 LB2 LB1 on the ATmega161/163/128.
     std::uint8_t lock() const { return lock_; }
+    // SCK edges lost to phases shorter than the chip's clock allows while it listened (RESET
+    // low), since it was inserted; each garbles the instruction it belonged to.
+    long lostSckEdges() const { return lostSckEdges_; }
 
     // Timing, from the device (its slowest times unless avr.timing says otherwise) and changeable
     // by tests; enableDelayNs and enableClocks are the power-up wait and the XTAL clocks that must
@@ -269,6 +272,7 @@ private:
     bool offsetPending_ = false;
     std::int64_t internalClockNs_ = 0;
     std::int64_t lastSckChangeNs_ = 0;
+    long lostSckEdges_ = 0;
     // Load Extended Address: word address bits 23..16.
     std::uint8_t extendedAddress_ = 0;
     // Latched at power-up from the fuses: Programming Enable is never answered.

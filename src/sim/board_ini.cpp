@@ -7,15 +7,15 @@ namespace vardel::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 15> kKeys{
+constexpr std::array<std::string_view, 16> kKeys{
     "eeprom",        "avr",
     "avr.signature", "avr.fuse.low",
     "avr.fuse.high", "avr.fuse.extended",
     "avr.lock",      "avr.calibration",
-    "avr.timing",    "eeprom.status",
-    "eeprom.maker",  "eeprom.eral",
-    "flash",         "flash.status",
-    "flash.erased",
+    "avr.timing",    "avr.sck_lost",
+    "eeprom.status", "eeprom.maker",
+    "eeprom.eral",   "flash",
+    "flash.status",  "flash.erased",
 };
 
 std::string_view trimmed(std::string_view text)

@@ -21,6 +21,7 @@
 #include "ui/unManual.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -347,9 +348,15 @@ void TVentana::Configuracion2Click()
     config_->tb->setValue(timing_.DelayFactor);
     const std::string map = settings_.ReadString("GPIO_MAP", "");
     config_->edGpioMap->setText(QString::fromStdString(map));
+    config_->cbSafePace->setChecked(vardel::AvrPaceSettings::Read(settings_).safe);
     runModal(*config_);
     // However the dialog was closed, the bar's position is the new factor.
     timing_.DelayFactor = config_->tb->value();
+    // The safe pace, kept at once and used from the next AVR command on.
+    settings_.WriteInteger("AVR_SAFE_PACE", config_->cbSafePace->isChecked() ? 1 : 0);
+    settings_.Sync();
+    if (avr_)
+        vardel::AvrPaceSettings::Read(settings_).applyTo(avr_->serial());
     // The map is kept at once, for the next start with gpio:CHIP; one that is not a map is not.
     const std::string edited = config_->edGpioMap->text().trimmed().toStdString();
     std::string error;

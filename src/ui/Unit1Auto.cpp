@@ -269,6 +269,7 @@ void AutoPanel::btnAutoClick()
                             window_.operations());
         // The project's allow-lockout decides; the write still asks, Cancel the default.
         run.allowLockout = true;
+        run.avrPace = vardel::AvrPaceSettings::Read(window_.settings_);
         run.station = vardel::StationName(window_.port_.describe());
         run.batchIndex = counts_.total() + 1;
         // Closing the window stops the step in hand, and the run with it.

@@ -100,9 +100,8 @@ QString TVentana::notebookPageCaption(QStackedWidget* notebook)
 void TVentana::buildAvrPage()
 {
     avr_ = std::make_unique<vardel::AvrPage>(lines_, clock_, *host_, operations_);
-    // A chip on its own slow oscillator may need SCK phases longer than their XTAL pulses.
-    avr_->serial().setMinimumSckPhase(std::int64_t{1000} *
-                                      std::max(0, settings_.ReadInteger("SCK_MIN_US", 0)));
+    // The user may hold the AVR side at the safe pace, or give a floor on each SCK phase.
+    vardel::AvrPaceSettings::Read(settings_).applyTo(avr_->serial());
     avr_->dialogs.save = [this]() -> std::optional<std::string> {
         return runFileDialog(*SD);
     };

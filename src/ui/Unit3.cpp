@@ -3,6 +3,7 @@
 #include "hw/gpio_port.h"
 #include "ui/DialogPlace.h"
 
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +18,7 @@ TformConfig::TformConfig(QWidget* parent)
 {
     setObjectName(QStringLiteral("formConfig"));
     setWindowTitle(QStringLiteral("Configuration"));
-    setFixedSize(329, 250);
+    setFixedSize(329, 280);
     new DialogPlace(this);
 
     auto* caption = new QLabel(QStringLiteral("Communication delay factor:"), this);
@@ -56,10 +57,15 @@ TformConfig::TformConfig(QWidget* parent)
     edGpioMap->setPlaceholderText(QString::fromLatin1(vardel::kGpioMapExample));
     edGpioMap->setGeometry(16, 170, 297, 26);
 
+    // AVR chips clocked as for a chip of unknown clock throughout, for long cables.
+    cbSafePace = new QCheckBox(QStringLiteral("Safe AVR pace (long cables, slower)"), this);
+    cbSafePace->setObjectName(QStringLiteral("cbSafePace"));
+    cbSafePace->setGeometry(16, 206, 297, 24);
+
     btnAccept = new QPushButton(QStringLiteral("ACCEPT"), this);
     btnAccept->setObjectName(QStringLiteral("btnAccept"));
     btnAccept->setDefault(true);
-    btnAccept->setGeometry(120, 212, 90, 28);
+    btnAccept->setGeometry(120, 242, 90, 28);
     connect(btnAccept, &QPushButton::clicked, this, &QDialog::accept);
 }
 

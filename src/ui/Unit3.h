@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QLabel;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -19,6 +20,7 @@ public:
     QLabel* lbTB;
     QPushButton* btnAccept;
     QLineEdit* edGpioMap;
+    QCheckBox* cbSafePace;
 
     void tbChange();
 

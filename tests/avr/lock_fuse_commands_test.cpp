@@ -58,12 +58,15 @@ struct Rig : test::ScriptedRig {
     }
     void answerEnable() { QueueMisoBytes(port, {0x00, 0xAC, 0x53, 0x00}); }
     void answerRead(std::uint8_t value) { QueueMisoBytes(port, {0x00, 0x00, 0x00, value}); }
-    // Programming Enable and the signature of the chip that identification found.
-    void answerSession(std::array<std::uint8_t, 3> signature)
+    // Programming Enable, the signature of the chip that identification found, and the fuse
+    // reads that tell its clock.
+    void answerSession(std::array<std::uint8_t, 3> signature,
+                       std::initializer_list<std::uint8_t> clockFuses = {})
     {
         answerEnable();
         for (const std::uint8_t s : signature)
             answerRead(s);
+        answerReads(clockFuses);
     }
     void answerReads(std::initializer_list<std::uint8_t> values)
     {
@@ -104,15 +107,15 @@ TEST(ProgramFuseBits, ChecksTheChipReadsTwiceAsksWritesAndReadsBack)
     // The chip holds DA: CKSEL2 and CKSEL0 (and SPIEN, never written) programmed. After the
     // question the same chip, read again as it is now, the write, and the read-back in the same
     // session.
-    rig.answerSession(kSignature161);
+    rig.answerSession(kSignature161, {0xDA});
     rig.answerReads({0xDA, 0xDA});
-    rig.answerSession(kSignature161);
+    rig.answerSession(kSignature161, {0xDA});
     rig.answerReads({0xDA, 0xDA, 0x00, 0xFF});
     ASSERT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Done);
     EXPECT_EQ(rig.sent(),
               (Texts{"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00", "50 00 00 00",
-                     "AC 53 00 00", "30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00",
-                     "50 00 00 00", "AC A0 FF FF", "50 00 00 00"}));
+                     "50 00 00 00", "AC 53 00 00", "30 00 00 00", "30 00 01 00", "30 00 02 00",
+                     "50 00 00 00", "50 00 00 00", "50 00 00 00", "AC A0 FF FF", "50 00 00 00"}));
     EXPECT_EQ(rig.user.calls,
               (Texts{"busy", "normal",
                      "message Program Fuse Bits|Are you sure?\r\rBits that change on the ATmega161 "
@@ -142,12 +145,13 @@ TEST(ProgramLockAndFuseBits, RefusedWithoutTheIdentifiedChipOrAReliableRead)
         {"??", fuses, {}, "No chip has been identified", {}},
         {"??", lock, {}, "No chip has been identified", {}},
         {"AT90S8515 (8kb flash)", fuses, {}, "The AT90S8515 (8kb flash) has no fuse bits", {}},
-        // Another chip in the socket: its signature is read and nothing else.
+        // Another chip in the socket: its signature is read, and the fuse that tells its clock,
+        // and nothing else.
         {"ATmega128 (128kb flash)",
          fuses,
          {0x1E, 0x90, 0x05},
          "The chip in the socket (signature 1E 90 05, ATtiny12 (1kb flash)) is not the ATmega128",
-         {"30 00 00 00", "30 00 01 00", "30 00 02 00"}},
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00"}},
         {"ATmega161 (16kb flash)",
          lock,
          {0xFF, 0xFF, 0xFF},
@@ -156,14 +160,16 @@ TEST(ProgramLockAndFuseBits, RefusedWithoutTheIdentifiedChipOrAReliableRead)
         // Two reads that differ.
         {"ATmega161 (16kb flash)",
          fuses,
-         {0x1E, 0x94, 0x01, 0xDA, 0xDB},
+         {0x1E, 0x94, 0x01, 0xDA, 0xDA, 0xDB},
          "The fuse bits read differently twice: the connection to the chip is unreliable",
-         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00", "50 00 00 00"}},
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00", "50 00 00 00",
+          "50 00 00 00"}},
         {"ATmega161 (16kb flash)",
          lock,
-         {0x1E, 0x94, 0x01, 0xFF, 0xFE},
+         {0x1E, 0x94, 0x01, 0xDA, 0xFF, 0xFE},
          "The lock bits read differently twice",
-         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "58 00 00 00", "58 00 00 00"}},
+         {"30 00 00 00", "30 00 01 00", "30 00 02 00", "50 00 00 00", "58 00 00 00",
+          "58 00 00 00"}},
     };
     for (const Case& c : cases) {
         Rig rig;
@@ -191,7 +197,7 @@ TEST(ProgramFuseBits, TheATmega128QuestionListsTheChangesAndCancelWritesNothing)
     rig.identifiedAs("ATmega128 (128kb flash)");
     rig.editor.SpeedButton1Click();
     rig.editor.setChecked(E::CheckBox22, true); // CKOPT
-    rig.answerSession(kSignature128);
+    rig.answerSession(kSignature128, {0xFD, 0x99, 0xE1});
     rig.answerReads({0xFD, 0x99, 0xE1, 0xFD, 0x99, 0xE1});
     rig.user.answers = {Host::Result::Cancel};
     EXPECT_EQ(rig.commands.btnFuseBitsClick(), Outcome::Cancelled);
@@ -205,7 +211,8 @@ TEST(ProgramFuseBits, TheATmega128QuestionListsTheChangesAndCancelWritesNothing)
                      "and/or disconnect crystal and use clock from programmer\r\r"
                      "Bits that change on the ATmega128 (128kb flash):\rCKOPT 1 -> "
                      "0|okcancel|default cancel|exclamation"}));
-    EXPECT_EQ(rig.sent().size(), 9u); // the signature and two reads of three bytes
+    // The signature, the read of the fuses for the clock, and two reads of three bytes.
+    EXPECT_EQ(rig.sent().size(), 12u);
     EXPECT_EQ(rig.port.writes.back(), 0x00);
     EXPECT_FALSE(rig.lock.busy());
 }

@@ -371,7 +371,7 @@ TEST(LockFuseOnChip, APortFailureAfterTheWriteSaysTheFusesWereWritten)
             ASSERT_TRUE(rig.chip().set("avr.fuse.high", value, error)) << error;
             rig.prepare(true);
             rig.calls.clear();
-            rig.board.stopAnsweringAfter(late ? whole - whole / 10 : whole / 10, true);
+            rig.board.stopAnsweringAfter(late ? whole - 50 : whole / 10, true);
             EXPECT_EQ(rig.program(true), Outcome::Failed);
             rig.board.stopAnsweringAfter(-1);
             const std::string last = rig.messages().back();

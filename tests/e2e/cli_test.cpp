@@ -715,7 +715,7 @@ TEST_F(Cli, APortThatStopsAnsweringEndsEveryCommandWithItsErrorAndTheLinesLow)
             "more.\nThe operation was stopped.\n" +
             (command.find("program") == std::string::npos ? ""
              : eeprom ? "vardel-cli: the chip may be partly written\n"
-                      : "The flash is erased and partly written (up to 0x0025).\n");
+                      : "The flash is erased and partly written (up to 0x002D).\n");
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(FinalOutputs(file("fail.vcd")), kAllLow);
         std::ifstream out(file("out.bin"));
@@ -1111,16 +1111,20 @@ TEST_F(Cli, TheTraceOfAnATmega88IdentificationAndFlashReadDecodesAsAvrSerialProg
     const std::string trace = file("read.vcd");
     ASSERT_EQ(cli("--trace " + trace + " avr read-flash " + file("read.bin")).status, 0);
     const Result decoded = run("sigrok-cli -i " + trace +
-                               " -P spi:clk=sck:mosi=mosi:miso=miso,avr_isp -A avr_isp | head -9");
+                               " -P spi:clk=sck:mosi=mosi:miso=miso,avr_isp -A avr_isp | head -12");
     ASSERT_EQ(decoded.status, 0) << decoded.out;
-    // The decoder names the part, and shows the flash reads (which it does not decode) with the
-    // chip's answers: "va" of the image in words 0, "rd" in word 1.
+    // The decoder names the part, reads the fuses that tell its clock (after which the trace runs
+    // at the pace of its 1 MHz oscillator), and shows the flash reads (which it does not decode)
+    // with the chip's answers: "va" of the image in words 0, "rd" in word 1.
     const std::vector<std::string> expected{
         "avr_isp-1: Programming enable",
         "avr_isp-1: Vendor code: 0x1e (Atmel)",
         "avr_isp-1: Part family / memory size: 0x93",
         "avr_isp-1: Part number: 0x0a",
         "avr_isp-1: Device: Atmel ATmega88",
+        "avr_isp-1: Read fuse bits: 0x62",
+        "avr_isp-1: Read fuse high bits: 0xdf",
+        "avr_isp-1: Read extended fuse bits: 0xf9",
         "avr_isp-1: Unknown command: 20 00 00 00 (reply: 00 20 00 76)!",
         "avr_isp-1: Unknown command: 28 00 00 00 (reply: 00 28 00 61)!",
         "avr_isp-1: Unknown command: 20 00 01 00 (reply: 00 20 00 72)!",

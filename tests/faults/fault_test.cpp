@@ -426,12 +426,15 @@ TEST(AvrFaults, PollingThatNeverEndsStopsByteWrittenFlashAndEeprom)
 
 TEST(AvrFaults, APortFasterThanTheChipStillPollsForSeveralOfItsSlowestWrites)
 {
-    // On a port that takes no time the 5000 EEPROM reads are over at once; the poll goes on a
-    // millisecond at a time for four of the ATtiny12's slowest writes (20 ms) before giving up.
+    // On a port that takes no time the 5000 EEPROM reads are over at once (the chip clocked
+    // through XTAL, so no phase waits on the clock); the poll goes on a millisecond at a time for
+    // four of the ATtiny12's slowest writes (20 ms) before giving up.
     ScratchFolder folder;
     SimRig rig;
     rig.clock.freePort = true;
     ASSERT_TRUE(rig.insert("ATtiny12"));
+    std::string error;
+    ASSERT_TRUE(rig.target().set("avr.fuse.low", "DF", error)) << error;
     const std::string file = folder.file("image.bin");
     WriteWholeFile(file, "\x12\x34\x56\x78");
     rig.answer = file;

@@ -237,11 +237,20 @@ TEST(AvrProgrammingEnable, AChipOutOfSyncIsMetBySingleSckPulsesOrAResetPulse)
     EXPECT_TRUE(host.programmingEnable());
 }
 
+// A chip whose low fuse selects a crystal, through which the board's XTAL line clocks it.
+AvrTarget xtalClocked(const char* name, const char* lowFuse)
+{
+    AvrTarget chip(device(name));
+    std::string error;
+    EXPECT_TRUE(chip.set("avr.fuse.low", lowFuse, error)) << error;
+    return chip;
+}
+
 TEST(AvrProgrammingEnable, AnSckPhaseShorterThanTheChipNeedsIsLost)
 {
     {
         // One XTAL period per phase: no edge is seen, nothing ever echoes.
-        AvrTarget chip(device("ATmega163"));
+        AvrTarget chip = xtalClocked("ATmega163", "DF");
         Host host(chip);
         host.clocksPerPhase = 1;
         EXPECT_FALSE(host.enable());
@@ -252,7 +261,7 @@ TEST(AvrProgrammingEnable, AnSckPhaseShorterThanTheChipNeedsIsLost)
     {
         // A single short high phase loses the falling edge after it and the next rising edge:
         // the chip is a bit behind, and one extra SCK pulse brings it back.
-        AvrTarget chip(device("ATmega163"));
+        AvrTarget chip = xtalClocked("ATmega163", "DF");
         Host host(chip);
         host.shortHighBit = 3;
         EXPECT_FALSE(host.enable());
@@ -262,7 +271,7 @@ TEST(AvrProgrammingEnable, AnSckPhaseShorterThanTheChipNeedsIsLost)
     }
     {
         // XTAL at 25 MHz: 2 periods per phase are too few, 3 are enough.
-        AvrTarget chip(device("ATmega128"));
+        AvrTarget chip = xtalClocked("ATmega128", "EF");
         Host host(chip);
         host.stepNs = 20;
         EXPECT_FALSE(host.enable());
