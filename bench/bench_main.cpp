@@ -461,7 +461,7 @@ struct SimAvrRig {
 // `commands` answers whether the chip ended as it should; `failure` says what went wrong.
 void SimAvrPageRun(benchmark::State& state, const char* device, const std::string& file,
                    const std::function<bool(SimAvrRig&, const vardel::sim::AvrTarget&)>& commands,
-                   const char* failure)
+                   const char* failure, std::size_t flashBytes = 0)
 {
     std::int64_t writes = 0;
     double virtualSeconds = 0;
@@ -482,6 +482,10 @@ void SimAvrPageRun(benchmark::State& state, const char* device, const std::strin
         virtualSeconds += static_cast<double>(rig.clock.nanoseconds()) / 1e9;
     }
     reportSimulatedRun(state, writes, virtualSeconds);
+    if (flashBytes)
+        state.counters["writes/flash_byte"] = static_cast<double>(writes) /
+                                              static_cast<double>(state.iterations()) /
+                                              static_cast<double>(flashBytes);
 }
 
 // "Program Flash" then "Verify Flash" of a 128 KiB part (ATmega128 or ATmega103, at the slowest
@@ -502,47 +506,59 @@ BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega128, "ATmega128")->Apply(OneRu
 
 // "Program Flash" with its verify in one job (vardel-cli's program-flash --verify): the pages
 // are not read back after their writes, every byte is read once, in the verify.
-void SimAvrFlashProgramVerifyOnePass(benchmark::State& state, const char* device)
+void SimAvrFlashProgramVerifyOnePass(benchmark::State& state, const char* device, std::size_t bytes)
 {
-    const std::string file = ImageOf(static_cast<std::size_t>(k128KiB)).bin;
+    const std::string file = ImageOf(bytes).bin;
     SimAvrPageRun(
         state, device, file,
-        [&file](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+        [&file](SimAvrRig& rig, const vardel::sim::AvrTarget& chip) {
             return rig.page.ProgramMemory(vardel::AvrPage::Memory::Flash, file, true) ==
                        vardel::AvrPage::Outcome::Done &&
-                   rig.host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!";
+                   rig.host.lastMessage == "Verification complete|VERIFICATION: OK !!!!!" &&
+                   chip.lostSckEdges() == 0;
         },
-        "the flash did not program and verify");
+        "the flash did not program and verify", bytes);
 }
-BENCHMARK_CAPTURE(SimAvrFlashProgramVerifyOnePass, ATmega128, "ATmega128")->Apply(OneRun);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerifyOnePass, ATmega128, "ATmega128", 131072)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimAvrFlashProgramVerifyOnePass, ATmega328P, "ATmega328P", 32768)->Apply(OneRun);
 
-// One Auto chip of an ATmega328P: 32 KiB of flash and 1 KiB of EEPROM of random data, the fuse
-// bytes and the lock byte, in one session.
-void SimAutoChipATmega328P(benchmark::State& state)
+// One Auto chip: the whole flash and EEPROM of random data, the fuse bytes and the lock byte, in
+// one session.
+void SimAutoChip(benchmark::State& state, const char* part, std::size_t flashBytes,
+                 std::size_t eepromBytes, const char* fuses)
 {
-    static const std::string project = [] {
-        const auto flash = RandomImage(32768, 328);
-        const auto eeprom = RandomImage(1024, 329);
+    const std::string project = [&] {
+        const auto flash = RandomImage(flashBytes, 328);
+        const auto eeprom = RandomImage(eepromBytes, 329);
         const std::filesystem::path folder = BenchFolder();
-        vardel::WriteBinaryFile((folder / "auto-flash.bin").string(), flash.data(), flash.size());
-        vardel::WriteBinaryFile((folder / "auto-eeprom.bin").string(), eeprom.data(),
+        const std::string stem = std::string("auto-") + part;
+        vardel::WriteBinaryFile((folder / (stem + "-flash.bin")).string(), flash.data(),
+                                flash.size());
+        vardel::WriteBinaryFile((folder / (stem + "-eeprom.bin")).string(), eeprom.data(),
                                 eeprom.size());
-        const std::string name = (folder / "auto-atmega328p.vardel").string();
-        std::ofstream(name) << "socket = avr\npart = ATmega328P\nflash = auto-flash.bin\n"
-                               "eeprom = auto-eeprom.bin\nfuse.low = 0xFF\nfuse.high = 0xDA\n"
-                               "fuse.extended = 0xFD\nlock = LB1=0 LB2=0\n";
+        const std::string name = (folder / (stem + ".vardel")).string();
+        std::ofstream(name) << "socket = avr\npart = " << part << "\nflash = " << stem
+                            << "-flash.bin\neeprom = " << stem << "-eeprom.bin\n"
+                            << fuses << "lock = LB1=0 LB2=0\n";
         return name;
     }();
     SimAvrPageRun(
-        state, "ATmega328P", project,
-        [](SimAvrRig& rig, const vardel::sim::AvrTarget&) {
+        state, part, project,
+        [&](SimAvrRig& rig, const vardel::sim::AvrTarget& chip) {
             vardel::AutoJobLoad load = vardel::LoadAutoJob(project);
             vardel::AutoRun run{rig.lines, rig.clock, rig.timing, rig.host, rig.lock};
-            return load.ok() && run.run(load.job) == vardel::AutoRun::Result::Ok;
+            return load.ok() && run.run(load.job) == vardel::AutoRun::Result::Ok &&
+                   chip.lostSckEdges() == 0;
         },
-        "the Auto run failed");
+        "the Auto run failed", flashBytes);
 }
-BENCHMARK(SimAutoChipATmega328P)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimAutoChip, ATmega328P, "ATmega328P", 32768, 1024,
+                  "fuse.low = 0xFF\nfuse.high = 0xDA\nfuse.extended = 0xFD\n")
+    ->Apply(OneRun);
+BENCHMARK_CAPTURE(SimAutoChip, ATmega2560, "ATmega2560", 262144, 4096,
+                  "fuse.low = 0xFF\nfuse.high = 0xD8\nfuse.extended = 0xFD\n")
+    ->Apply(OneRun);
+
 BENCHMARK_CAPTURE(SimAvrFlashProgramVerify, ATmega103, "ATmega103")->Apply(OneRun);
 
 // "Program Flash" alone of an ATmega128: a program of one 256-byte page (the rest of the file's

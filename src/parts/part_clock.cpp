@@ -126,21 +126,24 @@ const Family* FamilyOf(const AvrPart& part, bool ckdiv8)
 
 bool ClockDependsOnFuses(const AvrPart& part)
 {
-    return SelectBits(part)[0] != 0;
+    return SelectBits(part)[0] != 0 || LowBit(part, "RCEN") != 0;
 }
 
 ChipClock ClockOf(const AvrPart& part, std::span<const std::uint8_t> fuses)
 {
     const std::string_view name = part.variantOf ? part.variantOf : part.name;
     if (!ClockDependsOnFuses(part)) {
-        // The AT90S parts and the ATmega103 run from a crystal or an external clock, the
-        // AT90S2343 from its RC when RCEN says so; the others (battery-management parts, the
-        // AT90S1200's newer relatives) from oscillators of their own the data does not give.
-        const bool xtal = (StartsWith(name, "AT90S") && name != "AT90S2343") || name == "ATmega103";
+        // The AT90S parts and the ATmega103 run from a crystal or an external clock; the others
+        // (the battery-management parts) from oscillators of their own the data does not give.
+        const bool xtal = StartsWith(name, "AT90S") || name == "ATmega103";
         return xtal ? ChipClock{Source::Xtal, 0, 1} : ChipClock{};
     }
     if (fuses.empty())
         return {};
+    // The AT90S2343's RC oscillator, chosen by RCEN programmed, gives 1 MHz at 5 V and less at
+    // lower supplies: counted at half that.
+    if (const std::uint8_t rcen = LowBit(part, "RCEN"))
+        return fuses[0] & rcen ? ChipClock{Source::Xtal, 0, 1} : ChipClock{Source::Own, 500'000, 1};
     const std::array<std::uint8_t, 4> masks = SelectBits(part);
     int select = 0;
     for (int i = 0; i < 4; ++i)
@@ -157,19 +160,6 @@ ChipClock ClockOf(const AvrPart& part, std::span<const std::uint8_t> fuses)
                        ? ChipClock{Source::Xtal, 0, divider}
                        : ChipClock{Source::Own, s.hz / static_cast<std::uint32_t>(divider), 1};
     return {};
-}
-
-const char* ClockSourceName(ChipClock::Source source)
-{
-    switch (source) {
-    case Source::Xtal:
-        return "the board's XTAL line";
-    case Source::Own:
-        return "its own oscillator";
-    case Source::Unknown:
-        break;
-    }
-    return "a clock the fuses do not tell";
 }
 
 } // namespace vardel

@@ -26,14 +26,14 @@ struct ChipClock {
     bool operator==(const ChipClock&) const = default;
 };
 
-// The slowest clock a chip may run from while it is programmed: a 32.768 kHz watch crystal.
-inline constexpr std::uint32_t kSlowestClockHz = 32768;
+// The slowest clock a chip may run from while it is programmed: the 128 kHz oscillator divided by
+// eight (a 32.768 kHz watch crystal is twice as fast).
+inline constexpr std::uint32_t kSlowestClockHz = 16000;
 
-// Whether the part's clock depends on its fuse bytes (it has clock select bits).
+// Whether the part's clock depends on its fuse bytes (clock select bits, or the AT90S2343's
+// RCEN).
 bool ClockDependsOnFuses(const AvrPart& part);
 // The clock that `fuses` (the part's fuse bytes in its order, a programmed bit 0) select.
 ChipClock ClockOf(const AvrPart& part, std::span<const std::uint8_t> fuses);
-// "internal 1 MHz", "XTAL", "XTAL / 8", "unknown".
-const char* ClockSourceName(ChipClock::Source source);
 
 } // namespace vardel

@@ -1,5 +1,6 @@
 #include "files/binary_file.h"
 #include "files/scratch_folder.h"
+#include "parts/part_clock.h"
 #include "sim_rig.h"
 
 #include <gtest/gtest.h>
@@ -160,7 +161,92 @@ TEST(AvrPartRoundTrip, EveryListedPartIsInsertedIdentifiedAndProgrammed)
             EXPECT_TRUE(holds(eeprom, rig.target().eeprom()));
         }
         EXPECT_EQ(rig.board.data(), 0x00);
+        // At the pace its clock allows, and never faster.
+        EXPECT_EQ(rig.target().lostSckEdges(), 0);
     }
+}
+
+// The clock select bits read by their family: a part is never taken for another whose name
+// begins the same, and CKDIV8 divides what the part's own oscillator gives.
+TEST(AvrChipClock, TheFusesChooseTheClock)
+{
+    using S = ChipClock::Source;
+    const struct {
+        const char* part;
+        std::uint8_t low;
+        ChipClock clock;
+    } cases[] = {
+        {"ATmega328P", 0x62, {S::Own, 1'000'000, 1}}, // factory: 8 MHz RC / 8
+        {"ATmega328P", 0xE3, {S::Own, 128'000, 1}},
+        {"ATmega328P", 0x60, {S::Xtal, 0, 8}}, // external clock, divided by 8
+        {"ATmega328P", 0xFF, {S::Xtal, 0, 1}},
+        {"ATmega328P", 0xE5, {}}, // low-frequency crystal: not told
+        {"ATmega128", 0xE1, {S::Own, 1'000'000, 1}},
+        {"ATmega1284", 0x62, {S::Own, 1'000'000, 1}}, // not the ATmega128's table
+        {"ATmega164A", 0x63, {S::Own, 16'000, 1}},    // nor the ATmega16's
+        {"ATmega16A", 0xE4, {S::Own, 8'000'000, 1}},
+        {"ATtiny13A", 0x6A, {S::Own, 1'200'000, 1}},
+        {"ATtiny2313", 0x64, {S::Own, 1'000'000, 1}},
+        {"AT90S2313", 0xFF, {S::Xtal, 0, 1}},
+        {"AT90S2343", 0xDE, {S::Own, 500'000, 1}}, // RCEN programmed
+        {"AT90S2343", 0xDF, {S::Xtal, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.part);
+        const AvrPart* part = FindPartByName(c.part);
+        ASSERT_NE(part, nullptr);
+        const std::vector<std::uint8_t> fuses{c.low, 0xFF, 0xFF};
+        EXPECT_EQ(ClockOf(*part, std::span(fuses).first(
+                                     static_cast<std::size_t>(std::max(part->fuseCount, 1)))),
+                  c.clock);
+    }
+}
+
+// The simulated chip judges the pace: after identification each chip is clocked as its fuses
+// say (XTAL pulses, or time on its own oscillator, 128 kHz the slowest here) and takes a program
+// and verify without losing an edge; at a pace its oscillator cannot follow it garbles them.
+TEST(AvrChipClock, EachChipIsPacedByItsOwnClock)
+{
+    ScratchFolder folder;
+    const std::string file = folder.file("flash.bin");
+    const std::string image("\x0C\x94\x34\x00\x11\x24\x1F\xBE", 8);
+    test::WriteWholeFile(file, image);
+    const struct {
+        const char* device;
+        const char* lowFuse;
+        bool safe;
+        int phasePulses;
+    } cases[] = {
+        {"ATmega328P", "62", false, 0}, {"ATmega328P", "E3", false, 0},
+        {"ATmega328P", "E0", false, 3}, {"ATtiny13", "7B", false, 0},
+        {"ATmega328P", "E3", true, 4},  {"ATmega128", "EF", false, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + c.lowFuse + (c.safe ? " safe" : ""));
+        SimRig rig;
+        ASSERT_TRUE(rig.insert(c.device));
+        std::string error;
+        ASSERT_TRUE(rig.target().set("avr.fuse.low", c.lowFuse, error)) << error;
+        rig.page.serial().setSafePace(c.safe);
+        rig.answer = file;
+        ASSERT_EQ(rig.page.ProgramMemory(AvrPage::Memory::Flash, file, true), Outcome::Done)
+            << testing::PrintToString(rig.host.messages());
+        EXPECT_EQ(rig.page.serial().pace().phasePulses, c.phasePulses);
+        EXPECT_EQ(AsText(rig.target().flash()).substr(0, image.size()), image);
+        EXPECT_EQ(rig.target().lostSckEdges(), 0);
+    }
+
+    // The pace of an 8 MHz oscillator is too fast for one of 128 kHz: the chip loses edges and
+    // answers garbage.
+    SimRig rig;
+    ASSERT_TRUE(rig.insert("ATmega328P"));
+    std::string error;
+    ASSERT_TRUE(rig.target().set("avr.fuse.low", "E3", error)) << error;
+    ASSERT_EQ(rig.page.btnTipoClick(), Outcome::Done);
+    ASSERT_TRUE(rig.page.serial().ProgrammingEnable());
+    rig.page.serial().usePace(rig.page.serial().paceFor({ChipClock::Source::Own, 8'000'000, 1}));
+    EXPECT_NE(rig.page.serial().ReadSignature(), (std::array<std::uint8_t, 3>{0x1E, 0x95, 0x0F}));
+    EXPECT_GT(rig.target().lostSckEdges(), 0);
 }
 
 // Lock bits that forbid writing refuse an EEPROM programming before its first byte, naming the
