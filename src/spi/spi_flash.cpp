@@ -225,10 +225,18 @@ void SpiFlash::leaveFourByteMode()
     if (!inFourByteMode_)
         return;
     inFourByteMode_ = false;
-    // Some makers want WREN before EX4B; WRDI ends the latch again.
-    command(SpiBus::kWriteEnable);
-    command(kExit4Byte);
-    command(SpiBus::kWriteDisable);
+    // Some makers want WREN before EX4B; WRDI ends the latch again. Nothing is read, so that a
+    // port whose status reads failed still takes them.
+    for (const std::uint8_t op : {SpiBus::kWriteEnable, kExit4Byte, SpiBus::kWriteDisable}) {
+        select();
+        for (int bit = 7; bit >= 0; --bit) {
+            const std::uint8_t level = (op >> bit) & 1;
+            lines_.SetAvrLines(1, 0, level, 0, 0);
+            lines_.SetAvrLines(1, 1, level, 0, 0);
+        }
+        lines_.SetAvrLines(1, 0, 0, 0, 0);
+        deselect();
+    }
 }
 
 SpiFlash::ModeGuard::~ModeGuard()
