@@ -126,6 +126,17 @@ void SpiFlash::deselect()
     lines_.SetAvrLines(1, 0, 0, 1, 0);
 }
 
+void SpiFlash::send(std::uint8_t out)
+{
+    // An opcode, address or data byte nothing is read back for: MOSI set with SCK low, then the
+    // rising edge, two port accesses a bit.
+    for (int bit = 7; bit >= 0; --bit) {
+        const std::uint8_t level = (out >> bit) & 1;
+        lines_.SetAvrLines(1, 0, level, 0, 0);
+        lines_.SetAvrLines(1, 1, level, 0, 0);
+    }
+}
+
 std::uint8_t SpiFlash::transfer(std::uint8_t out)
 {
     // MOSI set with SCK low, MISO (moved by the chip on the last falling edge) read, then the
@@ -144,7 +155,7 @@ std::uint8_t SpiFlash::transfer(std::uint8_t out)
 void SpiFlash::command(std::uint8_t op)
 {
     select();
-    transfer(op);
+    send(op);
     // SCK falls before /CS rises: the chip counts a whole byte.
     lines_.SetAvrLines(1, 0, 0, 0, 0);
     deselect();
@@ -153,24 +164,24 @@ void SpiFlash::command(std::uint8_t op)
 void SpiFlash::beginAddressed(std::uint8_t op, std::uint32_t address)
 {
     select();
-    transfer(op);
+    send(op);
     if (addressing_ != Addressing::ThreeBytes)
-        transfer(static_cast<std::uint8_t>(address >> 24));
-    transfer(static_cast<std::uint8_t>(address >> 16));
-    transfer(static_cast<std::uint8_t>(address >> 8));
-    transfer(static_cast<std::uint8_t>(address));
+        send(static_cast<std::uint8_t>(address >> 24));
+    send(static_cast<std::uint8_t>(address >> 16));
+    send(static_cast<std::uint8_t>(address >> 8));
+    send(static_cast<std::uint8_t>(address));
 }
 
 std::uint16_t SpiFlash::readStatus()
 {
     select();
-    transfer(SpiBus::kReadStatus);
+    send(SpiBus::kReadStatus);
     std::uint16_t status = transfer(0);
     deselect();
     // 35h is a status read on the Winbond-style parts only (Micron's N25Q take it as ENTER QUAD).
     if (part_ && part_->protection == FlashProtection::WinbondStyle) {
         select();
-        transfer(kReadStatus2);
+        send(kReadStatus2);
         status = static_cast<std::uint16_t>(status | (transfer(0) << 8));
         deselect();
     }
@@ -181,7 +192,7 @@ bool SpiFlash::writeEnable()
 {
     command(SpiBus::kWriteEnable);
     select();
-    transfer(SpiBus::kReadStatus);
+    send(SpiBus::kReadStatus);
     const std::uint8_t status = transfer(0);
     deselect();
     return (status & SpiBus::kWriteEnableLatch) && status != 0xFF;
@@ -193,7 +204,7 @@ bool SpiFlash::waitReady(int maxMs)
     const std::int64_t deadline = clock.nanoseconds() + std::int64_t{maxMs} * 1'000'000;
     return PollUntil(clock, deadline, [&] {
         select();
-        transfer(SpiBus::kReadStatus);
+        send(SpiBus::kReadStatus);
         const std::uint8_t status = transfer(0);
         deselect();
         return !(status & SpiBus::kWriteInProgress);
@@ -227,16 +238,8 @@ void SpiFlash::leaveFourByteMode()
     inFourByteMode_ = false;
     // Some makers want WREN before EX4B; WRDI ends the latch again. Nothing is read, so that a
     // port whose status reads failed still takes them.
-    for (const std::uint8_t op : {SpiBus::kWriteEnable, kExit4Byte, SpiBus::kWriteDisable}) {
-        select();
-        for (int bit = 7; bit >= 0; --bit) {
-            const std::uint8_t level = (op >> bit) & 1;
-            lines_.SetAvrLines(1, 0, level, 0, 0);
-            lines_.SetAvrLines(1, 1, level, 0, 0);
-        }
-        lines_.SetAvrLines(1, 0, 0, 0, 0);
-        deselect();
-    }
+    for (const std::uint8_t op : {SpiBus::kWriteEnable, kExit4Byte, SpiBus::kWriteDisable})
+        command(op);
 }
 
 SpiFlash::ModeGuard::~ModeGuard()
@@ -280,11 +283,11 @@ void SpiFlash::sfdpBytes(std::uint32_t address, std::uint8_t* out, std::size_t c
 {
     // Three address bytes whatever the mode, then eight dummy clocks.
     select();
-    transfer(kReadSfdp);
-    transfer(static_cast<std::uint8_t>(address >> 16));
-    transfer(static_cast<std::uint8_t>(address >> 8));
-    transfer(static_cast<std::uint8_t>(address));
-    transfer(0);
+    send(kReadSfdp);
+    send(static_cast<std::uint8_t>(address >> 16));
+    send(static_cast<std::uint8_t>(address >> 8));
+    send(static_cast<std::uint8_t>(address));
+    send(0);
     for (std::size_t i = 0; i < count; ++i)
         out[i] = transfer(0);
     deselect();
@@ -374,14 +377,14 @@ bool SpiFlash::identify()
     timing_.WaitMilliseconds(1);
     // Release from deep power-down (RES); the chip needs a few microseconds before the next one.
     select();
-    transfer(kRelease);
+    send(kRelease);
     for (int i = 0; i < 3; ++i)
-        transfer(0);
-    transfer(0);
+        send(0);
+    send(0);
     deselect();
     timing_.BitDelay();
     select();
-    transfer(kReadId);
+    send(kReadId);
     for (std::uint8_t& b : id_)
         b = transfer(0);
     deselect();
@@ -612,10 +615,10 @@ bool SpiFlash::checkProtection(const std::vector<bool>& touched)
         return false;
     }
     select();
-    transfer(SpiBus::kWriteStatus);
-    transfer(sr1);
+    send(SpiBus::kWriteStatus);
+    send(sr1);
     if (part_->protection == FlashProtection::WinbondStyle)
-        transfer(static_cast<std::uint8_t>(status_ >> 8));
+        send(static_cast<std::uint8_t>(status_ >> 8));
     lines_.SetAvrLines(1, 0, 0, 0, 0);
     deselect();
     if (!waitReady(kStatusLimitMs)) {
@@ -658,7 +661,7 @@ std::string SpiFlash::programPage(std::uint32_t address, const std::uint8_t* dat
     if (part_->pageProgram) {
         beginAddressed(opcode(SpiBus::kWrite), address);
         for (int i = 0; i < pageSize_; ++i)
-            transfer(data[i]);
+            send(data[i]);
         lines_.SetAvrLines(1, 0, 0, 0, 0);
         deselect();
         if (!waitReady(pageLimit))
@@ -672,10 +675,10 @@ std::string SpiFlash::programPage(std::uint32_t address, const std::uint8_t* dat
     for (int i = 0; i < pageSize_; i += 2) {
         if (i != 0) {
             select();
-            transfer(kAaiProgram);
+            send(kAaiProgram);
         }
-        transfer(data[i]);
-        transfer(data[i + 1]);
+        send(data[i]);
+        send(data[i + 1]);
         lines_.SetAvrLines(1, 0, 0, 0, 0);
         deselect();
         if (!waitReady(pageLimit)) {
@@ -708,11 +711,12 @@ SpiFlash::Outcome SpiFlash::program(std::uint32_t from, const std::vector<std::u
     if (part_->pageProgram ? pageSize_ > kPageSize : pageSize_ % 2 != 0)
         return fail(std::string("The ") + part_->name + "'s pages of " + std::to_string(pageSize_) +
                     " bytes are not driven: nothing was written.");
-    // The 64K blocks that hold the range, read as they are, with the bytes laid over them.
-    const std::uint32_t base = from / kBlock64 * kBlock64;
+    // The sectors (or 64K blocks, without 4K erase) that hold the range, read as they are, with
+    // the bytes laid over them.
+    const std::uint32_t unit = part_->erase4k ? kSector : kBlock64;
+    const std::uint32_t base = from / unit * unit;
     const std::uint32_t end = std::min<std::uint32_t>(
-        (from + static_cast<std::uint32_t>(bytes.size()) + kBlock64 - 1) / kBlock64 * kBlock64,
-        total);
+        (from + static_cast<std::uint32_t>(bytes.size()) + unit - 1) / unit * unit, total);
     if (!readInto(base, end - base, chip_, "read"))
         return Outcome::Cancelled;
     std::vector<std::uint8_t> image = chip_;
@@ -747,24 +751,25 @@ SpiFlash::Outcome SpiFlash::program(std::uint32_t from, const std::vector<std::u
                 return false;
         return true;
     };
+    // Blocks only where the whole block was read (sector indices are within the range read,
+    // whose start `first` is a whole number of sectors into the chip).
     const int perBlock = kBlock64 / kSector;
-    for (int b = 0; b < sectors / perBlock; ++b) {
-        const int f = b * perBlock;
-        if ((erase64k_ && all(f, perBlock)) || !part_->erase4k) {
-            if (std::any_of(needsErase.begin() + f, needsErase.begin() + f + perBlock,
+    for (int s = 0; s < sectors;) {
+        const int absolute = first + s;
+        if (absolute % perBlock == 0 && s + perBlock <= sectors &&
+            ((erase64k_ && all(s, perBlock)) || !part_->erase4k)) {
+            if (std::any_of(needsErase.begin() + s, needsErase.begin() + s + perBlock,
                             [](bool e) { return e; }))
-                erases.push_back({kBlockErase64, f * kSector, kBlock64});
-            continue;
-        }
-        for (int half = 0; half < 2; ++half) {
-            const int h = f + half * perBlock / 2;
-            if (part_->erase32k && all(h, perBlock / 2)) {
-                erases.push_back({kBlockErase32, h * kSector, kBlock32});
-                continue;
-            }
-            for (int s = h; s < h + perBlock / 2; ++s)
-                if (needsErase[static_cast<std::size_t>(s)])
-                    erases.push_back({kSectorErase, s * kSector, kSector});
+                erases.push_back({kBlockErase64, s * kSector, kBlock64});
+            s += perBlock;
+        } else if (absolute % (perBlock / 2) == 0 && s + perBlock / 2 <= sectors &&
+                   part_->erase32k && all(s, perBlock / 2)) {
+            erases.push_back({kBlockErase32, s * kSector, kBlock32});
+            s += perBlock / 2;
+        } else {
+            if (needsErase[static_cast<std::size_t>(s)])
+                erases.push_back({kSectorErase, s * kSector, kSector});
+            ++s;
         }
     }
     for (const Erase& e : erases)

@@ -56,8 +56,8 @@ std::optional<FlashRange> WinbondProtectedRange(std::uint16_t status, int bytes,
                                                 int smallestProtected);
 
 // An SPI NOR flash in the AVR socket, on the lines the 25xx EEPROMs use, clocked as fast as the
-// port goes: three port accesses a bit and no bit delay. Every operation begins with the chip
-// released from deep power-down and identified, and ends with all lines low.
+// port goes: three port accesses a bit read, two a bit only sent, and no bit delay. Every operation
+// begins with the chip released from deep power-down and identified, and ends with all lines low.
 class SpiFlash {
 public:
     enum class Outcome { Done, Failed, Cancelled, Different };
@@ -75,8 +75,9 @@ public:
     // Programs `image` (the chip's size): erases only the sectors and blocks whose bytes need a
     // bit set, programs only the pages that differ, then verifies when asked.
     Outcome Program(const std::vector<std::uint8_t>& image, bool verify);
-    // Programs `bytes` at `from` in the same way and keeps the rest of the chip as it was (the
-    // sectors it shares with the range are read and written back as they were).
+    // Programs `bytes` at `from` in the same way and keeps the rest of the chip as it was: only
+    // the 4K sectors that hold the range are read (the 64K blocks on a part without 4K erase),
+    // and what they hold outside it is written back as it was.
     Outcome Program(std::uint32_t from, const std::vector<std::uint8_t>& bytes, bool verify);
     Outcome Verify(const std::vector<std::uint8_t>& image);
     Outcome Verify(std::uint32_t from, const std::vector<std::uint8_t>& bytes);
@@ -120,10 +121,11 @@ public:
     bool describedBySfdp() const { return sfdpDescribed_; }
 
 private:
-    // SPI mode 0 on the AVR wiring, three port accesses a bit.
+    // SPI mode 0 on the AVR wiring: three port accesses a bit read, two a bit sent.
     void select();
     void deselect();
     std::uint8_t transfer(std::uint8_t out);
+    void send(std::uint8_t out);
     void command(std::uint8_t op);
     void beginAddressed(std::uint8_t op, std::uint32_t address);
     // The opcode to send for a 3-byte one under the current addressing.
