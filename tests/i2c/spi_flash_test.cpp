@@ -1,9 +1,13 @@
+#include "sim/line_trace.h"
 #include "sim/sim_board.h"
 #include "sim/spi_flash_chip.h"
 #include "spi/spi_flash.h"
 #include "support/recording.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -243,4 +247,41 @@ TEST(SpiFlash, APartMissingFromTheTableIsSizedBySfdpOrOnlyNamedByItsId)
         EXPECT_EQ(b.flash.part()->erase32k, c.sfdp);
         EXPECT_EQ(b.flash.addressing(), SpiFlash::Addressing::ThreeBytes);
     }
+}
+
+TEST(SpiFlash, SigroksSpiflashDecoderReadsAReadAndAProgramTraceWithoutWarnings)
+{
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    const std::string vcd = ::testing::TempDir() + "spi_flash_trace.vcd";
+    std::string decoded;
+    {
+        FlashBench b("GD25Q16", nullptr, false);
+        std::fill_n(b.chip->memory().begin() + 0x1000, 4096, 0); // a sector erase first
+        std::string error;
+        std::unique_ptr<sim::LineTrace> trace(sim::LineTrace::create(vcd, error));
+        ASSERT_TRUE(trace) << error;
+        b.board.setTrace(trace.get());
+        std::vector<std::uint8_t> read;
+        ASSERT_EQ(b.flash.Read(0x100, 16, read), SpiFlash::Outcome::Done);
+        ASSERT_EQ(b.flash.Program(0x1000, randomBytes(300, 4), false), SpiFlash::Outcome::Done);
+        b.board.setTrace(nullptr);
+        ASSERT_TRUE(trace->finish(error)) << error;
+    }
+    std::FILE* out = popen(("sigrok-cli -i " + vcd +
+                            " -P spi:clk=sck:mosi=mosi:miso=miso:cs=reset,spiflash"
+                            " -A spi=warnings,spiflash 2>&1")
+                               .c_str(),
+                           "r");
+    ASSERT_NE(out, nullptr);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        decoded.append(buffer, n);
+    EXPECT_EQ(pclose(out), 0) << decoded;
+    // The identification, the read, the erase and both pages of the program, and no warning.
+    EXPECT_EQ(decoded.find("arning"), std::string::npos) << decoded;
+    for (const char* said : {"Read identification (RDID)", "Read data (addr 0x000100, 16 bytes)",
+                             "Sector erase (SE)", "Page program (addr 0x001000, 256 bytes): 7a ae",
+                             "Page program (addr 0x001100, 256 bytes): 1a ee"})
+        EXPECT_NE(decoded.find(said), std::string::npos) << said;
 }
