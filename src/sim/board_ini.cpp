@@ -7,7 +7,7 @@ namespace vardel::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 15> kKeys{
+constexpr std::array<std::string_view, 16> kKeys{
     "eeprom",        "avr",
     "avr.signature", "avr.fuse.low",
     "avr.fuse.high", "avr.fuse.extended",
@@ -15,7 +15,7 @@ constexpr std::array<std::string_view, 15> kKeys{
     "avr.timing",    "eeprom.status",
     "eeprom.maker",  "eeprom.eral",
     "flash",         "flash.status",
-    "flash.erased",
+    "flash.erased",  "flash.id",
 };
 
 std::string_view trimmed(std::string_view text)

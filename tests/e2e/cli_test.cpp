@@ -920,6 +920,7 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
         {"flash write " + file("in.bin"), "unknown flash command 'write'"},
         {"sim insert-flash W25Q99", "There is no SPI flash of part \"W25Q99\""},
         {"sim insert-flash W25Q64 --set flash.status=03", "flash.status takes SR1"},
+        {"sim insert-flash W25Q64 --set flash.id=EF40", "flash.id takes the JEDEC ID"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -2125,6 +2126,17 @@ TEST_F(Cli, AWriteIntoAProtectedRangeIsRefusedNamingItUnlessTheBitsMayBeCleared)
     ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.status=1C").status, 0);
     EXPECT_EQ(cli("flash erase").status, 1);
     EXPECT_EQ(cli("--clear-protection flash erase").status, 0);
+}
+
+TEST_F(Cli, AFlashGivenAnIdMissingFromTheTableIsSizedBySfdpWhereItHasOne)
+{
+    ASSERT_EQ(cli("sim insert-flash W25Q64 --set flash.id=EF4099").status, 0);
+    EXPECT_NE(cli("sim show").out.find("flash.id=EF4099\n"), std::string::npos);
+    EXPECT_EQ(apart("flash identify").out,
+              "SFDP part (Winbond), JEDEC ID EF 40 99, 8388608 bytes, status 00\n");
+    ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.id=C84099").status, 0);
+    EXPECT_EQ(apart("flash identify").out, "unknown part, JEDEC ID C8 40 99, status 00\n");
+    EXPECT_EQ(cli("flash blank-test").status, 1);
 }
 
 TEST_F(Cli, AnEmptySocketIsNoChipWithAWiringHint)
