@@ -11,6 +11,8 @@
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
+#include "spi/spi_flash.h"
 
 #include <benchmark/benchmark.h>
 
@@ -606,5 +608,93 @@ void SimATmega2560EepromProgram(benchmark::State& state)
 BENCHMARK(SimATmega2560EepromProgram)->Apply(OneRun);
 
 } // namespace
+
+// ---- an SPI NOR flash on the simulated board ------------------------------------------------
+
+// Counts every port access and the bits clocked (SCK, data bit 6 on the AVR wiring, rising).
+class SpiCountingPort final : public vardel::PortIo {
+public:
+    explicit SpiCountingPort(vardel::PortIo& inner) : inner_(inner) {}
+    void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override
+    {
+        ++accesses;
+        if (port == vardel::LptDataPort) {
+            bits += (value & 0x40) && !(last_ & 0x40);
+            last_ = value;
+        }
+        inner_.DlPortWritePortUchar(port, value);
+    }
+    std::uint8_t DlPortReadPortUchar(std::uint16_t port) override
+    {
+        ++accesses;
+        return inner_.DlPortReadPortUchar(port);
+    }
+    std::string describe() const override { return inner_.describe(); }
+    std::int64_t accesses = 0;
+    std::int64_t bits = 0;
+
+private:
+    vardel::PortIo& inner_;
+    std::uint8_t last_ = 0;
+};
+
+enum class FlashJob { Read, EraseProgramVerify, FourKiBChange };
+
+// A W25Q64 (8 MiB) holding random data: read whole; erased, programmed and verified with other
+// random data; or given a 4 KiB change in one sector (the range alone programmed and verified).
+void SimSpiFlash(benchmark::State& state, FlashJob job)
+{
+    constexpr std::size_t k8MiB = 8u << 20;
+    constexpr std::uint32_t kChangeAt = 0x123000;
+    const auto full = RandomImage(k8MiB, 1);
+    const auto change = RandomImage(4096, 3);
+    auto expected = full;
+    std::copy(change.begin(), change.end(), expected.begin() + kChangeAt);
+    for (auto _ : state) {
+        vardel::VirtualClock clock;
+        vardel::sim::SimBoard board{clock};
+        SpiCountingPort port{board};
+        vardel::LineDriver lines{port};
+        vardel::BitTiming timing{clock};
+        timing.MeasureClock();
+        QuietHost host;
+        vardel::OperationLock lock;
+        vardel::SpiFlash flash{lines, timing, host, lock};
+        auto chip = vardel::sim::MakeSpiFlashChip("W25Q64");
+        auto* socket = chip.get();
+        board.insertAvr(std::move(chip));
+        socket->memory() = job == FlashJob::EraseProgramVerify ? RandomImage(k8MiB, 2) : full;
+        const std::int64_t start = clock.nanoseconds();
+        bool ok = false;
+        std::vector<std::uint8_t> read;
+        switch (job) {
+        case FlashJob::Read:
+            ok = flash.Read(read) == vardel::SpiFlash::Outcome::Done && read == full;
+            break;
+        case FlashJob::EraseProgramVerify:
+            ok = flash.Program(full, true) == vardel::SpiFlash::Outcome::Done &&
+                 socket->memory() == full;
+            break;
+        case FlashJob::FourKiBChange:
+            ok = flash.Program(kChangeAt, change, true) == vardel::SpiFlash::Outcome::Done &&
+                 flash.sectorsErased == 1 && flash.blocksErased == 0 &&
+                 socket->memory() == expected;
+            break;
+        }
+        if (!ok) {
+            state.SkipWithError(host.lastMessage.empty() ? "the chip did not end as it should"
+                                                         : host.lastMessage.c_str());
+            return;
+        }
+        state.counters["virtual_s"] = static_cast<double>(clock.nanoseconds() - start) / 1e9;
+        state.counters["port_accesses"] = static_cast<double>(port.accesses);
+        state.counters["accesses_per_bit"] =
+            static_cast<double>(port.accesses) / static_cast<double>(port.bits);
+    }
+}
+BENCHMARK_CAPTURE(SimSpiFlash, W25Q64Read8MiB, FlashJob::Read)->Apply(OneRun);
+BENCHMARK_CAPTURE(SimSpiFlash, W25Q64EraseProgramVerify8MiB, FlashJob::EraseProgramVerify)
+    ->Apply(OneRun);
+BENCHMARK_CAPTURE(SimSpiFlash, W25Q64FourKiBChange, FlashJob::FourKiBChange)->Apply(OneRun);
 
 BENCHMARK_MAIN();

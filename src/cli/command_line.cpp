@@ -84,9 +84,10 @@ const char* kCommands = R"(Commands:
                                              KEY as sim show prints it (avr.fuse.low=E1, ...),
                                              avr.timing=slowest|fastest for its write times
   sim insert-flash PART [FILE] [--set KEY=VALUE ...]
-                                             a new SPI flash (W25Q64, GD25Q16) in the AVR
-                                             socket, blank or holding FILE; flash.status=1C
-                                             sets its status register (SR1, or SR2 and SR1)
+                                             a new SPI flash (W25Q64, GD25Q16, MX25L25645,
+                                             SST25VF016B) in the AVR socket, blank or holding
+                                             FILE; flash.status=1C sets its status register
+                                             (SR1, or SR2 and SR1), flash.id=EF4099 its JEDEC ID
   sim remove eeprom|avr                      empties a socket
   sim export eeprom|flash|avr-eeprom FILE    saves a simulated chip's memory (flash: an AVR's
                                              or an SPI flash's)

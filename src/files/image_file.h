@@ -40,9 +40,9 @@ struct ImageRead {
     bool ok() const { return failure == ImageFailure::None; }
 };
 
-// The largest Intel HEX text read for one chip memory; its image could not be larger than 128 KiB
-// in any sensible file.
-constexpr std::size_t kHexFileLimit = 64u << 20;
+// The largest Intel HEX text read for one chip memory: a 32 MiB flash's image, 16 bytes a record,
+// is about 95 MiB of text.
+constexpr std::size_t kHexFileLimit = 128u << 20;
 
 // Reads the file by its kind: a binary file's first binLimit bytes, an Intel HEX file whole
 // (at most kHexFileLimit) and parsed. A file of 0 bytes is no image of any memory; an Intel HEX

@@ -47,8 +47,8 @@ Read readWhole(const fs::path& path, std::string& content, std::string& error)
         error = path.string() + " is a folder, not a file";
         return Read::Failed;
     }
-    // Far more than the largest chip memory or any board.ini.
-    constexpr std::size_t kLargestFile = std::size_t{16} << 20;
+    // The largest chip memory (a 32 MiB flash) or any board.ini.
+    constexpr std::size_t kLargestFile = std::size_t{32} << 20;
     const FileBytes file = ReadWholeFile(path.string(), kLargestFile);
     if (!file.ok()) {
         error = "Can't read " + path.string() + ": it " + ReadFailureReason(file.failure);

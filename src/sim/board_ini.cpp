@@ -7,7 +7,7 @@ namespace vardel::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 16> kKeys{
+constexpr std::array<std::string_view, 17> kKeys{
     "eeprom",        "avr",
     "avr.signature", "avr.fuse.low",
     "avr.fuse.high", "avr.fuse.extended",
@@ -16,6 +16,7 @@ constexpr std::array<std::string_view, 16> kKeys{
     "eeprom.status", "eeprom.maker",
     "eeprom.eral",   "flash",
     "flash.status",  "flash.erased",
+    "flash.id",
 };
 
 std::string_view trimmed(std::string_view text)

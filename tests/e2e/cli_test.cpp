@@ -920,6 +920,7 @@ TEST_F(Cli, EveryArgumentIsCheckedBeforeThePortAndUsageErrorsExitWith2)
         {"flash write " + file("in.bin"), "unknown flash command 'write'"},
         {"sim insert-flash W25Q99", "There is no SPI flash of part \"W25Q99\""},
         {"sim insert-flash W25Q64 --set flash.status=03", "flash.status takes SR1"},
+        {"sim insert-flash W25Q64 --set flash.id=EF40", "flash.id takes the JEDEC ID"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -2020,6 +2021,8 @@ TEST_F(Cli, EachSimulatedFlashRoundTripsThroughBinAndHex)
     } cases[] = {
         {"GD25Q16", 2u << 20, "hex", "GD25Q16 (GigaDevice), JEDEC ID C8 40 15, 2097152 bytes"},
         {"W25Q64", 8u << 20, "bin", "W25Q64 (Winbond), JEDEC ID EF 40 17, 8388608 bytes"},
+        // No page program: AAI, after the block protection it comes up with is cleared.
+        {"SST25VF016B", 2u << 20, "bin", "SST25VF016B (SST), JEDEC ID BF 25 41, 2097152 bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.part);
@@ -2046,6 +2049,26 @@ TEST_F(Cli, EachSimulatedFlashRoundTripsThroughBinAndHex)
         EXPECT_TRUE(readAll(file("back.bin")) == image);
         EXPECT_EQ(cli("flash blank-test").status, 1);
     }
+}
+
+TEST_F(Cli, AThirtyTwoMebibyteImageGoesThroughHexAndBinAcrossSixteenMebibytes)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "two passes over 32 MiB take minutes under the sanitizers";
+#endif
+    // 4 KiB on each side of 16 MiB: the HEX file's extended linear addresses 00FF and 0100.
+    std::string image(32u << 20, '\xFF');
+    image.replace((16u << 20) - 4096, 8192, randomImage(8192, 11));
+    std::ofstream(file("image.bin"), std::ios::binary) << image;
+    ASSERT_EQ(run(VARDEL_CLI " convert " + file("image.bin") + " " + file("in.hex")).status, 0);
+    ASSERT_EQ(cli("sim insert-flash MX25L25645").status, 0);
+    const Result programmed = cli("flash program " + file("in.hex"));
+    EXPECT_EQ(programmed.status, 0) << programmed.out;
+    EXPECT_NE(programmed.out.find("0 sectors and 0 blocks erased, 32 pages programmed"),
+              std::string::npos)
+        << programmed.out;
+    ASSERT_EQ(cli("flash read " + file("out.bin")).status, 0);
+    EXPECT_TRUE(readAll(file("out.bin")) == image);
 }
 
 TEST_F(Cli, AFourKilobyteChangeErasesOneSectorAndProgramsOnlyItsPages)
@@ -2107,6 +2130,17 @@ TEST_F(Cli, AWriteIntoAProtectedRangeIsRefusedNamingItUnlessTheBitsMayBeCleared)
     ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.status=1C").status, 0);
     EXPECT_EQ(cli("flash erase").status, 1);
     EXPECT_EQ(cli("--clear-protection flash erase").status, 0);
+}
+
+TEST_F(Cli, AFlashGivenAnIdMissingFromTheTableIsSizedBySfdpWhereItHasOne)
+{
+    ASSERT_EQ(cli("sim insert-flash W25Q64 --set flash.id=EF4099").status, 0);
+    EXPECT_NE(cli("sim show").out.find("flash.id=EF4099\n"), std::string::npos);
+    EXPECT_EQ(apart("flash identify").out,
+              "SFDP part (Winbond), JEDEC ID EF 40 99, 8388608 bytes, status 00\n");
+    ASSERT_EQ(cli("sim insert-flash GD25Q16 --set flash.id=C84099").status, 0);
+    EXPECT_EQ(apart("flash identify").out, "unknown part, JEDEC ID C8 40 99, status 00\n");
+    EXPECT_EQ(cli("flash blank-test").status, 1);
 }
 
 TEST_F(Cli, AnEmptySocketIsNoChipWithAWiringHint)

@@ -139,3 +139,89 @@ TEST(SpiFlashChip, IgnoresProgramsAndErasesIntoTheProtectedRange)
         EXPECT_EQ(chip->erasedBytes(), c.kept ? 0u : 65536u);
     }
 }
+
+TEST(SpiFlashChip, TheMx25l25645TakesFourAddressBytesAfterB7AndByItsFourByteOpcodes)
+{
+    auto chip = MakeSpiFlashChip("MX25L25645");
+    chip->memory()[0x1000002] = 0x42;
+    chip->memory()[0x000002] = 0x24;
+    Lines l{*chip};
+    l.apply();
+    const std::vector<std::uint8_t> read4 = {0x13, 0x01, 0x00, 0x00, 0x02, 0};
+    EXPECT_EQ(l.frame(read4)[5], 0x42);
+    // 03 with three address bytes reaches the lower 16 MiB only; after B7 it takes four.
+    EXPECT_EQ(l.read(0x000002, 1)[0], 0x24);
+    l.frame({0xB7});
+    EXPECT_TRUE(chip->fourByteAddressing());
+    EXPECT_EQ(l.frame({0x03, 0x01, 0x00, 0x00, 0x02, 0})[5], 0x42);
+    l.frame({0x06});
+    l.frame({0x21, 0x01, 0x00, 0x00, 0x00}); // SE4B
+    l.wait(50'000'000);
+    EXPECT_EQ(chip->memory()[0x1000002], 0xFF);
+    l.frame({0xE9});
+    EXPECT_FALSE(chip->fourByteAddressing());
+    EXPECT_EQ(l.read(0x000002, 1)[0], 0x24);
+    // Power cycled: 3-byte mode again.
+    l.frame({0xB7});
+    chip->pins(false, true, false, false, false, l.now);
+    EXPECT_FALSE(chip->fourByteAddressing());
+}
+
+TEST(SpiFlashChip, TheSst25ComesUpProtectedAndProgramsTwoBytesAFrameInAai)
+{
+    auto chip = MakeSpiFlashChip("SST25VF016B");
+    Lines l{*chip};
+    l.apply();
+    EXPECT_EQ(l.status(), 0x1C);
+    EXPECT_EQ(l.frame({0x90, 0, 0, 1, 0, 0}),
+              (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0x41, 0xBF}));
+    l.frame({0x06});
+    l.frame({0xAD, 0, 0x10, 0x00, 0x11, 0x22}); // protected: nothing written
+    l.frame({0x04});
+    l.frame({0x50});
+    l.frame({0x01, 0x00});
+    EXPECT_EQ(l.status(), 0x00);
+    l.frame({0x06});
+    l.frame({0xAD, 0, 0x10, 0x01, 0x11, 0x22}); // A0 is taken as 0
+    EXPECT_EQ(l.status(), 0x42); // AAI and WEL: the word's 7 us are over by the status bits
+    l.frame({0xAD, 0x33, 0x44});
+    l.frame({0x04});
+    EXPECT_EQ(l.status(), 0x00);
+    EXPECT_EQ(l.read(0x1000, 5), (std::vector<std::uint8_t>{0x11, 0x22, 0x33, 0x44, 0xFF}));
+    l.frame({0x06});
+    l.frame({0x02, 0, 0x10, 0x04, 0x0F, 0x00}); // byte program: the first data byte alone
+    EXPECT_EQ(l.read(0x1004, 2), (std::vector<std::uint8_t>{0x0F, 0xFF}));
+    // Power cycled: BP0-BP2 set again.
+    chip->pins(false, true, false, false, false, l.now);
+    l.apply();
+    EXPECT_EQ(l.status(), 0x1C);
+}
+
+TEST(SpiFlashChip, AnswersSfdpWithItsSignatureAndDensity)
+{
+    const struct {
+        const char* part;
+        std::uint32_t densityBits;
+        std::uint8_t addressModes; // DWORD1 bits 18:17
+    } cases[] = {{"W25Q64", 64u << 20, 0}, {"MX25L25645", 256u << 20, 1}};
+    for (const auto& c : cases) {
+        auto chip = MakeSpiFlashChip(c.part);
+        Lines l{*chip};
+        l.apply();
+        std::vector<std::uint8_t> frame = {0x5A, 0, 0, 0, 0};
+        frame.resize(5 + 0x38);
+        frame = l.frame(frame);
+        const std::uint8_t* sfdp = frame.data() + 5;
+        EXPECT_EQ(std::string(sfdp, sfdp + 4), "SFDP");
+        const std::uint32_t table = sfdp[12];
+        std::uint32_t density = 0;
+        for (int i = 3; i >= 0; --i)
+            density = density << 8 | sfdp[table + 4 + static_cast<std::uint32_t>(i)];
+        EXPECT_EQ(density, c.densityBits - 1);
+        EXPECT_EQ((sfdp[table + 2] >> 1) & 3, c.addressModes);
+    }
+    auto chip = MakeSpiFlashChip("GD25Q16");
+    Lines l{*chip};
+    l.apply();
+    EXPECT_EQ(l.frame({0x5A, 0, 0, 0, 0, 0})[5], 0xFF);
+}
