@@ -244,8 +244,12 @@ int TVentana::runModal(QDialog& dialog)
 
 std::optional<std::string> TVentana::runFileDialog(QFileDialog& dialog)
 {
-    // A memory's dialog comes with that memory's last file, or with no name at all.
-    const QString role = std::exchange(fileRole_, QString());
+    // A memory's dialog comes with that memory's last file opened (or saved), or with no name
+    // at all.
+    QString role = std::exchange(fileRole_, QString());
+    if (!role.isEmpty())
+        role += dialog.acceptMode() == QFileDialog::AcceptSave ? QStringLiteral(":save")
+                                                               : QStringLiteral(":open");
     if (!role.isEmpty()) {
         const auto last = lastFiles_.find(role);
         dialog.selectFile(last != lastFiles_.end()

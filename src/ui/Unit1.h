@@ -321,8 +321,9 @@ private:
     // The AVR page's Tab order: left to right, then top to bottom within each column.
     void setAvrTabOrder();
     static std::string dialogFileName(const QFileDialog& dialog);
-    // The file dialogs remember the last file of each memory: the 24Cxx page's image, the AVR
-    // flash and the AVR internal EEPROM. A command names its memory before its dialog runs.
+    // The file dialogs remember the last file opened and the last saved of each memory: the
+    // 24Cxx page's image, the AVR flash and the AVR internal EEPROM. A command names its memory
+    // before its dialog runs.
     static constexpr const char* kEepromPageFiles = "eeprom-page";
     static constexpr const char* kFlashFiles = "flash";
     static constexpr const char* kInternalEepromFiles = "internal-eeprom";
