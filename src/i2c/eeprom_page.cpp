@@ -351,8 +351,17 @@ bool EepromPage::readChipFor(const std::string& command)
 {
     const bool read = readChip();
     const bool i2c = type().bus == EepromBus::I2C;
+    // A chip that answered before the end of the address is of the other organisation, which
+    // can be named.
+    const bool early = type().bus == EepromBus::Microwire && organisationDoubt_;
     if (!read)
-        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR", Host::Kind::Error);
+        host_.MessageBox(i2c     ? AckMessage()
+                         : early ? std::string("No answer from the ") + type().name +
+                                       ": the chip answers as one wired for 16-bit words (ORG "
+                                       "high). Choose " +
+                                       OtherOrganisation() + " and read again."
+                                 : NoAnswerMessage(),
+                         "ERROR", Host::Kind::Error);
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     if (!read)

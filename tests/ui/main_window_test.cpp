@@ -980,18 +980,22 @@ void MainWindowTest::aDialogShownAgainOpensWhereItWas()
 // erase-all is said not to be the chip, and a tool tip over a cell goes when F8 scrolls away.
 void MainWindowTest::theGridSaysWhatItShows()
 {
+    // An x16 chip read as x8 gives its first word one bit early: its top bit is taken for the
+    // dummy 0 bit, so with that bit set the chip seems not to answer.
     const struct {
         const char *chip, *chosen;
         bool warns;
-    } reads[] = {{"93C46x16", "93C46x8", true},
-                 {"93C46x16", "93C46x16", false},
-                 {"93C46x8", "93C46x8", false}};
+        std::uint8_t first;
+    } reads[] = {{"93C46x16", "93C46x8", true, 0x41},
+                 {"93C46x16", "93C46x8", true, 0xC1},
+                 {"93C46x16", "93C46x16", false, 0x41},
+                 {"93C46x8", "93C46x8", false, 0x41}};
     for (const auto& r : reads) {
         Program p;
         TVentana& w = *p.ventana;
         auto chip = sim::MakeAvrSocketEeprom(r.chip);
         for (std::size_t i = 0; i < chip->memory().size(); ++i)
-            chip->memory()[i] = std::uint8_t(0x41 + i % 26);
+            chip->memory()[i] = i ? std::uint8_t(0x41 + i % 26) : r.first;
         const std::vector<std::uint8_t> held = chip->memory();
         auto* raw = chip.get();
         p.board.insertAvr(std::move(chip));
@@ -1000,6 +1004,10 @@ void MainWindowTest::theGridSaysWhatItShows()
         w.ToolButton3->trigger();
         const QString status = w.lbStatus->text();
         QCOMPARE(p.messages.size(), r.warns ? 1 : 0);
+        QCOMPARE(p.messages.join(QString()).contains(QStringLiteral("Choose 93C46x16 and read")),
+                 r.warns);
+        if (r.first & 0x80)
+            continue;
         QCOMPARE(status.contains(QStringLiteral("Choose 93C46x16 and read again")), r.warns);
         QVERIFY2(status.contains(QByteArray(r.chosen).endsWith("x8")
                                      ? QStringLiteral("(x8, ORG low)")
