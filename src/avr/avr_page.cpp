@@ -242,6 +242,7 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
             memorySize(memory));
         PlaceImageFile(file, std::span<std::uint8_t>(buffer.data(), limit));
         const std::uint32_t n = memorySize(memory);
+        placed_ = static_cast<std::uint32_t>(std::min<std::size_t>(file.bin.size(), n));
         if (file.bin.size() > n) {
             const bool cut = file.bin.size() > static_cast<std::size_t>(kPartFlashLoadLimit);
             host_.MessageBox(
@@ -258,6 +259,7 @@ bool AvrPage::placeImage(Memory memory, const ImageFile& file, std::vector<std::
     const AvrMemory which = flash ? AvrMemory::Flash : AvrMemory::Eeprom;
     const AvrPlacement split =
         PlaceAvrImage(file, which, std::span<std::uint8_t>(buffer.data(), memorySize(memory)));
+    placed_ = static_cast<std::uint32_t>(split.placed.inside);
     if (split.placed.inside == 0) {
         host_.NormalCursor();
         serial_.AllLinesLow();
@@ -356,6 +358,8 @@ AvrPage::Outcome AvrPage::reported(const Report& report, std::int64_t start, Out
             text.replace(at, 3, std::to_string(n));
         if (const auto at = text.find("{t}"); at != std::string::npos)
             text.replace(at, 3, time);
+        if (report.fromFile && placed_ < n)
+            text += ": " + std::to_string(placed_) + " from the file, the rest erased (0xFF)";
         break;
     }
     case Outcome::Failed: {
@@ -402,10 +406,10 @@ AvrPage::Report AvrPage::ProgramReport(Memory memory, bool verify)
     if (memory == Memory::Flash)
         return {verify ? "Programmed and verified {n} bytes of flash in {t}"
                        : "Programmed {n} bytes of flash in {t}, not verified",
-                "Programming flash", memory};
+                "Programming flash", memory, true};
     return {verify ? "Programmed and verified {n} bytes of internal eeprom in {t}"
                    : "Programmed {n} bytes of internal eeprom in {t}, not verified",
-            "Programming internal eeprom", memory};
+            "Programming internal eeprom", memory, true};
 }
 
 AvrPage::Outcome AvrPage::ReadMemory(Memory memory, const std::string& fileName)

@@ -170,6 +170,9 @@ private:
         const char* what; // "Reading flash", for "... failed at 0x0100 after 3.0 s" and "...
                           // stopped at"
         std::optional<Memory> memory;
+        // A write of a whole memory: a file that gives fewer bytes says how many, and that the
+        // rest is left erased.
+        bool fromFile = false;
     };
     static Report ReadReport(Memory memory);
     static Report VerifyReport(Memory memory);
@@ -193,6 +196,8 @@ private:
     const DeviceEntry* device_ = nullptr;
     // The address of the unit of work last done.
     std::uint32_t reached_ = 0;
+    // The bytes the last file placed into the memory being written.
+    std::uint32_t placed_ = 0;
     // When it was done: a command reports reached_ only when it got that far itself.
     std::int64_t reachedAt_ = -1;
     // How "Erase chip" has left the chip so far, for a port failure under it.

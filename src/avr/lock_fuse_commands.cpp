@@ -63,6 +63,8 @@ LockFuseCommands::Outcome LockFuseCommands::read(Kind kind)
     const Outcome outcome = commands.read(kind);
     if (outcome != Outcome::Done)
         return outcome;
+    if (kind == Kind::Lock)
+        lb2WithoutLb1_ = commands.lb2WithoutLb1();
     show(bits, kind);
     if (commands.calibration())
         editor_.setCalibration(*commands.calibration());

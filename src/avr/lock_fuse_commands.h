@@ -33,6 +33,9 @@ public:
     // The last program() was cancelled at its confirmation after reading the chip: the editor
     // holds the chip's bits of that kind.
     bool cancelledWithChipBits() const { return cancelledWithChipBits_; }
+    // The last lock read found LB2 programmed without LB1, shown as no lock: LB2 counts only
+    // together with LB1 on the AT90S parts.
+    bool lb2WithoutLb1() const { return lb2WithoutLb1_; }
     Outcome btnReadFuseBitsClick() { return read(BitsWrite::Kind::Fuses); }
     Outcome btnFuseBitsClick() { return program(BitsWrite::Kind::Fuses); }
     // Refused (Failed, no port access) for the AT90S parts that have no lock read instruction.
@@ -54,6 +57,7 @@ private:
     void show(const PartBits& bits, Kind kind);
 
     bool cancelledWithChipBits_ = false;
+    bool lb2WithoutLb1_ = false;
     AvrSerial& serial_;
     LockFuseEditor& editor_;
     Host& host_;

@@ -332,8 +332,12 @@ void PartBitsCommands::readNow(Kind kind)
 void PartBitsCommands::readShown(Kind kind)
 {
     readNow(kind);
-    if (kind == Kind::Lock && serialBits_.keepsLockModes)
+    if (kind == Kind::Lock && serialBits_.keepsLockModes) {
+        const std::optional<PartBit> lb1 = bits_.find("LB1");
+        const std::optional<PartBit> lb2 = bits_.find("LB2");
+        lb2WithoutLb1_ = lb1 && lb2 && bits_.programmed(*lb2) && !bits_.programmed(*lb1);
         ShowLockMode(bits_);
+    }
     if (kind == Kind::Fuses && serialBits_.calibrationRead)
         calibration_ = send(*serialBits_.calibrationRead);
 }

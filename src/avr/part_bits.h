@@ -113,6 +113,9 @@ public:
     std::optional<PartBits> held;
     // The ATtiny12's calibration byte, once a fuse read got it.
     std::optional<std::uint8_t> calibration() const { return calibration_; }
+    // The last lock read found LB2 programmed without LB1, which a part that keeps lock modes
+    // shows as no lock.
+    bool lb2WithoutLb1() const { return lb2WithoutLb1_; }
 
     // The bytes a command of this kind reads and writes: the fuse bytes, or the lock byte where
     // serial programming reaches it.
@@ -144,6 +147,7 @@ private:
     OperationLock& operations_;
     BitsWrite writer_;
     std::optional<std::uint8_t> calibration_;
+    bool lb2WithoutLb1_ = false;
     std::uint8_t lockAnswer_ = 0xFF;
 };
 

@@ -238,12 +238,24 @@ bool EepromPage::wordReads(MicrowireBus& wire, int index, std::uint32_t word)
     return read;
 }
 
-std::string EepromPage::organisationMessage(int address) const
+std::string EepromPage::OrganisationText() const
+{
+    return type().wordBits == 8 ? "organised in bytes (x8, ORG low)"
+                                : "organised in 16-bit words (x16, ORG high)";
+}
+
+std::string EepromPage::OtherOrganisation() const
 {
     // The x8 and x16 types of a size are named alike but for their ending.
     const std::string name = type().name;
+    return name.substr(0, name.rfind('x')) + (type().wordBits == 8 ? "x16" : "x8");
+}
+
+std::string EepromPage::organisationMessage(int address) const
+{
+    const std::string name = type().name;
     const bool bytes = type().wordBits == 8;
-    const std::string other = name.substr(0, name.rfind('x')) + (bytes ? "x16" : "x8");
+    const std::string other = OtherOrganisation();
     return "The chip showed no write cycle after the write at byte no. " + std::to_string(address) +
            ": is it wired for " + (bytes ? "16-bit words (ORG high)" : "bytes (ORG low)") +
            "? Then it is a " + other + ", not a " + name + ".";
@@ -255,6 +267,7 @@ bool EepromPage::microwireReadAll()
     wire.MicrowireIdle();
     bus_.timing().WaitMilliseconds(kPowerUpMs);
     const bool answered = wire.BeginRead(0);
+    organisationDoubt_ = wire.endedAddressEarly() && wire.wordBits() == 8;
     if (answered) {
         // A 16-bit word fills two bytes of the image, its high byte first, as it comes off DO.
         const int bytesPerWord = wire.wordBits() / 8;
@@ -316,8 +329,19 @@ try {
                ": image partly updated");
         return Outcome::Cancelled;
     }
-    report("Read " + std::to_string(ChipSize) + " bytes from " + type().name + " in " +
-           elapsedSince(start));
+    if (type().bus == EepromBus::Microwire && organisationDoubt_) {
+        const std::string text = "Read " + std::to_string(ChipSize) + " bytes from " + type().name +
+                                 ", " + OrganisationText() +
+                                 ", but the chip answers as one wired for 16-bit words (ORG "
+                                 "high): these bytes are likely not its contents. Choose " +
+                                 OtherOrganisation() + " and read again.";
+        host_.MessageBox(text, "WARNING:", Host::Kind::Warning);
+        report(text);
+        return Outcome::Done;
+    }
+    report("Read " + std::to_string(ChipSize) + " bytes from " + type().name +
+           (type().bus == EepromBus::Microwire ? ", " + OrganisationText() : std::string()) +
+           " in " + elapsedSince(start));
     return Outcome::Done;
 } catch (const PortError& error) {
     return endOnPortFailure(error, true);
@@ -327,8 +351,17 @@ bool EepromPage::readChipFor(const std::string& command)
 {
     const bool read = readChip();
     const bool i2c = type().bus == EepromBus::I2C;
+    // A chip that answered before the end of the address is of the other organisation, which
+    // can be named.
+    const bool early = type().bus == EepromBus::Microwire && organisationDoubt_;
     if (!read)
-        host_.MessageBox(i2c ? AckMessage() : NoAnswerMessage(), "ERROR", Host::Kind::Error);
+        host_.MessageBox(i2c     ? AckMessage()
+                         : early ? std::string("No answer from the ") + type().name +
+                                       ": the chip answers as one wired for 16-bit words (ORG "
+                                       "high). Choose " +
+                                       OtherOrganisation() + " and read again."
+                                 : NoAnswerMessage(),
+                         "ERROR", Host::Kind::Error);
     host_.NormalCursor();
     lines_.SetI2CLines(0, 0, 0);
     if (!read)

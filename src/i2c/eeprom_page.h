@@ -133,6 +133,9 @@ private:
     bool readChipFor(const std::string& command);
     bool spiReadAll();
     bool microwireReadAll();
+    // The last 93Cxx read found the chip answering as one of the other organisation (x16 read as
+    // x8): its bytes are likely not the chip's.
+    bool organisationDoubt_ = false;
     // ChipSize bytes into EepromImage, byte i from next(i), with the progress window and Cancel;
     // false when next gave nothing, which ends the read there.
     bool readBytes(const std::function<std::optional<std::uint8_t>(int)>& next);
@@ -147,6 +150,9 @@ private:
     bool wordReads(MicrowireBus& wire, int index, std::uint32_t word);
     // The ERROR when a 93Cxx showed no write cycle after a write at `address`.
     std::string organisationMessage(int address) const;
+    // A 93Cxx type's organisation in words, and the type of the same size in the other one.
+    std::string OrganisationText() const;
+    std::string OtherOrganisation() const;
     // ProgramChip for a 25xx or 93Cxx.
     Outcome programSerial(std::int64_t start);
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;

@@ -60,7 +60,12 @@ void MicrowireBus::special(unsigned top)
 bool MicrowireBus::BeginRead(unsigned address)
 {
     Select();
-    instruction(0b10, address);
+    // All but the last address bit, then a look at DO: a chip drives it only once it has its
+    // whole address.
+    const std::uint32_t field = address & ((1u << addressBits_) - 1);
+    SendBits(((1u << (addressBits_ + 2)) | (0b10u << addressBits_) | field) >> 1, addressBits_ + 2);
+    endedEarly_ = !lines_.ReadAvrMiso();
+    SendBits(field & 1, 1);
     // The dummy 0 came with the last address bit; an empty socket's DO floats high.
     return !lines_.ReadAvrMiso();
 }

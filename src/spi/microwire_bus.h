@@ -31,6 +31,10 @@ public:
     // READ at `address`, CS left high: true when the chip answered with its dummy 0 bit, after
     // which ReadWord gives word after word.
     bool BeginRead(unsigned address);
+    // The last BeginRead saw DO low before its last address bit: the chip took one address bit
+    // fewer than this organisation sends, as a chip wired for 16-bit words does when it is read
+    // as bytes. Its words then come one bit early.
+    bool endedAddressEarly() const { return endedEarly_; }
     std::uint32_t ReadWord() { return ReceiveBits(wordBits_); }
     void WriteEnable() { special(0b11); }
     void WriteDisable() { special(0b00); }
@@ -55,6 +59,7 @@ private:
 
     int addressBits_;
     int wordBits_;
+    bool endedEarly_ = false;
 };
 
 } // namespace vardel

@@ -83,6 +83,11 @@ void QtHost::showHeldMessages()
         flush();
 }
 
+void QtHost::dropHeldMessages(Kind kind)
+{
+    std::erase_if(held_, [kind](const Held& h) { return h.kind == kind; });
+}
+
 vardel::Host::Result QtHost::show(const std::string& text, const std::string& caption, Kind kind,
                                   Buttons buttons, Icon icon)
 {

@@ -67,6 +67,8 @@ public:
     // then already says how the command ended when the box appears. Nests.
     void holdMessages() { ++holding_; }
     void showHeldMessages();
+    // Takes the held boxes of this kind away unshown.
+    void dropHeldMessages(Kind kind);
 
 private:
     struct Held {

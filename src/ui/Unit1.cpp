@@ -46,6 +46,9 @@
 TVentana* Ventana = nullptr;
 
 namespace {
+const char* kGridShowsImage =
+    "The chip was erased (every byte FF). The grid still shows the image, not the chip: Read chip "
+    "shows the chip.";
 const char* kCaption = "Vardel v1.2  by Tobren      -== BETATEST VERSION ==-";
 
 // The folder setting holds the dialog's last file name; the dialog opens in that file's folder.
@@ -242,12 +245,26 @@ int TVentana::runModal(QDialog& dialog)
 
 std::optional<std::string> TVentana::runFileDialog(QFileDialog& dialog)
 {
+    // A memory's dialog comes with that memory's last file opened (or saved), or with no name
+    // at all.
+    QString role = std::exchange(fileRole_, QString());
+    if (!role.isEmpty())
+        role += dialog.acceptMode() == QFileDialog::AcceptSave ? QStringLiteral(":save")
+                                                               : QStringLiteral(":open");
+    if (!role.isEmpty()) {
+        const auto last = lastFiles_.find(role);
+        dialog.selectFile(last != lastFiles_.end()
+                              ? last->second
+                              : QString::fromLatin1(vardel::kInitialDialogFileName));
+    }
     const bool chosen =
         execFileDialog ? execFileDialog(dialog) : dialog.exec() == QDialog::Accepted;
     const QString name = chosen ? chosenFileName(dialog) : QString();
     if (name.isEmpty())
         return std::nullopt;
     dialog.setProperty("lastFileName", name);
+    if (!role.isEmpty())
+        lastFiles_[role] = name;
     return QFile::encodeName(name).toStdString();
 }
 
@@ -272,7 +289,7 @@ void TVentana::releaseBoardAfterCommand()
     updateBoardLabel();
 }
 
-void TVentana::runChipCommand(const std::function<void()>& command)
+void TVentana::runChipCommand(const std::function<void()>& command, bool looksOnly)
 {
     if (operations_.busy() || !claimBoardForCommand())
         return;
@@ -283,8 +300,11 @@ void TVentana::runChipCommand(const std::function<void()>& command)
     // go.
     host_->holdMessages();
     command();
+    fileRole_.clear();
     setCommandsEnabled(true);
     releaseBoardAfterCommand();
+    if (closePending_ && looksOnly)
+        host_->dropHeldMessages(vardel::Host::Kind::Warning);
     host_->showHeldMessages();
     if (closePending_)
         QTimer::singleShot(0, this, &QWidget::close);
@@ -451,6 +471,12 @@ void TVentana::buildEepromPage()
     typeBar->addWidget(cbChip);
     typeBar->addStretch(1);
     layout->addLayout(typeBar);
+    lbGridShows = new QLabel(QString::fromLatin1(kGridShowsImage), tsEeprom);
+    lbGridShows->setObjectName(QStringLiteral("lbGridShows"));
+    lbGridShows->setWordWrap(true);
+    lbGridShows->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lbGridShows->setVisible(false);
+    layout->addWidget(lbGridShows);
 
     SG = new QTableView(tsEeprom);
     SG->setObjectName(QStringLiteral("SG"));
@@ -517,9 +543,11 @@ void TVentana::cbChipChange(int index)
         return;
     const int before = eeprom_->typeIndex();
     eeprom_->cbChipChange(index);
-    if (eeprom_->typeIndex() != before)
+    if (eeprom_->typeIndex() != before) {
+        lbGridShows->setVisible(false);
         host_->StatusText(std::string(eeprom_->type().name) + " chosen: the image was cleared to " +
                           "FF (" + std::to_string(eeprom_->ChipSize) + " bytes)");
+    }
     btnEraseAll->setVisible(eeprom_->type().bus == vardel::EepromBus::Microwire);
 }
 
@@ -527,6 +555,7 @@ void TVentana::Abrir1Click()
 {
     if (operations_.busy())
         return;
+    fileRole_ = kEepromPageFiles;
     const std::optional<std::string> name = runFileDialog(*OD);
     if (!name) {
         host_->StatusText("Open cancelled: no file chosen, the image is unchanged");
@@ -534,17 +563,20 @@ void TVentana::Abrir1Click()
     }
     const std::string shown =
         QFileInfo(QFile::decodeName(QByteArray::fromStdString(*name))).fileName().toStdString();
-    if (eeprom_->Abrir1Click(*name) == vardel::EepromPage::Outcome::Done)
+    if (eeprom_->Abrir1Click(*name) == vardel::EepromPage::Outcome::Done) {
+        lbGridShows->setVisible(false);
         host_->StatusText("Opened " + shown + " into the " + eeprom_->type().name + " image (" +
                           std::to_string(eeprom_->ChipSize) + " bytes)");
-    else
+    } else {
         host_->StatusText("Open failed: " + shown + " was not loaded, the image is unchanged");
+    }
 }
 
 void TVentana::Guardar1Click()
 {
     if (operations_.busy())
         return;
+    fileRole_ = kEepromPageFiles;
     const std::optional<std::string> name = runFileDialog(*SD);
     if (!name) {
         host_->StatusText("Save cancelled: no file chosen");
@@ -562,6 +594,7 @@ void TVentana::Leerchip1Click()
 {
     runChipCommand([this] {
         forgetEepromDifferences();
+        lbGridShows->setVisible(false);
         eeprom_->Leerchip1Click();
     });
 }
@@ -570,6 +603,7 @@ void TVentana::Grabarchip1Click()
 {
     runChipCommand([this] {
         forgetEepromDifferences();
+        lbGridShows->setVisible(false);
         eeprom_->Grabarchip1Click();
     });
 }
@@ -578,6 +612,7 @@ void TVentana::Verificar1Click()
 {
     runChipCommand([this] {
         forgetEepromDifferences();
+        lbGridShows->setVisible(false);
         eeprom_->Verificar1Click();
     });
     showFirstDifference();
@@ -587,7 +622,8 @@ void TVentana::EraseAllClick()
 {
     runChipCommand([this] {
         forgetEepromDifferences();
-        eeprom_->EraseAllClick();
+        // The chip now holds FF; the image, which the grid shows, is kept.
+        lbGridShows->setVisible(eeprom_->EraseAllClick() == vardel::EepromPage::Outcome::Done);
     });
 }
 
@@ -613,6 +649,13 @@ void TVentana::showFirstDifference()
 
 void TVentana::selectCell(const QModelIndex& cell)
 {
+    // A tool tip shown over a cell would name another byte once the grid scrolls: it goes at
+    // once (QToolTip::hideText lets it linger a moment).
+    for (QWidget* tip : QApplication::topLevelWidgets())
+        if (tip->inherits("QTipLabel") && tip->isVisible()) {
+            tip->hide();
+            tip->deleteLater();
+        }
     SG->setCurrentIndex(cell);
     SG->selectionModel()->select(cell, QItemSelectionModel::ClearAndSelect);
     SG->scrollTo(cell, QAbstractItemView::PositionAtCenter);

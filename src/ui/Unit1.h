@@ -6,10 +6,12 @@
 #include "hw/operation_lock.h"
 
 #include <QMainWindow>
+#include <QString>
 
 #include <array>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +118,10 @@ public:
     void btnFuseBitsClick();
     void mirrorAvrModel();
     static QString notebookPageCaption(QStackedWidget* notebook);
+    // Why a chip read with LB2 programmed shows "No memory lock features enabled.".
+    static constexpr const char* kLb2AloneNote =
+        "The chip holds LB2 programmed without LB1. This part counts LB2 only together with LB1, "
+        "so it has no lock: its flash and EEPROM can still be programmed and verified.";
 
     // Asks the running chip operation to end after the unit of work in hand (Stop, Escape).
     void stopOperation();
@@ -158,6 +164,8 @@ public:
     QAction* PreviousDifference;
     QPushButton* btnStop; // in the status bar, enabled while a chip operation runs
     QComboBox* cbChip;
+    // Over the grid after an erase-all: the grid shows the image, which the erase did not change.
+    QLabel* lbGridShows;
     QTableView* SG;
 
     QLabel* lbTipo;
@@ -216,8 +224,10 @@ protected:
     void FormDestroy();
 
     // Runs a command that talks to the chip: never two at once, and a close asked for meanwhile
-    // happens once it has ended.
-    void runChipCommand(const std::function<void()>& command);
+    // happens once it has ended. A command that only looks at the chip (`looksOnly`) and was
+    // stopped by that close lets the window close without its box saying it stopped: the chip
+    // is as it was, and the close question already said the operation would stop.
+    void runChipCommand(const std::function<void()>& command, bool looksOnly = false);
     // Takes the board for one operation (false: it was told why and the operation does not run)
     // and lets it go after it.
     bool claimBoardForCommand();
@@ -311,6 +321,14 @@ private:
     // The AVR page's Tab order: left to right, then top to bottom within each column.
     void setAvrTabOrder();
     static std::string dialogFileName(const QFileDialog& dialog);
+    // The file dialogs remember the last file opened and the last saved of each memory: the
+    // 24Cxx page's image, the AVR flash and the AVR internal EEPROM. A command names its memory
+    // before its dialog runs.
+    static constexpr const char* kEepromPageFiles = "eeprom-page";
+    static constexpr const char* kFlashFiles = "flash";
+    static constexpr const char* kInternalEepromFiles = "internal-eeprom";
+    QString fileRole_;
+    std::map<QString, QString> lastFiles_;
 
     vardel::PortIo& port_;
     vardel::Clock& clock_;
@@ -339,6 +357,8 @@ private:
     std::array<std::optional<std::uint8_t>, 4> chipBytes_{};
     bool lockRead_ = false;
     bool fuseRead_ = false;
+    // The last lock read found LB2 without LB1, which the editor shows as no lock.
+    bool lb2Alone_ = false;
     // The processor type the editors' bits belong to.
     std::string bitsOf_;
     EepromGridModel* gridModel_ = nullptr;

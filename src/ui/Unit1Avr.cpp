@@ -474,15 +474,18 @@ std::string TVentana::identificationText(bool identified) const
 }
 void TVentana::btnLeerFlashClick()
 {
+    fileRole_ = kFlashFiles;
     runChipCommand([this] { avr_->btnLeerFlashClick(); });
 }
 void TVentana::btnProgFlashClick()
 {
+    fileRole_ = kFlashFiles;
     runChipCommand([this] { avr_->btnProgFlashClick(); });
 }
 void TVentana::btnFLashVerifClick()
 {
-    runChipCommand([this] { avr_->btnFLashVerifClick(); });
+    fileRole_ = kFlashFiles;
+    runChipCommand([this] { avr_->btnFLashVerifClick(); }, true);
     showAvrDifferences();
 }
 
@@ -523,15 +526,18 @@ void TVentana::stepAvrDifference(bool forward)
 }
 void TVentana::btnLeerEEPIntClick()
 {
+    fileRole_ = kInternalEepromFiles;
     runChipCommand([this] { avr_->btnLeerEEPIntClick(); });
 }
 void TVentana::BitBtn1Click()
 {
+    fileRole_ = kInternalEepromFiles;
     runChipCommand([this] { avr_->BitBtn1Click(); });
 }
 void TVentana::btnEEPIntClick()
 {
-    runChipCommand([this] { avr_->btnEEPIntClick(); });
+    fileRole_ = kInternalEepromFiles;
+    runChipCommand([this] { avr_->btnEEPIntClick(); }, true);
     showAvrDifferences();
 }
 void TVentana::btnBorrarClick()
@@ -547,5 +553,5 @@ void TVentana::btnBorrarClick()
 }
 void TVentana::btnTestBlankClick()
 {
-    runChipCommand([this] { avr_->btnTestBlankClick(); });
+    runChipCommand([this] { avr_->btnTestBlankClick(); }, true);
 }

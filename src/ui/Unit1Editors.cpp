@@ -131,9 +131,15 @@ void TVentana::buildBitGroup(QWidget* parent, QGridLayout* grid, const BitGroupV
         if (const int n = view.editorBox) {
             CheckBoxes[n] = box;
             StateLabels[n] = state;
-            connect(box, &QCheckBox::clicked, this, [this, n] {
+            connect(box, &QCheckBox::clicked, this, [this, n](bool wanted) {
                 editor_->click(n);
                 mirrorEditorBox(n);
+                // The AT90S lock group's rule sets a refused box back: the user is told why.
+                if (editor_->checked(n) != wanted && n == LockFuseEditor::CheckBox2)
+                    host_->StatusText("LB2 was not ticked: it can only be programmed together "
+                                      "with LB1, tick LB1 first");
+                else if (editor_->checked(n) != wanted && n == LockFuseEditor::CheckBox1)
+                    host_->StatusText("LB1 stays ticked while LB2 is: clear LB2 first");
             });
             continue;
         }
@@ -270,10 +276,15 @@ void TVentana::showEditorNote()
     const char* how = lock && fuses ? "\"Read Lock Bits\" and \"Read Fuse Bits\""
                       : lock        ? "\"Read Lock Bits\""
                                     : "\"Read Fuse Bits\"";
-    lbEditorNote->setText(QStringLiteral("The %1 of this chip have not been read: their boxes stay "
-                                         "cleared until %2 reads them.")
-                              .arg(QLatin1String(what), QLatin1String(how)));
-    lbEditorNote->setVisible(lock || fuses);
+    QString note = QStringLiteral("The %1 of this chip have not been read: their boxes stay "
+                                  "cleared until %2 reads them.")
+                       .arg(QLatin1String(what), QLatin1String(how));
+    // Why a chip with a lock bit programmed shows no lock.
+    const bool lb2Alone = lb2Alone_ && !lock;
+    if (lb2Alone)
+        note = QString::fromLatin1(kLb2AloneNote);
+    lbEditorNote->setText(note);
+    lbEditorNote->setVisible(lock || fuses || lb2Alone);
     // The lock mode and the calibration byte are the chip's only once read.
     Memo1->setPlainText(lock ? QStringLiteral("Lock bits not read.")
                              : QString::fromStdString(editor_->Memo1()));
@@ -333,8 +344,10 @@ void TVentana::setBitsRead(bool lock, bool fuses)
 {
     lockRead_ = lock;
     fuseRead_ = fuses;
-    if (!lock && !fuses)
+    if (!lock && !fuses) {
         chipBytes_.fill(std::nullopt);
+        lb2Alone_ = false;
+    }
     enableBitsWrites();
     showEditorBits();
 }
@@ -403,10 +416,13 @@ vardel::AvrPage::Outcome TVentana::runBitsCommand(bool fuses, bool program)
     switch (outcome) {
     case Outcome::Done:
         // A read, or a write the chip was read back after: the editor holds what the chip does.
+        if (!fuses)
+            lb2Alone_ = !program && lockFuse_->lb2WithoutLb1();
         chipBitsRead(fuses);
         host_->StatusText(program ? "Programmed the " + what + " of " + avr_->model().lbTipo() +
                                         " and read them back"
-                                  : "Read the " + what + " of " + avr_->model().lbTipo());
+                                  : "Read the " + what + " of " + avr_->model().lbTipo() +
+                                        (lb2Alone_ && !fuses ? ": LB2 without LB1, no lock" : ""));
         break;
     case Outcome::Cancelled:
         // The confirmation read the chip: the editors show what it holds, not what it held.

@@ -18,7 +18,7 @@ TformConfig::TformConfig(QWidget* parent)
 {
     setObjectName(QStringLiteral("formConfig"));
     setWindowTitle(QStringLiteral("Configuration"));
-    setFixedSize(329, 280);
+    setFixedSize(329, 320);
     new DialogPlace(this);
 
     auto* caption = new QLabel(QStringLiteral("Communication delay factor:"), this);
@@ -56,16 +56,23 @@ TformConfig::TformConfig(QWidget* parent)
     edGpioMap->setObjectName(QStringLiteral("edGpioMap"));
     edGpioMap->setPlaceholderText(QString::fromLatin1(vardel::kGpioMapExample));
     edGpioMap->setGeometry(16, 170, 297, 26);
+    lbGpioError = new QLabel(this);
+    lbGpioError->setObjectName(QStringLiteral("lbGpioError"));
+    lbGpioError->setWordWrap(true);
+    lbGpioError->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lbGpioError->setGeometry(16, 200, 297, 40);
+    lbGpioError->setVisible(false);
+    connect(edGpioMap, &QLineEdit::textEdited, lbGpioError, &QLabel::hide);
 
     // AVR chips clocked as for a chip of unknown clock throughout, for long cables.
     cbSafePace = new QCheckBox(QStringLiteral("Safe AVR pace (long cables, slower)"), this);
     cbSafePace->setObjectName(QStringLiteral("cbSafePace"));
-    cbSafePace->setGeometry(16, 206, 297, 24);
+    cbSafePace->setGeometry(16, 246, 297, 24);
 
     btnAccept = new QPushButton(QStringLiteral("ACCEPT"), this);
     btnAccept->setObjectName(QStringLiteral("btnAccept"));
     btnAccept->setDefault(true);
-    btnAccept->setGeometry(120, 242, 90, 28);
+    btnAccept->setGeometry(120, 282, 90, 28);
     connect(btnAccept, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -83,6 +90,20 @@ void TformConfig::showEvent(QShowEvent* event)
 {
     FormShow();
     QDialog::showEvent(event);
+}
+
+void TformConfig::done(int result)
+{
+    const std::string map = edGpioMap->text().trimmed().toStdString();
+    std::string error;
+    if (!map.empty() && !vardel::ParseGpioMap(map, error)) {
+        lbGpioError->setText(QString::fromStdString("Not a GPIO map: " + error + "."));
+        lbGpioError->setVisible(true);
+        edGpioMap->setFocus();
+        return;
+    }
+    lbGpioError->setVisible(false);
+    QDialog::done(result);
 }
 
 // Escape does nothing in this dialog; Enter presses ACCEPT.

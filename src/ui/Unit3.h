@@ -21,6 +21,8 @@ public:
     QPushButton* btnAccept;
     QLineEdit* edGpioMap;
     QCheckBox* cbSafePace;
+    // What is wrong with the typed GPIO map; hidden while it is a map or empty.
+    QLabel* lbGpioError;
 
     void tbChange();
 
@@ -28,6 +30,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void FormShow();
     void keyPressEvent(QKeyEvent* event) override;
+    // However it is closed, the dialog stays open on a GPIO map that is not one, the typed
+    // text kept and what is wrong with it shown under it.
+    void done(int result) override;
 };
 
 extern TformConfig* formConfig;

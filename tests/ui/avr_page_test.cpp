@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -117,17 +118,33 @@ void AvrPageTest::lockBitRuleThroughClicks()
 {
     Program p;
     TVentana& w = *p.ventana;
-    insertAvr(p, "AT90S8535");
+    auto* chip = insertAvr(p, "AT90S8535");
     w.btnTipo->click();
     QCOMPARE(TVentana::notebookPageCaption(w.Notebook1), QStringLiteral("AT90Sxxxx"));
     QCheckBox* lb1 = w.CheckBoxes[1];
     QCheckBox* lb2 = w.CheckBoxes[2];
     const QString memo = w.Memo1->toPlainText();
     QCOMPARE(memo, QStringLiteral("No memory lock features \nenabled."));
-    lb2->click(); // refused: LB2 only with LB1
+    QVERIFY(w.lbEditorNote->isHidden());
+    lb2->click(); // refused, saying why: LB2 only with LB1
     QVERIFY(!lb2->isChecked());
     QCOMPARE(w.StateLabels[2]->text(), QStringLiteral("1"));
     QCOMPARE(w.Memo1->toPlainText(), memo);
+    QVERIFY2(w.lbStatus->text().startsWith(QStringLiteral("LB2 was not ticked: it can only be "
+                                                          "programmed together with LB1")),
+             qPrintable(w.lbStatus->text()));
+    // A chip holding LB2 alone shows no lock, and the page says why.
+    std::string error;
+    QVERIFY(chip->set("avr.lock", "FB", error));
+    w.btnReadLockBits->click();
+    QVERIFY(!lb1->isChecked() && !lb2->isChecked());
+    QCOMPARE(w.Memo1->toPlainText(), memo);
+    QVERIFY(!w.lbEditorNote->isHidden());
+    QCOMPARE(w.lbEditorNote->text(), QString::fromLatin1(TVentana::kLb2AloneNote));
+    QVERIFY(w.lbStatus->text().endsWith(QStringLiteral(": LB2 without LB1, no lock")));
+    QVERIFY(chip->set("avr.lock", "FF", error));
+    w.btnReadLockBits->click();
+    QVERIFY(w.lbEditorNote->isHidden());
     lb1->click();
     lb2->click();
     QVERIFY(lb1->isChecked() && lb2->isChecked());
@@ -380,6 +397,14 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
         highest = std::max(highest, v);
         ++moves;
     });
+    // Each memory's dialog comes with its own last file: none yet, then the flash's; the
+    // internal eeprom's is not the flash's.
+    QStringList offered;
+    const auto execFileDialog = w.execFileDialog;
+    w.execFileDialog = [&](QFileDialog& d) {
+        offered << QFileInfo(d.selectedFiles().value(0)).fileName();
+        return execFileDialog(d);
+    };
     p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
     w.btnProgFlash->click();
     QCOMPARE(p.messages, QStringList());
@@ -389,6 +414,25 @@ void AvrPageTest::flashProgramAndVerifyThroughTheDialogs()
     w.btnFLashVerif->click();
     QCOMPARE(p.messages, (QStringList{"Verification complete|VERIFICATION: OK !!!!!"}));
     QCOMPARE(p.dialogs, (QStringList{"Open file", "Select file to verify FLASH"}));
+    p.nextFile.clear();
+    w.BitBtn1->click();
+    QCOMPARE(offered, (QStringList{"*.hex", "blink-atmega163.hex", "*.hex"}));
+    // A file shorter than the flash: the status bar says how much of the flash it gave.
+    const QString kib = p.dir.path() + QStringLiteral("/one-kib.bin");
+    QFile bin(kib);
+    QVERIFY(bin.open(QIODevice::WriteOnly));
+    bin.write(QByteArray(1024, 0x5A));
+    bin.close();
+    p.nextFile = kib;
+    w.btnProgFlash->click();
+    QVERIFY2(w.lbStatus->text().endsWith(
+                 QStringLiteral(", not verified: 1024 from the file, the rest erased (0xFF)")),
+             qPrintable(w.lbStatus->text()));
+    QCOMPARE(chip->flash()[1023], std::uint8_t(0x5A));
+    QCOMPARE(chip->flash()[1024], std::uint8_t(0xFF));
+    p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
+    w.btnProgFlash->click();
+    p.messages.clear();
     QCOMPARE(w.OD->windowTitle(), QStringLiteral("Open file"));
     QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(p.board.data(), std::uint8_t(0x00));
@@ -631,28 +675,41 @@ void AvrPageTest::identifyReadsTheBitsIntoTheEditors()
     QCOMPARE(w.lbStatus->text(), QStringLiteral("Identify failed: processor not detected"));
 }
 
+// Closing while a command runs asks, stops it after the unit in hand with the lines low and
+// closes at once; only a stopped write says what it left in the chip.
 void AvrPageTest::closingDuringAProgramStopsItWithTheLinesLow()
 {
-    Program p;
-    TVentana& w = *p.ventana;
-    auto* chip = insertAvr(p, "ATmega163");
-    w.show();
-    p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
-    QObject::connect(w.prFlash, &QProgressBar::valueChanged, w.prFlash, [&](int v) {
-        if (v == 3)
-            w.close();
-    });
-    w.btnProgFlash->click();
-    for (int i = 0; i < 10 && w.isVisible(); ++i)
-        QCoreApplication::processEvents();
-    QVERIFY(!w.isVisible());
-    QCOMPARE(p.messages.size(), 2);
-    QVERIFY(p.messages[0].startsWith(QStringLiteral("WARNING:|A chip operation is running.")));
-    QCOMPARE(p.messages[1],
-             QStringLiteral("WARNING:|Operation stopped: the chip may be partly written."));
-    QCOMPARE(w.prFlash->value(), 3);
-    QCOMPARE(p.board.data(), std::uint8_t(0x00));
-    QCOMPARE(chip->flash()[0], std::uint8_t(0x0C)); // the start was written
+    const struct {
+        bool program;
+        const char* box; // after the close question
+    } cases[] = {{true, "WARNING:|Operation stopped: the chip may be partly written."},
+                 {false, nullptr}};
+    for (const auto& c : cases) {
+        Program p;
+        TVentana& w = *p.ventana;
+        auto* chip = insertAvr(p, "ATmega163");
+        const std::vector<std::uint8_t> blank = chip->flash();
+        w.show();
+        p.nextFile = QStringLiteral(SAMPLES_DIR "/blink-atmega163.hex");
+        QObject::connect(w.prFlash, &QProgressBar::valueChanged, w.prFlash, [&](int v) {
+            if (v == 3)
+                w.close();
+        });
+        (c.program ? w.btnProgFlash : w.btnTestBlank)->click();
+        for (int i = 0; i < 10 && w.isVisible(); ++i)
+            QCoreApplication::processEvents();
+        QVERIFY(!w.isVisible());
+        QCOMPARE(p.messages.size(), c.box ? 2 : 1);
+        QVERIFY(p.messages[0].startsWith(QStringLiteral("WARNING:|A chip operation is running.")));
+        if (c.box)
+            QCOMPARE(p.messages[1], QString::fromLatin1(c.box));
+        QCOMPARE(w.prFlash->value(), 3);
+        QCOMPARE(p.board.data(), std::uint8_t(0x00));
+        // The start was written, or nothing.
+        QCOMPARE(chip->flash()[0], c.program ? std::uint8_t(0x0C) : blank[0]);
+        if (!c.program)
+            QVERIFY(w.lbStatus->text().startsWith(QStringLiteral("Blank test stopped at 0x")));
+    }
 }
 
 // Parts that answer one signature with other bits: the window names all of them and offers the

@@ -44,6 +44,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <csignal>
 #include <filesystem>
@@ -81,6 +82,7 @@ private slots:
     void messageBoxesCarryTheirIconAndWholeCaption();
     void theKeyboardReachesTheCommands();
     void aDialogShownAgainOpensWhereItWas();
+    void theGridSaysWhatItShows();
 };
 
 namespace {
@@ -412,6 +414,31 @@ void MainWindowTest::configurationDialog()
     QCOMPARE(p.messages.size(), 1);
     QVERIFY(p.messages[0].startsWith(QStringLiteral(
         "ERROR|The GPIO map was not kept: 'd0=x' in the GPIO map is not NAME=LINE")));
+    // The safe AVR pace is kept at once, and the AVR page's next session keeps XTAL pulses.
+    for (const bool safe : {true, false}) {
+        w.execModal = [&](QDialog&) {
+            p.config->cbSafePace->setChecked(safe);
+            return int(QDialog::Accepted);
+        };
+        w.Configuracion2->trigger();
+        QCOMPARE(p.reopenStore()->ReadInteger("AVR_SAFE_PACE", -1), safe ? 1 : 0);
+        QCOMPARE(w.avr().serial().safePace(), safe);
+    }
+    // In the dialog itself, ACCEPT on a map that is none keeps it open with the typed text and
+    // says what is wrong; a map closes it.
+    p.config->show();
+    for (const char* typed : {"d0=x", "d0=17,d1=17,d2=17,d3=23,d4=24,d5=25,d6=5,in=6"}) {
+        p.config->edGpioMap->setText(QString::fromLatin1(typed));
+        p.config->btnAccept->click();
+        const bool map = typed[3] != 'x';
+        QCOMPARE(p.config->isVisible(), !map);
+        QCOMPARE(p.config->edGpioMap->text(), QString::fromLatin1(typed));
+        QCOMPARE(p.config->lbGpioError->isVisible(), !map);
+        if (!map)
+            QVERIFY2(p.config->lbGpioError->text().contains(
+                         QStringLiteral("'d0=x' in the GPIO map is not NAME=LINE")),
+                     qPrintable(p.config->lbGpioError->text()));
+    }
 }
 
 void MainWindowTest::configurationDialogClampsStoredFactors()
@@ -819,8 +846,10 @@ void MainWindowTest::theProgressWindowIsAToolOfTheMainWindow()
     const Qt::WindowFlags flags = p.progreso->windowFlags();
     QCOMPARE(p.progreso->parentWidget(), p.ventana.get());
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
-    QVERIFY(flags & Qt::CustomizeWindowHint);
-    QVERIFY(flags & Qt::WindowTitleHint);
+    // No frame from the window manager, whose buttons it would get: its own title instead.
+    QVERIFY(flags & Qt::FramelessWindowHint);
+    QCOMPARE(p.progreso->lbTitle->text(), p.progreso->windowTitle());
+    QCOMPARE(p.progreso->lbTitle->geometry().top(), 1);
     for (const Qt::WindowType hint :
          {Qt::WindowStaysOnTopHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
           Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint})
@@ -955,6 +984,72 @@ void MainWindowTest::aDialogShownAgainOpensWhereItWas()
         QCOMPARE(d->geometry(), first);
         d->hide();
     }
+}
+
+// The grid shows the image: a 93Cxx read in the other organisation is told, the image after an
+// erase-all is said not to be the chip, and a tool tip over a cell goes when F8 scrolls away.
+void MainWindowTest::theGridSaysWhatItShows()
+{
+    // An x16 chip read as x8 gives its first word one bit early: its top bit is taken for the
+    // dummy 0 bit, so with that bit set the chip seems not to answer.
+    const struct {
+        const char *chip, *chosen;
+        bool warns;
+        std::uint8_t first;
+    } reads[] = {{"93C46x16", "93C46x8", true, 0x41},
+                 {"93C46x16", "93C46x8", true, 0xC1},
+                 {"93C46x16", "93C46x16", false, 0x41},
+                 {"93C46x8", "93C46x8", false, 0x41}};
+    for (const auto& r : reads) {
+        Program p;
+        TVentana& w = *p.ventana;
+        auto chip = sim::MakeAvrSocketEeprom(r.chip);
+        for (std::size_t i = 0; i < chip->memory().size(); ++i)
+            chip->memory()[i] = i ? std::uint8_t(0x41 + i % 26) : r.first;
+        const std::vector<std::uint8_t> held = chip->memory();
+        auto* raw = chip.get();
+        p.board.insertAvr(std::move(chip));
+        w.PageControl1->setCurrentIndex(1);
+        w.cbChip->setCurrentIndex(FindEepromType(r.chosen));
+        w.ToolButton3->trigger();
+        const QString status = w.lbStatus->text();
+        QCOMPARE(p.messages.size(), r.warns ? 1 : 0);
+        QCOMPARE(p.messages.join(QString()).contains(QStringLiteral("Choose 93C46x16 and read")),
+                 r.warns);
+        if (r.first & 0x80)
+            continue;
+        QCOMPARE(status.contains(QStringLiteral("Choose 93C46x16 and read again")), r.warns);
+        QVERIFY2(status.contains(QByteArray(r.chosen).endsWith("x8")
+                                     ? QStringLiteral("(x8, ORG low)")
+                                     : QStringLiteral("(x16, ORG high)")),
+                 qPrintable(status));
+        QCOMPARE(std::equal(held.begin(), held.end(), w.eeprom().EepromImage.begin()), !r.warns);
+        if (r.warns)
+            continue;
+        // ERAL: the chip holds FF, the grid still the image, and says so until the chip is read.
+        w.btnEraseAll->trigger();
+        QVERIFY(std::ranges::all_of(raw->memory(), [](std::uint8_t b) { return b == 0xFF; }));
+        QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("41"));
+        QVERIFY(!w.lbGridShows->isHidden());
+        w.ToolButton3->trigger();
+        QVERIFY(w.lbGridShows->isHidden());
+        QCOMPARE(w.SG->model()->index(0, 1).data().toString(), QStringLiteral("FF"));
+    }
+
+    Program p;
+    TVentana& w = *p.ventana;
+    sim::Eeprom24Cxx* chip = insertChip(p, "24C256");
+    w.show();
+    w.PageControl1->setCurrentIndex(1);
+    w.cbChip->setCurrentIndex(FindEepromType("24C256"));
+    w.ToolButton3->trigger();
+    chip->memory()[0x7000] ^= 0x01;
+    w.ToolButton5->trigger();
+    QToolTip::showText(w.SG->viewport()->mapToGlobal(QPoint(40, 10)), QStringLiteral("0x0000"),
+                       w.SG->viewport());
+    QVERIFY(QToolTip::isVisible());
+    w.nextDifferenceClick();
+    QVERIFY(!QToolTip::isVisible());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -8,7 +8,10 @@
 // lockout-confirmation (the confirmation of a write that ends serial programming), about, progress
 // (during a read), configuration, manual-line-test, message-box, eeprom-25256 and eeprom-93c46x16
 // (a 25xx or 93Cxx read on the AVR socket's lines), eeprom-protected (the question before
-// programming a write-protected 25xx).
+// programming a write-protected 25xx), status-bar (the main window after a verify with
+// differences, stepped with F8: run it on a 1024x700 screen, and on a 1600x1000 one with
+// QT_SCALE_FACTOR=1.5). The main window, frame and title bar included, is made to fit the
+// screen's available room.
 #include "hw/bit_timing.h"
 #include "hw/settings.h"
 #include "i2c/eeprom_types.h"
@@ -36,6 +39,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -52,7 +56,7 @@ int main(int argc, char** argv)
     if (argc != 3) {
         std::fprintf(stderr,
                      "usage: screenshot eeprom-page|eeprom-verify|avr-DEVICE|about|progress|"
-                     "configuration|manual-line-test|message-box OUT.png\n");
+                     "configuration|manual-line-test|message-box|status-bar OUT.png\n");
         return 2;
     }
     const QString what = QString::fromLocal8Bit(argv[1]);
@@ -124,7 +128,7 @@ int main(int argc, char** argv)
     } else if (what == QLatin1String("eeprom-page")) {
         insertEeprom("24C04");
         w.Leerchip1Click();
-    } else if (what == QLatin1String("eeprom-verify")) {
+    } else if (what == QLatin1String("eeprom-verify") || what == QLatin1String("status-bar")) {
         auto* chip = insertEeprom("24C16");
         w.Leerchip1Click();
         chip->memory()[0x5A3] ^= 0x20;
@@ -219,9 +223,18 @@ int main(int argc, char** argv)
         return 2;
     }
     int status = 1;
+    // Once the window manager has framed it: the main window is shrunk, where it must be, and
+    // moved so that its frame fits the screen's room.
+    QTimer::singleShot(300, [&] {
+        const QRect room = w.screen()->availableGeometry();
+        const QSize frame = w.frameGeometry().size() - w.geometry().size();
+        w.resize(std::min(w.width(), room.width() - frame.width()),
+                 std::min(w.height(), room.height() - frame.height()));
+        w.move(room.topLeft());
+    });
     // The window as the screen shows it, with the frame and title bar a window manager gave it
     // (run under one to see them).
-    QTimer::singleShot(300, [&] {
+    QTimer::singleShot(900, [&] {
         const QRect area = target->frameGeometry();
         status = QApplication::primaryScreen()
                          ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
