@@ -518,6 +518,8 @@ bool ChipAnswers(LineDriver& lines, Clock& clock, BitTiming& timing, const Proje
         bus.SpiIdle();
         return bus.ReadStatus() != 0xFF;
     }
+    case EepromBus::SpiFlash:
+        break;
     case EepromBus::Microwire: {
         MicrowireBus bus(lines, timing, type.addressBits, type.wordBits);
         bus.MicrowireIdle();

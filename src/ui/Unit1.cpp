@@ -437,7 +437,7 @@ void TVentana::buildEepromPage()
     cbChip = new QComboBox(tsEeprom);
     cbChip->setObjectName(QStringLiteral("cbChip"));
     cbChip->setEditable(false);
-    for (const auto& type : vardel::kEepromTypes)
+    for (const auto& type : vardel::EepromList())
         cbChip->addItem(QString::fromLatin1(type.entry));
     // Choosing the entry already shown again is no change: the image stays.
     connect(cbChip, &QComboBox::currentIndexChanged, this, &TVentana::cbChipChange);
@@ -511,9 +511,18 @@ void TVentana::cbChipChange(int index)
     const int before = eeprom_->typeIndex();
     eeprom_->cbChipChange(index);
     if (eeprom_->typeIndex() != before)
-        host_->StatusText(std::string(eeprom_->type().name) + " chosen: the image was cleared to " +
-                          "FF (" + std::to_string(eeprom_->ChipSize) + " bytes)");
-    btnEraseAll->setVisible(eeprom_->type().bus == vardel::EepromBus::Microwire);
+        host_->StatusText(eeprom_->ChipSize == 0
+                              ? std::string(eeprom_->type().entry) +
+                                    " chosen: a read or program sizes the image by the chip"
+                              : std::string(eeprom_->type().name) +
+                                    " chosen: the image was cleared to FF (" +
+                                    std::to_string(eeprom_->ChipSize) + " bytes)");
+    const vardel::EepromBus bus = eeprom_->type().bus;
+    btnEraseAll->setVisible(bus == vardel::EepromBus::Microwire ||
+                            bus == vardel::EepromBus::SpiFlash);
+    btnEraseAll->setText(bus == vardel::EepromBus::SpiFlash ? QStringLiteral("Erase chip")
+                                                            : QStringLiteral("Erase chip (ERAL)"));
+    btnEraseAll->setToolTip(btnEraseAll->text());
 }
 
 void TVentana::Abrir1Click()
