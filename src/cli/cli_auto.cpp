@@ -7,6 +7,7 @@
 #include "production/auto_run.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
 
 #include <cstdio>
 #include <string>
@@ -28,6 +29,14 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
             auto chip = sim::MakeAvrChip(part, "", error);
             if (!chip) {
                 std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+                return false;
+            }
+            board->insertAvr(std::move(chip));
+        } else if (job.project.socket == ProjectSocket::SpiFlash) {
+            auto chip = sim::MakeSpiFlashChip(part);
+            if (!chip) {
+                std::fprintf(stderr, "ERROR: the simulated board has no %s (it has %s)\n",
+                             part.c_str(), sim::SpiFlashChip::typeNames().c_str());
                 return false;
             }
             board->insertAvr(std::move(chip));

@@ -255,7 +255,10 @@ void AutoPanel::btnAutoClick()
         job_->hold.reset();
         static_cast<vardel::Host&>(window_.host())
             .MessageBox(std::string("The open project is for the ") +
-                            (avr ? "AVR socket" : "24CXXX socket") +
+                            (avr ? "AVR socket"
+                             : job_->project.socket == vardel::ProjectSocket::SpiFlash
+                                 ? "SPI flash on the 24CXXX page"
+                                 : "24CXXX socket") +
                             ": switch to its page to run it.\rNothing was written.",
                         "ERROR", vardel::Host::Kind::Error);
         return;
@@ -302,7 +305,9 @@ void AutoPanel::btnAutoClick()
     // The EEPROM page shows the chip's type and, in the grid, what the chip now holds; the status
     // line keeps the run's outcome.
     if (!avr && result == vardel::AutoRun::Result::Ok) {
-        window_.cbChip->setCurrentIndex(vardel::FindEepromType(job_->project.part));
+        window_.cbChip->setCurrentIndex(job_->project.socket == vardel::ProjectSocket::SpiFlash
+                                            ? vardel::FindFlashEntry(job_->project.part)
+                                            : vardel::FindEepromType(job_->project.part));
         window_.runChipCommand([this] { window_.eeprom_->ReadChip(); });
         window_.host().StatusText(done);
     }
