@@ -4,10 +4,12 @@
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
 #include "hw/file_names.h"
+#include "hw/settings.h"
 #include "production/auto_run.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
 #include "sim/spi_flash_chip.h"
+#include "spi/flash_voltage.h"
 
 #include <cstdio>
 #include <string>
@@ -157,6 +159,10 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
     };
     for (const std::string& image : ImagesText(job))
         CliHost::note("image " + image);
+    if (job.project.socket == ProjectSocket::SpiFlash) {
+        Settings settings;
+        WarnFlashVoltageOnce(ctx.board->port(), settings, *ctx.host);
+    }
     if (words.waitForChip && ctx.board->sim())
         return usageError(QStringLiteral(
             "--wait-for-chip is for a real board: the simulated board puts each chip in itself"));

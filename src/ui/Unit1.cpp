@@ -13,6 +13,7 @@
 #include "hw/settings.h"
 #include "hw/startup.h"
 #include "i2c/eeprom_page.h"
+#include "spi/flash_voltage.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
 #include "ui/UnAbout.h"
@@ -562,6 +563,7 @@ void TVentana::Guardar1Click()
 
 void TVentana::Leerchip1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         eeprom_->Leerchip1Click();
@@ -570,6 +572,7 @@ void TVentana::Leerchip1Click()
 
 void TVentana::Grabarchip1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         eeprom_->Grabarchip1Click();
@@ -578,6 +581,7 @@ void TVentana::Grabarchip1Click()
 
 void TVentana::Verificar1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         eeprom_->Verificar1Click();
@@ -587,10 +591,17 @@ void TVentana::Verificar1Click()
 
 void TVentana::EraseAllClick()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         eeprom_->EraseAllClick();
     });
+}
+
+void TVentana::warnFlashVoltage()
+{
+    if (!operations_.busy() && eeprom_->flashChosen())
+        vardel::WarnFlashVoltageOnce(port_, settings_, *host_);
 }
 
 void TVentana::showFirstDifference()

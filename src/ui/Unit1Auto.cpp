@@ -2,6 +2,7 @@
 
 #include "files/file_access.h"
 #include "i2c/eeprom_types.h"
+#include "spi/flash_voltage.h"
 #include "ui/QtHost.h"
 #include "ui/Unit1.h"
 
@@ -263,6 +264,8 @@ void AutoPanel::btnAutoClick()
                         "ERROR", vardel::Host::Kind::Error);
         return;
     }
+    if (job_->project.socket == vardel::ProjectSocket::SpiFlash)
+        vardel::WarnFlashVoltageOnce(window_.port_, window_.settings_, window_.host());
     vardel::AutoRun::Result result = vardel::AutoRun::Result::Refused;
     std::string done;
     setEnabled(false);

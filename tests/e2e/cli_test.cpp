@@ -2105,6 +2105,28 @@ TEST_F(Cli, AWriteIntoAProtectedRangeIsRefusedNamingItUnlessTheBitsMayBeCleared)
     EXPECT_EQ(cli("--clear-protection flash erase").status, 0);
 }
 
+// The voltage warning comes once, before the first flash command; an SPI flash project then runs
+// a batch of fresh simulated chips, each logged as the other sockets' are.
+TEST_F(Cli, TheVoltageWarningComesOnceAndAFlashProjectRunsABatch)
+{
+    ASSERT_EQ(cli("sim insert-flash GD25Q16").status, 0);
+    const Streams first = apart("flash identify");
+    EXPECT_NE(first.err.find("WARNING: Most SPI flash chips are 3.3 V parts"), std::string::npos)
+        << first.err;
+    EXPECT_EQ(apart("flash identify").err.find("3.3 V"), std::string::npos);
+
+    std::ofstream(file("fw.bin"), std::ios::binary) << randomImage(3000, 11);
+    std::ofstream(file("p.vardel")) << "socket = spi-flash\npart = GD25Q16\nflash = fw.bin\n"
+                                       "log = runs.csv\n";
+    const Result r = cli("auto " + file("p.vardel") + " --count 2");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Batch: 2 good, 0 failed"), std::string::npos) << r.out;
+    const std::string log = readAll(file("runs.csv"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
+    ASSERT_EQ(cli("sim export flash " + file("chip.bin")).status, 0);
+    EXPECT_EQ(readAll(file("chip.bin")).substr(0, 3000), randomImage(3000, 11));
+}
+
 TEST_F(Cli, AnEmptySocketIsNoChipWithAWiringHint)
 {
     ASSERT_EQ(cli("sim remove avr").status, 0);

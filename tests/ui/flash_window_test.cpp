@@ -2,6 +2,7 @@
 #include "i2c/eeprom_page.h"
 #include "program_fixture.h"
 #include "sim/spi_flash_chip.h"
+#include "spi/flash_voltage.h"
 #include "ui/EepromGridModel.h"
 
 #include <QAction>
@@ -22,11 +23,14 @@ private slots:
     void aProtectedFlashIsAskedAboutWithCancelTheDefault();
     void anotherPartThanTheOneChosenIsRefused();
     void cancelAndCloseEndAReadWithTheLinesLow();
+    void theVoltageWarningComesOnceBeforeTheFirstFlashCommand();
 };
 
 namespace {
+// The chip in the AVR socket, and the voltage warning taken as given before.
 sim::SpiFlashChip* insertFlash(Program& p, const char* part, unsigned seed = 5)
 {
+    p.settings->WriteString(kFlashVoltageKey, "1");
     auto chip = sim::MakeSpiFlashChip(part);
     auto* raw = chip.get();
     std::mt19937 rng(seed);
@@ -199,6 +203,34 @@ void FlashWindowTest::cancelAndCloseEndAReadWithTheLinesLow()
         QVERIFY(!p.progreso->isVisible());
         QCOMPARE(p.board.data(), std::uint8_t(0x00));
     }
+}
+
+void FlashWindowTest::theVoltageWarningComesOnceBeforeTheFirstFlashCommand()
+{
+    Program p;
+    insertFlash(p, "GD25Q16");
+    p.settings->WriteString(kFlashVoltageKey, "");
+    TVentana& w = *p.ventana;
+    // An EEPROM type's command says nothing of it.
+    choose(w, FindEepromType("25040"));
+    w.ToolButton3->trigger();
+    QVERIFY(!p.messages.join(QString()).contains(QStringLiteral("3.3 V")));
+    p.messages.clear();
+    choose(w, FindFlashEntry("GD25Q16"));
+    bool beforeAnyAccess = false;
+    w.host().answerMessage = [&](const std::string& text, const std::string& caption, Host::Buttons,
+                                 Host::Icon) {
+        p.messages << QString::fromStdString(caption + "|" + text);
+        if (text == kFlashVoltageWarning)
+            beforeAnyAccess = p.board.data() == 0x00 && w.eeprom().EepromImage[0] == 0xFF;
+        return Host::Result::Ok;
+    };
+    for (int run = 0; run < 2; ++run)
+        w.ToolButton3->trigger();
+    QCOMPARE(p.messages, QStringList{QStringLiteral("WARNING:|") + kFlashVoltageWarning});
+    QVERIFY(beforeAnyAccess);
+    p.stop();
+    QCOMPARE(p.reopenStore()->ReadString(kFlashVoltageKey, ""), std::string("1"));
 }
 
 QTEST_MAIN(FlashWindowTest)
