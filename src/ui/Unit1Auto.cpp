@@ -306,11 +306,11 @@ void AutoPanel::btnAutoClick()
     if (avr && result == vardel::AutoRun::Result::Ok)
         window_.identify();
     // The EEPROM page shows the chip's type and, in the grid, what the chip now holds; the status
-    // line keeps the run's outcome.
-    if (!avr && result == vardel::AutoRun::Result::Ok) {
-        window_.cbChip->setCurrentIndex(job_->project.socket == vardel::ProjectSocket::SpiFlash
-                                            ? vardel::FindFlashEntry(job_->project.part)
-                                            : vardel::FindEepromType(job_->project.part));
+    // line keeps the run's outcome. A flash is not read back: on a parallel port that takes
+    // minutes a chip.
+    if (!avr && result == vardel::AutoRun::Result::Ok &&
+        job_->project.socket != vardel::ProjectSocket::SpiFlash) {
+        window_.cbChip->setCurrentIndex(vardel::FindEepromType(job_->project.part));
         window_.runChipCommand([this] { window_.eeprom_->ReadChip(); });
         window_.host().StatusText(done);
     }

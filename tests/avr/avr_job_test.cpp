@@ -234,41 +234,6 @@ TEST(AutoRun, AChipAnswersInItsSocketUntilItIsTakenOut)
     }
 }
 
-// An SPI flash project: the image with each chip's serial number programmed and verified, the
-// flash's CRC in the log; a second run of a blank-only project finds the chip written.
-TEST(AutoRun, AnSpiFlashTakesItsImageAndSerialNumber)
-{
-    AutoRig rig;
-    auto flash = sim::MakeSpiFlashChip("GD25Q16");
-    sim::SpiFlashChip& chip = *flash;
-    rig.board.insertAvr(std::move(flash));
-    std::string image(5000, '\0');
-    for (std::size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 7);
-    rig.file("fw.bin", image);
-    const std::string project =
-        rig.file("p.vardel", "socket = spi-flash\npart = GD25Q16\nflash = fw.bin\n"
-                             "blank-only = yes\nserial.memory = flash\nserial.address = 0x2000\n"
-                             "serial.length = 2\nserial.format = big-endian\n"
-                             "serial.next = 0x0102\nlog = runs.csv\n");
-    for (const AutoRun::Result expected : {AutoRun::Result::Ok, AutoRun::Result::Refused}) {
-        AutoJobLoad load = LoadAutoJob(project);
-        ASSERT_TRUE(load.ok()) << load.error;
-        AutoRun run(rig.lines, rig.clock, rig.timing, rig.host, rig.lock);
-        EXPECT_EQ(run.run(load.job), expected);
-        EXPECT_EQ(rig.board.data(), 0x00);
-    }
-    std::vector<std::uint8_t> expected(chip.memory().size(), 0xFF);
-    std::copy(image.begin(), image.end(), expected.begin());
-    expected[0x2000] = 0x01;
-    expected[0x2001] = 0x02;
-    EXPECT_EQ(chip.memory(), expected);
-    const std::string log = rig.read("runs.csv");
-    EXPECT_NE(log.find(",GD25Q16,,258,0x"), std::string::npos) << log;
-    EXPECT_NE(log.find(",ok,"), std::string::npos) << log;
-    EXPECT_NE(log.find("the chip is not blank"), std::string::npos) << log;
-}
-
 // blank-only: the same chip run twice, or a locked one, is refused before anything is written,
 // and takes no number.
 TEST(AutoRun, BlankOnlyRefusesAChipThatHoldsAnything)

@@ -1,4 +1,3 @@
-#include "hw/outcome_text.h"
 #include "sim/sim_board.h"
 #include "spi/flash_voltage.h"
 #include "support/recording.h"
@@ -40,23 +39,5 @@ TEST(FlashVoltage, IsSaidOnceAndOnlyOnAParallelPort)
         EXPECT_EQ(host.messages().size(), c.said ? 1u : 0u);
         EXPECT_EQ(settings.ReadString(kFlashVoltageKey, ""), c.said ? "1" : c.warnedBefore);
         EXPECT_FALSE(WarnFlashVoltageOnce(port, settings, host));
-    }
-}
-
-TEST(FlashVoltage, ProgressTextsGiveAmountsAndSpeeds)
-{
-    const struct {
-        std::uint64_t bytes;
-        std::int64_t ns;
-        const char *amount, *speed;
-    } cases[] = {
-        {512, 0, "512 B", ""},
-        {48 * 1024, 1'000'000'000, "48 KiB", "48 KiB/s"},
-        {1258291, 2'000'000'000, "1.2 MiB", "614 KiB/s"},
-        {8u << 20, 200'000'000'000, "8 MiB", "41 KiB/s"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(BytesText(c.bytes), c.amount);
-        EXPECT_EQ(SpeedText(c.bytes, c.ns), c.speed);
     }
 }

@@ -18,10 +18,9 @@
 class FlashWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void theListOffersAutoDetectAndTheParts();
     void readProgramVerifyAndEraseGoThroughTheFlash();
     void aProtectedFlashIsAskedAboutWithCancelTheDefault();
-    void anotherPartThanTheOneChosenIsRefused();
+    void theListOffersThePartsAndRefusesAnotherThanTheOneChosen();
     void cancelAndCloseEndAReadWithTheLinesLow();
     void theVoltageWarningComesOnceBeforeTheFirstFlashCommand();
 };
@@ -51,21 +50,6 @@ QString cell(TVentana& w, int row, int column)
     return w.SG->model()->index(row, column).data().toString();
 }
 } // namespace
-
-void FlashWindowTest::theListOffersAutoDetectAndTheParts()
-{
-    Program p;
-    TVentana& w = *p.ventana;
-    QCOMPARE(w.cbChip->itemText(kFlashAutoDetect), QStringLiteral("SPI flash (auto-detect)"));
-    QCOMPARE(w.cbChip->count(), kFlashAutoDetect + 1 + int(SpiFlashParts().size()));
-    // An 8 MiB part's grid: a million rows, addressed with six digits, made only when shown.
-    choose(w, FindFlashEntry("W25Q64"));
-    QCOMPARE(w.SG->model()->rowCount(), 8 * 1024 * 1024 / 8);
-    QCOMPARE(cell(w, 8 * 1024 * 1024 / 8 - 1, 0), QStringLiteral("7FFFF8"));
-    QCOMPARE(cell(w, 8 * 1024 * 1024 / 8 - 1, 8), QStringLiteral("FF"));
-    QVERIFY(w.btnEraseAll->isVisible());
-    QCOMPARE(w.btnEraseAll->text(), QStringLiteral("Erase chip"));
-}
 
 void FlashWindowTest::readProgramVerifyAndEraseGoThroughTheFlash()
 {
@@ -156,13 +140,19 @@ void FlashWindowTest::aProtectedFlashIsAskedAboutWithCancelTheDefault()
     }
 }
 
-void FlashWindowTest::anotherPartThanTheOneChosenIsRefused()
+void FlashWindowTest::theListOffersThePartsAndRefusesAnotherThanTheOneChosen()
 {
     Program p;
     sim::SpiFlashChip* chip = insertFlash(p, "GD25Q16");
     const std::vector<std::uint8_t> before = chip->memory();
     TVentana& w = *p.ventana;
+    QCOMPARE(w.cbChip->itemText(kFlashAutoDetect), QStringLiteral("SPI flash (auto-detect)"));
+    QCOMPARE(w.cbChip->count(), kFlashAutoDetect + 1 + int(SpiFlashParts().size()));
+    // An 8 MiB part's grid: a million rows, addressed with six digits, made only when shown.
     choose(w, FindFlashEntry("W25Q64"));
+    QCOMPARE(w.SG->model()->rowCount(), 8 * 1024 * 1024 / 8);
+    QCOMPARE(cell(w, 8 * 1024 * 1024 / 8 - 1, 0), QStringLiteral("7FFFF8"));
+    QCOMPARE(w.btnEraseAll->text(), QStringLiteral("Erase chip"));
     w.ToolButton4->trigger();
     QCOMPARE(p.messages.size(), 1);
     QVERIFY2(p.messages[0].startsWith(QStringLiteral("ERROR|The chip is a GD25Q16 (JEDEC ID C8 40 "
