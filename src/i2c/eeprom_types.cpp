@@ -58,11 +58,11 @@ int FindFlashEntry(std::string_view name)
     return -1;
 }
 
-std::string FlashEntryNames()
+std::string FlashPartNames()
 {
-    std::string names = "auto";
+    std::string names;
     for (const SpiFlashPart& part : SpiFlashParts())
-        names += std::string(", ") + part.name;
+        names += (names.empty() ? "" : ", ") + std::string(part.name);
     return names;
 }
 

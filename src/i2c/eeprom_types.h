@@ -97,8 +97,8 @@ inline constexpr int kFlashAutoDetect = static_cast<int>(kEepromTypes.size());
 // The list index of an SPI flash entry by its part name ("w25q64"), or "auto" for the
 // auto-detect entry; -1 for any other name.
 int FindFlashEntry(std::string_view name);
-// "auto, W25X40, W25Q16, ..." for messages.
-std::string FlashEntryNames();
+// "W25X40, W25Q16, ..." for messages.
+std::string FlashPartNames();
 
 // "24C01, 24C02, ..., 93C86x16" for messages.
 std::string EepromTypeNames();

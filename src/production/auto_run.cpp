@@ -423,7 +423,7 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
         const int entry = FindFlashEntry(p.part);
         if (entry <= kFlashAutoDetect)
             return error(lineOf("part") + "unknown SPI flash part '" + p.part + "' (" +
-                         FlashEntryNames().substr(6) + ")");
+                         FlashPartNames() + ")");
         flashSize = static_cast<std::uint64_t>(EepromList()[static_cast<std::size_t>(entry)].size);
     } else {
         const int type = FindEepromType(p.part);
