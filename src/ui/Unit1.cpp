@@ -512,12 +512,11 @@ void TVentana::cbChipChange(int index)
     const int before = eeprom_->typeIndex();
     eeprom_->cbChipChange(index);
     if (eeprom_->typeIndex() != before)
-        host_->StatusText(eeprom_->ChipSize == 0
-                              ? std::string(eeprom_->type().entry) +
-                                    " chosen: a read or program sizes the image by the chip"
-                              : std::string(eeprom_->type().name) +
-                                    " chosen: the image was cleared to FF (" +
-                                    std::to_string(eeprom_->ChipSize) + " bytes)");
+        host_->StatusText(
+            eeprom_->ChipSize == 0
+                ? std::string(eeprom_->type().entry) + " chosen: reading the chip sizes the image"
+                : std::string(eeprom_->type().name) + " chosen: the image was cleared to FF (" +
+                      std::to_string(eeprom_->ChipSize) + " bytes)");
     const vardel::EepromBus bus = eeprom_->type().bus;
     btnEraseAll->setVisible(bus == vardel::EepromBus::Microwire ||
                             bus == vardel::EepromBus::SpiFlash);
