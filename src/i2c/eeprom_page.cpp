@@ -714,12 +714,8 @@ EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
     }
     // The file is read whole and checked aside first: an unreadable or damaged one leaves the
     // image as it was.
-    if (ChipSize == 0) {
-        host_.MessageBox("The size of the chip is not known yet: read the chip first, or choose "
-                         "its part in the list.",
-                         "ERROR", Host::Kind::Error);
-        return Outcome::Failed;
-    }
+    if (ChipSize == 0)
+        return unsized();
     // One byte more than the largest chip, so a file too long for it still gets its warning.
     const std::size_t capacity = imageCapacity();
     const ImageRead read = ReadImageFile(fileName, capacity);
@@ -766,8 +762,18 @@ EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
     return Outcome::Done;
 }
 
+EepromPage::Outcome EepromPage::unsized()
+{
+    host_.MessageBox("The size of the chip is not known yet: read the chip first, or choose its "
+                     "part in the list.",
+                     "ERROR", Host::Kind::Error);
+    return Outcome::Failed;
+}
+
 EepromPage::Outcome EepromPage::SaveImage(const std::string& fileName)
 {
+    if (ChipSize == 0)
+        return unsized();
     const FileKind kind = FileKindOf(fileName);
     bool written = false;
     if (kind == FileKind::Bin) {

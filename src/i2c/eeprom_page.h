@@ -167,6 +167,8 @@ private:
     // False when the command ends here, its ERROR shown and the status line given.
     bool flashMatches(SpiFlash& flash, const std::string& command, bool sized);
     void setImageSize(int size);
+    // The ERROR of Open and Save while the auto-detect entry has no chip's size yet.
+    Outcome unsized();
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;
     // false when the command ends here (the outcome in `ended`).
     bool releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& ended);

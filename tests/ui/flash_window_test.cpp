@@ -59,6 +59,11 @@ void FlashWindowTest::readProgramVerifyAndEraseGoThroughTheFlash()
         sim::SpiFlashChip* chip = insertFlash(p, "GD25Q16");
         TVentana& w = *p.ventana;
         choose(w, FindFlashEntry(entry));
+        // Before the read, the auto-detect entry has no size for a file.
+        p.nextFile = p.dir.path() + "/x.bin";
+        w.ToolButton2->trigger();
+        QCOMPARE(p.messages.size(), entry == std::string("auto") ? 1 : 0);
+        p.messages.clear();
         w.ToolButton3->trigger();
         QCOMPARE(p.messages, QStringList());
         QCOMPARE(w.eeprom().ChipSize, 2 * 1024 * 1024);
