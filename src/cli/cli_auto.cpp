@@ -4,9 +4,12 @@
 #include "avr/part_bits.h"
 #include "files/binary_file.h"
 #include "hw/file_names.h"
+#include "hw/settings.h"
 #include "production/auto_run.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
+#include "spi/flash_voltage.h"
 
 #include <cstdio>
 #include <string>
@@ -28,6 +31,14 @@ bool NextChip(Context& ctx, const AutoJob& job, const std::string& part, int num
             auto chip = sim::MakeAvrChip(part, "", error);
             if (!chip) {
                 std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+                return false;
+            }
+            board->insertAvr(std::move(chip));
+        } else if (job.project.socket == ProjectSocket::SpiFlash) {
+            auto chip = sim::MakeSpiFlashChip(part);
+            if (!chip) {
+                std::fprintf(stderr, "ERROR: the simulated board has no %s (it has %s)\n",
+                             part.c_str(), sim::SpiFlashChip::typeNames().c_str());
                 return false;
             }
             board->insertAvr(std::move(chip));
@@ -149,6 +160,10 @@ int runAuto(Context& ctx, const QStringList& args, AutoJob& job)
     };
     for (const std::string& image : ImagesText(job))
         CliHost::note("image " + image);
+    if (job.project.socket == ProjectSocket::SpiFlash) {
+        Settings settings;
+        WarnFlashVoltageOnce(ctx.board->port(), settings, *ctx.host);
+    }
     if (words.waitForChip && ctx.board->sim())
         return usageError(QStringLiteral(
             "--wait-for-chip is for a real board: the simulated board puts each chip in itself"));

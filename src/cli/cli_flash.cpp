@@ -1,6 +1,8 @@
 #include "cli/cli.h"
 #include "hw/file_names.h"
 
+#include "hw/settings.h"
+#include "spi/flash_voltage.h"
 #include "spi/spi_flash.h"
 
 #include <cstdio>
@@ -39,6 +41,10 @@ int runFlash(Context& ctx, const QStringList& args)
     QStringList words = args;
     const bool verify = words.removeOne(QStringLiteral("--verify"));
     const QString action = words[0];
+    {
+        Settings settings;
+        WarnFlashVoltageOnce(ctx.board->port(), settings, *ctx.host);
+    }
     SpiFlash flash(*ctx.lines, *ctx.timing, *ctx.host, ctx.lock);
     flash.clearProtection = ctx.clearProtection;
     using Outcome = SpiFlash::Outcome;

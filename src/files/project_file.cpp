@@ -169,13 +169,17 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     };
 
     if (!has("socket"))
-        return fail(lineNumber, "the project names no socket (socket = avr or socket = eeprom)");
+        return fail(lineNumber, "the project names no socket (socket = avr, socket = eeprom or "
+                                "socket = spi-flash)");
     if (value("socket") == "avr")
         p.socket = ProjectSocket::Avr;
     else if (value("socket") == "eeprom")
         p.socket = ProjectSocket::Eeprom;
+    else if (value("socket") == "spi-flash")
+        p.socket = ProjectSocket::SpiFlash;
     else
-        return fail(line("socket"), "socket is avr or eeprom, not '" + value("socket") + "'");
+        return fail(line("socket"),
+                    "socket is avr, eeprom or spi-flash, not '" + value("socket") + "'");
     if (!has("part"))
         return fail(lineNumber, "the project names no part");
     p.part = value("part");
@@ -194,6 +198,14 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
             return fail(line(avrOnly), std::string("an EEPROM socket has no ") + avrOnly);
     if (eepromSocket && !has("eeprom"))
         return fail(lineNumber, "an EEPROM project needs its image (eeprom = FILE)");
+    // An SPI flash has its image alone: none of an AVR's bits, no second memory.
+    const bool flashSocket = p.socket == ProjectSocket::SpiFlash;
+    for (const char* avrOnly : {"eeprom", "fuses", "fuse.low", "fuse.high", "fuse.extended", "lock",
+                                "allow-lockout", "calibration.memory", "calibration.address"})
+        if (flashSocket && has(avrOnly))
+            return fail(line(avrOnly), std::string("an SPI flash socket has no ") + avrOnly);
+    if (flashSocket && !has("flash"))
+        return fail(lineNumber, "an SPI flash project needs its image (flash = FILE)");
 
     if (has("fuses")) {
         for (const char* byteKey : {"fuse.low", "fuse.high", "fuse.extended"})
@@ -261,10 +273,11 @@ ProjectParse ParseProject(std::span<const std::uint8_t> bytes)
     SerialRule rule;
     if (value("serial.memory") == "flash" && !eepromSocket)
         rule.inFlash = true;
-    else if (value("serial.memory") != "eeprom")
-        return fail(line("serial.memory"), eepromSocket
-                                               ? "serial.memory is eeprom on an EEPROM socket"
-                                               : "serial.memory is flash or eeprom");
+    else if (value("serial.memory") != "eeprom" || flashSocket)
+        return fail(line("serial.memory"),
+                    eepromSocket  ? "serial.memory is eeprom on an EEPROM socket"
+                    : flashSocket ? "serial.memory is flash on an SPI flash socket"
+                                  : "serial.memory is flash or eeprom");
     const auto address = Number(value("serial.address"));
     if (!address || *address > 0xFFFFFFFF)
         return fail(line("serial.address"), "serial.address takes an address (1024 or 0x400)");
@@ -325,7 +338,9 @@ std::string ProjectText(const Project& p)
         if (!value.empty())
             text += std::string(key) + " = " + value + "\n";
     };
-    put("socket", p.socket == ProjectSocket::Avr ? "avr" : "eeprom");
+    put("socket", p.socket == ProjectSocket::Avr      ? "avr"
+                  : p.socket == ProjectSocket::Eeprom ? "eeprom"
+                                                      : "spi-flash");
     put("part", p.part);
     put("flash", p.flash);
     put("eeprom", p.eeprom);

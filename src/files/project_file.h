@@ -15,7 +15,8 @@ namespace vardel {
 // A production project (a ".vardel" file): which socket and part, the images, the fuse and lock
 // bits, a serial number rule and a log, as `key = value` lines; '#' starts a comment.
 
-enum class ProjectSocket { Avr, Eeprom };
+// SpiFlash: a 25-series SPI NOR flash in the AVR socket, its image given as `flash`.
+enum class ProjectSocket { Avr, Eeprom, SpiFlash };
 
 enum class SerialFormat { LittleEndian, BigEndian, Ascii, Bcd };
 

@@ -65,6 +65,7 @@ public:
     static std::unique_ptr<GpioPort> open(const std::string& chip, const GpioMap& map,
                                           const RealPortContext& context, std::string& error);
     ~GpioPort() override;
+    bool parallelPortLevels() const override { return false; }
 
     void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t DlPortReadPortUchar(std::uint16_t port) override;

@@ -28,4 +28,33 @@ inline std::string AddressText(std::uint32_t address)
     return text;
 }
 
+// An amount of bytes for a person: "512 B", "48 KiB", "1.2 MiB", "8 MiB".
+inline std::string BytesText(std::uint64_t bytes)
+{
+    char text[32];
+    const auto scaled = [&](double value, const char* unit) {
+        if (value < 9.95 && value != static_cast<double>(static_cast<std::uint64_t>(value)))
+            std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+        else
+            std::snprintf(text, sizeof text, "%.0f %s", value, unit);
+    };
+    if (bytes < 1024)
+        std::snprintf(text, sizeof text, "%u B", static_cast<unsigned>(bytes));
+    else if (bytes < 1024 * 1024)
+        scaled(static_cast<double>(bytes) / 1024, "KiB");
+    else
+        scaled(static_cast<double>(bytes) / (1024 * 1024), "MiB");
+    return text;
+}
+
+// A speed: "45 KiB/s"; empty before any time has passed.
+inline std::string SpeedText(std::uint64_t bytes, std::int64_t nanoseconds)
+{
+    if (nanoseconds <= 0)
+        return {};
+    return BytesText(static_cast<std::uint64_t>(static_cast<double>(bytes) * 1e9 /
+                                                static_cast<double>(nanoseconds))) +
+           "/s";
+}
+
 } // namespace vardel

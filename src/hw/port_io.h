@@ -52,6 +52,10 @@ public:
     // Whether lines left as set stay so once the program has let the port go (a parallel port's
     // registers keep what was written).
     virtual bool keepsLinesWhenLetGo() const { return true; }
+    // Whether the lines, and the supply the board takes from them, are a parallel port's, which
+    // drives its lines high at 3.3 V on some cards and 5 V on others; a GPIO header's are 3.3 V.
+    // The simulated board stands in for a parallel-port board.
+    virtual bool parallelPortLevels() const { return true; }
 };
 
 } // namespace vardel

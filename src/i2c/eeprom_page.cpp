@@ -46,12 +46,36 @@ std::string EepromPage::elapsedSince(std::int64_t start)
 
 void EepromPage::cbChipChange(int index)
 {
-    if (index < 0 || index >= static_cast<int>(kEepromTypes.size()))
+    if (index < 0 || index >= static_cast<int>(EepromList().size()))
         return;
     typeIndex_ = index;
-    ChipSize = kEepromTypes[index].size;
+    detectedFlash_.clear();
+    setImageSize(type().size);
     std::fill_n(EepromImage.begin(), ChipSize, 0xFF);
     refresh();
+}
+
+std::string EepromPage::chipName() const
+{
+    return detectedFlash_.empty() ? type().name : detectedFlash_;
+}
+
+std::size_t EepromPage::imageCapacity() const
+{
+    return std::max(kImageCapacity, static_cast<std::size_t>(ChipSize) + 1);
+}
+
+void EepromPage::setImageSize(int size)
+{
+    ChipSize = size;
+    // A flash's image is its size; back on an EEPROM type the memory is given back.
+    const std::size_t capacity = imageCapacity();
+    EepromImage.resize(capacity, 0xFF);
+    EepromBackup.resize(capacity, 0xFF);
+    if (capacity == kImageCapacity) {
+        EepromImage.shrink_to_fit();
+        EepromBackup.shrink_to_fit();
+    }
 }
 
 bool EepromPage::cancelRequested()
@@ -154,6 +178,9 @@ bool EepromPage::readChip()
         return spiReadAll();
     case EepromBus::Microwire:
         return microwireReadAll();
+    case EepromBus::SpiFlash:
+        // Read through SpiFlash (flashRead), never here.
+        return false;
     case EepromBus::I2C:
         break;
     }
@@ -316,6 +343,8 @@ try {
     if (!operation.acquired())
         return Outcome::Busy;
     lastDifference_.reset();
+    if (flashChosen())
+        return flashRead();
     const std::int64_t start = bus_.timing().clock().nanoseconds();
     host_.BusyCursor();
     // Kept aside for a port failure, which leaves the image as it was.
@@ -399,6 +428,8 @@ EepromPage::Outcome EepromPage::ProgramChip(bool verify)
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
+    if (flashChosen())
+        return flashProgram(verify);
     const Outcome written = program();
     programmed_ = written == Outcome::Done;
     return written == Outcome::Done && verify ? this->verify() : written;
@@ -409,7 +440,7 @@ EepromPage::Outcome EepromPage::VerifyChip()
     Operation operation(operations_);
     if (!operation.acquired())
         return Outcome::Busy;
-    return verify();
+    return flashChosen() ? flashVerify() : verify();
 }
 
 EepromPage::Outcome EepromPage::program()
@@ -601,9 +632,12 @@ try {
     if (!operation.acquired())
         return Outcome::Busy;
     lastDifference_.reset();
+    if (flashChosen())
+        return flashErase();
     if (type().bus != EepromBus::Microwire) {
         host_.MessageBox(std::string("The ") + type().name +
-                             " has no erase-all instruction: only the 93Cxx types have one",
+                             " has no erase-all instruction: only the 93Cxx types and the SPI "
+                             "flashes have one",
                          "ERROR", Host::Kind::Error);
         return Outcome::Failed;
     }
@@ -713,8 +747,11 @@ EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
     }
     // The file is read whole and checked aside first: an unreadable or damaged one leaves the
     // image as it was.
+    if (ChipSize == 0)
+        return unsized();
     // One byte more than the largest chip, so a file too long for it still gets its warning.
-    const ImageRead read = ReadImageFile(fileName, kImageCapacity);
+    const std::size_t capacity = imageCapacity();
+    const ImageRead read = ReadImageFile(fileName, capacity);
     if (read.failure == ImageFailure::Unreadable) {
         host_.MessageBox("Can't open file!!", "ERROR", Host::Kind::Error);
         return Outcome::Failed;
@@ -725,14 +762,14 @@ EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
     }
     if (!read.warning.empty())
         host_.MessageBox(read.warning, "WARNING:", Host::Kind::Warning);
-    std::vector<std::uint8_t> loaded(kImageCapacity, 0xFF);
+    std::vector<std::uint8_t> loaded(capacity, 0xFF);
     if (kind == FileKind::Bin) {
         const std::size_t n = read.file.bin.size();
         std::copy(read.file.bin.begin(), read.file.bin.end(), loaded.begin());
         EepromImage = std::move(loaded);
         // The sizes follow the warning's own text.
         const std::string sizes = "\rThe file holds " + std::to_string(n) + " bytes, the " +
-                                  type().name + " holds " + std::to_string(ChipSize) + ".";
+                                  chipName() + " holds " + std::to_string(ChipSize) + ".";
         if (n > static_cast<std::size_t>(ChipSize))
             host_.MessageBox("File contains more data than processor can fit:\rData will be "
                              "truncated" +
@@ -758,8 +795,18 @@ EepromPage::Outcome EepromPage::OpenImage(const std::string& fileName)
     return Outcome::Done;
 }
 
+EepromPage::Outcome EepromPage::unsized()
+{
+    host_.MessageBox("The size of the chip is not known yet: read the chip first, or choose its "
+                     "part in the list.",
+                     "ERROR", Host::Kind::Error);
+    return Outcome::Failed;
+}
+
 EepromPage::Outcome EepromPage::SaveImage(const std::string& fileName)
 {
+    if (ChipSize == 0)
+        return unsized();
     const FileKind kind = FileKindOf(fileName);
     bool written = false;
     if (kind == FileKind::Bin) {

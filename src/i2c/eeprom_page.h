@@ -7,6 +7,7 @@
 #include "i2c/i2c_bus.h"
 #include "spi/microwire_bus.h"
 #include "spi/spi_bus.h"
+#include "spi/spi_flash.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,8 +49,9 @@ public:
         Busy,      // another chip operation is running: nothing was done
     };
 
-    // Selects entry `index` of the type list: ChipSize follows, the chip part of the image becomes
-    // 0xFF, and the grid is refreshed.
+    // Selects entry `index` of the type list (EepromList()): ChipSize follows, the chip part of
+    // the image becomes 0xFF, and the grid is refreshed. The auto-detect flash entry has no size
+    // until a read or a program identifies the chip.
     void cbChipChange(int index);
 
     // A random read of address 0 and a sequential read of the whole chip into EepromImage. False
@@ -70,8 +72,9 @@ public:
     Outcome Leerchip1Click() { return ReadChip(); }
     Outcome Grabarchip1Click() { return ProgramChip(); }
     Outcome Verificar1Click() { return VerifyChip(); }
-    // ERAL: every word of a 93Cxx becomes all ones, after a confirmation (Cancel the default).
-    // Other types have no such instruction: an ERROR, nothing done.
+    // ERAL: every word of a 93Cxx becomes all ones, after a confirmation (Cancel the default); an
+    // SPI flash is erased whole (C7h) after one. Other types have no such instruction: an ERROR,
+    // nothing done.
     Outcome EraseAll();
     Outcome EraseAllClick() { return EraseAll(); }
 
@@ -112,7 +115,12 @@ public:
     std::vector<std::uint8_t> EepromBackup;
     int ChipSize = 0;
     int typeIndex() const { return typeIndex_; }
-    const EepromType& type() const { return kEepromTypes[typeIndex_]; }
+    const EepromType& type() const { return EepromList()[static_cast<std::size_t>(typeIndex_)]; }
+    bool flashChosen() const { return type().bus == EepromBus::SpiFlash; }
+    // The name the chip is known by: the type's, or the identified flash's.
+    std::string chipName() const;
+    // How many bytes the image holds room for: an EEPROM's capacity, or a flash's size and one.
+    std::size_t imageCapacity() const;
     I2CBus& bus() { return bus_; }
 
     static std::string AckMessage();
@@ -155,6 +163,18 @@ private:
     std::string OtherOrganisation() const;
     // ProgramChip for a 25xx or 93Cxx.
     Outcome programSerial(std::int64_t start);
+    // The SPI flash commands (eeprom_page_flash.cpp), each inside its operation.
+    Outcome flashRead();
+    Outcome flashProgram(bool verify);
+    Outcome flashVerify();
+    Outcome flashErase();
+    // Identifies the flash for a command: the chip must be the part chosen, and with `sized`
+    // the image must be its size (the auto-detect entry takes the chip's size when it has none).
+    // False when the command ends here, its ERROR shown and the status line given.
+    bool flashMatches(SpiFlash& flash, const std::string& command, bool sized);
+    void setImageSize(int size);
+    // The ERROR of Open and Save while the auto-detect entry has no chip's size yet.
+    Outcome unsized();
     // Checks the block-protect bits of the 25xx before programming and clears them when allowed;
     // false when the command ends here (the outcome in `ended`).
     bool releaseProtection(SpiBus& spi, std::uint8_t status, Outcome& ended);
@@ -182,6 +202,8 @@ private:
     // The address of the byte in hand when a read ended early.
     int readReached_ = 0;
     std::string lastOutcome_;
+    // The flash the auto-detect entry last identified.
+    std::string detectedFlash_;
     std::optional<Difference> lastDifference_;
     bool programmed_ = false;
 };

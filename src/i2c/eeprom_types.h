@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -9,8 +10,9 @@ namespace vardel {
 
 // The bus a type is programmed through. I2C types sit in the EEPROM socket; SPI (25xx) and
 // Microwire (93Cxx) types sit in the AVR socket and use its lines: RESET as the chip select, SCK
-// as the clock, MOSI as the chip's data in and MISO as its data out.
-enum class EepromBus { I2C, Spi, Microwire };
+// as the clock, MOSI as the chip's data in and MISO as its data out. SPI NOR flashes (SpiFlash)
+// sit there too, on the same lines.
+enum class EepromBus { I2C, Spi, Microwire, SpiFlash };
 
 // One entry of the EEPROM page's type list.
 struct EepromType {
@@ -87,6 +89,17 @@ static_assert(kInitialEepromType >= 0);
 // The index of a type by its name or alias ("24c256" or "24C256", "25m01"), or -1.
 int FindEepromType(std::string_view name);
 
+// The whole type list of the EEPROM page: the EEPROM types above (their indexes the same), then
+// "SPI flash (auto-detect)" (size 0: the chip's own, once identified), then each part of
+// SpiFlashParts() with its size.
+std::span<const EepromType> EepromList();
+inline constexpr int kFlashAutoDetect = static_cast<int>(kEepromTypes.size());
+// The list index of an SPI flash entry by its part name ("w25q64"), or "auto" for the
+// auto-detect entry; -1 for any other name.
+int FindFlashEntry(std::string_view name);
+// "W25X40, W25Q16, ..." for messages.
+std::string FlashPartNames();
+
 // "24C01, 24C02, ..., 93C86x16" for messages.
 std::string EepromTypeNames();
 
@@ -100,7 +113,8 @@ inline std::uint8_t ControlByte(const EepromType& type, unsigned address, bool r
 }
 
 // The hex grid: 17 columns (address, 8 bytes in hex, 8 bytes as characters), one row per 8 bytes.
-// The address has four hex digits, five from 0x10000 on (the upper half of a 24C1024).
+// The address has four hex digits, five from 0x10000 on (the upper half of a 24C1024), six from
+// 0x100000 on (the flashes).
 inline constexpr int kGridColumns = 17;
 // Text of one grid cell. Characters are Latin-1 code points written as UTF-8; codes below 32 and
 // 128..159 show the middle dot.

@@ -417,6 +417,14 @@ AutoJobLoad LoadAutoJob(const std::string& fileName, bool hold)
             return error(lineOf(key) + e);
         flashSize = part->flashBytes;
         eepromSize = part->eepromBytes;
+    } else if (p.socket == ProjectSocket::SpiFlash) {
+        // The image is checked against the part's size before any chip is touched: the part is
+        // named, not detected.
+        const int entry = FindFlashEntry(p.part);
+        if (entry <= kFlashAutoDetect)
+            return error(lineOf("part") + "unknown SPI flash part '" + p.part + "' (" +
+                         FlashPartNames() + ")");
+        flashSize = static_cast<std::uint64_t>(EepromList()[static_cast<std::size_t>(entry)].size);
     } else {
         const int type = FindEepromType(p.part);
         if (type < 0)
@@ -499,6 +507,25 @@ bool ChipAnswers(LineDriver& lines, Clock& clock, BitTiming& timing, const Proje
     } low{lines};
     if (project.socket == ProjectSocket::Avr)
         return AvrSerial(lines, clock).ProgrammingEnable();
+    if (project.socket == ProjectSocket::SpiFlash) {
+        // A flash answers its JEDEC ID with something other than all ones or all zeros (after a
+        // release from deep power-down).
+        SpiBus bus(lines, timing, 3, 0);
+        bus.SpiIdle();
+        timing.WaitMilliseconds(1);
+        bus.BeginTransfer(SpiFlash::kRelease, 0);
+        bus.SpiTransfer(0);
+        bus.Deselect();
+        timing.BitDelay();
+        bus.Select();
+        bus.SpiTransfer(SpiFlash::kReadId);
+        std::uint8_t id[3];
+        for (std::uint8_t& b : id)
+            b = bus.SpiTransfer(0);
+        bus.Deselect();
+        const bool ones = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
+        return !ones && (id[0] | id[1] | id[2]) != 0;
+    }
     const int index = FindEepromType(project.part);
     if (index < 0)
         return false;
@@ -518,6 +545,8 @@ bool ChipAnswers(LineDriver& lines, Clock& clock, BitTiming& timing, const Proje
         bus.SpiIdle();
         return bus.ReadStatus() != 0xFF;
     }
+    case EepromBus::SpiFlash:
+        break;
     case EepromBus::Microwire: {
         MicrowireBus bus(lines, timing, type.addressBits, type.wordBits);
         bus.MicrowireIdle();
@@ -1031,15 +1060,18 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
     AutoHost host(host_);
     EepromPage page(lines_, timing_, host, operations_);
     page.protection = protection;
-    const int type = FindEepromType(job.project.part);
+    // An SPI flash goes through the same page, its image the project's flash.
+    const bool flash = job.project.socket == ProjectSocket::SpiFlash;
+    const int type = flash ? FindFlashEntry(job.project.part) : FindEepromType(job.project.part);
     page.cbChipChange(type);
-    partName_ = kEepromTypes[static_cast<std::size_t>(type)].name;
+    partName_ = page.type().name;
     record.part = partName_;
     const auto size = static_cast<std::size_t>(page.ChipSize);
     std::vector<std::uint8_t> image(size, 0xFF);
-    if (job.eeprom)
-        if (const std::string e = CheckPlaced(*job.eeprom, image.size(),
-                                              PlaceImageFile(*job.eeprom, image), partName_);
+    const std::optional<ImageFile>& file = flash ? job.flash : job.eeprom;
+    if (file)
+        if (const std::string e =
+                CheckPlaced(*file, image.size(), PlaceImageFile(*file, image), partName_);
             !e.empty())
             return refuse("Auto run refused: " + e);
     if (serial_) {
@@ -1047,7 +1079,7 @@ AutoRun::Result AutoRun::runEeprom(AutoJob& job, Record& record)
         const auto bytes = SerialBytes(rule, *serial_);
         std::copy(bytes->begin(), bytes->end(), image.begin() + rule.address);
     }
-    record.eepromCrc = CrcText(Crc32(image));
+    (flash ? record.flashCrc : record.eepromCrc) = CrcText(Crc32(image));
     using Outcome = EepromPage::Outcome;
     // blank-only: a chip that holds anything (a board run twice) is refused before it is written.
     if (job.project.blankOnly) {

@@ -49,6 +49,8 @@ public:
     bool claim(std::string& error) override { return inner_.claim(error); }
     void release() override { inner_.release(); }
     void leaveLinesAtClose() override { inner_.leaveLinesAtClose(); }
+    bool keepsLinesWhenLetGo() const override { return inner_.keepsLinesWhenLetGo(); }
+    bool parallelPortLevels() const override { return inner_.parallelPortLevels(); }
 
 private:
     PortIo& inner_;

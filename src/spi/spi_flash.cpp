@@ -267,8 +267,19 @@ bool SpiFlash::cancelled()
 
 void SpiFlash::progress(const std::string& what, std::size_t done, std::size_t total)
 {
-    host_.ProgressLabel(std::to_string(done) + " bytes " + what + "...");
+    // The speed of each phase (read, erase, program) is its own: "1.2 MiB of 8 MiB read, 45
+    // KiB/s".
+    const std::int64_t now = timing_.clock().nanoseconds();
+    if (done == 0 || what != phase_) {
+        phase_ = what;
+        phaseStart_ = now;
+    }
+    const std::string speed = SpeedText(done, now - phaseStart_);
+    host_.ProgressLabel(BytesText(done) + " of " + BytesText(total) + " " + what +
+                        (speed.empty() ? "" : ", " + speed));
     host_.ProgressGauge(total ? static_cast<int>(done * 100 / total) : 100);
+    // Repaints, and a click on Cancel or Stop, between the units of work.
+    host_.ProcessMessages();
 }
 
 SpiFlash::Outcome SpiFlash::fail(const std::string& text)
@@ -598,10 +609,27 @@ bool SpiFlash::checkProtection(const std::vector<bool>& touched)
                              AddressText(range->from) + " to " + AddressText(range->to - 1) + " (" +
                              bits + ").";
     if (!clearProtection && !powerUp) {
-        refusedProtected = true;
         linesLow();
-        host_.MessageBox(text + "\rNothing was written.", "ERROR", Host::Kind::Error);
-        return false;
+        if (!askClearProtection) {
+            refusedProtected = true;
+            host_.MessageBox(text + "\rNothing was written.", "ERROR", Host::Kind::Error);
+            return false;
+        }
+        if (!askClearProtection(text)) {
+            refusedProtected = true;
+            return false;
+        }
+        // The chip went unpowered while the question was open: it must be the same part, and
+        // its status is read again.
+        std::uint8_t before[3];
+        std::copy(id_, id_ + 3, before);
+        if (!identify())
+            return false;
+        if (!std::equal(id_, id_ + 3, before)) {
+            fail("The chip in the socket changed while the question was open: nothing was "
+                 "written.");
+            return false;
+        }
     }
     // The block-protect bits cleared; SRP and status register 2 stay as they were (the
     // two-byte WRSR writes SR2 back as it was read).

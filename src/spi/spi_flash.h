@@ -6,6 +6,7 @@
 #include "spi/spi_bus.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -85,6 +86,11 @@ public:
 
     // Clear the block-protect bits before a write into a protected range, instead of refusing.
     bool clearProtection = false;
+    // Without clearProtection: when set, a write into a protected range asks through it (the
+    // range's text given, every line low meanwhile) instead of refusing; true clears the bits
+    // (the chip identified again first), false ends the command with `refusedProtected` and no
+    // message.
+    std::function<bool(const std::string& range)> askClearProtection;
 
     const SpiFlashPart* part() const { return part_; }
     const std::uint8_t* id() const { return id_; }
@@ -171,6 +177,9 @@ private:
     std::uint8_t id_[3] = {0, 0, 0};
     std::uint16_t status_ = 0;
     std::vector<std::uint8_t> chip_;
+    // The phase the progress text measures its speed over, and when it began.
+    std::string phase_;
+    std::int64_t phaseStart_ = 0;
 };
 
 } // namespace vardel

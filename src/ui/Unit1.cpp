@@ -13,6 +13,7 @@
 #include "hw/settings.h"
 #include "hw/startup.h"
 #include "i2c/eeprom_page.h"
+#include "spi/flash_voltage.h"
 #include "ui/EepromGridModel.h"
 #include "ui/QtHost.h"
 #include "ui/UnAbout.h"
@@ -464,7 +465,7 @@ void TVentana::buildEepromPage()
     cbChip = new QComboBox(tsEeprom);
     cbChip->setObjectName(QStringLiteral("cbChip"));
     cbChip->setEditable(false);
-    for (const auto& type : vardel::kEepromTypes)
+    for (const auto& type : vardel::EepromList())
         cbChip->addItem(QString::fromLatin1(type.entry));
     // Choosing the entry already shown again is no change: the image stays.
     connect(cbChip, &QComboBox::currentIndexChanged, this, &TVentana::cbChipChange);
@@ -545,10 +546,18 @@ void TVentana::cbChipChange(int index)
     eeprom_->cbChipChange(index);
     if (eeprom_->typeIndex() != before) {
         lbGridShows->setVisible(false);
-        host_->StatusText(std::string(eeprom_->type().name) + " chosen: the image was cleared to " +
-                          "FF (" + std::to_string(eeprom_->ChipSize) + " bytes)");
+        host_->StatusText(
+            eeprom_->ChipSize == 0
+                ? std::string(eeprom_->type().entry) + " chosen: reading the chip sizes the image"
+                : std::string(eeprom_->type().name) + " chosen: the image was cleared to FF (" +
+                      std::to_string(eeprom_->ChipSize) + " bytes)");
     }
-    btnEraseAll->setVisible(eeprom_->type().bus == vardel::EepromBus::Microwire);
+    const vardel::EepromBus bus = eeprom_->type().bus;
+    btnEraseAll->setVisible(bus == vardel::EepromBus::Microwire ||
+                            bus == vardel::EepromBus::SpiFlash);
+    btnEraseAll->setText(bus == vardel::EepromBus::SpiFlash ? QStringLiteral("Erase chip")
+                                                            : QStringLiteral("Erase chip (ERAL)"));
+    btnEraseAll->setToolTip(btnEraseAll->text());
 }
 
 void TVentana::Abrir1Click()
@@ -592,6 +601,7 @@ void TVentana::Guardar1Click()
 
 void TVentana::Leerchip1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         lbGridShows->setVisible(false);
@@ -601,6 +611,7 @@ void TVentana::Leerchip1Click()
 
 void TVentana::Grabarchip1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         lbGridShows->setVisible(false);
@@ -610,6 +621,7 @@ void TVentana::Grabarchip1Click()
 
 void TVentana::Verificar1Click()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         lbGridShows->setVisible(false);
@@ -620,11 +632,18 @@ void TVentana::Verificar1Click()
 
 void TVentana::EraseAllClick()
 {
+    warnFlashVoltage();
     runChipCommand([this] {
         forgetEepromDifferences();
         // The chip now holds FF; the image, which the grid shows, is kept.
         lbGridShows->setVisible(eeprom_->EraseAllClick() == vardel::EepromPage::Outcome::Done);
     });
+}
+
+void TVentana::warnFlashVoltage()
+{
+    if (!operations_.busy() && eeprom_->flashChosen())
+        vardel::WarnFlashVoltageOnce(port_, settings_, *host_);
 }
 
 void TVentana::showFirstDifference()

@@ -92,6 +92,9 @@ public:
     void Grabarchip1Click();
     void Verificar1Click();
     void EraseAllClick();
+    // Before the first command on an SPI flash on a parallel-port board: says once (remembered
+    // in the settings) that most of these chips are 3.3 V parts.
+    void warnFlashVoltage();
     void cbChipChange(int index);
     void RefreshGrid();
     // After a verify difference: select the next or the previous differing byte (F8, Shift+F8).

@@ -2,6 +2,7 @@
 
 #include "files/file_access.h"
 #include "i2c/eeprom_types.h"
+#include "spi/flash_voltage.h"
 #include "ui/QtHost.h"
 #include "ui/Unit1.h"
 
@@ -255,11 +256,16 @@ void AutoPanel::btnAutoClick()
         job_->hold.reset();
         static_cast<vardel::Host&>(window_.host())
             .MessageBox(std::string("The open project is for the ") +
-                            (avr ? "AVR socket" : "24CXXX socket") +
+                            (avr ? "AVR socket"
+                             : job_->project.socket == vardel::ProjectSocket::SpiFlash
+                                 ? "SPI flash on the 24CXXX page"
+                                 : "24CXXX socket") +
                             ": switch to its page to run it.\rNothing was written.",
                         "ERROR", vardel::Host::Kind::Error);
         return;
     }
+    if (job_->project.socket == vardel::ProjectSocket::SpiFlash)
+        vardel::WarnFlashVoltageOnce(window_.port_, window_.settings_, window_.host());
     vardel::AutoRun::Result result = vardel::AutoRun::Result::Refused;
     std::string done;
     setEnabled(false);
@@ -301,8 +307,10 @@ void AutoPanel::btnAutoClick()
     if (avr && result == vardel::AutoRun::Result::Ok)
         window_.identify();
     // The EEPROM page shows the chip's type and, in the grid, what the chip now holds; the status
-    // line keeps the run's outcome.
-    if (!avr && result == vardel::AutoRun::Result::Ok) {
+    // line keeps the run's outcome. A flash is not read back: on a parallel port that takes
+    // minutes a chip.
+    if (!avr && result == vardel::AutoRun::Result::Ok &&
+        job_->project.socket != vardel::ProjectSocket::SpiFlash) {
         window_.cbChip->setCurrentIndex(vardel::FindEepromType(job_->project.part));
         window_.runChipCommand([this] { window_.eeprom_->ReadChip(); });
         window_.host().StatusText(done);

@@ -6,6 +6,7 @@
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 #include "sim/sim_board.h"
+#include "sim/spi_flash_chip.h"
 
 #include <gtest/gtest.h>
 
@@ -209,16 +210,19 @@ TEST(AutoRun, ASerialNumberAloneWritesOnlyItsBytes)
 // and the lines are low after each look.
 TEST(AutoRun, AChipAnswersInItsSocketUntilItIsTakenOut)
 {
-    for (const char* part : {"ATmega328P", "24C256", "25040", "93C46x16"}) {
+    for (const char* part : {"ATmega328P", "24C256", "25040", "93C46x16", "GD25Q16"}) {
         SCOPED_TRACE(part);
         AutoRig rig;
         Project project;
         project.part = part;
-        project.socket =
-            std::string(part).starts_with("AT") ? ProjectSocket::Avr : ProjectSocket::Eeprom;
+        project.socket = std::string(part).starts_with("AT")   ? ProjectSocket::Avr
+                         : std::string(part).starts_with("GD") ? ProjectSocket::SpiFlash
+                                                               : ProjectSocket::Eeprom;
         std::string error;
         if (project.socket == ProjectSocket::Avr)
             rig.insert(part);
+        else if (project.socket == ProjectSocket::SpiFlash)
+            rig.board.insertAvr(sim::MakeSpiFlashChip(part));
         else
             sim::InsertSerialEeprom(rig.board, sim::MakeSerialEeprom(part, error));
         EXPECT_TRUE(ChipAnswers(rig.lines, rig.clock, rig.timing, project));

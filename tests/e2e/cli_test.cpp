@@ -2143,6 +2143,33 @@ TEST_F(Cli, AFlashGivenAnIdMissingFromTheTableIsSizedBySfdpWhereItHasOne)
     EXPECT_EQ(cli("flash blank-test").status, 1);
 }
 
+// The voltage warning comes once, before the first flash command; an SPI flash project then runs
+// a batch of fresh simulated chips, each with its serial number, logged as the other sockets' are.
+TEST_F(Cli, TheVoltageWarningComesOnceAndAFlashProjectRunsABatch)
+{
+    ASSERT_EQ(cli("sim insert-flash GD25Q16").status, 0);
+    const Streams first = apart("flash identify");
+    EXPECT_NE(first.err.find("WARNING: Most SPI flash chips are 3.3 V parts"), std::string::npos)
+        << first.err;
+    EXPECT_EQ(apart("flash identify").err.find("3.3 V"), std::string::npos);
+
+    std::ofstream(file("fw.bin"), std::ios::binary) << randomImage(3000, 11);
+    std::ofstream(file("p.vardel"))
+        << "socket = spi-flash\npart = GD25Q16\nflash = fw.bin\nlog = runs.csv\n"
+           "serial.memory = flash\nserial.address = 0x2000\nserial.length = 1\n"
+           "serial.format = bcd\nserial.next = 41\n";
+    const Result r = cli("auto " + file("p.vardel") + " --count 2");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Batch: 2 good, 0 failed"), std::string::npos) << r.out;
+    const std::string log = readAll(file("runs.csv"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
+    EXPECT_NE(log.find(",GD25Q16,,42,0x"), std::string::npos) << log;
+    ASSERT_EQ(cli("sim export flash " + file("chip.bin")).status, 0);
+    const std::string chip = readAll(file("chip.bin"));
+    EXPECT_EQ(chip.substr(0, 3000), randomImage(3000, 11));
+    EXPECT_EQ(chip[0x2000], '\x42');
+}
+
 TEST_F(Cli, AnEmptySocketIsNoChipWithAWiringHint)
 {
     ASSERT_EQ(cli("sim remove avr").status, 0);

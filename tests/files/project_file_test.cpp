@@ -56,6 +56,21 @@ TEST(ProjectFile, AWholeProjectReadsBackFromItsOwnText)
     EXPECT_EQ(ProjectText(again.project), text);
 }
 
+TEST(ProjectFile, AnSpiFlashProjectReadsBackFromItsOwnText)
+{
+    const ProjectParse parsed = Parse("socket = spi-flash\npart = W25Q64\nflash = fw.bin\n"
+                                      "serial.memory = flash\nserial.address = 0x1000\n"
+                                      "serial.length = 4\nserial.format = little-endian\n"
+                                      "serial.next = 7\nlog = runs.csv\n");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.project.socket, ProjectSocket::SpiFlash);
+    ASSERT_TRUE(parsed.project.serial);
+    EXPECT_TRUE(parsed.project.serial->inFlash);
+    const std::string text = ProjectText(parsed.project);
+    EXPECT_EQ(text.rfind("socket = spi-flash\n", 0), 0u) << text;
+    EXPECT_EQ(ProjectText(Parse(text).project), text);
+}
+
 TEST(ProjectFile, EveryFaultNamesItsLine)
 {
     const struct {
@@ -64,7 +79,7 @@ TEST(ProjectFile, EveryFaultNamesItsLine)
     } cases[] = {
         {kAvr + "colour = red\n", "line 3: unknown key 'colour'"},
         {kAvr + "part = ATmega8\n", "line 3: 'part' is given a second time (first on line 2)"},
-        {"socket = usb\npart = x\n", "line 1: socket is avr or eeprom, not 'usb'"},
+        {"socket = usb\npart = x\n", "line 1: socket is avr, eeprom or spi-flash, not 'usb'"},
         {kAvr + "flash\n", "line 3: expected key = value"},
         {kAvr + "flash = \n", "line 3: 'flash' has no value"},
         {kAvr + "fuses = CKDIV8\n", "line 3: fuses takes NAME=0 or NAME=1 words"},
@@ -91,6 +106,12 @@ TEST(ProjectFile, EveryFaultNamesItsLine)
          "line 4: an EEPROM socket has no flash"},
         {"socket = eeprom\npart = 24C256\n", "an EEPROM project needs its image"},
         {"part = 24C256\n", "the project names no socket"},
+        {"socket = spi-flash\npart = W25Q64\n", "an SPI flash project needs its image"},
+        {"socket = spi-flash\npart = W25Q64\nflash = a.bin\nfuses = CKDIV8=1\n",
+         "line 4: an SPI flash socket has no fuses"},
+        {"socket = spi-flash\npart = W25Q64\nflash = a.bin\nserial.memory = eeprom\n"
+         "serial.address = 0\nserial.length = 2\nserial.format = bcd\nserial.next = 1\n",
+         "line 4: serial.memory is flash on an SPI flash socket"},
         {kAvr + std::string("log = a\0b\n", 10), "line 3: a NUL byte"},
     };
     for (const auto& c : cases) {

@@ -4,10 +4,12 @@
 #include "sim/avr_target.h"
 #include "sim/chips.h"
 #include "sim/eeprom_24cxx.h"
+#include "sim/spi_flash_chip.h"
+#include "spi/flash_voltage.h"
 #include "ui/Unit1Auto.h"
 
-#include <QComboBox>
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTest>
@@ -19,6 +21,7 @@ private slots:
     void autoButtonAsksForAProjectAndProgramsTheNextNumber();
     void projectsOpenAndSaveThroughTheProgramMenu();
     void autoOnTheEepromPageProgramsThe24Cxx();
+    void autoProgramsAnSpiFlashAfterTheVoltageWarning();
 };
 
 namespace {
@@ -184,6 +187,28 @@ void AutoWindowTest::autoOnTheEepromPageProgramsThe24Cxx()
             p.messages[0].contains("image.bin has changed since the batch began"));
     QCOMPARE(chip->memory()[0], std::uint8_t(0x5A));
     QVERIFY(panel(p).lbProject->text().endsWith("batch: 1 good, 0 failed, 0 refused"));
+}
+
+void AutoWindowTest::autoProgramsAnSpiFlashAfterTheVoltageWarning()
+{
+    Program p;
+    TVentana& w = *p.ventana;
+    auto made = sim::MakeSpiFlashChip("GD25Q16");
+    sim::SpiFlashChip& chip = *made;
+    p.board.insertAvr(std::move(made));
+    writeText(p.dir.path() + "/fw.bin", QByteArray("firmware"));
+    writeText(p.dir.path() + "/fw.vardel",
+              "socket = spi-flash\npart = GD25Q16\nflash = fw.bin\nlog = fw.csv\n");
+    p.nextFile = p.dir.path() + "/fw.vardel";
+    panel(p).OpenProject1->trigger();
+    w.PageControl1->setCurrentWidget(w.tsEeprom);
+    panel(p).ToolButtonAuto->trigger();
+    QCOMPARE(p.messages, (QStringList{QStringLiteral("WARNING:|") + kFlashVoltageWarning,
+                                      "OK|GD25Q16 programmed and verified."}));
+    QCOMPARE(std::string(chip.memory().begin(), chip.memory().begin() + 9),
+             std::string("firmware\xFF"));
+    QVERIFY(readFile(p.dir.path() + "/fw.csv").contains(",GD25Q16,,,0x"));
+    QCOMPARE(p.board.data(), std::uint8_t(0x00));
 }
 
 QTEST_MAIN(AutoWindowTest)

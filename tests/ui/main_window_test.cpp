@@ -294,7 +294,7 @@ void MainWindowTest::startUpState()
     QCOMPARE(w.PageControl1->tabText(1), QStringLiteral("24CXXX"));
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     QCOMPARE(w.cbChip->currentText(), QStringLiteral("24C128 -16 kb"));
-    QCOMPARE(w.cbChip->count(), 32);
+    QCOMPARE(w.cbChip->count(), int(EepromList().size()));
     QCOMPARE(w.cbChip->itemText(11), QStringLiteral("25010 - 128 b"));
     QCOMPARE(w.cbChip->itemText(0), QStringLiteral("24C01 - 128 b"));
     QCOMPARE(w.cbChip->itemText(1), QStringLiteral("24C02 - 256 b"));
