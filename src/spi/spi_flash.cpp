@@ -198,11 +198,22 @@ bool SpiFlash::writeEnable()
     return (status & SpiBus::kWriteEnableLatch) && status != 0xFF;
 }
 
-bool SpiFlash::waitReady(int maxMs)
+bool SpiFlash::waitReady(int maxMs, const char* doing)
 {
     Clock& clock = timing_.clock();
-    const std::int64_t deadline = clock.nanoseconds() + std::int64_t{maxMs} * 1'000'000;
+    const std::int64_t start = clock.nanoseconds();
+    const std::int64_t deadline = start + std::int64_t{maxMs} * 1'000'000;
+    std::int64_t shown = start;
     return PollUntil(clock, deadline, [&] {
+        // A long wait (a whole-chip erase takes up to minutes) says how long it has lasted and
+        // keeps the window painted.
+        if (doing && clock.nanoseconds() - shown >= kWaitShownEveryNs) {
+            shown = clock.nanoseconds();
+            host_.ProgressLabel(std::string(doing) + ": " +
+                                std::to_string((shown - start) / 1'000'000'000) + " s of at most " +
+                                std::to_string(maxMs / 1000) + " s");
+            host_.ProcessMessages();
+        }
         select();
         send(SpiBus::kReadStatus);
         const std::uint8_t status = transfer(0);
@@ -873,7 +884,7 @@ SpiFlash::Outcome SpiFlash::EraseChip()
         return fail("The chip did not set its write-enable latch: nothing was erased.");
     command(kChipErase);
     host_.ProgressLabel("Erasing the whole chip...");
-    if (!waitReady(part_->chipMaxMs ? part_->chipMaxMs : kChipLimitMs))
+    if (!waitReady(part_->chipMaxMs ? part_->chipMaxMs : kChipLimitMs, "Erasing the whole chip"))
         return fail("The chip erase did not end in time.");
     linesLow();
     return Outcome::Done;

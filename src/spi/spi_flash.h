@@ -150,7 +150,10 @@ private:
     };
     std::uint16_t readStatus();
     bool writeEnable();
-    bool waitReady(int maxMs);
+    // WIP polled until it clears or `maxMs` have passed; `doing` names a long wait shown in the
+    // progress label every kWaitShownEveryNs.
+    bool waitReady(int maxMs, const char* doing = nullptr);
+    static constexpr std::int64_t kWaitShownEveryNs = 500'000'000;
     void linesLow();
 
     bool identify();

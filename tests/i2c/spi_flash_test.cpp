@@ -151,6 +151,21 @@ TEST(SpiFlash, AChangeWithinOneSectorErasesItAloneAndProgramsItsPages)
     EXPECT_EQ(b.port.lastData, 0);
 }
 
+// A whole-chip erase says how long it has lasted while it runs, and lets the window repaint.
+TEST(SpiFlash, AChipEraseShowsItsTimeWhileItRuns)
+{
+    FlashBench bench;
+    bench.host.recordGauges = true;
+    ASSERT_EQ(bench.flash.EraseChip(), SpiFlash::Outcome::Done);
+    EXPECT_TRUE(
+        std::ranges::all_of(bench.chip->memory(), [](std::uint8_t b) { return b == 0xFF; }));
+    const auto shown = std::ranges::count_if(bench.host.calls, [](const std::string& call) {
+        return call.rfind("label Erasing the whole chip: ", 0) == 0;
+    });
+    EXPECT_GE(shown, 2);
+    EXPECT_EQ(bench.board.data(), 0x00);
+}
+
 TEST(SpiFlash, APageThatStaysBusyPastItsDeadlineFailsTheProgramWithTheLinesLow)
 {
     // The GD25Q16's page limit is 50 ms (no maximum known): 40 ms more stays within it, 60 not.
