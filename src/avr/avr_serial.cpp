@@ -56,7 +56,7 @@ void AvrSerial::ClockPulses(int count)
 std::uint8_t AvrSerial::TransferByte(std::uint8_t value)
 {
     std::uint8_t received = 0;
-    std::int64_t low = clock_.nanoseconds();
+    std::int64_t low = phaseStart();
     for (int bit = 7; bit >= 0; --bit) {
         // The chip put this bit on MISO at the falling edge that ended the previous bit.
         if (!pace_.lateMiso && lines_.ReadAvrMiso())
@@ -68,14 +68,20 @@ std::uint8_t AvrSerial::TransferByte(std::uint8_t value)
         holdPhase(low);
         if (pace_.lateMiso && lines_.ReadAvrMiso())
             received |= static_cast<std::uint8_t>(1u << bit);
-        const std::int64_t high = clock_.nanoseconds();
+        const std::int64_t high = phaseStart();
         lines_.SetAvrSck(1);
         pulses(pace_.phasePulses);
         holdPhase(high);
-        low = clock_.nanoseconds();
+        low = phaseStart();
         lines_.SetAvrSck(0);
     }
     return received;
+}
+
+std::int64_t AvrSerial::phaseStart() const
+{
+    // Untimed phases (XTAL pulses only) read no clock on the port's hot path.
+    return pace_.phaseNs || minSckPhaseNs_ ? clock_.nanoseconds() : 0;
 }
 
 void AvrSerial::holdPhase(std::int64_t start)
@@ -123,11 +129,11 @@ bool AvrSerial::ProgrammingEnable()
             if (inSync)
                 return true;
             // One extra SCK pulse shifts the chip's bit frame by one against ours.
-            std::int64_t phase = clock_.nanoseconds();
+            std::int64_t phase = phaseStart();
             lines_.SetAvrSck(1);
             ClockPulses(10);
             holdPhase(phase);
-            phase = clock_.nanoseconds();
+            phase = phaseStart();
             lines_.SetAvrSck(0);
             ClockPulses(10);
             holdPhase(phase);

@@ -81,6 +81,8 @@ public:
     const AvrPace& pace() const { return pace_; }
 
 private:
+    // The clock when a phase begins, where the pace times its phases.
+    std::int64_t phaseStart() const;
     // Waits until the phase begun at `start` has lasted its time.
     void holdPhase(std::int64_t start);
     void pulses(int count);

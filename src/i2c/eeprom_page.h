@@ -172,6 +172,9 @@ private:
     // the image must be its size (the auto-detect entry takes the chip's size when it has none).
     // False when the command ends here, its ERROR shown and the status line given.
     bool flashMatches(SpiFlash& flash, const std::string& command, bool sized);
+    // What `flash` does with block protection, as `protection` says; the window's question names
+    // what the command `does` ("program", "erase") and sets `asked`.
+    void protectFlash(SpiFlash& flash, bool& asked, const char* does);
     void setImageSize(int size);
     // The ERROR of Open and Save while the auto-detect entry has no chip's size yet.
     Outcome unsized();

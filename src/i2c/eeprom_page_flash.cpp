@@ -85,6 +85,23 @@ try {
     return endOnPortFailure(error, false);
 }
 
+void EepromPage::protectFlash(SpiFlash& flash, bool& asked, const char* does)
+{
+    flash.clearProtection = protection == Protection::Clear;
+    if (protection == Protection::Ask)
+        flash.askClearProtection = [this, &asked, does](const std::string& range) {
+            asked = true;
+            host_.NormalCursor();
+            const bool clear = host_.MessageBox(range + "\rClear the block-protect bits and " +
+                                                    does + " the chip?",
+                                                "WARNING:", Host::Kind::Question,
+                                                Host::Buttons::OkCancelDefaultCancel,
+                                                Host::Icon::Exclamation) == Host::Result::Ok;
+            host_.BusyCursor();
+            return clear;
+        };
+}
+
 EepromPage::Outcome EepromPage::flashProgram(bool verify)
 try {
     programmed_ = false;
@@ -92,20 +109,8 @@ try {
     lastDifference_.reset();
     const std::int64_t start = bus_.timing().clock().nanoseconds();
     SpiFlash flash(lines_, bus_.timing(), host_, operations_);
-    flash.clearProtection = protection == Protection::Clear;
     bool asked = false;
-    if (protection == Protection::Ask)
-        flash.askClearProtection = [&](const std::string& range) {
-            asked = true;
-            host_.NormalCursor();
-            const bool clear =
-                host_.MessageBox(range + "\rClear the block-protect bits and program the chip?",
-                                 "WARNING:", Host::Kind::Question,
-                                 Host::Buttons::OkCancelDefaultCancel,
-                                 Host::Icon::Exclamation) == Host::Result::Ok;
-            host_.BusyCursor();
-            return clear;
-        };
+    protectFlash(flash, asked, "program");
     host_.BusyCursor();
     if (!flashMatches(flash, "Programming", true))
         return Outcome::Failed;
@@ -201,20 +206,8 @@ try {
     }
     const std::int64_t start = bus_.timing().clock().nanoseconds();
     SpiFlash flash(lines_, bus_.timing(), host_, operations_);
-    flash.clearProtection = protection == Protection::Clear;
     bool asked = false;
-    if (protection == Protection::Ask)
-        flash.askClearProtection = [&](const std::string& range) {
-            asked = true;
-            host_.NormalCursor();
-            const bool clear =
-                host_.MessageBox(range + "\rClear the block-protect bits and erase the chip?",
-                                 "WARNING:", Host::Kind::Question,
-                                 Host::Buttons::OkCancelDefaultCancel,
-                                 Host::Icon::Exclamation) == Host::Result::Ok;
-            host_.BusyCursor();
-            return clear;
-        };
+    protectFlash(flash, asked, "erase");
     host_.BusyCursor();
     if (!flashMatches(flash, "Erase", false))
         return Outcome::Failed;
